@@ -1,0 +1,67 @@
+#include "log/AppLogger.h"
+
+#include <iostream>
+#include <mutex>
+
+#include <spdlog/sinks/daily_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include "log/DateOnlyFileNameCalculator.h"
+#include "log/LevelNameFlag.h"
+#include "platform/System.h"
+
+namespace {
+// The holder exists from program load on.
+const AppLogger& g_loadTimeInstance = AppLogger::Instance();
+}  // namespace
+
+const char* const AppLogger::kPattern = "%Y-%m-%d %H:%M:%S.%e [%l]: %v";
+
+AppLogger& AppLogger::Instance() {
+    static AppLogger instance;
+    return instance;
+}
+
+std::string AppLogger::applicationName() {
+    std::string path = platform::executablePath();
+    const auto slash = path.find_last_of(platform::pathSeparator());
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
+std::unique_ptr<spdlog::formatter> AppLogger::makeFormatter() {
+    auto formatter = std::make_unique<spdlog::pattern_formatter>(kPattern, spdlog::pattern_time_type::local, "\r\n");
+    // The custom flag takes over 'l' only once the pattern is compiled again.
+    formatter->add_flag<LevelNameFlag>('l').set_pattern(kPattern);
+    return formatter;
+}
+
+bool AppLogger::Init() {
+    try {
+        const std::string name = applicationName();
+        const std::string base = std::string("logs") + platform::pathSeparator() + name;
+        auto sink = std::make_shared<spdlog::sinks::daily_file_sink<std::mutex, DateOnlyFileNameCalculator>>(base, 23, 59);
+        logger = std::make_shared<spdlog::logger>(name, sink);
+        spdlog::drop(name);
+        spdlog::register_logger(logger);
+        spdlog::set_formatter(makeFormatter());
+        spdlog::set_level(spdlog::level::debug);
+        logger->flush_on(spdlog::level::debug);
+        return true;
+    } catch (const spdlog::spdlog_ex& e) {
+        std::cout << "Log initialization failed: " << e.what() << std::endl;
+        return false;
+    } catch (...) {
+        return true;
+    }
+}
+
+spdlog::logger& AppLogger::get() {
+    if (logger) return *logger;
+    static spdlog::logger silent("silent");
+    return silent;
+}
+
+extern "C" AppLogger* GetLogger() { return &AppLogger::Instance(); }

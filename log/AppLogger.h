@@ -1,0 +1,35 @@
+#pragma once
+#include <memory>
+#include <string>
+
+#include <spdlog/logger.h>
+
+// The process-wide holder of the one logger of the supervisor.
+class AppLogger {
+public:
+    static AppLogger& Instance();
+
+    // Sets up the daily log file under logs/ of the working directory.
+    // False when the logging library reported an error (the reason is
+    // printed on standard output).
+    bool Init();
+
+    // The logger to write to: the one Init set up, or a logger that drops
+    // everything while there is none, so that a log call never fails.
+    spdlog::logger& get();
+
+    // Name of the application: the executable's file name without directory
+    // and extension.
+    static std::string applicationName();
+
+    // The log line pattern and a formatter that writes it with the
+    // supervisor's level names and CR LF line ends.
+    static const char* const kPattern;
+    static std::unique_ptr<spdlog::formatter> makeFormatter();
+
+    std::shared_ptr<spdlog::logger> logger;  // empty until Init succeeds
+};
+
+// Exported by name so that modules loaded into the process log into the
+// same file.
+extern "C" __attribute__((visibility("default"))) AppLogger* GetLogger();

@@ -1,0 +1,5 @@
+#include "platform/Autostart.h"
+
+namespace platform {
+Autostart& autostart() { return defaultAutostart(); }
+}  // namespace platform

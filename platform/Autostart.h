@@ -1,0 +1,28 @@
+#pragma once
+#include <string>
+
+namespace platform {
+
+enum class AutostartResult {
+    Written,
+    CannotOpen,  // the place of the entries cannot be opened or created
+    WriteFailed, // it could be opened but the entry could not be written
+};
+
+// Starting the supervisor when the operator logs on.
+class Autostart {
+public:
+    virtual ~Autostart() = default;
+    // Writes (or replaces) the entry `name` that starts `executable`.
+    // `where` names the place written to; `error` holds the system's error
+    // number when the result is not Written.
+    virtual AutostartResult registerEntry(const std::string& name, const std::string& executable,
+                                          std::string& where, int& error) = 0;
+};
+
+Autostart& autostart();
+
+// The machine's own, from the platform folder CMake chooses.
+Autostart& defaultAutostart();
+
+}  // namespace platform

@@ -1,0 +1,5 @@
+#include "platform/SingleInstance.h"
+
+namespace platform {
+SingleInstance& singleInstance() { return defaultSingleInstance(); }
+}  // namespace platform

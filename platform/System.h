@@ -1,0 +1,30 @@
+#pragma once
+#include <string>
+
+// Facts about the running system and its file naming.
+namespace platform {
+
+// Full path of the running executable; empty when it cannot be read.
+std::string executablePath();
+
+// Separator between directory names in a path.
+char pathSeparator();
+
+// Suffix the platform gives executable files ("" here, ".exe" on Windows).
+const std::string& executableSuffix();
+
+// Suffix of the shell scripts the supervisor runs (".sh" here, ".bat" on Windows).
+const std::string& scriptSuffix();
+
+// This computer's host name; false when it cannot be read.
+bool hostName(std::string& name);
+
+bool directoryExists(const std::string& path);
+bool fileExists(const std::string& path);
+bool createDirectory(const std::string& path);
+bool setWorkingDirectory(const std::string& path);
+
+// Pause the calling thread.
+void sleepMilliseconds(int ms);
+
+}  // namespace platform

@@ -1,0 +1,63 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <ctime>
+
+#include "platform/System.h"
+
+namespace platform {
+
+std::string executablePath() {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return {};
+    std::string path(buffer, static_cast<std::size_t>(n));
+    static const std::string deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+        path.erase(path.size() - deleted.size());
+    return path;
+}
+
+char pathSeparator() { return '/'; }
+
+const std::string& executableSuffix() {
+    static const std::string suffix;
+    return suffix;
+}
+
+const std::string& scriptSuffix() {
+    static const std::string suffix = ".sh";
+    return suffix;
+}
+
+bool hostName(std::string& name) {
+    char buffer[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(buffer, sizeof buffer - 1) != 0) return false;
+    name = buffer;
+    return true;
+}
+
+bool directoryExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool createDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+
+bool setWorkingDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+void sleepMilliseconds(int ms) {
+    if (ms <= 0) return;
+    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace platform

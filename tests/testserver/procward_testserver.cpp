@@ -1,0 +1,83 @@
+// A stand-in server for tests and the demo. It accepts any arguments; those
+// it knows:
+//   --listen ADDR:PORT    listen on an IPv4 TCP address (repeatable)
+//   --listen6 PORT        listen on [::1]:PORT only (IPv6)
+//   --connect ADDR:PORT   open and keep one outgoing IPv4 connection
+//   --ready FILE          write FILE once every socket is set up
+// It then runs until it is killed.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool splitAddress(const std::string& text, sockaddr_in& address) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(std::atoi(text.c_str() + colon + 1)));
+    return inet_pton(AF_INET, text.substr(0, colon).c_str(), &address.sin_addr) == 1;
+}
+
+[[noreturn]] void fail(const std::string& what) {
+    std::perror(what.c_str());
+    std::exit(2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<int> sockets;
+    std::string ready;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--listen" && hasValue) {
+            sockaddr_in address{};
+            if (!splitAddress(argv[++i], address)) fail("bad --listen address");
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            const int on = 1;
+            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0)
+                fail("listen " + std::string(argv[i]));
+            sockets.push_back(fd);
+        } else if (arg == "--listen6" && hasValue) {
+            sockaddr_in6 address{};
+            address.sin6_family = AF_INET6;
+            address.sin6_port = htons(static_cast<uint16_t>(std::atoi(argv[++i])));
+            address.sin6_addr = in6addr_loopback;
+            const int fd = socket(AF_INET6, SOCK_STREAM, 0);
+            const int on = 1;
+            setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+            if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0)
+                fail("listen6");
+            sockets.push_back(fd);
+        } else if (arg == "--connect" && hasValue) {
+            sockaddr_in address{};
+            if (!splitAddress(argv[++i], address)) fail("bad --connect address");
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail("connect");
+            sockets.push_back(fd);
+        } else if (arg == "--ready" && hasValue) {
+            ready = argv[++i];
+        }
+    }
+    if (!ready.empty()) {
+        const std::string temporary = ready + ".tmp";
+        if (FILE* f = std::fopen(temporary.c_str(), "w")) {
+            std::fprintf(f, "%d\n", static_cast<int>(getpid()));
+            std::fclose(f);
+            std::rename(temporary.c_str(), ready.c_str());
+        }
+    }
+    for (;;) pause();
+}
