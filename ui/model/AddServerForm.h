@@ -1,0 +1,61 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class MonitoredServer;
+
+// The decisions of the strip that adds a server: checking the typed texts,
+// proposing a name while the command line is typed, and filling the strip
+// from a browsed file.
+
+// The strip's edit controls.
+constexpr int kAddNameEditId = 1004;
+constexpr int kAddFileNameEditId = 1005;
+constexpr int kAddCommandLineEditId = 1006;
+
+// What a listed server is compared with.
+struct ListedServer {
+    std::string name;
+    std::string commandline;
+};
+
+// The listed servers in ascending index order.
+std::vector<ListedServer> ListedServers(const std::map<std::int32_t, MonitoredServer>& servers);
+
+// Result of checking the strip: the trimmed texts, and when they are refused
+// the message to show and the edit control to focus.
+struct NewServerCheck {
+    std::string name;
+    std::string processname;
+    std::string commandline;
+    std::string message;  // empty when the server may be added
+    int focusId = 0;
+
+    bool accepted() const { return message.empty(); }
+};
+
+// Trims the three texts and checks them in this order: name, file name and
+// command line not empty; then for each listed server in turn, the name and
+// then the command line not already used (letter case ignored). The file
+// name may repeat.
+NewServerCheck CheckNewServer(std::string_view name, std::string_view fileName, std::string_view commandLine,
+                              const std::vector<ListedServer>& listed);
+
+// The name proposed while the command line is typed: the file-name text as
+// it stands followed by the part of the trimmed command line after its last
+// blank. None when the trimmed command line has no blank.
+std::optional<std::string> ProposeServerName(std::string_view fileNameText, std::string_view commandLineText);
+
+// The strip's three texts after browsing to `path`: name and file name are
+// the part after the last separator, the command line is the path. An empty
+// path (the browse was cancelled) gives three empty texts.
+struct BrowsedServer {
+    std::string name;
+    std::string fileName;
+    std::string commandLine;
+};
+BrowsedServer SplitBrowsedPath(const std::string& path);

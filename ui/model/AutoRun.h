@@ -1,0 +1,22 @@
+#pragma once
+
+// Registering the supervisor to start when the operator logs on, at every
+// start of the window.
+
+// Name of the autostart entry.
+extern const char* const kAutoRunEntryName;
+
+// Shown (caption: the application name, OK button) when the entry could not
+// be written.
+extern const char* const kAutoRunFailedMessage;
+
+enum class AutoRunResult {
+    Registered,   // the entry now starts the running executable
+    ErrorLogged,  // the place of the entries could not be opened: logged, nothing to show
+    ShowMessage,  // the entry could not be written: the caller shows kAutoRunFailedMessage
+};
+
+// Writes the entry through the platform's autostart (the full path of the
+// running executable). When the place cannot be opened it logs at info
+// "Writing autostart entry error: <entry path>, error code: <errno>".
+AutoRunResult RegisterAutoRun();

@@ -1,0 +1,31 @@
+#pragma once
+#include <optional>
+#include <string>
+
+// Where a server lives and which scripts belong to it, from its command line.
+
+// The server's directory: the command line up to and including its last path
+// separator. None when the command line is empty or holds no separator; the
+// commands that need a directory then do nothing for that server.
+std::optional<std::string> ServerDirectory(const std::string& commandLine);
+
+// File name of the server's reload script in its directory. With E the
+// program part of the command line (after the last separator, up to the
+// first blank), T the stem (E without the executable suffix) and X "_" plus
+// the text after the last blank when the command line has two blanks or more:
+//   "reload_" + T without its first 4 characters + X + script suffix, or
+//   "debug_reload_" + T without its first 9 characters + X + script suffix
+//   when E holds "Debug".
+// So "/srv/svr_Game 1" gives "reload_Game.sh", "/srv/svr_Game -c 3" gives
+// "reload_Game_3.sh" and "/srv/svrDebug_Game" gives "debug_reload_Game.sh".
+// None when the command line has no directory, or when the stem is too short
+// for the rule (fewer than 4 characters, 9 with "Debug"): such a server
+// counts as having no reload script.
+std::optional<std::string> ReloadScriptName(const std::string& commandLine);
+
+// The same rule with explicit suffixes (".exe" and ".bat" on Windows).
+std::optional<std::string> ReloadScriptName(const std::string& commandLine, const std::string& executableSuffix,
+                                            const std::string& scriptSuffix);
+
+// The script "更新时间" runs in the first server's directory.
+std::string UpdateTimeScriptName();
