@@ -1,0 +1,70 @@
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "tests/gui/DialogDriving.h"
+#include "ui/CEditSvrProcessDlg.h"
+
+namespace {
+
+TEST(CEditSvrProcessDlgTest, ShowsTheTemplateWithItsIdsAndTexts) {
+    CEditSvrProcessDlg dialog;
+    EXPECT_EQ("修改监控对象", ToU8(dialog.GetTitle()));
+    EXPECT_EQ(dialog.ConvertDialogToPixels(wxSize(375, 121)), dialog.GetClientSize());
+    EXPECT_EQ((std::vector<std::string>{"名称：", "文件名：", "命令行："}), labelsOf(&dialog));
+    for (int id : {1017, 1018, 1019}) {
+        wxTextCtrl* edit = editOf(&dialog, id);
+        ASSERT_NE(nullptr, edit) << id;
+        EXPECT_TRUE(edit->IsSingleLine());
+    }
+    EXPECT_EQ(dialog.ConvertDialogToPixels(wxPoint(54, 42)), editOf(&dialog, 1018)->GetPosition());
+    ASSERT_NE(nullptr, buttonOf(&dialog, wxID_OK));
+    EXPECT_EQ("确定", ToU8(buttonOf(&dialog, wxID_OK)->GetLabel()));
+    EXPECT_EQ(buttonOf(&dialog, wxID_OK), dialog.GetDefaultItem());
+    ASSERT_NE(nullptr, buttonOf(&dialog, wxID_CANCEL));
+    EXPECT_EQ("取消", ToU8(buttonOf(&dialog, wxID_CANCEL)->GetLabel()));
+}
+
+TEST(CEditSvrProcessDlgTest, OkReturnsTheTextsExactlyAsTyped) {
+    CEditSvrProcessDlg dialog;
+    dialog.m_name = "Game1";
+    dialog.m_fileName = "svr_Game";
+    dialog.m_commandLine = "/srv/游戏/svr_Game 1";
+    std::vector<std::string> shown;
+    dialog.CallAfter([&] {
+        for (int id : {1017, 1018, 1019}) shown.push_back(ToU8(editOf(&dialog, id)->GetValue()));
+        editOf(&dialog, 1017)->ChangeValue(U8("  Game 1 "));
+        editOf(&dialog, 1018)->ChangeValue("");
+        editOf(&dialog, 1019)->ChangeValue(U8("/srv/游戏/svr_Game 1 "));
+        clickButton(&dialog, wxID_OK);
+    });
+    EXPECT_EQ(wxID_OK, dialog.ShowModal());
+    EXPECT_EQ((std::vector<std::string>{"Game1", "svr_Game", "/srv/游戏/svr_Game 1"}), shown);
+    EXPECT_EQ("  Game 1 ", dialog.m_name);
+    EXPECT_EQ("", dialog.m_fileName);
+    EXPECT_EQ("/srv/游戏/svr_Game 1 ", dialog.m_commandLine);
+}
+
+TEST(CEditSvrProcessDlgTest, EscapeCancelAndCloseKeepTheOpenersTexts) {
+    const std::vector<std::function<void(CEditSvrProcessDlg&)>> dismissals = {
+        [](CEditSvrProcessDlg& d) { sendKey(editOf(&d, 1019), wxEVT_CHAR_HOOK, WXK_ESCAPE); },
+        [](CEditSvrProcessDlg& d) { clickButton(&d, wxID_CANCEL); },
+        [](CEditSvrProcessDlg& d) { d.Close(); },
+    };
+    for (const auto& dismiss : dismissals) {
+        CEditSvrProcessDlg dialog;
+        dialog.m_name = "Game1";
+        dialog.m_fileName = "svr_Game";
+        dialog.m_commandLine = "/srv/svr_Game 1";
+        dialog.CallAfter([&] {
+            for (int id : {1017, 1018, 1019}) editOf(&dialog, id)->ChangeValue("changed");
+            dismiss(dialog);
+        });
+        EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
+        EXPECT_EQ("Game1", dialog.m_name);
+        EXPECT_EQ("svr_Game", dialog.m_fileName);
+        EXPECT_EQ("/srv/svr_Game 1", dialog.m_commandLine);
+    }
+}
+
+}  // namespace

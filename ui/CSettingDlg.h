@@ -1,0 +1,51 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include <wx/dialog.h>
+
+class wxTextCtrl;
+class wxKeyEvent;
+
+// The check interval and the alert-mail settings. Opens with the settings in
+// force (AlertMailSettings) and the check interval the opener set in
+// m_checkInterval; "测试" sends a test mail with the values as typed; "保存"
+// checks the values, puts them in force, writes procward.ini and ends with
+// wxID_OK, after which the opener reads m_checkInterval back; "取消", Escape
+// and the close box end with wxID_CANCEL and store nothing.
+class CSettingDlg : public wxDialog {
+public:
+    static constexpr int IDD = 129;
+
+    explicit CSettingDlg(wxWindow* parent = nullptr);
+
+    std::string m_server;
+    std::string m_port;
+    std::string m_user;
+    std::string m_password;
+    std::string m_recipients;
+    std::int32_t m_minAlertInterval = 0;
+    std::int32_t m_checkInterval = 0;
+
+    // Members into the controls.
+    bool TransferDataToWindow() override;
+    // Controls into the members: the texts, then the minimum alert interval
+    // (an integer from 1 to 120), then the check interval (an integer). The
+    // first field that fails gets a message box and the focus, and ends the
+    // exchange with false; the fields before it are taken.
+    bool TransferDataFromWindow() override;
+
+private:
+    void OnInitDialog(wxInitDialogEvent& event);
+    void OnBnClickedOk(wxCommandEvent& event);
+    void OnBnClickedTest(wxCommandEvent& event);
+    void OnRecipientsKeyDown(wxKeyEvent& event);
+
+    wxTextCtrl* m_checkIntervalEdit;
+    wxTextCtrl* m_serverEdit;
+    wxTextCtrl* m_portEdit;
+    wxTextCtrl* m_userEdit;
+    wxTextCtrl* m_passwordEdit;
+    wxTextCtrl* m_minAlertIntervalEdit;
+    wxTextCtrl* m_recipientsEdit;
+};
