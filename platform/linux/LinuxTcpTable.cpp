@@ -120,6 +120,9 @@ bool LinuxTcpTable::netlinkListeners(std::vector<Socket>& out) {
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) return false;
+    // The kernel answers at once; should it not, give up and read the file.
+    const timeval limit{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 
     struct {
         nlmsghdr header;
