@@ -90,7 +90,8 @@ bool LinuxShell::spawnDetached(const std::vector<std::string>& argv, const std::
     const pid_t child = ::fork();
     if (child == 0) {
         ::setsid();
-        const pid_t grandchild = ::fork();
+        // _Fork runs no fork handlers: only async-signal-safe work here.
+        const pid_t grandchild = ::_Fork();
         if (grandchild < 0) failChild(report[1]);
         if (grandchild > 0) ::_exit(0);
 
