@@ -30,7 +30,10 @@ std::string recipientList(const std::vector<CSmtp::Recipient>& list) {
     std::string text;
     for (const auto& recipient : list) {
         if (!text.empty()) text += ',';
-        text += EncodeHeaderText(StripLineBreaks(recipient.name), platform::textCharset());
+        const std::string name = StripLineBreaks(recipient.name);
+        text += EncodeHeaderText(name, platform::textCharset());
+        // An encoded word must stand apart from the "<" that follows it.
+        if (HasEightBitBytes(name)) text += ' ';
         text += '<';
         text += StripLineBreaks(recipient.address);
         text += '>';

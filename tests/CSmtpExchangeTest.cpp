@@ -133,7 +133,9 @@ TEST_F(CSmtpExchangeTest, EachRefusedStepFailsWithItsCodeAndNoQuit) {
         } else {
             EXPECT_EQ(0u, commands.back().rfind(last, 0)) << commands.back();
         }
-        if (last != "QUIT") EXPECT_FALSE(hasCommand(peer, "QUIT"));
+        if (last != "QUIT") {
+            EXPECT_FALSE(hasCommand(peer, "QUIT"));
+        }
     }
 }
 

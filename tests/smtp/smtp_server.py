@@ -53,7 +53,7 @@ def describe(envelope, session):
     body = None
     if body_part is not None:
         try:
-            body = text(body_part.get_content())
+            body = text(body_part.get_content()).replace("\r\n", "\n")
         except Exception as e:
             body = None
             sys.stderr.write("body not decoded: %r\n" % e)
@@ -71,6 +71,19 @@ def describe(envelope, session):
     for part in msg.walk():
         if part is not msg:
             defects += [type(d).__name__ for d in part.defects]
+
+    # Header values as the structured parser reads them: its complaints, and
+    # the display name and address of each mailbox of the address headers.
+    addresses = {}
+    for name in dict.fromkeys(msg.keys()):
+        for value in msg.get_all(name, []):
+            try:
+                defects += ["%s: %s" % (name, type(d).__name__) for d in getattr(value, "defects", ())]
+                if hasattr(value, "addresses"):
+                    addresses.setdefault(name.lower(), []).extend(
+                        [text(a.display_name), text(a.addr_spec)] for a in value.addresses)
+            except Exception as e:
+                defects.append("%s: %s" % (name, type(e).__name__))
 
     login = ""
     if isinstance(session.auth_data, LoginPassword):
@@ -90,6 +103,7 @@ def describe(envelope, session):
         "body_transfer_encoding": str(body_part.get("Content-Transfer-Encoding", "")) if body_part is not None else "",
         "attachments": attachments,
         "defects": defects,
+        "addresses": addresses,
     }
 
 

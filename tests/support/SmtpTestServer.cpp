@@ -63,6 +63,11 @@ ReceivedMessage parseMessage(const std::string& json, const std::string& path) {
     for (const auto& a : doc["attachments"].GetArray())
         m.attachments.push_back({stringOf(a, "filename"), stringOf(a, "content_type"), fromHex(stringOf(a, "data_hex"))});
     for (const auto& d : doc["defects"].GetArray()) m.defects.emplace_back(d.GetString(), d.GetStringLength());
+    for (const auto& header : doc["addresses"].GetObject())
+        for (const auto& mailbox : header.value.GetArray())
+            m.mailboxes.push_back({header.name.GetString(),
+                                   {std::string(mailbox[0].GetString(), mailbox[0].GetStringLength()),
+                                    std::string(mailbox[1].GetString(), mailbox[1].GetStringLength())}});
 
     // The header lines as they stood on the wire, up to the blank line.
     std::size_t pos = 0;
@@ -83,6 +88,13 @@ std::string ReceivedMessage::header(const std::string& name) const {
     for (const auto& [key, value] : headers)
         if (platform::equalsNoCase(key, name)) return value;
     return {};
+}
+
+std::vector<std::pair<std::string, std::string>> ReceivedMessage::addresses(const std::string& header) const {
+    std::vector<std::pair<std::string, std::string>> result;
+    for (const auto& [name, mailbox] : mailboxes)
+        if (platform::equalsNoCase(name, header)) result.push_back(mailbox);
+    return result;
 }
 
 std::string ReceivedMessage::rawBody() const {

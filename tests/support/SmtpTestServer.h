@@ -25,15 +25,20 @@ struct ReceivedMessage {
     bool hasSubject = false;
     std::string subject;  // decoded (RFC 2047 words joined)
     bool multipart = false;
-    std::string body;     // text of the body (the first text part), decoded by its charset
+    std::string body;     // text of the body (the first text part), decoded by its charset, line breaks as "\n"
     std::string bodyContentType;       // e.g. "text/html"
     std::string bodyCharset;           // lower case, e.g. "us-ascii", "utf-8"
     std::string bodyTransferEncoding;  // as declared, e.g. "7bit"
     std::vector<ReceivedAttachment> attachments;
-    std::vector<std::string> defects;  // names of the parser's complaints
+    std::vector<std::string> defects;  // the parser's complaints (about a header: "Name: Defect")
+    // Mailboxes of each address header (From, To, Cc, Reply-To, ...), keyed
+    // by the lower-case header name: display name and address, decoded.
+    std::vector<std::pair<std::string, std::pair<std::string, std::string>>> mailboxes;
 
     // Decoded value of the first header of that name (any case); empty when absent.
     std::string header(const std::string& name) const;
+    // Display name and address of each mailbox of an address header.
+    std::vector<std::pair<std::string, std::string>> addresses(const std::string& header) const;
     // The raw bytes after the blank line that ends the header.
     std::string rawBody() const;
 };
