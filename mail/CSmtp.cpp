@@ -153,7 +153,8 @@ void CSmtp::SendBufferText() {
         }
         const long n = sockets.send(socketHandle, sendBuffer.data() + sent, sendBuffer.size() - sent);
         if (n < 0) throw ECSmtp(102);
-        // Nothing taken yet: wait for room again.
+        // A count of 0 (no room yet) leads to another wait, so a step is
+        // never cut short.
         sent += static_cast<std::size_t>(n);
     }
 }
