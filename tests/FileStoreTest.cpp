@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/FileStore.h"
-#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -23,18 +22,6 @@ std::size_t entriesIn(const std::string& directory) {
 unsigned modeOf(const std::string& file) {
     struct stat st {};
     return ::stat(file.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFFu;
-}
-
-TEST(FileStoreTest, WriteThatFailsHalfwayLeavesTheOldFileAndNoTemporary) {
-    TempDir dir;
-    const std::string path = dir.file("list.json");
-    writeFile(path, "old contents");
-    {
-        FileSizeLimit limit(100);
-        EXPECT_FALSE(platform::replaceWholeFile(path, std::string(5000, 'n'), NewFileAccess::shared));
-    }
-    EXPECT_EQ("old contents", readFile(path));
-    EXPECT_EQ(1u, entriesIn(dir.path()));
 }
 
 TEST(FileStoreTest, MissingDirectoryFailsWithoutCreatingAnything) {

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "config/AlertMailSettings.h"
-#include "config/ExeDirectory.h"
 #include "config/SettingsFile.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
@@ -147,11 +146,6 @@ TEST_F(SettingsFileTest, SaveIntoAMissingDirectoryIsSilent) {
     const std::string nowhere = dir.file("missing/procward.ini");
     SaveSettingsFile(nowhere, 3, "", "", "", "", "", 5);
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
-}
-
-TEST(SettingsFilePathTest, IsBesideTheExecutable) {
-    const auto exe = std::filesystem::canonical("/proc/self/exe");
-    EXPECT_EQ(exe.parent_path().string() + "/procward.ini", SettingsFilePath());
 }
 
 }  // namespace
