@@ -126,6 +126,7 @@ std::int32_t ProfileFile::getInt(std::string_view section, std::string_view key,
     std::string text;
     if (!rawValue(section, key, text)) return defaultValue;
     std::size_t i = 0;
+    while (i < text.size() && isBlank(text[i])) ++i;  // blanks inside quotes
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     std::uint32_t number = 0;

@@ -57,7 +57,8 @@ TEST_F(ProfileFileTest, OnePairOfEnclosingQuotesIsRemoved) {
         "LONE=\"\n"
         "EMPTY=\"\"\n"
         "INNER=a\"b\"c\n"
-        "NUM=\"17\"\n");
+        "NUM=\"17\"\n"
+        "QNUM=' -3 '\n");
     EXPECT_EQ("  padded  ", file.getString("A", "D", "", 256));
     EXPECT_EQ("single", file.getString("A", "S", "", 256));
     EXPECT_EQ("\"x\"", file.getString("A", "TWICE", "", 256));
@@ -66,6 +67,7 @@ TEST_F(ProfileFileTest, OnePairOfEnclosingQuotesIsRemoved) {
     EXPECT_EQ("", file.getString("A", "EMPTY", "dflt", 256));
     EXPECT_EQ("a\"b\"c", file.getString("A", "INNER", "", 256));
     EXPECT_EQ(17, file.getInt("A", "NUM", 0));
+    EXPECT_EQ(-3, file.getInt("A", "QNUM", 0));
 }
 
 TEST_F(ProfileFileTest, ValuesAreCutToTheBufferLessItsTerminatingZero) {
