@@ -3,7 +3,9 @@
 //   --listen ADDR:PORT    listen on an IPv4 TCP address (repeatable)
 //   --listen6 PORT        listen on [::1]:PORT only (IPv6)
 //   --connect ADDR:PORT   open and keep one outgoing IPv4 connection
-//   --ready FILE          write FILE once every socket is set up
+// Once every socket is set up it writes its process ID into the file named by
+// the environment variable PROCWARD_READY_FILE, when that is set (arguments
+// are left alone so that the command line is exactly what the test chose).
 // It then runs until it is killed.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -37,7 +39,8 @@ bool splitAddress(const std::string& text, sockaddr_in& address) {
 
 int main(int argc, char** argv) {
     std::vector<int> sockets;
-    std::string ready;
+    const char* readyFile = std::getenv("PROCWARD_READY_FILE");
+    const std::string ready = readyFile ? readyFile : "";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -67,8 +70,6 @@ int main(int argc, char** argv) {
             const int fd = socket(AF_INET, SOCK_STREAM, 0);
             if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail("connect");
             sockets.push_back(fd);
-        } else if (arg == "--ready" && hasValue) {
-            ready = argv[++i];
         }
     }
     if (!ready.empty()) {

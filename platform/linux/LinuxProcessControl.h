@@ -1,0 +1,29 @@
+#pragma once
+#include "platform/ProcessControl.h"
+
+namespace platform {
+
+// Starts programs as detached processes of their own (double fork, new
+// session, standard streams on /dev/null) and ends them with SIGKILL.
+class LinuxProcessControl : public ProcessControl {
+public:
+    // The command line is split into words like a shell would (see
+    // CommandLineSplitter); the first word names the program, searched in
+    // PATH when it holds no '/'. On success pid is the program's own process
+    // ID and the program has already replaced the launcher (its
+    // /proc/PID/exe and cmdline are the new program's). On failure error is
+    // an errno value: EINVAL for an empty command line or an unbalanced
+    // quote, otherwise why the program could not be executed (ENOENT,
+    // EACCES, ENOEXEC, ...) or why no process could be made.
+    bool launch(const std::string& commandLine, int& pid, int& error) override;
+
+    // SIGKILL; CannotOpen when there is no such process or no right to
+    // signal it. Waits a short while for the process to end, so that a look
+    // at the process table right after no longer lists it.
+    TerminateResult terminate(int pid) override;
+
+    // Does nothing: see the definition.
+    void closeConsoleHost(int serverPid) override;
+};
+
+}  // namespace platform

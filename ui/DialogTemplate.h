@@ -1,0 +1,36 @@
+#pragma once
+#include <wx/button.h>
+#include <wx/dialog.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/string.h>
+#include <wx/textctrl.h>
+
+// UI texts are UTF-8 in the sources; wx must not convert them through the C
+// locale (which would give empty labels).
+inline wxString U8(const char* text) { return wxString::FromUTF8(text); }
+inline wxString U8(const std::string& text) { return wxString::FromUTF8(text.data(), text.size()); }
+inline std::string ToU8(const wxString& text) {
+    const wxScopedCharBuffer bytes = text.utf8_str();
+    return std::string(bytes.data(), bytes.length());
+}
+
+// Lays out a dialog from its template: control rectangles are given in
+// dialog units, converted with the dialog's font as the dialog framework
+// does.
+class DialogTemplate {
+public:
+    // Gives the dialog the template font (a small sans-serif face standing in
+    // for "MS Shell Dlg" 8) and the client size of the template.
+    DialogTemplate(wxDialog* dialog, int width, int height);
+
+    wxRect rect(int x, int y, int width, int height) const;
+
+    wxStaticBox* groupBox(int id, const char* text, int x, int y, int width, int height);
+    wxStaticText* label(int id, const char* text, int x, int y, int width, int height);
+    wxTextCtrl* edit(int id, int x, int y, int width, int height, long style = 0);
+    wxButton* button(int id, const char* text, int x, int y, int width, int height);
+
+private:
+    wxDialog* dialog_;
+};
