@@ -22,15 +22,20 @@ public:
     void SaveServerInfo();
 
     // Document changes; each is followed by SaveServerInfo and a reload.
+    // While the document holds no array (no file, a failed first parse or
+    // another root), each starts a new array.
     void addServer(const std::string& name, const std::string& processname, const std::string& commandline);
     void rebuildFromRecords();  // after an edit: one element per record, in index order
-    void eraseRow(std::int32_t index);  // removes element index - 1
+    void eraseRow(std::int32_t index);  // removes element index - 1, if there is one
     void eraseAll();
 
     std::map<std::int32_t, MonitoredServer>& servers() { return m_servers; }
     rapidjson::Document& document() { return m_serverInfoDoc; }
 
 private:
+    void ensureArray();
+    void appendServer(const std::string& name, const std::string& processname, const std::string& commandline);
+
     rapidjson::Document m_serverInfoDoc;
     std::map<std::int32_t, MonitoredServer> m_servers;
 };

@@ -8,8 +8,13 @@ std::string SettingsFilePath();
 // Reads the settings file: returns the check interval (seconds) and fills
 // AlertMailSettings. Missing values take their defaults.
 std::int32_t LoadSettingsFile();
+std::int32_t LoadSettingsFile(const std::string& path);
 
-// Writes all seven settings.
+// Writes all seven settings. A failed write is silent and leaves the old
+// file as it was.
 void SaveSettingsFile(std::int32_t checkInterval, const std::string& server, const std::string& port,
                       const std::string& user, const std::string& password, const std::string& mailTo,
                       std::int32_t minAlertInterval);
+void SaveSettingsFile(const std::string& path, std::int32_t checkInterval, const std::string& server,
+                      const std::string& port, const std::string& user, const std::string& password,
+                      const std::string& mailTo, std::int32_t minAlertInterval);

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 // Sends one plain text mail with the given server settings through a new
@@ -11,3 +12,7 @@ bool SendMail(std::string& errorText, std::string server, std::string port, std:
 // Logs an alert and mails it with the current AlertMailSettings, no more
 // often than their minimum interval allows.
 void SendAlertMail(std::string message, std::string subject);
+
+// The port of a decimal port text as atoi reads it (leading digits, 0 when
+// there are none), kept in its low 16 bits.
+std::uint16_t SmtpPortFromText(const std::string& text);

@@ -40,11 +40,6 @@ TestServer::TestServer(const std::vector<std::string>& args, const std::string& 
     ::close(readyFd);
     ::unlink(readyPattern);
     const std::string ready = readyPattern;
-    // Copies of and links to the test server report when they are ready.
-    std::error_code ignored;
-    const bool isTestServer =
-        std::filesystem::canonical(program, ignored).filename() == std::filesystem::path(testServerPath()).filename();
-
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -54,26 +49,15 @@ TestServer::TestServer(const std::vector<std::string>& args, const std::string& 
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork");
     if (pid_ == 0) {
-        if (isTestServer) ::setenv("PROCWARD_READY_FILE", ready.c_str(), 1);
+        ::setenv("PROCWARD_READY_FILE", ready.c_str(), 1);
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
-    if (isTestServer) {
-        const bool up = waitFor([&] { return ::access(ready.c_str(), F_OK) == 0; }, 5000);
-        ::unlink(ready.c_str());
-        if (!up) {
-            kill();
-            throw std::runtime_error("test server did not start");
-        }
-    } else {
-        // Wait until the program has replaced the child.
-        waitFor([&] {
-            char link[64];
-            char target[4096];
-            std::snprintf(link, sizeof link, "/proc/%d/exe", pid_);
-            const ssize_t n = ::readlink(link, target, sizeof target - 1);
-            return n > 0;
-        });
+    const bool up = waitFor([&] { return ::access(ready.c_str(), F_OK) == 0; }, 5000);
+    ::unlink(ready.c_str());
+    if (!up) {
+        kill();
+        throw std::runtime_error("test server did not start: " + program);
     }
 }
 

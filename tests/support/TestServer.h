@@ -12,8 +12,8 @@ int freeTcpPort();
 // killed and reaped when the object goes.
 class TestServer {
 public:
-    // Starts `program` (the test server unless given) with `args` and waits
-    // until it has set up its sockets.
+    // Starts `program` (the test server, or a copy of it or a link to it)
+    // with `args` and waits until it has set up its sockets.
     explicit TestServer(const std::vector<std::string>& args, const std::string& program = testServerPath());
     ~TestServer();
     TestServer(const TestServer&) = delete;

@@ -3,6 +3,7 @@
 //   --listen ADDR:PORT    listen on an IPv4 TCP address (repeatable)
 //   --listen6 PORT        listen on [::1]:PORT only (IPv6)
 //   --connect ADDR:PORT   open and keep one outgoing IPv4 connection
+//   --listen-on-signal ADDR:PORT   listen there once SIGUSR1 arrives
 // Once every socket is set up it writes its process ID into the file named by
 // the environment variable PROCWARD_READY_FILE, when that is set (arguments
 // are left alone so that the command line is exactly what the test chose).
@@ -30,29 +31,50 @@ bool splitAddress(const std::string& text, sockaddr_in& address) {
     return inet_pton(AF_INET, text.substr(0, colon).c_str(), &address.sin_addr) == 1;
 }
 
+volatile sig_atomic_t g_signalled = 0;
+void onUser1(int) { g_signalled = 1; }
+
+int listenOn(const std::string& text);
+
 [[noreturn]] void fail(const std::string& what) {
     std::perror(what.c_str());
     std::exit(2);
+}
+
+int listenOn(const std::string& text) {
+    sockaddr_in address{};
+    if (!splitAddress(text, address)) fail("bad listen address " + text);
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0)
+        fail("listen " + text);
+    return fd;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<int> sockets;
+    std::string later;
+    struct sigaction action {};
+    action.sa_handler = onUser1;
+    sigaction(SIGUSR1, &action, nullptr);
+    // SIGUSR1 is taken only while waiting, so none is missed.
+    sigset_t user1, waiting;
+    sigemptyset(&user1);
+    sigaddset(&user1, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &user1, &waiting);
+    sigdelset(&waiting, SIGUSR1);
     const char* readyFile = std::getenv("PROCWARD_READY_FILE");
     const std::string ready = readyFile ? readyFile : "";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--listen" && hasValue) {
-            sockaddr_in address{};
-            if (!splitAddress(argv[++i], address)) fail("bad --listen address");
-            const int fd = socket(AF_INET, SOCK_STREAM, 0);
-            const int on = 1;
-            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-            if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0)
-                fail("listen " + std::string(argv[i]));
-            sockets.push_back(fd);
+            sockets.push_back(listenOn(argv[++i]));
+        } else if (arg == "--listen-on-signal" && hasValue) {
+            later = argv[++i];
         } else if (arg == "--listen6" && hasValue) {
             sockaddr_in6 address{};
             address.sin6_family = AF_INET6;
@@ -80,5 +102,11 @@ int main(int argc, char** argv) {
             std::rename(temporary.c_str(), ready.c_str());
         }
     }
-    for (;;) pause();
+    for (;;) {
+        sigsuspend(&waiting);
+        if (g_signalled && !later.empty()) {
+            sockets.push_back(listenOn(later));
+            later.clear();
+        }
+    }
 }

@@ -1,0 +1,50 @@
+#include "config/SettingsFile.h"
+
+#include "config/AlertMailSettings.h"
+#include "config/ExeDirectory.h"
+#include "config/ProfileFile.h"
+#include "platform/System.h"
+
+namespace {
+constexpr const char* kGeneral = "GENERAL";
+constexpr const char* kAlertMail = "ALERT_MAIL";
+}  // namespace
+
+std::string SettingsFilePath() { return GetExeDirectory() + platform::pathSeparator() + "procward.ini"; }
+
+std::int32_t LoadSettingsFile() { return LoadSettingsFile(SettingsFilePath()); }
+
+std::int32_t LoadSettingsFile(const std::string& path) {
+    const ProfileFile file(path);
+    const std::int32_t checkInterval = file.getInt(kGeneral, "CHECK_SVR_STATUS_INTERVAL", 3);
+    std::string server = file.getString(kAlertMail, "SMTP_SERVER", "", 256);
+    std::string port = file.getString(kAlertMail, "SMTP_PORT", "", 32);
+    std::string user = file.getString(kAlertMail, "SMTP_USER", "", 256);
+    std::string password = file.getString(kAlertMail, "SMTP_PASSWORD", "", 256);
+    std::string mailTo = file.getString(kAlertMail, "SMTP_MAILTO", "", 2048);
+    const std::int32_t minAlertInterval = file.getInt(kAlertMail, "MIN_ALERT_INTERVAL", 5);
+    SetAlertMailSettings(std::move(server), std::move(port), std::move(user), std::move(password), std::move(mailTo),
+                         minAlertInterval);
+    return checkInterval;
+}
+
+void SaveSettingsFile(std::int32_t checkInterval, const std::string& server, const std::string& port,
+                      const std::string& user, const std::string& password, const std::string& mailTo,
+                      std::int32_t minAlertInterval) {
+    SaveSettingsFile(SettingsFilePath(), checkInterval, server, port, user, password, mailTo, minAlertInterval);
+}
+
+void SaveSettingsFile(const std::string& path, std::int32_t checkInterval, const std::string& server,
+                      const std::string& port, const std::string& user, const std::string& password,
+                      const std::string& mailTo, std::int32_t minAlertInterval) {
+    // All seven keys change together: the file is replaced once, as a whole.
+    ProfileFile file(path);
+    file.setString(kGeneral, "CHECK_SVR_STATUS_INTERVAL", std::to_string(checkInterval));
+    file.setString(kAlertMail, "SMTP_SERVER", server);
+    file.setString(kAlertMail, "SMTP_PORT", port);
+    file.setString(kAlertMail, "SMTP_USER", user);
+    file.setString(kAlertMail, "SMTP_PASSWORD", password);
+    file.setString(kAlertMail, "SMTP_MAILTO", mailTo);
+    file.setString(kAlertMail, "MIN_ALERT_INTERVAL", std::to_string(minAlertInterval));
+    file.save();  // a failure is not reported; the old file stays
+}

@@ -1,0 +1,31 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+// Whole-file reading and crash-safe whole-file replacement.
+namespace platform {
+
+enum class FileRead { ok, missing, failed };
+
+// Reads every byte of a regular file. `missing` when there is no file at
+// `path`; `failed` when there is one that cannot be read (or a directory).
+FileRead readWholeFile(const std::string& path, std::string& bytes);
+
+// Who may read a file that replaceWholeFile creates.
+enum class NewFileAccess {
+    shared,     // the usual permissions less the process's umask
+    ownerOnly,  // the owner alone (it holds secrets)
+};
+
+// Replaces the contents of `path` with `bytes` so that the file always holds
+// either the old or the new contents: the bytes go to a temporary file in
+// the same directory, which is flushed to disk and then renamed over `path`.
+// On any failure the temporary file is removed, `path` is left as it was and
+// the result is false, as it is when `path` exists but may not be written
+// by this process. An existing file keeps its permission bits (and its
+// owner and group where the process may set them); a missing one is created
+// with `access`. A symbolic link at `path` is followed: the file it names is
+// replaced and the link stays.
+bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access);
+
+}  // namespace platform

@@ -1,0 +1,218 @@
+// SendMail and SendAlertMail against a real SMTP server and a scripted peer.
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include <gtest/gtest.h>
+
+#include "config/AlertMailSettings.h"
+#include "log/AppLogger.h"
+#include "mail/AlertDispatch.h"
+#include "mail/AlertThrottle.h"
+#include "mail/MailClock.h"
+#include "tests/support/InstrumentedSockets.h"
+#include "tests/support/ScriptedSmtpPeer.h"
+#include "tests/support/SmtpTestServer.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+const std::string kAlertSubject = "26300 告警邮件";
+const std::string kNotWorking = ": service not working，it will be restarted right away!";
+
+std::string localDate(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    localtime_r(&t, &local);
+    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    return "Date: " + std::to_string(local.tm_mday) + " " + months[local.tm_mon] + " " +
+           std::to_string(local.tm_year + 1900) + " " + std::to_string(local.tm_hour) + ":" +
+           std::to_string(local.tm_min) + ":" + std::to_string(local.tm_sec);
+}
+
+class AlertDispatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(0, ::mkdir("logs", 0777));
+        ASSERT_TRUE(AppLogger::Instance().Init());
+        AlertThrottle::Process().Reset();
+        SetMailClock([this] { return now; });
+    }
+    void TearDown() override {
+        SetMailClock({});
+        AlertThrottle::Process().Reset();
+        SetAlertMailSettings("", "", "", "", "", 5);
+    }
+    std::string log() const {
+        const std::time_t t = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&t, &local);
+        char date[16];
+        std::strftime(date, sizeof date, "%Y%m%d", &local);
+        return readFile("logs/" + AppLogger::applicationName() + "_" + date + ".log");
+    }
+    void useServer(const SmtpTestServer& server, const std::string& mailTo, int minInterval) {
+        SetAlertMailSettings(server.host(), server.portText(), server.user(), server.password(), mailTo, minInterval);
+    }
+
+    TempDir dir;
+    ScopedWorkingDirectory cwd{dir.path()};
+    std::int64_t now = 1700000000;
+};
+
+TEST_F(AlertDispatchTest, AlertArrivesWithTheAlertHeaderAndDecodesToTheOriginalText) {
+    SmtpTestServer server("ops@example.test", "Alert pass 1");
+    useServer(server, "one@example.test;two@example.test", 5);
+    SendAlertMail("GameServer" + kNotWorking, kAlertSubject);
+
+    const auto messages = server.messages();
+    ASSERT_EQ(1u, messages.size()) << log();
+    const auto& m = messages[0];
+    EXPECT_EQ("ops@example.test", m.authLogin);
+    EXPECT_EQ("ops@example.test", m.mailFrom);
+    EXPECT_EQ((std::vector<std::string>{"one@example.test", "two@example.test"}), m.rcptTos);
+    const std::vector<std::string> expected{
+        localDate(now),
+        "From: 26300 Tessera <ops@example.test>",
+        "X-Mailer: The Bat! (v3.02) Professional",
+        "Reply-To: ops@example.test",
+        "X-Priority: 3 (Normal)",
+        "To: <one@example.test>,<two@example.test>",
+        "Subject: =?UTF-8?B?MjYzMDAg5ZGK6K2m6YKu5Lu2?=",
+        "MIME-Version: 1.0",
+        "Content-type: text/html; charset=UTF-8",
+        "Content-Transfer-Encoding: 8bit",
+    };
+    EXPECT_EQ(expected, m.headerLines);
+    EXPECT_EQ(kAlertSubject, m.subject);
+    EXPECT_EQ("utf-8", m.bodyCharset);
+    EXPECT_EQ("GameServer" + kNotWorking + "\n\n", m.body);
+    EXPECT_EQ("26300 Tessera <ops@example.test>", m.header("From"));
+    EXPECT_TRUE(m.defects.empty()) << m.defects[0];
+    EXPECT_NE(std::string::npos, log().find("[INFO ]: GameServer" + kNotWorking + "\r\n"));
+    EXPECT_EQ(std::string::npos, log().find("[ERROR]"));
+}
+
+TEST_F(AlertDispatchTest, MinimumIntervalSuppressesAndReleasesAlerts) {
+    SmtpTestServer server;
+    useServer(server, "ops@example.test", 5);
+    const std::int64_t start = now;
+    const std::pair<std::int64_t, bool> steps[] = {
+        {0, true}, {4, false}, {5, true}, {9, false}, {10, true}, {10, true}, {11, false}};
+    std::size_t mailed = 0;
+    for (const auto& [offset, expectMail] : steps) {
+        now = start + offset;
+        const std::string text = "S" + std::to_string(offset) + " started successfully: pid=42";
+        SendAlertMail(text, kAlertSubject);
+        if (expectMail) ++mailed;
+        const auto messages = server.messages();
+        ASSERT_EQ(mailed, messages.size()) << "after the alert at +" << offset;
+        if (expectMail) {
+            EXPECT_EQ(text + "\n\n", messages.back().body);
+        }
+        EXPECT_NE(std::string::npos, log().find("[INFO ]: " + text + "\r\n"));
+    }
+
+    // At 0 or below every alert goes out.
+    AlertMailSettings.minAlertInterval = 0;
+    for (int i = 1; i <= 3; ++i) {
+        now = start + 11 + i;
+        SendAlertMail("again", kAlertSubject);
+    }
+    EXPECT_EQ(mailed + 3, server.messages().size());
+}
+
+TEST_F(AlertDispatchTest, EmptyRecipientListLogsAnEmptyErrorWithoutConnecting) {
+    ScriptedSmtpPeer peer;
+    SetAlertMailSettings("127.0.0.1", std::to_string(peer.port()), "ops@example.test", "pw", "", 0);
+    SendAlertMail("Gate" + kNotWorking, kAlertSubject);
+    now += 1;
+    SendAlertMail("Gate started successfully: pid=7", kAlertSubject);
+    const std::string text = log();
+    std::size_t count = 0;
+    for (auto pos = text.find("[ERROR]: Sending alert email error: \r\n"); pos != std::string::npos;
+         pos = text.find("[ERROR]: Sending alert email error: \r\n", pos + 1))
+        ++count;
+    EXPECT_EQ(2u, count) << text;
+    EXPECT_EQ(0, peer.connections());
+}
+
+TEST_F(AlertDispatchTest, FailedMailIsLoggedWithItsErrorText) {
+    SmtpTestServer server;
+    SetAlertMailSettings(server.host(), server.portText(), server.user(), "not the password", "ops@example.test", 5);
+    SendAlertMail("Login" + kNotWorking, kAlertSubject);
+    EXPECT_NE(std::string::npos, log().find("[ERROR]: Sending alert email error: Bad login or password\r\n")) << log();
+    EXPECT_TRUE(server.messages().empty());
+}
+
+TEST_F(AlertDispatchTest, RecipientTextIsSplitAtSemicolonsSkippingEmptyPieces) {
+    SmtpTestServer server;
+    for (const std::string recipients :
+         {"a@example.test;b@example.test", "a@example.test;b@example.test;", "a@example.test;;b@example.test",
+          ";a@example.test;b@example.test", ";;a@example.test;b@example.test;;"}) {
+        std::string error;
+        EXPECT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "split", "body",
+                             recipients, ""))
+            << recipients << ": " << error;
+    }
+    const auto messages = server.messages();
+    ASSERT_EQ(5u, messages.size());
+    for (const auto& m : messages) {
+        EXPECT_EQ((std::vector<std::string>{"a@example.test", "b@example.test"}), m.rcptTos);
+        EXPECT_EQ("<a@example.test>,<b@example.test>", m.header("To"));
+    }
+}
+
+TEST_F(AlertDispatchTest, RecipientPiecesAreTakenAsTheyStand) {
+    {
+        ScriptedSmtpPeer peer;
+        std::string error;
+        EXPECT_FALSE(SendMail(error, "127.0.0.1", std::to_string(peer.port()), "u@example.test", "p", "s", "b", ";", ""));
+        EXPECT_EQ("Undefined at least one reciepent", error);
+        peer.waitFinished();
+        EXPECT_EQ("MAIL FROM:<u@example.test>", peer.commands().back());
+    }
+    {
+        ScriptedSmtpPeer peer;
+        std::string error;
+        EXPECT_TRUE(SendMail(error, "127.0.0.1", std::to_string(peer.port()), "u@example.test", "p", "s", "b",
+                             "a@example.test; b@example.test", ""))
+            << error;
+        peer.waitFinished();
+        const auto commands = peer.commands();
+        EXPECT_NE(commands.end(), std::find(commands.begin(), commands.end(), "RCPT TO:< b@example.test>"));
+        EXPECT_NE(std::string::npos, peer.data().find("\r\nTo: <a@example.test>,< b@example.test>\r\n"));
+    }
+}
+
+TEST_F(AlertDispatchTest, PortTextIsReadAsAtoiReadsItInItsLow16Bits) {
+    ScriptedSmtpPeer peer;
+    InstrumentedSockets sockets;
+    sockets.serviceAnswer = std::optional<std::uint16_t>(std::uint16_t{25});
+    sockets.redirectPort = static_cast<std::uint16_t>(peer.port());
+    for (const std::string port : {"", "abc", "587", "70000"}) {
+        std::string error;
+        EXPECT_TRUE(SendMail(error, "127.0.0.1", port, "u@example.test", "p", "s", "b", "to@example.test", ""))
+            << port << ": " << error;
+    }
+    EXPECT_EQ((std::vector<std::uint16_t>{25, 25, 587, 4464}), sockets.connectPorts);
+    EXPECT_EQ((std::vector<std::string>{"mail", "mail"}), sockets.servicesLookedUp);
+}
+
+TEST_F(AlertDispatchTest, SendMailReportsEveryFailureAsFalseWithItsText) {
+    std::string error = "left alone";
+    EXPECT_FALSE(SendMail(error, "127.0.0.1", "1", "u", "p", "s", "b", "", ""));
+    EXPECT_EQ("left alone", error);
+
+    InstrumentedSockets sockets;
+    sockets.startResult = platform::SocketLibraryStart::Unavailable;
+    EXPECT_FALSE(SendMail(error, "127.0.0.1", "1", "u", "p", "s", "b", "a@example.test", ""));
+    EXPECT_EQ("Unable to initialise winsock2", error);
+    sockets.startResult = platform::SocketLibraryStart::Started;
+
+    EXPECT_FALSE(SendMail(error, "", "1", "u", "p", "s", "b", "a@example.test", ""));
+    EXPECT_EQ("Unable to determine remote server", error);
+    EXPECT_EQ(0, sockets.created - sockets.closed);
+}
+
+}  // namespace

@@ -1,0 +1,568 @@
+// The SMTP exchange of CSmtp against a scripted peer on 127.0.0.1: every
+// step's refusal, odd replies, time-outs, closed and reset connections, and
+// what the client puts on the wire.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <functional>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "mail/Base64.h"
+#include "mail/CSmtp.h"
+#include "mail/ECSmtp.h"
+#include "mail/MailClock.h"
+#include "platform/System.h"
+#include "tests/support/InstrumentedSockets.h"
+#include "tests/support/ScriptedSmtpPeer.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Peer = ScriptedSmtpPeer;
+
+constexpr auto kShortWait = 250ms;
+
+std::unique_ptr<CSmtp> clientFor(int port) {
+    auto client = std::make_unique<CSmtp>();
+    client->SetServer("127.0.0.1", static_cast<std::uint16_t>(port));
+    client->SetLogin("user@example.test");
+    client->SetPassword("pa55word");
+    client->SetSenderAddress("user@example.test");
+    client->AddRecipient("to@example.test");
+    client->AddMessageLine("hello");
+    client->SetWaitLimit(kShortWait);
+    return client;
+}
+
+// The code Send fails with; 0 when it succeeds.
+int sendCode(CSmtp& client) {
+    try {
+        client.Send();
+        return 0;
+    } catch (const ECSmtp& error) {
+        return error.GetErrorCode();
+    }
+}
+
+bool hasCommand(const Peer& peer, const std::string& command) {
+    for (const auto& c : peer.commands())
+        if (c == command) return true;
+    return false;
+}
+
+class CSmtpExchangeTest : public ::testing::Test {
+protected:
+    void TearDown() override { SetMailClock({}); }
+};
+
+TEST_F(CSmtpExchangeTest, FullExchangeSendsTheCommandsInOrder) {
+    Peer peer;
+    auto client = clientFor(peer.port());
+    client->AddCcRecipient("cc@example.test", "Copy");
+    client->AddBccRecipient("bcc@example.test");
+    ASSERT_EQ(0, sendCode(*client));
+    ASSERT_TRUE(peer.waitFinished());
+    std::string host;
+    ASSERT_TRUE(platform::hostName(host));
+    const std::vector<std::string> expected{"EHLO " + host,
+                                            "AUTH LOGIN",
+                                            Base64Encode("user@example.test"),
+                                            Base64Encode("pa55word"),
+                                            "MAIL FROM:<user@example.test>",
+                                            "RCPT TO:<to@example.test>",
+                                            "RCPT TO:<cc@example.test>",
+                                            "RCPT TO:<bcc@example.test>",
+                                            "DATA",
+                                            "QUIT"};
+    EXPECT_EQ(expected, peer.commands());
+    EXPECT_TRUE(peer.received().ends_with("hello\r\n\r\n.\r\nQUIT\r\n"));
+}
+
+struct Refusal {
+    const char* step;
+    std::function<void(Peer::Replies&)> script;
+    int code;
+    const char* lastCommand;  // the last thing the client sent before giving up
+};
+
+TEST_F(CSmtpExchangeTest, EachRefusedStepFailsWithItsCodeAndNoQuit) {
+    const Refusal refusals[] = {
+        {"greeting", [](Peer::Replies& r) { r.greeting = "554 5.3.2 busy\r\n"; }, 401, nullptr},
+        {"greeting not digits", [](Peer::Replies& r) { r.greeting = "hello there\r\n"; }, 401, nullptr},
+        {"EHLO", [](Peer::Replies& r) { r.ehlo = "502 5.5.1 no EHLO\r\n"; }, 301, "EHLO"},
+        {"two-line greeting", [](Peer::Replies& r) { r.greeting = "220-first\r\n220 second\r\n"; }, 301, "EHLO"},
+        {"AUTH LOGIN", [](Peer::Replies& r) { r.auth = "504 5.5.4 unknown mechanism\r\n"; }, 302, "AUTH LOGIN"},
+        {"login", [](Peer::Replies& r) { r.login = "535 5.7.8 no\r\n"; }, 407, "login"},
+        {"password 535", [](Peer::Replies& r) { r.password = "535 5.7.8 bad credentials\r\n"; }, 406, "password"},
+        {"password 501", [](Peer::Replies& r) { r.password = "501 5.5.4 malformed\r\n"; }, 407, "password"},
+        {"MAIL FROM", [](Peer::Replies& r) { r.mailFrom = "553 5.1.8 sender rejected\r\n"; }, 300, "MAIL"},
+        {"RCPT TO", [](Peer::Replies& r) { r.rcpt = {"550 5.1.1 unknown user\r\n250 ok\r\n"}; }, 305, "RCPT"},
+        {"DATA", [](Peer::Replies& r) { r.data = "554 5.5.1 no valid recipients\r\n"; }, 303, "DATA"},
+        {"end of data", [](Peer::Replies& r) { r.endOfData = "552 5.3.4 too big\r\n"; }, 306, "."},
+        {"QUIT", [](Peer::Replies& r) { r.quit = "500 what\r\n"; }, 304, "QUIT"},
+    };
+    for (const auto& refusal : refusals) {
+        SCOPED_TRACE(refusal.step);
+        Peer::Replies replies;
+        refusal.script(replies);
+        Peer peer(replies);
+        auto client = clientFor(peer.port());
+        EXPECT_EQ(refusal.code, sendCode(*client));
+        // The connection is closed before the error leaves Send.
+        EXPECT_TRUE(peer.waitFinished(2s));
+        const auto commands = peer.commands();
+        if (!refusal.lastCommand) {
+            EXPECT_TRUE(commands.empty());
+            continue;
+        }
+        ASSERT_FALSE(commands.empty());
+        const std::string last = refusal.lastCommand;
+        if (last == "login") {
+            EXPECT_EQ(Base64Encode("user@example.test"), commands.back());
+        } else if (last == "password") {
+            EXPECT_EQ(Base64Encode("pa55word"), commands.back());
+        } else if (last == ".") {
+            EXPECT_TRUE(peer.received().ends_with("\r\n.\r\n"));
+        } else {
+            EXPECT_EQ(0u, commands.back().rfind(last, 0)) << commands.back();
+        }
+        if (last != "QUIT") {
+            EXPECT_FALSE(hasCommand(peer, "QUIT"));
+        }
+    }
+}
+
+TEST_F(CSmtpExchangeTest, TolerantPathsOfTheExchangePass) {
+    Peer::Replies replies;
+    replies.ehlo = "250-one\r\n250-two\r\n250-three\r\n250 four\r\n";
+    replies.password = "334 once more\r\n334 and again\r\n235 ok\r\n";
+    // The first To is refused once, then accepted; the count stays above 0.
+    replies.rcpt = {"450 4.2.0 try later\r\n250 ok\r\n", "250 ok\r\n"};
+    replies.data = "250 late\r\n354 go ahead\r\n";
+    Peer peer(replies);
+    auto client = clientFor(peer.port());
+    client->AddRecipient("second@example.test");
+    EXPECT_EQ(0, sendCode(*client));
+    EXPECT_TRUE(hasCommand(peer, "QUIT"));
+}
+
+TEST_F(CSmtpExchangeTest, MissingCredentialsAndAddressesFailAtTheirStep) {
+    {
+        Peer peer;
+        auto client = clientFor(peer.port());
+        client->SetLogin("");
+        EXPECT_EQ(204, sendCode(*client));
+        peer.waitFinished();
+        EXPECT_EQ("AUTH LOGIN", peer.commands().back());
+    }
+    {
+        Peer peer;
+        auto client = clientFor(peer.port());
+        client->SetPassword("");
+        EXPECT_EQ(205, sendCode(*client));
+        peer.waitFinished();
+        EXPECT_EQ(Base64Encode("user@example.test"), peer.commands().back());
+    }
+    {
+        Peer peer;
+        auto client = clientFor(peer.port());
+        client->SetSenderAddress("");
+        EXPECT_EQ(201, sendCode(*client));
+        peer.waitFinished();
+        EXPECT_EQ(Base64Encode("pa55word"), peer.commands().back());
+    }
+    {
+        Peer peer;
+        CSmtp client;
+        client.SetServer("127.0.0.1", static_cast<std::uint16_t>(peer.port()));
+        client.SetLogin("u");
+        client.SetPassword("p");
+        client.SetSenderAddress("u@example.test");
+        EXPECT_EQ(203, sendCode(client));
+        peer.waitFinished();
+        EXPECT_EQ("MAIL FROM:<u@example.test>", peer.commands().back());
+    }
+    CSmtp client;
+    try {
+        client.AddRecipient("");
+        FAIL() << "an empty address was taken";
+    } catch (const ECSmtp& e) {
+        EXPECT_EQ(206, e.GetErrorCode());
+    }
+    client.AddMessageLine("only");
+    EXPECT_EQ("only", client.GetMessageLine(0));
+    try {
+        client.GetMessageLine(1);
+        FAIL() << "line 1 of 1 was returned";
+    } catch (const ECSmtp& e) {
+        EXPECT_EQ(412, e.GetErrorCode());
+    }
+}
+
+TEST_F(CSmtpExchangeTest, ServerThatStopsTalkingFailsWith402) {
+    {
+        Peer::Replies replies;
+        replies.greeting = Peer::kSilent;
+        Peer peer(replies);
+        EXPECT_EQ(402, sendCode(*clientFor(peer.port())));
+    }
+    {
+        // A single refusal of a To recipient makes the client wait for a 250.
+        Peer::Replies replies;
+        replies.rcpt = {"550 5.1.1 unknown user\r\n"};
+        Peer peer(replies);
+        EXPECT_EQ(402, sendCode(*clientFor(peer.port())));
+    }
+    {
+        // Half a line, then nothing.
+        Peer::Replies replies;
+        replies.greeting = "220 half a gree" + Peer::kSilent;
+        Peer peer(replies);
+        EXPECT_EQ(402, sendCode(*clientFor(peer.port())));
+    }
+}
+
+TEST_F(CSmtpExchangeTest, ReplyLineWithoutLineFeedFailsWith408AtItsNextByte) {
+    {
+        // 10239 bytes with the line feed last still fit.
+        Peer::Replies replies;
+        replies.greeting = "220 " + std::string(10233, 'x') + "\r\n";
+        Peer peer(replies);
+        EXPECT_EQ(0, sendCode(*clientFor(peer.port())));
+    }
+    {
+        Peer::Replies replies;
+        replies.greeting = "220 " + std::string(10236, 'x') + Peer::kSilent;  // 10240 bytes, no LF
+        Peer peer(replies);
+        EXPECT_EQ(408, sendCode(*clientFor(peer.port())));
+    }
+    {
+        Peer::Replies replies;
+        replies.greeting = "220 " + std::string(10235, 'x') + Peer::kSilent;  // 10239 bytes, no LF
+        Peer peer(replies);
+        EXPECT_EQ(402, sendCode(*clientFor(peer.port())));
+    }
+}
+
+TEST_F(CSmtpExchangeTest, ServerThatClosesTheConnectionFailsWith400) {
+    for (auto script : std::vector<std::function<void(Peer::Replies&)>>{
+             [](Peer::Replies& r) { r.greeting = Peer::kClose; },
+             [](Peer::Replies& r) { r.ehlo = "250-first line only\r\n" + Peer::kClose; },
+             [](Peer::Replies& r) { r.mailFrom = Peer::kClose; }}) {
+        Peer::Replies replies;
+        script(replies);
+        Peer peer(replies);
+        EXPECT_EQ(400, sendCode(*clientFor(peer.port())));
+    }
+}
+
+TEST_F(CSmtpExchangeTest, WritingToAResetConnectionFailsWith102InsteadOfASignal) {
+    TempDir dir;
+    std::string big(3 * 1024 * 1024, 'z');
+    writeFile(dir.file("big.bin"), big);
+    Peer::Replies replies;
+    replies.resetAfterDataBytes = 64 * 1024;
+    Peer peer(replies);
+    auto client = clientFor(peer.port());
+    client->AddAttachment(dir.file("big.bin"));
+    // SIGPIPE would end the whole test program here.
+    EXPECT_EQ(102, sendCode(*client));
+}
+
+// A listening socket whose accept queue is full: Linux drops further
+// handshakes, so a connect to it never completes.
+class FullBacklogListener {
+public:
+    FullBacklogListener() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 0);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        // Fill the queue: connect until one attempt stays pending.
+        for (int i = 0; i < 16; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            fillers_.push_back(fd);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            pollfd entry{fd, POLLOUT, 0};
+            if (::poll(&entry, 1, 300) == 0) {
+                full_ = true;
+                break;
+            }
+        }
+    }
+    ~FullBacklogListener() {
+        for (const int fd : fillers_) ::close(fd);
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+    bool full() const { return full_; }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    bool full_ = false;
+    std::vector<int> fillers_;
+};
+
+TEST_F(CSmtpExchangeTest, ConnectionProblemsHaveTheirOwnCodes) {
+    {
+        FullBacklogListener listener;
+        ASSERT_TRUE(listener.full());
+        EXPECT_EQ(403, sendCode(*clientFor(listener.port())));
+    }
+    {
+        // Nothing listens on the port: refused while waiting.
+        const int port = [] {
+            Peer probe;
+            return probe.port();
+        }();
+        EXPECT_EQ(109, sendCode(*clientFor(port)));
+    }
+    {
+        auto client = clientFor(1);
+        client->SetServer("", 25);  // neither an address nor a name
+        EXPECT_EQ(105, sendCode(*client));
+    }
+    {
+        // A host name is looked up.
+        Peer peer;
+        auto client = clientFor(peer.port());
+        client->SetServer("localhost", static_cast<std::uint16_t>(peer.port()));
+        EXPECT_EQ(0, sendCode(*client));
+    }
+}
+
+TEST_F(CSmtpExchangeTest, PortZeroUsesTheMailServiceElse25) {
+    Peer peer;
+    InstrumentedSockets sockets;
+    sockets.serviceAnswer = std::optional<std::uint16_t>(static_cast<std::uint16_t>(peer.port()));
+    auto viaService = clientFor(0);
+    EXPECT_EQ(0, sendCode(*viaService));
+    EXPECT_EQ(std::vector<std::string>{"mail"}, sockets.servicesLookedUp);
+    EXPECT_EQ(std::vector<std::uint16_t>{static_cast<std::uint16_t>(peer.port())}, sockets.connectPorts);
+    EXPECT_EQ(std::vector<std::uint32_t>{0x7F000001u}, sockets.connectAddresses);
+
+    // Without the service the client asks for 25; the test sends it to the
+    // peer instead.
+    sockets.serviceAnswer = std::optional<std::uint16_t>();
+    sockets.redirectPort = static_cast<std::uint16_t>(peer.port());
+    auto without = clientFor(0);
+    EXPECT_EQ(0, sendCode(*without));
+    EXPECT_EQ(25, sockets.connectPorts.back());
+
+    // The machine's own services file knows "mail" as SMTP.
+    std::uint16_t port = 0;
+    ASSERT_TRUE(platform::defaultSockets().servicePort("mail", port));
+    EXPECT_EQ(25, port);
+}
+
+TEST_F(CSmtpExchangeTest, FailingSocketLibraryCallsGiveTheirCodes) {
+    InstrumentedSockets sockets;
+    const auto constructionCode = [] {
+        try {
+            CSmtp client;
+            return 0;
+        } catch (const ECSmtp& e) {
+            return e.GetErrorCode();
+        }
+    };
+    sockets.startResult = platform::SocketLibraryStart::Unavailable;
+    EXPECT_EQ(100, constructionCode());
+    EXPECT_EQ(0, sockets.cleanups);
+    sockets.startResult = platform::SocketLibraryStart::WrongVersion;
+    EXPECT_EQ(101, constructionCode());
+    EXPECT_EQ(1, sockets.cleanups);
+    sockets.startResult = platform::SocketLibraryStart::Started;
+    sockets.failHostName = true;
+    EXPECT_EQ(107, constructionCode());
+    EXPECT_EQ(2, sockets.cleanups);
+    sockets.failHostName = false;
+
+    // Each object releases the library it started, once.
+    const int before = sockets.cleanups;
+    {
+        CSmtp client;
+    }
+    EXPECT_EQ(before + 1, sockets.cleanups);
+    // Every start but the one that failed outright was released.
+    EXPECT_EQ(sockets.startups - 1, sockets.cleanups);
+
+    sockets.failSocket = true;
+    EXPECT_EQ(106, sendCode(*clientFor(1)));
+    sockets.failSocket = false;
+    sockets.failNonBlocking = true;
+    const int closedBefore = sockets.closed;
+    EXPECT_EQ(108, sendCode(*clientFor(1)));
+    EXPECT_EQ(closedBefore + 1, sockets.closed);
+}
+
+TEST_F(CSmtpExchangeTest, BodyLinesAreDotStuffedAndInjectionStaysInsideItsField) {
+    Peer peer;
+    auto client = clientFor(peer.port());
+    client->SetSubject("Hello\r\nBcc: victim@example.test");
+    client->SetSenderName("Ops\r\nX-Evil: 1");
+    client->AddRecipient("x@example.test>\r\nRCPT TO:<evil@example.test", "");
+    client->AddMessageLine(".starts with a dot");
+    client->AddMessageLine("server a\r\n.\r\nMAIL FROM:<evil@example.test>\nRCPT TO:<evil@example.test>\n.");
+    client->AddMessageLine(".");
+    ASSERT_EQ(0, sendCode(*client));
+    peer.waitFinished();
+
+    for (const auto& c : peer.commands()) {
+        EXPECT_NE("MAIL FROM:<evil@example.test>", c);
+        EXPECT_NE("RCPT TO:<evil@example.test>", c);
+    }
+    EXPECT_TRUE(hasCommand(peer, "RCPT TO:<x@example.test>RCPT TO:<evil@example.test>"));
+    const std::string data = peer.data();
+    EXPECT_NE(std::string::npos, data.find("\r\nSubject: HelloBcc: victim@example.test\r\n"));
+    EXPECT_NE(std::string::npos, data.find("\r\nFrom: OpsX-Evil: 1 <user@example.test>\r\n"));
+    EXPECT_EQ(std::string::npos, data.find("\nBcc:"));
+    EXPECT_EQ(std::string::npos, data.find("\nX-Evil:"));
+    const std::string body = data.substr(data.find("\r\n\r\n") + 4);
+    EXPECT_EQ(
+        "hello\r\n"
+        "..starts with a dot\r\n"
+        "server a\r\n..\r\nMAIL FROM:<evil@example.test>\r\nRCPT TO:<evil@example.test>\r\n..\r\n"
+        "..\r\n"
+        "\r\n",  // the line break before the closing dot
+        body);
+}
+
+TEST_F(CSmtpExchangeTest, HeaderLinesFollowTheFixedLayout) {
+    std::tm local{};
+    local.tm_year = 2021 - 1900;
+    local.tm_mon = 2;
+    local.tm_mday = 5;
+    local.tm_hour = 9;
+    local.tm_min = 4;
+    local.tm_sec = 7;
+    local.tm_isdst = -1;
+    const std::int64_t when = std::mktime(&local);
+    SetMailClock([when] { return when; });
+
+    Peer peer;
+    CSmtp client;
+    client.SetServer("127.0.0.1", static_cast<std::uint16_t>(peer.port()));
+    client.SetLogin("u");
+    client.SetPassword("p");
+    client.SetSenderAddress("sender@example.test");
+    client.SetPriority(2);
+    client.AddRecipient("a@example.test");
+    client.AddRecipient("b@example.test", "Bee");
+    client.AddCcRecipient("c@example.test");
+    client.AddBccRecipient("d@example.test", "Dee");
+    ASSERT_EQ(0, sendCode(client));
+    peer.waitFinished();
+    EXPECT_EQ(
+        "Date: 5 Mar 2021 9:4:7\r\n"
+        "From:  <sender@example.test>\r\n"
+        "X-Priority: 2 (High)\r\n"
+        "To: <a@example.test>,Bee<b@example.test>\r\n"
+        "Cc: <c@example.test>\r\n"
+        "Bcc: Dee<d@example.test>\r\n"
+        "Subject:  \r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-type: text/html; charset=US-ASCII\r\n"
+        "Content-Transfer-Encoding: 7bit\r\n"
+        "\r\n"
+        " \r\n"
+        "\r\n",
+        peer.data());
+}
+
+TEST_F(CSmtpExchangeTest, PriorityLineByValue) {
+    const std::pair<int, const char*> cases[] = {
+        {2, "X-Priority: 2 (High)"}, {3, "X-Priority: 3 (Normal)"}, {4, "X-Priority: 4 (Low)"},
+        {1, "X-Priority: 3 (Normal)"}, {5, "X-Priority: 3 (Normal)"}};
+    for (const auto& [value, line] : cases) {
+        Peer peer;
+        auto client = clientFor(peer.port());
+        client->SetPriority(value);
+        ASSERT_EQ(0, sendCode(*client));
+        peer.waitFinished();
+        EXPECT_NE(std::string::npos, peer.data().find(std::string("\r\n") + line + "\r\n")) << value;
+    }
+}
+
+TEST_F(CSmtpExchangeTest, ClockAtOrBefore1970FailsWith409AfterData) {
+    for (const std::int64_t reading : {std::int64_t{0}, std::int64_t{-5}}) {
+        SetMailClock([reading] { return reading; });
+        Peer peer;
+        EXPECT_EQ(409, sendCode(*clientFor(peer.port())));
+        peer.waitFinished();
+        EXPECT_EQ("DATA", peer.commands().back());
+        EXPECT_TRUE(peer.received().ends_with("DATA\r\n"));
+    }
+}
+
+TEST_F(CSmtpExchangeTest, StepsLongerThanTheBufferAreSentWhole) {
+    Peer peer;
+    auto client = clientFor(peer.port());
+    const std::string longLine(30000, 'L');
+    client->AddMessageLine(longLine);
+    for (int i = 0; i < 600; ++i) client->AddRecipient("recipient" + std::to_string(i) + "@example.test");
+    ASSERT_EQ(0, sendCode(*client));
+    peer.waitFinished();
+    const std::string data = peer.data();
+    const auto toLine = data.find("\r\nTo: ");
+    ASSERT_NE(std::string::npos, toLine);
+    const std::string to = data.substr(toLine + 2, data.find("\r\n", toLine + 2) - toLine - 2);
+    EXPECT_GT(to.size(), CSmtp::kBufferSize);
+    EXPECT_TRUE(to.ends_with(",<recipient599@example.test>"));
+    EXPECT_NE(std::string::npos, data.find("\r\nhello\r\n" + longLine + "\r\n"));
+}
+
+TEST_F(CSmtpExchangeTest, AttachmentFailuresComeAfterThePartHeader) {
+    TempDir dir;
+    {
+        Peer peer;
+        auto client = clientFor(peer.port());
+        client->AddAttachment(dir.file("missing.bin"));
+        EXPECT_EQ(404, sendCode(*client));
+        peer.waitFinished();
+        EXPECT_TRUE(peer.received().ends_with(
+            "--__MESSAGE__ID__54yg6f6h6y456345\r\n"
+            "Content-Type: application/x-msdownload; name=\"missing.bin\"\r\n"
+            "Content-Transfer-Encoding: base64\r\n"
+            "Content-Disposition: attachment; filename=\"missing.bin\"\r\n"
+            "\r\n"));
+        EXPECT_FALSE(hasCommand(peer, "QUIT"));
+    }
+    {
+        // A directory opens on Linux but cannot be read.
+        Peer peer;
+        auto client = clientFor(peer.port());
+        client->AddAttachment(dir.path());
+        EXPECT_EQ(404, sendCode(*client));
+    }
+    {
+        // 5,243,903 bytes pass the limit; one byte more in a second file fails.
+        writeFile(dir.file("big.bin"), std::string(5243903, 'b'));
+        writeFile(dir.file("one.bin"), "1");
+        Peer peer;
+        auto client = clientFor(peer.port());
+        client->SetWaitLimit(5s);
+        client->AddAttachment(dir.file("big.bin"));
+        client->AddAttachment(dir.file("one.bin"));
+        EXPECT_EQ(405, sendCode(*client));
+        peer.waitFinished();
+        const std::string received = peer.received();
+        EXPECT_TRUE(received.ends_with("Content-Disposition: attachment; filename=\"one.bin\"\r\n\r\n"))
+            << received.substr(received.size() - 300);
+        EXPECT_NE(std::string::npos, received.find("filename=\"big.bin\"\r\n\r\n" + Base64Encode(std::string(54, 'b')) + "\r\n"));
+    }
+}
+
+}  // namespace

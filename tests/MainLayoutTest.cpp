@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include "ui/model/MainLayout.h"
+
+namespace {
+
+using MainLayout::Rect;
+
+TEST(MainLayoutTest, RowsSitThirtyPixelsApartBelowTheHeader) {
+    const int originY = MainLayout::originY(57);
+    EXPECT_EQ(82, originY);
+    EXPECT_EQ((Rect{23, 82, 200, 25}), MainLayout::header(originY, 0));
+    EXPECT_EQ((Rect{23 + 1130, 82, 100, 25}), MainLayout::header(originY, 5));
+    EXPECT_EQ((Rect{23, 112, 200, 22}), MainLayout::rowControl(originY, 1, MainLayout::Name));
+    EXPECT_EQ((Rect{23 + 220, 142, 480, 22}), MainLayout::rowControl(originY, 2, MainLayout::CommandLine));
+    EXPECT_EQ((Rect{23 + 1130, 172, 60, 22}), MainLayout::rowControl(originY, 3, MainLayout::StartStop));
+    // The edit button stands left of the delete button.
+    EXPECT_LT(MainLayout::rowControl(originY, 1, MainLayout::Edit).left,
+              MainLayout::rowControl(originY, 1, MainLayout::Delete).left);
+    EXPECT_EQ((Rect{23 + 1410, 112, 60, 22}), MainLayout::rowControl(originY, 1, MainLayout::OpenPath));
+}
+
+TEST(MainLayoutTest, WindowWithoutServersIsSizedToTheHeaderAlone) {
+    const int originY = 80;
+    const auto r = MainLayout::relayout(originY, 0, 540, 27);
+    EXPECT_EQ(1378 + 180, r.windowWidth);
+    EXPECT_EQ(originY + 128, r.windowHeight);
+    for (const Rect& b : r.bottomButtons) {
+        EXPECT_EQ(originY + 30, b.top);
+        EXPECT_EQ(60, b.width);
+        EXPECT_EQ(25, b.height);
+    }
+}
+
+TEST(MainLayoutTest, ThreeServersMoveTheBottomButtonsBelowTheThirdRow) {
+    const int originY = 80;
+    const auto r = MainLayout::relayout(originY, 3, 540, 27);
+    EXPECT_EQ(originY + 218, r.windowHeight);
+    EXPECT_EQ(originY + 120, r.bottomButtons[0].top);
+    const int w = 23 + 1355;
+    const int lefts[5] = {w - 225, w - 155, w - 85, w - 15, w + 55};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(lefts[i], r.bottomButtons[static_cast<std::size_t>(i)].left);
+    EXPECT_EQ(w - 540 - 148, r.commandLineEditWidth);
+    EXPECT_EQ((Rect{w - 135, 27, 60, 23}), r.topButtons[0]);
+    EXPECT_EQ((Rect{w - 55, 27, 60, 23}), r.topButtons[1]);
+    EXPECT_EQ((Rect{w + 55, 27, 60, 23}), r.topButtons[2]);
+}
+
+TEST(MainLayoutTest, WithAGapInTheIndexesTheLastRowMeetsTheBottomButtons) {
+    // Indexes 1 and 3: two records, so the window is sized for two rows.
+    const int originY = 80;
+    const auto r = MainLayout::relayout(originY, 2, 540, 27);
+    EXPECT_EQ(MainLayout::rowControl(originY, 3, MainLayout::Name).top, r.bottomButtons[0].top);
+}
+
+TEST(MainLayoutTest, TimerPeriodIsTheIntervalInMillisecondsButAtLeastTen) {
+    EXPECT_EQ(3000, MainLayout::timerPeriodMilliseconds(3));
+    EXPECT_EQ(10, MainLayout::timerPeriodMilliseconds(0));
+    EXPECT_EQ(10, MainLayout::timerPeriodMilliseconds(-4));
+    EXPECT_EQ(2147483647, MainLayout::timerPeriodMilliseconds(99999999));
+}
+
+}  // namespace

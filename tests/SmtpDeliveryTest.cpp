@@ -1,0 +1,224 @@
+// Messages of CSmtp and SendMail as a real SMTP server receives them and a
+// real mail parser reads them: header lines, encoded words, body text,
+// dot handling and attachments.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "mail/AlertDispatch.h"
+#include "mail/Base64.h"
+#include "mail/CSmtp.h"
+#include "mail/ECSmtp.h"
+#include "mail/MailClock.h"
+#include "tests/support/SmtpTestServer.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+// Bytes 0..255 over and over, so every base64 character turns up.
+std::string pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    return bytes;
+}
+
+// The lines sent after each attachment part header, up to the next
+// boundary line.
+std::vector<std::vector<std::string>> attachmentLines(const std::string& body) {
+    std::vector<std::vector<std::string>> parts;
+    const std::string start = "Content-Disposition: attachment;";
+    for (auto pos = body.find(start); pos != std::string::npos; pos = body.find(start, pos + 1)) {
+        std::size_t line = body.find("\r\n\r\n", pos) + 4;
+        std::vector<std::string> lines;
+        for (;;) {
+            const auto end = body.find("\r\n", line);
+            if (end == std::string::npos) break;
+            const std::string text = body.substr(line, end - line);
+            if (text.rfind("--__MESSAGE__ID__", 0) == 0) break;
+            lines.push_back(text);
+            line = end + 2;
+        }
+        parts.push_back(lines);
+    }
+    return parts;
+}
+
+class SmtpDeliveryTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetMailClock([] { return std::int64_t{1614935047}; }); }
+    void TearDown() override { SetMailClock({}); }
+
+    void configure(CSmtp& client) {
+        client.SetServer(server.host(), static_cast<std::uint16_t>(server.port()));
+        client.SetLogin(server.user());
+        client.SetPassword(server.password());
+        client.SetSenderAddress(server.user());
+    }
+
+    SmtpTestServer server{"mailer@example.test", "Pa55 word"};
+    TempDir dir;
+};
+
+TEST_F(SmtpDeliveryTest, AsciiMessageKeepsThePlainHeaderLinesAndArrivesWhole) {
+    std::string error;
+    ASSERT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(),
+                         "Tessera SMTP test mail", "SMTP Setting Test Mail", "ops@example.test", ""))
+        << error;
+    const auto messages = server.waitForMessages(1);
+    ASSERT_EQ(1u, messages.size());
+    const auto& m = messages[0];
+    ASSERT_FALSE(m.headerLines.empty());
+    EXPECT_EQ(0u, m.headerLines[0].rfind("Date: ", 0));
+    const std::vector<std::string> rest(m.headerLines.begin() + 1, m.headerLines.end());
+    const std::vector<std::string> expected{
+        "From: 26300 Tessera <mailer@example.test>",
+        "X-Mailer: The Bat! (v3.02) Professional",
+        "Reply-To: mailer@example.test",
+        "X-Priority: 3 (Normal)",
+        "To: <ops@example.test>",
+        "Subject: Tessera SMTP test mail",
+        "MIME-Version: 1.0",
+        "Content-type: text/html; charset=US-ASCII",
+        "Content-Transfer-Encoding: 7bit",
+    };
+    EXPECT_EQ(expected, rest);
+    EXPECT_EQ("Tessera SMTP test mail", m.subject);
+    EXPECT_EQ("text/html", m.bodyContentType);
+    EXPECT_EQ("SMTP Setting Test Mail\n\n", m.body);
+    EXPECT_TRUE(m.defects.empty());
+}
+
+TEST_F(SmtpDeliveryTest, EightBitNamesAndSubjectAreEncodedAndDecodeToTheOriginal) {
+    CSmtp client;
+    configure(client);
+    const std::string subject = "26300 告警邮件：服务器进程已停止，将立即重新启动，请值班人员关注后续告警邮件";
+    client.SetSubject(subject);
+    client.SetSenderName("运维 Ops");
+    client.AddRecipient("a@example.test", "值班 一");
+    client.AddRecipient("b@example.test");
+    client.AddCcRecipient("c@example.test", "Copy");
+    client.AddBccRecipient("d@example.test");
+    client.AddMessageLine("第一行");
+    client.AddMessageLine("plain second line");
+    client.Send();
+
+    const auto messages = server.waitForMessages(1);
+    ASSERT_EQ(1u, messages.size());
+    const auto& m = messages[0];
+    EXPECT_EQ((std::vector<std::string>{"a@example.test", "b@example.test", "c@example.test", "d@example.test"}),
+              m.rcptTos);
+    EXPECT_EQ(subject, m.subject);
+    using Mailboxes = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ((Mailboxes{{"运维 Ops", "mailer@example.test"}}), m.addresses("From"));
+    EXPECT_EQ((Mailboxes{{"值班 一", "a@example.test"}, {"", "b@example.test"}}), m.addresses("To"));
+    EXPECT_EQ((Mailboxes{{"Copy", "c@example.test"}}), m.addresses("Cc"));
+    EXPECT_TRUE(m.defects.empty()) << m.defects[0];
+    EXPECT_EQ("第一行\nplain second line\n\n", m.body);
+    EXPECT_EQ("utf-8", m.bodyCharset);
+    EXPECT_EQ("8bit", m.bodyTransferEncoding);
+    // Only 7-bit bytes in the header; long words are folded onto new lines.
+    for (const auto& line : m.headerLines) {
+        for (const char c : line) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << line;
+        EXPECT_LE(line.size(), 90u) << line;
+    }
+}
+
+TEST_F(SmtpDeliveryTest, LinesWithDotsArriveAsWrittenInOneMessage) {
+    std::string error;
+    const std::string body = ".hidden dot\n.\nMAIL FROM:<evil@example.test>\r\nRCPT TO:<evil@example.test>\r\n.\r\nend";
+    ASSERT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "dots", body,
+                         "ops@example.test", ""))
+        << error;
+    const auto messages = server.waitForMessages(1);
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ(".hidden dot\n.\nMAIL FROM:<evil@example.test>\nRCPT TO:<evil@example.test>\n.\nend\n\n",
+              messages[0].body);
+    EXPECT_EQ(std::vector<std::string>{"ops@example.test"}, messages[0].rcptTos);
+}
+
+TEST_F(SmtpDeliveryTest, AttachmentsArriveDecodedInChunksOf54Bytes) {
+    const std::pair<const char*, std::size_t> files[] = {{"empty.bin", 0}, {"exact.bin", 54}, {"over.bin", 55},
+                                                         {"batches.bin", 20000}};
+    CSmtp client;
+    configure(client);
+    client.AddRecipient("ops@example.test");
+    client.AddMessageLine("see the files");
+    for (const auto& [name, size] : files) {
+        writeFile(dir.file(name), pattern(size));
+        client.AddAttachment(dir.file(name));
+    }
+    client.Send();
+
+    const auto messages = server.waitForMessages(1);
+    ASSERT_EQ(1u, messages.size());
+    const auto& m = messages[0];
+    EXPECT_TRUE(m.multipart);
+    EXPECT_EQ("text/plain", m.bodyContentType);
+    EXPECT_EQ("us-ascii", m.bodyCharset);
+    EXPECT_EQ("see the files", m.body);  // its line break belongs to the boundary
+    ASSERT_EQ(4u, m.attachments.size());
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(files[i].first, m.attachments[i].fileName);
+        EXPECT_EQ("application/x-msdownload", m.attachments[i].contentType);
+        EXPECT_EQ(pattern(files[i].second), m.attachments[i].bytes) << files[i].first;
+    }
+    const auto lines = attachmentLines(m.rawBody());
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_EQ(std::vector<std::string>{""}, lines[0]);
+    EXPECT_EQ((std::vector<std::string>{Base64Encode(pattern(54)), ""}), lines[1]);
+    ASSERT_EQ(2u, lines[2].size());
+    EXPECT_EQ(72u, lines[2][0].size());
+    EXPECT_EQ(4u, lines[2][1].size());
+    EXPECT_TRUE(lines[2][1].ends_with("=="));
+    // The closing boundary starts with a line break of its own.
+    ASSERT_EQ(20000u / 54 + 1 + 1, lines[3].size());
+    EXPECT_EQ("", lines[3].back());
+    EXPECT_TRUE(m.data.ends_with("\r\n--__MESSAGE__ID__54yg6f6h6y456345--\r\n\r\n"));
+    EXPECT_TRUE(m.defects.empty());
+}
+
+TEST_F(SmtpDeliveryTest, LargestAllowedAttachmentAndLongPathsArriveWhole) {
+    // A path of more than 254 bytes is used whole.
+    std::string path = dir.path();
+    while (path.size() < 300) {
+        path += "/a-rather-long-directory-name-for-the-attachment";
+        ASSERT_EQ(0, ::mkdir(path.c_str(), 0777));
+    }
+    const std::string file = path + "/limit report.bin";
+    const std::string content = pattern(5243903);
+    writeFile(file, content);
+    std::string error;
+    ASSERT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "big", "attached",
+                         "ops@example.test", file))
+        << error;
+    const auto messages = server.waitForMessages(1);
+    ASSERT_EQ(1u, messages.size());
+    ASSERT_EQ(1u, messages[0].attachments.size());
+    EXPECT_EQ("limit report.bin", messages[0].attachments[0].fileName);
+    EXPECT_TRUE(messages[0].attachments[0].bytes == content);
+}
+
+TEST_F(SmtpDeliveryTest, FileNameIsWhatFollowsTheLastSlash) {
+    const std::string file = dir.file("back\\slash.txt");
+    writeFile(file, "x");
+    std::string error;
+    ASSERT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "name", "b",
+                         "ops@example.test", file))
+        << error;
+    const auto messages = server.waitForMessages(1);
+    ASSERT_EQ(1u, messages.size());
+    ASSERT_EQ(1u, messages[0].attachments.size());
+    // The name goes out as it stands (a parser reads the backslash as a quote).
+    EXPECT_NE(std::string::npos, messages[0].data.find("; filename=\"back\\slash.txt\"\r\n"));
+    EXPECT_EQ("x", messages[0].attachments[0].bytes);
+}
+
+TEST_F(SmtpDeliveryTest, WrongPasswordIsABadLogin) {
+    std::string error;
+    EXPECT_FALSE(SendMail(error, server.host(), server.portText(), server.user(), "wrong", "s", "b",
+                          "ops@example.test", ""));
+    EXPECT_EQ("Bad login or password", error);
+    EXPECT_TRUE(server.messages().empty());
+}
+
+}  // namespace
