@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "supervision/MonitoredServer.h"
 #include "ui/model/AddServerForm.h"
 
 namespace {
@@ -49,6 +50,24 @@ TEST(CheckNewServerTest, AcceptedTextsAreTrimmedAndTheFileNameMayRepeat) {
     EXPECT_EQ("svr_Game", check.processname);
     EXPECT_EQ("/srv/svr_Game 3", check.commandline);
     EXPECT_TRUE(CheckNewServer("a", "b", "c", {}).accepted());
+}
+
+TEST(CheckNewServerTest, WalksTheRecordsInIndexOrder) {
+    std::map<std::int32_t, MonitoredServer> servers;
+    auto add = [&servers](std::int32_t index, const char* name, const char* commandline) {
+        MonitoredServer& server = servers[index];
+        server.info.index = index;
+        server.info.name = name;
+        server.info.commandline = commandline;
+    };
+    add(3, "Login", "/srv/svr_Login");
+    add(1, "Game1", "/srv/svr_Game 1");
+    const std::vector<ListedServer> listed = ListedServers(servers);
+    ASSERT_EQ(2u, listed.size());
+    EXPECT_EQ("Game1", listed[0].name);
+    EXPECT_EQ("/srv/svr_Login", listed[1].commandline);
+    // Index 1 is reached before index 3, whatever the order of insertion.
+    expectRefused(CheckNewServer("login", "svr", "/srv/SVR_Game 1", listed), "命令行已存在！", 1006);
 }
 
 TEST(ProposeServerNameTest, AppendsThePartAfterTheLastBlankToTheFileName) {

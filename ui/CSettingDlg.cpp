@@ -25,7 +25,8 @@ wxTextValidator digitsOnly() { return wxTextValidator(wxFILTER_DIGITS); }
 
 CSettingDlg::CSettingDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, U8("系统设置"), wxDefaultPosition, wxDefaultSize,
-               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
+      m_settingsPath(SettingsFilePath()) {
     DialogTemplate layout(this, 319, 219);
     layout.groupBox(wxID_ANY, "基本设置", 12, 7, 300, 34);
     layout.label(wxID_ANY, "状态检查时间间隔(秒)：", 27, 21, 87, 8);
@@ -104,7 +105,8 @@ bool CSettingDlg::TransferDataFromWindow() {
 void CSettingDlg::OnBnClickedOk(wxCommandEvent&) {
     if (!TransferDataFromWindow()) return;
     SetAlertMailSettings(m_server, m_port, m_user, m_password, m_recipients, m_minAlertInterval);
-    SaveSettingsFile(m_checkInterval, m_server, m_port, m_user, m_password, m_recipients, m_minAlertInterval);
+    SaveSettingsFile(m_settingsPath, m_checkInterval, m_server, m_port, m_user, m_password, m_recipients,
+                     m_minAlertInterval);
     EndDialog(wxID_OK);
 }
 

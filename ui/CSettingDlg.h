@@ -26,6 +26,8 @@ public:
     std::string m_recipients;
     std::int32_t m_minAlertInterval = 0;
     std::int32_t m_checkInterval = 0;
+    // Where "保存" writes the settings: procward.ini beside the executable.
+    std::string m_settingsPath;
 
     // Members into the controls.
     bool TransferDataToWindow() override;

@@ -1,5 +1,7 @@
 #include "ui/model/RowCommand.h"
 
+#include "ui/model/MainLayout.h"
+
 namespace {
 
 // In the order the ranges are tested.
@@ -8,11 +10,11 @@ constexpr RowCommandKind kKinds[] = {RowCommandKind::Toggle, RowCommandKind::Del
 
 int base(RowCommandKind kind) {
     switch (kind) {
-        case RowCommandKind::Toggle: return 1024;
-        case RowCommandKind::Delete: return 1124;
-        case RowCommandKind::Edit: return 1224;
-        case RowCommandKind::LoadConfig: return 1324;
-        case RowCommandKind::OpenPath: return 1424;
+        case RowCommandKind::Toggle: return MainLayout::kStartStopBase;
+        case RowCommandKind::Delete: return MainLayout::kDeleteBase;
+        case RowCommandKind::Edit: return MainLayout::kEditBase;
+        case RowCommandKind::LoadConfig: return MainLayout::kLoadConfigBase;
+        case RowCommandKind::OpenPath: return MainLayout::kOpenPathBase;
     }
     return 0;
 }

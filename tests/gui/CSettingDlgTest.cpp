@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include "config/AlertMailSettings.h"
+#include "config/SettingsFile.h"
+#include "platform/System.h"
+#include "tests/gui/DialogDriving.h"
+#include "tests/support/SmtpTestServer.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+#include "ui/CSettingDlg.h"
+
+namespace {
+
+const char* const kSent = "测试邮件发送成功，请点击 '保存' 按钮保存SMTP设置!";
+const char* const kFailed = "测试邮件发送失败!";
+const char* const kRangeMessage = "请输入一个介于 1 和 120 之间的整数。";
+const char* const kIntegerMessage = "请输入一个整数。";
+
+class CSettingDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetAlertMailSettings("smtp.example.org", "25", "alert", "secret", "ops@example.org", 5);
+        dialog.m_checkInterval = 3;
+        dialog.m_settingsPath = settingsPath();
+    }
+
+    std::string settingsPath() const { return dir.file("procward.ini"); }
+
+    // What the saved file holds, read back through AlertMailSettings.
+    std::int32_t loadSaved() {
+        SetAlertMailSettings("", "", "", "", "", 0);
+        return LoadSettingsFile(settingsPath());
+    }
+
+    // Sets the two interval fields and presses "保存"; the message shown, if
+    // any.
+    std::string save(const char* minAlertInterval, const char* checkInterval) {
+        editOf(&dialog, 1014)->ChangeValue(minAlertInterval);
+        editOf(&dialog, 1008)->ChangeValue(checkInterval);
+        std::string message;
+        wxTEST_DIALOG(clickButton(&dialog, wxID_OK), ExpectMessageBox(message).Optional());
+        return message;
+    }
+
+    void expectSettingsInForceUnchanged() {
+        EXPECT_EQ("smtp.example.org", AlertMailSettings.smtpServer);
+        EXPECT_EQ("ops@example.org", AlertMailSettings.smtpMailTo);
+        EXPECT_EQ(5, AlertMailSettings.minAlertInterval);
+    }
+
+    TempDir dir;
+    CSettingDlg dialog;
+};
+
+TEST_F(CSettingDlgTest, ShowsTheTemplateWithItsIdsAndTexts) {
+    EXPECT_EQ(SettingsFilePath(), CSettingDlg().m_settingsPath);
+    EXPECT_EQ("系统设置", ToU8(dialog.GetTitle()));
+    EXPECT_EQ(dialog.ConvertDialogToPixels(wxSize(319, 219)), dialog.GetClientSize());
+    EXPECT_EQ((std::vector<std::string>{"状态检查时间间隔(秒)：", "SMTP服务器：", "SMTP端口：", "SMTP账号：", "SMTP密码：",
+                                        "最小告警时间间隔(秒)：", "邮件接收人："}),
+              labelsOf(&dialog));
+    for (int id : {1008, 1010, 1011, 1012, 1013, 1014, 1015}) ASSERT_NE(nullptr, editOf(&dialog, id)) << id;
+    EXPECT_TRUE(editOf(&dialog, 1013)->HasFlag(wxTE_PASSWORD));
+    EXPECT_FALSE(editOf(&dialog, 1012)->HasFlag(wxTE_PASSWORD));
+    EXPECT_TRUE(editOf(&dialog, 1015)->IsMultiLine());
+    EXPECT_EQ("测试", ToU8(buttonOf(&dialog, 1016)->GetLabel()));
+    EXPECT_EQ("保存", ToU8(buttonOf(&dialog, wxID_OK)->GetLabel()));
+    EXPECT_EQ("取消", ToU8(buttonOf(&dialog, wxID_CANCEL)->GetLabel()));
+    EXPECT_EQ(buttonOf(&dialog, wxID_OK), dialog.GetDefaultItem());
+}
+
+TEST_F(CSettingDlgTest, IntervalAndPortEditsTakeDigitsOnly) {
+    // A key the edit refuses is taken by its filter and never reaches the
+    // control; a digit is passed on.
+    for (int id : {1008, 1011, 1014}) {
+        for (int key : {'a', '-', '+', ' ', '.'}) EXPECT_TRUE(sendKey(editOf(&dialog, id), wxEVT_CHAR, key)) << id;
+        for (int key : {'0', '5', '9'}) EXPECT_FALSE(sendKey(editOf(&dialog, id), wxEVT_CHAR, key)) << id;
+        // Editing keys still work.
+        EXPECT_FALSE(sendKey(editOf(&dialog, id), wxEVT_CHAR, WXK_BACK)) << id;
+    }
+    EXPECT_FALSE(sendKey(editOf(&dialog, 1010), wxEVT_CHAR, 'a'));
+}
+
+TEST_F(CSettingDlgTest, OpensWithTheSettingsInForceAndCancelStoresNothing) {
+    dialog.m_checkInterval = 7;
+    std::vector<std::string> shown;
+    dialog.CallAfter([&] {
+        for (int id : {1008, 1010, 1011, 1012, 1013, 1014, 1015}) shown.push_back(ToU8(editOf(&dialog, id)->GetValue()));
+        editOf(&dialog, 1010)->ChangeValue("other.example.org");
+        editOf(&dialog, 1014)->ChangeValue("60");
+        clickButton(&dialog, wxID_CANCEL);
+    });
+    EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
+    EXPECT_EQ((std::vector<std::string>{"7", "smtp.example.org", "25", "alert", "secret", "5", "ops@example.org"}), shown);
+    expectSettingsInForceUnchanged();
+    EXPECT_EQ(7, dialog.m_checkInterval);
+    EXPECT_FALSE(platform::fileExists(settingsPath()));
+}
+
+TEST_F(CSettingDlgTest, SaveRefusesBadIntervalsWithAMessageAndTheFocusOnTheField) {
+    struct Refusal {
+        const char* minAlertInterval;
+        const char* checkInterval;
+        const char* message;
+        int focus;
+    };
+    const Refusal refusals[] = {
+        {"0", "10", kRangeMessage, 1014},
+        {"121", "10", kRangeMessage, 1014},
+        {"", "10", kIntegerMessage, 1014},
+        {"60", "", kIntegerMessage, 1008},
+    };
+    std::vector<std::string> messages;
+    std::vector<int> focus;
+    bool stayedOpen = true;
+    bool written = false;
+    dialog.CallAfter([&] {
+        for (const Refusal& refusal : refusals) {
+            messages.push_back(save(refusal.minAlertInterval, refusal.checkInterval));
+            focus.push_back(focusedId());
+            stayedOpen = stayedOpen && dialog.IsModal();
+            written = written || platform::fileExists(settingsPath());
+        }
+        expectSettingsInForceUnchanged();
+        editOf(&dialog, 1010)->ChangeValue("mail.example.org");
+        editOf(&dialog, 1015)->ChangeValue("a@example.org;b@example.org");
+        messages.push_back(save("1", "99999"));
+    });
+    EXPECT_EQ(wxID_OK, dialog.ShowModal());
+    ASSERT_EQ(5u, messages.size());
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(refusals[i].message, messages[i]) << i;
+        EXPECT_EQ(refusals[i].focus, focus[i]) << i;
+    }
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_FALSE(written);
+    EXPECT_EQ("", messages[4]);
+    // Saved: in force at once, written to the file, and the opener reads the
+    // check interval back.
+    EXPECT_EQ("mail.example.org", AlertMailSettings.smtpServer);
+    EXPECT_EQ("a@example.org;b@example.org", AlertMailSettings.smtpMailTo);
+    EXPECT_EQ(1, AlertMailSettings.minAlertInterval);
+    EXPECT_EQ(99999, dialog.m_checkInterval);
+    EXPECT_EQ(99999, loadSaved());
+    EXPECT_EQ("mail.example.org", AlertMailSettings.smtpServer);
+    EXPECT_EQ("25", AlertMailSettings.smtpPort);
+    EXPECT_EQ("alert", AlertMailSettings.smtpUser);
+    EXPECT_EQ("secret", AlertMailSettings.smtpPassword);
+    EXPECT_EQ("a@example.org;b@example.org", AlertMailSettings.smtpMailTo);
+    EXPECT_EQ(1, AlertMailSettings.minAlertInterval);
+}
+
+TEST_F(CSettingDlgTest, EnterInTheRecipientsEditSavesTheDialog) {
+    dialog.CallAfter([&] {
+        editOf(&dialog, 1014)->ChangeValue("120");
+        editOf(&dialog, 1015)->ChangeValue("x@example.org");
+        // Ctrl+Enter is left to the edit.
+        EXPECT_FALSE(sendKey(editOf(&dialog, 1015), wxEVT_KEY_DOWN, WXK_RETURN, wxMOD_CONTROL));
+        EXPECT_TRUE(dialog.IsModal());
+        sendKey(editOf(&dialog, 1015), wxEVT_KEY_DOWN, WXK_RETURN);
+    });
+    EXPECT_EQ(wxID_OK, dialog.ShowModal());
+    EXPECT_EQ("x@example.org", AlertMailSettings.smtpMailTo);
+    EXPECT_EQ(120, AlertMailSettings.minAlertInterval);
+    EXPECT_EQ(3, loadSaved());
+    EXPECT_EQ(120, AlertMailSettings.minAlertInterval);
+}
+
+TEST_F(CSettingDlgTest, TestMailFailureIsShownAfterTheRangeMessageAndNothingIsStored) {
+    const int closedPort = freeTcpPort();
+    std::string first, second, third;
+    std::string caption;
+    bool stayedOpen = false;
+    dialog.CallAfter([&] {
+        // No recipients: fails without a connection.
+        editOf(&dialog, 1015)->ChangeValue("");
+        wxTEST_DIALOG(clickButton(&dialog, 1016), ExpectMessageBox(first, &caption));
+        // A refused connection, with an out-of-range interval reported first.
+        editOf(&dialog, 1010)->ChangeValue("127.0.0.1");
+        editOf(&dialog, 1011)->ChangeValue(wxString::Format("%d", closedPort));
+        editOf(&dialog, 1015)->ChangeValue("ops@example.org");
+        editOf(&dialog, 1014)->ChangeValue("0");
+        wxTEST_DIALOG(clickButton(&dialog, 1016), ExpectMessageBox(second), ExpectMessageBox(third));
+        stayedOpen = dialog.IsModal();
+        clickButton(&dialog, wxID_CANCEL);
+    });
+    EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
+    EXPECT_EQ(kFailed, first);
+    EXPECT_FALSE(caption.empty());
+    EXPECT_EQ(kRangeMessage, second);
+    EXPECT_EQ(kFailed, third);
+    EXPECT_TRUE(stayedOpen);
+    expectSettingsInForceUnchanged();
+    EXPECT_FALSE(platform::fileExists(settingsPath()));
+}
+
+TEST_F(CSettingDlgTest, TestMailGoesThroughARealServerWithTheValuesAsTyped) {
+    SmtpTestServer server;
+    std::string sent, refused;
+    dialog.CallAfter([&] {
+        editOf(&dialog, 1010)->ChangeValue(server.host());
+        editOf(&dialog, 1011)->ChangeValue(server.portText());
+        editOf(&dialog, 1012)->ChangeValue(server.user());
+        editOf(&dialog, 1013)->ChangeValue(server.password());
+        editOf(&dialog, 1015)->ChangeValue("ops@example.test;dev@example.test");
+        wxTEST_DIALOG(clickButton(&dialog, 1016), ExpectMessageBox(sent));
+        // A refused login fails.
+        editOf(&dialog, 1013)->ChangeValue("wrong");
+        wxTEST_DIALOG(clickButton(&dialog, 1016), ExpectMessageBox(refused));
+        clickButton(&dialog, wxID_CANCEL);
+    });
+    EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
+    EXPECT_EQ(kSent, sent);
+    EXPECT_EQ(kFailed, refused);
+    const std::vector<ReceivedMessage> messages = server.waitForMessages(1);
+    ASSERT_EQ(1u, messages.size()) << server.serverLog();
+    EXPECT_EQ("Tessera SMTP test mail", messages[0].subject);
+    EXPECT_NE(std::string::npos, messages[0].body.find("SMTP Setting Test Mail"));
+    EXPECT_EQ((std::vector<std::string>{"ops@example.test", "dev@example.test"}), messages[0].rcptTos);
+    EXPECT_EQ(server.user(), messages[0].authLogin);
+    // A test stores nothing.
+    expectSettingsInForceUnchanged();
+    EXPECT_FALSE(platform::fileExists(settingsPath()));
+}
+
+}  // namespace
