@@ -1,9 +1,37 @@
 #include <cstdio>
+#include <cstring>
 
+#include <wx/app.h>
+#include <wx/init.h>
+
+#include "app/CProcwardApp.h"
+#include "app/core/HeadlessRunner.h"
 #include "app/core/Startup.h"
 
-int main() {
-    if (!RunStartupSteps()) return 0;
-    std::puts("Procward started; see logs/ beside the executable.");
-    return 0;
+namespace {
+
+void printUsage() {
+    std::puts("usage: procward              run the supervisor in its window\n"
+              "       procward --headless   run it without a window (stop with SIGINT or SIGTERM)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        if (std::strcmp(argv[1], "--headless") == 0) {
+            if (!RunStartupSteps()) {
+                std::fputs("Procward is already running on this machine.\n", stderr);
+                return 0;
+            }
+            HeadlessRunner runner;
+            return runner.run();
+        }
+        if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+            printUsage();
+            return 0;
+        }
+    }
+    wxApp::SetInstance(new CProcwardApp);
+    return wxEntry(argc, argv);
 }

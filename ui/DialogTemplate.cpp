@@ -4,7 +4,7 @@
 
 DialogTemplate::DialogTemplate(wxDialog* dialog, int width, int height) : dialog_(dialog) {
     dialog_->SetFont(wxFontInfo(8).Family(wxFONTFAMILY_SWISS));
-    dialog_->SetClientSize(dialog_->ConvertDialogToPixels(wxSize(width, height)));
+    if (width > 0 && height > 0) dialog_->SetClientSize(dialog_->ConvertDialogToPixels(wxSize(width, height)));
 }
 
 wxRect DialogTemplate::rect(int x, int y, int width, int height) const {

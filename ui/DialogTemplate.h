@@ -21,7 +21,10 @@ inline std::string ToU8(const wxString& text) {
 class DialogTemplate {
 public:
     // Gives the dialog the template font (a small sans-serif face standing in
-    // for "MS Shell Dlg" 8) and the client size of the template.
+    // for "MS Shell Dlg" 8) and the client size of the template (none when
+    // the size is 0: the toolkit then keeps a window from shrinking below
+    // the size it was first given, which a window sized by its contents
+    // must avoid).
     DialogTemplate(wxDialog* dialog, int width, int height);
 
     wxRect rect(int x, int y, int width, int height) const;

@@ -1,0 +1,13 @@
+#pragma once
+#include <wx/app.h>
+
+// The application: takes the single-instance guard, prepares the working
+// directory and the log, then runs the main window until it ends.
+class CProcwardApp : public wxApp {
+public:
+    bool OnInit() override;
+    int OnRun() override;
+
+private:
+    bool m_firstInstance = false;
+};

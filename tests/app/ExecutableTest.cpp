@@ -1,0 +1,113 @@
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/LinuxSingleInstance.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+namespace {
+
+// An installation in a fresh directory: the executable copied there beside
+// its two files, as an operator would set it up.
+class Installation {
+public:
+    Installation() {
+        std::filesystem::copy_file(PROCWARD_EXECUTABLE, executable());
+        std::filesystem::permissions(executable(), std::filesystem::perms::owner_all);
+    }
+    std::string executable() const { return dir.file("procward"); }
+    void writeServers(const std::string& json) { writeFile(dir.file("serverinfo.json"), json); }
+    void writeSettings(const std::string& ini) { writeFile(dir.file("procward.ini"), ini); }
+    std::string log() const {
+        for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs"))) return readFile(entry.path());
+        return {};
+    }
+
+    TempDir dir;
+};
+
+int pidInRow(const std::string& output, std::size_t from, const std::string& name) {
+    const std::regex row("\\n\\d+ +" + name + " +(\\d+) ");
+    std::smatch m;
+    const std::string tail = output.substr(from);
+    std::string::const_iterator begin = tail.begin();
+    int pid = 0;
+    while (std::regex_search(begin, tail.end(), m, row)) {
+        pid = std::stoi(m[1]);
+        begin = m[0].second;
+    }
+    return pid;
+}
+
+TEST(HeadlessTest, SupervisesRestartsAndEndsOnSigterm) {
+    Installation install;
+    const int port = freeTcpPort();
+    const std::string commandLine = testServerPath() + " --listen 127.0.0.1:" + std::to_string(port) + " --role web";
+    install.writeServers(R"([{"name":"web","processname":"procward-testserver","commandline":")" + commandLine +
+                         R"("}])");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
+
+    // Started from another directory: the files beside the executable count.
+    ChildProcess procward(install.executable(), {"--headless"}, "/");
+    const auto afterTable = procward.waitForOutput("127.0.0.1:" + std::to_string(port), 10000);
+    ASSERT_NE(std::string::npos, afterTable) << procward.output();
+    const int first = pidInRow(procward.output(), 0, "web");
+    ASSERT_GT(first, 0) << procward.output();
+
+    killAndWait(first);
+    ASSERT_TRUE(waitFor([&] {
+        procward.waitForOutput("\n", 100, procward.output().size());
+        const int now = pidInRow(procward.output(), afterTable, "web");
+        return now > 0 && now != first;
+    }, 10000)) << procward.output();
+    const int second = pidInRow(procward.output(), afterTable, "web");
+
+    procward.signal(SIGTERM);
+    const int status = procward.wait(10000);
+    ASSERT_TRUE(WIFEXITED(status)) << procward.output();
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_NE(std::string::npos, procward.output().find("Procward stopped"));
+    // The server outlives the supervisor.
+    EXPECT_TRUE(processAlive(second));
+    killAndWait(second);
+
+    const std::string log = install.log();
+    EXPECT_NE(std::string::npos, log.find("[INFO ]: Procward started!\r\n"));
+    EXPECT_NE(std::string::npos, log.find("[INFO ]: web: service not working，it will be restarted right away!\r\n"));
+    EXPECT_NE(std::string::npos, log.find("[INFO ]: service is closed, autoStart web true\r\n"));
+    EXPECT_NE(std::string::npos, log.find("web started successfully: pid=" + std::to_string(second) + "\r\n"));
+}
+
+TEST(SingleInstanceTest, ASecondCopyEndsAtOnceWithoutWindowOrLog) {
+    Installation install;
+    platform::LinuxSingleInstance guard;
+    ASSERT_TRUE(guard.acquire("Global\\ProcwardMutex"));
+
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"--headless"}}) {
+        ChildProcess second(install.executable(), args);
+        const int status = second.wait(10000);
+        ASSERT_TRUE(WIFEXITED(status)) << second.output();
+        EXPECT_EQ(0, WEXITSTATUS(status));
+    }
+    EXPECT_FALSE(std::filesystem::exists(install.dir.file("logs")));
+}
+
+TEST(SingleInstanceTest, TheGuardIsReleasedWhenItsHolderIsKilled) {
+    Installation install;
+    install.writeServers("[]");
+    ChildProcess first(install.executable(), {"--headless"});
+    ASSERT_NE(std::string::npos, first.waitForOutput("INDEX", 10000)) << first.output();
+    platform::LinuxSingleInstance probe;
+    EXPECT_FALSE(probe.acquire("Global\\ProcwardMutex"));
+    first.signal(SIGKILL);
+    first.wait(5000);
+    EXPECT_TRUE(probe.acquire("Global\\ProcwardMutex"));
+}
+
+}  // namespace

@@ -1,0 +1,154 @@
+#include <sys/stat.h>
+
+#include <wx/button.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include <gtest/gtest.h>
+
+#include "log/AppLogger.h"
+#include "ui/CProcwardDlg.h"
+#include "ui/DialogTemplate.h"
+#include "ui/MainWindowGlobals.h"
+#include "ui/model/MainLayout.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+namespace {
+
+std::string labelOf(wxWindow* window) { return window ? ToU8(window->GetLabel()) : std::string("<missing>"); }
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::mkdir(dir.file("logs").c_str(), 0777);
+        AppLogger::Instance().Init();
+    }
+    void TearDown() override {
+        // Servers the window launched are detached from the test: end them.
+        if (dialog)
+            for (auto& [index, server] : dialog->serverList().servers()) killAndWait(server.info.pid);
+        dialog.reset();
+    }
+    std::string server(const std::string& name, const std::string& arguments) {
+        return R"({"name":")" + name + R"(","processname":"procward-testserver","commandline":")" + testServerPath() +
+               " " + arguments + R"("})";
+    }
+    void open(const std::string& json) {
+        writeFile(dir.file("serverinfo.json"), json);
+        dialog = std::make_unique<CProcwardDlg>();
+        dialog->OnInitDialog();
+        dialog->Show();
+    }
+    wxWindow* control(int id) { return dialog->FindWindow(id); }
+
+    TempDir dir;
+    ScopedWorkingDirectory cwd{dir.path()};
+    std::unique_ptr<CProcwardDlg> dialog;
+};
+
+TEST_F(MainWindowTest, ShowsTheTemplateControlsWithTheirTexts) {
+    open("[]");
+    EXPECT_EQ("Procward", ToU8(dialog->GetTitle()));
+    const std::pair<int, const char*> buttons[] = {{1010, "..."},      {1003, "添加"},     {1011, "更新时间"},
+                                                   {1001, "全部开始"}, {1000, "全部结束"}, {1002, "全部删除"},
+                                                   {1008, "全部加载"}, {1009, "全部打开"}};
+    for (const auto& [id, text] : buttons) {
+        EXPECT_NE(nullptr, dynamic_cast<wxButton*>(control(id))) << id;
+        EXPECT_EQ(text, labelOf(control(id))) << id;
+    }
+    for (int id : {1004, 1005, 1006}) EXPECT_NE(nullptr, dynamic_cast<wxTextCtrl*>(control(id))) << id;
+    EXPECT_EQ("添加监控对象", labelOf(control(1007)));
+    EXPECT_EQ(control(1001), dialog->GetDefaultItem());
+
+    std::vector<std::string> statics;
+    for (wxWindow* child : dialog->GetChildren())
+        if (auto* text = dynamic_cast<wxStaticText*>(child)) statics.push_back(ToU8(text->GetLabel()));
+    for (const char* expected : {"名称：", "文件名：", "命令行：", "提示：请记住启动充值回调apache 服务器！", "名称",
+                                 "命令行", "进程ID", "监听端口", "启动时间", "管理操作"})
+        EXPECT_NE(statics.end(), std::find(statics.begin(), statics.end(), expected)) << expected;
+    for (const auto& text : statics) EXPECT_FALSE(text.empty());
+
+    // The bottom buttons carry the row font.
+    EXPECT_EQ(g_rowFont, control(1001)->GetFont());
+    EXPECT_EQ(MainLayout::timerPeriodMilliseconds(dialog->checkInterval()), dialog->statusTimer().GetInterval());
+    EXPECT_TRUE(dialog->statusTimer().IsRunning());
+}
+
+TEST_F(MainWindowTest, RowsFollowTheirIndexesAndTheWindowFitsTheRecords) {
+    const int port = freeTcpPort();
+    open("[" + server("alpha", "--listen 127.0.0.1:" + std::to_string(port)) + R"(,{"name":"skipped"},)" +
+         server("gamma", "--role gamma") + "]");
+    auto& servers = dialog->serverList().servers();
+    ASSERT_EQ(2u, servers.size());
+    ASSERT_TRUE(servers.count(1) && servers.count(3));
+
+    // The first check started both servers before their rows were made.
+    const ServerInfo& alpha = servers.at(1).info;
+    EXPECT_GT(alpha.pid, 0);
+    EXPECT_EQ("127.0.0.1:" + std::to_string(port), alpha.ports);
+    EXPECT_EQ("停止", labelOf(control(1025)));
+    EXPECT_EQ("停止", labelOf(control(1027)));
+    EXPECT_EQ(nullptr, control(1026));
+    for (int id : {1125, 1225, 1325, 1425, 1127, 1227, 1327, 1427}) EXPECT_NE(nullptr, control(id)) << id;
+    EXPECT_EQ("编辑", labelOf(control(1225)));
+    EXPECT_EQ("删除", labelOf(control(1125)));
+    EXPECT_EQ("加载配置", labelOf(control(1325)));
+    EXPECT_EQ("打开路径", labelOf(control(1425)));
+
+    const int originY = g_rowOriginY;
+    EXPECT_EQ(dialog->FindWindow(1007)->GetRect().height + 25, originY);
+    const auto at = [](const MainLayout::Rect& r) { return wxRect(r.left, r.top, r.width, r.height); };
+    EXPECT_EQ(at(MainLayout::rowControl(originY, 1, MainLayout::StartStop)), control(1025)->GetRect());
+    EXPECT_EQ(at(MainLayout::rowControl(originY, 3, MainLayout::OpenPath)), control(1427)->GetRect());
+    // Two records: the window is sized for two rows, so the row of index 3
+    // meets the bottom buttons.
+    EXPECT_EQ(wxSize(23 + 1355 + 180, originY + 30 * 2 + 128), dialog->GetSize());
+    EXPECT_EQ(originY + 90, control(1001)->GetRect().y);
+    EXPECT_EQ(originY + 90, control(1027)->GetRect().y);
+}
+
+TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
+    open("[" + server("alpha", "--role alpha") + "]");
+    MonitoredServer& alpha = dialog->serverList().servers().at(1);
+    const int first = alpha.info.pid;
+    ASSERT_GT(first, 0);
+    wxWindow* pidCell = nullptr;
+    for (wxWindow* child : dialog->GetChildren())
+        if (ToU8(child->GetLabel()) == std::to_string(first)) pidCell = child;
+    ASSERT_NE(nullptr, pidCell);
+
+    killAndWait(first);
+    wxTimerEvent tick(dialog->statusTimer());
+    dialog->ProcessWindowEvent(tick);
+    ASSERT_GT(alpha.info.pid, 0);
+    EXPECT_NE(first, alpha.info.pid);
+    EXPECT_EQ(std::to_string(alpha.info.pid), ToU8(pidCell->GetLabel()));
+    EXPECT_EQ("停止", labelOf(control(1025)));
+}
+
+TEST_F(MainWindowTest, CloseKeepsTheWindowAndEscapeEndsIt) {
+    open("[]");
+    wxCloseEvent close(wxEVT_CLOSE_WINDOW, dialog->GetId());
+    close.SetEventObject(dialog.get());
+    dialog->ProcessWindowEvent(close);
+    // With a notification area the window hides; without one it must stay
+    // reachable (it is minimised, which needs a window manager to be seen).
+    EXPECT_EQ(!dialog->hasTrayIcon(), dialog->IsShown());
+    EXPECT_TRUE(dialog->statusTimer().IsRunning());
+
+    // The tray icon brings it back; another icon's notification is ignored.
+    EXPECT_EQ(1, dialog->OnTrayNotify(129, CProcwardDlg::kLeftButtonUp));
+    EXPECT_EQ(0, dialog->OnTrayNotify(CProcwardDlg::kTrayIconId, CProcwardDlg::kLeftButtonUp));
+    EXPECT_TRUE(dialog->IsShown());
+    EXPECT_FALSE(dialog->IsIconized());
+
+    wxKeyEvent escape(wxEVT_CHAR_HOOK);
+    escape.m_keyCode = WXK_ESCAPE;
+    escape.SetEventObject(dialog.get());
+    dialog->ProcessWindowEvent(escape);
+    EXPECT_EQ(wxID_CANCEL, dialog->GetReturnCode());
+    EXPECT_FALSE(dialog->IsShown());
+}
+
+}  // namespace

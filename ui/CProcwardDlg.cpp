@@ -1,0 +1,209 @@
+#include "ui/CProcwardDlg.h"
+
+#include <wx/menu.h>
+
+#include "config/SettingsFile.h"
+#include "ui/AppIcon.h"
+#include "ui/DialogTemplate.h"
+#include "ui/MainWindowGlobals.h"
+#include "ui/ProcwardTrayIcon.h"
+#include "ui/ServerRow.h"
+#include "ui/model/MainLayout.h"
+
+namespace {
+const char* const kColumnHeaders[6] = {"名称", "命令行", "进程ID", "监听端口", "启动时间", "管理操作"};
+}  // namespace
+
+CProcwardDlg::CProcwardDlg()
+    : wxDialog(nullptr, wxID_ANY, "Procward", wxDefaultPosition, wxDefaultSize,
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
+      m_timer(this, kStatusTimerId) {
+    CreateTemplateControls();
+    CentreOnScreen();
+    Bind(wxEVT_TIMER, &CProcwardDlg::OnTimer, this, kStatusTimerId);
+    Bind(wxEVT_CLOSE_WINDOW, &CProcwardDlg::OnClose, this);
+    Bind(wxEVT_CHAR_HOOK, &CProcwardDlg::OnCharHook, this);
+    Bind(wxEVT_CONTEXT_MENU, &CProcwardDlg::OnContextMenu, this);
+    Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_ABOUTBOX);
+    Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_SETTINGS);
+}
+
+CProcwardDlg::~CProcwardDlg() {
+    m_timer.Stop();
+    // The rows' controls go with their records, before the window itself.
+    m_list.servers().clear();
+    if (m_tray) {
+        m_tray->RemoveIcon();
+        m_tray.reset();
+    }
+}
+
+void CProcwardDlg::CreateTemplateControls() {
+    // Sized as a whole: every reload fits the window to its rows.
+    DialogTemplate t(this, 0, 0);
+    SetSize(ConvertDialogToPixels(wxSize(1053, 224)));
+    m_addGroup = t.groupBox(IDC_ADD_GROUP, "添加监控对象", 11, 4, 926, 35);
+    t.label(wxID_STATIC, "名称：", 24, 22, 26, 8);
+    m_nameEdit = t.edit(IDC_NAME, 51, 18, 95, 14);
+    t.label(wxID_STATIC, "文件名：", 161, 22, 34, 8);
+    m_processNameEdit = t.edit(IDC_PROCESS_NAME, 196, 18, 115, 14);
+    t.label(wxID_STATIC, "命令行：", 326, 22, 32, 8);
+    m_commandLineEdit = t.edit(IDC_COMMAND_LINE, 360, 18, 470, 14);
+    t.button(IDC_BROWSE, "...", 847, 18, 36, 14);
+    t.button(IDC_ADD, "添加", 894, 18, 36, 14);
+    t.button(IDC_UPDATE_TIME, "更新时间", 968, 18, 36, 14);
+    t.label(wxID_STATIC, "提示：请记住启动充值回调apache 服务器！", 851, 49, 164, 13);
+    wxButton* startAll = t.button(IDC_START_ALL, "全部开始", 789, 186, 40, 15);
+    t.button(IDC_STOP_ALL, "全部结束", 838, 186, 40, 15);
+    t.button(IDC_DELETE_ALL, "全部删除", 885, 186, 40, 15);
+    t.button(IDC_LOAD_ALL, "全部加载", 933, 186, 40, 15);
+    t.button(IDC_OPEN_ALL, "全部打开", 981, 186, 40, 15);
+    // Enter starts all servers.
+    startAll->SetDefault();
+    SetDefaultItem(startAll);
+}
+
+bool CProcwardDlg::OnInitDialog() {
+    if (m_initialised) return true;
+    m_initialised = true;
+
+    m_hIcon = ProcwardIcons();
+    SetIcons(m_hIcon);
+
+    if (wxTaskBarIcon::IsAvailable()) {
+        m_tray = std::make_unique<ProcwardTrayIcon>(this);
+        m_tray->SetIcon(m_hIcon.GetIcon(wxSize(32, 32), wxIconBundle::FALLBACK_NEAREST_LARGER), "Procward");
+    }
+
+    m_checkInterval = LoadSettingsFile();
+
+    CreateRowFont();
+    for (int id : {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL}) FindWindow(id)->SetFont(g_rowFont);
+
+    g_rowOriginX = MainLayout::kOriginX;
+    g_rowOriginY = MainLayout::originY(m_addGroup->GetRect().height);
+
+    CreateColumnHeaders(this);
+    ReloadServers();
+    m_timer.Start(MainLayout::timerPeriodMilliseconds(m_checkInterval));
+    return true;
+}
+
+void CProcwardDlg::CreateColumnHeaders(wxWindow* parent) {
+    for (int column = 0; column < 6; ++column) {
+        const MainLayout::Rect r = MainLayout::header(g_rowOriginY, column);
+        new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), wxPoint(r.left, r.top),
+                         wxSize(r.width, r.height), wxST_NO_AUTORESIZE);
+    }
+}
+
+void CProcwardDlg::ReloadServers() {
+    m_list.LoadServerInfo();
+    for (auto& [index, server] : m_list.servers()) server.createRow(this);
+    ApplyLayout();
+}
+
+void CProcwardDlg::ApplyLayout() {
+    const wxRect edit = m_commandLineEdit->GetRect();
+    const MainLayout::Relayout r = MainLayout::relayout(g_rowOriginY, liveServerCount, edit.x, edit.y);
+    // The controls move first: the toolkit does not let a window shrink
+    // below what its children cover.
+    const int bottomIds[5] = {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL, IDC_LOAD_ALL, IDC_OPEN_ALL};
+    for (int i = 0; i < 5; ++i) {
+        const MainLayout::Rect& b = r.bottomButtons[static_cast<std::size_t>(i)];
+        FindWindow(bottomIds[i])->SetSize(b.left, b.top, b.width, b.height);
+    }
+    m_commandLineEdit->SetSize(edit.x, edit.y, r.commandLineEditWidth, edit.height);
+    const int topIds[3] = {IDC_BROWSE, IDC_ADD, IDC_UPDATE_TIME};
+    for (int i = 0; i < 3; ++i) {
+        const MainLayout::Rect& b = r.topButtons[static_cast<std::size_t>(i)];
+        FindWindow(topIds[i])->SetSize(b.left, b.top, b.width, b.height);
+    }
+    // The outer corner goes where the client area's corner was (a hidden
+    // window has no place on screen yet: its own position stands in).
+    const wxPoint clientCorner = IsShown() ? ClientToScreen(wxPoint(0, 0)) : GetPosition() + GetClientAreaOrigin();
+    SetSize(clientCorner.x, clientCorner.y, r.windowWidth, r.windowHeight);
+}
+
+std::unique_ptr<RowView> CProcwardDlg::createRowView(int index, const std::string& name,
+                                                     const std::string& commandline, const RowCells& cells) {
+    return std::make_unique<ServerRow>(this, index, name, commandline, cells);
+}
+
+void CProcwardDlg::CheckAllServers() {
+    for (auto& [index, server] : m_list.servers())
+        if (server.checkStatus()) server.refreshRow();
+}
+
+void CProcwardDlg::OnTimer(wxTimerEvent& event) {
+    if (event.GetId() == kStatusTimerId) CheckAllServers();
+}
+
+int CProcwardDlg::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
+    if (iconId != kTrayIconId) return 1;
+    if (mouseMessage == kLeftButtonUp || mouseMessage == kLeftButtonDoubleClick) {
+        if (IsIconized()) Iconize(false);
+        Show();
+        Raise();
+    } else if (mouseMessage == kRightButtonUp && m_tray) {
+        wxMenu menu;
+        menu.Append(ProcwardTrayIcon::kQuitCommand, U8("退出"));
+        Raise();
+        m_tray->PopupMenu(&menu);
+    }
+    return 0;
+}
+
+void CProcwardDlg::OnClose(wxCloseEvent&) {
+    // Closing only hides the window: the servers stay supervised. Without a
+    // notification area the window could not be brought back, so it is
+    // minimised instead.
+    if (m_tray)
+        Hide();
+    else
+        Iconize(true);
+}
+
+void CProcwardDlg::OnCharHook(wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_ESCAPE) {
+        EndWithCommand(wxID_CANCEL);
+        return;
+    }
+    event.Skip();
+}
+
+void CProcwardDlg::EndWithCommand(int command) {
+    SetReturnCode(command);
+    EndDialog(command);
+}
+
+void CProcwardDlg::OnContextMenu(wxContextMenuEvent& event) {
+    // Only the window's own background offers the window menu.
+    if (event.GetEventObject() != this) {
+        event.Skip();
+        return;
+    }
+    wxPoint where = event.GetPosition();
+    ShowWindowMenu(where == wxDefaultPosition ? wxDefaultPosition : ScreenToClient(where));
+}
+
+void CProcwardDlg::ShowWindowMenu(const wxPoint& where) {
+    wxMenu menu;
+    menu.Append(IDM_SETTINGS, U8("设置"));
+    menu.AppendSeparator();
+    menu.Append(IDM_ABOUTBOX, "&About Procward...");
+    PopupMenu(&menu, where);
+}
+
+void CProcwardDlg::OnMenu(wxCommandEvent& event) { OnSysCommand(event.GetId()); }
+
+void CProcwardDlg::OnSysCommand(int command) {
+    switch (command & ~0xF) {
+        case IDM_ABOUTBOX:
+            break;
+        case IDM_SETTINGS:
+            break;
+        default:
+            break;
+    }
+}

@@ -1,0 +1,96 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include <wx/button.h>
+#include <wx/dialog.h>
+#include <wx/iconbndl.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+
+#include "config/ServerList.h"
+#include "supervision/RowView.h"
+
+class ProcwardTrayIcon;
+
+// The main window: the strip for adding a server, one row per monitored
+// server, the global buttons; its timer drives the status checks.
+class CProcwardDlg : public wxDialog, public RowHost {
+public:
+    // Control IDs of the main window's template.
+    enum : int {
+        IDC_STOP_ALL = 1000,
+        IDC_START_ALL = 1001,
+        IDC_DELETE_ALL = 1002,
+        IDC_ADD = 1003,
+        IDC_NAME = 1004,
+        IDC_PROCESS_NAME = 1005,
+        IDC_COMMAND_LINE = 1006,
+        IDC_ADD_GROUP = 1007,
+        IDC_LOAD_ALL = 1008,
+        IDC_OPEN_ALL = 1009,
+        IDC_BROWSE = 1010,
+        IDC_UPDATE_TIME = 1011,
+    };
+    // Commands of the window menu.
+    static constexpr int IDM_ABOUTBOX = 0x0010;
+    static constexpr int IDM_SETTINGS = 0x0020;
+    // The status timer.
+    static constexpr int kStatusTimerId = 1;
+    // The tray icon and the mouse messages it reports.
+    static constexpr unsigned kTrayIconId = 128;
+    static constexpr unsigned kLeftButtonUp = 0x0202, kLeftButtonDoubleClick = 0x0203, kRightButtonUp = 0x0205;
+
+    CProcwardDlg();
+    ~CProcwardDlg() override;
+
+    // Runs once, before the window is first shown: icons, tray icon,
+    // settings, auto-run entry, row font, header, server rows, timer.
+    bool OnInitDialog();
+    // Builds the records anew from serverinfo.json, makes their rows and
+    // fits the window to them.
+    void ReloadServers();
+    // One status check of every server, in index order.
+    void CheckAllServers();
+
+    // What the tray icon reports; returns 1 for another icon, else 0.
+    int OnTrayNotify(unsigned iconId, unsigned mouseMessage);
+    // Commands of the window menu ("设置", about).
+    void OnSysCommand(int command);
+    // Ends the dialog with a command (the tray's "退出", Escape).
+    void EndWithCommand(int command);
+
+    std::unique_ptr<RowView> createRowView(int index, const std::string& name, const std::string& commandline,
+                                           const RowCells& cells) override;
+
+    ServerList& serverList() { return m_list; }
+    std::int32_t checkInterval() const { return m_checkInterval; }
+    wxTimer& statusTimer() { return m_timer; }
+    bool hasTrayIcon() const { return m_tray != nullptr; }
+
+private:
+    void CreateTemplateControls();
+    void CreateColumnHeaders(wxWindow* parent);
+    void ApplyLayout();
+    void ShowWindowMenu(const wxPoint& where);
+
+    void OnTimer(wxTimerEvent& event);
+    void OnClose(wxCloseEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void OnContextMenu(wxContextMenuEvent& event);
+    void OnMenu(wxCommandEvent& event);
+
+    wxIconBundle m_hIcon;
+    std::unique_ptr<ProcwardTrayIcon> m_tray;
+    ServerList m_list;
+    std::int32_t m_checkInterval = 5;
+    wxTimer m_timer;
+    bool m_initialised = false;
+
+    wxStaticBox* m_addGroup = nullptr;
+    wxTextCtrl* m_nameEdit = nullptr;
+    wxTextCtrl* m_processNameEdit = nullptr;
+    wxTextCtrl* m_commandLineEdit = nullptr;
+};

@@ -1,0 +1,11 @@
+#include "ui/MainWindowGlobals.h"
+
+wxFont g_rowFont;
+int g_rowOriginX = 0;
+int g_rowOriginY = 0;
+
+void CreateRowFont() {
+    wxFont font(wxFontInfo(wxSize(0, 13)).Family(wxFONTFAMILY_SWISS).FaceName("Arial"));
+    font.SetNumericWeight(500);
+    g_rowFont = font;
+}

@@ -1,0 +1,61 @@
+#include "ui/ServerRow.h"
+
+#include "ui/DialogTemplate.h"
+#include "ui/MainWindowGlobals.h"
+#include "ui/model/MainLayout.h"
+
+namespace {
+
+wxRect place(int index, MainLayout::RowControl control) {
+    const MainLayout::Rect r = MainLayout::rowControl(g_rowOriginY, index, control);
+    return wxRect(r.left, r.top, r.width, r.height);
+}
+
+template <class Control>
+Control* withRowFont(Control* control) {
+    if (g_rowFont.IsOk()) control->SetFont(g_rowFont);
+    return control;
+}
+
+wxStaticText* cell(wxWindow* parent, int index, MainLayout::RowControl control, const std::string& text) {
+    const wxRect r = place(index, control);
+    auto* label = withRowFont(
+        new wxStaticText(parent, wxID_STATIC, wxString(), r.GetPosition(), r.GetSize(), wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END));
+    label->SetLabelText(U8(text));  // shown as it is: no mnemonics
+    return label;
+}
+
+wxButton* button(wxWindow* parent, int index, MainLayout::RowControl control, int idBase, const char* text) {
+    const wxRect r = place(index, control);
+    return withRowFont(new wxButton(parent, idBase + index, U8(text), r.GetPosition(), r.GetSize()));
+}
+
+}  // namespace
+
+ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
+                     const RowCells& cells)
+    : nameLabel(cell(parent, index, MainLayout::Name, name)),
+      commandLineLabel(cell(parent, index, MainLayout::CommandLine, commandline)),
+      pidLabel(cell(parent, index, MainLayout::Pid, cells.pid)),
+      portsLabel(cell(parent, index, MainLayout::Ports, cells.ports)),
+      startTimeLabel(cell(parent, index, MainLayout::StartTime, cells.startTime)),
+      startStopButton(button(parent, index, MainLayout::StartStop, MainLayout::kStartStopBase,
+                             cells.startStopCaption.c_str())),
+      editButton(button(parent, index, MainLayout::Edit, MainLayout::kEditBase, "编辑")),
+      deleteButton(button(parent, index, MainLayout::Delete, MainLayout::kDeleteBase, "删除")),
+      loadConfigButton(button(parent, index, MainLayout::LoadConfig, MainLayout::kLoadConfigBase, "加载配置")),
+      openPathButton(button(parent, index, MainLayout::OpenPath, MainLayout::kOpenPathBase, "打开路径")) {}
+
+ServerRow::~ServerRow() {
+    for (wxWindow* control : std::array<wxWindow*, 10>{nameLabel, commandLineLabel, pidLabel, portsLabel, startTimeLabel,
+                                                       startStopButton, editButton, deleteButton, loadConfigButton,
+                                                       openPathButton})
+        control->Destroy();
+}
+
+void ServerRow::update(const RowCells& cells) {
+    pidLabel->SetLabelText(U8(cells.pid));
+    portsLabel->SetLabelText(U8(cells.ports));
+    startStopButton->SetLabel(U8(cells.startStopCaption));
+    startTimeLabel->SetLabelText(U8(cells.startTime));
+}
