@@ -7,12 +7,14 @@
 #include "app/CProcwardApp.h"
 #include "app/core/HeadlessRunner.h"
 #include "app/core/Startup.h"
+#include "app/core/TestMailCommand.h"
 
 namespace {
 
 void printUsage() {
     std::puts("usage: procward              run the supervisor in its window\n"
-              "       procward --headless   run it without a window (stop with SIGINT or SIGTERM)");
+              "       procward --headless   run it without a window (stop with SIGINT or SIGTERM)\n"
+              "       procward --test-mail  send a test mail with the settings of procward.ini");
 }
 
 }  // namespace
@@ -27,6 +29,7 @@ int main(int argc, char** argv) {
             HeadlessRunner runner;
             return runner.run();
         }
+        if (std::strcmp(argv[1], "--test-mail") == 0) return RunTestMailCommand(stdout);
         if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
             printUsage();
             return 0;

@@ -1,18 +1,39 @@
 #include "ui/CProcwardDlg.h"
 
+#include <wx/app.h>
 #include <wx/menu.h>
+#include <wx/msgdlg.h>
 
 #include "config/SettingsFile.h"
+#include "log/AppLogger.h"
+#include "platform/Shell.h"
+#include "platform/System.h"
+#include "platform/Text.h"
 #include "ui/AppIcon.h"
+#include "ui/CAboutDlg.h"
+#include "ui/CEditSvrProcessDlg.h"
+#include "ui/CSettingDlg.h"
+#include "ui/FileChooser.h"
 #include "ui/DialogTemplate.h"
 #include "ui/MainWindowGlobals.h"
 #include "ui/ProcwardTrayIcon.h"
 #include "ui/ServerRow.h"
+#include "ui/model/AddServerForm.h"
+#include "ui/model/AutoRun.h"
 #include "ui/model/MainLayout.h"
+#include "ui/model/RowCommand.h"
+#include "ui/model/ServerPaths.h"
 
 namespace {
+const char* const kCaptionStart = "启动";
+const char* const kNoticeCaption = "提示 ";
+
+std::string missingPathMessage(const std::string& directory) { return "路径" + directory + "  不存在"; }
+
 const char* const kColumnHeaders[6] = {"名称", "命令行", "进程ID", "监听端口", "启动时间", "管理操作"};
 }  // namespace
+
+const char* const CProcwardDlg::kBrowseFilter = "All Files (*.*)|*.*|Describe Files (*.exe)|*.exe||";
 
 CProcwardDlg::CProcwardDlg()
     : wxDialog(nullptr, wxID_ANY, "Procward", wxDefaultPosition, wxDefaultSize,
@@ -26,6 +47,9 @@ CProcwardDlg::CProcwardDlg()
     Bind(wxEVT_CONTEXT_MENU, &CProcwardDlg::OnContextMenu, this);
     Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_ABOUTBOX);
     Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_SETTINGS);
+    // Every button comes here first: the rows' buttons are routed by range.
+    Bind(wxEVT_BUTTON, &CProcwardDlg::OnCommand, this);
+    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnCommandLineChange(); }, IDC_COMMAND_LINE);
 }
 
 CProcwardDlg::~CProcwardDlg() {
@@ -61,6 +85,14 @@ void CProcwardDlg::CreateTemplateControls() {
     // Enter starts all servers.
     startAll->SetDefault();
     SetDefaultItem(startAll);
+
+    const std::pair<int, void (CProcwardDlg::*)()> handlers[] = {
+        {IDC_START_ALL, &CProcwardDlg::OnStartAll}, {IDC_STOP_ALL, &CProcwardDlg::OnStopAll},
+        {IDC_DELETE_ALL, &CProcwardDlg::OnDeleteAll}, {IDC_LOAD_ALL, &CProcwardDlg::OnLoadAll},
+        {IDC_OPEN_ALL, &CProcwardDlg::OnOpenAll}, {IDC_ADD, &CProcwardDlg::OnAdd},
+        {IDC_BROWSE, &CProcwardDlg::OnBrowse}, {IDC_UPDATE_TIME, &CProcwardDlg::OnUpdateTime}};
+    for (const auto& [id, handler] : handlers)
+        Bind(wxEVT_BUTTON, [this, handler = handler](wxCommandEvent&) { (this->*handler)(); }, id);
 }
 
 bool CProcwardDlg::OnInitDialog() {
@@ -76,6 +108,9 @@ bool CProcwardDlg::OnInitDialog() {
     }
 
     m_checkInterval = LoadSettingsFile();
+
+    if (RegisterAutoRun() == AutoRunResult::ShowMessage)
+        ShowMessage(kAutoRunFailedMessage, AppLogger::applicationName());
 
     CreateRowFont();
     for (int id : {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL}) FindWindow(id)->SetFont(g_rowFont);
@@ -199,11 +234,201 @@ void CProcwardDlg::OnMenu(wxCommandEvent& event) { OnSysCommand(event.GetId()); 
 
 void CProcwardDlg::OnSysCommand(int command) {
     switch (command & ~0xF) {
-        case IDM_ABOUTBOX:
+        case IDM_ABOUTBOX: {
+            CAboutDlg about(this, ProcwardBitmap(32));
+            about.ShowModal();
             break;
-        case IDM_SETTINGS:
+        }
+        case IDM_SETTINGS: {
+            CSettingDlg settings(this);
+            settings.m_checkInterval = m_checkInterval;
+            // The timer keeps its period: a new interval counts from the next start.
+            if (settings.ShowModal() == wxID_OK) m_checkInterval = settings.m_checkInterval;
             break;
+        }
         default:
             break;
+    }
+}
+
+void CProcwardDlg::ShowMessage(const std::string& text, const std::string& caption) {
+    wxMessageBox(U8(text), U8(caption), wxOK, this);
+}
+
+void CProcwardDlg::SaveAndReload() {
+    m_list.SaveServerInfo();
+    ReloadServers();
+}
+
+void CProcwardDlg::OnCommand(wxCommandEvent& event) {
+    const std::optional<RowCommand> command = RouteRowCommand(event.GetId());
+    if (!command) {
+        event.Skip();  // a global button: its own handler takes it
+        return;
+    }
+    switch (command->kind) {
+        case RowCommandKind::Toggle:
+            ToggleServer(command->index);
+            break;
+        case RowCommandKind::Delete:
+            DeleteServer(command->index);
+            break;
+        case RowCommandKind::Edit:
+            EditServer(command->index);
+            break;
+        case RowCommandKind::LoadConfig:
+            RunReloadBatch(command->index);
+            break;
+        case RowCommandKind::OpenPath:
+            OpenServerPath(command->index);
+            break;
+    }
+}
+
+void CProcwardDlg::ToggleServer(std::int32_t index) {
+    auto found = m_list.servers().find(index);
+    if (found == m_list.servers().end()) return;
+    MonitoredServer& server = found->second;
+    wxWindow* button = FindWindow(RowCommandId(RowCommandKind::Toggle, index));
+    const std::string caption = button ? ToU8(button->GetLabel()) : std::string();
+    if (button) button->Disable();
+    if (caption == kCaptionStart)
+        server.start();
+    else
+        server.stop(false);
+    if (button) button->Enable();
+    server.refreshRow();
+}
+
+void CProcwardDlg::DeleteServer(std::int32_t index) {
+    auto found = m_list.servers().find(index);
+    if (found == m_list.servers().end()) return;
+    found->second.stop(false);
+    m_list.eraseRow(index);
+    SaveAndReload();
+}
+
+void CProcwardDlg::EditServer(std::int32_t index) {
+    auto found = m_list.servers().find(index);
+    if (found == m_list.servers().end()) return;
+    CEditSvrProcessDlg edit(this);
+    edit.m_name = found->second.info.name;
+    edit.m_fileName = found->second.info.processname;
+    edit.m_commandLine = found->second.info.commandline;
+    if (edit.ShowModal() != wxID_OK) return;
+    // Checks ran while the dialog was open, but only reloads replace records.
+    MonitoredServer& server = m_list.servers().at(index);
+    // A new command line: the old process ends, and with auto-start kept on
+    // the first check after the reload starts the new one.
+    if (edit.m_commandLine != server.info.commandline) server.stop(true);
+    server.info.name = platform::trimWhite(edit.m_name);
+    server.info.processname = platform::trimWhite(edit.m_fileName);
+    server.info.commandline = platform::trimWhite(edit.m_commandLine);
+    m_list.rebuildFromRecords();
+    SaveAndReload();
+}
+
+void CProcwardDlg::RunReloadBatch(std::int32_t index) {
+    auto found = m_list.servers().find(index);
+    if (found == m_list.servers().end()) return;
+    const std::string& commandLine = found->second.info.commandline;
+    const std::optional<std::string> directory = ServerDirectory(commandLine);
+    if (!directory) return;
+    if (!platform::directoryExists(*directory)) {
+        ShowMessage(missingPathMessage(*directory), kNoticeCaption);
+        return;
+    }
+    const std::optional<std::string> script = ReloadScriptName(commandLine);
+    const std::string path = *directory + script.value_or(std::string());
+    if (!script || !platform::fileExists(path)) {
+        ShowMessage("加载配置批处理文件 " + path + " 不存在", kNoticeCaption);
+        return;
+    }
+    platform::shell().runScript(path, *directory, false);
+}
+
+void CProcwardDlg::OpenServerPath(std::int32_t index) {
+    auto found = m_list.servers().find(index);
+    if (found == m_list.servers().end()) return;
+    const std::optional<std::string> directory = ServerDirectory(found->second.info.commandline);
+    if (!directory) return;
+    if (platform::directoryExists(*directory))
+        platform::shell().openDirectory(*directory);
+    else
+        ShowMessage(missingPathMessage(*directory), kNoticeCaption);
+}
+
+void CProcwardDlg::OnStartAll() {
+    wxWindow* button = FindWindow(IDC_START_ALL);
+    button->Disable();
+    for (auto& [index, server] : m_list.servers())
+        if (server.start()) server.refreshRow();
+    button->Enable();
+}
+
+void CProcwardDlg::OnStopAll() {
+    wxWindow* button = FindWindow(IDC_STOP_ALL);
+    button->Disable();
+    for (auto& [index, server] : m_list.servers())
+        if (server.stop(false)) server.refreshRow();
+    button->Enable();
+}
+
+void CProcwardDlg::OnDeleteAll() {
+    for (auto& [index, server] : m_list.servers()) server.stop(false);
+    m_list.eraseAll();
+    SaveAndReload();
+}
+
+void CProcwardDlg::OnLoadAll() {
+    for (auto& [index, server] : m_list.servers()) {
+        const std::string& commandLine = server.info.commandline;
+        const std::optional<std::string> directory = ServerDirectory(commandLine);
+        if (!directory || !platform::directoryExists(*directory)) continue;
+        const std::optional<std::string> script = ReloadScriptName(commandLine);
+        if (script && platform::fileExists(*directory + *script))
+            platform::shell().runScript(*directory + *script, *directory, false);
+    }
+}
+
+void CProcwardDlg::OnOpenAll() {
+    for (auto& [index, server] : m_list.servers()) {
+        const std::optional<std::string> directory = ServerDirectory(server.info.commandline);
+        if (directory && platform::directoryExists(*directory)) platform::shell().openDirectory(*directory);
+    }
+}
+
+void CProcwardDlg::OnAdd() {
+    const NewServerCheck check = CheckNewServer(ToU8(m_nameEdit->GetValue()), ToU8(m_processNameEdit->GetValue()),
+                                                ToU8(m_commandLineEdit->GetValue()), ListedServers(m_list.servers()));
+    if (!check.accepted()) {
+        ShowMessage(check.message, AppLogger::applicationName());
+        if (wxWindow* field = FindWindow(check.focusId)) field->SetFocus();
+        return;
+    }
+    m_list.addServer(check.name, check.processname, check.commandline);
+    SaveAndReload();
+}
+
+void CProcwardDlg::OnBrowse() {
+    FileChooser& chooser = m_fileChooser ? *m_fileChooser : FileChooser::standard();
+    const BrowsedServer browsed = SplitBrowsedPath(chooser.chooseFile(this, kBrowseFilter));
+    m_nameEdit->SetValue(U8(browsed.name));
+    m_processNameEdit->SetValue(U8(browsed.fileName));
+    m_commandLineEdit->SetValue(U8(browsed.commandLine));  // proposes a name as typing does
+}
+
+void CProcwardDlg::OnCommandLineChange() {
+    const std::optional<std::string> name =
+        ProposeServerName(ToU8(m_processNameEdit->GetValue()), ToU8(m_commandLineEdit->GetValue()));
+    if (name) m_nameEdit->SetValue(U8(*name));
+}
+
+void CProcwardDlg::OnUpdateTime() {
+    for (auto& [index, server] : m_list.servers()) {
+        const std::optional<std::string> directory = ServerDirectory(server.info.commandline);
+        if (!directory) continue;
+        platform::shell().runScript(*directory + UpdateTimeScriptName(), *directory, true);
+        return;
     }
 }

@@ -13,6 +13,7 @@
 #include "config/ServerList.h"
 #include "supervision/RowView.h"
 
+class FileChooser;
 class ProcwardTrayIcon;
 
 // The main window: the strip for adding a server, one row per monitored
@@ -65,6 +66,28 @@ public:
     std::unique_ptr<RowView> createRowView(int index, const std::string& name, const std::string& commandline,
                                            const RowCells& cells) override;
 
+    // Row commands, by the index of the server.
+    void ToggleServer(std::int32_t index);
+    void DeleteServer(std::int32_t index);
+    void EditServer(std::int32_t index);
+    void RunReloadBatch(std::int32_t index);
+    void OpenServerPath(std::int32_t index);
+    // Global commands.
+    void OnStartAll();
+    void OnStopAll();
+    void OnDeleteAll();
+    void OnLoadAll();
+    void OnOpenAll();
+    void OnAdd();
+    void OnBrowse();
+    void OnCommandLineChange();
+    void OnUpdateTime();
+
+    // The filter of the browse dialog.
+    static const char* const kBrowseFilter;
+    // Replaces the file-open dialog (nullptr restores the toolkit's own).
+    void setFileChooser(FileChooser* chooser) { m_fileChooser = chooser; }
+
     ServerList& serverList() { return m_list; }
     std::int32_t checkInterval() const { return m_checkInterval; }
     wxTimer& statusTimer() { return m_timer; }
@@ -76,7 +99,12 @@ private:
     void ApplyLayout();
     void ShowWindowMenu(const wxPoint& where);
 
+    void OnCommand(wxCommandEvent& event);
     void OnTimer(wxTimerEvent& event);
+    // Message box owned by the window, with an OK button.
+    void ShowMessage(const std::string& text, const std::string& caption);
+    // After a change of the list: write the file and show what it holds.
+    void SaveAndReload();
     void OnClose(wxCloseEvent& event);
     void OnCharHook(wxKeyEvent& event);
     void OnContextMenu(wxContextMenuEvent& event);
@@ -88,6 +116,7 @@ private:
     std::int32_t m_checkInterval = 5;
     wxTimer m_timer;
     bool m_initialised = false;
+    FileChooser* m_fileChooser = nullptr;
 
     wxStaticBox* m_addGroup = nullptr;
     wxTextCtrl* m_nameEdit = nullptr;

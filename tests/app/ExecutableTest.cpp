@@ -8,6 +8,7 @@
 
 #include "platform/linux/LinuxSingleInstance.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/SmtpTestServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 
@@ -108,6 +109,33 @@ TEST(SingleInstanceTest, TheGuardIsReleasedWhenItsHolderIsKilled) {
     first.signal(SIGKILL);
     first.wait(5000);
     EXPECT_TRUE(probe.acquire("Global\\ProcwardMutex"));
+}
+
+TEST(TestMailCommandTest, SendsTheTestMailWithTheSettingsBesideTheExecutable) {
+    Installation install;
+    SmtpTestServer smtp;
+    auto settings = [&](const std::string& password) {
+        return "[ALERT_MAIL]\nSMTP_SERVER=127.0.0.1\nSMTP_PORT=" + smtp.portText() + "\nSMTP_USER=" + smtp.user() +
+               "\nSMTP_PASSWORD=" + password + "\nSMTP_MAILTO=ops@example.test;oncall@example.test\n";
+    };
+    install.writeSettings(settings(smtp.password()));
+    ChildProcess sent(install.executable(), {"--test-mail"}, "/");
+    int status = sent.wait(20000);
+    ASSERT_TRUE(WIFEXITED(status)) << sent.output();
+    EXPECT_EQ(0, WEXITSTATUS(status)) << sent.output();
+    EXPECT_NE(std::string::npos, sent.output().find("Test mail sent."));
+    const auto messages = smtp.waitForMessages(1);
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ("Tessera SMTP test mail", messages[0].subject);
+    EXPECT_EQ((std::vector<std::string>{"ops@example.test", "oncall@example.test"}), messages[0].rcptTos);
+    EXPECT_EQ(0u, messages[0].body.find("SMTP Setting Test Mail"));
+
+    install.writeSettings(settings("wrong"));
+    ChildProcess refused(install.executable(), {"--test-mail"});
+    status = refused.wait(20000);
+    ASSERT_TRUE(WIFEXITED(status)) << refused.output();
+    EXPECT_EQ(1, WEXITSTATUS(status));
+    EXPECT_NE(std::string::npos, refused.output().find("Test mail failed: Bad login or password"));
 }
 
 }  // namespace

@@ -1,51 +1,18 @@
-#include <sys/stat.h>
-
 #include <wx/button.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include <gtest/gtest.h>
 
-#include "log/AppLogger.h"
 #include "ui/CProcwardDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/MainWindowGlobals.h"
 #include "ui/model/MainLayout.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/TestServer.h"
+#include "tests/gui/MainWindowFixture.h"
 
 namespace {
 
-std::string labelOf(wxWindow* window) { return window ? ToU8(window->GetLabel()) : std::string("<missing>"); }
-
-class MainWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ::mkdir(dir.file("logs").c_str(), 0777);
-        AppLogger::Instance().Init();
-    }
-    void TearDown() override {
-        // Servers the window launched are detached from the test: end them.
-        if (dialog)
-            for (auto& [index, server] : dialog->serverList().servers()) killAndWait(server.info.pid);
-        dialog.reset();
-    }
-    std::string server(const std::string& name, const std::string& arguments) {
-        return R"({"name":")" + name + R"(","processname":"procward-testserver","commandline":")" + testServerPath() +
-               " " + arguments + R"("})";
-    }
-    void open(const std::string& json) {
-        writeFile(dir.file("serverinfo.json"), json);
-        dialog = std::make_unique<CProcwardDlg>();
-        dialog->OnInitDialog();
-        dialog->Show();
-    }
-    wxWindow* control(int id) { return dialog->FindWindow(id); }
-
-    TempDir dir;
-    ScopedWorkingDirectory cwd{dir.path()};
-    std::unique_ptr<CProcwardDlg> dialog;
-};
+using MainWindowTest = MainWindowFixture;
 
 TEST_F(MainWindowTest, ShowsTheTemplateControlsWithTheirTexts) {
     open("[]");

@@ -1,0 +1,310 @@
+#include <filesystem>
+
+#include <wx/testing.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/Shell.h"
+#include "platform/System.h"
+#include "ui/CAboutDlg.h"
+#include "ui/CEditSvrProcessDlg.h"
+#include "ui/CSettingDlg.h"
+#include "ui/FileChooser.h"
+#include "tests/gui/DialogDriving.h"
+#include "tests/gui/MainWindowFixture.h"
+
+namespace {
+
+// Remembers what the window asked the desktop to do instead of opening file
+// managers and terminals on the test display.
+class RecordingShell : public platform::Shell {
+public:
+    RecordingShell() { platform::setShell(this); }
+    ~RecordingShell() override { platform::setShell(nullptr); }
+    bool runScript(const std::string& script, const std::string& directory, bool visible) override {
+        calls.push_back("run " + script + " in " + directory + (visible ? " shown" : " hidden"));
+        return true;
+    }
+    bool openDirectory(const std::string& directory) override {
+        calls.push_back("open " + directory);
+        return true;
+    }
+    std::vector<std::string> calls;
+};
+
+class FixedChooser : public FileChooser {
+public:
+    explicit FixedChooser(std::string path) : path_(std::move(path)) {}
+    std::string chooseFile(wxWindow*, const std::string& filter) override {
+        filterSeen = filter;
+        return path_;
+    }
+    std::string filterSeen;
+
+private:
+    std::string path_;
+};
+
+// Answers the edit dialog: applies a change to its texts, then OK.
+class EditAnswer : public wxExpectModalBase<CEditSvrProcessDlg, EditAnswer> {
+public:
+    explicit EditAnswer(std::function<void(CEditSvrProcessDlg&)> change) : change_(std::move(change)) {}
+
+protected:
+    int OnInvoked(CEditSvrProcessDlg* dialog) const override {
+        change_(*dialog);
+        return wxID_OK;
+    }
+
+private:
+    std::function<void(CEditSvrProcessDlg&)> change_;
+};
+
+class SettingsAnswer : public wxExpectModalBase<CSettingDlg, SettingsAnswer> {
+public:
+    SettingsAnswer(int seenInterval, int newInterval) : seen_(seenInterval), new_(newInterval) {}
+
+protected:
+    int OnInvoked(CSettingDlg* dialog) const override {
+        EXPECT_EQ(seen_, dialog->m_checkInterval);
+        dialog->m_checkInterval = new_;
+        return wxID_OK;
+    }
+
+private:
+    int seen_, new_;
+};
+
+class AboutAnswer : public wxExpectModalBase<CAboutDlg, AboutAnswer> {
+protected:
+    int OnInvoked(CAboutDlg* dialog) const override {
+        const auto labels = labelsOf(dialog);
+        EXPECT_NE(labels.end(), std::find(labels.begin(), labels.end(), "Procward, Version 1.0"));
+        return wxID_OK;
+    }
+};
+
+// Runs code that must not open any modal dialog or message box.
+#define EXPECT_NO_MODAL(code)               \
+    do {                                    \
+        wxTestingModalHook noModal;         \
+        code;                               \
+        noModal.CheckUnmetExpectations();   \
+    } while (false)
+
+class MainWindowCommandsTest : public MainWindowFixture {
+protected:
+    // A copy of the test server under a server-like name in its own
+    // directory, so that reload scripts can sit beside it.
+    std::string installServer(const std::string& fileName) {
+        const std::string directory = dir.file("srv");
+        std::filesystem::create_directories(directory);
+        const std::string path = directory + "/" + fileName;
+        if (!std::filesystem::exists(path)) {
+            std::filesystem::copy_file(testServerPath(), path);
+            std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        }
+        return path;
+    }
+    static std::string entry(const std::string& name, const std::string& processname, const std::string& commandline) {
+        return R"({"name":")" + name + R"(","processname":")" + processname + R"(","commandline":")" + commandline +
+               R"("})";
+    }
+    std::string serverList() const { return readFile(dir.file("serverinfo.json")); }
+    MonitoredServer& record(int index) { return dialog->serverList().servers().at(index); }
+    void command(int id) {
+        wxCommandEvent click(wxEVT_BUTTON, id);
+        click.SetEventObject(dialog.get());
+        dialog->ProcessWindowEvent(click);
+    }
+    void tick() {
+        wxTimerEvent event(dialog->statusTimer());
+        dialog->ProcessWindowEvent(event);
+    }
+};
+
+TEST_F(MainWindowCommandsTest, ToggleStopsWithoutRestartAndStartsAgain) {
+    open("[" + server("alpha", "--role toggle") + "]");
+    const int first = record(1).info.pid;
+    ASSERT_GT(first, 0);
+    clickButton(dialog.get(), 1025);
+    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_FALSE(record(1).autoStart);
+    EXPECT_FALSE(processAlive(first));
+    EXPECT_EQ("启动", labelOf(control(1025)));
+    EXPECT_TRUE(control(1025)->IsEnabled());
+    tick();
+    EXPECT_EQ(0, record(1).info.pid);
+
+    clickButton(dialog.get(), 1025);
+    EXPECT_GT(record(1).info.pid, 0);
+    EXPECT_TRUE(record(1).autoStart);
+    EXPECT_EQ("停止", labelOf(control(1025)));
+}
+
+TEST_F(MainWindowCommandsTest, RowCommandsForAnIndexWithoutARecordDoNothing) {
+    const std::string list = "[" + server("alpha", "--role a") + R"(,{"name":"no command line"},)" +
+                             server("gamma", "--role c") + "]";
+    open(list);
+    for (int id : {1026, 1126, 1226, 1326, 1426, 1024, 1124, 1524}) {
+        EXPECT_NO_MODAL(command(id));
+    }
+    EXPECT_EQ(2u, dialog->serverList().servers().size());
+    EXPECT_EQ(list, serverList());
+}
+
+TEST_F(MainWindowCommandsTest, DeletingIndexThreeErasesTheThirdElementAndItsProcess) {
+    const std::string alpha = server("alpha", "--role a"), skipped = R"({"name":"no command line"})";
+    open("[" + alpha + "," + skipped + "," + server("gamma", "--role c") + "]");
+    const int gamma = record(3).info.pid;
+    ASSERT_GT(gamma, 0);
+    clickButton(dialog.get(), 1127);
+    EXPECT_EQ("[" + alpha + "," + skipped + "]", serverList());
+    EXPECT_FALSE(processAlive(gamma));
+    EXPECT_EQ(1u, dialog->serverList().servers().size());
+    EXPECT_EQ(nullptr, control(1027));
+    EXPECT_NE(std::string::npos, log().find("Disabled autoStart mode for gamma"));
+}
+
+TEST_F(MainWindowCommandsTest, EditingTheNameKeepsTheServerRunningAndANewCommandLineRestartsIt) {
+    open("[" + server("alpha", "--role edit") + "]");
+    const int first = record(1).info.pid;
+    wxTEST_DIALOG(clickButton(dialog.get(), 1225), EditAnswer([](CEditSvrProcessDlg& d) {
+                      EXPECT_EQ("alpha", d.m_name);
+                      d.m_name = "  renamed ";
+                  }));
+    EXPECT_EQ("[" + server("renamed", "--role edit") + "]", serverList());
+    EXPECT_EQ(first, record(1).info.pid);
+    EXPECT_TRUE(processAlive(first));
+
+    wxTEST_DIALOG(clickButton(dialog.get(), 1225),
+                  EditAnswer([](CEditSvrProcessDlg& d) { d.m_commandLine += " --changed "; }));
+    EXPECT_FALSE(processAlive(first));
+    EXPECT_EQ("[" + server("renamed", "--role edit --changed") + "]", serverList());
+    // The reload started the server with its new command line.
+    EXPECT_GT(record(1).info.pid, 0);
+    EXPECT_NE(first, record(1).info.pid);
+}
+
+TEST_F(MainWindowCommandsTest, DeleteAllStopsEveryServerAndEmptiesTheList) {
+    open("[" + server("alpha", "--role a") + "," + server("beta", "--role b") + "]");
+    const int a = record(1).info.pid, b = record(2).info.pid;
+    clickButton(dialog.get(), 1002);
+    EXPECT_EQ("[]", serverList());
+    EXPECT_FALSE(processAlive(a));
+    EXPECT_FALSE(processAlive(b));
+    EXPECT_TRUE(dialog->serverList().servers().empty());
+    EXPECT_EQ(nullptr, control(1025));
+}
+
+TEST_F(MainWindowCommandsTest, AddRefusesBadInputWithFocusAndAddsAValidServer) {
+    open("[" + server("Alpha", "--role a") + "]");
+    editOf(dialog.get(), 1004)->ChangeValue("   ");
+    std::string message, caption;
+    wxTEST_DIALOG(clickButton(dialog.get(), 1003), ExpectMessageBox(message, &caption));
+    EXPECT_EQ("名称不能为空！", message);
+    EXPECT_EQ(AppLogger::applicationName(), caption);
+    EXPECT_EQ(1004, focusedId());
+
+    editOf(dialog.get(), 1004)->ChangeValue("alpha");
+    editOf(dialog.get(), 1005)->ChangeValue("procward-testserver");
+    editOf(dialog.get(), 1006)->ChangeValue(testServerPath() + " --role b");
+    wxTEST_DIALOG(clickButton(dialog.get(), 1003), ExpectMessageBox(message));
+    EXPECT_EQ("名称已存在！", message);
+    EXPECT_EQ(1004, focusedId());
+
+    editOf(dialog.get(), 1004)->ChangeValue(" beta ");
+    EXPECT_NO_MODAL(clickButton(dialog.get(), 1003));
+    EXPECT_EQ("[" + server("Alpha", "--role a") + "," + server("beta", "--role b") + "]", serverList());
+    EXPECT_GT(record(2).info.pid, 0);
+    EXPECT_EQ("停止", labelOf(control(1026)));
+    // The strip keeps its texts.
+    EXPECT_EQ(" beta ", ToU8(editOf(dialog.get(), 1004)->GetValue()));
+}
+
+TEST_F(MainWindowCommandsTest, BrowseFillsTheStripAndTypingProposesAName) {
+    open("[]");
+    FixedChooser chosen("/opt/game server/svr_Game");
+    dialog->setFileChooser(&chosen);
+    clickButton(dialog.get(), 1010);
+    EXPECT_EQ(CProcwardDlg::kBrowseFilter, chosen.filterSeen);
+    EXPECT_EQ("svr_Game", ToU8(editOf(dialog.get(), 1005)->GetValue()));
+    EXPECT_EQ("/opt/game server/svr_Game", ToU8(editOf(dialog.get(), 1006)->GetValue()));
+    // The path holds a blank, so the name proposal took over.
+    EXPECT_EQ("svr_Gameserver/svr_Game", ToU8(editOf(dialog.get(), 1004)->GetValue()));
+
+    editOf(dialog.get(), 1006)->SetValue("/opt/srv/svr_Game 2");
+    EXPECT_EQ("svr_Game2", ToU8(editOf(dialog.get(), 1004)->GetValue()));
+
+    FixedChooser cancelled("");
+    dialog->setFileChooser(&cancelled);
+    clickButton(dialog.get(), 1010);
+    for (int id : {1004, 1005, 1006}) EXPECT_EQ("", ToU8(editOf(dialog.get(), id)->GetValue())) << id;
+}
+
+TEST_F(MainWindowCommandsTest, ReloadScriptRunsInTheServersDirectoryOrItsAbsenceIsShown) {
+    const std::string program = installServer("svr_Game");
+    const std::string directory = dir.file("srv/");
+    open("[" + entry("game", "svr_Game", program + " 1") + "," +
+         entry("gone", "svr_Gone", dir.file("nowhere/svr_Gone") + " 1") + "]");
+
+    std::string message, caption;
+    wxTEST_DIALOG(clickButton(dialog.get(), 1325), ExpectMessageBox(message, &caption));
+    EXPECT_EQ("加载配置批处理文件 " + directory + "reload_Game.sh 不存在", message);
+    EXPECT_EQ("提示 ", caption);
+
+    wxTEST_DIALOG(clickButton(dialog.get(), 1326), ExpectMessageBox(message, &caption));
+    EXPECT_EQ("路径" + dir.file("nowhere/") + "  不存在", message);
+    wxTEST_DIALOG(clickButton(dialog.get(), 1426), ExpectMessageBox(message));
+    EXPECT_EQ("路径" + dir.file("nowhere/") + "  不存在", message);
+
+    writeFile(directory + "reload_Game.sh", "pwd > reloaded.txt\n");
+    EXPECT_NO_MODAL(clickButton(dialog.get(), 1325));
+    ASSERT_TRUE(waitFor([&] { return !readFile(directory + "reloaded.txt").empty(); }));
+    EXPECT_EQ(dir.file("srv") + "\n", readFile(directory + "reloaded.txt"));
+}
+
+TEST_F(MainWindowCommandsTest, LoadAllAndOpenAllSkipWhatIsMissingSilently) {
+    const std::string program = installServer("svr_Game");
+    const std::string directory = dir.file("srv/");
+    writeFile(directory + "reload_Game_3.sh", "true\n");
+    open("[" + entry("one", "svr_Game", program + " -c 3") + "," + entry("two", "svr_Game", program + " -c 4") + "," +
+         entry("gone", "svr_Gone", dir.file("nowhere/svr_Gone") + " 1") + "," +
+         entry("bare", "svr_Bare", "svr_Bare") + "]");
+    RecordingShell shell;
+    EXPECT_NO_MODAL(clickButton(dialog.get(), 1008));
+    EXPECT_EQ((std::vector<std::string>{"run " + directory + "reload_Game_3.sh in " + directory + " hidden"}),
+              shell.calls);
+    shell.calls.clear();
+    EXPECT_NO_MODAL(clickButton(dialog.get(), 1009));
+    EXPECT_EQ((std::vector<std::string>{"open " + directory, "open " + directory}), shell.calls);
+    shell.calls.clear();
+    clickButton(dialog.get(), 1425);
+    EXPECT_EQ((std::vector<std::string>{"open " + directory}), shell.calls);
+}
+
+TEST_F(MainWindowCommandsTest, UpdateTimeRunsTheScriptOfTheFirstServerWithADirectory) {
+    const std::string program = installServer("svr_Game");
+    open("[" + entry("bare", "svr_Bare", "svr_Bare -x") + "," + entry("game", "svr_Game", program + " 1") + "]");
+    RecordingShell shell;
+    clickButton(dialog.get(), 1011);
+    EXPECT_EQ((std::vector<std::string>{"run " + dir.file("srv/nettime.sh") + " in " + dir.file("srv/") + " shown"}),
+              shell.calls);
+}
+
+TEST_F(MainWindowCommandsTest, WindowMenuOpensSettingsAndAboutAndKeepsTheTimerPeriod) {
+    open("[]");
+    const int period = dialog->statusTimer().GetInterval();
+    wxTEST_DIALOG(dialog->OnSysCommand(CProcwardDlg::IDM_SETTINGS), SettingsAnswer(dialog->checkInterval(), 9));
+    EXPECT_EQ(9, dialog->checkInterval());
+    EXPECT_EQ(period, dialog->statusTimer().GetInterval());
+    wxTEST_DIALOG(dialog->OnSysCommand(CProcwardDlg::IDM_ABOUTBOX), AboutAnswer());
+}
+
+TEST_F(MainWindowCommandsTest, StartingTheWindowWritesTheAutostartEntry) {
+    open("[]");
+    const std::string entryText = readFile(std::string(std::getenv("XDG_CONFIG_HOME")) + "/autostart/procward.desktop");
+    EXPECT_NE(std::string::npos, entryText.find("Exec=" + platform::executablePath())) << entryText;
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+#pragma once
+// The main window opened on a server list in a fresh working directory,
+// with its log there; servers it launched are ended after each test.
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "log/AppLogger.h"
+#include "ui/CProcwardDlg.h"
+#include "ui/DialogTemplate.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+inline std::string labelOf(wxWindow* window) { return window ? ToU8(window->GetLabel()) : std::string("<missing>"); }
+
+class MainWindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::mkdir(dir.file("logs").c_str(), 0777);
+        AppLogger::Instance().Init();
+    }
+    void TearDown() override {
+        // Servers the window launched are detached from the test: end them.
+        if (dialog)
+            for (auto& [index, server] : dialog->serverList().servers()) killAndWait(server.info.pid);
+        dialog.reset();
+        for (int pid : launched) killAndWait(pid);
+    }
+    std::string server(const std::string& name, const std::string& arguments) {
+        return R"({"name":")" + name + R"(","processname":"procward-testserver","commandline":")" + testServerPath() +
+               " " + arguments + R"("})";
+    }
+    void open(const std::string& json) {
+        writeFile(dir.file("serverinfo.json"), json);
+        dialog = std::make_unique<CProcwardDlg>();
+        dialog->OnInitDialog();
+        dialog->Show();
+    }
+    wxWindow* control(int id) { return dialog->FindWindow(id); }
+
+    std::string log() const {
+        return readFile(dir.file("logs/" + AppLogger::applicationName() + "_" + today() + ".log"));
+    }
+    static std::string today() {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        char date[16];
+        std::strftime(date, sizeof date, "%Y%m%d", &local);
+        return date;
+    }
+
+    TempDir dir;
+    ScopedWorkingDirectory cwd{dir.path()};
+    std::unique_ptr<CProcwardDlg> dialog;
+    std::vector<int> launched;  // other processes to end after the test
+};
+
