@@ -40,7 +40,6 @@ CProcwardDlg::CProcwardDlg()
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
       m_timer(this, kStatusTimerId) {
     CreateTemplateControls();
-    CentreOnScreen();
     Bind(wxEVT_TIMER, &CProcwardDlg::OnTimer, this, kStatusTimerId);
     Bind(wxEVT_CLOSE_WINDOW, &CProcwardDlg::OnClose, this);
     Bind(wxEVT_CHAR_HOOK, &CProcwardDlg::OnCharHook, this);
@@ -120,6 +119,9 @@ bool CProcwardDlg::OnInitDialog() {
 
     CreateColumnHeaders(this);
     ReloadServers();
+    // The first reload gave the window its size: it opens in the middle of
+    // the screen, and later reloads move it from there.
+    CentreOnScreen();
     m_timer.Start(MainLayout::timerPeriodMilliseconds(m_checkInterval));
     return true;
 }

@@ -3,7 +3,11 @@
 #include <wx/font.h>
 
 DialogTemplate::DialogTemplate(wxDialog* dialog, int width, int height) : dialog_(dialog) {
-    dialog_->SetFont(wxFontInfo(8).Family(wxFONTFAMILY_SWISS));
+    // 7.5 points of the desktop's sans-serif face give the base units of the
+    // original template font (6 x 13 pixels at 96 dots per inch), so the
+    // templates keep their proportions next to the rows, which are laid out
+    // in pixels.
+    dialog_->SetFont(wxFontInfo(7.5).Family(wxFONTFAMILY_SWISS));
     if (width > 0 && height > 0) dialog_->SetClientSize(dialog_->ConvertDialogToPixels(wxSize(width, height)));
 }
 
