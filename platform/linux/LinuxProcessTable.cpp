@@ -37,7 +37,11 @@ bool readProcFile(const char* path, std::string& out) {
 bool readLink(const char* path, std::string& out) {
     char buffer[4096];
     const ssize_t n = ::readlink(path, buffer, sizeof buffer);
-    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return false;
+    if (n < 0) return false;
+    if (static_cast<std::size_t>(n) >= sizeof buffer) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
     out.assign(buffer, static_cast<std::size_t>(n));
     static const char deleted[] = " (deleted)";
     const std::size_t len = sizeof deleted - 1;
@@ -126,6 +130,13 @@ bool LinuxProcessTable::snapshot(ProcessSnapshot& out) {
     char path[64];
     out.reserve(pids.size());
     for (const int pid : pids) {
+        // Kernel threads and zombies have no executable: the link fails with
+        // ENOENT, which spares reading their stat (most entries of /proc are
+        // kernel threads). Another user's process (EACCES) is still listed.
+        std::string exe;
+        procPath(path, sizeof path, pid, "exe");
+        const bool exeRead = readLink(path, exe);
+        if (!exeRead && errno == ENOENT) continue;
         procPath(path, sizeof path, pid, "stat");
         // A process that ended while the table was read is simply not listed.
         if (!readProcFile(path, text) || !parseStat(text, fields)) continue;
@@ -137,9 +148,7 @@ bool LinuxProcessTable::snapshot(ProcessSnapshot& out) {
         entry.pid = pid;
         entry.parentPid = static_cast<int>(parent);
         entry.shortName = fields.comm;
-        std::string exe;
-        procPath(path, sizeof path, pid, "exe");
-        if (readLink(path, exe)) entry.exeFile = baseName(exe);
+        if (exeRead) entry.exeFile = baseName(exe);
         out.push_back(std::move(entry));
     }
     return true;
