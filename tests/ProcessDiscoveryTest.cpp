@@ -53,21 +53,28 @@ TEST(ArgumentTextTest, DropsQuotesAndTheProgramAndTrims) {
     EXPECT_EQ("x", argumentText("\"/srv/game\"  x \t"));
 }
 
+// Each test runs its own copy of the test server, so that processes of
+// other tests running at the same time never match.
 class DiscoveryTest : public ::testing::Test {
 protected:
-    std::string server = testServerPath();
+    DiscoveryTest() {
+        std::filesystem::copy_file(testServerPath(), server);
+        std::filesystem::permissions(server, std::filesystem::perms::owner_all);
+    }
+    TempDir copies;
+    std::string server = copies.file(kServerName);
 };
 
 TEST_F(DiscoveryTest, FindsTheProcessWithTheSameArgumentsOnly) {
-    TestServer twelve({"/ServerID", "12"});
-    TestServer thirteen({"/ServerID", "13"});
+    TestServer twelve({"/ServerID", "12"}, server);
+    TestServer thirteen({"/ServerID", "13"}, server);
     EXPECT_EQ(twelve.pid(), find(kServerName, server + " /ServerID 12"));
     EXPECT_EQ(thirteen.pid(), find(kServerName, server + " /ServerID 13"));
     EXPECT_EQ(0, find(kServerName, server + " /ServerID 14"));
 }
 
 TEST_F(DiscoveryTest, ArgumentsDifferingInCaseMatchButInnerBlanksDoNot) {
-    TestServer process({"--Role", "Game"});
+    TestServer process({"--Role", "Game"}, server);
     EXPECT_EQ(process.pid(), find(kServerName, server + " --role game"));
     EXPECT_EQ(0, find(kServerName, server + " --Role  Game"));
     // The executable name and path ignore case as well.
@@ -78,24 +85,24 @@ TEST_F(DiscoveryTest, ArgumentsDifferingInCaseMatchButInnerBlanksDoNot) {
 
 TEST_F(DiscoveryTest, DefaultServerArgumentCountsAsNoArgumentsInBothDirections) {
     {
-        TestServer bare({});
+        TestServer bare({}, server);
         EXPECT_EQ(bare.pid(), find(kServerName, server + " /ServerID 11"));
         EXPECT_EQ(bare.pid(), find(kServerName, server));
         EXPECT_EQ(0, find(kServerName, server + " /serverid 11"));
     }
-    TestServer withDefault({"/ServerID", "11"});
+    TestServer withDefault({"/ServerID", "11"}, server);
     EXPECT_EQ(withDefault.pid(), find(kServerName, server));
     EXPECT_EQ(withDefault.pid(), find(kServerName, server + " /ServerID 11"));
 }
 
 TEST_F(DiscoveryTest, ARelativeOrQuotedCommandLineNeverMatches) {
-    TestServer process({"-x"});
+    TestServer process({"-x"}, server);
     EXPECT_EQ(0, find(kServerName, kServerName + " -x"));
     EXPECT_EQ(0, find(kServerName, "\"" + server + "\" -x"));
 }
 
 TEST_F(DiscoveryTest, QuotesAreDroppedFromTheProcessSideOnly) {
-    TestServer process({"--title", "\"night\""});
+    TestServer process({"--title", "\"night\""}, server);
     EXPECT_EQ(process.pid(), find(kServerName, server + " --title night"));
     EXPECT_EQ(0, find(kServerName, server + " --title \"night\""));
 }
@@ -113,8 +120,8 @@ TEST_F(DiscoveryTest, PathWithBlanksMatchesBecauseBothSidesCutAtTheFirstBlank) {
 }
 
 TEST_F(DiscoveryTest, TwoMatchingProcessesGiveTheFirstInTableOrder) {
-    TestServer a({"--same"});
-    TestServer b({"--same"});
+    TestServer a({"--same"}, server);
+    TestServer b({"--same"}, server);
     EXPECT_EQ(std::min(a.pid(), b.pid()), find(kServerName, server + " --same"));
 }
 
@@ -126,7 +133,7 @@ TEST_F(DiscoveryTest, ACommandLineLongerThan255CharactersIsRecognised) {
         text += " " + args.back();
     }
     ASSERT_GT(text.size(), 255u);
-    TestServer process(args);
+    TestServer process(args, server);
     EXPECT_EQ(process.pid(), find(kServerName, text));
 }
 
@@ -142,7 +149,7 @@ TEST_F(DiscoveryTest, AServerStartedThroughALinkIsFoundByTheLinksNameAndPath) {
 }
 
 TEST_F(DiscoveryTest, AProcessThatHasEndedIsNotFound) {
-    TestServer process({"--short-lived"});
+    TestServer process({"--short-lived"}, server);
     const int pid = process.pid();
     EXPECT_EQ(pid, find(kServerName, server + " --short-lived"));
     process.kill();

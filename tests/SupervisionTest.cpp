@@ -34,8 +34,13 @@ protected:
         for (int pid : launched) killAndWait(pid);
     }
 
+    // A server of this test: its program is the test's own copy of the test
+    // server, so that processes of tests running at the same time never match.
+    void configure(MonitoredServer& server, const std::string& name, const std::string& arguments) {
+        configure(server, name, arguments, program);
+    }
     void configure(MonitoredServer& server, const std::string& name, const std::string& arguments,
-                   const std::string& program = testServerPath()) {
+                   const std::string& program) {
         server.info.name = name;
         server.info.processname = std::filesystem::path(program).filename();
         server.info.commandline = program + (arguments.empty() ? "" : " " + arguments);
@@ -78,6 +83,12 @@ protected:
     TempDir dir;
     ScopedWorkingDirectory cwd{dir.path()};
     SmtpTestServer smtp;
+    const std::string program = [this] {
+        const std::string copy = dir.file("procward-testserver");
+        std::filesystem::copy_file(testServerPath(), copy);
+        std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+        return copy;
+    }();
     std::vector<int> launched;
 };
 
@@ -165,7 +176,7 @@ TEST_F(SupervisionTest, FirstCheckStartsAServerThatIsNotRunning) {
 TEST_F(SupervisionTest, AKilledServerIsAlertedAndRestartedWithAutoStartOn) {
     MonitoredServer server;
     configure(server, "gs1", "--role restart");
-    TestServer original({"--role", "restart"});
+    TestServer original({"--role", "restart"}, program);
     EXPECT_TRUE(server.checkStatus());
     EXPECT_EQ(original.pid(), server.info.pid);
     EXPECT_TRUE(smtp.messages().empty());  // found running: no alert
@@ -183,7 +194,7 @@ TEST_F(SupervisionTest, AKilledServerIsAlertedAndRestartedWithAutoStartOn) {
 TEST_F(SupervisionTest, AKilledServerWithAutoStartOffIsNeitherAlertedNorRestarted) {
     MonitoredServer server;
     configure(server, "gs1", "--listen 127.0.0.1:" + std::to_string(freeTcpPort()));
-    TestServer original({"--listen", server.info.commandline.substr(server.info.commandline.rfind(' ') + 1)});
+    TestServer original({"--listen", server.info.commandline.substr(server.info.commandline.rfind(' ') + 1)}, program);
     server.checkStatus();
     ASSERT_EQ(original.pid(), server.info.pid);
     ASSERT_FALSE(server.info.ports.empty());
@@ -225,7 +236,8 @@ TEST_F(SupervisionTest, AServerThatCannotBeStartedIsTriedAtEveryCheckButAlertedO
 TEST_F(SupervisionTest, AChangedListenAddressAloneIsAChange) {
     const int first = freeTcpPort(), later = freeTcpPort();
     TestServer process({"--listen", "0.0.0.0:" + std::to_string(first), "--listen-on-signal",
-                        "127.0.0.1:" + std::to_string(later)});
+                        "127.0.0.1:" + std::to_string(later)},
+                       program);
     MonitoredServer server;
     configure(server, "gs3", "--listen 0.0.0.0:" + std::to_string(first) + " --listen-on-signal 127.0.0.1:" +
                                  std::to_string(later));
@@ -242,7 +254,7 @@ TEST_F(SupervisionTest, AChangedListenAddressAloneIsAChange) {
 }
 
 TEST_F(SupervisionTest, StartOnARunningServerLaunchesNothingButTurnsAutoStartOn) {
-    TestServer process({"--role", "running"});
+    TestServer process({"--role", "running"}, program);
     MonitoredServer server;
     configure(server, "gs4", "--role running");
     server.checkStatus();
@@ -271,7 +283,7 @@ TEST_F(SupervisionTest, StopEndsTheProcessAndSetsAutoStart) {
     EXPECT_FALSE(server.stop(false));
     EXPECT_TRUE(server.autoStart);
 
-    TestServer process({"--role", "stop"});
+    TestServer process({"--role", "stop"}, program);
     server.checkStatus();
     ASSERT_EQ(process.pid(), server.info.pid);
     EXPECT_TRUE(server.stop(false));
@@ -289,7 +301,7 @@ TEST_F(SupervisionTest, StopEndsTheProcessAndSetsAutoStart) {
 TEST_F(SupervisionTest, StopKeepingAutoStartRestartsAtTheNextCheckWithoutAServiceAlert) {
     MonitoredServer server;
     configure(server, "gs7", "--role edit");
-    TestServer process({"--role", "edit"});
+    TestServer process({"--role", "edit"}, program);
     server.checkStatus();
     EXPECT_TRUE(server.stop(true));
     EXPECT_TRUE(server.autoStart);

@@ -92,8 +92,8 @@ TEST(SingleInstanceTest, ASecondCopyEndsAtOnceWithoutWindowOrLog) {
 
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"--headless"}}) {
         ChildProcess second(install.executable(), args);
-        const int status = second.wait(10000);
-        ASSERT_TRUE(WIFEXITED(status)) << second.output();
+        const int status = second.wait(30000);
+        ASSERT_TRUE(WIFEXITED(status)) << "status " << status << ": " << second.output();
         EXPECT_EQ(0, WEXITSTATUS(status));
     }
     EXPECT_FALSE(std::filesystem::exists(install.dir.file("logs")));

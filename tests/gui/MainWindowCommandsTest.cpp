@@ -208,7 +208,7 @@ TEST_F(MainWindowCommandsTest, AddRefusesBadInputWithFocusAndAddsAValidServer) {
 
     editOf(dialog.get(), 1004)->ChangeValue("alpha");
     editOf(dialog.get(), 1005)->ChangeValue("procward-testserver");
-    editOf(dialog.get(), 1006)->ChangeValue(testServerPath() + " --role b");
+    editOf(dialog.get(), 1006)->ChangeValue(program + " --role b");
     wxTEST_DIALOG(clickButton(dialog.get(), 1003), ExpectMessageBox(message));
     EXPECT_EQ("名称已存在！", message);
     EXPECT_EQ(1004, focusedId());

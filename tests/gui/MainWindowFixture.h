@@ -3,6 +3,7 @@
 // with its log there; servers it launched are ended after each test.
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -29,9 +30,11 @@ protected:
         dialog.reset();
         for (int pid : launched) killAndWait(pid);
     }
+    // A server-list entry for the test's own copy of the test server, so
+    // that processes of tests running at the same time never match.
     std::string server(const std::string& name, const std::string& arguments) {
-        return R"({"name":")" + name + R"(","processname":"procward-testserver","commandline":")" + testServerPath() +
-               " " + arguments + R"("})";
+        return R"({"name":")" + name + R"(","processname":"procward-testserver","commandline":")" + program + " " +
+               arguments + R"("})";
     }
     void open(const std::string& json) {
         writeFile(dir.file("serverinfo.json"), json);
@@ -55,6 +58,12 @@ protected:
 
     TempDir dir;
     ScopedWorkingDirectory cwd{dir.path()};
+    const std::string program = [this] {
+        const std::string copy = dir.file("procward-testserver");
+        std::filesystem::copy_file(testServerPath(), copy);
+        std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+        return copy;
+    }();
     std::unique_ptr<CProcwardDlg> dialog;
     std::vector<int> launched;  // other processes to end after the test
 };
