@@ -57,12 +57,8 @@ TEST(ArgumentTextTest, DropsQuotesAndTheProgramAndTrims) {
 // other tests running at the same time never match.
 class DiscoveryTest : public ::testing::Test {
 protected:
-    DiscoveryTest() {
-        std::filesystem::copy_file(testServerPath(), server);
-        std::filesystem::permissions(server, std::filesystem::perms::owner_all);
-    }
     TempDir copies;
-    std::string server = copies.file(kServerName);
+    std::string server = copyTestServer(copies.file(kServerName));
 };
 
 TEST_F(DiscoveryTest, FindsTheProcessWithTheSameArgumentsOnly) {

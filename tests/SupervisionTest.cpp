@@ -83,12 +83,7 @@ protected:
     TempDir dir;
     ScopedWorkingDirectory cwd{dir.path()};
     SmtpTestServer smtp;
-    const std::string program = [this] {
-        const std::string copy = dir.file("procward-testserver");
-        std::filesystem::copy_file(testServerPath(), copy);
-        std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
-        return copy;
-    }();
+    const std::string program = copyTestServer(dir.file("procward-testserver"));
     std::vector<int> launched;
 };
 
@@ -213,9 +208,7 @@ TEST_F(SupervisionTest, AKilledServerWithAutoStartOffIsNeitherAlertedNorRestarte
 }
 
 TEST_F(SupervisionTest, AServerThatCannotBeStartedIsTriedAtEveryCheckButAlertedOnce) {
-    const std::string copy = dir.file("gamesvr");
-    std::filesystem::copy_file(testServerPath(), copy);
-    std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+    const std::string copy = copyTestServer(dir.file("gamesvr"));
     MonitoredServer server;
     configure(server, "gs2", "-x", copy);
     TestServer original({"-x"}, copy);

@@ -99,12 +99,7 @@ protected:
     std::string installServer(const std::string& fileName) {
         const std::string directory = dir.file("srv");
         std::filesystem::create_directories(directory);
-        const std::string path = directory + "/" + fileName;
-        if (!std::filesystem::exists(path)) {
-            std::filesystem::copy_file(testServerPath(), path);
-            std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-        }
-        return path;
+        return copyTestServer(directory + "/" + fileName);
     }
     static std::string entry(const std::string& name, const std::string& processname, const std::string& commandline) {
         return R"({"name":")" + name + R"(","processname":")" + processname + R"(","commandline":")" + commandline +

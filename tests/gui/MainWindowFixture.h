@@ -58,12 +58,7 @@ protected:
 
     TempDir dir;
     ScopedWorkingDirectory cwd{dir.path()};
-    const std::string program = [this] {
-        const std::string copy = dir.file("procward-testserver");
-        std::filesystem::copy_file(testServerPath(), copy);
-        std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
-        return copy;
-    }();
+    const std::string program = copyTestServer(dir.file("procward-testserver"));
     std::unique_ptr<CProcwardDlg> dialog;
     std::vector<int> launched;  // other processes to end after the test
 };

@@ -17,6 +17,14 @@
 
 std::string testServerPath() { return PROCWARD_TESTSERVER; }
 
+std::string copyTestServer(const std::string& path) {
+    if (!std::filesystem::exists(path)) {
+        std::filesystem::copy_file(testServerPath(), path);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    }
+    return path;
+}
+
 int freeTcpPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};

@@ -5,6 +5,11 @@
 // Path of the test server program built with the tests.
 std::string testServerPath();
 
+// Copies the test server program to `path` (unless a file is there already)
+// and returns the path. A test that runs its own copy never matches the
+// processes of tests running at the same time.
+std::string copyTestServer(const std::string& path);
+
 // A free TCP port on 127.0.0.1 (bound once and released).
 int freeTcpPort();
 
