@@ -48,6 +48,8 @@ struct LaunchPlan {
     int reportFd;  // write end of the report pipe (close-on-exec)
     int nullFd;    // /dev/null
     int maxFd;     // upper bound of open descriptors, for old kernels
+    const char* directory;  // working directory of the program, or null: the launcher's
+    bool sessionLeader;     // the program leads its session, or a session made by the launcher
 };
 
 // Process file descriptors, called directly: glibc's declarations of these
@@ -70,7 +72,8 @@ void writeReport(int fd, int kind, int value) {
 [[noreturn]] void becomeProgram(const LaunchPlan& plan) {
     // A session and process group of its own: no controlling terminal, and
     // signals sent to the supervisor's group do not reach it.
-    if (::setsid() < 0) failInChild(plan, errno);
+    if (plan.sessionLeader && ::setsid() < 0) failInChild(plan, errno);
+    if (plan.directory && ::chdir(plan.directory) != 0) failInChild(plan, errno);
     for (int target = 0; target <= 2; ++target)
         if (::dup2(plan.nullFd, target) < 0) failInChild(plan, errno);
     // No descriptor of the supervisor (log files, sockets, locks) may live on
@@ -112,6 +115,9 @@ void writeReport(int fd, int kind, int value) {
 // Runs in the intermediate child: starts the grandchild, reports its process
 // ID and ends at once, so the program is nobody's child but init's.
 [[noreturn]] void startGrandchild(const LaunchPlan& plan) {
+    // A program that must not lead its session (so that it can never take a
+    // terminal) gets the session of this short-lived process instead.
+    if (!plan.sessionLeader && ::setsid() < 0) failInChild(plan, errno);
     const pid_t pid = ::_Fork();  // unlike fork, async-signal-safe
     if (pid < 0) failInChild(plan, errno);
     if (pid == 0) becomeProgram(plan);
@@ -231,7 +237,14 @@ bool LinuxProcessControl::launch(const std::string& commandLine, int& pid, int& 
         error = EINVAL;
         return false;
     }
-    if (words[0].empty()) {
+    return spawnDetached(std::move(words), std::string(), true, pid, error);
+}
+
+bool LinuxProcessControl::spawnDetached(std::vector<std::string> words, const std::string& directory,
+                                        bool sessionLeader, int& pid, int& error) {
+    pid = 0;
+    error = 0;
+    if (words.empty() || words[0].empty()) {
         error = ENOENT;
         return false;
     }
@@ -270,7 +283,8 @@ bool LinuxProcessControl::launch(const std::string& commandLine, int& pid, int& 
         return false;
     }
 
-    const LaunchPlan plan{pathList.data(), argv.data(), environ, writeFd, nullFd, maxFd};
+    const LaunchPlan plan{pathList.data(), argv.data(), environ, writeFd, nullFd, maxFd,
+                          directory.empty() ? nullptr : directory.c_str(), sessionLeader};
 
     // No signal handler of the supervisor may run in the children before
     // they have reset the handlers.

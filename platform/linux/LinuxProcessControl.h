@@ -1,4 +1,7 @@
 #pragma once
+#include <string>
+#include <vector>
+
 #include "platform/ProcessControl.h"
 
 namespace platform {
@@ -16,6 +19,12 @@ public:
     // quote, otherwise why the program could not be executed (ENOENT,
     // EACCES, ENOEXEC, ...) or why no process could be made.
     bool launch(const std::string& commandLine, int& pid, int& error) override;
+
+    // The same start for a program and arguments given as words, in
+    // `directory` (the launcher's working directory when empty). A program
+    // that is not its session's leader can never acquire a terminal.
+    static bool spawnDetached(std::vector<std::string> words, const std::string& directory, bool sessionLeader,
+                              int& pid, int& error);
 
     // SIGKILL; CannotOpen when there is no such process or no right to
     // signal it. Waits a short while for the process to end, so that a look

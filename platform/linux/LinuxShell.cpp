@@ -1,14 +1,11 @@
 #include "platform/linux/LinuxShell.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
+
+#include "platform/linux/LinuxProcessControl.h"
 
 namespace platform {
 namespace {
@@ -17,14 +14,6 @@ bool displayAvailable() {
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x11 && *x11) || (wayland && *wayland);
-}
-
-// Reports errno through the pipe to the launching process and ends.
-[[noreturn]] void failChild(int reportFd) {
-    const int error = errno;
-    ssize_t ignored = ::write(reportFd, &error, sizeof error);
-    (void)ignored;
-    ::_exit(127);
 }
 
 }  // namespace
@@ -65,72 +54,8 @@ bool LinuxShell::openDirectory(const std::string& directory) {
 }
 
 bool LinuxShell::spawnDetached(const std::vector<std::string>& argv, const std::string& directory) {
-    if (argv.empty()) return false;
-    // Everything the children use is prepared here: between fork and exec
-    // only async-signal-safe calls are made.
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    const char* const dir = directory.empty() ? nullptr : directory.c_str();
-    rlimit files{};
-    const int maxFd = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
-                          ? static_cast<int>(files.rlim_cur)
-                          : 65536;
-
-    // The grandchild writes errno here when it cannot run the program; the
-    // pipe closes without data when exec succeeds.
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) return false;
-
-    // No signal handler of this process may run in the children.
-    sigset_t all, previous;
-    sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::setsid();
-        // _Fork runs no fork handlers: only async-signal-safe work here.
-        const pid_t grandchild = ::_Fork();
-        if (grandchild < 0) failChild(report[1]);
-        if (grandchild > 0) ::_exit(0);
-
-        struct sigaction defaultAction {};
-        defaultAction.sa_handler = SIG_DFL;
-        for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &defaultAction, nullptr);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-
-        if (dir && ::chdir(dir) != 0) failChild(report[1]);
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null < 0) failChild(report[1]);
-        for (int fd = 0; fd < 3; ++fd)
-            if (::dup2(null, fd) < 0) failChild(report[1]);
-        if (null > 2) ::close(null);
-        // Nothing else of this process is handed on.
-        if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
-            for (int fd = 3; fd < maxFd; ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        ::execv(args[0], args.data());
-        failChild(report[1]);
-    }
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    ::close(report[1]);
-    if (child < 0) {
-        ::close(report[0]);
-        return false;
-    }
-
-    // The intermediate child ends at once; reaping it leaves nothing behind.
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    int error = 0;
-    ssize_t n;
-    while ((n = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
-    }
-    ::close(report[0]);
-    return n == 0;
+    int pid = 0, error = 0;
+    return LinuxProcessControl::spawnDetached(argv, directory, false, pid, error);
 }
 
 Shell& defaultShell() {
