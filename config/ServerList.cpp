@@ -22,10 +22,10 @@ bool stringMember(const rapidjson::Value& object, const char* key, std::string& 
 }  // namespace
 
 void ServerList::LoadServerInfo() {
-    m_servers.clear();
+    m_entries.clear();
 
     std::string text;
-    if (platform::readWholeFile(kFileName, text) != platform::FileRead::ok) {
+    if (platform::readWholeFile(m_path, text) != platform::FileRead::ok) {
         AppLogger::Instance().get().error("Failed to open serverinfo.json.");
         return;
     }
@@ -50,10 +50,8 @@ void ServerList::LoadServerInfo() {
         if (!stringMember(element, "name", name) || !stringMember(element, "processname", processname) ||
             !stringMember(element, "commandline", commandline))
             continue;
-        const auto index = static_cast<std::int32_t>(i + 1);
-        ServerInfo info(std::move(name), std::move(processname), std::move(commandline));
-        info.index = index;
-        m_servers.try_emplace(index).first->second.info = std::move(info);
+        m_entries.push_back(ServerEntry{static_cast<std::int32_t>(i + 1), std::move(name), std::move(processname),
+                                        std::move(commandline)});
     }
 }
 
@@ -63,7 +61,7 @@ void ServerList::SaveServerInfo() {
     m_serverInfoDoc.Accept(writer);
     // Replaced as a whole: a crash or a full disk leaves the old list. A
     // failure is not reported; the reload shows what the file holds.
-    platform::replaceWholeFile(kFileName, std::string_view(buffer.GetString(), buffer.GetSize()),
+    platform::replaceWholeFile(m_path, std::string_view(buffer.GetString(), buffer.GetSize()),
                                platform::NewFileAccess::shared);
 }
 
@@ -93,11 +91,10 @@ void ServerList::addServer(const std::string& name, const std::string& processna
     appendServer(name, processname, commandline);
 }
 
-void ServerList::rebuildFromRecords() {
+void ServerList::rebuildFrom(const std::vector<ServerEntry>& entries) {
     ensureArray();
     m_serverInfoDoc.Clear();
-    for (const auto& [index, server] : m_servers)
-        appendServer(server.info.name, server.info.processname, server.info.commandline);
+    for (const ServerEntry& entry : entries) appendServer(entry.name, entry.processname, entry.commandline);
 }
 
 void ServerList::eraseRow(std::int32_t index) {

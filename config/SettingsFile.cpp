@@ -2,6 +2,8 @@
 
 #include "config/AlertMailSettings.h"
 #include "config/ExeDirectory.h"
+#include "config/GeneralSettings.h"
+#include "log/AppLogger.h"
 #include "config/ProfileFile.h"
 #include "platform/System.h"
 
@@ -17,6 +19,13 @@ std::int32_t LoadSettingsFile() { return LoadSettingsFile(SettingsFilePath()); }
 std::int32_t LoadSettingsFile(const std::string& path) {
     const ProfileFile file(path);
     const std::int32_t checkInterval = file.getInt(kGeneral, "CHECK_SVR_STATUS_INTERVAL", 3);
+    GeneralSettings.checkInterval = checkInterval;
+    if (checkInterval < 1)
+        AppLogger::Instance().get().warn("CHECK_SVR_STATUS_INTERVAL={} in {} is below 1 second; checking every second",
+                                         file.getString(kGeneral, "CHECK_SVR_STATUS_INTERVAL", "", 256), path);
+    GeneralSettings.restartOnExit = file.getInt(kGeneral, "RESTART_ON_EXIT", 1) != 0;
+    GeneralSettings.stopTimeout = file.getInt(kGeneral, "STOP_TIMEOUT", 10);
+    GeneralSettings.restartBackoffMax = file.getInt(kGeneral, "RESTART_BACKOFF_MAX", 0);
     std::string server = file.getString(kAlertMail, "SMTP_SERVER", "", 256);
     std::string port = file.getString(kAlertMail, "SMTP_PORT", "", 32);
     std::string user = file.getString(kAlertMail, "SMTP_USER", "", 256);

@@ -8,38 +8,44 @@ namespace platform {
 // One running process as the process table lists it.
 struct ProcessEntry {
     int pid = 0;
+    // The parent's process ID where the listing gives it (0 otherwise).
     int parentPid = 0;
     // File name of the executable image, without directory.
     std::string exeFile;
-    // The short name the process runs under (the file name it was started by,
-    // possibly cut short by the system); used to spot processes started
-    // through a link whose name differs from the image's.
-    std::string shortName;
+    // Full path of the executable image where the listing gives it at no
+    // extra cost (empty otherwise: ask executablePaths).
+    std::string exePath;
 };
 
 // The processes running at one moment, in the platform's order (ascending
-// process ID here). One snapshot can serve several look-ups.
+// process ID on Linux). One snapshot serves every look-up of a check pass.
 using ProcessSnapshot = std::vector<ProcessEntry>;
 
 class ProcessTable {
 public:
     virtual ~ProcessTable() = default;
 
-    // Lists the running processes; zombies and kernel threads are left out.
-    // False when the table cannot be read at all.
+    // Lists the running processes whose executable can be read; zombies and
+    // kernel threads are left out. False when the table cannot be read.
     virtual bool snapshot(ProcessSnapshot& out) = 0;
 
-    // Full path of the process's executable image (first source).
-    virtual bool modulePath(int pid, std::string& path) = 0;
+    // The paths the platform gives for the process's executable image, first
+    // source first; a process is recognised when any one of them is the
+    // configured path. False (and none) when none can be read: such a
+    // process is never recognised.
+    virtual bool executablePaths(int pid, std::vector<std::string>& paths) = 0;
 
-    // Full path the process was started by, when it was started by an
-    // absolute path (second source).
-    virtual bool imagePath(int pid, std::string& path) = 0;
+    // The process's arguments as the matching rule compares them with the
+    // configured ones (see platform/LaunchTarget.h). False when they cannot
+    // be read.
+    virtual bool argumentWords(int pid, std::vector<std::string>& words) = 0;
 
-    // The command line the process holds, its arguments joined by blanks.
+    // The command line the process holds, its words joined by blanks (for
+    // diagnostics and tests).
     virtual bool commandLine(int pid, std::string& text) = 0;
 
-    // Creation time in whole seconds since 1970-01-01 00:00:00 UTC.
+    // Creation time in seconds since 1970-01-01 00:00:00 UTC, never earlier
+    // than the second in which the process really started.
     virtual bool startTime(int pid, std::int64_t& seconds) = 0;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -10,13 +11,26 @@ struct TcpListener {
     std::uint16_t localPort = 0;     // host byte order
 };
 
+// The machine's listening sockets at one moment, read once and shared by
+// every look-up of a check pass.
+class ListenerSnapshot {
+public:
+    virtual ~ListenerSnapshot() = default;
+    // The IPv4 listening sockets owned by a process, ordered by local
+    // address, then local port, ascending. False when the process's share
+    // cannot be read.
+    virtual bool listenersOf(int pid, std::vector<TcpListener>& out) = 0;
+};
+
 class TcpTable {
 public:
     virtual ~TcpTable() = default;
 
-    // The IPv4 listening sockets owned by a process, ordered by local
-    // address, then local port, ascending. False when the table cannot be read.
-    virtual bool listenersOf(int pid, std::vector<TcpListener>& out) = 0;
+    // Reads the machine's table once; null when it cannot be read.
+    virtual std::unique_ptr<ListenerSnapshot> snapshot() = 0;
+
+    // One process's listeners from a table read for this call alone.
+    virtual bool listenersOf(int pid, std::vector<TcpListener>& out);
 };
 
 TcpTable& tcpTable();

@@ -1,37 +1,88 @@
 #include "supervision/MonitoredServer.h"
 
 #include <cstdio>
+#include <cstring>
+#include <utility>
 #include <ctime>
 
 #include "log/AppLogger.h"
 #include "mail/AlertDispatch.h"
-#include "platform/ProcessControl.h"
+#include "platform/ExitWatcher.h"
 #include "platform/ProcessTable.h"
-#include "platform/System.h"
 #include "platform/TcpTable.h"
+#include "supervision/MachineLook.h"
 #include "supervision/ProcessDiscovery.h"
-
-std::int32_t liveServerCount = 0;
 
 namespace {
 const char* const kAlertSubject = "26300 告警邮件";
-const char* const kCaptionStop = "停止";
-const char* const kCaptionStart = "启动";
-// Time the launched server gets to open its listening sockets.
-constexpr int kSettleMilliseconds = 210;
-}  // namespace
+// Time the launched server gets to open its listening sockets before its
+// address is read.
+constexpr std::chrono::milliseconds kSettleTime{210};
+// How long a killed process is waited for before its stop is given up.
+constexpr std::chrono::seconds kKillGrace{5};
+// How often a stop is looked at where nothing can wait on the process.
+constexpr std::chrono::milliseconds kStopPoll{50};
 
-MonitoredServer::MonitoredServer() { ++liveServerCount; }
-
-MonitoredServer::~MonitoredServer() {
-    row.reset();
-    --liveServerCount;
+std::string listenText(const platform::TcpListener& listener) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", (listener.localAddress >> 24) & 0xFF,
+                  (listener.localAddress >> 16) & 0xFF, (listener.localAddress >> 8) & 0xFF,
+                  listener.localAddress & 0xFF, static_cast<unsigned>(listener.localPort));
+    return text;
 }
 
-std::int32_t MonitoredServer::findProcess() {
+std::string systemError(int error) {
+    char buffer[256];
+    return std::string(::strerror_r(error, buffer, sizeof buffer));
+}
+
+}  // namespace
+
+MonitoredServer::MonitoredServer(SupervisionContext& context) : context_(&context) {}
+
+MonitoredServer::~MonitoredServer() {
+    if (watchId_ != 0 && context_->watcher) context_->watcher->unwatch(watchId_);
+    // A stop under way ends with the record: whoever waited for it hears so.
+    if (stop_)
+        for (auto& done : stop_->done)
+            if (done) context_->completions.push_back([done = std::move(done)] { done(false); });
+}
+
+void MonitoredServer::hold(std::unique_ptr<platform::ProcessHandle> process, Clock::TimePoint runningSince) {
+    release();
+    process_ = std::move(process);
+    runningSince_ = runningSince;
+    if (process_ && context_->watcher) {
+        const std::uint64_t id = ++context_->lastWatchId;
+        if (context_->watcher->watch(id, *process_)) watchId_ = id;
+    }
+}
+
+void MonitoredServer::release() {
+    if (watchId_ != 0 && context_->watcher) context_->watcher->unwatch(watchId_);
+    watchId_ = 0;
+    process_.reset();
+    settleAt_.reset();
+}
+
+std::int32_t MonitoredServer::findProcess(MachineLook& look) {
+    // The process held since it was found: while it runs it is this
+    // server's, and nothing needs to be matched again.
+    if (process_ && process_->pid() == info.pid && !process_->exited()) return info.pid;
+    if (process_) release();
     MatchKeys keys;
     if (!formMatchKeys(info.processname, info.commandline, keys)) return 0;
-    return findServerProcess(keys.exeName, keys.exePath, keys.arguments);
+    const std::int32_t found = findServerProcess(look, keys);
+    if (found == 0) return 0;
+    std::unique_ptr<platform::ProcessHandle> process = context_->control.open(found);
+    if (!process) return 0;  // ended in between
+    std::int64_t started = 0;
+    const std::int64_t now = std::time(nullptr);
+    const auto age = context_->table.startTime(found, started) && started < now
+                         ? std::chrono::seconds(now - started)
+                         : std::chrono::seconds(0);
+    hold(std::move(process), context_->clock.now() - age);
+    return found;
 }
 
 bool MonitoredServer::start() {
@@ -41,62 +92,179 @@ bool MonitoredServer::start() {
     if (info.pid >= 1) return false;
 
     int launchedPid = 0, error = 0;
-    if (!platform::processControl().launch(info.commandline, launchedPid, error)) return false;
+    if (!context_->control.launch(info.commandline, launchedPid, error)) return false;
+    ++restarts_;
+    const Clock::TimePoint launchedAt = context_->clock.now();
 
-    const std::int32_t newPid = findProcess();
-    if (newPid == 0) {
-        // The server runs but its command line does not let it be found
-        // again: end it, or every later check would launch one more copy.
-        if (platform::processControl().terminate(launchedPid) == platform::TerminateResult::Terminated)
-            log.error("{} was started (pid={}) but cannot be recognised by its command line; it was stopped again",
-                      info.name, launchedPid);
+    // The launcher knows the new process: it is checked directly against
+    // the matching rules instead of being looked for again.
+    std::unique_ptr<platform::ProcessHandle> process = context_->control.open(launchedPid);
+    MatchKeys keys;
+    const bool keysFormed = formMatchKeys(info.processname, info.commandline, keys);
+    const LaunchedProcess state = !process || process->exited()
+                                      ? LaunchedProcess::Gone
+                                      : checkLaunchedProcess(context_->table, launchedPid, keys);
+    if (state == LaunchedProcess::Gone || (state == LaunchedProcess::Unrecognised && process && process->exited())) {
+        log.error("{} exited at once after it was started", info.name);
         return false;
     }
-    info.pid = newPid;
-    platform::sleepMilliseconds(kSettleMilliseconds);
-    info.ports = readListenAddress();
+    if (state == LaunchedProcess::Unrecognised || !keysFormed) {
+        // The server runs but its configuration does not let it be found
+        // again: end it, or every later check would launch one more copy.
+        int ignored = 0;
+        process->signal(platform::StopSignal::Kill, process->leadsGroup(), ignored);
+        log.error("{} was started (pid={}) but cannot be recognised by its command line; it was stopped again",
+                  info.name, launchedPid);
+        return false;
+    }
+
+    info.pid = launchedPid;
     readStartTime(info.startTime);
-    SendAlertMail(info.name + " started successfully: pid=" + std::to_string(newPid), kAlertSubject);
-    platform::processControl().closeConsoleHost(newPid);
+    hold(std::move(process), launchedAt);
+    // The listen address is read once the server has had a moment to open
+    // its sockets; the loop goes on meanwhile.
+    settleAt_ = launchedAt + kSettleTime;
+    SendAlertMail(info.name + " started successfully: pid=" + std::to_string(launchedPid), kAlertSubject);
     return true;
 }
 
-bool MonitoredServer::stop(bool keepAutoStart) {
-    if (info.pid == 0) return false;
-    const platform::TerminateResult result = platform::processControl().terminate(info.pid);
-    if (result == platform::TerminateResult::CannotOpen) return false;
-    const bool ok = result == platform::TerminateResult::Terminated;
+bool MonitoredServer::settle(MachineLook& look) {
+    if (!settleAt_ || context_->clock.now() < *settleAt_) return false;
+    settleAt_.reset();
+    if (info.pid <= 0) return false;
+    const std::string oldPorts = info.ports;
+    const std::int64_t oldStart = info.startTime;
+    info.ports = readListenAddress(look);
+    readStartTime(info.startTime);
+    context_->control.closeConsoleHost(info.pid);
+    return info.ports != oldPorts || info.startTime != oldStart;
+}
+
+StopOutcome MonitoredServer::stop(bool keepAutoStart, std::function<void(bool)> done) {
+    if (info.pid == 0) return StopOutcome::NotRunning;
+    auto& log = AppLogger::Instance().get();
+    if (stop_) {
+        // Already on its way down: the newer wish for auto-start counts.
+        autoStart = keepAutoStart;
+        if (!keepAutoStart) log.info("Disabled autoStart mode for {}", info.name);
+        if (done) stop_->done.push_back(std::move(done));
+        return StopOutcome::Stopping;
+    }
+    if (!process_ || process_->pid() != info.pid) {
+        std::unique_ptr<platform::ProcessHandle> process = context_->control.open(info.pid);
+        if (!process) return StopOutcome::Failed;
+        hold(std::move(process), runningSince_);
+    }
+    const bool graceful = context_->options.stopTimeout.count() > 0;
+    const bool group = process_->leadsGroup();
+    int error = 0;
+    const platform::SignalResult result =
+        process_->signal(graceful ? platform::StopSignal::Graceful : platform::StopSignal::Kill, group, error);
+    if (result == platform::SignalResult::NotPermitted) {
+        log.error("{} cannot be stopped (pid={}): {}", info.name, info.pid, systemError(error));
+        return StopOutcome::Failed;
+    }
+    autoStart = keepAutoStart;
+    if (!keepAutoStart) log.info("Disabled autoStart mode for {}", info.name);
+    if (result == platform::SignalResult::Failed) {
+        log.error("{} cannot be stopped (pid={}): {}", info.name, info.pid, systemError(error));
+        return StopOutcome::Failed;
+    }
+
+    const Clock::TimePoint now = context_->clock.now();
+    PendingStop pending;
+    pending.killed = !graceful;
+    pending.group = group;
+    pending.killAt = now + context_->options.stopTimeout;
+    pending.giveUpAt = now + (graceful ? context_->options.stopTimeout : Clock::Duration::zero()) + kKillGrace;
+    pending.nextLook = now + kStopPoll;
+    if (done) pending.done.push_back(std::move(done));
+    stop_ = std::move(pending);
+    if (result == platform::SignalResult::Gone || (process_->exited() && groupGone())) {
+        finishStop(true);
+        return StopOutcome::Stopped;
+    }
+    return StopOutcome::Stopping;
+}
+
+bool MonitoredServer::groupGone() { return !process_ || !stop_ || !stop_->group || !process_->groupRunning(); }
+
+bool MonitoredServer::followStop() {
+    if (!stop_) return false;
+    const Clock::TimePoint now = context_->clock.now();
+    stop_->nextLook = now + kStopPoll;
+    if (process_->exited() && groupGone()) {
+        finishStop(true);
+        return true;
+    }
+    if (!stop_->killed && now >= stop_->killAt) {
+        stop_->killed = true;
+        int error = 0;
+        process_->signal(platform::StopSignal::Kill, stop_->group, error);
+        if (process_->exited() && groupGone()) {
+            finishStop(true);
+            return true;
+        }
+    } else if (stop_->killed && now >= stop_->giveUpAt) {
+        AppLogger::Instance().get().error("{} did not end after it was killed (pid={})", info.name, info.pid);
+        finishStop(false);
+        return true;
+    }
+    return false;
+}
+
+void MonitoredServer::finishStop(bool ok) {
+    std::vector<std::function<void(bool)>> done = std::move(stop_->done);
+    stop_.reset();
     if (ok) {
+        release();
         info.pid = 0;
         info.ports.clear();
         info.startTime = 0;
     }
-    autoStart = keepAutoStart;
-    if (!keepAutoStart) AppLogger::Instance().get().info("Disabled autoStart mode for {}", info.name);
-    return ok;
+    for (auto& callback : done)
+        if (callback) context_->completions.push_back([callback = std::move(callback), ok] { callback(ok); });
 }
 
-std::string MonitoredServer::readListenAddress() {
+void MonitoredServer::processEnded() {
+    // Only the watch is spent; the next check learns the rest.
+    watchId_ = 0;
+}
+
+std::optional<Clock::TimePoint> MonitoredServer::nextDue() const {
+    std::optional<Clock::TimePoint> due = settleAt_;
+    if (stop_) {
+        Clock::TimePoint next = stop_->killed ? stop_->giveUpAt : stop_->killAt;
+        // The exit watcher tells of the process's end, but not of the rest
+        // of its group, nor of anything where it cannot wait.
+        if (watchId_ == 0 || stop_->group) next = std::min(next, stop_->nextLook);
+        if (!due || next < *due) due = next;
+    }
+    return due;
+}
+
+Clock::Duration MonitoredServer::runningFor() const {
+    if (!process_ || info.pid == 0) return Clock::Duration::zero();
+    return context_->clock.now() - runningSince_;
+}
+
+std::string MonitoredServer::readListenAddress(MachineLook& look) {
     if (info.pid == 0) return {};
     std::vector<platform::TcpListener> listeners;
-    if (!platform::tcpTable().listenersOf(info.pid, listeners) || listeners.empty()) return {};
-    const platform::TcpListener& last = listeners.back();
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", (last.localAddress >> 24) & 0xFF,
-                  (last.localAddress >> 16) & 0xFF, (last.localAddress >> 8) & 0xFF, last.localAddress & 0xFF,
-                  static_cast<unsigned>(last.localPort));
-    return text;
+    if (!look.listenersOf(info.pid, listeners) || listeners.empty()) return {};
+    return listenText(listeners.back());
 }
 
 void MonitoredServer::readStartTime(std::int64_t& startTime) {
     if (info.pid == 0) return;
     std::int64_t seconds = 0;
-    if (platform::processTable().startTime(info.pid, seconds) && seconds > 0) startTime = seconds;
+    if (context_->table.startTime(info.pid, seconds) && seconds > 0) startTime = seconds;
 }
 
-bool MonitoredServer::checkStatus() {
+bool MonitoredServer::checkStatus(MachineLook& look) {
+    if (stop_) return false;  // on its way down: the stop decides what comes next
     bool changed = false;
-    const std::int32_t found = findProcess();
+    const std::int32_t found = findProcess(look);
     const std::string oldPorts = info.ports;
     if (found != info.pid) {
         changed = true;
@@ -107,43 +275,25 @@ bool MonitoredServer::checkStatus() {
     if (found == 0 && autoStart) {
         const bool ok = start();
         AppLogger::Instance().get().info("service is closed, autoStart {} {}", info.name, ok);
-        if (ok) return true;  // start read ports and start time itself; pid changed
+        if (ok) return true;  // start read the start time itself; the address follows when it has settled
     }
-    info.ports = readListenAddress();
-    readStartTime(info.startTime);
+    info.ports = readListenAddress(look);
+    // The start time of a held process cannot change; it is read when the
+    // process is first found.
+    if (found != 0 && (changed || info.startTime == 0)) readStartTime(info.startTime);
     if (found != info.pid || info.ports != oldPorts) changed = true;
     return changed;
 }
 
-bool MonitoredServer::createRow(RowHost* parent) {
-    if (rowCreated) return true;
-    checkStatus();
-    parentWnd = parent;
-    if (parent) row = parent->createRowView(info.index, info.name, info.commandline, rowCells());
-    rowCreated = true;
-    return true;
-}
-
-void MonitoredServer::refreshRow() {
-    if (!rowCreated || !row) return;
-    row->update(rowCells());
-}
-
-RowCells MonitoredServer::rowCells() const {
-    RowCells cells;
-    cells.pid = info.pid > 0 ? std::to_string(info.pid) : std::string();
-    cells.ports = info.ports;
-    cells.startTime = formatStartTime(info.startTime);
-    cells.startStopCaption = info.pid > 0 ? kCaptionStop : kCaptionStart;
-    return cells;
-}
-
-std::string formatStartTime(std::int64_t startTime) {
-    if (startTime == 0) return {};
-    const std::time_t t = static_cast<std::time_t>(startTime);
-    std::tm local{};
-    if (!localtime_r(&t, &local)) return {};
-    char text[128];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return std::string(text, n);
+void MonitoredServer::takeRunStateFrom(MonitoredServer& other) {
+    info.pid = other.info.pid;
+    info.ports = other.info.ports;
+    info.startTime = other.info.startTime;
+    autoStart = other.autoStart;
+    process_ = std::move(other.process_);
+    watchId_ = std::exchange(other.watchId_, 0);
+    runningSince_ = other.runningSince_;
+    settleAt_ = std::exchange(other.settleAt_, std::nullopt);
+    stop_ = std::exchange(other.stop_, std::nullopt);
+    restarts_ = other.restarts_;
 }

@@ -1,49 +1,119 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "supervision/RowView.h"
+#include "platform/ProcessControl.h"
+#include "supervision/Clock.h"
 #include "supervision/ServerInfo.h"
+#include "supervision/SupervisionOptions.h"
 
-// The number of MonitoredServer objects in existence.
-extern std::int32_t liveServerCount;
+class MachineLook;
+namespace platform {
+class ExitWatcher;
+class ProcessTable;
+class TcpTable;
+}  // namespace platform
 
-// One entry of the server list: its configuration, the observed state of its
-// process, the auto-start mode and the row that shows it.
+// What every record of one supervisor shares: the machine, the time and the
+// rules it checks by.
+struct SupervisionContext {
+    Clock& clock;
+    platform::ProcessControl& control;
+    platform::ProcessTable& table;
+    platform::TcpTable& tcp;
+    SupervisionOptions options;
+    platform::ExitWatcher* watcher = nullptr;  // null: only the timer notices exits
+    std::uint64_t lastWatchId = 0;
+    // Calls owed to those waiting for a stop. They run once the record
+    // operation that ended the stop has returned, since they may change the
+    // list (and so destroy records).
+    std::vector<std::function<void()>> completions;
+};
+
+// What stop() did.
+enum class StopOutcome {
+    NotRunning,  // no process to stop: nothing changed
+    Failed,      // the process could not be signalled, or did not end
+    Stopped,     // the process is gone
+    Stopping,    // it was asked to end; the record says when it is gone
+};
+
+// One entry of the server list: its configuration, the observed state of
+// its process and the auto-start mode. The supervisor owns the records; a
+// window shows them but keeps no part of them.
 class MonitoredServer {
 public:
-    MonitoredServer();
+    explicit MonitoredServer(SupervisionContext& context);
     ~MonitoredServer();
     MonitoredServer(const MonitoredServer&) = delete;
     MonitoredServer& operator=(const MonitoredServer&) = delete;
 
-    // Process ID of the running process that matches this server, 0 if none.
-    std::int32_t findProcess();
-    // Launches the server unless it runs; true when launched and found.
+    // Process ID of the running process that matches this server, 0 if
+    // none. A process found once is held until it ends: while it runs it
+    // is this server's, whatever it does to its argument list.
+    std::int32_t findProcess(MachineLook& look);
+    // Launches the server unless it runs; true when launched and recognised.
     bool start();
-    // Ends the server's process; true when it was ended.
-    bool stop(bool keepAutoStart);
+    // Stops the server's process and sets the auto-start mode. The process
+    // may take a while to end: `done` is called (on the supervisor's
+    // thread) with true once it has gone, false if it could not be ended.
+    StopOutcome stop(bool keepAutoStart, std::function<void(bool)> done = {});
     // Listen address of the process `pid`, "" when none.
-    std::string readListenAddress();
+    std::string readListenAddress(MachineLook& look);
     // Writes the creation time of the process `pid` into startTime on success.
     void readStartTime(std::int64_t& startTime);
     // Periodic check; true when pid or ports changed.
-    bool checkStatus();
-    // Runs the first check and creates the row's controls; always true.
-    bool createRow(RowHost* parent);
-    // Rewrites the row's changing cells.
-    void refreshRow();
+    bool checkStatus(MachineLook& look);
 
-    // The texts refreshRow writes, from the current state.
-    RowCells rowCells() const;
+    // The follow-up of a launch, due 210 ms after it: the listen address
+    // and start time of the settled server. True when the row changed.
+    bool settle(MachineLook& look);
+    // Follows a stop under way: kills after the time-out, ends the stop once
+    // the process (and its group) has gone. True when the row changed.
+    bool followStop();
+    // The watched process has ended (the exit watcher said so).
+    void processEnded();
 
-    std::unique_ptr<RowView> row;  // the row's controls
-    RowHost* parentWnd = nullptr;  // not owned
+    // Takes over the observed state of a record of the same server, across
+    // a reload of the list.
+    void takeRunStateFrom(MonitoredServer& other);
+
+    bool stopping() const { return stop_.has_value(); }
+    // When settle or followStop next has something to do.
+    std::optional<Clock::TimePoint> nextDue() const;
+    // How long the current process has been known to run; zero when none.
+    Clock::Duration runningFor() const;
+    std::uint64_t watchId() const { return watchId_; }
+    // Launches made by this record, and alerts it raised.
+    std::uint64_t restarts() const { return restarts_; }
+
     ServerInfo info;
     bool autoStart = true;
-    bool rowCreated = false;
-};
 
-// Local-time text of a start time, "%Y-%m-%d %H:%M:%S", empty for 0.
-std::string formatStartTime(std::int64_t startTime);
+private:
+    struct PendingStop {
+        Clock::TimePoint killAt;    // time-out of the graceful request
+        Clock::TimePoint giveUpAt;  // after the kill, when to stop waiting
+        Clock::TimePoint nextLook;  // where nothing can wait on the process
+        bool killed = false;
+        bool group = false;
+        std::vector<std::function<void(bool)>> done;
+    };
+
+    void hold(std::unique_ptr<platform::ProcessHandle> process, Clock::TimePoint runningSince);
+    void release();
+    void finishStop(bool ok);
+    bool groupGone();
+
+    SupervisionContext* context_;
+    std::unique_ptr<platform::ProcessHandle> process_;
+    std::uint64_t watchId_ = 0;
+    Clock::TimePoint runningSince_{};
+    std::optional<Clock::TimePoint> settleAt_;
+    std::optional<PendingStop> stop_;
+    std::uint64_t restarts_ = 0;
+};

@@ -1,102 +1,102 @@
 #include "supervision/ProcessDiscovery.h"
 
+#include "platform/LaunchTarget.h"
 #include "platform/System.h"
 #include "platform/Text.h"
+#include "supervision/MachineLook.h"
 
 namespace {
 
 const std::string kDefaultServerArgument = "/ServerID 11";
-
-// The system keeps a process's short name cut to this many bytes.
-constexpr std::size_t kShortNameLength = 15;
 
 std::string baseName(const std::string& path) {
     const auto slash = path.find_last_of(platform::pathSeparator());
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string trimBlanks(const std::string& text) {
-    const auto begin = text.find_first_not_of(' ');
-    if (begin == std::string::npos) return {};
-    const auto end = text.find_last_not_of(' ');
-    return text.substr(begin, end - begin + 1);
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i) text += ' ';
+        text += words[i];
+    }
+    return text;
+}
+
+bool isDefaultServerArgument(const std::vector<std::string>& words) { return joined(words) == kDefaultServerArgument; }
+
+bool sameWords(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (!platform::equalsNoCase(a[i], b[i])) return false;
+    return true;
+}
+
+bool hasFileName(const MatchKeys& keys, const std::string& fileName) {
+    for (const std::string& name : keys.fileNames)
+        if (platform::equalsNoCase(name, fileName)) return true;
+    return false;
+}
+
+bool isProgram(const MatchKeys& keys, const std::vector<std::string>& paths) {
+    for (const std::string& path : paths)
+        for (const std::string& program : keys.programPaths)
+            if (platform::equalsNoCase(path, program)) return true;
+    return false;
 }
 
 }  // namespace
 
 bool formMatchKeys(const std::string& processname, const std::string& commandline, MatchKeys& keys) {
+    keys = MatchKeys{};
     const std::string& suffix = platform::executableSuffix();
     keys.exeName = processname;
     if (!suffix.empty()) {
         const auto at = keys.exeName.find(suffix);
         if (at == std::string::npos || at + suffix.size() != keys.exeName.size()) keys.exeName += suffix;
     }
-    if (keys.exeName.empty()) return false;
-    const auto at = commandline.find(keys.exeName);
-    if (at == std::string::npos) return false;
-    keys.exePath = commandline.substr(0, at + keys.exeName.size());
-    const auto blank = commandline.find(' ');
-    keys.arguments = blank == std::string::npos ? std::string() : trimBlanks(commandline.substr(blank));
+    if (keys.exeName.empty() || commandline.find(keys.exeName) == std::string::npos) return false;
+    platform::LaunchTarget target;
+    if (!platform::readLaunchTarget(commandline, keys.exeName, target) || target.programPaths.empty()) return false;
+    keys.programPaths = std::move(target.programPaths);
+    keys.arguments = std::move(target.arguments);
+    keys.fileNames.push_back(keys.exeName);
+    // A server configured by a link is known by the link's name; its
+    // process by the name of the file the link leads to.
+    if (platform::equalsNoCase(baseName(keys.programPaths.front()), keys.exeName))
+        for (std::size_t i = 1; i < keys.programPaths.size(); ++i) {
+            const std::string name = baseName(keys.programPaths[i]);
+            if (!hasFileName(keys, name)) keys.fileNames.push_back(name);
+        }
     return true;
 }
 
-std::int32_t findServerProcess(const std::string& exeName, const std::string& exePath, const std::string& arguments) {
-    platform::ProcessSnapshot snapshot;
-    if (!platform::processTable().snapshot(snapshot)) return 0;
-    return findServerProcess(snapshot, exeName, exePath, arguments);
+bool processMatches(platform::ProcessTable& table, const platform::ProcessEntry& entry, const MatchKeys& keys) {
+    if (!hasFileName(keys, entry.exeFile)) return false;
+    std::vector<std::string> paths;
+    if (!entry.exePath.empty())
+        paths.push_back(entry.exePath);
+    else if (!table.executablePaths(entry.pid, paths))
+        return false;
+    if (!isProgram(keys, paths)) return false;
+    // Arguments that cannot be read compare as none.
+    std::vector<std::string> arguments;
+    if (!table.argumentWords(entry.pid, arguments)) arguments.clear();
+    if ((keys.arguments.empty() && isDefaultServerArgument(arguments)) ||
+        (arguments.empty() && isDefaultServerArgument(keys.arguments)))
+        return true;
+    return sameWords(keys.arguments, arguments);
 }
 
-std::int32_t findServerProcess(const platform::ProcessSnapshot& snapshot, const std::string& exeName,
-                               const std::string& exePath, const std::string& arguments) {
-    platform::ProcessTable& table = platform::processTable();
-    for (const platform::ProcessEntry& entry : snapshot) {
-        // The image path (the absolute path the process was started by) is
-        // read at most once per candidate.
-        std::string image;
-        bool imageTried = false, imageRead = false;
-        auto readImage = [&] {
-            if (!imageTried) {
-                imageTried = true;
-                imageRead = table.imagePath(entry.pid, image);
-            }
-            return imageRead;
-        };
-
-        bool nameMatches = platform::equalsNoCase(entry.exeFile, exeName);
-        if (!nameMatches && platform::equalsNoCase(entry.shortName, exeName.substr(0, kShortNameLength))) {
-            // Started through a link named differently from its image.
-            nameMatches = readImage() && platform::equalsNoCase(baseName(image), exeName);
-        }
-        if (!nameMatches) continue;
-
-        std::string module;
-        bool pathMatches = table.modulePath(entry.pid, module) && platform::equalsNoCase(module, exePath);
-        if (!pathMatches) pathMatches = readImage() && platform::equalsNoCase(image, exePath);
-        if (!pathMatches) continue;
-
-        std::string procArgs;
-        readProcessArguments(entry.pid, procArgs);
-        if ((arguments == kDefaultServerArgument && procArgs.empty()) ||
-            (arguments.empty() && procArgs == kDefaultServerArgument))
-            procArgs = arguments;
-        if (platform::equalsNoCase(arguments, procArgs)) return entry.pid;
-    }
+std::int32_t findServerProcess(MachineLook& look, const MatchKeys& keys) {
+    for (const platform::ProcessEntry* entry : look.candidates(keys.fileNames))
+        if (processMatches(look.table(), *entry, keys)) return entry->pid;
     return 0;
 }
 
-std::string argumentText(const std::string& processCommandLine) {
-    std::string text;
-    text.reserve(processCommandLine.size());
-    for (const char c : processCommandLine)
-        if (c != '"') text += c;
-    const auto blank = text.find(' ');
-    if (blank == std::string::npos) return {};
-    return platform::trimWhite(std::string_view(text).substr(blank));
-}
-
-bool readProcessArguments(std::int32_t processId, std::string& text) {
-    std::string commandLine;
-    if (!platform::processTable().commandLine(processId, commandLine)) return false;
-    text = argumentText(commandLine);
-    return true;
+LaunchedProcess checkLaunchedProcess(platform::ProcessTable& table, int pid, const MatchKeys& keys) {
+    std::vector<std::string> paths;
+    if (!table.executablePaths(pid, paths) || paths.empty()) return LaunchedProcess::Gone;
+    if (!hasFileName(keys, baseName(paths.front())) || !isProgram(keys, paths)) return LaunchedProcess::Unrecognised;
+    return LaunchedProcess::Recognised;
 }

@@ -1,34 +1,48 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/ProcessTable.h"
 
-// The three keys a configured server is recognised by.
+class MachineLook;
+
+// What a configured server is recognised by, read from its processname and
+// commandline with the launcher's own rules, so that every command line the
+// launcher can start is recognised as the process it started.
 struct MatchKeys {
-    std::string exeName;    // executable file name, with the platform's suffix
-    std::string exePath;    // command line up to and including the file name
-    std::string arguments;  // command line from its first blank, trimmed of blanks
+    // The executable file name (processname with the platform's suffix).
+    std::string exeName;
+    // File names a candidate's executable may have: exeName, and the name of
+    // the file the configured program resolves to when it is a link named
+    // exeName.
+    std::vector<std::string> fileNames;
+    // The configured program, as written and as resolved; one of them must
+    // equal the candidate's executable path (ignoring ASCII case).
+    std::vector<std::string> programPaths;
+    // Compared word by word with the candidate's arguments (ignoring ASCII
+    // case); "/ServerID 11" counts the same as no arguments.
+    std::vector<std::string> arguments;
 };
 
-// Forms the keys from a server's processname and commandline. False when the
-// command line does not hold the executable file name (byte-wise): such a
-// server is never found.
+// Forms the keys. False when the command line does not hold the executable
+// file name (byte-wise) or cannot be launched: such a server is never found.
 bool formMatchKeys(const std::string& processname, const std::string& commandline, MatchKeys& keys);
 
-// The first process, in process table order, whose executable file name,
-// executable path and argument text match; 0 if none.
-std::int32_t findServerProcess(const std::string& exeName, const std::string& exePath, const std::string& arguments);
+// True when the process with this entry has the keys' executable and
+// arguments. The entry's path is used when the listing gave one.
+bool processMatches(platform::ProcessTable& table, const platform::ProcessEntry& entry, const MatchKeys& keys);
 
-// The same look-up in a snapshot taken by the caller, so that one walk of
-// the process table can serve several look-ups.
-std::int32_t findServerProcess(const platform::ProcessSnapshot& snapshot, const std::string& exeName,
-                               const std::string& exePath, const std::string& arguments);
+// The first process in table order that matches; 0 if none.
+std::int32_t findServerProcess(MachineLook& look, const MatchKeys& keys);
 
-// The argument text of a process: its command line without quotes, without
-// everything before the first blank, trimmed. False (text untouched) when the
-// command line cannot be read.
-bool readProcessArguments(std::int32_t processId, std::string& text);
+enum class LaunchedProcess {
+    Recognised,    // its executable is the configured one
+    Gone,          // it has already ended
+    Unrecognised,  // it runs another executable than the keys describe
+};
 
-// The argument text rule applied to a command line as a process holds it.
-std::string argumentText(const std::string& processCommandLine);
+// A process the launcher has just started from the keys' command line: its
+// arguments are those the launcher passed, so only its executable is
+// looked at (the kernel may not have put its argument list in place yet).
+LaunchedProcess checkLaunchedProcess(platform::ProcessTable& table, int pid, const MatchKeys& keys);

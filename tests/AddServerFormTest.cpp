@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "supervision/MonitoredServer.h"
 #include "ui/model/AddServerForm.h"
 
 namespace {
@@ -53,20 +52,14 @@ TEST(CheckNewServerTest, AcceptedTextsAreTrimmedAndTheFileNameMayRepeat) {
 }
 
 TEST(CheckNewServerTest, WalksTheRecordsInIndexOrder) {
-    std::map<std::int32_t, MonitoredServer> servers;
-    auto add = [&servers](std::int32_t index, const char* name, const char* commandline) {
-        MonitoredServer& server = servers[index];
-        server.info.index = index;
-        server.info.name = name;
-        server.info.commandline = commandline;
-    };
-    add(3, "Login", "/srv/svr_Login");
-    add(1, "Game1", "/srv/svr_Game 1");
+    // The list's entries come in index order, gaps included.
+    const std::vector<ServerEntry> servers{{1, "Game1", "svr_Game", "/srv/svr_Game 1"},
+                                           {3, "Login", "svr_Login", "/srv/svr_Login"}};
     const std::vector<ListedServer> listed = ListedServers(servers);
     ASSERT_EQ(2u, listed.size());
     EXPECT_EQ("Game1", listed[0].name);
     EXPECT_EQ("/srv/svr_Login", listed[1].commandline);
-    // Index 1 is reached before index 3, whatever the order of insertion.
+    // Index 1 is reached before index 3: the command line of the first wins.
     expectRefused(CheckNewServer("login", "svr", "/srv/SVR_Game 1", listed), "命令行已存在！", 1006);
 }
 

@@ -1,9 +1,13 @@
 #include "ui/CProcwardDlg.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include <wx/app.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
+#include "app/core/SupervisionSettings.h"
 #include "config/SettingsFile.h"
 #include "log/AppLogger.h"
 #include "platform/Shell.h"
@@ -22,10 +26,11 @@
 #include "ui/model/AutoRun.h"
 #include "ui/model/MainLayout.h"
 #include "ui/model/RowCommand.h"
+#include "supervision/RowCells.h"
+#include "supervision/SystemClock.h"
 #include "ui/model/ServerPaths.h"
 
 namespace {
-const char* const kCaptionStart = "启动";
 const char* const kNoticeCaption = "提示 ";
 
 std::string missingPathMessage(const std::string& directory) { return "路径" + directory + "  不存在"; }
@@ -53,8 +58,10 @@ CProcwardDlg::CProcwardDlg()
 
 CProcwardDlg::~CProcwardDlg() {
     m_timer.Stop();
-    // The rows' controls go with their records, before the window itself.
-    m_list.servers().clear();
+    // The rows' controls go before the window itself; the supervisor (and
+    // its watcher thread, which wakes this window) before the window too.
+    m_rows.clear();
+    m_supervisor.reset();
     if (m_tray) {
         m_tray->RemoveIcon();
         m_tray.reset();
@@ -107,6 +114,12 @@ bool CProcwardDlg::OnInitDialog() {
     }
 
     m_checkInterval = LoadSettingsFile();
+    m_supervisor = std::make_unique<Supervisor>(SystemClock::instance(), platform::processControl(),
+                                                SupervisionOptionsFromSettings());
+    // The exit watcher's thread only asks this window's thread to run the
+    // supervisor; every check still runs here.
+    m_supervisor->watchExits([this] { CallAfter(&CProcwardDlg::RunSupervisor); });
+    m_supervisor->setObserver(this);
 
     if (RegisterAutoRun() == AutoRunResult::ShowMessage)
         ShowMessage(kAutoRunFailedMessage, AppLogger::applicationName());
@@ -122,7 +135,7 @@ bool CProcwardDlg::OnInitDialog() {
     // The first reload gave the window its size: it opens in the middle of
     // the screen, and later reloads move it from there.
     CentreOnScreen();
-    m_timer.Start(MainLayout::timerPeriodMilliseconds(m_checkInterval));
+    ArmTimer();
     return true;
 }
 
@@ -136,13 +149,28 @@ void CProcwardDlg::CreateColumnHeaders(wxWindow* parent) {
 
 void CProcwardDlg::ReloadServers() {
     m_list.LoadServerInfo();
-    for (auto& [index, server] : m_list.servers()) server.createRow(this);
+    m_rows.clear();
+    // The first check of each new record runs here, before its row is made.
+    m_supervisor->load(m_list.entries());
+    for (const auto& [index, server] : m_supervisor->servers())
+        m_rows[index] = std::make_unique<ServerRow>(this, index, server->info.name, server->info.commandline,
+                                                    RowCells::of(*server));
     ApplyLayout();
+    ArmTimer();
+}
+
+ServerRow* CProcwardDlg::row(std::int32_t index) {
+    const auto found = m_rows.find(index);
+    return found == m_rows.end() ? nullptr : found->second.get();
+}
+
+void CProcwardDlg::serverChanged(const MonitoredServer& server) {
+    if (ServerRow* shown = row(server.info.index)) shown->update(RowCells::of(server));
 }
 
 void CProcwardDlg::ApplyLayout() {
     const wxRect edit = m_commandLineEdit->GetRect();
-    const MainLayout::Relayout r = MainLayout::relayout(g_rowOriginY, liveServerCount, edit.x, edit.y);
+    const MainLayout::Relayout r = MainLayout::relayout(g_rowOriginY, m_supervisor->liveServerCount(), edit.x, edit.y);
     // The controls move first: the toolkit does not let a window shrink
     // below what its children cover.
     const int bottomIds[5] = {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL, IDC_LOAD_ALL, IDC_OPEN_ALL};
@@ -162,18 +190,29 @@ void CProcwardDlg::ApplyLayout() {
     SetSize(clientCorner.x, clientCorner.y, r.windowWidth, r.windowHeight);
 }
 
-std::unique_ptr<RowView> CProcwardDlg::createRowView(int index, const std::string& name,
-                                                     const std::string& commandline, const RowCells& cells) {
-    return std::make_unique<ServerRow>(this, index, name, commandline, cells);
+void CProcwardDlg::CheckAllServers() {
+    m_supervisor->checkAll();
+    ArmTimer();
 }
 
-void CProcwardDlg::CheckAllServers() {
-    for (auto& [index, server] : m_list.servers())
-        if (server.checkStatus()) server.refreshRow();
+void CProcwardDlg::RunSupervisor() {
+    if (!m_supervisor) return;
+    m_supervisor->runDue();
+    ArmTimer();
+}
+
+void CProcwardDlg::ArmTimer() {
+    if (!m_supervisor) return;
+    // One shot, to whatever the supervisor has due next: the tick, a settle
+    // read, a stop's time-out.
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(m_supervisor->nextDue() -
+                                                                             SystemClock::instance().now());
+    const long long ms = std::clamp<long long>(wait.count() + 1, 1, 24LL * 3600 * 1000);
+    m_timer.StartOnce(static_cast<int>(ms));
 }
 
 void CProcwardDlg::OnTimer(wxTimerEvent& event) {
-    if (event.GetId() == kStatusTimerId) CheckAllServers();
+    if (event.GetId() == kStatusTimerId) RunSupervisor();
 }
 
 int CProcwardDlg::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
@@ -262,6 +301,14 @@ void CProcwardDlg::SaveAndReload() {
     ReloadServers();
 }
 
+std::int32_t CProcwardDlg::CurrentIndex(const ServerInfo& server) const {
+    for (const ServerEntry& entry : m_list.entries())
+        if (entry.name == server.name && entry.processname == server.processname &&
+            entry.commandline == server.commandline)
+            return entry.index;
+    return 0;
+}
+
 void CProcwardDlg::OnCommand(wxCommandEvent& event) {
     const std::optional<RowCommand> command = RouteRowCommand(event.GetId());
     if (!command) {
@@ -288,52 +335,76 @@ void CProcwardDlg::OnCommand(wxCommandEvent& event) {
 }
 
 void CProcwardDlg::ToggleServer(std::int32_t index) {
-    auto found = m_list.servers().find(index);
-    if (found == m_list.servers().end()) return;
-    MonitoredServer& server = found->second;
+    MonitoredServer* server = m_supervisor->find(index);
+    if (!server) return;
+    // The record decides, not the caption: a server on its way down is
+    // left to finish.
+    if (server->stopping()) return;
     wxWindow* button = FindWindow(RowCommandId(RowCommandKind::Toggle, index));
-    const std::string caption = button ? ToU8(button->GetLabel()) : std::string();
     if (button) button->Disable();
-    if (caption == kCaptionStart)
-        server.start();
+    if (server->info.pid > 0)
+        m_supervisor->stop(index, false);
     else
-        server.stop(false);
+        m_supervisor->start(index);
     if (button) button->Enable();
-    server.refreshRow();
+    if (MonitoredServer* now = m_supervisor->find(index)) serverChanged(*now);
+    ArmTimer();
 }
 
 void CProcwardDlg::DeleteServer(std::int32_t index) {
-    auto found = m_list.servers().find(index);
-    if (found == m_list.servers().end()) return;
-    found->second.stop(false);
-    m_list.eraseRow(index);
-    SaveAndReload();
+    MonitoredServer* server = m_supervisor->find(index);
+    if (!server) return;
+    // The list is rewritten once the process has gone; meanwhile the row
+    // shows the stop.
+    const ServerInfo deleted = server->info;
+    m_supervisor->stop(index, false, [this, deleted](bool) {
+        const std::int32_t current = CurrentIndex(deleted);
+        if (current == 0) return;
+        m_list.eraseRow(current);
+        SaveAndReload();
+    });
+    ArmTimer();
 }
 
 void CProcwardDlg::EditServer(std::int32_t index) {
-    auto found = m_list.servers().find(index);
-    if (found == m_list.servers().end()) return;
+    MonitoredServer* found = m_supervisor->find(index);
+    if (!found) return;
     CEditSvrProcessDlg edit(this);
-    edit.m_name = found->second.info.name;
-    edit.m_fileName = found->second.info.processname;
-    edit.m_commandLine = found->second.info.commandline;
+    edit.m_name = found->info.name;
+    edit.m_fileName = found->info.processname;
+    edit.m_commandLine = found->info.commandline;
     if (edit.ShowModal() != wxID_OK) return;
     // Checks ran while the dialog was open, but only reloads replace records.
-    MonitoredServer& server = m_list.servers().at(index);
-    // A new command line: the old process ends, and with auto-start kept on
-    // the first check after the reload starts the new one.
-    if (edit.m_commandLine != server.info.commandline) server.stop(true);
-    server.info.name = platform::trimWhite(edit.m_name);
-    server.info.processname = platform::trimWhite(edit.m_fileName);
-    server.info.commandline = platform::trimWhite(edit.m_commandLine);
-    m_list.rebuildFromRecords();
-    SaveAndReload();
+    MonitoredServer* server = m_supervisor->find(index);
+    if (!server) return;
+    const ServerInfo before = server->info;
+    ServerEntry edited{0, platform::trimWhite(edit.m_name), platform::trimWhite(edit.m_fileName),
+                       platform::trimWhite(edit.m_commandLine)};
+    auto apply = [this, before, edited](bool) {
+        // Every record, in index order, with the edited one changed.
+        std::vector<ServerEntry> entries;
+        for (const auto& [at, record] : m_supervisor->servers()) {
+            const ServerInfo& info = record->info;
+            const bool isEdited = info.name == before.name && info.processname == before.processname &&
+                                  info.commandline == before.commandline;
+            entries.push_back(isEdited ? edited : ServerEntry{at, info.name, info.processname, info.commandline});
+        }
+        m_list.rebuildFrom(entries);
+        SaveAndReload();
+    };
+    // A new command line: the old process ends first, and with auto-start
+    // kept on the reload starts the new one.
+    if (edit.m_commandLine != server->info.commandline)
+        m_supervisor->stop(index, true, apply);
+    else
+        apply(true);
+    ArmTimer();
 }
 
 void CProcwardDlg::RunReloadBatch(std::int32_t index) {
-    auto found = m_list.servers().find(index);
-    if (found == m_list.servers().end()) return;
-    const std::string& commandLine = found->second.info.commandline;
+    MonitoredServer* found = m_supervisor->find(index);
+    if (!found) return;
+    const std::string& commandLine = found->info.commandline;
     const std::optional<std::string> directory = ServerDirectory(commandLine);
     if (!directory) return;
     if (!platform::directoryExists(*directory)) {
@@ -350,9 +421,9 @@ void CProcwardDlg::RunReloadBatch(std::int32_t index) {
 }
 
 void CProcwardDlg::OpenServerPath(std::int32_t index) {
-    auto found = m_list.servers().find(index);
-    if (found == m_list.servers().end()) return;
-    const std::optional<std::string> directory = ServerDirectory(found->second.info.commandline);
+    MonitoredServer* found = m_supervisor->find(index);
+    if (!found) return;
+    const std::optional<std::string> directory = ServerDirectory(found->info.commandline);
     if (!directory) return;
     if (platform::directoryExists(*directory))
         platform::shell().openDirectory(*directory);
@@ -363,28 +434,31 @@ void CProcwardDlg::OpenServerPath(std::int32_t index) {
 void CProcwardDlg::OnStartAll() {
     wxWindow* button = FindWindow(IDC_START_ALL);
     button->Disable();
-    for (auto& [index, server] : m_list.servers())
-        if (server.start()) server.refreshRow();
+    m_supervisor->startAll();
     button->Enable();
+    ArmTimer();
 }
 
 void CProcwardDlg::OnStopAll() {
     wxWindow* button = FindWindow(IDC_STOP_ALL);
     button->Disable();
-    for (auto& [index, server] : m_list.servers())
-        if (server.stop(false)) server.refreshRow();
+    m_supervisor->stopAll(false);
     button->Enable();
+    ArmTimer();
 }
 
 void CProcwardDlg::OnDeleteAll() {
-    for (auto& [index, server] : m_list.servers()) server.stop(false);
-    m_list.eraseAll();
-    SaveAndReload();
+    // The list is emptied once every process has gone.
+    m_supervisor->stopAll(false, [this] {
+        m_list.eraseAll();
+        SaveAndReload();
+    });
+    ArmTimer();
 }
 
 void CProcwardDlg::OnLoadAll() {
-    for (auto& [index, server] : m_list.servers()) {
-        const std::string& commandLine = server.info.commandline;
+    for (const auto& [index, server] : m_supervisor->servers()) {
+        const std::string& commandLine = server->info.commandline;
         const std::optional<std::string> directory = ServerDirectory(commandLine);
         if (!directory || !platform::directoryExists(*directory)) continue;
         const std::optional<std::string> script = ReloadScriptName(commandLine);
@@ -394,15 +468,15 @@ void CProcwardDlg::OnLoadAll() {
 }
 
 void CProcwardDlg::OnOpenAll() {
-    for (auto& [index, server] : m_list.servers()) {
-        const std::optional<std::string> directory = ServerDirectory(server.info.commandline);
+    for (const auto& [index, server] : m_supervisor->servers()) {
+        const std::optional<std::string> directory = ServerDirectory(server->info.commandline);
         if (directory && platform::directoryExists(*directory)) platform::shell().openDirectory(*directory);
     }
 }
 
 void CProcwardDlg::OnAdd() {
     const NewServerCheck check = CheckNewServer(ToU8(m_nameEdit->GetValue()), ToU8(m_processNameEdit->GetValue()),
-                                                ToU8(m_commandLineEdit->GetValue()), ListedServers(m_list.servers()));
+                                                ToU8(m_commandLineEdit->GetValue()), ListedServers(m_list.entries()));
     if (!check.accepted()) {
         ShowMessage(check.message, AppLogger::applicationName());
         if (wxWindow* field = FindWindow(check.focusId)) field->SetFocus();
@@ -427,8 +501,8 @@ void CProcwardDlg::OnCommandLineChange() {
 }
 
 void CProcwardDlg::OnUpdateTime() {
-    for (auto& [index, server] : m_list.servers()) {
-        const std::optional<std::string> directory = ServerDirectory(server.info.commandline);
+    for (const auto& [index, server] : m_supervisor->servers()) {
+        const std::optional<std::string> directory = ServerDirectory(server->info.commandline);
         if (!directory) continue;
         platform::shell().runScript(*directory + UpdateTimeScriptName(), *directory, true);
         return;

@@ -10,15 +10,20 @@
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 
+#include <map>
+
 #include "config/ServerList.h"
-#include "supervision/RowView.h"
+#include "supervision/Supervisor.h"
 
 class FileChooser;
 class ProcwardTrayIcon;
+class ServerRow;
 
 // The main window: the strip for adding a server, one row per monitored
-// server, the global buttons; its timer drives the status checks.
-class CProcwardDlg : public wxDialog, public RowHost {
+// server, the global buttons. Its timer drives the supervisor, which owns
+// the records; the window keeps a row per record and writes it from the
+// record's cells.
+class CProcwardDlg : public wxDialog, public SupervisorObserver {
 public:
     // Control IDs of the main window's template.
     enum : int {
@@ -50,11 +55,13 @@ public:
     // Runs once, before the window is first shown: icons, tray icon,
     // settings, auto-run entry, row font, header, server rows, timer.
     bool OnInitDialog();
-    // Builds the records anew from serverinfo.json, makes their rows and
-    // fits the window to them.
+    // Reads serverinfo.json, hands its entries to the supervisor, makes a
+    // row per record and fits the window to them.
     void ReloadServers();
     // One status check of every server, in index order.
     void CheckAllServers();
+    // Does what the supervisor has due and sets the timer for what comes next.
+    void RunSupervisor();
 
     // What the tray icon reports; returns 1 for another icon, else 0.
     int OnTrayNotify(unsigned iconId, unsigned mouseMessage);
@@ -63,8 +70,7 @@ public:
     // Ends the dialog with a command (the tray's "退出", Escape).
     void EndWithCommand(int command);
 
-    std::unique_ptr<RowView> createRowView(int index, const std::string& name, const std::string& commandline,
-                                           const RowCells& cells) override;
+    void serverChanged(const MonitoredServer& server) override;
 
     // Row commands, by the index of the server.
     void ToggleServer(std::int32_t index);
@@ -89,6 +95,8 @@ public:
     void setFileChooser(FileChooser* chooser) { m_fileChooser = chooser; }
 
     ServerList& serverList() { return m_list; }
+    Supervisor& supervisor() { return *m_supervisor; }
+    ServerRow* row(std::int32_t index);
     std::int32_t checkInterval() const { return m_checkInterval; }
     wxTimer& statusTimer() { return m_timer; }
     bool hasTrayIcon() const { return m_tray != nullptr; }
@@ -105,6 +113,10 @@ private:
     void ShowMessage(const std::string& text, const std::string& caption);
     // After a change of the list: write the file and show what it holds.
     void SaveAndReload();
+    // The current index of the entry with these texts, 0 when it is gone:
+    // a change that waited for a stop finds its entry again this way.
+    std::int32_t CurrentIndex(const ServerInfo& server) const;
+    void ArmTimer();
     void OnClose(wxCloseEvent& event);
     void OnCharHook(wxKeyEvent& event);
     void OnContextMenu(wxContextMenuEvent& event);
@@ -113,6 +125,8 @@ private:
     wxIconBundle m_hIcon;
     std::unique_ptr<ProcwardTrayIcon> m_tray;
     ServerList m_list;
+    std::unique_ptr<Supervisor> m_supervisor;
+    std::map<std::int32_t, std::unique_ptr<ServerRow>> m_rows;
     std::int32_t m_checkInterval = 5;
     wxTimer m_timer;
     bool m_initialised = false;

@@ -4,19 +4,21 @@
 #include <wx/button.h>
 #include <wx/stattext.h>
 
-#include "supervision/RowView.h"
+#include "supervision/RowCells.h"
 
 class wxWindow;
 
-// The ten controls of one server's row in the main window; they are
-// destroyed with the row.
-class ServerRow : public RowView {
+// The ten controls of one server's row in the main window, written from
+// the cells of the server's record; they are destroyed with the row.
+class ServerRow {
 public:
     ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
               const RowCells& cells);
-    ~ServerRow() override;
+    ~ServerRow();
+    ServerRow(const ServerRow&) = delete;
+    ServerRow& operator=(const ServerRow&) = delete;
 
-    void update(const RowCells& cells) override;
+    void update(const RowCells& cells);
 
     wxStaticText* nameLabel;
     wxStaticText* commandLineLabel;

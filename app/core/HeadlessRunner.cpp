@@ -1,20 +1,26 @@
 #include "app/core/HeadlessRunner.h"
 
-#include <ctime>
+#include <algorithm>
+#include <chrono>
 
 #include <fmt/format.h>
 
+#include "app/core/SupervisionSettings.h"
 #include "config/SettingsFile.h"
 #include "platform/StopRequest.h"
-#include "ui/model/MainLayout.h"
+#include "supervision/RowCells.h"
+#include "supervision/SystemClock.h"
 
 HeadlessRunner::HeadlessRunner(std::FILE* out) : out_(out) {}
 
 void HeadlessRunner::load() {
-    checkInterval_ = LoadSettingsFile();
+    LoadSettingsFile();
+    supervisor_ = std::make_unique<Supervisor>(SystemClock::instance(), platform::processControl(),
+                                               SupervisionOptionsFromSettings());
+    supervisor_->watchExits([] { platform::StopRequest::wake(); });
     list_.LoadServerInfo();
-    // A record without a window: its first check still runs.
-    for (auto& [index, server] : list_.servers()) server.createRow(nullptr);
+    supervisor_->load(list_.entries());
+    supervisor_->setObserver(this);
 }
 
 std::string HeadlessRunner::headerLine() {
@@ -22,7 +28,7 @@ std::string HeadlessRunner::headerLine() {
 }
 
 std::string HeadlessRunner::rowLine(const MonitoredServer& server) {
-    const RowCells cells = server.rowCells();
+    const RowCells cells = RowCells::of(server);
     return fmt::format("{:<5} {:<24} {:>8}  {:<21} {}", server.info.index, server.info.name,
                        cells.pid.empty() ? "-" : cells.pid, cells.ports.empty() ? "-" : cells.ports,
                        cells.startTime.empty() ? "-" : cells.startTime);
@@ -30,30 +36,32 @@ std::string HeadlessRunner::rowLine(const MonitoredServer& server) {
 
 void HeadlessRunner::printTable() {
     std::fprintf(out_, "%s\n", headerLine().c_str());
-    for (auto& [index, server] : list_.servers()) std::fprintf(out_, "%s\n", rowLine(server).c_str());
+    for (const auto& [index, server] : supervisor_->servers()) std::fprintf(out_, "%s\n", rowLine(*server).c_str());
     std::fflush(out_);
 }
 
-int HeadlessRunner::checkAll() {
-    int changed = 0;
-    for (auto& [index, server] : list_.servers()) {
-        if (!server.checkStatus()) continue;
-        ++changed;
-        std::fprintf(out_, "%s\n", rowLine(server).c_str());
-    }
+void HeadlessRunner::serverChanged(const MonitoredServer& server) {
+    std::fprintf(out_, "%s\n", rowLine(server).c_str());
     std::fflush(out_);
-    return changed;
 }
 
 int HeadlessRunner::run() {
     platform::StopRequest::install();
     load();
-    std::fprintf(out_, "Procward supervising %zu server(s), checking every %d s\n", list_.servers().size(),
-                 checkInterval_);
+    std::fprintf(out_, "Procward supervising %zu server(s), checking every %lld s\n", supervisor_->servers().size(),
+                 static_cast<long long>(
+                     std::chrono::duration_cast<std::chrono::seconds>(supervisor_->options().checkInterval).count()));
     printTable();
-    const int period = MainLayout::timerPeriodMilliseconds(checkInterval_);
-    while (!platform::StopRequest::waitFor(period)) checkAll();
+    for (;;) {
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(supervisor_->nextDue() -
+                                                                                 SystemClock::instance().now());
+        // Rounded up, so that the wait never ends just before what is due.
+        const long long ms = std::clamp<long long>(wait.count() + 1, 0, 60000);
+        if (platform::StopRequest::waitFor(static_cast<int>(ms))) break;
+        supervisor_->runDue();
+    }
     std::fprintf(out_, "Procward stopped\n");
     std::fflush(out_);
+    supervisor_.reset();
     return 0;
 }

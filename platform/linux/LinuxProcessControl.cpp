@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/CommandLineSplitter.h"
+#include "platform/linux/LinuxProcessHandle.h"
 
 extern char** environ;
 
@@ -25,8 +26,6 @@ namespace {
 
 // How long terminate waits for a killed process to end.
 constexpr int kWaitForEndMs = 2000;
-// How long launch waits for the kernel to finish setting up the new image.
-constexpr int kWaitForImageMs = 1000;
 
 // What the launcher's processes tell the supervisor through the report pipe.
 // Each report is written whole in one write, far below PIPE_BUF, so reports
@@ -125,31 +124,6 @@ void writeReport(int fd, int kind, int value) {
     ::_exit(0);
 }
 
-// The files to try for a program name: the name itself when it holds a
-// '/', otherwise the name in each directory of PATH (an empty entry is the
-// working directory).
-std::vector<std::string> candidatePaths(const std::string& name) {
-    if (name.find('/') != std::string::npos) return {name};
-    std::string searchPath;
-    if (const char* value = std::getenv("PATH")) {
-        searchPath = value;
-    } else {
-        char buffer[256];
-        const std::size_t n = ::confstr(_CS_PATH, buffer, sizeof buffer);
-        searchPath = n > 0 && n <= sizeof buffer ? buffer : "/bin:/usr/bin";
-    }
-    std::vector<std::string> paths;
-    std::size_t start = 0;
-    for (;;) {
-        const auto colon = searchPath.find(':', start);
-        const std::string dir = searchPath.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-        paths.push_back(dir.empty() ? name : (dir.back() == '/' ? dir + name : dir + "/" + name));
-        if (colon == std::string::npos) break;
-        start = colon + 1;
-    }
-    return paths;
-}
-
 // Moves a new descriptor above the standard streams, so the grandchild's
 // dup2 onto 0..2 cannot overwrite it (the supervisor may run with its
 // standard streams closed).
@@ -206,28 +180,32 @@ void waitUntilEnded(int pid, int ms) {
     for (int waited = 0; waited < ms && !ended(pid); ++waited) sleepMs(1);
 }
 
-// The exec is complete once closing the report pipe has been seen, as far
-// as /proc/PID/exe goes; the new argument list is put in place a moment
-// later. Waits for it, so a look-up right after launch sees the program's
-// own command line.
-void waitForNewImage(int pid) {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/cmdline", pid);
-    for (int waited = 0; waited < kWaitForImageMs; ++waited) {
-        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return;  // gone already
-        char first = 0;
-        const ssize_t n = ::read(fd, &first, 1);
-        ::close(fd);
-        if (n > 0 || ended(pid)) return;
-        if (waited == 0)
-            ::sched_yield();
-        else
-            sleepMs(1);
-    }
-}
-
 }  // namespace
+
+// The files to try for a program name: the name itself when it holds a
+// '/', otherwise the name in each directory of PATH (an empty entry is the
+// working directory).
+std::vector<std::string> LinuxProcessControl::candidatePaths(const std::string& name) {
+    if (name.find('/') != std::string::npos) return {name};
+    std::string searchPath;
+    if (const char* value = std::getenv("PATH")) {
+        searchPath = value;
+    } else {
+        char buffer[256];
+        const std::size_t n = ::confstr(_CS_PATH, buffer, sizeof buffer);
+        searchPath = n > 0 && n <= sizeof buffer ? buffer : "/bin:/usr/bin";
+    }
+    std::vector<std::string> paths;
+    std::size_t start = 0;
+    for (;;) {
+        const auto colon = searchPath.find(':', start);
+        const std::string dir = searchPath.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        paths.push_back(dir.empty() ? name : (dir.back() == '/' ? dir + name : dir + "/" + name));
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+    }
+    return paths;
+}
 
 bool LinuxProcessControl::launch(const std::string& commandLine, int& pid, int& error) {
     pid = 0;
@@ -335,10 +313,11 @@ bool LinuxProcessControl::spawnDetached(std::vector<std::string> words, const st
         error = failure != 0 ? failure : ECHILD;
         return false;
     }
-    waitForNewImage(programPid);
     pid = programPid;
     return true;
 }
+
+std::unique_ptr<ProcessHandle> LinuxProcessControl::open(int pid) { return LinuxProcessHandle::open(pid); }
 
 TerminateResult LinuxProcessControl::terminate(int pid) {
     if (pid <= 0) return TerminateResult::CannotOpen;

@@ -7,17 +7,19 @@
 namespace platform {
 
 // Starts programs as detached processes of their own (double fork, new
-// session, standard streams on /dev/null) and ends them with SIGKILL.
+// session, standard streams on /dev/null), holds them by pidfd and stops
+// them with signals.
 class LinuxProcessControl : public ProcessControl {
 public:
     // The command line is split into words like a shell would (see
     // CommandLineSplitter); the first word names the program, searched in
     // PATH when it holds no '/'. On success pid is the program's own process
     // ID and the program has already replaced the launcher (its
-    // /proc/PID/exe and cmdline are the new program's). On failure error is
-    // an errno value: EINVAL for an empty command line or an unbalanced
-    // quote, otherwise why the program could not be executed (ENOENT,
-    // EACCES, ENOEXEC, ...) or why no process could be made.
+    // /proc/PID/exe is the new program's; the kernel may still be putting
+    // its argument list in place). On failure error is an errno value:
+    // EINVAL for an empty command line or an unbalanced quote, otherwise why
+    // the program could not be executed (ENOENT, EACCES, ENOEXEC, ...) or
+    // why no process could be made.
     bool launch(const std::string& commandLine, int& pid, int& error) override;
 
     // The same start for a program and arguments given as words, in
@@ -26,6 +28,10 @@ public:
     static bool spawnDetached(std::vector<std::string> words, const std::string& directory, bool sessionLeader,
                               int& pid, int& error);
 
+    // A pidfd where the kernel has them; elsewhere the process is told
+    // from a later one with the same ID by its start time.
+    std::unique_ptr<ProcessHandle> open(int pid) override;
+
     // SIGKILL; CannotOpen when there is no such process or no right to
     // signal it. Waits a short while for the process to end, so that a look
     // at the process table right after no longer lists it.
@@ -33,6 +39,11 @@ public:
 
     // Does nothing: see the definition.
     void closeConsoleHost(int serverPid) override;
+
+    // The files the launcher tries for a program name, in order: the name
+    // itself when it holds a '/', otherwise the name in each directory of
+    // PATH (an empty entry is the working directory).
+    static std::vector<std::string> candidatePaths(const std::string& name);
 };
 
 }  // namespace platform

@@ -2,10 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,7 +26,9 @@ bool readProcFile(const char* path, std::string& out) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
+            const int error = errno;
             ::close(fd);
+            errno = error;
             return false;
         }
         if (n == 0) break;
@@ -43,6 +47,7 @@ bool readLink(const char* path, std::string& out) {
         return false;
     }
     out.assign(buffer, static_cast<std::size_t>(n));
+    // An image replaced or removed since the start keeps its old path.
     static const char deleted[] = " (deleted)";
     const std::size_t len = sizeof deleted - 1;
     if (out.size() > len && out.compare(out.size() - len, len, deleted) == 0) out.erase(out.size() - len);
@@ -57,16 +62,15 @@ std::string baseName(const std::string& path) {
 // The fields of /proc/PID/stat after the command name; field 3 (state) is
 // at index 0.
 struct StatFields {
-    std::string comm;
     char state = 0;
     std::vector<std::string_view> rest;
 };
 
 bool parseStat(const std::string& text, StatFields& fields) {
-    const auto open = text.find('(');
+    // The command name may hold blanks and parentheses: the fields follow
+    // the last ')'.
     const auto close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close < open) return false;
-    fields.comm = text.substr(open + 1, close - open - 1);
+    if (close == std::string::npos) return false;
     fields.rest.clear();
     std::size_t i = close + 1;
     while (i < text.size()) {
@@ -91,21 +95,56 @@ bool statField(const StatFields& fields, std::size_t n, unsigned long long& valu
     return errno == 0 && end && *end == '\0';
 }
 
-bool bootTime(std::int64_t& seconds) {
-    static std::int64_t cached = -1;
-    if (cached < 0) {
-        std::string text;
-        if (!readProcFile("/proc/stat", text)) return false;
-        const auto at = text.find("\nbtime ");
-        if (at == std::string::npos) return false;
-        cached = std::strtoll(text.c_str() + at + 7, nullptr, 10);
-    }
-    seconds = cached;
-    return true;
+bool readStat(int pid, StatFields& fields, std::string& text) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    return readProcFile(path, text) && parseStat(text, fields);
 }
 
-void procPath(char* buffer, std::size_t size, int pid, const char* leaf) {
-    std::snprintf(buffer, size, "/proc/%d/%s", pid, leaf);
+// The directory under /proc that speaks for the process: its own, or that
+// of a thread still running when the main thread has ended (the main
+// thread then stays as a zombie that has no executable or arguments).
+bool liveTaskDirectory(int pid, std::string& directory) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/exe", pid);
+    std::string ignored;
+    if (readLink(path, ignored)) {
+        directory = "/proc/" + std::to_string(pid);
+        return true;
+    }
+    if (errno != ENOENT) return false;
+    std::string text;
+    StatFields fields;
+    unsigned long long flags = 0, threads = 0;
+    if (!readStat(pid, fields, text) || !statField(fields, 9, flags) || (flags & kKernelThreadFlag) ||
+        !statField(fields, 20, threads) || threads < 2)
+        return false;
+    std::snprintf(path, sizeof path, "/proc/%d/task", pid);
+    DIR* dir = ::opendir(path);
+    if (!dir) return false;
+    bool found = false;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+        const std::string candidate = std::string(path) + "/" + entry->d_name;
+        if (readLink((candidate + "/exe").c_str(), ignored)) {
+            directory = candidate;
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// Wall-clock time of the boot, in nanoseconds since 1970: the start times in
+// /proc count from it.
+long long bootEpochNanoseconds() {
+    timespec realBefore{}, boot{}, realAfter{};
+    ::clock_gettime(CLOCK_REALTIME, &realBefore);
+    ::clock_gettime(CLOCK_BOOTTIME, &boot);
+    ::clock_gettime(CLOCK_REALTIME, &realAfter);
+    auto ns = [](const timespec& t) { return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec; };
+    return (ns(realBefore) + ns(realAfter)) / 2 - ns(boot);
 }
 
 }  // namespace
@@ -125,46 +164,44 @@ bool LinuxProcessTable::snapshot(ProcessSnapshot& out) {
     ::closedir(dir);
     std::sort(pids.begin(), pids.end());
 
-    std::string text;
-    StatFields fields;
+    // One link read per process: its executable is all a look-up needs to
+    // pick its candidates. Kernel threads and zombies have none (ENOENT),
+    // nor do other users' processes (EACCES); those are left out, except a
+    // process whose main thread has ended while other threads run on.
     char path[64];
     out.reserve(pids.size());
     for (const int pid : pids) {
-        // Kernel threads and zombies have no executable: the link fails with
-        // ENOENT, which spares reading their stat (most entries of /proc are
-        // kernel threads). Another user's process (EACCES) is still listed.
-        std::string exe;
-        procPath(path, sizeof path, pid, "exe");
-        const bool exeRead = readLink(path, exe);
-        if (!exeRead && errno == ENOENT) continue;
-        procPath(path, sizeof path, pid, "stat");
-        // A process that ended while the table was read is simply not listed.
-        if (!readProcFile(path, text) || !parseStat(text, fields)) continue;
-        if (fields.state == 'Z' || fields.state == 'X' || fields.state == 'x') continue;
-        unsigned long long parent = 0, flags = 0;
-        if (!statField(fields, 4, parent) || !statField(fields, 9, flags)) continue;
-        if (flags & kKernelThreadFlag) continue;
         ProcessEntry entry;
+        std::snprintf(path, sizeof path, "/proc/%d/exe", pid);
+        if (!readLink(path, entry.exePath)) {
+            if (errno != ENOENT || !executable(pid, entry.exePath)) continue;
+        }
         entry.pid = pid;
-        entry.parentPid = static_cast<int>(parent);
-        entry.shortName = fields.comm;
-        if (exeRead) entry.exeFile = baseName(exe);
+        entry.exeFile = baseName(entry.exePath);
         out.push_back(std::move(entry));
     }
     return true;
 }
 
-bool LinuxProcessTable::modulePath(int pid, std::string& path) {
-    char link[64];
-    procPath(link, sizeof link, pid, "exe");
-    return readLink(link, path);
+bool LinuxProcessTable::executable(int pid, std::string& path) {
+    std::string directory;
+    if (!liveTaskDirectory(pid, directory)) return false;
+    return readLink((directory + "/exe").c_str(), path);
+}
+
+bool LinuxProcessTable::executablePaths(int pid, std::vector<std::string>& paths) {
+    paths.clear();
+    std::string path;
+    if (!executable(pid, path)) return false;
+    paths.push_back(std::move(path));
+    return true;
 }
 
 bool LinuxProcessTable::arguments(int pid, std::vector<std::string>& args) {
-    char path[64];
-    procPath(path, sizeof path, pid, "cmdline");
+    std::string directory;
+    if (!liveTaskDirectory(pid, directory)) return false;
     std::string text;
-    if (!readProcFile(path, text)) return false;
+    if (!readProcFile((directory + "/cmdline").c_str(), text)) return false;
     args.clear();
     std::size_t start = 0;
     while (start < text.size()) {
@@ -176,10 +213,10 @@ bool LinuxProcessTable::arguments(int pid, std::vector<std::string>& args) {
     return !args.empty();
 }
 
-bool LinuxProcessTable::imagePath(int pid, std::string& path) {
+bool LinuxProcessTable::argumentWords(int pid, std::vector<std::string>& words) {
     std::vector<std::string> args;
-    if (!arguments(pid, args) || args[0].empty() || args[0][0] != '/') return false;
-    path = args[0];
+    if (!arguments(pid, args)) return false;
+    words.assign(args.begin() + 1, args.end());
     return true;
 }
 
@@ -194,17 +231,26 @@ bool LinuxProcessTable::commandLine(int pid, std::string& text) {
     return true;
 }
 
-bool LinuxProcessTable::startTime(int pid, std::int64_t& seconds) {
-    char path[64];
-    procPath(path, sizeof path, pid, "stat");
+bool LinuxProcessTable::startTicks(int pid, unsigned long long& ticks) {
     std::string text;
     StatFields fields;
-    unsigned long long ticks = 0;
-    if (!readProcFile(path, text) || !parseStat(text, fields) || !statField(fields, 22, ticks)) return false;
-    std::int64_t boot = 0;
+    return readStat(pid, fields, text) && statField(fields, 22, ticks);
+}
+
+std::int64_t LinuxProcessTable::secondsFromTicks(unsigned long long ticks) {
     const long hz = ::sysconf(_SC_CLK_TCK);
-    if (hz <= 0 || !bootTime(boot)) return false;
-    seconds = boot + static_cast<std::int64_t>(ticks / static_cast<unsigned long long>(hz));
+    const long long tick = 1000000000LL / (hz > 0 ? hz : 100);
+    // The kernel counts the start in whole ticks, rounded down: the real
+    // start lies within the tick that follows. Its end is never earlier
+    // than the real start, so the second shown is never one too early.
+    const long long ns = bootEpochNanoseconds() + static_cast<long long>(ticks + 1) * tick - 1;
+    return ns / 1000000000LL;
+}
+
+bool LinuxProcessTable::startTime(int pid, std::int64_t& seconds) {
+    unsigned long long ticks = 0;
+    if (!startTicks(pid, ticks)) return false;
+    seconds = secondsFromTicks(ticks);
     return true;
 }
 

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "platform/StopRequest.h"
 
@@ -39,20 +38,23 @@ void StopRequest::install() {
 }
 
 bool StopRequest::waitFor(int milliseconds) {
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0);
-    while (!g_stopped) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-        if (left <= 0) break;
-        pollfd fd{g_pipe[0], POLLIN, 0};
-        const int n = ::poll(&fd, 1, static_cast<int>(left));
-        if (n > 0) {
-            char buffer[16];
-            while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
-            }
+    if (g_stopped) return true;
+    pollfd fd{g_pipe[0], POLLIN, 0};
+    const int n = ::poll(&fd, 1, milliseconds > 0 ? milliseconds : 0);
+    if (n > 0) {
+        char buffer[64];
+        while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
         }
     }
     return g_stopped != 0;
+}
+
+void StopRequest::wake() {
+    if (g_pipe[1] < 0) return;
+    const char byte = 0;
+    if (::write(g_pipe[1], &byte, 1) < 0) {
+        // A full pipe already holds a wake.
+    }
 }
 
 }  // namespace platform

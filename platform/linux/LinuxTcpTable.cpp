@@ -213,21 +213,61 @@ bool LinuxTcpTable::socketInodesOf(int pid, std::vector<std::uint64_t>& out) {
     return true;
 }
 
+namespace {
+
+bool byInode(const LinuxTcpTable::Socket& a, const LinuxTcpTable::Socket& b) { return a.inode < b.inode; }
+
+class LinuxListenerSnapshot : public ListenerSnapshot {
+public:
+    explicit LinuxListenerSnapshot(std::vector<LinuxTcpTable::Socket> sockets) : sockets_(std::move(sockets)) {
+        std::sort(sockets_.begin(), sockets_.end(), byInode);
+    }
+    bool listenersOf(int pid, std::vector<TcpListener>& out) override {
+        return LinuxTcpTable::listenersAmong(sockets_, pid, out);
+    }
+
+private:
+    std::vector<LinuxTcpTable::Socket> sockets_;
+};
+
+}  // namespace
+
+bool LinuxTcpTable::readListeners(std::vector<Socket>& sockets) const {
+    return (source_ == Source::Netlink && netlinkListeners(sockets)) || procNetTcpListeners(sockets);
+}
+
+std::unique_ptr<ListenerSnapshot> LinuxTcpTable::snapshot() {
+    std::vector<Socket> sockets;
+    if (!readListeners(sockets)) return nullptr;
+    return std::make_unique<LinuxListenerSnapshot>(std::move(sockets));
+}
+
+bool LinuxTcpTable::listenersAmong(const std::vector<Socket>& sockets, int pid, std::vector<TcpListener>& out) {
+    out.clear();
+    std::vector<std::uint64_t> inodes;
+    if (!socketInodesOf(pid, inodes)) return false;
+    for (const std::uint64_t inode : inodes) {
+        Socket key;
+        key.inode = inode;
+        for (auto at = std::lower_bound(sockets.begin(), sockets.end(), key, byInode);
+             at != sockets.end() && at->inode == inode; ++at)
+            out.push_back(TcpListener{at->address, at->port});
+    }
+    std::sort(out.begin(), out.end(), [](const TcpListener& a, const TcpListener& b) {
+        return a.localAddress != b.localAddress ? a.localAddress < b.localAddress : a.localPort < b.localPort;
+    });
+    return true;
+}
+
 bool LinuxTcpTable::listenersOf(int pid, std::vector<TcpListener>& out) {
     out.clear();
     std::vector<std::uint64_t> inodes;
     if (!socketInodesOf(pid, inodes)) return false;
     if (inodes.empty()) return true;  // no sockets at all: nothing to look up
     std::vector<Socket> sockets;
-    const bool read = (source_ == Source::Netlink && netlinkListeners(sockets)) || procNetTcpListeners(sockets);
-    if (!read) return false;
-    for (const Socket& socket : sockets)
-        if (std::binary_search(inodes.begin(), inodes.end(), socket.inode))
-            out.push_back(TcpListener{socket.address, socket.port});
-    std::sort(out.begin(), out.end(), [](const TcpListener& a, const TcpListener& b) {
-        return a.localAddress != b.localAddress ? a.localAddress < b.localAddress : a.localPort < b.localPort;
-    });
-    return true;
+    if (!readListeners(sockets)) return false;
+    std::sort(sockets.begin(), sockets.end(), byInode);
+    return listenersAmong(sockets, pid, out);
 }
 
 TcpTable& defaultTcpTable() {

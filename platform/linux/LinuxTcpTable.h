@@ -19,6 +19,12 @@ public:
 
     explicit LinuxTcpTable(Source source = Source::Netlink) : source_(source) {}
 
+    // One dump of the machine's listening sockets; each process's share is
+    // read from its descriptors when asked for.
+    std::unique_ptr<ListenerSnapshot> snapshot() override;
+
+    // One process: its descriptors first, so that a process without any
+    // socket costs no dump at all.
     bool listenersOf(int pid, std::vector<TcpListener>& out) override;
 
     // One listening socket of the machine.
@@ -37,7 +43,13 @@ public:
     // when its descriptor directory cannot be read.
     static bool socketInodesOf(int pid, std::vector<std::uint64_t>& out);
 
+    // The listeners among `sockets` (sorted by inode) whose inode is one of
+    // the process's descriptors.
+    static bool listenersAmong(const std::vector<Socket>& sockets, int pid, std::vector<TcpListener>& out);
+
 private:
+    bool readListeners(std::vector<Socket>& sockets) const;
+
     Source source_;
 };
 

@@ -2,12 +2,11 @@
 
 #include "platform/System.h"
 #include "platform/Text.h"
-#include "supervision/MonitoredServer.h"
 
-std::vector<ListedServer> ListedServers(const std::map<std::int32_t, MonitoredServer>& servers) {
+std::vector<ListedServer> ListedServers(const std::vector<ServerEntry>& servers) {
     std::vector<ListedServer> listed;
     listed.reserve(servers.size());
-    for (const auto& [index, server] : servers) listed.push_back({server.info.name, server.info.commandline});
+    for (const ServerEntry& server : servers) listed.push_back({server.name, server.commandline});
     return listed;
 }
 

@@ -1,12 +1,11 @@
 #pragma once
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-class MonitoredServer;
+#include "config/ServerEntry.h"
 
 // The decisions of the strip that adds a server: checking the typed texts,
 // proposing a name while the command line is typed, and filling the strip
@@ -24,7 +23,7 @@ struct ListedServer {
 };
 
 // The listed servers in ascending index order.
-std::vector<ListedServer> ListedServers(const std::map<std::int32_t, MonitoredServer>& servers);
+std::vector<ListedServer> ListedServers(const std::vector<ServerEntry>& servers);
 
 // Result of checking the strip: the trimmed texts, and when they are refused
 // the message to show and the edit control to focus.

@@ -1,0 +1,3 @@
+#include "config/GeneralSettings.h"
+
+GeneralSettingsData GeneralSettings;

@@ -1,0 +1,13 @@
+#pragma once
+#include <cstdint>
+
+// The [GENERAL] settings beyond the check interval, one record for the
+// whole process, read with the settings file.
+struct GeneralSettingsData {
+    std::int32_t checkInterval = 3;  // seconds, as read (a value below 1 is used as 1)
+    bool restartOnExit = true;       // RESTART_ON_EXIT
+    std::int32_t stopTimeout = 10;   // STOP_TIMEOUT, seconds; 0 kills at once
+    std::int32_t restartBackoffMax = 0;  // RESTART_BACKOFF_MAX, seconds; 0 is off
+};
+
+extern GeneralSettingsData GeneralSettings;

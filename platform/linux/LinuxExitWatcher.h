@@ -1,0 +1,36 @@
+#pragma once
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/ExitWatcher.h"
+
+namespace platform {
+
+// One thread polls a duplicate of each watched pidfd, plus an eventfd that
+// tells it the set has changed or that it is to end.
+class LinuxExitWatcher : public ExitWatcher {
+public:
+    ~LinuxExitWatcher() override;
+    bool start(std::function<void()> wake) override;
+    bool watch(std::uint64_t id, ProcessHandle& process) override;
+    void unwatch(std::uint64_t id) override;
+    void takeExited(std::vector<std::uint64_t>& ids) override;
+    void stop() override;
+
+private:
+    void run();
+    void poke();
+
+    std::mutex mutex_;
+    std::map<std::uint64_t, int> watched_;  // id -> own pidfd
+    std::vector<std::uint64_t> exited_;
+    std::vector<int> closing_;  // descriptors of unwatched ids, closed by the thread
+    bool stopping_ = false;
+    int eventFd_ = -1;
+    std::function<void()> wake_;
+    std::thread thread_;
+};
+
+}  // namespace platform

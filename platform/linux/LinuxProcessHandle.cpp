@@ -1,0 +1,97 @@
+#include "platform/linux/LinuxProcessHandle.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/linux/LinuxProcessTable.h"
+
+namespace platform {
+namespace {
+
+// Called directly: glibc's declarations of these lack C linkage in some versions.
+int openPidfd(int pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+int sendThroughPidfd(int pidfd, int sig) {
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));
+}
+
+// A zombie still has its stat; it has ended all the same.
+bool endedByStat(int pid, unsigned long long startTicks) {
+    unsigned long long ticks = 0;
+    if (!LinuxProcessTable::startTicks(pid, ticks) || ticks != startTicks) return true;
+    std::string ignored;
+    return !LinuxProcessTable::executable(pid, ignored);
+}
+
+SignalResult fromErrno(int error) {
+    if (error == ESRCH) return SignalResult::Gone;
+    if (error == EPERM) return SignalResult::NotPermitted;
+    return SignalResult::Failed;
+}
+
+}  // namespace
+
+std::unique_ptr<LinuxProcessHandle> LinuxProcessHandle::open(int pid) {
+    if (pid <= 0) return nullptr;
+    unsigned long long ticks = 0;
+    const int pidfd = openPidfd(pid);
+    if (pidfd < 0 && errno != ENOSYS) return nullptr;
+    // Read after the pidfd exists: should the ID have been taken over just
+    // before, both speak of the new process.
+    if (!LinuxProcessTable::startTicks(pid, ticks)) {
+        if (pidfd >= 0) ::close(pidfd);
+        return nullptr;
+    }
+    const bool leads = ::getpgid(pid) == pid;
+    return std::unique_ptr<LinuxProcessHandle>(new LinuxProcessHandle(pid, pidfd, ticks, leads));
+}
+
+LinuxProcessHandle::~LinuxProcessHandle() {
+    if (pidfd_ >= 0) ::close(pidfd_);
+}
+
+bool LinuxProcessHandle::exited() {
+    if (pidfd_ < 0) return endedByStat(pid_, startTicks_);
+    pollfd watch{pidfd_, POLLIN, 0};
+    int n;
+    do {
+        n = ::poll(&watch, 1, 0);
+    } while (n < 0 && errno == EINTR);
+    return n > 0;
+}
+
+SignalResult LinuxProcessHandle::signal(StopSignal kind, bool group, int& error) {
+    error = 0;
+    const int sig = kind == StopSignal::Graceful ? SIGTERM : SIGKILL;
+    if (group && leadsGroup_) {
+        // The group outlives its leader while any member runs, and its ID
+        // cannot be taken by another group until the last member is gone.
+        if (::kill(-pid_, sig) == 0) return SignalResult::Sent;
+        error = errno;
+        return fromErrno(error);
+    }
+    if (pidfd_ >= 0) {
+        if (sendThroughPidfd(pidfd_, sig) == 0) return SignalResult::Sent;
+        error = errno;
+        return fromErrno(error);
+    }
+    if (endedByStat(pid_, startTicks_)) {
+        error = ESRCH;
+        return SignalResult::Gone;
+    }
+    if (::kill(pid_, sig) == 0) return SignalResult::Sent;
+    error = errno;
+    return fromErrno(error);
+}
+
+bool LinuxProcessHandle::groupRunning() {
+    if (!leadsGroup_) return false;
+    // Signal 0 only asks whether the group has a member; EPERM means one runs
+    // that this process may not signal.
+    return ::kill(-pid_, 0) == 0 || errno == EPERM;
+}
+
+}  // namespace platform

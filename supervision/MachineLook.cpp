@@ -1,0 +1,47 @@
+#include "supervision/MachineLook.h"
+
+#include <algorithm>
+
+namespace {
+
+std::string foldAscii(const std::string& text) {
+    std::string folded = text;
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
+}  // namespace
+
+void MachineLook::takeSnapshot() {
+    snapshotTaken_ = true;
+    ++processWalks_;
+    if (!table_.snapshot(snapshot_)) snapshot_.clear();
+    for (std::size_t i = 0; i < snapshot_.size(); ++i) byFileName_[foldAscii(snapshot_[i].exeFile)].push_back(i);
+}
+
+std::vector<const platform::ProcessEntry*> MachineLook::candidates(const std::vector<std::string>& fileNames) {
+    if (!snapshotTaken_) takeSnapshot();
+    std::vector<std::size_t> positions;
+    for (const std::string& name : fileNames) {
+        const auto found = byFileName_.find(foldAscii(name));
+        if (found != byFileName_.end()) positions.insert(positions.end(), found->second.begin(), found->second.end());
+    }
+    // Names that fold alike share a bucket: each process once, in table order.
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    std::vector<const platform::ProcessEntry*> out;
+    out.reserve(positions.size());
+    for (const std::size_t at : positions) out.push_back(&snapshot_[at]);
+    return out;
+}
+
+bool MachineLook::listenersOf(int pid, std::vector<platform::TcpListener>& out) {
+    out.clear();
+    if (!socketsTaken_) {
+        socketsTaken_ = true;
+        ++socketDumps_;
+        sockets_ = tcp_.snapshot();
+    }
+    return sockets_ && sockets_->listenersOf(pid, out);
+}

@@ -1,0 +1,24 @@
+#include "supervision/RowCells.h"
+
+#include <ctime>
+
+#include "supervision/MonitoredServer.h"
+
+RowCells RowCells::of(const MonitoredServer& server) {
+    RowCells cells;
+    cells.pid = server.info.pid > 0 ? std::to_string(server.info.pid) : std::string();
+    cells.ports = server.info.ports;
+    cells.startTime = formatStartTime(server.info.startTime);
+    cells.startStopCaption = server.stopping() ? "停止中" : server.info.pid > 0 ? "停止" : "启动";
+    return cells;
+}
+
+std::string formatStartTime(std::int64_t startTime) {
+    if (startTime == 0) return {};
+    const std::time_t t = static_cast<std::time_t>(startTime);
+    std::tm local{};
+    if (!localtime_r(&t, &local)) return {};
+    char text[128];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return std::string(text, n);
+}

@@ -1,0 +1,17 @@
+#pragma once
+#include <chrono>
+
+// How the supervisor checks, restarts and stops; read from the settings
+// file at start.
+struct SupervisionOptions {
+    // Period of the status check. Below one second it is used as one second.
+    std::chrono::milliseconds checkInterval{3000};
+    // Check a server as soon as its process exits, instead of at the next tick.
+    bool restartOnExit = true;
+    // A stop first asks the program to end and kills it after this long; 0
+    // kills it at once.
+    std::chrono::milliseconds stopTimeout{0};
+    // Longest wait between restarts of a server that keeps failing; 0 turns
+    // the back-off off (one attempt per check).
+    std::chrono::milliseconds restartBackoffMax{0};
+};

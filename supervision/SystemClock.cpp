@@ -1,0 +1,8 @@
+#include "supervision/SystemClock.h"
+
+Clock::TimePoint SystemClock::now() const { return std::chrono::steady_clock::now(); }
+
+SystemClock& SystemClock::instance() {
+    static SystemClock clock;
+    return clock;
+}
