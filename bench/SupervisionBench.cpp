@@ -1,17 +1,28 @@
-// Cost of recognising servers in the process table: one findProcess, and one
-// status-check pass over 99 configured servers of which a third run.
+// Cost of supervision: one check pass over 99 servers (held and running, or
+// one stopped so that the process table is walked), the growth of a pass
+// with 1,000 idle processes more on the machine, start-up with 99 stopped
+// servers, and the time from kill -9 to the restarted server.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <map>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "platform/ProcessControl.h"
 #include "platform/ProcessTable.h"
-#include "supervision/MonitoredServer.h"
+#include "supervision/MachineLook.h"
+#include "supervision/ProcessDiscovery.h"
+#include "supervision/Supervisor.h"
+#include "supervision/SystemClock.h"
 
 #ifndef PROCWARD_TESTSERVER
 #error "the supervision benchmarks need the test server program"
@@ -19,37 +30,41 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 const std::string kServer = PROCWARD_TESTSERVER;
 
-class RunningServers {
+// Child processes of the benchmark, ended and reaped when it goes.
+class Children {
 public:
-    explicit RunningServers(int count) {
-        for (int i = 0; i < count; ++i) {
-            const std::string id = std::to_string(i);
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                ::execl(kServer.c_str(), kServer.c_str(), "--bench-id", id.c_str(), nullptr);
-                ::_exit(127);
-            }
-            pids_.push_back(pid);
+    void start(const std::vector<std::string>& argv) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            std::vector<char*> args;
+            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            ::_exit(127);
         }
-        ::usleep(200000);  // let them replace the forked children
+        pids_.push_back(pid);
     }
-    ~RunningServers() {
-        for (const pid_t pid : pids_) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
+    ~Children() {
+        for (const pid_t pid : pids_) ::kill(pid, SIGKILL);
+        for (const pid_t pid : pids_) ::waitpid(pid, nullptr, 0);
     }
 
 private:
     std::vector<pid_t> pids_;
 };
 
-void configure(MonitoredServer& server, int id) {
-    server.info.name = "bench-" + std::to_string(id);
-    server.info.processname = "procward-testserver";
-    server.info.commandline = kServer + " --bench-id " + std::to_string(id);
+// 1,000 idle processes: the growth of a pass with the size of the table.
+void startIdle(Children& children, int count) {
+    for (int i = 0; i < count; ++i) children.start({"/bin/sleep", "3600"});
+}
+
+ServerEntry benchEntry(int index, int id) {
+    return ServerEntry{index, "bench-" + std::to_string(id), "procward-testserver",
+                       kServer + " --bench-id " + std::to_string(id)};
 }
 
 std::size_t processCount() {
@@ -58,37 +73,144 @@ std::size_t processCount() {
     return snapshot.size();
 }
 
-void BM_FindProcess(benchmark::State& state) {
-    RunningServers running(1);
-    MonitoredServer server;
-    configure(server, 0);
-    if (server.findProcess() == 0) state.SkipWithError("test server not found");
-    for (auto _ : state) benchmark::DoNotOptimize(server.findProcess());
-    state.counters["processes"] = static_cast<double>(processCount());
+SupervisionOptions benchOptions() {
+    SupervisionOptions options;
+    options.checkInterval = 1s;
+    return options;
 }
-BENCHMARK(BM_FindProcess)->Unit(benchmark::kMicrosecond);
 
-void BM_StatusCheckPass99(benchmark::State& state) {
-    constexpr int kServers = 99, kRunning = 33;
-    RunningServers running(kRunning);
-    std::map<int, MonitoredServer> servers;
-    for (int i = 1; i <= kServers; ++i) {
-        MonitoredServer& server = servers[i];
-        // Every third one runs; the others are stopped with auto-start off,
-        // so the pass launches nothing.
-        configure(server, i % 3 == 0 ? i / 3 - 1 : 1000 + i);
-        server.info.index = i;
-        server.autoStart = false;
+// 99 servers, the supervisor's own launches; `stopped` of them are then
+// stopped with auto-start off, so each pass has to look for them.
+struct Fleet {
+    explicit Fleet(int stopped) : supervisor(SystemClock::instance(), platform::processControl(), benchOptions()) {
+        std::vector<ServerEntry> entries;
+        for (int i = 1; i <= 99; ++i) entries.push_back(benchEntry(i, i));
+        supervisor.load(entries);
+        bool allGone = false;
+        for (int i = 1; i <= stopped; ++i) supervisor.stop(i, false, [&](bool) {});
+        const auto end = std::chrono::steady_clock::now() + 5s;
+        while (!allGone && std::chrono::steady_clock::now() < end) {
+            supervisor.runDue();
+            allGone = true;
+            for (int i = 1; i <= stopped; ++i) allGone = allGone && supervisor.find(i)->info.pid == 0;
+        }
     }
-    for (auto& [index, server] : servers) server.checkStatus();
-    int found = 0;
-    for (auto& [index, server] : servers) found += server.info.pid > 0;
-    if (found != kRunning) state.SkipWithError("not every running server was found");
-    for (auto _ : state)
-        for (auto& [index, server] : servers) benchmark::DoNotOptimize(server.checkStatus());
+    ~Fleet() {
+        for (const auto& [index, server] : supervisor.servers())
+            if (server->info.pid > 0) platform::processControl().terminate(server->info.pid);
+    }
+    Supervisor supervisor;
+};
+
+void passBenchmark(benchmark::State& state, int stopped) {
+    Children idle;
+    startIdle(idle, static_cast<int>(state.range(0)));
+    ::usleep(300000);
+    Fleet fleet(stopped);
+    if (fleet.supervisor.runningCount() != 99 - stopped) state.SkipWithError("the fleet did not start");
+    const std::uint64_t walks = fleet.supervisor.processWalks();
+    for (auto _ : state) fleet.supervisor.checkAll();
     state.counters["processes"] = static_cast<double>(processCount());
-    state.counters["running"] = found;
+    state.counters["walks_per_pass"] =
+        static_cast<double>(fleet.supervisor.processWalks() - walks) / static_cast<double>(state.iterations());
+    state.counters["running"] = fleet.supervisor.runningCount();
 }
-BENCHMARK(BM_StatusCheckPass99)->Unit(benchmark::kMillisecond);
+
+// Every server held and alive: no walk of the process table at all.
+void BM_PassAllRunning(benchmark::State& state) { passBenchmark(state, 0); }
+BENCHMARK(BM_PassAllRunning)->Arg(0)->Arg(1000)->Unit(benchmark::kMicrosecond)->MinTime(2);
+
+// One server stopped with auto-start off: one walk per pass, shared.
+void BM_PassOneStopped(benchmark::State& state) { passBenchmark(state, 1); }
+BENCHMARK(BM_PassOneStopped)->Arg(0)->Arg(1000)->Unit(benchmark::kMicrosecond)->MinTime(2);
+
+// One look-up in a fresh snapshot: the walk itself.
+void BM_FindProcessWithWalk(benchmark::State& state) {
+    Children idle;
+    startIdle(idle, static_cast<int>(state.range(0)));
+    Children server;
+    server.start({kServer, "--bench-id", "0"});
+    ::usleep(300000);
+    MatchKeys keys;
+    formMatchKeys("procward-testserver", kServer + " --bench-id 0", keys);
+    for (auto _ : state) {
+        MachineLook look(platform::processTable(), platform::tcpTable());
+        benchmark::DoNotOptimize(findServerProcess(look, keys));
+    }
+    state.counters["processes"] = static_cast<double>(processCount());
+}
+BENCHMARK(BM_FindProcessWithWalk)->Arg(0)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+// Start-up with 99 stopped servers: until every one is launched and shown
+// (load), and until every listen address has been read (settled).
+void BM_StartUp99(benchmark::State& state) {
+    for (auto _ : state) {
+        const auto begin = std::chrono::steady_clock::now();
+        Supervisor supervisor(SystemClock::instance(), platform::processControl(), benchOptions());
+        std::vector<ServerEntry> entries;
+        for (int i = 1; i <= 99; ++i) entries.push_back(benchEntry(i, 500 + i));
+        supervisor.load(entries);
+        const auto launched = std::chrono::steady_clock::now();
+        while (true) {
+            bool settled = true;
+            for (const auto& [index, server] : supervisor.servers()) settled = settled && !server->nextDue();
+            if (settled) break;
+            std::this_thread::sleep_until(supervisor.nextDue());
+            supervisor.runDue();
+        }
+        const auto settled = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(launched - begin).count());
+        state.counters["launched_ms"] = std::chrono::duration<double, std::milli>(launched - begin).count();
+        state.counters["settled_ms"] = std::chrono::duration<double, std::milli>(settled - begin).count();
+        state.counters["running"] = supervisor.runningCount();
+        state.PauseTiming();
+        for (const auto& [index, server] : supervisor.servers())
+            if (server->info.pid > 0) platform::processControl().terminate(server->info.pid);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_StartUp99)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// kill -9 of a server that has run longer than the interval, to its
+// restart, with the loop driven as the window-less mode drives it.
+void BM_RestartLatency(benchmark::State& state) {
+    Supervisor supervisor(SystemClock::instance(), platform::processControl(), benchOptions());
+    std::mutex mutex;
+    std::condition_variable woken;
+    bool wake = false;
+    supervisor.watchExits([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        wake = true;
+        woken.notify_all();
+    });
+    supervisor.load({benchEntry(1, 900)});
+    std::vector<double> samples;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::this_thread::sleep_for(1100ms);  // longer than the interval
+        supervisor.runDue();
+        const int old = supervisor.find(1)->info.pid;
+        state.ResumeTiming();
+        const auto begin = std::chrono::steady_clock::now();
+        ::kill(old, SIGKILL);
+        while (supervisor.find(1)->info.pid == old || supervisor.find(1)->info.pid == 0) {
+            std::unique_lock<std::mutex> lock(mutex);
+            woken.wait_until(lock, std::min(supervisor.nextDue(), std::chrono::steady_clock::now() + 2s),
+                             [&] { return wake; });
+            wake = false;
+            lock.unlock();
+            supervisor.runDue();
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        samples.push_back(seconds * 1000);
+        state.SetIterationTime(seconds);
+    }
+    std::sort(samples.begin(), samples.end());
+    state.counters["median_ms"] = samples[samples.size() / 2];
+    state.counters["max_ms"] = samples.back();
+    if (const auto* server = supervisor.find(1); server && server->info.pid > 0)
+        platform::processControl().terminate(server->info.pid);
+}
+BENCHMARK(BM_RestartLatency)->UseManualTime()->Iterations(15)->Unit(benchmark::kMillisecond);
 
 }  // namespace

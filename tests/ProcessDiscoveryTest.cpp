@@ -2,11 +2,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
+#include "platform/TcpTable.h"
 #include "platform/linux/LinuxProcessTable.h"
+#include "supervision/MachineLook.h"
 #include "supervision/ProcessDiscovery.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -18,39 +21,52 @@ const std::string kServerName = "procward-testserver";
 std::int32_t find(const std::string& processname, const std::string& commandline) {
     MatchKeys keys;
     if (!formMatchKeys(processname, commandline, keys)) return 0;
-    return findServerProcess(keys.exeName, keys.exePath, keys.arguments);
+    MachineLook look(platform::processTable(), platform::tcpTable());
+    return findServerProcess(look, keys);
 }
 
-TEST(MatchKeysTest, AreFormedFromNameAndCommandLine) {
+std::string canonical(const std::string& path) { return std::filesystem::canonical(path).string(); }
+
+TEST(MatchKeysTest, AreTheLaunchersWordsOfTheCommandLine) {
+    TempDir dir;
+    const std::string program = copyTestServer(dir.file("game"));
     MatchKeys keys;
-    ASSERT_TRUE(formMatchKeys("game", "/srv/game  /ServerID 12 ", keys));
+    ASSERT_TRUE(formMatchKeys("game", program + "  /ServerID\t12 ", keys));
     EXPECT_EQ("game", keys.exeName);
-    EXPECT_EQ("/srv/game", keys.exePath);
-    EXPECT_EQ("/ServerID 12", keys.arguments);
+    EXPECT_EQ(program, keys.programPaths.at(0));
+    EXPECT_EQ((std::vector<std::string>{"/ServerID", "12"}), keys.arguments);
 
-    ASSERT_TRUE(formMatchKeys("game", "/srv/game", keys));
-    EXPECT_EQ("", keys.arguments);
+    ASSERT_TRUE(formMatchKeys("game", program, keys));
+    EXPECT_TRUE(keys.arguments.empty());
 
-    // The path ends at the first occurrence of the name.
-    ASSERT_TRUE(formMatchKeys("game", "/games/game/game -x", keys));
-    EXPECT_EQ("/game", keys.exePath);
-
-    // Only blanks are trimmed from the arguments; tabs stay.
-    ASSERT_TRUE(formMatchKeys("game", "/srv/game \t-x\t ", keys));
-    EXPECT_EQ("\t-x\t", keys.arguments);
+    // Quotes group words and are not part of them.
+    ASSERT_TRUE(formMatchKeys("game", "'" + program + "' \"a  b\" 'c'\\ d", keys));
+    EXPECT_EQ(program, keys.programPaths.at(0));
+    EXPECT_EQ((std::vector<std::string>{"a  b", "c d"}), keys.arguments);
 }
 
-TEST(MatchKeysTest, CannotBeFormedWhenTheCommandLineLacksTheNameByteForByte) {
+TEST(MatchKeysTest, ResolveTheProgramAsTheLauncherWould) {
+    TempDir dir;
+    const std::string program = copyTestServer(dir.file("game"));
+    const std::string link = dir.file("gamelink");
+    std::filesystem::create_symlink(program, link);
+    MatchKeys keys;
+    ASSERT_TRUE(formMatchKeys("gamelink", link + " -x", keys));
+    EXPECT_EQ((std::vector<std::string>{link, canonical(program)}), keys.programPaths);
+    // Known by the link's name; its process by the image's.
+    EXPECT_EQ((std::vector<std::string>{"gamelink", "game"}), keys.fileNames);
+
+    // A bare name is looked up on PATH.
+    ScopedEnvironment path("PATH", dir.path() + ":/usr/bin:/bin");
+    ASSERT_TRUE(formMatchKeys("game", "game -x", keys));
+    EXPECT_EQ((std::vector<std::string>{"game", canonical(program)}), keys.programPaths);
+}
+
+TEST(MatchKeysTest, CannotBeFormedWithoutTheNameOrForAnUnlaunchableLine) {
     MatchKeys keys;
     EXPECT_FALSE(formMatchKeys("Game", "/srv/game -x", keys));
     EXPECT_FALSE(formMatchKeys("", "/srv/game -x", keys));
-}
-
-TEST(ArgumentTextTest, DropsQuotesAndTheProgramAndTrims) {
-    EXPECT_EQ("-a b", argumentText("/srv/game -a \"b\""));
-    EXPECT_EQ("", argumentText("/srv/game"));
-    EXPECT_EQ("srv/game -x", argumentText("/my srv/game -x"));
-    EXPECT_EQ("x", argumentText("\"/srv/game\"  x \t"));
+    EXPECT_FALSE(formMatchKeys("game", "/srv/game 'unbalanced", keys));
 }
 
 // Each test runs its own copy of the test server, so that processes of
@@ -69,11 +85,15 @@ TEST_F(DiscoveryTest, FindsTheProcessWithTheSameArgumentsOnly) {
     EXPECT_EQ(0, find(kServerName, server + " /ServerID 14"));
 }
 
-TEST_F(DiscoveryTest, ArgumentsDifferingInCaseMatchButInnerBlanksDoNot) {
+TEST_F(DiscoveryTest, ArgumentsAreComparedWordByWordIgnoringCase) {
     TestServer process({"--Role", "Game"}, server);
     EXPECT_EQ(process.pid(), find(kServerName, server + " --role game"));
-    EXPECT_EQ(0, find(kServerName, server + " --Role  Game"));
-    // The executable name and path ignore case as well.
+    // Blanks between words are only separators, as for the launcher.
+    EXPECT_EQ(process.pid(), find(kServerName, server + "   --Role\t Game "));
+    // One word with a blank in it is another argument list.
+    EXPECT_EQ(0, find(kServerName, server + " '--Role Game'"));
+    EXPECT_EQ(0, find(kServerName, server + " --Role"));
+    // The executable's path ignores case as well.
     const std::string upper = std::string(server).replace(server.size() - kServerName.size(), kServerName.size(),
                                                           "PROCWARD-TESTSERVER");
     EXPECT_EQ(process.pid(), find("PROCWARD-TESTSERVER", upper + " --Role Game"));
@@ -91,28 +111,27 @@ TEST_F(DiscoveryTest, DefaultServerArgumentCountsAsNoArgumentsInBothDirections) 
     EXPECT_EQ(withDefault.pid(), find(kServerName, server + " /ServerID 11"));
 }
 
-TEST_F(DiscoveryTest, ARelativeOrQuotedCommandLineNeverMatches) {
-    TestServer process({"-x"}, server);
-    EXPECT_EQ(0, find(kServerName, kServerName + " -x"));
-    EXPECT_EQ(0, find(kServerName, "\"" + server + "\" -x"));
-}
+TEST_F(DiscoveryTest, EveryFormTheLauncherAcceptsFindsItsProcess) {
+    // Quotes, backslashes and tabs in the arguments.
+    TestServer quoted({"a  b", "it's", "back\\slash", "tab\there", "\"night\""}, server);
+    EXPECT_EQ(quoted.pid(),
+              find(kServerName, "\"" + server + "\" 'a  b' it\\'s back\\\\slash 'tab\there' '\"night\"'"));
+    EXPECT_EQ(0, find(kServerName, server + " a b it's back\\slash tab\there night"));
 
-TEST_F(DiscoveryTest, QuotesAreDroppedFromTheProcessSideOnly) {
-    TestServer process({"--title", "\"night\""}, server);
-    EXPECT_EQ(process.pid(), find(kServerName, server + " --title night"));
-    EXPECT_EQ(0, find(kServerName, server + " --title \"night\""));
-}
-
-TEST_F(DiscoveryTest, PathWithBlanksMatchesBecauseBothSidesCutAtTheFirstBlank) {
-    TempDir dir;
-    const std::string spaced = dir.path() + "/my srv";
+    // A path with a blank, quoted.
+    const std::string spaced = copies.path() + "/my srv";
     std::filesystem::create_directory(spaced);
-    const std::string copy = spaced + "/" + kServerName;
-    std::filesystem::copy_file(server, copy);
-    std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
-    TestServer process({"-x"}, copy);
-    EXPECT_EQ(process.pid(), find(kServerName, copy + " -x"));
-    EXPECT_EQ(0, find(kServerName, copy + " -y"));
+    const std::string copy = copyTestServer(spaced + "/" + kServerName);
+    TestServer inSpacedPath({"-x"}, copy);
+    EXPECT_EQ(inSpacedPath.pid(), find(kServerName, "'" + copy + "' -x"));
+    EXPECT_EQ(0, find(kServerName, copy + " -x"));  // unquoted it names another program
+
+    // A bare name found on PATH, and a path relative to the working directory.
+    TestServer bare({"--bare"}, server);
+    ScopedEnvironment path("PATH", copies.path() + ":/usr/bin:/bin");
+    EXPECT_EQ(bare.pid(), find(kServerName, kServerName + " --bare"));
+    ScopedWorkingDirectory cwd(copies.path());
+    EXPECT_EQ(bare.pid(), find(kServerName, "./" + kServerName + " --bare"));
 }
 
 TEST_F(DiscoveryTest, TwoMatchingProcessesGiveTheFirstInTableOrder) {
@@ -144,6 +163,35 @@ TEST_F(DiscoveryTest, AServerStartedThroughALinkIsFoundByTheLinksNameAndPath) {
     EXPECT_EQ(0, find("gamesvr", link + " -y"));
 }
 
+TEST_F(DiscoveryTest, AProcessClaimingTheServersPathInItsArgumentsIsNotTheServer) {
+    // Any user can start a program whose argv[0] names the server's path.
+    TempDir dir;
+    const std::string decoy = copyTestServer(dir.file("decoy"));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const char* argv[] = {server.c_str(), "--role", "decoy", nullptr};
+        ::execv(decoy.c_str(), const_cast<char* const*>(argv));
+        ::_exit(127);
+    }
+    ASSERT_TRUE(waitFor([&] {
+        std::string exe;
+        return platform::LinuxProcessTable::executable(pid, exe) && exe == canonical(decoy);
+    }));
+    EXPECT_EQ(0, find(kServerName, server + " --role decoy"));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+TEST_F(DiscoveryTest, AProcessWhoseMainThreadHasEndedIsStillFound) {
+    TestServer process({"--exit-main-thread"}, server);
+    ASSERT_TRUE(waitFor([&] {
+        std::string exe;
+        return ::readlink(("/proc/" + std::to_string(process.pid()) + "/exe").c_str(), nullptr, 0) < 0 &&
+               platform::LinuxProcessTable::executable(process.pid(), exe);
+    })) << "the main thread did not end";
+    EXPECT_EQ(process.pid(), find(kServerName, server + " --exit-main-thread"));
+}
+
 TEST_F(DiscoveryTest, AProcessThatHasEndedIsNotFound) {
     TestServer process({"--short-lived"}, server);
     const int pid = process.pid();
@@ -152,7 +200,7 @@ TEST_F(DiscoveryTest, AProcessThatHasEndedIsNotFound) {
     EXPECT_EQ(0, find(kServerName, server + " --short-lived"));
 }
 
-TEST(ProcessTableTest, ListsRunningProcessesInAscendingOrderWithoutZombies) {
+TEST(ProcessTableTest, ListsRunningProcessesInAscendingOrderWithoutZombiesOrKernelThreads) {
     const pid_t zombie = ::fork();
     if (zombie == 0) ::_exit(0);
     ASSERT_GT(zombie, 0);
@@ -168,31 +216,48 @@ TEST(ProcessTableTest, ListsRunningProcessesInAscendingOrderWithoutZombies) {
         return std::find_if(snapshot.begin(), snapshot.end(), [&](const auto& e) { return e.pid == pid; });
     };
     EXPECT_EQ(snapshot.end(), at(zombie));
+    EXPECT_EQ(snapshot.end(), at(2));  // kthreadd
     ASSERT_NE(snapshot.end(), at(running.pid()));
     EXPECT_EQ(kServerName, at(running.pid())->exeFile);
-    EXPECT_EQ(::getpid(), at(running.pid())->parentPid);
+    EXPECT_EQ(canonical(testServerPath()), at(running.pid())->exePath);
     EXPECT_NE(snapshot.end(), at(::getpid()));
-    // Kernel threads (children of kthreadd, PID 2) are left out.
-    EXPECT_EQ(snapshot.end(), std::find_if(snapshot.begin(), snapshot.end(),
-                                           [](const auto& e) { return e.parentPid == 2; }));
+    for (const auto& entry : snapshot) EXPECT_FALSE(entry.exePath.empty()) << entry.pid;
     int status = 0;
     ::waitpid(zombie, &status, 0);
 }
 
-TEST(ProcessTableTest, ReadsPathsAndCommandLineOfAProcess) {
+TEST(ProcessTableTest, ReadsTheExecutableNotTheClaimOfArgvZero) {
     TempDir dir;
     const std::string link = dir.file("linked");
     std::filesystem::create_symlink(testServerPath(), link);
     TestServer process({"a", "b c"}, link);
     platform::LinuxProcessTable table;
+    std::vector<std::string> paths, words;
+    ASSERT_TRUE(table.executablePaths(process.pid(), paths));
+    EXPECT_EQ(std::vector<std::string>{canonical(testServerPath())}, paths);
+    ASSERT_TRUE(table.argumentWords(process.pid(), words));
+    EXPECT_EQ((std::vector<std::string>{"a", "b c"}), words);
     std::string text;
-    ASSERT_TRUE(table.modulePath(process.pid(), text));
-    EXPECT_EQ(std::filesystem::canonical(testServerPath()).string(), text);
-    ASSERT_TRUE(table.imagePath(process.pid(), text));
-    EXPECT_EQ(link, text);
     ASSERT_TRUE(table.commandLine(process.pid(), text));
     EXPECT_EQ(link + " a b c", text);
     EXPECT_FALSE(table.commandLine(0, text));
+    EXPECT_FALSE(table.executablePaths(0, paths));
+}
+
+TEST(ProcessTableTest, StartTimeIsNeverEarlierThanTheRealStart) {
+    // Many starts, so that one falling just after a whole second is likely:
+    // the second shown must be that of the real start, never the one before.
+    for (int i = 0; i < 20; ++i) {
+        timespec before{};
+        ::clock_gettime(CLOCK_REALTIME, &before);
+        TestServer process({"--started"});
+        timespec after{};
+        ::clock_gettime(CLOCK_REALTIME, &after);
+        std::int64_t seconds = 0;
+        ASSERT_TRUE(platform::processTable().startTime(process.pid(), seconds));
+        EXPECT_GE(seconds, before.tv_sec);
+        EXPECT_LE(seconds, after.tv_sec);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -48,12 +49,14 @@ protected:
         for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
         return n;
     }
+    const ServerEntry& entry(std::int32_t index) {
+        for (const ServerEntry& e : list.entries())
+            if (e.index == index) return e;
+        throw std::out_of_range("no entry " + std::to_string(index));
+    }
     std::vector<std::int32_t> indexes() {
         std::vector<std::int32_t> keys;
-        for (const auto& [index, server] : list.servers()) {
-            EXPECT_EQ(index, server.info.index);
-            keys.push_back(index);
-        }
+        for (const ServerEntry& entry : list.entries()) keys.push_back(entry.index);
         return keys;
     }
     // Writes the list, then reads it back as the window does after a change.
@@ -71,14 +74,10 @@ TEST_F(ServerListTest, HandWrittenFileIsReadWhateverTheKeyOrderAndLayout) {
               "\t\"name\": \"Gate\", \"note\": [1, {}]\n  }\n]\n");
     list.LoadServerInfo();
     ASSERT_EQ(std::vector<std::int32_t>{1}, indexes());
-    const ServerInfo& info = list.servers().at(1).info;
+    const ServerEntry& info = entry(1);
     EXPECT_EQ("Gate", info.name);
     EXPECT_EQ("gate", info.processname);
     EXPECT_EQ("/srv/gate/gate -p 1", info.commandline);
-    EXPECT_EQ(0, info.pid);
-    EXPECT_EQ("", info.ports);
-    EXPECT_EQ(0, info.startTime);
-    EXPECT_TRUE(list.servers().at(1).autoStart);
 
     list.SaveServerInfo();
     EXPECT_EQ(R"([{"commandline":"/srv/gate/gate -p 1","processname":"gate","name":"Gate","note":[1,{}]}])",
@@ -96,10 +95,9 @@ TEST_F(ServerListTest, SkippedElementsKeepTheirPositions) {
               R"({"name":"C","processname":"c","commandline":"c"}])");
     list.LoadServerInfo();
     EXPECT_EQ((std::vector<std::int32_t>{1, 10}), indexes());
-    EXPECT_EQ("C", list.servers().at(10).info.name);
-    EXPECT_EQ(2, liveServerCount);
-    list.LoadServerInfo();  // every load makes its records anew
-    EXPECT_EQ(2, liveServerCount);
+    EXPECT_EQ("C", entry(10).name);
+    list.LoadServerInfo();  // every load reads the entries anew
+    EXPECT_EQ((std::vector<std::int32_t>{1, 10}), indexes());
     EXPECT_EQ(0u, count(logText(), "[ERROR]"));
 }
 
@@ -109,31 +107,31 @@ TEST_F(ServerListTest, FirstOfDuplicateKeysCounts) {
               R"({"name":"N","processname":7,"processname":"later string","commandline":"c"}])");
     list.LoadServerInfo();
     ASSERT_EQ(std::vector<std::int32_t>{1}, indexes());
-    EXPECT_EQ("first", list.servers().at(1).info.name);
+    EXPECT_EQ("first", entry(1).name);
 }
 
 TEST_F(ServerListTest, EmptyArrayGivesNoServersAndNoLogLine) {
     writeFile(kFile, "[]");
     list.LoadServerInfo();
-    EXPECT_TRUE(list.servers().empty());
+    EXPECT_TRUE(list.entries().empty());
     EXPECT_EQ("", logText());
 }
 
 TEST_F(ServerListTest, RootThatIsNotAnArrayGivesNoServersSilently) {
     writeFile(kFile, R"({"name":"A","processname":"a","commandline":"a"})");
     list.LoadServerInfo();
-    EXPECT_TRUE(list.servers().empty());
+    EXPECT_TRUE(list.entries().empty());
     EXPECT_EQ("", logText());
 }
 
 TEST_F(ServerListTest, MissingFileIsLoggedAndKeepsTheDocument) {
     writeFile(kFile, kABC);
     list.LoadServerInfo();
-    ASSERT_EQ(2u, list.servers().size());
+    ASSERT_EQ(2u, list.entries().size());
     std::filesystem::remove(kFile);
 
     list.LoadServerInfo();
-    EXPECT_TRUE(list.servers().empty());
+    EXPECT_TRUE(list.entries().empty());
     EXPECT_EQ(1u, count(logText(), kOpenError));
     list.SaveServerInfo();
     EXPECT_EQ(kABC, readFile(kFile));
@@ -156,7 +154,7 @@ TEST_F(ServerListTest, MalformedFilesAreLoggedAndKeepTheDocument) {
     for (const std::string& bytes : malformed) {
         writeFile(kFile, bytes);
         list.LoadServerInfo();
-        EXPECT_TRUE(list.servers().empty()) << bytes;
+        EXPECT_TRUE(list.entries().empty()) << bytes;
     }
     EXPECT_EQ(malformed.size(), count(logText(), kParseError));
 
@@ -168,10 +166,10 @@ TEST_F(ServerListTest, BytesPassThroughUnescaped) {
     const std::string gbk = "\xB2\xE2\xCA\xD4";  // 测试 in GBK, not valid UTF-8
     writeFile(kFile, "[{\"name\":\"测试\",\"processname\":\"" + gbk + "\",\"commandline\":\"/opt/x/y\\/z\"}]");
     list.LoadServerInfo();
-    ASSERT_EQ(1u, list.servers().size());
-    EXPECT_EQ("测试", list.servers().at(1).info.name);
-    EXPECT_EQ(gbk, list.servers().at(1).info.processname);
-    EXPECT_EQ("/opt/x/y/z", list.servers().at(1).info.commandline);
+    ASSERT_EQ(1u, list.entries().size());
+    EXPECT_EQ("测试", entry(1).name);
+    EXPECT_EQ(gbk, entry(1).processname);
+    EXPECT_EQ("/opt/x/y/z", entry(1).commandline);
 
     list.SaveServerInfo();
     EXPECT_EQ("[{\"name\":\"测试\",\"processname\":\"" + gbk + "\",\"commandline\":\"/opt/x/y/z\"}]", readFile(kFile));
@@ -183,8 +181,8 @@ TEST_F(ServerListTest, BackslashesAndQuotesRoundTripEscaped) {
     saveAndReload();
     EXPECT_EQ(R"([{"name":"Game","processname":"game.exe","commandline":"C:\\srv\\game server\\game.exe /Name \"main\"\t-v"}])",
               readFile(kFile));
-    ASSERT_EQ(1u, list.servers().size());
-    EXPECT_EQ(commandline, list.servers().at(1).info.commandline);
+    ASSERT_EQ(1u, list.entries().size());
+    EXPECT_EQ(commandline, entry(1).commandline);
 }
 
 // --- the changes the window makes ---
@@ -198,7 +196,7 @@ TEST_F(ServerListTest, AddAppendsOneCompactElement) {
         R"([{"name":"A","processname":"a","commandline":"a","x":true},7,{"name":"N","processname":"n","commandline":"/srv/n/n --port 9"}])",
         readFile(kFile));
     EXPECT_EQ((std::vector<std::int32_t>{1, 3}), indexes());
-    EXPECT_EQ("N", list.servers().at(3).info.name);
+    EXPECT_EQ("N", entry(3).name);
 }
 
 TEST_F(ServerListTest, DeletingTheThirdOfABCErasesCKeepingTheSkippedB) {
@@ -235,15 +233,16 @@ TEST_F(ServerListTest, DeletingAPositionBeyondTheArrayChangesNothing) {
 TEST_F(ServerListTest, EditRewritesTheRecordsDenselyInIndexOrder) {
     writeFile(kFile, kABC);
     list.LoadServerInfo();
-    list.servers().at(3).info.name = "C2";
-    list.servers().at(3).info.commandline = "/srv/c/c --new";
-    list.rebuildFromRecords();
+    std::vector<ServerEntry> edited = list.entries();
+    edited.back().name = "C2";
+    edited.back().commandline = "/srv/c/c --new";
+    list.rebuildFrom(edited);
     saveAndReload();
     EXPECT_EQ(
         R"([{"name":"A","processname":"a","commandline":"/srv/a/a -x"},{"name":"C2","processname":"c","commandline":"/srv/c/c --new"}])",
         readFile(kFile));
     EXPECT_EQ((std::vector<std::int32_t>{1, 2}), indexes());
-    EXPECT_EQ("C2", list.servers().at(2).info.name);
+    EXPECT_EQ("C2", entry(2).name);
 }
 
 TEST_F(ServerListTest, DeleteAllLeavesAnEmptyArray) {
@@ -252,7 +251,7 @@ TEST_F(ServerListTest, DeleteAllLeavesAnEmptyArray) {
     list.eraseAll();
     saveAndReload();
     EXPECT_EQ("[]", readFile(kFile));
-    EXPECT_TRUE(list.servers().empty());
+    EXPECT_TRUE(list.entries().empty());
 }
 
 TEST_F(ServerListTest, ChangesWithoutAnArrayStartANewOne) {
@@ -265,7 +264,7 @@ TEST_F(ServerListTest, ChangesWithoutAnArrayStartANewOne) {
     const std::vector<void (*)(ServerList&)> changes = {
         [](ServerList& l) { l.eraseRow(1); },
         [](ServerList& l) { l.eraseAll(); },
-        [](ServerList& l) { l.rebuildFromRecords(); },
+        [](ServerList& l) { l.rebuildFrom(l.entries()); },
     };
     for (const auto& change : changes) {
         writeFile(kFile, R"({"name":"A","processname":"a","commandline":"a"})");

@@ -1,8 +1,16 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -10,46 +18,106 @@
 #include "log/AppLogger.h"
 #include "mail/AlertThrottle.h"
 #include "platform/ProcessTable.h"
-#include "supervision/MonitoredServer.h"
+#include "platform/TcpTable.h"
+#include "platform/linux/LinuxProcessTable.h"
+#include "supervision/MachineLook.h"
+#include "supervision/RowCells.h"
+#include "supervision/Supervisor.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/SmtpTestServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
 const std::string kNotWorking = ": service not working，it will be restarted right away!";
 const std::string kAlertSubject = "26300 告警邮件";
 
+// Launches through the machine's launcher and returns only once the program
+// has ended again: a server that "exits at once" without racing the check.
+class ExitingLauncher : public platform::ProcessControl {
+public:
+    bool launch(const std::string& commandLine, int& pid, int& error) override {
+        if (!platform::processControl().launch(commandLine, pid, error)) return false;
+        const int launched = pid;
+        waitFor([&] { return !processAlive(launched); });
+        return true;
+    }
+    std::unique_ptr<platform::ProcessHandle> open(int pid) override { return platform::processControl().open(pid); }
+    platform::TerminateResult terminate(int pid) override { return platform::processControl().terminate(pid); }
+    void closeConsoleHost(int) override {}
+};
+
 // Each test logs into its own directory and mails its alerts to a real SMTP
-// server on loopback; every alert passes the interval test.
-class SupervisionTest : public ::testing::Test {
+// server on loopback; every alert passes the interval test. Time is the
+// test's clock; real waits are only for real processes to act.
+class SupervisionTest : public ::testing::Test, public SupervisorObserver {
 protected:
     void SetUp() override {
         ::mkdir(dir.file("logs").c_str(), 0777);
         AppLogger::Instance().Init();
         AlertThrottle::Process().Reset();
         SetAlertMailSettings(smtp.host(), smtp.portText(), smtp.user(), smtp.password(), "ops@example.test", 0);
+        options.checkInterval = 1s;
     }
     void TearDown() override {
+        if (supervisor)
+            for (const auto& [index, server] : supervisor->servers()) launched.push_back(server->info.pid);
+        supervisor.reset();
         for (int pid : launched) killAndWait(pid);
     }
 
-    // A server of this test: its program is the test's own copy of the test
+    void serverChanged(const MonitoredServer& server) override { ++changes[server.info.index]; }
+
+    Supervisor& make(platform::ProcessControl& control = platform::processControl()) {
+        supervisor = std::make_unique<Supervisor>(clock, control, options);
+        supervisor->setObserver(this);
+        watching = supervisor->watchExits([this] {
+            std::lock_guard<std::mutex> lock(wakeMutex);
+            ++wakes;
+            wakeCondition.notify_all();
+        });
+        return *supervisor;
+    }
+    // Waits (in real time) until the exit watcher has woken the loop.
+    bool waitForWake(int already) {
+        std::unique_lock<std::mutex> lock(wakeMutex);
+        return wakeCondition.wait_for(lock, 5s, [&] { return wakes > already; });
+    }
+    int wakeCount() {
+        std::lock_guard<std::mutex> lock(wakeMutex);
+        return wakes;
+    }
+    // Lets the loop follow stops under way (the rest of a process group is
+    // looked at every 50 ms) until `done`, in short steps of the clock.
+    template <class F>
+    bool followUntil(F done) {
+        return waitFor([&] {
+            clock.advance(10ms);
+            supervisor->runDue();
+            return done();
+        });
+    }
+    // Moves the clock to the next tick and runs what is due.
+    void tick() {
+        clock.advance(options.checkInterval);
+        supervisor->runDue();
+    }
+
+    // An entry of this test: its program is the test's own copy of the test
     // server, so that processes of tests running at the same time never match.
-    void configure(MonitoredServer& server, const std::string& name, const std::string& arguments) {
-        configure(server, name, arguments, program);
+    ServerEntry entry(std::int32_t index, const std::string& name, const std::string& arguments) const {
+        return entry(index, name, arguments, program);
     }
-    void configure(MonitoredServer& server, const std::string& name, const std::string& arguments,
-                   const std::string& program) {
-        server.info.name = name;
-        server.info.processname = std::filesystem::path(program).filename();
-        server.info.commandline = program + (arguments.empty() ? "" : " " + arguments);
+    static ServerEntry entry(std::int32_t index, const std::string& name, const std::string& arguments,
+                             const std::string& program) {
+        return ServerEntry{index, name, std::filesystem::path(program).filename().string(),
+                           program + (arguments.empty() ? "" : " " + arguments)};
     }
-    // Remembers a process the supervisor launched, to end it after the test.
-    int adopt(int pid) {
-        if (pid > 0) launched.push_back(pid);
-        return pid;
-    }
+    MonitoredServer& record(std::int32_t index) { return *supervisor->find(index); }
+
     std::string log() const {
         for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs"))) return readFile(entry.path());
         return {};
@@ -59,23 +127,24 @@ protected:
         for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
         return n;
     }
-    std::vector<std::string> alertBodies() {
+    std::vector<std::string> alertBodies(std::size_t expected) {
         std::vector<std::string> bodies;
-        for (const auto& m : smtp.messages()) {
+        for (const auto& m : smtp.waitForMessages(expected, 5s)) {
             EXPECT_EQ(kAlertSubject, m.subject);
-            // The body line is followed by the blank line before the end of data.
             bodies.push_back(m.body.substr(0, m.body.find_last_not_of('\n') + 1));
         }
         return bodies;
     }
-    // Processes whose command line is exactly this one.
-    static int running(const std::string& commandLine) {
+    // Processes running this test's program with exactly these arguments.
+    int running(const std::vector<std::string>& arguments) {
         platform::ProcessSnapshot snapshot;
         platform::processTable().snapshot(snapshot);
         int n = 0;
         for (const auto& e : snapshot) {
-            std::string text;
-            if (platform::processTable().commandLine(e.pid, text) && text == commandLine) ++n;
+            std::vector<std::string> words;
+            if (e.exePath == std::filesystem::canonical(program).string() &&
+                platform::processTable().argumentWords(e.pid, words) && words == arguments)
+                ++n;
         }
         return n;
     }
@@ -84,244 +153,440 @@ protected:
     ScopedWorkingDirectory cwd{dir.path()};
     SmtpTestServer smtp;
     const std::string program = copyTestServer(dir.file("procward-testserver"));
+    ManualClock clock;
+    SupervisionOptions options;
+    std::unique_ptr<Supervisor> supervisor;
+    bool watching = false;
+    std::map<std::int32_t, int> changes;
     std::vector<int> launched;
+    std::mutex wakeMutex;
+    std::condition_variable wakeCondition;
+    int wakes = 0;
 };
 
-TEST_F(SupervisionTest, ListenAddressIsTheLastListeningSocketInAddressAndPortOrder) {
-    int low = freeTcpPort(), high = freeTcpPort();
-    if (low > high) std::swap(low, high);
-    TestServer process({"--listen", "127.0.0.1:" + std::to_string(high), "--listen", "127.0.0.1:" + std::to_string(low)});
-    MonitoredServer server;
-    server.info.pid = process.pid();
-    EXPECT_EQ("127.0.0.1:" + std::to_string(high), server.readListenAddress());
+// --- the checks of one record ---
 
-    // 0.0.0.0 sorts before 127.0.0.1 whatever the ports.
-    TestServer both({"--listen", "127.0.0.1:" + std::to_string(low + 1 == high ? freeTcpPort() : low + 1),
-                     "--listen", "0.0.0.0:" + std::to_string(freeTcpPort())});
-    server.info.pid = both.pid();
-    EXPECT_EQ(0u, server.readListenAddress().find("127.0.0.1:"));
-
-    server.info.pid = 0;
-    EXPECT_EQ("", server.readListenAddress());
-}
-
-TEST_F(SupervisionTest, NoListenAddressWithOnlyAConnectionOrOnlyIpv6) {
+TEST_F(SupervisionTest, FirstCheckStartsAServerThatIsNotRunningAndReadsItsAddressOnceSettled) {
     const int port = freeTcpPort();
-    TestServer listener({"--listen", "127.0.0.1:" + std::to_string(port)});
-    TestServer connected({"--connect", "127.0.0.1:" + std::to_string(port)});
-    TestServer ipv6({"--listen6", std::to_string(freeTcpPort())});
-    MonitoredServer server;
-    server.info.pid = connected.pid();
-    EXPECT_EQ("", server.readListenAddress());
-    server.info.pid = ipv6.pid();
-    EXPECT_EQ("", server.readListenAddress());
-    // The connection's port is the listener's own.
-    server.info.pid = listener.pid();
-    EXPECT_EQ("127.0.0.1:" + std::to_string(port), server.readListenAddress());
-}
-
-TEST_F(SupervisionTest, StartTimeIsTheCreationTimeToTheSecond) {
-    const std::time_t before = std::time(nullptr);
-    TestServer process({});
-    const std::time_t after = std::time(nullptr);
-    MonitoredServer server;
-    server.info.pid = process.pid();
-    std::int64_t startTime = 0;
-    server.readStartTime(startTime);
-    // The system's boot time is kept in whole seconds: allow one second.
-    EXPECT_GE(startTime, before - 1);
-    EXPECT_LE(startTime, after);
-
-    // A process that cannot be read keeps the old value; pid 0 reads nothing.
-    process.kill();
-    startTime = 42;
-    server.readStartTime(startTime);
-    EXPECT_EQ(42, startTime);
-    server.info.pid = 0;
-    server.readStartTime(startTime);
-    EXPECT_EQ(42, startTime);
-}
-
-TEST_F(SupervisionTest, FirstCheckStartsAServerThatIsNotRunning) {
-    MonitoredServer server;
-    const int port = freeTcpPort();
-    configure(server, "gs1", "--listen 127.0.0.1:" + std::to_string(port));
-    EXPECT_TRUE(server.checkStatus());
-    const int pid = adopt(server.info.pid);
+    make().load({entry(1, "gs1", "--listen 127.0.0.1:" + std::to_string(port))});
+    const int pid = record(1).info.pid;
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(processAlive(pid));
-    EXPECT_EQ("127.0.0.1:" + std::to_string(port), server.info.ports);
-    EXPECT_GT(server.info.startTime, 0);
-    EXPECT_TRUE(server.autoStart);
+    EXPECT_GT(record(1).info.startTime, 0);
+    EXPECT_TRUE(record(1).autoStart);
+    // The address is read once the server has had its moment to settle.
+    EXPECT_EQ("", record(1).info.ports);
+    clock.advance(209ms);
+    supervisor->runDue();
+    EXPECT_EQ("", record(1).info.ports);
+    clock.advance(1ms);
+    supervisor->runDue();
+    EXPECT_EQ("127.0.0.1:" + std::to_string(port), record(1).info.ports);
+    EXPECT_EQ(1, changes[1]);
 
     const std::string text = log();
     EXPECT_NE(std::string::npos, text.find("[INFO ]: Enabled autoStart mode for gs1\r\n"));
     EXPECT_NE(std::string::npos, text.find("[INFO ]: gs1 started successfully: pid=" + std::to_string(pid) + "\r\n"));
     EXPECT_NE(std::string::npos, text.find("[INFO ]: service is closed, autoStart gs1 true\r\n"));
-    // No "service not working" for a server that was not running before.
-    EXPECT_EQ(std::string::npos, text.find(kNotWorking));
-    EXPECT_EQ((std::vector<std::string>{"gs1 started successfully: pid=" + std::to_string(pid)}), alertBodies());
+    EXPECT_LT(text.find("started successfully"), text.find("service is closed"));
+    EXPECT_EQ(std::string::npos, text.find(kNotWorking));  // it was not running before
+    EXPECT_EQ((std::vector<std::string>{"gs1 started successfully: pid=" + std::to_string(pid)}), alertBodies(1));
 
-    // Two checks with nothing changed report no change.
-    EXPECT_FALSE(server.checkStatus());
-    EXPECT_FALSE(server.checkStatus());
-    EXPECT_EQ(pid, server.info.pid);
+    // Ticks with nothing changed report nothing.
+    tick();
+    tick();
+    EXPECT_EQ(pid, record(1).info.pid);
+    EXPECT_EQ(1, changes[1]);
+}
+
+TEST_F(SupervisionTest, TheSettleReadSeesAPortOpenedWithinItsMoment) {
+    const int port = freeTcpPort();
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    make().load({entry(1, "late", "--listen-after 100 " + address)});
+    ASSERT_GT(record(1).info.pid, 0);
+    EXPECT_EQ("", RowCells::of(record(1)).ports);
+    EXPECT_EQ(std::to_string(record(1).info.pid), RowCells::of(record(1)).pid);  // the PID shows at once
+    std::vector<platform::TcpListener> listeners;
+    ASSERT_TRUE(waitFor([&] {
+        return platform::tcpTable().listenersOf(record(1).info.pid, listeners) && !listeners.empty();
+    }));
+    clock.advance(210ms);
+    supervisor->runDue();
+    EXPECT_EQ(address, record(1).info.ports);
 }
 
 TEST_F(SupervisionTest, AKilledServerIsAlertedAndRestartedWithAutoStartOn) {
-    MonitoredServer server;
-    configure(server, "gs1", "--role restart");
+    options.restartOnExit = false;
     TestServer original({"--role", "restart"}, program);
-    EXPECT_TRUE(server.checkStatus());
-    EXPECT_EQ(original.pid(), server.info.pid);
+    make().load({entry(1, "gs1", "--role restart")});
+    EXPECT_EQ(original.pid(), record(1).info.pid);
     EXPECT_TRUE(smtp.messages().empty());  // found running: no alert
 
     original.kill();
-    EXPECT_TRUE(server.checkStatus());
-    const int restarted = adopt(server.info.pid);
+    tick();
+    const int restarted = record(1).info.pid;
     ASSERT_GT(restarted, 0);
     EXPECT_NE(original.pid(), restarted);
     EXPECT_EQ((std::vector<std::string>{"gs1" + kNotWorking, "gs1 started successfully: pid=" + std::to_string(restarted)}),
-              alertBodies());
+              alertBodies(2));
     EXPECT_NE(std::string::npos, log().find("[INFO ]: service is closed, autoStart gs1 true\r\n"));
+    EXPECT_EQ(1, changes[1]);
 }
 
 TEST_F(SupervisionTest, AKilledServerWithAutoStartOffIsNeitherAlertedNorRestarted) {
-    MonitoredServer server;
-    configure(server, "gs1", "--listen 127.0.0.1:" + std::to_string(freeTcpPort()));
-    TestServer original({"--listen", server.info.commandline.substr(server.info.commandline.rfind(' ') + 1)}, program);
-    server.checkStatus();
-    ASSERT_EQ(original.pid(), server.info.pid);
-    ASSERT_FALSE(server.info.ports.empty());
-    const std::int64_t startTime = server.info.startTime;
+    const int port = freeTcpPort();
+    TestServer original({"--listen", "127.0.0.1:" + std::to_string(port)}, program);
+    make().load({entry(1, "gs1", "--listen 127.0.0.1:" + std::to_string(port))});
+    ASSERT_EQ(original.pid(), record(1).info.pid);
+    ASSERT_FALSE(record(1).info.ports.empty());
+    const std::int64_t startTime = record(1).info.startTime;
     ASSERT_GT(startTime, 0);
-    server.autoStart = false;
+    record(1).autoStart = false;
 
     original.kill();
-    EXPECT_TRUE(server.checkStatus());
-    EXPECT_EQ(0, server.info.pid);
-    EXPECT_EQ("", server.info.ports);
-    EXPECT_EQ(startTime, server.info.startTime);
-    EXPECT_FALSE(server.checkStatus());
+    tick();
+    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_EQ("", record(1).info.ports);
+    EXPECT_EQ(startTime, record(1).info.startTime);  // the row keeps the time of the process that went
+    EXPECT_EQ(1, changes[1]);
+    tick();
+    EXPECT_EQ(1, changes[1]);
     EXPECT_TRUE(smtp.messages().empty());
     EXPECT_EQ(std::string::npos, log().find("service is closed"));
 }
 
 TEST_F(SupervisionTest, AServerThatCannotBeStartedIsTriedAtEveryCheckButAlertedOnce) {
     const std::string copy = copyTestServer(dir.file("gamesvr"));
-    MonitoredServer server;
-    configure(server, "gs2", "-x", copy);
+    options.restartOnExit = false;
     TestServer original({"-x"}, copy);
-    server.checkStatus();
-    ASSERT_EQ(original.pid(), server.info.pid);
+    make().load({entry(1, "gs2", "-x", copy)});
+    ASSERT_EQ(original.pid(), record(1).info.pid);
 
     original.kill();
     std::filesystem::remove(copy);
-    EXPECT_TRUE(server.checkStatus());
-    EXPECT_FALSE(server.checkStatus());
-    EXPECT_FALSE(server.checkStatus());
-    EXPECT_EQ(0, server.info.pid);
-    EXPECT_TRUE(server.autoStart);
+    tick();
+    tick();
+    tick();
+    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_TRUE(record(1).autoStart);
     EXPECT_EQ(3u, count(log(), "[INFO ]: service is closed, autoStart gs2 false\r\n"));
-    EXPECT_EQ((std::vector<std::string>{"gs2" + kNotWorking}), alertBodies());
+    EXPECT_EQ((std::vector<std::string>{"gs2" + kNotWorking}), alertBodies(1));
 }
 
 TEST_F(SupervisionTest, AChangedListenAddressAloneIsAChange) {
     const int first = freeTcpPort(), later = freeTcpPort();
+    const std::string arguments =
+        "--listen 0.0.0.0:" + std::to_string(first) + " --listen-on-signal 127.0.0.1:" + std::to_string(later);
     TestServer process({"--listen", "0.0.0.0:" + std::to_string(first), "--listen-on-signal",
                         "127.0.0.1:" + std::to_string(later)},
                        program);
-    MonitoredServer server;
-    configure(server, "gs3", "--listen 0.0.0.0:" + std::to_string(first) + " --listen-on-signal 127.0.0.1:" +
-                                 std::to_string(later));
-    EXPECT_TRUE(server.checkStatus());
-    EXPECT_EQ("0.0.0.0:" + std::to_string(first), server.info.ports);
-    EXPECT_FALSE(server.checkStatus());
+    make().load({entry(1, "gs3", arguments)});
+    EXPECT_EQ("0.0.0.0:" + std::to_string(first), record(1).info.ports);
+    tick();
+    EXPECT_EQ(0, changes[1]);
 
     ::kill(process.pid(), SIGUSR1);
-    ASSERT_TRUE(waitFor([&] { return !server.readListenAddress().empty() &&
-                                     server.readListenAddress() != server.info.ports; }));
-    EXPECT_TRUE(server.checkStatus());
-    EXPECT_EQ(process.pid(), server.info.pid);
-    EXPECT_EQ("127.0.0.1:" + std::to_string(later), server.info.ports);
+    std::vector<platform::TcpListener> listeners;
+    ASSERT_TRUE(waitFor([&] { return platform::tcpTable().listenersOf(process.pid(), listeners) && listeners.size() == 2; }));
+    tick();
+    EXPECT_EQ(1, changes[1]);
+    EXPECT_EQ(process.pid(), record(1).info.pid);
+    EXPECT_EQ("127.0.0.1:" + std::to_string(later), record(1).info.ports);
 }
 
 TEST_F(SupervisionTest, StartOnARunningServerLaunchesNothingButTurnsAutoStartOn) {
     TestServer process({"--role", "running"}, program);
-    MonitoredServer server;
-    configure(server, "gs4", "--role running");
-    server.checkStatus();
-    server.autoStart = false;
-    EXPECT_FALSE(server.start());
-    EXPECT_TRUE(server.autoStart);
-    EXPECT_EQ(1, running(server.info.commandline));
+    make().load({entry(1, "gs4", "--role running")});
+    record(1).autoStart = false;
+    EXPECT_FALSE(supervisor->start(1));
+    EXPECT_TRUE(record(1).autoStart);
+    EXPECT_EQ(1, running({"--role", "running"}));
     EXPECT_NE(std::string::npos, log().find("[INFO ]: Enabled autoStart mode for gs4\r\n"));
     EXPECT_TRUE(smtp.messages().empty());
 }
 
 TEST_F(SupervisionTest, ALaunchFailureReturnsFalseAndKeepsAutoStart) {
-    MonitoredServer server;
-    configure(server, "gs5", "-x", dir.file("missing/procward-testserver"));
-    server.autoStart = false;
-    EXPECT_FALSE(server.start());
-    EXPECT_TRUE(server.autoStart);
-    EXPECT_EQ(0, server.info.pid);
+    make().load({});
+    supervisor->load({entry(1, "gs5", "-x", dir.file("missing/procward-testserver"))});
+    record(1).autoStart = false;
+    EXPECT_FALSE(supervisor->start(1));
+    EXPECT_TRUE(record(1).autoStart);
+    EXPECT_EQ(0, record(1).info.pid);
     EXPECT_TRUE(smtp.messages().empty());
 }
 
-TEST_F(SupervisionTest, StopEndsTheProcessAndSetsAutoStart) {
-    MonitoredServer server;
-    configure(server, "gs6", "--role stop");
-    // Nothing to stop: false, auto-start untouched, nothing logged.
-    EXPECT_FALSE(server.stop(false));
-    EXPECT_TRUE(server.autoStart);
-
+TEST_F(SupervisionTest, StopEndsTheProcessOnceItHasGone) {
     TestServer process({"--role", "stop"}, program);
-    server.checkStatus();
-    ASSERT_EQ(process.pid(), server.info.pid);
-    EXPECT_TRUE(server.stop(false));
-    EXPECT_EQ(0, server.info.pid);
-    EXPECT_EQ("", server.info.ports);
-    EXPECT_EQ(0, server.info.startTime);
-    EXPECT_FALSE(server.autoStart);
-    EXPECT_FALSE(processAlive(process.pid()));
+    make().load({entry(1, "gs6", "--role stop")});
+    ASSERT_EQ(process.pid(), record(1).info.pid);
+    const int before = wakeCount();
+    std::optional<bool> done;
+    const StopOutcome outcome = supervisor->stop(1, false, [&](bool ok) { done = ok; });
+    ASSERT_TRUE(outcome == StopOutcome::Stopping || outcome == StopOutcome::Stopped);
+    EXPECT_FALSE(record(1).autoStart);
+    if (outcome == StopOutcome::Stopping) {
+        // The row shows the stop until the process has gone.
+        EXPECT_EQ("停止中", RowCells::of(record(1)).startStopCaption);
+        EXPECT_FALSE(done.has_value());
+        ASSERT_TRUE(waitForWake(before));
+        supervisor->runDue();
+    }
+    ASSERT_EQ(std::optional<bool>(true), done);
+    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_EQ("", record(1).info.ports);
+    EXPECT_EQ(0, record(1).info.startTime);
+    EXPECT_EQ("启动", RowCells::of(record(1)).startStopCaption);
     EXPECT_EQ(1u, count(log(), "[INFO ]: Disabled autoStart mode for gs6\r\n"));
-    // Stopped with auto-start off: the next check leaves it stopped.
-    EXPECT_FALSE(server.checkStatus());
-    EXPECT_EQ(0, running(server.info.commandline));
+    // Stopped with auto-start off: the next checks leave it stopped.
+    tick();
+    EXPECT_EQ(0, running({"--role", "stop"}));
+
+    // Nothing to stop: auto-start untouched, nothing logged.
+    record(1).autoStart = true;
+    EXPECT_EQ(StopOutcome::NotRunning, supervisor->stop(1, false));
+    EXPECT_TRUE(record(1).autoStart);
+    EXPECT_EQ(1u, count(log(), "Disabled autoStart mode"));
 }
 
 TEST_F(SupervisionTest, StopKeepingAutoStartRestartsAtTheNextCheckWithoutAServiceAlert) {
-    MonitoredServer server;
-    configure(server, "gs7", "--role edit");
     TestServer process({"--role", "edit"}, program);
-    server.checkStatus();
-    EXPECT_TRUE(server.stop(true));
-    EXPECT_TRUE(server.autoStart);
+    make().load({entry(1, "gs7", "--role edit")});
+    bool gone = false;
+    supervisor->stop(1, true, [&](bool ok) { gone = ok; });
+    ASSERT_TRUE(followUntil([&] { return gone; }));
+    EXPECT_TRUE(record(1).autoStart);
     EXPECT_EQ(std::string::npos, log().find("Disabled autoStart mode"));
 
-    EXPECT_TRUE(server.checkStatus());
-    const int restarted = adopt(server.info.pid);
+    tick();
+    const int restarted = record(1).info.pid;
     ASSERT_GT(restarted, 0);
     EXPECT_NE(process.pid(), restarted);
-    EXPECT_EQ((std::vector<std::string>{"gs7 started successfully: pid=" + std::to_string(restarted)}), alertBodies());
+    EXPECT_EQ((std::vector<std::string>{"gs7 started successfully: pid=" + std::to_string(restarted)}), alertBodies(1));
 }
 
 TEST_F(SupervisionTest, ALaunchedServerThatCannotBeRecognisedIsEndedAgain) {
     // The file name differs in case from the command line: the server can be
     // launched but never found, so each check would launch one more copy.
-    MonitoredServer server;
-    configure(server, "gs8", "--unrecognised " + std::to_string(::getpid()));
-    server.info.processname = "Procward-TestServer";
-    for (int check = 0; check < 3; ++check) {
-        server.checkStatus();
-        EXPECT_EQ(0, server.info.pid);
-        EXPECT_EQ(0, running(server.info.commandline)) << "after check " << check;
-    }
+    options.restartOnExit = false;
+    ServerEntry unrecognised = entry(1, "gs8", "--unrecognised " + std::to_string(::getpid()));
+    unrecognised.processname = "Procward-TestServer";
+    make().load({unrecognised});
+    tick();
+    tick();
+    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_TRUE(waitFor([&] { return running({"--unrecognised", std::to_string(::getpid())}) == 0; }));
     EXPECT_EQ(3u, count(log(), "[ERROR]: gs8 was started"));
     EXPECT_EQ(3u, count(log(), "cannot be recognised by its command line"));
     EXPECT_EQ(3u, count(log(), "service is closed, autoStart gs8 false"));
     EXPECT_TRUE(smtp.messages().empty());
+}
+
+TEST_F(SupervisionTest, AServerThatExitsAtOnceIsLoggedAsSuch) {
+    ExitingLauncher exiting;
+    make(exiting).load({entry(1, "quick", "--exit-after 0")});
+    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_EQ(1u, count(log(), "[ERROR]: quick exited at once after it was started\r\n"));
+    EXPECT_EQ(std::string::npos, log().find("cannot be recognised"));
+    EXPECT_EQ(1u, count(log(), "service is closed, autoStart quick false"));
+}
+
+// --- the loop ---
+
+TEST_F(SupervisionTest, AServerThatHasRunLongerThanTheIntervalIsRestartedAsSoonAsItExits) {
+    make().load({entry(1, "steady", "--role steady")});
+    ASSERT_TRUE(watching);
+    const int first = record(1).info.pid;
+    ASSERT_GT(first, 0);
+    tick();  // the first tick, one interval after the start
+    clock.advance(500ms);  // half an interval before the next
+    const std::uint64_t passes = supervisor->passes();
+
+    const int before = wakeCount();
+    ::kill(first, SIGKILL);
+    ASSERT_TRUE(waitForWake(before));
+    supervisor->runDue();
+    EXPECT_EQ(passes, supervisor->passes());  // no tick came
+    const int second = record(1).info.pid;
+    EXPECT_GT(second, 0);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(1u, count(log(), "steady" + kNotWorking));
+}
+
+TEST_F(SupervisionTest, ACrashLoopIsRestartedAtMostOncePerInterval) {
+    make().load({entry(1, "crashy", "--exit-after 50")});
+    ASSERT_TRUE(watching);
+    int launches = 1;
+    int seen = 0;
+    for (int i = 0; i < 3; ++i) {
+        const int pid = record(1).info.pid;
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(waitForWake(seen)) << "the server did not exit";
+        seen = wakeCount();
+        supervisor->runDue();
+        // It died well within the interval: only the tick restarts it.
+        EXPECT_EQ(pid, record(1).info.pid);
+        tick();
+        ++launches;
+    }
+    EXPECT_EQ(static_cast<std::size_t>(launches), count(log(), "Enabled autoStart mode for crashy"));
+    EXPECT_EQ(supervisor->passes(), static_cast<std::uint64_t>(launches - 1));
+}
+
+TEST_F(SupervisionTest, WithRestartOnExitOffOnlyTheTickRestarts) {
+    options.restartOnExit = false;
+    make().load({entry(1, "ticked", "--role ticked")});
+    EXPECT_FALSE(watching);
+    const int first = record(1).info.pid;
+    tick();
+    clock.advance(500ms);
+    killAndWait(first);
+    supervisor->runDue();
+    EXPECT_EQ(first, record(1).info.pid);
+    clock.advance(500ms);
+    supervisor->runDue();
+    EXPECT_NE(first, record(1).info.pid);
+    EXPECT_GT(record(1).info.pid, 0);
+}
+
+TEST_F(SupervisionTest, AReloadKeepsTheStateOfUnchangedEntries) {
+    make().load({entry(1, "A", "--role a"), entry(2, "B", "--role b"), entry(3, "C", "--role c")});
+    const int a = record(1).info.pid, c = record(3).info.pid;
+    bool stopped = false;
+    supervisor->stop(1, false, [&](bool ok) { stopped = ok; });
+    ASSERT_TRUE(followUntil([&] { return stopped; }));
+    ASSERT_FALSE(processAlive(a));
+
+    // B deleted: A keeps its stop, C moves to index 2 with its process.
+    supervisor->load({entry(1, "A", "--role a"), entry(2, "C", "--role c")});
+    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_FALSE(record(1).autoStart);
+    EXPECT_EQ(c, record(2).info.pid);
+    EXPECT_EQ(2, record(2).info.index);
+    tick();
+    EXPECT_EQ(0, running({"--role", "a"}));
+    EXPECT_EQ(c, record(2).info.pid);
+
+    // A changed command line starts afresh: the new one is launched.
+    supervisor->load({entry(1, "A", "--role a"), entry(2, "C", "--role c2")});
+    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_GT(record(2).info.pid, 0);
+    EXPECT_EQ(1, running({"--role", "c2"}));
+    launched.push_back(c);
+}
+
+TEST_F(SupervisionTest, AProcessMatchingTwoRecordsIsFoundByEach) {
+    TestServer shared({"--role", "shared"}, program);
+    make().load({entry(1, "one", "--role shared"), entry(2, "two", "--role shared")});
+    EXPECT_EQ(shared.pid(), record(1).info.pid);
+    EXPECT_EQ(shared.pid(), record(2).info.pid);
+    EXPECT_EQ(1, running({"--role", "shared"}));
+}
+
+TEST_F(SupervisionTest, ServersWhoseArgumentsNeedQuotingStayUp) {
+    const std::string spaced = dir.path() + "/my srv";
+    std::filesystem::create_directory(spaced);
+    const std::string inSpaced = copyTestServer(spaced + "/procward-testserver");
+    make().load({entry(1, "blanks", "--role  two\\ blanks"), entry(2, "tab", "--role\t'a\tb'"),
+                 entry(3, "backslash", "--role 'back\\slash'"), entry(4, "quotes", "--role \"it's\""),
+                 ServerEntry{5, "spaced", "procward-testserver", "'" + inSpaced + "' -x"}});
+    std::map<std::int32_t, int> pids;
+    for (int i = 1; i <= 5; ++i) {
+        pids[i] = record(i).info.pid;
+        EXPECT_GT(pids[i], 0) << i;
+    }
+    tick();
+    tick();
+    for (int i = 1; i <= 5; ++i) EXPECT_EQ(pids[i], record(i).info.pid) << i;
+    EXPECT_EQ(std::string::npos, log().find("cannot be recognised"));
+    EXPECT_EQ(5u, count(log(), "started successfully"));
+}
+
+TEST_F(SupervisionTest, AServerThatRewritesItsArgumentsStaysAdopted) {
+    make().load({entry(1, "titled", "--set-title renamed-by-itself")});
+    const int pid = record(1).info.pid;
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitFor([&] {
+        std::vector<std::string> args;
+        return platform::LinuxProcessTable::arguments(pid, args) && args[0] == "renamed-by-itself";
+    }));
+    tick();
+    tick();
+    EXPECT_EQ(pid, record(1).info.pid);
+    EXPECT_EQ(1u, count(log(), "started successfully"));
+}
+
+TEST_F(SupervisionTest, AServerWhoseMainThreadHasEndedIsStillItsOwn) {
+    make().load({entry(1, "threads", "--exit-main-thread")});
+    const int pid = record(1).info.pid;
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitFor([&] { return ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), nullptr, 0) < 0; }));
+    tick();
+    tick();
+    EXPECT_EQ(pid, record(1).info.pid);
+    EXPECT_EQ(1u, count(log(), "started successfully"));
+    // A new supervisor finds it by matching, through a live thread.
+    Supervisor other(clock, platform::processControl(), options);
+    other.load({entry(1, "threads", "--exit-main-thread")});
+    EXPECT_EQ(pid, other.find(1)->info.pid);
+}
+
+TEST_F(SupervisionTest, AStopNeverReachesAProcessThatTookOverTheID) {
+    // The kernel hands out the next ID after the one written here.
+    const int lastPid = ::open("/proc/sys/kernel/ns_last_pid", O_WRONLY);
+    if (lastPid < 0) GTEST_SKIP() << "needs to set the next process ID (root)";
+    options.restartOnExit = false;
+    make().load({entry(1, "reused", "--role reused")});
+    const int pid = record(1).info.pid;
+    ASSERT_GT(pid, 0);
+    killAndWait(pid);
+
+    // Another program under the same ID; other processes of the machine may
+    // take it first, so try a few times.
+    pid_t impostor = 0;
+    for (int attempt = 0; attempt < 20 && impostor != pid; ++attempt) {
+        if (impostor > 0) {
+            ::kill(impostor, SIGKILL);
+            ::waitpid(impostor, nullptr, 0);
+        }
+        const std::string text = std::to_string(pid - 1);
+        ASSERT_EQ(static_cast<ssize_t>(text.size()), ::pwrite(lastPid, text.data(), text.size(), 0));
+        impostor = ::fork();
+        if (impostor == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+    }
+    ::close(lastPid);
+    if (impostor != pid) {
+        ::kill(impostor, SIGKILL);
+        ::waitpid(impostor, nullptr, 0);
+        GTEST_SKIP() << "the ID was taken by another process";
+    }
+    const StopOutcome outcome = supervisor->stop(1, false);
+    EXPECT_EQ(StopOutcome::Stopped, outcome);
+    EXPECT_EQ(0, record(1).info.pid);
+    int status = 0;
+    EXPECT_EQ(0, ::waitpid(impostor, &status, WNOHANG)) << "the impostor was signalled";
+    ::kill(impostor, SIGKILL);
+    ::waitpid(impostor, nullptr, 0);
+}
+
+TEST_F(SupervisionTest, EachPassLooksAtTheProcessTableAtMostOnce) {
+    // Held and running servers need no walk at all; a stopped one needs one,
+    // however many records there are.
+    make().load({entry(1, "a", "--role a"), entry(2, "b", "--role b"), entry(3, "c", "--role c")});
+    const std::uint64_t walks = supervisor->processWalks();
+    tick();
+    tick();
+    EXPECT_EQ(walks, supervisor->processWalks());
+    record(1).autoStart = false;
+    record(2).autoStart = false;
+    bool stopped = false;
+    supervisor->stopAll(false, [&] { stopped = true; });
+    ASSERT_TRUE(followUntil([&] { return stopped; }));
+    const std::uint64_t afterStop = supervisor->processWalks();
+    tick();
+    EXPECT_EQ(afterStop + 1, supervisor->processWalks());
 }
 
 }  // namespace

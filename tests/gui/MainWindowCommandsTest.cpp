@@ -106,16 +106,12 @@ protected:
                R"("})";
     }
     std::string serverList() const { return readFile(dir.file("serverinfo.json")); }
-    MonitoredServer& record(int index) { return dialog->serverList().servers().at(index); }
     void command(int id) {
         wxCommandEvent click(wxEVT_BUTTON, id);
         click.SetEventObject(dialog.get());
         dialog->ProcessWindowEvent(click);
     }
-    void tick() {
-        wxTimerEvent event(dialog->statusTimer());
-        dialog->ProcessWindowEvent(event);
-    }
+    void tick() { dialog->CheckAllServers(); }
 };
 
 TEST_F(MainWindowCommandsTest, ToggleStopsWithoutRestartAndStartsAgain) {
@@ -123,8 +119,8 @@ TEST_F(MainWindowCommandsTest, ToggleStopsWithoutRestartAndStartsAgain) {
     const int first = record(1).info.pid;
     ASSERT_GT(first, 0);
     clickButton(dialog.get(), 1025);
-    EXPECT_EQ(0, record(1).info.pid);
     EXPECT_FALSE(record(1).autoStart);
+    ASSERT_TRUE(pumpUntil([&] { return record(1).info.pid == 0; }));
     EXPECT_FALSE(processAlive(first));
     EXPECT_EQ("启动", labelOf(control(1025)));
     EXPECT_TRUE(control(1025)->IsEnabled());
@@ -144,7 +140,7 @@ TEST_F(MainWindowCommandsTest, RowCommandsForAnIndexWithoutARecordDoNothing) {
     for (int id : {1026, 1126, 1226, 1326, 1426, 1024, 1124, 1524}) {
         EXPECT_NO_MODAL(command(id));
     }
-    EXPECT_EQ(2u, dialog->serverList().servers().size());
+    EXPECT_EQ(2u, dialog->supervisor().servers().size());
     EXPECT_EQ(list, serverList());
 }
 
@@ -154,9 +150,10 @@ TEST_F(MainWindowCommandsTest, DeletingIndexThreeErasesTheThirdElementAndItsProc
     const int gamma = record(3).info.pid;
     ASSERT_GT(gamma, 0);
     clickButton(dialog.get(), 1127);
-    EXPECT_EQ("[" + alpha + "," + skipped + "]", serverList());
+    // The list is rewritten once the process has gone.
+    ASSERT_TRUE(pumpUntil([&] { return serverList() == "[" + alpha + "," + skipped + "]"; })) << serverList();
     EXPECT_FALSE(processAlive(gamma));
-    EXPECT_EQ(1u, dialog->serverList().servers().size());
+    EXPECT_EQ(1u, dialog->supervisor().servers().size());
     EXPECT_EQ(nullptr, control(1027));
     EXPECT_NE(std::string::npos, log().find("Disabled autoStart mode for gamma"));
 }
@@ -174,8 +171,10 @@ TEST_F(MainWindowCommandsTest, EditingTheNameKeepsTheServerRunningAndANewCommand
 
     wxTEST_DIALOG(clickButton(dialog.get(), 1225),
                   EditAnswer([](CEditSvrProcessDlg& d) { d.m_commandLine += " --changed "; }));
+    // The old process ends before the list is rewritten and the new command
+    // line launched.
+    ASSERT_TRUE(pumpUntil([&] { return serverList() == "[" + server("renamed", "--role edit --changed") + "]"; }));
     EXPECT_FALSE(processAlive(first));
-    EXPECT_EQ("[" + server("renamed", "--role edit --changed") + "]", serverList());
     // The reload started the server with its new command line.
     EXPECT_GT(record(1).info.pid, 0);
     EXPECT_NE(first, record(1).info.pid);
@@ -185,10 +184,10 @@ TEST_F(MainWindowCommandsTest, DeleteAllStopsEveryServerAndEmptiesTheList) {
     open("[" + server("alpha", "--role a") + "," + server("beta", "--role b") + "]");
     const int a = record(1).info.pid, b = record(2).info.pid;
     clickButton(dialog.get(), 1002);
-    EXPECT_EQ("[]", serverList());
+    ASSERT_TRUE(pumpUntil([&] { return serverList() == "[]"; }));
     EXPECT_FALSE(processAlive(a));
     EXPECT_FALSE(processAlive(b));
-    EXPECT_TRUE(dialog->serverList().servers().empty());
+    EXPECT_TRUE(dialog->supervisor().servers().empty());
     EXPECT_EQ(nullptr, control(1025));
 }
 
@@ -287,12 +286,13 @@ TEST_F(MainWindowCommandsTest, UpdateTimeRunsTheScriptOfTheFirstServerWithADirec
               shell.calls);
 }
 
-TEST_F(MainWindowCommandsTest, WindowMenuOpensSettingsAndAboutAndKeepsTheTimerPeriod) {
+TEST_F(MainWindowCommandsTest, WindowMenuOpensSettingsAndAboutAndKeepsTheCheckPeriod) {
     open("[]");
-    const int period = dialog->statusTimer().GetInterval();
+    const auto period = dialog->supervisor().options().checkInterval;
     wxTEST_DIALOG(dialog->OnSysCommand(CProcwardDlg::IDM_SETTINGS), SettingsAnswer(dialog->checkInterval(), 9));
     EXPECT_EQ(9, dialog->checkInterval());
-    EXPECT_EQ(period, dialog->statusTimer().GetInterval());
+    // The checks keep their period until the next start.
+    EXPECT_EQ(period, dialog->supervisor().options().checkInterval);
     wxTEST_DIALOG(dialog->OnSysCommand(CProcwardDlg::IDM_ABOUTBOX), AboutAnswer());
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <wx/app.h>
 
 #include "log/AppLogger.h"
 #include "ui/CProcwardDlg.h"
@@ -26,7 +27,7 @@ protected:
     void TearDown() override {
         // Servers the window launched are detached from the test: end them.
         if (dialog)
-            for (auto& [index, server] : dialog->serverList().servers()) killAndWait(server.info.pid);
+            for (const auto& [index, server] : dialog->supervisor().servers()) killAndWait(server->info.pid);
         dialog.reset();
         for (int pid : launched) killAndWait(pid);
     }
@@ -43,6 +44,17 @@ protected:
         dialog->Show();
     }
     wxWindow* control(int id) { return dialog->FindWindow(id); }
+    MonitoredServer& record(int index) { return *dialog->supervisor().find(index); }
+    // Runs the window's loop (the exit watcher's wake-ups, the supervisor's
+    // due work) until `done`, as the event loop would.
+    template <class F>
+    bool pumpUntil(F done) {
+        return waitFor([&] {
+            wxTheApp->ProcessPendingEvents();
+            dialog->RunSupervisor();
+            return done();
+        });
+    }
 
     std::string log() const {
         return readFile(dir.file("logs/" + AppLogger::applicationName() + "_" + today() + ".log"));

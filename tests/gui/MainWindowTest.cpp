@@ -7,6 +7,7 @@
 #include "ui/CProcwardDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/MainWindowGlobals.h"
+#include "ui/ServerRow.h"
 #include "ui/model/MainLayout.h"
 #include "tests/gui/MainWindowFixture.h"
 
@@ -38,22 +39,25 @@ TEST_F(MainWindowTest, ShowsTheTemplateControlsWithTheirTexts) {
 
     // The bottom buttons carry the row font.
     EXPECT_EQ(g_rowFont, control(1001)->GetFont());
-    EXPECT_EQ(MainLayout::timerPeriodMilliseconds(dialog->checkInterval()), dialog->statusTimer().GetInterval());
+    // The timer is set for the first tick, one check interval away at most.
     EXPECT_TRUE(dialog->statusTimer().IsRunning());
+    EXPECT_LE(dialog->statusTimer().GetInterval(), dialog->checkInterval() * 1000 + 1);
 }
 
 TEST_F(MainWindowTest, RowsFollowTheirIndexesAndTheWindowFitsTheRecords) {
     const int port = freeTcpPort();
     open("[" + server("alpha", "--listen 127.0.0.1:" + std::to_string(port)) + R"(,{"name":"skipped"},)" +
          server("gamma", "--role gamma") + "]");
-    auto& servers = dialog->serverList().servers();
+    auto& servers = dialog->supervisor().servers();
     ASSERT_EQ(2u, servers.size());
     ASSERT_TRUE(servers.count(1) && servers.count(3));
 
-    // The first check started both servers before their rows were made.
-    const ServerInfo& alpha = servers.at(1).info;
+    // The first check started both servers before their rows were made; the
+    // address shows once the server has settled.
+    const ServerInfo& alpha = servers.at(1)->info;
     EXPECT_GT(alpha.pid, 0);
-    EXPECT_EQ("127.0.0.1:" + std::to_string(port), alpha.ports);
+    ASSERT_TRUE(pumpUntil([&] { return alpha.ports == "127.0.0.1:" + std::to_string(port); }));
+    EXPECT_EQ(alpha.ports, ToU8(dialog->row(1)->portsLabel->GetLabel()));
     EXPECT_EQ("停止", labelOf(control(1025)));
     EXPECT_EQ("停止", labelOf(control(1027)));
     EXPECT_EQ(nullptr, control(1026));
@@ -77,7 +81,7 @@ TEST_F(MainWindowTest, RowsFollowTheirIndexesAndTheWindowFitsTheRecords) {
 
 TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
     open("[" + server("alpha", "--role alpha") + "]");
-    MonitoredServer& alpha = dialog->serverList().servers().at(1);
+    MonitoredServer& alpha = record(1);
     const int first = alpha.info.pid;
     ASSERT_GT(first, 0);
     wxWindow* pidCell = nullptr;
@@ -86,8 +90,7 @@ TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
     ASSERT_NE(nullptr, pidCell);
 
     killAndWait(first);
-    wxTimerEvent tick(dialog->statusTimer());
-    dialog->ProcessWindowEvent(tick);
+    dialog->CheckAllServers();
     ASSERT_GT(alpha.info.pid, 0);
     EXPECT_NE(first, alpha.info.pid);
     EXPECT_EQ(std::to_string(alpha.info.pid), ToU8(pidCell->GetLabel()));

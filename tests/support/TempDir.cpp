@@ -42,3 +42,18 @@ ScopedWorkingDirectory::~ScopedWorkingDirectory() {
     if (!previous_.empty() && ::chdir(previous_.c_str()) != 0) {
     }
 }
+
+ScopedEnvironment::ScopedEnvironment(const std::string& name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name.c_str())) {
+        had_ = true;
+        previous_ = old;
+    }
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (had_)
+        ::setenv(name_.c_str(), previous_.c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
+}

@@ -29,3 +29,17 @@ public:
 private:
     std::string previous_;
 };
+
+// Sets an environment variable while it lives, then restores it.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const std::string& name, const std::string& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string name_;
+    bool had_ = false;
+    std::string previous_;
+};
