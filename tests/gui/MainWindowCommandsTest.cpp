@@ -158,6 +158,25 @@ TEST_F(MainWindowCommandsTest, DeletingIndexThreeErasesTheThirdElementAndItsProc
     EXPECT_NE(std::string::npos, log().find("Disabled autoStart mode for gamma"));
 }
 
+TEST_F(MainWindowCommandsTest, DeletingAServerThatTakesTimeToStopRewritesTheListOnlyOnceItHasGone) {
+    // A server that needs two seconds to end after it is asked to.
+    const std::string alpha = server("alpha", "--role a");
+    open("[" + alpha + "," + server("slow", "--term-delay 2000") + "]");
+    const int slow = record(2).info.pid;
+    ASSERT_GT(slow, 0);
+    clickButton(dialog.get(), 1126);
+    EXPECT_EQ("停止中", labelOf(control(1026)));
+    bool aliveWhenRewritten = false;
+    ASSERT_TRUE(pumpUntil([&] {
+        if (serverList() != "[" + alpha + "]") return false;
+        aliveWhenRewritten = processAlive(slow);
+        return true;
+    }));
+    EXPECT_FALSE(aliveWhenRewritten);
+    EXPECT_EQ(1u, dialog->supervisor().servers().size());
+    EXPECT_EQ(nullptr, control(1026));
+}
+
 TEST_F(MainWindowCommandsTest, EditingTheNameKeepsTheServerRunningAndANewCommandLineRestartsIt) {
     open("[" + server("alpha", "--role edit") + "]");
     const int first = record(1).info.pid;
