@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "platform/System.h"
 #include "supervision/MonitoredServer.h"
 
 RowCells RowCells::of(const MonitoredServer& server) {
@@ -20,9 +21,8 @@ RowCells RowCells::of(const MonitoredServer& server) {
 
 std::string formatStartTime(std::int64_t startTime) {
     if (startTime == 0) return {};
-    const std::time_t t = static_cast<std::time_t>(startTime);
     std::tm local{};
-    if (!localtime_r(&t, &local)) return {};
+    if (!platform::localTime(startTime, local)) return {};
     char text[128];
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return std::string(text, n);
