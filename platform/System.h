@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdint>
+#include <ctime>
 #include <string>
 
 // Facts about the running system and its file naming.
@@ -23,6 +25,10 @@ bool directoryExists(const std::string& path);
 bool fileExists(const std::string& path);
 bool createDirectory(const std::string& path);
 bool setWorkingDirectory(const std::string& path);
+
+// The local time of a moment given in seconds since 1970 (UTC), safe to
+// call from any thread; false when the system cannot convert it.
+bool localTime(std::int64_t seconds, std::tm& local);
 
 // Pause the calling thread.
 void sleepMilliseconds(int ms);

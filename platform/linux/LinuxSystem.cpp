@@ -53,6 +53,11 @@ bool createDirectory(const std::string& path) { return ::mkdir(path.c_str(), 077
 
 bool setWorkingDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
+bool localTime(std::int64_t seconds, std::tm& local) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    return ::localtime_r(&t, &local) != nullptr;
+}
+
 void sleepMilliseconds(int ms) {
     if (ms <= 0) return;
     timespec ts{ms / 1000, (ms % 1000) * 1000000L};
