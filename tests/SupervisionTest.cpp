@@ -9,6 +9,7 @@
 #include "config/AlertMailSettings.h"
 #include "log/AppLogger.h"
 #include "mail/AlertThrottle.h"
+#include "mail/MailDelivery.h"
 #include "platform/ProcessTable.h"
 #include "supervision/MonitoredServer.h"
 #include "tests/support/SmtpTestServer.h"
@@ -60,6 +61,8 @@ protected:
         return n;
     }
     std::vector<std::string> alertBodies() {
+        // Alerts are mailed on the delivery thread.
+        EXPECT_TRUE(MailDelivery::Process().waitIdle(std::chrono::seconds(60)));
         std::vector<std::string> bodies;
         for (const auto& m : smtp.messages()) {
             EXPECT_EQ(kAlertSubject, m.subject);
@@ -174,7 +177,7 @@ TEST_F(SupervisionTest, AKilledServerIsAlertedAndRestartedWithAutoStartOn) {
     TestServer original({"--role", "restart"}, program);
     EXPECT_TRUE(server.checkStatus());
     EXPECT_EQ(original.pid(), server.info.pid);
-    EXPECT_TRUE(smtp.messages().empty());  // found running: no alert
+    EXPECT_TRUE(alertBodies().empty());  // found running: no alert
 
     original.kill();
     EXPECT_TRUE(server.checkStatus());
@@ -203,7 +206,7 @@ TEST_F(SupervisionTest, AKilledServerWithAutoStartOffIsNeitherAlertedNorRestarte
     EXPECT_EQ("", server.info.ports);
     EXPECT_EQ(startTime, server.info.startTime);
     EXPECT_FALSE(server.checkStatus());
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(alertBodies().empty());
     EXPECT_EQ(std::string::npos, log().find("service is closed"));
 }
 
@@ -256,7 +259,7 @@ TEST_F(SupervisionTest, StartOnARunningServerLaunchesNothingButTurnsAutoStartOn)
     EXPECT_TRUE(server.autoStart);
     EXPECT_EQ(1, running(server.info.commandline));
     EXPECT_NE(std::string::npos, log().find("[INFO ]: Enabled autoStart mode for gs4\r\n"));
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(alertBodies().empty());
 }
 
 TEST_F(SupervisionTest, ALaunchFailureReturnsFalseAndKeepsAutoStart) {
@@ -266,7 +269,7 @@ TEST_F(SupervisionTest, ALaunchFailureReturnsFalseAndKeepsAutoStart) {
     EXPECT_FALSE(server.start());
     EXPECT_TRUE(server.autoStart);
     EXPECT_EQ(0, server.info.pid);
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(alertBodies().empty());
 }
 
 TEST_F(SupervisionTest, StopEndsTheProcessAndSetsAutoStart) {
@@ -321,7 +324,7 @@ TEST_F(SupervisionTest, ALaunchedServerThatCannotBeRecognisedIsEndedAgain) {
     EXPECT_EQ(3u, count(log(), "[ERROR]: gs8 was started"));
     EXPECT_EQ(3u, count(log(), "cannot be recognised by its command line"));
     EXPECT_EQ(3u, count(log(), "service is closed, autoStart gs8 false"));
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(alertBodies().empty());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "config/SettingsFile.h"
+#include "mail/MailDelivery.h"
 #include "platform/StopRequest.h"
 #include "ui/model/MainLayout.h"
 
@@ -53,6 +54,7 @@ int HeadlessRunner::run() {
     printTable();
     const int period = MainLayout::timerPeriodMilliseconds(checkInterval_);
     while (!platform::StopRequest::waitFor(period)) checkAll();
+    MailDelivery::Process().shutdown();
     std::fprintf(out_, "Procward stopped\n");
     std::fflush(out_);
     return 0;
