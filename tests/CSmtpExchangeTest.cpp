@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <tuple>
 #include <functional>
 #include <memory>
 
@@ -697,6 +698,57 @@ TEST_F(CSmtpExchangeTest, AttachmentFailuresComeAfterThePartHeader) {
         EXPECT_TRUE(received.ends_with("Content-Disposition: attachment; filename=\"one.bin\"\r\n\r\n"))
             << received.substr(received.size() - 300);
         EXPECT_NE(std::string::npos, received.find("filename=\"big.bin\"\r\n\r\n" + Base64Encode(std::string(54, 'b')) + "\r\n"));
+    }
+}
+
+TEST_F(CSmtpExchangeTest, EightBitBodyIsAnnouncedWhenTheServerOffers8BitMime) {
+    {
+        Peer peer;  // offers 8BITMIME
+        auto client = clientFor(peer.port());
+        client->AddMessageLine("进程已停止");
+        ASSERT_EQ(0, sendCode(*client));
+        peer.waitFinished();
+        EXPECT_TRUE(hasCommand(peer, "MAIL FROM:<user@example.test> BODY=8BITMIME"));
+        EXPECT_NE(std::string::npos, peer.data().find("\r\nContent-Transfer-Encoding: 8bit\r\n"));
+    }
+    {
+        // An all-ASCII body needs no announcement.
+        Peer peer;
+        ASSERT_EQ(0, sendCode(*clientFor(peer.port())));
+        peer.waitFinished();
+        EXPECT_TRUE(hasCommand(peer, "MAIL FROM:<user@example.test>"));
+    }
+}
+
+TEST_F(CSmtpExchangeTest, MessageLargerThanTheServersSizeLimitStopsBeforeMailFrom) {
+    TempDir dir;
+    writeFile(dir.file("report.bin"), std::string(5000, 'r'));
+    const auto withLimit = [&](const std::string& size) {
+        Peer::Replies replies;
+        replies.ehlo = "250-peer\r\n250-SIZE " + size + "\r\n250 AUTH LOGIN\r\n";
+        auto peer = std::make_unique<Peer>(replies);
+        auto client = clientFor(peer->port());
+        client->AddAttachment(dir.file("report.bin"));
+        int code = 0;
+        std::string text;
+        try {
+            client->Send();
+        } catch (const ECSmtp& e) {
+            code = e.GetErrorCode();
+            text = e.GetErrorText();
+        }
+        peer->waitFinished();
+        return std::make_tuple(code, text, std::move(peer));
+    };
+    {
+        const auto [code, text, peer] = withLimit("4000");
+        EXPECT_EQ(415, code);
+        EXPECT_EQ("Message is larger than the mail server accepts (SIZE 4000)", text);
+        EXPECT_EQ(Base64Encode("pa55word"), peer->commands().back());
+    }
+    for (const char* roomy : {"100000", "0"}) {
+        const auto [code, text, peer] = withLimit(roomy);
+        EXPECT_EQ(0, code) << roomy << ": " << text;
     }
 }
 

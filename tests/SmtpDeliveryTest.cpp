@@ -223,4 +223,32 @@ TEST_F(SmtpDeliveryTest, WrongPasswordIsABadLogin) {
     EXPECT_TRUE(server.messages().empty());
 }
 
+TEST_F(SmtpDeliveryTest, EightBitBodyReachesAServerWithout8BitMimeInBase64) {
+    SmtpTestServer::Options options;
+    options.eightBitMime = false;  // it refuses any byte above 127 in the data
+    SmtpTestServer sevenBit(options);
+    const std::string body = "服务器进程已停止，将立即重新启动\n.second line";
+    std::string error;
+    ASSERT_TRUE(SendMail(error, sevenBit.host(), sevenBit.portText(), sevenBit.user(), sevenBit.password(),
+                         "26300 告警邮件", body, "ops@example.test", ""))
+        << error;
+    const auto messages = sevenBit.waitForMessages(1);
+    ASSERT_EQ(1u, messages.size());
+    const auto& m = messages[0];
+    EXPECT_EQ("base64", m.bodyTransferEncoding);
+    EXPECT_EQ("utf-8", m.bodyCharset);
+    EXPECT_EQ(body + "\n", m.body);
+    for (const char c : m.data) ASSERT_LT(static_cast<unsigned char>(c), 0x80);
+    EXPECT_TRUE(m.defects.empty()) << m.defects[0];
+
+    // The same body to a server with 8BITMIME goes out as it is.
+    ASSERT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "s", body,
+                         "ops@example.test", ""))
+        << error;
+    const auto eightBit = server.waitForMessages(1);
+    ASSERT_EQ(1u, eightBit.size());
+    EXPECT_EQ("8bit", eightBit[0].bodyTransferEncoding);
+    EXPECT_EQ(body + "\n\n", eightBit[0].body);
+}
+
 }  // namespace

@@ -146,6 +146,8 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--mechanisms", default="")
+    parser.add_argument("--no-8bitmime", action="store_true",
+                        help="do not offer 8BITMIME (the server takes 7-bit data only)")
     parser.add_argument("--sni-log", help="file that gets the server name of each TLS handshake, one a line")
     args = parser.parse_args()
 
@@ -164,6 +166,8 @@ def main():
     if args.mechanisms:
         offered = set(args.mechanisms.upper().split(","))
         options["auth_exclude_mechanism"] = [m for m in ("LOGIN", "PLAIN") if m not in offered]
+    if args.no_8bitmime:
+        options["decode_data"] = True
     context = None
     if args.security != "plain":
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)

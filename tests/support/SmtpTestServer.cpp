@@ -149,6 +149,7 @@ bool SmtpTestServer::start(std::string& why) {
                                  dir_.file("sni.log")});
     }
     if (!options_.mechanisms.empty()) args.insert(args.end(), {"--mechanisms", options_.mechanisms});
+    if (!options_.eightBitMime) args.push_back("--no-8bitmime");
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

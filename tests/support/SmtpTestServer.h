@@ -63,6 +63,7 @@ public:
         std::string certificateFile;  // PEM, for every mode but Plain
         std::string keyFile;
         std::string mechanisms;  // e.g. "PLAIN"; empty: LOGIN and PLAIN
+        bool eightBitMime = true;  // offer 8BITMIME
     };
 
     // Starts the server and waits until it accepts connections; throws
