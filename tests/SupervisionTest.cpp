@@ -32,6 +32,8 @@ protected:
         SetAlertMailSettings(smtp.host(), smtp.portText(), smtp.user(), smtp.password(), "ops@example.test", 0);
     }
     void TearDown() override {
+        // Alerts still going out would log into the next test's file.
+        MailDelivery::Process().waitIdle(std::chrono::seconds(60));
         for (int pid : launched) killAndWait(pid);
     }
 

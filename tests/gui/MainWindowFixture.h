@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "log/AppLogger.h"
+#include "mail/MailDelivery.h"
 #include "ui/CProcwardDlg.h"
 #include "ui/DialogTemplate.h"
 #include "tests/support/TempDir.h"
@@ -24,6 +25,8 @@ protected:
         AppLogger::Instance().Init();
     }
     void TearDown() override {
+        // Alerts still going out would log into the next test's file.
+        MailDelivery::Process().waitIdle(std::chrono::seconds(60));
         // Servers the window launched are detached from the test: end them.
         if (dialog)
             for (auto& [index, server] : dialog->serverList().servers()) killAndWait(server.info.pid);
