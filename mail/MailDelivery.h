@@ -20,8 +20,10 @@
 class MailDelivery {
 public:
     static constexpr std::size_t kDefaultCapacity = 32;
-    // How long mails still get at exit before the rest is given up.
-    static constexpr std::chrono::milliseconds kExitGrace{5000};
+    // How long mails still get at exit before the rest is given up: a
+    // little less than 5 s, so that with the cancelling and the rest of the
+    // exit the program ends within 5 s of a stop request.
+    static constexpr std::chrono::milliseconds kExitGrace{4500};
 
     explicit MailDelivery(std::size_t capacity = kDefaultCapacity);
     // Shuts down without grace.

@@ -409,10 +409,19 @@ private:
 };
 
 TEST_F(CSmtpExchangeTest, ConnectionProblemsHaveTheirOwnCodes) {
+    const auto errorText = [](CSmtp& client) {
+        try {
+            client.Send();
+            return std::string("sent");
+        } catch (const ECSmtp& e) {
+            return e.GetErrorText();
+        }
+    };
     {
         FullBacklogListener listener;
         ASSERT_TRUE(listener.full());
         EXPECT_EQ(403, sendCode(*clientFor(listener.port())));
+        EXPECT_EQ("Connection to the mail server timed out", errorText(*clientFor(listener.port())));
     }
     {
         // Nothing listens on the port: refused while waiting.
@@ -421,6 +430,7 @@ TEST_F(CSmtpExchangeTest, ConnectionProblemsHaveTheirOwnCodes) {
             return probe.port();
         }();
         EXPECT_EQ(109, sendCode(*clientFor(port)));
+        EXPECT_EQ("Cannot connect to the mail server: Connection refused", errorText(*clientFor(port)));
     }
     {
         auto client = clientFor(1);

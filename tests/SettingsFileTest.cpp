@@ -7,6 +7,7 @@
 
 #include "config/AlertMailSettings.h"
 #include "config/SettingsFile.h"
+#include "log/AppLogger.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
@@ -204,6 +205,17 @@ TEST_F(SettingsFileTest, APasswordIsKeptFromOtherUsers) {
     EXPECT_EQ("procward.ini holds the SMTP password and other users can read it: " + path +
                   " should be readable by its owner only (chmod 600)",
               warnings[0]);
+    {
+        // Loading it says so in the log, and still takes the password.
+        ScopedWorkingDirectory cwd(dir.path());
+        ASSERT_EQ(0, ::mkdir("logs", 0777));
+        ASSERT_TRUE(AppLogger::Instance().Init());
+        LoadSettingsFile(path);
+        EXPECT_EQ("hunter2", AlertMailSettings.smtpPassword);
+        std::string logged;
+        for (const auto& entry : std::filesystem::directory_iterator("logs")) logged += readFile(entry.path());
+        EXPECT_NE(std::string::npos, logged.find("[WARNING]: " + warnings[0] + "\r\n")) << logged;
+    }
 
     // Saving with a password narrows the file, also when nothing else changes.
     SaveSettingsFile(path, 3, "", "", "", "hunter2", "", 5);
