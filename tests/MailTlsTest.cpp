@@ -3,7 +3,6 @@
 // certificate and host name checks, the security modes, AUTH PLAIN.
 #include <gtest/gtest.h>
 
-#include "mail/AlertDispatch.h"
 #include "mail/Base64.h"
 #include "mail/CSmtp.h"
 #include "mail/ECSmtp.h"
@@ -297,27 +296,6 @@ TEST_F(MailTlsTest, TranscriptShowsTheConversationWithCredentialsMasked) {
         EXPECT_EQ(std::string::npos, line.find(Base64Encode(server.password()))) << line;
         EXPECT_EQ(std::string::npos, line.find(Base64Encode(server.user()))) << line;
     }
-}
-
-TEST_F(MailTlsTest, SendMailAndAlertSettingsUseTheModes) {
-    SmtpTestServer server(serverWith(Security::RequireStartTls, certificates.loopback));
-    std::string error;
-    EXPECT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "s", "b",
-                         "ops@example.test", ""))
-        << error;
-    OutgoingMail mail;
-    mail.server = server.host();
-    mail.port = server.portText();
-    mail.user = server.user();
-    mail.password = server.password();
-    mail.recipients = "ops@example.test";
-    mail.security = SmtpSecurity::None;
-    const MailOutcome plain = DeliverMail(mail);
-    EXPECT_FALSE(plain.sent());
-    EXPECT_EQ(0u, plain.errorText.find("Server returned error after sending AUTH LOGIN (530"));
-    mail.security = SmtpSecurity::StartTls;
-    EXPECT_TRUE(DeliverMail(mail).sent());
-    EXPECT_EQ(2u, server.waitForMessages(2).size());
 }
 
 }  // namespace
