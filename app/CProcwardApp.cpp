@@ -1,6 +1,7 @@
 #include "app/CProcwardApp.h"
 
 #include "app/core/Startup.h"
+#include "mail/MailDelivery.h"
 #include "ui/CProcwardDlg.h"
 
 bool CProcwardApp::OnInit() {
@@ -16,5 +17,6 @@ int CProcwardApp::OnRun() {
     dialog.OnInitDialog();
     dialog.ShowModal();
     SetTopWindow(nullptr);
+    MailDelivery::Process().shutdown();
     return 0;
 }
