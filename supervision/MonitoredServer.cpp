@@ -135,6 +135,7 @@ RowCells MonitoredServer::rowCells() const {
     cells.ports = info.ports;
     cells.startTime = formatStartTime(info.startTime);
     cells.startStopCaption = info.pid > 0 ? kCaptionStop : kCaptionStart;
+    cells.downWithAutoStart = info.pid <= 0 && autoStart;
     return cells;
 }
 

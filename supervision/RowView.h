@@ -8,6 +8,9 @@ struct RowCells {
     std::string ports;             // listen address
     std::string startTime;         // "%Y-%m-%d %H:%M:%S" local time, empty when unknown
     std::string startStopCaption;  // "停止" while running, else "启动"
+    // The server is down although auto-start is on: every check tries to
+    // start it again and fails, which the window shows as an alarm.
+    bool downWithAutoStart = false;
 };
 
 // The controls of one server's row, owned by the server's record and

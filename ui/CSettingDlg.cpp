@@ -1,6 +1,5 @@
 #include "ui/CSettingDlg.h"
 
-#include <wx/app.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 #include <wx/valtext.h>
@@ -8,6 +7,7 @@
 #include "config/AlertMailSettings.h"
 #include "config/SettingsFile.h"
 #include "mail/AlertDispatch.h"
+#include "ui/ApplicationCaption.h"
 #include "ui/DialogTemplate.h"
 #include "ui/model/SettingsForm.h"
 
@@ -15,8 +15,6 @@ namespace {
 
 const char* const kTestMailSent = "测试邮件发送成功，请点击 '保存' 按钮保存SMTP设置!";
 const char* const kTestMailFailed = "测试邮件发送失败!";
-
-wxString applicationCaption() { return wxTheApp ? wxTheApp->GetAppDisplayName() : wxString("Procward"); }
 
 // Only the digits 0 to 9 can be typed.
 wxTextValidator digitsOnly() { return wxTextValidator(wxFILTER_DIGITS); }
@@ -94,7 +92,7 @@ bool CSettingDlg::TransferDataFromWindow() {
     m_checkInterval = values.checkInterval;
     if (exchange.ok) return true;
 
-    wxMessageBox(U8(exchange.message), applicationCaption(), wxOK | wxICON_EXCLAMATION, this);
+    wxMessageBox(U8(exchange.message), ApplicationCaption(), wxOK | wxICON_EXCLAMATION, this);
     if (auto* field = dynamic_cast<wxTextCtrl*>(FindWindow(exchange.failedField))) {
         field->SetFocus();
         field->SelectAll();
@@ -122,7 +120,7 @@ void CSettingDlg::OnBnClickedTest(wxCommandEvent&) {
         sent = SendMail(error, m_server, m_port, m_user, m_password, "Tessera SMTP test mail", "SMTP Setting Test Mail",
                         m_recipients, "");
     }
-    wxMessageBox(U8(sent ? kTestMailSent : kTestMailFailed), applicationCaption(),
+    wxMessageBox(U8(sent ? kTestMailSent : kTestMailFailed), ApplicationCaption(),
                  wxOK | (sent ? wxICON_INFORMATION : wxICON_ERROR), this);
 }
 

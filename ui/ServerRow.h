@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <functional>
 
 #include <wx/button.h>
 #include <wx/stattext.h>
@@ -9,14 +10,21 @@
 class wxWindow;
 
 // The ten controls of one server's row in the main window; they are
-// destroyed with the row.
+// destroyed with the row. The process-ID cell turns red while the server is
+// down with auto-start on.
 class ServerRow : public RowView {
 public:
+    // `changed` runs after every update of the cells.
     ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
-              const RowCells& cells);
+              const RowCells& cells, std::function<void()> changed = {});
     ~ServerRow() override;
 
     void update(const RowCells& cells) override;
+
+    // The colour of the process-ID cell while the server is down with
+    // auto-start on.
+    static const wxColour kAlarmColour;
+    bool showsAlarm() const { return m_alarm; }
 
     wxStaticText* nameLabel;
     wxStaticText* commandLineLabel;
@@ -28,4 +36,10 @@ public:
     wxButton* deleteButton;
     wxButton* loadConfigButton;
     wxButton* openPathButton;
+
+private:
+    void showAlarm(bool alarm);
+
+    std::function<void()> m_changed;
+    bool m_alarm = false;
 };

@@ -101,7 +101,7 @@ TEST_F(MainWindowTest, CloseKeepsTheWindowAndEscapeEndsIt) {
     dialog->ProcessWindowEvent(close);
     // With a notification area the window hides; without one it must stay
     // reachable (it is minimised, which needs a window manager to be seen).
-    EXPECT_EQ(!dialog->hasTrayIcon(), dialog->IsShown());
+    EXPECT_EQ(!dialog->trayAvailable(), dialog->IsShown());
     EXPECT_TRUE(dialog->statusTimer().IsRunning());
 
     // The tray icon brings it back; another icon's notification is ignored.

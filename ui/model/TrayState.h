@@ -1,0 +1,23 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "supervision/MonitoredServer.h"
+
+// What the tray icon tells about the servers: how many run, and whether one
+// that should run (auto-start on) is down.
+class TrayState {
+public:
+    // Counted over the records of the server list.
+    static TrayState of(const std::map<std::int32_t, MonitoredServer>& servers);
+
+    // "Procward: N/M 运行中".
+    std::string tooltip() const;
+
+    bool operator==(const TrayState& other) const = default;
+
+    int running = 0;
+    int total = 0;
+    bool alarm = false;  // some server is down with auto-start on
+};
