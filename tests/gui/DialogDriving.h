@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/dialog.h>
 #include <wx/msgdlg.h>
@@ -12,6 +13,7 @@
 #include <wx/testing.h>
 #include <wx/textctrl.h>
 
+#include "tests/support/TestServer.h"
 #include "ui/DialogTemplate.h"
 
 inline wxTextCtrl* editOf(wxWindow* dialog, int id) { return dynamic_cast<wxTextCtrl*>(dialog->FindWindow(id)); }
@@ -42,6 +44,16 @@ inline std::vector<std::string> labelsOf(wxWindow* dialog) {
     for (wxWindow* child : dialog->GetChildren())
         if (auto* label = dynamic_cast<wxStaticText*>(child)) labels.push_back(ToU8(label->GetLabel()));
     return labels;
+}
+
+// Lets the toolkit dispatch what the desktop sends (the window manager's
+// answers, calls queued for later) until `condition` holds or the time is up.
+template <class F>
+bool pumpUntil(F condition, int ms = 15000) {
+    return waitFor([&] {
+        wxYield();
+        return condition();
+    }, ms);
 }
 
 inline int focusedId() {
