@@ -27,6 +27,7 @@ cleanup() {
   rm -rf "$STATE"
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM
 
 XDG_CONFIG_HOME="$STATE" XDG_CACHE_HOME="$STATE" openbox --sm-disable >"$STATE/openbox.log" 2>&1 &
 WM_PID=$!
