@@ -15,6 +15,7 @@ RowCells RowCells::of(const MonitoredServer& server) {
         const std::string at = formatStartTime(*next);
         cells.startTime = "下次重启 " + (at.size() > 11 ? at.substr(11) : at);
     }
+    cells.downWithAutoStart = server.info.pid <= 0 && server.autoStart;
     cells.startStopCaption = server.stopping() ? "停止中" : server.info.pid > 0 ? "停止" : "启动";
     return cells;
 }

@@ -116,6 +116,7 @@ TEST_F(SupervisionTest, AKilledServerWithAutoStartOffIsNeitherAlertedNorRestarte
     EXPECT_EQ(0, record(1).info.pid);
     EXPECT_EQ("", record(1).info.ports);
     EXPECT_EQ(startTime, record(1).info.startTime);  // the row keeps the time of the process that went
+    EXPECT_FALSE(RowCells::of(record(1)).downWithAutoStart);  // stopped on purpose: no alarm
     EXPECT_EQ(1, changes[1]);
     tick();
     EXPECT_EQ(1, changes[1]);
@@ -137,6 +138,7 @@ TEST_F(SupervisionTest, AServerThatCannotBeStartedIsTriedAtEveryCheckButAlertedO
     tick();
     EXPECT_EQ(0, record(1).info.pid);
     EXPECT_TRUE(record(1).autoStart);
+    EXPECT_TRUE(RowCells::of(record(1)).downWithAutoStart);  // the window shows the alarm
     EXPECT_EQ(3u, count(log(), "[INFO ]: service is closed, autoStart gs2 false\r\n"));
     EXPECT_EQ((std::vector<std::string>{"gs2" + kNotWorking}), alertBodies(1));
 }

@@ -10,6 +10,7 @@
 #include "config/AlertMailSettings.h"
 #include "config/SettingsFile.h"
 #include "mail/MailDelivery.h"
+#include "ui/ApplicationCaption.h"
 #include "ui/DialogTemplate.h"
 #include "ui/model/SettingsForm.h"
 
@@ -21,8 +22,6 @@ const char* const kTestButton = "测试";
 const char* const kTestButtonSending = "发送中…";
 // In the order of SmtpSecurity.
 const char* const kSecurityLabels[] = {"自动", "STARTTLS", "SSL/TLS", "无"};
-
-wxString applicationCaption() { return wxTheApp ? wxTheApp->GetAppDisplayName() : wxString("Procward"); }
 
 // Only the digits 0 to 9 can be typed.
 wxTextValidator digitsOnly() { return wxTextValidator(wxFILTER_DIGITS); }
@@ -123,7 +122,7 @@ bool CSettingDlg::TransferDataFromWindow() {
     m_checkInterval = values.checkInterval;
     if (exchange.ok) return true;
 
-    wxMessageBox(U8(exchange.message), applicationCaption(), wxOK | wxICON_EXCLAMATION, this);
+    wxMessageBox(U8(exchange.message), ApplicationCaption(), wxOK | wxICON_EXCLAMATION, this);
     if (auto* field = dynamic_cast<wxTextCtrl*>(FindWindow(exchange.failedField))) {
         field->SetFocus();
         field->SelectAll();
@@ -178,7 +177,7 @@ void CSettingDlg::OnTestMailDone(bool sent) {
     m_testButton->Enable();
     // Closed meanwhile: nobody is waiting for the answer.
     if (!IsModal() && !IsShown()) return;
-    wxMessageBox(U8(sent ? kTestMailSent : kTestMailFailed), applicationCaption(),
+    wxMessageBox(U8(sent ? kTestMailSent : kTestMailFailed), ApplicationCaption(),
                  wxOK | (sent ? wxICON_INFORMATION : wxICON_ERROR), this);
 }
 

@@ -6,6 +6,7 @@
 #include "config/AlertMailSettings.h"
 #include "config/SettingsFile.h"
 #include "mail/MailDelivery.h"
+#include "log/AppLogger.h"
 #include "platform/System.h"
 #include "tests/gui/DialogDriving.h"
 #include "tests/support/ScriptedSmtpPeer.h"
@@ -193,7 +194,7 @@ TEST_F(CSettingDlgTest, EnterInTheRecipientsEditSavesTheDialog) {
 TEST_F(CSettingDlgTest, TestMailFailureIsShownAfterTheRangeMessageAndNothingIsStored) {
     const int closedPort = freeTcpPort();
     std::string first, second, third;
-    std::string caption;
+    std::string caption, rangeCaption;
     bool stayedOpen = false;
     dialog.CallAfter([&] {
         // No recipients: fails without a connection.
@@ -204,13 +205,15 @@ TEST_F(CSettingDlgTest, TestMailFailureIsShownAfterTheRangeMessageAndNothingIsSt
         editOf(&dialog, 1011)->ChangeValue(wxString::Format("%d", closedPort));
         editOf(&dialog, 1015)->ChangeValue("ops@example.org");
         editOf(&dialog, 1014)->ChangeValue("0");
-        wxTEST_DIALOG(testAndWait(), ExpectMessageBox(second), ExpectMessageBox(third));
+        wxTEST_DIALOG(testAndWait(), ExpectMessageBox(second, &rangeCaption), ExpectMessageBox(third));
         stayedOpen = dialog.IsModal();
         clickButton(&dialog, wxID_CANCEL);
     });
     EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
     EXPECT_EQ(kFailed, first);
-    EXPECT_FALSE(caption.empty());
+    // Both boxes carry the application name, as every box of the program does.
+    EXPECT_EQ(AppLogger::applicationName(), caption);
+    EXPECT_EQ(AppLogger::applicationName(), rangeCaption);
     EXPECT_EQ(kRangeMessage, second);
     EXPECT_EQ(kFailed, third);
     EXPECT_TRUE(stayedOpen);

@@ -16,6 +16,7 @@
 #include <wx/testing.h>
 #include <wx/textctrl.h>
 
+#include "tests/support/TestServer.h"
 #include "ui/DialogTemplate.h"
 
 inline wxTextCtrl* editOf(wxWindow* dialog, int id) { return dynamic_cast<wxTextCtrl*>(dialog->FindWindow(id)); }

@@ -49,11 +49,11 @@ protected:
     wxWindow* control(int id) { return dialog->FindWindow(id); }
     MonitoredServer& record(int index) { return *dialog->supervisor().find(index); }
     // Runs the window's loop (the exit watcher's wake-ups, the supervisor's
-    // due work) until `done`, as the event loop would.
+    // due work, the desktop's events) until `done`, as the event loop would.
     template <class F>
-    bool pumpUntil(F done) {
+    bool runUntil(F done) {
         return waitFor([&] {
-            wxTheApp->ProcessPendingEvents();
+            wxTheApp->Yield(true);
             dialog->RunSupervisor();
             return done();
         });
