@@ -25,7 +25,9 @@ enum class NewFileAccess {
 // by this process. An existing file keeps its permission bits (and its
 // owner and group where the process may set them); a missing one is created
 // with `access`. A symbolic link at `path` is followed: the file it names is
-// replaced and the link stays.
+// replaced and the link stays. On Windows the permission bits are the
+// file's access list (copied onto the new file; a new ownerOnly file lets
+// only the current user at it), and links are not followed.
 bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access);
 
 }  // namespace platform

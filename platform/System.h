@@ -27,4 +27,8 @@ bool setWorkingDirectory(const std::string& path);
 // Pause the calling thread.
 void sleepMilliseconds(int ms);
 
+// The system's own text for one of its error numbers (errno here,
+// GetLastError on Windows).
+std::string errorText(int error);
+
 }  // namespace platform

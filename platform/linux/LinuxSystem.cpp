@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 
 #include "platform/System.h"
@@ -58,6 +59,11 @@ void sleepMilliseconds(int ms) {
     timespec ts{ms / 1000, (ms % 1000) * 1000000L};
     while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
+}
+
+std::string errorText(int error) {
+    char buffer[256];
+    return std::string(::strerror_r(error, buffer, sizeof buffer));
 }
 
 }  // namespace platform

@@ -1,0 +1,132 @@
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <atomic>
+#include <string>
+
+#include "platform/FileStore.h"
+
+namespace platform {
+namespace {
+
+bool writeAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+// A security descriptor that lets the current user alone at the file;
+// null when it cannot be made (the file then gets the folder's defaults).
+PSECURITY_DESCRIPTOR ownerOnlyDescriptor() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::string buffer(size, '\0');
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        char* sid = nullptr;
+        if (::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+            // Protected: no entries inherited from the folder.
+            const std::string sddl = std::string("D:P(A;;FA;;;") + sid + ")";
+            ::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                   nullptr);
+            ::LocalFree(sid);
+        }
+    }
+    ::CloseHandle(token);
+    return descriptor;
+}
+
+// Gives `file` the access list of the file at `from`, so that a replaced
+// file keeps who may read and write it.
+void copyAccess(const std::string& from, HANDLE file) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoA(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                nullptr, &descriptor) != ERROR_SUCCESS)
+        return;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION;
+    if (::GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED))
+        what |= PROTECTED_DACL_SECURITY_INFORMATION;
+    ::SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    ::LocalFree(descriptor);
+}
+
+}  // namespace
+
+FileRead readWholeFile(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::missing
+                                                                               : FileRead::failed;
+    }
+    char buffer[65536];
+    for (;;) {
+        DWORD n = 0;
+        if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
+            ::CloseHandle(file);
+            bytes.clear();
+            return FileRead::failed;
+        }
+        if (n == 0) break;
+        bytes.append(buffer, n);
+    }
+    ::CloseHandle(file);
+    return FileRead::ok;
+}
+
+bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) return false;
+    if (exists) {
+        // A file we may not write to stays as it is, as with an in-place write.
+        HANDLE probe = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) return false;
+        ::CloseHandle(probe);
+    }
+
+    SECURITY_ATTRIBUTES security{};
+    security.nLength = sizeof security;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!exists && access == NewFileAccess::ownerOnly) {
+        descriptor = ownerOnlyDescriptor();
+        security.lpSecurityDescriptor = descriptor;
+    }
+
+    static std::atomic<unsigned> counter{0};
+    std::string temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = path + ".tmp-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++);
+        file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE | WRITE_DAC, 0, descriptor ? &security : nullptr,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    if (descriptor) ::LocalFree(descriptor);
+    if (file == INVALID_HANDLE_VALUE) return false;
+
+    if (exists) copyAccess(path, file);
+    bool ok = writeAll(file, bytes) && ::FlushFileBuffers(file);
+    ok = ::CloseHandle(file) && ok;
+    ok = ok && ::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) {
+        ::DeleteFileA(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace platform
