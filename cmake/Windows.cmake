@@ -17,6 +17,7 @@ add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS)
 # in UTF-8. GB18030 gives every character of GBK the same bytes as GBK and
 # can also encode the few characters outside it that library headers use
 # (the "µ" of std::chrono), which GBK alone would refuse to compile.
-add_compile_options(-finput-charset=UTF-8 -fexec-charset=GB18030)
+add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-finput-charset=UTF-8> $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=GB18030>)
 # The C and C++ runtimes and winpthreads linked in.
 add_link_options(-static -static-libgcc -static-libstdc++)
+enable_language(RC)

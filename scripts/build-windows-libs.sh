@@ -124,22 +124,6 @@ if [ ! -f "$WX/.complete" ]; then
   touch "$WX/.complete"
 fi
 
-# --- OpenSSL -------------------------------------------------------------------
-SSL_VERSION=$(source_version libssl-dev)
-SSL=$CACHE/openssl-$SSL_VERSION-mingw64
-if [ ! -f "$SSL/.complete" ]; then
-  step "OpenSSL $SSL_VERSION"
-  rm -rf "$SSL"
-  odir=$(fetch_source openssl "$(dpkg-query -W -f='${source:Version}' libssl-dev)")
-  rm -rf "$SRC/build-openssl" && mkdir -p "$SRC/build-openssl"
-  (cd "$SRC/build-openssl" &&
-    perl "$odir/Configure" mingw64 --cross-compile-prefix=$HOST- no-shared no-tests \
-      no-docs --prefix="$SSL" --libdir=lib >configure.log 2>&1 &&
-    make -j"$JOBS" build_libs >make.log 2>&1 && make install_dev >/dev/null 2>&1) ||
-    { echo "OpenSSL build failed; see $SRC/build-openssl/*.log" >&2; exit 1; }
-  touch "$SSL/.complete"
-fi
-
 # --- GoogleTest ----------------------------------------------------------------
 GTEST_VERSION=$(source_version googletest)
 GTEST=$CACHE/googletest-$GTEST_VERSION-mingw64
@@ -164,7 +148,8 @@ if [ ! -f "$BENCH/.complete" ]; then
   cmake -S "$bdir" -B "$SRC/build-benchmark" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$BENCH" -DBENCHMARK_ENABLE_TESTING=OFF \
     -DBENCHMARK_ENABLE_GTEST_TESTS=OFF -DBENCHMARK_ENABLE_WERROR=OFF \
-    -DBENCHMARK_INSTALL_DOCS=OFF >/dev/null
+    -DBENCHMARK_INSTALL_DOCS=OFF -DGIT_VERSION=0.0.0 -DHAVE_STD_REGEX=0 -DHAVE_POSIX_REGEX=0 \
+    -DHAVE_STEADY_CLOCK=1 -DRUN_HAVE_STD_REGEX=0 >/dev/null
   cmake --build "$SRC/build-benchmark" -j"$JOBS" >/dev/null
   cmake --install "$SRC/build-benchmark" >/dev/null
   touch "$BENCH/.complete"
@@ -181,6 +166,10 @@ if [ ! -f "$HEADERS/.complete" ]; then
   touch "$HEADERS/.complete"
 fi
 
+# OpenSSL is built last: the window does not need it.
+SSL_VERSION=$(source_version libssl-dev)
+SSL=$CACHE/openssl-$SSL_VERSION-mingw64
+
 # What the Windows CMake configuration needs to find all of them.
 cat >"$SETTINGS" <<EOF
 set(PROCWARD_WIN_HEADERS "$HEADERS/include" CACHE PATH "")
@@ -191,4 +180,18 @@ set(GTest_DIR "$GTEST/lib/cmake/GTest" CACHE PATH "")
 set(benchmark_DIR "$BENCH/lib/cmake/benchmark" CACHE PATH "")
 list(APPEND CMAKE_FIND_ROOT_PATH "$WX" "$SSL" "$GTEST" "$BENCH")
 EOF
+# --- OpenSSL -------------------------------------------------------------------
+if [ ! -f "$SSL/.complete" ]; then
+  step "OpenSSL $SSL_VERSION"
+  rm -rf "$SSL"
+  odir=$(fetch_source openssl "$(dpkg-query -W -f='${source:Version}' libssl-dev)")
+  rm -rf "$SRC/build-openssl" && mkdir -p "$SRC/build-openssl"
+  (cd "$SRC/build-openssl" &&
+    perl "$odir/Configure" mingw64 --cross-compile-prefix=$HOST- no-shared no-tests \
+      --prefix="$SSL" --libdir=lib >configure.log 2>&1 &&
+    make -j"$JOBS" build_libs >make.log 2>&1 && make install_dev >/dev/null 2>&1) ||
+    { echo "OpenSSL build failed; see $SRC/build-openssl/*.log" >&2; exit 1; }
+  touch "$SSL/.complete"
+fi
+
 step "libraries ready"

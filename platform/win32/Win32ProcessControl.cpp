@@ -50,6 +50,11 @@ TerminateResult Win32ProcessControl::terminate(int pid) {
     if (pid <= 0) return TerminateResult::CannotOpen;
     HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
     if (!process) return TerminateResult::CannotOpen;
+    // An ended process stays openable while anyone holds a handle to it.
+    if (::WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
+        ::CloseHandle(process);
+        return TerminateResult::CannotOpen;
+    }
     TerminateResult result = TerminateResult::Terminated;
     if (::TerminateProcess(process, 0))
         ::WaitForSingleObject(process, kWaitForEndMs);
