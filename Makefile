@@ -2,6 +2,7 @@
 # make test  - install what is missing, build, run the whole test suite
 # make bench - build and run the benchmarks (the Windows one under Wine too,
 #              when `make windows` has been run)
+# make screenshot - docs/window.png: the real window with one server down
 # make windows      - cross-build the Windows programs into build-win/
 # make test-windows - build them and run the Windows tests under Wine
 BUILD := build
@@ -10,7 +11,7 @@ WIN_CMAKE := cmake -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release \
 	-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
 	-DPROCWARD_WIN_DEPS=$(CURDIR)/$(WIN_BUILD)/deps.cmake
 
-.PHONY: all deps build run test bench clean windows-deps windows test-windows bench-windows
+.PHONY: all deps build run test bench screenshot clean windows-deps windows test-windows bench-windows
 
 all: build
 
@@ -24,8 +25,12 @@ build: deps
 run: build
 	@scripts/run-demo.sh $(BUILD)
 
+# The window tests (label gui) run one at a time on a desktop of their own,
+# with a window manager and a notification area: some drive the pointer and
+# the keyboard.
 test: build
-	cd $(BUILD) && xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j2
+	cd $(BUILD) && xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j2 -LE gui
+	scripts/desktop-session.sh sh -c 'cd $(BUILD) && ctest --output-on-failure -L gui'
 
 bench: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPROCWARD_BUILD_BENCH=ON >/dev/null
@@ -50,6 +55,9 @@ bench-windows: windows-deps
 	@cmake --build $(WIN_BUILD) -j2 --target procward_bench procward-testserver
 	@cd $(WIN_BUILD) && WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wineprefix \
 		wine procward_bench.exe --benchmark_counters_tabular=true
+
+screenshot: build
+	@scripts/make-screenshot.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(WIN_BUILD)

@@ -14,7 +14,9 @@ namespace {
 void printUsage() {
     std::puts("usage: procward              run the supervisor in its window\n"
               "       procward --headless   run it without a window (stop with SIGINT or SIGTERM)\n"
-              "       procward --test-mail  send a test mail with the settings of procward.ini");
+              "       procward --test-mail [--verbose]\n"
+              "                             send a test mail with the settings of procward.ini;\n"
+              "                             --verbose prints the SMTP conversation");
 }
 
 }  // namespace
@@ -29,7 +31,10 @@ int main(int argc, char** argv) {
             HeadlessRunner runner;
             return runner.run();
         }
-        if (std::strcmp(argv[1], "--test-mail") == 0) return RunTestMailCommand(stdout);
+        if (std::strcmp(argv[1], "--test-mail") == 0) {
+            const bool verbose = argc > 2 && std::strcmp(argv[2], "--verbose") == 0;
+            return RunTestMailCommand(stdout, verbose);
+        }
         if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
             printUsage();
             return 0;

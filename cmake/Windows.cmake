@@ -7,6 +7,10 @@ endif()
 include(${PROCWARD_WIN_DEPS})
 set(spdlog_DIR ${CMAKE_CURRENT_LIST_DIR}/windows CACHE PATH "" FORCE)
 set(RapidJSON_DIR ${CMAKE_CURRENT_LIST_DIR}/windows CACHE PATH "" FORCE)
+# The mail client's TLS: the cross-built static OpenSSL (FindOpenSSL adds
+# the ws2_32 and crypt32 it needs).
+set(OPENSSL_ROOT_DIR ${PROCWARD_WIN_OPENSSL})
+set(OPENSSL_USE_STATIC_LIBS TRUE)
 
 # The system headers in their ANSI ("A") form, for Windows 7 and later.
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)

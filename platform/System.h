@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdint>
+#include <ctime>
 #include <string>
 
 // Facts about the running system and its file naming.
@@ -19,16 +21,17 @@ const std::string& scriptSuffix();
 // This computer's host name; false when it cannot be read.
 bool hostName(std::string& name);
 
+// The system's text for one of its error numbers (errno here, GetLastError
+// on Windows).
+std::string errorText(int error);
+
+// The local calendar time of a time in seconds since 1970; false when it
+// cannot be converted.
+bool localTime(std::int64_t seconds, std::tm& out);
+
 bool directoryExists(const std::string& path);
 bool fileExists(const std::string& path);
 bool createDirectory(const std::string& path);
 bool setWorkingDirectory(const std::string& path);
-
-// Pause the calling thread.
-void sleepMilliseconds(int ms);
-
-// The system's own text for one of its error numbers (errno here,
-// GetLastError on Windows).
-std::string errorText(int error);
 
 }  // namespace platform

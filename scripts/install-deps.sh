@@ -5,11 +5,12 @@
 set -e
 
 PACKAGES="g++ make cmake pkg-config
-libspdlog-dev libfmt-dev rapidjson-dev
+libspdlog-dev libfmt-dev rapidjson-dev libssl-dev openssl
 libgtest-dev libgmock-dev libbenchmark-dev
 libwxgtk3.2-dev fonts-wqy-microhei
 python3 python3-aiosmtpd
-xvfb xauth xdg-utils procps"
+xvfb xauth xdg-utils procps
+openbox tint2 xdotool wmctrl x11-utils imagemagick"
 
 missing=""
 for p in $PACKAGES; do

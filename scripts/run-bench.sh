@@ -1,5 +1,7 @@
 #!/bin/sh
-# Runs the benchmarks built in the build directory.
+# Runs the benchmarks built in the build directory, then measures the
+# window-less supervisor as it runs.
 set -e
 BUILD="${1:-build}"
-exec "$BUILD/procward_bench" --benchmark_counters_tabular=true
+"$BUILD/procward_bench" --benchmark_counters_tabular=true
+"$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procward --headless

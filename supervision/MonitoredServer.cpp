@@ -50,6 +50,8 @@ void MonitoredServer::hold(std::unique_ptr<platform::ProcessHandle> process, Clo
     release();
     process_ = std::move(process);
     runningSince_ = runningSince;
+    checksSeenAlive_ = 0;
+    endedAt_.reset();
     if (process_ && context_->watcher) {
         const std::uint64_t id = ++context_->lastWatchId;
         if (context_->watcher->watch(id, *process_)) watchId_ = id;
@@ -66,8 +68,16 @@ void MonitoredServer::release() {
 std::int32_t MonitoredServer::findProcess(MachineLook& look) {
     // The process held since it was found: while it runs it is this
     // server's, and nothing needs to be matched again.
-    if (process_ && process_->pid() == info.pid && !process_->exited()) return info.pid;
-    if (process_) release();
+    if (process_ && process_->pid() == info.pid && !process_->exited()) {
+        ++checksSeenAlive_;
+        return info.pid;
+    }
+    if (process_) {
+        const Clock::Duration lived = endedAt_.value_or(context_->clock.now()) - runningSince_;
+        lastDiedYoung_ = checksSeenAlive_ == 0 || lived < context_->options.checkInterval;
+        lastStartedAt_ = runningSince_;
+        release();
+    }
     MatchKeys keys;
     if (!formMatchKeys(info.processname, info.commandline, keys)) return 0;
     const std::int32_t found = findServerProcess(look, keys);
@@ -227,6 +237,7 @@ void MonitoredServer::finishStop(bool ok) {
 void MonitoredServer::processEnded() {
     // Only the watch is spent; the next check learns the rest.
     watchId_ = 0;
+    endedAt_ = context_->clock.now();
 }
 
 std::optional<Clock::TimePoint> MonitoredServer::nextDue() const {
@@ -271,9 +282,21 @@ bool MonitoredServer::checkStatus(MachineLook& look) {
     }
     info.pid = found;
     if (found == 0 && autoStart) {
+        // A process that lived shorter than one interval counts as a failed
+        // start; so does a launch that failed.
+        if (lastDiedYoung_.value_or(false)) restartFailed(lastStartedAt_);
+        lastDiedYoung_.reset();
+        if (backingOff()) return changed;  // the row shows when the next attempt comes
+        const Clock::TimePoint attemptedAt = context_->clock.now();
         const bool ok = start();
         AppLogger::Instance().get().info("service is closed, autoStart {} {}", info.name, ok);
         if (ok) return true;  // start read the start time itself; the address follows when it has settled
+        restartFailed(attemptedAt);
+        changed = changed || backingOff();
+    }
+    if (found != 0 && backoff_.failures > 0 && runningFor() >= context_->options.restartBackoffMax) {
+        // Running long enough without dying: the next failure starts afresh.
+        backoff_ = Backoff{};
     }
     info.ports = readListenAddress(look);
     // The start time of a held process cannot change; it is read when the
@@ -281,6 +304,57 @@ bool MonitoredServer::checkStatus(MachineLook& look) {
     if (found != 0 && (changed || info.startTime == 0)) readStartTime(info.startTime);
     if (found != info.pid || info.ports != oldPorts) changed = true;
     return changed;
+}
+
+bool MonitoredServer::backingOff() const {
+    return backoff_.nextAttempt && context_->clock.now() < *backoff_.nextAttempt;
+}
+
+std::optional<Clock::TimePoint> MonitoredServer::nextRestart() const {
+    if (info.pid != 0 || !autoStart || !backingOff()) return std::nullopt;
+    return backoff_.nextAttempt;
+}
+
+std::optional<std::int64_t> MonitoredServer::nextRestartTime() const {
+    const auto next = nextRestart();
+    if (!next) return std::nullopt;
+    const auto left = std::chrono::duration_cast<std::chrono::seconds>(*next - context_->clock.now());
+    return static_cast<std::int64_t>(std::time(nullptr)) + left.count();
+}
+
+void MonitoredServer::resetBackoff() { backoff_ = Backoff{}; }
+
+void MonitoredServer::restartFailed(Clock::TimePoint attemptedAt) {
+    const auto max = context_->options.restartBackoffMax;
+    if (max.count() <= 0) return;  // off: one attempt per check
+    const Clock::TimePoint now = context_->clock.now();
+    if (backoff_.failures == 0) {
+        backoff_.firstFailure = now;
+        backoff_.restartsAtStart = restarts_;
+    }
+    ++backoff_.failures;
+    // 1, 2, 4 ... check intervals, at most the maximum.
+    Clock::Duration wait = context_->options.checkInterval;
+    bool capped = false;
+    for (int i = 1; i < backoff_.failures && !capped; ++i) {
+        wait *= 2;
+        if (wait >= max) capped = true;
+    }
+    if (wait >= max) {
+        wait = max;
+        capped = true;
+    }
+    // Counted from the attempt, so that attempts are 1, 2, 4 ... intervals apart.
+    backoff_.nextAttempt = attemptedAt + wait;
+    if (capped && !backoff_.capReported) {
+        backoff_.capReported = true;
+        const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(now - backoff_.firstFailure).count();
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait).count();
+        SendAlertMail(info.name + " keeps failing: " + std::to_string(restarts_ - backoff_.restartsAtStart + 1) +
+                          " restarts in " + std::to_string(minutes) + " minutes; next attempt in " +
+                          std::to_string(seconds) + " s",
+                      kAlertSubject);
+    }
 }
 
 void MonitoredServer::takeRunStateFrom(MonitoredServer& other) {
@@ -294,4 +368,9 @@ void MonitoredServer::takeRunStateFrom(MonitoredServer& other) {
     settleAt_ = std::exchange(other.settleAt_, std::nullopt);
     stop_ = std::exchange(other.stop_, std::nullopt);
     restarts_ = other.restarts_;
+    backoff_ = other.backoff_;
+    lastDiedYoung_ = other.lastDiedYoung_;
+    checksSeenAlive_ = other.checksSeenAlive_;
+    endedAt_ = other.endedAt_;
+    lastStartedAt_ = other.lastStartedAt_;
 }

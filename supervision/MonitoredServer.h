@@ -88,8 +88,16 @@ public:
     // How long the current process has been known to run; zero when none.
     Clock::Duration runningFor() const;
     std::uint64_t watchId() const { return watchId_; }
-    // Launches made by this record, and alerts it raised.
+    // Launches made by this record.
     std::uint64_t restarts() const { return restarts_; }
+
+    // While a server that keeps failing waits for its next restart: when
+    // that comes (the restart back-off; never while it is off).
+    std::optional<Clock::TimePoint> nextRestart() const;
+    // The same moment on the wall clock, in seconds since 1970.
+    std::optional<std::int64_t> nextRestartTime() const;
+    // The operator's start: the back-off begins anew.
+    void resetBackoff();
 
     ServerInfo info;
     bool autoStart = true;
@@ -105,6 +113,10 @@ private:
     };
 
     void hold(std::unique_ptr<platform::ProcessHandle> process, Clock::TimePoint runningSince);
+    // A restart attempt failed (the launch, or a process that died sooner
+    // than one check interval after it started): the next one waits.
+    void restartFailed(Clock::TimePoint attemptedAt);
+    bool backingOff() const;
     void release();
     void finishStop(bool ok);
     bool groupGone();
@@ -116,4 +128,19 @@ private:
     std::optional<Clock::TimePoint> settleAt_;
     std::optional<PendingStop> stop_;
     std::uint64_t restarts_ = 0;
+
+    struct Backoff {
+        int failures = 0;                  // in a row
+        Clock::TimePoint firstFailure{};   // of the streak
+        std::uint64_t restartsAtStart = 0;
+        std::optional<Clock::TimePoint> nextAttempt;
+        bool capReported = false;
+    } backoff_;
+    // Whether the last process, once it has gone, lived shorter than one
+    // check interval: it ended before any check saw it running, or the exit
+    // watcher saw it end that soon. None while one runs.
+    std::optional<bool> lastDiedYoung_;
+    int checksSeenAlive_ = 0;              // of the process held
+    std::optional<Clock::TimePoint> endedAt_;  // when the exit watcher saw it end
+    Clock::TimePoint lastStartedAt_{};  // of the last process held
 };

@@ -168,6 +168,7 @@ std::int32_t Supervisor::runningCount() const {
 bool Supervisor::start(std::int32_t index) {
     MonitoredServer* record = find(index);
     if (!record) return false;
+    record->resetBackoff();  // the operator's start comes at once
     const bool ok = record->start();
     changed(*record);
     runCompletions();
@@ -175,8 +176,10 @@ bool Supervisor::start(std::int32_t index) {
 }
 
 void Supervisor::startAll() {
-    for (auto& [index, record] : servers_)
+    for (auto& [index, record] : servers_) {
+        record->resetBackoff();
         if (record->start()) changed(*record);
+    }
     runCompletions();
 }
 

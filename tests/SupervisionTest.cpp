@@ -17,152 +17,20 @@
 #include "config/AlertMailSettings.h"
 #include "log/AppLogger.h"
 #include "mail/AlertThrottle.h"
+#include "mail/MailDelivery.h"
 #include "platform/ProcessTable.h"
 #include "platform/TcpTable.h"
 #include "platform/linux/LinuxProcessTable.h"
 #include "supervision/MachineLook.h"
 #include "supervision/RowCells.h"
 #include "supervision/Supervisor.h"
-#include "tests/support/ManualClock.h"
-#include "tests/support/SmtpTestServer.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/SupervisionFixture.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-const std::string kNotWorking = ": service not working，it will be restarted right away!";
-const std::string kAlertSubject = "26300 告警邮件";
-
-// Launches through the machine's launcher and returns only once the program
-// has ended again: a server that "exits at once" without racing the check.
-class ExitingLauncher : public platform::ProcessControl {
-public:
-    bool launch(const std::string& commandLine, int& pid, int& error) override {
-        if (!platform::processControl().launch(commandLine, pid, error)) return false;
-        const int launched = pid;
-        waitFor([&] { return !processAlive(launched); });
-        return true;
-    }
-    std::unique_ptr<platform::ProcessHandle> open(int pid) override { return platform::processControl().open(pid); }
-    platform::TerminateResult terminate(int pid) override { return platform::processControl().terminate(pid); }
-    void closeConsoleHost(int) override {}
-};
-
-// Each test logs into its own directory and mails its alerts to a real SMTP
-// server on loopback; every alert passes the interval test. Time is the
-// test's clock; real waits are only for real processes to act.
-class SupervisionTest : public ::testing::Test, public SupervisorObserver {
-protected:
-    void SetUp() override {
-        ::mkdir(dir.file("logs").c_str(), 0777);
-        AppLogger::Instance().Init();
-        AlertThrottle::Process().Reset();
-        SetAlertMailSettings(smtp.host(), smtp.portText(), smtp.user(), smtp.password(), "ops@example.test", 0);
-        options.checkInterval = 1s;
-    }
-    void TearDown() override {
-        if (supervisor)
-            for (const auto& [index, server] : supervisor->servers()) launched.push_back(server->info.pid);
-        supervisor.reset();
-        for (int pid : launched) killAndWait(pid);
-    }
-
-    void serverChanged(const MonitoredServer& server) override { ++changes[server.info.index]; }
-
-    Supervisor& make(platform::ProcessControl& control = platform::processControl()) {
-        supervisor = std::make_unique<Supervisor>(clock, control, options);
-        supervisor->setObserver(this);
-        watching = supervisor->watchExits([this] {
-            std::lock_guard<std::mutex> lock(wakeMutex);
-            ++wakes;
-            wakeCondition.notify_all();
-        });
-        return *supervisor;
-    }
-    // Waits (in real time) until the exit watcher has woken the loop.
-    bool waitForWake(int already) {
-        std::unique_lock<std::mutex> lock(wakeMutex);
-        return wakeCondition.wait_for(lock, 5s, [&] { return wakes > already; });
-    }
-    int wakeCount() {
-        std::lock_guard<std::mutex> lock(wakeMutex);
-        return wakes;
-    }
-    // Lets the loop follow stops under way (the rest of a process group is
-    // looked at every 50 ms) until `done`, in short steps of the clock.
-    template <class F>
-    bool followUntil(F done) {
-        return waitFor([&] {
-            clock.advance(10ms);
-            supervisor->runDue();
-            return done();
-        });
-    }
-    // Moves the clock to the next tick and runs what is due.
-    void tick() {
-        clock.advance(options.checkInterval);
-        supervisor->runDue();
-    }
-
-    // An entry of this test: its program is the test's own copy of the test
-    // server, so that processes of tests running at the same time never match.
-    ServerEntry entry(std::int32_t index, const std::string& name, const std::string& arguments) const {
-        return entry(index, name, arguments, program);
-    }
-    static ServerEntry entry(std::int32_t index, const std::string& name, const std::string& arguments,
-                             const std::string& program) {
-        return ServerEntry{index, name, std::filesystem::path(program).filename().string(),
-                           program + (arguments.empty() ? "" : " " + arguments)};
-    }
-    MonitoredServer& record(std::int32_t index) { return *supervisor->find(index); }
-
-    std::string log() const {
-        for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs"))) return readFile(entry.path());
-        return {};
-    }
-    static std::size_t count(const std::string& text, const std::string& what) {
-        std::size_t n = 0;
-        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-        return n;
-    }
-    std::vector<std::string> alertBodies(std::size_t expected) {
-        std::vector<std::string> bodies;
-        for (const auto& m : smtp.waitForMessages(expected, 5s)) {
-            EXPECT_EQ(kAlertSubject, m.subject);
-            bodies.push_back(m.body.substr(0, m.body.find_last_not_of('\n') + 1));
-        }
-        return bodies;
-    }
-    // Processes running this test's program with exactly these arguments.
-    int running(const std::vector<std::string>& arguments) {
-        platform::ProcessSnapshot snapshot;
-        platform::processTable().snapshot(snapshot);
-        int n = 0;
-        for (const auto& e : snapshot) {
-            std::vector<std::string> words;
-            if (e.exePath == std::filesystem::canonical(program).string() &&
-                platform::processTable().argumentWords(e.pid, words) && words == arguments)
-                ++n;
-        }
-        return n;
-    }
-
-    TempDir dir;
-    ScopedWorkingDirectory cwd{dir.path()};
-    SmtpTestServer smtp;
-    const std::string program = copyTestServer(dir.file("procward-testserver"));
-    ManualClock clock;
-    SupervisionOptions options;
-    std::unique_ptr<Supervisor> supervisor;
-    bool watching = false;
-    std::map<std::int32_t, int> changes;
-    std::vector<int> launched;
-    std::mutex wakeMutex;
-    std::condition_variable wakeCondition;
-    int wakes = 0;
-};
+using SupervisionTest = SupervisionFixture;
 
 // --- the checks of one record ---
 
@@ -220,7 +88,7 @@ TEST_F(SupervisionTest, AKilledServerIsAlertedAndRestartedWithAutoStartOn) {
     TestServer original({"--role", "restart"}, program);
     make().load({entry(1, "gs1", "--role restart")});
     EXPECT_EQ(original.pid(), record(1).info.pid);
-    EXPECT_TRUE(smtp.messages().empty());  // found running: no alert
+    EXPECT_TRUE(noAlerts());  // found running: no alert
 
     original.kill();
     tick();
@@ -248,10 +116,11 @@ TEST_F(SupervisionTest, AKilledServerWithAutoStartOffIsNeitherAlertedNorRestarte
     EXPECT_EQ(0, record(1).info.pid);
     EXPECT_EQ("", record(1).info.ports);
     EXPECT_EQ(startTime, record(1).info.startTime);  // the row keeps the time of the process that went
+    EXPECT_FALSE(RowCells::of(record(1)).downWithAutoStart);  // stopped on purpose: no alarm
     EXPECT_EQ(1, changes[1]);
     tick();
     EXPECT_EQ(1, changes[1]);
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(noAlerts());
     EXPECT_EQ(std::string::npos, log().find("service is closed"));
 }
 
@@ -269,6 +138,7 @@ TEST_F(SupervisionTest, AServerThatCannotBeStartedIsTriedAtEveryCheckButAlertedO
     tick();
     EXPECT_EQ(0, record(1).info.pid);
     EXPECT_TRUE(record(1).autoStart);
+    EXPECT_TRUE(RowCells::of(record(1)).downWithAutoStart);  // the window shows the alarm
     EXPECT_EQ(3u, count(log(), "[INFO ]: service is closed, autoStart gs2 false\r\n"));
     EXPECT_EQ((std::vector<std::string>{"gs2" + kNotWorking}), alertBodies(1));
 }
@@ -302,7 +172,7 @@ TEST_F(SupervisionTest, StartOnARunningServerLaunchesNothingButTurnsAutoStartOn)
     EXPECT_TRUE(record(1).autoStart);
     EXPECT_EQ(1, running({"--role", "running"}));
     EXPECT_NE(std::string::npos, log().find("[INFO ]: Enabled autoStart mode for gs4\r\n"));
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(noAlerts());
 }
 
 TEST_F(SupervisionTest, ALaunchFailureReturnsFalseAndKeepsAutoStart) {
@@ -312,7 +182,7 @@ TEST_F(SupervisionTest, ALaunchFailureReturnsFalseAndKeepsAutoStart) {
     EXPECT_FALSE(supervisor->start(1));
     EXPECT_TRUE(record(1).autoStart);
     EXPECT_EQ(0, record(1).info.pid);
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(noAlerts());
 }
 
 TEST_F(SupervisionTest, StopEndsTheProcessOnceItHasGone) {
@@ -378,7 +248,7 @@ TEST_F(SupervisionTest, ALaunchedServerThatCannotBeRecognisedIsEndedAgain) {
     EXPECT_EQ(3u, count(log(), "[ERROR]: gs8 was started"));
     EXPECT_EQ(3u, count(log(), "cannot be recognised by its command line"));
     EXPECT_EQ(3u, count(log(), "service is closed, autoStart gs8 false"));
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(noAlerts());
 }
 
 TEST_F(SupervisionTest, AServerThatExitsAtOnceIsLoggedAsSuch) {

@@ -7,6 +7,7 @@
 
 #include "app/core/SupervisionSettings.h"
 #include "config/SettingsFile.h"
+#include "mail/MailDelivery.h"
 #include "platform/StopRequest.h"
 #include "supervision/RowCells.h"
 #include "supervision/SystemClock.h"
@@ -60,6 +61,7 @@ int HeadlessRunner::run() {
         if (platform::StopRequest::waitFor(static_cast<int>(ms))) break;
         supervisor_->runDue();
     }
+    MailDelivery::Process().shutdown();
     std::fprintf(out_, "Procward stopped\n");
     std::fflush(out_);
     supervisor_.reset();

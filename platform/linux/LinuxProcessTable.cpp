@@ -101,28 +101,24 @@ bool readStat(int pid, StatFields& fields, std::string& text) {
     return readProcFile(path, text) && parseStat(text, fields);
 }
 
-// The directory under /proc that speaks for the process: its own, or that
-// of a thread still running when the main thread has ended (the main
-// thread then stays as a zombie that has no executable or arguments).
-bool liveTaskDirectory(int pid, std::string& directory) {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/exe", pid);
-    std::string ignored;
-    if (readLink(path, ignored)) {
-        directory = "/proc/" + std::to_string(pid);
-        return true;
-    }
-    if (errno != ENOENT) return false;
+// The thread directory of a process whose main thread has ended while
+// other threads run on: the main thread then stays as a zombie that has no
+// executable or arguments, a live thread has both. Called once reading
+// /proc/PID/exe has failed with ENOENT (as it does for kernel threads and
+// zombies, which are told apart here by their stat).
+bool liveThreadDirectory(int pid, std::string& directory) {
     std::string text;
     StatFields fields;
     unsigned long long flags = 0, threads = 0;
     if (!readStat(pid, fields, text) || !statField(fields, 9, flags) || (flags & kKernelThreadFlag) ||
         !statField(fields, 20, threads) || threads < 2)
         return false;
+    char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/task", pid);
     DIR* dir = ::opendir(path);
     if (!dir) return false;
     bool found = false;
+    std::string ignored;
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
         const std::string candidate = std::string(path) + "/" + entry->d_name;
@@ -134,6 +130,17 @@ bool liveTaskDirectory(int pid, std::string& directory) {
     }
     ::closedir(dir);
     return found;
+}
+
+// Reads a file of the process, or of a live thread when the main thread
+// has ended and its own file is empty or missing.
+bool readProcessFile(int pid, const char* leaf, std::string& out) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/%s", pid, leaf);
+    if (readProcFile(path, out) && !out.empty()) return true;
+    std::string directory;
+    if (!liveThreadDirectory(pid, directory)) return false;
+    return readProcFile((directory + "/" + leaf).c_str(), out);
 }
 
 // Wall-clock time of the boot, in nanoseconds since 1970: the start times in
@@ -174,7 +181,10 @@ bool LinuxProcessTable::snapshot(ProcessSnapshot& out) {
         ProcessEntry entry;
         std::snprintf(path, sizeof path, "/proc/%d/exe", pid);
         if (!readLink(path, entry.exePath)) {
-            if (errno != ENOENT || !executable(pid, entry.exePath)) continue;
+            std::string directory;
+            if (errno != ENOENT || !liveThreadDirectory(pid, directory) ||
+                !readLink((directory + "/exe").c_str(), entry.exePath))
+                continue;
         }
         entry.pid = pid;
         entry.exeFile = baseName(entry.exePath);
@@ -184,8 +194,11 @@ bool LinuxProcessTable::snapshot(ProcessSnapshot& out) {
 }
 
 bool LinuxProcessTable::executable(int pid, std::string& path) {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/%d/exe", pid);
+    if (readLink(link, path)) return true;
     std::string directory;
-    if (!liveTaskDirectory(pid, directory)) return false;
+    if (errno != ENOENT || !liveThreadDirectory(pid, directory)) return false;
     return readLink((directory + "/exe").c_str(), path);
 }
 
@@ -198,10 +211,8 @@ bool LinuxProcessTable::executablePaths(int pid, std::vector<std::string>& paths
 }
 
 bool LinuxProcessTable::arguments(int pid, std::vector<std::string>& args) {
-    std::string directory;
-    if (!liveTaskDirectory(pid, directory)) return false;
     std::string text;
-    if (!readProcFile((directory + "/cmdline").c_str(), text)) return false;
+    if (!readProcessFile(pid, "cmdline", text)) return false;
     args.clear();
     std::size_t start = 0;
     while (start < text.size()) {

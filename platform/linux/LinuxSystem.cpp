@@ -40,6 +40,16 @@ bool hostName(std::string& name) {
     return true;
 }
 
+std::string errorText(int error) {
+    char buffer[256];
+    return std::string(::strerror_r(error, buffer, sizeof buffer));
+}
+
+bool localTime(std::int64_t seconds, std::tm& out) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    return ::localtime_r(&t, &out) != nullptr;
+}
+
 bool directoryExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -53,17 +63,5 @@ bool fileExists(const std::string& path) {
 bool createDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 
 bool setWorkingDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
-
-void sleepMilliseconds(int ms) {
-    if (ms <= 0) return;
-    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-}
-
-std::string errorText(int error) {
-    char buffer[256];
-    return std::string(::strerror_r(error, buffer, sizeof buffer));
-}
 
 }  // namespace platform

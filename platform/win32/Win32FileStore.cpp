@@ -129,4 +129,82 @@ bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAc
     return true;
 }
 
+// The accounts that may always reach a file on Windows whatever its access
+// list says: the system itself and the administrators. They do not count
+// as "others".
+bool alwaysPermitted(PSID sid) {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID system = nullptr, administrators = nullptr;
+    bool result = false;
+    if (::AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system)) {
+        result = ::EqualSid(sid, system);
+        ::FreeSid(system);
+    }
+    if (!result && ::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                              0, 0, 0, 0, &administrators)) {
+        result = ::EqualSid(sid, administrators);
+        ::FreeSid(administrators);
+    }
+    return result;
+}
+
+bool readableByOthers(const std::string& path) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    // No access list at all lets everybody in.
+    bool readable = dacl == nullptr;
+    constexpr ACCESS_MASK kRead = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
+    for (DWORD i = 0; !readable && dacl && i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!::GetAce(dacl, i, &entry)) continue;
+        const auto* header = static_cast<ACE_HEADER*>(entry);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) continue;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        PSID sid = &allowed->SidStart;
+        if ((allowed->Mask & kRead) && !(owner && ::EqualSid(sid, owner)) && !alwaysPermitted(sid)) readable = true;
+    }
+    ::LocalFree(descriptor);
+    return readable;
+}
+
+bool restrictToOwner(const std::string& path) {
+    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    if (!readableByOthers(path)) return true;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR current = nullptr;
+    if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                nullptr, &current) != ERROR_SUCCESS)
+        return false;
+    bool ok = false;
+    char* sid = nullptr;
+    if (owner && ::ConvertSidToStringSidA(owner, &sid)) {
+        // Protected: nothing inherited from the folder any more; the owner,
+        // the system and the administrators keep full access.
+        const std::string sddl = std::string("D:P(A;;FA;;;") + sid + ")(A;;FA;;;SY)(A;;FA;;;BA)";
+        PSECURITY_DESCRIPTOR wanted = nullptr;
+        if (::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &wanted, nullptr)) {
+            BOOL present = FALSE, defaulted = FALSE;
+            PACL dacl = nullptr;
+            if (::GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted) && present) {
+                std::string name = path;
+                ok = ::SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT,
+                                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                             nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+            }
+            ::LocalFree(wanted);
+        }
+        ::LocalFree(sid);
+    }
+    ::LocalFree(current);
+    return ok && !readableByOthers(path);
+}
+
 }  // namespace platform

@@ -4,6 +4,10 @@
 #include <ws2tcpip.h>
 
 #include <climits>
+#include <mutex>
+#include <set>
+
+#include "platform/System.h"
 
 namespace platform {
 namespace {
@@ -18,17 +22,38 @@ timeval timeOf(std::chrono::milliseconds limit) {
     return tv;
 }
 
-// select on one socket; the sets that came back ready are left in the
-// arguments given.
+// Sockets that shutdown() has ended. A select already running on a socket
+// that is still connecting does not return when another thread shuts the
+// socket down (Windows drops no connect attempt for shutdown), so the waits
+// below select in short slices and give up once their socket is listed.
+std::mutex g_endedLock;
+std::set<SocketHandle> g_ended;
+
+bool ended(SocketHandle socket) {
+    std::lock_guard<std::mutex> lock(g_endedLock);
+    return g_ended.count(socket) != 0;
+}
+
+constexpr std::chrono::milliseconds kSlice{50};
+
+// select on one socket, in slices, until it is ready, the limit passes or
+// the socket is ended; the sets that came back ready are left in the
+// arguments given. -2 when ended.
 int selectOne(SocketHandle socket, fd_set* read, fd_set* write, fd_set* except, std::chrono::milliseconds limit) {
-    for (fd_set* set : {read, write, except})
-        if (set) {
-            FD_ZERO(set);
-            FD_SET(socketOf(socket), set);
-        }
-    timeval tv = timeOf(limit);
-    // The first argument is ignored on Windows.
-    return ::select(0, read, write, except, &tv);
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (ended(socket)) return -2;
+        for (fd_set* set : {read, write, except})
+            if (set) {
+                FD_ZERO(set);
+                FD_SET(socketOf(socket), set);
+            }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        timeval tv = timeOf(left < kSlice ? left : kSlice);
+        // The first argument is ignored on Windows.
+        const int n = ::select(0, read, write, except, &tv);
+        if (n != 0 || left <= kSlice) return n;
+    }
 }
 
 SocketWait waitFor(SocketHandle socket, bool forWriting, std::chrono::milliseconds limit) {
@@ -37,7 +62,8 @@ SocketWait waitFor(SocketHandle socket, bool forWriting, std::chrono::millisecon
                              : selectOne(socket, &ready, nullptr, &failed, limit);
     if (n == SOCKET_ERROR) return SocketWait::Failed;
     if (n == 0) return SocketWait::TimedOut;
-    // An error counts as ready: the send or receive that follows reports it.
+    // An error or an ended socket counts as ready: the send or receive that
+    // follows reports it.
     return SocketWait::Ready;
 }
 
@@ -116,17 +142,29 @@ ConnectStart Win32Sockets::connect(SocketHandle socket, std::uint32_t address, s
     return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS ? ConnectStart::InProgress : ConnectStart::Failed;
 }
 
-ConnectWait Win32Sockets::waitConnected(SocketHandle socket, std::chrono::milliseconds limit) {
+ConnectWait Win32Sockets::waitConnected(SocketHandle socket, std::chrono::milliseconds limit, std::string& reason) {
     fd_set writable, failed;
     const int n = selectOne(socket, nullptr, &writable, &failed, limit);
-    if (n == SOCKET_ERROR) return ConnectWait::Failed;
+    if (n == -2) {
+        reason = errorText(WSAECONNABORTED);
+        return ConnectWait::Refused;
+    }
+    if (n == SOCKET_ERROR) {
+        reason = errorText(::WSAGetLastError());
+        return ConnectWait::Failed;
+    }
     if (n == 0) return ConnectWait::TimedOut;
-    if (FD_ISSET(socketOf(socket), &failed)) return ConnectWait::Refused;
     int error = 0;
     int length = sizeof error;
-    if (::getsockopt(socketOf(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
+    if (::getsockopt(socketOf(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
+        reason = errorText(::WSAGetLastError());
         return ConnectWait::Failed;
-    return error != 0 ? ConnectWait::Refused : ConnectWait::Connected;
+    }
+    if (error != 0 || FD_ISSET(socketOf(socket), &failed)) {
+        reason = errorText(error != 0 ? error : WSAECONNREFUSED);
+        return ConnectWait::Refused;
+    }
+    return ConnectWait::Connected;
 }
 
 SocketWait Win32Sockets::waitWritable(SocketHandle socket, std::chrono::milliseconds limit) {
@@ -138,6 +176,7 @@ SocketWait Win32Sockets::waitReadable(SocketHandle socket, std::chrono::millisec
 }
 
 long Win32Sockets::send(SocketHandle socket, const char* bytes, std::size_t count) {
+    if (ended(socket)) return -1;
     const int chunk = count > INT_MAX ? INT_MAX : static_cast<int>(count);
     const int n = ::send(socketOf(socket), bytes, chunk, 0);
     if (n == SOCKET_ERROR) return ::WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
@@ -145,13 +184,30 @@ long Win32Sockets::send(SocketHandle socket, const char* bytes, std::size_t coun
 }
 
 long Win32Sockets::receive(SocketHandle socket, char* bytes, std::size_t count) {
+    if (ended(socket)) return -1;
     const int chunk = count > INT_MAX ? INT_MAX : static_cast<int>(count);
     const int n = ::recv(socketOf(socket), bytes, chunk, 0);
     return n == SOCKET_ERROR ? -1 : n;
 }
 
+void Win32Sockets::shutdown(SocketHandle socket) {
+    if (socket == kNoSocket) return;
+    {
+        std::lock_guard<std::mutex> lock(g_endedLock);
+        g_ended.insert(socket);
+    }
+    // A connected socket: sends and receives fail from now on.
+    ::shutdown(socketOf(socket), SD_BOTH);
+}
+
 void Win32Sockets::close(SocketHandle socket) {
-    if (socket != kNoSocket) ::closesocket(socketOf(socket));
+    if (socket == kNoSocket) return;
+    {
+        // The number may be given to a new socket once this one is closed.
+        std::lock_guard<std::mutex> lock(g_endedLock);
+        g_ended.erase(socket);
+    }
+    ::closesocket(socketOf(socket));
 }
 
 Sockets& defaultSockets() {

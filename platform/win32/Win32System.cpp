@@ -39,6 +39,12 @@ bool hostName(std::string& name) {
     return true;
 }
 
+bool localTime(std::int64_t seconds, std::tm& out) {
+    // The C runtime's time_t is 64 bits in a MinGW-w64 build.
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    return ::localtime_s(&out, &t) == 0;
+}
+
 bool directoryExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -52,10 +58,6 @@ bool fileExists(const std::string& path) {
 bool createDirectory(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != 0; }
 
 bool setWorkingDirectory(const std::string& path) { return ::SetCurrentDirectoryA(path.c_str()) != 0; }
-
-void sleepMilliseconds(int ms) {
-    if (ms > 0) ::Sleep(static_cast<DWORD>(ms));
-}
 
 std::string errorText(int error) {
     char* text = nullptr;

@@ -6,6 +6,7 @@
 //   --listen-on-signal ADDR:PORT   listen there once SIGUSR1 arrives
 //   --listen-after MS ADDR:PORT    listen there MS milliseconds after the start
 //   --exit-after MS       exit with status 3 after MS milliseconds
+//   --exit-if FILE        exit at once with status 3 while FILE exists
 //   --exit-main-thread    end the main thread, another thread runs on
 //   --set-title TEXT      rewrite its argument list to TEXT, as setproctitle does
 //   --on-term FILE        on SIGTERM write FILE (its state), then exit 0
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,6 +52,9 @@ int main(int argc, char** argv) {
             }).detach();
         } else if (arg == "--exit-after" && hasValue) {
             exitAfter = std::atoi(argv[++i]);
+        } else if (arg == "--exit-if" && hasValue) {
+            std::error_code error;
+            if (std::filesystem::exists(argv[++i], error)) std::_Exit(3);
         } else if (arg == "--exit-main-thread") {
             exitMainThread = true;
         } else if (arg == "--set-title" && hasValue) {

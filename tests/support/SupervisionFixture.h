@@ -1,0 +1,172 @@
+#pragma once
+// A supervisor on the test's own clock, with a real exit watcher, real
+// processes and a real SMTP server for its alerts.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "config/AlertMailSettings.h"
+#include "log/AppLogger.h"
+#include "mail/AlertThrottle.h"
+#include "mail/MailDelivery.h"
+#include "platform/ProcessTable.h"
+#include "supervision/Supervisor.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/SmtpTestServer.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+using namespace std::chrono_literals;
+
+inline const std::string kNotWorking = ": service not working，it will be restarted right away!";
+inline const std::string kAlertSubject = "26300 告警邮件";
+
+// Launches through the machine's launcher and returns only once the program
+// has ended again: a server that "exits at once" without racing the check.
+class ExitingLauncher : public platform::ProcessControl {
+public:
+    bool launch(const std::string& commandLine, int& pid, int& error) override {
+        if (!platform::processControl().launch(commandLine, pid, error)) return false;
+        const int launched = pid;
+        waitFor([&] { return !processAlive(launched); });
+        return true;
+    }
+    std::unique_ptr<platform::ProcessHandle> open(int pid) override { return platform::processControl().open(pid); }
+    platform::TerminateResult terminate(int pid) override { return platform::processControl().terminate(pid); }
+    void closeConsoleHost(int) override {}
+};
+
+// Each test logs into its own directory and mails its alerts to a real SMTP
+// server on loopback; every alert passes the interval test. Time is the
+// test's clock; real waits are only for real processes to act.
+class SupervisionFixture : public ::testing::Test, public SupervisorObserver {
+protected:
+    void SetUp() override {
+        ::mkdir(dir.file("logs").c_str(), 0777);
+        AppLogger::Instance().Init();
+        AlertThrottle::Process().Reset();
+        SetAlertMailSettings(smtp.host(), smtp.portText(), smtp.user(), smtp.password(), "ops@example.test", 0);
+        options.checkInterval = 1s;
+    }
+    void TearDown() override {
+        if (supervisor)
+            for (const auto& [index, server] : supervisor->servers()) launched.push_back(server->info.pid);
+        supervisor.reset();
+        // Alerts still going out would log into the next test's file.
+        MailDelivery::Process().waitIdle(std::chrono::seconds(60));
+        for (int pid : launched) killAndWait(pid);
+    }
+
+    void serverChanged(const MonitoredServer& server) override { ++changes[server.info.index]; }
+
+    Supervisor& make(platform::ProcessControl& control = platform::processControl()) {
+        supervisor = std::make_unique<Supervisor>(clock, control, options);
+        supervisor->setObserver(this);
+        watching = supervisor->watchExits([this] {
+            std::lock_guard<std::mutex> lock(wakeMutex);
+            ++wakes;
+            wakeCondition.notify_all();
+        });
+        return *supervisor;
+    }
+    // Waits (in real time) until the exit watcher has woken the loop.
+    bool waitForWake(int already) {
+        std::unique_lock<std::mutex> lock(wakeMutex);
+        return wakeCondition.wait_for(lock, 5s, [&] { return wakes > already; });
+    }
+    int wakeCount() {
+        std::lock_guard<std::mutex> lock(wakeMutex);
+        return wakes;
+    }
+    // Lets the loop follow stops under way (the rest of a process group is
+    // looked at every 50 ms) until `done`, in short steps of the clock.
+    template <class F>
+    bool followUntil(F done) {
+        return waitFor([&] {
+            clock.advance(10ms);
+            supervisor->runDue();
+            return done();
+        });
+    }
+    // Moves the clock to the next tick and runs what is due.
+    void tick() {
+        clock.advance(options.checkInterval);
+        supervisor->runDue();
+    }
+
+    // An entry of this test: its program is the test's own copy of the test
+    // server, so that processes of tests running at the same time never match.
+    ServerEntry entry(std::int32_t index, const std::string& name, const std::string& arguments) const {
+        return entry(index, name, arguments, program);
+    }
+    static ServerEntry entry(std::int32_t index, const std::string& name, const std::string& arguments,
+                             const std::string& program) {
+        return ServerEntry{index, name, std::filesystem::path(program).filename().string(),
+                           program + (arguments.empty() ? "" : " " + arguments)};
+    }
+    MonitoredServer& record(std::int32_t index) { return *supervisor->find(index); }
+
+    std::string log() const {
+        for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs"))) return readFile(entry.path());
+        return {};
+    }
+    static std::size_t count(const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    }
+    // Alerts are mailed on the delivery thread: wait until it has done them.
+    bool noAlerts() {
+        EXPECT_TRUE(MailDelivery::Process().waitIdle(std::chrono::seconds(60)));
+        return smtp.messages().empty();
+    }
+    std::vector<std::string> alertBodies(std::size_t expected) {
+        std::vector<std::string> bodies;
+        for (const auto& m : smtp.waitForMessages(expected, 5s)) {
+            EXPECT_EQ(kAlertSubject, m.subject);
+            bodies.push_back(m.body.substr(0, m.body.find_last_not_of('\n') + 1));
+        }
+        return bodies;
+    }
+    // Processes running this test's program with exactly these arguments.
+    int running(const std::vector<std::string>& arguments) {
+        platform::ProcessSnapshot snapshot;
+        platform::processTable().snapshot(snapshot);
+        int n = 0;
+        for (const auto& e : snapshot) {
+            std::vector<std::string> words;
+            if (e.exePath == std::filesystem::canonical(program).string() &&
+                platform::processTable().argumentWords(e.pid, words) && words == arguments)
+                ++n;
+        }
+        return n;
+    }
+
+    TempDir dir;
+    ScopedWorkingDirectory cwd{dir.path()};
+    SmtpTestServer smtp;
+    const std::string program = copyTestServer(dir.file("procward-testserver"));
+    ManualClock clock;
+    SupervisionOptions options;
+    std::unique_ptr<Supervisor> supervisor;
+    bool watching = false;
+    std::map<std::int32_t, int> changes;
+    std::vector<int> launched;
+    std::mutex wakeMutex;
+    std::condition_variable wakeCondition;
+    int wakes = 0;
+};
+
