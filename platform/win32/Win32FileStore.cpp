@@ -148,6 +148,29 @@ bool alwaysPermitted(PSID sid) {
     return result;
 }
 
+// The SID of the account this process runs as, kept in `buffer`; null when
+// it cannot be read.
+PSID currentUser(std::string& buffer) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    buffer.assign(size, '\0');
+    const bool ok = size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+    ::CloseHandle(token);
+    return ok ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid : nullptr;
+}
+
+// "Owner rights" (S-1-3-4): an entry for whoever owns the file.
+bool isOwnerRights(PSID sid) {
+    SID_IDENTIFIER_AUTHORITY creator = SECURITY_CREATOR_SID_AUTHORITY;
+    PSID ownerRights = nullptr;
+    if (!::AllocateAndInitializeSid(&creator, 1, 4, 0, 0, 0, 0, 0, 0, 0, &ownerRights)) return false;
+    const bool result = ::EqualSid(sid, ownerRights);
+    ::FreeSid(ownerRights);
+    return result;
+}
+
 bool readableByOthers(const std::string& path) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -156,6 +179,9 @@ bool readableByOthers(const std::string& path) {
     if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                 &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
+    // A file without a recorded owner belongs to whoever runs this program.
+    std::string userBuffer;
+    if (!owner || !::IsValidSid(owner)) owner = currentUser(userBuffer);
     // No access list at all lets everybody in.
     bool readable = dacl == nullptr;
     constexpr ACCESS_MASK kRead = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
@@ -166,7 +192,9 @@ bool readableByOthers(const std::string& path) {
         if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) continue;
         auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
         PSID sid = &allowed->SidStart;
-        if ((allowed->Mask & kRead) && !(owner && ::EqualSid(sid, owner)) && !alwaysPermitted(sid)) readable = true;
+        if ((allowed->Mask & kRead) && !(owner && ::EqualSid(sid, owner)) && !isOwnerRights(sid) &&
+            !alwaysPermitted(sid))
+            readable = true;
     }
     ::LocalFree(descriptor);
     return readable;
@@ -183,12 +211,15 @@ bool restrictToOwner(const std::string& path) {
     if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
                                 nullptr, &current) != ERROR_SUCCESS)
         return false;
+    std::string userBuffer;
+    if (!owner || !::IsValidSid(owner)) owner = currentUser(userBuffer);
     bool ok = false;
     char* sid = nullptr;
     if (owner && ::ConvertSidToStringSidA(owner, &sid)) {
         // Protected: nothing inherited from the folder any more; the owner,
-        // the system and the administrators keep full access.
-        const std::string sddl = std::string("D:P(A;;FA;;;") + sid + ")(A;;FA;;;SY)(A;;FA;;;BA)";
+        // and the system keep full access (administrators can always take
+        // the file over).
+        const std::string sddl = std::string("D:P(A;;FA;;;") + sid + ")(A;;FA;;;SY)";
         PSECURITY_DESCRIPTOR wanted = nullptr;
         if (::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &wanted, nullptr)) {
             BOOL present = FALSE, defaulted = FALSE;

@@ -1,6 +1,8 @@
 // The registry value, the named mutex, file replacement and the ANSI code
 // page, on the real system (Wine's registry under Wine).
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -100,6 +102,49 @@ TEST(Win32FileStoreTest, AReadOnlyFileIsLeftAsItWas) {
     EXPECT_EQ("old", bytes);
     ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_FALSE(platform::replaceWholeFile(dir.path(), "x", platform::NewFileAccess::shared));
+}
+
+// Gives the file an access list that lets everybody read it.
+bool openToEverybody(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)(A;;FR;;;WD)", SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        return false;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    bool ok = ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present;
+    std::string name = path;
+    ok = ok && ::SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                       nullptr, dacl, nullptr) == ERROR_SUCCESS;
+    ::LocalFree(descriptor);
+    return ok;
+}
+
+TEST(Win32FileStoreTest, AFileEverybodyMayReadIsRestrictedToItsOwner) {
+    TempDir dir;
+    const std::string path = dir.path() + "\\procward.ini";
+    EXPECT_FALSE(platform::readableByOthers(path));
+    EXPECT_TRUE(platform::restrictToOwner(path));
+    EXPECT_FALSE(platform::fileExists(path));
+
+    ASSERT_TRUE(platform::replaceWholeFile(path, "[AlertMail]\r\n", platform::NewFileAccess::ownerOnly));
+    EXPECT_FALSE(platform::readableByOthers(path));
+    ASSERT_TRUE(openToEverybody(path));
+    if (!platform::readableByOthers(path))
+        GTEST_SKIP() << "this system keeps no access list on files (an entry for everybody did not stay)";
+    const bool restricted = platform::restrictToOwner(path);
+    if (!restricted && ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+        GTEST_SKIP() << "Wine keeps the entry for everybody that it derives from the Unix file mode "
+                        "when a file's access list is replaced";
+    EXPECT_TRUE(restricted);
+    EXPECT_FALSE(platform::readableByOthers(path));
+    std::string bytes;
+    ASSERT_EQ(platform::FileRead::ok, platform::readWholeFile(path, bytes));
+    EXPECT_EQ("[AlertMail]\r\n", bytes);
+    // Replacing the file keeps the restricted access list.
+    ASSERT_TRUE(platform::replaceWholeFile(path, "x", platform::NewFileAccess::shared));
+    EXPECT_FALSE(platform::readableByOthers(path));
 }
 
 TEST(Win32SystemFactsTest, PathsAndSuffixesAreThoseOfWindows) {
