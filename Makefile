@@ -1,10 +1,17 @@
 # make run   - install what is missing, build, run Procward on the demo servers
 # make test  - install what is missing, build, run the whole test suite
-# make bench - build and run the benchmarks
+# make bench - build and run the benchmarks (the Windows one under Wine too,
+#              when `make windows` has been run)
 # make screenshot - docs/window.png: the real window with one server down
+# make windows      - cross-build the Windows programs into build-win/
+# make test-windows - build them and run the Windows tests under Wine
 BUILD := build
+WIN_BUILD := build-win
+WIN_CMAKE := cmake -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release \
+	-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	-DPROCWARD_WIN_DEPS=$(CURDIR)/$(WIN_BUILD)/deps.cmake
 
-.PHONY: all deps build run test bench screenshot clean
+.PHONY: all deps build run test bench screenshot clean windows-deps windows test-windows bench-windows
 
 all: build
 
@@ -29,9 +36,28 @@ bench: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPROCWARD_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD) -j2
 	@scripts/run-bench.sh $(BUILD)
+	@if [ -f $(WIN_BUILD)/deps.cmake ]; then $(MAKE) --no-print-directory bench-windows; fi
+
+windows-deps: deps
+	@scripts/install-windows-deps.sh
+	@mkdir -p $(WIN_BUILD)
+	@scripts/build-windows-libs.sh . $(WIN_BUILD)/deps.cmake
+
+windows: windows-deps
+	@$(WIN_CMAKE) >/dev/null
+	@cmake --build $(WIN_BUILD) -j2 --target procward procward-testserver procward_win_tests
+
+test-windows: windows
+	scripts/test-windows.sh $(WIN_BUILD)
+
+bench-windows: windows-deps
+	@$(WIN_CMAKE) -DPROCWARD_BUILD_BENCH=ON >/dev/null
+	@cmake --build $(WIN_BUILD) -j2 --target procward_bench procward-testserver
+	@cd $(WIN_BUILD) && WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wineprefix \
+		wine procward_bench.exe --benchmark_counters_tabular=true
 
 screenshot: build
 	@scripts/make-screenshot.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WIN_BUILD)

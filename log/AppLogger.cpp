@@ -9,6 +9,7 @@
 #include "log/DateOnlyFileNameCalculator.h"
 #include "log/LevelNameFlag.h"
 #include "log/MessageTextFlag.h"
+#include "platform/ErrorLog.h"
 #include "platform/System.h"
 
 namespace {
@@ -51,6 +52,8 @@ bool AppLogger::Init() {
         spdlog::set_formatter(makeFormatter());
         spdlog::set_level(spdlog::level::debug);
         logger->flush_on(spdlog::level::debug);
+        // What the platform layer has to report goes into the same file.
+        platform::setErrorSink([](const std::string& text) { AppLogger::Instance().get().error("{}", text); });
         return true;
     } catch (const spdlog::spdlog_ex& e) {
         std::cout << "Log initialization failed: " << e.what() << std::endl;

@@ -6,6 +6,7 @@
 
 #include "mail/ECSmtp.h"
 #include "mail/MailConnection.h"
+#include "platform/TrustedRoots.h"
 
 namespace {
 
@@ -29,6 +30,21 @@ bool isIpAddress(const std::string& host) {
     return true;
 }
 
+// The system's trusted authorities that the default paths leave out (the
+// Windows store); one that cannot be read is passed over.
+void addSystemRoots(SSL_CTX* context) {
+    X509_STORE* store = SSL_CTX_get_cert_store(context);
+    for (const std::string& der : platform::systemRootCertificates()) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+        X509* certificate = d2i_X509(nullptr, &bytes, static_cast<long>(der.size()));
+        if (!certificate) continue;
+        // A certificate already in the store is refused; that is no fault.
+        X509_STORE_add_cert(store, certificate);
+        X509_free(certificate);
+    }
+    ERR_clear_error();
+}
+
 }  // namespace
 
 TlsSession::TlsSession(MailConnection& connection, std::string host, bool verify)
@@ -44,6 +60,7 @@ TlsSession::TlsSession(MailConnection& connection, std::string host, bool verify
             SSL_CTX_free(context_);
             throw ECSmtp(500, reason);
         }
+        addSystemRoots(context_);
         SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
     } else {
         SSL_CTX_set_verify(context_, SSL_VERIFY_NONE, nullptr);

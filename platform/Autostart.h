@@ -22,6 +22,14 @@ public:
 
 Autostart& autostart();
 
+// How the program words its entry on this platform.
+struct AutostartWording {
+    const char* entryName;           // the entry's name
+    const char* placeName;           // what a failure to open the place is called in the log
+    const char* writeFailedMessage;  // shown when the entry cannot be written
+};
+const AutostartWording& autostartWording();
+
 // The machine's own, from the platform folder CMake chooses.
 Autostart& defaultAutostart();
 

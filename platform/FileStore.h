@@ -25,16 +25,21 @@ enum class NewFileAccess {
 // by this process. An existing file keeps its permission bits (and its
 // owner and group where the process may set them); a missing one is created
 // with `access`. A symbolic link at `path` is followed: the file it names is
-// replaced and the link stays.
+// replaced and the link stays. On Windows the permission bits are the
+// file's access list (copied onto the new file; a new ownerOnly file lets
+// only the current user at it), and links are not followed.
 bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access);
 
 // True when users other than the file's owner may read the file at `path`
-// (its group or everybody); false for a missing file.
+// (its group or everybody); false for a missing file. On Windows: the
+// file's access list lets an account other than its owner read it, the
+// system and the administrators not counted (they can always get in).
 bool readableByOthers(const std::string& path);
 
 // Leaves read and write access to the file at `path` to its owner alone.
 // True when that holds afterwards; also true, with nothing done, when there
-// is no file.
+// is no file. On Windows the file gets a protected access list of its
+// owner, the system and the administrators.
 bool restrictToOwner(const std::string& path);
 
 }  // namespace platform

@@ -21,7 +21,8 @@ const std::string& scriptSuffix();
 // This computer's host name; false when it cannot be read.
 bool hostName(std::string& name);
 
-// The system's text for one of its error numbers (errno here).
+// The system's text for one of its error numbers (errno here, GetLastError
+// on Windows).
 std::string errorText(int error);
 
 // The local calendar time of a time in seconds since 1970; false when it
@@ -32,6 +33,5 @@ bool directoryExists(const std::string& path);
 bool fileExists(const std::string& path);
 bool createDirectory(const std::string& path);
 bool setWorkingDirectory(const std::string& path);
-
 
 }  // namespace platform

@@ -6,14 +6,7 @@
 #include <wx/string.h>
 #include <wx/textctrl.h>
 
-// UI texts are UTF-8 in the sources; wx must not convert them through the C
-// locale (which would give empty labels).
-inline wxString U8(const char* text) { return wxString::FromUTF8(text); }
-inline wxString U8(const std::string& text) { return wxString::FromUTF8(text.data(), text.size()); }
-inline std::string ToU8(const wxString& text) {
-    const wxScopedCharBuffer bytes = text.utf8_str();
-    return std::string(bytes.data(), bytes.length());
-}
+#include "ui/UiText.h"
 
 // Lays out a dialog from its template: control rectangles are given in
 // dialog units, converted with the dialog's font as the dialog framework

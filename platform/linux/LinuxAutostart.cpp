@@ -140,4 +140,10 @@ Autostart& defaultAutostart() {
     return autostart;
 }
 
+const AutostartWording& autostartWording() {
+    static const AutostartWording wording{"procward", "autostart entry",
+                                          "Parameter error, setting auto-run entry failed."};
+    return wording;
+}
+
 }  // namespace platform

@@ -2,8 +2,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <climits>
+#include <cstring>
 #include <ctime>
 
 #include "platform/System.h"

@@ -6,8 +6,8 @@
 #include "platform/Autostart.h"
 #include "platform/System.h"
 
-const char* const kAutoRunEntryName = "procward";
-const char* const kAutoRunFailedMessage = "Parameter error, setting auto-run entry failed.";
+const char* const kAutoRunEntryName = platform::autostartWording().entryName;
+const char* const kAutoRunFailedMessage = platform::autostartWording().writeFailedMessage;
 
 AutoRunResult RegisterAutoRun() {
     const std::string executable = platform::executablePath();
@@ -19,7 +19,8 @@ AutoRunResult RegisterAutoRun() {
         case platform::AutostartResult::Written:
             return AutoRunResult::Registered;
         case platform::AutostartResult::CannotOpen:
-            AppLogger::Instance().get().info("Writing autostart entry error: {}, error code: {:d}", where, error);
+            AppLogger::Instance().get().info("Writing {} error: {}, error code: {:d}", platform::autostartWording().placeName,
+                                             where, error);
             return AutoRunResult::ErrorLogged;
         case platform::AutostartResult::WriteFailed:
             break;

@@ -3,7 +3,7 @@
 // Registering the supervisor to start when the operator logs on, at every
 // start of the window.
 
-// Name of the autostart entry.
+// Name of the autostart entry (the platform's wording).
 extern const char* const kAutoRunEntryName;
 
 // Shown (caption: the application name, OK button) when the entry could not
@@ -18,5 +18,7 @@ enum class AutoRunResult {
 
 // Writes the entry through the platform's autostart (the full path of the
 // running executable). When the place cannot be opened it logs at info
-// "Writing autostart entry error: <entry path>, error code: <errno>".
+// "Writing <place name> error: <place>, error code: <system error code>"
+// ("autostart entry" and the entry's path here, "registry" and the key on
+// Windows).
 AutoRunResult RegisterAutoRun();

@@ -1,0 +1,27 @@
+# The Windows build (MinGW-w64, see cmake/mingw-w64-x86_64.cmake): the
+# cross-built libraries written down by scripts/build-windows-libs.sh, and
+# programs that run on a bare Windows without any MinGW DLL.
+if(NOT PROCWARD_WIN_DEPS)
+  message(FATAL_ERROR "set PROCWARD_WIN_DEPS to the file scripts/build-windows-libs.sh writes")
+endif()
+include(${PROCWARD_WIN_DEPS})
+set(spdlog_DIR ${CMAKE_CURRENT_LIST_DIR}/windows CACHE PATH "" FORCE)
+set(RapidJSON_DIR ${CMAKE_CURRENT_LIST_DIR}/windows CACHE PATH "" FORCE)
+# The mail client's TLS: the cross-built static OpenSSL (FindOpenSSL adds
+# the ws2_32 and crypt32 it needs).
+set(OPENSSL_ROOT_DIR ${PROCWARD_WIN_OPENSSL})
+set(OPENSSL_USE_STATIC_LIBS TRUE)
+
+# The system headers in their ANSI ("A") form, for Windows 7 and later.
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+# localtime_r and gmtime_r from the C runtime's localtime_s and gmtime_s.
+add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS)
+# Texts are 8-bit in the ANSI code page of a Chinese system, GBK (code page
+# 936), like the files an installation already has; the sources hold them
+# in UTF-8. GB18030 gives every character of GBK the same bytes as GBK and
+# can also encode the few characters outside it that library headers use
+# (the "µ" of std::chrono), which GBK alone would refuse to compile.
+add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-finput-charset=UTF-8> $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=GB18030>)
+# The C and C++ runtimes and winpthreads linked in.
+add_link_options(-static -static-libgcc -static-libstdc++)
+enable_language(RC)

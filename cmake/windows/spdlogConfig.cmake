@@ -1,0 +1,9 @@
+# spdlog and fmt for the Windows build: header-only, from the staged copy of
+# Debian's headers (spdlog there is set up for an external fmt).
+if(NOT TARGET spdlog::spdlog)
+  add_library(spdlog::spdlog INTERFACE IMPORTED)
+  set_target_properties(spdlog::spdlog PROPERTIES
+    INTERFACE_INCLUDE_DIRECTORIES "${PROCWARD_WIN_HEADERS}"
+    INTERFACE_COMPILE_DEFINITIONS "SPDLOG_FMT_EXTERNAL;FMT_HEADER_ONLY")
+endif()
+set(spdlog_FOUND TRUE)

@@ -1,0 +1,7 @@
+#include "platform/TrustedRoots.h"
+
+namespace platform {
+
+std::vector<std::string> systemRootCertificates() { return {}; }
+
+}  // namespace platform

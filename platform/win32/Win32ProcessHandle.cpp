@@ -1,0 +1,79 @@
+#include "platform/win32/Win32ProcessHandle.h"
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+struct WindowSearch {
+    DWORD pid;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK collectWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == search->pid) search->windows.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+std::unique_ptr<Win32ProcessHandle> Win32ProcessHandle::open(int pid) {
+    if (pid <= 0) return nullptr;
+    const DWORD id = static_cast<DWORD>(pid);
+    HANDLE handle = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    bool mayTerminate = handle != nullptr;
+    if (!handle) handle = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (!handle) return nullptr;
+    return std::unique_ptr<Win32ProcessHandle>(new Win32ProcessHandle(pid, handle, mayTerminate));
+}
+
+Win32ProcessHandle::~Win32ProcessHandle() { ::CloseHandle(handle_); }
+
+bool Win32ProcessHandle::exited() { return ::WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
+
+SignalResult Win32ProcessHandle::kill(int& error) {
+    if (!mayTerminate_) {
+        error = ERROR_ACCESS_DENIED;
+        return SignalResult::NotPermitted;
+    }
+    if (::TerminateProcess(handle_, 0)) return SignalResult::Sent;
+    error = static_cast<int>(::GetLastError());
+    // Ending a process that is already on its way out is refused.
+    if (exited()) return SignalResult::Gone;
+    return error == ERROR_ACCESS_DENIED ? SignalResult::NotPermitted : SignalResult::Failed;
+}
+
+SignalResult Win32ProcessHandle::signal(StopSignal kind, bool /*group*/, int& error) {
+    error = 0;
+    if (exited()) return SignalResult::Gone;
+    if (kind == StopSignal::Kill) return kill(error);
+    if (closeWindows(static_cast<DWORD>(pid_))) return SignalResult::Sent;
+    if (sendCtrlBreak(static_cast<DWORD>(pid_))) return SignalResult::Sent;
+    return kill(error);
+}
+
+bool Win32ProcessHandle::closeWindows(DWORD pid) {
+    WindowSearch search{pid, {}};
+    ::EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&search));
+    bool posted = false;
+    for (HWND window : search.windows)
+        if (::PostMessageA(window, WM_CLOSE, 0, 0)) posted = true;
+    return posted;
+}
+
+bool Win32ProcessHandle::sendCtrlBreak(DWORD groupId) {
+    // Console control events reach only the processes of the sender's own
+    // console. Joining the server's console for the moment of the send would
+    // take this program's own console away, so that is done only when it
+    // has none (the window program).
+    if (::GetConsoleWindow() != nullptr) return false;
+    if (!::AttachConsole(groupId)) return false;
+    const bool sent = ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, groupId) != 0;
+    ::FreeConsole();
+    return sent;
+}
+
+}  // namespace platform

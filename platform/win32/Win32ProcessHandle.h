@@ -1,0 +1,57 @@
+#pragma once
+#include <windows.h>
+
+#include "platform/ProcessControl.h"
+
+namespace platform {
+
+// A process held by a handle: while it is open the system does not give
+// the process's ID to another process, and the handle is signalled when
+// the process has ended.
+//
+// Process groups: the programs the launcher starts lead a console process
+// group of their own (CREATE_NEW_PROCESS_GROUP), which is what a Ctrl-Break
+// reaches, but the system cannot tell whether any process of such a group
+// still runs. So leadsGroup() is false, a stop reaches the process alone and
+// groupRunning() is false.
+class Win32ProcessHandle : public ProcessHandle {
+public:
+    // Null when there is no such process or it cannot be opened at all. A
+    // process that may be watched but not ended (another user's) is held
+    // all the same; signal then reports NotPermitted.
+    static std::unique_ptr<Win32ProcessHandle> open(int pid);
+    ~Win32ProcessHandle() override;
+    Win32ProcessHandle(const Win32ProcessHandle&) = delete;
+    Win32ProcessHandle& operator=(const Win32ProcessHandle&) = delete;
+
+    int pid() const override { return pid_; }
+    bool exited() override;
+    bool leadsGroup() const override { return false; }
+    // Kill: TerminateProcess with exit code 0. Graceful: WM_CLOSE to the
+    // process's top-level windows when it has any, else a Ctrl-Break to its
+    // console process group (possible only while this program has no
+    // console of its own and the process still has its console); where
+    // neither can reach it, the process is terminated instead, so that a
+    // stop always ends it.
+    SignalResult signal(StopSignal kind, bool group, int& error) override;
+    bool groupRunning() override { return false; }
+    std::intptr_t waitable() const override { return reinterpret_cast<std::intptr_t>(handle_); }
+
+    // WM_CLOSE posted to each visible or hidden top-level window of the
+    // process; false when it has none.
+    static bool closeWindows(DWORD pid);
+    // A Ctrl-Break to the console process group `groupId` (the process ID of
+    // its leader); false when it cannot be sent.
+    static bool sendCtrlBreak(DWORD groupId);
+
+private:
+    Win32ProcessHandle(int pid, HANDLE handle, bool mayTerminate)
+        : pid_(pid), handle_(handle), mayTerminate_(mayTerminate) {}
+    SignalResult kill(int& error);
+
+    int pid_;
+    HANDLE handle_;
+    bool mayTerminate_;
+};
+
+}  // namespace platform

@@ -1,0 +1,77 @@
+#include <windows.h>
+
+#include "platform/System.h"
+
+namespace platform {
+
+std::string executablePath() {
+    // Paths may be longer than MAX_PATH where long paths are enabled.
+    std::string buffer(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        if (buffer.size() >= 32768) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+char pathSeparator() { return '\\'; }
+
+const std::string& executableSuffix() {
+    static const std::string suffix = ".exe";
+    return suffix;
+}
+
+const std::string& scriptSuffix() {
+    static const std::string suffix = ".bat";
+    return suffix;
+}
+
+bool hostName(std::string& name) {
+    char buffer[256] = {};
+    DWORD size = sizeof buffer;
+    if (!::GetComputerNameExA(ComputerNameDnsHostname, buffer, &size)) return false;
+    name.assign(buffer, size);
+    return true;
+}
+
+bool localTime(std::int64_t seconds, std::tm& out) {
+    // The C runtime's time_t is 64 bits in a MinGW-w64 build.
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    return ::localtime_s(&out, &t) == 0;
+}
+
+bool directoryExists(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool fileExists(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool createDirectory(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+bool setWorkingDirectory(const std::string& path) { return ::SetCurrentDirectoryA(path.c_str()) != 0; }
+
+std::string errorText(int error) {
+    char* text = nullptr;
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0,
+                                     nullptr);
+    std::string result = n && text ? std::string(text, n) : std::string();
+    if (text) ::LocalFree(text);
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ' ||
+                               result.back() == '.'))
+        result.pop_back();
+    if (result.empty()) result = "error " + std::to_string(error);
+    return result;
+}
+
+}  // namespace platform

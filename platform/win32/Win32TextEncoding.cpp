@@ -1,0 +1,49 @@
+#include <windows.h>
+
+#include "platform/TextEncoding.h"
+
+namespace platform {
+namespace {
+
+// The MIME name of a Windows code page; the code pages of the Chinese,
+// Japanese and Korean systems and the Windows code pages by their usual
+// names.
+std::string charsetOf(UINT codePage) {
+    switch (codePage) {
+        case 936: return "GBK";
+        case 54936: return "GB18030";
+        case 20936: return "GB2312";
+        case 950: return "Big5";
+        case 932: return "Shift_JIS";
+        case 949: return "EUC-KR";
+        case 874: return "TIS-620";
+        case 65001: return "UTF-8";
+        case 28591: return "ISO-8859-1";
+        case 866: return "IBM866";
+        default: break;
+    }
+    return "windows-" + std::to_string(codePage);
+}
+
+}  // namespace
+
+const std::string& textCharset() {
+    static const std::string charset = charsetOf(::GetACP());
+    return charset;
+}
+
+std::size_t wholeCharacterPrefix(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return text.size();
+    // Double-byte code pages can only be read from the start: a trail byte
+    // may have any value, so a character's start is found by walking.
+    std::size_t at = 0;
+    while (at < maxBytes) {
+        const bool lead = ::IsDBCSLeadByte(static_cast<BYTE>(text[at])) && at + 1 < text.size();
+        const std::size_t width = lead ? 2 : 1;
+        if (at + width > maxBytes) break;
+        at += width;
+    }
+    return at > 0 ? at : maxBytes;
+}
+
+}  // namespace platform

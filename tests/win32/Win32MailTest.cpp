@@ -1,0 +1,95 @@
+// Mail through Windows Sockets to a real SMTP server (aiosmtpd) that the
+// test runner starts on 127.0.0.1 and names in the environment.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <rapidjson/document.h>
+
+#include "mail/AlertDispatch.h"
+#include "tests/support/TempDir.h"
+#include "tests/win32/support/WinTestServer.h"
+
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// A Unix path as Wine shows it (drive Z: is the root).
+std::string windowsPath(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return "Z:" + path;
+}
+
+std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
+class Win32MailTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        port = environment("PROCWARD_SMTP_PORT");
+        if (port.empty()) GTEST_SKIP() << "no SMTP server: PROCWARD_SMTP_PORT is not set (scripts/test-windows.sh starts one)";
+        user = environment("PROCWARD_SMTP_USER");
+        password = environment("PROCWARD_SMTP_PASSWORD");
+        outdir = windowsPath(environment("PROCWARD_SMTP_OUTDIR"));
+    }
+
+    // The messages the server has saved so far.
+    int messageCount() const {
+        int count = 0;
+        WIN32_FIND_DATAA found;
+        HANDLE search = ::FindFirstFileA((outdir + "\\msg-*.json").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return 0;
+        do ++count;
+        while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+        return count;
+    }
+
+    bool lastMessage(rapidjson::Document& message) const {
+        char name[32];
+        std::snprintf(name, sizeof name, "\\msg-%04d.json", messageCount());
+        const std::string text = readFile(outdir + name);
+        message.Parse(text.c_str());
+        return !message.HasParseError() && message.IsObject();
+    }
+
+    std::string port, user, password, outdir;
+};
+
+}  // namespace
+
+TEST_F(Win32MailTest, AnAlertMailWithChineseTextArrivesInTheAnsiCodePage) {
+    const int before = messageCount();
+    std::string error;
+    const bool sent = SendMail(error, "127.0.0.1", port, user, password, "26300 告警邮件",
+                               "gs1 started successfully: pid=4242 启动", "ops@example.test;", "");
+    ASSERT_TRUE(sent) << error;
+    ASSERT_EQ(before + 1, messageCount());
+    rapidjson::Document message;
+    ASSERT_TRUE(lastMessage(message));
+    EXPECT_EQ(utf8(u8"26300 告警邮件"), message["subject"].GetString());
+    EXPECT_EQ(0u, std::string(message["body"].GetString()).find(utf8(u8"gs1 started successfully: pid=4242 启动")));
+    if (::GetACP() == 936) EXPECT_EQ("gbk", std::string(message["body_charset"].GetString()));
+    ASSERT_TRUE(message["rcpt_tos"].IsArray());
+    ASSERT_EQ(1u, message["rcpt_tos"].Size());
+    EXPECT_EQ("ops@example.test", std::string(message["rcpt_tos"][0].GetString()));
+}
+
+TEST_F(Win32MailTest, AWrongPasswordIsRefusedAndNothingArrives) {
+    const int before = messageCount();
+    std::string error;
+    EXPECT_FALSE(SendMail(error, "127.0.0.1", port, user, password + "x", "s", "b", "ops@example.test", ""));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(before, messageCount());
+}
+
+TEST_F(Win32MailTest, ARefusedConnectionFailsWithoutWaiting) {
+    const int closed = freePort();
+    std::string error;
+    EXPECT_FALSE(SendMail(error, "127.0.0.1", std::to_string(closed), user, password, "s", "b", "ops@example.test", ""));
+    EXPECT_FALSE(error.empty());
+}

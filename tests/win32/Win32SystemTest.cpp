@@ -1,0 +1,189 @@
+// The registry value, the named mutex, file replacement and the ANSI code
+// page, on the real system (Wine's registry under Wine).
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/FileStore.h"
+#include "platform/System.h"
+#include "platform/TextEncoding.h"
+#include "platform/win32/Win32Autostart.h"
+#include "platform/win32/Win32SingleInstance.h"
+#include "tests/support/TempDir.h"
+#include "ui/model/AutoRun.h"
+
+TEST(Win32AutostartTest, TheRunValueHoldsTheProgramPathAndIsReplaced) {
+    const std::string name = "ProcwardTest" + std::to_string(::GetCurrentProcessId());
+    platform::Win32Autostart autostart;
+    std::string where;
+    int error = -1;
+    const platform::AutostartResult result = autostart.registerEntry(name, "C:\\srv\\bin\\procward.exe", where, error);
+    if (result == platform::AutostartResult::CannotOpen && error == ERROR_ACCESS_DENIED)
+        GTEST_SKIP() << "this account may not write HKEY_LOCAL_MACHINE";
+    ASSERT_EQ(platform::AutostartResult::Written, result) << error;
+    EXPECT_EQ("Software\\Microsoft\\Windows\\CurrentVersion\\Run", where);
+    std::string data;
+    ASSERT_TRUE(platform::Win32Autostart::readEntry(name, data));
+    EXPECT_EQ("C:\\srv\\bin\\procward.exe", data);
+
+    ASSERT_EQ(platform::AutostartResult::Written, autostart.registerEntry(name, "D:\\other\\procward.exe", where, error));
+    ASSERT_TRUE(platform::Win32Autostart::readEntry(name, data));
+    EXPECT_EQ("D:\\other\\procward.exe", data);
+    EXPECT_TRUE(platform::Win32Autostart::removeEntry(name));
+    EXPECT_FALSE(platform::Win32Autostart::readEntry(name, data));
+}
+
+TEST(Win32AutostartTest, RegisterAutoRunWritesTheRunningProgramAsProcward) {
+    std::string previous;
+    const bool hadValue = platform::Win32Autostart::readEntry("Procward", previous);
+    ASSERT_EQ(AutoRunResult::Registered, RegisterAutoRun());
+    std::string data;
+    ASSERT_TRUE(platform::Win32Autostart::readEntry("Procward", data));
+    EXPECT_EQ(platform::executablePath(), data);
+    std::string where;
+    int error = 0;
+    if (hadValue)
+        platform::Win32Autostart().registerEntry("Procward", previous, where, error);
+    else
+        platform::Win32Autostart::removeEntry("Procward");
+}
+
+TEST(Win32SingleInstanceTest, OnlyOneHolderOfTheNameAtATime) {
+    const std::string name = "Global\\ProcwardTest" + std::to_string(::GetCurrentProcessId());
+    auto first = std::make_unique<platform::Win32SingleInstance>();
+    ASSERT_TRUE(first->acquire(name));
+    EXPECT_TRUE(first->acquire(name));  // its holder keeps it
+    platform::Win32SingleInstance second;
+    EXPECT_FALSE(second.acquire(name));
+    // Another process sees it too.
+    HANDLE seen = ::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+    EXPECT_NE(nullptr, seen);
+    if (seen) ::CloseHandle(seen);
+    first.reset();
+    platform::Win32SingleInstance third;
+    EXPECT_TRUE(third.acquire(name));
+    platform::Win32SingleInstance unnamed;
+    EXPECT_FALSE(unnamed.acquire(""));
+}
+
+TEST(Win32FileStoreTest, AFileIsReplacedWholeAndNothingIsLeftBeside) {
+    TempDir dir;
+    const std::string path = dir.path() + "\\serverinfo.json";
+    std::string bytes;
+    EXPECT_EQ(platform::FileRead::missing, platform::readWholeFile(path, bytes));
+    ASSERT_TRUE(platform::replaceWholeFile(path, "first\r\n", platform::NewFileAccess::shared));
+    ASSERT_EQ(platform::FileRead::ok, platform::readWholeFile(path, bytes));
+    EXPECT_EQ("first\r\n", bytes);
+    ASSERT_TRUE(platform::replaceWholeFile(path, std::string("second\0x", 8), platform::NewFileAccess::ownerOnly));
+    ASSERT_EQ(platform::FileRead::ok, platform::readWholeFile(path, bytes));
+    EXPECT_EQ(std::string("second\0x", 8), bytes);
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(1, entries);
+    EXPECT_EQ(platform::FileRead::failed, platform::readWholeFile(dir.path(), bytes));
+    EXPECT_EQ(platform::FileRead::missing, platform::readWholeFile(dir.path() + "\\no\\such.json", bytes));
+}
+
+TEST(Win32FileStoreTest, AReadOnlyFileIsLeftAsItWas) {
+    TempDir dir;
+    const std::string path = dir.path() + "\\procward.ini";
+    ASSERT_TRUE(platform::replaceWholeFile(path, "old", platform::NewFileAccess::shared));
+    ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(platform::replaceWholeFile(path, "new", platform::NewFileAccess::shared));
+    std::string bytes;
+    ASSERT_EQ(platform::FileRead::ok, platform::readWholeFile(path, bytes));
+    EXPECT_EQ("old", bytes);
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_FALSE(platform::replaceWholeFile(dir.path(), "x", platform::NewFileAccess::shared));
+}
+
+// Gives the file an access list that lets everybody read it.
+bool openToEverybody(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)(A;;FR;;;WD)", SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        return false;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    bool ok = ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present;
+    std::string name = path;
+    ok = ok && ::SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                       nullptr, dacl, nullptr) == ERROR_SUCCESS;
+    ::LocalFree(descriptor);
+    return ok;
+}
+
+TEST(Win32FileStoreTest, AFileEverybodyMayReadIsRestrictedToItsOwner) {
+    TempDir dir;
+    const std::string path = dir.path() + "\\procward.ini";
+    EXPECT_FALSE(platform::readableByOthers(path));
+    EXPECT_TRUE(platform::restrictToOwner(path));
+    EXPECT_FALSE(platform::fileExists(path));
+
+    ASSERT_TRUE(platform::replaceWholeFile(path, "[AlertMail]\r\n", platform::NewFileAccess::ownerOnly));
+    EXPECT_FALSE(platform::readableByOthers(path));
+    ASSERT_TRUE(openToEverybody(path));
+    if (!platform::readableByOthers(path))
+        GTEST_SKIP() << "this system keeps no access list on files (an entry for everybody did not stay)";
+    const bool restricted = platform::restrictToOwner(path);
+    if (!restricted && ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+        GTEST_SKIP() << "Wine keeps the entry for everybody that it derives from the Unix file mode "
+                        "when a file's access list is replaced";
+    EXPECT_TRUE(restricted);
+    EXPECT_FALSE(platform::readableByOthers(path));
+    std::string bytes;
+    ASSERT_EQ(platform::FileRead::ok, platform::readWholeFile(path, bytes));
+    EXPECT_EQ("[AlertMail]\r\n", bytes);
+    // Replacing the file keeps the restricted access list.
+    ASSERT_TRUE(platform::replaceWholeFile(path, "x", platform::NewFileAccess::shared));
+    EXPECT_FALSE(platform::readableByOthers(path));
+}
+
+TEST(Win32SystemFactsTest, PathsAndSuffixesAreThoseOfWindows) {
+    const std::string exe = platform::executablePath();
+    ASSERT_FALSE(exe.empty());
+    EXPECT_EQ('\\', platform::pathSeparator());
+    EXPECT_EQ(".exe", exe.substr(exe.size() - 4));
+    EXPECT_TRUE(platform::fileExists(exe));
+    EXPECT_TRUE(platform::directoryExists(exe.substr(0, exe.find_last_of('\\'))));
+    EXPECT_FALSE(platform::directoryExists(exe));
+    EXPECT_EQ(".exe", platform::executableSuffix());
+    EXPECT_EQ(".bat", platform::scriptSuffix());
+    std::string host;
+    EXPECT_TRUE(platform::hostName(host));
+    EXPECT_FALSE(host.empty());
+    // The system's own wording, without the line end it comes with.
+    const std::string text = platform::errorText(ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE('\n', text.back());
+    EXPECT_EQ(std::string::npos, text.find("error 2"));
+}
+
+TEST(Win32TextEncodingTest, TheSourcesChineseTextsAreGbkBytes) {
+    // What every 8-bit text of the program is in on Windows.
+    EXPECT_EQ(std::string("\xB8\xE6\xBE\xAF\xD3\xCA\xBC\xFE"), std::string("告警邮件"));
+    EXPECT_EQ(std::string("\xC6\xF4\xB6\xAF"), std::string("启动"));
+}
+
+TEST(Win32TextEncodingTest, TheCharsetAndCharacterBoundsFollowTheAnsiCodePage) {
+    if (::GetACP() != 936)
+        GTEST_SKIP() << "the ANSI code page here is " << ::GetACP() << ", not 936 (run with LANG=zh_CN.UTF-8)";
+    EXPECT_EQ("GBK", platform::textCharset());
+    const std::string text = "a告警";  // 1 + 2 + 2 bytes
+    EXPECT_EQ(1u, platform::wholeCharacterPrefix(text, 2));
+    EXPECT_EQ(3u, platform::wholeCharacterPrefix(text, 3));
+    EXPECT_EQ(3u, platform::wholeCharacterPrefix(text, 4));
+    EXPECT_EQ(5u, platform::wholeCharacterPrefix(text, 5));
+    EXPECT_EQ(0u, platform::wholeCharacterPrefix(text, 0));
+    // A trail byte can look like '\\' (0x5C): it still belongs to its lead.
+    const std::string tricky = "\x81\x5C\x41";
+    EXPECT_EQ(2u, platform::wholeCharacterPrefix(tricky, 2));
+}
