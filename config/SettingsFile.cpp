@@ -1,18 +1,17 @@
 #include "config/SettingsFile.h"
 
 #include "config/AlertMailSettings.h"
-#include "config/ExeDirectory.h"
+#include "config/AppDirectories.h"
 #include "config/GeneralSettings.h"
 #include "log/AppLogger.h"
 #include "config/ProfileFile.h"
-#include "platform/System.h"
 
 namespace {
 constexpr const char* kGeneral = "GENERAL";
 constexpr const char* kAlertMail = "ALERT_MAIL";
 }  // namespace
 
-std::string SettingsFilePath() { return GetExeDirectory() + platform::pathSeparator() + "procward.ini"; }
+std::string SettingsFilePath() { return AppDirectories::settingsPath(); }
 
 std::int32_t LoadSettingsFile() { return LoadSettingsFile(SettingsFilePath()); }
 
@@ -26,6 +25,8 @@ std::int32_t LoadSettingsFile(const std::string& path) {
     GeneralSettings.restartOnExit = file.getInt(kGeneral, "RESTART_ON_EXIT", 1) != 0;
     GeneralSettings.stopTimeout = file.getInt(kGeneral, "STOP_TIMEOUT", 10);
     GeneralSettings.restartBackoffMax = file.getInt(kGeneral, "RESTART_BACKOFF_MAX", 0);
+    GeneralSettings.logKeepDays = file.getInt(kGeneral, "LOG_KEEP_DAYS", 30);
+    GeneralSettings.metricsListen = file.getString("METRICS", "LISTEN", "", 256);
     std::string server = file.getString(kAlertMail, "SMTP_SERVER", "", 256);
     std::string port = file.getString(kAlertMail, "SMTP_PORT", "", 32);
     std::string user = file.getString(kAlertMail, "SMTP_USER", "", 256);
@@ -35,6 +36,13 @@ std::int32_t LoadSettingsFile(const std::string& path) {
     SetAlertMailSettings(std::move(server), std::move(port), std::move(user), std::move(password), std::move(mailTo),
                          minAlertInterval);
     return checkInterval;
+}
+
+std::int32_t ReadLogKeepDays() {
+    // Read on its own at start-up, before the rest of the file: the log
+    // retention is set up with the log, and the full read warns about bad
+    // values into that log.
+    return ProfileFile(SettingsFilePath()).getInt(kGeneral, "LOG_KEEP_DAYS", 30);
 }
 
 void SaveSettingsFile(std::int32_t checkInterval, const std::string& server, const std::string& port,

@@ -2,13 +2,17 @@
 #include <cstdint>
 #include <string>
 
-// procward.ini beside the executable.
+// procward.ini in the configuration directory (beside the executable unless
+// another was given).
 std::string SettingsFilePath();
 
 // Reads the settings file: returns the check interval (seconds) and fills
 // AlertMailSettings. Missing values take their defaults.
 std::int32_t LoadSettingsFile();
 std::int32_t LoadSettingsFile(const std::string& path);
+
+// [GENERAL] LOG_KEEP_DAYS of the settings file, default 30.
+std::int32_t ReadLogKeepDays();
 
 // Writes all seven settings. A failed write is silent and leaves the old
 // file as it was.

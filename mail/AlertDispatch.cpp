@@ -4,6 +4,7 @@
 
 #include "config/AlertMailSettings.h"
 #include "log/AppLogger.h"
+#include "mail/AlertCounters.h"
 #include "mail/AlertThrottle.h"
 #include "mail/CSmtp.h"
 #include "mail/ECSmtp.h"
@@ -65,11 +66,18 @@ void SendAlertMail(std::string message, std::string subject) {
     const std::int64_t now = MailClockNow();
     auto& log = AppLogger::Instance().get();
     log.info("{}", message);
-    if (!AlertThrottle::Process().Pass(now, AlertMailSettings.minAlertInterval)) return;
+    if (!AlertThrottle::Process().Pass(now, AlertMailSettings.minAlertInterval)) {
+        ++AlertCounters::process().suppressed;
+        return;
+    }
 
     std::string errorText;
     const AlertMailSettingsData settings = AlertMailSettings;
     if (!SendMail(errorText, settings.smtpServer, settings.smtpPort, settings.smtpUser, settings.smtpPassword,
-                  subject, message, settings.smtpMailTo, ""))
+                  subject, message, settings.smtpMailTo, "")) {
+        ++AlertCounters::process().failed;
         log.error("Sending alert email error: {}", errorText);
+    } else {
+        ++AlertCounters::process().sent;
+    }
 }
