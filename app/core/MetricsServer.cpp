@@ -1,14 +1,12 @@
 #include "app/core/MetricsServer.h"
 
-#include <httplib.h>
-
-#include <cerrno>
-#include <cstring>
+#include <vector>
 
 #include "app/core/StatusBoard.h"
 #include "app/core/StatusReport.h"
+#include "config/ExeDirectory.h"
 #include "mail/AlertCounters.h"
-#include "platform/ListeningSocket.h"
+#include "platform/Module.h"
 #include "platform/System.h"
 
 #ifndef PROCWARD_VERSION
@@ -51,6 +49,14 @@ bool MetricsServer::parseListen(const std::string& text, std::string& host, int&
     return true;
 }
 
+std::vector<std::string> MetricsServer::modulePaths() {
+    const std::string file = platform::moduleFileName(kMetricsModuleStem);
+    const std::string directory = GetExeDirectory();
+    const char separator = platform::pathSeparator();
+    return {directory + separator + file,
+            directory + separator + ".." + separator + "lib" + separator + "procward" + separator + file};
+}
+
 std::string MetricsServer::scrape() const {
     const AlertCounters& counters = AlertCounters::process();
     StatusReport::Alerts alerts;
@@ -64,41 +70,36 @@ bool MetricsServer::start(const std::string& listen, std::string& error) {
     std::string host;
     int port = 0;
     if (!parseListen(listen, host, port, error)) return false;
-    server_ = std::make_unique<httplib::Server>();
-    // One thread answers: a scrape is small and comes every few seconds.
-    server_->new_task_queue = [] { return new httplib::ThreadPool(1); };
-    server_->set_socket_options([](socket_t socket) { platform::prepareListeningSocket(socket); });
-    server_->set_read_timeout(5, 0);
-    server_->set_write_timeout(5, 0);
-    server_->set_keep_alive_max_count(10);
-    server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
-        response.set_content(scrape(), "text/plain; version=0.0.4; charset=utf-8");
-    });
-    server_->Get("/", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content("Procward: the metrics are at /metrics\n", "text/plain; charset=utf-8");
-    });
-    errno = 0;
-    if (!server_->bind_to_port(host, port)) {
-        const int cause = errno;
-        error = "cannot listen on " + listen + (cause ? std::string(": ") + std::strerror(cause) : std::string());
-        server_.reset();
+    if (!module_) {
+        std::string reasons;
+        for (const std::string& path : modulePaths()) {
+            if (!platform::fileExists(path)) continue;
+            module_ = platform::loadModule(path, error);
+            if (module_) break;
+            reasons += (reasons.empty() ? "" : "; ") + error;
+        }
+        if (!module_) {
+            error = reasons.empty() ? "the metrics module " + modulePaths().front() + " is missing" : reasons;
+            return false;
+        }
+    }
+    const auto make = reinterpret_cast<MakeHttpEndpointFunction>(module_->symbol(kMakeHttpEndpointSymbol));
+    if (!make) {
+        error = "the metrics module has no " + std::string(kMakeHttpEndpointSymbol);
         return false;
     }
-    finished_ = false;
-    thread_ = std::thread([this] {
-        server_->listen_after_bind();
-        finished_ = true;
-    });
+    endpoint_.reset(make("/metrics", "text/plain; version=0.0.4; charset=utf-8", [this] { return scrape(); }));
+    if (!endpoint_->bind(host, port, error)) {
+        endpoint_.reset();
+        return false;
+    }
+    thread_ = std::thread([this] { endpoint_->serve(); });
     return true;
 }
 
 void MetricsServer::stop() {
-    if (!server_) return;
-    if (thread_.joinable()) {
-        // stop() only reaches a server that has begun to listen.
-        while (!server_->is_running() && !finished_) platform::sleepMilliseconds(1);
-        server_->stop();
-        thread_.join();
-    }
-    server_.reset();
+    if (!endpoint_) return;
+    endpoint_->stop();
+    if (thread_.joinable()) thread_.join();
+    endpoint_.reset();
 }

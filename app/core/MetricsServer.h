@@ -1,18 +1,19 @@
 #pragma once
-#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "app/core/HttpEndpoint.h"
+
 class StatusBoard;
-namespace httplib {
-class Server;
+namespace platform {
+class Module;
 }
 
 // GET /metrics in the Prometheus text format, on a thread of its own (and
 // one more that answers the requests), from the snapshot the loop
 // publishes: a scrape never waits for a check, and a check never for a
-// scrape.
+// scrape. The HTTP server comes from the metrics module, loaded at start.
 class MetricsServer {
 public:
     explicit MetricsServer(const StatusBoard& board);
@@ -23,6 +24,9 @@ public:
     // Splits "host:port" ("[::1]:9464" for an IPv6 address). False with the
     // reason when it is not of that form or the port is not 1 to 65535.
     static bool parseListen(const std::string& text, std::string& host, int& port, std::string& error);
+    // Where the metrics module is looked for: beside the executable, then
+    // in ../lib/procward (an installed program).
+    static std::vector<std::string> modulePaths();
     // Binds `listen` ("127.0.0.1:9464") and starts answering. False with a
     // one-line reason.
     bool start(const std::string& listen, std::string& error);
@@ -33,7 +37,7 @@ public:
 
 private:
     const StatusBoard& board_;
-    std::unique_ptr<httplib::Server> server_;
+    std::unique_ptr<platform::Module> module_;
+    std::unique_ptr<HttpEndpoint> endpoint_;
     std::thread thread_;
-    std::atomic<bool> finished_{false};
 };

@@ -26,6 +26,7 @@ public:
         // Other users (the tests run some commands as nobody) may enter.
         ::chmod(dir.path().c_str(), 0755);
         server_ = copyTestServer(dir.file("procward-testserver"));
+        std::filesystem::copy_file(PROCWARD_METRICS_MODULE, dir.file("procward-metrics.so"));
     }
     ~Installation() {
         if (process) {
