@@ -5,6 +5,8 @@
 #include "config/GeneralSettings.h"
 #include "log/AppLogger.h"
 #include "config/ProfileFile.h"
+#include "platform/FileStore.h"
+#include "platform/System.h"
 
 namespace {
 constexpr const char* kGeneral = "GENERAL";
@@ -33,8 +35,12 @@ std::int32_t LoadSettingsFile(const std::string& path) {
     std::string password = file.getString(kAlertMail, "SMTP_PASSWORD", "", 256);
     std::string mailTo = file.getString(kAlertMail, "SMTP_MAILTO", "", 2048);
     const std::int32_t minAlertInterval = file.getInt(kAlertMail, "MIN_ALERT_INTERVAL", 5);
+    SmtpSecurity security = SmtpSecurity::Auto;
+    ParseSmtpSecurity(file.getString(kAlertMail, "SMTP_SECURITY", "auto", 32), security);
+    const bool tlsVerify = file.getInt(kAlertMail, "SMTP_TLS_VERIFY", 1) != 0;
     SetAlertMailSettings(std::move(server), std::move(port), std::move(user), std::move(password), std::move(mailTo),
-                         minAlertInterval);
+                         minAlertInterval, security, tlsVerify);
+    for (const std::string& warning : SettingsFileWarnings(path)) AppLogger::Instance().get().warn("{}", warning);
     return checkInterval;
 }
 
@@ -45,16 +51,36 @@ std::int32_t ReadLogKeepDays() {
     return ProfileFile(SettingsFilePath()).getInt(kGeneral, "LOG_KEEP_DAYS", 30);
 }
 
+std::vector<std::string> SettingsFileWarnings(const std::string& path) {
+    std::vector<std::string> warnings;
+    const ProfileFile file(path);
+    const std::string securityText = file.getString(kAlertMail, "SMTP_SECURITY", "auto", 32);
+    SmtpSecurity security;
+    if (!ParseSmtpSecurity(securityText, security))
+        warnings.push_back("procward.ini: SMTP_SECURITY=" + securityText +
+                           " is not one of auto, starttls, tls, none; auto is used");
+    if (!file.getString(kAlertMail, "SMTP_PASSWORD", "", 256).empty() && platform::readableByOthers(path))
+        warnings.push_back("procward.ini holds the SMTP password and other users can read it: " + path +
+                           " should be readable by its owner only (chmod 600)");
+    return warnings;
+}
+
 void SaveSettingsFile(std::int32_t checkInterval, const std::string& server, const std::string& port,
                       const std::string& user, const std::string& password, const std::string& mailTo,
-                      std::int32_t minAlertInterval) {
-    SaveSettingsFile(SettingsFilePath(), checkInterval, server, port, user, password, mailTo, minAlertInterval);
+                      std::int32_t minAlertInterval, SmtpSecurity security, bool tlsVerify) {
+    SaveSettingsFile(SettingsFilePath(), checkInterval, server, port, user, password, mailTo, minAlertInterval,
+                     security, tlsVerify);
 }
 
 void SaveSettingsFile(const std::string& path, std::int32_t checkInterval, const std::string& server,
                       const std::string& port, const std::string& user, const std::string& password,
-                      const std::string& mailTo, std::int32_t minAlertInterval) {
-    // All seven keys change together: the file is replaced once, as a whole.
+                      const std::string& mailTo, std::int32_t minAlertInterval, SmtpSecurity security,
+                      bool tlsVerify) {
+    // The replacement keeps the old file's mode, so a file that is to hold
+    // a password is narrowed first: the password is never readable by
+    // others, not even for a moment.
+    if (!password.empty()) platform::restrictToOwner(path);
+    // All keys change together: the file is replaced once, as a whole.
     ProfileFile file(path);
     file.setString(kGeneral, "CHECK_SVR_STATUS_INTERVAL", std::to_string(checkInterval));
     file.setString(kAlertMail, "SMTP_SERVER", server);
@@ -63,5 +89,7 @@ void SaveSettingsFile(const std::string& path, std::int32_t checkInterval, const
     file.setString(kAlertMail, "SMTP_PASSWORD", password);
     file.setString(kAlertMail, "SMTP_MAILTO", mailTo);
     file.setString(kAlertMail, "MIN_ALERT_INTERVAL", std::to_string(minAlertInterval));
+    file.setString(kAlertMail, "SMTP_SECURITY", SmtpSecurityName(security));
+    file.setString(kAlertMail, "SMTP_TLS_VERIFY", tlsVerify ? "1" : "0");
     file.save();  // a failure is not reported; the old file stays
 }

@@ -9,6 +9,7 @@
 #include "log/DateOnlyFileNameCalculator.h"
 #include "log/LevelNameFlag.h"
 #include "log/LogRetention.h"
+#include "log/MessageTextFlag.h"
 #include "platform/System.h"
 
 namespace {
@@ -34,8 +35,9 @@ std::string AppLogger::applicationName() {
 
 std::unique_ptr<spdlog::formatter> AppLogger::makeFormatter() {
     auto formatter = std::make_unique<spdlog::pattern_formatter>(kPattern, spdlog::pattern_time_type::local, "\r\n");
-    // The custom flag takes over 'l' only once the pattern is compiled again.
-    formatter->add_flag<LevelNameFlag>('l').set_pattern(kPattern);
+    // The custom flags take over 'l' and 'v' only once the pattern is
+    // compiled again.
+    formatter->add_flag<LevelNameFlag>('l').add_flag<MessageTextFlag>('v').set_pattern(kPattern);
     return formatter;
 }
 

@@ -30,7 +30,8 @@ public:
     static std::string applicationName();
 
     // The log line pattern and a formatter that writes it with the
-    // supervisor's level names and CR LF line ends.
+    // supervisor's level names, CR LF line ends, and CR and LF inside a
+    // message written as "\r" and "\n".
     static const char* const kPattern;
     static std::unique_ptr<spdlog::formatter> makeFormatter();
 

@@ -1,5 +1,6 @@
 #include "mail/AlertDispatch.h"
 
+#include <exception>
 #include <new>
 
 #include "config/AlertMailSettings.h"
@@ -8,7 +9,9 @@
 #include "mail/AlertThrottle.h"
 #include "mail/CSmtp.h"
 #include "mail/ECSmtp.h"
+#include "mail/MailAbort.h"
 #include "mail/MailClock.h"
+#include "mail/MailDelivery.h"
 
 std::uint16_t SmtpPortFromText(const std::string& text) {
     // As atoi reads it: leading white space, an optional sign, the digits
@@ -24,42 +27,65 @@ std::uint16_t SmtpPortFromText(const std::string& text) {
     return static_cast<std::uint16_t>(value & 0xFFFFu);
 }
 
-bool SendMail(std::string& errorText, std::string server, std::string port, std::string user,
-              std::string password, std::string subject, std::string body, std::string recipients,
-              std::string attachment) {
+MailOutcome DeliverMail(const OutgoingMail& mail, std::shared_ptr<MailAbort> abort) {
+    MailOutcome outcome;
+    std::unique_ptr<CSmtp> client;
     try {
-        CSmtp mail;
-        mail.SetServer(server, SmtpPortFromText(port));
-        mail.SetLogin(user);
-        mail.SetPassword(password);
-        mail.SetSenderName("26300 Tessera");
-        mail.SetSenderAddress(user);
-        mail.SetReplyTo(user);
-        mail.SetPriority(3);
-        mail.SetXMailer("The Bat! (v3.02) Professional");
-        mail.SetSubject(subject);
-        mail.AddMessageLine(body);
+        client = std::make_unique<CSmtp>();
+        client->SetServer(mail.server, SmtpPortFromText(mail.port));
+        client->SetSecurity(mail.security);
+        client->SetTlsVerify(mail.tlsVerify);
+        client->SetTranscript(mail.transcript);
+        client->SetAbort(std::move(abort));
+        client->SetLogin(mail.user);
+        client->SetPassword(mail.password);
+        client->SetSenderName("26300 Tessera");
+        client->SetSenderAddress(mail.user);
+        client->SetReplyTo(mail.user);
+        client->SetPriority(3);
+        client->SetXMailer("The Bat! (v3.02) Professional");
+        client->SetSubject(mail.subject);
+        client->AddMessageLine(mail.body);
 
-        if (recipients.empty()) return false;
-        if (!attachment.empty()) mail.AddAttachment(attachment);
+        if (mail.recipients.empty()) return outcome;
+        if (!mail.attachment.empty()) client->AddAttachment(mail.attachment);
 
-        std::string list = recipients;
+        std::string list = mail.recipients;
         if (list.back() != ';') list += ';';
         std::size_t start = 0;
         for (std::size_t end = list.find(';'); end != std::string::npos; end = list.find(';', start)) {
-            if (end > start) mail.AddRecipient(list.substr(start, end - start), "");
+            if (end > start) client->AddRecipient(list.substr(start, end - start), "");
             start = end + 1;
         }
 
-        mail.Send();
-        return true;
+        client->Send();
+        outcome.status = MailOutcome::Status::Sent;
     } catch (const ECSmtp& error) {
-        errorText = error.GetErrorText();
-        return false;
+        outcome.errorText = error.GetErrorText();
     } catch (const std::bad_alloc&) {
-        errorText = ECSmtp(408).GetErrorText();
-        return false;
+        outcome.errorText = ECSmtp(408).GetErrorText();
+    } catch (const std::exception& error) {
+        outcome.errorText = error.what();
     }
+    if (client) outcome.warnings = client->GetWarnings();
+    return outcome;
+}
+
+bool SendMail(std::string& errorText, std::string server, std::string port, std::string user,
+              std::string password, std::string subject, std::string body, std::string recipients,
+              std::string attachment) {
+    OutgoingMail mail;
+    mail.server = std::move(server);
+    mail.port = std::move(port);
+    mail.user = std::move(user);
+    mail.password = std::move(password);
+    mail.subject = std::move(subject);
+    mail.body = std::move(body);
+    mail.recipients = std::move(recipients);
+    mail.attachment = std::move(attachment);
+    const MailOutcome outcome = DeliverMail(mail);
+    if (!outcome.sent() && !outcome.errorText.empty()) errorText = outcome.errorText;
+    return outcome.sent();
 }
 
 void SendAlertMail(std::string message, std::string subject) {
@@ -67,17 +93,22 @@ void SendAlertMail(std::string message, std::string subject) {
     auto& log = AppLogger::Instance().get();
     log.info("{}", message);
     if (!AlertThrottle::Process().Pass(now, AlertMailSettings.minAlertInterval)) {
+        log.info("alert not mailed: minimum interval");
         ++AlertCounters::process().suppressed;
         return;
     }
 
-    std::string errorText;
-    const AlertMailSettingsData settings = AlertMailSettings;
-    if (!SendMail(errorText, settings.smtpServer, settings.smtpPort, settings.smtpUser, settings.smtpPassword,
-                  subject, message, settings.smtpMailTo, "")) {
-        ++AlertCounters::process().failed;
-        log.error("Sending alert email error: {}", errorText);
-    } else {
-        ++AlertCounters::process().sent;
-    }
+    const AlertMailSettingsData& settings = AlertMailSettings;
+    OutgoingMail mail;
+    mail.server = settings.smtpServer;
+    mail.port = settings.smtpPort;
+    mail.user = settings.smtpUser;
+    mail.password = settings.smtpPassword;
+    mail.security = settings.smtpSecurity;
+    mail.tlsVerify = settings.smtpTlsVerify;
+    mail.subject = std::move(subject);
+    mail.body = std::move(message);
+    mail.recipients = settings.smtpMailTo;
+    mail.alert = true;
+    MailDelivery::Process().enqueue(std::move(mail));
 }

@@ -1,16 +1,30 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
-// Sends one plain text mail with the given server settings through a new
-// SMTP client. Never throws: on failure it returns false with the client's
-// error text in errorText (left as it was when the recipient list is empty).
+#include "mail/MailOutcome.h"
+#include "mail/OutgoingMail.h"
+
+class MailAbort;
+
+// Sends one mail now, on the calling thread, through a new SMTP client.
+// Never throws. A mail without recipients fails with an empty error text
+// and no connection. `abort`, when given, lets another thread cut it short.
+MailOutcome DeliverMail(const OutgoingMail& mail, std::shared_ptr<MailAbort> abort = {});
+
+// Sends one plain text mail with the given server settings (automatic TLS,
+// certificate checked) on the calling thread. Never throws: on failure it
+// returns false with the client's error text in errorText (left as it was
+// when the recipient list is empty).
 bool SendMail(std::string& errorText, std::string server, std::string port, std::string user,
               std::string password, std::string subject, std::string body, std::string recipients,
               std::string attachment);
 
-// Logs an alert and mails it with the current AlertMailSettings, no more
-// often than their minimum interval allows.
+// Logs an alert and, no more often than the minimum interval of
+// AlertMailSettings allows, hands it to the process's delivery thread with
+// the current settings; an alert held back is logged as such. Returns at
+// once: the mail is sent, and its failure logged, on the delivery thread.
 void SendAlertMail(std::string message, std::string subject);
 
 // The port of a decimal port text as atoi reads it (leading digits, 0 when

@@ -1,12 +1,16 @@
 #include "mail/CSmtp.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <new>
 
 #include "mail/Base64.h"
 #include "mail/ECSmtp.h"
+#include "mail/MailAbort.h"
 #include "mail/MailClock.h"
+#include "mail/MailConnection.h"
 #include "mail/MimeText.h"
 #include "platform/System.h"
 #include "platform/TextEncoding.h"
@@ -19,6 +23,9 @@ constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 constexpr std::size_t kAttachmentChunk = 54;
 constexpr std::size_t kBatchThreshold = 5120;
 constexpr std::uint64_t kSizeLimitKiB = 5120;
+constexpr std::size_t kReplyTextLimit = 400;  // of a reply kept with an error
+constexpr std::size_t kBase64BodyLine = 76;
+constexpr const char* kMasked = "********";
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -53,6 +60,50 @@ const char* priorityLine(int priority) {
 std::string fileNameOf(const std::string& path) {
     const auto separator = path.find_last_of(platform::pathSeparator());
     return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
+// "Date: 05 Mar 2021 09:04:07 +0100": the local time with its offset from
+// UTC, two-digit fields.
+std::string dateLine(std::int64_t now, const std::tm& local) {
+    const std::int64_t localAsUtc =
+        daysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1), static_cast<unsigned>(local.tm_mday)) *
+            86400 +
+        local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    const std::int64_t offset = localAsUtc - now;
+    const std::int64_t minutes = (offset < 0 ? -offset : offset) / 60;
+    char date[96];
+    std::snprintf(date, sizeof date, "Date: %02d %s %04d %02d:%02d:%02d %c%02d%02d\r\n", local.tm_mday,
+                  kMonths[local.tm_mon], local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
+                  offset < 0 ? '-' : '+', static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
+    return date;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The text with each of its line breaks (CR LF, LF or a lone CR) as CR LF,
+// ending with one.
+std::string crlfLines(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            out += "\r\n";
+        } else {
+            out += c;
+        }
+    }
+    return out + "\r\n";
 }
 
 }  // namespace
@@ -115,73 +166,110 @@ const std::string& CSmtp::GetMessageLine(std::size_t index) const {
     return messageLines[index];
 }
 
+void CSmtp::Note(const std::string& line) const {
+    if (transcript) transcript(line);
+}
+
 platform::SocketHandle CSmtp::ConnectToServer(const std::string& name, std::uint16_t port) {
     const platform::SocketHandle socket = sockets.createStreamSocket();
     if (socket == platform::kNoSocket) throw ECSmtp(106);
-    const auto fail = [&](int code) {
+    if (abortHandle && !abortHandle->attach(sockets, socket)) {
         sockets.close(socket);
-        return ECSmtp(code);
+        throw ECSmtp(414);
+    }
+    const auto closeSocket = [&] {
+        if (abortHandle) abortHandle->detach();
+        sockets.close(socket);
     };
+    try {
+        targetPort = port;
+        if (targetPort == 0 && !sockets.servicePort("mail", targetPort)) targetPort = kDefaultPort;
+        std::uint32_t address = 0;
+        if (!sockets.resolveIPv4(name, address)) throw ECSmtp(105);
+        if (!sockets.setNonBlocking(socket)) throw ECSmtp(108);
+        Note("* Connecting to " + name + " port " + std::to_string(targetPort));
 
-    std::uint16_t targetPort = port;
-    if (targetPort == 0 && !sockets.servicePort("mail", targetPort)) targetPort = kDefaultPort;
-    std::uint32_t address = 0;
-    if (!sockets.resolveIPv4(name, address)) throw fail(105);
-    if (!sockets.setNonBlocking(socket)) throw fail(108);
-
-    switch (sockets.connect(socket, address, targetPort)) {
-        case platform::ConnectStart::Connected: return socket;
-        case platform::ConnectStart::Failed: throw fail(104);
-        case platform::ConnectStart::InProgress: break;
+        switch (sockets.connect(socket, address, targetPort)) {
+            case platform::ConnectStart::Connected: return socket;
+            case platform::ConnectStart::Failed: throw ECSmtp(104);
+            case platform::ConnectStart::InProgress: break;
+        }
+        for (;;) {
+            bool cutShort = false;
+            const auto limit = deadline->nextWait(cutShort);
+            std::string reason;
+            const platform::ConnectWait result = sockets.waitConnected(socket, limit, reason);
+            if (abortHandle && abortHandle->aborted()) throw ECSmtp(414);
+            switch (result) {
+                case platform::ConnectWait::Connected: return socket;
+                case platform::ConnectWait::TimedOut: deadline->timedOut(403, cutShort);
+                case platform::ConnectWait::Refused:
+                case platform::ConnectWait::Failed: throw ECSmtp(109, reason);
+            }
+        }
+    } catch (...) {
+        closeSocket();
+        throw;
     }
-    switch (sockets.waitConnected(socket, waitLimit)) {
-        case platform::ConnectWait::Connected: return socket;
-        case platform::ConnectWait::TimedOut: throw fail(403);
-        case platform::ConnectWait::Refused:
-        case platform::ConnectWait::Failed: break;
-    }
-    throw fail(109);
 }
 
-void CSmtp::SendBufferText() {
-    std::size_t sent = 0;
-    while (sent < sendBuffer.size()) {
-        switch (sockets.waitWritable(socketHandle, waitLimit)) {
-            case platform::SocketWait::Ready: break;
-            case platform::SocketWait::TimedOut: throw ECSmtp(402);
-            case platform::SocketWait::Failed: throw ECSmtp(109);
+void CSmtp::SendBufferText() { connection->send(sendBuffer.data(), sendBuffer.size()); }
+
+void CSmtp::SendCommand(const std::string& command, const char* shownAs) {
+    sendBuffer = command + "\r\n";
+    Note(std::string("C: ") + (shownAs ? shownAs : command.c_str()));
+    SendBufferText();
+}
+
+std::string CSmtp::ReadLine() {
+    constexpr std::size_t longest = kBufferSize - 1;  // with its LF; room for the NUL
+    for (;;) {
+        const auto lf = received.find('\n');
+        if (lf != std::string::npos && lf < longest) {
+            std::string line = received.substr(0, lf + 1);
+            received.erase(0, lf + 1);
+            return line;
         }
-        const long n = sockets.send(socketHandle, sendBuffer.data() + sent, sendBuffer.size() - sent);
-        if (n < 0) throw ECSmtp(102);
-        // A count of 0 (no room yet) leads to another wait, so a step is
-        // never cut short.
-        sent += static_cast<std::size_t>(n);
+        // No line feed among the first bytes that fit, and a byte beyond them.
+        if (received.size() > longest) throw ECSmtp(408);
+        char chunk[4096];
+        const std::size_t n = connection->receive(chunk, sizeof chunk);
+        received.append(chunk, n);
     }
 }
 
 void CSmtp::ReceiveReply() {
     if (!recvBuffer) throw ECSmtp(410);
-    std::size_t index = 0;
+    replyLines.clear();
     for (;;) {
-        switch (sockets.waitReadable(socketHandle, waitLimit)) {
-            case platform::SocketWait::Ready: break;
-            case platform::SocketWait::TimedOut: throw ECSmtp(402);
-            case platform::SocketWait::Failed: throw ECSmtp(109);
-        }
-        if (index >= kBufferSize - 1) throw ECSmtp(408);
-        const long n = sockets.receive(socketHandle, recvBuffer.get() + index, 1);
-        if (n < 0) throw ECSmtp(103);
-        if (n == 0) throw ECSmtp(400);
-        if (recvBuffer[index++] == '\n') {
-            recvBuffer[index] = '\0';
-            return;
-        }
+        const std::string line = ReadLine();
+        std::memcpy(recvBuffer.get(), line.data(), line.size());
+        recvBuffer[line.size()] = '\0';
+        std::string bare = line;
+        while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r')) bare.pop_back();
+        Note("S: " + bare);
+        replyLines.push_back(std::move(bare));
+        // "NNN-" announces another line of the same reply.
+        const bool more = line.size() >= 4 && isDigit(line[0]) && isDigit(line[1]) && isDigit(line[2]) && line[3] == '-';
+        if (!more) return;
     }
 }
 
 int CSmtp::ReplyCode() const {
     if (!recvBuffer) return 0;
-    return 100 * (recvBuffer[0] - '0') + 10 * (recvBuffer[1] - '0') + (recvBuffer[2] - '0');
+    const char* line = recvBuffer.get();
+    if (!isDigit(line[0]) || !isDigit(line[1]) || !isDigit(line[2])) return -1;
+    return 100 * (line[0] - '0') + 10 * (line[1] - '0') + (line[2] - '0');
+}
+
+std::string CSmtp::ReplyText() const {
+    std::string text;
+    for (const auto& line : replyLines) {
+        if (!text.empty()) text += ' ';
+        text += line;
+    }
+    if (text.size() > kReplyTextLimit) text = text.substr(0, platform::wholeCharacterPrefix(text, kReplyTextLimit)) + "...";
+    return text;
 }
 
 int CSmtp::SkipPendingOk() {
@@ -191,25 +279,24 @@ int CSmtp::SkipPendingOk() {
     return ReplyCode();
 }
 
-int CSmtp::ReadUntilOk() {
-    int others = 0;
-    for (;;) {
-        ReceiveReply();
-        if (ReplyCode() == 250) return others;
-        ++others;
-    }
-}
-
 void CSmtp::CloseConnection() {
+    connection.reset();
     if (socketHandle == platform::kNoSocket) return;
+    if (abortHandle) abortHandle->detach();
     sockets.close(socketHandle);
     socketHandle = platform::kNoSocket;
 }
 
 void CSmtp::Send() {
+    warnings.clear();
+    received.clear();
+    capabilities = {};
+    deadline.emplace(overallLimit, waitLimit);
     socketHandle = ConnectToServer(serverName, serverPort);
     try {
+        connection = std::make_unique<MailConnection>(sockets, socketHandle, *deadline, abortHandle.get());
         Exchange();
+        connection->closeTls();
     } catch (...) {
         CloseConnection();
         throw;
@@ -217,89 +304,149 @@ void CSmtp::Send() {
     CloseConnection();
 }
 
+void CSmtp::StartTls() {
+    Note("* Starting TLS with " + serverName + (tlsVerify ? "" : " (certificate not checked)"));
+    connection->startTls(serverName, tlsVerify);
+    Note("* TLS session: " + connection->tlsDescription() +
+         (tlsVerify ? ", certificate trusted for " + serverName : ", certificate not checked"));
+    if (!tlsVerify)
+        warnings.push_back("TLS certificate of " + serverName + " was not checked (SMTP_TLS_VERIFY=0)");
+}
+
+void CSmtp::Greet() {
+    SendCommand("EHLO " + localHostName);
+    ReceiveReply();
+    if (ReplyCode() != 250) throw ECSmtp(301, ReplyText());
+    capabilities = SmtpCapabilities::FromEhloReply(replyLines);
+}
+
 void CSmtp::Exchange() {
+    const bool implicitTls =
+        security == SmtpSecurity::Tls || (security == SmtpSecurity::Auto && targetPort == kImplicitTlsPort);
+    if (implicitTls) StartTls();
+
     ReceiveReply();
-    if (ReplyCode() != 220) throw ECSmtp(401);
+    if (ReplyCode() != 220) throw ECSmtp(401, ReplyText());
+    Greet();
 
-    sendBuffer = "EHLO " + localHostName + "\r\n";
-    SendBufferText();
-    ReceiveReply();
-    if (ReplyCode() != 250) throw ECSmtp(301);
-
-    sendBuffer = "AUTH LOGIN\r\n";
-    SendBufferText();
-    if (SkipPendingOk() != 334) throw ECSmtp(302);
-
-    if (login.empty()) throw ECSmtp(204);
-    sendBuffer = Base64Encode(login) + "\r\n";
-    SendBufferText();
-    ReceiveReply();
-    if (ReplyCode() != 334) throw ECSmtp(407);
-
-    if (password.empty()) throw ECSmtp(205);
-    sendBuffer = Base64Encode(password) + "\r\n";
-    SendBufferText();
-    for (;;) {
-        ReceiveReply();
-        const int code = ReplyCode();
-        if (code == 235) break;
-        if (code == 334) continue;
-        throw ECSmtp(code == 535 ? 406 : 407);
-    }
-
-    if (senderAddress.empty()) throw ECSmtp(201);
-    sendBuffer = "MAIL FROM:<" + StripLineBreaks(senderAddress) + ">\r\n";
-    SendBufferText();
-    ReceiveReply();
-    if (ReplyCode() != 250) throw ECSmtp(300);
-
-    if (toRecipients.empty()) throw ECSmtp(203);
-    long accepted = static_cast<long>(toRecipients.size());
-    for (const auto& recipient : toRecipients) {
-        sendBuffer = "RCPT TO:<" + StripLineBreaks(recipient.address) + ">\r\n";
-        SendBufferText();
-        accepted -= ReadUntilOk();
-    }
-    if (accepted == 0) throw ECSmtp(305);
-
-    for (const auto* list : {&ccRecipients, &bccRecipients}) {
-        for (const auto& recipient : *list) {
-            sendBuffer = "RCPT TO:<" + StripLineBreaks(recipient.address) + ">\r\n";
-            SendBufferText();
-            ReadUntilOk();
+    if (!connection->tlsActive() && security != SmtpSecurity::None) {
+        if (capabilities.startTls) {
+            SendCommand("STARTTLS");
+            ReceiveReply();
+            if (ReplyCode() != 220) throw ECSmtp(505, ReplyText());
+            // Whatever came before the handshake did not come through it: a
+            // reply slipped in there must not be read as the server's.
+            received.clear();
+            StartTls();
+            // What the server offers may differ once the connection is safe.
+            Greet();
+        } else if (security == SmtpSecurity::StartTls) {
+            throw ECSmtp(504);
         }
     }
 
-    sendBuffer = "DATA\r\n";
-    SendBufferText();
-    if (SkipPendingOk() != 354) throw ECSmtp(303);
+    Authenticate();
+
+    if (senderAddress.empty()) throw ECSmtp(201);
+    bool eightBitBody = false;
+    for (const auto& line : messageLines) eightBitBody = eightBitBody || HasEightBitBytes(line);
+    bodyEncoding = !eightBitBody                ? BodyEncoding::SevenBit
+                   : capabilities.eightBitMime ? BodyEncoding::EightBit
+                                               : BodyEncoding::Base64;
+    if (capabilities.sizeLimit > 0 && EstimatedMessageSize() > capabilities.sizeLimit)
+        throw ECSmtp(415, "SIZE " + std::to_string(capabilities.sizeLimit));
+    SendCommand("MAIL FROM:<" + StripLineBreaks(senderAddress) + ">" +
+                (bodyEncoding == BodyEncoding::EightBit ? " BODY=8BITMIME" : ""));
+    ReceiveReply();
+    if (ReplyCode() != 250) throw ECSmtp(300, ReplyText());
+
+    SendRecipients();
+
+    SendCommand("DATA");
+    if (SkipPendingOk() != 354) throw ECSmtp(303, ReplyText());
 
     SendMessageContent();
 
     sendBuffer = "\r\n.\r\n";
+    Note("C: .");
     SendBufferText();
     ReceiveReply();
-    if (ReplyCode() != 250) throw ECSmtp(306);
+    if (ReplyCode() != 250) throw ECSmtp(306, ReplyText());
 
-    sendBuffer = "QUIT\r\n";
-    SendBufferText();
+    SendCommand("QUIT");
     ReceiveReply();
-    if (ReplyCode() != 221) throw ECSmtp(304);
+    if (ReplyCode() != 221) throw ECSmtp(304, ReplyText());
+}
+
+void CSmtp::Authenticate() {
+    if (capabilities.authPlain && !capabilities.authLogin) {
+        if (login.empty()) throw ECSmtp(204);
+        if (password.empty()) throw ECSmtp(205);
+        const std::string credentials = std::string(1, '\0') + login + '\0' + password;
+        SendCommand("AUTH PLAIN " + Base64Encode(credentials), "AUTH PLAIN ********");
+        ReceiveReply();
+        const int code = ReplyCode();
+        if (code == 235) return;
+        throw ECSmtp(code == 535 ? 406 : 307, ReplyText());
+    }
+
+    SendCommand("AUTH LOGIN");
+    if (SkipPendingOk() != 334) throw ECSmtp(302, ReplyText());
+
+    if (login.empty()) throw ECSmtp(204);
+    SendCommand(Base64Encode(login), kMasked);
+    ReceiveReply();
+    if (ReplyCode() != 334) throw ECSmtp(407, ReplyText());
+
+    if (password.empty()) throw ECSmtp(205);
+    SendCommand(Base64Encode(password), kMasked);
+    for (;;) {
+        ReceiveReply();
+        const int code = ReplyCode();
+        if (code == 235) return;
+        if (code == 334) continue;
+        throw ECSmtp(code == 535 ? 406 : 407, ReplyText());
+    }
+}
+
+void CSmtp::SendRecipients() {
+    // 251: the server forwards the mail, which is as good as taking it.
+    const auto accepted = [this] { return ReplyCode() == 250 || ReplyCode() == 251; };
+
+    if (toRecipients.empty()) throw ECSmtp(203);
+    std::vector<std::pair<std::string, std::string>> refused;  // address, reply
+    for (const auto& recipient : toRecipients) {
+        const std::string address = StripLineBreaks(recipient.address);
+        SendCommand("RCPT TO:<" + address + ">");
+        ReceiveReply();
+        if (!accepted()) refused.emplace_back(address, ReplyText());
+    }
+    if (refused.size() == toRecipients.size()) {
+        std::string detail;
+        for (const auto& [address, reply] : refused) {
+            if (!detail.empty()) detail += "; ";
+            detail += refused.size() == 1 ? reply : "<" + address + "> " + reply;
+        }
+        throw ECSmtp(305, detail);
+    }
+
+    for (const auto* list : {&ccRecipients, &bccRecipients}) {
+        for (const auto& recipient : *list) {
+            const std::string address = StripLineBreaks(recipient.address);
+            SendCommand("RCPT TO:<" + address + ">");
+            ReceiveReply();
+            if (!accepted()) refused.emplace_back(address, ReplyText());
+        }
+    }
+    for (const auto& [address, reply] : refused)
+        warnings.push_back("Recipient address refused: " + address + " (" + reply + ")");
 }
 
 void CSmtp::SendMessageContent() {
     ComposeHeader(sendBuffer);
     SendBufferText();
 
-    if (messageLines.empty()) {
-        sendBuffer = " \r\n";
-        SendBufferText();
-    } else {
-        for (std::size_t i = 0; i < messageLines.size(); ++i) {
-            sendBuffer = DataLines(GetMessageLine(i));
-            SendBufferText();
-        }
-    }
+    SendBody();
 
     SendAttachments();
 
@@ -307,21 +454,42 @@ void CSmtp::SendMessageContent() {
         sendBuffer = std::string("\r\n--") + kMessageBoundary + "--\r\n";
         SendBufferText();
     }
+    Note(attachments.empty() ? "C: (the message: header and body)" : "C: (the message: header, body and attachments)");
+}
+
+void CSmtp::SendBody() {
+    if (bodyEncoding == BodyEncoding::Base64) {
+        // A server without 8BITMIME gets the 8-bit text in base64 lines.
+        std::string text;
+        if (messageLines.empty()) text = " \r\n";
+        for (std::size_t i = 0; i < messageLines.size(); ++i) text += crlfLines(GetMessageLine(i));
+        const std::string encoded = Base64Encode(text);
+        sendBuffer.clear();
+        for (std::size_t at = 0; at < encoded.size(); at += kBase64BodyLine)
+            sendBuffer += encoded.substr(at, kBase64BodyLine) + "\r\n";
+        SendBufferText();
+        return;
+    }
+    if (messageLines.empty()) {
+        sendBuffer = " \r\n";
+        SendBufferText();
+        return;
+    }
+    for (std::size_t i = 0; i < messageLines.size(); ++i) {
+        sendBuffer = DataLines(GetMessageLine(i));
+        SendBufferText();
+    }
 }
 
 void CSmtp::ComposeHeader(std::string& target) const {
     const std::int64_t now = MailClockNow();
     if (now <= 0) throw ECSmtp(409);
-    const std::time_t seconds = static_cast<std::time_t>(now);
-    const std::tm* local = std::localtime(&seconds);
-    if (!local) throw ECSmtp(409);
+    std::tm local{};
+    if (!platform::localTime(now, local)) throw ECSmtp(409);
     if (toRecipients.empty()) throw ECSmtp(203);
 
     const std::string& charset = platform::textCharset();
-    char date[96];
-    std::snprintf(date, sizeof date, "Date: %d %s %d %d:%d:%d\r\n", local->tm_mday, kMonths[local->tm_mon],
-                  local->tm_year + 1900, local->tm_hour, local->tm_min, local->tm_sec);
-    target = date;
+    target = dateLine(now, local);
 
     if (senderAddress.empty()) throw ECSmtp(201);
     target += "From: ";
@@ -332,28 +500,41 @@ void CSmtp::ComposeHeader(std::string& target) const {
     target += priorityLine(priority);
     target += "To: " + recipientList(toRecipients) + "\r\n";
     if (!ccRecipients.empty()) target += "Cc: " + recipientList(ccRecipients) + "\r\n";
-    if (!bccRecipients.empty()) target += "Bcc: " + recipientList(bccRecipients) + "\r\n";
+    // Bcc recipients are only named in RCPT TO: a header would show them to
+    // every recipient.
     const std::string subjectText = EncodeHeaderText(StripLineBreaks(subject), charset);
     target += subjectText.empty() ? "Subject:  " : "Subject: " + subjectText;
     target += "\r\n";
     target += "MIME-Version: 1.0\r\n";
 
-    bool eightBitBody = false;
-    for (const auto& line : messageLines) eightBitBody = eightBitBody || HasEightBitBytes(line);
-    const std::string textCharset = eightBitBody ? charset : "US-ASCII";
-    const std::string transferEncoding = eightBitBody ? "8bit" : "7bit";
-    if (attachments.empty()) {
-        target += "Content-type: text/html; charset=" + textCharset + "\r\n";
-        target += "Content-Transfer-Encoding: " + transferEncoding + "\r\n";
-        target += "\r\n";
-    } else {
+    const std::string textCharset = bodyEncoding == BodyEncoding::SevenBit ? "US-ASCII" : charset;
+    const char* transferEncoding = bodyEncoding == BodyEncoding::SevenBit  ? "7bit"
+                                   : bodyEncoding == BodyEncoding::EightBit ? "8bit"
+                                                                            : "base64";
+    if (!attachments.empty()) {
         target += std::string("Content-Type: multipart/mixed; boundary=\"") + kMessageBoundary + "\"\r\n";
         target += "\r\n";
         target += std::string("--") + kMessageBoundary + "\r\n";
-        target += "Content-type: text/plain; charset=" + textCharset + "\r\n";
-        target += "Content-Transfer-Encoding: " + transferEncoding + "\r\n";
-        target += "\r\n";
     }
+    target += "Content-type: text/plain; charset=" + textCharset + "\r\n";
+    target += std::string("Content-Transfer-Encoding: ") + transferEncoding + "\r\n";
+    target += "\r\n";
+}
+
+std::uint64_t CSmtp::EstimatedMessageSize() const {
+    // Close enough for the server's SIZE limit, which only has to stop a
+    // mail that could never be taken; computed without reading any file.
+    std::uint64_t size = 512 + subject.size() * 2 + senderName.size() * 2 + senderAddress.size() + replyTo.size() +
+                         xMailer.size();
+    for (const auto* list : {&toRecipients, &ccRecipients})
+        for (const auto& recipient : *list) size += recipient.name.size() * 2 + recipient.address.size() + 4;
+    for (const auto& line : messageLines) size += (line.size() + 2) * 4 / 3 + 2;
+    for (const auto& path : attachments) {
+        std::error_code error;
+        const std::uint64_t bytes = std::filesystem::file_size(path, error);
+        if (!error) size += 256 + (bytes / kAttachmentChunk + 1) * 74;
+    }
+    return size;
 }
 
 void CSmtp::SendAttachments() {

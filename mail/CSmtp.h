@@ -1,15 +1,25 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "config/SmtpSecurity.h"
+#include "mail/MailDeadline.h"
+#include "mail/SmtpCapabilities.h"
 #include "platform/Sockets.h"
 
+class MailAbort;
+class MailConnection;
+
 // The supervisor's own SMTP client. One object sends one message: configure
-// it with the setters, call Send once, let it go. Plain TCP over IPv4, EHLO,
-// AUTH LOGIN always. Every failure throws ECSmtp with its code.
+// it with the setters, call Send once, let it go. TCP over IPv4, protected
+// by TLS as the security mode asks (implicit, or after STARTTLS), EHLO,
+// AUTH LOGIN (AUTH PLAIN when that is all the server offers). Every failure
+// throws ECSmtp with its code and what the server or the system said.
 class CSmtp {
 public:
     struct Recipient {
@@ -19,7 +29,9 @@ public:
 
     static constexpr std::size_t kBufferSize = 10240;
     static constexpr std::chrono::milliseconds kDefaultWaitLimit{10000};
+    static constexpr std::chrono::milliseconds kDefaultOverallLimit{60000};
     static constexpr std::uint16_t kDefaultPort = 25;
+    static constexpr std::uint16_t kImplicitTlsPort = 465;
 
     // Starts the socket library and reads the host name; throws 100, 101,
     // 107 or 408.
@@ -39,6 +51,11 @@ public:
     void SetSubject(const std::string& text);
     // 2 high, 3 normal, 4 low; any other value is written as normal.
     void SetPriority(int value);
+    // Auto unless set.
+    void SetSecurity(SmtpSecurity mode) { security = mode; }
+    // Whether the server's certificate must be trusted and name the server;
+    // on unless set. Off, any certificate is taken and a warning is kept.
+    void SetTlsVerify(bool on) { tlsVerify = on; }
 
     // An empty address throws 206.
     void AddRecipient(const std::string& address, const std::string& name = "");
@@ -49,6 +66,16 @@ public:
 
     // The limit of every wait on the socket: connect, each read, each write.
     void SetWaitLimit(std::chrono::milliseconds limit) { waitLimit = limit; }
+    // The limit of the whole exchange, from the connect to the reply to QUIT.
+    void SetOverallLimit(std::chrono::milliseconds limit) { overallLimit = limit; }
+
+    // Receives the conversation line by line: "S: " and each reply line,
+    // "C: " and each command (credentials masked), "* " and a note of the
+    // client's own (connection, TLS).
+    void SetTranscript(std::function<void(const std::string&)> sink) { transcript = std::move(sink); }
+
+    // Lets another thread cut the exchange short: it then fails with 414.
+    void SetAbort(std::shared_ptr<MailAbort> handle) { abortHandle = std::move(handle); }
 
     // The body line at an index; at or beyond the number of lines throws 412.
     const std::string& GetMessageLine(std::size_t index) const;
@@ -57,19 +84,41 @@ public:
     // and said goodbye, throws ECSmtp otherwise.
     void Send();
 
+    // What went wrong without stopping the mail, in the order it happened:
+    // recipients the server refused while others were accepted, a TLS
+    // session without certificate check.
+    const std::vector<std::string>& GetWarnings() const { return warnings; }
+
 private:
+    enum class BodyEncoding { SevenBit, EightBit, Base64 };
+
     platform::SocketHandle ConnectToServer(const std::string& name, std::uint16_t port);
     void SendBufferText();
+    // Writes a command into the send buffer and sends it; the transcript
+    // shows `shownAs` instead when it is given.
+    void SendCommand(const std::string& command, const char* shownAs = nullptr);
+    // Reads one whole reply: every line of a multi-line reply.
     void ReceiveReply();
+    // Reads one line, up to and including its LF, from the received bytes.
+    std::string ReadLine();
+    // The code of the reply's last line; -1 when it does not start with three
+    // digits.
     int ReplyCode() const;
-    // Reads lines until one whose code is not 250 and returns that code.
+    // The reply's lines without their line ends, joined by blanks.
+    std::string ReplyText() const;
+    // Reads replies until one whose code is not 250 and returns that code.
     int SkipPendingOk();
-    // Reads lines until one with code 250; returns how many other lines came.
-    int ReadUntilOk();
     void Exchange();
+    void StartTls();
+    void Greet();
+    void Authenticate();
+    void SendRecipients();
     void SendMessageContent();
+    void SendBody();
     void ComposeHeader(std::string& target) const;
     void SendAttachments();
+    std::uint64_t EstimatedMessageSize() const;
+    void Note(const std::string& line) const;
     void CloseConnection();
 
     std::string localHostName;
@@ -97,4 +146,19 @@ private:
 
     platform::Sockets& sockets;
     std::chrono::milliseconds waitLimit = kDefaultWaitLimit;
+    std::chrono::milliseconds overallLimit = kDefaultOverallLimit;
+    SmtpSecurity security = SmtpSecurity::Auto;
+    bool tlsVerify = true;
+    std::function<void(const std::string&)> transcript;
+    std::shared_ptr<MailAbort> abortHandle;
+
+    // State of the exchange in progress.
+    std::uint16_t targetPort = 0;  // the port connected to
+    std::optional<MailDeadline> deadline;
+    std::unique_ptr<MailConnection> connection;
+    std::string received;                 // bytes received and not yet read as lines
+    std::vector<std::string> replyLines;  // the last reply, without line ends
+    SmtpCapabilities capabilities;
+    BodyEncoding bodyEncoding = BodyEncoding::SevenBit;
+    std::vector<std::string> warnings;
 };

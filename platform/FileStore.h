@@ -28,4 +28,13 @@ enum class NewFileAccess {
 // replaced and the link stays.
 bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access);
 
+// True when users other than the file's owner may read the file at `path`
+// (its group or everybody); false for a missing file.
+bool readableByOthers(const std::string& path);
+
+// Leaves read and write access to the file at `path` to its owner alone.
+// True when that holds afterwards; also true, with nothing done, when there
+// is no file.
+bool restrictToOwner(const std::string& path);
+
 }  // namespace platform

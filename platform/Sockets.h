@@ -5,7 +5,8 @@
 #include <string>
 
 // The socket library of the platform, as the SMTP client uses it: IPv4
-// stream sockets, non-blocking connect and waits with a time limit.
+// stream sockets, non-blocking connect and waits with a time limit. Every
+// byte of a mail, TLS records included, goes through send and receive here.
 namespace platform {
 
 // An open socket; kNoSocket when there is none.
@@ -66,7 +67,10 @@ public:
     virtual ConnectStart connect(SocketHandle socket, std::uint32_t address, std::uint16_t port) = 0;
 
     // Waits until a started connection completes, fails or the limit passes.
-    virtual ConnectWait waitConnected(SocketHandle socket, std::chrono::milliseconds limit) = 0;
+    // For Refused and Failed, `reason` receives the system's text of the
+    // error ("Connection refused").
+    virtual ConnectWait waitConnected(SocketHandle socket, std::chrono::milliseconds limit,
+                                      std::string& reason) = 0;
 
     virtual SocketWait waitWritable(SocketHandle socket, std::chrono::milliseconds limit) = 0;
     virtual SocketWait waitReadable(SocketHandle socket, std::chrono::milliseconds limit) = 0;
@@ -79,6 +83,12 @@ public:
     // Receives up to count bytes: the count received, 0 when the peer has
     // closed the connection in order, -1 on an error.
     virtual long receive(SocketHandle socket, char* bytes, std::size_t count) = 0;
+
+    // Ends both directions of the socket at once, without closing it. Safe
+    // to call from another thread while a wait, connect, send or receive
+    // runs on the socket: that call returns at once (a connect in progress
+    // is abandoned), so a mail can be cut short at exit.
+    virtual void shutdown(SocketHandle socket) = 0;
 
     virtual void close(SocketHandle socket) = 0;
 };

@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdint>
+#include <ctime>
 #include <string>
 
 // Facts about the running system and its file naming.
@@ -19,6 +21,13 @@ const std::string& scriptSuffix();
 // This computer's host name; false when it cannot be read.
 bool hostName(std::string& name);
 
+// The system's text for one of its error numbers (errno here).
+std::string errorText(int error);
+
+// The local calendar time of a time in seconds since 1970; false when it
+// cannot be converted.
+bool localTime(std::int64_t seconds, std::tm& out);
+
 bool directoryExists(const std::string& path);
 bool fileExists(const std::string& path);
 bool createDirectory(const std::string& path);
@@ -33,7 +42,5 @@ bool writableDirectory(const std::string& path, std::string& reason);
 // little, and every pool keeps pages).
 void limitMemoryForService();
 
-// Pause the calling thread.
-void sleepMilliseconds(int ms);
 
 }  // namespace platform

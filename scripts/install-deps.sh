@@ -5,13 +5,14 @@
 set -e
 
 PACKAGES="g++ make cmake pkg-config
-libspdlog-dev libfmt-dev rapidjson-dev
+libspdlog-dev libfmt-dev rapidjson-dev libssl-dev openssl
 libsystemd-dev libcpp-httplib-dev
 dpkg-dev file
 libgtest-dev libgmock-dev libbenchmark-dev
 libwxgtk3.2-dev fonts-wqy-microhei
 python3 python3-aiosmtpd
-xvfb xauth xdg-utils procps"
+xvfb xauth xdg-utils procps
+openbox tint2 xdotool wmctrl x11-utils imagemagick"
 
 missing=""
 for p in $PACKAGES; do

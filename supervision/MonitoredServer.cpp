@@ -9,6 +9,7 @@
 #include "mail/AlertDispatch.h"
 #include "platform/ExitWatcher.h"
 #include "platform/ProcessTable.h"
+#include "platform/System.h"
 #include "platform/TcpTable.h"
 #include "supervision/MachineLook.h"
 #include "supervision/ProcessDiscovery.h"
@@ -31,10 +32,7 @@ std::string listenText(const platform::TcpListener& listener) {
     return text;
 }
 
-std::string systemError(int error) {
-    char buffer[256];
-    return std::string(::strerror_r(error, buffer, sizeof buffer));
-}
+std::string systemError(int error) { return platform::errorText(error); }
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "platform/System.h"
 #include "supervision/MonitoredServer.h"
 
 RowCells RowCells::of(const MonitoredServer& server) {
@@ -14,15 +15,15 @@ RowCells RowCells::of(const MonitoredServer& server) {
         const std::string at = formatStartTime(*next);
         cells.startTime = "下次重启 " + (at.size() > 11 ? at.substr(11) : at);
     }
+    cells.downWithAutoStart = server.info.pid <= 0 && server.autoStart;
     cells.startStopCaption = server.stopping() ? "停止中" : server.info.pid > 0 ? "停止" : "启动";
     return cells;
 }
 
 std::string formatStartTime(std::int64_t startTime) {
     if (startTime == 0) return {};
-    const std::time_t t = static_cast<std::time_t>(startTime);
     std::tm local{};
-    if (!localtime_r(&t, &local)) return {};
+    if (!platform::localTime(startTime, local)) return {};
     char text[128];
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return std::string(text, n);

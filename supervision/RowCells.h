@@ -11,6 +11,9 @@ struct RowCells {
     std::string ports;             // listen address
     std::string startTime;         // "%Y-%m-%d %H:%M:%S" local time, empty when unknown
     std::string startStopCaption;  // "停止" while running, "停止中" while stopping, else "启动"
+    // The server is down although auto-start is on: the checks keep trying
+    // to start it, which the window shows as an alarm.
+    bool downWithAutoStart = false;
 
     static RowCells of(const MonitoredServer& server);
 };

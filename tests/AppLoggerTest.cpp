@@ -49,6 +49,22 @@ TEST_F(AppLoggerTest, WritesEachLevelWithItsNameAndCrLf) {
     EXPECT_TRUE(std::regex_match(bytes, expected)) << bytes;
 }
 
+TEST_F(AppLoggerTest, LineBreaksInsideAMessageAreWrittenAsEscapes) {
+    ASSERT_EQ(0, ::mkdir("logs", 0777));
+    ASSERT_TRUE(AppLogger::Instance().Init());
+    auto& log = AppLogger::Instance().get();
+    // A server name with CR LF cannot forge a line of its own.
+    log.info("{}: service not working", "web\r\n2026-01-05 09:30:00.042 [INFO ]: forged");
+    log.error("Sending alert email error: {}", "550 first\nsecond\rthird");
+    log.info("a\\n stays");  // a backslash before n is left as it is
+
+    const std::string bytes = readFile(todayLogName());
+    const std::regex expected(kLinePrefix + R"(\[INFO \]: web\\r\\n2026-01-05 09:30:00\.042 \[INFO \]: forged: service not working\r\n)" +
+                              kLinePrefix + R"(\[ERROR\]: Sending alert email error: 550 first\\nsecond\\rthird\r\n)" +
+                              kLinePrefix + R"(\[INFO \]: a\\n stays\r\n)");
+    EXPECT_TRUE(std::regex_match(bytes, expected)) << bytes;
+}
+
 TEST_F(AppLoggerTest, LineCarriesTheLocalTimeOfTheMessage) {
     ASSERT_EQ(0, ::mkdir("logs", 0777));
     ASSERT_TRUE(AppLogger::Instance().Init());

@@ -7,7 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
+#include <optional>
+#include <tuple>
 #include <functional>
 #include <memory>
 
@@ -97,13 +100,12 @@ TEST_F(CSmtpExchangeTest, EachRefusedStepFailsWithItsCodeAndNoQuit) {
         {"greeting", [](Peer::Replies& r) { r.greeting = "554 5.3.2 busy\r\n"; }, 401, nullptr},
         {"greeting not digits", [](Peer::Replies& r) { r.greeting = "hello there\r\n"; }, 401, nullptr},
         {"EHLO", [](Peer::Replies& r) { r.ehlo = "502 5.5.1 no EHLO\r\n"; }, 301, "EHLO"},
-        {"two-line greeting", [](Peer::Replies& r) { r.greeting = "220-first\r\n220 second\r\n"; }, 301, "EHLO"},
         {"AUTH LOGIN", [](Peer::Replies& r) { r.auth = "504 5.5.4 unknown mechanism\r\n"; }, 302, "AUTH LOGIN"},
         {"login", [](Peer::Replies& r) { r.login = "535 5.7.8 no\r\n"; }, 407, "login"},
         {"password 535", [](Peer::Replies& r) { r.password = "535 5.7.8 bad credentials\r\n"; }, 406, "password"},
         {"password 501", [](Peer::Replies& r) { r.password = "501 5.5.4 malformed\r\n"; }, 407, "password"},
         {"MAIL FROM", [](Peer::Replies& r) { r.mailFrom = "553 5.1.8 sender rejected\r\n"; }, 300, "MAIL"},
-        {"RCPT TO", [](Peer::Replies& r) { r.rcpt = {"550 5.1.1 unknown user\r\n250 ok\r\n"}; }, 305, "RCPT"},
+        {"RCPT TO", [](Peer::Replies& r) { r.rcpt = {"550 5.1.1 unknown user\r\n"}; }, 305, "RCPT"},
         {"DATA", [](Peer::Replies& r) { r.data = "554 5.5.1 no valid recipients\r\n"; }, 303, "DATA"},
         {"end of data", [](Peer::Replies& r) { r.endOfData = "552 5.3.4 too big\r\n"; }, 306, "."},
         {"QUIT", [](Peer::Replies& r) { r.quit = "500 what\r\n"; }, 304, "QUIT"},
@@ -143,14 +145,104 @@ TEST_F(CSmtpExchangeTest, TolerantPathsOfTheExchangePass) {
     Peer::Replies replies;
     replies.ehlo = "250-one\r\n250-two\r\n250-three\r\n250 four\r\n";
     replies.password = "334 once more\r\n334 and again\r\n235 ok\r\n";
-    // The first To is refused once, then accepted; the count stays above 0.
-    replies.rcpt = {"450 4.2.0 try later\r\n250 ok\r\n", "250 ok\r\n"};
+    // The first To is refused, the second accepted: the mail goes to it.
+    replies.rcpt = {"450 4.2.0 try later\r\n", "250 ok\r\n"};
     replies.data = "250 late\r\n354 go ahead\r\n";
     Peer peer(replies);
     auto client = clientFor(peer.port());
     client->AddRecipient("second@example.test");
     EXPECT_EQ(0, sendCode(*client));
     EXPECT_TRUE(hasCommand(peer, "QUIT"));
+    EXPECT_EQ(std::vector<std::string>{"Recipient address refused: to@example.test (450 4.2.0 try later)"},
+              client->GetWarnings());
+}
+
+TEST_F(CSmtpExchangeTest, MultiLineRepliesAreReadWhole) {
+    // A greeting of two lines is one reply: EHLO gets its own answer.
+    Peer::Replies replies;
+    replies.greeting = "220-mail.example.test ESMTP\r\n220-no spam please\r\n220 ready\r\n";
+    replies.ehlo = "250-mail.example.test\r\n250-SIZE 1000000\r\n250 AUTH LOGIN\r\n";
+    replies.mailFrom = "250-2.1.0 sender\r\n250 2.1.0 ok\r\n";
+    Peer peer(replies);
+    auto client = clientFor(peer.port());
+    EXPECT_EQ(0, sendCode(*client));
+    peer.waitFinished();
+    EXPECT_TRUE(hasCommand(peer, "QUIT"));
+    // Each command went out once, after the whole reply before it.
+    std::size_t rcpts = 0;
+    for (const auto& c : peer.commands()) rcpts += c.rfind("RCPT", 0) == 0;
+    EXPECT_EQ(1u, rcpts);
+
+    // A continuation line whose code is not three digits ends nothing: the
+    // reply's last line decides, and it is no 220.
+    Peer::Replies odd;
+    odd.greeting = "220-fine\r\n2x0 broken\r\n";
+    Peer oddPeer(odd);
+    try {
+        auto oddClient = clientFor(oddPeer.port());
+        oddClient->Send();
+        FAIL() << "a malformed reply was taken";
+    } catch (const ECSmtp& e) {
+        EXPECT_EQ(401, e.GetErrorCode());
+        EXPECT_EQ("220-fine 2x0 broken", e.GetDetail());
+    }
+}
+
+TEST_F(CSmtpExchangeTest, RefusedReplyTextStaysWithTheError) {
+    const std::pair<std::function<void(Peer::Replies&)>, std::string> cases[] = {
+        {[](Peer::Replies& r) { r.rcpt = {"550 5.1.1 no such user\r\n"}; },
+         "Server returned error after sending RCPT TO (550 5.1.1 no such user)"},
+        {[](Peer::Replies& r) { r.auth = "530 5.7.0 Must issue a STARTTLS command first\r\n"; },
+         "Server returned error after sending AUTH LOGIN (530 5.7.0 Must issue a STARTTLS command first)"},
+        {[](Peer::Replies& r) { r.password = "535-5.7.8 Username and Password not accepted.\r\n535 5.7.8 Learn more\r\n"; },
+         "Bad login or password (535-5.7.8 Username and Password not accepted. 535 5.7.8 Learn more)"},
+        {[](Peer::Replies& r) { r.greeting = "554 5.7.1 go away\r\n"; }, "Server is not ready (554 5.7.1 go away)"},
+    };
+    for (const auto& [script, text] : cases) {
+        Peer::Replies replies;
+        script(replies);
+        Peer peer(replies);
+        auto client = clientFor(peer.port());
+        try {
+            client->Send();
+            ADD_FAILURE() << "sent: " << text;
+        } catch (const ECSmtp& e) {
+            EXPECT_EQ(text, e.GetErrorText());
+        }
+    }
+}
+
+TEST_F(CSmtpExchangeTest, RefusedRecipientsFailAtOnceOnlyWhenNoToIsLeft) {
+    {
+        // Every To refused: 305 with each refusal, without waiting for more.
+        Peer::Replies replies;
+        replies.rcpt = {"550 5.1.1 no such user\r\n", "553 5.1.3 bad address\r\n"};
+        Peer peer(replies);
+        auto client = clientFor(peer.port());
+        client->SetWaitLimit(std::chrono::seconds(30));
+        client->AddRecipient("two@example.test");
+        try {
+            client->Send();
+            FAIL() << "no recipient was left";
+        } catch (const ECSmtp& e) {
+            EXPECT_EQ(305, e.GetErrorCode());
+            EXPECT_EQ("<to@example.test> 550 5.1.1 no such user; <two@example.test> 553 5.1.3 bad address",
+                      e.GetDetail());
+        }
+        peer.waitFinished();
+        EXPECT_FALSE(hasCommand(peer, "DATA"));
+    }
+    {
+        // A refused Cc costs only its own copy; 251 counts as accepted.
+        Peer::Replies replies;
+        replies.rcpt = {"251 2.1.5 will forward\r\n", "550 5.1.1 no cc\r\n"};
+        Peer peer(replies);
+        auto client = clientFor(peer.port());
+        client->AddCcRecipient("cc@example.test");
+        EXPECT_EQ(0, sendCode(*client));
+        EXPECT_EQ(std::vector<std::string>{"Recipient address refused: cc@example.test (550 5.1.1 no cc)"},
+                  client->GetWarnings());
+    }
 }
 
 TEST_F(CSmtpExchangeTest, MissingCredentialsAndAddressesFailAtTheirStep) {
@@ -214,9 +306,9 @@ TEST_F(CSmtpExchangeTest, ServerThatStopsTalkingFailsWith402) {
         EXPECT_EQ(402, sendCode(*clientFor(peer.port())));
     }
     {
-        // A single refusal of a To recipient makes the client wait for a 250.
+        // Silent in the middle of a multi-line reply.
         Peer::Replies replies;
-        replies.rcpt = {"550 5.1.1 unknown user\r\n"};
+        replies.ehlo = "250-first line\r\n" + Peer::kSilent;
         Peer peer(replies);
         EXPECT_EQ(402, sendCode(*clientFor(peer.port())));
     }
@@ -317,10 +409,19 @@ private:
 };
 
 TEST_F(CSmtpExchangeTest, ConnectionProblemsHaveTheirOwnCodes) {
+    const auto errorText = [](CSmtp& client) {
+        try {
+            client.Send();
+            return std::string("sent");
+        } catch (const ECSmtp& e) {
+            return e.GetErrorText();
+        }
+    };
     {
         FullBacklogListener listener;
         ASSERT_TRUE(listener.full());
         EXPECT_EQ(403, sendCode(*clientFor(listener.port())));
+        EXPECT_EQ("Connection to the mail server timed out", errorText(*clientFor(listener.port())));
     }
     {
         // Nothing listens on the port: refused while waiting.
@@ -329,6 +430,7 @@ TEST_F(CSmtpExchangeTest, ConnectionProblemsHaveTheirOwnCodes) {
             return probe.port();
         }();
         EXPECT_EQ(109, sendCode(*clientFor(port)));
+        EXPECT_EQ("Cannot connect to the mail server: Connection refused", errorText(*clientFor(port)));
     }
     {
         auto client = clientFor(1);
@@ -465,21 +567,65 @@ TEST_F(CSmtpExchangeTest, HeaderLinesFollowTheFixedLayout) {
     client.AddBccRecipient("d@example.test", "Dee");
     ASSERT_EQ(0, sendCode(client));
     peer.waitFinished();
+    // The zone of the machine's local time on that day, as RFC 5322 writes it.
+    const long offset = local.tm_gmtoff;
+    char zone[40];
+    std::snprintf(zone, sizeof zone, "%c%02ld%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 3600,
+                  std::labs(offset) % 3600 / 60);
     EXPECT_EQ(
-        "Date: 5 Mar 2021 9:4:7\r\n"
+        std::string("Date: 05 Mar 2021 09:04:07 ") + zone + "\r\n"
         "From:  <sender@example.test>\r\n"
         "X-Priority: 2 (High)\r\n"
         "To: <a@example.test>,Bee<b@example.test>\r\n"
         "Cc: <c@example.test>\r\n"
-        "Bcc: Dee<d@example.test>\r\n"
         "Subject:  \r\n"
         "MIME-Version: 1.0\r\n"
-        "Content-type: text/html; charset=US-ASCII\r\n"
+        "Content-type: text/plain; charset=US-ASCII\r\n"
         "Content-Transfer-Encoding: 7bit\r\n"
         "\r\n"
         " \r\n"
         "\r\n",
         peer.data());
+    // The Bcc recipient gets the mail, without a header that shows it.
+    EXPECT_TRUE(hasCommand(peer, "RCPT TO:<d@example.test>"));
+}
+
+// Runs with another local time zone (a POSIX TZ text) while it lives.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) previous_ = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ScopedTimeZone() {
+        if (previous_)
+            ::setenv("TZ", previous_->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> previous_;
+};
+
+TEST_F(CSmtpExchangeTest, DateCarriesTheZoneOfTheLocalTime) {
+    // 2021-03-05 01:04:07 UTC.
+    SetMailClock([] { return std::int64_t{1614906247}; });
+    const std::pair<const char*, const char*> zones[] = {
+        {"UTC0", "Date: 05 Mar 2021 01:04:07 +0000"},
+        {"CST-8", "Date: 05 Mar 2021 09:04:07 +0800"},
+        {"NST3:30", "Date: 04 Mar 2021 21:34:07 -0330"},
+    };
+    for (const auto& [zone, line] : zones) {
+        ScopedTimeZone inZone(zone);
+        Peer peer;
+        auto client = clientFor(peer.port());
+        ASSERT_EQ(0, sendCode(*client));
+        peer.waitFinished();
+        EXPECT_EQ(0u, peer.data().find(std::string(line) + "\r\n")) << zone << ": " << peer.data().substr(0, 40);
+    }
 }
 
 TEST_F(CSmtpExchangeTest, PriorityLineByValue) {
@@ -562,6 +708,57 @@ TEST_F(CSmtpExchangeTest, AttachmentFailuresComeAfterThePartHeader) {
         EXPECT_TRUE(received.ends_with("Content-Disposition: attachment; filename=\"one.bin\"\r\n\r\n"))
             << received.substr(received.size() - 300);
         EXPECT_NE(std::string::npos, received.find("filename=\"big.bin\"\r\n\r\n" + Base64Encode(std::string(54, 'b')) + "\r\n"));
+    }
+}
+
+TEST_F(CSmtpExchangeTest, EightBitBodyIsAnnouncedWhenTheServerOffers8BitMime) {
+    {
+        Peer peer;  // offers 8BITMIME
+        auto client = clientFor(peer.port());
+        client->AddMessageLine("进程已停止");
+        ASSERT_EQ(0, sendCode(*client));
+        peer.waitFinished();
+        EXPECT_TRUE(hasCommand(peer, "MAIL FROM:<user@example.test> BODY=8BITMIME"));
+        EXPECT_NE(std::string::npos, peer.data().find("\r\nContent-Transfer-Encoding: 8bit\r\n"));
+    }
+    {
+        // An all-ASCII body needs no announcement.
+        Peer peer;
+        ASSERT_EQ(0, sendCode(*clientFor(peer.port())));
+        peer.waitFinished();
+        EXPECT_TRUE(hasCommand(peer, "MAIL FROM:<user@example.test>"));
+    }
+}
+
+TEST_F(CSmtpExchangeTest, MessageLargerThanTheServersSizeLimitStopsBeforeMailFrom) {
+    TempDir dir;
+    writeFile(dir.file("report.bin"), std::string(5000, 'r'));
+    const auto withLimit = [&](const std::string& size) {
+        Peer::Replies replies;
+        replies.ehlo = "250-peer\r\n250-SIZE " + size + "\r\n250 AUTH LOGIN\r\n";
+        auto peer = std::make_unique<Peer>(replies);
+        auto client = clientFor(peer->port());
+        client->AddAttachment(dir.file("report.bin"));
+        int code = 0;
+        std::string text;
+        try {
+            client->Send();
+        } catch (const ECSmtp& e) {
+            code = e.GetErrorCode();
+            text = e.GetErrorText();
+        }
+        peer->waitFinished();
+        return std::make_tuple(code, text, std::move(peer));
+    };
+    {
+        const auto [code, text, peer] = withLimit("4000");
+        EXPECT_EQ(415, code);
+        EXPECT_EQ("Message is larger than the mail server accepts (SIZE 4000)", text);
+        EXPECT_EQ(Base64Encode("pa55word"), peer->commands().back());
+    }
+    for (const char* roomy : {"100000", "0"}) {
+        const auto [code, text, peer] = withLimit(roomy);
+        EXPECT_EQ(0, code) << roomy << ": " << text;
     }
 }
 

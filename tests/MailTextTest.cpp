@@ -6,6 +6,7 @@
 #include "mail/Base64.h"
 #include "mail/ECSmtp.h"
 #include "mail/MimeText.h"
+#include "mail/SmtpCapabilities.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ TEST(ECSmtpTest, EveryCodeHasItsFixedTextSpellingIncluded) {
         {106, "Invalid winsock2 socket"},
         {107, "Function hostname() failed"},
         {108, "Function ioctlsocket() failed"},
+        {109, "Cannot connect to the mail server"},
         {110, "Improper IPv4 address"},
         {200, "Undefined message header"},
         {201, "Undefined mail sender"},
@@ -37,9 +39,11 @@ TEST(ECSmtpTest, EveryCodeHasItsFixedTextSpellingIncluded) {
         {304, "Server returned error after sending QUIT"},
         {305, "Server returned error after sending RCPT TO"},
         {306, "Error in message body"},
+        {307, "Server returned error after sending AUTH PLAIN"},
         {400, "Server has closed the connection"},
         {401, "Server is not ready"},
         {402, "Server not responding"},
+        {403, "Connection to the mail server timed out"},
         {404, "File not exist"},
         {405, "Message is too big"},
         {406, "Bad login or password"},
@@ -49,6 +53,16 @@ TEST(ECSmtpTest, EveryCodeHasItsFixedTextSpellingIncluded) {
         {410, "RecvBuf is empty"},
         {411, "SendBuf is empty"},
         {412, "Specified line number is out of message size"},
+        {413, "Mail server too slow: the mail was not sent within the time allowed"},
+        {414, "Mail not sent: delivery was cancelled because the program is ending"},
+        {415, "Message is larger than the mail server accepts"},
+        {500, "TLS is not available"},
+        {501, "TLS handshake failed"},
+        {502, "Server certificate not trusted"},
+        {503, "Server certificate does not match the host name"},
+        {504, "Server does not offer STARTTLS, which the settings require"},
+        {505, "Server refused STARTTLS"},
+        {506, "TLS connection failed"},
     };
     for (const auto& [code, text] : table) {
         EXPECT_EQ(text, textOf(code)) << code;
@@ -58,8 +72,24 @@ TEST(ECSmtpTest, EveryCodeHasItsFixedTextSpellingIncluded) {
 
 TEST(ECSmtpTest, CodesWithoutAnEntryAreUndefinedAndZeroIsEmpty) {
     EXPECT_EQ("", textOf(0));
-    for (const int code : {109, 403, 999, -1, 1, 111, 413})
+    for (const int code : {999, -1, 1, 111, 416, 507})
         EXPECT_EQ("Undefined error id", textOf(code)) << code;
+}
+
+TEST(ECSmtpTest, ServerRepliesFollowInParenthesesAndReasonsAfterAColon) {
+    EXPECT_EQ("Server returned error after sending RCPT TO (550 5.1.1 no such user)",
+              ECSmtp(305, "550 5.1.1 no such user").GetErrorText());
+    EXPECT_EQ("Bad login or password (535 5.7.8 Authentication credentials invalid)",
+              ECSmtp(406, "535 5.7.8 Authentication credentials invalid").GetErrorText());
+    EXPECT_EQ("Cannot connect to the mail server: Connection refused", ECSmtp(109, "Connection refused").GetErrorText());
+    EXPECT_EQ("Server certificate not trusted: unable to get local issuer certificate",
+              ECSmtp(502, "unable to get local issuer certificate").GetErrorText());
+    EXPECT_EQ("Server certificate does not match the host name: mail.example.test",
+              ECSmtp(503, "mail.example.test").GetErrorText());
+    // Without a detail the text stands alone; an unknown code keeps its detail.
+    EXPECT_EQ("Cannot connect to the mail server", ECSmtp(109).GetErrorText());
+    EXPECT_EQ("Undefined error id (599 odd)", ECSmtp(999, "599 odd").GetErrorText());
+    EXPECT_EQ("550 5.1.1 no such user", ECSmtp(305, "550 5.1.1 no such user").GetDetail());
 }
 
 TEST(Base64Test, EncodesTheRfc4648Vectors) {
@@ -171,6 +201,30 @@ TEST(AlertThrottleTest, ZeroOrNegativeIntervalLetsEveryAlertThrough) {
     EXPECT_TRUE(throttle.Pass(55, -10));
     throttle.Reset();
     EXPECT_FALSE(throttle.Reference());
+}
+
+TEST(SmtpCapabilitiesTest, ReadsTheExtensionsOfAnEhloReply) {
+    const auto caps = SmtpCapabilities::FromEhloReply({"250-mail.example.test greets client.example.test",
+                                                       "250-PIPELINING", "250-size 35882577", "250-STARTTLS",
+                                                       "250-AUTH PLAIN xoauth2", "250-AUTH=LOGIN", "250 8bitmime"});
+    EXPECT_TRUE(caps.startTls);
+    EXPECT_TRUE(caps.authPlain);
+    EXPECT_TRUE(caps.authLogin);
+    EXPECT_TRUE(caps.eightBitMime);
+    EXPECT_EQ(35882577u, caps.sizeLimit);
+}
+
+TEST(SmtpCapabilitiesTest, TheGreetingLineAndUnknownWordsOfferNothing) {
+    // The first line names the server, whatever it says.
+    const auto caps = SmtpCapabilities::FromEhloReply(
+        {"250-STARTTLS AUTH LOGIN 8BITMIME", "250-AUTH CRAM-MD5 XLOGIN PLAINTEXT", "250-SIZE", "250-SIZE 12x",
+         "250 X-STARTTLS"});
+    EXPECT_FALSE(caps.startTls);
+    EXPECT_FALSE(caps.authLogin);
+    EXPECT_FALSE(caps.authPlain);
+    EXPECT_FALSE(caps.eightBitMime);
+    EXPECT_EQ(0u, caps.sizeLimit);
+    EXPECT_FALSE(SmtpCapabilities::FromEhloReply({"250 only a name"}).startTls);
 }
 
 }  // namespace

@@ -53,11 +53,4 @@ TEST(MainLayoutTest, WithAGapInTheIndexesTheLastRowMeetsTheBottomButtons) {
     EXPECT_EQ(MainLayout::rowControl(originY, 3, MainLayout::Name).top, r.bottomButtons[0].top);
 }
 
-TEST(MainLayoutTest, TimerPeriodIsTheIntervalInMillisecondsButAtLeastTen) {
-    EXPECT_EQ(3000, MainLayout::timerPeriodMilliseconds(3));
-    EXPECT_EQ(10, MainLayout::timerPeriodMilliseconds(0));
-    EXPECT_EQ(10, MainLayout::timerPeriodMilliseconds(-4));
-    EXPECT_EQ(2147483647, MainLayout::timerPeriodMilliseconds(99999999));
-}
-
 }  // namespace

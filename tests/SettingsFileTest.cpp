@@ -7,6 +7,7 @@
 
 #include "config/AlertMailSettings.h"
 #include "config/SettingsFile.h"
+#include "log/AppLogger.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
@@ -29,7 +30,9 @@ const char* const kDefaultFile =
     "SMTP_USER=\n"
     "SMTP_PASSWORD=\n"
     "SMTP_MAILTO=\n"
-    "MIN_ALERT_INTERVAL=5\n";
+    "MIN_ALERT_INTERVAL=5\n"
+    "SMTP_SECURITY=auto\n"
+    "SMTP_TLS_VERIFY=1\n";
 
 TEST_F(SettingsFileTest, NoFileGivesTheDefaults) {
     EXPECT_EQ(3, LoadSettingsFile(path));
@@ -80,7 +83,7 @@ TEST_F(SettingsFileTest, LongValuesAreCutToTheirBuffers) {
     EXPECT_EQ(std::string(255, 'p'), AlertMailSettings.smtpPassword);
 }
 
-TEST_F(SettingsFileTest, SaveWritesTheSevenKeysInOrderToAnOwnerOnlyFile) {
+TEST_F(SettingsFileTest, SaveWritesTheNineKeysInOrderToAnOwnerOnlyFile) {
     SaveSettingsFile(path, 3, "", "", "", "", "", 5);
     EXPECT_EQ(kDefaultFile, readFile(path));
     struct stat st {};
@@ -93,7 +96,8 @@ TEST_F(SettingsFileTest, SavedValuesLoadBackAndASecondSaveChangesNothing) {
     const std::string first = readFile(path);
     EXPECT_EQ(
         "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=-5\n[ALERT_MAIL]\nSMTP_SERVER= smtp.example.com\nSMTP_PORT=465\n"
-        "SMTP_USER=用户\nSMTP_PASSWORD=\nSMTP_MAILTO=a@x;b@y\nMIN_ALERT_INTERVAL=0\n",
+        "SMTP_USER=用户\nSMTP_PASSWORD=\nSMTP_MAILTO=a@x;b@y\nMIN_ALERT_INTERVAL=0\nSMTP_SECURITY=auto\n"
+        "SMTP_TLS_VERIFY=1\n",
         first);
     EXPECT_EQ(-5, LoadSettingsFile(path));
     EXPECT_EQ("smtp.example.com", AlertMailSettings.smtpServer);
@@ -127,6 +131,8 @@ TEST_F(SettingsFileTest, SaveKeepsForeignLinesAndTheirOrder) {
         "SMTP_PASSWORD=p\r\n"
         "SMTP_MAILTO=t@x\r\n"
         "MIN_ALERT_INTERVAL=9\r\n"
+        "SMTP_SECURITY=auto\r\n"
+        "SMTP_TLS_VERIFY=1\r\n"
         "[GENERAL]\r\n"
         "CHECK_SVR_STATUS_INTERVAL=7\r\n",
         readFile(path));
@@ -146,6 +152,87 @@ TEST_F(SettingsFileTest, SaveIntoAMissingDirectoryIsSilent) {
     const std::string nowhere = dir.file("missing/procward.ini");
     SaveSettingsFile(nowhere, 3, "", "", "", "", "", 5);
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+}
+
+TEST_F(SettingsFileTest, SecurityModeAndCertificateCheckLoadAndSave) {
+    writeFile(path, "[ALERT_MAIL]\nSMTP_SECURITY = StartTLS \nSMTP_TLS_VERIFY=0\n");
+    LoadSettingsFile(path);
+    EXPECT_EQ(SmtpSecurity::StartTls, AlertMailSettings.smtpSecurity);
+    EXPECT_FALSE(AlertMailSettings.smtpTlsVerify);
+    EXPECT_TRUE(SettingsFileWarnings(path).empty());
+
+    for (const SmtpSecurity mode : {SmtpSecurity::Auto, SmtpSecurity::StartTls, SmtpSecurity::Tls, SmtpSecurity::None}) {
+        for (const bool verify : {true, false}) {
+            SaveSettingsFile(path, 3, "mx", "465", "u", "", "t@x", 5, mode, verify);
+            SetAlertMailSettings("", "", "", "", "", 0, SmtpSecurity::Auto, !verify);
+            LoadSettingsFile(path);
+            EXPECT_EQ(mode, AlertMailSettings.smtpSecurity) << SmtpSecurityName(mode);
+            EXPECT_EQ(verify, AlertMailSettings.smtpTlsVerify);
+        }
+    }
+    // The hand-written lines are rewritten where they stand.
+    EXPECT_NE(std::string::npos, readFile(path).find("[ALERT_MAIL]\nSMTP_SECURITY =none\nSMTP_TLS_VERIFY=0\n"));
+}
+
+TEST_F(SettingsFileTest, UnknownSecurityModeFallsBackToAutoWithAWarning) {
+    // Without the key every mail goes the automatic way, certificate checked.
+    writeFile(path, "[ALERT_MAIL]\nSMTP_SERVER=mx\n");
+    SetAlertMailSettings("", "", "", "", "", 0, SmtpSecurity::None, false);
+    LoadSettingsFile(path);
+    EXPECT_EQ(SmtpSecurity::Auto, AlertMailSettings.smtpSecurity);
+    EXPECT_TRUE(AlertMailSettings.smtpTlsVerify);
+
+    writeFile(path, "[ALERT_MAIL]\nSMTP_SECURITY=ssl\nSMTP_TLS_VERIFY=yes\n");
+    LoadSettingsFile(path);
+    EXPECT_EQ(SmtpSecurity::Auto, AlertMailSettings.smtpSecurity);
+    // Not a number reads as 0, the way every integer key is read.
+    EXPECT_FALSE(AlertMailSettings.smtpTlsVerify);
+    EXPECT_EQ(std::vector<std::string>{"procward.ini: SMTP_SECURITY=ssl is not one of auto, starttls, tls, none; "
+                                       "auto is used"},
+              SettingsFileWarnings(path));
+}
+
+TEST_F(SettingsFileTest, APasswordIsKeptFromOtherUsers) {
+    // A file written by hand, readable by everybody.
+    writeFile(path, kDefaultFile);
+    ASSERT_EQ(0, ::chmod(path.c_str(), 0644));
+    EXPECT_TRUE(SettingsFileWarnings(path).empty());  // no password in it yet
+
+    writeFile(path, "[ALERT_MAIL]\nSMTP_PASSWORD=hunter2\n");
+    ASSERT_EQ(0, ::chmod(path.c_str(), 0644));
+    const auto warnings = SettingsFileWarnings(path);
+    ASSERT_EQ(1u, warnings.size());
+    EXPECT_EQ("procward.ini holds the SMTP password and other users can read it: " + path +
+                  " should be readable by its owner only (chmod 600)",
+              warnings[0]);
+    {
+        // Loading it says so in the log, and still takes the password.
+        ScopedWorkingDirectory cwd(dir.path());
+        ASSERT_EQ(0, ::mkdir("logs", 0777));
+        ASSERT_TRUE(AppLogger::Instance().Init());
+        LoadSettingsFile(path);
+        EXPECT_EQ("hunter2", AlertMailSettings.smtpPassword);
+        std::string logged;
+        for (const auto& entry : std::filesystem::directory_iterator("logs")) logged += readFile(entry.path());
+        EXPECT_NE(std::string::npos, logged.find("[WARNING]: " + warnings[0] + "\r\n")) << logged;
+    }
+
+    // Saving with a password narrows the file, also when nothing else changes.
+    SaveSettingsFile(path, 3, "", "", "", "hunter2", "", 5);
+    const std::string saved = readFile(path);
+    ASSERT_EQ(0, ::chmod(path.c_str(), 0640));
+    SaveSettingsFile(path, 3, "", "", "", "hunter2", "", 5);
+    EXPECT_EQ(saved, readFile(path));
+    struct stat st {};
+    ASSERT_EQ(0, ::stat(path.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+    EXPECT_TRUE(SettingsFileWarnings(path).empty());
+
+    // Without a password the operator's choice of mode stays.
+    ASSERT_EQ(0, ::chmod(path.c_str(), 0644));
+    SaveSettingsFile(path, 4, "", "", "", "", "", 5);
+    ASSERT_EQ(0, ::stat(path.c_str(), &st));
+    EXPECT_EQ(0644u, st.st_mode & 07777);
 }
 
 }  // namespace

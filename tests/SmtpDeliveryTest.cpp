@@ -78,12 +78,13 @@ TEST_F(SmtpDeliveryTest, AsciiMessageKeepsThePlainHeaderLinesAndArrivesWhole) {
         "To: <ops@example.test>",
         "Subject: Tessera SMTP test mail",
         "MIME-Version: 1.0",
-        "Content-type: text/html; charset=US-ASCII",
+        "Content-type: text/plain; charset=US-ASCII",
         "Content-Transfer-Encoding: 7bit",
     };
     EXPECT_EQ(expected, rest);
     EXPECT_EQ("Tessera SMTP test mail", m.subject);
-    EXPECT_EQ("text/html", m.bodyContentType);
+    EXPECT_EQ("text/plain", m.bodyContentType);
+    EXPECT_EQ("", m.tlsVersion);  // the server offers no TLS: plain, as before
     EXPECT_EQ("SMTP Setting Test Mail\n\n", m.body);
     EXPECT_TRUE(m.defects.empty());
 }
@@ -217,8 +218,37 @@ TEST_F(SmtpDeliveryTest, WrongPasswordIsABadLogin) {
     std::string error;
     EXPECT_FALSE(SendMail(error, server.host(), server.portText(), server.user(), "wrong", "s", "b",
                           "ops@example.test", ""));
-    EXPECT_EQ("Bad login or password", error);
+    // The server's own words come with the code's text.
+    EXPECT_EQ("Bad login or password (535 5.7.8 Authentication credentials invalid)", error);
     EXPECT_TRUE(server.messages().empty());
+}
+
+TEST_F(SmtpDeliveryTest, EightBitBodyReachesAServerWithout8BitMimeInBase64) {
+    SmtpTestServer::Options options;
+    options.eightBitMime = false;  // it refuses any byte above 127 in the data
+    SmtpTestServer sevenBit(options);
+    const std::string body = "服务器进程已停止，将立即重新启动\n.second line";
+    std::string error;
+    ASSERT_TRUE(SendMail(error, sevenBit.host(), sevenBit.portText(), sevenBit.user(), sevenBit.password(),
+                         "26300 告警邮件", body, "ops@example.test", ""))
+        << error;
+    const auto messages = sevenBit.waitForMessages(1);
+    ASSERT_EQ(1u, messages.size());
+    const auto& m = messages[0];
+    EXPECT_EQ("base64", m.bodyTransferEncoding);
+    EXPECT_EQ("utf-8", m.bodyCharset);
+    EXPECT_EQ(body + "\n", m.body);
+    for (const char c : m.data) ASSERT_LT(static_cast<unsigned char>(c), 0x80);
+    EXPECT_TRUE(m.defects.empty()) << m.defects[0];
+
+    // The same body to a server with 8BITMIME goes out as it is.
+    ASSERT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "s", body,
+                         "ops@example.test", ""))
+        << error;
+    const auto eightBit = server.waitForMessages(1);
+    ASSERT_EQ(1u, eightBit.size());
+    EXPECT_EQ("8bit", eightBit[0].bodyTransferEncoding);
+    EXPECT_EQ(body + "\n\n", eightBit[0].body);
 }
 
 }  // namespace

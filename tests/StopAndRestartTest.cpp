@@ -26,9 +26,13 @@ protected:
 TEST_F(StopTest, AGracefulStopLetsTheServerSaveItsState) {
     options.stopTimeout = 10s;
     const std::string marker = dir.file("saved");
+    // The server says when it has set up its handler: a request before
+    // that would find it not yet listening.
+    ScopedEnvironment ready("PROCWARD_READY_FILE", dir.file("ready"));
     make().load({entry(1, "db", "--on-term " + marker)});
     const int pid = record(1).info.pid;
     ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
     EXPECT_EQ(StopOutcome::Stopping, supervisor->stop(1, false));
     // The row keeps the process until it has gone.
     EXPECT_EQ(pid, record(1).info.pid);
@@ -50,7 +54,12 @@ TEST_F(StopTest, WithATimeoutOfZeroTheServerIsKilledAtOnce) {
 
 TEST_F(StopTest, AServerIgnoringTheRequestIsKilledAfterTheTimeoutWhileTheOthersAreChecked) {
     options.stopTimeout = 3s;
-    make().load({entry(1, "stubborn", "--ignore-term"), entry(2, "other", "--role other")});
+    {
+        ScopedEnvironment ready("PROCWARD_READY_FILE", dir.file("ready"));
+        make().load({entry(1, "stubborn", "--ignore-term")});
+        ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
+    }
+    supervisor->load({entry(1, "stubborn", "--ignore-term"), entry(2, "other", "--role other")});
     const int stubborn = record(1).info.pid, other = record(2).info.pid;
     std::optional<bool> done;
     supervisor->stop(1, false, [&](bool ok) { done = ok; });
@@ -74,10 +83,14 @@ TEST_F(StopTest, AServerIgnoringTheRequestIsKilledAfterTheTimeoutWhileTheOthersA
 TEST_F(StopTest, AWrapperScriptsChildrenEndWithIt) {
     options.stopTimeout = 2s;
     const std::string script = dir.file("wrapper.sh");
-    writeFile(script, program + " --role child &\n" + program + " --role stubborn-child --ignore-term &\nwait\n");
+    writeFile(script, "PROCWARD_READY_FILE=" + dir.file("ready1") + " " + program + " --role child &\n" +
+                          "PROCWARD_READY_FILE=" + dir.file("ready2") + " " + program +
+                          " --role stubborn-child --ignore-term &\nwait\n");
     make().load({ServerEntry{1, "wrapped", "sh", "/bin/sh " + script}});
     ASSERT_GT(record(1).info.pid, 0) << log();
-    ASSERT_TRUE(waitFor([&] { return running({"--role", "child"}) == 1 && running({"--role", "stubborn-child", "--ignore-term"}) == 1; }));
+    ASSERT_TRUE(waitFor([&] {
+        return std::filesystem::exists(dir.file("ready1")) && std::filesystem::exists(dir.file("ready2"));
+    }));
     tick();  // the wrapper is still its own
     EXPECT_EQ(1u, count(log(), "Enabled autoStart mode"));
 

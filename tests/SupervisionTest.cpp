@@ -17,6 +17,7 @@
 #include "config/AlertMailSettings.h"
 #include "log/AppLogger.h"
 #include "mail/AlertThrottle.h"
+#include "mail/MailDelivery.h"
 #include "platform/ProcessTable.h"
 #include "platform/TcpTable.h"
 #include "platform/linux/LinuxProcessTable.h"
@@ -87,7 +88,7 @@ TEST_F(SupervisionTest, AKilledServerIsAlertedAndRestartedWithAutoStartOn) {
     TestServer original({"--role", "restart"}, program);
     make().load({entry(1, "gs1", "--role restart")});
     EXPECT_EQ(original.pid(), record(1).info.pid);
-    EXPECT_TRUE(smtp.messages().empty());  // found running: no alert
+    EXPECT_TRUE(noAlerts());  // found running: no alert
 
     original.kill();
     tick();
@@ -115,10 +116,11 @@ TEST_F(SupervisionTest, AKilledServerWithAutoStartOffIsNeitherAlertedNorRestarte
     EXPECT_EQ(0, record(1).info.pid);
     EXPECT_EQ("", record(1).info.ports);
     EXPECT_EQ(startTime, record(1).info.startTime);  // the row keeps the time of the process that went
+    EXPECT_FALSE(RowCells::of(record(1)).downWithAutoStart);  // stopped on purpose: no alarm
     EXPECT_EQ(1, changes[1]);
     tick();
     EXPECT_EQ(1, changes[1]);
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(noAlerts());
     EXPECT_EQ(std::string::npos, log().find("service is closed"));
 }
 
@@ -136,6 +138,7 @@ TEST_F(SupervisionTest, AServerThatCannotBeStartedIsTriedAtEveryCheckButAlertedO
     tick();
     EXPECT_EQ(0, record(1).info.pid);
     EXPECT_TRUE(record(1).autoStart);
+    EXPECT_TRUE(RowCells::of(record(1)).downWithAutoStart);  // the window shows the alarm
     EXPECT_EQ(3u, count(log(), "[INFO ]: service is closed, autoStart gs2 false\r\n"));
     EXPECT_EQ((std::vector<std::string>{"gs2" + kNotWorking}), alertBodies(1));
 }
@@ -169,7 +172,7 @@ TEST_F(SupervisionTest, StartOnARunningServerLaunchesNothingButTurnsAutoStartOn)
     EXPECT_TRUE(record(1).autoStart);
     EXPECT_EQ(1, running({"--role", "running"}));
     EXPECT_NE(std::string::npos, log().find("[INFO ]: Enabled autoStart mode for gs4\r\n"));
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(noAlerts());
 }
 
 TEST_F(SupervisionTest, ALaunchFailureReturnsFalseAndKeepsAutoStart) {
@@ -179,7 +182,7 @@ TEST_F(SupervisionTest, ALaunchFailureReturnsFalseAndKeepsAutoStart) {
     EXPECT_FALSE(supervisor->start(1));
     EXPECT_TRUE(record(1).autoStart);
     EXPECT_EQ(0, record(1).info.pid);
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(noAlerts());
 }
 
 TEST_F(SupervisionTest, StopEndsTheProcessOnceItHasGone) {
@@ -245,7 +248,7 @@ TEST_F(SupervisionTest, ALaunchedServerThatCannotBeRecognisedIsEndedAgain) {
     EXPECT_EQ(3u, count(log(), "[ERROR]: gs8 was started"));
     EXPECT_EQ(3u, count(log(), "cannot be recognised by its command line"));
     EXPECT_EQ(3u, count(log(), "service is closed, autoStart gs8 false"));
-    EXPECT_TRUE(smtp.messages().empty());
+    EXPECT_TRUE(noAlerts());
 }
 
 TEST_F(SupervisionTest, AServerThatExitsAtOnceIsLoggedAsSuch) {

@@ -4,17 +4,18 @@
 #include <chrono>
 
 #include <wx/app.h>
+#include <wx/evtloop.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
 #include "app/core/ServiceHost.h"
 #include "app/core/SupervisionSettings.h"
 #include "config/SettingsFile.h"
-#include "log/AppLogger.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "platform/Text.h"
 #include "ui/AppIcon.h"
+#include "ui/ApplicationCaption.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CEditSvrProcessDlg.h"
 #include "ui/CSettingDlg.h"
@@ -30,6 +31,7 @@
 #include "supervision/RowCells.h"
 #include "supervision/SystemClock.h"
 #include "ui/model/ServerPaths.h"
+#include "ui/model/TrayState.h"
 
 namespace {
 const char* const kNoticeCaption = "提示 ";
@@ -48,6 +50,14 @@ CProcwardDlg::CProcwardDlg()
     CreateTemplateControls();
     Bind(wxEVT_TIMER, &CProcwardDlg::OnTimer, this, kStatusTimerId);
     Bind(wxEVT_CLOSE_WINDOW, &CProcwardDlg::OnClose, this);
+    Bind(wxEVT_SHOW, &CProcwardDlg::OnShow, this);
+    Bind(wxEVT_SIZE, &CProcwardDlg::OnSize, this);
+    // A modal box disables the window while it is open, which takes the
+    // focus from its controls; it comes back when the window is active again.
+    Bind(wxEVT_ACTIVATE, [this](wxActivateEvent& event) {
+        event.Skip();
+        if (event.GetActive()) CallAfter(&CProcwardDlg::RestoreFocus);
+    });
     Bind(wxEVT_CHAR_HOOK, &CProcwardDlg::OnCharHook, this);
     Bind(wxEVT_CONTEXT_MENU, &CProcwardDlg::OnContextMenu, this);
     Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_ABOUTBOX);
@@ -110,10 +120,11 @@ bool CProcwardDlg::OnInitDialog() {
     m_hIcon = ProcwardIcons();
     SetIcons(m_hIcon);
 
-    if (wxTaskBarIcon::IsAvailable()) {
-        m_tray = std::make_unique<ProcwardTrayIcon>(this);
-        m_tray->SetIcon(m_hIcon.GetIcon(wxSize(32, 32), wxIconBundle::FALLBACK_NEAREST_LARGER), "Procward");
-    }
+    // Made even when the desktop has no notification area yet: the icon
+    // appears when one starts (a panel that starts after the program at
+    // logon, or one restarted).
+    m_tray = std::make_unique<ProcwardTrayIcon>(this);
+    UpdateTray();
 
     m_checkInterval = LoadSettingsFile();
     m_supervisor = std::make_unique<Supervisor>(SystemClock::instance(), platform::processControl(),
@@ -132,7 +143,7 @@ bool CProcwardDlg::OnInitDialog() {
     m_service->start();
 
     if (RegisterAutoRun() == AutoRunResult::ShowMessage)
-        ShowMessage(kAutoRunFailedMessage, AppLogger::applicationName());
+        ShowMessage(kAutoRunFailedMessage, ToU8(ApplicationCaption()));
 
     CreateRowFont();
     for (int id : {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL}) FindWindow(id)->SetFont(g_rowFont);
@@ -143,7 +154,8 @@ bool CProcwardDlg::OnInitDialog() {
     CreateColumnHeaders(this);
     ReloadServers();
     // The first reload gave the window its size: it opens in the middle of
-    // the screen, and later reloads move it from there.
+    // the screen, and later reloads move it from there. The desktop's frame
+    // is known only once the window is shown, when it is fitted once more.
     CentreOnScreen();
     ArmTimer();
     return true;
@@ -167,6 +179,8 @@ void CProcwardDlg::ReloadServers() {
                                                     RowCells::of(*server));
     ApplyLayout();
     ArmTimer();
+    UpdateTray();
+    RestoreFocus();
 }
 
 ServerRow* CProcwardDlg::row(std::int32_t index) {
@@ -176,7 +190,63 @@ ServerRow* CProcwardDlg::row(std::int32_t index) {
 
 void CProcwardDlg::serverChanged(const MonitoredServer& server) {
     if (ServerRow* shown = row(server.info.index)) shown->update(RowCells::of(server));
+    // The tray icon counts the servers: every change of a row may change it.
+    UpdateTray();
 }
+
+int CProcwardDlg::Run() {
+    OnInitDialog();
+    Show();
+    if (!m_ended) {
+        wxGUIEventLoop loop;
+        m_loop = &loop;
+        loop.Run();
+        m_loop = nullptr;
+    }
+    return GetReturnCode();
+}
+
+void CProcwardDlg::OnShow(wxShowEvent& event) {
+    event.Skip();
+    if (!event.IsShown() || m_firstShowState != FirstShow::NotShown) return;
+    m_firstShowState = FirstShow::Framing;
+    CallAfter(&CProcwardDlg::FitFirstShow);
+}
+
+void CProcwardDlg::OnSize(wxSizeEvent& event) {
+    event.Skip();
+    if (m_firstShowState != FirstShow::Framing) return;
+    // The window has no resizing border, so only the toolkit and the window
+    // manager change its size: while they settle the first frame (in more
+    // than one step on some desktops), the fitted size is asked for again,
+    // a few times at most in case the desktop insists on another size.
+    if (GetSize() != m_fittedSize) CallAfter(&CProcwardDlg::FitFirstShow);
+}
+
+void CProcwardDlg::FitFirstShow() {
+    if (m_firstShowState != FirstShow::Framing) return;
+    if (++m_firstShowFits >= kFirstShowFitLimit) m_firstShowState = FirstShow::Fitted;
+    if (GetSize() != m_fittedSize) SetSize(m_fittedSize);
+    CentreOnScreen();
+    RestoreFocus();
+}
+
+void CProcwardDlg::RestoreFocus() {
+    // A reload destroys the rows' buttons; the one that had the focus took
+    // it along, and keys would reach no control until the window is clicked.
+    wxWindow* focus = FindFocus();
+    if (focus && (focus == this || IsDescendant(focus))) return;
+    SetFocus();
+}
+
+void CProcwardDlg::UpdateTray() {
+    if (!m_tray || !m_supervisor) return;
+    std::vector<RowCells> rows;
+    for (const auto& [index, server] : m_supervisor->servers()) rows.push_back(RowCells::of(*server));
+    m_tray->ShowState(TrayState::of(rows));
+}
+
+bool CProcwardDlg::trayAvailable() const { return m_tray && wxTaskBarIcon::IsAvailable(); }
 
 void CProcwardDlg::ApplyLayout() {
     const wxRect edit = m_commandLineEdit->GetRect();
@@ -197,6 +267,9 @@ void CProcwardDlg::ApplyLayout() {
     // The outer corner goes where the client area's corner was (a hidden
     // window has no place on screen yet: its own position stands in).
     const wxPoint clientCorner = IsShown() ? ClientToScreen(wxPoint(0, 0)) : GetPosition() + GetClientAreaOrigin();
+    m_fittedSize = wxSize(r.windowWidth, r.windowHeight);
+    // A reload while the window is shown fits it with the frame known.
+    if (IsShown() && m_firstShowState == FirstShow::Framing) m_firstShowState = FirstShow::Fitted;
     SetSize(clientCorner.x, clientCorner.y, r.windowWidth, r.windowHeight);
 }
 
@@ -232,19 +305,18 @@ int CProcwardDlg::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
         Show();
         Raise();
     } else if (mouseMessage == kRightButtonUp && m_tray) {
-        wxMenu menu;
-        menu.Append(ProcwardTrayIcon::kQuitCommand, U8("退出"));
-        Raise();
-        m_tray->PopupMenu(&menu);
+        const std::unique_ptr<wxMenu> menu = ProcwardTrayIcon::CreateTrayMenu();
+        if (IsShown()) Raise();
+        m_tray->PopupMenu(menu.get());
     }
     return 0;
 }
 
 void CProcwardDlg::OnClose(wxCloseEvent&) {
     // Closing only hides the window: the servers stay supervised. Without a
-    // notification area the window could not be brought back, so it is
-    // minimised instead.
-    if (m_tray)
+    // notification area (now: it may have gone since the start) the window
+    // could not be brought back, so it is minimised instead.
+    if (trayAvailable())
         Hide();
     else
         Iconize(true);
@@ -259,8 +331,11 @@ void CProcwardDlg::OnCharHook(wxKeyEvent& event) {
 }
 
 void CProcwardDlg::EndWithCommand(int command) {
+    m_ended = true;
     SetReturnCode(command);
-    EndDialog(command);
+    Hide();
+    // Also from inside a message box or dialog: Run returns once that closes.
+    if (m_loop) m_loop->ScheduleExit(command);
 }
 
 void CProcwardDlg::OnContextMenu(wxContextMenuEvent& event) {
@@ -488,7 +563,7 @@ void CProcwardDlg::OnAdd() {
     const NewServerCheck check = CheckNewServer(ToU8(m_nameEdit->GetValue()), ToU8(m_processNameEdit->GetValue()),
                                                 ToU8(m_commandLineEdit->GetValue()), ListedServers(m_list.entries()));
     if (!check.accepted()) {
-        ShowMessage(check.message, AppLogger::applicationName());
+        ShowMessage(check.message, ToU8(ApplicationCaption()));
         if (wxWindow* field = FindWindow(check.focusId)) field->SetFocus();
         return;
     }

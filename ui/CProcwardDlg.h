@@ -19,11 +19,14 @@ class FileChooser;
 class ProcwardTrayIcon;
 class ServerRow;
 class ServiceHost;
+class wxGUIEventLoop;
 
 // The main window: the strip for adding a server, one row per monitored
 // server, the global buttons. Its timer drives the supervisor, which owns
 // the records; the window keeps a row per record and writes it from the
-// record's cells.
+// record's cells. It is a top-level window with its own event loop rather
+// than a modal dialog: closing it only hides it, and on some toolkits
+// hiding a modal dialog ends its modal loop.
 class CProcwardDlg : public wxDialog, public SupervisorObserver {
 public:
     // Control IDs of the main window's template.
@@ -56,8 +59,12 @@ public:
     // Runs once, before the window is first shown: icons, tray icon,
     // settings, auto-run entry, row font, header, server rows, timer.
     bool OnInitDialog();
+    // Shows the window and dispatches events until EndWithCommand; returns
+    // the command that ended it. Hiding the window does not end it.
+    int Run();
     // Reads serverinfo.json, hands its entries to the supervisor, makes a
-    // row per record and fits the window to them.
+    // row per record and fits the window to them; the keyboard focus stays
+    // in the window.
     void ReloadServers();
     // One status check of every server, in index order.
     void CheckAllServers();
@@ -68,8 +75,12 @@ public:
     int OnTrayNotify(unsigned iconId, unsigned mouseMessage);
     // Commands of the window menu ("设置", about).
     void OnSysCommand(int command);
-    // Ends the dialog with a command (the tray's "退出", Escape).
+    // Ends the dialog with a command (the tray's "退出", Escape): the window
+    // hides and Run returns.
     void EndWithCommand(int command);
+    bool hasEnded() const { return m_ended; }
+    // The tray icon's picture and tooltip follow the records.
+    void UpdateTray();
 
     void serverChanged(const MonitoredServer& server) override;
 
@@ -100,12 +111,23 @@ public:
     ServerRow* row(std::int32_t index);
     std::int32_t checkInterval() const { return m_checkInterval; }
     wxTimer& statusTimer() { return m_timer; }
-    bool hasTrayIcon() const { return m_tray != nullptr; }
+    ProcwardTrayIcon* trayIcon() { return m_tray.get(); }
+    // True while the desktop has a notification area to bring the window back
+    // from: only then does closing hide the window.
+    bool trayAvailable() const;
+    // The size the last fitting gave the window, frame included.
+    wxSize fittedSize() const { return m_fittedSize; }
 
 private:
     void CreateTemplateControls();
     void CreateColumnHeaders(wxWindow* parent);
     void ApplyLayout();
+    // Once the desktop has framed the shown window: the fitted size again
+    // (the frame was not known at the first fitting), centred.
+    void FitFirstShow();
+    // Puts the focus back into the window when the control that had it is
+    // gone, so that Escape and Enter keep working.
+    void RestoreFocus();
     void ShowWindowMenu(const wxPoint& where);
 
     void OnCommand(wxCommandEvent& event);
@@ -119,6 +141,8 @@ private:
     std::int32_t CurrentIndex(const ServerInfo& server) const;
     void ArmTimer();
     void OnClose(wxCloseEvent& event);
+    void OnShow(wxShowEvent& event);
+    void OnSize(wxSizeEvent& event);
     void OnCharHook(wxKeyEvent& event);
     void OnContextMenu(wxContextMenuEvent& event);
     void OnMenu(wxCommandEvent& event);
@@ -133,6 +157,14 @@ private:
     std::int32_t m_checkInterval = 5;
     wxTimer m_timer;
     bool m_initialised = false;
+    // The first show: the desktop frames the window after the first fitting.
+    enum class FirstShow { NotShown, Framing, Fitted };
+    static constexpr int kFirstShowFitLimit = 4;
+    FirstShow m_firstShowState = FirstShow::NotShown;
+    int m_firstShowFits = 0;
+    bool m_ended = false;
+    wxGUIEventLoop* m_loop = nullptr;  // while Run dispatches
+    wxSize m_fittedSize;
     FileChooser* m_fileChooser = nullptr;
 
     wxStaticBox* m_addGroup = nullptr;

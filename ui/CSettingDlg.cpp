@@ -1,13 +1,16 @@
 #include "ui/CSettingDlg.h"
 
 #include <wx/app.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 #include <wx/valtext.h>
 
 #include "config/AlertMailSettings.h"
 #include "config/SettingsFile.h"
-#include "mail/AlertDispatch.h"
+#include "mail/MailDelivery.h"
+#include "ui/ApplicationCaption.h"
 #include "ui/DialogTemplate.h"
 #include "ui/model/SettingsForm.h"
 
@@ -15,8 +18,10 @@ namespace {
 
 const char* const kTestMailSent = "测试邮件发送成功，请点击 '保存' 按钮保存SMTP设置!";
 const char* const kTestMailFailed = "测试邮件发送失败!";
-
-wxString applicationCaption() { return wxTheApp ? wxTheApp->GetAppDisplayName() : wxString("Procward"); }
+const char* const kTestButton = "测试";
+const char* const kTestButtonSending = "发送中…";
+// In the order of SmtpSecurity.
+const char* const kSecurityLabels[] = {"自动", "STARTTLS", "SSL/TLS", "无"};
 
 // Only the digits 0 to 9 can be typed.
 wxTextValidator digitsOnly() { return wxTextValidator(wxFILTER_DIGITS); }
@@ -26,12 +31,14 @@ wxTextValidator digitsOnly() { return wxTextValidator(wxFILTER_DIGITS); }
 CSettingDlg::CSettingDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, U8("系统设置"), wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
-      m_settingsPath(SettingsFilePath()) {
-    DialogTemplate layout(this, 319, 219);
+      m_settingsPath(SettingsFilePath()),
+      m_testMailLink(std::make_shared<TestMailLink>()) {
+    m_testMailLink->dialog = this;
+    DialogTemplate layout(this, 319, 241);
     layout.groupBox(wxID_ANY, "基本设置", 12, 7, 300, 34);
     layout.label(wxID_ANY, "状态检查时间间隔(秒)：", 27, 21, 87, 8);
     m_checkIntervalEdit = layout.edit(kCheckIntervalEditId, 117, 19, 183, 14);
-    layout.groupBox(wxID_ANY, "告警邮件", 12, 45, 300, 144);
+    layout.groupBox(wxID_ANY, "告警邮件", 12, 45, 300, 166);
     layout.label(wxID_ANY, "SMTP服务器：", 63, 59, 51, 8);
     m_serverEdit = layout.edit(kSmtpServerEditId, 117, 56, 183, 14);
     layout.label(wxID_ANY, "SMTP端口：", 71, 78, 42, 8);
@@ -44,9 +51,18 @@ CSettingDlg::CSettingDlg(wxWindow* parent)
     m_minAlertIntervalEdit = layout.edit(kMinAlertIntervalEditId, 117, 132, 183, 14);
     layout.label(wxID_ANY, "邮件接收人：", 64, 154, 49, 8);
     m_recipientsEdit = layout.edit(kMailToEditId, 117, 152, 183, 28, wxTE_MULTILINE | wxTE_NO_VSCROLL);
-    layout.button(kTestMailButtonId, "测试", 80, 198, 50, 14);
-    layout.button(wxID_OK, "保存", 135, 198, 50, 14)->SetDefault();
-    layout.button(wxID_CANCEL, "取消", 190, 198, 50, 14);
+    layout.label(wxID_ANY, "加密方式：", 72, 189, 41, 8);
+    wxArrayString securityLabels;
+    for (const char* label : kSecurityLabels) securityLabels.Add(U8(label));
+    const wxRect choiceRect = layout.rect(117, 186, 90, 14);
+    m_securityChoice = new wxChoice(this, kSmtpSecurityChoiceId, choiceRect.GetPosition(), choiceRect.GetSize(),
+                                    securityLabels);
+    const wxRect checkRect = layout.rect(214, 187, 86, 12);
+    m_tlsVerifyCheck = new wxCheckBox(this, kTlsVerifyCheckId, U8("验证服务器证书"), checkRect.GetPosition(),
+                                      checkRect.GetSize());
+    m_testButton = layout.button(kTestMailButtonId, kTestButton, 80, 220, 50, 14);
+    layout.button(wxID_OK, "保存", 135, 220, 50, 14)->SetDefault();
+    layout.button(wxID_CANCEL, "取消", 190, 220, 50, 14);
 
     for (wxTextCtrl* edit : {m_checkIntervalEdit, m_portEdit, m_minAlertIntervalEdit})
         edit->SetValidator(digitsOnly());
@@ -57,6 +73,8 @@ CSettingDlg::CSettingDlg(wxWindow* parent)
     m_recipientsEdit->Bind(wxEVT_KEY_DOWN, &CSettingDlg::OnRecipientsKeyDown, this);
 }
 
+CSettingDlg::~CSettingDlg() { m_testMailLink->dialog = nullptr; }
+
 void CSettingDlg::OnInitDialog(wxInitDialogEvent& event) {
     m_server = AlertMailSettings.smtpServer;
     m_port = AlertMailSettings.smtpPort;
@@ -64,6 +82,8 @@ void CSettingDlg::OnInitDialog(wxInitDialogEvent& event) {
     m_password = AlertMailSettings.smtpPassword;
     m_recipients = AlertMailSettings.smtpMailTo;
     m_minAlertInterval = AlertMailSettings.minAlertInterval;
+    m_security = AlertMailSettings.smtpSecurity;
+    m_tlsVerify = AlertMailSettings.smtpTlsVerify;
     event.Skip();  // the base shows the members
 }
 
@@ -75,10 +95,18 @@ bool CSettingDlg::TransferDataToWindow() {
     m_recipientsEdit->ChangeValue(U8(m_recipients));
     m_minAlertIntervalEdit->ChangeValue(wxString::Format("%d", m_minAlertInterval));
     m_checkIntervalEdit->ChangeValue(wxString::Format("%d", m_checkInterval));
+    m_securityChoice->SetSelection(static_cast<int>(m_security));
+    m_tlsVerifyCheck->SetValue(m_tlsVerify);
     return true;
 }
 
 bool CSettingDlg::TransferDataFromWindow() {
+    // The choice and the check box cannot hold a wrong value; they are
+    // taken with the texts.
+    const int selection = m_securityChoice->GetSelection();
+    if (selection >= 0 && selection < static_cast<int>(std::size(kSecurityLabels)))
+        m_security = static_cast<SmtpSecurity>(selection);
+    m_tlsVerify = m_tlsVerifyCheck->GetValue();
     const SettingsTexts texts{ToU8(m_serverEdit->GetValue()),           ToU8(m_portEdit->GetValue()),
                               ToU8(m_userEdit->GetValue()),             ToU8(m_passwordEdit->GetValue()),
                               ToU8(m_recipientsEdit->GetValue()),       ToU8(m_minAlertIntervalEdit->GetValue()),
@@ -94,7 +122,7 @@ bool CSettingDlg::TransferDataFromWindow() {
     m_checkInterval = values.checkInterval;
     if (exchange.ok) return true;
 
-    wxMessageBox(U8(exchange.message), applicationCaption(), wxOK | wxICON_EXCLAMATION, this);
+    wxMessageBox(U8(exchange.message), ApplicationCaption(), wxOK | wxICON_EXCLAMATION, this);
     if (auto* field = dynamic_cast<wxTextCtrl*>(FindWindow(exchange.failedField))) {
         field->SetFocus();
         field->SelectAll();
@@ -104,25 +132,52 @@ bool CSettingDlg::TransferDataFromWindow() {
 
 void CSettingDlg::OnBnClickedOk(wxCommandEvent&) {
     if (!TransferDataFromWindow()) return;
-    SetAlertMailSettings(m_server, m_port, m_user, m_password, m_recipients, m_minAlertInterval);
+    SetAlertMailSettings(m_server, m_port, m_user, m_password, m_recipients, m_minAlertInterval, m_security,
+                         m_tlsVerify);
     SaveSettingsFile(m_settingsPath, m_checkInterval, m_server, m_port, m_user, m_password, m_recipients,
-                     m_minAlertInterval);
+                     m_minAlertInterval, m_security, m_tlsVerify);
     EndDialog(wxID_OK);
 }
 
 void CSettingDlg::OnBnClickedTest(wxCommandEvent&) {
+    if (m_testMailInFlight) return;
     // A failing interval is reported, but the test needs only the texts,
     // which are taken first.
     TransferDataFromWindow();
-    std::string error;
-    bool sent = false;
-    {
-        // The window waits for the whole exchange with the server.
-        wxBusyCursor busy;
-        sent = SendMail(error, m_server, m_port, m_user, m_password, "Tessera SMTP test mail", "SMTP Setting Test Mail",
-                        m_recipients, "");
-    }
-    wxMessageBox(U8(sent ? kTestMailSent : kTestMailFailed), applicationCaption(),
+
+    OutgoingMail mail;
+    mail.server = m_server;
+    mail.port = m_port;
+    mail.user = m_user;
+    mail.password = m_password;
+    mail.security = m_security;
+    mail.tlsVerify = m_tlsVerify;
+    mail.subject = "Tessera SMTP test mail";
+    mail.body = "SMTP Setting Test Mail";
+    mail.recipients = m_recipients;
+    // Runs on the delivery thread: it only hands the result to the window's
+    // thread, where the dialog is looked up again.
+    mail.done = [link = m_testMailLink](const MailOutcome& outcome) {
+        const bool sent = outcome.sent();
+        if (wxTheApp)
+            wxTheApp->CallAfter([link, sent] {
+                if (link->dialog) link->dialog->OnTestMailDone(sent);
+            });
+    };
+
+    m_testMailInFlight = true;
+    m_testButton->SetLabel(U8(kTestButtonSending));
+    m_testButton->Disable();
+    MailDelivery::Process().enqueue(std::move(mail));
+}
+
+void CSettingDlg::OnTestMailDone(bool sent) {
+    m_testMailInFlight = false;
+    m_testButton->SetLabel(U8(kTestButton));
+    m_testButton->Enable();
+    // Closed meanwhile: nobody is waiting for the answer.
+    if (!IsModal() && !IsShown()) return;
+    wxMessageBox(U8(sent ? kTestMailSent : kTestMailFailed), ApplicationCaption(),
                  wxOK | (sent ? wxICON_INFORMATION : wxICON_ERROR), this);
 }
 

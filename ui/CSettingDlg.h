@@ -1,15 +1,23 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <wx/dialog.h>
 
+#include "config/SmtpSecurity.h"
+
+class wxButton;
+class wxCheckBox;
+class wxChoice;
 class wxTextCtrl;
 class wxKeyEvent;
 
 // The check interval and the alert-mail settings. Opens with the settings in
 // force (AlertMailSettings) and the check interval the opener set in
-// m_checkInterval; "测试" sends a test mail with the values as typed; "保存"
+// m_checkInterval; "测试" sends a test mail with the values as typed through
+// the mail delivery thread (the button shows "发送中…" meanwhile, the dialog
+// stays usable, and the result box comes when the mail is done); "保存"
 // checks the values, puts them in force, writes procward.ini and ends with
 // wxID_OK, after which the opener reads m_checkInterval back; "取消", Escape
 // and the close box end with wxID_CANCEL and store nothing.
@@ -18,6 +26,7 @@ public:
     static constexpr int IDD = 129;
 
     explicit CSettingDlg(wxWindow* parent = nullptr);
+    ~CSettingDlg() override;
 
     std::string m_server;
     std::string m_port;
@@ -26,6 +35,8 @@ public:
     std::string m_recipients;
     std::int32_t m_minAlertInterval = 0;
     std::int32_t m_checkInterval = 0;
+    SmtpSecurity m_security = SmtpSecurity::Auto;
+    bool m_tlsVerify = true;
     // Where "保存" writes the settings: procward.ini beside the executable.
     std::string m_settingsPath;
 
@@ -42,6 +53,16 @@ private:
     void OnBnClickedOk(wxCommandEvent& event);
     void OnBnClickedTest(wxCommandEvent& event);
     void OnRecipientsKeyDown(wxKeyEvent& event);
+    // On the window's thread, when the test mail is done.
+    void OnTestMailDone(bool sent);
+
+    // What a test mail's completion uses to find the dialog, cleared when
+    // the dialog goes, so a late completion finds nothing.
+    struct TestMailLink {
+        CSettingDlg* dialog = nullptr;
+    };
+    std::shared_ptr<TestMailLink> m_testMailLink;
+    bool m_testMailInFlight = false;
 
     wxTextCtrl* m_checkIntervalEdit;
     wxTextCtrl* m_serverEdit;
@@ -50,4 +71,7 @@ private:
     wxTextCtrl* m_passwordEdit;
     wxTextCtrl* m_minAlertIntervalEdit;
     wxTextCtrl* m_recipientsEdit;
+    wxChoice* m_securityChoice;
+    wxCheckBox* m_tlsVerifyCheck;
+    wxButton* m_testButton;
 };

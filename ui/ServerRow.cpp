@@ -32,8 +32,10 @@ wxButton* button(wxWindow* parent, int index, MainLayout::RowControl control, in
 
 }  // namespace
 
+const wxColour ServerRow::kAlarmColour(220, 32, 32);
+
 ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
-                     const RowCells& cells)
+                     const RowCells& cells, std::function<void()> changed)
     : nameLabel(cell(parent, index, MainLayout::Name, name)),
       commandLineLabel(cell(parent, index, MainLayout::CommandLine, commandline)),
       pidLabel(cell(parent, index, MainLayout::Pid, cells.pid)),
@@ -44,7 +46,10 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
       editButton(button(parent, index, MainLayout::Edit, MainLayout::kEditBase, "编辑")),
       deleteButton(button(parent, index, MainLayout::Delete, MainLayout::kDeleteBase, "删除")),
       loadConfigButton(button(parent, index, MainLayout::LoadConfig, MainLayout::kLoadConfigBase, "加载配置")),
-      openPathButton(button(parent, index, MainLayout::OpenPath, MainLayout::kOpenPathBase, "打开路径")) {}
+      openPathButton(button(parent, index, MainLayout::OpenPath, MainLayout::kOpenPathBase, "打开路径")),
+      m_changed(std::move(changed)) {
+    showAlarm(cells.downWithAutoStart);
+}
 
 ServerRow::~ServerRow() {
     for (wxWindow* control : std::array<wxWindow*, 10>{nameLabel, commandLineLabel, pidLabel, portsLabel, startTimeLabel,
@@ -58,4 +63,21 @@ void ServerRow::update(const RowCells& cells) {
     portsLabel->SetLabelText(U8(cells.ports));
     startStopButton->SetLabel(U8(cells.startStopCaption));
     startTimeLabel->SetLabelText(U8(cells.startTime));
+    showAlarm(cells.downWithAutoStart);
+    if (m_changed) m_changed();
+}
+
+void ServerRow::showAlarm(bool alarm) {
+    if (alarm == m_alarm) return;
+    m_alarm = alarm;
+    // The cell is empty while the server is down, so its whole area shows
+    // the colour; it keeps its place and size.
+    if (alarm) {
+        pidLabel->SetBackgroundColour(kAlarmColour);
+        pidLabel->SetForegroundColour(*wxWHITE);
+    } else {
+        pidLabel->SetBackgroundColour(wxNullColour);
+        pidLabel->SetForegroundColour(wxNullColour);
+    }
+    pidLabel->Refresh();
 }

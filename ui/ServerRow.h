@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <functional>
 
 #include <wx/button.h>
 #include <wx/stattext.h>
@@ -9,16 +10,23 @@
 class wxWindow;
 
 // The ten controls of one server's row in the main window, written from
-// the cells of the server's record; they are destroyed with the row.
+// the cells of the server's record; they are destroyed with the row. The
+// process-ID cell turns red while the server is down with auto-start on.
 class ServerRow {
 public:
+    // `changed` runs after every update of the cells.
     ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
-              const RowCells& cells);
+              const RowCells& cells, std::function<void()> changed = {});
     ~ServerRow();
     ServerRow(const ServerRow&) = delete;
     ServerRow& operator=(const ServerRow&) = delete;
 
     void update(const RowCells& cells);
+
+    // The colour of the process-ID cell while the server is down with
+    // auto-start on.
+    static const wxColour kAlarmColour;
+    bool showsAlarm() const { return m_alarm; }
 
     wxStaticText* nameLabel;
     wxStaticText* commandLineLabel;
@@ -30,4 +38,10 @@ public:
     wxButton* deleteButton;
     wxButton* loadConfigButton;
     wxButton* openPathButton;
+
+private:
+    void showAlarm(bool alarm);
+
+    std::function<void()> m_changed;
+    bool m_alarm = false;
 };

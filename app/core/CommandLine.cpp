@@ -54,6 +54,8 @@ CommandLine CommandLine::parse(int argc, char** argv, bool daemon) {
             if (!setMode(Mode::Headless, word)) break;
         } else if (word == "--test-mail") {
             if (!setMode(Mode::TestMail, word)) break;
+        } else if (word == "--verbose") {
+            line.verbose = true;
         } else if (word == "--help" || word == "-h") {
             if (!setMode(Mode::Help, word)) break;
         } else if (daemon) {
@@ -64,6 +66,8 @@ CommandLine CommandLine::parse(int argc, char** argv, bool daemon) {
             line.toolkitArgs.push_back(word);
         }
     }
+    if (line.error.empty() && line.verbose && line.mode != Mode::TestMail)
+        line.error = "--verbose goes with --test-mail only";
     if (!line.error.empty()) line.mode = Mode::Usage;
     return line;
 }
@@ -77,7 +81,8 @@ std::string CommandLine::usage(const std::string& program, bool daemon) {
         text += p + " [--config-dir DIR] [--log-dir DIR]   run the supervisor in its window\n";
         text += "       " + p + " --headless [--config-dir DIR] [--log-dir DIR]   run it without a window\n";
     }
-    text += "       " + p + " --test-mail [--config-dir DIR]   send a test mail with the settings of procward.ini\n";
+    text += "       " + p + " --test-mail [--verbose] [--config-dir DIR]   send a test mail with the settings of\n"
+            "                             procward.ini; --verbose prints the SMTP conversation\n";
     text += "       " + p + " ctl status [--json]   show the servers of the running Procward\n";
     text += "       " + p + " ctl start|stop NAME   start or stop one server (stop: it stays down)\n";
     text += "       " + p + " ctl start|stop --all   start or stop every server\n";

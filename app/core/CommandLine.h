@@ -21,6 +21,7 @@ public:
     Mode mode = Mode::Window;
     std::string configDir;              // --config-dir DIR, empty when not given
     std::string logDir;                 // --log-dir DIR, empty when not given
+    bool verbose = false;               // --verbose (with --test-mail): print the SMTP conversation
     std::vector<std::string> ctlArgs;   // the words after "ctl"
     std::vector<std::string> toolkitArgs;  // the program name and what the window's toolkit may read
     std::string error;

@@ -7,6 +7,7 @@
 
 #include "app/core/SupervisionSettings.h"
 #include "config/SettingsFile.h"
+#include "mail/MailDelivery.h"
 #include "platform/StopRequest.h"
 #include "supervision/RowCells.h"
 #include "supervision/SystemClock.h"
@@ -69,6 +70,7 @@ int HeadlessRunner::run() {
         host_->watchdogIfDue(SystemClock::instance().now());
     }
     host_->stopping();
+    MailDelivery::Process().shutdown();
     std::fprintf(out_, "Procward stopped\n");
     std::fflush(out_);
     host_.reset();

@@ -21,7 +21,7 @@ int RunProgramMode(const CommandLine& line, const char* program, bool daemon) {
             return RunCtlCommand(line.ctlArgs, stdout, stderr);
         case CommandLine::Mode::TestMail:
             if (!ApplyDirectories(line, program, stderr)) return 1;
-            return RunTestMailCommand(stdout);
+            return RunTestMailCommand(stdout, line.verbose);
         case CommandLine::Mode::Headless: {
             if (!ApplyDirectories(line, program, stderr)) return 1;
             platform::limitMemoryForService();

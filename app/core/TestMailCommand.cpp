@@ -1,24 +1,52 @@
 #include "app/core/TestMailCommand.h"
 
+#include <future>
 #include <string>
 
 #include "config/AlertMailSettings.h"
 #include "config/SettingsFile.h"
-#include "mail/AlertDispatch.h"
+#include "mail/MailDelivery.h"
 
-int RunTestMailCommand(std::FILE* out) {
+int RunTestMailCommand(std::FILE* out, bool verbose) {
     LoadSettingsFile();
+    for (const std::string& warning : SettingsFileWarnings(SettingsFilePath()))
+        std::fprintf(out, "Warning: %s\n", warning.c_str());
     const AlertMailSettingsData& s = AlertMailSettings;
-    std::fprintf(out, "Sending a test mail through %s:%s as %s to %s\n", s.smtpServer.c_str(),
-                 s.smtpPort.empty() ? "(default port)" : s.smtpPort.c_str(), s.smtpUser.c_str(),
+    std::fprintf(out, "Sending a test mail through %s:%s (security %s%s) as %s to %s\n", s.smtpServer.c_str(),
+                 s.smtpPort.empty() ? "(default port)" : s.smtpPort.c_str(), SmtpSecurityName(s.smtpSecurity),
+                 s.smtpTlsVerify ? "" : ", certificate not checked", s.smtpUser.c_str(),
                  s.smtpMailTo.empty() ? "(no recipients)" : s.smtpMailTo.c_str());
-    std::string error;
-    const bool sent = SendMail(error, s.smtpServer, s.smtpPort, s.smtpUser, s.smtpPassword, "Tessera SMTP test mail",
-                               "SMTP Setting Test Mail", s.smtpMailTo, "");
-    if (sent) {
+    std::fflush(out);
+
+    OutgoingMail mail;
+    mail.server = s.smtpServer;
+    mail.port = s.smtpPort;
+    mail.user = s.smtpUser;
+    mail.password = s.smtpPassword;
+    mail.security = s.smtpSecurity;
+    mail.tlsVerify = s.smtpTlsVerify;
+    mail.subject = "Tessera SMTP test mail";
+    mail.body = "SMTP Setting Test Mail";
+    mail.recipients = s.smtpMailTo;
+    if (verbose) {
+        mail.transcript = [out](const std::string& line) {
+            std::fprintf(out, "%s\n", line.c_str());
+            std::fflush(out);
+        };
+    }
+    std::promise<MailOutcome> result;
+    std::future<MailOutcome> outcomeLater = result.get_future();
+    mail.done = [&result](const MailOutcome& outcome) { result.set_value(outcome); };
+    MailDelivery::Process().enqueue(std::move(mail));
+    const MailOutcome outcome = outcomeLater.get();
+    MailDelivery::Process().shutdown();
+
+    for (const std::string& warning : outcome.warnings) std::fprintf(out, "Warning: %s\n", warning.c_str());
+    if (outcome.sent()) {
         std::fprintf(out, "Test mail sent.\n");
         return 0;
     }
+    std::string error = outcome.errorText;
     if (error.empty()) error = s.smtpMailTo.empty() ? "no recipients are set (SMTP_MAILTO)" : "unknown error";
     std::fprintf(out, "Test mail failed: %s\n", error.c_str());
     return 1;

@@ -118,4 +118,16 @@ bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAc
     return true;
 }
 
+bool readableByOthers(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
+bool restrictToOwner(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
+    if ((st.st_mode & 077) == 0) return true;
+    return ::chmod(path.c_str(), st.st_mode & 07700) == 0;
+}
+
 }  // namespace platform

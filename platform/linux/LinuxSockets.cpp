@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/System.h"
 
@@ -101,15 +102,25 @@ ConnectStart LinuxSockets::connect(SocketHandle socket, std::uint32_t address, s
     return errno == EINPROGRESS ? ConnectStart::InProgress : ConnectStart::Failed;
 }
 
-ConnectWait LinuxSockets::waitConnected(SocketHandle socket, std::chrono::milliseconds limit) {
+ConnectWait LinuxSockets::waitConnected(SocketHandle socket, std::chrono::milliseconds limit, std::string& reason) {
     short revents = 0;
     const int n = pollFor(fdOf(socket), POLLOUT, limit, revents);
-    if (n < 0) return ConnectWait::Failed;
+    if (n < 0) {
+        reason = std::strerror(errno);
+        return ConnectWait::Failed;
+    }
     if (n == 0) return ConnectWait::TimedOut;
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(fdOf(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return ConnectWait::Failed;
-    if (error != 0 || (revents & (POLLERR | POLLHUP))) return ConnectWait::Refused;
+    if (::getsockopt(fdOf(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        reason = std::strerror(errno);
+        return ConnectWait::Failed;
+    }
+    if (error != 0 || (revents & (POLLERR | POLLHUP))) {
+        // A connect abandoned by shutdown() leaves no error behind.
+        reason = std::strerror(error != 0 ? error : ECONNABORTED);
+        return ConnectWait::Refused;
+    }
     return ConnectWait::Connected;
 }
 
@@ -136,6 +147,12 @@ long LinuxSockets::receive(SocketHandle socket, char* bytes, std::size_t count) 
         n = ::recv(fdOf(socket), bytes, count, 0);
     } while (n < 0 && errno == EINTR);
     return static_cast<long>(n);
+}
+
+void LinuxSockets::shutdown(SocketHandle socket) {
+    // Wakes every poll on the socket; for a connect in progress the kernel
+    // drops the attempt.
+    if (socket != kNoSocket) ::shutdown(fdOf(socket), SHUT_RDWR);
 }
 
 void LinuxSockets::close(SocketHandle socket) {

@@ -15,11 +15,12 @@ public:
     bool resolveIPv4(const std::string& name, std::uint32_t& address) override;
     bool setNonBlocking(SocketHandle socket) override;
     ConnectStart connect(SocketHandle socket, std::uint32_t address, std::uint16_t port) override;
-    ConnectWait waitConnected(SocketHandle socket, std::chrono::milliseconds limit) override;
+    ConnectWait waitConnected(SocketHandle socket, std::chrono::milliseconds limit, std::string& reason) override;
     SocketWait waitWritable(SocketHandle socket, std::chrono::milliseconds limit) override;
     SocketWait waitReadable(SocketHandle socket, std::chrono::milliseconds limit) override;
     long send(SocketHandle socket, const char* bytes, std::size_t count) override;
     long receive(SocketHandle socket, char* bytes, std::size_t count) override;
+    void shutdown(SocketHandle socket) override;
     void close(SocketHandle socket) override;
 };
 

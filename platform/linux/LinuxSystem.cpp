@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -40,6 +41,16 @@ bool hostName(std::string& name) {
     if (::gethostname(buffer, sizeof buffer - 1) != 0) return false;
     name = buffer;
     return true;
+}
+
+std::string errorText(int error) {
+    char buffer[256];
+    return std::string(::strerror_r(error, buffer, sizeof buffer));
+}
+
+bool localTime(std::int64_t seconds, std::tm& out) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    return ::localtime_r(&t, &out) != nullptr;
 }
 
 bool directoryExists(const std::string& path) {
@@ -82,13 +93,6 @@ bool writableDirectory(const std::string& path, std::string& reason) {
 void limitMemoryForService() {
     // glibc makes an arena per thread that allocates (up to 8 per core).
     ::mallopt(M_ARENA_MAX, 1);
-}
-
-void sleepMilliseconds(int ms) {
-    if (ms <= 0) return;
-    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
 }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -7,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/LinuxSingleInstance.h"
+#include "mail/Base64.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScriptedSmtpPeer.h"
 #include "tests/support/SmtpTestServer.h"
+#include "tests/support/TestCertificates.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 
@@ -85,6 +89,61 @@ TEST(HeadlessTest, SupervisesRestartsAndEndsOnSigterm) {
     EXPECT_NE(std::string::npos, log.find("web started successfully: pid=" + std::to_string(second) + "\r\n"));
 }
 
+TEST(HeadlessTest, AMailServerThatNeverAnswersHoldsUpNeitherSupervisionNorTheEnd) {
+    ScriptedSmtpPeer::Replies silent;
+    silent.greeting = ScriptedSmtpPeer::kSilent;
+    ScriptedSmtpPeer::Replies dripping;
+    dripping.greeting = "220-" + ScriptedSmtpPeer::kDrip;
+    dripping.dripInterval = std::chrono::milliseconds(300);
+    for (const auto& replies : {silent, dripping}) {
+        ScriptedSmtpPeer smtp(replies);
+        Installation install;
+        const int port = freeTcpPort();
+        const std::string commandLine =
+            testServerPath() + " --listen 127.0.0.1:" + std::to_string(port) + " --role web";
+        install.writeServers(R"([{"name":"web","processname":"procward-testserver","commandline":")" + commandLine +
+                             R"("}])");
+        install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n[ALERT_MAIL]\nSMTP_SERVER=127.0.0.1\nSMTP_PORT=" +
+                              std::to_string(smtp.port()) +
+                              "\nSMTP_USER=ops@example.test\nSMTP_PASSWORD=pw\nSMTP_MAILTO=oncall@example.test\n"
+                              "MIN_ALERT_INTERVAL=0\n");
+
+        ChildProcess procward(install.executable(), {"--headless"});
+        const auto afterTable = procward.waitForOutput("127.0.0.1:" + std::to_string(port), 10000);
+        ASSERT_NE(std::string::npos, afterTable) << procward.output();
+        const int first = pidInRow(procward.output(), 0, "web");
+        ASSERT_GT(first, 0) << procward.output();
+        // The start's alert is stuck at the mail server by now.
+        ASSERT_TRUE(waitFor([&] { return smtp.connections() > 0; }, 10000));
+
+        // Killed meanwhile, the server is still restarted.
+        killAndWait(first);
+        ASSERT_TRUE(waitFor([&] {
+            procward.waitForOutput("\n", 100, procward.output().size());
+            const int now = pidInRow(procward.output(), afterTable, "web");
+            return now > 0 && now != first;
+        }, 10000)) << procward.output();
+        const int second = pidInRow(procward.output(), afterTable, "web");
+
+        // SIGTERM still ends the program: the mail in flight is cut short.
+        procward.signal(SIGTERM);
+        const int status = procward.wait(30000);
+        ASSERT_TRUE(WIFEXITED(status)) << procward.output();
+        EXPECT_EQ(0, WEXITSTATUS(status));
+        EXPECT_NE(std::string::npos, procward.output().find("Procward stopped"));
+        killAndWait(second);
+
+        const std::string log = install.log();
+        EXPECT_NE(std::string::npos, log.find("[INFO ]: web: service not working，it will be restarted right away!\r\n"));
+        EXPECT_NE(std::string::npos,
+                  log.find("[ERROR]: Sending alert email error: Mail not sent: delivery was cancelled because the "
+                           "program is ending\r\n"))
+            << log;
+        EXPECT_NE(std::string::npos, log.find("[ERROR]: Alert email not sent before exit: web started successfully: pid="))
+            << log;
+    }
+}
+
 TEST(SingleInstanceTest, ASecondCopyEndsAtOnceWithoutWindowOrLog) {
     Installation install;
     platform::LinuxSingleInstance guard;
@@ -136,6 +195,46 @@ TEST(TestMailCommandTest, SendsTheTestMailWithTheSettingsBesideTheExecutable) {
     ASSERT_TRUE(WIFEXITED(status)) << refused.output();
     EXPECT_EQ(1, WEXITSTATUS(status));
     EXPECT_NE(std::string::npos, refused.output().find("Test mail failed: Bad login or password"));
+}
+
+TEST(TestMailCommandTest, VerbosePrintsTheConversationWithTheCredentialsMasked) {
+    const auto& certificates = TestCertificates::shared();
+    ScopedTrustStore trust(certificates.authority.authorityFile());  // the command inherits it
+    SmtpTestServer::Options options;
+    options.security = SmtpTestServer::Security::RequireStartTls;
+    options.certificateFile = certificates.loopback.certificateFile;
+    options.keyFile = certificates.loopback.keyFile;
+    SmtpTestServer smtp(options);
+    Installation install;
+    install.writeSettings("[ALERT_MAIL]\nSMTP_SERVER=127.0.0.1\nSMTP_PORT=" + smtp.portText() + "\nSMTP_USER=" +
+                          smtp.user() + "\nSMTP_PASSWORD=" + smtp.password() +
+                          "\nSMTP_MAILTO=ops@example.test\nSMTP_SECURITY=starttls\n");
+    ::chmod(install.dir.file("procward.ini").c_str(), 0644);
+
+    ChildProcess verbose(install.executable(), {"--test-mail", "--verbose"});
+    const int status = verbose.wait(30000);
+    const std::string out = verbose.output();
+    ASSERT_TRUE(WIFEXITED(status)) << out;
+    EXPECT_EQ(0, WEXITSTATUS(status)) << out;
+    for (const std::string& line :
+         {"Sending a test mail through 127.0.0.1:" + smtp.portText() + " (security starttls)", std::string("\nS: 220 "),
+          std::string("\nC: EHLO "), std::string("\nC: STARTTLS\n"), std::string("\n* TLS session: TLSv1."),
+          std::string("\nC: AUTH LOGIN\n"), std::string("\nC: ********\n"),
+          std::string("\nC: MAIL FROM:<") + smtp.user() + ">\n", std::string("\nS: 221"),
+          std::string("\nTest mail sent.\n")})
+        EXPECT_NE(std::string::npos, out.find(line)) << line << " in\n" << out;
+    EXPECT_EQ(std::string::npos, out.find(smtp.password()));
+    EXPECT_EQ(std::string::npos, out.find(Base64Encode(smtp.password())));
+    // A password that others can read is pointed out.
+    EXPECT_NE(std::string::npos, out.find("Warning: procward.ini holds the SMTP password and other users can read it"));
+    ASSERT_EQ(1u, smtp.waitForMessages(1).size());
+    EXPECT_FALSE(smtp.messages()[0].tlsVersion.empty());
+
+    // Without --verbose only the outcome is printed.
+    ChildProcess quiet(install.executable(), {"--test-mail"});
+    ASSERT_TRUE(WIFEXITED(quiet.wait(30000)));
+    EXPECT_EQ(std::string::npos, quiet.output().find("C: EHLO"));
+    EXPECT_NE(std::string::npos, quiet.output().find("Test mail sent."));
 }
 
 }  // namespace

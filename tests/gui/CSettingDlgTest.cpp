@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+
 #include "config/AlertMailSettings.h"
 #include "config/SettingsFile.h"
+#include "mail/MailDelivery.h"
+#include "log/AppLogger.h"
 #include "platform/System.h"
 #include "tests/gui/DialogDriving.h"
+#include "tests/support/ScriptedSmtpPeer.h"
 #include "tests/support/SmtpTestServer.h"
+#include "tests/support/TestCertificates.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 #include "ui/CSettingDlg.h"
@@ -15,6 +22,9 @@ const char* const kSent = "测试邮件发送成功，请点击 '保存' 按钮�
 const char* const kFailed = "测试邮件发送失败!";
 const char* const kRangeMessage = "请输入一个介于 1 和 120 之间的整数。";
 const char* const kIntegerMessage = "请输入一个整数。";
+
+wxChoice* securityOf(wxWindow* dialog) { return dynamic_cast<wxChoice*>(dialog->FindWindow(1017)); }
+wxCheckBox* verifyOf(wxWindow* dialog) { return dynamic_cast<wxCheckBox*>(dialog->FindWindow(1018)); }
 
 class CSettingDlgTest : public ::testing::Test {
 protected:
@@ -48,6 +58,15 @@ protected:
         EXPECT_EQ(5, AlertMailSettings.minAlertInterval);
     }
 
+    // Presses "测试" and lets the window run until the test mail is done
+    // (the button is back).
+    void testAndWait() {
+        clickButton(&dialog, 1016);
+        EXPECT_TRUE(pumpUntil([&] { return buttonOf(&dialog, 1016)->IsEnabled(); }));
+    }
+
+    void TearDown() override { MailDelivery::Process().shutdown(std::chrono::milliseconds(0)); }
+
     TempDir dir;
     CSettingDlg dialog;
 };
@@ -55,10 +74,16 @@ protected:
 TEST_F(CSettingDlgTest, ShowsTheTemplateWithItsIdsAndTexts) {
     EXPECT_EQ(SettingsFilePath(), CSettingDlg().m_settingsPath);
     EXPECT_EQ("系统设置", ToU8(dialog.GetTitle()));
-    EXPECT_EQ(dialog.ConvertDialogToPixels(wxSize(319, 219)), dialog.GetClientSize());
+    EXPECT_EQ(dialog.ConvertDialogToPixels(wxSize(319, 241)), dialog.GetClientSize());
     EXPECT_EQ((std::vector<std::string>{"状态检查时间间隔(秒)：", "SMTP服务器：", "SMTP端口：", "SMTP账号：", "SMTP密码：",
-                                        "最小告警时间间隔(秒)：", "邮件接收人："}),
+                                        "最小告警时间间隔(秒)：", "邮件接收人：", "加密方式："}),
               labelsOf(&dialog));
+    ASSERT_NE(nullptr, securityOf(&dialog));
+    std::vector<std::string> modes;
+    for (const wxString& item : securityOf(&dialog)->GetStrings()) modes.push_back(ToU8(item));
+    EXPECT_EQ((std::vector<std::string>{"自动", "STARTTLS", "SSL/TLS", "无"}), modes);
+    ASSERT_NE(nullptr, verifyOf(&dialog));
+    EXPECT_EQ("验证服务器证书", ToU8(verifyOf(&dialog)->GetLabel()));
     for (int id : {1008, 1010, 1011, 1012, 1013, 1014, 1015}) ASSERT_NE(nullptr, editOf(&dialog, id)) << id;
     EXPECT_TRUE(editOf(&dialog, 1013)->HasFlag(wxTE_PASSWORD));
     EXPECT_FALSE(editOf(&dialog, 1012)->HasFlag(wxTE_PASSWORD));
@@ -169,24 +194,26 @@ TEST_F(CSettingDlgTest, EnterInTheRecipientsEditSavesTheDialog) {
 TEST_F(CSettingDlgTest, TestMailFailureIsShownAfterTheRangeMessageAndNothingIsStored) {
     const int closedPort = freeTcpPort();
     std::string first, second, third;
-    std::string caption;
+    std::string caption, rangeCaption;
     bool stayedOpen = false;
     dialog.CallAfter([&] {
         // No recipients: fails without a connection.
         editOf(&dialog, 1015)->ChangeValue("");
-        wxTEST_DIALOG(clickButton(&dialog, 1016), ExpectMessageBox(first, &caption));
+        wxTEST_DIALOG(testAndWait(), ExpectMessageBox(first, &caption));
         // A refused connection, with an out-of-range interval reported first.
         editOf(&dialog, 1010)->ChangeValue("127.0.0.1");
         editOf(&dialog, 1011)->ChangeValue(wxString::Format("%d", closedPort));
         editOf(&dialog, 1015)->ChangeValue("ops@example.org");
         editOf(&dialog, 1014)->ChangeValue("0");
-        wxTEST_DIALOG(clickButton(&dialog, 1016), ExpectMessageBox(second), ExpectMessageBox(third));
+        wxTEST_DIALOG(testAndWait(), ExpectMessageBox(second, &rangeCaption), ExpectMessageBox(third));
         stayedOpen = dialog.IsModal();
         clickButton(&dialog, wxID_CANCEL);
     });
     EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
     EXPECT_EQ(kFailed, first);
-    EXPECT_FALSE(caption.empty());
+    // Both boxes carry the application name, as every box of the program does.
+    EXPECT_EQ(AppLogger::applicationName(), caption);
+    EXPECT_EQ(AppLogger::applicationName(), rangeCaption);
     EXPECT_EQ(kRangeMessage, second);
     EXPECT_EQ(kFailed, third);
     EXPECT_TRUE(stayedOpen);
@@ -203,10 +230,10 @@ TEST_F(CSettingDlgTest, TestMailGoesThroughARealServerWithTheValuesAsTyped) {
         editOf(&dialog, 1012)->ChangeValue(server.user());
         editOf(&dialog, 1013)->ChangeValue(server.password());
         editOf(&dialog, 1015)->ChangeValue("ops@example.test;dev@example.test");
-        wxTEST_DIALOG(clickButton(&dialog, 1016), ExpectMessageBox(sent));
+        wxTEST_DIALOG(testAndWait(), ExpectMessageBox(sent));
         // A refused login fails.
         editOf(&dialog, 1013)->ChangeValue("wrong");
-        wxTEST_DIALOG(clickButton(&dialog, 1016), ExpectMessageBox(refused));
+        wxTEST_DIALOG(testAndWait(), ExpectMessageBox(refused));
         clickButton(&dialog, wxID_CANCEL);
     });
     EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
@@ -221,6 +248,129 @@ TEST_F(CSettingDlgTest, TestMailGoesThroughARealServerWithTheValuesAsTyped) {
     // A test stores nothing.
     expectSettingsInForceUnchanged();
     EXPECT_FALSE(platform::fileExists(settingsPath()));
+}
+
+TEST_F(CSettingDlgTest, SecurityModeAndCertificateCheckAreShownAndSaved) {
+    SetAlertMailSettings("smtp.example.org", "465", "alert", "secret", "ops@example.org", 5, SmtpSecurity::Tls, false);
+    std::pair<int, bool> shown;
+    dialog.CallAfter([&] {
+        shown = {securityOf(&dialog)->GetSelection(), verifyOf(&dialog)->GetValue()};
+        securityOf(&dialog)->SetSelection(1);  // STARTTLS
+        verifyOf(&dialog)->SetValue(true);
+        clickButton(&dialog, wxID_OK);
+    });
+    EXPECT_EQ(wxID_OK, dialog.ShowModal());
+    EXPECT_EQ(std::make_pair(2, false), shown);  // SSL/TLS, unchecked
+    EXPECT_EQ(SmtpSecurity::StartTls, AlertMailSettings.smtpSecurity);
+    EXPECT_TRUE(AlertMailSettings.smtpTlsVerify);
+    EXPECT_NE(std::string::npos, readFile(settingsPath()).find("\nSMTP_SECURITY=starttls\nSMTP_TLS_VERIFY=1\n"));
+
+    // The defaults: automatic, certificate checked.
+    SetAlertMailSettings("", "", "", "", "", 5);
+    CSettingDlg fresh;
+    fresh.CallAfter([&] {
+        shown = {securityOf(&fresh)->GetSelection(), verifyOf(&fresh)->GetValue()};
+        clickButton(&fresh, wxID_CANCEL);
+    });
+    fresh.ShowModal();
+    EXPECT_EQ(std::make_pair(0, true), shown);
+}
+
+TEST_F(CSettingDlgTest, TestMailUsesTheSecurityAsChosen) {
+    const auto& certificates = TestCertificates::shared();
+    ScopedTrustStore trust(certificates.authority.authorityFile());
+    SmtpTestServer::Options options;
+    options.security = SmtpTestServer::Security::ImplicitTls;
+    options.certificateFile = certificates.loopback.certificateFile;
+    options.keyFile = certificates.loopback.keyFile;
+    SmtpTestServer server(options);
+    std::string tls;
+    dialog.CallAfter([&] {
+        editOf(&dialog, 1010)->ChangeValue(server.host());
+        editOf(&dialog, 1011)->ChangeValue(server.portText());
+        editOf(&dialog, 1012)->ChangeValue(server.user());
+        editOf(&dialog, 1013)->ChangeValue(server.password());
+        editOf(&dialog, 1015)->ChangeValue("ops@example.test");
+        // The listener speaks TLS from the first byte on a port that is not
+        // 465: only the mode chosen in the dialog makes the mail go through.
+        securityOf(&dialog)->SetSelection(2);  // SSL/TLS
+        wxTEST_DIALOG(testAndWait(), ExpectMessageBox(tls));
+        clickButton(&dialog, wxID_CANCEL);
+    });
+    EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
+    EXPECT_EQ(kSent, tls);
+    const auto messages = server.waitForMessages(1);
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_FALSE(messages[0].tlsVersion.empty());
+    // Nothing stored: the settings in force keep their mode.
+    EXPECT_EQ(SmtpSecurity::Auto, AlertMailSettings.smtpSecurity);
+}
+
+TEST_F(CSettingDlgTest, TestMailShowsThatItIsSendingAndTheDialogStaysUsable) {
+    ScriptedSmtpPeer::Replies replies;
+    replies.greeting = ScriptedSmtpPeer::kSilent;  // accepts, never answers
+    ScriptedSmtpPeer peer(replies);
+    std::string sendingLabel;
+    bool disabledWhileSending = false, handledMeanwhile = false, stillSending = false;
+    dialog.CallAfter([&] {
+        editOf(&dialog, 1010)->ChangeValue("127.0.0.1");
+        editOf(&dialog, 1011)->ChangeValue(std::to_string(peer.port()));
+        editOf(&dialog, 1015)->ChangeValue("ops@example.test");
+        {
+            // The click returns at once, without any box.
+            wxTestingModalHook noModal;
+            clickButton(&dialog, 1016);
+            noModal.CheckUnmetExpectations();
+        }
+        sendingLabel = ToU8(buttonOf(&dialog, 1016)->GetLabel());
+        disabledWhileSending = !buttonOf(&dialog, 1016)->IsEnabled();
+        // The window goes on handling its events while the mail waits.
+        dialog.CallAfter([&] { handledMeanwhile = true; });
+        EXPECT_TRUE(pumpUntil([&] { return handledMeanwhile && MailDelivery::Process().counts().inFlight; }));
+        editOf(&dialog, 1010)->ChangeValue("typed meanwhile");
+        stillSending = !buttonOf(&dialog, 1016)->IsEnabled();
+        // Closing while the mail is out does not wait for it.
+        clickButton(&dialog, wxID_CANCEL);
+    });
+    EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
+    EXPECT_EQ("发送中…", sendingLabel);
+    EXPECT_TRUE(disabledWhileSending);
+    EXPECT_TRUE(handledMeanwhile);
+    EXPECT_TRUE(stillSending);
+
+    // The mail ends (cut short, as at exit); its late answer finds the dialog
+    // closed and opens no box.
+    wxTestingModalHook noModal;
+    MailDelivery::Process().shutdown(std::chrono::milliseconds(0));
+    EXPECT_TRUE(pumpUntil([&] { return buttonOf(&dialog, 1016)->IsEnabled(); }));
+    noModal.CheckUnmetExpectations();
+    EXPECT_EQ("测试", ToU8(buttonOf(&dialog, 1016)->GetLabel()));
+}
+
+TEST_F(CSettingDlgTest, ALateAnswerForADestroyedDialogIsDropped) {
+    ScriptedSmtpPeer::Replies replies;
+    replies.greeting = ScriptedSmtpPeer::kSilent;
+    ScriptedSmtpPeer peer(replies);
+    {
+        auto gone = std::make_unique<CSettingDlg>();
+        gone->CallAfter([&] {
+            editOf(gone.get(), 1010)->ChangeValue("127.0.0.1");
+            editOf(gone.get(), 1011)->ChangeValue(std::to_string(peer.port()));
+            editOf(gone.get(), 1015)->ChangeValue("ops@example.test");
+            clickButton(gone.get(), 1016);
+            EXPECT_TRUE(pumpUntil([] { return MailDelivery::Process().counts().inFlight; }));
+            clickButton(gone.get(), wxID_CANCEL);
+        });
+        gone->ShowModal();
+    }
+    // The completion comes through the toolkit after the dialog is gone.
+    const auto failedBefore = MailDelivery::Process().counts().failed;
+    wxTestingModalHook noModal;
+    MailDelivery::Process().shutdown(std::chrono::milliseconds(0));
+    wxTheApp->Yield(true);
+    wxTheApp->ProcessPendingEvents();
+    noModal.CheckUnmetExpectations();
+    EXPECT_EQ(failedBefore + 1, MailDelivery::Process().counts().failed);
 }
 
 }  // namespace

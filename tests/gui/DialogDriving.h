@@ -2,8 +2,12 @@
 // Drives dialogs the way the operator does, through the events the controls
 // send, without touching the X server's keyboard (window tests run side by
 // side on one display).
+#include <chrono>
 #include <string>
 #include <vector>
+
+#include <wx/app.h>
+#include <wx/utils.h>
 
 #include <wx/button.h>
 #include <wx/dialog.h>
@@ -12,6 +16,7 @@
 #include <wx/testing.h>
 #include <wx/textctrl.h>
 
+#include "tests/support/TestServer.h"
 #include "ui/DialogTemplate.h"
 
 inline wxTextCtrl* editOf(wxWindow* dialog, int id) { return dynamic_cast<wxTextCtrl*>(dialog->FindWindow(id)); }
@@ -42,6 +47,19 @@ inline std::vector<std::string> labelsOf(wxWindow* dialog) {
     for (wxWindow* child : dialog->GetChildren())
         if (auto* label = dynamic_cast<wxStaticText*>(child)) labels.push_back(ToU8(label->GetLabel()));
     return labels;
+}
+
+// Lets the toolkit handle what is pending (events posted from other threads
+// included) until `done` holds; false when it still does not after `ms`.
+template <class F>
+bool pumpUntil(F done, int ms = 60000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        wxTheApp->Yield(true);
+        wxMilliSleep(5);
+    }
+    return true;
 }
 
 inline int focusedId() {

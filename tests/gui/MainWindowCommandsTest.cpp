@@ -120,7 +120,7 @@ TEST_F(MainWindowCommandsTest, ToggleStopsWithoutRestartAndStartsAgain) {
     ASSERT_GT(first, 0);
     clickButton(dialog.get(), 1025);
     EXPECT_FALSE(record(1).autoStart);
-    ASSERT_TRUE(pumpUntil([&] { return record(1).info.pid == 0; }));
+    ASSERT_TRUE(runUntil([&] { return record(1).info.pid == 0; }));
     EXPECT_FALSE(processAlive(first));
     EXPECT_EQ("启动", labelOf(control(1025)));
     EXPECT_TRUE(control(1025)->IsEnabled());
@@ -151,7 +151,7 @@ TEST_F(MainWindowCommandsTest, DeletingIndexThreeErasesTheThirdElementAndItsProc
     ASSERT_GT(gamma, 0);
     clickButton(dialog.get(), 1127);
     // The list is rewritten once the process has gone.
-    ASSERT_TRUE(pumpUntil([&] { return serverList() == "[" + alpha + "," + skipped + "]"; })) << serverList();
+    ASSERT_TRUE(runUntil([&] { return serverList() == "[" + alpha + "," + skipped + "]"; })) << serverList();
     EXPECT_FALSE(processAlive(gamma));
     EXPECT_EQ(1u, dialog->supervisor().servers().size());
     EXPECT_EQ(nullptr, control(1027));
@@ -167,7 +167,7 @@ TEST_F(MainWindowCommandsTest, DeletingAServerThatTakesTimeToStopRewritesTheList
     clickButton(dialog.get(), 1126);
     EXPECT_EQ("停止中", labelOf(control(1026)));
     bool aliveWhenRewritten = false;
-    ASSERT_TRUE(pumpUntil([&] {
+    ASSERT_TRUE(runUntil([&] {
         if (serverList() != "[" + alpha + "]") return false;
         aliveWhenRewritten = processAlive(slow);
         return true;
@@ -192,7 +192,7 @@ TEST_F(MainWindowCommandsTest, EditingTheNameKeepsTheServerRunningAndANewCommand
                   EditAnswer([](CEditSvrProcessDlg& d) { d.m_commandLine += " --changed "; }));
     // The old process ends before the list is rewritten and the new command
     // line launched.
-    ASSERT_TRUE(pumpUntil([&] { return serverList() == "[" + server("renamed", "--role edit --changed") + "]"; }));
+    ASSERT_TRUE(runUntil([&] { return serverList() == "[" + server("renamed", "--role edit --changed") + "]"; }));
     EXPECT_FALSE(processAlive(first));
     // The reload started the server with its new command line.
     EXPECT_GT(record(1).info.pid, 0);
@@ -203,7 +203,7 @@ TEST_F(MainWindowCommandsTest, DeleteAllStopsEveryServerAndEmptiesTheList) {
     open("[" + server("alpha", "--role a") + "," + server("beta", "--role b") + "]");
     const int a = record(1).info.pid, b = record(2).info.pid;
     clickButton(dialog.get(), 1002);
-    ASSERT_TRUE(pumpUntil([&] { return serverList() == "[]"; }));
+    ASSERT_TRUE(runUntil([&] { return serverList() == "[]"; }));
     EXPECT_FALSE(processAlive(a));
     EXPECT_FALSE(processAlive(b));
     EXPECT_TRUE(dialog->supervisor().servers().empty());

@@ -11,6 +11,7 @@
 #include <wx/app.h>
 
 #include "log/AppLogger.h"
+#include "mail/MailDelivery.h"
 #include "ui/CProcwardDlg.h"
 #include "ui/DialogTemplate.h"
 #include "tests/support/TempDir.h"
@@ -25,6 +26,8 @@ protected:
         AppLogger::Instance().Init();
     }
     void TearDown() override {
+        // Alerts still going out would log into the next test's file.
+        MailDelivery::Process().waitIdle(std::chrono::seconds(60));
         // Servers the window launched are detached from the test: end them.
         if (dialog)
             for (const auto& [index, server] : dialog->supervisor().servers()) killAndWait(server->info.pid);
@@ -46,11 +49,11 @@ protected:
     wxWindow* control(int id) { return dialog->FindWindow(id); }
     MonitoredServer& record(int index) { return *dialog->supervisor().find(index); }
     // Runs the window's loop (the exit watcher's wake-ups, the supervisor's
-    // due work) until `done`, as the event loop would.
+    // due work, the desktop's events) until `done`, as the event loop would.
     template <class F>
-    bool pumpUntil(F done) {
+    bool runUntil(F done) {
         return waitFor([&] {
-            wxTheApp->ProcessPendingEvents();
+            wxTheApp->Yield(true);
             dialog->RunSupervisor();
             return done();
         });

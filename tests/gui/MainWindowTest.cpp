@@ -56,7 +56,7 @@ TEST_F(MainWindowTest, RowsFollowTheirIndexesAndTheWindowFitsTheRecords) {
     // address shows once the server has settled.
     const ServerInfo& alpha = servers.at(1)->info;
     EXPECT_GT(alpha.pid, 0);
-    ASSERT_TRUE(pumpUntil([&] { return alpha.ports == "127.0.0.1:" + std::to_string(port); }));
+    ASSERT_TRUE(runUntil([&] { return alpha.ports == "127.0.0.1:" + std::to_string(port); }));
     EXPECT_EQ(alpha.ports, ToU8(dialog->row(1)->portsLabel->GetLabel()));
     EXPECT_EQ("停止", labelOf(control(1025)));
     EXPECT_EQ("停止", labelOf(control(1027)));
@@ -104,7 +104,7 @@ TEST_F(MainWindowTest, CloseKeepsTheWindowAndEscapeEndsIt) {
     dialog->ProcessWindowEvent(close);
     // With a notification area the window hides; without one it must stay
     // reachable (it is minimised, which needs a window manager to be seen).
-    EXPECT_EQ(!dialog->hasTrayIcon(), dialog->IsShown());
+    EXPECT_EQ(!dialog->trayAvailable(), dialog->IsShown());
     EXPECT_TRUE(dialog->statusTimer().IsRunning());
 
     // The tray icon brings it back; another icon's notification is ignored.

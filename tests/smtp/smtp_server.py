@@ -1,14 +1,20 @@
 #!/usr/bin/python3
 """A real SMTP server on 127.0.0.1 for the tests of the mail client.
 
-aiosmtpd with one account and AUTH LOGIN allowed on plain TCP. Each message
-it accepts is parsed with Python's email package and written, before the
-server answers the end of the data, as one JSON file into the output
-directory (msg-0001.json, msg-0002.json, ...). Byte strings that need not be
-valid text go out as hexadecimal.
+aiosmtpd with one account. Each message it accepts is parsed with Python's
+email package and written, before the server answers the end of the data,
+as one JSON file into the output directory (msg-0001.json, msg-0002.json,
+...). Byte strings that need not be valid text go out as hexadecimal.
 
 Usage: smtp_server.py --port P --user U --password W --outdir D --ready F
+                      [--security plain|starttls|require-starttls|implicit
+                       --cert C --key K] [--mechanisms LOGIN,PLAIN]
 The ready file is created once the server accepts connections.
+
+Security: plain (the default) allows AUTH on plain TCP; starttls offers
+STARTTLS and allows AUTH only after it; require-starttls refuses everything
+but EHLO, STARTTLS and QUIT before it; implicit speaks TLS from the first
+byte. --mechanisms limits the AUTH mechanisms offered.
 """
 import argparse
 import email.header
@@ -17,6 +23,7 @@ import email.policy
 import json
 import os
 import signal
+import ssl
 import sys
 import threading
 
@@ -38,7 +45,7 @@ def decoded_header(msg, name, raw):
         return text(raw)
 
 
-def describe(envelope, session):
+def describe(server, envelope, session):
     raw = envelope.original_content or b""
     msg = email.parser.BytesParser(policy=email.policy.default).parsebytes(raw)
     headers = [[name, decoded_header(msg, name, value)] for name, value in msg.raw_items()]
@@ -89,7 +96,9 @@ def describe(envelope, session):
     if isinstance(session.auth_data, LoginPassword):
         login = text(session.auth_data.login)
     subject = msg.get("Subject")
+    ssl_object = server.transport.get_extra_info("ssl_object") if server.transport else None
     return {
+        "tls_version": ssl_object.version() if ssl_object is not None else "",
         "mail_from": text(envelope.mail_from or ""),
         "rcpt_tos": [text(r) for r in envelope.rcpt_tos],
         "auth_login": login,
@@ -114,7 +123,7 @@ class Saver:
         self.lock = threading.Lock()
 
     async def handle_DATA(self, server, session, envelope):
-        record = describe(envelope, session)
+        record = describe(server, envelope, session)
         with self.lock:
             self.count += 1
             name = os.path.join(self.outdir, "msg-%04d.json" % self.count)
@@ -132,6 +141,14 @@ def main():
     parser.add_argument("--password", required=True)
     parser.add_argument("--outdir", required=True)
     parser.add_argument("--ready", required=True)
+    parser.add_argument("--security", default="plain",
+                        choices=["plain", "starttls", "require-starttls", "implicit"])
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--mechanisms", default="")
+    parser.add_argument("--no-8bitmime", action="store_true",
+                        help="do not offer 8BITMIME (the server takes 7-bit data only)")
+    parser.add_argument("--sni-log", help="file that gets the server name of each TLS handshake, one a line")
     args = parser.parse_args()
 
     user = args.user.encode("utf-8")
@@ -142,9 +159,30 @@ def main():
               and auth_data.login == user and auth_data.password == password)
         return AuthResult(success=ok, handled=False, auth_data=auth_data if ok else None)
 
+    # aiosmtpd counts only STARTTLS as TLS; on an implicit TLS listener AUTH
+    # is as safe as after it.
+    options = dict(authenticator=authenticator, auth_required=True,
+                   auth_require_tls=args.security in ("starttls", "require-starttls"))
+    if args.mechanisms:
+        offered = set(args.mechanisms.upper().split(","))
+        options["auth_exclude_mechanism"] = [m for m in ("LOGIN", "PLAIN") if m not in offered]
+    if args.no_8bitmime:
+        options["decode_data"] = True
+    context = None
+    if args.security != "plain":
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
+        if args.sni_log:
+            def record_sni(ssl_object, server_name, ssl_context):
+                with open(args.sni_log, "a") as log:
+                    log.write("%s\n" % (server_name or ""))
+            context.sni_callback = record_sni
+    if args.security in ("starttls", "require-starttls"):
+        options["tls_context"] = context
+        options["require_starttls"] = args.security == "require-starttls"
     controller = Controller(
         Saver(args.outdir), hostname="127.0.0.1", port=args.port,
-        authenticator=authenticator, auth_require_tls=False, auth_required=True)
+        ssl_context=context if args.security == "implicit" else None, **options)
     controller.start()
     with open(args.ready, "w") as ready:
         ready.write("%d\n" % args.port)

@@ -45,8 +45,9 @@ ConnectStart InstrumentedSockets::connect(SocketHandle socket, std::uint32_t add
     return real_.connect(socket, address, port);
 }
 
-ConnectWait InstrumentedSockets::waitConnected(SocketHandle socket, std::chrono::milliseconds limit) {
-    return real_.waitConnected(socket, limit);
+ConnectWait InstrumentedSockets::waitConnected(SocketHandle socket, std::chrono::milliseconds limit,
+                                               std::string& reason) {
+    return real_.waitConnected(socket, limit, reason);
 }
 SocketWait InstrumentedSockets::waitWritable(SocketHandle socket, std::chrono::milliseconds limit) {
     return real_.waitWritable(socket, limit);
@@ -55,10 +56,35 @@ SocketWait InstrumentedSockets::waitReadable(SocketHandle socket, std::chrono::m
     return real_.waitReadable(socket, limit);
 }
 long InstrumentedSockets::send(SocketHandle socket, const char* bytes, std::size_t count) {
-    return real_.send(socket, bytes, count);
+    const long n = real_.send(socket, bytes, count);
+    if (n > 0) {
+        std::lock_guard lock(mutex_);
+        sent_.append(bytes, static_cast<std::size_t>(n));
+    }
+    return n;
 }
 long InstrumentedSockets::receive(SocketHandle socket, char* bytes, std::size_t count) {
-    return real_.receive(socket, bytes, count);
+    const long n = real_.receive(socket, bytes, count);
+    if (n > 0) {
+        std::lock_guard lock(mutex_);
+        received_.append(bytes, static_cast<std::size_t>(n));
+    }
+    return n;
+}
+
+std::string InstrumentedSockets::sentBytes() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+
+std::string InstrumentedSockets::receivedBytes() const {
+    std::lock_guard lock(mutex_);
+    return received_;
+}
+
+void InstrumentedSockets::shutdown(SocketHandle socket) {
+    ++shutdowns;
+    real_.shutdown(socket);
 }
 
 void InstrumentedSockets::close(SocketHandle socket) {

@@ -14,6 +14,7 @@
 const std::string ScriptedSmtpPeer::kClose = std::string("\x01", 1) + "close";
 const std::string ScriptedSmtpPeer::kReset = std::string("\x01", 1) + "reset";
 const std::string ScriptedSmtpPeer::kSilent = std::string("\x01", 1) + "silent";
+const std::string ScriptedSmtpPeer::kDrip = std::string("\x01", 1) + "drip";
 
 namespace {
 
@@ -88,11 +89,31 @@ void ScriptedSmtpPeer::run() {
 bool ScriptedSmtpPeer::reply(int fd, const std::string& text) {
     std::string bytes = text;
     const std::string* marker = nullptr;
-    for (const auto* m : {&kClose, &kReset, &kSilent})
+    for (const auto* m : {&kClose, &kReset, &kSilent, &kDrip})
         if (endsWith(bytes, *m)) {
             marker = m;
             bytes.erase(bytes.size() - m->size());
         }
+    if (marker == &kDrip) {
+        // One byte per interval, the interval waited in short steps so that
+        // stopping the peer is not held up.
+        for (std::size_t i = 0; !stop_; ++i) {
+            const char byte = i < bytes.size() ? bytes[i] : 'x';
+            if (::send(fd, &byte, 1, MSG_NOSIGNAL) != 1) return false;
+            const auto next = std::chrono::steady_clock::now() + replies_.dripInterval;
+            while (!stop_ && std::chrono::steady_clock::now() < next) {
+                pollfd entry{fd, POLLIN, 0};
+                if (::poll(&entry, 1, 20) > 0) {
+                    char sink[4096];
+                    const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
+                    if (n <= 0) return false;  // the client has gone
+                    std::lock_guard lock(mutex_);
+                    received_.append(sink, static_cast<std::size_t>(n));
+                }
+            }
+        }
+        return false;
+    }
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);

@@ -19,6 +19,10 @@ public:
     static const std::string kClose;   // close the connection in order
     static const std::string kReset;   // close it with a reset (unread data dropped)
     static const std::string kSilent;  // say nothing more; wait until the client goes
+    // Send the text before the marker one byte per dripInterval, then keep
+    // sending one byte ("x") per interval until the client goes: a server
+    // that answers just often enough never to be silent for long.
+    static const std::string kDrip;
 
     struct Replies {
         std::string greeting = "220 peer ready\r\n";
@@ -35,6 +39,7 @@ public:
         // Non-zero: reset the connection, unread data dropped, once this many
         // bytes of message data have come.
         std::size_t resetAfterDataBytes = 0;
+        std::chrono::milliseconds dripInterval{200};
     };
 
     explicit ScriptedSmtpPeer(Replies replies);

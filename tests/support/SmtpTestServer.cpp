@@ -49,6 +49,7 @@ ReceivedMessage parseMessage(const std::string& json, const std::string& path) {
     m.mailFrom = stringOf(doc, "mail_from");
     for (const auto& r : doc["rcpt_tos"].GetArray()) m.rcptTos.emplace_back(r.GetString(), r.GetStringLength());
     m.authLogin = stringOf(doc, "auth_login");
+    m.tlsVersion = stringOf(doc, "tls_version");
     m.data = fromHex(stringOf(doc, "raw_hex"));
     for (const auto& h : doc["headers"].GetArray())
         m.headers.emplace_back(std::string(h[0].GetString(), h[0].GetStringLength()),
@@ -102,8 +103,28 @@ std::string ReceivedMessage::rawBody() const {
     return blank == std::string::npos ? std::string() : data.substr(blank + 4);
 }
 
+namespace {
+SmtpTestServer::Options accountOnly(std::string user, std::string password) {
+    SmtpTestServer::Options options;
+    options.user = std::move(user);
+    options.password = std::move(password);
+    return options;
+}
+const char* securityArgument(SmtpTestServer::Security security) {
+    switch (security) {
+        case SmtpTestServer::Security::StartTls: return "starttls";
+        case SmtpTestServer::Security::RequireStartTls: return "require-starttls";
+        case SmtpTestServer::Security::ImplicitTls: return "implicit";
+        case SmtpTestServer::Security::Plain: break;
+    }
+    return "plain";
+}
+}  // namespace
+
 SmtpTestServer::SmtpTestServer(std::string user, std::string password)
-    : user_(std::move(user)), password_(std::move(password)) {
+    : SmtpTestServer(accountOnly(std::move(user), std::move(password))) {}
+
+SmtpTestServer::SmtpTestServer(Options options) : options_(std::move(options)) {
     std::filesystem::create_directory(dir_.file("messages"));
     std::string why;
     // Another process may take the free port before the server binds it.
@@ -119,9 +140,16 @@ bool SmtpTestServer::start(std::string& why) {
     const std::string ready = dir_.file("ready");
     const std::string log = dir_.file("server.log");
     ::unlink(ready.c_str());
-    std::vector<std::string> args{kPython,     scriptPath(),        "--port",   std::to_string(port_),
-                                  "--user",    user_,               "--password", password_,
-                                  "--outdir",  dir_.file("messages"), "--ready",  ready};
+    std::vector<std::string> args{kPython,     scriptPath(),          "--port",     std::to_string(port_),
+                                  "--user",    options_.user,         "--password", options_.password,
+                                  "--outdir",  dir_.file("messages"), "--ready",    ready,
+                                  "--security", securityArgument(options_.security)};
+    if (options_.security != Security::Plain) {
+        args.insert(args.end(), {"--cert", options_.certificateFile, "--key", options_.keyFile, "--sni-log",
+                                 dir_.file("sni.log")});
+    }
+    if (!options_.mechanisms.empty()) args.insert(args.end(), {"--mechanisms", options_.mechanisms});
+    if (!options_.eightBitMime) args.push_back("--no-8bitmime");
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -186,3 +214,5 @@ std::vector<ReceivedMessage> SmtpTestServer::waitForMessages(std::size_t n, std:
 }
 
 std::string SmtpTestServer::serverLog() const { return readFile(dir_.file("server.log")); }
+
+std::string SmtpTestServer::serverNamesSeen() const { return readFile(dir_.file("sni.log")); }

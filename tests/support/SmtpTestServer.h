@@ -30,6 +30,7 @@ struct ReceivedMessage {
     std::string bodyCharset;           // lower case, e.g. "us-ascii", "utf-8"
     std::string bodyTransferEncoding;  // as declared, e.g. "7bit"
     std::vector<ReceivedAttachment> attachments;
+    std::string tlsVersion;            // "TLSv1.3" when it came over TLS, else empty
     std::vector<std::string> defects;  // the parser's complaints (about a header: "Name: Defect")
     // Mailboxes of each address header (From, To, Cc, Reply-To, ...), keyed
     // by the lower-case header name: display name and address, decoded.
@@ -44,15 +45,30 @@ struct ReceivedMessage {
 };
 
 // A real SMTP server (aiosmtpd, run with /usr/bin/python3) on 127.0.0.1 and
-// a free port, with one account and AUTH LOGIN allowed on plain TCP; mail is
-// accepted only after a successful login, bad credentials get 535. Every
+// a free port, with one account; mail is accepted only after a successful
+// login, bad credentials get 535. By default AUTH LOGIN and PLAIN are allowed
+// on plain TCP; the options give it TLS (STARTTLS offered or required, or
+// implicit TLS) with a certificate and key of the test's making, and can
+// limit the mechanisms it offers. Every
 // message is saved before the server answers the end of its data, so once a
 // client's Send has returned the message is already visible here. The
 // server process is killed when the object goes.
 class SmtpTestServer {
 public:
+    enum class Security { Plain, StartTls, RequireStartTls, ImplicitTls };
+    struct Options {
+        std::string user = "alerts@example.test";
+        std::string password = "s3cret pass";
+        Security security = Security::Plain;
+        std::string certificateFile;  // PEM, for every mode but Plain
+        std::string keyFile;
+        std::string mechanisms;  // e.g. "PLAIN"; empty: LOGIN and PLAIN
+        bool eightBitMime = true;  // offer 8BITMIME
+    };
+
     // Starts the server and waits until it accepts connections; throws
     // std::runtime_error when it does not come up.
+    explicit SmtpTestServer(Options options);
     explicit SmtpTestServer(std::string user = "alerts@example.test", std::string password = "s3cret pass");
     ~SmtpTestServer();
     SmtpTestServer(const SmtpTestServer&) = delete;
@@ -61,8 +77,8 @@ public:
     const std::string& host() const { return host_; }  // "127.0.0.1"
     int port() const { return port_; }
     std::string portText() const { return std::to_string(port_); }
-    const std::string& user() const { return user_; }
-    const std::string& password() const { return password_; }
+    const std::string& user() const { return options_.user; }
+    const std::string& password() const { return options_.password; }
 
     // The messages received so far, in order of arrival.
     std::vector<ReceivedMessage> messages() const;
@@ -75,6 +91,10 @@ public:
     // What the server process wrote to its standard output and error.
     std::string serverLog() const;
 
+    // The server name (SNI) of each TLS handshake, one a line; an empty line
+    // for a handshake without one.
+    std::string serverNamesSeen() const;
+
 private:
     bool start(std::string& why);
     void stop();
@@ -82,8 +102,7 @@ private:
 
     TempDir dir_;
     std::string host_ = "127.0.0.1";
-    std::string user_;
-    std::string password_;
+    Options options_;
     int port_ = 0;
     int pid_ = 0;
 };

@@ -21,6 +21,7 @@
 #include "config/AlertMailSettings.h"
 #include "log/AppLogger.h"
 #include "mail/AlertThrottle.h"
+#include "mail/MailDelivery.h"
 #include "platform/ProcessTable.h"
 #include "supervision/Supervisor.h"
 #include "tests/support/ManualClock.h"
@@ -64,6 +65,8 @@ protected:
         if (supervisor)
             for (const auto& [index, server] : supervisor->servers()) launched.push_back(server->info.pid);
         supervisor.reset();
+        // Alerts still going out would log into the next test's file.
+        MailDelivery::Process().waitIdle(std::chrono::seconds(60));
         for (int pid : launched) killAndWait(pid);
     }
 
@@ -124,6 +127,11 @@ protected:
         std::size_t n = 0;
         for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
         return n;
+    }
+    // Alerts are mailed on the delivery thread: wait until it has done them.
+    bool noAlerts() {
+        EXPECT_TRUE(MailDelivery::Process().waitIdle(std::chrono::seconds(60)));
+        return smtp.messages().empty();
     }
     std::vector<std::string> alertBodies(std::size_t expected) {
         std::vector<std::string> bodies;

@@ -31,11 +31,4 @@ Relayout relayout(int originY, int servers, int commandLineEditLeft, int command
     return r;
 }
 
-int timerPeriodMilliseconds(int checkIntervalSeconds) {
-    const std::int64_t ms = static_cast<std::int64_t>(checkIntervalSeconds) * 1000;
-    if (ms < 10) return 10;
-    if (ms > INT32_MAX) return INT32_MAX;
-    return static_cast<int>(ms);
-}
-
 }  // namespace MainLayout

@@ -60,8 +60,4 @@ struct Relayout {
 };
 Relayout relayout(int originY, int servers, int commandLineEditLeft, int commandLineEditTop);
 
-// Timer period of a check interval in seconds; below 10 ms it is raised to
-// 10 ms, as the platform's timers do.
-int timerPeriodMilliseconds(int checkIntervalSeconds);
-
 }  // namespace MainLayout

@@ -15,6 +15,8 @@ constexpr int kSmtpPasswordEditId = 1013;
 constexpr int kMinAlertIntervalEditId = 1014;
 constexpr int kMailToEditId = 1015;
 constexpr int kTestMailButtonId = 1016;
+constexpr int kSmtpSecurityChoiceId = 1017;
+constexpr int kTlsVerifyCheckId = 1018;
 
 // The minimum alert interval must lie in this range, in seconds.
 constexpr std::int32_t kMinAlertIntervalLowest = 1;

@@ -1,0 +1,332 @@
+// The delivery thread: alerts never hold up their caller, whatever the mail
+// server does; a full queue drops its oldest mail; shutdown cancels the mail
+// in flight and gives up the rest, each reported.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <map>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+#include "config/AlertMailSettings.h"
+#include "log/AppLogger.h"
+#include "mail/AlertDispatch.h"
+#include "mail/AlertThrottle.h"
+#include "mail/CSmtp.h"
+#include "mail/ECSmtp.h"
+#include "mail/MailAbort.h"
+#include "mail/MailDelivery.h"
+#include "tests/support/ScriptedSmtpPeer.h"
+#include "tests/support/SmtpTestServer.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Peer = ScriptedSmtpPeer;
+
+const std::string kCancelled = "Mail not sent: delivery was cancelled because the program is ending";
+
+Peer::Replies silentGreeting() {
+    Peer::Replies replies;
+    replies.greeting = Peer::kSilent;
+    return replies;
+}
+
+// A greeting that never ends: "220-" and then one byte every 50 ms.
+Peer::Replies drippingGreeting() {
+    Peer::Replies replies;
+    replies.greeting = "220-" + Peer::kDrip;
+    replies.dripInterval = 50ms;
+    return replies;
+}
+
+OutgoingMail mailTo(int port, const std::string& body) {
+    OutgoingMail mail;
+    mail.server = "127.0.0.1";
+    mail.port = std::to_string(port);
+    mail.user = "ops@example.test";
+    mail.password = "pw";
+    mail.subject = "26300 告警邮件";
+    mail.body = body;
+    mail.recipients = "oncall@example.test";
+    mail.alert = true;
+    return mail;
+}
+
+// The outcomes reported to the done callbacks, by mail body.
+class Outcomes {
+public:
+    std::function<void(const MailOutcome&)> track(const std::string& body) {
+        return [this, body](const MailOutcome& outcome) {
+            std::lock_guard lock(mutex_);
+            outcomes_.emplace_back(body, outcome);
+        };
+    }
+    std::vector<std::pair<std::string, MailOutcome>> all() const {
+        std::lock_guard lock(mutex_);
+        return outcomes_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<std::string, MailOutcome>> outcomes_;
+};
+
+class MailDeliveryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(0, ::mkdir("logs", 0777));
+        ASSERT_TRUE(AppLogger::Instance().Init());
+        AlertThrottle::Process().Reset();
+    }
+    void TearDown() override {
+        MailDelivery::Process().shutdown(0ms);
+        AlertThrottle::Process().Reset();
+        SetAlertMailSettings("", "", "", "", "", 5);
+    }
+    std::string log() const {
+        const std::time_t t = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&t, &local);
+        char date[16];
+        std::strftime(date, sizeof date, "%Y%m%d", &local);
+        return readFile("logs/" + AppLogger::applicationName() + "_" + date + ".log");
+    }
+    static bool inFlight(const MailDelivery& delivery) {
+        return waitFor([&] { return delivery.counts().inFlight; }, 10000);
+    }
+
+    TempDir dir;
+    ScopedWorkingDirectory cwd{dir.path()};
+};
+
+TEST_F(MailDeliveryTest, AlertsReturnAtOnceWhileTheServerIsSilentOrDrips) {
+    for (const auto& replies : {silentGreeting(), drippingGreeting()}) {
+        Peer peer(replies);
+        SetAlertMailSettings("127.0.0.1", std::to_string(peer.port()), "ops@example.test", "pw", "oncall@example.test",
+                             0);
+        const MailDelivery::Counts before = MailDelivery::Process().counts();
+        const std::size_t logStart = log().size();
+        SendAlertMail("gs1: service not working，it will be restarted right away!", "26300 告警邮件");
+        SendAlertMail("gs1 started successfully: pid=4242", "26300 告警邮件");
+
+        // Both calls are back and nothing has ended yet: the first mail is
+        // still talking to the server, the second waits behind it.
+        const MailDelivery::Counts counts = MailDelivery::Process().counts();
+        EXPECT_EQ(before.sent + before.failed, counts.sent + counts.failed);
+        EXPECT_EQ(2u, counts.waiting + (counts.inFlight ? 1u : 0u));
+        const std::string logged = log().substr(logStart);
+        EXPECT_NE(std::string::npos, logged.find("[INFO ]: gs1 started successfully: pid=4242\r\n"));
+        EXPECT_EQ(std::string::npos, logged.find("[ERROR]"));
+
+        // Exit: the mail in flight is cut short, the waiting one given up.
+        ASSERT_TRUE(inFlight(MailDelivery::Process()));
+        MailDelivery::Process().shutdown(0ms);
+        const std::string after = log().substr(logStart);
+        EXPECT_NE(std::string::npos, after.find("[ERROR]: Sending alert email error: " + kCancelled + "\r\n")) << after;
+        EXPECT_NE(std::string::npos,
+                  after.find("[ERROR]: Alert email not sent before exit: gs1 started successfully: pid=4242\r\n"))
+            << after;
+        EXPECT_EQ(std::string::npos, after.find("Server not responding"));
+    }
+}
+
+TEST_F(MailDeliveryTest, MailsGoOutInOrderAndTheirOutcomesAreReported) {
+    SmtpTestServer server;
+    MailDelivery delivery;
+    Outcomes outcomes;
+    for (const std::string body : {"first", "second", "third"}) {
+        OutgoingMail mail = mailTo(server.port(), body);
+        mail.user = server.user();
+        mail.password = body == "second" ? "wrong" : server.password();
+        mail.done = outcomes.track(body);
+        delivery.enqueue(std::move(mail));
+    }
+    ASSERT_TRUE(delivery.waitIdle(60s));
+    const auto all = outcomes.all();
+    ASSERT_EQ(3u, all.size());
+    EXPECT_EQ("first", all[0].first);
+    EXPECT_TRUE(all[0].second.sent());
+    EXPECT_EQ("second", all[1].first);
+    EXPECT_EQ(MailOutcome::Status::Failed, all[1].second.status);
+    EXPECT_EQ(0u, all[1].second.errorText.rfind("Bad login or password (535"));
+    EXPECT_TRUE(all[2].second.sent());
+    const auto messages = server.waitForMessages(2);
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_EQ("first\n\n", messages[0].body);
+    EXPECT_EQ("third\n\n", messages[1].body);
+    const MailDelivery::Counts counts = delivery.counts();
+    EXPECT_EQ(3u, counts.queued);
+    EXPECT_EQ(2u, counts.sent);
+    EXPECT_EQ(1u, counts.failed);
+    EXPECT_NE(std::string::npos, log().find("[ERROR]: Sending alert email error: Bad login or password (535"));
+}
+
+TEST_F(MailDeliveryTest, FullQueueDropsTheOldestWaitingMail) {
+    Peer peer(silentGreeting());
+    MailDelivery delivery(2);
+    Outcomes outcomes;
+    OutgoingMail stuck = mailTo(peer.port(), "in flight");
+    stuck.done = outcomes.track("in flight");
+    delivery.enqueue(std::move(stuck));
+    ASSERT_TRUE(inFlight(delivery));
+    for (const std::string body : {"oldest", "middle", "newest"}) {
+        OutgoingMail mail = mailTo(peer.port(), body);
+        mail.done = outcomes.track(body);
+        delivery.enqueue(std::move(mail));
+    }
+    {
+        const auto all = outcomes.all();
+        ASSERT_EQ(1u, all.size());
+        EXPECT_EQ("oldest", all[0].first);
+        EXPECT_EQ(MailOutcome::Status::Dropped, all[0].second.status);
+        EXPECT_EQ(1u, delivery.counts().dropped);
+        EXPECT_EQ(2u, delivery.counts().waiting);
+        EXPECT_NE(std::string::npos, log().find("[ERROR]: Alert email dropped: the mail queue is full: oldest\r\n"));
+    }
+
+    delivery.shutdown(0ms);
+    const auto all = outcomes.all();
+    ASSERT_EQ(4u, all.size());
+    std::map<std::string, MailOutcome::Status> status;
+    for (const auto& [body, outcome] : all) status[body] = outcome.status;
+    EXPECT_EQ(MailOutcome::Status::Failed, status["in flight"]);
+    EXPECT_EQ(MailOutcome::Status::NotSent, status["middle"]);
+    EXPECT_EQ(MailOutcome::Status::NotSent, status["newest"]);
+    for (const auto& [body, outcome] : all) {
+        if (body == "in flight") {
+            EXPECT_EQ(kCancelled, outcome.errorText);
+        }
+    }
+    EXPECT_EQ(2u, delivery.counts().notSent);
+}
+
+TEST_F(MailDeliveryTest, ShutdownGivesWaitingMailsTheirGraceFirst) {
+    SmtpTestServer server;
+    MailDelivery delivery;
+    Outcomes outcomes;
+    for (const std::string body : {"one", "two"}) {
+        OutgoingMail mail = mailTo(server.port(), body);
+        mail.user = server.user();
+        mail.password = server.password();
+        mail.done = outcomes.track(body);
+        delivery.enqueue(std::move(mail));
+    }
+    // A server that answers gets both mails out within the grace.
+    delivery.shutdown(60s);
+    const auto all = outcomes.all();
+    ASSERT_EQ(2u, all.size());
+    EXPECT_TRUE(all[0].second.sent());
+    EXPECT_TRUE(all[1].second.sent());
+    EXPECT_EQ(2u, server.messages().size());
+
+    // After a shutdown the delivery takes mails again.
+    OutgoingMail later = mailTo(server.port(), "after");
+    later.user = server.user();
+    later.password = server.password();
+    delivery.enqueue(std::move(later));
+    ASSERT_TRUE(delivery.waitIdle(60s));
+    EXPECT_EQ(3u, server.waitForMessages(3).size());
+}
+
+// A listening socket whose accept queue is full: a connect to it never
+// completes.
+class UnansweredListener {
+public:
+    UnansweredListener() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 0);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        for (int i = 0; i < 16 && !full_; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            fillers_.push_back(fd);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            pollfd entry{fd, POLLOUT, 0};
+            full_ = ::poll(&entry, 1, 300) == 0;
+        }
+    }
+    ~UnansweredListener() {
+        for (const int fd : fillers_) ::close(fd);
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+    bool full() const { return full_; }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    bool full_ = false;
+    std::vector<int> fillers_;
+};
+
+TEST_F(MailDeliveryTest, AConnectThatNeverCompletesIsCancelledToo) {
+    UnansweredListener listener;
+    ASSERT_TRUE(listener.full());
+    MailDelivery delivery;
+    Outcomes outcomes;
+    OutgoingMail mail = mailTo(listener.port(), "connecting");
+    mail.done = outcomes.track("connecting");
+    delivery.enqueue(std::move(mail));
+    ASSERT_TRUE(inFlight(delivery));
+    delivery.shutdown(0ms);
+    const auto all = outcomes.all();
+    ASSERT_EQ(1u, all.size());
+    EXPECT_EQ(kCancelled, all[0].second.errorText);
+}
+
+TEST_F(MailDeliveryTest, ADrippingServerIsStoppedByTheOverallLimit) {
+    // Each wait sees a byte well within its limit; only the limit of the
+    // whole exchange ends it.
+    Peer peer(drippingGreeting());
+    CSmtp client;
+    client.SetServer("127.0.0.1", static_cast<std::uint16_t>(peer.port()));
+    client.SetWaitLimit(10s);
+    client.SetOverallLimit(1s);
+    client.SetLogin("u");
+    client.SetPassword("p");
+    client.SetSenderAddress("u@example.test");
+    client.AddRecipient("ops@example.test");
+    try {
+        client.Send();
+        FAIL() << "a greeting that never ends was taken";
+    } catch (const ECSmtp& e) {
+        EXPECT_EQ(413, e.GetErrorCode());
+        EXPECT_EQ("Mail server too slow: the mail was not sent within the time allowed (1 s)", e.GetErrorText());
+    }
+    // A silent server within the overall limit is still a wait that ran out.
+    Peer silent(silentGreeting());
+    client.SetServer("127.0.0.1", static_cast<std::uint16_t>(silent.port()));
+    client.SetWaitLimit(200ms);
+    client.SetOverallLimit(60s);
+    try {
+        client.Send();
+        FAIL() << "a silent server was taken";
+    } catch (const ECSmtp& e) {
+        EXPECT_EQ(402, e.GetErrorCode());
+    }
+}
+
+TEST_F(MailDeliveryTest, AnAbortBeforeTheConnectionMakesNone) {
+    ScriptedSmtpPeer peer;
+    auto abort = std::make_shared<MailAbort>();
+    abort->abort();
+    const MailOutcome outcome = DeliverMail(mailTo(peer.port(), "never"), abort);
+    EXPECT_EQ(kCancelled, outcome.errorText);
+    EXPECT_EQ(0, peer.connections());
+}
+
+}  // namespace
