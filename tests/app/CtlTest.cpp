@@ -293,3 +293,47 @@ TEST(CtlWithoutInstanceTest, ASocketLeftBehindIsReplaced) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CtlBackoffTest, AServerThatKeepsFailingShowsBackoffWithItsNextAttemptUntilStarted) {
+    Installation install;
+    const std::string crash = install.dir.file("crash-now");
+    writeFile(crash, "");
+    // While the file exists, every start of "flaky" ends at once.
+    install.writeServers("[" + install.entry("flaky", "--exit-if " + crash) + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nRESTART_BACKOFF_MAX=300\n");
+    install.start();
+
+    rapidjson::Document json;
+    auto flaky = [&]() -> const rapidjson::Value* {
+        const Installation::Result result = install.ctl({"status", "--json"});
+        json.Parse(result.output.c_str());
+        if (result.code != 0 || json.HasParseError() || !json.IsObject()) return nullptr;
+        return &json["servers"][0];
+    };
+    ASSERT_TRUE(waitFor([&] {
+        const rapidjson::Value* s = flaky();
+        return s && std::string((*s)["state"].GetString()) == "backoff";
+    }, 20000)) << install.log();
+    const rapidjson::Value& s = *flaky();
+    EXPECT_EQ(0, s["pid"].GetInt());
+    ASSERT_TRUE(s.HasMember("next_attempt") && s["next_attempt"].IsString());
+    const std::string next = s["next_attempt"].GetString();
+    EXPECT_TRUE(std::regex_match(next, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)"))) << next;
+    const Installation::Result table = install.ctl({"status"});
+    EXPECT_NE(std::string::npos, table.output.find("backoff")) << table.output;
+    EXPECT_NE(std::string::npos, table.output.find("next attempt " + next)) << table.output;
+
+    // start tries again at once and forgets the back-off.
+    std::filesystem::remove(crash);
+    const Installation::Result started = install.ctl({"start", "flaky"});
+    EXPECT_EQ(0, started.code) << started.output;
+    const rapidjson::Value* after = flaky();
+    ASSERT_NE(nullptr, after);
+    EXPECT_EQ("running", std::string((*after)["state"].GetString()));
+    EXPECT_FALSE(after->HasMember("next_attempt"));
+    EXPECT_TRUE(processAlive((*after)["pid"].GetInt()));
+}
+
+}  // namespace
