@@ -1,5 +1,6 @@
 #include "app/core/MetricsServer.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "app/core/StatusBoard.h"
@@ -47,6 +48,23 @@ bool MetricsServer::parseListen(const std::string& text, std::string& host, int&
         return false;
     }
     return true;
+}
+
+bool MetricsServer::isLoopback(const std::string& host) {
+    if (host == "localhost" || host == "::1") return true;
+    // 127.a.b.c: four dotted numbers below 256, the first 127.
+    int parts = 0;
+    std::size_t at = 0;
+    while (at <= host.size()) {
+        const std::size_t dot = std::min(host.find('.', at), host.size());
+        const std::string part = host.substr(at, dot - at);
+        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(part) > 255 || (parts == 0 && part != "127"))
+            return false;
+        ++parts;
+        at = dot + 1;
+    }
+    return parts == 4;
 }
 
 std::vector<std::string> MetricsServer::modulePaths() {

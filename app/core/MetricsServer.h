@@ -24,6 +24,9 @@ public:
     // Splits "host:port" ("[::1]:9464" for an IPv6 address). False with the
     // reason when it is not of that form or the port is not 1 to 65535.
     static bool parseListen(const std::string& text, std::string& host, int& port, std::string& error);
+    // Whether `host` (as parseListen gives it) only takes connections from
+    // this machine: localhost, 127.0.0.0/8, ::1.
+    static bool isLoopback(const std::string& host);
     // Where the metrics module is looked for: beside the executable, then
     // in ../lib/procward (an installed program).
     static std::vector<std::string> modulePaths();

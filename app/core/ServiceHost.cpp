@@ -30,10 +30,15 @@ void ServiceHost::start() {
 
     const std::string& listen = GeneralSettings.metricsListen;
     if (!listen.empty()) {
-        if (metrics_.start(listen, error))
+        std::string host;
+        int port = 0;
+        if (metrics_.start(listen, error)) {
             log.info("Metrics: http://{}/metrics", listen);
-        else
+            if (MetricsServer::parseListen(listen, host, port, error) && !MetricsServer::isLoopback(host))
+                log.warn("The metrics listen on {}, which other machines may reach", listen);
+        } else {
             log.error("No metrics: [METRICS] LISTEN={}: {}", listen, error);
+        }
     }
 
     watchdogInterval_ = platform::serviceManager().watchdogInterval();
