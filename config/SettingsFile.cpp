@@ -3,8 +3,8 @@
 #include "config/AlertMailSettings.h"
 #include "config/AppDirectories.h"
 #include "config/GeneralSettings.h"
-#include "log/AppLogger.h"
 #include "config/ProfileFile.h"
+#include "log/AppLogger.h"
 #include "platform/FileStore.h"
 #include "platform/System.h"
 
@@ -67,15 +67,16 @@ std::vector<std::string> SettingsFileWarnings(const std::string& path) {
 
 void SaveSettingsFile(std::int32_t checkInterval, const std::string& server, const std::string& port,
                       const std::string& user, const std::string& password, const std::string& mailTo,
-                      std::int32_t minAlertInterval, SmtpSecurity security, bool tlsVerify) {
+                      std::int32_t minAlertInterval, SmtpSecurity security, bool tlsVerify,
+                      std::int32_t stopTimeout, std::int32_t restartBackoffMax) {
     SaveSettingsFile(SettingsFilePath(), checkInterval, server, port, user, password, mailTo, minAlertInterval,
-                     security, tlsVerify);
+                     security, tlsVerify, stopTimeout, restartBackoffMax);
 }
 
 void SaveSettingsFile(const std::string& path, std::int32_t checkInterval, const std::string& server,
                       const std::string& port, const std::string& user, const std::string& password,
                       const std::string& mailTo, std::int32_t minAlertInterval, SmtpSecurity security,
-                      bool tlsVerify) {
+                      bool tlsVerify, std::int32_t stopTimeout, std::int32_t restartBackoffMax) {
     // The replacement keeps the old file's mode, so a file that is to hold
     // a password is narrowed first: the password is never readable by
     // others, not even for a moment.
@@ -83,6 +84,8 @@ void SaveSettingsFile(const std::string& path, std::int32_t checkInterval, const
     // All keys change together: the file is replaced once, as a whole.
     ProfileFile file(path);
     file.setString(kGeneral, "CHECK_SVR_STATUS_INTERVAL", std::to_string(checkInterval));
+    file.setString(kGeneral, "STOP_TIMEOUT", std::to_string(stopTimeout));
+    file.setString(kGeneral, "RESTART_BACKOFF_MAX", std::to_string(restartBackoffMax));
     file.setString(kAlertMail, "SMTP_SERVER", server);
     file.setString(kAlertMail, "SMTP_PORT", port);
     file.setString(kAlertMail, "SMTP_USER", user);

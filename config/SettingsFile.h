@@ -24,14 +24,16 @@ std::int32_t ReadLogKeepDays();
 // password in a file that other users may read. Empty when all is well.
 std::vector<std::string> SettingsFileWarnings(const std::string& path);
 
-// Writes all nine settings. A failed write is silent and leaves the old
+// Writes all eleven settings (the stop time-out and the restart back-off
+// maximum come last so that older callers keep their meaning). A failed write is silent and leaves the old
 // file as it was. With a password the file is left readable and writable by
 // its owner only, also when it existed with wider access.
 void SaveSettingsFile(std::int32_t checkInterval, const std::string& server, const std::string& port,
                       const std::string& user, const std::string& password, const std::string& mailTo,
                       std::int32_t minAlertInterval, SmtpSecurity security = SmtpSecurity::Auto,
-                      bool tlsVerify = true);
+                      bool tlsVerify = true, std::int32_t stopTimeout = 10, std::int32_t restartBackoffMax = 0);
 void SaveSettingsFile(const std::string& path, std::int32_t checkInterval, const std::string& server,
                       const std::string& port, const std::string& user, const std::string& password,
                       const std::string& mailTo, std::int32_t minAlertInterval,
-                      SmtpSecurity security = SmtpSecurity::Auto, bool tlsVerify = true);
+                      SmtpSecurity security = SmtpSecurity::Auto, bool tlsVerify = true,
+                      std::int32_t stopTimeout = 10, std::int32_t restartBackoffMax = 0);

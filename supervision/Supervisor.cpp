@@ -24,6 +24,13 @@ Supervisor::Supervisor(Clock& clock, platform::ProcessControl& control, Supervis
                        platform::ProcessTable& table, platform::TcpTable& tcp)
     : context_{clock, control, table, tcp, sane(options)} {}
 
+void Supervisor::setStopPolicy(std::chrono::milliseconds stopTimeout, std::chrono::milliseconds restartBackoffMax) {
+    SupervisionOptions options = context_.options;
+    options.stopTimeout = stopTimeout;
+    options.restartBackoffMax = restartBackoffMax;
+    context_.options = sane(options);
+}
+
 Supervisor::~Supervisor() {
     servers_.clear();
     context_.completions.clear();

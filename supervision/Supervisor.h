@@ -74,6 +74,10 @@ public:
     std::int32_t runningCount() const;
 
     const SupervisionOptions& options() const { return context_.options; }
+    // New stop and back-off settings from the operator. They count from the
+    // next stop and the next failure; a stop or a wait under way keeps the
+    // times it was given. The check interval is not changed while running.
+    void setStopPolicy(std::chrono::milliseconds stopTimeout, std::chrono::milliseconds restartBackoffMax);
     // Check passes run, and how many of them had to walk the process table.
     std::uint64_t passes() const { return passes_; }
     std::uint64_t processWalks() const { return processWalks_; }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "config/AlertMailSettings.h"
+#include "config/GeneralSettings.h"
 #include "config/SettingsFile.h"
 #include "log/AppLogger.h"
 #include "tests/support/FileSizeLimit.h"
@@ -24,6 +25,8 @@ protected:
 const char* const kDefaultFile =
     "[GENERAL]\n"
     "CHECK_SVR_STATUS_INTERVAL=3\n"
+    "STOP_TIMEOUT=10\n"
+    "RESTART_BACKOFF_MAX=0\n"
     "[ALERT_MAIL]\n"
     "SMTP_SERVER=\n"
     "SMTP_PORT=\n"
@@ -83,7 +86,7 @@ TEST_F(SettingsFileTest, LongValuesAreCutToTheirBuffers) {
     EXPECT_EQ(std::string(255, 'p'), AlertMailSettings.smtpPassword);
 }
 
-TEST_F(SettingsFileTest, SaveWritesTheNineKeysInOrderToAnOwnerOnlyFile) {
+TEST_F(SettingsFileTest, SaveWritesTheElevenKeysInOrderToAnOwnerOnlyFile) {
     SaveSettingsFile(path, 3, "", "", "", "", "", 5);
     EXPECT_EQ(kDefaultFile, readFile(path));
     struct stat st {};
@@ -92,10 +95,11 @@ TEST_F(SettingsFileTest, SaveWritesTheNineKeysInOrderToAnOwnerOnlyFile) {
 }
 
 TEST_F(SettingsFileTest, SavedValuesLoadBackAndASecondSaveChangesNothing) {
-    SaveSettingsFile(path, -5, " smtp.example.com", "465", "用户", "", "a@x;b@y", 0);
+    SaveSettingsFile(path, -5, " smtp.example.com", "465", "用户", "", "a@x;b@y", 0, SmtpSecurity::Auto, true, 25,
+                     300);
     const std::string first = readFile(path);
     EXPECT_EQ(
-        "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=-5\n[ALERT_MAIL]\nSMTP_SERVER= smtp.example.com\nSMTP_PORT=465\n"
+        "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=-5\nSTOP_TIMEOUT=25\nRESTART_BACKOFF_MAX=300\n[ALERT_MAIL]\nSMTP_SERVER= smtp.example.com\nSMTP_PORT=465\n"
         "SMTP_USER=用户\nSMTP_PASSWORD=\nSMTP_MAILTO=a@x;b@y\nMIN_ALERT_INTERVAL=0\nSMTP_SECURITY=auto\n"
         "SMTP_TLS_VERIFY=1\n",
         first);
@@ -106,8 +110,11 @@ TEST_F(SettingsFileTest, SavedValuesLoadBackAndASecondSaveChangesNothing) {
     EXPECT_EQ("", AlertMailSettings.smtpPassword);
     EXPECT_EQ("a@x;b@y", AlertMailSettings.smtpMailTo);
     EXPECT_EQ(0, AlertMailSettings.minAlertInterval);
+    EXPECT_EQ(25, GeneralSettings.stopTimeout);
+    EXPECT_EQ(300, GeneralSettings.restartBackoffMax);
 
-    SaveSettingsFile(path, -5, " smtp.example.com", "465", "用户", "", "a@x;b@y", 0);
+    SaveSettingsFile(path, -5, " smtp.example.com", "465", "用户", "", "a@x;b@y", 0, SmtpSecurity::Auto, true, 25,
+                     300);
     EXPECT_EQ(first, readFile(path));
 }
 
@@ -134,7 +141,9 @@ TEST_F(SettingsFileTest, SaveKeepsForeignLinesAndTheirOrder) {
         "SMTP_SECURITY=auto\r\n"
         "SMTP_TLS_VERIFY=1\r\n"
         "[GENERAL]\r\n"
-        "CHECK_SVR_STATUS_INTERVAL=7\r\n",
+        "CHECK_SVR_STATUS_INTERVAL=7\r\n"
+        "STOP_TIMEOUT=10\r\n"
+        "RESTART_BACKOFF_MAX=0\r\n",
         readFile(path));
 }
 

@@ -4,9 +4,13 @@
 
 namespace {
 
-SettingsTexts typed(std::string minAlertInterval, std::string checkInterval) {
-    return {"smtp.example.org", "25", "alert", "secret", "a@example.org;b@example.org", std::move(minAlertInterval),
-            std::move(checkInterval)};
+SettingsTexts typed(std::string minAlertInterval, std::string checkInterval, std::string stopTimeout = "10",
+                    std::string restartBackoffMax = "0") {
+    return {"smtp.example.org",         "25",
+            "alert",                    "secret",
+            "a@example.org;b@example.org", std::move(minAlertInterval),
+            std::move(checkInterval),   std::move(stopTimeout),
+            std::move(restartBackoffMax)};
 }
 
 SettingsValues previous() {
@@ -14,6 +18,8 @@ SettingsValues previous() {
     values.server = "old";
     values.minAlertInterval = 5;
     values.checkInterval = 3;
+    values.stopTimeout = 10;
+    values.restartBackoffMax = 0;
     return values;
 }
 
@@ -46,7 +52,7 @@ TEST(ParseInt32Test, RefusesEverythingElseAndKeepsTheValue) {
 
 TEST(TakeSettingsTest, TakesAllValuesWhenBothIntervalsAreSound) {
     SettingsValues values = previous();
-    const SettingsExchange exchange = TakeSettings(typed("120", "99999"), values);
+    const SettingsExchange exchange = TakeSettings(typed("120", "99999", "30", "600"), values);
     EXPECT_TRUE(exchange.ok);
     EXPECT_EQ("smtp.example.org", values.server);
     EXPECT_EQ("25", values.port);
@@ -55,10 +61,53 @@ TEST(TakeSettingsTest, TakesAllValuesWhenBothIntervalsAreSound) {
     EXPECT_EQ("a@example.org;b@example.org", values.recipients);
     EXPECT_EQ(120, values.minAlertInterval);
     EXPECT_EQ(99999, values.checkInterval);
+    EXPECT_EQ(30, values.stopTimeout);
+    EXPECT_EQ(600, values.restartBackoffMax);
 
-    EXPECT_TRUE(TakeSettings(typed("1", "0"), values).ok);
+    // The lowest values: one second between checks, a kill at once, no back-off.
+    EXPECT_TRUE(TakeSettings(typed("1", "1", "0", "0"), values).ok);
     EXPECT_EQ(1, values.minAlertInterval);
-    EXPECT_EQ(0, values.checkInterval);
+    EXPECT_EQ(1, values.checkInterval);
+    EXPECT_EQ(0, values.stopTimeout);
+    EXPECT_EQ(0, values.restartBackoffMax);
+}
+
+TEST(TakeSettingsTest, CheckIntervalBelowOneSecondIsRefused) {
+    for (const char* interval : {"0", "-1", "-2147483648"}) {
+        SettingsValues values = previous();
+        const SettingsExchange exchange = TakeSettings(typed("60", interval, "30", "600"), values);
+        EXPECT_FALSE(exchange.ok) << interval;
+        EXPECT_EQ(kCheckIntervalEditId, exchange.failedField) << interval;
+        EXPECT_EQ(kCheckIntervalTooShortMessage, exchange.message) << interval;
+        // The fields before it are taken; it and the ones after keep theirs.
+        EXPECT_EQ(60, values.minAlertInterval);
+        EXPECT_EQ(3, values.checkInterval);
+        EXPECT_EQ(10, values.stopTimeout);
+        EXPECT_EQ(0, values.restartBackoffMax);
+    }
+}
+
+TEST(TakeSettingsTest, StopTimeoutAndBackoffMaximumMustBeWholeSecondsOfAtLeastZero) {
+    struct Case {
+        const char* stopTimeout;
+        const char* restartBackoffMax;
+        int field;
+        const char* message;
+    };
+    for (const Case& bad : {Case{"-1", "0", kStopTimeoutEditId, kNegativeSecondsMessage},
+                            Case{"", "0", kStopTimeoutEditId, kNotAnIntegerMessage},
+                            Case{"5", "-3", kRestartBackoffMaxEditId, kNegativeSecondsMessage},
+                            Case{"5", "1.5", kRestartBackoffMaxEditId, kNotAnIntegerMessage}}) {
+        SettingsValues values = previous();
+        const SettingsExchange exchange = TakeSettings(typed("60", "7", bad.stopTimeout, bad.restartBackoffMax), values);
+        EXPECT_FALSE(exchange.ok) << bad.stopTimeout << " " << bad.restartBackoffMax;
+        EXPECT_EQ(bad.field, exchange.failedField) << bad.stopTimeout << " " << bad.restartBackoffMax;
+        EXPECT_EQ(bad.message, exchange.message) << bad.stopTimeout << " " << bad.restartBackoffMax;
+        EXPECT_EQ(7, values.checkInterval);
+        EXPECT_EQ(0, values.restartBackoffMax);
+        if (bad.field == kRestartBackoffMaxEditId) EXPECT_EQ(5, values.stopTimeout);
+        else EXPECT_EQ(10, values.stopTimeout);
+    }
 }
 
 TEST(TakeSettingsTest, AlertIntervalOutOfRangeStopsAfterTheTexts) {

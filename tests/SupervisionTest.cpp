@@ -409,6 +409,9 @@ TEST_F(SupervisionTest, AStopNeverReachesAProcessThatTookOverTheID) {
     const int pid = record(1).info.pid;
     ASSERT_GT(pid, 0);
     killAndWait(pid);
+    // The ID is free only once the dead process has been reaped, not while
+    // it is a zombie.
+    ASSERT_TRUE(waitFor([&] { return ::access(("/proc/" + std::to_string(pid)).c_str(), F_OK) != 0; }));
 
     // Another program under the same ID; other processes of the machine may
     // take it first, so try a few times.

@@ -368,8 +368,15 @@ void CProcwardDlg::OnSysCommand(int command) {
         case IDM_SETTINGS: {
             CSettingDlg settings(this);
             settings.m_checkInterval = m_checkInterval;
-            // The timer keeps its period: a new interval counts from the next start.
-            if (settings.ShowModal() == wxID_OK) m_checkInterval = settings.m_checkInterval;
+            // The timer keeps its period: a new interval counts from the next
+            // start. A new stop time-out and back-off maximum count from the
+            // next stop and the next failure.
+            if (settings.ShowModal() == wxID_OK) {
+                m_checkInterval = settings.m_checkInterval;
+                if (m_supervisor)
+                    m_supervisor->setStopPolicy(std::chrono::seconds(settings.m_stopTimeout),
+                                                std::chrono::seconds(settings.m_restartBackoffMax));
+            }
             break;
         }
         default:

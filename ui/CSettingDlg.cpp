@@ -8,6 +8,7 @@
 #include <wx/valtext.h>
 
 #include "config/AlertMailSettings.h"
+#include "config/GeneralSettings.h"
 #include "config/SettingsFile.h"
 #include "mail/MailDelivery.h"
 #include "ui/ApplicationCaption.h"
@@ -34,37 +35,42 @@ CSettingDlg::CSettingDlg(wxWindow* parent)
       m_settingsPath(SettingsFilePath()),
       m_testMailLink(std::make_shared<TestMailLink>()) {
     m_testMailLink->dialog = this;
-    DialogTemplate layout(this, 319, 241);
-    layout.groupBox(wxID_ANY, "基本设置", 12, 7, 300, 34);
+    DialogTemplate layout(this, 319, 279);
+    layout.groupBox(wxID_ANY, "基本设置", 12, 7, 300, 72);
     layout.label(wxID_ANY, "状态检查时间间隔(秒)：", 27, 21, 87, 8);
     m_checkIntervalEdit = layout.edit(kCheckIntervalEditId, 117, 19, 183, 14);
-    layout.groupBox(wxID_ANY, "告警邮件", 12, 45, 300, 166);
-    layout.label(wxID_ANY, "SMTP服务器：", 63, 59, 51, 8);
-    m_serverEdit = layout.edit(kSmtpServerEditId, 117, 56, 183, 14);
-    layout.label(wxID_ANY, "SMTP端口：", 71, 78, 42, 8);
-    m_portEdit = layout.edit(kSmtpPortEditId, 117, 75, 183, 14);
-    layout.label(wxID_ANY, "SMTP账号：", 71, 97, 42, 8);
-    m_userEdit = layout.edit(kSmtpUserEditId, 117, 94, 183, 14);
-    layout.label(wxID_ANY, "SMTP密码：", 71, 116, 43, 8);
-    m_passwordEdit = layout.edit(kSmtpPasswordEditId, 117, 113, 183, 14, wxTE_PASSWORD);
-    layout.label(wxID_ANY, "最小告警时间间隔(秒)：", 27, 135, 88, 8);
-    m_minAlertIntervalEdit = layout.edit(kMinAlertIntervalEditId, 117, 132, 183, 14);
-    layout.label(wxID_ANY, "邮件接收人：", 64, 154, 49, 8);
-    m_recipientsEdit = layout.edit(kMailToEditId, 117, 152, 183, 28, wxTE_MULTILINE | wxTE_NO_VSCROLL);
-    layout.label(wxID_ANY, "加密方式：", 72, 189, 41, 8);
+    layout.label(wxID_ANY, "停止等待时间(秒)：", 43, 40, 71, 8);
+    m_stopTimeoutEdit = layout.edit(kStopTimeoutEditId, 117, 38, 183, 14);
+    layout.label(wxID_ANY, "重启退避上限(秒)：", 43, 59, 71, 8);
+    m_restartBackoffMaxEdit = layout.edit(kRestartBackoffMaxEditId, 117, 57, 183, 14);
+    layout.groupBox(wxID_ANY, "告警邮件", 12, 83, 300, 166);
+    layout.label(wxID_ANY, "SMTP服务器：", 63, 97, 51, 8);
+    m_serverEdit = layout.edit(kSmtpServerEditId, 117, 94, 183, 14);
+    layout.label(wxID_ANY, "SMTP端口：", 71, 116, 42, 8);
+    m_portEdit = layout.edit(kSmtpPortEditId, 117, 113, 183, 14);
+    layout.label(wxID_ANY, "SMTP账号：", 71, 135, 42, 8);
+    m_userEdit = layout.edit(kSmtpUserEditId, 117, 132, 183, 14);
+    layout.label(wxID_ANY, "SMTP密码：", 71, 154, 43, 8);
+    m_passwordEdit = layout.edit(kSmtpPasswordEditId, 117, 151, 183, 14, wxTE_PASSWORD);
+    layout.label(wxID_ANY, "最小告警时间间隔(秒)：", 27, 173, 88, 8);
+    m_minAlertIntervalEdit = layout.edit(kMinAlertIntervalEditId, 117, 170, 183, 14);
+    layout.label(wxID_ANY, "邮件接收人：", 64, 192, 49, 8);
+    m_recipientsEdit = layout.edit(kMailToEditId, 117, 190, 183, 28, wxTE_MULTILINE | wxTE_NO_VSCROLL);
+    layout.label(wxID_ANY, "加密方式：", 72, 227, 41, 8);
     wxArrayString securityLabels;
     for (const char* label : kSecurityLabels) securityLabels.Add(U8(label));
-    const wxRect choiceRect = layout.rect(117, 186, 90, 14);
+    const wxRect choiceRect = layout.rect(117, 224, 90, 14);
     m_securityChoice = new wxChoice(this, kSmtpSecurityChoiceId, choiceRect.GetPosition(), choiceRect.GetSize(),
                                     securityLabels);
-    const wxRect checkRect = layout.rect(214, 187, 86, 12);
+    const wxRect checkRect = layout.rect(214, 225, 86, 12);
     m_tlsVerifyCheck = new wxCheckBox(this, kTlsVerifyCheckId, U8("验证服务器证书"), checkRect.GetPosition(),
                                       checkRect.GetSize());
-    m_testButton = layout.button(kTestMailButtonId, kTestButton, 80, 220, 50, 14);
-    layout.button(wxID_OK, "保存", 135, 220, 50, 14)->SetDefault();
-    layout.button(wxID_CANCEL, "取消", 190, 220, 50, 14);
+    m_testButton = layout.button(kTestMailButtonId, kTestButton, 80, 258, 50, 14);
+    layout.button(wxID_OK, "保存", 135, 258, 50, 14)->SetDefault();
+    layout.button(wxID_CANCEL, "取消", 190, 258, 50, 14);
 
-    for (wxTextCtrl* edit : {m_checkIntervalEdit, m_portEdit, m_minAlertIntervalEdit})
+    for (wxTextCtrl* edit :
+         {m_checkIntervalEdit, m_stopTimeoutEdit, m_restartBackoffMaxEdit, m_portEdit, m_minAlertIntervalEdit})
         edit->SetValidator(digitsOnly());
 
     Bind(wxEVT_INIT_DIALOG, &CSettingDlg::OnInitDialog, this);
@@ -84,6 +90,8 @@ void CSettingDlg::OnInitDialog(wxInitDialogEvent& event) {
     m_minAlertInterval = AlertMailSettings.minAlertInterval;
     m_security = AlertMailSettings.smtpSecurity;
     m_tlsVerify = AlertMailSettings.smtpTlsVerify;
+    m_stopTimeout = GeneralSettings.stopTimeout;
+    m_restartBackoffMax = GeneralSettings.restartBackoffMax;
     event.Skip();  // the base shows the members
 }
 
@@ -95,6 +103,8 @@ bool CSettingDlg::TransferDataToWindow() {
     m_recipientsEdit->ChangeValue(U8(m_recipients));
     m_minAlertIntervalEdit->ChangeValue(wxString::Format("%d", m_minAlertInterval));
     m_checkIntervalEdit->ChangeValue(wxString::Format("%d", m_checkInterval));
+    m_stopTimeoutEdit->ChangeValue(wxString::Format("%d", m_stopTimeout));
+    m_restartBackoffMaxEdit->ChangeValue(wxString::Format("%d", m_restartBackoffMax));
     m_securityChoice->SetSelection(static_cast<int>(m_security));
     m_tlsVerifyCheck->SetValue(m_tlsVerify);
     return true;
@@ -110,8 +120,10 @@ bool CSettingDlg::TransferDataFromWindow() {
     const SettingsTexts texts{ToU8(m_serverEdit->GetValue()),           ToU8(m_portEdit->GetValue()),
                               ToU8(m_userEdit->GetValue()),             ToU8(m_passwordEdit->GetValue()),
                               ToU8(m_recipientsEdit->GetValue()),       ToU8(m_minAlertIntervalEdit->GetValue()),
-                              ToU8(m_checkIntervalEdit->GetValue())};
-    SettingsValues values{m_server, m_port, m_user, m_password, m_recipients, m_minAlertInterval, m_checkInterval};
+                              ToU8(m_checkIntervalEdit->GetValue()),    ToU8(m_stopTimeoutEdit->GetValue()),
+                              ToU8(m_restartBackoffMaxEdit->GetValue())};
+    SettingsValues values{m_server,           m_port,          m_user,        m_password,         m_recipients,
+                          m_minAlertInterval, m_checkInterval, m_stopTimeout, m_restartBackoffMax};
     const SettingsExchange exchange = TakeSettings(texts, values);
     m_server = values.server;
     m_port = values.port;
@@ -120,6 +132,8 @@ bool CSettingDlg::TransferDataFromWindow() {
     m_recipients = values.recipients;
     m_minAlertInterval = values.minAlertInterval;
     m_checkInterval = values.checkInterval;
+    m_stopTimeout = values.stopTimeout;
+    m_restartBackoffMax = values.restartBackoffMax;
     if (exchange.ok) return true;
 
     wxMessageBox(U8(exchange.message), ApplicationCaption(), wxOK | wxICON_EXCLAMATION, this);
@@ -134,8 +148,10 @@ void CSettingDlg::OnBnClickedOk(wxCommandEvent&) {
     if (!TransferDataFromWindow()) return;
     SetAlertMailSettings(m_server, m_port, m_user, m_password, m_recipients, m_minAlertInterval, m_security,
                          m_tlsVerify);
+    GeneralSettings.stopTimeout = m_stopTimeout;
+    GeneralSettings.restartBackoffMax = m_restartBackoffMax;
     SaveSettingsFile(m_settingsPath, m_checkInterval, m_server, m_port, m_user, m_password, m_recipients,
-                     m_minAlertInterval, m_security, m_tlsVerify);
+                     m_minAlertInterval, m_security, m_tlsVerify, m_stopTimeout, m_restartBackoffMax);
     EndDialog(wxID_OK);
 }
 
@@ -175,8 +191,11 @@ void CSettingDlg::OnTestMailDone(bool sent) {
     m_testMailInFlight = false;
     m_testButton->SetLabel(U8(kTestButton));
     m_testButton->Enable();
-    // Closed meanwhile: nobody is waiting for the answer.
-    if (!IsModal() && !IsShown()) return;
+    // Closed meanwhile: nobody is waiting for the answer. The dialog is only
+    // ever shown modally, and its modal loop is what ends with it; whether it
+    // still counts as shown right after it ended depends on the window
+    // manager.
+    if (!IsModal()) return;
     wxMessageBox(U8(sent ? kTestMailSent : kTestMailFailed), ApplicationCaption(),
                  wxOK | (sent ? wxICON_INFORMATION : wxICON_ERROR), this);
 }

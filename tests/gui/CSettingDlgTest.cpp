@@ -4,6 +4,7 @@
 #include <wx/choice.h>
 
 #include "config/AlertMailSettings.h"
+#include "config/GeneralSettings.h"
 #include "config/SettingsFile.h"
 #include "mail/MailDelivery.h"
 #include "log/AppLogger.h"
@@ -22,6 +23,8 @@ const char* const kSent = "测试邮件发送成功，请点击 '保存' 按钮�
 const char* const kFailed = "测试邮件发送失败!";
 const char* const kRangeMessage = "请输入一个介于 1 和 120 之间的整数。";
 const char* const kIntegerMessage = "请输入一个整数。";
+const char* const kTooShortMessage = "状态检查时间间隔不能小于 1 秒，请输入一个不小于 1 的整数。";
+const char* const kNegativeMessage = "请输入一个不小于 0 的整数。";
 
 wxChoice* securityOf(wxWindow* dialog) { return dynamic_cast<wxChoice*>(dialog->FindWindow(1017)); }
 wxCheckBox* verifyOf(wxWindow* dialog) { return dynamic_cast<wxCheckBox*>(dialog->FindWindow(1018)); }
@@ -74,8 +77,8 @@ protected:
 TEST_F(CSettingDlgTest, ShowsTheTemplateWithItsIdsAndTexts) {
     EXPECT_EQ(SettingsFilePath(), CSettingDlg().m_settingsPath);
     EXPECT_EQ("系统设置", ToU8(dialog.GetTitle()));
-    EXPECT_EQ(dialog.ConvertDialogToPixels(wxSize(319, 241)), dialog.GetClientSize());
-    EXPECT_EQ((std::vector<std::string>{"状态检查时间间隔(秒)：", "SMTP服务器：", "SMTP端口：", "SMTP账号：", "SMTP密码：",
+    EXPECT_EQ(dialog.ConvertDialogToPixels(wxSize(319, 279)), dialog.GetClientSize());
+    EXPECT_EQ((std::vector<std::string>{"状态检查时间间隔(秒)：", "停止等待时间(秒)：", "重启退避上限(秒)：", "SMTP服务器：", "SMTP端口：", "SMTP账号：", "SMTP密码：",
                                         "最小告警时间间隔(秒)：", "邮件接收人：", "加密方式："}),
               labelsOf(&dialog));
     ASSERT_NE(nullptr, securityOf(&dialog));
@@ -84,7 +87,7 @@ TEST_F(CSettingDlgTest, ShowsTheTemplateWithItsIdsAndTexts) {
     EXPECT_EQ((std::vector<std::string>{"自动", "STARTTLS", "SSL/TLS", "无"}), modes);
     ASSERT_NE(nullptr, verifyOf(&dialog));
     EXPECT_EQ("验证服务器证书", ToU8(verifyOf(&dialog)->GetLabel()));
-    for (int id : {1008, 1010, 1011, 1012, 1013, 1014, 1015}) ASSERT_NE(nullptr, editOf(&dialog, id)) << id;
+    for (int id : {1008, 1019, 1020, 1010, 1011, 1012, 1013, 1014, 1015}) ASSERT_NE(nullptr, editOf(&dialog, id)) << id;
     EXPECT_TRUE(editOf(&dialog, 1013)->HasFlag(wxTE_PASSWORD));
     EXPECT_FALSE(editOf(&dialog, 1012)->HasFlag(wxTE_PASSWORD));
     EXPECT_TRUE(editOf(&dialog, 1015)->IsMultiLine());
@@ -97,7 +100,7 @@ TEST_F(CSettingDlgTest, ShowsTheTemplateWithItsIdsAndTexts) {
 TEST_F(CSettingDlgTest, IntervalAndPortEditsTakeDigitsOnly) {
     // A key the edit refuses is taken by its filter and never reaches the
     // control; a digit is passed on.
-    for (int id : {1008, 1011, 1014}) {
+    for (int id : {1008, 1019, 1020, 1011, 1014}) {
         for (int key : {'a', '-', '+', ' ', '.'}) EXPECT_TRUE(sendKey(editOf(&dialog, id), wxEVT_CHAR, key)) << id;
         for (int key : {'0', '5', '9'}) EXPECT_FALSE(sendKey(editOf(&dialog, id), wxEVT_CHAR, key)) << id;
         // Editing keys still work.
@@ -134,6 +137,7 @@ TEST_F(CSettingDlgTest, SaveRefusesBadIntervalsWithAMessageAndTheFocusOnTheField
         {"121", "10", kRangeMessage, 1014},
         {"", "10", kIntegerMessage, 1014},
         {"60", "", kIntegerMessage, 1008},
+        {"60", "0", kTooShortMessage, 1008},
     };
     std::vector<std::string> messages;
     std::vector<int> focus;
@@ -152,14 +156,14 @@ TEST_F(CSettingDlgTest, SaveRefusesBadIntervalsWithAMessageAndTheFocusOnTheField
         messages.push_back(save("1", "99999"));
     });
     EXPECT_EQ(wxID_OK, dialog.ShowModal());
-    ASSERT_EQ(5u, messages.size());
-    for (std::size_t i = 0; i < 4; ++i) {
+    ASSERT_EQ(6u, messages.size());
+    for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(refusals[i].message, messages[i]) << i;
         EXPECT_EQ(refusals[i].focus, focus[i]) << i;
     }
     EXPECT_TRUE(stayedOpen);
     EXPECT_FALSE(written);
-    EXPECT_EQ("", messages[4]);
+    EXPECT_EQ("", messages[5]);
     // Saved: in force at once, written to the file, and the opener reads the
     // check interval back.
     EXPECT_EQ("mail.example.org", AlertMailSettings.smtpServer);
@@ -173,6 +177,42 @@ TEST_F(CSettingDlgTest, SaveRefusesBadIntervalsWithAMessageAndTheFocusOnTheField
     EXPECT_EQ("secret", AlertMailSettings.smtpPassword);
     EXPECT_EQ("a@example.org;b@example.org", AlertMailSettings.smtpMailTo);
     EXPECT_EQ(1, AlertMailSettings.minAlertInterval);
+}
+
+TEST_F(CSettingDlgTest, StopTimeoutAndBackoffMaximumAreShownCheckedAndSaved) {
+    GeneralSettings.stopTimeout = 15;
+    GeneralSettings.restartBackoffMax = 90;
+    std::vector<std::string> shown;
+    std::vector<std::string> messages;
+    std::vector<int> focus;
+    dialog.CallAfter([&] {
+        shown = {ToU8(editOf(&dialog, 1019)->GetValue()), ToU8(editOf(&dialog, 1020)->GetValue())};
+        // A pasted sign gets past the key filter; the check still refuses it.
+        editOf(&dialog, 1019)->ChangeValue("-1");
+        messages.push_back(save("5", "3"));
+        focus.push_back(focusedId());
+        editOf(&dialog, 1019)->ChangeValue("0");
+        editOf(&dialog, 1020)->ChangeValue("");
+        messages.push_back(save("5", "3"));
+        focus.push_back(focusedId());
+        editOf(&dialog, 1020)->ChangeValue("600");
+        messages.push_back(save("5", "3"));
+    });
+    EXPECT_EQ(wxID_OK, dialog.ShowModal());
+    EXPECT_EQ((std::vector<std::string>{"15", "90"}), shown);
+    EXPECT_EQ((std::vector<std::string>{kNegativeMessage, kIntegerMessage, ""}), messages);
+    EXPECT_EQ((std::vector<int>{1019, 1020}), focus);
+    // In force at once and in the file.
+    EXPECT_EQ(0, GeneralSettings.stopTimeout);
+    EXPECT_EQ(600, GeneralSettings.restartBackoffMax);
+    EXPECT_EQ(0, dialog.m_stopTimeout);
+    EXPECT_EQ(600, dialog.m_restartBackoffMax);
+    GeneralSettings.stopTimeout = 10;
+    GeneralSettings.restartBackoffMax = 0;
+    loadSaved();
+    EXPECT_EQ(0, GeneralSettings.stopTimeout);
+    EXPECT_EQ(600, GeneralSettings.restartBackoffMax);
+    GeneralSettings = GeneralSettingsData{};
 }
 
 TEST_F(CSettingDlgTest, EnterInTheRecipientsEditSavesTheDialog) {

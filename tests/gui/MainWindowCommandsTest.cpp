@@ -68,6 +68,8 @@ protected:
     int OnInvoked(CSettingDlg* dialog) const override {
         EXPECT_EQ(seen_, dialog->m_checkInterval);
         dialog->m_checkInterval = new_;
+        dialog->m_stopTimeout = 4;
+        dialog->m_restartBackoffMax = 120;
         return wxID_OK;
     }
 
@@ -310,8 +312,11 @@ TEST_F(MainWindowCommandsTest, WindowMenuOpensSettingsAndAboutAndKeepsTheCheckPe
     const auto period = dialog->supervisor().options().checkInterval;
     wxTEST_DIALOG(dialog->OnSysCommand(CProcwardDlg::IDM_SETTINGS), SettingsAnswer(dialog->checkInterval(), 9));
     EXPECT_EQ(9, dialog->checkInterval());
-    // The checks keep their period until the next start.
+    // The checks keep their period until the next start; the stop time-out
+    // and the back-off maximum apply from the next stop and failure.
     EXPECT_EQ(period, dialog->supervisor().options().checkInterval);
+    EXPECT_EQ(std::chrono::seconds(4), dialog->supervisor().options().stopTimeout);
+    EXPECT_EQ(std::chrono::seconds(120), dialog->supervisor().options().restartBackoffMax);
     wxTEST_DIALOG(dialog->OnSysCommand(CProcwardDlg::IDM_ABOUTBOX), AboutAnswer());
 }
 

@@ -6,6 +6,28 @@
 
 const char* const kNotAnIntegerMessage = "请输入一个整数。";
 const char* const kAlertIntervalRangeMessage = "请输入一个介于 1 和 120 之间的整数。";
+const char* const kCheckIntervalTooShortMessage = "状态检查时间间隔不能小于 1 秒，请输入一个不小于 1 的整数。";
+const char* const kNegativeSecondsMessage = "请输入一个不小于 0 的整数。";
+
+namespace {
+
+// One field of whole seconds that must be at least `lowest`.
+bool TakeSeconds(const std::string& text, std::int32_t lowest, const char* tooLow, int field, std::int32_t& value,
+                 SettingsExchange& exchange) {
+    std::int32_t seconds = 0;
+    if (!ParseInt32(text, seconds)) {
+        exchange = {false, field, kNotAnIntegerMessage};
+        return false;
+    }
+    if (seconds < lowest) {
+        exchange = {false, field, tooLow};
+        return false;
+    }
+    value = seconds;
+    return true;
+}
+
+}  // namespace
 
 bool ParseInt32(std::string_view text, std::int32_t& value) {
     const std::string trimmed = platform::trimWhite(text);
@@ -41,8 +63,14 @@ SettingsExchange TakeSettings(const SettingsTexts& texts, SettingsValues& values
         return {false, kMinAlertIntervalEditId, kAlertIntervalRangeMessage};
     values.minAlertInterval = minAlertInterval;
 
-    std::int32_t checkInterval = 0;
-    if (!ParseInt32(texts.checkInterval, checkInterval)) return {false, kCheckIntervalEditId, kNotAnIntegerMessage};
-    values.checkInterval = checkInterval;
-    return {};
+    SettingsExchange exchange;
+    if (!TakeSeconds(texts.checkInterval, 1, kCheckIntervalTooShortMessage, kCheckIntervalEditId,
+                     values.checkInterval, exchange))
+        return exchange;
+    if (!TakeSeconds(texts.stopTimeout, 0, kNegativeSecondsMessage, kStopTimeoutEditId, values.stopTimeout, exchange))
+        return exchange;
+    if (!TakeSeconds(texts.restartBackoffMax, 0, kNegativeSecondsMessage, kRestartBackoffMaxEditId,
+                     values.restartBackoffMax, exchange))
+        return exchange;
+    return exchange;
 }
