@@ -2,6 +2,7 @@
 # make test  - install what is missing, build, run the whole test suite
 # make bench - build and run the benchmarks (the Windows one under Wine too,
 #              when `make windows` has been run)
+# make deb   - build/procward_<version>_amd64.deb and build/procwardd_<version>_amd64.deb
 # make screenshot - docs/window.png: the real window with one server down
 # make windows      - cross-build the Windows programs into build-win/
 # make test-windows - build them and run the Windows tests under Wine
@@ -11,7 +12,7 @@ WIN_CMAKE := cmake -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release \
 	-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
 	-DPROCWARD_WIN_DEPS=$(CURDIR)/$(WIN_BUILD)/deps.cmake
 
-.PHONY: all deps build run test bench screenshot clean windows-deps windows test-windows bench-windows
+.PHONY: all deps build run test bench deb screenshot clean windows-deps windows test-windows bench-windows
 
 all: build
 
@@ -55,6 +56,9 @@ bench-windows: windows-deps
 	@cmake --build $(WIN_BUILD) -j2 --target procward_bench procward-testserver
 	@cd $(WIN_BUILD) && WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wineprefix \
 		wine procward_bench.exe --benchmark_counters_tabular=true
+
+deb: build
+	@cmake --build $(BUILD) --target deb
 
 screenshot: build
 	@scripts/make-screenshot.sh $(BUILD)

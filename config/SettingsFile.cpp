@@ -1,7 +1,7 @@
 #include "config/SettingsFile.h"
 
 #include "config/AlertMailSettings.h"
-#include "config/ExeDirectory.h"
+#include "config/AppDirectories.h"
 #include "config/GeneralSettings.h"
 #include "config/ProfileFile.h"
 #include "log/AppLogger.h"
@@ -13,7 +13,7 @@ constexpr const char* kGeneral = "GENERAL";
 constexpr const char* kAlertMail = "ALERT_MAIL";
 }  // namespace
 
-std::string SettingsFilePath() { return GetExeDirectory() + platform::pathSeparator() + "procward.ini"; }
+std::string SettingsFilePath() { return AppDirectories::settingsPath(); }
 
 std::int32_t LoadSettingsFile() { return LoadSettingsFile(SettingsFilePath()); }
 
@@ -27,6 +27,8 @@ std::int32_t LoadSettingsFile(const std::string& path) {
     GeneralSettings.restartOnExit = file.getInt(kGeneral, "RESTART_ON_EXIT", 1) != 0;
     GeneralSettings.stopTimeout = file.getInt(kGeneral, "STOP_TIMEOUT", 10);
     GeneralSettings.restartBackoffMax = file.getInt(kGeneral, "RESTART_BACKOFF_MAX", 0);
+    GeneralSettings.logKeepDays = file.getInt(kGeneral, "LOG_KEEP_DAYS", 30);
+    GeneralSettings.metricsListen = file.getString("METRICS", "LISTEN", "", 256);
     std::string server = file.getString(kAlertMail, "SMTP_SERVER", "", 256);
     std::string port = file.getString(kAlertMail, "SMTP_PORT", "", 32);
     std::string user = file.getString(kAlertMail, "SMTP_USER", "", 256);
@@ -40,6 +42,13 @@ std::int32_t LoadSettingsFile(const std::string& path) {
                          minAlertInterval, security, tlsVerify);
     for (const std::string& warning : SettingsFileWarnings(path)) AppLogger::Instance().get().warn("{}", warning);
     return checkInterval;
+}
+
+std::int32_t ReadLogKeepDays() {
+    // Read on its own at start-up, before the rest of the file: the log
+    // retention is set up with the log, and the full read warns about bad
+    // values into that log.
+    return ProfileFile(SettingsFilePath()).getInt(kGeneral, "LOG_KEEP_DAYS", 30);
 }
 
 std::vector<std::string> SettingsFileWarnings(const std::string& path) {

@@ -5,7 +5,8 @@
 
 #include "config/SmtpSecurity.h"
 
-// procward.ini beside the executable.
+// procward.ini in the configuration directory (beside the executable unless
+// another was given).
 std::string SettingsFilePath();
 
 // Reads the settings file: returns the check interval (seconds) and fills
@@ -14,6 +15,9 @@ std::string SettingsFilePath();
 // warnings (the texts of SettingsFileWarnings).
 std::int32_t LoadSettingsFile();
 std::int32_t LoadSettingsFile(const std::string& path);
+
+// [GENERAL] LOG_KEEP_DAYS of the settings file, default 30.
+std::int32_t ReadLogKeepDays();
 
 // What is wrong with the settings file at `path` without stopping it from
 // being used: an unknown SMTP_SECURITY (auto is used instead), an SMTP

@@ -8,6 +8,7 @@
 
 #include "log/DateOnlyFileNameCalculator.h"
 #include "log/LevelNameFlag.h"
+#include "log/LogRetention.h"
 #include "log/MessageTextFlag.h"
 #include "platform/ErrorLog.h"
 #include "platform/System.h"
@@ -41,11 +42,22 @@ std::unique_ptr<spdlog::formatter> AppLogger::makeFormatter() {
     return formatter;
 }
 
-bool AppLogger::Init() {
+bool AppLogger::Init() { return Init("logs"); }
+
+bool AppLogger::Init(const std::string& directory) {
     try {
+        directory_ = directory;
         const std::string name = applicationName();
-        const std::string base = std::string("logs") + platform::pathSeparator() + name;
-        auto sink = std::make_shared<spdlog::sinks::daily_file_sink<std::mutex, DateOnlyFileNameCalculator>>(base, 23, 59);
+        const std::string base = directory + platform::pathSeparator() + name;
+        // The sink's own retention (max_files) counts files instead of days,
+        // stops looking back at the first day without a file, and removes
+        // one file per rotation, so a backlog would never go. Its open hook
+        // runs when the first file opens and at each rotation; the dates in
+        // the file names say which files are too old.
+        spdlog::file_event_handlers events;
+        events.after_open = [this](const spdlog::filename_t&, std::FILE*) { removeOldFiles(keepDays_); };
+        auto sink = std::make_shared<spdlog::sinks::daily_file_sink<std::mutex, DateOnlyFileNameCalculator>>(
+            base, 23, 59, false, 0, events);
         logger = std::make_shared<spdlog::logger>(name, sink);
         spdlog::drop(name);
         spdlog::register_logger(logger);
@@ -61,6 +73,16 @@ bool AppLogger::Init() {
     } catch (...) {
         return true;
     }
+}
+
+void AppLogger::removeOldFiles(int days) {
+    if (days > 0) LogRetention::removeOlderThan(directory_, applicationName(), days, LogRetention::today());
+}
+
+int AppLogger::keepDays(int days) {
+    keepDays_ = days;
+    if (days <= 0) return 0;
+    return LogRetention::removeOlderThan(directory_, applicationName(), days, LogRetention::today());
 }
 
 spdlog::logger& AppLogger::get() {

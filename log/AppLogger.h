@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -9,10 +10,16 @@ class AppLogger {
 public:
     static AppLogger& Instance();
 
-    // Sets up the daily log file under logs/ of the working directory.
-    // False when the logging library reported an error (the reason is
-    // printed on standard output).
+    // Sets up the daily log file under logs/ of the working directory, or
+    // under `directory`. False when the logging library reported an error
+    // (the reason is printed on standard output).
     bool Init();
+    bool Init(const std::string& directory);
+
+    // Daily log files older than this many days are removed: now, and each
+    // time the log moves on to a new file. 0 or less (the state until this
+    // is called) keeps them all. Returns how many were removed now.
+    int keepDays(int days);
 
     // The logger to write to: the one Init set up, or a logger that drops
     // everything while there is none, so that a log call never fails.
@@ -29,6 +36,12 @@ public:
     static std::unique_ptr<spdlog::formatter> makeFormatter();
 
     std::shared_ptr<spdlog::logger> logger;  // empty until Init succeeds
+
+private:
+    void removeOldFiles(int days);
+
+    std::atomic<int> keepDays_{0};
+    std::string directory_ = "logs";
 };
 
 // Exported by name so that modules loaded into the process log into the

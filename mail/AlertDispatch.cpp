@@ -5,6 +5,7 @@
 
 #include "config/AlertMailSettings.h"
 #include "log/AppLogger.h"
+#include "mail/AlertCounters.h"
 #include "mail/AlertThrottle.h"
 #include "mail/CSmtp.h"
 #include "mail/ECSmtp.h"
@@ -93,6 +94,7 @@ void SendAlertMail(std::string message, std::string subject) {
     log.info("{}", message);
     if (!AlertThrottle::Process().Pass(now, AlertMailSettings.minAlertInterval)) {
         log.info("alert not mailed: minimum interval");
+        ++AlertCounters::process().suppressed;
         return;
     }
 

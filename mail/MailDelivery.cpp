@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "log/AppLogger.h"
+#include "mail/AlertCounters.h"
 #include "mail/AlertDispatch.h"
 #include "mail/MailAbort.h"
 
@@ -22,10 +23,12 @@ void finish(OutgoingMail& mail, MailOutcome::Status status, const char* why) {
     MailOutcome outcome;
     outcome.status = status;
     outcome.errorText = why;
-    if (mail.alert)
+    if (mail.alert) {
+        ++AlertCounters::process().failed;
         log.error("Alert email {}: {}", why, mail.body);
-    else
+    } else {
         log.error("{} {}", kindOf(mail), why);
+    }
     if (mail.done) mail.done(outcome);
 }
 
@@ -81,6 +84,7 @@ void MailDelivery::run(std::shared_ptr<State> state) {
         auto& log = AppLogger::Instance().get();
         for (const auto& warning : outcome.warnings) log.warn("{}: {}", kindOf(mail), warning);
         if (mail.alert && !outcome.sent()) log.error("Sending alert email error: {}", outcome.errorText);
+        if (mail.alert) ++(outcome.sent() ? AlertCounters::process().sent : AlertCounters::process().failed);
         if (mail.done) mail.done(outcome);
 
         std::lock_guard lock(state->mutex);

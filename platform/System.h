@@ -33,5 +33,14 @@ bool directoryExists(const std::string& path);
 bool fileExists(const std::string& path);
 bool createDirectory(const std::string& path);
 bool setWorkingDirectory(const std::string& path);
+// True when `path` is a directory in which this process can create files;
+// otherwise false with the reason ("does not exist", "is not a directory",
+// the system's text of why a file cannot be made there).
+bool writableDirectory(const std::string& path, std::string& reason);
+
+// For a long-running process without a window: keeps the memory allocator
+// from giving each thread a pool of its own (the worker threads allocate
+// little, and every pool keeps pages).
+void limitMemoryForService();
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 # Runs the window-less supervisor on 99 servers (the test server program)
 # at a 1 s check interval and prints what it costs: CPU per minute and per
 # tick, and its peak memory. Usage: bench-headless.sh BUILD [SECONDS] [PROGRAM ARGS...]
+# With METRICS_LISTEN=host:port in the environment the metrics are on.
 set -e
 BUILD="$(cd "${1:-build}" && pwd)"
 SECONDS_TO_RUN="${2:-30}"
@@ -12,11 +13,22 @@ shift
 WORK="$(mktemp -d /tmp/procward-bench-XXXXXX)"
 cleanup() {
   [ -n "$PID" ] && kill "$PID" 2>/dev/null && wait "$PID" 2>/dev/null || true
-  pkill -KILL -f "$WORK/procward-testserver" 2>/dev/null || true
+  for pid in $(servers); do kill -KILL "$pid" 2>/dev/null || true; done
   rm -rf "$WORK"
 }
+# The processes of this run's copy of the test server.
+servers() {
+  for exe in /proc/[0-9]*/exe; do
+    [ "$(readlink "$exe" 2>/dev/null)" = "$WORK/procward-testserver" ] && basename "$(dirname "$exe")"
+  done
+  true
+}
 trap cleanup EXIT INT TERM
-cp "$BUILD/$PROGRAM" "$BUILD/procward-testserver" "$WORK/"
+cp "$BUILD/$PROGRAM" "$BUILD/procward-testserver" "$BUILD/procward-metrics.so" "$WORK/"
+# A lock and a control socket of its own: a Procward already running on the
+# machine neither stops this one nor is disturbed by it.
+mkdir -m 700 "$WORK/run"
+export PROCWARD_LOCK_DIR="$WORK" XDG_RUNTIME_DIR="$WORK/run"
 {
   printf '['
   i=1
@@ -29,12 +41,15 @@ cp "$BUILD/$PROGRAM" "$BUILD/procward-testserver" "$WORK/"
   printf ']'
 } > "$WORK/serverinfo.json"
 printf '[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n' > "$WORK/procward.ini"
+[ -z "$METRICS_LISTEN" ] || printf '[METRICS]\nLISTEN=%s\n' "$METRICS_LISTEN" >> "$WORK/procward.ini"
 
 "$WORK/$PROGRAM" "$@" > "$WORK/out.txt" 2>&1 &
 PID=$!
 # Let it start every server and settle.
 sleep 5
-running=$(pgrep -c -f "$WORK/procward-testserver" || true)
+running=$(servers | wc -l)
+# A scrape, so that the metrics' server has answered once.
+[ -z "$METRICS_LISTEN" ] || curl -s "http://$METRICS_LISTEN/metrics" > /dev/null || true
 ticks() { awk '{print $14 + $15}' "/proc/$PID/stat"; }
 before=$(ticks)
 sleep "$SECONDS_TO_RUN"
@@ -43,9 +58,9 @@ hz=$(getconf CLK_TCK)
 peak=$(awk '/VmHWM/ {print $2}' "/proc/$PID/status")
 processes=$(ls -d /proc/[0-9]* | wc -l)
 awk -v b="$before" -v a="$after" -v hz="$hz" -v s="$SECONDS_TO_RUN" -v peak="$peak" -v n="$running" \
-    -v p="$processes" -v prog="$PROGRAM $*" 'BEGIN {
+    -v p="$processes" -v prog="$PROGRAM $*" -v m="${METRICS_LISTEN:+ (metrics on $METRICS_LISTEN)}" 'BEGIN {
   ms = (a - b) * 1000 / hz
-  printf "%s: %d servers running, %d processes on the machine\n", prog, n, p
+  printf "%s%s: %d servers running, %d processes on the machine\n", prog, m, n, p
   printf "  CPU: %.0f ms per minute, %.2f ms per tick (1 s interval, %d s measured)\n", ms * 60 / s, ms / s, s
   printf "  peak RSS: %.1f MB\n", peak / 1024
 }'

@@ -6,6 +6,8 @@ set -e
 
 PACKAGES="g++ make cmake pkg-config
 libspdlog-dev libfmt-dev rapidjson-dev libssl-dev openssl
+libsystemd-dev libcpp-httplib-dev
+dpkg-dev file curl
 libgtest-dev libgmock-dev libbenchmark-dev
 libwxgtk3.2-dev fonts-wqy-microhei
 python3 python3-aiosmtpd

@@ -5,3 +5,5 @@ set -e
 BUILD="${1:-build}"
 "$BUILD/procward_bench" --benchmark_counters_tabular=true
 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procward --headless
+"$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
+METRICS_LISTEN=127.0.0.1:19464 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd

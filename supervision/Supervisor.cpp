@@ -48,8 +48,18 @@ bool Supervisor::watchExits(std::function<void()> wake) {
     return true;
 }
 
+void Supervisor::addObserver(SupervisorObserver* observer) {
+    if (observer && std::find(moreObservers_.begin(), moreObservers_.end(), observer) == moreObservers_.end())
+        moreObservers_.push_back(observer);
+}
+
+void Supervisor::removeObserver(SupervisorObserver* observer) {
+    moreObservers_.erase(std::remove(moreObservers_.begin(), moreObservers_.end(), observer), moreObservers_.end());
+}
+
 void Supervisor::changed(const MonitoredServer& server) {
     if (observer_) observer_->serverChanged(server);
+    for (SupervisorObserver* observer : moreObservers_) observer->serverChanged(server);
 }
 
 void Supervisor::runCompletions() {
@@ -90,6 +100,8 @@ void Supervisor::load(const std::vector<ServerEntry>& entries) {
         loaded_ = true;
         nextTick_ = context_.clock.now() + context_.options.checkInterval;
     }
+    if (observer_) observer_->listLoaded();
+    for (SupervisorObserver* observer : moreObservers_) observer->listLoaded();
     runCompletions();
 }
 
@@ -152,12 +164,15 @@ void Supervisor::runDue() {
 }
 
 void Supervisor::checkAll() {
+    const auto began = std::chrono::steady_clock::now();
     MachineLook look(context_.table, context_.tcp);
     for (auto& [index, record] : servers_)
         if (record->checkStatus(look)) changed(*record);
     ++passes_;
     processWalks_ += static_cast<std::uint64_t>(look.processWalks());
+    lastPassDuration_ = std::chrono::steady_clock::now() - began;
     if (observer_) observer_->passEnded();
+    for (SupervisorObserver* observer : moreObservers_) observer->passEnded();
     runCompletions();
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -35,6 +36,10 @@ public:
     bool watchExits(std::function<void()> wake);
 
     void setObserver(SupervisorObserver* observer) { observer_ = observer; }
+    // Observers besides the one set above (the control server, the
+    // metrics), told the same things after it.
+    void addObserver(SupervisorObserver* observer);
+    void removeObserver(SupervisorObserver* observer);
 
     // Takes the list as the file holds it. An entry whose name, processname
     // and commandline are all unchanged keeps its record's observed state
@@ -76,6 +81,8 @@ public:
     // Check passes run, and how many of them had to walk the process table.
     std::uint64_t passes() const { return passes_; }
     std::uint64_t processWalks() const { return processWalks_; }
+    // How long the last check pass took, in real time.
+    std::chrono::nanoseconds lastPassDuration() const { return lastPassDuration_; }
 
 private:
     void changed(const MonitoredServer& server);
@@ -87,8 +94,10 @@ private:
     std::unique_ptr<platform::ExitWatcher> watcher_;
     std::map<std::int32_t, std::unique_ptr<MonitoredServer>> servers_;
     SupervisorObserver* observer_ = nullptr;
+    std::vector<SupervisorObserver*> moreObservers_;
     bool loaded_ = false;
     Clock::TimePoint nextTick_{};
     std::uint64_t passes_ = 0;
     std::uint64_t processWalks_ = 0;
+    std::chrono::nanoseconds lastPassDuration_{0};
 };

@@ -10,4 +10,6 @@ public:
     virtual void serverChanged(const MonitoredServer& server) = 0;
     // A check pass over every record has ended.
     virtual void passEnded() {}
+    // The list was (re)loaded: records may have come or gone.
+    virtual void listLoaded() {}
 };

@@ -8,6 +8,7 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
+#include "app/core/ServiceHost.h"
 #include "app/core/SupervisionSettings.h"
 #include "config/SettingsFile.h"
 #include "platform/Shell.h"
@@ -71,6 +72,7 @@ CProcwardDlg::~CProcwardDlg() {
     // The rows' controls go before the window itself; the supervisor (and
     // its watcher thread, which wakes this window) before the window too.
     m_rows.clear();
+    m_service.reset();
     m_supervisor.reset();
     if (m_tray) {
         m_tray->RemoveIcon();
@@ -131,6 +133,14 @@ bool CProcwardDlg::OnInitDialog() {
     // supervisor; every check still runs here.
     m_supervisor->watchExits([this] { CallAfter(&CProcwardDlg::RunSupervisor); });
     m_supervisor->setObserver(this);
+    // The control socket's worker hands commands to this thread the same way.
+    m_service = std::make_unique<ServiceHost>(*m_supervisor, [this] {
+        CallAfter([this] {
+            if (m_service) m_service->runQueued();
+            RunSupervisor();
+        });
+    });
+    m_service->start();
 
     if (RegisterAutoRun() == AutoRunResult::ShowMessage)
         ShowMessage(kAutoRunFailedMessage, ToU8(ApplicationCaption()));

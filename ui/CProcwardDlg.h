@@ -18,6 +18,7 @@
 class FileChooser;
 class ProcwardTrayIcon;
 class ServerRow;
+class ServiceHost;
 class wxGUIEventLoop;
 
 // The main window: the strip for adding a server, one row per monitored
@@ -150,6 +151,8 @@ private:
     std::unique_ptr<ProcwardTrayIcon> m_tray;
     ServerList m_list;
     std::unique_ptr<Supervisor> m_supervisor;
+    // ctl and the metrics, served for this window as without one.
+    std::unique_ptr<ServiceHost> m_service;
     std::map<std::int32_t, std::unique_ptr<ServerRow>> m_rows;
     std::int32_t m_checkInterval = 5;
     wxTimer m_timer;

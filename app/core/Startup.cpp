@@ -1,6 +1,11 @@
 #include "app/core/Startup.h"
 
-#include "config/ExeDirectory.h"
+#include <filesystem>
+#include <system_error>
+
+#include "app/core/CommandLine.h"
+#include "config/AppDirectories.h"
+#include "config/SettingsFile.h"
 #include "log/AppLogger.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
@@ -9,11 +14,43 @@ const char* const kSingleInstanceName = "Global\\ProcwardMutex";
 
 bool RunStartupSteps() {
     if (!platform::singleInstance().acquire(kSingleInstanceName)) return false;
-    platform::setWorkingDirectory(GetExeDirectory());
-    const std::string logDirectory = GetExeDirectory() + "//logs";
-    if (!platform::directoryExists(logDirectory) && !platform::fileExists(logDirectory))
+    const std::string configDirectory = AppDirectories::configDirectory();
+    platform::setWorkingDirectory(configDirectory);
+    const std::string logDirectory = AppDirectories::logDirectory();
+    // A log directory of the operator's own is never made here: it was
+    // checked before start-up.
+    if (!AppDirectories::logDirectoryGiven() && !platform::directoryExists(logDirectory) &&
+        !platform::fileExists(logDirectory))
         platform::createDirectory(logDirectory);
-    AppLogger::Instance().Init();
-    AppLogger::Instance().get().info("Procward started!");
+    AppLogger& logger = AppLogger::Instance();
+    logger.Init(logDirectory);
+    logger.get().info("Procward started!");
+    const int keepDays = ReadLogKeepDays();
+    if (const int removed = logger.keepDays(keepDays); removed > 0)
+        logger.get().info("Removed {} log file(s) older than {} days (LOG_KEEP_DAYS)", removed, keepDays);
+    return true;
+}
+
+bool ApplyDirectories(const CommandLine& line, const char* program, std::FILE* err) {
+    const std::pair<const char*, const std::string*> given[] = {{"--config-dir", &line.configDir},
+                                                                {"--log-dir", &line.logDir}};
+    std::string absolute[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string& directory = *given[i].second;
+        if (directory.empty()) continue;
+        std::string reason;
+        if (!platform::writableDirectory(directory, reason)) {
+            std::fprintf(err, "%s: %s %s: the directory %s\n", program, given[i].first, directory.c_str(),
+                         reason.c_str());
+            return false;
+        }
+        // Start-up changes the working directory: a relative path would
+        // then point somewhere else.
+        std::error_code error;
+        const std::filesystem::path full = std::filesystem::absolute(directory, error);
+        absolute[i] = error ? directory : full.lexically_normal().string();
+    }
+    if (!absolute[0].empty()) AppDirectories::setConfigDirectory(absolute[0]);
+    if (!absolute[1].empty()) AppDirectories::setLogDirectory(absolute[1]);
     return true;
 }

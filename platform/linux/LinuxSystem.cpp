@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,5 +65,33 @@ bool fileExists(const std::string& path) {
 bool createDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 
 bool setWorkingDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+bool writableDirectory(const std::string& path, std::string& reason) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        reason = errno == ENOENT ? "does not exist" : std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        reason = "is not a directory";
+        return false;
+    }
+    // A file is made and removed again: permission bits alone do not tell
+    // of a read-only mount, an immutable directory or root's own rights.
+    const std::string probe = path + "/.procward-write-check-" + std::to_string(::getpid());
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        reason = std::string("is not writable: ") + std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+}
+
+void limitMemoryForService() {
+    // glibc makes an arena per thread that allocates (up to 8 per core).
+    ::mallopt(M_ARENA_MAX, 1);
+}
 
 }  // namespace platform

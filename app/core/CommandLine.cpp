@@ -1,0 +1,93 @@
+#include "app/core/CommandLine.h"
+
+#include <cstring>
+
+CommandLine CommandLine::parse(int argc, char** argv, bool daemon) {
+    CommandLine line;
+    line.mode = daemon ? Mode::Headless : Mode::Window;
+    if (argc > 0) line.toolkitArgs.push_back(argv[0]);
+    bool modeGiven = false;
+    auto setMode = [&](Mode mode, const std::string& word) {
+        if (modeGiven && line.mode != mode) {
+            line.error = "\"" + word + "\" cannot be combined with the mode given before it";
+            return false;
+        }
+        modeGiven = true;
+        line.mode = mode;
+        return true;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "ctl") {
+            // Everything after it is the command's; the directories do not
+            // matter to it.
+            if (!setMode(Mode::Ctl, word)) break;
+            for (int j = i + 1; j < argc; ++j) line.ctlArgs.emplace_back(argv[j]);
+            return line;
+        }
+        bool directory = false;
+        std::string* target = nullptr;
+        std::string option;
+        for (const char* name : {"--config-dir", "--log-dir"}) {
+            const std::string prefix = std::string(name) + "=";
+            if (word == name || word.compare(0, prefix.size(), prefix) == 0) {
+                directory = true;
+                option = name;
+                target = option == "--config-dir" ? &line.configDir : &line.logDir;
+            }
+        }
+        if (directory) {
+            std::string value;
+            if (word.size() > option.size()) {
+                value = word.substr(option.size() + 1);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            }
+            if (value.empty()) {
+                line.error = option + " needs a directory";
+                break;
+            }
+            *target = value;
+            continue;
+        }
+        if (word == "--headless") {
+            if (!setMode(Mode::Headless, word)) break;
+        } else if (word == "--test-mail") {
+            if (!setMode(Mode::TestMail, word)) break;
+        } else if (word == "--verbose") {
+            line.verbose = true;
+        } else if (word == "--help" || word == "-h") {
+            if (!setMode(Mode::Help, word)) break;
+        } else if (daemon) {
+            line.error = "unknown argument \"" + word + "\"";
+            break;
+        } else {
+            // The window's toolkit has options of its own (--display ...).
+            line.toolkitArgs.push_back(word);
+        }
+    }
+    if (line.error.empty() && line.verbose && line.mode != Mode::TestMail)
+        line.error = "--verbose goes with --test-mail only";
+    if (!line.error.empty()) line.mode = Mode::Usage;
+    return line;
+}
+
+std::string CommandLine::usage(const std::string& program, bool daemon) {
+    const std::string p = program;
+    std::string text = "usage: ";
+    if (daemon) {
+        text += p + " [--config-dir DIR] [--log-dir DIR]   supervise without a window (SIGINT or SIGTERM ends it)\n";
+    } else {
+        text += p + " [--config-dir DIR] [--log-dir DIR]   run the supervisor in its window\n";
+        text += "       " + p + " --headless [--config-dir DIR] [--log-dir DIR]   run it without a window\n";
+    }
+    text += "       " + p + " --test-mail [--verbose] [--config-dir DIR]   send a test mail with the settings of\n"
+            "                             procward.ini; --verbose prints the SMTP conversation\n";
+    text += "       " + p + " ctl status [--json]   show the servers of the running Procward\n";
+    text += "       " + p + " ctl start|stop NAME   start or stop one server (stop: it stays down)\n";
+    text += "       " + p + " ctl start|stop --all   start or stop every server\n";
+    text += "       " + p + " ctl restart NAME   stop a server and start it again\n";
+    text += "--config-dir DIR: serverinfo.json and procward.ini (default: the executable's directory)\n";
+    text += "--log-dir DIR: the daily logs (default: logs/ in the configuration directory)\n";
+    return text;
+}

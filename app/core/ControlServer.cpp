@@ -1,0 +1,257 @@
+#include "app/core/ControlServer.h"
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+#include <rapidjson/document.h>
+
+#include "app/core/StatusBoard.h"
+#include "app/core/StatusReport.h"
+#include "log/AppLogger.h"
+#include "supervision/Supervisor.h"
+
+namespace {
+
+// The indexes a NAME stands for: the servers of that exact name; failing
+// that, a NAME of digits is taken as an index.
+std::vector<std::int32_t> serversNamed(const Supervisor& supervisor, const std::string& name) {
+    std::vector<std::int32_t> found;
+    for (const auto& [index, record] : supervisor.servers())
+        if (record->info.name == name) found.push_back(index);
+    if (found.empty() && !name.empty() && name.find_first_not_of("0123456789") == std::string::npos &&
+        name.size() < 10) {
+        const auto index = static_cast<std::int32_t>(std::stol(name));
+        if (supervisor.servers().count(index)) found.push_back(index);
+    }
+    return found;
+}
+
+std::string describe(const std::string& verb, const std::string& name, bool all) {
+    return all ? verb + " --all" : verb + " " + name;
+}
+
+}  // namespace
+
+ControlServer::ControlServer(const StatusBoard& board, std::function<void()> wake)
+    : board_(board), wake_(std::move(wake)) {}
+
+ControlServer::~ControlServer() { stop(); }
+
+bool ControlServer::allowed(std::int64_t peerUid, std::int64_t ownUid) {
+    return peerUid >= 0 && (peerUid == 0 || peerUid == ownUid);
+}
+
+bool ControlServer::start(const std::string& path, std::string& error) {
+    socket_ = platform::makeCommandSocket();
+    if (!socket_->open(path, error)) {
+        socket_.reset();
+        return false;
+    }
+    worker_ = std::thread([this] { socket_->serve([this](platform::CommandRequest r) { onRequest(std::move(r)); }); });
+    return true;
+}
+
+void ControlServer::stop() {
+    std::vector<Command> left;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        if (stopped_) return;
+        stopped_ = true;
+        left.swap(queue_);
+    }
+    alive_.reset();
+    if (!socket_) return;
+    for (const Command& command : left) answer(command.id, 1, "Procward is stopping; the command was not run");
+    socket_->close();
+    if (worker_.joinable()) worker_.join();
+    socket_.reset();
+}
+
+void ControlServer::answer(std::uint64_t id, int code, const std::string& text) {
+    if (!socket_) return;
+    std::string reply = std::to_string(code) + "\n" + text;
+    if (!text.empty() && text.back() != '\n') reply += '\n';
+    socket_->reply(id, std::move(reply));
+}
+
+void ControlServer::onRequest(platform::CommandRequest request) {
+    auto& log = AppLogger::Instance().get();
+    const std::int64_t own = platform::currentUserId();
+    if (!allowed(request.peerUid, own)) {
+        log.warn("Control command from uid {} (pid {}) refused: only root and uid {} may control Procward",
+                 request.peerUid, request.peerPid, own);
+        answer(request.id, 1, fmt::format("refused: uid {} may not control this Procward (it runs as uid {})",
+                                          request.peerUid, own));
+        return;
+    }
+    rapidjson::Document parsed;
+    parsed.Parse(request.line.c_str());
+    auto text = [&](const char* key) -> std::string {
+        if (!parsed.IsObject()) return {};
+        const auto member = parsed.FindMember(key);
+        if (member == parsed.MemberEnd() || !member->value.IsString()) return {};
+        return std::string(member->value.GetString(), member->value.GetStringLength());
+    };
+    auto flag = [&](const char* key) {
+        if (!parsed.IsObject()) return false;
+        const auto member = parsed.FindMember(key);
+        return member != parsed.MemberEnd() && member->value.IsBool() && member->value.GetBool();
+    };
+    Command command;
+    command.id = request.id;
+    command.uid = request.peerUid;
+    command.verb = text("command");
+    command.name = text("name");
+    command.all = flag("all");
+    const bool json = flag("json");
+    if (parsed.HasParseError() || command.verb.empty()) {
+        log.warn("Control command from uid {} not understood: {}", request.peerUid, request.line.substr(0, 200));
+        answer(request.id, 1, "the command was not understood");
+        return;
+    }
+    if (command.verb == "status") {
+        log.info("Control command from uid {}: status{}", request.peerUid, json ? " --json" : "");
+        const auto snapshot = board_.current();
+        answer(request.id, 0, json ? StatusReport::json(*snapshot) : StatusReport::table(*snapshot));
+        return;
+    }
+    const bool known = command.verb == "start" || command.verb == "stop" || command.verb == "restart";
+    if (!known || (command.verb == "restart" && command.all) || (!command.all && command.name.empty())) {
+        log.warn("Control command from uid {} not understood: {}", request.peerUid, request.line.substr(0, 200));
+        answer(request.id, 1, "the command was not understood");
+        return;
+    }
+    log.info("Control command from uid {}: {}", request.peerUid, describe(command.verb, command.name, command.all));
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        if (stopped_) return;
+        queue_.push_back(std::move(command));
+    }
+    wake_();
+}
+
+void ControlServer::runQueued(Supervisor& supervisor) {
+    std::vector<Command> due;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        due.swap(queue_);
+    }
+    for (const Command& command : due) run(supervisor, command);
+}
+
+void ControlServer::run(Supervisor& supervisor, const Command& command) {
+    auto& log = AppLogger::Instance().get();
+    const std::uint64_t id = command.id;
+    if (command.all && command.verb == "start") {
+        supervisor.startAll();
+        std::vector<std::string> down;
+        for (const auto& [index, record] : supervisor.servers())
+            if (record->info.pid <= 0) down.push_back(record->info.name);
+        if (down.empty())
+            answer(id, 0, fmt::format("all {} servers running", supervisor.servers().size()));
+        else
+            answer(id, 1, fmt::format("could not start: {} (see the log)", fmt::join(down, ", ")));
+        return;
+    }
+    if (command.all && command.verb == "stop") {
+        // A server that is down already stays down too.
+        for (const auto& [index, record] : supervisor.servers()) {
+            if (record->info.pid == 0 && record->autoStart) {
+                record->autoStart = false;
+                log.info("Disabled autoStart mode for {}", record->info.name);
+            }
+        }
+        std::weak_ptr<int> alive = alive_;
+        Supervisor* sup = &supervisor;
+        supervisor.stopAll(false, [this, alive, id, sup] {
+            if (alive.expired()) return;
+            std::vector<std::string> up;
+            for (const auto& [index, record] : sup->servers())
+                if (record->info.pid > 0) up.push_back(record->info.name);
+            if (up.empty())
+                answer(id, 0, fmt::format("all {} servers stopped", sup->servers().size()));
+            else
+                answer(id, 1, fmt::format("could not stop: {} (see the log)", fmt::join(up, ", ")));
+        });
+        return;
+    }
+    const std::vector<std::int32_t> found = serversNamed(supervisor, command.name);
+    if (found.empty()) {
+        answer(id, 1, fmt::format("no server is named \"{}\"", command.name));
+        return;
+    }
+    if (found.size() > 1) {
+        answer(id, 1, fmt::format("{} servers are named \"{}\"; give the index of one instead", found.size(),
+                                  command.name));
+        return;
+    }
+    runOne(supervisor, command, found.front());
+}
+
+void ControlServer::runOne(Supervisor& supervisor, const Command& command, std::int32_t index) {
+    const std::uint64_t id = command.id;
+    MonitoredServer* record = supervisor.find(index);
+    const std::string name = record->info.name;
+    std::weak_ptr<int> alive = alive_;
+    Supervisor* sup = &supervisor;
+
+    if (command.verb == "start") {
+        if (record->stopping()) {
+            answer(id, 1, fmt::format("{} is stopping; start it again once it has stopped", name));
+            return;
+        }
+        const bool wasRunning = record->info.pid > 0;
+        supervisor.start(index);
+        record = supervisor.find(index);
+        if (wasRunning && record)
+            answer(id, 0, fmt::format("{} is already running: pid={}", name, record->info.pid));
+        else if (record && record->info.pid > 0)
+            answer(id, 0, fmt::format("{} started: pid={}", name, record->info.pid));
+        else
+            answer(id, 1, fmt::format("{} could not be started (see the log)", name));
+        return;
+    }
+
+    if (command.verb == "stop") {
+        if (record->info.pid == 0) {
+            // Nothing to end, but the operator wants it down: no check may
+            // start it again.
+            if (record->autoStart) {
+                record->autoStart = false;
+                AppLogger::Instance().get().info("Disabled autoStart mode for {}", name);
+            }
+            answer(id, 0, fmt::format("{} is not running; it stays down", name));
+            return;
+        }
+        supervisor.stop(index, false, [this, alive, id, name](bool ok) {
+            if (alive.expired()) return;
+            if (ok)
+                answer(id, 0, fmt::format("{} stopped", name));
+            else
+                answer(id, 1, fmt::format("{} could not be stopped (see the log)", name));
+        });
+        return;
+    }
+
+    // restart: stop with auto-start kept on, then a check at once, which
+    // starts it again. The operator's restart comes now, back-off or not.
+    supervisor.stop(index, true, [this, alive, id, name, index, sup](bool ok) {
+        if (alive.expired()) return;
+        if (!ok) {
+            answer(id, 1, fmt::format("{} could not be stopped (see the log)", name));
+            return;
+        }
+        MonitoredServer* server = sup->find(index);
+        if (!server || server->info.name != name) {
+            answer(id, 1, fmt::format("{} is no longer in the list", name));
+            return;
+        }
+        server->autoStart = true;
+        server->resetBackoff();
+        sup->checkNow(index);
+        server = sup->find(index);
+        if (server && server->info.pid > 0)
+            answer(id, 0, fmt::format("{} restarted: pid={}", name, server->info.pid));
+        else
+            answer(id, 1, fmt::format("{} did not start again (see the log)", name));
+    });
+}

@@ -1,0 +1,39 @@
+#include "app/core/ProgramModes.h"
+
+#include <cstdio>
+
+#include "app/core/CtlCommand.h"
+#include "app/core/HeadlessRunner.h"
+#include "app/core/Startup.h"
+#include "app/core/TestMailCommand.h"
+#include "platform/System.h"
+
+int RunProgramMode(const CommandLine& line, const char* program, bool daemon) {
+    switch (line.mode) {
+        case CommandLine::Mode::Usage:
+            std::fprintf(stderr, "%s: %s\n%s", program, line.error.c_str(),
+                         CommandLine::usage(program, daemon).c_str());
+            return 2;
+        case CommandLine::Mode::Help:
+            std::fputs(CommandLine::usage(program, daemon).c_str(), stdout);
+            return 0;
+        case CommandLine::Mode::Ctl:
+            return RunCtlCommand(line.ctlArgs, stdout, stderr);
+        case CommandLine::Mode::TestMail:
+            if (!ApplyDirectories(line, program, stderr)) return 1;
+            return RunTestMailCommand(stdout, line.verbose);
+        case CommandLine::Mode::Headless: {
+            if (!ApplyDirectories(line, program, stderr)) return 1;
+            platform::limitMemoryForService();
+            if (!RunStartupSteps()) {
+                std::fputs("Procward is already running on this machine.\n", stderr);
+                return 0;
+            }
+            HeadlessRunner runner;
+            return runner.run();
+        }
+        case CommandLine::Mode::Window:
+            break;
+    }
+    return 2;  // the window is the caller's
+}

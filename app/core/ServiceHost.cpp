@@ -1,0 +1,93 @@
+#include "app/core/ServiceHost.h"
+
+#include "app/core/StatusReport.h"
+#include "config/GeneralSettings.h"
+#include "log/AppLogger.h"
+#include "platform/CommandSocket.h"
+#include "platform/ServiceManager.h"
+#include "supervision/Supervisor.h"
+#include "supervision/SystemClock.h"
+
+ServiceHost::ServiceHost(Supervisor& supervisor, std::function<void()> wake)
+    : supervisor_(supervisor), control_(board_, std::move(wake)), metrics_(board_) {
+    supervisor_.addObserver(this);
+    publish();
+}
+
+ServiceHost::~ServiceHost() {
+    stopping();
+    supervisor_.removeObserver(this);
+}
+
+void ServiceHost::start() {
+    auto& log = AppLogger::Instance().get();
+    std::string error;
+    socketPath_ = platform::commandSocketPath();
+    if (control_.start(socketPath_, error))
+        log.info("Control socket: {}", socketPath_);
+    else
+        log.error("No control socket ({}); ctl cannot reach this Procward", error);
+
+    const std::string& listen = GeneralSettings.metricsListen;
+    if (!listen.empty()) {
+        std::string host;
+        int port = 0;
+        if (metrics_.start(listen, error)) {
+            log.info("Metrics: http://{}/metrics", listen);
+            if (MetricsServer::parseListen(listen, host, port, error) && !MetricsServer::isLoopback(host))
+                log.warn("The metrics listen on {}, which other machines may reach", listen);
+        } else {
+            log.error("No metrics: [METRICS] LISTEN={}: {}", listen, error);
+        }
+    }
+
+    watchdogInterval_ = platform::serviceManager().watchdogInterval();
+    if (watchdogInterval_.count() > 0) nextWatchdog_ = SystemClock::instance().now() + watchdogInterval_;
+}
+
+void ServiceHost::publish() {
+    board_.publish(supervisor_, passDurations_);
+    if (!ready_) return;
+    const std::string status = StatusReport::runningLine(*board_.current());
+    if (status != lastStatus_) {
+        lastStatus_ = status;
+        platform::serviceManager().status(status);
+    }
+}
+
+void ServiceHost::serverChanged(const MonitoredServer&) { publish(); }
+
+void ServiceHost::passEnded() {
+    passDurations_.observe(supervisor_.lastPassDuration());
+    publish();
+}
+
+void ServiceHost::listLoaded() {
+    // The first load has checked every server once (and started those that
+    // were down): start-up is over.
+    if (!ready_) {
+        ready_ = true;
+        platform::serviceManager().ready();
+    }
+    publish();
+}
+
+void ServiceHost::runQueued() {
+    control_.runQueued(supervisor_);
+    // A command may have changed what no row shows (the auto-start mode).
+    publish();
+}
+
+void ServiceHost::watchdogIfDue(Clock::TimePoint now) {
+    if (watchdogInterval_.count() <= 0 || now < nextWatchdog_) return;
+    platform::serviceManager().watchdog();
+    nextWatchdog_ = now + watchdogInterval_;
+}
+
+void ServiceHost::stopping() {
+    if (stopped_) return;
+    stopped_ = true;
+    platform::serviceManager().stopping();
+    control_.stop();
+    metrics_.stop();
+}

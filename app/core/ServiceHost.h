@@ -1,0 +1,63 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/core/ControlServer.h"
+#include "app/core/MetricsServer.h"
+#include "app/core/PassHistogram.h"
+#include "app/core/StatusBoard.h"
+#include "supervision/Clock.h"
+#include "supervision/SupervisorObserver.h"
+
+class Supervisor;
+
+// What a running supervisor offers besides its checks, the same with and
+// without a window: `ctl` on the local command socket, /metrics when
+// [METRICS] LISTEN is set, and the service manager's notifications. It
+// watches the Supervisor and publishes the snapshot the worker threads
+// answer from, after each pass and each change.
+class ServiceHost : public SupervisorObserver {
+public:
+    // `wake` is called from worker threads and must only get the loop's
+    // thread to call runQueued (StopRequest::wake, or CallAfter in the window).
+    ServiceHost(Supervisor& supervisor, std::function<void()> wake);
+    ~ServiceHost() override;
+    ServiceHost(const ServiceHost&) = delete;
+    ServiceHost& operator=(const ServiceHost&) = delete;
+
+    // Opens the command socket and, when configured, the metrics listener.
+    // What cannot be opened is logged and left out; supervision goes on.
+    void start();
+    // On the loop's thread, after a wake: the control commands handed over.
+    void runQueued();
+    // When the loop must next tell the service manager that it lives; the
+    // far future when nobody watches.
+    Clock::TimePoint nextWatchdog() const { return nextWatchdog_; }
+    // Tells it, when that time has come (on the loop's thread).
+    void watchdogIfDue(Clock::TimePoint now);
+    // The end: STOPPING=1, queued commands answered, workers ended.
+    void stopping();
+
+    const StatusBoard& board() const { return board_; }
+    const std::string& socketPath() const { return socketPath_; }
+
+    void serverChanged(const MonitoredServer& server) override;
+    void passEnded() override;
+    void listLoaded() override;
+
+private:
+    void publish();
+
+    Supervisor& supervisor_;
+    StatusBoard board_;
+    PassHistogram passDurations_;
+    ControlServer control_;
+    MetricsServer metrics_;
+    std::string socketPath_;
+    bool ready_ = false;
+    bool stopped_ = false;
+    std::string lastStatus_;
+    Clock::Duration watchdogInterval_{0};
+    Clock::TimePoint nextWatchdog_ = Clock::TimePoint::max();
+};

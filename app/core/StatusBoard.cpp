@@ -1,0 +1,54 @@
+#include "app/core/StatusBoard.h"
+
+#include <utility>
+
+#include "supervision/Supervisor.h"
+
+StatusBoard::StatusBoard() : current_(std::make_shared<StatusSnapshot>()) {}
+
+StatusSnapshot StatusBoard::snapshotOf(const Supervisor& supervisor) {
+    StatusSnapshot snapshot;
+    snapshot.servers.reserve(supervisor.servers().size());
+    for (const auto& [index, record] : supervisor.servers()) {
+        ServerStatus s;
+        s.index = index;
+        s.name = record->info.name;
+        s.pid = record->info.pid;
+        s.listen = record->info.ports;
+        s.startTime = record->info.pid > 0 ? record->info.startTime : 0;
+        s.autoStart = record->autoStart;
+        s.restarts = record->restarts();
+        if (record->stopping()) {
+            s.state = ServerState::Stopping;
+        } else if (record->info.pid > 0) {
+            s.state = ServerState::Running;
+        } else if (const auto next = record->nextRestartTime()) {
+            s.state = ServerState::Backoff;
+            s.nextAttempt = *next;
+        }
+        snapshot.running += record->info.pid > 0;
+        snapshot.servers.push_back(std::move(s));
+    }
+    snapshot.passes = supervisor.passes();
+    return snapshot;
+}
+
+void StatusBoard::publish(const Supervisor& supervisor, const PassHistogram& passDurations) {
+    auto snapshot = std::make_shared<StatusSnapshot>(snapshotOf(supervisor));
+    snapshot->passDurations = passDurations;
+    publish(std::move(snapshot));
+}
+
+void StatusBoard::publish(std::shared_ptr<const StatusSnapshot> snapshot) {
+    // The old snapshot is released outside the lock.
+    std::shared_ptr<const StatusSnapshot> old;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        old = std::exchange(current_, std::move(snapshot));
+    }
+}
+
+std::shared_ptr<const StatusSnapshot> StatusBoard::current() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return current_;
+}

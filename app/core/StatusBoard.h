@@ -1,0 +1,28 @@
+#pragma once
+#include <memory>
+#include <mutex>
+
+#include "app/core/StatusSnapshot.h"
+
+class Supervisor;
+
+// Where the loop publishes its snapshot and the worker threads read it. A
+// reader gets the whole snapshot of one moment and keeps it as long as it
+// likes; the lock is held only to swap or take the pointer, so the loop
+// never waits for a reader.
+class StatusBoard {
+public:
+    StatusBoard();
+
+    // On the loop's thread: the records as they are now.
+    void publish(const Supervisor& supervisor, const PassHistogram& passDurations);
+    void publish(std::shared_ptr<const StatusSnapshot> snapshot);
+    std::shared_ptr<const StatusSnapshot> current() const;
+
+    // The snapshot of the supervisor's records.
+    static StatusSnapshot snapshotOf(const Supervisor& supervisor);
+
+private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<const StatusSnapshot> current_;
+};

@@ -1,0 +1,145 @@
+#include "app/core/StatusReport.h"
+
+#include <ctime>
+
+#include <fmt/format.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+const char* StatusReport::stateName(ServerState state) {
+    switch (state) {
+        case ServerState::Running: return "running";
+        case ServerState::Stopping: return "stopping";
+        case ServerState::Backoff: return "backoff";
+        case ServerState::Stopped: break;
+    }
+    return "stopped";
+}
+
+std::string StatusReport::isoTime(std::int64_t secondsSince1970) {
+    if (secondsSince1970 == 0) return {};
+    const std::time_t t = static_cast<std::time_t>(secondsSince1970);
+    std::tm local{};
+    if (!localtime_r(&t, &local)) return {};
+    char text[64];
+    // %z gives +0100; ISO 8601's extended form wants +01:00.
+    std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    std::string iso(text, n);
+    if (iso.size() >= 5) iso.insert(iso.size() - 2, ":");
+    return iso;
+}
+
+std::string StatusReport::escapeLabel(const std::string& value) {
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '"') out += "\\\"";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+std::string StatusReport::runningLine(const StatusSnapshot& snapshot) {
+    return fmt::format("{} of {} servers running", snapshot.running, snapshot.servers.size());
+}
+
+std::string StatusReport::table(const StatusSnapshot& snapshot) {
+    std::string out = fmt::format("{:<5} {:<24} {:<8} {:>8}  {:<21} {}\n", "INDEX", "NAME", "STATE", "PID", "LISTEN",
+                                  "STARTED");
+    for (const ServerStatus& s : snapshot.servers) {
+        std::string since = s.startTime ? isoTime(s.startTime) : "-";
+        if (s.state == ServerState::Backoff) since = "next attempt " + isoTime(s.nextAttempt);
+        out += fmt::format("{:<5} {:<24} {:<8} {:>8}  {:<21} {}{}\n", s.index, s.name, stateName(s.state),
+                           s.pid > 0 ? std::to_string(s.pid) : "-", s.listen.empty() ? "-" : s.listen, since,
+                           s.autoStart ? "" : " (auto-start off)");
+    }
+    out += runningLine(snapshot) + "\n";
+    return out;
+}
+
+std::string StatusReport::json(const StatusSnapshot& snapshot) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+    auto string = [&](const std::string& text) { w.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size())); };
+    w.StartObject();
+    w.Key("running");
+    w.Int(snapshot.running);
+    w.Key("total");
+    w.Uint64(snapshot.servers.size());
+    w.Key("checks");
+    w.Uint64(snapshot.passes);
+    w.Key("servers");
+    w.StartArray();
+    for (const ServerStatus& s : snapshot.servers) {
+        w.StartObject();
+        w.Key("name");
+        string(s.name);
+        w.Key("index");
+        w.Int(s.index);
+        w.Key("pid");
+        w.Int(s.pid);
+        w.Key("listen");
+        if (s.listen.empty()) w.Null(); else string(s.listen);
+        w.Key("start_time");
+        if (s.startTime == 0) w.Null(); else string(isoTime(s.startTime));
+        w.Key("auto_start");
+        w.Bool(s.autoStart);
+        w.Key("state");
+        w.String(stateName(s.state));
+        if (s.state == ServerState::Backoff) {
+            w.Key("next_attempt");
+            string(isoTime(s.nextAttempt));
+        }
+        w.Key("restarts");
+        w.Uint64(s.restarts);
+        w.EndObject();
+    }
+    w.EndArray();
+    w.EndObject();
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& alerts, const std::string& version) {
+    std::string out;
+    auto family = [&](const char* name, const char* type, const char* help) {
+        out += fmt::format("# HELP {} {}\n# TYPE {} {}\n", name, help, name, type);
+    };
+    // Names need not be unique in the list; with the index every series is.
+    auto labels = [&](const ServerStatus& s) {
+        return fmt::format("{{name=\"{}\",index=\"{}\"}}", escapeLabel(s.name), s.index);
+    };
+    family("procward_build_info", "gauge", "Version of the running Procward; always 1.");
+    out += fmt::format("procward_build_info{{version=\"{}\"}} 1\n", escapeLabel(version));
+
+    family("procward_server_up", "gauge", "1 while the server's process runs, else 0.");
+    for (const ServerStatus& s : snapshot.servers) out += fmt::format("procward_server_up{} {}\n", labels(s), s.pid > 0 ? 1 : 0);
+    family("procward_server_pid", "gauge", "Process ID of the server, 0 while it is down.");
+    for (const ServerStatus& s : snapshot.servers) out += fmt::format("procward_server_pid{} {}\n", labels(s), s.pid);
+    family("procward_server_start_time_seconds", "gauge",
+           "Start time of the server's process in seconds since 1970, 0 while it is down or unknown.");
+    for (const ServerStatus& s : snapshot.servers)
+        out += fmt::format("procward_server_start_time_seconds{} {}\n", labels(s), s.startTime);
+    family("procward_server_restarts_total", "counter", "Launches of the server by this Procward since it started.");
+    for (const ServerStatus& s : snapshot.servers)
+        out += fmt::format("procward_server_restarts_total{} {}\n", labels(s), s.restarts);
+    family("procward_server_auto_start", "gauge", "1 when the server is started again whenever it is found down.");
+    for (const ServerStatus& s : snapshot.servers)
+        out += fmt::format("procward_server_auto_start{} {}\n", labels(s), s.autoStart ? 1 : 0);
+
+    family("procward_alerts_total", "counter", "Alerts raised, by what became of their mail.");
+    out += fmt::format("procward_alerts_total{{result=\"sent\"}} {}\n", alerts.sent);
+    out += fmt::format("procward_alerts_total{{result=\"failed\"}} {}\n", alerts.failed);
+    out += fmt::format("procward_alerts_total{{result=\"suppressed\"}} {}\n", alerts.suppressed);
+
+    const PassHistogram& h = snapshot.passDurations;
+    family("procward_check_duration_seconds", "histogram", "Time one check pass over every server took.");
+    for (std::size_t i = 0; i < PassHistogram::kBounds.size(); ++i)
+        out += fmt::format("procward_check_duration_seconds_bucket{{le=\"{}\"}} {}\n", PassHistogram::kBounds[i],
+                           h.cumulative(i));
+    out += fmt::format("procward_check_duration_seconds_bucket{{le=\"+Inf\"}} {}\n", h.count());
+    out += fmt::format("procward_check_duration_seconds_sum {}\n", h.sumSeconds());
+    out += fmt::format("procward_check_duration_seconds_count {}\n", h.count());
+    return out;
+}

@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "app/core/StatusSnapshot.h"
+
+// The texts made from a status snapshot: the table and the JSON of
+// `ctl status`, and the Prometheus text of /metrics.
+class StatusReport {
+public:
+    // Alert counts for the metrics.
+    struct Alerts {
+        std::uint64_t sent = 0;
+        std::uint64_t failed = 0;
+        std::uint64_t suppressed = 0;
+    };
+
+    // One line per server under a header line, then "N of M servers running".
+    static std::string table(const StatusSnapshot& snapshot);
+    // {"running":N,"total":M,"checks":K,"servers":[{...}, ...]} on one line.
+    static std::string json(const StatusSnapshot& snapshot);
+    // The Prometheus text exposition format (version 0.0.4).
+    static std::string metrics(const StatusSnapshot& snapshot, const Alerts& alerts, const std::string& version);
+
+    // "running", "stopped", "stopping", "backoff".
+    static const char* stateName(ServerState state);
+    // Local time with its offset, "2026-01-05T09:30:00+01:00"; empty for 0.
+    static std::string isoTime(std::int64_t secondsSince1970);
+    // A label value as the text format quotes it: \ " and line feed escaped.
+    static std::string escapeLabel(const std::string& value);
+    // "N of M servers running".
+    static std::string runningLine(const StatusSnapshot& snapshot);
+};

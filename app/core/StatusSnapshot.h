@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/core/PassHistogram.h"
+
+// What a server is doing, as `ctl status` and the metrics tell it.
+enum class ServerState {
+    Running,
+    Stopped,   // no process: stopped by the operator, or waiting for the next check
+    Stopping,  // asked to end; its process has not gone yet
+    Backoff,   // keeps failing: the next restart waits (nextAttempt)
+};
+
+// One server as the loop last saw it.
+struct ServerStatus {
+    std::int32_t index = 0;
+    std::string name;
+    std::int32_t pid = 0;          // 0 when down
+    std::string listen;            // "a.b.c.d:port", empty when none is known
+    std::int64_t startTime = 0;    // seconds since 1970, 0 when unknown
+    bool autoStart = true;
+    ServerState state = ServerState::Stopped;
+    std::int64_t nextAttempt = 0;  // with Backoff: seconds since 1970 of the next restart
+    std::uint64_t restarts = 0;    // launches by this supervisor
+};
+
+// The state of every server, published by the loop after each pass and
+// each change, for the threads that answer `ctl status` and /metrics: they
+// read it and never touch a record.
+struct StatusSnapshot {
+    std::vector<ServerStatus> servers;  // in index order
+    std::int32_t running = 0;
+    std::uint64_t passes = 0;           // check passes so far
+    PassHistogram passDurations;
+};

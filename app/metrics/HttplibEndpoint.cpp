@@ -1,0 +1,53 @@
+#include "app/metrics/HttplibEndpoint.h"
+
+#include <httplib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "platform/ListeningSocket.h"
+
+HttplibEndpoint::HttplibEndpoint(const std::string& path, const std::string& contentType,
+                                 std::function<std::string()> body)
+    : server_(std::make_unique<httplib::Server>()) {
+    server_->new_task_queue = [] { return new httplib::ThreadPool(1); };
+    server_->set_socket_options([](socket_t socket) { platform::prepareListeningSocket(socket); });
+    server_->set_read_timeout(5, 0);
+    server_->set_write_timeout(5, 0);
+    server_->set_keep_alive_max_count(10);
+    server_->Get(path, [contentType, body](const httplib::Request&, httplib::Response& response) {
+        response.set_content(body(), contentType.c_str());
+    });
+    server_->Get("/", [path](const httplib::Request&, httplib::Response& response) {
+        response.set_content("Procward: the metrics are at " + path + "\n", "text/plain; charset=utf-8");
+    });
+}
+
+HttplibEndpoint::~HttplibEndpoint() = default;
+
+bool HttplibEndpoint::bind(const std::string& host, int port, std::string& error) {
+    errno = 0;
+    if (server_->bind_to_port(host, port)) return true;
+    const int cause = errno;
+    error = "cannot listen on " + host + ":" + std::to_string(port) +
+            (cause ? std::string(": ") + std::strerror(cause) : std::string());
+    return false;
+}
+
+void HttplibEndpoint::serve() {
+    if (!stopRequested_) server_->listen_after_bind();
+    served_ = true;
+}
+
+void HttplibEndpoint::stop() {
+    stopRequested_ = true;
+    // The server's stop only reaches a listen that has begun.
+    while (!server_->is_running() && !served_) std::this_thread::yield();
+    server_->stop();
+}
+
+extern "C" __attribute__((visibility("default"))) HttpEndpoint* procward_make_http_endpoint(
+    const std::string& path, const std::string& contentType, std::function<std::string()> body) {
+    return new HttplibEndpoint(path, contentType, std::move(body));
+}

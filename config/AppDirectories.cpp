@@ -1,0 +1,63 @@
+#include "config/AppDirectories.h"
+
+#include <mutex>
+
+#include "config/ExeDirectory.h"
+#include "platform/System.h"
+
+namespace {
+
+struct Directories {
+    std::mutex mutex;
+    std::string config;
+    std::string log;
+};
+
+Directories& directories() {
+    static Directories instance;
+    return instance;
+}
+
+std::string withoutTrailingSeparators(std::string directory) {
+    while (directory.size() > 1 && directory.back() == platform::pathSeparator()) directory.pop_back();
+    return directory;
+}
+
+}  // namespace
+
+std::string AppDirectories::configDirectory() {
+    {
+        std::lock_guard<std::mutex> lock(directories().mutex);
+        if (!directories().config.empty()) return directories().config;
+    }
+    return GetExeDirectory();
+}
+
+std::string AppDirectories::logDirectory() {
+    {
+        std::lock_guard<std::mutex> lock(directories().mutex);
+        if (!directories().log.empty()) return directories().log;
+    }
+    return configDirectory() + platform::pathSeparator() + "logs";
+}
+
+void AppDirectories::setConfigDirectory(const std::string& directory) {
+    std::lock_guard<std::mutex> lock(directories().mutex);
+    directories().config = withoutTrailingSeparators(directory);
+}
+
+void AppDirectories::setLogDirectory(const std::string& directory) {
+    std::lock_guard<std::mutex> lock(directories().mutex);
+    directories().log = withoutTrailingSeparators(directory);
+}
+
+bool AppDirectories::logDirectoryGiven() {
+    std::lock_guard<std::mutex> lock(directories().mutex);
+    return !directories().log.empty();
+}
+
+std::string AppDirectories::serverListPath() {
+    return configDirectory() + platform::pathSeparator() + "serverinfo.json";
+}
+
+std::string AppDirectories::settingsPath() { return configDirectory() + platform::pathSeparator() + "procward.ini"; }

@@ -1,0 +1,23 @@
+#pragma once
+#include <string>
+
+// Where the supervisor keeps its files. The configuration directory holds
+// serverinfo.json and procward.ini, the log directory the daily logs. By
+// default the first is the executable's directory and the second its logs/,
+// so that a copied program runs from its own folder; an installed one is
+// pointed elsewhere (--config-dir, --log-dir).
+class AppDirectories {
+public:
+    static std::string configDirectory();
+    static std::string logDirectory();
+    // The directory as given, without trailing separators; empty restores
+    // the default.
+    static void setConfigDirectory(const std::string& directory);
+    static void setLogDirectory(const std::string& directory);
+    // Whether the log directory was given (it is then never created).
+    static bool logDirectoryGiven();
+
+    // serverinfo.json and procward.ini in the configuration directory.
+    static std::string serverListPath();
+    static std::string settingsPath();
+};

@@ -1,0 +1,6 @@
+#include "mail/AlertCounters.h"
+
+AlertCounters& AlertCounters::process() {
+    static AlertCounters counters;
+    return counters;
+}

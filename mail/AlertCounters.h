@@ -1,0 +1,15 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// How alerts fared since the program started, for the metrics: mailed,
+// failed to mail, or held back by the minimum alert interval. Counted from
+// whichever thread sends; read from any.
+class AlertCounters {
+public:
+    static AlertCounters& process();
+
+    std::atomic<std::uint64_t> sent{0};
+    std::atomic<std::uint64_t> failed{0};
+    std::atomic<std::uint64_t> suppressed{0};
+};

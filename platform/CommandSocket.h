@@ -1,0 +1,60 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// One request read from a local client: a line of text and who sent it, as
+// the kernel tells (not as the client claims).
+struct CommandRequest {
+    std::uint64_t id = 0;         // for reply()
+    std::int64_t peerUid = -1;    // -1 when the system could not tell
+    std::int64_t peerPid = 0;
+    std::string line;             // without its line end
+};
+
+// The local socket of a running supervisor, on which `ctl` talks to it. One
+// thread runs serve(): it accepts clients, reads one line from each and
+// hands it on; the reply may come later and from any thread. Nothing here
+// decides who may do what.
+class CommandSocket {
+public:
+    virtual ~CommandSocket() = default;
+    // Creates the socket at `path`, readable and writable by this user only,
+    // in a directory only this user can enter (made if missing). A socket
+    // left behind by a copy that has ended is replaced; one that still
+    // answers is not. False with a one-line reason.
+    virtual bool open(const std::string& path, std::string& error) = 0;
+    // Runs on the calling thread until close(): calls `onRequest` (on this
+    // thread) for every request read. A client that sends nothing within a
+    // few seconds is dropped.
+    virtual void serve(std::function<void(CommandRequest)> onRequest) = 0;
+    // The answer to a request; written, then that client's connection is
+    // closed. From any thread; an unknown id (a client gone) is ignored.
+    virtual void reply(std::uint64_t id, std::string text) = 0;
+    // Ends serve() and removes the socket file; from any thread.
+    virtual void close() = 0;
+};
+
+std::unique_ptr<CommandSocket> makeCommandSocket();
+
+// Where this user's supervisor listens: $XDG_RUNTIME_DIR/procward/ctl.sock
+// when XDG_RUNTIME_DIR is set, /run/procward/ctl.sock for root, else
+// /tmp/procward-<uid>/ctl.sock.
+std::string commandSocketPath();
+
+// The user this process runs as.
+std::int64_t currentUserId();
+
+enum class CommandResult {
+    Answered,    // `reply` holds the whole answer
+    NoInstance,  // nothing listens there
+    Failed,      // something listens but the exchange failed: `error` says why
+};
+
+// Sends one line to the supervisor at `path` and reads its whole answer.
+CommandResult sendCommand(const std::string& path, const std::string& line, std::string& reply, std::string& error);
+
+}  // namespace platform

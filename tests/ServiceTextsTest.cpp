@@ -1,0 +1,226 @@
+// The texts and parsing of the supervisor on servers: the command line, the
+// metrics address, the status texts, and the removal of old daily logs.
+#include <ctime>
+#include <filesystem>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include "app/core/CommandLine.h"
+#include "app/core/MetricsServer.h"
+#include "app/core/StatusReport.h"
+#include "log/LogRetention.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+CommandLine parse(std::vector<std::string> words, bool daemon) {
+    words.insert(words.begin(), daemon ? "procwardd" : "procward");
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    return CommandLine::parse(static_cast<int>(argv.size()), argv.data(), daemon);
+}
+
+TEST(CommandLineTest, ModesAndDirectories) {
+    EXPECT_EQ(CommandLine::Mode::Headless, parse({}, true).mode);
+    EXPECT_EQ(CommandLine::Mode::Window, parse({}, false).mode);
+    EXPECT_EQ(CommandLine::Mode::Headless, parse({"--headless"}, false).mode);
+
+    const CommandLine both = parse({"--config-dir", "/etc/procward", "--log-dir=/var/log/procward"}, true);
+    EXPECT_EQ(CommandLine::Mode::Headless, both.mode);
+    EXPECT_EQ("/etc/procward", both.configDir);
+    EXPECT_EQ("/var/log/procward", both.logDir);
+
+    const CommandLine mail = parse({"--test-mail", "--verbose", "--config-dir", "/etc/procward"}, false);
+    EXPECT_EQ(CommandLine::Mode::TestMail, mail.mode);
+    EXPECT_TRUE(mail.verbose);
+    EXPECT_EQ("/etc/procward", mail.configDir);
+
+    // The window's toolkit gets what is not ours.
+    const CommandLine window = parse({"--display", ":1", "--log-dir", "/tmp"}, false);
+    EXPECT_EQ(CommandLine::Mode::Window, window.mode);
+    EXPECT_EQ((std::vector<std::string>{"procward", "--display", ":1"}), window.toolkitArgs);
+    EXPECT_EQ("/tmp", window.logDir);
+}
+
+TEST(CommandLineTest, CtlTakesEveryWordAfterIt) {
+    const CommandLine line = parse({"ctl", "stop", "--all"}, true);
+    EXPECT_EQ(CommandLine::Mode::Ctl, line.mode);
+    EXPECT_EQ((std::vector<std::string>{"stop", "--all"}), line.ctlArgs);
+    // A server may be named like an option of the program.
+    EXPECT_EQ((std::vector<std::string>{"start", "--log-dir"}), parse({"ctl", "start", "--log-dir"}, false).ctlArgs);
+}
+
+TEST(CommandLineTest, WhatIsNotUnderstoodIsAUsageError) {
+    const struct {
+        std::vector<std::string> words;
+        bool daemon;
+        std::string error;
+    } cases[] = {
+        {{"--config-dir"}, true, "--config-dir needs a directory"},
+        {{"--log-dir="}, false, "--log-dir needs a directory"},
+        {{"--frobnicate"}, true, "unknown argument \"--frobnicate\""},
+        {{"--headless", "--test-mail"}, false, "\"--test-mail\" cannot be combined with the mode given before it"},
+        {{"--verbose"}, true, "--verbose goes with --test-mail only"},
+    };
+    for (const auto& c : cases) {
+        const CommandLine line = parse(c.words, c.daemon);
+        EXPECT_EQ(CommandLine::Mode::Usage, line.mode) << c.error;
+        EXPECT_EQ(c.error, line.error);
+    }
+}
+
+TEST(MetricsListenTest, HostAndPortOrAReason) {
+    std::string host, error;
+    int port = 0;
+    ASSERT_TRUE(MetricsServer::parseListen("127.0.0.1:9464", host, port, error)) << error;
+    EXPECT_EQ("127.0.0.1", host);
+    EXPECT_EQ(9464, port);
+    ASSERT_TRUE(MetricsServer::parseListen("[::1]:65535", host, port, error)) << error;
+    EXPECT_EQ("::1", host);
+    EXPECT_EQ(65535, port);
+    for (const char* bad : {"9464", ":9464", "127.0.0.1:", "127.0.0.1:94x4", "::1:9464", "[::1]9464", "host:123456"}) {
+        error.clear();
+        EXPECT_FALSE(MetricsServer::parseListen(bad, host, port, error)) << bad;
+        EXPECT_NE(std::string::npos, error.find(bad)) << error;
+    }
+    EXPECT_FALSE(MetricsServer::parseListen("127.0.0.1:0", host, port, error));
+    EXPECT_EQ("the port of \"127.0.0.1:0\" is not 1 to 65535", error);
+}
+
+TEST(MetricsListenTest, OnlyLoopbackAddressesCountAsLocal) {
+    for (const char* local : {"127.0.0.1", "127.1.2.3", "::1", "localhost"})
+        EXPECT_TRUE(MetricsServer::isLoopback(local)) << local;
+    for (const char* remote : {"0.0.0.0", "10.0.0.1", "127.0.0", "127.0.0.256", "127.0.0.1.5", "::", "128.0.0.1",
+                               "example.org", "127.example.org"})
+        EXPECT_FALSE(MetricsServer::isLoopback(remote)) << remote;
+}
+
+class StatusTextTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tz = std::getenv("TZ");
+        savedTz_ = tz ? tz : "";
+        hadTz_ = tz != nullptr;
+        // Eight hours east of UTC, without needing the zone database.
+        ::setenv("TZ", "XST-8", 1);
+        ::tzset();
+    }
+    void TearDown() override {
+        if (hadTz_)
+            ::setenv("TZ", savedTz_.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+    static StatusSnapshot sample() {
+        StatusSnapshot snapshot;
+        ServerStatus web;
+        web.index = 1;
+        web.name = "web \"eu\"\\1\nb";
+        web.pid = 4242;
+        web.listen = "127.0.0.1:8080";
+        web.startTime = 1767225600;  // 2026-01-01T00:00:00Z
+        web.state = ServerState::Running;
+        web.restarts = 3;
+        ServerStatus flaky;
+        flaky.index = 2;
+        flaky.name = "flaky";
+        flaky.state = ServerState::Backoff;
+        flaky.nextAttempt = 1767225660;
+        flaky.autoStart = true;
+        snapshot.servers = {web, flaky};
+        snapshot.running = 1;
+        snapshot.passes = 7;
+        return snapshot;
+    }
+
+private:
+    std::string savedTz_;
+    bool hadTz_ = false;
+};
+
+TEST_F(StatusTextTest, IsoTimesCarryTheZoneOffset) {
+    EXPECT_EQ("2026-01-01T08:00:00+08:00", StatusReport::isoTime(1767225600));
+    EXPECT_EQ("", StatusReport::isoTime(0));
+}
+
+TEST_F(StatusTextTest, JsonOfARunningAndABackedOffServer) {
+    rapidjson::Document json;
+    json.Parse(StatusReport::json(sample()).c_str());
+    ASSERT_FALSE(json.HasParseError());
+    EXPECT_EQ(1, json["running"].GetInt());
+    EXPECT_EQ(2, json["total"].GetInt());
+    EXPECT_EQ(7, json["checks"].GetInt());
+    const auto& web = json["servers"][0];
+    EXPECT_EQ(std::string("web \"eu\"\\1\nb"), web["name"].GetString());
+    EXPECT_EQ(4242, web["pid"].GetInt());
+    EXPECT_EQ(std::string("2026-01-01T08:00:00+08:00"), web["start_time"].GetString());
+    EXPECT_EQ(std::string("running"), web["state"].GetString());
+    EXPECT_FALSE(web.HasMember("next_attempt"));
+    const auto& flaky = json["servers"][1];
+    EXPECT_EQ(0, flaky["pid"].GetInt());
+    EXPECT_TRUE(flaky["listen"].IsNull());
+    EXPECT_TRUE(flaky["start_time"].IsNull());
+    EXPECT_EQ(std::string("backoff"), flaky["state"].GetString());
+    EXPECT_EQ(std::string("2026-01-01T08:01:00+08:00"), flaky["next_attempt"].GetString());
+}
+
+TEST_F(StatusTextTest, MetricsEscapeLabelValues) {
+    const std::string text = StatusReport::metrics(sample(), {5, 1, 2}, "1.0");
+    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"web \\\"eu\\\"\\\\1\\nb\",index=\"1\"} 1\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"flaky\",index=\"2\"} 0\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_restarts_total{name=\"flaky\",index=\"2\"} 0\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_alerts_total{result=\"sent\"} 5\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_alerts_total{result=\"suppressed\"} 2\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_build_info{version=\"1.0\"} 1\n")) << text;
+    // Every line is a comment or a series: no raw line feed from the name.
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start);
+        EXPECT_TRUE(line.rfind("# ", 0) == 0 || line.rfind("procward_", 0) == 0) << line;
+        start = end + 1;
+    }
+}
+
+std::tm date(int year, int month, int day) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    return t;
+}
+
+TEST(LogRetentionTest, RemovesOnlyTheProgramsDailyFilesBeyondTheLimit) {
+    TempDir dir;
+    const std::vector<std::string> removed = {"procwardd_20260221.log", "procwardd_20251231.log"};
+    const std::vector<std::string> kept = {
+        "procwardd_20260222.log",  // exactly seven days before: kept
+        "procwardd_20260301.log",  // today
+        "procward_20200101.log",   // another program's
+        "procwardd_20260230.log",  // not a date
+        "procwardd_2026011.log",   // not the name's form
+        "procwardd_20200101.txt",
+    };
+    for (const auto& name : removed) writeFile(dir.file(name), "x");
+    for (const auto& name : kept) writeFile(dir.file(name), "x");
+    std::filesystem::create_directory(dir.file("procwardd_20200102.log"));  // a directory stays
+
+    EXPECT_EQ(2, LogRetention::removeOlderThan(dir.path(), "procwardd", 7, date(2026, 3, 1)));
+    for (const auto& name : removed) EXPECT_FALSE(std::filesystem::exists(dir.file(name))) << name;
+    for (const auto& name : kept) EXPECT_TRUE(std::filesystem::exists(dir.file(name))) << name;
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("procwardd_20200102.log")));
+}
+
+TEST(LogRetentionTest, ZeroKeepsEverythingAndAMissingDirectoryIsNoError) {
+    TempDir dir;
+    writeFile(dir.file("procwardd_19990101.log"), "x");
+    EXPECT_EQ(0, LogRetention::removeOlderThan(dir.path(), "procwardd", 0, date(2026, 3, 1)));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("procwardd_19990101.log")));
+    EXPECT_EQ(0, LogRetention::removeOlderThan(dir.file("missing"), "procwardd", 7, date(2026, 3, 1)));
+}
+
+}  // namespace

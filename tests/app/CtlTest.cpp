@@ -1,0 +1,339 @@
+// ctl against a running procwardd: a real daemon, real servers, the real
+// command socket, and ctl run as the program it is.
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <regex>
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include "tests/app/Installation.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+namespace {
+
+struct Server {
+    std::string name;
+    int index = 0;
+    int pid = 0;
+    std::string listen;       // empty for null
+    std::string startTime;    // empty for null
+    bool autoStart = false;
+    std::string state;
+};
+
+struct Status {
+    int checks = 0;
+    int running = 0;
+    std::vector<Server> servers;
+    const Server* named(const std::string& name) const {
+        for (const Server& s : servers)
+            if (s.name == name) return &s;
+        return nullptr;
+    }
+};
+
+class CtlTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        webPort = freeTcpPort();
+        install.writeServers("[" + install.entry("web", "--listen 127.0.0.1:" + std::to_string(webPort) + " --role web") +
+                             "," + install.entry("worker", "--role worker") + "]");
+        install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTOP_TIMEOUT=5\n");
+        install.start();
+        ASSERT_TRUE(waitFor([&] { return status().running == 2; }, 15000)) << install.process->output();
+    }
+
+    Status status() {
+        const Installation::Result result = install.ctl({"status", "--json"});
+        Status s;
+        if (result.code != 0) {
+            ADD_FAILURE() << "status failed: " << result.output;
+            return s;
+        }
+        rapidjson::Document json;
+        json.Parse(result.output.c_str());
+        if (json.HasParseError() || !json.IsObject() || !json.HasMember("servers")) {
+            ADD_FAILURE() << "not the status JSON: " << result.output;
+            return s;
+        }
+        s.checks = json["checks"].GetInt();
+        s.running = json["running"].GetInt();
+        for (const auto& v : json["servers"].GetArray()) {
+            Server server;
+            server.name = v["name"].GetString();
+            server.index = v["index"].GetInt();
+            server.pid = v["pid"].GetInt();
+            if (v["listen"].IsString()) server.listen = v["listen"].GetString();
+            if (v["start_time"].IsString()) server.startTime = v["start_time"].GetString();
+            EXPECT_TRUE(v["start_time"].IsString() || v["start_time"].IsNull());
+            server.autoStart = v["auto_start"].GetBool();
+            server.state = v["state"].GetString();
+            s.servers.push_back(server);
+        }
+        return s;
+    }
+
+    // Waits until the daemon has run `count` more check passes.
+    void waitForChecks(int count) {
+        const int from = status().checks;
+        ASSERT_TRUE(waitFor([&] { return status().checks >= from + count; }, 20000));
+    }
+
+    Installation install;
+    int webPort = 0;
+};
+
+TEST_F(CtlTest, StatusDescribesEveryServer) {
+    ASSERT_TRUE(waitFor([&] { return !status().named("web")->listen.empty(); }, 10000));
+    const Status s = status();
+    ASSERT_EQ(2u, s.servers.size());
+    const Server& web = *s.named("web");
+    EXPECT_EQ(1, web.index);
+    EXPECT_EQ("running", web.state);
+    EXPECT_TRUE(web.autoStart);
+    EXPECT_EQ("127.0.0.1:" + std::to_string(webPort), web.listen);
+    EXPECT_TRUE(processAlive(web.pid));
+    const std::vector<int> pids = install.serverPids();
+    EXPECT_NE(pids.end(), std::find(pids.begin(), pids.end(), web.pid));
+    // ISO 8601 with the zone's offset.
+    EXPECT_TRUE(std::regex_match(web.startTime, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+        << web.startTime;
+    const Server& worker = *s.named("worker");
+    EXPECT_EQ(2, worker.index);
+    EXPECT_TRUE(worker.listen.empty());
+
+    // The table for people.
+    const Installation::Result table = install.ctl({"status"});
+    EXPECT_EQ(0, table.code);
+    EXPECT_NE(std::string::npos, table.output.find("2 of 2 servers running")) << table.output;
+    EXPECT_TRUE(std::regex_search(table.output, std::regex("\\n1 +web +running +" + std::to_string(web.pid) + " ")))
+        << table.output;
+}
+
+TEST_F(CtlTest, AStoppedServerStaysDownAcrossTicksUntilStarted) {
+    const int before = status().named("web")->pid;
+    const Installation::Result stopped = install.ctl({"stop", "web"});
+    EXPECT_EQ(0, stopped.code) << stopped.output;
+    EXPECT_EQ("web stopped\n", stopped.output);
+    // The answer comes once the process has gone.
+    EXPECT_FALSE(processAlive(before));
+
+    waitForChecks(3);
+    Status s = status();
+    EXPECT_EQ("stopped", s.named("web")->state);
+    EXPECT_EQ(0, s.named("web")->pid);
+    EXPECT_FALSE(s.named("web")->autoStart);
+    EXPECT_TRUE(s.named("web")->startTime.empty());
+    EXPECT_EQ("running", s.named("worker")->state);
+    EXPECT_EQ(1u, install.serverPids().size());
+
+    // Stopping it again changes nothing and says so.
+    const Installation::Result again = install.ctl({"stop", "web"});
+    EXPECT_EQ(0, again.code);
+    EXPECT_NE(std::string::npos, again.output.find("not running")) << again.output;
+
+    const Installation::Result started = install.ctl({"start", "web"});
+    EXPECT_EQ(0, started.code) << started.output;
+    s = status();
+    const Server& web = *s.named("web");
+    EXPECT_EQ("running", web.state);
+    EXPECT_TRUE(web.autoStart);
+    EXPECT_TRUE(processAlive(web.pid));
+    EXPECT_EQ("web started: pid=" + std::to_string(web.pid) + "\n", started.output);
+
+    const std::string log = install.log();
+    EXPECT_NE(std::string::npos, log.find("[INFO ]: Control command from uid 0: stop web\r\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("[INFO ]: Disabled autoStart mode for web\r\n"));
+    EXPECT_NE(std::string::npos, log.find("[INFO ]: Control command from uid 0: start web\r\n"));
+    EXPECT_NE(std::string::npos, log.find("[INFO ]: Control command from uid 0: status --json\r\n"));
+}
+
+TEST_F(CtlTest, RestartReplacesTheProcessAtOnce) {
+    const int before = status().named("web")->pid;
+    const Installation::Result restarted = install.ctl({"restart", "web"});
+    EXPECT_EQ(0, restarted.code) << restarted.output;
+    const Server web = *status().named("web");
+    EXPECT_NE(before, web.pid);
+    EXPECT_FALSE(processAlive(before));
+    EXPECT_TRUE(processAlive(web.pid));
+    EXPECT_EQ("running", web.state);
+    EXPECT_TRUE(web.autoStart);
+    EXPECT_EQ("web restarted: pid=" + std::to_string(web.pid) + "\n", restarted.output);
+    // A restart is no outage: no "not working" alert.
+    EXPECT_EQ(std::string::npos, install.log().find("web: service not working")) << install.log();
+}
+
+TEST_F(CtlTest, AllServersStopAndStartTogether) {
+    const Installation::Result stopped = install.ctl({"stop", "--all"});
+    EXPECT_EQ(0, stopped.code) << stopped.output;
+    EXPECT_EQ("all 2 servers stopped\n", stopped.output);
+    EXPECT_TRUE(install.serverPids().empty());
+    waitForChecks(2);
+    EXPECT_EQ(0, status().running);
+    EXPECT_TRUE(install.serverPids().empty());
+
+    const Installation::Result started = install.ctl({"start", "--all"});
+    EXPECT_EQ(0, started.code) << started.output;
+    EXPECT_EQ(2, status().running);
+    EXPECT_EQ(2u, install.serverPids().size());
+}
+
+TEST_F(CtlTest, AnUnknownNameOrCommandFailsWithOneLine) {
+    const Installation::Result unknown = install.ctl({"stop", "nosuch"});
+    EXPECT_EQ(1, unknown.code);
+    EXPECT_EQ("no server is named \"nosuch\"\n", unknown.output);
+
+    const Installation::Result bad = install.ctl({"frobnicate"});
+    EXPECT_EQ(1, bad.code);
+    EXPECT_NE(std::string::npos, bad.output.find("unknown command \"frobnicate\"")) << bad.output;
+
+    const Installation::Result missing = install.ctl({"start"});
+    EXPECT_EQ(1, missing.code);
+    EXPECT_NE(std::string::npos, missing.output.find("needs the name of a server")) << missing.output;
+    EXPECT_EQ(2, status().running);
+}
+
+TEST_F(CtlTest, AnotherUserIsRefused) {
+    const int before = status().named("web")->pid;
+    // nobody with the right to pass file permissions reaches the socket:
+    // the supervisor's own look at the peer's uid refuses it.
+    const Installation::Result refused = install.ctl({"stop", "web"}, asNobody(true));
+    EXPECT_EQ(1, refused.code) << refused.output;
+    EXPECT_NE(std::string::npos, refused.output.find("refused: uid 65534 may not control this Procward"))
+        << refused.output;
+    // Without that right it does not even get to the socket.
+    const Installation::Result denied = install.ctl({"status"}, asNobody(false));
+    EXPECT_EQ(1, denied.code) << denied.output;
+    EXPECT_NE(std::string::npos, denied.output.find("Permission denied")) << denied.output;
+
+    EXPECT_TRUE(processAlive(before));
+    EXPECT_EQ(before, status().named("web")->pid);
+    EXPECT_TRUE(std::regex_search(install.log(), std::regex(R"(\[WARNING\]: Control command from uid 65534 \(pid \d+\) refused)")))
+        << install.log();
+}
+
+TEST_F(CtlTest, TheSocketIsPrivate) {
+    const std::string socket = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/procward/ctl.sock";
+    struct stat st {};
+    ASSERT_EQ(0, ::stat(socket.c_str(), &st));
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    ASSERT_EQ(0, ::stat((std::string(std::getenv("XDG_RUNTIME_DIR")) + "/procward").c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 0777);
+
+    // The daemon removes it when it ends.
+    install.process->signal(SIGTERM);
+    ASSERT_NE(-1, install.process->wait(15000));
+    EXPECT_NE(0, ::access(socket.c_str(), F_OK));
+    const Installation::Result none = install.ctl({"status"});
+    EXPECT_EQ(3, none.code);
+    EXPECT_NE(std::string::npos, none.output.find("no Procward is running")) << none.output;
+}
+
+TEST_F(CtlTest, AStatusIsAnsweredWhileAStopIsUnderWay) {
+    // A server that ignores SIGTERM: its stop waits for the time-out.
+    install.process->signal(SIGTERM);
+    install.process->wait(15000);
+    install.process.reset();
+    for (int pid : install.serverPids()) killAndWait(pid);
+    install.writeServers("[" + install.entry("stubborn", "--ignore-term --role stubborn") + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTOP_TIMEOUT=600\n");
+    install.start();
+    ASSERT_TRUE(waitFor([&] { return status().running == 1; }, 15000));
+    const int pid = status().named("stubborn")->pid;
+
+    ChildProcess stop(install.executable(), {"ctl", "stop", "stubborn"}, "/");
+    ASSERT_TRUE(waitFor([&] { return status().named("stubborn")->state == "stopping"; }, 15000));
+    // The stop is still waiting; the process ends from outside.
+    EXPECT_EQ(-1, stop.wait(0));
+    killAndWait(pid);
+    const int code = stop.wait(30000);
+    ASSERT_TRUE(WIFEXITED(code)) << stop.output();
+    EXPECT_EQ(0, WEXITSTATUS(code));
+    EXPECT_EQ("stubborn stopped\n", stop.output());
+    EXPECT_EQ("stopped", status().named("stubborn")->state);
+}
+
+TEST(CtlWithoutInstanceTest, NoInstanceGivesExitThree) {
+    TempDir empty;
+    ScopedEnvironment runtime("XDG_RUNTIME_DIR", empty.path());
+    Installation install;
+    const Installation::Result result = install.ctl({"status", "--json"});
+    EXPECT_EQ(3, result.code);
+    EXPECT_NE(std::string::npos, result.output.find(empty.path() + "/procward/ctl.sock")) << result.output;
+}
+
+TEST(CtlWithoutInstanceTest, ASocketLeftBehindIsReplaced) {
+    // What a killed copy leaves: a socket file nobody listens on.
+    const std::string directory = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/procward";
+    ::mkdir(directory.c_str(), 0700);
+    const std::string path = directory + "/ctl.sock";
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ::close(fd);
+    ASSERT_EQ(0, ::access(path.c_str(), F_OK));
+    EXPECT_EQ(3, Installation().ctl({"status"}).code);
+
+    Installation install;
+    install.writeServers("[]");
+    install.start();
+    const Installation::Result result = install.ctl({"status"});
+    EXPECT_EQ(0, result.code) << result.output << install.log();
+    EXPECT_NE(std::string::npos, result.output.find("0 of 0 servers running")) << result.output;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CtlBackoffTest, AServerThatKeepsFailingShowsBackoffWithItsNextAttemptUntilStarted) {
+    Installation install;
+    const std::string crash = install.dir.file("crash-now");
+    writeFile(crash, "");
+    // While the file exists, every start of "flaky" ends at once.
+    install.writeServers("[" + install.entry("flaky", "--exit-if " + crash) + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nRESTART_BACKOFF_MAX=300\n");
+    install.start();
+
+    rapidjson::Document json;
+    auto flaky = [&]() -> const rapidjson::Value* {
+        const Installation::Result result = install.ctl({"status", "--json"});
+        json.Parse(result.output.c_str());
+        if (result.code != 0 || json.HasParseError() || !json.IsObject()) return nullptr;
+        return &json["servers"][0];
+    };
+    ASSERT_TRUE(waitFor([&] {
+        const rapidjson::Value* s = flaky();
+        return s && std::string((*s)["state"].GetString()) == "backoff";
+    }, 20000)) << install.log();
+    const rapidjson::Value& s = *flaky();
+    EXPECT_EQ(0, s["pid"].GetInt());
+    ASSERT_TRUE(s.HasMember("next_attempt") && s["next_attempt"].IsString());
+    const std::string next = s["next_attempt"].GetString();
+    EXPECT_TRUE(std::regex_match(next, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)"))) << next;
+    const Installation::Result table = install.ctl({"status"});
+    EXPECT_NE(std::string::npos, table.output.find("backoff")) << table.output;
+    EXPECT_NE(std::string::npos, table.output.find("next attempt " + next)) << table.output;
+
+    // start tries again at once and forgets the back-off.
+    std::filesystem::remove(crash);
+    const Installation::Result started = install.ctl({"start", "flaky"});
+    EXPECT_EQ(0, started.code) << started.output;
+    const rapidjson::Value* after = flaky();
+    ASSERT_NE(nullptr, after);
+    EXPECT_EQ("running", std::string((*after)["state"].GetString()));
+    EXPECT_FALSE(after->HasMember("next_attempt"));
+    EXPECT_TRUE(processAlive((*after)["pid"].GetInt()));
+}
+
+}  // namespace
