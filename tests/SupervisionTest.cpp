@@ -42,8 +42,11 @@ TEST_F(SupervisionTest, FirstCheckStartsAServerThatIsNotRunningAndReadsItsAddres
     EXPECT_TRUE(processAlive(pid));
     EXPECT_GT(record(1).info.startTime, 0);
     EXPECT_TRUE(record(1).autoStart);
-    // The address is read once the server has had its moment to settle.
+    // The address is read once the server has had its moment to settle,
+    // and not before, even when the port is open already.
     EXPECT_EQ("", record(1).info.ports);
+    std::vector<platform::TcpListener> listeners;
+    ASSERT_TRUE(waitFor([&] { return platform::tcpTable().listenersOf(pid, listeners) && !listeners.empty(); }));
     clock.advance(209ms);
     supervisor->runDue();
     EXPECT_EQ("", record(1).info.ports);
