@@ -46,7 +46,7 @@ windows-deps: deps
 
 windows: windows-deps
 	@$(WIN_CMAKE) >/dev/null
-	@cmake --build $(WIN_BUILD) -j2 --target procward procward-testserver procward_win_tests
+	@cmake --build $(WIN_BUILD) -j2 --target procward procwardd procward-testserver procward_win_tests
 
 test-windows: windows
 	scripts/test-windows.sh $(WIN_BUILD)

@@ -40,6 +40,16 @@ public:
 
 std::unique_ptr<CommandSocket> makeCommandSocket();
 
+// What a client has sent so far, `in`, once read up to its line end: the
+// line (without its line end) is moved into `line` and true is returned.
+// `ended`: the client can send no more, so what it sent is its line. False
+// while more must be read, and also, with `refused` set, when the client
+// has sent too much without a line end, or nothing before it left.
+bool takeRequestLine(std::string& in, bool ended, std::string& line, bool& refused);
+
+// A client gets this long to send its line, and to take its answer.
+constexpr long long kCommandClientTimeoutMs = 5000;
+
 // Where this user's supervisor listens: $XDG_RUNTIME_DIR/procward/ctl.sock
 // when XDG_RUNTIME_DIR is set, /run/procward/ctl.sock for root, else
 // /tmp/procward-<uid>/ctl.sock.

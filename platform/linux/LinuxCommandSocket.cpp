@@ -16,10 +16,6 @@
 namespace platform {
 namespace {
 
-// A client gets this long to send its line, and to take its answer.
-constexpr long long kClientTimeoutMs = 5000;
-// Longer lines are not commands.
-constexpr std::size_t kMaxLine = 64 * 1024;
 
 long long monotonicMs() {
     timespec ts{};
@@ -172,7 +168,7 @@ void LinuxCommandSocket::acceptClients() {
             client.uid = credentials.uid;
             client.pid = credentials.pid;
         }
-        client.deadline = monotonicMs() + kClientTimeoutMs;
+        client.deadline = monotonicMs() + kCommandClientTimeoutMs;
         clients_.push_back(std::move(client));
     }
 }
@@ -182,21 +178,16 @@ bool LinuxCommandSocket::readFrom(Client& client, const std::function<void(Comma
     for (;;) {
         const ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
         if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-        const bool ended = n == 0;
         client.in.append(buffer, static_cast<std::size_t>(n));
-        const std::size_t newline = client.in.find('\n');
-        if (newline == std::string::npos && !ended) {
-            if (client.in.size() > kMaxLine) return false;
+        CommandRequest request;
+        bool refused = false;
+        if (!takeRequestLine(client.in, n == 0, request.line, refused)) {
+            if (refused) return false;
             continue;
         }
-        if (newline == std::string::npos && client.in.empty()) return false;  // left without a word
-        CommandRequest request;
         request.id = client.id;
         request.peerUid = client.uid;
         request.peerPid = client.pid;
-        request.line = client.in.substr(0, newline);
-        if (!request.line.empty() && request.line.back() == '\r') request.line.pop_back();
-        client.in.clear();
         client.state = Client::State::Waiting;
         onRequest(std::move(request));
         return true;
@@ -225,7 +216,7 @@ void LinuxCommandSocket::takeReplies() {
         found->out = std::move(text);
         found->written = 0;
         found->state = Client::State::Writing;
-        found->deadline = monotonicMs() + kClientTimeoutMs;
+        found->deadline = monotonicMs() + kCommandClientTimeoutMs;
     }
 }
 

@@ -74,4 +74,34 @@ std::string errorText(int error) {
     return result;
 }
 
+bool writableDirectory(const std::string& path, std::string& reason) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        reason = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                     ? std::string("does not exist")
+                     : errorText(static_cast<int>(error));
+        return false;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        reason = "is not a directory";
+        return false;
+    }
+    // A file is made and removed again: the read-only attribute of a folder
+    // says nothing on Windows, only its access list does.
+    const std::string probe = path + "\\.procward-write-check-" + std::to_string(::GetCurrentProcessId());
+    const HANDLE file = ::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        reason = "is not writable: " + errorText(static_cast<int>(::GetLastError()));
+        return false;
+    }
+    ::CloseHandle(file);
+    return true;
+}
+
+// The C runtime's heap is the process heap here: one heap for every
+// thread, so there is nothing to limit.
+void limitMemoryForService() {}
+
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include "platform/Text.h"
 #include "tests/support/TempDir.h"
 #include "tests/win32/support/WinTestServer.h"
+#include "tests/win32/support/WinTestText.h"
 
 namespace {
 
@@ -60,15 +61,6 @@ std::vector<int> childrenOf(int parent) {
         for (const auto& entry : snapshot)
             if (entry.parentPid == parent) pids.push_back(entry.pid);
     return pids;
-}
-
-std::string jsonEscaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out;
 }
 
 }  // namespace
@@ -140,11 +132,5 @@ TEST(Win32WindowSmokeTest, TheWindowShowsItsRowsAndEndsOnEscape) {
     ::SendInput(2, keys, sizeof(INPUT));
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(created.hProcess, 20000));
     // Its log says it started.
-    EXPECT_NE(std::string::npos, readFile(dir.path() + "\\logs\\procward_" + [] {
-        SYSTEMTIME now;
-        ::GetLocalTime(&now);
-        char day[16];
-        std::snprintf(day, sizeof day, "%04d%02d%02d", now.wYear, now.wMonth, now.wDay);
-        return std::string(day);
-    }() + ".log").find("Procward started!"));
+    EXPECT_NE(std::string::npos, readFile(dir.path() + "\\logs\\" + todaysLogName()).find("Procward started!"));
 }

@@ -1,0 +1,184 @@
+// procwardd.exe as an operator runs it on a Windows server: from its folder
+// with its two files, controlled with `procwardd ctl` over its pipe.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/ProcessTable.h"
+#include "tests/support/TempDir.h"
+#include "tests/win32/support/WinTestServer.h"
+#include "tests/win32/support/WinTestText.h"
+
+namespace {
+
+struct Run {
+    DWORD code = 0;
+    std::string out;  // stdout and stderr together
+};
+
+// Runs a command line to its end with its output caught through a pipe.
+Run run(const std::string& commandLine, const std::string& directory) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    Run result;
+    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        result.code = 999;
+        return result;
+    }
+    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = writeEnd;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION created{};
+    std::vector<char> text(commandLine.begin(), commandLine.end());
+    text.push_back('\0');
+    const BOOL started = ::CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                          directory.c_str(), &startup, &created);
+    ::CloseHandle(writeEnd);
+    if (!started) {
+        ::CloseHandle(readEnd);
+        result.code = 998;
+        return result;
+    }
+    char buffer[4096];
+    DWORD n = 0;
+    while (::ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0) result.out.append(buffer, n);
+    ::WaitForSingleObject(created.hProcess, 60000);
+    ::GetExitCodeProcess(created.hProcess, &result.code);
+    ::CloseHandle(created.hProcess);
+    ::CloseHandle(created.hThread);
+    ::CloseHandle(readEnd);
+    return result;
+}
+
+int pidOf(const std::string& fileName) {
+    platform::ProcessSnapshot snapshot;
+    if (!platform::processTable().snapshot(snapshot)) return 0;
+    for (const auto& entry : snapshot)
+        if (_stricmp(entry.exeFile.c_str(), fileName.c_str()) == 0) return entry.pid;
+    return 0;
+}
+
+bool alive(int pid) {
+    const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (!process) return false;
+    const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(process);
+    return running;
+}
+
+class Win32ProcwarddTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        daemon = dir.path() + "\\procwardd.exe";
+        ASSERT_TRUE(::CopyFileA((testProgramDirectory() + "\\procwardd.exe").c_str(), daemon.c_str(), FALSE));
+        server = WinTestServer::copyProgram(dir, "ctlsrv.exe");
+        writeFile(dir.path() + "\\serverinfo.json", "[{\"name\":\"gs-ctl\",\"processname\":\"ctlsrv.exe\","
+                                                    "\"commandline\":\"" + jsonEscaped(server + " -x 1") + "\"}]");
+        writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=0\r\n");
+    }
+
+    void TearDown() override {
+        if (process) {
+            if (::WaitForSingleObject(process, 0) != WAIT_OBJECT_0) ::TerminateProcess(process, 1);
+            ::CloseHandle(process);
+        }
+        if (const int pid = pidOf("ctlsrv.exe")) {
+            const HANDLE left = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+            if (left) {
+                ::TerminateProcess(left, 1);
+                ::CloseHandle(left);
+            }
+        }
+    }
+
+    // Started from another folder, with a console of its own, as a
+    // service wrapper or a scheduled task starts it.
+    void startDaemon() {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        PROCESS_INFORMATION created{};
+        std::vector<char> text(daemon.begin(), daemon.end());
+        text.push_back('\0');
+        ASSERT_TRUE(::CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE,
+                                     CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr,
+                                     testProgramDirectory().c_str(), &startup, &created));
+        ::CloseHandle(created.hThread);
+        process = created.hProcess;
+        pid = created.dwProcessId;
+    }
+
+    Run ctl(const std::string& arguments) { return run("\"" + daemon + "\" ctl " + arguments, dir.path()); }
+
+    std::string log() const { return readFile(dir.path() + "\\logs\\" + todaysLogName()); }
+
+    TempDir dir;
+    std::string daemon, server;
+    HANDLE process = nullptr;
+    DWORD pid = 0;
+};
+
+}  // namespace
+
+TEST_F(Win32ProcwarddTest, CtlWithoutARunningSupervisorSaysSo) {
+    const Run status = ctl("status");
+    EXPECT_EQ(3u, status.code) << status.out;
+    EXPECT_NE(std::string::npos, status.out.find("no Procward is running for this user")) << status.out;
+    EXPECT_NE(std::string::npos, status.out.find("\\\\.\\pipe\\procward-ctl-")) << status.out;
+
+    const Run wrong = ctl("stop");
+    EXPECT_EQ(1u, wrong.code);
+    EXPECT_NE(std::string::npos, wrong.out.find("stop needs the name of a server or --all")) << wrong.out;
+}
+
+TEST_F(Win32ProcwarddTest, ItStartsItsServersAndCtlStopsAndStartsThem) {
+    startDaemon();
+    int first = 0;
+    ASSERT_TRUE(eventually([&] { return (first = pidOf("ctlsrv.exe")) != 0; }, 30000)) << log();
+
+    Run status;
+    ASSERT_TRUE(eventually([&] {
+        status = ctl("status");
+        return status.code == 0 && status.out.find(std::to_string(first)) != std::string::npos;
+    }, 20000)) << status.code << " " << status.out << log();
+    EXPECT_NE(std::string::npos, status.out.find("gs-ctl")) << status.out;
+
+    const Run json = ctl("status --json");
+    EXPECT_EQ(0u, json.code);
+    EXPECT_NE(std::string::npos, json.out.find("\"name\":\"gs-ctl\"")) << json.out;
+    EXPECT_NE(std::string::npos, json.out.find("\"pid\":" + std::to_string(first))) << json.out;
+
+    // A stop over the pipe ends the server, and no check starts it again.
+    const Run stop = ctl("stop gs-ctl");
+    EXPECT_EQ(0u, stop.code) << stop.out;
+    EXPECT_NE(std::string::npos, stop.out.find("gs-ctl stopped")) << stop.out;
+    EXPECT_TRUE(eventually([&] { return !alive(first); }, 5000));
+    ::Sleep(2500);  // two checks
+    EXPECT_EQ(0, pidOf("ctlsrv.exe"));
+
+    const Run start = ctl("start gs-ctl");
+    EXPECT_EQ(0u, start.code) << start.out;
+    EXPECT_NE(std::string::npos, start.out.find("gs-ctl started: pid=")) << start.out;
+    EXPECT_NE(0, pidOf("ctlsrv.exe"));
+
+    const Run unknown = ctl("stop nobody-here");
+    EXPECT_EQ(1u, unknown.code);
+    EXPECT_NE(std::string::npos, unknown.out.find("no server is named \"nobody-here\"")) << unknown.out;
+
+    // A second copy finds the first one's pipe taken and its mutex held.
+    const Run second = run("\"" + daemon + "\"", dir.path());
+    EXPECT_EQ(0u, second.code) << second.out;
+    EXPECT_NE(std::string::npos, second.out.find("Procward is already running on this machine.")) << second.out;
+    EXPECT_TRUE(alive(static_cast<int>(pid)));
+
+    const std::string text = log();
+    EXPECT_NE(std::string::npos, text.find("Control socket: \\\\.\\pipe\\procward-ctl-")) << text;
+    EXPECT_NE(std::string::npos, text.find("Control command from uid")) << text;
+    EXPECT_NE(std::string::npos, text.find(": stop gs-ctl")) << text;
+}
