@@ -13,16 +13,16 @@
 
 namespace {
 
-struct Run {
+struct Finished {
     DWORD code = 0;
     std::string out;  // stdout and stderr together
 };
 
 // Runs a command line to its end with its output caught through a pipe.
-Run run(const std::string& commandLine, const std::string& directory) {
+Finished run(const std::string& commandLine, const std::string& directory) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
-    Run result;
+    Finished result;
     if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
         result.code = 999;
         return result;
@@ -114,9 +114,9 @@ protected:
         pid = created.dwProcessId;
     }
 
-    Run ctl(const std::string& arguments) { return run("\"" + daemon + "\" ctl " + arguments, dir.path()); }
+    Finished ctl(const std::string& arguments) { return run("\"" + daemon + "\" ctl " + arguments, dir.path()); }
 
-    std::string log() const { return readFile(dir.path() + "\\logs\\" + todaysLogName()); }
+    std::string log() const { return readFile(dir.path() + "\\logs\\" + todaysLogName("procwardd")); }
 
     TempDir dir;
     std::string daemon, server;
@@ -127,12 +127,12 @@ protected:
 }  // namespace
 
 TEST_F(Win32ProcwarddTest, CtlWithoutARunningSupervisorSaysSo) {
-    const Run status = ctl("status");
+    const Finished status = ctl("status");
     EXPECT_EQ(3u, status.code) << status.out;
     EXPECT_NE(std::string::npos, status.out.find("no Procward is running for this user")) << status.out;
     EXPECT_NE(std::string::npos, status.out.find("\\\\.\\pipe\\procward-ctl-")) << status.out;
 
-    const Run wrong = ctl("stop");
+    const Finished wrong = ctl("stop");
     EXPECT_EQ(1u, wrong.code);
     EXPECT_NE(std::string::npos, wrong.out.find("stop needs the name of a server or --all")) << wrong.out;
 }
@@ -142,37 +142,37 @@ TEST_F(Win32ProcwarddTest, ItStartsItsServersAndCtlStopsAndStartsThem) {
     int first = 0;
     ASSERT_TRUE(eventually([&] { return (first = pidOf("ctlsrv.exe")) != 0; }, 30000)) << log();
 
-    Run status;
+    Finished status;
     ASSERT_TRUE(eventually([&] {
         status = ctl("status");
         return status.code == 0 && status.out.find(std::to_string(first)) != std::string::npos;
     }, 20000)) << status.code << " " << status.out << log();
     EXPECT_NE(std::string::npos, status.out.find("gs-ctl")) << status.out;
 
-    const Run json = ctl("status --json");
+    const Finished json = ctl("status --json");
     EXPECT_EQ(0u, json.code);
     EXPECT_NE(std::string::npos, json.out.find("\"name\":\"gs-ctl\"")) << json.out;
     EXPECT_NE(std::string::npos, json.out.find("\"pid\":" + std::to_string(first))) << json.out;
 
     // A stop over the pipe ends the server, and no check starts it again.
-    const Run stop = ctl("stop gs-ctl");
+    const Finished stop = ctl("stop gs-ctl");
     EXPECT_EQ(0u, stop.code) << stop.out;
     EXPECT_NE(std::string::npos, stop.out.find("gs-ctl stopped")) << stop.out;
     EXPECT_TRUE(eventually([&] { return !alive(first); }, 5000));
     ::Sleep(2500);  // two checks
     EXPECT_EQ(0, pidOf("ctlsrv.exe"));
 
-    const Run start = ctl("start gs-ctl");
+    const Finished start = ctl("start gs-ctl");
     EXPECT_EQ(0u, start.code) << start.out;
     EXPECT_NE(std::string::npos, start.out.find("gs-ctl started: pid=")) << start.out;
     EXPECT_NE(0, pidOf("ctlsrv.exe"));
 
-    const Run unknown = ctl("stop nobody-here");
+    const Finished unknown = ctl("stop nobody-here");
     EXPECT_EQ(1u, unknown.code);
     EXPECT_NE(std::string::npos, unknown.out.find("no server is named \"nobody-here\"")) << unknown.out;
 
     // A second copy finds the first one's pipe taken and its mutex held.
-    const Run second = run("\"" + daemon + "\"", dir.path());
+    const Finished second = run("\"" + daemon + "\"", dir.path());
     EXPECT_EQ(0u, second.code) << second.out;
     EXPECT_NE(std::string::npos, second.out.find("Procward is already running on this machine.")) << second.out;
     EXPECT_TRUE(alive(static_cast<int>(pid)));

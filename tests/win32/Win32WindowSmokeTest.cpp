@@ -132,5 +132,5 @@ TEST(Win32WindowSmokeTest, TheWindowShowsItsRowsAndEndsOnEscape) {
     ::SendInput(2, keys, sizeof(INPUT));
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(created.hProcess, 20000));
     // Its log says it started.
-    EXPECT_NE(std::string::npos, readFile(dir.path() + "\\logs\\" + todaysLogName()).find("Procward started!"));
+    EXPECT_NE(std::string::npos, readFile(dir.path() + "\\logs\\" + todaysLogName("procward")).find("Procward started!"));
 }

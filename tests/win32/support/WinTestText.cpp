@@ -13,10 +13,10 @@ std::string jsonEscaped(const std::string& text) {
     return out;
 }
 
-std::string todaysLogName() {
+std::string todaysLogName(const std::string& program) {
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    char name[32];
-    std::snprintf(name, sizeof name, "procward_%04d%02d%02d.log", now.wYear, now.wMonth, now.wDay);
-    return name;
+    char day[16];
+    std::snprintf(day, sizeof day, "%04d%02d%02d", now.wYear, now.wMonth, now.wDay);
+    return program + "_" + day + ".log";
 }
