@@ -121,6 +121,9 @@ if [ ! -f "$WX/.complete" ]; then
       CPPFLAGS="-I$WX/include" LDFLAGS="-L$WX/lib" >configure.log 2>&1 &&
     make -j"$JOBS" >make.log 2>&1 && make install >/dev/null 2>&1) ||
     { echo "wxWidgets build failed; see $SRC/build-wx/*.log" >&2; exit 1; }
+  # The archive may no longer hold the exact version installed here; the
+  # cache keeps the name of the installed one and says what was built.
+  basename "$wdir" >"$WX/.source"
   touch "$WX/.complete"
 fi
 
@@ -191,6 +194,8 @@ if [ ! -f "$SSL/.complete" ]; then
       --prefix="$SSL" --libdir=lib >configure.log 2>&1 &&
     make -j"$JOBS" build_libs >make.log 2>&1 && make install_dev >/dev/null 2>&1) ||
     { echo "OpenSSL build failed; see $SRC/build-openssl/*.log" >&2; exit 1; }
+  basename "$odir" >"$SSL/.source"
+  echo "   built from $(basename "$odir")"
   touch "$SSL/.complete"
 fi
 
