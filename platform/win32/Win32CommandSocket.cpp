@@ -90,13 +90,19 @@ bool Win32CommandSocket::open(const std::string& path, std::string& error) {
         return false;
     }
     path_ = path;
+    // A pipe of that name is a running copy, since a pipe ends with its
+    // process. Asked here as well as by the first instance's flag below,
+    // which not every implementation of the calls honours (Wine does not).
+    if (::WaitNamedPipeA(path.c_str(), 1) || ::GetLastError() == ERROR_SEM_TIMEOUT) {
+        error = "another supervisor already listens on " + path;
+        return false;
+    }
     return listen(true, error);
 }
 
 bool Win32CommandSocket::listen(bool first, std::string& error) {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, security_, FALSE};
-    // The first instance must be the first of its name: a pipe of that
-    // name is a running copy, since a pipe ends with its process.
+    // The first instance must be the first of its name.
     const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
     const HANDLE pipe = ::CreateNamedPipeA(path_.c_str(), openMode,
                                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
