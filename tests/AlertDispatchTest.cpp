@@ -15,6 +15,7 @@
 #include "tests/support/ScriptedSmtpPeer.h"
 #include "tests/support/SmtpTestServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TodaysLog.h"
 
 namespace {
 
@@ -47,14 +48,7 @@ protected:
         AlertThrottle::Process().Reset();
         SetAlertMailSettings("", "", "", "", "", 5);
     }
-    std::string log() const {
-        const std::time_t t = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&t, &local);
-        char date[16];
-        std::strftime(date, sizeof date, "%Y%m%d", &local);
-        return readFile("logs/" + AppLogger::applicationName() + "_" + date + ".log");
-    }
+    std::string log() const { return readFile(todaysLogFile()); }
     void useServer(const SmtpTestServer& server, const std::string& mailTo, int minInterval) {
         SetAlertMailSettings(server.host(), server.portText(), server.user(), server.password(), mailTo, minInterval);
     }

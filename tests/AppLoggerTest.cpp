@@ -11,17 +11,9 @@
 #include "log/AppLogger.h"
 #include "log/DateOnlyFileNameCalculator.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TodaysLog.h"
 
 namespace {
-
-std::string todayLogName() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char date[16];
-    std::strftime(date, sizeof date, "%Y%m%d", &local);
-    return "logs/" + AppLogger::applicationName() + "_" + date + ".log";
-}
 
 const std::string kLinePrefix = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
 
@@ -42,7 +34,7 @@ TEST_F(AppLoggerTest, WritesEachLevelWithItsNameAndCrLf) {
     log.error("e");
     log.critical("c");
 
-    const std::string bytes = readFile(todayLogName());
+    const std::string bytes = readFile(todaysLogFile());
     const std::regex expected(kLinePrefix + R"(\[DEBUG\]: d\r\n)" + kLinePrefix +
                               R"(\[INFO \]: Procward started!\r\n)" + kLinePrefix + R"(\[WARNING\]: w 1\r\n)" +
                               kLinePrefix + R"(\[ERROR\]: e\r\n)" + kLinePrefix + R"(\[CRITICAL\]: c\r\n)");
@@ -58,7 +50,7 @@ TEST_F(AppLoggerTest, LineBreaksInsideAMessageAreWrittenAsEscapes) {
     log.error("Sending alert email error: {}", "550 first\nsecond\rthird");
     log.info("a\\n stays");  // a backslash before n is left as it is
 
-    const std::string bytes = readFile(todayLogName());
+    const std::string bytes = readFile(todaysLogFile());
     const std::regex expected(kLinePrefix + R"(\[INFO \]: web\\r\\n2026-01-05 09:30:00\.042 \[INFO \]: forged: service not working\r\n)" +
                               kLinePrefix + R"(\[ERROR\]: Sending alert email error: 550 first\\nsecond\\rthird\r\n)" +
                               kLinePrefix + R"(\[INFO \]: a\\n stays\r\n)");
@@ -71,7 +63,7 @@ TEST_F(AppLoggerTest, LineCarriesTheLocalTimeOfTheMessage) {
     const std::time_t before = std::time(nullptr);
     AppLogger::Instance().get().info("x");
     const std::time_t after = std::time(nullptr);
-    const std::string bytes = readFile(todayLogName());
+    const std::string bytes = readFile(todaysLogFile());
     std::tm local{};
     ASSERT_NE(nullptr, strptime(bytes.c_str(), "%Y-%m-%d %H:%M:%S", &local));
     local.tm_isdst = -1;
@@ -82,10 +74,10 @@ TEST_F(AppLoggerTest, LineCarriesTheLocalTimeOfTheMessage) {
 
 TEST_F(AppLoggerTest, AppendsToTheFileOfAnEarlierRunOfTheSameDay) {
     ASSERT_EQ(0, ::mkdir("logs", 0777));
-    writeFile(todayLogName(), "earlier line\r\n");
+    writeFile(todaysLogFile(), "earlier line\r\n");
     ASSERT_TRUE(AppLogger::Instance().Init());
     AppLogger::Instance().get().info("later");
-    const std::string bytes = readFile(todayLogName());
+    const std::string bytes = readFile(todaysLogFile());
     EXPECT_EQ(0u, bytes.find("earlier line\r\n"));
     EXPECT_NE(std::string::npos, bytes.find("[INFO ]: later\r\n"));
 }
@@ -113,7 +105,7 @@ TEST_F(AppLoggerTest, ModuleLogsThroughTheExportedAccessorIntoTheSameFile) {
     AppLogger::Instance().get().info("host");
     EXPECT_EQ(1, pluginLog("hello"));
     ::dlclose(module);
-    const std::string bytes = readFile(todayLogName());
+    const std::string bytes = readFile(todaysLogFile());
     EXPECT_TRUE(std::regex_match(
         bytes, std::regex(kLinePrefix + R"(\[INFO \]: host\r\n)" + kLinePrefix + R"(\[WARNING\]: plugin: hello\r\n)")))
         << bytes;

@@ -26,6 +26,7 @@
 #include "tests/support/SmtpTestServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
+#include "tests/support/TodaysLog.h"
 
 namespace {
 
@@ -92,14 +93,7 @@ protected:
         AlertThrottle::Process().Reset();
         SetAlertMailSettings("", "", "", "", "", 5);
     }
-    std::string log() const {
-        const std::time_t t = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&t, &local);
-        char date[16];
-        std::strftime(date, sizeof date, "%Y%m%d", &local);
-        return readFile("logs/" + AppLogger::applicationName() + "_" + date + ".log");
-    }
+    std::string log() const { return readFile(todaysLogFile()); }
     static bool inFlight(const MailDelivery& delivery) {
         return waitFor([&] { return delivery.counts().inFlight; }, 10000);
     }

@@ -12,6 +12,7 @@
 #include "log/AppLogger.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TodaysLog.h"
 
 namespace {
 
@@ -36,14 +37,7 @@ protected:
         ASSERT_TRUE(AppLogger::Instance().Init());
     }
 
-    static std::string logText() {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        char date[16];
-        std::strftime(date, sizeof date, "%Y%m%d", &local);
-        return readFile("logs/" + AppLogger::applicationName() + "_" + date + ".log");
-    }
+    static std::string logText() { return readFile(todaysLogFile()); }
     static std::size_t count(const std::string& text, const std::string& part) {
         std::size_t n = 0;
         for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;

@@ -16,6 +16,7 @@
 #include "ui/DialogTemplate.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
+#include "tests/support/TodaysLog.h"
 
 inline std::string labelOf(wxWindow* window) { return window ? ToU8(window->GetLabel()) : std::string("<missing>"); }
 
@@ -59,17 +60,7 @@ protected:
         });
     }
 
-    std::string log() const {
-        return readFile(dir.file("logs/" + AppLogger::applicationName() + "_" + today() + ".log"));
-    }
-    static std::string today() {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        char date[16];
-        std::strftime(date, sizeof date, "%Y%m%d", &local);
-        return date;
-    }
+    std::string log() const { return readFile(dir.file(todaysLogFile())); }
 
     TempDir dir;
     ScopedWorkingDirectory cwd{dir.path()};
