@@ -4,9 +4,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 TempDir::TempDir() {
@@ -22,33 +19,6 @@ TempDir::TempDir() {
         }
     }
     throw std::runtime_error("no temporary directory");
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-ScopedWorkingDirectory::ScopedWorkingDirectory(const std::string& path) {
-    char buffer[MAX_PATH + 1] = {};
-    if (::GetCurrentDirectoryA(sizeof buffer, buffer)) previous_ = buffer;
-    if (!::SetCurrentDirectoryA(path.c_str())) throw std::runtime_error("SetCurrentDirectory " + path);
-}
-
-ScopedWorkingDirectory::~ScopedWorkingDirectory() {
-    if (!previous_.empty()) ::SetCurrentDirectoryA(previous_.c_str());
 }
 
 ScopedEnvironment::ScopedEnvironment(const std::string& name, const std::string& value) : name_(name) {
