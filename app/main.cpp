@@ -9,10 +9,14 @@
 #include "app/core/CommandLine.h"
 #include "app/core/ProgramModes.h"
 #include "app/core/Startup.h"
+#include "platform/System.h"
 
 int main(int argc, char** argv) {
     const CommandLine line = CommandLine::parse(argc, argv, false);
-    if (line.mode != CommandLine::Mode::Window) return RunProgramMode(line, "procward", false);
+    if (line.mode != CommandLine::Mode::Window) {
+        platform::useParentConsole();
+        return RunProgramMode(line, "procward", false);
+    }
     // The directories are checked before the toolkit starts: a bad one ends
     // the program with a message and no window.
     if (!ApplyDirectories(line, "procward", stderr)) return 1;

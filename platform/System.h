@@ -43,4 +43,11 @@ bool writableDirectory(const std::string& path, std::string& reason);
 // little, and every pool keeps pages).
 void limitMemoryForService();
 
+// For the window program when it is asked for text instead (--help, ctl,
+// --headless, --test-mail): where the system gives a program built for a
+// window no standard output (Windows), its output and errors go to the
+// console it was started from, unless they already go to a file or a pipe.
+// Nothing to do where every program has its standard streams.
+void useParentConsole();
+
 }  // namespace platform

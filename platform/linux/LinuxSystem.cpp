@@ -94,4 +94,6 @@ void limitMemoryForService() {
     ::mallopt(M_ARENA_MAX, 1);
 }
 
+void useParentConsole() {}
+
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdio>
+
 #include "platform/System.h"
 
 namespace platform {
@@ -103,5 +105,17 @@ bool writableDirectory(const std::string& path, std::string& reason) {
 // The C runtime's heap is the process heap here: one heap for every
 // thread, so there is nothing to limit.
 void limitMemoryForService() {}
+
+void useParentConsole() {
+    auto missing = [](DWORD which) {
+        const HANDLE handle = ::GetStdHandle(which);
+        return handle == nullptr || handle == INVALID_HANDLE_VALUE;
+    };
+    const bool out = missing(STD_OUTPUT_HANDLE), err = missing(STD_ERROR_HANDLE);
+    if (!out && !err) return;  // both go to a file, a pipe or a console already
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS)) return;  // started from no console
+    if (out && std::freopen("CONOUT$", "w", stdout)) std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (err) std::freopen("CONOUT$", "w", stderr);
+}
 
 }  // namespace platform

@@ -149,6 +149,12 @@ TEST_F(Win32ProcwarddTest, ItStartsItsServersAndCtlStopsAndStartsThem) {
     }, 20000)) << status.code << " " << status.out << log();
     EXPECT_NE(std::string::npos, status.out.find("gs-ctl")) << status.out;
 
+    // The window program answers ctl too, though it is built for a window.
+    const Finished fromWindowProgram =
+        run("\"" + testProgramDirectory() + "\\procward.exe\" ctl status", dir.path());
+    EXPECT_EQ(0u, fromWindowProgram.code) << fromWindowProgram.out;
+    EXPECT_NE(std::string::npos, fromWindowProgram.out.find("gs-ctl")) << fromWindowProgram.out;
+
     const Finished json = ctl("status --json");
     EXPECT_EQ(0u, json.code);
     EXPECT_NE(std::string::npos, json.out.find("\"name\":\"gs-ctl\"")) << json.out;
