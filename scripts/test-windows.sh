@@ -14,7 +14,7 @@ export WINEPREFIX=$BUILD/wineprefix
 # A Chinese system: the ANSI code page is 936 (GBK), as on the machines the
 # program is written for. Wine takes it from the locale, which must exist.
 if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
-  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+  if [ "$(id -u)" = 0 ]; then localedef -i zh_CN -f UTF-8 zh_CN.UTF-8; else sudo localedef -i zh_CN -f UTF-8 zh_CN.UTF-8; fi
 fi
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 
