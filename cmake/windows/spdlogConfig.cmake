@@ -1,8 +1,9 @@
 # spdlog and fmt for the Windows build: header-only, from the staged copy of
-# Debian's headers (spdlog there is set up for an external fmt).
-if(NOT TARGET spdlog::spdlog)
-  add_library(spdlog::spdlog INTERFACE IMPORTED)
-  set_target_properties(spdlog::spdlog PROPERTIES
+# Debian's headers (spdlog there is set up for an external fmt). The build
+# names the header-only target, as Debian's own configuration does.
+if(NOT TARGET spdlog::spdlog_header_only)
+  add_library(spdlog::spdlog_header_only INTERFACE IMPORTED)
+  set_target_properties(spdlog::spdlog_header_only PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES "${PROCWARD_WIN_HEADERS}"
     INTERFACE_COMPILE_DEFINITIONS "SPDLOG_FMT_EXTERNAL;FMT_HEADER_ONLY")
 endif()
