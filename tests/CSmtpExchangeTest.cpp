@@ -24,6 +24,7 @@
 #include "tests/support/InstrumentedSockets.h"
 #include "tests/support/ScriptedSmtpPeer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/FullBacklogListener.h"
 
 namespace {
 
@@ -367,46 +368,6 @@ TEST_F(CSmtpExchangeTest, WritingToAResetConnectionFailsWith102InsteadOfASignal)
     // SIGPIPE would end the whole test program here.
     EXPECT_EQ(102, sendCode(*client));
 }
-
-// A listening socket whose accept queue is full: Linux drops further
-// handshakes, so a connect to it never completes.
-class FullBacklogListener {
-public:
-    FullBacklogListener() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 0);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        // Fill the queue: connect until one attempt stays pending.
-        for (int i = 0; i < 16; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            fillers_.push_back(fd);
-            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-            pollfd entry{fd, POLLOUT, 0};
-            if (::poll(&entry, 1, 300) == 0) {
-                full_ = true;
-                break;
-            }
-        }
-    }
-    ~FullBacklogListener() {
-        for (const int fd : fillers_) ::close(fd);
-        ::close(listener_);
-    }
-    int port() const { return port_; }
-    bool full() const { return full_; }
-
-private:
-    int listener_ = -1;
-    int port_ = 0;
-    bool full_ = false;
-    std::vector<int> fillers_;
-};
 
 TEST_F(CSmtpExchangeTest, ConnectionProblemsHaveTheirOwnCodes) {
     const auto errorText = [](CSmtp& client) {

@@ -27,6 +27,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/TodaysLog.h"
+#include "tests/support/FullBacklogListener.h"
 
 namespace {
 
@@ -231,44 +232,8 @@ TEST_F(MailDeliveryTest, ShutdownGivesWaitingMailsTheirGraceFirst) {
     EXPECT_EQ(3u, server.waitForMessages(3).size());
 }
 
-// A listening socket whose accept queue is full: a connect to it never
-// completes.
-class UnansweredListener {
-public:
-    UnansweredListener() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 0);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        for (int i = 0; i < 16 && !full_; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            fillers_.push_back(fd);
-            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-            pollfd entry{fd, POLLOUT, 0};
-            full_ = ::poll(&entry, 1, 300) == 0;
-        }
-    }
-    ~UnansweredListener() {
-        for (const int fd : fillers_) ::close(fd);
-        ::close(listener_);
-    }
-    int port() const { return port_; }
-    bool full() const { return full_; }
-
-private:
-    int listener_ = -1;
-    int port_ = 0;
-    bool full_ = false;
-    std::vector<int> fillers_;
-};
-
 TEST_F(MailDeliveryTest, AConnectThatNeverCompletesIsCancelledToo) {
-    UnansweredListener listener;
+    FullBacklogListener listener;
     ASSERT_TRUE(listener.full());
     MailDelivery delivery;
     Outcomes outcomes;
