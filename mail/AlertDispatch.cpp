@@ -88,6 +88,24 @@ bool SendMail(std::string& errorText, std::string server, std::string port, std:
     return outcome.sent();
 }
 
+OutgoingMail MailThrough(const AlertMailSettingsData& settings, std::string subject, std::string body) {
+    OutgoingMail mail;
+    mail.server = settings.smtpServer;
+    mail.port = settings.smtpPort;
+    mail.user = settings.smtpUser;
+    mail.password = settings.smtpPassword;
+    mail.security = settings.smtpSecurity;
+    mail.tlsVerify = settings.smtpTlsVerify;
+    mail.subject = std::move(subject);
+    mail.body = std::move(body);
+    mail.recipients = settings.smtpMailTo;
+    return mail;
+}
+
+OutgoingMail TestMailThrough(const AlertMailSettingsData& settings) {
+    return MailThrough(settings, "Tessera SMTP test mail", "SMTP Setting Test Mail");
+}
+
 void SendAlertMail(std::string message, std::string subject) {
     const std::int64_t now = MailClockNow();
     auto& log = AppLogger::Instance().get();
@@ -98,17 +116,7 @@ void SendAlertMail(std::string message, std::string subject) {
         return;
     }
 
-    const AlertMailSettingsData& settings = AlertMailSettings;
-    OutgoingMail mail;
-    mail.server = settings.smtpServer;
-    mail.port = settings.smtpPort;
-    mail.user = settings.smtpUser;
-    mail.password = settings.smtpPassword;
-    mail.security = settings.smtpSecurity;
-    mail.tlsVerify = settings.smtpTlsVerify;
-    mail.subject = std::move(subject);
-    mail.body = std::move(message);
-    mail.recipients = settings.smtpMailTo;
+    OutgoingMail mail = MailThrough(AlertMailSettings, std::move(subject), std::move(message));
     mail.alert = true;
     MailDelivery::Process().enqueue(std::move(mail));
 }

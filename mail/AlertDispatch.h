@@ -21,6 +21,15 @@ bool SendMail(std::string& errorText, std::string server, std::string port, std:
               std::string password, std::string subject, std::string body, std::string recipients,
               std::string attachment);
 
+struct AlertMailSettingsData;
+
+// A mail with `subject` and `body` to the recipients of `settings`, through
+// their server, as its user, with their security.
+OutgoingMail MailThrough(const AlertMailSettingsData& settings, std::string subject, std::string body);
+
+// The test mail (fixed subject and body) through `settings`.
+OutgoingMail TestMailThrough(const AlertMailSettingsData& settings);
+
 // Logs an alert and, no more often than the minimum interval of
 // AlertMailSettings allows, hands it to the process's delivery thread with
 // the current settings; an alert held back is logged as such. Returns at

@@ -10,6 +10,7 @@
 #include "config/AlertMailSettings.h"
 #include "config/GeneralSettings.h"
 #include "config/SettingsFile.h"
+#include "mail/AlertDispatch.h"
 #include "mail/MailDelivery.h"
 #include "ui/ApplicationCaption.h"
 #include "ui/DialogTemplate.h"
@@ -161,16 +162,15 @@ void CSettingDlg::OnBnClickedTest(wxCommandEvent&) {
     // which are taken first.
     TransferDataFromWindow();
 
-    OutgoingMail mail;
-    mail.server = m_server;
-    mail.port = m_port;
-    mail.user = m_user;
-    mail.password = m_password;
-    mail.security = m_security;
-    mail.tlsVerify = m_tlsVerify;
-    mail.subject = "Tessera SMTP test mail";
-    mail.body = "SMTP Setting Test Mail";
-    mail.recipients = m_recipients;
+    AlertMailSettingsData settings;
+    settings.smtpServer = m_server;
+    settings.smtpPort = m_port;
+    settings.smtpUser = m_user;
+    settings.smtpPassword = m_password;
+    settings.smtpMailTo = m_recipients;
+    settings.smtpSecurity = m_security;
+    settings.smtpTlsVerify = m_tlsVerify;
+    OutgoingMail mail = TestMailThrough(settings);
     // Runs on the delivery thread: it only hands the result to the window's
     // thread, where the dialog is looked up again.
     mail.done = [link = m_testMailLink](const MailOutcome& outcome) {

@@ -5,6 +5,7 @@
 
 #include "config/AlertMailSettings.h"
 #include "config/SettingsFile.h"
+#include "mail/AlertDispatch.h"
 #include "mail/MailDelivery.h"
 
 int RunTestMailCommand(std::FILE* out, bool verbose) {
@@ -18,16 +19,7 @@ int RunTestMailCommand(std::FILE* out, bool verbose) {
                  s.smtpMailTo.empty() ? "(no recipients)" : s.smtpMailTo.c_str());
     std::fflush(out);
 
-    OutgoingMail mail;
-    mail.server = s.smtpServer;
-    mail.port = s.smtpPort;
-    mail.user = s.smtpUser;
-    mail.password = s.smtpPassword;
-    mail.security = s.smtpSecurity;
-    mail.tlsVerify = s.smtpTlsVerify;
-    mail.subject = "Tessera SMTP test mail";
-    mail.body = "SMTP Setting Test Mail";
-    mail.recipients = s.smtpMailTo;
+    OutgoingMail mail = TestMailThrough(s);
     if (verbose) {
         mail.transcript = [out](const std::string& line) {
             std::fprintf(out, "%s\n", line.c_str());
