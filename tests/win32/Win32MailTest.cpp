@@ -9,21 +9,10 @@
 
 #include "mail/AlertDispatch.h"
 #include "tests/support/TempDir.h"
+#include "tests/win32/support/WinSmtpMessages.h"
 #include "tests/win32/support/WinTestServer.h"
 
 namespace {
-
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-// A Unix path as Wine shows it (drive Z: is the root).
-std::string windowsPath(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return "Z:" + path;
-}
 
 std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
 
@@ -37,40 +26,20 @@ protected:
         outdir = windowsPath(environment("PROCWARD_SMTP_OUTDIR"));
     }
 
-    // The messages the server has saved so far.
-    int messageCount() const {
-        int count = 0;
-        WIN32_FIND_DATAA found;
-        HANDLE search = ::FindFirstFileA((outdir + "\\msg-*.json").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) return 0;
-        do ++count;
-        while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-        return count;
-    }
-
-    bool lastMessage(rapidjson::Document& message) const {
-        char name[32];
-        std::snprintf(name, sizeof name, "\\msg-%04d.json", messageCount());
-        const std::string text = readFile(outdir + name);
-        message.Parse(text.c_str());
-        return !message.HasParseError() && message.IsObject();
-    }
-
     std::string port, user, password, outdir;
 };
 
 }  // namespace
 
 TEST_F(Win32MailTest, AnAlertMailWithChineseTextArrivesInTheAnsiCodePage) {
-    const int before = messageCount();
+    const int before = messageCount(outdir);
     std::string error;
     const bool sent = SendMail(error, "127.0.0.1", port, user, password, "26300 告警邮件",
                                "gs1 started successfully: pid=4242 启动", "ops@example.test;", "");
     ASSERT_TRUE(sent) << error;
-    ASSERT_EQ(before + 1, messageCount());
+    ASSERT_EQ(before + 1, messageCount(outdir));
     rapidjson::Document message;
-    ASSERT_TRUE(lastMessage(message));
+    ASSERT_TRUE(lastMessage(outdir, message));
     EXPECT_EQ(utf8(u8"26300 告警邮件"), message["subject"].GetString());
     EXPECT_EQ(0u, std::string(message["body"].GetString()).find(utf8(u8"gs1 started successfully: pid=4242 启动")));
     if (::GetACP() == 936) EXPECT_EQ("gbk", std::string(message["body_charset"].GetString()));
@@ -80,11 +49,11 @@ TEST_F(Win32MailTest, AnAlertMailWithChineseTextArrivesInTheAnsiCodePage) {
 }
 
 TEST_F(Win32MailTest, AWrongPasswordIsRefusedAndNothingArrives) {
-    const int before = messageCount();
+    const int before = messageCount(outdir);
     std::string error;
     EXPECT_FALSE(SendMail(error, "127.0.0.1", port, user, password + "x", "s", "b", "ops@example.test", ""));
     EXPECT_FALSE(error.empty());
-    EXPECT_EQ(before, messageCount());
+    EXPECT_EQ(before, messageCount(outdir));
 }
 
 TEST_F(Win32MailTest, ARefusedConnectionFailsWithoutWaiting) {

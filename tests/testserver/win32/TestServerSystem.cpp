@@ -53,6 +53,9 @@ BOOL WINAPI onControl(DWORD event) {
 
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
     if (message == WM_CLOSE) {
+        // The window comes up while the options are read: a close that
+        // comes before they are is held until they are, as a console event.
+        while (!g_settled) ::Sleep(1);
         if (g_stopMode == StopMode::Ignored) return 0;
         if (g_stopMode == StopMode::Handled) {
             ::SetEvent(g_stopEvent);
