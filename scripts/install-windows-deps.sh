@@ -9,16 +9,6 @@ wine wine64 dpkg-dev
 googletest libspdlog-dev libfmt-dev rapidjson-dev
 make perl python3 python3-aiosmtpd xvfb xauth xdotool openssl locales"
 
-missing=""
-for p in $PACKAGES; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing="$missing $p"
-  fi
-done
-[ -z "$missing" ] && exit 0
-
-SUDO=""
-if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
-echo "Installing:$missing"
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
+# Word splitting of the list is wanted here.
+# shellcheck disable=SC2086
+exec "$(dirname "$0")/apt-install-missing.sh" $PACKAGES
