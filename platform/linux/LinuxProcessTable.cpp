@@ -265,6 +265,26 @@ bool LinuxProcessTable::startTime(int pid, std::int64_t& seconds) {
     return true;
 }
 
+int LinuxProcessTable::groupMembers(int groupId) {
+    DIR* dir = ::opendir("/proc");
+    if (!dir) return 0;
+    int count = 0;
+    std::string text;
+    StatFields fields;
+    while (const dirent* entry = ::readdir(dir)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || !end || *end != '\0') continue;
+        unsigned long long group = 0;
+        if (!readStat(static_cast<int>(pid), fields, text) || !statField(fields, 5, group)) continue;
+        if (group != static_cast<unsigned long long>(groupId)) continue;
+        if (fields.state == 'Z' || fields.state == 'X' || fields.state == 'x') continue;
+        ++count;
+    }
+    ::closedir(dir);
+    return count;
+}
+
 ProcessTable& defaultProcessTable() {
     static LinuxProcessTable table;
     return table;

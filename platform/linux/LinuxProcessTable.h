@@ -28,6 +28,10 @@ public:
     // together with its ID.
     static bool startTicks(int pid, unsigned long long& ticks);
     static std::int64_t secondsFromTicks(unsigned long long ticks);
+
+    // How many live processes (zombies left out) belong to the process
+    // group `groupId`. Walks the whole process table.
+    static int groupMembers(int groupId);
 };
 
 }  // namespace platform

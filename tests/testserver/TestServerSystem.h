@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // What the test server needs of the system it runs on; one implementation
 // per system, beside this file.
@@ -31,6 +32,9 @@ void settleStopHandling(bool handled);
 bool openWindow();
 
 int processId();
+
+// The program's environment, "NAME=VALUE" each.
+std::vector<std::string> environment();
 
 // Rewrites the program's own argument list to `title`, as setproctitle
 // does; false where the system does not let it.

@@ -13,6 +13,14 @@
 //   --term-delay MS       on SIGTERM take MS milliseconds before exiting
 //   --ignore-term         ignore SIGTERM
 //   --window              open a hidden window that takes WM_CLOSE as SIGTERM (Windows)
+//   --say TEXT            write "TEXT (stdout)" on standard output and
+//                         "TEXT (stderr)" on standard error, each a line
+//   --print-cwd           write "cwd=DIR", the working directory, on standard output
+//   --print-env           write each environment variable, "NAME=VALUE", on standard output
+//   --exit-code N         exit at once with code N (decimal, or 0x... for the
+//                         whole 32 bits Windows gives an exit code)
+// Options take effect in their order, so output comes before an --exit-code
+// that follows it.
 // On Windows a Ctrl-Break, Ctrl-C or WM_CLOSE stands for SIGTERM, and the
 // event named by testserver::listenEventName for SIGUSR1.
 // Once every socket is set up it writes its process ID into the file named by
@@ -71,6 +79,21 @@ int main(int argc, char** argv) {
             sockets.push_back(testserver::listen6(std::atoi(argv[++i])));
         } else if (arg == "--connect" && hasValue) {
             sockets.push_back(testserver::connectTo(argv[++i]));
+        } else if (arg == "--say" && hasValue) {
+            const std::string text = argv[++i];
+            std::fprintf(stdout, "%s (stdout)\n", text.c_str());
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s (stderr)\n", text.c_str());
+            std::fflush(stderr);
+        } else if (arg == "--print-cwd") {
+            std::error_code error;
+            std::fprintf(stdout, "cwd=%s\n", std::filesystem::current_path(error).string().c_str());
+            std::fflush(stdout);
+        } else if (arg == "--print-env") {
+            for (const std::string& entry : testserver::environment()) std::fprintf(stdout, "%s\n", entry.c_str());
+            std::fflush(stdout);
+        } else if (arg == "--exit-code" && hasValue) {
+            std::exit(static_cast<int>(std::strtoul(argv[++i], nullptr, 0)));
         } else if (arg == "--window") {
             if (!testserver::openWindow()) {
                 std::fputs("no window\n", stderr);

@@ -107,6 +107,12 @@ bool openWindow() { return false; }
 
 int processId() { return static_cast<int>(getpid()); }
 
+std::vector<std::string> environment() {
+    std::vector<std::string> entries;
+    for (char** entry = environ; entry && *entry; ++entry) entries.emplace_back(*entry);
+    return entries;
+}
+
 bool setTitle(int argc, char** argv, const std::string& title) {
     // The argument strings lie one after the other: overwrite them all.
     char* begin = argv[0];

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 namespace testserver {
@@ -137,6 +138,15 @@ bool openWindow() {
 }
 
 int processId() { return static_cast<int>(::GetCurrentProcessId()); }
+
+std::vector<std::string> environment() {
+    std::vector<std::string> entries;
+    char* block = ::GetEnvironmentStringsA();
+    if (!block) return entries;
+    for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) entries.emplace_back(entry);
+    ::FreeEnvironmentStringsA(block);
+    return entries;
+}
 
 bool setTitle(int, char**, const std::string&) { return false; }
 
