@@ -12,8 +12,8 @@ namespace platform {
 //
 // Linux: the start time as the kernel counts it (clock ticks after boot,
 // field 22 of /proc/PID/stat). Windows: the creation time (a FILETIME, in
-// 100 ns units since 1601). Empty when there is no such process or it
-// cannot be read.
+// 100 ns units since 1601). Empty when there is no such process, when it
+// has ended (though not yet collected) or when it cannot be read.
 std::optional<std::uint64_t> processIdentity(int pid);
 
 // The identity of the running boot of the machine (Linux: the kernel's

@@ -173,7 +173,12 @@ TEST_F(ProcessStartTest, TheServerIsAChildHeldFromTheStartInASessionOfItsOwn) {
 
     int error = 0;
     EXPECT_EQ(platform::SignalResult::Sent, held->signal(StopSignal::Kill, false, error));
-    const auto status = held.waitForEnd();
+    ASSERT_TRUE(waitFor([&] { return held->exited(); }));
+    // Ended but not yet collected: no longer the process that ran.
+    ASSERT_TRUE(readStat(pid, stat));
+    EXPECT_EQ('Z', stat.state);
+    EXPECT_FALSE(platform::processIdentity(pid).has_value());
+    const auto status = held->exitStatus();
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(ExitStatus::How::Signal, status->how);
     EXPECT_EQ(9, status->value);
@@ -181,7 +186,6 @@ TEST_F(ProcessStartTest, TheServerIsAChildHeldFromTheStartInASessionOfItsOwn) {
     // Collected: no zombie is left, and the status stays with the handle.
     EXPECT_FALSE(::kill(pid, 0) == 0);
     EXPECT_EQ(status, held->exitStatus());
-    EXPECT_FALSE(platform::processIdentity(pid).has_value());
 }
 
 TEST_F(ProcessStartTest, ExitCodesAndSignalsAreReportedWithTheirNames) {

@@ -9,7 +9,7 @@ namespace platform {
 
 std::optional<std::uint64_t> processIdentity(int pid) {
     unsigned long long ticks = 0;
-    if (pid <= 0 || !LinuxProcessTable::startTicks(pid, ticks)) return std::nullopt;
+    if (pid <= 0 || !LinuxProcessTable::liveStartTicks(pid, ticks)) return std::nullopt;
     return static_cast<std::uint64_t>(ticks);
 }
 

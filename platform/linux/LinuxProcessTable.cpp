@@ -248,6 +248,13 @@ bool LinuxProcessTable::startTicks(int pid, unsigned long long& ticks) {
     return readStat(pid, fields, text) && statField(fields, 22, ticks);
 }
 
+bool LinuxProcessTable::liveStartTicks(int pid, unsigned long long& ticks) {
+    std::string text;
+    StatFields fields;
+    return readStat(pid, fields, text) && fields.state != 'Z' && fields.state != 'X' && fields.state != 'x' &&
+           statField(fields, 22, ticks);
+}
+
 std::int64_t LinuxProcessTable::secondsFromTicks(unsigned long long ticks) {
     const long hz = ::sysconf(_SC_CLK_TCK);
     const long long tick = 1000000000LL / (hz > 0 ? hz : 100);

@@ -219,6 +219,8 @@ namespace {
 // A started server, ended when the test ends.
 struct Started {
     std::unique_ptr<platform::ProcessHandle> process;
+    explicit Started(std::unique_ptr<platform::ProcessHandle> p) : process(std::move(p)) {}
+    Started(Started&&) = default;
     ~Started() {
         if (!process) return;
         int error = 0;
