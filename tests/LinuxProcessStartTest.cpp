@@ -511,6 +511,10 @@ TEST_F(ProcessStartTest, AGracefulStopEndsAStoppedProcessAndAStoppedGroup) {
     ASSERT_EQ(0, ::kill(-group->pid(), SIGSTOP));
     ASSERT_EQ(platform::SignalResult::Sent, group->signal(StopSignal::Graceful, true, error));
     EXPECT_TRUE(waitFor([&] { return group->groupSize() == 0; }, 10000)) << group->groupSize();
+    // The leader's own remains do not keep the group running.
+    EXPECT_TRUE(waitFor([&] { return group->exited(); }));
+    EXPECT_TRUE(waitFor([&] { return !group->groupRunning(); }))
+        << "a worker's remains are still uncollected by init here";
     status = group.waitForEnd();
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(SIGTERM, status->value);

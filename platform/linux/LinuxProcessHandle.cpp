@@ -122,6 +122,9 @@ SignalResult LinuxProcessHandle::send(int sig, bool group, int& error) {
 
 bool LinuxProcessHandle::groupRunning() {
     if (!leadsGroup_) return false;
+    // An ended child stays in its group until it is collected: collect it
+    // first, so its own remains do not count as a running member.
+    if (child_) exitStatus();
     // Signal 0 only asks whether the group has a member; EPERM means one runs
     // that this process may not signal.
     return ::kill(-pid_, 0) == 0 || errno == EPERM;
