@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -89,6 +90,29 @@ std::map<std::string, std::string> environmentOf(int pid) {
         start = end + 1;
     }
     return variables;
+}
+
+// Runs `body` in a forked child of the test and returns what it wrote: for
+// what must not touch the test process itself (a change of user, the
+// subreaper role, which lasts for life).
+std::string inChildProcess(const std::function<std::string()>& body) {
+    int channel[2];
+    if (::pipe(channel) != 0) return "no pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        const std::string report = body();
+        (void)!::write(channel[1], report.data(), report.size());
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    std::string report;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, static_cast<std::size_t>(n));
+    ::close(channel[0]);
+    if (child > 0) ::waitpid(child, nullptr, 0);
+    return child > 0 ? report : "no child process";
 }
 
 // A started server, ended (its whole group) and collected when the test ends.
@@ -415,34 +439,18 @@ TEST_F(ProcessStartTest, AsRootTheServerRunsAsTheUserAskedFor) {
 TEST_F(ProcessStartTest, WithoutRootAnotherUserIsRefusedBeforeAnythingStarts) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user for the refusal";
     const std::string marker = dir.file("ran");
-    int channel[2];
-    ASSERT_EQ(0, ::pipe(channel));
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(channel[0]);
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+    const std::string report = inChildProcess([&]() -> std::string {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) return "cannot drop privileges here";
         LinuxProcessControl unprivileged;
         LaunchRequest request;
         request.commandLine = "touch " + marker;
         request.user = "daemon";
         LaunchFailure failure;
-        auto process = unprivileged.start(request, failure);
-        const std::string report = std::to_string(failure.error) + " " + failure.text;
-        (void)!::write(channel[1], report.data(), report.size());
-        ::_exit(process ? 1 : 0);
-    }
-    ::close(channel[1]);
-    std::string report;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<std::size_t>(n));
-    ::close(channel[0]);
-    int status = 0;
-    ASSERT_EQ(child, ::waitpid(child, &status, 0));
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_NE(100, WEXITSTATUS(status)) << "cannot drop privileges here";
-    EXPECT_EQ(0, WEXITSTATUS(status));
-    EXPECT_EQ(std::to_string(EPERM) + " cannot run as user 'daemon': only a supervisor running as root can change user or group",
+        Held process(unprivileged.start(request, failure));
+        return std::string(process ? "started; " : "") + std::to_string(failure.error) + " " + failure.text;
+    });
+    EXPECT_EQ(std::to_string(EPERM) +
+                  " cannot run as user 'daemon': only a supervisor running as root can change user or group",
               report);
     EXPECT_FALSE(platform::fileExists(marker));
 }
@@ -580,19 +588,9 @@ TEST_F(ProcessStartTest, NoStatusIsLostWhileTheReaperRunsBesideTheHandles) {
 }
 
 TEST_F(ProcessStartTest, AsSubreaperOrphansOfAServerAreCollectedToo) {
-    // In a child process of its own: a subreaper keeps its role for life.
-    int channel[2];
-    ASSERT_EQ(0, ::pipe(channel));
     const std::string file = dir.file("orphan.log");
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(channel[0]);
-        std::string problems;
-        auto check = [&](bool ok, const std::string& what) {
-            if (!ok) problems += what + "; ";
-        };
-        check(platform::becomeChildSubreaper(), "becomeChildSubreaper failed");
+    const std::string problems = inChildProcess([&]() -> std::string {
+        if (!platform::becomeChildSubreaper()) return "becomeChildSubreaper failed";
         LinuxProcessControl own;
         LaunchRequest request;
         // The server leaves a worker behind and ends; the worker's ID is its output.
@@ -600,35 +598,23 @@ TEST_F(ProcessStartTest, AsSubreaperOrphansOfAServerAreCollectedToo) {
         request.outputFile = file;
         LaunchFailure failure;
         auto process = own.start(request, failure);
-        check(process != nullptr, "start failed: " + failure.text);
-        if (process) {
-            waitFor([&] { return process->exited(); });
-            int orphan = 0;
-            waitFor([&] { return std::sscanf(readFile(file).c_str(), "%d", &orphan) == 1; });
-            Stat stat;
-            check(waitFor([&] { return readStat(orphan, stat) && stat.parent == ::getpid(); }),
-                  "the orphan was not adopted");
-            ::kill(orphan, SIGKILL);
-            waitFor([&] { return readStat(orphan, stat) && stat.state == 'Z'; });
-            // Both the server and its orphan are collected by the reaper.
-            const int collected = own.reapChildren();
-            check(collected == 2, "collected " + std::to_string(collected));
-            check(!readStat(orphan, stat), "the orphan is left a zombie");
-            const auto status = process->exitStatus();
-            check(status == std::optional<ExitStatus>(ExitStatus{ExitStatus::How::Code, 5, false}),
-                  "the server's status was lost");
-        }
-        (void)!::write(channel[1], problems.data(), problems.size());
-        ::_exit(0);
-    }
-    ::close(channel[1]);
-    std::string problems;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
-        problems.append(buffer, static_cast<std::size_t>(n));
-    ::close(channel[0]);
-    int status = 0;
-    ASSERT_EQ(child, ::waitpid(child, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        if (!process) return "start failed: " + failure.text;
+        waitFor([&] { return process->exited(); });
+        int orphan = 0;
+        waitFor([&] { return std::sscanf(readFile(file).c_str(), "%d", &orphan) == 1; });
+        Stat stat;
+        if (!waitFor([&] { return readStat(orphan, stat) && stat.parent == ::getpid(); }))
+            return "the orphan was not adopted";
+        ::kill(orphan, SIGKILL);
+        waitFor([&] { return readStat(orphan, stat) && stat.state == 'Z'; });
+        // Both the server and its orphan are collected by the reaper.
+        std::string problems;
+        if (const int collected = own.reapChildren(); collected != 2)
+            problems += "collected " + std::to_string(collected) + "; ";
+        if (readStat(orphan, stat)) problems += "the orphan is left a zombie; ";
+        if (process->exitStatus() != std::optional<ExitStatus>(ExitStatus{ExitStatus::How::Code, 5, false}))
+            problems += "the server's status was lost";
+        return problems;
+    });
     EXPECT_EQ("", problems);
 }
