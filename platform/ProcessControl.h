@@ -17,7 +17,8 @@ enum class TerminateResult {
 };
 
 enum class StopSignal {
-    Graceful,  // asks the program to end (SIGTERM; Ctrl-Break or WM_CLOSE on Windows)
+    Graceful,  // asks the program to end (SIGTERM, then SIGCONT so that a stopped
+               // process ends too; Ctrl-Break or WM_CLOSE on Windows)
     Kill,      // ends it at once (SIGKILL; TerminateProcess)
 };
 
