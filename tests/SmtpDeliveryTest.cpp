@@ -291,22 +291,6 @@ TEST_F(SmtpDeliveryTest, ChineseAlertTextDecodesToTheOriginalWithAndWithout8BitM
     }
 }
 
-TEST_F(SmtpDeliveryTest, LongAsciiLineGoesOutInBase64AndArrivesWhole) {
-    OutgoingMail mail = mailThrough(server);
-    const std::string longLine = "java -cp " + std::string(3000, 'c') + " Main";
-    mail.body = "start failed:\n" + longLine;
-    const MailOutcome outcome = DeliverMail(mail);
-    ASSERT_TRUE(outcome.sent()) << outcome.errorText;
-    const auto messages = server.waitForMessages(1);
-    ASSERT_EQ(1u, messages.size());
-    const auto& m = messages[0];
-    EXPECT_EQ("us-ascii", m.bodyCharset);
-    EXPECT_EQ("base64", m.bodyTransferEncoding);
-    EXPECT_EQ(mail.body + "\n", m.body);
-    for (std::size_t at = 0, end; (end = m.data.find("\r\n", at)) != std::string::npos; at = end + 2)
-        EXPECT_LE(end - at, 998u);
-}
-
 TEST_F(SmtpDeliveryTest, ChineseAttachmentNameArrivesDecodedThroughA7BitServer) {
     SmtpTestServer::Options options;
     options.eightBitMime = false;

@@ -55,7 +55,9 @@ TEST_F(Win32MailTest, AnAlertMailWithChineseTextArrivesInTheAnsiCodePage) {
     ASSERT_TRUE(lastMessage(outdir, message));
     EXPECT_EQ(utf8(u8"26300 告警邮件"), message["subject"].GetString());
     EXPECT_EQ(0u, std::string(message["body"].GetString()).find(utf8(u8"gs1 started successfully: pid=4242 启动")));
-    if (::GetACP() == 936) EXPECT_EQ("gbk", std::string(message["body_charset"].GetString()));
+    if (::GetACP() == 936) {
+        EXPECT_EQ("gbk", std::string(message["body_charset"].GetString()));
+    }
     ASSERT_TRUE(message["rcpt_tos"].IsArray());
     ASSERT_EQ(1u, message["rcpt_tos"].Size());
     EXPECT_EQ("ops@example.test", std::string(message["rcpt_tos"][0].GetString()));
