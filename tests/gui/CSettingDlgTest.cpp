@@ -270,6 +270,7 @@ TEST_F(CSettingDlgTest, TestMailGoesThroughARealServerWithTheValuesAsTyped) {
         editOf(&dialog, 1012)->ChangeValue(server.user());
         editOf(&dialog, 1013)->ChangeValue(server.password());
         editOf(&dialog, 1015)->ChangeValue("ops@example.test;dev@example.test");
+        securityOf(&dialog)->SetSelection(3);  // none: the test server speaks no TLS
         wxTEST_DIALOG(testAndWait(), ExpectMessageBox(sent));
         // A refused login fails.
         editOf(&dialog, 1013)->ChangeValue("wrong");
