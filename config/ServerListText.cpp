@@ -1,6 +1,7 @@
 #include "config/ServerListText.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
@@ -33,29 +34,33 @@ std::string secondsText(std::chrono::milliseconds interval) {
 }  // namespace
 
 // The handler the reader calls: builds the document and notes where each
-// value of the first levels begins and ends. At each call the stream stands
-// just after the token; the token's start is found by skipping the blanks
-// and the one separator after the previous token, all strict JSON allows.
+// value of the first levels begins and ends. The reader calls it once per
+// token, in the order of the text, and only for tokens it has found sound;
+// so the token is found by skipping the blanks and the one separator after
+// the previous token and reading to its end, whatever position the reader's
+// stream stands at during the call.
 class ServerListText::Recorder {
 public:
-    Recorder(rapidjson::Document& document, const std::string& text, const rapidjson::StringStream& stream,
-             std::vector<Node>& nodes)
-        : document_(document), text_(text), stream_(stream), nodes_(nodes) {}
+    Recorder(rapidjson::Document& document, const std::string& text, std::vector<Node>& nodes)
+        : document_(document), text_(text), nodes_(nodes) {}
 
-    bool Null() { return scalar(document_.Null()); }
-    bool Bool(bool b) { return scalar(document_.Bool(b)); }
-    bool Int(int i) { return scalar(document_.Int(i)); }
-    bool Uint(unsigned u) { return scalar(document_.Uint(u)); }
-    bool Int64(std::int64_t i) { return scalar(document_.Int64(i)); }
-    bool Uint64(std::uint64_t u) { return scalar(document_.Uint64(u)); }
-    bool Double(double d) { return scalar(document_.Double(d)); }
-    bool RawNumber(const char* s, rapidjson::SizeType n, bool copy) { return scalar(document_.RawNumber(s, n, copy)); }
-    bool String(const char* s, rapidjson::SizeType n, bool copy) { return scalar(document_.String(s, n, copy)); }
+    bool Null() { return scalar(fixed(4)) && document_.Null(); }
+    bool Bool(bool b) { return scalar(fixed(b ? 4 : 5)) && document_.Bool(b); }
+    bool Int(int i) { return scalar(number()) && document_.Int(i); }
+    bool Uint(unsigned u) { return scalar(number()) && document_.Uint(u); }
+    bool Int64(std::int64_t i) { return scalar(number()) && document_.Int64(i); }
+    bool Uint64(std::uint64_t u) { return scalar(number()) && document_.Uint64(u); }
+    bool Double(double d) { return scalar(number()) && document_.Double(d); }
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool copy) {
+        return scalar(number()) && document_.RawNumber(s, n, copy);
+    }
+    bool String(const char* s, rapidjson::SizeType n, bool copy) {
+        return scalar(string()) && document_.String(s, n, copy);
+    }
 
     bool Key(const char* s, rapidjson::SizeType n, bool copy) {
-        const std::size_t begin = tokenStart();
-        if (tracked()) nodes_[open_.back()].children.push_back(Child{std::string(s, n), {begin, here()}, {}, -1});
-        previousEnd_ = here();
+        const Span key = string();
+        if (tracked()) nodes_[open_.back()].children.push_back(Child{std::string(s, n), key, {}, -1});
         return document_.Key(s, n, copy);
     }
 
@@ -65,60 +70,74 @@ public:
     bool EndArray(rapidjson::SizeType elements) { return close() && document_.EndArray(elements); }
 
 private:
-    std::size_t here() const { return stream_.Tell(); }
-    std::size_t tokenStart() const {
-        std::size_t at = previousEnd_;
-        while (at < text_.size() && (isBlank(text_[at]) || text_[at] == ',' || text_[at] == ':')) ++at;
-        return at;
+    std::size_t skip() {
+        while (cursor_ < text_.size() && (isBlank(text_[cursor_]) || text_[cursor_] == ',' || text_[cursor_] == ':'))
+            ++cursor_;
+        return cursor_;
     }
+    Span fixed(std::size_t length) {
+        const std::size_t begin = skip();
+        cursor_ = std::min(begin + length, text_.size());
+        return {begin, cursor_};
+    }
+    Span string() {
+        const std::size_t begin = skip();
+        std::size_t at = begin + 1;
+        while (at < text_.size() && text_[at] != '"') at += text_[at] == '\\' ? 2 : 1;
+        cursor_ = std::min(at + 1, text_.size());
+        return {begin, cursor_};
+    }
+    Span number() {
+        const std::size_t begin = skip();
+        while (cursor_ < text_.size() && std::string_view("+-0123456789.eE").find(text_[cursor_]) != std::string_view::npos)
+            ++cursor_;
+        return {begin, cursor_};
+    }
+
     // Whether the container the next value goes into has a node.
     bool tracked() const { return depth_ >= 1 && depth_ <= kTrackedDepth; }
 
-    void valueBegins() {
-        const std::size_t begin = tokenStart();
-        if (!tracked()) return;
+    // The child a value fills, if its container has a node.
+    Child* child(Span value) {
+        if (!tracked()) return nullptr;
         Node& parent = nodes_[open_.back()];
         if (!parent.object) parent.children.emplace_back();
-        parent.children.back().value.begin = begin;
+        parent.children.back().value = value;
+        return &parent.children.back();
     }
-    void valueEnds() {
-        if (tracked()) nodes_[open_.back()].children.back().value.end = here();
-        previousEnd_ = here();
-    }
-    bool scalar(bool ok) {
-        valueBegins();
-        valueEnds();
-        return ok;
+    bool scalar(Span value) {
+        child(value);
+        return true;
     }
     bool open(bool object) {
-        valueBegins();
+        const Span bracket = fixed(1);
+        Child* filled = child(bracket);
         ++depth_;
         if (depth_ <= kTrackedDepth) {
             const int id = static_cast<int>(nodes_.size());
-            nodes_.push_back(Node{object, {here() - 1, 0}, {}});
-            if (!open_.empty()) nodes_[open_.back()].children.back().node = id;
+            if (filled) filled->node = id;
+            nodes_.push_back(Node{object, bracket, {}});  // `filled` is not used past here
             open_.push_back(id);
         }
-        previousEnd_ = here();
         return true;
     }
     bool close() {
+        const std::size_t end = fixed(1).end;
         if (depth_ <= kTrackedDepth) {
-            nodes_[open_.back()].span.end = here();
+            nodes_[open_.back()].span.end = end;
             open_.pop_back();
         }
         --depth_;
-        valueEnds();
+        if (tracked()) nodes_[open_.back()].children.back().value.end = end;
         return true;
     }
 
     rapidjson::Document& document_;
     const std::string& text_;
-    const rapidjson::StringStream& stream_;
     std::vector<Node>& nodes_;
     std::vector<int> open_;  // nodes of the open containers that have one
     std::size_t depth_ = 0;  // open containers
-    std::size_t previousEnd_ = 0;
+    std::size_t cursor_ = 0;  // just after the last token
 };
 
 bool ServerListText::parse(std::string text, std::string& error) {
@@ -129,7 +148,7 @@ bool ServerListText::parse(std::string text, std::string& error) {
     // The stream ends at a zero byte, which is therefore looked for apart.
     rapidjson::StringStream stream(text_.c_str());
     rapidjson::Reader reader;
-    Recorder recorder(document_, text_, stream, nodes_);
+    Recorder recorder(document_, text_, nodes_);
     rapidjson::ParseResult result;
     auto generate = [&](rapidjson::Document&) {
         result = reader.Parse<kParseFlags>(stream, recorder);

@@ -34,7 +34,7 @@ const std::string kRich =
     R"({"name":"游戏服2","processname":"gs","commandline":"/srv/gs/gs -id 2","env":{"Z":"1","A":"2"},"name":"later"}])";
 
 // The first element of kRich, with the comma after it.
-const std::string kRichFirst = kRich.substr(1, kRich.find("}},7,") + 3);
+const std::string kRichFirst = kRich.substr(1, kRich.find("}},7,") + 2);
 
 // Two-space indentation, LF line ends, a final line end.
 const std::string kPretty =
@@ -267,7 +267,7 @@ TEST_F(ServerListEditTest, AFileThatCannotBeParsedIsRefusedWithWhereItIsWrong) {
     writeFile(kFile, broken);
     for (const ListResult& result : {list.add("N", "n", "n"), list.remove(first)}) {
         EXPECT_FALSE(result.ok);
-        EXPECT_EQ("serverinfo.json: line 2, column 19: Missing a name for object member.", result.error);
+        EXPECT_EQ("serverinfo.json: line 2, column 18: Missing a name for object member.", result.error);
     }
     EXPECT_EQ(broken, readFile(kFile));
 }
@@ -368,7 +368,8 @@ TEST_F(ServerListEditTest, HealthCheckIsAddedToAnEntryWithoutOne) {
 
 TEST_F(ServerListEditTest, HealthCheckReplacesTheProbeInPlaceAndKeepsTheRest) {
     writeFile(kFile, kRich);
-    ASSERT_TRUE(list.setHealthCheck(seen(1), {HealthProbe::http, "http://listen/healthz", 2500ms, 4}).ok);
+    const ListResult result = list.setHealthCheck(seen(1), {HealthProbe::http, "http://listen/healthz", 2500ms, 4});
+    ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(replaced(kRich, R"("health":{"tcp":"listen","custom":true})",
                        R"("health":{"http":"http://listen/healthz","custom":true,"interval":2.5,"failures":4})"),
               readFile(kFile));

@@ -9,7 +9,7 @@ namespace {
 const std::string R = "\xEF\xBF\xBD";  // U+FFFD
 
 TEST(ValidUtf8Test, WellFormedTextIsUnchanged) {
-    for (const std::string text : {std::string(), std::string("gs1 -port 8000"), std::string("游戏服 测试"),
+    for (const std::string& text : {std::string(), std::string("gs1 -port 8000"), std::string("游戏服 测试"),
                                    std::string("\xC2\x80 \xDF\xBF \xE0\xA0\x80 \xED\x9F\xBF \xEE\x80\x80 \xEF\xBF\xBF"),
                                    std::string("\xF0\x90\x80\x80 \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"),
                                    std::string("nul\0inside", 10)})
