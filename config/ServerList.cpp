@@ -87,7 +87,8 @@ std::size_t depthOf(const rapidjson::Value& root) {
         if (value->IsArray())
             for (const auto& element : value->GetArray()) pending.emplace_back(&element, depth + 1);
         else if (value->IsObject())
-            for (const auto& member : value->GetObject()) pending.emplace_back(&member.value, depth + 1);
+            for (auto member = value->MemberBegin(); member != value->MemberEnd(); ++member)
+                pending.emplace_back(&member->value, depth + 1);
     }
     return deepest;
 }
