@@ -174,7 +174,7 @@ TEST_F(ServerListEditTest, PrettyFilesStayPrettyWithTheirIndentation) {
     EXPECT_EQ("[]\n", readFile(kFile));
 }
 
-TEST_F(ServerListEditTest, TabsAndCrLfAreKept) {
+TEST_F(ServerListEditTest, TabsCrLfAndAnEmptyPrettyListAreFollowed) {
     writeFile(kFile, "[\r\n\t{\"name\": \"A\", \"processname\": \"a\", \"commandline\": \"a\"}\r\n]");
     ASSERT_TRUE(list.add("N", "n", "n").ok);
     EXPECT_EQ(
@@ -187,20 +187,12 @@ TEST_F(ServerListEditTest, TabsAndCrLfAreKept) {
         "\t}\r\n"
         "]",
         readFile(kFile));
-}
 
-TEST_F(ServerListEditTest, EmptyPrettyListGetsItsFirstElementIndented) {
+    // Nothing to copy the indentation from: four blanks.
     writeFile(kFile, "[\n]\n");
     ASSERT_TRUE(list.add("A", "a", "a").ok);
-    EXPECT_EQ(
-        "[\n"
-        "    {\n"
-        "        \"name\": \"A\",\n"
-        "        \"processname\": \"a\",\n"
-        "        \"commandline\": \"a\"\n"
-        "    }\n"
-        "]\n",
-        readFile(kFile));
+    EXPECT_EQ("[\n    {\n        \"name\": \"A\",\n        \"processname\": \"a\",\n        \"commandline\": \"a\"\n    }\n]\n",
+              readFile(kFile));
     ASSERT_TRUE(list.remove(seen(1)).ok);
     EXPECT_EQ("[]\n", readFile(kFile));
 }
