@@ -87,17 +87,17 @@ struct Fleet {
         for (int i = 1; i <= 99; ++i) entries.push_back(benchEntry(i, i));
         supervisor.load(entries);
         bool allGone = false;
-        for (int i = 1; i <= stopped; ++i) supervisor.stop(i, false, [&](bool) {});
+        for (int i = 1; i <= stopped; ++i) supervisor.stop(i);
         const auto end = std::chrono::steady_clock::now() + 5s;
         while (!allGone && std::chrono::steady_clock::now() < end) {
             supervisor.runDue();
             allGone = true;
-            for (int i = 1; i <= stopped; ++i) allGone = allGone && supervisor.find(i)->info.pid == 0;
+            for (int i = 1; i <= stopped; ++i) allGone = allGone && supervisor.find(i)->info().pid == 0;
         }
     }
     ~Fleet() {
         for (const auto& [index, server] : supervisor.servers())
-            if (server->info.pid > 0) platform::processControl().terminate(server->info.pid);
+            if (server->info().pid > 0) platform::processControl().terminate(server->info().pid);
     }
     Supervisor supervisor;
 };
@@ -165,7 +165,7 @@ void BM_StartUp99(benchmark::State& state) {
         state.counters["running"] = supervisor.runningCount();
         state.PauseTiming();
         for (const auto& [index, server] : supervisor.servers())
-            if (server->info.pid > 0) platform::processControl().terminate(server->info.pid);
+            if (server->info().pid > 0) platform::processControl().terminate(server->info().pid);
         state.ResumeTiming();
     }
 }
@@ -189,11 +189,11 @@ void BM_RestartLatency(benchmark::State& state) {
         state.PauseTiming();
         std::this_thread::sleep_for(1100ms);  // longer than the interval
         supervisor.runDue();
-        const int old = supervisor.find(1)->info.pid;
+        const int old = supervisor.find(1)->info().pid;
         state.ResumeTiming();
         const auto begin = std::chrono::steady_clock::now();
         ::kill(old, SIGKILL);
-        while (supervisor.find(1)->info.pid == old || supervisor.find(1)->info.pid == 0) {
+        while (supervisor.find(1)->info().pid == old || supervisor.find(1)->info().pid == 0) {
             std::unique_lock<std::mutex> lock(mutex);
             woken.wait_until(lock, std::min(supervisor.nextDue(), std::chrono::steady_clock::now() + 2s),
                              [&] { return wake; });
@@ -208,8 +208,8 @@ void BM_RestartLatency(benchmark::State& state) {
     std::sort(samples.begin(), samples.end());
     state.counters["median_ms"] = samples[samples.size() / 2];
     state.counters["max_ms"] = samples.back();
-    if (const auto* server = supervisor.find(1); server && server->info.pid > 0)
-        platform::processControl().terminate(server->info.pid);
+    if (const auto* server = supervisor.find(1); server && server->info().pid > 0)
+        platform::processControl().terminate(server->info().pid);
 }
 BENCHMARK(BM_RestartLatency)->UseManualTime()->Iterations(15)->Unit(benchmark::kMillisecond);
 
