@@ -82,7 +82,7 @@ SupervisionOptions benchOptions() {
 // 99 servers, the supervisor's own launches; `stopped` of them are then
 // stopped with auto-start off, so each pass has to look for them.
 struct Fleet {
-    explicit Fleet(int stopped) : supervisor(SystemClock::instance(), platform::processControl(), benchOptions()) {
+    explicit Fleet(int stopped) : supervisor(SystemClock::Instance(), platform::processControl(), benchOptions()) {
         std::vector<ServerEntry> entries;
         for (int i = 1; i <= 99; ++i) entries.push_back(benchEntry(i, i));
         supervisor.load(entries);
@@ -146,7 +146,7 @@ BENCHMARK(BM_FindProcessWithWalk)->Arg(0)->Arg(1000)->Unit(benchmark::kMicroseco
 void BM_StartUp99(benchmark::State& state) {
     for (auto _ : state) {
         const auto begin = std::chrono::steady_clock::now();
-        Supervisor supervisor(SystemClock::instance(), platform::processControl(), benchOptions());
+        Supervisor supervisor(SystemClock::Instance(), platform::processControl(), benchOptions());
         std::vector<ServerEntry> entries;
         for (int i = 1; i <= 99; ++i) entries.push_back(benchEntry(i, 500 + i));
         supervisor.load(entries);
@@ -174,7 +174,7 @@ BENCHMARK(BM_StartUp99)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillis
 // kill -9 of a server that has run longer than the interval, to its
 // restart, with the loop driven as the window-less mode drives it.
 void BM_RestartLatency(benchmark::State& state) {
-    Supervisor supervisor(SystemClock::instance(), platform::processControl(), benchOptions());
+    Supervisor supervisor(SystemClock::Instance(), platform::processControl(), benchOptions());
     std::mutex mutex;
     std::condition_variable woken;
     bool wake = false;

@@ -1,5 +1,9 @@
 // The supervisor's changes of the server list through the file, and the
 // runtime's change of the settings, with real processes and real files.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -133,6 +137,43 @@ TEST_F(ListChangeTest, AListThatCannotBeWrittenSaysWhyAndTheSupervisorKeepsWhatT
     supervisor->add(entry(0, "C", "--role c"), {});
     EXPECT_NE(std::string::npos, file().find("\"C\""));
     EXPECT_EQ(2u, supervisor->servers().size());
+}
+
+TEST_F(ListChangeTest, AListInADirectoryTheUserMayNotWriteIsNotSavedAndSaysWhyOnStandardError) {
+    // Root may write anywhere: the store runs in a child as nobody, against
+    // a list that only root may write, and complains into a pipe.
+    const std::string before = "[" + element("A", "--role a") + "]";
+    writeFile(path, before);
+    ASSERT_EQ(0, ::chmod(path.c_str(), 0644));
+    ASSERT_EQ(0, ::chmod(dir.path().c_str(), 0755));
+    int channel[2];
+    ASSERT_EQ(0, ::pipe(channel));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(channel[0]);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        std::FILE* complaints = ::fdopen(channel[1], "w");
+        ServerList nobodysList(path);
+        ServerListStore nobodysStore(nobodysList, complaints);
+        nobodysStore.read();
+        std::string error;
+        const bool saved = nobodysStore.add(entry(0, "B", "--role b"), error);
+        std::fclose(complaints);
+        ::_exit(saved ? 0 : 1);
+    }
+    ::close(channel[1]);
+    std::string complaint;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+        complaint.append(buffer, static_cast<std::size_t>(n));
+    ::close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(1, WEXITSTATUS(status)) << complaint;
+    EXPECT_EQ("serverinfo.json could not be saved: " + path + ": " + std::strerror(EACCES) + "\n", complaint);
+    EXPECT_EQ(before, file());
 }
 
 TEST_F(ListChangeTest, ACommandForAServerThatIsNotThereSaysSo) {

@@ -291,7 +291,7 @@ void CProcwardDlg::ArmTimer() {
     // One shot, to whatever the runtime has due next: the tick, a settle
     // read, a stop's time-out, the service manager's watchdog.
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(m_runtime->nextDue() -
-                                                                             SystemClock::instance().now());
+                                                                             SystemClock::Instance().now());
     const long long ms = std::clamp<long long>(wait.count() + 1, 1, 24LL * 3600 * 1000);
     m_timer.StartOnce(static_cast<int>(ms));
 }
@@ -537,7 +537,7 @@ void CProcwardDlg::OnAdd() {
 }
 
 void CProcwardDlg::OnBrowse() {
-    FileChooser& chooser = m_fileChooser ? *m_fileChooser : FileChooser::standard();
+    FileChooser& chooser = m_fileChooser ? *m_fileChooser : FileChooser::Instance();
     const BrowsedServer browsed = SplitBrowsedPath(chooser.chooseFile(this, kBrowseFilter));
     m_nameEdit->SetValue(U8(browsed.name));
     m_processNameEdit->SetValue(U8(browsed.fileName));

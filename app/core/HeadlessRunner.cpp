@@ -48,7 +48,7 @@ int HeadlessRunner::run() {
     supervisor.addObserver(this);
     for (;;) {
         const auto wait =
-            std::chrono::duration_cast<std::chrono::milliseconds>(runtime.nextDue() - SystemClock::instance().now());
+            std::chrono::duration_cast<std::chrono::milliseconds>(runtime.nextDue() - SystemClock::Instance().now());
         // Rounded up, so that the wait never ends just before what is due.
         const long long ms = std::clamp<long long>(wait.count() + 1, 0, 60000);
         if (platform::StopRequest::waitFor(static_cast<int>(ms))) break;

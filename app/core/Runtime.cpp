@@ -28,7 +28,7 @@ Runtime::Runtime(std::function<void()> wake, std::FILE* complaints)
       mailAlerts_(mailSink_),
       list_(AppDirectories::serverListPath()),
       store_(list_, complaints),
-      supervisor_(SystemClock::instance(), platform::processControl(), SupervisionOptionsFrom(settings_.general)),
+      supervisor_(SystemClock::Instance(), platform::processControl(), SupervisionOptionsFrom(settings_.general)),
       host_(supervisor_, wake_, mailSink_.counters()) {
     supervisor_.addAlertSink(&mailAlerts_);
     supervisor_.setEntryStore(&store_);
@@ -51,7 +51,7 @@ void Runtime::start() {
 void Runtime::runDue() {
     host_.runQueued();
     supervisor_.runDue();
-    host_.watchdogIfDue(SystemClock::instance().now());
+    host_.watchdogIfDue(SystemClock::Instance().now());
 }
 
 Clock::TimePoint Runtime::nextDue() const {

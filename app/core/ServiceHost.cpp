@@ -42,7 +42,7 @@ void ServiceHost::start(const std::string& metricsListen) {
     }
 
     watchdogInterval_ = platform::serviceManager().watchdogInterval();
-    if (watchdogInterval_.count() > 0) nextWatchdog_ = SystemClock::instance().now() + watchdogInterval_;
+    if (watchdogInterval_.count() > 0) nextWatchdog_ = SystemClock::Instance().now() + watchdogInterval_;
 }
 
 void ServiceHost::publish() {

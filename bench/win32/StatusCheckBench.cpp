@@ -43,7 +43,7 @@ ServerEntry benchEntry(int id) {
 }
 
 struct Fleet {
-    explicit Fleet(int stopped) : supervisor(SystemClock::instance(), platform::processControl(), options()) {
+    explicit Fleet(int stopped) : supervisor(SystemClock::Instance(), platform::processControl(), options()) {
         std::vector<ServerEntry> entries;
         for (int i = 1; i <= kServers; ++i) entries.push_back(benchEntry(i));
         supervisor.load(entries);
