@@ -56,7 +56,8 @@ void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pi
     event.message = std::move(message);
     event.subject = kAlertSubject;
     event.reason = std::move(reason);
-    for (AlertSink* sink : context_->alertSinks) sink->alert(event);
+    const std::vector<AlertSink*> sinks = context_->alertSinks;
+    for (AlertSink* sink : sinks) sink->alert(event);
 }
 
 bool MonitoredServer::setAutoStart(bool on) {
