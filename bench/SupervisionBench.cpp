@@ -82,22 +82,22 @@ SupervisionOptions benchOptions() {
 // 99 servers, the supervisor's own launches; `stopped` of them are then
 // stopped with auto-start off, so each pass has to look for them.
 struct Fleet {
-    explicit Fleet(int stopped) : supervisor(SystemClock::instance(), platform::processControl(), benchOptions()) {
+    explicit Fleet(int stopped) : supervisor(SystemClock::Instance(), platform::processControl(), benchOptions()) {
         std::vector<ServerEntry> entries;
         for (int i = 1; i <= 99; ++i) entries.push_back(benchEntry(i, i));
         supervisor.load(entries);
         bool allGone = false;
-        for (int i = 1; i <= stopped; ++i) supervisor.stop(i, false, [&](bool) {});
+        for (int i = 1; i <= stopped; ++i) supervisor.stop(i);
         const auto end = std::chrono::steady_clock::now() + 5s;
         while (!allGone && std::chrono::steady_clock::now() < end) {
             supervisor.runDue();
             allGone = true;
-            for (int i = 1; i <= stopped; ++i) allGone = allGone && supervisor.find(i)->info.pid == 0;
+            for (int i = 1; i <= stopped; ++i) allGone = allGone && supervisor.find(i)->info().pid == 0;
         }
     }
     ~Fleet() {
         for (const auto& [index, server] : supervisor.servers())
-            if (server->info.pid > 0) platform::processControl().terminate(server->info.pid);
+            if (server->info().pid > 0) platform::processControl().terminate(server->info().pid);
     }
     Supervisor supervisor;
 };
@@ -146,7 +146,7 @@ BENCHMARK(BM_FindProcessWithWalk)->Arg(0)->Arg(1000)->Unit(benchmark::kMicroseco
 void BM_StartUp99(benchmark::State& state) {
     for (auto _ : state) {
         const auto begin = std::chrono::steady_clock::now();
-        Supervisor supervisor(SystemClock::instance(), platform::processControl(), benchOptions());
+        Supervisor supervisor(SystemClock::Instance(), platform::processControl(), benchOptions());
         std::vector<ServerEntry> entries;
         for (int i = 1; i <= 99; ++i) entries.push_back(benchEntry(i, 500 + i));
         supervisor.load(entries);
@@ -165,7 +165,7 @@ void BM_StartUp99(benchmark::State& state) {
         state.counters["running"] = supervisor.runningCount();
         state.PauseTiming();
         for (const auto& [index, server] : supervisor.servers())
-            if (server->info.pid > 0) platform::processControl().terminate(server->info.pid);
+            if (server->info().pid > 0) platform::processControl().terminate(server->info().pid);
         state.ResumeTiming();
     }
 }
@@ -174,7 +174,7 @@ BENCHMARK(BM_StartUp99)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillis
 // kill -9 of a server that has run longer than the interval, to its
 // restart, with the loop driven as the window-less mode drives it.
 void BM_RestartLatency(benchmark::State& state) {
-    Supervisor supervisor(SystemClock::instance(), platform::processControl(), benchOptions());
+    Supervisor supervisor(SystemClock::Instance(), platform::processControl(), benchOptions());
     std::mutex mutex;
     std::condition_variable woken;
     bool wake = false;
@@ -189,11 +189,11 @@ void BM_RestartLatency(benchmark::State& state) {
         state.PauseTiming();
         std::this_thread::sleep_for(1100ms);  // longer than the interval
         supervisor.runDue();
-        const int old = supervisor.find(1)->info.pid;
+        const int old = supervisor.find(1)->info().pid;
         state.ResumeTiming();
         const auto begin = std::chrono::steady_clock::now();
         ::kill(old, SIGKILL);
-        while (supervisor.find(1)->info.pid == old || supervisor.find(1)->info.pid == 0) {
+        while (supervisor.find(1)->info().pid == old || supervisor.find(1)->info().pid == 0) {
             std::unique_lock<std::mutex> lock(mutex);
             woken.wait_until(lock, std::min(supervisor.nextDue(), std::chrono::steady_clock::now() + 2s),
                              [&] { return wake; });
@@ -208,8 +208,8 @@ void BM_RestartLatency(benchmark::State& state) {
     std::sort(samples.begin(), samples.end());
     state.counters["median_ms"] = samples[samples.size() / 2];
     state.counters["max_ms"] = samples.back();
-    if (const auto* server = supervisor.find(1); server && server->info.pid > 0)
-        platform::processControl().terminate(server->info.pid);
+    if (const auto* server = supervisor.find(1); server && server->info().pid > 0)
+        platform::processControl().terminate(server->info().pid);
 }
 BENCHMARK(BM_RestartLatency)->UseManualTime()->Iterations(15)->Unit(benchmark::kMillisecond);
 

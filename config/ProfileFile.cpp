@@ -182,9 +182,18 @@ std::string ProfileFile::contents() const {
 }
 
 bool ProfileFile::save() {
-    if (readFailed_) return false;
+    std::string reason;
+    return save(reason);
+}
+
+bool ProfileFile::save(std::string& reason) {
+    if (readFailed_) {
+        // Writing would destroy what could not be read.
+        reason = "the file could not be read";
+        return false;
+    }
     if (!changed_) return true;
-    if (!platform::replaceWholeFile(path_, contents(), platform::NewFileAccess::ownerOnly)) return false;
+    if (!platform::replaceWholeFile(path_, contents(), platform::NewFileAccess::ownerOnly, reason)) return false;
     changed_ = false;
     return true;
 }

@@ -39,6 +39,8 @@ public:
     // readable by its owner only. False when it could not be written (or the
     // existing file could not be read, which a write would have destroyed).
     bool save();
+    // The same; on failure `reason` says why.
+    bool save(std::string& reason);
 
     const std::string& path() const { return path_; }
 

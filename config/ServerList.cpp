@@ -1,14 +1,23 @@
 #include "config/ServerList.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "config/ServerListText.h"
+#include "config/ServerOptionsReader.h"
 #include "log/AppLogger.h"
 #include "platform/FileStore.h"
 
 const char* const ServerList::kFileName = "serverinfo.json";
 
 namespace {
+
+// Deeper than any list is written by hand; the writer of the kept document
+// recurses once per level, and a stack is not endless.
+constexpr std::size_t kMaxWrittenDepth = 1000;
 
 // The value of a string member, false when the member is missing or not a
 // string. With duplicate keys the first one counts.
@@ -19,50 +28,244 @@ bool stringMember(const rapidjson::Value& object, const char* key, std::string& 
     return true;
 }
 
-}  // namespace
-
-void ServerList::LoadServerInfo() {
-    m_entries.clear();
-
-    std::string text;
-    if (platform::readWholeFile(m_path, text) != platform::FileRead::ok) {
-        AppLogger::Instance().get().error("Failed to open serverinfo.json.");
-        return;
-    }
-
-    // Parsed from the zero-terminated text so that a byte-order mark is
-    // refused; a zero byte anywhere is not JSON either. The document keeps
-    // its previous value when the parse fails.
-    rapidjson::Document parsed;
-    parsed.Parse(text.c_str());
-    if (parsed.HasParseError() || text.find('\0') != std::string::npos) {
-        AppLogger::Instance().get().error("Parsing serverinfo.json error!");
-        return;
-    }
-    m_serverInfoDoc.Swap(parsed);
-
-    if (!m_serverInfoDoc.IsArray()) return;
-    const auto& elements = m_serverInfoDoc.GetArray();
-    for (rapidjson::SizeType i = 0; i < elements.Size(); ++i) {
-        const rapidjson::Value& element = elements[i];
-        if (!element.IsObject()) continue;
-        std::string name, processname, commandline;
-        if (!stringMember(element, "name", name) || !stringMember(element, "processname", processname) ||
-            !stringMember(element, "commandline", commandline))
+// The valid entries of a list, with a warning for each element skipped and
+// each option ignored.
+std::vector<ServerEntry> entriesOf(const rapidjson::Value& list, const std::string& path,
+                                   std::vector<std::string>& warnings) {
+    std::vector<ServerEntry> entries;
+    for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
+        const rapidjson::Value& element = list[i];
+        std::string label = path + ": entry " + std::to_string(i + 1);
+        if (!element.IsObject()) {
+            warnings.push_back(label + " skipped: not an object");
             continue;
-        m_entries.push_back(ServerEntry{static_cast<std::int32_t>(i + 1), std::move(name), std::move(processname),
-                                        std::move(commandline)});
+        }
+        std::string name, processname, commandline;
+        const bool named = stringMember(element, "name", name);
+        if (named) label += " (\"" + name + "\")";
+        const char* missing = !named                                         ? "name"
+                              : !stringMember(element, "processname", processname) ? "processname"
+                              : !stringMember(element, "commandline", commandline) ? "commandline"
+                                                                                   : nullptr;
+        if (missing) {
+            warnings.push_back(label + " skipped: \"" + missing + "\" is missing or not a string");
+            continue;
+        }
+        ServerOptions options = ReadServerOptions(element, label, warnings);
+        entries.emplace_back(static_cast<std::int32_t>(i + 1), std::move(name), std::move(processname),
+                             std::move(commandline), std::move(options));
     }
+    return entries;
 }
 
-void ServerList::SaveServerInfo() {
+// Whether the list still holds the entry as the caller read it.
+bool holds(const rapidjson::Value& list, const ServerEntry& seen) {
+    if (seen.index < 1 || static_cast<rapidjson::SizeType>(seen.index) > list.Size()) return false;
+    const rapidjson::Value& element = list[static_cast<rapidjson::SizeType>(seen.index - 1)];
+    std::string name, processname, commandline;
+    return element.IsObject() && stringMember(element, "name", name) &&
+           stringMember(element, "processname", processname) && stringMember(element, "commandline", commandline) &&
+           name == seen.name && processname == seen.processname && commandline == seen.commandline;
+}
+
+bool sameEntries(const std::vector<ServerEntry>& a, const std::vector<ServerEntry>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i].index != b[i].index || a[i].name != b[i].name || a[i].processname != b[i].processname ||
+            a[i].commandline != b[i].commandline)
+            return false;
+    return true;
+}
+
+std::size_t depthOf(const rapidjson::Value& root) {
+    std::size_t deepest = 0;
+    std::vector<std::pair<const rapidjson::Value*, std::size_t>> pending{{&root, 1}};
+    while (!pending.empty()) {
+        const auto [value, depth] = pending.back();
+        pending.pop_back();
+        deepest = std::max(deepest, depth);
+        if (value->IsArray())
+            for (const auto& element : value->GetArray()) pending.emplace_back(&element, depth + 1);
+        else if (value->IsObject())
+            for (auto member = value->MemberBegin(); member != value->MemberEnd(); ++member)
+                pending.emplace_back(&member->value, depth + 1);
+    }
+    return deepest;
+}
+
+// " (reason)" from errno, when the failed call left one.
+std::string systemReason() {
+    return errno == 0 ? std::string() : " (" + std::string(std::strerror(errno)) + ")";
+}
+
+}  // namespace
+
+ListResult ServerList::failed(const std::string& error) const {
+    AppLogger::Instance().get().error("Saving serverinfo.json error! {}", error);
+    ListResult result;
+    result.ok = false;
+    result.error = error;
+    return result;
+}
+
+std::string ServerList::changedError() const { return m_path + " has changed since it was read; reload it first"; }
+
+ListResult ServerList::read(rapidjson::Document* keep) {
+    m_entries.clear();
+    ListResult result;
+    auto& log = AppLogger::Instance().get();
+
+    std::string bytes;
+    const platform::FileRead read = platform::readWholeFile(m_path, bytes);
+    if (read != platform::FileRead::ok) {
+        log.error("Failed to open serverinfo.json.");
+        result.ok = false;
+        result.missing = read == platform::FileRead::missing;
+        result.error = "Failed to open " + m_path + ".";
+        return result;
+    }
+
+    ServerListText list;
+    std::string error;
+    if (!list.parse(std::move(bytes), error)) {
+        result.ok = false;
+        result.error = m_path + ": " + error;
+        log.error("Parsing serverinfo.json error! {}", result.error);
+        return result;
+    }
+    m_entries = entriesOf(list.document(), m_path, result.warnings);
+    for (const std::string& warning : result.warnings) log.warn("{}", warning);
+    if (keep) list.takeDocument(*keep);
+    return result;
+}
+
+ListResult ServerList::load() { return read(nullptr); }
+
+bool ServerList::current(ServerListText& list, bool& missing, std::string& error) const {
+    std::string bytes;
+    const platform::FileRead read = platform::readWholeFile(m_path, bytes);
+    missing = read == platform::FileRead::missing;
+    if (read != platform::FileRead::ok) {
+        error = "Failed to open " + m_path + ".";
+        return false;
+    }
+    if (!list.parse(std::move(bytes), error)) {
+        error = m_path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+ListResult ServerList::write(const std::string* previous, const std::string& bytes) const {
+    if (previous && *previous == bytes) return {};
+    // What is written must read back as a list: a fault here must not cost
+    // the operator the file.
+    ServerListText check;
+    std::string error;
+    if (!check.parse(bytes, error))
+        return failed(m_path + " was left as it was: the changed list would not read back (" + error + ")");
+
+    // Whoever may read the list may read its copy, and nobody else: the
+    // entries' variables may hold secrets.
+    const bool shared = platform::readableByOthers(m_path);
+    if (previous) {
+        errno = 0;
+        if (!platform::replaceWholeFile(backupPath(), *previous,
+                                        shared ? platform::NewFileAccess::shared : platform::NewFileAccess::ownerOnly))
+            return failed(backupPath() + " could not be written" + systemReason() + "; " + m_path +
+                          " was left as it was");
+        if (!shared) platform::restrictToOwner(backupPath());
+    }
+    errno = 0;
+    if (!platform::replaceWholeFile(m_path, bytes, platform::NewFileAccess::shared))
+        return failed(m_path + " could not be written" + systemReason() + "; it was left as it was");
+    return {};
+}
+
+ListResult ServerList::add(const std::string& name, const std::string& processname, const std::string& commandline) {
+    const ServerListText::Members members = {{"name", ServerListText::jsonString(name)},
+                                             {"processname", ServerListText::jsonString(processname)},
+                                             {"commandline", ServerListText::jsonString(commandline)}};
+    ServerListText list;
+    bool missing = false;
+    std::string error;
+    if (!current(list, missing, error)) return missing ? write(nullptr, ServerListText::newList(members)) : failed(error);
+    return write(&list.text(), list.withElementAppended(members));
+}
+
+ListResult ServerList::replace(const ServerEntry& seen, const std::string& name, const std::string& processname,
+                               const std::string& commandline) {
+    ServerListText list;
+    bool missing = false;
+    std::string error;
+    if (!current(list, missing, error)) return failed(missing ? changedError() : error);
+    if (!holds(list.document(), seen)) return failed(changedError());
+    return write(&list.text(),
+                 list.withStringsReplaced(static_cast<std::size_t>(seen.index - 1),
+                                          {{"name", name}, {"processname", processname}, {"commandline", commandline}}));
+}
+
+ListResult ServerList::remove(const ServerEntry& seen) {
+    ServerListText list;
+    bool missing = false;
+    std::string error;
+    if (!current(list, missing, error)) return failed(missing ? changedError() : error);
+    if (!holds(list.document(), seen)) return failed(changedError());
+    return write(&list.text(), list.withElementRemoved(static_cast<std::size_t>(seen.index - 1)));
+}
+
+ListResult ServerList::removeAll(const std::vector<ServerEntry>& seen) {
+    ServerListText list;
+    bool missing = false;
+    std::string error;
+    if (!current(list, missing, error)) return failed(missing ? changedError() : error);
+    std::vector<std::string> ignored;
+    if (!sameEntries(entriesOf(list.document(), m_path, ignored), seen)) return failed(changedError());
+    return write(&list.text(), list.withoutElements());
+}
+
+ListResult ServerList::setHealthCheck(const ServerEntry& seen, const HealthCheckEdit& edit) {
+    const std::string what = "health check of entry " + std::to_string(seen.index) + ": ";
+    if (edit.probe != HealthProbe::none) {
+        HealthRule rule;
+        const std::string why = SetHealthTarget(rule, edit.probe, edit.target);
+        if (!why.empty())
+            return failed(what + (edit.probe == HealthProbe::tcp ? "\"tcp\" " : "\"http\" ") + why);
+        if (edit.interval.count() < 1 || edit.interval > std::chrono::hours(24))
+            return failed(what + "\"interval\" must be above 0 and at most 86400 seconds");
+        if (edit.failures < 1 || edit.failures > 1000000)
+            return failed(what + "\"failures\" must be a whole number from 1 to 1000000");
+    }
+    ServerListText list;
+    bool missing = false;
+    std::string error;
+    if (!current(list, missing, error)) return failed(missing ? changedError() : error);
+    if (!holds(list.document(), seen)) return failed(changedError());
+    return write(&list.text(), list.withHealthCheck(static_cast<std::size_t>(seen.index - 1), edit));
+}
+
+// --- the calls kept for the window and the headless runner
+
+ListResult ServerList::LoadServerInfo() { return read(&m_serverInfoDoc); }
+
+ListResult ServerList::SaveServerInfo() {
+    if (depthOf(m_serverInfoDoc) > kMaxWrittenDepth)
+        return failed(m_path + " was left as it was: the list is nested too deeply to be written");
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     m_serverInfoDoc.Accept(writer);
-    // Replaced as a whole: a crash or a full disk leaves the old list. A
-    // failure is not reported; the reload shows what the file holds.
-    platform::replaceWholeFile(m_path, std::string_view(buffer.GetString(), buffer.GetSize()),
-                               platform::NewFileAccess::shared);
+    const std::string bytes(buffer.GetString(), buffer.GetSize());
+
+    std::string previous;
+    switch (platform::readWholeFile(m_path, previous)) {
+        case platform::FileRead::ok:
+            return write(&previous, bytes);
+        case platform::FileRead::missing:
+            return write(nullptr, bytes);
+        case platform::FileRead::failed:
+            break;
+    }
+    return failed("Failed to open " + m_path + ".");
 }
 
 void ServerList::ensureArray() {

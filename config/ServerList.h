@@ -5,11 +5,26 @@
 
 #include <rapidjson/document.h>
 
+#include "config/HealthCheckEdit.h"
+#include "config/ListResult.h"
 #include "config/ServerEntry.h"
 
-// The server list: the JSON document that mirrors serverinfo.json and the
-// valid entries read from it, keyed by index (array position + 1). The file
-// knows nothing of the records the supervisor keeps for the entries.
+class ServerListText;
+
+// The server list file, serverinfo.json, and the valid entries read from it,
+// keyed by index (array position + 1; elements skipped for a missing or
+// wrong field leave gaps). The file knows nothing of the records the
+// supervisor keeps for the entries.
+//
+// Changes are made to the file as it is on disk, not to a copy read
+// earlier: each reads the file, changes what it must in its text and writes
+// it back, so every other key of every entry, the entries' order and the
+// file's layout survive. A change to an entry first checks that the file
+// still holds, at that entry's position, the name, processname and
+// commandline the caller read; if not, it is refused. Every rewrite first
+// copies the previous file to serverinfo.json.bak beside it, then replaces
+// the file as a whole, so a failure leaves the old list. After a change the
+// caller reloads, as it did after a save.
 class ServerList {
 public:
     // Name of the file, in the working directory unless a path is given.
@@ -17,29 +32,62 @@ public:
 
     explicit ServerList(std::string path = kFileName) : m_path(std::move(path)) {}
 
-    // Reads the file: the entries of every valid element, in index order.
-    // A file that cannot be read or parsed leaves no entries and the
-    // document as it was.
-    void LoadServerInfo();
-    // Writes the document to the file in compact form; a failed write is
-    // silent and leaves the old file as it was.
-    void SaveServerInfo();
+    // Reads the file and takes the entries of its valid elements, in index
+    // order; the parsed file is not kept. A file that is missing, cannot be
+    // read or is not a JSON array leaves no entries and fails with the
+    // reason (for a parse error: file, line, column and what is wrong). An
+    // element skipped, or a key of an entry ignored, is a warning. Each
+    // failure and warning is logged as well.
+    ListResult load();
 
     const std::vector<ServerEntry>& entries() const { return m_entries; }
 
-    // Document changes; each is followed by SaveServerInfo and a reload.
-    // While the document holds no array (no file, a failed first parse or
-    // another root), each starts a new array.
+    // Appends an entry with these three keys; a missing file is created.
+    ListResult add(const std::string& name, const std::string& processname, const std::string& commandline);
+    // Sets the three keys of the entry the caller read as `seen`.
+    ListResult replace(const ServerEntry& seen, const std::string& name, const std::string& processname,
+                       const std::string& commandline);
+    // Removes the element of `seen`; the elements after it move up.
+    ListResult remove(const ServerEntry& seen);
+    // Empties the list, elements skipped on reading included, provided its
+    // valid entries are still the ones the caller read.
+    ListResult removeAll(const std::vector<ServerEntry>& seen);
+    // Sets the probe, interval and failures of the health rule of `seen`,
+    // keeping the rule's other keys.
+    ListResult setHealthCheck(const ServerEntry& seen, const HealthCheckEdit& edit);
+
+    const std::string& path() const { return m_path; }
+    std::string backupPath() const { return m_path + ".bak"; }
+
+    // --- Kept for the window and the headless runner until they use the
+    // calls above. They keep the whole parsed file in memory between a load
+    // and a save, and an edit through rebuildFrom drops every key an entry
+    // has beyond the three and every skipped element, which is why the
+    // calls above replace them.
+
+    // load(), keeping the parsed file for the changes below. A failed read
+    // leaves the kept document as it was.
+    ListResult LoadServerInfo();
+    // Writes the kept document in compact form, keeping the previous file as
+    // serverinfo.json.bak; a failure leaves the old file whole.
+    ListResult SaveServerInfo();
+    // Changes of the kept document, each followed by SaveServerInfo and a
+    // reload. While the document holds no array (no file, a failed first
+    // parse), each starts a new array.
     void addServer(const std::string& name, const std::string& processname, const std::string& commandline);
     // After an edit: one element per entry, in the order given.
     void rebuildFrom(const std::vector<ServerEntry>& entries);
     void eraseRow(std::int32_t index);  // removes element index - 1, if there is one
     void eraseAll();
-
     rapidjson::Document& document() { return m_serverInfoDoc; }
-    const std::string& path() const { return m_path; }
 
 private:
+    ListResult read(rapidjson::Document* keep);
+    bool current(ServerListText& list, bool& missing, std::string& error) const;
+    ListResult write(const std::string* previous, const std::string& bytes) const;
+    ListResult failed(const std::string& error) const;
+    std::string changedError() const;
+
     void ensureArray();
     void appendServer(const std::string& name, const std::string& processname, const std::string& commandline);
 

@@ -3,18 +3,17 @@
 #include <string>
 #include <vector>
 
-#include "config/SmtpSecurity.h"
+#include "config/Settings.h"
 
 // procward.ini in the configuration directory (beside the executable unless
 // another was given).
 std::string SettingsFilePath();
 
-// Reads the settings file: returns the check interval (seconds) and fills
-// AlertMailSettings. Missing values take their defaults; a value that
-// cannot be used and a password that other users can read are logged as
-// warnings (the texts of SettingsFileWarnings).
-std::int32_t LoadSettingsFile();
-std::int32_t LoadSettingsFile(const std::string& path);
+// Reads the settings file at `path`. Missing values take their defaults;
+// what is wrong with a value that is used all the same (a check interval
+// below one second, the texts of SettingsFileWarnings) is added to
+// `warnings`, for the caller to log or print.
+Settings LoadSettings(const std::string& path, std::vector<std::string>& warnings);
 
 // [GENERAL] LOG_KEEP_DAYS of the settings file, default 30.
 std::int32_t ReadLogKeepDays();
@@ -24,16 +23,11 @@ std::int32_t ReadLogKeepDays();
 // password in a file that other users may read. Empty when all is well.
 std::vector<std::string> SettingsFileWarnings(const std::string& path);
 
-// Writes all eleven settings (the stop time-out and the restart back-off
-// maximum come last so that older callers keep their meaning). A failed write is silent and leaves the old
-// file as it was. With a password the file is left readable and writable by
-// its owner only, also when it existed with wider access.
-void SaveSettingsFile(std::int32_t checkInterval, const std::string& server, const std::string& port,
-                      const std::string& user, const std::string& password, const std::string& mailTo,
-                      std::int32_t minAlertInterval, SmtpSecurity security = SmtpSecurity::Auto,
-                      bool tlsVerify = true, std::int32_t stopTimeout = 10, std::int32_t restartBackoffMax = 0);
-void SaveSettingsFile(const std::string& path, std::int32_t checkInterval, const std::string& server,
-                      const std::string& port, const std::string& user, const std::string& password,
-                      const std::string& mailTo, std::int32_t minAlertInterval,
-                      SmtpSecurity security = SmtpSecurity::Auto, bool tlsVerify = true,
-                      std::int32_t stopTimeout = 10, std::int32_t restartBackoffMax = 0);
+// Writes the eleven settings the operator changes in the settings dialog
+// (CHECK_SVR_STATUS_INTERVAL, STOP_TIMEOUT, RESTART_BACKOFF_MAX and the
+// eight keys of [ALERT_MAIL]); every other line of the file stays. The file
+// is replaced as a whole: when that fails the old file is left as it was
+// and the result is false, with `error` saying which file and why. With a
+// password the file is left readable and writable by its owner only, also
+// when it existed with wider access.
+bool SaveSettings(const std::string& path, const Settings& settings, std::string& error);

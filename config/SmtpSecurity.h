@@ -3,10 +3,10 @@
 
 // How an alert mail protects its connection to the SMTP server.
 enum class SmtpSecurity {
-    Auto,      // implicit TLS on port 465, else STARTTLS when offered, else plain
+    Auto,      // implicit TLS on port 465, else STARTTLS when offered, else plain without a login
     StartTls,  // STARTTLS required: no login on a server that does not offer it
     Tls,       // implicit TLS from the first byte
-    None,      // plain TCP
+    None,      // plain TCP, a login in the clear included
 };
 
 // The settings file's name of a mode: "auto", "starttls", "tls", "none".

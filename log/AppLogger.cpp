@@ -45,6 +45,11 @@ std::unique_ptr<spdlog::formatter> AppLogger::makeFormatter() {
 bool AppLogger::Init() { return Init("logs"); }
 
 bool AppLogger::Init(const std::string& directory) {
+    std::string reason;
+    return Init(directory, reason);
+}
+
+bool AppLogger::Init(const std::string& directory, std::string& reason) {
     try {
         directory_ = directory;
         const std::string name = applicationName();
@@ -68,11 +73,15 @@ bool AppLogger::Init(const std::string& directory) {
         platform::setErrorSink([](const std::string& text) { AppLogger::Instance().get().error("{}", text); });
         return true;
     } catch (const spdlog::spdlog_ex& e) {
-        std::cout << "Log initialization failed: " << e.what() << std::endl;
-        return false;
+        reason = e.what();
+    } catch (const std::exception& e) {
+        reason = e.what();
     } catch (...) {
-        return true;
+        reason = "unknown error";
     }
+    logger.reset();
+    std::cout << "Log initialization failed: " << reason << std::endl;
+    return false;
 }
 
 void AppLogger::removeOldFiles(int days) {

@@ -11,10 +11,12 @@ public:
     static AppLogger& Instance();
 
     // Sets up the daily log file under logs/ of the working directory, or
-    // under `directory`. False when the logging library reported an error
-    // (the reason is printed on standard output).
+    // under `directory`. False when it could not be set up (the reason is
+    // printed on standard output, and given in `reason`); the logger then
+    // drops everything.
     bool Init();
     bool Init(const std::string& directory);
+    bool Init(const std::string& directory, std::string& reason);
 
     // Daily log files older than this many days are removed: now, and each
     // time the log moves on to a new file. 0 or less (the state until this

@@ -7,8 +7,6 @@
 // whichever thread sends; read from any.
 class AlertCounters {
 public:
-    static AlertCounters& process();
-
     std::atomic<std::uint64_t> sent{0};
     std::atomic<std::uint64_t> failed{0};
     std::atomic<std::uint64_t> suppressed{0};

@@ -3,15 +3,10 @@
 #include <exception>
 #include <new>
 
-#include "config/AlertMailSettings.h"
-#include "log/AppLogger.h"
-#include "mail/AlertCounters.h"
-#include "mail/AlertThrottle.h"
+#include "config/AlertMailSettingsData.h"
 #include "mail/CSmtp.h"
 #include "mail/ECSmtp.h"
 #include "mail/MailAbort.h"
-#include "mail/MailClock.h"
-#include "mail/MailDelivery.h"
 
 std::uint16_t SmtpPortFromText(const std::string& text) {
     // As atoi reads it: leading white space, an optional sign, the digits
@@ -104,19 +99,4 @@ OutgoingMail MailThrough(const AlertMailSettingsData& settings, std::string subj
 
 OutgoingMail TestMailThrough(const AlertMailSettingsData& settings) {
     return MailThrough(settings, "Tessera SMTP test mail", "SMTP Setting Test Mail");
-}
-
-void SendAlertMail(std::string message, std::string subject) {
-    const std::int64_t now = MailClockNow();
-    auto& log = AppLogger::Instance().get();
-    log.info("{}", message);
-    if (!AlertThrottle::Process().Pass(now, AlertMailSettings.minAlertInterval)) {
-        log.info("alert not mailed: minimum interval");
-        ++AlertCounters::process().suppressed;
-        return;
-    }
-
-    OutgoingMail mail = MailThrough(AlertMailSettings, std::move(subject), std::move(message));
-    mail.alert = true;
-    MailDelivery::Process().enqueue(std::move(mail));
 }

@@ -21,7 +21,7 @@ bool SendMail(std::string& errorText, std::string server, std::string port, std:
               std::string password, std::string subject, std::string body, std::string recipients,
               std::string attachment);
 
-struct AlertMailSettingsData;
+struct AlertMailSettingsData;  // config/AlertMailSettingsData.h
 
 // A mail with `subject` and `body` to the recipients of `settings`, through
 // their server, as its user, with their security.
@@ -29,12 +29,6 @@ OutgoingMail MailThrough(const AlertMailSettingsData& settings, std::string subj
 
 // The test mail (fixed subject and body) through `settings`.
 OutgoingMail TestMailThrough(const AlertMailSettingsData& settings);
-
-// Logs an alert and, no more often than the minimum interval of
-// AlertMailSettings allows, hands it to the process's delivery thread with
-// the current settings; an alert held back is logged as such. Returns at
-// once: the mail is sent, and its failure logged, on the delivery thread.
-void SendAlertMail(std::string message, std::string subject);
 
 // The port of a decimal port text as atoi reads it (leading digits, 0 when
 // there are none), kept in its low 16 bits.

@@ -1,10 +1,5 @@
 #include "mail/AlertThrottle.h"
 
-AlertThrottle& AlertThrottle::Process() {
-    static AlertThrottle instance;
-    return instance;
-}
-
 bool AlertThrottle::Pass(std::int64_t now, std::int32_t minInterval) {
     if (!lastAlertReference) lastAlertReference = now;
     const std::int64_t elapsed = now - *lastAlertReference;

@@ -6,9 +6,6 @@
 // the first alert and moves to the time of every alert that is let through.
 class AlertThrottle {
 public:
-    // The one of the process, used by SendAlertMail.
-    static AlertThrottle& Process();
-
     // True when an alert at `now` (seconds since 1970) may be mailed: the
     // first one always, later ones when at least minInterval seconds have
     // passed since the reference, or none at all.

@@ -345,18 +345,22 @@ void CSmtp::Exchange() {
         }
     }
 
-    Authenticate();
+    if (login.empty()) {
+        // A relay that takes mail without a login: nothing to protect.
+        Note("* No login set: the mail goes out without AUTH");
+    } else if (!connection->tlsActive() && security == SmtpSecurity::Auto) {
+        // No STARTTLS offered, or someone on the way took it out of the
+        // reply: the password stays here unless plain TCP was asked for.
+        throw ECSmtp(416);
+    } else {
+        Authenticate();
+    }
 
-    if (senderAddress.empty()) throw ECSmtp(201);
-    bool eightBitBody = false;
-    for (const auto& line : messageLines) eightBitBody = eightBitBody || HasEightBitBytes(line);
-    bodyEncoding = !eightBitBody                ? BodyEncoding::SevenBit
-                   : capabilities.eightBitMime ? BodyEncoding::EightBit
-                                               : BodyEncoding::Base64;
+    ChooseBodyEncoding();
+    const std::string sender = StripLineBreaks(SenderAddress());
     if (capabilities.sizeLimit > 0 && EstimatedMessageSize() > capabilities.sizeLimit)
         throw ECSmtp(415, "SIZE " + std::to_string(capabilities.sizeLimit));
-    SendCommand("MAIL FROM:<" + StripLineBreaks(senderAddress) + ">" +
-                (bodyEncoding == BodyEncoding::EightBit ? " BODY=8BITMIME" : ""));
+    SendCommand("MAIL FROM:<" + sender + ">" + (bodyEncoding == BodyEncoding::EightBit ? " BODY=8BITMIME" : ""));
     ReceiveReply();
     if (ReplyCode() != 250) throw ECSmtp(300, ReplyText());
 
@@ -378,11 +382,40 @@ void CSmtp::Exchange() {
     if (ReplyCode() != 221) throw ECSmtp(304, ReplyText());
 }
 
+std::string CSmtp::SenderAddress() const {
+    if (!senderAddress.empty()) return senderAddress;
+    return "procward@" + (localHostName.empty() ? std::string("localhost") : localHostName);
+}
+
+void CSmtp::ChooseBodyEncoding() {
+    bool eightBit = false;
+    bool fitsLines = true;
+    for (const auto& line : messageLines) {
+        eightBit = eightBit || HasEightBitBytes(line);
+        fitsLines = fitsLines && FitsDataLineLimit(line);
+    }
+    // The charset names what the bytes are; the transfer encoding how they
+    // survive the way: 7bit and 8bit only with lines a server must take,
+    // 8bit only to a server that said it takes it, base64 for the rest.
+    bodyCharset = eightBit ? platform::textCharset() : "US-ASCII";
+    if (fitsLines && !eightBit)
+        bodyEncoding = BodyEncoding::SevenBit;
+    else if (fitsLines && capabilities.eightBitMime)
+        bodyEncoding = BodyEncoding::EightBit;
+    else
+        bodyEncoding = BodyEncoding::Base64;
+}
+
+void CSmtp::WarnIfUnprotected() {
+    if (connection->tlsActive()) return;
+    warnings.push_back("The password was sent to " + serverName + " without TLS (SMTP_SECURITY=none)");
+}
+
 void CSmtp::Authenticate() {
     if (capabilities.authPlain && !capabilities.authLogin) {
-        if (login.empty()) throw ECSmtp(204);
         if (password.empty()) throw ECSmtp(205);
         const std::string credentials = std::string(1, '\0') + login + '\0' + password;
+        WarnIfUnprotected();
         SendCommand("AUTH PLAIN " + Base64Encode(credentials), "AUTH PLAIN ********");
         ReceiveReply();
         const int code = ReplyCode();
@@ -393,12 +426,12 @@ void CSmtp::Authenticate() {
     SendCommand("AUTH LOGIN");
     if (SkipPendingOk() != 334) throw ECSmtp(302, ReplyText());
 
-    if (login.empty()) throw ECSmtp(204);
     SendCommand(Base64Encode(login), kMasked);
     ReceiveReply();
     if (ReplyCode() != 334) throw ECSmtp(407, ReplyText());
 
     if (password.empty()) throw ECSmtp(205);
+    WarnIfUnprotected();
     SendCommand(Base64Encode(password), kMasked);
     for (;;) {
         ReceiveReply();
@@ -491,10 +524,9 @@ void CSmtp::ComposeHeader(std::string& target) const {
     const std::string& charset = platform::textCharset();
     target = dateLine(now, local);
 
-    if (senderAddress.empty()) throw ECSmtp(201);
     target += "From: ";
     target += EncodeHeaderText(StripLineBreaks(senderName), charset);
-    target += " <" + StripLineBreaks(senderAddress) + ">\r\n";
+    target += " <" + StripLineBreaks(SenderAddress()) + ">\r\n";
     if (!xMailer.empty()) target += "X-Mailer: " + StripLineBreaks(xMailer) + "\r\n";
     if (!replyTo.empty()) target += "Reply-To: " + StripLineBreaks(replyTo) + "\r\n";
     target += priorityLine(priority);
@@ -507,7 +539,6 @@ void CSmtp::ComposeHeader(std::string& target) const {
     target += "\r\n";
     target += "MIME-Version: 1.0\r\n";
 
-    const std::string textCharset = bodyEncoding == BodyEncoding::SevenBit ? "US-ASCII" : charset;
     const char* transferEncoding = bodyEncoding == BodyEncoding::SevenBit  ? "7bit"
                                    : bodyEncoding == BodyEncoding::EightBit ? "8bit"
                                                                             : "base64";
@@ -516,7 +547,7 @@ void CSmtp::ComposeHeader(std::string& target) const {
         target += "\r\n";
         target += std::string("--") + kMessageBoundary + "\r\n";
     }
-    target += "Content-type: text/plain; charset=" + textCharset + "\r\n";
+    target += "Content-type: text/plain; charset=" + bodyCharset + "\r\n";
     target += std::string("Content-Transfer-Encoding: ") + transferEncoding + "\r\n";
     target += "\r\n";
 }
@@ -538,14 +569,15 @@ std::uint64_t CSmtp::EstimatedMessageSize() const {
 }
 
 void CSmtp::SendAttachments() {
+    const std::string& charset = platform::textCharset();
     std::uint64_t totalBytes = 0;
     unsigned char chunk[kAttachmentChunk];
     for (const auto& path : attachments) {
         const std::string fileName = StripLineBreaks(fileNameOf(path));
         sendBuffer = std::string("--") + kMessageBoundary + "\r\n";
-        sendBuffer += "Content-Type: application/x-msdownload; name=\"" + fileName + "\"\r\n";
+        sendBuffer += "Content-Type: application/x-msdownload; " + FileNameParameter("name", fileName, charset) + "\r\n";
         sendBuffer += "Content-Transfer-Encoding: base64\r\n";
-        sendBuffer += "Content-Disposition: attachment; filename=\"" + fileName + "\"\r\n";
+        sendBuffer += "Content-Disposition: attachment; " + FileNameParameter("filename", fileName, charset) + "\r\n";
         sendBuffer += "\r\n";
         SendBufferText();
 

@@ -18,8 +18,9 @@ class MailConnection;
 // The supervisor's own SMTP client. One object sends one message: configure
 // it with the setters, call Send once, let it go. TCP over IPv4, protected
 // by TLS as the security mode asks (implicit, or after STARTTLS), EHLO,
-// AUTH LOGIN (AUTH PLAIN when that is all the server offers). Every failure
-// throws ECSmtp with its code and what the server or the system said.
+// AUTH LOGIN (AUTH PLAIN when that is all the server offers) when a login is
+// set. Credentials go over a connection without TLS only in mode None. Every
+// failure throws ECSmtp with its code and what the server or the system said.
 class CSmtp {
 public:
     struct Recipient {
@@ -42,16 +43,20 @@ public:
 
     // Port 0 means the port of the service "mail", or 25 without one.
     void SetServer(const std::string& name, std::uint16_t port);
+    // Empty: no AUTH at all, for a relay that takes mail without a login.
     void SetLogin(const std::string& text);
     void SetPassword(const std::string& text);
     void SetSenderName(const std::string& text);
+    // Empty: "procward@" and this computer's host name, since a server takes
+    // no mail from the empty address of a bounce.
     void SetSenderAddress(const std::string& text);
     void SetReplyTo(const std::string& text);
     void SetXMailer(const std::string& text);
     void SetSubject(const std::string& text);
     // 2 high, 3 normal, 4 low; any other value is written as normal.
     void SetPriority(int value);
-    // Auto unless set.
+    // Auto unless set. Auto sends no login over a connection without TLS: a
+    // mail with a login then fails with 416 before AUTH.
     void SetSecurity(SmtpSecurity mode) { security = mode; }
     // Whether the server's certificate must be trusted and name the server;
     // on unless set. Off, any certificate is taken and a warning is kept.
@@ -86,11 +91,19 @@ public:
 
     // What went wrong without stopping the mail, in the order it happened:
     // recipients the server refused while others were accepted, a TLS
-    // session without certificate check.
+    // session without certificate check, a password sent without TLS.
     const std::vector<std::string>& GetWarnings() const { return warnings; }
 
 private:
     enum class BodyEncoding { SevenBit, EightBit, Base64 };
+
+    // The address of MAIL FROM and the From header.
+    std::string SenderAddress() const;
+    // Chooses the body's charset and transfer encoding from its text and
+    // what the server offers.
+    void ChooseBodyEncoding();
+    // Keeps the warning that the credentials about to be sent go without TLS.
+    void WarnIfUnprotected();
 
     platform::SocketHandle ConnectToServer(const std::string& name, std::uint16_t port);
     void SendBufferText();
@@ -160,5 +173,6 @@ private:
     std::vector<std::string> replyLines;  // the last reply, without line ends
     SmtpCapabilities capabilities;
     BodyEncoding bodyEncoding = BodyEncoding::SevenBit;
+    std::string bodyCharset = "US-ASCII";
     std::vector<std::string> warnings;
 };

@@ -58,6 +58,10 @@ constexpr ErrorEntry kErrors[] = {
     {413, "Mail server too slow: the mail was not sent within the time allowed", Join::Reply},
     {414, "Mail not sent: delivery was cancelled because the program is ending", Join::Reply},
     {415, "Message is larger than the mail server accepts", Join::Reply},
+    {416,
+     "The mail server offers no TLS; the password is not sent over an unprotected connection (set "
+     "SMTP_SECURITY=none to allow it)",
+     Join::Reply},
     {500, "TLS is not available", Join::Reason},
     {501, "TLS handshake failed", Join::Reason},
     {502, "Server certificate not trusted", Join::Reason},

@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "log/AppLogger.h"
-#include "mail/AlertCounters.h"
 #include "mail/AlertDispatch.h"
 #include "mail/MailAbort.h"
 
@@ -24,7 +23,6 @@ void finish(OutgoingMail& mail, MailOutcome::Status status, const char* why) {
     outcome.status = status;
     outcome.errorText = why;
     if (mail.alert) {
-        ++AlertCounters::process().failed;
         log.error("Alert email {}: {}", why, mail.body);
     } else {
         log.error("{} {}", kindOf(mail), why);
@@ -57,11 +55,6 @@ MailDelivery::MailDelivery(std::size_t capacity)
 
 MailDelivery::~MailDelivery() { shutdown(std::chrono::milliseconds(0)); }
 
-MailDelivery& MailDelivery::Process() {
-    static MailDelivery instance;
-    return instance;
-}
-
 void MailDelivery::run(std::shared_ptr<State> state) {
     for (;;) {
         OutgoingMail mail;
@@ -84,7 +77,6 @@ void MailDelivery::run(std::shared_ptr<State> state) {
         auto& log = AppLogger::Instance().get();
         for (const auto& warning : outcome.warnings) log.warn("{}: {}", kindOf(mail), warning);
         if (mail.alert && !outcome.sent()) log.error("Sending alert email error: {}", outcome.errorText);
-        if (mail.alert) ++(outcome.sent() ? AlertCounters::process().sent : AlertCounters::process().failed);
         if (mail.done) mail.done(outcome);
 
         std::lock_guard lock(state->mutex);

@@ -16,7 +16,8 @@
 //
 // After a mail, a failed alert is logged ("Sending alert email error: "
 // and the client's text), every warning of any mail is logged, and the
-// mail's done callback runs. The thread starts with the first mail.
+// mail's done callback runs. The thread starts with the first mail. Its
+// owner (the running program, a command) hands it to those who send.
 class MailDelivery {
 public:
     static constexpr std::size_t kDefaultCapacity = 32;
@@ -30,9 +31,6 @@ public:
     ~MailDelivery();
     MailDelivery(const MailDelivery&) = delete;
     MailDelivery& operator=(const MailDelivery&) = delete;
-
-    // The delivery of the process, which SendAlertMail and the test mails use.
-    static MailDelivery& Process();
 
     // Queues a mail and returns at once; any thread.
     void enqueue(OutgoingMail mail);

@@ -53,3 +53,38 @@ std::string DataLines(std::string_view text) {
     out += "\r\n";
     return out;
 }
+
+bool FitsDataLineLimit(std::string_view text) {
+    std::size_t length = 0;
+    bool lineStart = true;
+    for (const char c : text) {
+        if (c == '\r' || c == '\n') {
+            length = 0;
+            lineStart = true;
+            continue;
+        }
+        length += lineStart && c == '.' ? 2 : 1;
+        lineStart = false;
+        if (length > kDataLineLimit) return false;
+    }
+    return true;
+}
+
+std::string FileNameParameter(std::string_view parameter, std::string_view fileName, const std::string& charset) {
+    if (!HasEightBitBytes(fileName)) return std::string(parameter) + "=\"" + std::string(fileName) + "\"";
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out = std::string(parameter) + "*=" + charset + "''";
+    for (const char c : fileName) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+                           std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos;
+        if (plain) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        }
+    }
+    return out;
+}

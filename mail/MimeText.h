@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,3 +21,15 @@ std::string EncodeHeaderText(std::string_view text, const std::string& charset);
 // CR) becomes CR LF, every line that begins with "." gets a second one, and
 // the text ends with CR LF.
 std::string DataLines(std::string_view text);
+
+// The longest line a server must take in message data, without its CR LF.
+constexpr std::size_t kDataLineLimit = 998;
+
+// True when no line of the text, written as DataLines writes it (a leading
+// "." doubled), is longer than kDataLineLimit bytes.
+bool FitsDataLineLimit(std::string_view text);
+
+// A MIME header parameter that carries a file name: `parameter="name"` when
+// the name is all ASCII, else the RFC 2231 form `parameter*=charset''...`
+// with every byte outside the plain letters, digits and marks as %XX.
+std::string FileNameParameter(std::string_view parameter, std::string_view fileName, const std::string& charset);

@@ -29,6 +29,8 @@ enum class NewFileAccess {
 // file's access list (copied onto the new file; a new ownerOnly file lets
 // only the current user at it), and links are not followed.
 bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access);
+// The same; on failure `reason` holds the system's text of what failed.
+bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access, std::string& reason);
 
 // True when users other than the file's owner may read the file at `path`
 // (its group or everybody); false for a missing file. On Windows: the

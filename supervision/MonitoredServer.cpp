@@ -6,7 +6,6 @@
 #include <ctime>
 
 #include "log/AppLogger.h"
-#include "mail/AlertDispatch.h"
 #include "platform/ExitWatcher.h"
 #include "platform/ProcessTable.h"
 #include "platform/System.h"
@@ -38,6 +37,39 @@ std::string systemError(int error) { return platform::errorText(error); }
 
 MonitoredServer::MonitoredServer(SupervisionContext& context) : context_(&context) {}
 
+void MonitoredServer::configure(std::int32_t index, const std::string& name, const std::string& processname,
+                                const std::string& commandline) {
+    info_.index = index;
+    info_.name = name;
+    info_.processname = processname;
+    info_.commandline = commandline;
+}
+
+void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pid, std::string reason) {
+    AlertEvent event;
+    event.kind = kind;
+    event.index = info_.index;
+    event.name = info_.name;
+    event.pid = pid;
+    event.time = context_->clock.secondsSince1970();
+    event.at = context_->clock.now();
+    event.message = std::move(message);
+    event.subject = kAlertSubject;
+    event.reason = std::move(reason);
+    const std::vector<AlertSink*> sinks = context_->alertSinks;
+    for (AlertSink* sink : sinks) sink->alert(event);
+}
+
+bool MonitoredServer::setAutoStart(bool on) {
+    if (autoStart_ == on) return false;
+    autoStart_ = on;
+    if (on)
+        AppLogger::Instance().get().info("Enabled autoStart mode for {}", info_.name);
+    else
+        AppLogger::Instance().get().info("Disabled autoStart mode for {}", info_.name);
+    return true;
+}
+
 MonitoredServer::~MonitoredServer() {
     if (watchId_ != 0 && context_->watcher) context_->watcher->unwatch(watchId_);
     // A stop under way ends with the record: whoever waited for it hears so.
@@ -68,9 +100,9 @@ void MonitoredServer::release() {
 std::int32_t MonitoredServer::findProcess(MachineLook& look) {
     // The process held since it was found: while it runs it is this
     // server's, and nothing needs to be matched again.
-    if (process_ && process_->pid() == info.pid && !process_->exited()) {
+    if (process_ && process_->pid() == info_.pid && !process_->exited()) {
         ++checksSeenAlive_;
-        return info.pid;
+        return info_.pid;
     }
     if (process_) {
         const Clock::Duration lived = endedAt_.value_or(context_->clock.now()) - runningSince_;
@@ -79,7 +111,7 @@ std::int32_t MonitoredServer::findProcess(MachineLook& look) {
         release();
     }
     MatchKeys keys;
-    if (!formMatchKeys(info.processname, info.commandline, keys)) return 0;
+    if (!formMatchKeys(info_.processname, info_.commandline, keys)) return 0;
     const std::int32_t found = findServerProcess(look, keys);
     if (found == 0) return 0;
     std::unique_ptr<platform::ProcessHandle> process = context_->control.open(found);
@@ -94,13 +126,17 @@ std::int32_t MonitoredServer::findProcess(MachineLook& look) {
 }
 
 bool MonitoredServer::start() {
-    autoStart = true;
+    autoStart_ = true;
     auto& log = AppLogger::Instance().get();
-    log.info("Enabled autoStart mode for {}", info.name);
-    if (info.pid >= 1) return false;
+    log.info("Enabled autoStart mode for {}", info_.name);
+    if (info_.pid >= 1) return false;
 
     int launchedPid = 0, error = 0;
-    if (!context_->control.launch(info.commandline, launchedPid, error)) return false;
+    if (!context_->control.launch(info_.commandline, launchedPid, error)) {
+        const std::string reason = systemError(error);
+        raise(AlertKind::StartFailed, info_.name + " could not be started: " + reason, 0, reason);
+        return false;
+    }
     ++restarts_;
     const Clock::TimePoint launchedAt = context_->clock.now();
 
@@ -108,12 +144,12 @@ bool MonitoredServer::start() {
     // the matching rules instead of being looked for again.
     std::unique_ptr<platform::ProcessHandle> process = context_->control.open(launchedPid);
     MatchKeys keys;
-    const bool keysFormed = formMatchKeys(info.processname, info.commandline, keys);
+    const bool keysFormed = formMatchKeys(info_.processname, info_.commandline, keys);
     const LaunchedProcess state = !process || process->exited()
                                       ? LaunchedProcess::Gone
                                       : checkLaunchedProcess(context_->table, launchedPid, keys);
     if (state == LaunchedProcess::Gone || (state == LaunchedProcess::Unrecognised && process && process->exited())) {
-        log.error("{} exited at once after it was started", info.name);
+        log.error("{} exited at once after it was started", info_.name);
         return false;
     }
     if (state == LaunchedProcess::Unrecognised || !keysFormed) {
@@ -122,44 +158,44 @@ bool MonitoredServer::start() {
         int ignored = 0;
         process->signal(platform::StopSignal::Kill, process->leadsGroup(), ignored);
         log.error("{} was started (pid={}) but cannot be recognised by its command line; it was stopped again",
-                  info.name, launchedPid);
+                  info_.name, launchedPid);
         return false;
     }
 
-    info.pid = launchedPid;
-    readStartTime(info.startTime);
+    info_.pid = launchedPid;
+    readStartTime(info_.startTime);
     hold(std::move(process), launchedAt);
     // The listen address is read once the server has had a moment to open
     // its sockets; the loop goes on meanwhile.
     settleAt_ = launchedAt + kSettleTime;
-    SendAlertMail(info.name + " started successfully: pid=" + std::to_string(launchedPid), kAlertSubject);
+    raise(AlertKind::Restarted, info_.name + " started successfully: pid=" + std::to_string(launchedPid), launchedPid);
     return true;
 }
 
 bool MonitoredServer::settle(MachineLook& look) {
     if (!settleAt_ || context_->clock.now() < *settleAt_) return false;
     settleAt_.reset();
-    if (info.pid <= 0) return false;
-    const std::string oldPorts = info.ports;
-    const std::int64_t oldStart = info.startTime;
-    info.ports = readListenAddress(look);
-    readStartTime(info.startTime);
-    context_->control.closeConsoleHost(info.pid);
-    return info.ports != oldPorts || info.startTime != oldStart;
+    if (info_.pid <= 0) return false;
+    const std::string oldPorts = info_.ports;
+    const std::int64_t oldStart = info_.startTime;
+    info_.ports = readListenAddress(look);
+    readStartTime(info_.startTime);
+    context_->control.closeConsoleHost(info_.pid);
+    return info_.ports != oldPorts || info_.startTime != oldStart;
 }
 
 StopOutcome MonitoredServer::stop(bool keepAutoStart, std::function<void(bool)> done) {
-    if (info.pid == 0) return StopOutcome::NotRunning;
+    if (info_.pid == 0) return StopOutcome::NotRunning;
     auto& log = AppLogger::Instance().get();
     if (stop_) {
         // Already on its way down: the newer wish for auto-start counts.
-        autoStart = keepAutoStart;
-        if (!keepAutoStart) log.info("Disabled autoStart mode for {}", info.name);
+        autoStart_ = keepAutoStart;
+        if (!keepAutoStart) log.info("Disabled autoStart mode for {}", info_.name);
         if (done) stop_->done.push_back(std::move(done));
         return StopOutcome::Stopping;
     }
-    if (!process_ || process_->pid() != info.pid) {
-        std::unique_ptr<platform::ProcessHandle> process = context_->control.open(info.pid);
+    if (!process_ || process_->pid() != info_.pid) {
+        std::unique_ptr<platform::ProcessHandle> process = context_->control.open(info_.pid);
         if (!process) return StopOutcome::Failed;
         hold(std::move(process), runningSince_);
     }
@@ -169,13 +205,13 @@ StopOutcome MonitoredServer::stop(bool keepAutoStart, std::function<void(bool)> 
     const platform::SignalResult result =
         process_->signal(graceful ? platform::StopSignal::Graceful : platform::StopSignal::Kill, group, error);
     if (result == platform::SignalResult::NotPermitted) {
-        log.error("{} cannot be stopped (pid={}): {}", info.name, info.pid, systemError(error));
+        log.error("{} cannot be stopped (pid={}): {}", info_.name, info_.pid, systemError(error));
         return StopOutcome::Failed;
     }
-    autoStart = keepAutoStart;
-    if (!keepAutoStart) log.info("Disabled autoStart mode for {}", info.name);
+    autoStart_ = keepAutoStart;
+    if (!keepAutoStart) log.info("Disabled autoStart mode for {}", info_.name);
     if (result == platform::SignalResult::Failed) {
-        log.error("{} cannot be stopped (pid={}): {}", info.name, info.pid, systemError(error));
+        log.error("{} cannot be stopped (pid={}): {}", info_.name, info_.pid, systemError(error));
         return StopOutcome::Failed;
     }
 
@@ -214,7 +250,7 @@ bool MonitoredServer::followStop() {
             return true;
         }
     } else if (stop_->killed && now >= stop_->giveUpAt) {
-        AppLogger::Instance().get().error("{} did not end after it was killed (pid={})", info.name, info.pid);
+        AppLogger::Instance().get().error("{} did not end after it was killed (pid={})", info_.name, info_.pid);
         finishStop(false);
         return true;
     }
@@ -226,9 +262,9 @@ void MonitoredServer::finishStop(bool ok) {
     stop_.reset();
     if (ok) {
         release();
-        info.pid = 0;
-        info.ports.clear();
-        info.startTime = 0;
+        info_.pid = 0;
+        info_.ports.clear();
+        info_.startTime = 0;
     }
     for (auto& callback : done)
         if (callback) context_->completions.push_back([callback = std::move(callback), ok] { callback(ok); });
@@ -253,35 +289,35 @@ std::optional<Clock::TimePoint> MonitoredServer::nextDue() const {
 }
 
 Clock::Duration MonitoredServer::runningFor() const {
-    if (!process_ || info.pid == 0) return Clock::Duration::zero();
+    if (!process_ || info_.pid == 0) return Clock::Duration::zero();
     return context_->clock.now() - runningSince_;
 }
 
 std::string MonitoredServer::readListenAddress(MachineLook& look) {
-    if (info.pid == 0) return {};
+    if (info_.pid == 0) return {};
     std::vector<platform::TcpListener> listeners;
-    if (!look.listenersOf(info.pid, listeners) || listeners.empty()) return {};
+    if (!look.listenersOf(info_.pid, listeners) || listeners.empty()) return {};
     return listenText(listeners.back());
 }
 
 void MonitoredServer::readStartTime(std::int64_t& startTime) {
-    if (info.pid == 0) return;
+    if (info_.pid == 0) return;
     std::int64_t seconds = 0;
-    if (context_->table.startTime(info.pid, seconds) && seconds > 0) startTime = seconds;
+    if (context_->table.startTime(info_.pid, seconds) && seconds > 0) startTime = seconds;
 }
 
 bool MonitoredServer::checkStatus(MachineLook& look) {
     if (stop_) return false;  // on its way down: the stop decides what comes next
     bool changed = false;
     const std::int32_t found = findProcess(look);
-    const std::string oldPorts = info.ports;
-    if (found != info.pid) {
+    const std::string oldPorts = info_.ports;
+    if (found != info_.pid) {
         changed = true;
-        if (found == 0 && autoStart)
-            SendAlertMail(info.name + ": service not working，it will be restarted right away!", kAlertSubject);
+        if (found == 0 && autoStart_)
+            raise(AlertKind::ServerDown, info_.name + ": service not working，it will be restarted right away!");
     }
-    info.pid = found;
-    if (found == 0 && autoStart) {
+    info_.pid = found;
+    if (found == 0 && autoStart_) {
         // A process that lived shorter than one interval counts as a failed
         // start; so does a launch that failed.
         if (lastDiedYoung_.value_or(false)) restartFailed(lastStartedAt_);
@@ -289,7 +325,7 @@ bool MonitoredServer::checkStatus(MachineLook& look) {
         if (backingOff()) return changed;  // the row shows when the next attempt comes
         const Clock::TimePoint attemptedAt = context_->clock.now();
         const bool ok = start();
-        AppLogger::Instance().get().info("service is closed, autoStart {} {}", info.name, ok);
+        AppLogger::Instance().get().info("service is closed, autoStart {} {}", info_.name, ok);
         if (ok) return true;  // start read the start time itself; the address follows when it has settled
         restartFailed(attemptedAt);
         changed = changed || backingOff();
@@ -298,11 +334,11 @@ bool MonitoredServer::checkStatus(MachineLook& look) {
         // Running long enough without dying: the next failure starts afresh.
         backoff_ = Backoff{};
     }
-    info.ports = readListenAddress(look);
+    info_.ports = readListenAddress(look);
     // The start time of a held process cannot change; it is read when the
     // process is first found.
-    if (found != 0 && (changed || info.startTime == 0)) readStartTime(info.startTime);
-    if (found != info.pid || info.ports != oldPorts) changed = true;
+    if (found != 0 && (changed || info_.startTime == 0)) readStartTime(info_.startTime);
+    if (found != info_.pid || info_.ports != oldPorts) changed = true;
     return changed;
 }
 
@@ -311,7 +347,7 @@ bool MonitoredServer::backingOff() const {
 }
 
 std::optional<Clock::TimePoint> MonitoredServer::nextRestart() const {
-    if (info.pid != 0 || !autoStart || !backingOff()) return std::nullopt;
+    if (info_.pid != 0 || !autoStart_ || !backingOff()) return std::nullopt;
     return backoff_.nextAttempt;
 }
 
@@ -350,18 +386,18 @@ void MonitoredServer::restartFailed(Clock::TimePoint attemptedAt) {
         backoff_.capReported = true;
         const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(now - backoff_.firstFailure).count();
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait).count();
-        SendAlertMail(info.name + " keeps failing: " + std::to_string(restarts_ - backoff_.restartsAtStart + 1) +
-                          " restarts in " + std::to_string(minutes) + " minutes; next attempt in " +
-                          std::to_string(seconds) + " s",
-                      kAlertSubject);
+        raise(AlertKind::BackoffMax, info_.name + " keeps failing: " +
+                                         std::to_string(restarts_ - backoff_.restartsAtStart + 1) + " restarts in " +
+                                         std::to_string(minutes) + " minutes; next attempt in " +
+                                         std::to_string(seconds) + " s");
     }
 }
 
 void MonitoredServer::takeRunStateFrom(MonitoredServer& other) {
-    info.pid = other.info.pid;
-    info.ports = other.info.ports;
-    info.startTime = other.info.startTime;
-    autoStart = other.autoStart;
+    info_.pid = other.info_.pid;
+    info_.ports = other.info_.ports;
+    info_.startTime = other.info_.startTime;
+    autoStart_ = other.autoStart_;
     process_ = std::move(other.process_);
     watchId_ = std::exchange(other.watchId_, 0);
     runningSince_ = other.runningSince_;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/ProcessControl.h"
+#include "supervision/AlertSink.h"
 #include "supervision/Clock.h"
 #include "supervision/ServerInfo.h"
 #include "supervision/SupervisionOptions.h"
@@ -27,11 +28,13 @@ struct SupervisionContext {
     platform::TcpTable& tcp;
     SupervisionOptions options;
     platform::ExitWatcher* watcher = nullptr;  // null: only the timer notices exits
+    // Where alerts go, in this order; none: alerts are dropped.
+    std::vector<AlertSink*> alertSinks{};
     std::uint64_t lastWatchId = 0;
     // Calls owed to those waiting for a stop. They run once the record
     // operation that ended the stop has returned, since they may change the
     // list (and so destroy records).
-    std::vector<std::function<void()>> completions;
+    std::vector<std::function<void()>> completions{};
 };
 
 // What stop() did.
@@ -43,8 +46,8 @@ enum class StopOutcome {
 };
 
 // One entry of the server list: its configuration, the observed state of
-// its process and the auto-start mode. The supervisor owns the records; a
-// window shows them but keeps no part of them.
+// its process and the auto-start mode. The supervisor owns the records and
+// alone changes them; a window shows them but keeps no part of them.
 class MonitoredServer {
 public:
     explicit MonitoredServer(SupervisionContext& context);
@@ -52,6 +55,33 @@ public:
     MonitoredServer(const MonitoredServer&) = delete;
     MonitoredServer& operator=(const MonitoredServer&) = delete;
 
+    // What the operator configured and what was last observed.
+    const ServerInfo& info() const { return info_; }
+    // Restart the server when a check finds it stopped.
+    bool autoStart() const { return autoStart_; }
+
+    bool stopping() const { return stop_.has_value(); }
+    // When settle or followStop next has something to do.
+    std::optional<Clock::TimePoint> nextDue() const;
+    // How long the current process has been known to run; zero when none.
+    Clock::Duration runningFor() const;
+    std::uint64_t watchId() const { return watchId_; }
+    // Launches made by this record.
+    std::uint64_t restarts() const { return restarts_; }
+
+    // While a server that keeps failing waits for its next restart: when
+    // that comes (the restart back-off; never while it is off).
+    std::optional<Clock::TimePoint> nextRestart() const;
+    // The same moment on the wall clock, in seconds since 1970.
+    std::optional<std::int64_t> nextRestartTime() const;
+
+private:
+    // The Supervisor runs the operations; nobody else changes a record.
+    friend class Supervisor;
+
+    // Takes the configured texts and index of an entry.
+    void configure(std::int32_t index, const std::string& name, const std::string& processname,
+                   const std::string& commandline);
     // Process ID of the running process that matches this server, 0 if
     // none. A process found once is held until it ends: while it runs it
     // is this server's, whatever it does to its argument list.
@@ -62,6 +92,8 @@ public:
     // may take a while to end: `done` is called (on the supervisor's
     // thread) with true once it has gone, false if it could not be ended.
     StopOutcome stop(bool keepAutoStart, std::function<void(bool)> done = {});
+    // Sets the auto-start mode, logged when it changes; true when it did.
+    bool setAutoStart(bool on);
     // Listen address of the process `pid`, "" when none.
     std::string readListenAddress(MachineLook& look);
     // Writes the creation time of the process `pid` into startTime on success.
@@ -81,28 +113,11 @@ public:
     // Takes over the observed state of a record of the same server, across
     // a reload of the list.
     void takeRunStateFrom(MonitoredServer& other);
-
-    bool stopping() const { return stop_.has_value(); }
-    // When settle or followStop next has something to do.
-    std::optional<Clock::TimePoint> nextDue() const;
-    // How long the current process has been known to run; zero when none.
-    Clock::Duration runningFor() const;
-    std::uint64_t watchId() const { return watchId_; }
-    // Launches made by this record.
-    std::uint64_t restarts() const { return restarts_; }
-
-    // While a server that keeps failing waits for its next restart: when
-    // that comes (the restart back-off; never while it is off).
-    std::optional<Clock::TimePoint> nextRestart() const;
-    // The same moment on the wall clock, in seconds since 1970.
-    std::optional<std::int64_t> nextRestartTime() const;
     // The operator's start: the back-off begins anew.
     void resetBackoff();
 
-    ServerInfo info;
-    bool autoStart = true;
+    void raise(AlertKind kind, std::string message, std::int32_t pid = 0, std::string reason = {});
 
-private:
     struct PendingStop {
         Clock::TimePoint killAt;    // time-out of the graceful request
         Clock::TimePoint giveUpAt;  // after the kill, when to stop waiting
@@ -122,6 +137,8 @@ private:
     bool groupGone();
 
     SupervisionContext* context_;
+    ServerInfo info_;
+    bool autoStart_ = true;
     std::unique_ptr<platform::ProcessHandle> process_;
     std::uint64_t watchId_ = 0;
     Clock::TimePoint runningSince_{};

@@ -7,16 +7,16 @@
 
 RowCells RowCells::of(const MonitoredServer& server) {
     RowCells cells;
-    cells.pid = server.info.pid > 0 ? std::to_string(server.info.pid) : std::string();
-    cells.ports = server.info.ports;
-    cells.startTime = formatStartTime(server.info.startTime);
+    cells.pid = server.info().pid > 0 ? std::to_string(server.info().pid) : std::string();
+    cells.ports = server.info().ports;
+    cells.startTime = formatStartTime(server.info().startTime);
     // A server that keeps failing says when it is tried again.
     if (const auto next = server.nextRestartTime()) {
         const std::string at = formatStartTime(*next);
         cells.startTime = "下次重启 " + (at.size() > 11 ? at.substr(11) : at);
     }
-    cells.downWithAutoStart = server.info.pid <= 0 && server.autoStart;
-    cells.startStopCaption = server.stopping() ? "停止中" : server.info.pid > 0 ? "停止" : "启动";
+    cells.downWithAutoStart = server.info().pid <= 0 && server.autoStart();
+    cells.startStopCaption = server.stopping() ? "停止中" : server.info().pid > 0 ? "停止" : "启动";
     return cells;
 }
 

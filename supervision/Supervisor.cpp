@@ -1,7 +1,9 @@
 #include "supervision/Supervisor.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "platform/Text.h"
 #include "supervision/MachineLook.h"
 
 namespace {
@@ -18,23 +20,52 @@ bool sameEntry(const ServerInfo& info, const ServerEntry& entry) {
     return info.name == entry.name && info.processname == entry.processname && info.commandline == entry.commandline;
 }
 
+bool sameTexts(const ServerInfo& a, const ServerInfo& b) {
+    return a.name == b.name && a.processname == b.processname && a.commandline == b.commandline;
+}
+
+// What observers show of a record: a command that leaves all of it as it
+// was has nothing to tell.
+struct Shown {
+    std::int32_t pid = 0;
+    std::string ports;
+    std::int64_t startTime = 0;
+    bool autoStart = false;
+    bool stopping = false;
+    std::optional<Clock::TimePoint> nextRestart;
+
+    bool operator==(const Shown&) const = default;
+};
+
+Shown shownOf(const MonitoredServer& server) {
+    return Shown{server.info().pid, server.info().ports, server.info().startTime,
+                 server.autoStart(),  server.stopping(),     server.nextRestart()};
+}
+
+ServerEntry trimmed(const ServerEntry& entry) {
+    return ServerEntry{entry.index, platform::trimWhite(entry.name), platform::trimWhite(entry.processname),
+                       platform::trimWhite(entry.commandline)};
+}
+
 }  // namespace
 
 Supervisor::Supervisor(Clock& clock, platform::ProcessControl& control, SupervisionOptions options,
                        platform::ProcessTable& table, platform::TcpTable& tcp)
     : context_{clock, control, table, tcp, sane(options)} {}
 
-void Supervisor::setStopPolicy(std::chrono::milliseconds stopTimeout, std::chrono::milliseconds restartBackoffMax) {
-    SupervisionOptions options = context_.options;
-    options.stopTimeout = stopTimeout;
-    options.restartBackoffMax = restartBackoffMax;
-    context_.options = sane(options);
-}
-
 Supervisor::~Supervisor() {
     servers_.clear();
+    // Callbacks owed by stops that ended with their records are not made:
+    // whoever waited is going too.
     context_.completions.clear();
     if (watcher_) watcher_->stop();
+}
+
+void Supervisor::changeOptions(const SupervisionOptions& options) {
+    SupervisionOptions next = context_.options;
+    next.stopTimeout = options.stopTimeout;
+    next.restartBackoffMax = options.restartBackoffMax;
+    context_.options = sane(next);
 }
 
 bool Supervisor::watchExits(std::function<void()> wake) {
@@ -49,18 +80,42 @@ bool Supervisor::watchExits(std::function<void()> wake) {
 }
 
 void Supervisor::addObserver(SupervisorObserver* observer) {
-    if (observer && std::find(moreObservers_.begin(), moreObservers_.end(), observer) == moreObservers_.end())
-        moreObservers_.push_back(observer);
+    if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+        observers_.push_back(observer);
 }
 
 void Supervisor::removeObserver(SupervisorObserver* observer) {
-    moreObservers_.erase(std::remove(moreObservers_.begin(), moreObservers_.end(), observer), moreObservers_.end());
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+void Supervisor::addAlertSink(AlertSink* sink) {
+    auto& sinks = context_.alertSinks;
+    if (sink && std::find(sinks.begin(), sinks.end(), sink) == sinks.end()) sinks.push_back(sink);
+}
+
+void Supervisor::removeAlertSink(AlertSink* sink) {
+    auto& sinks = context_.alertSinks;
+    sinks.erase(std::remove(sinks.begin(), sinks.end(), sink), sinks.end());
 }
 
 void Supervisor::changed(const MonitoredServer& server) {
-    if (observer_) observer_->serverChanged(server);
-    for (SupervisorObserver* observer : moreObservers_) observer->serverChanged(server);
+    const std::vector<SupervisorObserver*> observers = observers_;
+    for (SupervisorObserver* observer : observers) observer->serverChanged(server);
 }
+
+void Supervisor::listLoaded() {
+    const std::vector<SupervisorObserver*> observers = observers_;
+    for (SupervisorObserver* observer : observers) observer->listLoaded();
+}
+
+template <class Command>
+void Supervisor::notifying(MonitoredServer& server, Command command) {
+    const Shown before = shownOf(server);
+    command();
+    if (!(shownOf(server) == before)) changed(server);
+}
+
+void Supervisor::later(std::function<void()> call) { context_.completions.push_back(std::move(call)); }
 
 void Supervisor::runCompletions() {
     // Each call may change the list, and with it add further calls.
@@ -76,45 +131,45 @@ void Supervisor::load(const std::vector<ServerEntry>& entries) {
     servers_.clear();
     std::vector<MonitoredServer*> fresh;
     for (const ServerEntry& entry : entries) {
-        auto record = std::make_unique<MonitoredServer>(context_);
+        auto server = std::make_unique<MonitoredServer>(context_);
         auto kept = std::find_if(previous.begin(), previous.end(),
-                                 [&](const auto& item) { return item.second && sameEntry(item.second->info, entry); });
+                                 [&](const auto& item) { return item.second && sameEntry(item.second->info(), entry); });
         if (kept != previous.end()) {
-            record->takeRunStateFrom(*kept->second);
+            server->takeRunStateFrom(*kept->second);
             previous.erase(kept);
         } else {
-            fresh.push_back(record.get());
+            fresh.push_back(server.get());
         }
-        record->info.index = entry.index;
-        record->info.name = entry.name;
-        record->info.processname = entry.processname;
-        record->info.commandline = entry.commandline;
-        servers_[entry.index] = std::move(record);
+        server->configure(entry.index, entry.name, entry.processname, entry.commandline);
+        servers_[entry.index] = std::move(server);
     }
     previous.clear();
     // The first check of a new record starts its server unless it runs.
     MachineLook look(context_.table, context_.tcp);
-    for (MonitoredServer* record : fresh) record->checkStatus(look);
+    for (MonitoredServer* server : fresh) server->checkStatus(look);
     processWalks_ += static_cast<std::uint64_t>(look.processWalks());
     if (!loaded_) {
         loaded_ = true;
         nextTick_ = context_.clock.now() + context_.options.checkInterval;
     }
-    if (observer_) observer_->listLoaded();
-    for (SupervisorObserver* observer : moreObservers_) observer->listLoaded();
+    listLoaded();
     runCompletions();
+}
+
+void Supervisor::reload() {
+    if (store_) load(store_->read());
 }
 
 Clock::TimePoint Supervisor::nextDue() const {
     Clock::TimePoint due = loaded_ ? nextTick_ : Clock::TimePoint::max();
-    for (const auto& [index, record] : servers_)
-        if (const auto next = record->nextDue(); next && *next < due) due = *next;
+    for (const auto& [index, server] : servers_)
+        if (const auto next = server->nextDue(); next && *next < due) due = *next;
     return due;
 }
 
 MonitoredServer* Supervisor::byWatchId(std::uint64_t id) {
-    for (auto& [index, record] : servers_)
-        if (record->watchId() == id) return record.get();
+    for (auto& [index, server] : servers_)
+        if (server->watchId() == id) return server.get();
     return nullptr;
 }
 
@@ -123,12 +178,12 @@ void Supervisor::handleExits() {
     std::vector<std::uint64_t> ended;
     watcher_->takeExited(ended);
     for (const std::uint64_t id : ended) {
-        MonitoredServer* record = byWatchId(id);
-        if (!record) continue;  // a process no record holds any more
-        const Clock::Duration ran = record->runningFor();
-        record->processEnded();
-        if (record->stopping()) {
-            if (record->followStop()) changed(*record);
+        MonitoredServer* server = byWatchId(id);
+        if (!server) continue;  // a process no record holds any more
+        const Clock::Duration ran = server->runningFor();
+        server->processEnded();
+        if (server->stopping()) {
+            if (server->followStop()) changed(*server);
             continue;
         }
         // A server that dies sooner than one interval after it started
@@ -136,23 +191,27 @@ void Supervisor::handleExits() {
         // once per interval.
         if (ran < context_.options.checkInterval) continue;
         MachineLook look(context_.table, context_.tcp);
-        if (record->checkStatus(look)) changed(*record);
+        if (server->checkStatus(look)) changed(*server);
         processWalks_ += static_cast<std::uint64_t>(look.processWalks());
     }
 }
 
 void Supervisor::runDue() {
     handleExits();
+    // What waited for a stop goes first: a check must not restart a server
+    // whose entry is about to change or go.
+    runCompletions();
     const Clock::TimePoint now = context_.clock.now();
     MachineLook look(context_.table, context_.tcp);
-    for (auto& [index, record] : servers_) {
-        const auto due = record->nextDue();
+    for (auto& [index, server] : servers_) {
+        const auto due = server->nextDue();
         if (!due || *due > now) continue;
         bool rowChanged = false;
-        if (record->stopping()) rowChanged = record->followStop();
-        rowChanged = record->settle(look) || rowChanged;
-        if (rowChanged) changed(*record);
+        if (server->stopping()) rowChanged = server->followStop();
+        rowChanged = server->settle(look) || rowChanged;
+        if (rowChanged) changed(*server);
     }
+    runCompletions();
     if (loaded_ && now >= nextTick_) {
         checkAll();
         nextTick_ += context_.options.checkInterval;
@@ -166,81 +225,280 @@ void Supervisor::runDue() {
 void Supervisor::checkAll() {
     const auto began = std::chrono::steady_clock::now();
     MachineLook look(context_.table, context_.tcp);
-    for (auto& [index, record] : servers_)
-        if (record->checkStatus(look)) changed(*record);
+    for (auto& [index, server] : servers_)
+        if (server->checkStatus(look)) changed(*server);
     ++passes_;
     processWalks_ += static_cast<std::uint64_t>(look.processWalks());
     lastPassDuration_ = std::chrono::steady_clock::now() - began;
-    if (observer_) observer_->passEnded();
-    for (SupervisorObserver* observer : moreObservers_) observer->passEnded();
+    const std::vector<SupervisorObserver*> observers = observers_;
+    for (SupervisorObserver* observer : observers) observer->passEnded();
     runCompletions();
 }
 
-MonitoredServer* Supervisor::find(std::int32_t index) {
+const MonitoredServer* Supervisor::find(std::int32_t index) const {
     const auto found = servers_.find(index);
     return found == servers_.end() ? nullptr : found->second.get();
 }
 
+MonitoredServer* Supervisor::record(std::int32_t index) {
+    const auto found = servers_.find(index);
+    return found == servers_.end() ? nullptr : found->second.get();
+}
+
+std::int32_t Supervisor::indexOf(const ServerInfo& texts) const {
+    if (const MonitoredServer* same = find(texts.index); same && sameTexts(same->info(), texts)) return texts.index;
+    for (const auto& [index, server] : servers_)
+        if (sameTexts(server->info(), texts)) return index;
+    return 0;
+}
+
 std::int32_t Supervisor::runningCount() const {
     std::int32_t n = 0;
-    for (const auto& [index, record] : servers_) n += record->info.pid > 0;
+    for (const auto& [index, server] : servers_) n += server->info().pid > 0;
     return n;
 }
 
-bool Supervisor::start(std::int32_t index) {
-    MonitoredServer* record = find(index);
-    if (!record) return false;
-    record->resetBackoff();  // the operator's start comes at once
-    const bool ok = record->start();
-    changed(*record);
-    runCompletions();
-    return ok;
-}
-
-void Supervisor::startAll() {
-    for (auto& [index, record] : servers_) {
-        record->resetBackoff();
-        if (record->start()) changed(*record);
+void Supervisor::start(std::int32_t index, CommandDone done) {
+    CommandResult result;
+    result.index = index;
+    result.status = CommandStatus::NoSuchServer;
+    if (MonitoredServer* server = record(index)) {
+        result.name = server->info().name;
+        if (server->stopping()) {
+            result.status = CommandStatus::Stopping;
+        } else {
+            const bool wasRunning = server->info().pid > 0;
+            bool ok = false;
+            notifying(*server, [&] {
+                server->resetBackoff();  // the operator's start comes at once
+                ok = server->start();
+            });
+            result.pid = server->info().pid;
+            result.status = wasRunning ? CommandStatus::AlreadyRunning
+                                       : ok ? CommandStatus::Done : CommandStatus::StartFailed;
+        }
     }
+    if (done) later([done = std::move(done), result] { done(result); });
     runCompletions();
 }
 
-StopOutcome Supervisor::stop(std::int32_t index, bool keepAutoStart, std::function<void(bool)> done) {
-    MonitoredServer* record = find(index);
-    if (!record) {
-        if (done) context_.completions.push_back([done = std::move(done)] { done(true); });
+void Supervisor::stop(std::int32_t index, CommandDone done) {
+    CommandResult result;
+    result.index = index;
+    MonitoredServer* server = record(index);
+    if (!server) {
+        result.status = CommandStatus::NoSuchServer;
+    } else if (server->info().pid == 0) {
+        result.name = server->info().name;
+        // Nothing to end, but the operator wants it down: no check may
+        // start it again.
+        notifying(*server, [&] { server->setAutoStart(false); });
+        result.status = CommandStatus::NotRunning;
+    } else {
+        result.name = server->info().name;
+        result.pid = server->info().pid;
+        auto finished = [done, result](bool ok) mutable {
+            result.status = ok ? CommandStatus::Done : CommandStatus::StopFailed;
+            if (ok) result.pid = 0;
+            if (done) done(result);
+        };
+        StopOutcome outcome = StopOutcome::NotRunning;
+        notifying(*server, [&] { outcome = server->stop(false, finished); });
+        if (outcome == StopOutcome::Failed) later([finished]() mutable { finished(false); });
         runCompletions();
-        return StopOutcome::NotRunning;
+        return;
     }
-    const StopOutcome outcome = record->stop(keepAutoStart, done);
-    if (outcome == StopOutcome::NotRunning || outcome == StopOutcome::Failed) {
-        if (done) context_.completions.push_back([done, ok = outcome == StopOutcome::NotRunning] { done(ok); });
-    }
-    if (outcome != StopOutcome::NotRunning) changed(*record);
+    if (done) later([done, result] { done(result); });
     runCompletions();
-    return outcome;
 }
 
-void Supervisor::stopAll(bool keepAutoStart, std::function<void()> allDone) {
+void Supervisor::restart(std::int32_t index, CommandDone done) {
+    CommandResult result;
+    result.index = index;
+    MonitoredServer* server = record(index);
+    if (!server) {
+        result.status = CommandStatus::NoSuchServer;
+        if (done) later([done, result] { done(result); });
+        runCompletions();
+        return;
+    }
+    result.name = server->info().name;
+    const ServerInfo texts = server->info();
+    auto again = [this, texts, result, done](bool ok) mutable {
+        if (!ok) {
+            result.status = CommandStatus::StopFailed;
+            result.pid = texts.pid;
+        } else if (MonitoredServer* now = record(indexOf(texts))) {
+            result.index = now->info().index;
+            // A check at once, which finds it down with auto-start on and
+            // starts it; the operator's restart comes now, back-off or not.
+            notifying(*now, [&] {
+                now->autoStart_ = true;
+                now->resetBackoff();
+                MachineLook look(context_.table, context_.tcp);
+                now->checkStatus(look);
+                processWalks_ += static_cast<std::uint64_t>(look.processWalks());
+            });
+            result.pid = now->info().pid;
+            result.status = result.pid > 0 ? CommandStatus::Done : CommandStatus::StartFailed;
+        } else {
+            result.status = CommandStatus::Gone;
+        }
+        if (done) done(result);
+    };
+    StopOutcome outcome = StopOutcome::NotRunning;
+    notifying(*server, [&] { outcome = server->stop(true, again); });
+    if (outcome == StopOutcome::NotRunning || outcome == StopOutcome::Failed)
+        later([again, ok = outcome == StopOutcome::NotRunning]() mutable { again(ok); });
+    runCompletions();
+}
+
+void Supervisor::startAll(CommandDone done) {
+    for (auto& [index, server] : servers_) {
+        MonitoredServer& one = *server;
+        notifying(one, [&] {
+            one.resetBackoff();
+            one.start();
+        });
+    }
+    CommandResult result;
+    result.servers = servers_.size();
+    for (const auto& [index, server] : servers_)
+        if (server->info().pid <= 0) result.notDone.push_back(server->info().name);
+    result.status = result.notDone.empty() ? CommandStatus::Done : CommandStatus::StartFailed;
+    if (done) later([done, result] { done(result); });
+    runCompletions();
+}
+
+void Supervisor::stopEvery(bool keepDown, std::function<void()> allDone) {
     auto pending = std::make_shared<std::size_t>(1);
-    auto one = [pending, allDone](bool) {
+    auto one = [pending, allDone = std::move(allDone)](bool) {
         if (--*pending == 0 && allDone) allDone();
     };
-    for (auto& [index, record] : servers_) {
+    for (auto& [index, server] : servers_) {
+        MonitoredServer& each = *server;
+        StopOutcome outcome = StopOutcome::NotRunning;
         ++*pending;
-        const StopOutcome outcome = record->stop(keepAutoStart, one);
-        if (outcome == StopOutcome::NotRunning || outcome == StopOutcome::Failed)
-            context_.completions.push_back([one] { one(false); });
-        if (outcome == StopOutcome::Stopped || outcome == StopOutcome::Stopping) changed(*record);
+        notifying(each, [&] {
+            if (each.info().pid == 0) {
+                if (keepDown) each.setAutoStart(false);
+            } else {
+                outcome = each.stop(false, one);
+            }
+        });
+        if (outcome == StopOutcome::NotRunning || outcome == StopOutcome::Failed) later([one] { one(false); });
     }
-    context_.completions.push_back([one] { one(true); });
+    later([one] { one(true); });
     runCompletions();
 }
 
-void Supervisor::checkNow(std::int32_t index) {
-    MonitoredServer* record = find(index);
-    if (!record) return;
-    MachineLook look(context_.table, context_.tcp);
-    if (record->checkStatus(look)) changed(*record);
+void Supervisor::stopAll(CommandDone done) {
+    stopEvery(true, [this, done] {
+        CommandResult result;
+        result.servers = servers_.size();
+        for (const auto& [index, server] : servers_)
+            if (server->info().pid > 0) result.notDone.push_back(server->info().name);
+        result.status = result.notDone.empty() ? CommandStatus::Done : CommandStatus::StopFailed;
+        if (done) done(result);
+    });
+}
+
+void Supervisor::setAutoStart(std::int32_t index, bool on) {
+    if (MonitoredServer* server = record(index)) notifying(*server, [&] { server->setAutoStart(on); });
+}
+
+void Supervisor::edit(CommandResult result, const std::function<bool(EntryStore&, std::string&)>& change,
+                      const CommandDone& done) {
+    if (!store_) {
+        result.status = CommandStatus::SaveFailed;
+        result.error = "there is no server list to change";
+    } else {
+        std::string error;
+        if (!change(*store_, error)) {
+            result.status = CommandStatus::SaveFailed;
+            result.error = error;
+        }
+        // Also after a failed write: the list then shows what the file holds.
+        load(store_->read());
+    }
+    if (done) done(result);
+}
+
+void Supervisor::add(ServerEntry entry, CommandDone done) {
+    const ServerEntry stored = trimmed(entry);
+    CommandResult result;
+    result.name = stored.name;
+    edit(result, [&](EntryStore& store, std::string& error) { return store.add(stored, error); }, done);
     runCompletions();
+}
+
+void Supervisor::remove(std::int32_t index, CommandDone done) {
+    CommandResult result;
+    result.index = index;
+    MonitoredServer* server = record(index);
+    if (!server) {
+        result.status = CommandStatus::NoSuchServer;
+        if (done) later([done, result] { done(result); });
+        runCompletions();
+        return;
+    }
+    result.name = server->info().name;
+    const ServerInfo texts = server->info();
+    // The list is written once the process has gone, whether or not the
+    // stop succeeded: the operator wants the entry gone.
+    auto then = [this, texts, result, done](bool) mutable {
+        const std::int32_t now = indexOf(texts);
+        if (now == 0) {
+            result.status = CommandStatus::Gone;
+            if (done) done(result);
+            return;
+        }
+        result.index = now;
+        edit(result, [now](EntryStore& store, std::string& error) { return store.remove(now, error); }, done);
+    };
+    StopOutcome outcome = StopOutcome::NotRunning;
+    if (server->info().pid != 0) notifying(*server, [&] { outcome = server->stop(false, then); });
+    if (outcome == StopOutcome::NotRunning || outcome == StopOutcome::Failed) later([then]() mutable { then(true); });
+    runCompletions();
+}
+
+void Supervisor::replace(std::int32_t index, ServerEntry entry, CommandDone done) {
+    CommandResult result;
+    result.index = index;
+    MonitoredServer* server = record(index);
+    if (!server) {
+        result.status = CommandStatus::NoSuchServer;
+        if (done) later([done, result] { done(result); });
+        runCompletions();
+        return;
+    }
+    result.name = server->info().name;
+    const ServerInfo texts = server->info();
+    const ServerEntry stored = trimmed(entry);
+    auto then = [this, texts, stored, result, done](bool) mutable {
+        const std::int32_t now = indexOf(texts);
+        if (now == 0) {
+            result.status = CommandStatus::Gone;
+            if (done) done(result);
+            return;
+        }
+        result.index = now;
+        edit(result, [now, &stored](EntryStore& store, std::string& error) { return store.replace(now, stored, error); },
+             done);
+    };
+    // A new command line: the old process ends first, and with auto-start
+    // kept on the new one starts once the list is loaded again.
+    StopOutcome outcome = StopOutcome::NotRunning;
+    if (entry.commandline != texts.commandline && server->info().pid != 0)
+        notifying(*server, [&] { outcome = server->stop(true, then); });
+    if (outcome == StopOutcome::NotRunning || outcome == StopOutcome::Failed) later([then]() mutable { then(true); });
+    runCompletions();
+}
+
+void Supervisor::removeAll(CommandDone done) {
+    stopEvery(false, [this, done] {
+        CommandResult result;
+        result.servers = servers_.size();
+        edit(result, [](EntryStore& store, std::string& error) { return store.removeAll(error); }, done);
+    });
 }

@@ -11,7 +11,10 @@
 #include "platform/ProcessControl.h"
 #include "platform/ProcessTable.h"
 #include "platform/TcpTable.h"
+#include "supervision/AlertSink.h"
 #include "supervision/Clock.h"
+#include "supervision/CommandResult.h"
+#include "supervision/EntryStore.h"
 #include "supervision/MonitoredServer.h"
 #include "supervision/SupervisionOptions.h"
 #include "supervision/SupervisorObserver.h"
@@ -21,6 +24,10 @@
 // and on the operator's commands. The window and the window-less mode drive
 // it from their own thread: they call runDue when nextDue has come, or when
 // the exit watcher woke them. Nothing in it ever waits.
+//
+// The operator's commands mean the same whoever gives them (the window's
+// buttons, ctl): each tells every observer what it changed and ends through
+// its callback, once what it waits for (a process to end) has happened.
 class Supervisor {
 public:
     Supervisor(Clock& clock, platform::ProcessControl& control, SupervisionOptions options,
@@ -35,11 +42,14 @@ public:
     // alone then notices exits) where processes cannot be watched.
     bool watchExits(std::function<void()> wake);
 
-    void setObserver(SupervisorObserver* observer) { observer_ = observer; }
-    // Observers besides the one set above (the control server, the
-    // metrics), told the same things after it.
+    // Those told what changed, in the order they were added.
     void addObserver(SupervisorObserver* observer);
     void removeObserver(SupervisorObserver* observer);
+    // Where alerts go, in the order they were added.
+    void addAlertSink(AlertSink* sink);
+    void removeAlertSink(AlertSink* sink);
+    // The server list that add, remove, replace and removeAll edit.
+    void setEntryStore(EntryStore* store) { store_ = store; }
 
     // Takes the list as the file holds it. An entry whose name, processname
     // and commandline are all unchanged keeps its record's observed state
@@ -47,6 +57,8 @@ public:
     // check runs at once (and starts the server unless it runs). The next
     // tick is due one check interval after the first load.
     void load(const std::vector<ServerEntry>& entries);
+    // Reads the entry store and loads what it holds.
+    void reload();
 
     // When runDue next has something to do.
     Clock::TimePoint nextDue() const;
@@ -56,28 +68,56 @@ public:
     // One check of every record, in index order.
     void checkAll();
 
-    // The operator's commands, as the window's buttons mean them.
-    bool start(std::int32_t index);
-    // `done` is called once the process has gone (true) or could not be
-    // ended (false); at once when there was nothing to stop.
-    StopOutcome stop(std::int32_t index, bool keepAutoStart, std::function<void(bool)> done = {});
-    // Stops every server; `allDone` once each stop has ended.
-    void stopAll(bool keepAutoStart, std::function<void()> allDone = {});
-    void startAll();
-    // Checks one server now.
-    void checkNow(std::int32_t index);
+    // --- The operator's commands ---
+    // Starts the server now, its back-off forgotten, and turns auto-start
+    // on. Refused while it is on its way down.
+    void start(std::int32_t index, CommandDone done = {});
+    // Stops the server and keeps it down: auto-start goes off, also for a
+    // server that is down already. Done once the process has gone.
+    void stop(std::int32_t index, CommandDone done = {});
+    // Stops the server with auto-start kept on and starts it again as soon
+    // as the process has gone, its back-off forgotten. A server that is
+    // down is started.
+    void restart(std::int32_t index, CommandDone done = {});
+    // Starts every server that is not running (as start does); done at
+    // once, with the names of those that are still down.
+    void startAll(CommandDone done = {});
+    // Stops every server and keeps all of them down, including those down
+    // already; done once every stop has ended, with the names of those
+    // still running.
+    void stopAll(CommandDone done = {});
+    // Turns the auto-start mode of one server on or off without starting or
+    // stopping anything.
+    void setAutoStart(std::int32_t index, bool on);
+
+    // --- Changes of the list (through the entry store) ---
+    // Each writes the list and loads it again. Records of unchanged entries
+    // keep their state across that; a new or changed entry gets a new
+    // record, whose first check starts it.
+    void add(ServerEntry entry, CommandDone done = {});
+    // Stops the server (auto-start off); once its process has gone, its
+    // entry is removed from the list.
+    void remove(std::int32_t index, CommandDone done = {});
+    // Gives the entry new texts, as the operator typed them (blanks around
+    // them are dropped when they are stored). A command line that differs,
+    // as typed, from the one in force first stops the running process, with
+    // auto-start kept on, so that the new one starts once the old has gone.
+    void replace(std::int32_t index, ServerEntry entry, CommandDone done = {});
+    // Stops every server, then empties the list.
+    void removeAll(CommandDone done = {});
 
     const std::map<std::int32_t, std::unique_ptr<MonitoredServer>>& servers() const { return servers_; }
-    MonitoredServer* find(std::int32_t index);
+    const MonitoredServer* find(std::int32_t index) const;
     // The number of records (the window sizes itself by it).
     std::int32_t liveServerCount() const { return static_cast<std::int32_t>(servers_.size()); }
     std::int32_t runningCount() const;
 
     const SupervisionOptions& options() const { return context_.options; }
-    // New stop and back-off settings from the operator. They count from the
-    // next stop and the next failure; a stop or a wait under way keeps the
-    // times it was given. The check interval is not changed while running.
-    void setStopPolicy(std::chrono::milliseconds stopTimeout, std::chrono::milliseconds restartBackoffMax);
+    // New settings from the operator: the stop time-out and the back-off
+    // maximum are taken and count from the next stop and the next failure;
+    // a stop or a wait under way keeps the times it was given. The check
+    // interval and the watching of exits stay as they were at the start.
+    void changeOptions(const SupervisionOptions& options);
     // Check passes run, and how many of them had to walk the process table.
     std::uint64_t passes() const { return passes_; }
     std::uint64_t processWalks() const { return processWalks_; }
@@ -85,16 +125,31 @@ public:
     std::chrono::nanoseconds lastPassDuration() const { return lastPassDuration_; }
 
 private:
+    MonitoredServer* record(std::int32_t index);
+    // The index of the record with these texts now, preferring `index`; 0
+    // when there is none (a command that waited finds its server again).
+    std::int32_t indexOf(const ServerInfo& texts) const;
     void changed(const MonitoredServer& server);
+    // Tells the observers when the command changed what they show.
+    template <class Command>
+    void notifying(MonitoredServer& server, Command command);
+    void listLoaded();
+    // Stops every running server; `allDone` once each stop has ended. With
+    // `keepDown`, servers that are down already get auto-start off too.
+    void stopEvery(bool keepDown, std::function<void()> allDone);
     void runCompletions();
+    void later(std::function<void()> call);
     void handleExits();
     MonitoredServer* byWatchId(std::uint64_t id);
+    // A change of the list written through the store, then loaded.
+    void edit(CommandResult result, const std::function<bool(EntryStore&, std::string&)>& change,
+              const CommandDone& done);
 
     SupervisionContext context_;
     std::unique_ptr<platform::ExitWatcher> watcher_;
     std::map<std::int32_t, std::unique_ptr<MonitoredServer>> servers_;
-    SupervisorObserver* observer_ = nullptr;
-    std::vector<SupervisorObserver*> moreObservers_;
+    std::vector<SupervisorObserver*> observers_;
+    EntryStore* store_ = nullptr;
     bool loaded_ = false;
     Clock::TimePoint nextTick_{};
     std::uint64_t passes_ = 0;

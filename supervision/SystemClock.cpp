@@ -2,7 +2,7 @@
 
 Clock::TimePoint SystemClock::now() const { return std::chrono::steady_clock::now(); }
 
-SystemClock& SystemClock::instance() {
+SystemClock& SystemClock::Instance() {
     static SystemClock clock;
     return clock;
 }

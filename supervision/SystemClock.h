@@ -5,5 +5,5 @@
 class SystemClock : public Clock {
 public:
     TimePoint now() const override;
-    static SystemClock& instance();
+    static SystemClock& Instance();
 };

@@ -1,20 +1,25 @@
-// SendMail and SendAlertMail against a real SMTP server and a scripted peer.
+// SendMail and the mail alert sink against a real SMTP server and a scripted
+// peer, and a supervised server's alerts arriving as mail.
 #include <sys/stat.h>
 
 #include <ctime>
 
 #include <gtest/gtest.h>
 
-#include "config/AlertMailSettings.h"
+#include "app/core/MailAlerts.h"
+#include "config/AlertMailSettingsData.h"
 #include "log/AppLogger.h"
 #include "mail/AlertDispatch.h"
-#include "mail/AlertThrottle.h"
-#include "mail/MailDelivery.h"
+#include "mail/MailAlertSink.h"
 #include "mail/MailClock.h"
+#include "mail/MailDelivery.h"
+#include "supervision/Supervisor.h"
 #include "tests/support/InstrumentedSockets.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/ScriptedSmtpPeer.h"
 #include "tests/support/SmtpTestServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
 #include "tests/support/TodaysLog.h"
 
 namespace {
@@ -31,37 +36,52 @@ std::string localDate(std::int64_t seconds) {
     return date;
 }
 
-// Mails go out on the delivery thread: wait until it has nothing left.
-void waitForDelivery() { ASSERT_TRUE(MailDelivery::Process().waitIdle(std::chrono::seconds(60))); }
+AlertMailSettingsData settingsOf(const std::string& server, const std::string& port, const std::string& user,
+                                 const std::string& password, const std::string& mailTo, int minInterval) {
+    AlertMailSettingsData settings;
+    settings.smtpServer = server;
+    settings.smtpPort = port;
+    settings.smtpUser = user;
+    settings.smtpPassword = password;
+    settings.smtpMailTo = mailTo;
+    settings.minAlertInterval = minInterval;
+    // The test servers speak no TLS: the login goes in the clear.
+    settings.smtpSecurity = SmtpSecurity::None;
+    return settings;
+}
 
 class AlertDispatchTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(0, ::mkdir("logs", 0777));
         ASSERT_TRUE(AppLogger::Instance().Init());
-        AlertThrottle::Process().Reset();
         SetMailClock([this] { return now; });
     }
     void TearDown() override {
-        MailDelivery::Process().waitIdle(std::chrono::seconds(60));
+        delivery.waitIdle(std::chrono::seconds(60));
         SetMailClock({});
-        AlertThrottle::Process().Reset();
-        SetAlertMailSettings("", "", "", "", "", 5);
     }
     std::string log() const { return readFile(todaysLogFile()); }
     void useServer(const SmtpTestServer& server, const std::string& mailTo, int minInterval) {
-        SetAlertMailSettings(server.host(), server.portText(), server.user(), server.password(), mailTo, minInterval);
+        sink.setSettings(settingsOf(server.host(), server.portText(), server.user(), server.password(), mailTo,
+                                    minInterval));
     }
+    // An alert raised now.
+    void raise(const std::string& message) { sink.alert(MailAlertSink::Alert{message, kAlertSubject, now}); }
+    // Mails go out on the delivery thread: wait until it has nothing left.
+    void waitForDelivery() { ASSERT_TRUE(delivery.waitIdle(std::chrono::seconds(60))); }
 
     TempDir dir;
     ScopedWorkingDirectory cwd{dir.path()};
     std::int64_t now = 1700000000;
+    MailDelivery delivery;
+    MailAlertSink sink{delivery, AlertMailSettingsData{}};
 };
 
 TEST_F(AlertDispatchTest, AlertArrivesWithTheAlertHeaderAndDecodesToTheOriginalText) {
     SmtpTestServer server("ops@example.test", "Alert pass 1");
     useServer(server, "one@example.test;two@example.test", 5);
-    SendAlertMail("GameServer" + kNotWorking, kAlertSubject);
+    raise("GameServer" + kNotWorking);
     waitForDelivery();
 
     const auto messages = server.messages();
@@ -92,6 +112,54 @@ TEST_F(AlertDispatchTest, AlertArrivesWithTheAlertHeaderAndDecodesToTheOriginalT
     EXPECT_EQ(std::string::npos, log().find("[ERROR]"));
 }
 
+TEST_F(AlertDispatchTest, ASupervisedServersAlertsArriveAsMailAndAFailedLaunchDoesNot) {
+    SmtpTestServer server;
+    useServer(server, "ops@example.test", 0);
+    const std::string program = copyTestServer(dir.file("procward-testserver"));
+    ManualClock clock;
+    SupervisionOptions options;
+    options.checkInterval = std::chrono::seconds(1);
+    options.restartOnExit = false;
+    Supervisor supervisor(clock, platform::processControl(), options);
+    MailAlerts mail(sink);
+    supervisor.addAlertSink(&mail);
+    supervisor.load({ServerEntry{1, "gs1", "procward-testserver", program + " --role mailed"},
+                     ServerEntry{2, "gone", "procward-testserver", dir.file("missing/procward-testserver")}});
+    const int first = supervisor.find(1)->info().pid;
+    ASSERT_GT(first, 0);
+    killAndWait(first);
+    clock.advance(options.checkInterval);
+    supervisor.runDue();
+    const int second = supervisor.find(1)->info().pid;
+    ASSERT_GT(second, 0);
+    killAndWait(second);
+
+    const std::vector<std::string> expected{"gs1 started successfully: pid=" + std::to_string(first),
+                                            "gs1" + kNotWorking,
+                                            "gs1 started successfully: pid=" + std::to_string(second)};
+    const auto messages = server.waitForMessages(expected.size());
+    std::vector<std::string> bodies;
+    for (const auto& m : messages) {
+        EXPECT_EQ(kAlertSubject, m.subject);
+        bodies.push_back(m.body.substr(0, m.body.find_last_not_of('\n') + 1));
+    }
+    EXPECT_EQ(expected, bodies);
+    waitForDelivery();
+    EXPECT_EQ(expected.size(), server.messages().size());  // nothing for the server that cannot be launched
+
+    // Each alert is logged when it is raised, before the check says how the
+    // restart went; the failed launches are not.
+    const std::string text = log();
+    const auto fell = text.find("[INFO ]: gs1" + kNotWorking + "\r\n");
+    const auto restarted = text.find("[INFO ]: " + expected[2] + "\r\n");
+    const auto closed = text.find("[INFO ]: service is closed, autoStart gs1 true\r\n", fell);
+    ASSERT_NE(std::string::npos, fell) << text;
+    EXPECT_LT(fell, restarted);
+    EXPECT_LT(restarted, closed);
+    EXPECT_NE(std::string::npos, text.find("[INFO ]: service is closed, autoStart gone false\r\n"));
+    EXPECT_EQ(std::string::npos, text.find("could not be started"));
+}
+
 TEST_F(AlertDispatchTest, MinimumIntervalSuppressesAndReleasesAlerts) {
     SmtpTestServer server;
     useServer(server, "ops@example.test", 5);
@@ -102,7 +170,7 @@ TEST_F(AlertDispatchTest, MinimumIntervalSuppressesAndReleasesAlerts) {
     for (const auto& [offset, expectMail] : steps) {
         now = start + offset;
         const std::string text = "S" + std::to_string(offset) + " started successfully: pid=42";
-        SendAlertMail(text, kAlertSubject);
+        raise(text);
         waitForDelivery();
         if (expectMail) ++mailed;
         const auto messages = server.messages();
@@ -120,21 +188,25 @@ TEST_F(AlertDispatchTest, MinimumIntervalSuppressesAndReleasesAlerts) {
     }
 
     // At 0 or below every alert goes out.
-    AlertMailSettings.minAlertInterval = 0;
+    useServer(server, "ops@example.test", 0);
     for (int i = 1; i <= 3; ++i) {
         now = start + 11 + i;
-        SendAlertMail("again", kAlertSubject);
+        raise("again");
     }
     waitForDelivery();
     EXPECT_EQ(mailed + 3, server.messages().size());
+    // What the metrics read.
+    EXPECT_EQ(mailed + 3, sink.counters()->sent);
+    EXPECT_EQ(3u, sink.counters()->suppressed);
+    EXPECT_EQ(0u, sink.counters()->failed);
 }
 
 TEST_F(AlertDispatchTest, EmptyRecipientListLogsAnEmptyErrorWithoutConnecting) {
     ScriptedSmtpPeer peer;
-    SetAlertMailSettings("127.0.0.1", std::to_string(peer.port()), "ops@example.test", "pw", "", 0);
-    SendAlertMail("Gate" + kNotWorking, kAlertSubject);
+    sink.setSettings(settingsOf("127.0.0.1", std::to_string(peer.port()), "ops@example.test", "pw", "", 0));
+    raise("Gate" + kNotWorking);
     now += 1;
-    SendAlertMail("Gate started successfully: pid=7", kAlertSubject);
+    raise("Gate started successfully: pid=7");
     waitForDelivery();
     const std::string text = log();
     std::size_t count = 0;
@@ -143,12 +215,13 @@ TEST_F(AlertDispatchTest, EmptyRecipientListLogsAnEmptyErrorWithoutConnecting) {
         ++count;
     EXPECT_EQ(2u, count) << text;
     EXPECT_EQ(0, peer.connections());
+    EXPECT_EQ(2u, sink.counters()->failed);
 }
 
 TEST_F(AlertDispatchTest, FailedMailIsLoggedWithItsErrorText) {
     SmtpTestServer server;
-    SetAlertMailSettings(server.host(), server.portText(), server.user(), "not the password", "ops@example.test", 5);
-    SendAlertMail("Login" + kNotWorking, kAlertSubject);
+    sink.setSettings(settingsOf(server.host(), server.portText(), server.user(), "not the password", "ops@example.test", 5));
+    raise("Login" + kNotWorking);
     waitForDelivery();
     EXPECT_NE(std::string::npos, log().find("[ERROR]: Sending alert email error: Bad login or password (535 5.7.8 "))
         << log();
@@ -156,13 +229,15 @@ TEST_F(AlertDispatchTest, FailedMailIsLoggedWithItsErrorText) {
 }
 
 TEST_F(AlertDispatchTest, RecipientTextIsSplitAtSemicolonsSkippingEmptyPieces) {
-    SmtpTestServer server;
+    // A relay without login, which SendMail reaches without TLS.
+    SmtpTestServer::Options relay;
+    relay.requireAuth = false;
+    SmtpTestServer server(relay);
     for (const std::string recipients :
          {"a@example.test;b@example.test", "a@example.test;b@example.test;", "a@example.test;;b@example.test",
           ";a@example.test;b@example.test", ";;a@example.test;b@example.test;;"}) {
         std::string error;
-        EXPECT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "split", "body",
-                             recipients, ""))
+        EXPECT_TRUE(SendMail(error, server.host(), server.portText(), "", "", "split", "body", recipients, ""))
             << recipients << ": " << error;
     }
     const auto messages = server.messages();
@@ -177,15 +252,15 @@ TEST_F(AlertDispatchTest, RecipientPiecesAreTakenAsTheyStand) {
     {
         ScriptedSmtpPeer peer;
         std::string error;
-        EXPECT_FALSE(SendMail(error, "127.0.0.1", std::to_string(peer.port()), "u@example.test", "p", "s", "b", ";", ""));
+        EXPECT_FALSE(SendMail(error, "127.0.0.1", std::to_string(peer.port()), "", "", "s", "b", ";", ""));
         EXPECT_EQ("Undefined at least one reciepent", error);
         peer.waitFinished();
-        EXPECT_EQ("MAIL FROM:<u@example.test>", peer.commands().back());
+        EXPECT_EQ(0u, peer.commands().back().rfind("MAIL FROM:<procward@", 0)) << peer.commands().back();
     }
     {
         ScriptedSmtpPeer peer;
         std::string error;
-        EXPECT_TRUE(SendMail(error, "127.0.0.1", std::to_string(peer.port()), "u@example.test", "p", "s", "b",
+        EXPECT_TRUE(SendMail(error, "127.0.0.1", std::to_string(peer.port()), "", "", "s", "b",
                              "a@example.test; b@example.test", ""))
             << error;
         peer.waitFinished();
@@ -202,7 +277,7 @@ TEST_F(AlertDispatchTest, PortTextIsReadAsAtoiReadsItInItsLow16Bits) {
     sockets.redirectPort = static_cast<std::uint16_t>(peer.port());
     for (const std::string port : {"", "abc", "587", "70000"}) {
         std::string error;
-        EXPECT_TRUE(SendMail(error, "127.0.0.1", port, "u@example.test", "p", "s", "b", "to@example.test", ""))
+        EXPECT_TRUE(SendMail(error, "127.0.0.1", port, "", "", "s", "b", "to@example.test", ""))
             << port << ": " << error;
     }
     EXPECT_EQ((std::vector<std::uint16_t>{25, 25, 587, 4464}), sockets.connectPorts);

@@ -87,8 +87,16 @@ TEST_F(AppLoggerTest, FailedInitReportsOnStandardOutputAndLoggingStaysHarmless) 
     AppLogger::Instance().logger.reset();
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(AppLogger::Instance().Init());
-    const std::string out = ::testing::internal::GetCapturedStdout();
+    std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(0u, out.find("Log initialization failed: ")) << out;
+    EXPECT_FALSE(AppLogger::Instance().logger);
+    // The reason goes to the caller too, which tells the operator.
+    std::string reason;
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(AppLogger::Instance().Init("logs", reason));
+    out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, reason.find("logs")) << reason;
+    EXPECT_EQ("Log initialization failed: " + reason + "\n", out);
     EXPECT_FALSE(AppLogger::Instance().logger);
     AppLogger::Instance().get().info("goes nowhere");
     AppLogger::Instance().get().error("goes nowhere {}", 2);

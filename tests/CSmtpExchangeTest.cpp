@@ -32,10 +32,14 @@ using namespace std::chrono_literals;
 using Peer = ScriptedSmtpPeer;
 
 constexpr auto kShortWait = 250ms;
+const std::string kPlainPasswordWarning = "The password was sent to 127.0.0.1 without TLS (SMTP_SECURITY=none)";
 
+// A client with a login, for the scripted peer, which speaks no TLS: the
+// login goes in the clear as SMTP_SECURITY=none allows.
 std::unique_ptr<CSmtp> clientFor(int port) {
     auto client = std::make_unique<CSmtp>();
     client->SetServer("127.0.0.1", static_cast<std::uint16_t>(port));
+    client->SetSecurity(SmtpSecurity::None);
     client->SetLogin("user@example.test");
     client->SetPassword("pa55word");
     client->SetSenderAddress("user@example.test");
@@ -59,6 +63,24 @@ bool hasCommand(const Peer& peer, const std::string& command) {
     for (const auto& c : peer.commands())
         if (c == command) return true;
     return false;
+}
+
+// The base64 lines of a message's body joined, each checked to be no longer
+// than 76 characters.
+std::string unfoldedBody(const std::string& data) {
+    const std::string body = data.substr(data.find("\r\n\r\n") + 4);
+    std::string joined;
+    for (std::size_t at = 0; at < body.size();) {
+        const auto end = body.find("\r\n", at);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "unended line";
+            break;
+        }
+        EXPECT_LE(end - at, 76u);
+        joined += body.substr(at, end - at);
+        at = end + 2;
+    }
+    return joined;
 }
 
 class CSmtpExchangeTest : public ::testing::Test {
@@ -154,7 +176,8 @@ TEST_F(CSmtpExchangeTest, TolerantPathsOfTheExchangePass) {
     client->AddRecipient("second@example.test");
     EXPECT_EQ(0, sendCode(*client));
     EXPECT_TRUE(hasCommand(peer, "QUIT"));
-    EXPECT_EQ(std::vector<std::string>{"Recipient address refused: to@example.test (450 4.2.0 try later)"},
+    EXPECT_EQ((std::vector<std::string>{kPlainPasswordWarning,
+                                        "Recipient address refused: to@example.test (450 4.2.0 try later)"}),
               client->GetWarnings());
 }
 
@@ -241,20 +264,13 @@ TEST_F(CSmtpExchangeTest, RefusedRecipientsFailAtOnceOnlyWhenNoToIsLeft) {
         auto client = clientFor(peer.port());
         client->AddCcRecipient("cc@example.test");
         EXPECT_EQ(0, sendCode(*client));
-        EXPECT_EQ(std::vector<std::string>{"Recipient address refused: cc@example.test (550 5.1.1 no cc)"},
+        EXPECT_EQ((std::vector<std::string>{kPlainPasswordWarning,
+                                            "Recipient address refused: cc@example.test (550 5.1.1 no cc)"}),
                   client->GetWarnings());
     }
 }
 
 TEST_F(CSmtpExchangeTest, MissingCredentialsAndAddressesFailAtTheirStep) {
-    {
-        Peer peer;
-        auto client = clientFor(peer.port());
-        client->SetLogin("");
-        EXPECT_EQ(204, sendCode(*client));
-        peer.waitFinished();
-        EXPECT_EQ("AUTH LOGIN", peer.commands().back());
-    }
     {
         Peer peer;
         auto client = clientFor(peer.port());
@@ -265,16 +281,9 @@ TEST_F(CSmtpExchangeTest, MissingCredentialsAndAddressesFailAtTheirStep) {
     }
     {
         Peer peer;
-        auto client = clientFor(peer.port());
-        client->SetSenderAddress("");
-        EXPECT_EQ(201, sendCode(*client));
-        peer.waitFinished();
-        EXPECT_EQ(Base64Encode("pa55word"), peer.commands().back());
-    }
-    {
-        Peer peer;
         CSmtp client;
         client.SetServer("127.0.0.1", static_cast<std::uint16_t>(peer.port()));
+        client.SetSecurity(SmtpSecurity::None);
         client.SetLogin("u");
         client.SetPassword("p");
         client.SetSenderAddress("u@example.test");
@@ -518,8 +527,6 @@ TEST_F(CSmtpExchangeTest, HeaderLinesFollowTheFixedLayout) {
     Peer peer;
     CSmtp client;
     client.SetServer("127.0.0.1", static_cast<std::uint16_t>(peer.port()));
-    client.SetLogin("u");
-    client.SetPassword("p");
     client.SetSenderAddress("sender@example.test");
     client.SetPriority(2);
     client.AddRecipient("a@example.test");
@@ -628,7 +635,8 @@ TEST_F(CSmtpExchangeTest, StepsLongerThanTheBufferAreSentWhole) {
     const std::string to = data.substr(toLine + 2, data.find("\r\n", toLine + 2) - toLine - 2);
     EXPECT_GT(to.size(), CSmtp::kBufferSize);
     EXPECT_TRUE(to.ends_with(",<recipient599@example.test>"));
-    EXPECT_NE(std::string::npos, data.find("\r\nhello\r\n" + longLine + "\r\n"));
+    // A line longer than a server must take goes out in base64.
+    EXPECT_EQ(Base64Encode("hello\r\n" + longLine + "\r\n"), unfoldedBody(data));
 }
 
 TEST_F(CSmtpExchangeTest, AttachmentFailuresComeAfterThePartHeader) {
@@ -672,25 +680,6 @@ TEST_F(CSmtpExchangeTest, AttachmentFailuresComeAfterThePartHeader) {
     }
 }
 
-TEST_F(CSmtpExchangeTest, EightBitBodyIsAnnouncedWhenTheServerOffers8BitMime) {
-    {
-        Peer peer;  // offers 8BITMIME
-        auto client = clientFor(peer.port());
-        client->AddMessageLine("进程已停止");
-        ASSERT_EQ(0, sendCode(*client));
-        peer.waitFinished();
-        EXPECT_TRUE(hasCommand(peer, "MAIL FROM:<user@example.test> BODY=8BITMIME"));
-        EXPECT_NE(std::string::npos, peer.data().find("\r\nContent-Transfer-Encoding: 8bit\r\n"));
-    }
-    {
-        // An all-ASCII body needs no announcement.
-        Peer peer;
-        ASSERT_EQ(0, sendCode(*clientFor(peer.port())));
-        peer.waitFinished();
-        EXPECT_TRUE(hasCommand(peer, "MAIL FROM:<user@example.test>"));
-    }
-}
-
 TEST_F(CSmtpExchangeTest, MessageLargerThanTheServersSizeLimitStopsBeforeMailFrom) {
     TempDir dir;
     writeFile(dir.file("report.bin"), std::string(5000, 'r'));
@@ -720,6 +709,174 @@ TEST_F(CSmtpExchangeTest, MessageLargerThanTheServersSizeLimitStopsBeforeMailFro
     for (const char* roomy : {"100000", "0"}) {
         const auto [code, text, peer] = withLimit(roomy);
         EXPECT_EQ(0, code) << roomy << ": " << text;
+    }
+}
+
+std::string localHost() {
+    std::string host;
+    EXPECT_TRUE(platform::hostName(host));
+    return host;
+}
+
+// True when a line of the credentials went out in any form the peer can read.
+bool sawCredentials(const Peer& peer) {
+    const std::string wire = peer.received();
+    for (const std::string& secret : {std::string("pa55word"), Base64Encode("pa55word"),
+                                      Base64Encode("user@example.test"),
+                                      Base64Encode(std::string(1, '\0') + "user@example.test" + '\0' + "pa55word")})
+        if (wire.find(secret) != std::string::npos) return true;
+    return false;
+}
+
+TEST_F(CSmtpExchangeTest, AutoModeWithoutTlsKeepsTheLoginAndSaysHowToAllowIt) {
+    // The peer offers AUTH but no STARTTLS: a server without TLS, or one
+    // whose STARTTLS someone on the way took out of the reply.
+    for (const char* ehlo : {"250-peer\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n", "250-peer\r\n250 AUTH PLAIN\r\n"}) {
+        SCOPED_TRACE(ehlo);
+        Peer::Replies replies;
+        replies.ehlo = ehlo;
+        Peer peer(replies);
+        auto client = clientFor(peer.port());
+        client->SetSecurity(SmtpSecurity::Auto);
+        try {
+            client->Send();
+            ADD_FAILURE() << "the mail went out";
+        } catch (const ECSmtp& e) {
+            EXPECT_EQ(416, e.GetErrorCode());
+            EXPECT_EQ(
+                "The mail server offers no TLS; the password is not sent over an unprotected connection (set "
+                "SMTP_SECURITY=none to allow it)",
+                e.GetErrorText());
+        }
+        EXPECT_TRUE(peer.waitFinished());
+        EXPECT_EQ(std::vector<std::string>{"EHLO " + localHost()}, peer.commands());
+        EXPECT_FALSE(sawCredentials(peer));
+        EXPECT_TRUE(client->GetWarnings().empty());
+    }
+    {
+        // STARTTLS offered and then refused: no login either.
+        Peer::Replies replies;
+        replies.ehlo = "250-peer\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n";
+        Peer peer(replies);
+        auto client = clientFor(peer.port());
+        client->SetSecurity(SmtpSecurity::Auto);
+        EXPECT_EQ(505, sendCode(*client));
+        peer.waitFinished();
+        EXPECT_EQ("STARTTLS", peer.commands().back());
+        EXPECT_FALSE(sawCredentials(peer));
+    }
+}
+
+TEST_F(CSmtpExchangeTest, EmptyLoginSendsNoAuthAndAnEmptySenderIsTheHostsAddress) {
+    for (const SmtpSecurity mode : {SmtpSecurity::Auto, SmtpSecurity::None}) {
+        SCOPED_TRACE(SmtpSecurityName(mode));
+        Peer peer;  // offers AUTH LOGIN and PLAIN
+        auto client = clientFor(peer.port());
+        client->SetSecurity(mode);
+        client->SetLogin("");  // the password alone is never sent
+        ASSERT_EQ(0, sendCode(*client));
+        peer.waitFinished();
+        const std::vector<std::string> expected{"EHLO " + localHost(), "MAIL FROM:<user@example.test>",
+                                                "RCPT TO:<to@example.test>", "DATA", "QUIT"};
+        EXPECT_EQ(expected, peer.commands());
+        EXPECT_FALSE(sawCredentials(peer));
+        EXPECT_TRUE(client->GetWarnings().empty());
+    }
+    {
+        // Without an address of its own the mail comes from this computer:
+        // a server takes nothing from the empty address of a bounce.
+        Peer peer;
+        auto client = clientFor(peer.port());
+        client->SetSecurity(SmtpSecurity::Auto);
+        client->SetLogin("");
+        client->SetSenderAddress("");
+        ASSERT_EQ(0, sendCode(*client));
+        peer.waitFinished();
+        EXPECT_TRUE(hasCommand(peer, "MAIL FROM:<procward@" + localHost() + ">"));
+        EXPECT_NE(std::string::npos, peer.data().find("\r\nFrom:  <procward@" + localHost() + ">\r\n"));
+    }
+}
+
+TEST_F(CSmtpExchangeTest, PlainModeSendsTheLoginWithAWarningOnEveryMail) {
+    for (int mail = 0; mail < 2; ++mail) {
+        Peer peer;
+        auto client = clientFor(peer.port());
+        ASSERT_EQ(0, sendCode(*client));
+        EXPECT_TRUE(hasCommand(peer, "AUTH LOGIN"));
+        EXPECT_EQ(std::vector<std::string>{kPlainPasswordWarning}, client->GetWarnings());
+    }
+    {
+        Peer::Replies replies;
+        replies.ehlo = "250-peer\r\n250 AUTH PLAIN\r\n";
+        replies.auth = "235 2.7.0 ok\r\n";
+        Peer peer(replies);
+        auto client = clientFor(peer.port());
+        ASSERT_EQ(0, sendCode(*client));
+        EXPECT_TRUE(hasCommand(peer, "AUTH PLAIN " + Base64Encode(std::string(1, '\0') + "user@example.test" + '\0' +
+                                                                  "pa55word")));
+        EXPECT_EQ(std::vector<std::string>{kPlainPasswordWarning}, client->GetWarnings());
+    }
+    {
+        // A refused password has gone out all the same.
+        Peer::Replies replies;
+        replies.password = "535 5.7.8 no\r\n";
+        Peer peer(replies);
+        auto client = clientFor(peer.port());
+        EXPECT_EQ(406, sendCode(*client));
+        EXPECT_EQ(std::vector<std::string>{kPlainPasswordWarning}, client->GetWarnings());
+    }
+    {
+        // Refused before the password was asked for: nothing was exposed.
+        Peer::Replies replies;
+        replies.auth = "504 5.5.4 no\r\n";
+        Peer peer(replies);
+        auto client = clientFor(peer.port());
+        EXPECT_EQ(302, sendCode(*client));
+        EXPECT_TRUE(client->GetWarnings().empty());
+    }
+}
+
+TEST_F(CSmtpExchangeTest, BodyCharsetAndTransferEncodingFollowTheText) {
+    const std::string chinese = "GameServer: 服务器进程已停止，将立即重新启动";
+    struct Case {
+        const char* what;
+        std::string line;
+        std::string ehlo;
+        const char* contentType;
+        const char* encoding;
+        bool announced;  // BODY=8BITMIME
+    };
+    const std::string with8Bit = "250-peer\r\n250-AUTH LOGIN\r\n250 8BITMIME\r\n";
+    const std::string without8Bit = "250-peer\r\n250 AUTH LOGIN\r\n";
+    const Case cases[] = {
+        {"ascii", "all ascii", with8Bit, "text/plain; charset=US-ASCII", "7bit", false},
+        {"ascii to a 7-bit server", "all ascii", without8Bit, "text/plain; charset=US-ASCII", "7bit", false},
+        {"chinese", chinese, with8Bit, "text/plain; charset=UTF-8", "8bit", true},
+        {"chinese to a 7-bit server", chinese, without8Bit, "text/plain; charset=UTF-8", "base64", false},
+        {"long ascii line", std::string(999, 'x'), with8Bit, "text/plain; charset=US-ASCII", "base64", false},
+        {"long chinese line", chinese + std::string(999, 'x'), with8Bit, "text/plain; charset=UTF-8", "base64",
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Peer::Replies replies;
+        replies.ehlo = c.ehlo;
+        Peer peer(replies);
+        auto client = clientFor(peer.port());
+        client->AddMessageLine(c.line);
+        ASSERT_EQ(0, sendCode(*client));
+        peer.waitFinished();
+        EXPECT_EQ(c.announced, hasCommand(peer, "MAIL FROM:<user@example.test> BODY=8BITMIME"));
+        const std::string data = peer.data();
+        EXPECT_NE(std::string::npos, data.find(std::string("\r\nContent-type: ") + c.contentType + "\r\n"));
+        EXPECT_NE(std::string::npos, data.find(std::string("\r\nContent-Transfer-Encoding: ") + c.encoding + "\r\n"));
+        if (std::string(c.encoding) == "base64") {
+            EXPECT_EQ(Base64Encode("hello\r\n" + c.line + "\r\n"), unfoldedBody(data));
+        } else {
+            EXPECT_EQ("hello\r\n" + c.line + "\r\n\r\n", data.substr(data.find("\r\n\r\n") + 4));
+        }
+        for (const char ch : data.substr(0, data.find("\r\n\r\n")))
+            EXPECT_LT(static_cast<unsigned char>(ch), 0x80);
     }
 }
 

@@ -56,6 +56,9 @@ TEST(ECSmtpTest, EveryCodeHasItsFixedTextSpellingIncluded) {
         {413, "Mail server too slow: the mail was not sent within the time allowed"},
         {414, "Mail not sent: delivery was cancelled because the program is ending"},
         {415, "Message is larger than the mail server accepts"},
+        {416,
+         "The mail server offers no TLS; the password is not sent over an unprotected connection (set "
+         "SMTP_SECURITY=none to allow it)"},
         {500, "TLS is not available"},
         {501, "TLS handshake failed"},
         {502, "Server certificate not trusted"},
@@ -72,7 +75,7 @@ TEST(ECSmtpTest, EveryCodeHasItsFixedTextSpellingIncluded) {
 
 TEST(ECSmtpTest, CodesWithoutAnEntryAreUndefinedAndZeroIsEmpty) {
     EXPECT_EQ("", textOf(0));
-    for (const int code : {999, -1, 1, 111, 416, 507})
+    for (const int code : {999, -1, 1, 111, 417, 507})
         EXPECT_EQ("Undefined error id", textOf(code)) << code;
 }
 
@@ -163,6 +166,27 @@ TEST(MimeTextTest, DataLinesEndEveryLineWithCrLfAndDoubleLeadingDots) {
     EXPECT_EQ("a\r\n..\r\nQUIT\r\n", DataLines("a\r\n.\r\nQUIT"));
     EXPECT_EQ("a\r\n..b\r\nc\r\n", DataLines("a\r.b\rc"));
     EXPECT_EQ("x.y\r\n\r\n\r\n", DataLines("x.y\n\n"));
+}
+
+TEST(MimeTextTest, DataLineLimitCountsEachLineAsItGoesOut) {
+    const std::string longest(kDataLineLimit, 'a');
+    EXPECT_TRUE(FitsDataLineLimit(""));
+    EXPECT_TRUE(FitsDataLineLimit(longest));
+    EXPECT_FALSE(FitsDataLineLimit(longest + "a"));
+    // Each line counts on its own, whatever ends it.
+    EXPECT_TRUE(FitsDataLineLimit(longest + "\n" + longest + "\r\n" + longest + "\r" + longest));
+    EXPECT_FALSE(FitsDataLineLimit("short\r\n" + longest + "b\nshort"));
+    // A leading dot is doubled on the way, so it counts twice.
+    EXPECT_TRUE(FitsDataLineLimit("." + std::string(kDataLineLimit - 2, 'a')));
+    EXPECT_FALSE(FitsDataLineLimit("x\n." + std::string(kDataLineLimit - 1, 'a')));
+    EXPECT_TRUE(FitsDataLineLimit("a" + std::string(kDataLineLimit - 1, '.')));
+}
+
+TEST(MimeTextTest, FileNameParameterIsQuotedWhenAsciiAndRfc2231Otherwise) {
+    EXPECT_EQ("filename=\"report 1.txt\"", FileNameParameter("filename", "report 1.txt", "UTF-8"));
+    EXPECT_EQ("name*=UTF-8''%E6%8A%A5%E5%91%8A%20v1.txt", FileNameParameter("name", "报告 v1.txt", "UTF-8"));
+    // Separators and quotes of a parameter value are escaped as well.
+    EXPECT_EQ("filename*=GBK''%B1%A8%22%3B%25%27a", FileNameParameter("filename", "\xB1\xA8\";%'a", "GBK"));
 }
 
 TEST(SmtpPortFromTextTest, ReadsLeadingDigitsAndKeepsTheLow16Bits) {

@@ -223,9 +223,13 @@ TEST_F(MailTlsTest, WithoutVerificationAnyCertificateIsTakenWithOneWarning) {
     ASSERT_EQ(1u, messages.size());
     EXPECT_FALSE(messages[0].tlsVersion.empty());
 
-    // A plain server gets no such warning: no certificate was skipped.
+    // A plain server gets no such warning: no certificate was skipped (only
+    // the password's lack of protection is pointed out).
     SmtpTestServer plain;
-    EXPECT_TRUE(sendThrough(plain, SmtpSecurity::Auto, false).warnings.empty());
+    const Attempt clear = sendThrough(plain, SmtpSecurity::None, false);
+    ASSERT_EQ(0, clear.code) << clear.errorText;
+    EXPECT_EQ(std::vector<std::string>{"The password was sent to 127.0.0.1 without TLS (SMTP_SECURITY=none)"},
+              clear.warnings);
 }
 
 TEST_F(MailTlsTest, StartTlsModeStopsBeforeAuthWhenTheServerDoesNotOfferIt) {
@@ -238,9 +242,13 @@ TEST_F(MailTlsTest, StartTlsModeStopsBeforeAuthWhenTheServerDoesNotOfferIt) {
     EXPECT_EQ(0u, peer.commands()[0].rfind("EHLO ", 0));
     EXPECT_EQ(std::string::npos, peer.received().find(Base64Encode("secret")));
 
-    // In auto mode the same server is used as it stands.
+    // Auto mode keeps the login from it as well; none sends it in the clear.
     ScriptedSmtpPeer again;
-    EXPECT_EQ(0, sendThrough("127.0.0.1", again.port(), "u@example.test", "secret", SmtpSecurity::Auto).code);
+    const Attempt automatic = sendThrough("127.0.0.1", again.port(), "u@example.test", "secret", SmtpSecurity::Auto);
+    EXPECT_EQ(416, automatic.code);
+    EXPECT_FALSE(automatic.sawStart("C: AUTH"));
+    ScriptedSmtpPeer plain;
+    EXPECT_EQ(0, sendThrough("127.0.0.1", plain.port(), "u@example.test", "secret", SmtpSecurity::None).code);
 }
 
 TEST_F(MailTlsTest, StartTlsRefusedOrPlainDataAfterItIsNotTaken) {
@@ -273,7 +281,7 @@ TEST_F(MailTlsTest, ServerThatOffersOnlyAuthPlainGetsIt) {
     replies.ehlo = "250-peer\r\n250 AUTH PLAIN\r\n";
     replies.auth = "235 2.7.0 ok\r\n";
     ScriptedSmtpPeer peer(replies);
-    ASSERT_EQ(0, sendThrough("127.0.0.1", peer.port(), "u@example.test", "p w", SmtpSecurity::Auto).code);
+    ASSERT_EQ(0, sendThrough("127.0.0.1", peer.port(), "u@example.test", "p w", SmtpSecurity::None).code);
     peer.waitFinished();
     EXPECT_EQ("AUTH PLAIN " + Base64Encode(std::string("\0u@example.test\0p w", 19)), peer.commands()[1]);
 }
@@ -295,6 +303,27 @@ TEST_F(MailTlsTest, TranscriptShowsTheConversationWithCredentialsMasked) {
         EXPECT_EQ(std::string::npos, line.find(server.password())) << line;
         EXPECT_EQ(std::string::npos, line.find(Base64Encode(server.password()))) << line;
         EXPECT_EQ(std::string::npos, line.find(Base64Encode(server.user()))) << line;
+    }
+}
+
+TEST_F(MailTlsTest, EmptyUserSendsNoAuthOverTlsEither) {
+    SmtpTestServer::Options options = serverWith(Security::StartTls, certificates.loopback);
+    options.requireAuth = false;  // offers AUTH after STARTTLS, needs none
+    SmtpTestServer server(options);
+    for (const SmtpSecurity mode : {SmtpSecurity::Auto, SmtpSecurity::StartTls}) {
+        SCOPED_TRACE(SmtpSecurityName(mode));
+        const Attempt attempt = sendThrough(server.host(), server.port(), "", "unused", mode);
+        ASSERT_EQ(0, attempt.code) << attempt.errorText;
+        EXPECT_TRUE(attempt.sawStart("* TLS session: TLSv1."));
+        EXPECT_TRUE(attempt.sawStart("S: 250-AUTH") || attempt.sawStart("S: 250 AUTH"));
+        EXPECT_FALSE(attempt.sawStart("C: AUTH"));
+        EXPECT_TRUE(attempt.warnings.empty());
+    }
+    const auto messages = server.waitForMessages(2);
+    ASSERT_EQ(2u, messages.size());
+    for (const auto& m : messages) {
+        EXPECT_EQ("", m.authLogin);
+        EXPECT_FALSE(m.tlsVersion.empty());
     }
 }
 

@@ -1,3 +1,5 @@
+#include <set>
+
 #include <gtest/gtest.h>
 
 #include "ui/model/RowCommand.h"
@@ -23,15 +25,33 @@ TEST(RouteRowCommandTest, LeavesBaseIdsAndOtherIdsAlone) {
         EXPECT_EQ(std::nullopt, RouteRowCommand(id)) << id;
 }
 
-TEST(RouteRowCommandTest, ButtonIdsOfIndexes1To99RouteBack) {
-    for (RowCommandKind kind : {RowCommandKind::Toggle, RowCommandKind::Delete, RowCommandKind::Edit,
-                                RowCommandKind::LoadConfig, RowCommandKind::OpenPath})
-        for (int index = 1; index <= 99; ++index)
-            ASSERT_EQ((RowCommand{kind, index}), RouteRowCommand(RowCommandId(kind, index)));
-    // Index 100 falls on the next range's base, which is not routed.
-    for (RowCommandKind kind : {RowCommandKind::Toggle, RowCommandKind::Delete, RowCommandKind::Edit,
-                                RowCommandKind::LoadConfig, RowCommandKind::OpenPath})
-        EXPECT_EQ(std::nullopt, RouteRowCommand(RowCommandId(kind, 100)));
+TEST(RouteRowCommandTest, EveryRowsButtonsHaveIdsOfTheirOwnThatRouteBack) {
+    const RowCommandKind kinds[] = {RowCommandKind::Toggle, RowCommandKind::Delete, RowCommandKind::Edit,
+                                    RowCommandKind::LoadConfig, RowCommandKind::OpenPath};
+    std::set<int> seen;
+    for (int index = 1; index <= kHighestRowIndex; ++index) {
+        for (RowCommandKind kind : kinds) {
+            const int id = RowCommandId(kind, index);
+            ASSERT_EQ((RowCommand{kind, index}), RouteRowCommand(id)) << index;
+            ASSERT_TRUE(seen.insert(id).second) << "two buttons share " << id;
+            // Clear of the window's own controls and the toolkit's IDs, and
+            // within what a command carries on Windows.
+            ASSERT_TRUE((id > 1024 && id < 1524) || (id >= 10000 && id <= 32767)) << id;
+        }
+    }
+    // The first rows keep the IDs they always had; row 100 no longer falls
+    // on the next range's base.
+    EXPECT_EQ(1123, RowCommandId(RowCommandKind::Toggle, 99));
+    EXPECT_EQ(10000, RowCommandId(RowCommandKind::Toggle, 100));
+    EXPECT_EQ(10004, RowCommandId(RowCommandKind::OpenPath, 100));
+    EXPECT_EQ(10005, RowCommandId(RowCommandKind::Toggle, 101));
+    // Beyond the last row with buttons, and before the first, there is none.
+    for (RowCommandKind kind : kinds) {
+        EXPECT_EQ(-1, RowCommandId(kind, kHighestRowIndex + 1));
+        EXPECT_EQ(-1, RowCommandId(kind, 0));
+    }
+    EXPECT_EQ(std::nullopt, RouteRowCommand(RowCommandId(RowCommandKind::OpenPath, kHighestRowIndex) + 1));
+    EXPECT_EQ(std::nullopt, RouteRowCommand(9999));
 }
 
 }  // namespace

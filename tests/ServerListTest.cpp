@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config/ListResult.h"
 #include "config/ServerList.h"
 #include "log/AppLogger.h"
 #include "tests/support/FileSizeLimit.h"
@@ -18,7 +19,7 @@ namespace {
 
 const char* const kFile = "serverinfo.json";
 const char* const kOpenError = "[ERROR]: Failed to open serverinfo.json.\r\n";
-const char* const kParseError = "[ERROR]: Parsing serverinfo.json error!\r\n";
+const char* const kParseError = "[ERROR]: Parsing serverinfo.json error! serverinfo.json: line ";
 
 // A, then B lacking "commandline", then C.
 const char* const kABC =
@@ -90,9 +91,25 @@ TEST_F(ServerListTest, SkippedElementsKeepTheirPositions) {
     list.LoadServerInfo();
     EXPECT_EQ((std::vector<std::int32_t>{1, 10}), indexes());
     EXPECT_EQ("C", entry(10).name);
-    list.LoadServerInfo();  // every load reads the entries anew
+    const ListResult result = list.load();  // every load reads the entries anew
+    EXPECT_TRUE(result.ok);
     EXPECT_EQ((std::vector<std::int32_t>{1, 10}), indexes());
     EXPECT_EQ(0u, count(logText(), "[ERROR]"));
+
+    // Each skipped element is named by its position, and by its name where
+    // it has one, on every load.
+    const std::vector<std::string> expected = {
+        R"(serverinfo.json: entry 2 ("B") skipped: "commandline" is missing or not a string)",
+        "serverinfo.json: entry 3 skipped: not an object",
+        "serverinfo.json: entry 4 skipped: not an object",
+        "serverinfo.json: entry 5 skipped: not an object",
+        "serverinfo.json: entry 6 skipped: not an object",
+        R"(serverinfo.json: entry 7 skipped: "name" is missing or not a string)",
+        R"(serverinfo.json: entry 8 skipped: "name" is missing or not a string)",
+        R"(serverinfo.json: entry 9 ("x") skipped: "commandline" is missing or not a string)",
+    };
+    EXPECT_EQ(expected, result.warnings);
+    for (const std::string& warning : expected) EXPECT_EQ(2u, count(logText(), "[WARNING]: " + warning + "\r\n"));
 }
 
 TEST_F(ServerListTest, FirstOfDuplicateKeysCounts) {
@@ -111,11 +128,14 @@ TEST_F(ServerListTest, EmptyArrayGivesNoServersAndNoLogLine) {
     EXPECT_EQ("", logText());
 }
 
-TEST_F(ServerListTest, RootThatIsNotAnArrayGivesNoServersSilently) {
-    writeFile(kFile, R"({"name":"A","processname":"a","commandline":"a"})");
-    list.LoadServerInfo();
+TEST_F(ServerListTest, RootThatIsNotAnArrayIsAnErrorAtTheRoot) {
+    writeFile(kFile, "\n  {\"name\":\"A\",\"processname\":\"a\",\"commandline\":\"a\"}");
+    const ListResult result = list.load();
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.missing);
+    EXPECT_EQ("serverinfo.json: line 2, column 3: The document root must be an array.", result.error);
     EXPECT_TRUE(list.entries().empty());
-    EXPECT_EQ("", logText());
+    EXPECT_EQ(1u, count(logText(), "[ERROR]: Parsing serverinfo.json error! " + result.error + "\r\n"));
 }
 
 TEST_F(ServerListTest, MissingFileIsLoggedAndKeepsTheDocument) {
@@ -124,7 +144,10 @@ TEST_F(ServerListTest, MissingFileIsLoggedAndKeepsTheDocument) {
     ASSERT_EQ(2u, list.entries().size());
     std::filesystem::remove(kFile);
 
-    list.LoadServerInfo();
+    const ListResult result = list.LoadServerInfo();
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.missing);
+    EXPECT_EQ("Failed to open serverinfo.json.", result.error);
     EXPECT_TRUE(list.entries().empty());
     EXPECT_EQ(1u, count(logText(), kOpenError));
     list.SaveServerInfo();
@@ -147,7 +170,8 @@ TEST_F(ServerListTest, MalformedFilesAreLoggedAndKeepTheDocument) {
     };
     for (const std::string& bytes : malformed) {
         writeFile(kFile, bytes);
-        list.LoadServerInfo();
+        const ListResult result = list.LoadServerInfo();
+        EXPECT_FALSE(result.ok) << bytes;
         EXPECT_TRUE(list.entries().empty()) << bytes;
     }
     EXPECT_EQ(malformed.size(), count(logText(), kParseError));
@@ -269,20 +293,124 @@ TEST_F(ServerListTest, ChangesWithoutAnArrayStartANewOne) {
     }
 }
 
-TEST_F(ServerListTest, FailedWriteLeavesTheOldListAndNoStrayFile) {
+TEST_F(ServerListTest, FailedWriteSaysSoAndLeavesTheOldListAndNoStrayFile) {
     writeFile(kFile, kABC);
     list.LoadServerInfo();
     list.addServer(std::string(300, 'n'), "n", "n");
+    ListResult result;
     {
-        FileSizeLimit limit(200);  // shorter than the new list
-        list.SaveServerInfo();
+        FileSizeLimit limit(200);  // longer than the old list, shorter than the new one
+        result = list.SaveServerInfo();
     }
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ("serverinfo.json could not be written (File too large); it was left as it was", result.error);
     EXPECT_EQ(kABC, readFile(kFile));
     list.LoadServerInfo();
     EXPECT_EQ((std::vector<std::int32_t>{1, 3}), indexes());
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(".")) ++entries;
-    EXPECT_EQ(2u, entries);  // the list and logs/
+    EXPECT_EQ(3u, entries);  // the list, its copy and logs/
+}
+
+TEST_F(ServerListTest, SaveKeepsThePreviousFileAsTheCopy) {
+    const std::string handWritten = "[\n  {\"name\": \"A\", \"processname\": \"a\", \"commandline\": \"a\"}\n]\n";
+    writeFile(kFile, handWritten);
+    list.LoadServerInfo();
+    list.eraseAll();
+    ASSERT_TRUE(list.SaveServerInfo().ok);
+    EXPECT_EQ("[]", readFile(kFile));
+    EXPECT_EQ(handWritten, readFile("serverinfo.json.bak"));
+}
+
+TEST_F(ServerListTest, KeptDocumentTooDeepToWriteIsRefused) {
+    // Valid JSON, read without recursion; writing it back would recurse once
+    // per level.
+    const std::size_t depth = 200000;
+    writeFile(kFile, R"([{"name":"A","processname":"a","commandline":"a","deep":)" + std::string(depth, '[') +
+                         std::string(depth, ']') + "}]");
+    const std::string before = readFile(kFile);
+    ASSERT_TRUE(list.LoadServerInfo().ok);
+    ASSERT_EQ(std::vector<std::int32_t>{1}, indexes());
+    list.addServer("B", "b", "b");
+    const ListResult result = list.SaveServerInfo();
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ("serverinfo.json was left as it was: the list is nested too deeply to be written", result.error);
+    EXPECT_EQ(before, readFile(kFile));
+}
+
+// --- reading errors, with where they are
+
+TEST_F(ServerListTest, UnreadableFilesAreReportedWithLineColumnAndReason) {
+    struct Case {
+        std::string bytes;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"", "line 1, column 1: The document is empty."},
+        {"  \n\n", "line 3, column 1: The document is empty."},
+        {"[\n  {\"name\": \"A\"}\n  {\"name\": \"B\"}\n]\n",
+         "line 3, column 3: Missing a comma or ']' after an array element."},
+        {"[{\"name\":\"测试\" \"x\":1}]", "line 1, column 15: Missing a comma or '}' after an object member."},
+        {"[\r\n  {\"a\": 1},\r\n]", "line 3, column 1: Invalid value."},
+        {"[{\"a\": tru}]", "line 1, column 11: Invalid value."},
+        {"[{\"a\" 1}]", "line 1, column 7: Missing a colon after a name of object member."},
+        {"[] []", "line 1, column 4: The document root must not be followed by other values."},
+        {"[\"open", "line 1, column 7: Missing a closing quotation mark in string."},
+        {"\xEF\xBB\xBF[]", "line 1, column 1: Invalid value. The file begins with a byte-order mark, which is not allowed."},
+        {std::string("[]\0", 3), "line 1, column 3: A zero byte is not valid in JSON."},
+        {std::string("[1,\n\0]", 6), "line 2, column 1: A zero byte is not valid in JSON."},
+        {"[1e999]", "line 1, column 2: Number too big to be stored in double."},
+        {"\"list\"", "line 1, column 1: The document root must be an array."},
+    };
+    for (const Case& c : cases) {
+        writeFile(kFile, c.bytes);
+        const ListResult result = list.load();
+        EXPECT_FALSE(result.ok) << c.bytes;
+        EXPECT_FALSE(result.missing) << c.bytes;
+        EXPECT_EQ("serverinfo.json: " + c.error, result.error) << c.bytes;
+        EXPECT_EQ(1u, count(logText(), "[ERROR]: Parsing serverinfo.json error! serverinfo.json: " + c.error + "\r\n"))
+            << c.bytes;
+    }
+}
+
+TEST_F(ServerListTest, DeeplyNestedFilesAreAnErrorOrAListNeverACrash) {
+    const std::size_t depth = 200000;
+    writeFile(kFile, std::string(depth, '['));
+    ListResult result = list.load();
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ("serverinfo.json: line 1, column " + std::to_string(depth + 1) + ": Invalid value.", result.error);
+
+    writeFile(kFile, std::string(depth, '[') + std::string(depth, ']'));
+    result = list.load();
+    EXPECT_TRUE(result.ok);
+    EXPECT_TRUE(list.entries().empty());
+    EXPECT_EQ(std::vector<std::string>{"serverinfo.json: entry 1 skipped: not an object"}, result.warnings);
+
+    // Deep inside an entry's own key: the entry is supervised.
+    std::string deep;
+    for (std::size_t i = 0; i < depth; ++i) deep += R"({"k":)";
+    writeFile(kFile, R"([{"name":"A","processname":"a","commandline":"a","deep":)" + deep + "1" +
+                         std::string(depth, '}') + "}]");
+    result = list.load();
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(std::vector<std::int32_t>{1}, indexes());
+    EXPECT_TRUE(result.warnings.empty());
+}
+
+TEST_F(ServerListTest, TheFileIsNamedByItsPath) {
+    ServerList elsewhere(dir.file("lists/serverinfo.json"));
+    ListResult result = elsewhere.load();
+    EXPECT_TRUE(result.missing);
+    EXPECT_EQ("Failed to open " + dir.file("lists/serverinfo.json") + ".", result.error);
+    EXPECT_EQ(1u, count(logText(), kOpenError));  // the log line stays as it always was
+
+    std::filesystem::create_directory(dir.file("lists"));
+    writeFile(dir.file("lists/serverinfo.json"), R"([{"name":"A"}])");
+    result = elsewhere.load();
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(std::vector<std::string>{dir.file("lists/serverinfo.json") +
+                                       R"(: entry 1 ("A") skipped: "processname" is missing or not a string)"},
+              result.warnings);
 }
 
 }  // namespace

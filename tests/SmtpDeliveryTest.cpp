@@ -1,6 +1,7 @@
-// Messages of CSmtp and SendMail as a real SMTP server receives them and a
-// real mail parser reads them: header lines, encoded words, body text,
-// dot handling and attachments.
+// Messages of CSmtp and of the alert path (DeliverMail) as a real SMTP
+// server receives them and a real mail parser reads them: header lines,
+// encoded words, body charset and transfer encoding, dot handling,
+// attachments, and when a login is sent at all.
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include "mail/CSmtp.h"
 #include "mail/ECSmtp.h"
 #include "mail/MailClock.h"
+#include "platform/System.h"
+#include "tests/support/InstrumentedSockets.h"
 #include "tests/support/SmtpTestServer.h"
 #include "tests/support/TempDir.h"
 
@@ -43,6 +46,28 @@ std::vector<std::vector<std::string>> attachmentLines(const std::string& body) {
     return parts;
 }
 
+// A mail to ops@example.test as the alerts are sent, through a test server.
+// The servers here speak no TLS, so the login goes in the clear as
+// SMTP_SECURITY=none allows, unless the test asks for another mode.
+OutgoingMail mailThrough(const SmtpTestServer& server, SmtpSecurity security = SmtpSecurity::None) {
+    OutgoingMail mail;
+    mail.server = server.host();
+    mail.port = server.portText();
+    mail.user = server.user();
+    mail.password = server.password();
+    mail.security = security;
+    mail.recipients = "ops@example.test";
+    return mail;
+}
+
+std::string plainPasswordWarning() { return "The password was sent to 127.0.0.1 without TLS (SMTP_SECURITY=none)"; }
+
+std::string localHost() {
+    std::string host;
+    EXPECT_TRUE(platform::hostName(host));
+    return host;
+}
+
 class SmtpDeliveryTest : public ::testing::Test {
 protected:
     void SetUp() override { SetMailClock([] { return std::int64_t{1614935047}; }); }
@@ -50,6 +75,7 @@ protected:
 
     void configure(CSmtp& client) {
         client.SetServer(server.host(), static_cast<std::uint16_t>(server.port()));
+        client.SetSecurity(SmtpSecurity::None);
         client.SetLogin(server.user());
         client.SetPassword(server.password());
         client.SetSenderAddress(server.user());
@@ -60,10 +86,12 @@ protected:
 };
 
 TEST_F(SmtpDeliveryTest, AsciiMessageKeepsThePlainHeaderLinesAndArrivesWhole) {
-    std::string error;
-    ASSERT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(),
-                         "Tessera SMTP test mail", "SMTP Setting Test Mail", "ops@example.test", ""))
-        << error;
+    OutgoingMail mail = mailThrough(server);
+    mail.subject = "Tessera SMTP test mail";
+    mail.body = "SMTP Setting Test Mail";
+    const MailOutcome outcome = DeliverMail(mail);
+    ASSERT_TRUE(outcome.sent()) << outcome.errorText;
+    EXPECT_EQ(std::vector<std::string>{plainPasswordWarning()}, outcome.warnings);
     const auto messages = server.waitForMessages(1);
     ASSERT_EQ(1u, messages.size());
     const auto& m = messages[0];
@@ -125,11 +153,11 @@ TEST_F(SmtpDeliveryTest, EightBitNamesAndSubjectAreEncodedAndDecodeToTheOriginal
 }
 
 TEST_F(SmtpDeliveryTest, LinesWithDotsArriveAsWrittenInOneMessage) {
-    std::string error;
-    const std::string body = ".hidden dot\n.\nMAIL FROM:<evil@example.test>\r\nRCPT TO:<evil@example.test>\r\n.\r\nend";
-    ASSERT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "dots", body,
-                         "ops@example.test", ""))
-        << error;
+    OutgoingMail mail = mailThrough(server);
+    mail.subject = "dots";
+    mail.body = ".hidden dot\n.\nMAIL FROM:<evil@example.test>\r\nRCPT TO:<evil@example.test>\r\n.\r\nend";
+    const MailOutcome outcome = DeliverMail(mail);
+    ASSERT_TRUE(outcome.sent()) << outcome.errorText;
     const auto messages = server.waitForMessages(1);
     ASSERT_EQ(1u, messages.size());
     EXPECT_EQ(".hidden dot\n.\nMAIL FROM:<evil@example.test>\nRCPT TO:<evil@example.test>\n.\nend\n\n",
@@ -188,10 +216,12 @@ TEST_F(SmtpDeliveryTest, LargestAllowedAttachmentAndLongPathsArriveWhole) {
     const std::string file = path + "/limit report.bin";
     const std::string content = pattern(5243903);
     writeFile(file, content);
-    std::string error;
-    ASSERT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "big", "attached",
-                         "ops@example.test", file))
-        << error;
+    OutgoingMail mail = mailThrough(server);
+    mail.subject = "big";
+    mail.body = "attached";
+    mail.attachment = file;
+    const MailOutcome outcome = DeliverMail(mail);
+    ASSERT_TRUE(outcome.sent()) << outcome.errorText;
     const auto messages = server.waitForMessages(1);
     ASSERT_EQ(1u, messages.size());
     ASSERT_EQ(1u, messages[0].attachments.size());
@@ -202,10 +232,12 @@ TEST_F(SmtpDeliveryTest, LargestAllowedAttachmentAndLongPathsArriveWhole) {
 TEST_F(SmtpDeliveryTest, FileNameIsWhatFollowsTheLastSlash) {
     const std::string file = dir.file("back\\slash.txt");
     writeFile(file, "x");
-    std::string error;
-    ASSERT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "name", "b",
-                         "ops@example.test", file))
-        << error;
+    OutgoingMail mail = mailThrough(server);
+    mail.subject = "name";
+    mail.body = "b";
+    mail.attachment = file;
+    const MailOutcome outcome = DeliverMail(mail);
+    ASSERT_TRUE(outcome.sent()) << outcome.errorText;
     const auto messages = server.waitForMessages(1);
     ASSERT_EQ(1u, messages.size());
     ASSERT_EQ(1u, messages[0].attachments.size());
@@ -215,40 +247,124 @@ TEST_F(SmtpDeliveryTest, FileNameIsWhatFollowsTheLastSlash) {
 }
 
 TEST_F(SmtpDeliveryTest, WrongPasswordIsABadLogin) {
-    std::string error;
-    EXPECT_FALSE(SendMail(error, server.host(), server.portText(), server.user(), "wrong", "s", "b",
-                          "ops@example.test", ""));
+    OutgoingMail mail = mailThrough(server);
+    mail.password = "wrong";
+    const MailOutcome outcome = DeliverMail(mail);
+    EXPECT_FALSE(outcome.sent());
     // The server's own words come with the code's text.
-    EXPECT_EQ("Bad login or password (535 5.7.8 Authentication credentials invalid)", error);
+    EXPECT_EQ("Bad login or password (535 5.7.8 Authentication credentials invalid)", outcome.errorText);
     EXPECT_TRUE(server.messages().empty());
 }
 
-TEST_F(SmtpDeliveryTest, EightBitBodyReachesAServerWithout8BitMimeInBase64) {
+TEST_F(SmtpDeliveryTest, ChineseAlertTextDecodesToTheOriginalWithAndWithout8BitMime) {
+    // The alert's own text with its full-width comma, Chinese words and a
+    // line that starts with a dot.
+    const std::string body = "GameServer: service not working，it will be restarted right away!\n"
+                             "服务器进程已停止，将立即重新启动。\n.second line";
     SmtpTestServer::Options options;
     options.eightBitMime = false;  // it refuses any byte above 127 in the data
     SmtpTestServer sevenBit(options);
-    const std::string body = "服务器进程已停止，将立即重新启动\n.second line";
-    std::string error;
-    ASSERT_TRUE(SendMail(error, sevenBit.host(), sevenBit.portText(), sevenBit.user(), sevenBit.password(),
-                         "26300 告警邮件", body, "ops@example.test", ""))
-        << error;
+    const std::pair<const SmtpTestServer*, const char*> servers[] = {{&server, "8bit"}, {&sevenBit, "base64"}};
+    for (const auto& [to, encoding] : servers) {
+        SCOPED_TRACE(encoding);
+        OutgoingMail mail = mailThrough(*to);
+        mail.subject = "26300 告警邮件";
+        mail.body = body;
+        const MailOutcome outcome = DeliverMail(mail);
+        ASSERT_TRUE(outcome.sent()) << outcome.errorText;
+        const auto messages = to->waitForMessages(1);
+        ASSERT_EQ(1u, messages.size());
+        const auto& m = messages[0];
+        EXPECT_EQ("text/plain", m.bodyContentType);
+        EXPECT_EQ("utf-8", m.bodyCharset);
+        EXPECT_EQ(encoding, m.bodyTransferEncoding);
+        // Python's mail parser decodes the declared charset and encoding back
+        // to the very text; the line break before the closing dot remains.
+        EXPECT_EQ(body + (std::string(encoding) == "8bit" ? "\n\n" : "\n"), m.body);
+        EXPECT_EQ("26300 告警邮件", m.subject);
+        EXPECT_TRUE(m.defects.empty()) << m.defects[0];
+        for (const auto& line : m.headerLines)
+            for (const char c : line) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << line;
+        if (to == &sevenBit) {
+            for (const char c : m.data) ASSERT_LT(static_cast<unsigned char>(c), 0x80);
+        }
+    }
+}
+
+TEST_F(SmtpDeliveryTest, ChineseAttachmentNameArrivesDecodedThroughA7BitServer) {
+    SmtpTestServer::Options options;
+    options.eightBitMime = false;
+    SmtpTestServer sevenBit(options);
+    const std::string file = dir.file("报告，第一季度.txt");
+    writeFile(file, "report");
+    OutgoingMail mail = mailThrough(sevenBit);
+    mail.body = "see the file";
+    mail.attachment = file;
+    const MailOutcome outcome = DeliverMail(mail);
+    ASSERT_TRUE(outcome.sent()) << outcome.errorText;
     const auto messages = sevenBit.waitForMessages(1);
     ASSERT_EQ(1u, messages.size());
     const auto& m = messages[0];
-    EXPECT_EQ("base64", m.bodyTransferEncoding);
-    EXPECT_EQ("utf-8", m.bodyCharset);
-    EXPECT_EQ(body + "\n", m.body);
+    ASSERT_EQ(1u, m.attachments.size());
+    EXPECT_EQ("报告，第一季度.txt", m.attachments[0].fileName);
+    EXPECT_EQ("report", m.attachments[0].bytes);
+    EXPECT_EQ("see the file", m.body);
+    EXPECT_EQ("us-ascii", m.bodyCharset);
     for (const char c : m.data) ASSERT_LT(static_cast<unsigned char>(c), 0x80);
     EXPECT_TRUE(m.defects.empty()) << m.defects[0];
+}
 
-    // The same body to a server with 8BITMIME goes out as it is.
-    ASSERT_TRUE(SendMail(error, server.host(), server.portText(), server.user(), server.password(), "s", body,
-                         "ops@example.test", ""))
-        << error;
-    const auto eightBit = server.waitForMessages(1);
-    ASSERT_EQ(1u, eightBit.size());
-    EXPECT_EQ("8bit", eightBit[0].bodyTransferEncoding);
-    EXPECT_EQ(body + "\n\n", eightBit[0].body);
+TEST_F(SmtpDeliveryTest, AutoModeWithoutTlsFailsBeforeAnyLogin) {
+    InstrumentedSockets sockets;
+    OutgoingMail mail = mailThrough(server, SmtpSecurity::Auto);
+    mail.body = "alert";
+    const MailOutcome outcome = DeliverMail(mail);
+    EXPECT_FALSE(outcome.sent());
+    EXPECT_EQ(
+        "The mail server offers no TLS; the password is not sent over an unprotected connection (set "
+        "SMTP_SECURITY=none to allow it)",
+        outcome.errorText);
+    EXPECT_TRUE(outcome.warnings.empty());
+    const std::string wire = sockets.sentBytes();
+    EXPECT_EQ(0u, wire.find("EHLO "));
+    EXPECT_EQ(std::string::npos, wire.find("AUTH"));
+    EXPECT_EQ(std::string::npos, wire.find(Base64Encode(server.user())));
+    EXPECT_EQ(std::string::npos, wire.find(Base64Encode(server.password())));
+    EXPECT_EQ(std::string::npos, wire.find("MAIL FROM"));
+    // The server had offered AUTH: it is the missing TLS that stops the login.
+    EXPECT_NE(std::string::npos, sockets.receivedBytes().find("AUTH LOGIN"));
+    EXPECT_TRUE(server.messages().empty());
+}
+
+TEST_F(SmtpDeliveryTest, EmptyUserReachesARelayWithoutLoginFromThisComputersAddress) {
+    SmtpTestServer::Options options;
+    options.requireAuth = false;  // offers AUTH, needs none
+    SmtpTestServer relay(options);
+    const SmtpSecurity modes[] = {SmtpSecurity::Auto, SmtpSecurity::None};
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(SmtpSecurityName(modes[i]));
+        InstrumentedSockets sockets;
+        OutgoingMail mail = mailThrough(relay, modes[i]);
+        mail.user = "";
+        mail.password = "never sent";
+        mail.body = "alert";
+        const MailOutcome outcome = DeliverMail(mail);
+        ASSERT_TRUE(outcome.sent()) << outcome.errorText;
+        EXPECT_TRUE(outcome.warnings.empty());
+        EXPECT_EQ(std::string::npos, sockets.sentBytes().find("AUTH"));
+        EXPECT_EQ(std::string::npos, sockets.sentBytes().find(Base64Encode("never sent")));
+
+        const auto messages = relay.waitForMessages(i + 1);
+        ASSERT_EQ(i + 1, messages.size());
+        const auto& m = messages[i];
+        EXPECT_EQ("", m.authLogin);
+        const std::string sender = "procward@" + localHost();
+        EXPECT_EQ(sender, m.mailFrom);
+        using Mailboxes = std::vector<std::pair<std::string, std::string>>;
+        EXPECT_EQ((Mailboxes{{"26300 Tessera", sender}}), m.addresses("From"));
+        EXPECT_EQ("", m.header("Reply-To"));
+        EXPECT_EQ("alert\n\n", m.body);
+    }
 }
 
 }  // namespace

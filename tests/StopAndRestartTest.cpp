@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "app/core/SupervisionSettings.h"
-#include "config/GeneralSettings.h"
 #include "config/SettingsFile.h"
 #include "supervision/RowCells.h"
 #include "tests/support/SupervisionFixture.h"
@@ -14,12 +13,11 @@ namespace {
 
 class StopTest : public SupervisionFixture {
 protected:
-    // Stops and follows the stop until it has ended; returns its outcome.
-    std::optional<bool> stopAndFollow(std::int32_t index, bool keepAutoStart) {
-        std::optional<bool> done;
-        supervisor->stop(index, keepAutoStart, [&](bool ok) { done = ok; });
-        followUntil([&] { return done.has_value(); });
-        return done;
+    // Stops and follows the stop until it has ended; whether it succeeded.
+    std::optional<bool> stopAndFollow(std::int32_t index) {
+        const auto result = await([&](CommandDone done) { supervisor->stop(index, done); });
+        if (!result) return std::nullopt;
+        return result->status == CommandStatus::Done;
     }
 };
 
@@ -30,14 +28,19 @@ TEST_F(StopTest, AGracefulStopLetsTheServerSaveItsState) {
     // that would find it not yet listening.
     ScopedEnvironment ready("PROCWARD_READY_FILE", dir.file("ready"));
     make().load({entry(1, "db", "--on-term " + marker)});
-    const int pid = record(1).info.pid;
+    const int pid = record(1).info().pid;
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
-    EXPECT_EQ(StopOutcome::Stopping, supervisor->stop(1, false));
+    std::optional<CommandResult> done;
+    supervisor->stop(1, [&](const CommandResult& result) { done = result; });
+    EXPECT_FALSE(done.has_value());
+    EXPECT_TRUE(record(1).stopping());
     // The row keeps the process until it has gone.
-    EXPECT_EQ(pid, record(1).info.pid);
+    EXPECT_EQ(pid, record(1).info().pid);
     EXPECT_EQ("停止中", RowCells::of(record(1)).startStopCaption);
-    ASSERT_TRUE(followUntil([&] { return record(1).info.pid == 0; }));
+    ASSERT_TRUE(followUntil([&] { return record(1).info().pid == 0; }));
+    ASSERT_TRUE(done);
+    EXPECT_EQ(CommandStatus::Done, done->status);
     EXPECT_EQ("saved\n", readFile(marker));
     EXPECT_EQ("启动", RowCells::of(record(1)).startStopCaption);
 }
@@ -46,8 +49,8 @@ TEST_F(StopTest, WithATimeoutOfZeroTheServerIsKilledAtOnce) {
     options.stopTimeout = 0s;
     const std::string marker = dir.file("saved");
     make().load({entry(1, "db", "--on-term " + marker)});
-    const int pid = record(1).info.pid;
-    EXPECT_EQ(std::optional<bool>(true), stopAndFollow(1, false));
+    const int pid = record(1).info().pid;
+    EXPECT_EQ(std::optional<bool>(true), stopAndFollow(1));
     EXPECT_FALSE(processAlive(pid));
     EXPECT_FALSE(std::filesystem::exists(marker));
 }
@@ -60,15 +63,15 @@ TEST_F(StopTest, AServerIgnoringTheRequestIsKilledAfterTheTimeoutWhileTheOthersA
         ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
     }
     supervisor->load({entry(1, "stubborn", "--ignore-term"), entry(2, "other", "--role other")});
-    const int stubborn = record(1).info.pid, other = record(2).info.pid;
+    const int stubborn = record(1).info().pid, other = record(2).info().pid;
     std::optional<bool> done;
-    supervisor->stop(1, false, [&](bool ok) { done = ok; });
+    supervisor->stop(1, [&](const CommandResult& result) { done = result.status == CommandStatus::Done; });
 
     // Meanwhile the loop goes on: the other server is restarted at its tick.
     killAndWait(other);
     tick();
-    EXPECT_GT(record(2).info.pid, 0);
-    EXPECT_NE(other, record(2).info.pid);
+    EXPECT_GT(record(2).info().pid, 0);
+    EXPECT_NE(other, record(2).info().pid);
     EXPECT_TRUE(processAlive(stubborn));
     EXPECT_TRUE(record(1).stopping());
     EXPECT_FALSE(done.has_value());
@@ -77,7 +80,7 @@ TEST_F(StopTest, AServerIgnoringTheRequestIsKilledAfterTheTimeoutWhileTheOthersA
     ASSERT_TRUE(followUntil([&] { return done.has_value(); }));
     EXPECT_TRUE(*done);
     EXPECT_FALSE(processAlive(stubborn));
-    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_EQ(0, record(1).info().pid);
 }
 
 TEST_F(StopTest, AWrapperScriptsChildrenEndWithIt) {
@@ -87,7 +90,7 @@ TEST_F(StopTest, AWrapperScriptsChildrenEndWithIt) {
                           "PROCWARD_READY_FILE=" + dir.file("ready2") + " " + program +
                           " --role stubborn-child --ignore-term &\nwait\n");
     make().load({ServerEntry{1, "wrapped", "sh", "/bin/sh " + script}});
-    ASSERT_GT(record(1).info.pid, 0) << log();
+    ASSERT_GT(record(1).info().pid, 0) << log();
     ASSERT_TRUE(waitFor([&] {
         return std::filesystem::exists(dir.file("ready1")) && std::filesystem::exists(dir.file("ready2"));
     }));
@@ -95,7 +98,7 @@ TEST_F(StopTest, AWrapperScriptsChildrenEndWithIt) {
     EXPECT_EQ(1u, count(log(), "Enabled autoStart mode"));
 
     std::optional<bool> done;
-    supervisor->stop(1, false, [&](bool ok) { done = ok; });
+    supervisor->stop(1, [&](const CommandResult& result) { done = result.status == CommandStatus::Done; });
     ASSERT_TRUE(waitFor([&] { return running({"--role", "child"}) == 0; }));
     // The stop is over only once the whole group has gone, after the kill.
     supervisor->runDue();
@@ -114,8 +117,8 @@ TEST_F(StopTest, AnAdoptedProcessIsSignalledAloneNotItsGroup) {
     TestServer adopted({"--role", "adopted"}, program);
     TestServer sibling({"--role", "sibling"}, program);
     make().load({entry(1, "adopted", "--role adopted")});
-    ASSERT_EQ(adopted.pid(), record(1).info.pid);
-    EXPECT_EQ(std::optional<bool>(true), stopAndFollow(1, false));
+    ASSERT_EQ(adopted.pid(), record(1).info().pid);
+    EXPECT_EQ(std::optional<bool>(true), stopAndFollow(1));
     EXPECT_TRUE(processAlive(sibling.pid()));
 }
 
@@ -154,10 +157,12 @@ TEST_F(StopTest, AProcessThatMayNotBeSignalledIsReportedByName) {
     TestServer other({"--role", "foreign"}, program);
     RefusingControl refusing;
     make(refusing).load({entry(1, "foreign", "--role foreign")});
-    ASSERT_EQ(other.pid(), record(1).info.pid);
-    EXPECT_EQ(StopOutcome::Failed, supervisor->stop(1, false));
-    EXPECT_EQ(other.pid(), record(1).info.pid);
-    EXPECT_TRUE(record(1).autoStart);  // nothing was done
+    ASSERT_EQ(other.pid(), record(1).info().pid);
+    const auto result = await([&](CommandDone done) { supervisor->stop(1, done); });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(CommandStatus::StopFailed, result->status);
+    EXPECT_EQ(other.pid(), record(1).info().pid);
+    EXPECT_TRUE(record(1).autoStart());  // nothing was done
     EXPECT_NE(std::string::npos,
               log().find("[ERROR]: foreign cannot be stopped (pid=" + std::to_string(other.pid()) + "): " +
                          std::strerror(EPERM)));
@@ -174,7 +179,7 @@ protected:
             tick();
             if (count(log(), "Enabled autoStart mode for flaky") > before) {
                 at.push_back(t);
-                const int pid = record(1).info.pid;
+                const int pid = record(1).info().pid;
                 if (pid > 0) waitFor([&] { return !processAlive(pid); });
             }
         }
@@ -188,9 +193,10 @@ TEST_F(BackoffTest, AttemptsWaitOneTwoFourIntervalsUpToTheMaximumAndAlertOnce) {
     options.restartBackoffMax = 8s;
     writeFile(flag, "");
     make().load({entry(1, "flaky", "--exit-if " + flag)});
-    waitFor([&] { return !processAlive(record(1).info.pid); });
+    waitFor([&] { return !processAlive(record(1).info().pid); });
     EXPECT_EQ((std::vector<int>{1, 3, 7, 15, 23}), launchTicks(1, 24));
-    EXPECT_EQ(1u, count(log(), "flaky keeps failing: 4 restarts in 0 minutes; next attempt in 8 s"));
+    EXPECT_EQ((std::vector<std::string>{"flaky keeps failing: 4 restarts in 0 minutes; next attempt in 8 s"}),
+              alerts.messages(AlertKind::BackoffMax));
     // While it waits, the row says when the next attempt comes.
     clock.advance(1s);
     supervisor->checkAll();
@@ -203,22 +209,22 @@ TEST_F(BackoffTest, AStableRunResetsTheWaitAndTheOperatorsStartComesAtOnce) {
     options.restartBackoffMax = 4s;
     writeFile(flag, "");
     make().load({entry(1, "flaky", "--exit-if " + flag)});
-    waitFor([&] { return !processAlive(record(1).info.pid); });
+    waitFor([&] { return !processAlive(record(1).info().pid); });
     EXPECT_EQ((std::vector<int>{1, 3, 7}), launchTicks(1, 8));
 
     // The start button does not wait.
     std::filesystem::remove(flag);
-    EXPECT_TRUE(supervisor->start(1));
-    const int stable = record(1).info.pid;
+    EXPECT_EQ(CommandStatus::Done, await([&](CommandDone done) { supervisor->start(1, done); })->status);
+    const int stable = record(1).info().pid;
     // It runs for the maximum without dying...
     for (int t = 0; t < 5; ++t) tick();
-    EXPECT_EQ(stable, record(1).info.pid);
+    EXPECT_EQ(stable, record(1).info().pid);
     // ... so a new streak of failures starts again at one interval.
-    EXPECT_EQ(1u, count(log(), "keeps failing"));
+    EXPECT_EQ(1u, alerts.messages(AlertKind::BackoffMax).size());
     writeFile(flag, "");
     killAndWait(stable);
     EXPECT_EQ((std::vector<int>{20, 21}), launchTicks(20, 22));
-    EXPECT_EQ(1u, count(log(), "keeps failing"));  // no cap reached in this streak yet
+    EXPECT_EQ(1u, alerts.messages(AlertKind::BackoffMax).size());  // no cap reached in this streak yet
     EXPECT_EQ((std::vector<int>{23}), launchTicks(23, 23));
 }
 
@@ -226,7 +232,7 @@ TEST_F(BackoffTest, WithTheBackoffOffEveryCheckTriesAgain) {
     options.restartOnExit = false;
     writeFile(flag, "");
     make().load({entry(1, "flaky", "--exit-if " + flag)});
-    waitFor([&] { return !processAlive(record(1).info.pid); });
+    waitFor([&] { return !processAlive(record(1).info().pid); });
     EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5, 6}), launchTicks(1, 6));
 }
 
@@ -236,15 +242,15 @@ TEST(CheckIntervalTest, ABelowOneSecondOrNonNumberIntervalRunsAtOneSecondWithAWa
     ::mkdir(dir.file("logs").c_str(), 0777);
     AppLogger::Instance().Init();
     writeFile(dir.file("procward.ini"), "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=abc\n");
-    EXPECT_EQ(0, LoadSettingsFile(dir.file("procward.ini")));
+    std::vector<std::string> warnings;
+    const Settings settings = LoadSettings(dir.file("procward.ini"), warnings);
+    EXPECT_EQ(0, settings.general.checkInterval);
     ManualClock clock;
-    Supervisor supervisor(clock, platform::processControl(), SupervisionOptionsFromSettings());
+    Supervisor supervisor(clock, platform::processControl(), SupervisionOptionsFrom(settings.general));
     EXPECT_EQ(std::chrono::milliseconds(1000), supervisor.options().checkInterval);
-    std::string log;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs"))) log = readFile(entry.path());
-    EXPECT_NE(std::string::npos, log.find("[WARNING]: CHECK_SVR_STATUS_INTERVAL=abc in " + dir.file("procward.ini") +
-                                          " is below 1 second; checking every second"))
-        << log;
+    EXPECT_EQ((std::vector<std::string>{"CHECK_SVR_STATUS_INTERVAL=abc in " + dir.file("procward.ini") +
+                                        " is below 1 second; checking every second"}),
+              warnings);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -14,10 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "config/AlertMailSettings.h"
 #include "log/AppLogger.h"
-#include "mail/AlertThrottle.h"
-#include "mail/MailDelivery.h"
 #include "platform/ProcessTable.h"
 #include "platform/TcpTable.h"
 #include "platform/linux/LinuxProcessTable.h"
@@ -37,36 +35,41 @@ using SupervisionTest = SupervisionFixture;
 TEST_F(SupervisionTest, FirstCheckStartsAServerThatIsNotRunningAndReadsItsAddressOnceSettled) {
     const int port = freeTcpPort();
     make().load({entry(1, "gs1", "--listen 127.0.0.1:" + std::to_string(port))});
-    const int pid = record(1).info.pid;
+    const int pid = record(1).info().pid;
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(processAlive(pid));
-    EXPECT_GT(record(1).info.startTime, 0);
-    EXPECT_TRUE(record(1).autoStart);
+    EXPECT_GT(record(1).info().startTime, 0);
+    EXPECT_TRUE(record(1).autoStart());
     // The address is read once the server has had its moment to settle,
     // and not before, even when the port is open already.
-    EXPECT_EQ("", record(1).info.ports);
+    EXPECT_EQ("", record(1).info().ports);
     std::vector<platform::TcpListener> listeners;
     ASSERT_TRUE(waitFor([&] { return platform::tcpTable().listenersOf(pid, listeners) && !listeners.empty(); }));
     clock.advance(209ms);
     supervisor->runDue();
-    EXPECT_EQ("", record(1).info.ports);
+    EXPECT_EQ("", record(1).info().ports);
     clock.advance(1ms);
     supervisor->runDue();
-    EXPECT_EQ("127.0.0.1:" + std::to_string(port), record(1).info.ports);
+    EXPECT_EQ("127.0.0.1:" + std::to_string(port), record(1).info().ports);
     EXPECT_EQ(1, changes[1]);
 
     const std::string text = log();
     EXPECT_NE(std::string::npos, text.find("[INFO ]: Enabled autoStart mode for gs1\r\n"));
-    EXPECT_NE(std::string::npos, text.find("[INFO ]: gs1 started successfully: pid=" + std::to_string(pid) + "\r\n"));
     EXPECT_NE(std::string::npos, text.find("[INFO ]: service is closed, autoStart gs1 true\r\n"));
-    EXPECT_LT(text.find("started successfully"), text.find("service is closed"));
-    EXPECT_EQ(std::string::npos, text.find(kNotWorking));  // it was not running before
-    EXPECT_EQ((std::vector<std::string>{"gs1 started successfully: pid=" + std::to_string(pid)}), alertBodies(1));
+    // It was not running before: started, not "not working".
+    EXPECT_EQ((std::vector<std::string>{"gs1 started successfully: pid=" + std::to_string(pid)}), mailedAlerts());
+    ASSERT_EQ(1u, alerts.events.size());
+    const AlertEvent& started = alerts.events[0];
+    EXPECT_EQ(AlertKind::Restarted, started.kind);
+    EXPECT_EQ(1, started.index);
+    EXPECT_EQ("gs1", started.name);
+    EXPECT_EQ(pid, started.pid);
+    EXPECT_EQ("", started.reason);
 
     // Ticks with nothing changed report nothing.
     tick();
     tick();
-    EXPECT_EQ(pid, record(1).info.pid);
+    EXPECT_EQ(pid, record(1).info().pid);
     EXPECT_EQ(1, changes[1]);
 }
 
@@ -74,32 +77,32 @@ TEST_F(SupervisionTest, TheSettleReadSeesAPortOpenedWithinItsMoment) {
     const int port = freeTcpPort();
     const std::string address = "127.0.0.1:" + std::to_string(port);
     make().load({entry(1, "late", "--listen-after 100 " + address)});
-    ASSERT_GT(record(1).info.pid, 0);
+    ASSERT_GT(record(1).info().pid, 0);
     EXPECT_EQ("", RowCells::of(record(1)).ports);
-    EXPECT_EQ(std::to_string(record(1).info.pid), RowCells::of(record(1)).pid);  // the PID shows at once
+    EXPECT_EQ(std::to_string(record(1).info().pid), RowCells::of(record(1)).pid);  // the PID shows at once
     std::vector<platform::TcpListener> listeners;
     ASSERT_TRUE(waitFor([&] {
-        return platform::tcpTable().listenersOf(record(1).info.pid, listeners) && !listeners.empty();
+        return platform::tcpTable().listenersOf(record(1).info().pid, listeners) && !listeners.empty();
     }));
     clock.advance(210ms);
     supervisor->runDue();
-    EXPECT_EQ(address, record(1).info.ports);
+    EXPECT_EQ(address, record(1).info().ports);
 }
 
 TEST_F(SupervisionTest, AKilledServerIsAlertedAndRestartedWithAutoStartOn) {
     options.restartOnExit = false;
     TestServer original({"--role", "restart"}, program);
     make().load({entry(1, "gs1", "--role restart")});
-    EXPECT_EQ(original.pid(), record(1).info.pid);
+    EXPECT_EQ(original.pid(), record(1).info().pid);
     EXPECT_TRUE(noAlerts());  // found running: no alert
 
     original.kill();
     tick();
-    const int restarted = record(1).info.pid;
+    const int restarted = record(1).info().pid;
     ASSERT_GT(restarted, 0);
     EXPECT_NE(original.pid(), restarted);
     EXPECT_EQ((std::vector<std::string>{"gs1" + kNotWorking, "gs1 started successfully: pid=" + std::to_string(restarted)}),
-              alertBodies(2));
+              mailedAlerts());
     EXPECT_NE(std::string::npos, log().find("[INFO ]: service is closed, autoStart gs1 true\r\n"));
     EXPECT_EQ(1, changes[1]);
 }
@@ -108,17 +111,19 @@ TEST_F(SupervisionTest, AKilledServerWithAutoStartOffIsNeitherAlertedNorRestarte
     const int port = freeTcpPort();
     TestServer original({"--listen", "127.0.0.1:" + std::to_string(port)}, program);
     make().load({entry(1, "gs1", "--listen 127.0.0.1:" + std::to_string(port))});
-    ASSERT_EQ(original.pid(), record(1).info.pid);
-    ASSERT_FALSE(record(1).info.ports.empty());
-    const std::int64_t startTime = record(1).info.startTime;
+    ASSERT_EQ(original.pid(), record(1).info().pid);
+    ASSERT_FALSE(record(1).info().ports.empty());
+    const std::int64_t startTime = record(1).info().startTime;
     ASSERT_GT(startTime, 0);
-    record(1).autoStart = false;
+    supervisor->setAutoStart(1, false);
+    EXPECT_EQ(1, changes[1]);  // the row shows it: no alarm when it goes
+    changes.clear();
 
     original.kill();
     tick();
-    EXPECT_EQ(0, record(1).info.pid);
-    EXPECT_EQ("", record(1).info.ports);
-    EXPECT_EQ(startTime, record(1).info.startTime);  // the row keeps the time of the process that went
+    EXPECT_EQ(0, record(1).info().pid);
+    EXPECT_EQ("", record(1).info().ports);
+    EXPECT_EQ(startTime, record(1).info().startTime);  // the row keeps the time of the process that went
     EXPECT_FALSE(RowCells::of(record(1)).downWithAutoStart);  // stopped on purpose: no alarm
     EXPECT_EQ(1, changes[1]);
     tick();
@@ -132,18 +137,18 @@ TEST_F(SupervisionTest, AServerThatCannotBeStartedIsTriedAtEveryCheckButAlertedO
     options.restartOnExit = false;
     TestServer original({"-x"}, copy);
     make().load({entry(1, "gs2", "-x", copy)});
-    ASSERT_EQ(original.pid(), record(1).info.pid);
+    ASSERT_EQ(original.pid(), record(1).info().pid);
 
     original.kill();
     std::filesystem::remove(copy);
     tick();
     tick();
     tick();
-    EXPECT_EQ(0, record(1).info.pid);
-    EXPECT_TRUE(record(1).autoStart);
+    EXPECT_EQ(0, record(1).info().pid);
+    EXPECT_TRUE(record(1).autoStart());
     EXPECT_TRUE(RowCells::of(record(1)).downWithAutoStart);  // the window shows the alarm
     EXPECT_EQ(3u, count(log(), "[INFO ]: service is closed, autoStart gs2 false\r\n"));
-    EXPECT_EQ((std::vector<std::string>{"gs2" + kNotWorking}), alertBodies(1));
+    EXPECT_EQ((std::vector<std::string>{"gs2" + kNotWorking}), mailedAlerts());
 }
 
 TEST_F(SupervisionTest, AChangedListenAddressAloneIsAChange) {
@@ -154,7 +159,7 @@ TEST_F(SupervisionTest, AChangedListenAddressAloneIsAChange) {
                         "127.0.0.1:" + std::to_string(later)},
                        program);
     make().load({entry(1, "gs3", arguments)});
-    EXPECT_EQ("0.0.0.0:" + std::to_string(first), record(1).info.ports);
+    EXPECT_EQ("0.0.0.0:" + std::to_string(first), record(1).info().ports);
     tick();
     EXPECT_EQ(0, changes[1]);
 
@@ -163,78 +168,113 @@ TEST_F(SupervisionTest, AChangedListenAddressAloneIsAChange) {
     ASSERT_TRUE(waitFor([&] { return platform::tcpTable().listenersOf(process.pid(), listeners) && listeners.size() == 2; }));
     tick();
     EXPECT_EQ(1, changes[1]);
-    EXPECT_EQ(process.pid(), record(1).info.pid);
-    EXPECT_EQ("127.0.0.1:" + std::to_string(later), record(1).info.ports);
+    EXPECT_EQ(process.pid(), record(1).info().pid);
+    EXPECT_EQ("127.0.0.1:" + std::to_string(later), record(1).info().ports);
 }
 
 TEST_F(SupervisionTest, StartOnARunningServerLaunchesNothingButTurnsAutoStartOn) {
     TestServer process({"--role", "running"}, program);
     make().load({entry(1, "gs4", "--role running")});
-    record(1).autoStart = false;
-    EXPECT_FALSE(supervisor->start(1));
-    EXPECT_TRUE(record(1).autoStart);
+    supervisor->setAutoStart(1, false);
+    EXPECT_FALSE(record(1).autoStart());
+    EXPECT_EQ(1, changes[1]);  // the row shows the auto-start mode
+    const auto result = await([&](CommandDone done) { supervisor->start(1, done); });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(CommandStatus::AlreadyRunning, result->status);
+    EXPECT_EQ("gs4", result->name);
+    EXPECT_EQ(process.pid(), result->pid);
+    EXPECT_TRUE(record(1).autoStart());
+    EXPECT_EQ(2, changes[1]);
     EXPECT_EQ(1, running({"--role", "running"}));
     EXPECT_NE(std::string::npos, log().find("[INFO ]: Enabled autoStart mode for gs4\r\n"));
     EXPECT_TRUE(noAlerts());
 }
 
-TEST_F(SupervisionTest, ALaunchFailureReturnsFalseAndKeepsAutoStart) {
+TEST_F(SupervisionTest, ALaunchFailureIsReportedWithTheSystemsReasonAndKeepsAutoStart) {
     make().load({});
     supervisor->load({entry(1, "gs5", "-x", dir.file("missing/procward-testserver"))});
-    record(1).autoStart = false;
-    EXPECT_FALSE(supervisor->start(1));
-    EXPECT_TRUE(record(1).autoStart);
-    EXPECT_EQ(0, record(1).info.pid);
+    supervisor->setAutoStart(1, false);
+    alerts.events.clear();
+    const auto result = await([&](CommandDone done) { supervisor->start(1, done); });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(CommandStatus::StartFailed, result->status);
+    EXPECT_TRUE(record(1).autoStart());
+    EXPECT_EQ(0, record(1).info().pid);
+    // Raised, with the launcher's reason, but not among the alerts mailed.
+    ASSERT_EQ(1u, alerts.events.size());
+    EXPECT_EQ(AlertKind::StartFailed, alerts.events[0].kind);
+    EXPECT_EQ(std::strerror(ENOENT), alerts.events[0].reason);
+    EXPECT_EQ("gs5 could not be started: " + std::string(std::strerror(ENOENT)), alerts.events[0].message);
     EXPECT_TRUE(noAlerts());
 }
 
-TEST_F(SupervisionTest, StopEndsTheProcessOnceItHasGone) {
+TEST_F(SupervisionTest, StopEndsTheProcessOnceItHasGoneAndKeepsItDown) {
     TestServer process({"--role", "stop"}, program);
     make().load({entry(1, "gs6", "--role stop")});
-    ASSERT_EQ(process.pid(), record(1).info.pid);
+    ASSERT_EQ(process.pid(), record(1).info().pid);
     const int before = wakeCount();
-    std::optional<bool> done;
-    const StopOutcome outcome = supervisor->stop(1, false, [&](bool ok) { done = ok; });
-    ASSERT_TRUE(outcome == StopOutcome::Stopping || outcome == StopOutcome::Stopped);
-    EXPECT_FALSE(record(1).autoStart);
-    if (outcome == StopOutcome::Stopping) {
+    std::optional<CommandResult> done;
+    supervisor->stop(1, [&](const CommandResult& result) { done = result; });
+    EXPECT_FALSE(record(1).autoStart());
+    if (!done) {
         // The row shows the stop until the process has gone.
         EXPECT_EQ("停止中", RowCells::of(record(1)).startStopCaption);
-        EXPECT_FALSE(done.has_value());
         ASSERT_TRUE(waitForWake(before));
         supervisor->runDue();
     }
-    ASSERT_EQ(std::optional<bool>(true), done);
-    EXPECT_EQ(0, record(1).info.pid);
-    EXPECT_EQ("", record(1).info.ports);
-    EXPECT_EQ(0, record(1).info.startTime);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(CommandStatus::Done, done->status);
+    EXPECT_EQ("gs6", done->name);
+    EXPECT_EQ(0, record(1).info().pid);
+    EXPECT_EQ("", record(1).info().ports);
+    EXPECT_EQ(0, record(1).info().startTime);
     EXPECT_EQ("启动", RowCells::of(record(1)).startStopCaption);
     EXPECT_EQ(1u, count(log(), "[INFO ]: Disabled autoStart mode for gs6\r\n"));
     // Stopped with auto-start off: the next checks leave it stopped.
     tick();
     EXPECT_EQ(0, running({"--role", "stop"}));
 
-    // Nothing to stop: auto-start untouched, nothing logged.
-    record(1).autoStart = true;
-    EXPECT_EQ(StopOutcome::NotRunning, supervisor->stop(1, false));
-    EXPECT_TRUE(record(1).autoStart);
-    EXPECT_EQ(1u, count(log(), "Disabled autoStart mode"));
+    // A stop of a server that is down keeps it down: auto-start goes off
+    // and the observers hear of it at once.
+    supervisor->setAutoStart(1, true);
+    EXPECT_TRUE(RowCells::of(record(1)).downWithAutoStart);
+    const int seen = changes[1];
+    auto again = await([&](CommandDone callback) { supervisor->stop(1, callback); });
+    ASSERT_TRUE(again);
+    EXPECT_EQ(CommandStatus::NotRunning, again->status);
+    EXPECT_FALSE(record(1).autoStart());
+    EXPECT_FALSE(RowCells::of(record(1)).downWithAutoStart);
+    EXPECT_EQ(seen + 1, changes[1]);
+    EXPECT_EQ(2u, count(log(), "Disabled autoStart mode for gs6"));
+    // Once more changes nothing: nothing logged, nobody told.
+    again = await([&](CommandDone callback) { supervisor->stop(1, callback); });
+    EXPECT_EQ(CommandStatus::NotRunning, again->status);
+    EXPECT_EQ(seen + 1, changes[1]);
+    EXPECT_EQ(2u, count(log(), "Disabled autoStart mode"));
 }
 
-TEST_F(SupervisionTest, StopKeepingAutoStartRestartsAtTheNextCheckWithoutAServiceAlert) {
+TEST_F(SupervisionTest, RestartReplacesTheProcessWithoutAServiceAlertAndStartsAServerKeptDown) {
     TestServer process({"--role", "edit"}, program);
     make().load({entry(1, "gs7", "--role edit")});
-    bool gone = false;
-    supervisor->stop(1, true, [&](bool ok) { gone = ok; });
-    ASSERT_TRUE(followUntil([&] { return gone; }));
-    EXPECT_TRUE(record(1).autoStart);
-    EXPECT_EQ(std::string::npos, log().find("Disabled autoStart mode"));
-
-    tick();
-    const int restarted = record(1).info.pid;
+    const auto result = await([&](CommandDone done) { supervisor->restart(1, done); });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(CommandStatus::Done, result->status);
+    const int restarted = record(1).info().pid;
     ASSERT_GT(restarted, 0);
+    EXPECT_EQ(restarted, result->pid);
     EXPECT_NE(process.pid(), restarted);
-    EXPECT_EQ((std::vector<std::string>{"gs7 started successfully: pid=" + std::to_string(restarted)}), alertBodies(1));
+    EXPECT_FALSE(processAlive(process.pid()));
+    EXPECT_TRUE(record(1).autoStart());
+    EXPECT_EQ(std::string::npos, log().find("Disabled autoStart mode"));
+    EXPECT_EQ((std::vector<std::string>{"gs7 started successfully: pid=" + std::to_string(restarted)}), mailedAlerts());
+
+    // Kept down by a stop, it is started again by a restart.
+    ASSERT_EQ(CommandStatus::Done, await([&](CommandDone done) { supervisor->stop(1, done); })->status);
+    ASSERT_FALSE(record(1).autoStart());
+    const auto again = await([&](CommandDone done) { supervisor->restart(1, done); });
+    EXPECT_EQ(CommandStatus::Done, again->status);
+    EXPECT_GT(record(1).info().pid, 0);
+    EXPECT_TRUE(record(1).autoStart());
 }
 
 TEST_F(SupervisionTest, ALaunchedServerThatCannotBeRecognisedIsEndedAgain) {
@@ -246,7 +286,7 @@ TEST_F(SupervisionTest, ALaunchedServerThatCannotBeRecognisedIsEndedAgain) {
     make().load({unrecognised});
     tick();
     tick();
-    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_EQ(0, record(1).info().pid);
     EXPECT_TRUE(waitFor([&] { return running({"--unrecognised", std::to_string(::getpid())}) == 0; }));
     EXPECT_EQ(3u, count(log(), "[ERROR]: gs8 was started"));
     EXPECT_EQ(3u, count(log(), "cannot be recognised by its command line"));
@@ -257,10 +297,57 @@ TEST_F(SupervisionTest, ALaunchedServerThatCannotBeRecognisedIsEndedAgain) {
 TEST_F(SupervisionTest, AServerThatExitsAtOnceIsLoggedAsSuch) {
     ExitingLauncher exiting;
     make(exiting).load({entry(1, "quick", "--exit-after 0")});
-    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_EQ(0, record(1).info().pid);
     EXPECT_EQ(1u, count(log(), "[ERROR]: quick exited at once after it was started\r\n"));
     EXPECT_EQ(std::string::npos, log().find("cannot be recognised"));
     EXPECT_EQ(1u, count(log(), "service is closed, autoStart quick false"));
+}
+
+// --- the alerts ---
+
+TEST_F(SupervisionTest, TheAlertSinkHearsOfAKillAFailedStartAndTheBackoffMaximumInOrder) {
+    options.restartOnExit = false;
+    options.restartBackoffMax = 2s;
+    const std::string copy = copyTestServer(dir.file("gamesvr"));
+    const std::int64_t before = std::time(nullptr);
+    make().load({entry(1, "gs", "-x", copy)});
+    const int pid = record(1).info().pid;
+    ASSERT_GT(pid, 0);
+    tick();  // seen running
+
+    // Killed, and its program gone: the restart cannot even be launched.
+    std::filesystem::remove(copy);
+    killAndWait(pid);
+    tick();  // down, launch failed; the next attempt waits one interval
+    tick();  // failed again; the wait has reached its maximum of 2 s
+    tick();  // within the wait: nothing is tried
+    EXPECT_EQ((std::vector<AlertKind>{AlertKind::Restarted, AlertKind::ServerDown, AlertKind::StartFailed,
+                                      AlertKind::StartFailed, AlertKind::BackoffMax}),
+              alerts.kinds());
+    ASSERT_EQ(5u, alerts.events.size());
+    const std::string reason = std::strerror(ENOENT);
+    const std::vector<std::string> messages{"gs started successfully: pid=" + std::to_string(pid), "gs" + kNotWorking,
+                                            "gs could not be started: " + reason,
+                                            "gs could not be started: " + reason,
+                                            "gs keeps failing: 1 restarts in 0 minutes; next attempt in 2 s"};
+    EXPECT_EQ(messages, alerts.messages());
+    for (std::size_t i = 0; i < alerts.events.size(); ++i) {
+        const AlertEvent& event = alerts.events[i];
+        EXPECT_EQ(1, event.index) << i;
+        EXPECT_EQ("gs", event.name) << i;
+        EXPECT_EQ(kAlertSubject, event.subject) << i;
+        EXPECT_EQ(event.kind == AlertKind::StartFailed ? reason : "", event.reason) << i;
+        EXPECT_EQ(event.kind == AlertKind::Restarted ? pid : 0, event.pid) << i;
+        EXPECT_GE(event.time, before) << i;
+        EXPECT_LE(event.time, std::time(nullptr)) << i;
+    }
+    // On the supervisor's clock: the fall and the first attempt at one tick,
+    // the next attempt one interval later, the maximum reported with it.
+    EXPECT_EQ(alerts.events[1].at, alerts.events[2].at);
+    EXPECT_EQ(alerts.events[2].at + options.checkInterval, alerts.events[3].at);
+    EXPECT_EQ(alerts.events[3].at, alerts.events[4].at);
+    // What the mail would carry leaves the failed launches out.
+    EXPECT_EQ((std::vector<std::string>{messages[0], messages[1], messages[4]}), mailedAlerts());
 }
 
 // --- the loop ---
@@ -268,7 +355,7 @@ TEST_F(SupervisionTest, AServerThatExitsAtOnceIsLoggedAsSuch) {
 TEST_F(SupervisionTest, AServerThatHasRunLongerThanTheIntervalIsRestartedAsSoonAsItExits) {
     make().load({entry(1, "steady", "--role steady")});
     ASSERT_TRUE(watching);
-    const int first = record(1).info.pid;
+    const int first = record(1).info().pid;
     ASSERT_GT(first, 0);
     tick();  // the first tick, one interval after the start
     clock.advance(500ms);  // half an interval before the next
@@ -279,10 +366,10 @@ TEST_F(SupervisionTest, AServerThatHasRunLongerThanTheIntervalIsRestartedAsSoonA
     ASSERT_TRUE(waitForWake(before));
     supervisor->runDue();
     EXPECT_EQ(passes, supervisor->passes());  // no tick came
-    const int second = record(1).info.pid;
+    const int second = record(1).info().pid;
     EXPECT_GT(second, 0);
     EXPECT_NE(first, second);
-    EXPECT_EQ(1u, count(log(), "steady" + kNotWorking));
+    EXPECT_EQ((std::vector<std::string>{"steady" + kNotWorking}), alerts.messages(AlertKind::ServerDown));
 }
 
 TEST_F(SupervisionTest, ACrashLoopIsRestartedAtMostOncePerInterval) {
@@ -291,13 +378,13 @@ TEST_F(SupervisionTest, ACrashLoopIsRestartedAtMostOncePerInterval) {
     int launches = 1;
     int seen = 0;
     for (int i = 0; i < 3; ++i) {
-        const int pid = record(1).info.pid;
+        const int pid = record(1).info().pid;
         ASSERT_GT(pid, 0);
         ASSERT_TRUE(waitForWake(seen)) << "the server did not exit";
         seen = wakeCount();
         supervisor->runDue();
         // It died well within the interval: only the tick restarts it.
-        EXPECT_EQ(pid, record(1).info.pid);
+        EXPECT_EQ(pid, record(1).info().pid);
         tick();
         ++launches;
     }
@@ -309,40 +396,40 @@ TEST_F(SupervisionTest, WithRestartOnExitOffOnlyTheTickRestarts) {
     options.restartOnExit = false;
     make().load({entry(1, "ticked", "--role ticked")});
     EXPECT_FALSE(watching);
-    const int first = record(1).info.pid;
+    const int first = record(1).info().pid;
     tick();
     clock.advance(500ms);
     killAndWait(first);
     supervisor->runDue();
-    EXPECT_EQ(first, record(1).info.pid);
+    EXPECT_EQ(first, record(1).info().pid);
     clock.advance(500ms);
     supervisor->runDue();
-    EXPECT_NE(first, record(1).info.pid);
-    EXPECT_GT(record(1).info.pid, 0);
+    EXPECT_NE(first, record(1).info().pid);
+    EXPECT_GT(record(1).info().pid, 0);
 }
 
 TEST_F(SupervisionTest, AReloadKeepsTheStateOfUnchangedEntries) {
     make().load({entry(1, "A", "--role a"), entry(2, "B", "--role b"), entry(3, "C", "--role c")});
-    const int a = record(1).info.pid, c = record(3).info.pid;
+    const int a = record(1).info().pid, c = record(3).info().pid;
     bool stopped = false;
-    supervisor->stop(1, false, [&](bool ok) { stopped = ok; });
+    supervisor->stop(1, [&](const CommandResult& result) { stopped = result.status == CommandStatus::Done; });
     ASSERT_TRUE(followUntil([&] { return stopped; }));
     ASSERT_FALSE(processAlive(a));
 
     // B deleted: A keeps its stop, C moves to index 2 with its process.
     supervisor->load({entry(1, "A", "--role a"), entry(2, "C", "--role c")});
-    EXPECT_EQ(0, record(1).info.pid);
-    EXPECT_FALSE(record(1).autoStart);
-    EXPECT_EQ(c, record(2).info.pid);
-    EXPECT_EQ(2, record(2).info.index);
+    EXPECT_EQ(0, record(1).info().pid);
+    EXPECT_FALSE(record(1).autoStart());
+    EXPECT_EQ(c, record(2).info().pid);
+    EXPECT_EQ(2, record(2).info().index);
     tick();
     EXPECT_EQ(0, running({"--role", "a"}));
-    EXPECT_EQ(c, record(2).info.pid);
+    EXPECT_EQ(c, record(2).info().pid);
 
     // A changed command line starts afresh: the new one is launched.
     supervisor->load({entry(1, "A", "--role a"), entry(2, "C", "--role c2")});
-    EXPECT_EQ(0, record(1).info.pid);
-    EXPECT_GT(record(2).info.pid, 0);
+    EXPECT_EQ(0, record(1).info().pid);
+    EXPECT_GT(record(2).info().pid, 0);
     EXPECT_EQ(1, running({"--role", "c2"}));
     launched.push_back(c);
 }
@@ -350,8 +437,8 @@ TEST_F(SupervisionTest, AReloadKeepsTheStateOfUnchangedEntries) {
 TEST_F(SupervisionTest, AProcessMatchingTwoRecordsIsFoundByEach) {
     TestServer shared({"--role", "shared"}, program);
     make().load({entry(1, "one", "--role shared"), entry(2, "two", "--role shared")});
-    EXPECT_EQ(shared.pid(), record(1).info.pid);
-    EXPECT_EQ(shared.pid(), record(2).info.pid);
+    EXPECT_EQ(shared.pid(), record(1).info().pid);
+    EXPECT_EQ(shared.pid(), record(2).info().pid);
     EXPECT_EQ(1, running({"--role", "shared"}));
 }
 
@@ -364,19 +451,19 @@ TEST_F(SupervisionTest, ServersWhoseArgumentsNeedQuotingStayUp) {
                  ServerEntry{5, "spaced", "procward-testserver", "'" + inSpaced + "' -x"}});
     std::map<std::int32_t, int> pids;
     for (int i = 1; i <= 5; ++i) {
-        pids[i] = record(i).info.pid;
+        pids[i] = record(i).info().pid;
         EXPECT_GT(pids[i], 0) << i;
     }
     tick();
     tick();
-    for (int i = 1; i <= 5; ++i) EXPECT_EQ(pids[i], record(i).info.pid) << i;
+    for (int i = 1; i <= 5; ++i) EXPECT_EQ(pids[i], record(i).info().pid) << i;
     EXPECT_EQ(std::string::npos, log().find("cannot be recognised"));
-    EXPECT_EQ(5u, count(log(), "started successfully"));
+    EXPECT_EQ(5u, alerts.messages(AlertKind::Restarted).size());
 }
 
 TEST_F(SupervisionTest, AServerThatRewritesItsArgumentsStaysAdopted) {
     make().load({entry(1, "titled", "--set-title renamed-by-itself")});
-    const int pid = record(1).info.pid;
+    const int pid = record(1).info().pid;
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(waitFor([&] {
         std::vector<std::string> args;
@@ -384,23 +471,24 @@ TEST_F(SupervisionTest, AServerThatRewritesItsArgumentsStaysAdopted) {
     }));
     tick();
     tick();
-    EXPECT_EQ(pid, record(1).info.pid);
-    EXPECT_EQ(1u, count(log(), "started successfully"));
+    EXPECT_EQ(pid, record(1).info().pid);
+    EXPECT_EQ(1u, alerts.messages(AlertKind::Restarted).size());
 }
 
 TEST_F(SupervisionTest, AServerWhoseMainThreadHasEndedIsStillItsOwn) {
     make().load({entry(1, "threads", "--exit-main-thread")});
-    const int pid = record(1).info.pid;
+    const int pid = record(1).info().pid;
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(waitFor([&] { return ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), nullptr, 0) < 0; }));
+    char target[1];
+    ASSERT_TRUE(waitFor([&] { return ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, 1) < 0; }));
     tick();
     tick();
-    EXPECT_EQ(pid, record(1).info.pid);
-    EXPECT_EQ(1u, count(log(), "started successfully"));
+    EXPECT_EQ(pid, record(1).info().pid);
+    EXPECT_EQ(1u, alerts.messages(AlertKind::Restarted).size());
     // A new supervisor finds it by matching, through a live thread.
     Supervisor other(clock, platform::processControl(), options);
     other.load({entry(1, "threads", "--exit-main-thread")});
-    EXPECT_EQ(pid, other.find(1)->info.pid);
+    EXPECT_EQ(pid, other.find(1)->info().pid);
 }
 
 TEST_F(SupervisionTest, AStopNeverReachesAProcessThatTookOverTheID) {
@@ -409,7 +497,7 @@ TEST_F(SupervisionTest, AStopNeverReachesAProcessThatTookOverTheID) {
     if (lastPid < 0) GTEST_SKIP() << "needs to set the next process ID (root)";
     options.restartOnExit = false;
     make().load({entry(1, "reused", "--role reused")});
-    const int pid = record(1).info.pid;
+    const int pid = record(1).info().pid;
     ASSERT_GT(pid, 0);
     killAndWait(pid);
     // The ID is free only once the dead process has been reaped, not while
@@ -438,9 +526,11 @@ TEST_F(SupervisionTest, AStopNeverReachesAProcessThatTookOverTheID) {
         ::waitpid(impostor, nullptr, 0);
         GTEST_SKIP() << "the ID was taken by another process";
     }
-    const StopOutcome outcome = supervisor->stop(1, false);
-    EXPECT_EQ(StopOutcome::Stopped, outcome);
-    EXPECT_EQ(0, record(1).info.pid);
+    std::optional<CommandResult> outcome;
+    supervisor->stop(1, [&](const CommandResult& result) { outcome = result; });
+    ASSERT_TRUE(outcome);  // at once: the process held is known to be gone
+    EXPECT_EQ(CommandStatus::Done, outcome->status);
+    EXPECT_EQ(0, record(1).info().pid);
     int status = 0;
     EXPECT_EQ(0, ::waitpid(impostor, &status, WNOHANG)) << "the impostor was signalled";
     ::kill(impostor, SIGKILL);
@@ -455,10 +545,10 @@ TEST_F(SupervisionTest, EachPassLooksAtTheProcessTableAtMostOnce) {
     tick();
     tick();
     EXPECT_EQ(walks, supervisor->processWalks());
-    record(1).autoStart = false;
-    record(2).autoStart = false;
+    supervisor->setAutoStart(1, false);
+    supervisor->setAutoStart(2, false);
     bool stopped = false;
-    supervisor->stopAll(false, [&] { stopped = true; });
+    supervisor->stopAll([&](const CommandResult&) { stopped = true; });
     ASSERT_TRUE(followUntil([&] { return stopped; }));
     const std::uint64_t afterStop = supervisor->processWalks();
     tick();

@@ -8,9 +8,8 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
-#include "app/core/ServiceHost.h"
-#include "app/core/SupervisionSettings.h"
-#include "config/SettingsFile.h"
+#include "app/core/Runtime.h"
+#include "log/AppLogger.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "platform/Text.h"
@@ -37,6 +36,7 @@ namespace {
 const char* const kNoticeCaption = "提示 ";
 
 std::string missingPathMessage(const std::string& directory) { return "路径" + directory + "  不存在"; }
+const char* const kListNotSaved = "服务器列表保存失败：";
 
 const char* const kColumnHeaders[6] = {"名称", "命令行", "进程ID", "监听端口", "启动时间", "管理操作"};
 }  // namespace
@@ -69,11 +69,11 @@ CProcwardDlg::CProcwardDlg()
 
 CProcwardDlg::~CProcwardDlg() {
     m_timer.Stop();
-    // The rows' controls go before the window itself; the supervisor (and
-    // its watcher thread, which wakes this window) before the window too.
+    // The rows' controls go before the window itself; the runtime (and its
+    // worker threads, which wake this window) before the window too.
     m_rows.clear();
-    m_service.reset();
-    m_supervisor.reset();
+    if (m_runtime) m_runtime->supervisor().removeObserver(this);
+    m_runtime.reset();
     if (m_tray) {
         m_tray->RemoveIcon();
         m_tray.reset();
@@ -126,21 +126,10 @@ bool CProcwardDlg::OnInitDialog() {
     m_tray = std::make_unique<ProcwardTrayIcon>(this);
     UpdateTray();
 
-    m_checkInterval = LoadSettingsFile();
-    m_supervisor = std::make_unique<Supervisor>(SystemClock::instance(), platform::processControl(),
-                                                SupervisionOptionsFromSettings());
-    // The exit watcher's thread only asks this window's thread to run the
-    // supervisor; every check still runs here.
-    m_supervisor->watchExits([this] { CallAfter(&CProcwardDlg::RunSupervisor); });
-    m_supervisor->setObserver(this);
-    // The control socket's worker hands commands to this thread the same way.
-    m_service = std::make_unique<ServiceHost>(*m_supervisor, [this] {
-        CallAfter([this] {
-            if (m_service) m_service->runQueued();
-            RunSupervisor();
-        });
-    });
-    m_service->start();
+    // The worker threads (exit watcher, control socket) only ask this
+    // window's thread to run the runtime; every check and command runs here.
+    m_runtime = std::make_unique<Runtime>([this] { CallAfter(&CProcwardDlg::RunSupervisor); });
+    m_runtime->supervisor().addObserver(this);
 
     if (RegisterAutoRun() == AutoRunResult::ShowMessage)
         ShowMessage(kAutoRunFailedMessage, ToU8(ApplicationCaption()));
@@ -152,7 +141,8 @@ bool CProcwardDlg::OnInitDialog() {
     g_rowOriginY = MainLayout::originY(m_addGroup->GetRect().height);
 
     CreateColumnHeaders(this);
-    ReloadServers();
+    // The first load makes the rows (listLoaded).
+    m_runtime->start();
     // The first reload gave the window its size: it opens in the middle of
     // the screen, and later reloads move it from there. The desktop's frame
     // is known only once the window is shown, when it is fitted once more.
@@ -169,14 +159,25 @@ void CProcwardDlg::CreateColumnHeaders(wxWindow* parent) {
     }
 }
 
-void CProcwardDlg::ReloadServers() {
-    m_list.LoadServerInfo();
+void CProcwardDlg::ReloadServers() { supervisor().reload(); }
+
+Supervisor& CProcwardDlg::supervisor() { return m_runtime->supervisor(); }
+
+std::int32_t CProcwardDlg::checkInterval() const { return m_runtime->settings().general.checkInterval; }
+
+void CProcwardDlg::listLoaded() {
     m_rows.clear();
-    // The first check of each new record runs here, before its row is made.
-    m_supervisor->load(m_list.entries());
-    for (const auto& [index, server] : m_supervisor->servers())
-        m_rows[index] = std::make_unique<ServerRow>(this, index, server->info.name, server->info.commandline,
+    // The first check of each new record has run, before its row is made.
+    bool unreachable = false;
+    for (const auto& [index, server] : supervisor().servers()) {
+        m_rows[index] = std::make_unique<ServerRow>(this, index, server->info().name, server->info().commandline,
                                                     RowCells::of(*server));
+        unreachable = unreachable || index > kHighestRowIndex;
+    }
+    if (unreachable)
+        AppLogger::Instance().get().warn("The buttons of rows beyond index {} do nothing; those servers are supervised "
+                                         "all the same",
+                                         kHighestRowIndex);
     ApplyLayout();
     ArmTimer();
     UpdateTray();
@@ -189,7 +190,7 @@ ServerRow* CProcwardDlg::row(std::int32_t index) {
 }
 
 void CProcwardDlg::serverChanged(const MonitoredServer& server) {
-    if (ServerRow* shown = row(server.info.index)) shown->update(RowCells::of(server));
+    if (ServerRow* shown = row(server.info().index)) shown->update(RowCells::of(server));
     // The tray icon counts the servers: every change of a row may change it.
     UpdateTray();
 }
@@ -203,6 +204,7 @@ int CProcwardDlg::Run() {
         loop.Run();
         m_loop = nullptr;
     }
+    if (m_runtime) m_runtime->stop();
     return GetReturnCode();
 }
 
@@ -240,9 +242,9 @@ void CProcwardDlg::RestoreFocus() {
 }
 
 void CProcwardDlg::UpdateTray() {
-    if (!m_tray || !m_supervisor) return;
+    if (!m_tray || !m_runtime) return;
     std::vector<RowCells> rows;
-    for (const auto& [index, server] : m_supervisor->servers()) rows.push_back(RowCells::of(*server));
+    for (const auto& [index, server] : supervisor().servers()) rows.push_back(RowCells::of(*server));
     m_tray->ShowState(TrayState::of(rows));
 }
 
@@ -250,7 +252,7 @@ bool CProcwardDlg::trayAvailable() const { return m_tray && wxTaskBarIcon::IsAva
 
 void CProcwardDlg::ApplyLayout() {
     const wxRect edit = m_commandLineEdit->GetRect();
-    const MainLayout::Relayout r = MainLayout::relayout(g_rowOriginY, m_supervisor->liveServerCount(), edit.x, edit.y);
+    const MainLayout::Relayout r = MainLayout::relayout(g_rowOriginY, supervisor().liveServerCount(), edit.x, edit.y);
     // The controls move first: the toolkit does not let a window shrink
     // below what its children cover.
     const int bottomIds[5] = {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL, IDC_LOAD_ALL, IDC_OPEN_ALL};
@@ -274,22 +276,22 @@ void CProcwardDlg::ApplyLayout() {
 }
 
 void CProcwardDlg::CheckAllServers() {
-    m_supervisor->checkAll();
+    supervisor().checkAll();
     ArmTimer();
 }
 
 void CProcwardDlg::RunSupervisor() {
-    if (!m_supervisor) return;
-    m_supervisor->runDue();
+    if (!m_runtime) return;
+    m_runtime->runDue();
     ArmTimer();
 }
 
 void CProcwardDlg::ArmTimer() {
-    if (!m_supervisor) return;
-    // One shot, to whatever the supervisor has due next: the tick, a settle
-    // read, a stop's time-out.
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(m_supervisor->nextDue() -
-                                                                             SystemClock::instance().now());
+    if (!m_runtime) return;
+    // One shot, to whatever the runtime has due next: the tick, a settle
+    // read, a stop's time-out, the service manager's watchdog.
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(m_runtime->nextDue() -
+                                                                             SystemClock::Instance().now());
     const long long ms = std::clamp<long long>(wait.count() + 1, 1, 24LL * 3600 * 1000);
     m_timer.StartOnce(static_cast<int>(ms));
 }
@@ -366,17 +368,13 @@ void CProcwardDlg::OnSysCommand(int command) {
             break;
         }
         case IDM_SETTINGS: {
-            CSettingDlg settings(this);
-            settings.m_checkInterval = m_checkInterval;
-            // The timer keeps its period: a new interval counts from the next
-            // start. A new stop time-out and back-off maximum count from the
-            // next stop and the next failure.
-            if (settings.ShowModal() == wxID_OK) {
-                m_checkInterval = settings.m_checkInterval;
-                if (m_supervisor)
-                    m_supervisor->setStopPolicy(std::chrono::seconds(settings.m_stopTimeout),
-                                                std::chrono::seconds(settings.m_restartBackoffMax));
-            }
+            // Saving hands the new values to the runtime, which writes them
+            // and puts them in force; the timer keeps its period.
+            CSettingDlg settings(this, m_runtime->settings(), m_runtime->mailDelivery(),
+                                 [this](const Settings& values, std::string& error) {
+                                     return m_runtime->changeSettings(values, error);
+                                 });
+            settings.ShowModal();
             break;
         }
         default:
@@ -388,17 +386,11 @@ void CProcwardDlg::ShowMessage(const std::string& text, const std::string& capti
     wxMessageBox(U8(text), U8(caption), wxOK, this);
 }
 
-void CProcwardDlg::SaveAndReload() {
-    m_list.SaveServerInfo();
-    ReloadServers();
-}
-
-std::int32_t CProcwardDlg::CurrentIndex(const ServerInfo& server) const {
-    for (const ServerEntry& entry : m_list.entries())
-        if (entry.name == server.name && entry.processname == server.processname &&
-            entry.commandline == server.commandline)
-            return entry.index;
-    return 0;
+CommandDone CProcwardDlg::ListChanged() {
+    return [this](const CommandResult& result) {
+        if (result.status == CommandStatus::SaveFailed)
+            ShowMessage(kListNotSaved + result.error, ToU8(ApplicationCaption()));
+    };
 }
 
 void CProcwardDlg::OnCommand(wxCommandEvent& event) {
@@ -427,76 +419,46 @@ void CProcwardDlg::OnCommand(wxCommandEvent& event) {
 }
 
 void CProcwardDlg::ToggleServer(std::int32_t index) {
-    MonitoredServer* server = m_supervisor->find(index);
-    if (!server) return;
+    const MonitoredServer* server = supervisor().find(index);
     // The record decides, not the caption: a server on its way down is
     // left to finish.
-    if (server->stopping()) return;
+    if (!server || server->stopping()) return;
     wxWindow* button = FindWindow(RowCommandId(RowCommandKind::Toggle, index));
     if (button) button->Disable();
-    if (server->info.pid > 0)
-        m_supervisor->stop(index, false);
+    if (server->info().pid > 0)
+        supervisor().stop(index);
     else
-        m_supervisor->start(index);
+        supervisor().start(index);
     if (button) button->Enable();
-    if (MonitoredServer* now = m_supervisor->find(index)) serverChanged(*now);
     ArmTimer();
 }
 
 void CProcwardDlg::DeleteServer(std::int32_t index) {
-    MonitoredServer* server = m_supervisor->find(index);
-    if (!server) return;
     // The list is rewritten once the process has gone; meanwhile the row
     // shows the stop.
-    const ServerInfo deleted = server->info;
-    m_supervisor->stop(index, false, [this, deleted](bool) {
-        const std::int32_t current = CurrentIndex(deleted);
-        if (current == 0) return;
-        m_list.eraseRow(current);
-        SaveAndReload();
-    });
+    supervisor().remove(index, ListChanged());
     ArmTimer();
 }
 
 void CProcwardDlg::EditServer(std::int32_t index) {
-    MonitoredServer* found = m_supervisor->find(index);
+    const MonitoredServer* found = supervisor().find(index);
     if (!found) return;
     CEditSvrProcessDlg edit(this);
-    edit.m_name = found->info.name;
-    edit.m_fileName = found->info.processname;
-    edit.m_commandLine = found->info.commandline;
+    edit.m_name = found->info().name;
+    edit.m_fileName = found->info().processname;
+    edit.m_commandLine = found->info().commandline;
     if (edit.ShowModal() != wxID_OK) return;
     // Checks ran while the dialog was open, but only reloads replace records.
-    MonitoredServer* server = m_supervisor->find(index);
-    if (!server) return;
-    const ServerInfo before = server->info;
-    ServerEntry edited{0, platform::trimWhite(edit.m_name), platform::trimWhite(edit.m_fileName),
-                       platform::trimWhite(edit.m_commandLine)};
-    auto apply = [this, before, edited](bool) {
-        // Every record, in index order, with the edited one changed.
-        std::vector<ServerEntry> entries;
-        for (const auto& [at, record] : m_supervisor->servers()) {
-            const ServerInfo& info = record->info;
-            const bool isEdited = info.name == before.name && info.processname == before.processname &&
-                                  info.commandline == before.commandline;
-            entries.push_back(isEdited ? edited : ServerEntry{at, info.name, info.processname, info.commandline});
-        }
-        m_list.rebuildFrom(entries);
-        SaveAndReload();
-    };
-    // A new command line: the old process ends first, and with auto-start
-    // kept on the reload starts the new one.
-    if (edit.m_commandLine != server->info.commandline)
-        m_supervisor->stop(index, true, apply);
-    else
-        apply(true);
+    if (!supervisor().find(index)) return;
+    // The texts as typed: a new command line waits for the old process.
+    supervisor().replace(index, ServerEntry{0, edit.m_name, edit.m_fileName, edit.m_commandLine}, ListChanged());
     ArmTimer();
 }
 
 void CProcwardDlg::RunReloadBatch(std::int32_t index) {
-    MonitoredServer* found = m_supervisor->find(index);
+    const MonitoredServer* found = supervisor().find(index);
     if (!found) return;
-    const std::string& commandLine = found->info.commandline;
+    const std::string& commandLine = found->info().commandline;
     const std::optional<std::string> directory = ServerDirectory(commandLine);
     if (!directory) return;
     if (!platform::directoryExists(*directory)) {
@@ -513,9 +475,9 @@ void CProcwardDlg::RunReloadBatch(std::int32_t index) {
 }
 
 void CProcwardDlg::OpenServerPath(std::int32_t index) {
-    MonitoredServer* found = m_supervisor->find(index);
+    const MonitoredServer* found = supervisor().find(index);
     if (!found) return;
-    const std::optional<std::string> directory = ServerDirectory(found->info.commandline);
+    const std::optional<std::string> directory = ServerDirectory(found->info().commandline);
     if (!directory) return;
     if (platform::directoryExists(*directory))
         platform::shell().openDirectory(*directory);
@@ -526,7 +488,7 @@ void CProcwardDlg::OpenServerPath(std::int32_t index) {
 void CProcwardDlg::OnStartAll() {
     wxWindow* button = FindWindow(IDC_START_ALL);
     button->Disable();
-    m_supervisor->startAll();
+    supervisor().startAll();
     button->Enable();
     ArmTimer();
 }
@@ -534,23 +496,20 @@ void CProcwardDlg::OnStartAll() {
 void CProcwardDlg::OnStopAll() {
     wxWindow* button = FindWindow(IDC_STOP_ALL);
     button->Disable();
-    m_supervisor->stopAll(false);
+    supervisor().stopAll();
     button->Enable();
     ArmTimer();
 }
 
 void CProcwardDlg::OnDeleteAll() {
     // The list is emptied once every process has gone.
-    m_supervisor->stopAll(false, [this] {
-        m_list.eraseAll();
-        SaveAndReload();
-    });
+    supervisor().removeAll(ListChanged());
     ArmTimer();
 }
 
 void CProcwardDlg::OnLoadAll() {
-    for (const auto& [index, server] : m_supervisor->servers()) {
-        const std::string& commandLine = server->info.commandline;
+    for (const auto& [index, server] : supervisor().servers()) {
+        const std::string& commandLine = server->info().commandline;
         const std::optional<std::string> directory = ServerDirectory(commandLine);
         if (!directory || !platform::directoryExists(*directory)) continue;
         const std::optional<std::string> script = ReloadScriptName(commandLine);
@@ -560,26 +519,25 @@ void CProcwardDlg::OnLoadAll() {
 }
 
 void CProcwardDlg::OnOpenAll() {
-    for (const auto& [index, server] : m_supervisor->servers()) {
-        const std::optional<std::string> directory = ServerDirectory(server->info.commandline);
+    for (const auto& [index, server] : supervisor().servers()) {
+        const std::optional<std::string> directory = ServerDirectory(server->info().commandline);
         if (directory && platform::directoryExists(*directory)) platform::shell().openDirectory(*directory);
     }
 }
 
 void CProcwardDlg::OnAdd() {
     const NewServerCheck check = CheckNewServer(ToU8(m_nameEdit->GetValue()), ToU8(m_processNameEdit->GetValue()),
-                                                ToU8(m_commandLineEdit->GetValue()), ListedServers(m_list.entries()));
+                                                ToU8(m_commandLineEdit->GetValue()), ListedServers(m_runtime->serverList().entries()));
     if (!check.accepted()) {
         ShowMessage(check.message, ToU8(ApplicationCaption()));
         if (wxWindow* field = FindWindow(check.focusId)) field->SetFocus();
         return;
     }
-    m_list.addServer(check.name, check.processname, check.commandline);
-    SaveAndReload();
+    supervisor().add(ServerEntry{0, check.name, check.processname, check.commandline}, ListChanged());
 }
 
 void CProcwardDlg::OnBrowse() {
-    FileChooser& chooser = m_fileChooser ? *m_fileChooser : FileChooser::standard();
+    FileChooser& chooser = m_fileChooser ? *m_fileChooser : FileChooser::Instance();
     const BrowsedServer browsed = SplitBrowsedPath(chooser.chooseFile(this, kBrowseFilter));
     m_nameEdit->SetValue(U8(browsed.name));
     m_processNameEdit->SetValue(U8(browsed.fileName));
@@ -593,8 +551,8 @@ void CProcwardDlg::OnCommandLineChange() {
 }
 
 void CProcwardDlg::OnUpdateTime() {
-    for (const auto& [index, server] : m_supervisor->servers()) {
-        const std::optional<std::string> directory = ServerDirectory(server->info.commandline);
+    for (const auto& [index, server] : supervisor().servers()) {
+        const std::optional<std::string> directory = ServerDirectory(server->info().commandline);
         if (!directory) continue;
         platform::shell().runScript(*directory + UpdateTimeScriptName(), *directory, true);
         return;

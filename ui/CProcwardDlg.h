@@ -12,21 +12,22 @@
 
 #include <map>
 
-#include "config/ServerList.h"
 #include "supervision/Supervisor.h"
 
 class FileChooser;
 class ProcwardTrayIcon;
+class Runtime;
 class ServerRow;
-class ServiceHost;
 class wxGUIEventLoop;
 
 // The main window: the strip for adding a server, one row per monitored
-// server, the global buttons. Its timer drives the supervisor, which owns
-// the records; the window keeps a row per record and writes it from the
-// record's cells. It is a top-level window with its own event loop rather
-// than a modal dialog: closing it only hides it, and on some toolkits
-// hiding a modal dialog ends its modal loop.
+// server, the global buttons. It hosts the Runtime (the supervisor, ctl,
+// the alerts) on its thread: its timer and its wake-ups drive it. The
+// window keeps a row per record, written from the record's cells whenever
+// the supervisor says that the record changed, and turns its buttons into
+// the supervisor's commands. It is a top-level window with its own event
+// loop rather than a modal dialog: closing it only hides it, and on some
+// toolkits hiding a modal dialog ends its modal loop.
 class CProcwardDlg : public wxDialog, public SupervisorObserver {
 public:
     // Control IDs of the main window's template.
@@ -56,19 +57,19 @@ public:
     CProcwardDlg();
     ~CProcwardDlg() override;
 
-    // Runs once, before the window is first shown: icons, tray icon,
-    // settings, auto-run entry, row font, header, server rows, timer.
+    // Runs once, before the window is first shown: icons, tray icon, the
+    // runtime (settings, supervisor, ctl), auto-run entry, row font, header,
+    // the server list with a row per server, timer.
     bool OnInitDialog();
-    // Shows the window and dispatches events until EndWithCommand; returns
-    // the command that ended it. Hiding the window does not end it.
+    // Shows the window and dispatches events until EndWithCommand, then
+    // ends the runtime (ctl answered, mails given their grace); returns the
+    // command that ended it. Hiding the window does not end it.
     int Run();
-    // Reads serverinfo.json, hands its entries to the supervisor, makes a
-    // row per record and fits the window to them; the keyboard focus stays
-    // in the window.
+    // Reads serverinfo.json again and shows what it holds.
     void ReloadServers();
     // One status check of every server, in index order.
     void CheckAllServers();
-    // Does what the supervisor has due and sets the timer for what comes next.
+    // Does what the runtime has due and sets the timer for what comes next.
     void RunSupervisor();
 
     // What the tray icon reports; returns 1 for another icon, else 0.
@@ -83,6 +84,9 @@ public:
     void UpdateTray();
 
     void serverChanged(const MonitoredServer& server) override;
+    // A row per record, the window fitted to them; the keyboard focus stays
+    // in the window.
+    void listLoaded() override;
 
     // Row commands, by the index of the server.
     void ToggleServer(std::int32_t index);
@@ -106,10 +110,11 @@ public:
     // Replaces the file-open dialog (nullptr restores the toolkit's own).
     void setFileChooser(FileChooser* chooser) { m_fileChooser = chooser; }
 
-    ServerList& serverList() { return m_list; }
-    Supervisor& supervisor() { return *m_supervisor; }
+    Runtime& runtime() { return *m_runtime; }
+    Supervisor& supervisor();
     ServerRow* row(std::int32_t index);
-    std::int32_t checkInterval() const { return m_checkInterval; }
+    // The check interval of the settings (a new one counts from the next start).
+    std::int32_t checkInterval() const;
     wxTimer& statusTimer() { return m_timer; }
     ProcwardTrayIcon* trayIcon() { return m_tray.get(); }
     // True while the desktop has a notification area to bring the window back
@@ -134,11 +139,9 @@ private:
     void OnTimer(wxTimerEvent& event);
     // Message box owned by the window, with an OK button.
     void ShowMessage(const std::string& text, const std::string& caption);
-    // After a change of the list: write the file and show what it holds.
-    void SaveAndReload();
-    // The current index of the entry with these texts, 0 when it is gone:
-    // a change that waited for a stop finds its entry again this way.
-    std::int32_t CurrentIndex(const ServerInfo& server) const;
+    // What ends a change of the list: a list that could not be written is
+    // shown in a box.
+    CommandDone ListChanged();
     void ArmTimer();
     void OnClose(wxCloseEvent& event);
     void OnShow(wxShowEvent& event);
@@ -149,12 +152,9 @@ private:
 
     wxIconBundle m_hIcon;
     std::unique_ptr<ProcwardTrayIcon> m_tray;
-    ServerList m_list;
-    std::unique_ptr<Supervisor> m_supervisor;
-    // ctl and the metrics, served for this window as without one.
-    std::unique_ptr<ServiceHost> m_service;
+    // What a running Procward is, the same as without a window.
+    std::unique_ptr<Runtime> m_runtime;
     std::map<std::int32_t, std::unique_ptr<ServerRow>> m_rows;
-    std::int32_t m_checkInterval = 5;
     wxTimer m_timer;
     bool m_initialised = false;
     // The first show: the desktop frames the window after the first fitting.

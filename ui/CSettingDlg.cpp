@@ -7,9 +7,6 @@
 #include <wx/utils.h>
 #include <wx/valtext.h>
 
-#include "config/AlertMailSettings.h"
-#include "config/GeneralSettings.h"
-#include "config/SettingsFile.h"
 #include "mail/AlertDispatch.h"
 #include "mail/MailDelivery.h"
 #include "ui/ApplicationCaption.h"
@@ -22,6 +19,7 @@ const char* const kTestMailSent = "测试邮件发送成功，请点击 '保存'
 const char* const kTestMailFailed = "测试邮件发送失败!";
 const char* const kTestButton = "测试";
 const char* const kTestButtonSending = "发送中…";
+const char* const kNotSaved = "设置保存失败：";
 // In the order of SmtpSecurity.
 const char* const kSecurityLabels[] = {"自动", "STARTTLS", "SSL/TLS", "无"};
 
@@ -30,11 +28,24 @@ wxTextValidator digitsOnly() { return wxTextValidator(wxFILTER_DIGITS); }
 
 }  // namespace
 
-CSettingDlg::CSettingDlg(wxWindow* parent)
+CSettingDlg::CSettingDlg(wxWindow* parent, const Settings& current, MailDelivery& delivery, Saver save)
     : wxDialog(parent, wxID_ANY, U8("系统设置"), wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
-      m_settingsPath(SettingsFilePath()),
-      m_testMailLink(std::make_shared<TestMailLink>()) {
+      m_server(current.mail.smtpServer),
+      m_port(current.mail.smtpPort),
+      m_user(current.mail.smtpUser),
+      m_password(current.mail.smtpPassword),
+      m_recipients(current.mail.smtpMailTo),
+      m_minAlertInterval(current.mail.minAlertInterval),
+      m_checkInterval(current.general.checkInterval),
+      m_stopTimeout(current.general.stopTimeout),
+      m_restartBackoffMax(current.general.restartBackoffMax),
+      m_security(current.mail.smtpSecurity),
+      m_tlsVerify(current.mail.smtpTlsVerify),
+      m_testMailLink(std::make_shared<TestMailLink>()),
+      m_given(current),
+      m_delivery(delivery),
+      m_save(std::move(save)) {
     m_testMailLink->dialog = this;
     DialogTemplate layout(this, 319, 279);
     layout.groupBox(wxID_ANY, "基本设置", 12, 7, 300, 72);
@@ -74,27 +85,12 @@ CSettingDlg::CSettingDlg(wxWindow* parent)
          {m_checkIntervalEdit, m_stopTimeoutEdit, m_restartBackoffMaxEdit, m_portEdit, m_minAlertIntervalEdit})
         edit->SetValidator(digitsOnly());
 
-    Bind(wxEVT_INIT_DIALOG, &CSettingDlg::OnInitDialog, this);
     Bind(wxEVT_BUTTON, &CSettingDlg::OnBnClickedOk, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CSettingDlg::OnBnClickedTest, this, kTestMailButtonId);
     m_recipientsEdit->Bind(wxEVT_KEY_DOWN, &CSettingDlg::OnRecipientsKeyDown, this);
 }
 
 CSettingDlg::~CSettingDlg() { m_testMailLink->dialog = nullptr; }
-
-void CSettingDlg::OnInitDialog(wxInitDialogEvent& event) {
-    m_server = AlertMailSettings.smtpServer;
-    m_port = AlertMailSettings.smtpPort;
-    m_user = AlertMailSettings.smtpUser;
-    m_password = AlertMailSettings.smtpPassword;
-    m_recipients = AlertMailSettings.smtpMailTo;
-    m_minAlertInterval = AlertMailSettings.minAlertInterval;
-    m_security = AlertMailSettings.smtpSecurity;
-    m_tlsVerify = AlertMailSettings.smtpTlsVerify;
-    m_stopTimeout = GeneralSettings.stopTimeout;
-    m_restartBackoffMax = GeneralSettings.restartBackoffMax;
-    event.Skip();  // the base shows the members
-}
 
 bool CSettingDlg::TransferDataToWindow() {
     m_serverEdit->ChangeValue(U8(m_server));
@@ -145,14 +141,33 @@ bool CSettingDlg::TransferDataFromWindow() {
     return false;
 }
 
+Settings CSettingDlg::Values() const {
+    Settings values = m_given;
+    values.general.checkInterval = m_checkInterval;
+    values.general.stopTimeout = m_stopTimeout;
+    values.general.restartBackoffMax = m_restartBackoffMax;
+    values.mail.smtpServer = m_server;
+    values.mail.smtpPort = m_port;
+    values.mail.smtpUser = m_user;
+    values.mail.smtpPassword = m_password;
+    values.mail.smtpMailTo = m_recipients;
+    values.mail.minAlertInterval = m_minAlertInterval;
+    values.mail.smtpSecurity = m_security;
+    values.mail.smtpTlsVerify = m_tlsVerify;
+    return values;
+}
+
+bool CSettingDlg::Apply() {
+    std::string error;
+    if (!m_save || m_save(Values(), error)) return true;
+    wxMessageBox(U8(kNotSaved + error), ApplicationCaption(), wxOK | wxICON_ERROR, this);
+    return false;
+}
+
 void CSettingDlg::OnBnClickedOk(wxCommandEvent&) {
     if (!TransferDataFromWindow()) return;
-    SetAlertMailSettings(m_server, m_port, m_user, m_password, m_recipients, m_minAlertInterval, m_security,
-                         m_tlsVerify);
-    GeneralSettings.stopTimeout = m_stopTimeout;
-    GeneralSettings.restartBackoffMax = m_restartBackoffMax;
-    SaveSettingsFile(m_settingsPath, m_checkInterval, m_server, m_port, m_user, m_password, m_recipients,
-                     m_minAlertInterval, m_security, m_tlsVerify, m_stopTimeout, m_restartBackoffMax);
+    // A file that cannot be written keeps the dialog open with what was typed.
+    if (!Apply()) return;
     EndDialog(wxID_OK);
 }
 
@@ -184,7 +199,7 @@ void CSettingDlg::OnBnClickedTest(wxCommandEvent&) {
     m_testMailInFlight = true;
     m_testButton->SetLabel(U8(kTestButtonSending));
     m_testButton->Disable();
-    MailDelivery::Process().enqueue(std::move(mail));
+    m_delivery.enqueue(std::move(mail));
 }
 
 void CSettingDlg::OnTestMailDone(bool sent) {

@@ -1,12 +1,15 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include <wx/dialog.h>
 
+#include "config/Settings.h"
 #include "config/SmtpSecurity.h"
 
+class MailDelivery;
 class wxButton;
 class wxCheckBox;
 class wxChoice;
@@ -14,19 +17,23 @@ class wxTextCtrl;
 class wxKeyEvent;
 
 // The check interval, the stop time-out, the restart back-off maximum and
-// the alert-mail settings. Opens with the settings in force
-// (AlertMailSettings, GeneralSettings) and the check interval the opener set
-// in m_checkInterval; "测试" sends a test mail with the values as typed through
-// the mail delivery thread (the button shows "发送中…" meanwhile, the dialog
-// stays usable, and the result box comes when the mail is done); "保存"
-// checks the values, puts them in force, writes procward.ini and ends with
-// wxID_OK, after which the opener reads m_checkInterval back; "取消", Escape
-// and the close box end with wxID_CANCEL and store nothing.
+// the alert-mail settings. Opens with the settings it is given (those in
+// force); "测试" sends a test mail with the values as typed through the
+// delivery it is given (the button shows "发送中…" meanwhile, the dialog stays
+// usable, and the result box comes when the mail is done); "保存" checks the
+// values and hands them to the saver, which writes and applies them: when
+// it cannot, a box tells why and the dialog stays open, else it ends with
+// wxID_OK. "取消", Escape and the close box end with wxID_CANCEL and store
+// nothing.
 class CSettingDlg : public wxDialog {
 public:
     static constexpr int IDD = 129;
 
-    explicit CSettingDlg(wxWindow* parent = nullptr);
+    // Writes the settings and puts them in force; false with the reason
+    // when they could not be written.
+    using Saver = std::function<bool(const Settings& settings, std::string& error)>;
+
+    CSettingDlg(wxWindow* parent, const Settings& current, MailDelivery& delivery, Saver save);
     ~CSettingDlg() override;
 
     std::string m_server;
@@ -35,13 +42,18 @@ public:
     std::string m_password;
     std::string m_recipients;
     std::int32_t m_minAlertInterval = 0;
-    std::int32_t m_checkInterval = 3;  // the opener sets the interval in use
+    std::int32_t m_checkInterval = 3;
     std::int32_t m_stopTimeout = 10;
     std::int32_t m_restartBackoffMax = 0;
     SmtpSecurity m_security = SmtpSecurity::Auto;
     bool m_tlsVerify = true;
-    // Where "保存" writes the settings: procward.ini beside the executable.
-    std::string m_settingsPath;
+
+    // The settings of the members (the keys the dialog does not show as
+    // they were given).
+    Settings Values() const;
+    // Hands Values() to the saver; when it fails, a box shows why and the
+    // result is false.
+    bool Apply();
 
     // Members into the controls.
     bool TransferDataToWindow() override;
@@ -53,7 +65,6 @@ public:
     bool TransferDataFromWindow() override;
 
 private:
-    void OnInitDialog(wxInitDialogEvent& event);
     void OnBnClickedOk(wxCommandEvent& event);
     void OnBnClickedTest(wxCommandEvent& event);
     void OnRecipientsKeyDown(wxKeyEvent& event);
@@ -67,6 +78,9 @@ private:
     };
     std::shared_ptr<TestMailLink> m_testMailLink;
     bool m_testMailInFlight = false;
+    Settings m_given;
+    MailDelivery& m_delivery;
+    Saver m_save;
 
     wxTextCtrl* m_checkIntervalEdit;
     wxTextCtrl* m_stopTimeoutEdit;

@@ -25,7 +25,7 @@ public:
 
 }  // namespace
 
-FileChooser& FileChooser::standard() {
+FileChooser& FileChooser::Instance() {
     static StandardFileChooser chooser;
     return chooser;
 }

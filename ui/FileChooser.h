@@ -14,5 +14,5 @@ public:
     virtual std::string chooseFile(wxWindow* parent, const std::string& filter) = 0;
 
     // The toolkit's file-open dialog.
-    static FileChooser& standard();
+    static FileChooser& Instance();
 };

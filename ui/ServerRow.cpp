@@ -3,6 +3,7 @@
 #include "ui/DialogTemplate.h"
 #include "ui/MainWindowGlobals.h"
 #include "ui/model/MainLayout.h"
+#include "ui/model/RowCommand.h"
 
 namespace {
 
@@ -25,9 +26,10 @@ wxStaticText* cell(wxWindow* parent, int index, MainLayout::RowControl control, 
     return label;
 }
 
-wxButton* button(wxWindow* parent, int index, MainLayout::RowControl control, int idBase, const char* text) {
+wxButton* button(wxWindow* parent, int index, MainLayout::RowControl control, RowCommandKind kind, const char* text) {
     const wxRect r = place(index, control);
-    return withRowFont(new wxButton(parent, idBase + index, U8(text), r.GetPosition(), r.GetSize()));
+    const int id = RowCommandId(kind, index);
+    return withRowFont(new wxButton(parent, id < 0 ? wxID_ANY : id, U8(text), r.GetPosition(), r.GetSize()));
 }
 
 }  // namespace
@@ -41,12 +43,12 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
       pidLabel(cell(parent, index, MainLayout::Pid, cells.pid)),
       portsLabel(cell(parent, index, MainLayout::Ports, cells.ports)),
       startTimeLabel(cell(parent, index, MainLayout::StartTime, cells.startTime)),
-      startStopButton(button(parent, index, MainLayout::StartStop, MainLayout::kStartStopBase,
+      startStopButton(button(parent, index, MainLayout::StartStop, RowCommandKind::Toggle,
                              cells.startStopCaption.c_str())),
-      editButton(button(parent, index, MainLayout::Edit, MainLayout::kEditBase, "编辑")),
-      deleteButton(button(parent, index, MainLayout::Delete, MainLayout::kDeleteBase, "删除")),
-      loadConfigButton(button(parent, index, MainLayout::LoadConfig, MainLayout::kLoadConfigBase, "加载配置")),
-      openPathButton(button(parent, index, MainLayout::OpenPath, MainLayout::kOpenPathBase, "打开路径")),
+      editButton(button(parent, index, MainLayout::Edit, RowCommandKind::Edit, "编辑")),
+      deleteButton(button(parent, index, MainLayout::Delete, RowCommandKind::Delete, "删除")),
+      loadConfigButton(button(parent, index, MainLayout::LoadConfig, RowCommandKind::LoadConfig, "加载配置")),
+      openPathButton(button(parent, index, MainLayout::OpenPath, RowCommandKind::OpenPath, "打开路径")),
       m_changed(std::move(changed)) {
     showAlarm(cells.downWithAutoStart);
 }

@@ -16,7 +16,7 @@ namespace {
 std::vector<std::int32_t> serversNamed(const Supervisor& supervisor, const std::string& name) {
     std::vector<std::int32_t> found;
     for (const auto& [index, record] : supervisor.servers())
-        if (record->info.name == name) found.push_back(index);
+        if (record->info().name == name) found.push_back(index);
     if (found.empty() && !name.empty() && name.find_first_not_of("0123456789") == std::string::npos &&
         name.size() < 10) {
         const auto index = static_cast<std::int32_t>(std::stol(name));
@@ -138,120 +138,80 @@ void ControlServer::runQueued(Supervisor& supervisor) {
     for (const Command& command : due) run(supervisor, command);
 }
 
-void ControlServer::run(Supervisor& supervisor, const Command& command) {
-    auto& log = AppLogger::Instance().get();
-    const std::uint64_t id = command.id;
-    if (command.all && command.verb == "start") {
-        supervisor.startAll();
-        std::vector<std::string> down;
-        for (const auto& [index, record] : supervisor.servers())
-            if (record->info.pid <= 0) down.push_back(record->info.name);
-        if (down.empty())
-            answer(id, 0, fmt::format("all {} servers running", supervisor.servers().size()));
-        else
-            answer(id, 1, fmt::format("could not start: {} (see the log)", fmt::join(down, ", ")));
-        return;
-    }
-    if (command.all && command.verb == "stop") {
-        // A server that is down already stays down too.
-        for (const auto& [index, record] : supervisor.servers()) {
-            if (record->info.pid == 0 && record->autoStart) {
-                record->autoStart = false;
-                log.info("Disabled autoStart mode for {}", record->info.name);
-            }
-        }
-        std::weak_ptr<int> alive = alive_;
-        Supervisor* sup = &supervisor;
-        supervisor.stopAll(false, [this, alive, id, sup] {
-            if (alive.expired()) return;
-            std::vector<std::string> up;
-            for (const auto& [index, record] : sup->servers())
-                if (record->info.pid > 0) up.push_back(record->info.name);
-            if (up.empty())
-                answer(id, 0, fmt::format("all {} servers stopped", sup->servers().size()));
+std::function<void(const CommandResult&)> ControlServer::replyTo(std::uint64_t id, const std::string& verb, bool all) {
+    // The answer may come after this server has stopped (a stop under way).
+    return [this, alive = std::weak_ptr<int>(alive_), id, verb, all](const CommandResult& r) {
+        if (alive.expired()) return;
+        const bool ok = r.ok();
+        if (all) {
+            const std::string names = fmt::format("{}", fmt::join(r.notDone, ", "));
+            if (verb == "start")
+                answer(id, ok ? 0 : 1,
+                       ok ? fmt::format("all {} servers running", r.servers)
+                          : fmt::format("could not start: {} (see the log)", names));
             else
-                answer(id, 1, fmt::format("could not stop: {} (see the log)", fmt::join(up, ", ")));
-        });
+                answer(id, ok ? 0 : 1,
+                       ok ? fmt::format("all {} servers stopped", r.servers)
+                          : fmt::format("could not stop: {} (see the log)", names));
+            return;
+        }
+        const std::string& name = r.name;
+        switch (r.status) {
+            case CommandStatus::AlreadyRunning:
+                answer(id, 0, fmt::format("{} is already running: pid={}", name, r.pid));
+                return;
+            case CommandStatus::NotRunning:
+                answer(id, 0, fmt::format("{} is not running; it stays down", name));
+                return;
+            case CommandStatus::Stopping:
+                answer(id, 1, fmt::format("{} is stopping; start it again once it has stopped", name));
+                return;
+            case CommandStatus::StopFailed:
+                answer(id, 1, fmt::format("{} could not be stopped (see the log)", name));
+                return;
+            case CommandStatus::Gone:
+                answer(id, 1, fmt::format("{} is no longer in the list", name));
+                return;
+            case CommandStatus::Done:
+                if (verb == "start")
+                    answer(id, 0, fmt::format("{} started: pid={}", name, r.pid));
+                else if (verb == "stop")
+                    answer(id, 0, fmt::format("{} stopped", name));
+                else
+                    answer(id, 0, fmt::format("{} restarted: pid={}", name, r.pid));
+                return;
+            default:
+                answer(id, 1, verb == "restart" ? fmt::format("{} did not start again (see the log)", name)
+                                                : fmt::format("{} could not be started (see the log)", name));
+                return;
+        }
+    };
+}
+
+void ControlServer::run(Supervisor& supervisor, const Command& command) {
+    auto reply = replyTo(command.id, command.verb, command.all);
+    if (command.all) {
+        if (command.verb == "start")
+            supervisor.startAll(reply);
+        else
+            supervisor.stopAll(reply);
         return;
     }
     const std::vector<std::int32_t> found = serversNamed(supervisor, command.name);
     if (found.empty()) {
-        answer(id, 1, fmt::format("no server is named \"{}\"", command.name));
+        answer(command.id, 1, fmt::format("no server is named \"{}\"", command.name));
         return;
     }
     if (found.size() > 1) {
-        answer(id, 1, fmt::format("{} servers are named \"{}\"; give the index of one instead", found.size(),
-                                  command.name));
+        answer(command.id, 1,
+               fmt::format("{} servers are named \"{}\"; give the index of one instead", found.size(), command.name));
         return;
     }
-    runOne(supervisor, command, found.front());
-}
-
-void ControlServer::runOne(Supervisor& supervisor, const Command& command, std::int32_t index) {
-    const std::uint64_t id = command.id;
-    MonitoredServer* record = supervisor.find(index);
-    const std::string name = record->info.name;
-    std::weak_ptr<int> alive = alive_;
-    Supervisor* sup = &supervisor;
-
-    if (command.verb == "start") {
-        if (record->stopping()) {
-            answer(id, 1, fmt::format("{} is stopping; start it again once it has stopped", name));
-            return;
-        }
-        const bool wasRunning = record->info.pid > 0;
-        supervisor.start(index);
-        record = supervisor.find(index);
-        if (wasRunning && record)
-            answer(id, 0, fmt::format("{} is already running: pid={}", name, record->info.pid));
-        else if (record && record->info.pid > 0)
-            answer(id, 0, fmt::format("{} started: pid={}", name, record->info.pid));
-        else
-            answer(id, 1, fmt::format("{} could not be started (see the log)", name));
-        return;
-    }
-
-    if (command.verb == "stop") {
-        if (record->info.pid == 0) {
-            // Nothing to end, but the operator wants it down: no check may
-            // start it again.
-            if (record->autoStart) {
-                record->autoStart = false;
-                AppLogger::Instance().get().info("Disabled autoStart mode for {}", name);
-            }
-            answer(id, 0, fmt::format("{} is not running; it stays down", name));
-            return;
-        }
-        supervisor.stop(index, false, [this, alive, id, name](bool ok) {
-            if (alive.expired()) return;
-            if (ok)
-                answer(id, 0, fmt::format("{} stopped", name));
-            else
-                answer(id, 1, fmt::format("{} could not be stopped (see the log)", name));
-        });
-        return;
-    }
-
-    // restart: stop with auto-start kept on, then a check at once, which
-    // starts it again. The operator's restart comes now, back-off or not.
-    supervisor.stop(index, true, [this, alive, id, name, index, sup](bool ok) {
-        if (alive.expired()) return;
-        if (!ok) {
-            answer(id, 1, fmt::format("{} could not be stopped (see the log)", name));
-            return;
-        }
-        MonitoredServer* server = sup->find(index);
-        if (!server || server->info.name != name) {
-            answer(id, 1, fmt::format("{} is no longer in the list", name));
-            return;
-        }
-        server->autoStart = true;
-        server->resetBackoff();
-        sup->checkNow(index);
-        server = sup->find(index);
-        if (server && server->info.pid > 0)
-            answer(id, 0, fmt::format("{} restarted: pid={}", name, server->info.pid));
-        else
-            answer(id, 1, fmt::format("{} did not start again (see the log)", name));
-    });
+    const std::int32_t index = found.front();
+    if (command.verb == "start")
+        supervisor.start(index, reply);
+    else if (command.verb == "stop")
+        supervisor.stop(index, reply);
+    else
+        supervisor.restart(index, reply);
 }

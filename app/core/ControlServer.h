@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/CommandSocket.h"
+#include "supervision/CommandResult.h"
 
 class StatusBoard;
 class Supervisor;
@@ -16,8 +17,8 @@ class Supervisor;
 // clients, checks who they are and reads their command; status is answered
 // there from the published snapshot. start, stop and restart are handed to
 // the loop's thread (through `wake`, which gets that thread to call
-// runQueued), run there with the Supervisor as the window's buttons run
-// them, and answered once done: a stop when the process has gone.
+// runQueued), given to the Supervisor as its commands, and answered once
+// done: a stop when the process has gone.
 //
 // An answer is the exit code for ctl on its first line (0 done, 1 refused
 // or failed), then the text to show.
@@ -50,7 +51,8 @@ private:
 
     void onRequest(platform::CommandRequest request);
     void run(Supervisor& supervisor, const Command& command);
-    void runOne(Supervisor& supervisor, const Command& command, std::int32_t index);
+    // The answer to a command, in ctl's words, once the Supervisor is done.
+    CommandDone replyTo(std::uint64_t id, const std::string& verb, bool all);
     void answer(std::uint64_t id, int code, const std::string& text);
 
     const StatusBoard& board_;

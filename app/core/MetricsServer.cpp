@@ -14,7 +14,8 @@
 #define PROCWARD_VERSION "unknown"
 #endif
 
-MetricsServer::MetricsServer(const StatusBoard& board) : board_(board) {}
+MetricsServer::MetricsServer(const StatusBoard& board, std::shared_ptr<const AlertCounters> alerts)
+    : board_(board), alerts_(std::move(alerts)) {}
 
 MetricsServer::~MetricsServer() { stop(); }
 
@@ -76,11 +77,12 @@ std::vector<std::string> MetricsServer::modulePaths() {
 }
 
 std::string MetricsServer::scrape() const {
-    const AlertCounters& counters = AlertCounters::process();
     StatusReport::Alerts alerts;
-    alerts.sent = counters.sent;
-    alerts.failed = counters.failed;
-    alerts.suppressed = counters.suppressed;
+    if (alerts_) {
+        alerts.sent = alerts_->sent;
+        alerts.failed = alerts_->failed;
+        alerts.suppressed = alerts_->suppressed;
+    }
     return StatusReport::metrics(*board_.current(), alerts, PROCWARD_VERSION);
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/core/HttpEndpoint.h"
 
+class AlertCounters;
 class StatusBoard;
 namespace platform {
 class Module;
@@ -16,7 +17,8 @@ class Module;
 // scrape. The HTTP server comes from the metrics module, loaded at start.
 class MetricsServer {
 public:
-    explicit MetricsServer(const StatusBoard& board);
+    // `alerts`: how the alerts fared (none: reported as zero).
+    MetricsServer(const StatusBoard& board, std::shared_ptr<const AlertCounters> alerts);
     ~MetricsServer();
     MetricsServer(const MetricsServer&) = delete;
     MetricsServer& operator=(const MetricsServer&) = delete;
@@ -40,6 +42,7 @@ public:
 
 private:
     const StatusBoard& board_;
+    std::shared_ptr<const AlertCounters> alerts_;
     std::unique_ptr<platform::Module> module_;
     std::unique_ptr<HttpEndpoint> endpoint_;
     std::thread thread_;

@@ -25,9 +25,16 @@ int RunProgramMode(const CommandLine& line, const char* program, bool daemon) {
         case CommandLine::Mode::Headless: {
             if (!ApplyDirectories(line, program, stderr)) return 1;
             platform::limitMemoryForService();
-            if (!RunStartupSteps()) {
-                std::fputs("Procward is already running on this machine.\n", stderr);
-                return 0;
+            std::string error;
+            switch (RunStartupSteps(error)) {
+                case StartupResult::AlreadyRunning:
+                    std::fputs("Procward is already running on this machine.\n", stderr);
+                    return 0;
+                case StartupResult::NoLog:
+                    std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+                    return 1;
+                case StartupResult::Started:
+                    break;
             }
             HeadlessRunner runner;
             return runner.run();

@@ -1,15 +1,15 @@
 #include "app/core/ServiceHost.h"
 
 #include "app/core/StatusReport.h"
-#include "config/GeneralSettings.h"
 #include "log/AppLogger.h"
 #include "platform/CommandSocket.h"
 #include "platform/ServiceManager.h"
 #include "supervision/Supervisor.h"
 #include "supervision/SystemClock.h"
 
-ServiceHost::ServiceHost(Supervisor& supervisor, std::function<void()> wake)
-    : supervisor_(supervisor), control_(board_, std::move(wake)), metrics_(board_) {
+ServiceHost::ServiceHost(Supervisor& supervisor, std::function<void()> wake,
+                         std::shared_ptr<const AlertCounters> alerts)
+    : supervisor_(supervisor), control_(board_, std::move(wake)), metrics_(board_, std::move(alerts)) {
     supervisor_.addObserver(this);
     publish();
 }
@@ -19,7 +19,7 @@ ServiceHost::~ServiceHost() {
     supervisor_.removeObserver(this);
 }
 
-void ServiceHost::start() {
+void ServiceHost::start(const std::string& metricsListen) {
     auto& log = AppLogger::Instance().get();
     std::string error;
     socketPath_ = platform::commandSocketPath();
@@ -28,7 +28,7 @@ void ServiceHost::start() {
     else
         log.error("No control socket ({}); ctl cannot reach this Procward", error);
 
-    const std::string& listen = GeneralSettings.metricsListen;
+    const std::string& listen = metricsListen;
     if (!listen.empty()) {
         std::string host;
         int port = 0;
@@ -42,7 +42,7 @@ void ServiceHost::start() {
     }
 
     watchdogInterval_ = platform::serviceManager().watchdogInterval();
-    if (watchdogInterval_.count() > 0) nextWatchdog_ = SystemClock::instance().now() + watchdogInterval_;
+    if (watchdogInterval_.count() > 0) nextWatchdog_ = SystemClock::Instance().now() + watchdogInterval_;
 }
 
 void ServiceHost::publish() {
@@ -73,9 +73,8 @@ void ServiceHost::listLoaded() {
 }
 
 void ServiceHost::runQueued() {
+    // What a command changes reaches the board through serverChanged.
     control_.runQueued(supervisor_);
-    // A command may have changed what no row shows (the auto-start mode).
-    publish();
 }
 
 void ServiceHost::watchdogIfDue(Clock::TimePoint now) {

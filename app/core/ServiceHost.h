@@ -10,6 +10,7 @@
 #include "supervision/Clock.h"
 #include "supervision/SupervisorObserver.h"
 
+class AlertCounters;
 class Supervisor;
 
 // What a running supervisor offers besides its checks, the same with and
@@ -21,14 +22,17 @@ class ServiceHost : public SupervisorObserver {
 public:
     // `wake` is called from worker threads and must only get the loop's
     // thread to call runQueued (StopRequest::wake, or CallAfter in the window).
-    ServiceHost(Supervisor& supervisor, std::function<void()> wake);
+    // `alerts` are the counters the metrics report (none: all zero).
+    ServiceHost(Supervisor& supervisor, std::function<void()> wake,
+                std::shared_ptr<const AlertCounters> alerts = {});
     ~ServiceHost() override;
     ServiceHost(const ServiceHost&) = delete;
     ServiceHost& operator=(const ServiceHost&) = delete;
 
-    // Opens the command socket and, when configured, the metrics listener.
-    // What cannot be opened is logged and left out; supervision goes on.
-    void start();
+    // Opens the command socket and, when `metricsListen` ([METRICS] LISTEN)
+    // is set, the metrics listener. What cannot be opened is logged and left
+    // out; supervision goes on.
+    void start(const std::string& metricsListen);
     // On the loop's thread, after a wake: the control commands handed over.
     void runQueued();
     // When the loop must next tell the service manager that it lives; the

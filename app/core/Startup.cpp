@@ -12,8 +12,8 @@
 
 const char* const kSingleInstanceName = "Global\\ProcwardMutex";
 
-bool RunStartupSteps() {
-    if (!platform::singleInstance().acquire(kSingleInstanceName)) return false;
+StartupResult RunStartupSteps(std::string& error) {
+    if (!platform::singleInstance().acquire(kSingleInstanceName)) return StartupResult::AlreadyRunning;
     const std::string configDirectory = AppDirectories::configDirectory();
     platform::setWorkingDirectory(configDirectory);
     const std::string logDirectory = AppDirectories::logDirectory();
@@ -23,12 +23,17 @@ bool RunStartupSteps() {
         !platform::fileExists(logDirectory))
         platform::createDirectory(logDirectory);
     AppLogger& logger = AppLogger::Instance();
-    logger.Init(logDirectory);
+    std::string reason;
+    if (!logger.Init(logDirectory, reason)) {
+        // A supervisor that cannot write its log would run blind.
+        error = "the log cannot be opened in " + logDirectory + ": " + reason;
+        return StartupResult::NoLog;
+    }
     logger.get().info("Procward started!");
     const int keepDays = ReadLogKeepDays();
     if (const int removed = logger.keepDays(keepDays); removed > 0)
         logger.get().info("Removed {} log file(s) older than {} days (LOG_KEEP_DAYS)", removed, keepDays);
-    return true;
+    return StartupResult::Started;
 }
 
 bool ApplyDirectories(const CommandLine& line, const char* program, std::FILE* err) {

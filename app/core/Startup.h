@@ -1,14 +1,22 @@
 #pragma once
 #include <cstdio>
+#include <string>
 
 class CommandLine;
 
-// The start-up every way of running the supervisor shares: take the
-// machine-wide single-instance guard, work in the configuration directory,
-// create its logs/ unless another log directory was given, start the log,
-// write "Procward started!" and remove logs older than LOG_KEEP_DAYS.
-// False when another copy runs: the caller then ends at once.
-bool RunStartupSteps();
+// How the start-up every way of running the supervisor shares went.
+enum class StartupResult {
+    Started,         // go on: the log is written
+    AlreadyRunning,  // another copy runs: end at once, silently
+    NoLog,           // the log could not be set up: tell the operator and end
+};
+
+// Takes the machine-wide single-instance guard, works in the configuration
+// directory, creates its logs/ unless another log directory was given,
+// starts the log, writes "Procward started!" and removes logs older than
+// LOG_KEEP_DAYS. With NoLog, `error` says where and why the log could not be
+// opened.
+StartupResult RunStartupSteps(std::string& error);
 
 // Takes --config-dir and --log-dir of the command line. A directory that
 // was given must exist and be writable; otherwise the reason goes to `err`

@@ -12,21 +12,22 @@ StatusSnapshot StatusBoard::snapshotOf(const Supervisor& supervisor) {
     for (const auto& [index, record] : supervisor.servers()) {
         ServerStatus s;
         s.index = index;
-        s.name = record->info.name;
-        s.pid = record->info.pid;
-        s.listen = record->info.ports;
-        s.startTime = record->info.pid > 0 ? record->info.startTime : 0;
-        s.autoStart = record->autoStart;
+        const ServerInfo& info = record->info();
+        s.name = info.name;
+        s.pid = info.pid;
+        s.listen = info.ports;
+        s.startTime = info.pid > 0 ? info.startTime : 0;
+        s.autoStart = record->autoStart();
         s.restarts = record->restarts();
         if (record->stopping()) {
             s.state = ServerState::Stopping;
-        } else if (record->info.pid > 0) {
+        } else if (info.pid > 0) {
             s.state = ServerState::Running;
         } else if (const auto next = record->nextRestartTime()) {
             s.state = ServerState::Backoff;
             s.nextAttempt = *next;
         }
-        snapshot.running += record->info.pid > 0;
+        snapshot.running += info.pid > 0;
         snapshot.servers.push_back(std::move(s));
     }
     snapshot.passes = supervisor.passes();

@@ -1,15 +1,13 @@
 #include "app/core/SupervisionSettings.h"
 
-#include "config/GeneralSettings.h"
-
-SupervisionOptions SupervisionOptionsFromSettings() {
+SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general) {
     SupervisionOptions options;
     const auto seconds = [](std::int32_t value) {
         return std::chrono::milliseconds(static_cast<std::int64_t>(value > 0 ? value : 0) * 1000);
     };
-    options.checkInterval = seconds(GeneralSettings.checkInterval);
-    options.restartOnExit = GeneralSettings.restartOnExit;
-    options.stopTimeout = seconds(GeneralSettings.stopTimeout);
-    options.restartBackoffMax = seconds(GeneralSettings.restartBackoffMax);
+    options.checkInterval = seconds(general.checkInterval);
+    options.restartOnExit = general.restartOnExit;
+    options.stopTimeout = seconds(general.stopTimeout);
+    options.restartBackoffMax = seconds(general.restartBackoffMax);
     return options;
 }

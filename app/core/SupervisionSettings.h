@@ -1,5 +1,6 @@
 #pragma once
+#include "config/GeneralSettingsData.h"
 #include "supervision/SupervisionOptions.h"
 
-// The supervision options the settings file (already loaded) gives.
-SupervisionOptions SupervisionOptionsFromSettings();
+// The supervision options of the [GENERAL] settings.
+SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general);

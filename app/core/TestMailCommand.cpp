@@ -2,17 +2,17 @@
 
 #include <future>
 #include <string>
+#include <vector>
 
-#include "config/AlertMailSettings.h"
 #include "config/SettingsFile.h"
 #include "mail/AlertDispatch.h"
 #include "mail/MailDelivery.h"
 
 int RunTestMailCommand(std::FILE* out, bool verbose) {
-    LoadSettingsFile();
-    for (const std::string& warning : SettingsFileWarnings(SettingsFilePath()))
-        std::fprintf(out, "Warning: %s\n", warning.c_str());
-    const AlertMailSettingsData& s = AlertMailSettings;
+    std::vector<std::string> warnings;
+    const Settings settings = LoadSettings(SettingsFilePath(), warnings);
+    for (const std::string& warning : warnings) std::fprintf(out, "Warning: %s\n", warning.c_str());
+    const AlertMailSettingsData& s = settings.mail;
     std::fprintf(out, "Sending a test mail through %s:%s (security %s%s) as %s to %s\n", s.smtpServer.c_str(),
                  s.smtpPort.empty() ? "(default port)" : s.smtpPort.c_str(), SmtpSecurityName(s.smtpSecurity),
                  s.smtpTlsVerify ? "" : ", certificate not checked", s.smtpUser.c_str(),
@@ -29,9 +29,12 @@ int RunTestMailCommand(std::FILE* out, bool verbose) {
     std::promise<MailOutcome> result;
     std::future<MailOutcome> outcomeLater = result.get_future();
     mail.done = [&result](const MailOutcome& outcome) { result.set_value(outcome); };
-    MailDelivery::Process().enqueue(std::move(mail));
+    // The mail goes the way every mail goes, through a delivery thread; this
+    // one is the command's own.
+    MailDelivery delivery;
+    delivery.enqueue(std::move(mail));
     const MailOutcome outcome = outcomeLater.get();
-    MailDelivery::Process().shutdown();
+    delivery.shutdown();
 
     for (const std::string& warning : outcome.warnings) std::fprintf(out, "Warning: %s\n", warning.c_str());
     if (outcome.sent()) {

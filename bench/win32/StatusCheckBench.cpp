@@ -43,11 +43,11 @@ ServerEntry benchEntry(int id) {
 }
 
 struct Fleet {
-    explicit Fleet(int stopped) : supervisor(SystemClock::instance(), platform::processControl(), options()) {
+    explicit Fleet(int stopped) : supervisor(SystemClock::Instance(), platform::processControl(), options()) {
         std::vector<ServerEntry> entries;
         for (int i = 1; i <= kServers; ++i) entries.push_back(benchEntry(i));
         supervisor.load(entries);
-        for (int i = 1; i <= stopped; ++i) supervisor.stop(i, false, [](bool) {});
+        for (int i = 1; i <= stopped; ++i) supervisor.stop(i);
         const auto end = std::chrono::steady_clock::now() + 10s;
         while (std::chrono::steady_clock::now() < end && supervisor.runningCount() != kServers - stopped) {
             supervisor.runDue();
@@ -56,7 +56,7 @@ struct Fleet {
     }
     ~Fleet() {
         for (const auto& [index, server] : supervisor.servers())
-            if (server->info.pid > 0) platform::processControl().terminate(server->info.pid);
+            if (server->info().pid > 0) platform::processControl().terminate(server->info().pid);
     }
     static SupervisionOptions options() {
         SupervisionOptions o;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/FileStore.h"
+#include "platform/System.h"
 
 namespace platform {
 namespace {
@@ -81,32 +82,52 @@ FileRead readWholeFile(const std::string& path, std::string& bytes) {
 }
 
 bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access) {
+    std::string reason;
+    return replaceWholeFile(path, bytes, access, reason);
+}
+
+bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access, std::string& reason) {
     const std::string target = replacementTarget(path);
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode)) return false;
+    if (exists && !S_ISREG(old.st_mode)) {
+        reason = "not a regular file";
+        return false;
+    }
     // A file we may not write to stays as it is, as with an in-place write.
-    if (exists && ::access(target.c_str(), W_OK) != 0) return false;
+    if (exists && ::access(target.c_str(), W_OK) != 0) {
+        reason = errorText(errno);
+        return false;
+    }
 
     // A new file gets the mode through open(), so the umask applies to it.
     const mode_t mode = access == NewFileAccess::ownerOnly ? 0600 : 0666;
     std::string temporary;
     const int fd = createTemporary(target, exists ? 0600 : mode, temporary);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        reason = errorText(errno);
+        return false;
+    }
 
     bool ok = true;
+    int error = 0;
+    auto failed = [&error] {
+        if (error == 0) error = errno;
+        return false;
+    };
     if (exists) {
         // Owner and group first: changing them may clear set-id bits.
         if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
             // Not permitted for a file of another user; the new file stays ours.
         }
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0 || failed();
     }
-    ok = ok && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    ok = ok && ((writeAll(fd, bytes) && ::fsync(fd) == 0) || failed());
+    ok = (::close(fd) == 0 || failed()) && ok;
+    ok = ok && (::rename(temporary.c_str(), target.c_str()) == 0 || failed());
     if (!ok) {
         ::unlink(temporary.c_str());
+        reason = errorText(error);
         return false;
     }
     // Make the rename itself durable.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/FileStore.h"
+#include "platform/System.h"
 
 namespace platform {
 namespace {
@@ -87,14 +88,29 @@ FileRead readWholeFile(const std::string& path, std::string& bytes) {
 }
 
 bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access) {
+    std::string reason;
+    return replaceWholeFile(path, bytes, access, reason);
+}
+
+bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access, std::string& reason) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) return false;
+    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        reason = "not a regular file";
+        return false;
+    }
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        reason = "the file is read-only";
+        return false;
+    }
     if (exists) {
         // A file we may not write to stays as it is, as with an in-place write.
         HANDLE probe = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (probe == INVALID_HANDLE_VALUE) return false;
+        if (probe == INVALID_HANDLE_VALUE) {
+            reason = errorText(static_cast<int>(::GetLastError()));
+            return false;
+        }
         ::CloseHandle(probe);
     }
 
@@ -115,15 +131,26 @@ bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAc
                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
     }
+    const DWORD createError = ::GetLastError();
     if (descriptor) ::LocalFree(descriptor);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE) {
+        reason = errorText(static_cast<int>(createError));
+        return false;
+    }
 
     if (exists) copyAccess(path, file);
-    bool ok = writeAll(file, bytes) && ::FlushFileBuffers(file);
-    ok = ::CloseHandle(file) && ok;
-    ok = ok && ::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    DWORD error = 0;
+    auto failed = [&error] {
+        if (error == 0) error = ::GetLastError();
+        return false;
+    };
+    bool ok = (writeAll(file, bytes) && ::FlushFileBuffers(file)) || failed();
+    ok = (::CloseHandle(file) || failed()) && ok;
+    ok = ok && (::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+                failed());
     if (!ok) {
         ::DeleteFileA(temporary.c_str());
+        reason = errorText(static_cast<int>(error));
         return false;
     }
     return true;

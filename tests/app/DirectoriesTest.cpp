@@ -81,6 +81,29 @@ TEST(DirectoriesTest, AMissingDirectoryEndsEitherProgramWithCodeOneBeforeSupervi
     }
 }
 
+TEST(DirectoriesTest, ALogThatCannotBeOpenedEndsTheProgramsWithoutAWindowWithCodeOneAndTheReason) {
+    for (const char* program : {PROCWARDD_EXECUTABLE, PROCWARD_EXECUTABLE}) {
+        SCOPED_TRACE(program);
+        Installation install(program);
+        install.writeServers("[" + install.entry("web", "--role no-log") + "]");
+        // A file where the log directory should be: start-up makes no
+        // directory then, and the log cannot be opened.
+        writeFile(install.dir.file("logs"), "not a directory");
+        const bool daemon = std::string(program) == PROCWARDD_EXECUTABLE;
+        std::vector<std::string> args;
+        if (!daemon) args.push_back("--headless");
+        const Outcome outcome = runToEnd(install.executable(), args);
+        EXPECT_EQ(1, outcome.code) << outcome.output;
+        const std::string name = daemon ? "procwardd" : "procward";
+        EXPECT_NE(std::string::npos,
+                  outcome.output.find(name + ": the log cannot be opened in " + install.dir.file("logs") + ": "))
+            << outcome.output;
+        EXPECT_EQ(std::string::npos, outcome.output.find("INDEX"));  // nothing supervised
+        EXPECT_TRUE(install.serverPids().empty());
+        EXPECT_EQ("not a directory", readFile(install.dir.file("logs")));
+    }
+}
+
 TEST(DirectoriesTest, ALogDirectoryTheUserCannotWriteIsRefused) {
     // Root may write into any directory, so the program runs as nobody
     // against a directory that only root may write to.

@@ -175,7 +175,7 @@ TEST(TestMailCommandTest, SendsTheTestMailWithTheSettingsBesideTheExecutable) {
     SmtpTestServer smtp;
     auto settings = [&](const std::string& password) {
         return "[ALERT_MAIL]\nSMTP_SERVER=127.0.0.1\nSMTP_PORT=" + smtp.portText() + "\nSMTP_USER=" + smtp.user() +
-               "\nSMTP_PASSWORD=" + password + "\nSMTP_MAILTO=ops@example.test;oncall@example.test\n";
+               "\nSMTP_PASSWORD=" + password + "\nSMTP_MAILTO=ops@example.test;oncall@example.test\nSMTP_SECURITY=none\n";
     };
     install.writeSettings(settings(smtp.password()));
     ChildProcess sent(install.executable(), {"--test-mail"}, "/");

@@ -72,7 +72,7 @@ protected:
     int ended() { return procward->wait(kWait); }
 
     std::string log() const {
-        if (!std::filesystem::exists(dir.file("logs"))) return {};
+        if (!std::filesystem::is_directory(dir.file("logs"))) return {};
         for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs"))) return readFile(entry.path());
         return {};
     }
@@ -152,6 +152,28 @@ TEST_F(DesktopTest, ClosingHidesTheWindowWhileTheChecksGoOnAndTheTrayIconBringsI
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(0, WEXITSTATUS(status));
     EXPECT_TRUE(processAlive(startedPids().back()));
+}
+
+TEST_F(DesktopTest, ALogThatCannotBeOpenedIsShownInABoxAndEndsTheProgram) {
+    // A file where the log directory should be.
+    writeFile(dir.file("logs"), "not a directory");
+    writeFile(dir.file("serverinfo.json"), "[" + server("alpha", "--role no-log") + "]");
+    procward = std::make_unique<ChildProcess>(executable(), std::vector<std::string>{}, dir.path());
+    pid = procward->pid();
+    std::optional<desktop::Window> box;
+    ASSERT_TRUE(waitFor([&] { return (box = desktop::managedWindow(pid, "procward")).has_value(); }, kWait))
+        << procward->output();
+    // Nothing else comes up and nothing is supervised.
+    EXPECT_FALSE(desktop::managedWindow(pid, "Procward").has_value());
+    EXPECT_FALSE(desktop::trayIconOf(pid).has_value());
+    ASSERT_TRUE(desktop::activate(*box));
+    desktop::keys("Return");
+    const int status = ended();
+    ASSERT_TRUE(WIFEXITED(status)) << "the box did not end the program";
+    EXPECT_EQ(1, WEXITSTATUS(status));
+    EXPECT_NE(std::string::npos, procward->output().find("Log initialization failed: ")) << procward->output();
+    EXPECT_EQ("not a directory", readFile(dir.file("logs")));
+    EXPECT_TRUE(startedPids().empty());
 }
 
 TEST_F(DesktopTest, EscapeAfterADeleteEndsTheProgram) {

@@ -1,15 +1,17 @@
+#include <cerrno>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 
-#include "config/AlertMailSettings.h"
-#include "config/GeneralSettings.h"
 #include "config/SettingsFile.h"
 #include "mail/MailDelivery.h"
 #include "log/AppLogger.h"
 #include "platform/System.h"
 #include "tests/gui/DialogDriving.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/ScriptedSmtpPeer.h"
 #include "tests/support/SmtpTestServer.h"
 #include "tests/support/TestCertificates.h"
@@ -29,99 +31,124 @@ const char* const kNegativeMessage = "请输入一个不小于 0 的整数。";
 wxChoice* securityOf(wxWindow* dialog) { return dynamic_cast<wxChoice*>(dialog->FindWindow(1017)); }
 wxCheckBox* verifyOf(wxWindow* dialog) { return dynamic_cast<wxCheckBox*>(dialog->FindWindow(1018)); }
 
+// The settings in force when the dialog opens.
+Settings given() {
+    Settings settings;
+    settings.general.checkInterval = 3;
+    settings.mail.smtpServer = "smtp.example.org";
+    settings.mail.smtpPort = "25";
+    settings.mail.smtpUser = "alert";
+    settings.mail.smtpPassword = "secret";
+    settings.mail.smtpMailTo = "ops@example.org";
+    settings.mail.minAlertInterval = 5;
+    return settings;
+}
+
 class CSettingDlgTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetAlertMailSettings("smtp.example.org", "25", "alert", "secret", "ops@example.org", 5);
-        dialog.m_checkInterval = 3;
-        dialog.m_settingsPath = settingsPath();
+    void SetUp() override { open(given()); }
+
+    // A dialog on `settings`, whose saver writes the file and puts the
+    // values in force, as the running program's does.
+    void open(const Settings& settings) {
+        inForce = settings;
+        dialog = std::make_unique<CSettingDlg>(nullptr, settings, delivery, saver());
+    }
+    CSettingDlg::Saver saver() {
+        return [this](const Settings& values, std::string& error) {
+            ++saves;
+            if (!SaveSettings(settingsPath(), values, error)) return false;
+            inForce = values;
+            return true;
+        };
     }
 
     std::string settingsPath() const { return dir.file("procward.ini"); }
 
-    // What the saved file holds, read back through AlertMailSettings.
-    std::int32_t loadSaved() {
-        SetAlertMailSettings("", "", "", "", "", 0);
-        return LoadSettingsFile(settingsPath());
+    // What the saved file holds.
+    Settings loadSaved() {
+        std::vector<std::string> warnings;
+        return LoadSettings(settingsPath(), warnings);
     }
 
     // Sets the two interval fields and presses "保存"; the message shown, if
     // any.
     std::string save(const char* minAlertInterval, const char* checkInterval) {
-        editOf(&dialog, 1014)->ChangeValue(minAlertInterval);
-        editOf(&dialog, 1008)->ChangeValue(checkInterval);
+        editOf(dialog.get(), 1014)->ChangeValue(minAlertInterval);
+        editOf(dialog.get(), 1008)->ChangeValue(checkInterval);
         std::string message;
-        wxTEST_DIALOG(clickButton(&dialog, wxID_OK), ExpectMessageBox(message).Optional());
+        wxTEST_DIALOG(clickButton(dialog.get(), wxID_OK), ExpectMessageBox(message).Optional());
         return message;
     }
 
-    void expectSettingsInForceUnchanged() {
-        EXPECT_EQ("smtp.example.org", AlertMailSettings.smtpServer);
-        EXPECT_EQ("ops@example.org", AlertMailSettings.smtpMailTo);
-        EXPECT_EQ(5, AlertMailSettings.minAlertInterval);
-    }
+    void expectSettingsInForceUnchanged() { EXPECT_EQ(given(), inForce); }
 
     // Presses "测试" and lets the window run until the test mail is done
     // (the button is back).
     void testAndWait() {
-        clickButton(&dialog, 1016);
-        EXPECT_TRUE(pumpUntil([&] { return buttonOf(&dialog, 1016)->IsEnabled(); }));
+        clickButton(dialog.get(), 1016);
+        EXPECT_TRUE(pumpUntil([&] { return buttonOf(dialog.get(), 1016)->IsEnabled(); }));
     }
 
-    void TearDown() override { MailDelivery::Process().shutdown(std::chrono::milliseconds(0)); }
+    void TearDown() override {
+        dialog.reset();
+        delivery.shutdown(std::chrono::milliseconds(0));
+    }
 
     TempDir dir;
-    CSettingDlg dialog;
+    MailDelivery delivery;
+    Settings inForce;
+    int saves = 0;
+    std::unique_ptr<CSettingDlg> dialog;
 };
 
 TEST_F(CSettingDlgTest, ShowsTheTemplateWithItsIdsAndTexts) {
-    EXPECT_EQ(SettingsFilePath(), CSettingDlg().m_settingsPath);
-    EXPECT_EQ("系统设置", ToU8(dialog.GetTitle()));
-    EXPECT_EQ(dialog.ConvertDialogToPixels(wxSize(319, 279)), dialog.GetClientSize());
+    EXPECT_EQ("系统设置", ToU8(dialog->GetTitle()));
+    EXPECT_EQ(dialog->ConvertDialogToPixels(wxSize(319, 279)), dialog->GetClientSize());
     EXPECT_EQ((std::vector<std::string>{"状态检查时间间隔(秒)：", "停止等待时间(秒)：", "重启退避上限(秒)：", "SMTP服务器：", "SMTP端口：", "SMTP账号：", "SMTP密码：",
                                         "最小告警时间间隔(秒)：", "邮件接收人：", "加密方式："}),
-              labelsOf(&dialog));
-    ASSERT_NE(nullptr, securityOf(&dialog));
+              labelsOf(dialog.get()));
+    ASSERT_NE(nullptr, securityOf(dialog.get()));
     std::vector<std::string> modes;
-    for (const wxString& item : securityOf(&dialog)->GetStrings()) modes.push_back(ToU8(item));
+    for (const wxString& item : securityOf(dialog.get())->GetStrings()) modes.push_back(ToU8(item));
     EXPECT_EQ((std::vector<std::string>{"自动", "STARTTLS", "SSL/TLS", "无"}), modes);
-    ASSERT_NE(nullptr, verifyOf(&dialog));
-    EXPECT_EQ("验证服务器证书", ToU8(verifyOf(&dialog)->GetLabel()));
-    for (int id : {1008, 1019, 1020, 1010, 1011, 1012, 1013, 1014, 1015}) ASSERT_NE(nullptr, editOf(&dialog, id)) << id;
-    EXPECT_TRUE(editOf(&dialog, 1013)->HasFlag(wxTE_PASSWORD));
-    EXPECT_FALSE(editOf(&dialog, 1012)->HasFlag(wxTE_PASSWORD));
-    EXPECT_TRUE(editOf(&dialog, 1015)->IsMultiLine());
-    EXPECT_EQ("测试", ToU8(buttonOf(&dialog, 1016)->GetLabel()));
-    EXPECT_EQ("保存", ToU8(buttonOf(&dialog, wxID_OK)->GetLabel()));
-    EXPECT_EQ("取消", ToU8(buttonOf(&dialog, wxID_CANCEL)->GetLabel()));
-    EXPECT_EQ(buttonOf(&dialog, wxID_OK), dialog.GetDefaultItem());
+    ASSERT_NE(nullptr, verifyOf(dialog.get()));
+    EXPECT_EQ("验证服务器证书", ToU8(verifyOf(dialog.get())->GetLabel()));
+    for (int id : {1008, 1019, 1020, 1010, 1011, 1012, 1013, 1014, 1015}) ASSERT_NE(nullptr, editOf(dialog.get(), id)) << id;
+    EXPECT_TRUE(editOf(dialog.get(), 1013)->HasFlag(wxTE_PASSWORD));
+    EXPECT_FALSE(editOf(dialog.get(), 1012)->HasFlag(wxTE_PASSWORD));
+    EXPECT_TRUE(editOf(dialog.get(), 1015)->IsMultiLine());
+    EXPECT_EQ("测试", ToU8(buttonOf(dialog.get(), 1016)->GetLabel()));
+    EXPECT_EQ("保存", ToU8(buttonOf(dialog.get(), wxID_OK)->GetLabel()));
+    EXPECT_EQ("取消", ToU8(buttonOf(dialog.get(), wxID_CANCEL)->GetLabel()));
+    EXPECT_EQ(buttonOf(dialog.get(), wxID_OK), dialog->GetDefaultItem());
 }
 
 TEST_F(CSettingDlgTest, IntervalAndPortEditsTakeDigitsOnly) {
     // A key the edit refuses is taken by its filter and never reaches the
     // control; a digit is passed on.
     for (int id : {1008, 1019, 1020, 1011, 1014}) {
-        for (int key : {'a', '-', '+', ' ', '.'}) EXPECT_TRUE(sendKey(editOf(&dialog, id), wxEVT_CHAR, key)) << id;
-        for (int key : {'0', '5', '9'}) EXPECT_FALSE(sendKey(editOf(&dialog, id), wxEVT_CHAR, key)) << id;
+        for (int key : {'a', '-', '+', ' ', '.'}) EXPECT_TRUE(sendKey(editOf(dialog.get(), id), wxEVT_CHAR, key)) << id;
+        for (int key : {'0', '5', '9'}) EXPECT_FALSE(sendKey(editOf(dialog.get(), id), wxEVT_CHAR, key)) << id;
         // Editing keys still work.
-        EXPECT_FALSE(sendKey(editOf(&dialog, id), wxEVT_CHAR, WXK_BACK)) << id;
+        EXPECT_FALSE(sendKey(editOf(dialog.get(), id), wxEVT_CHAR, WXK_BACK)) << id;
     }
-    EXPECT_FALSE(sendKey(editOf(&dialog, 1010), wxEVT_CHAR, 'a'));
+    EXPECT_FALSE(sendKey(editOf(dialog.get(), 1010), wxEVT_CHAR, 'a'));
 }
 
 TEST_F(CSettingDlgTest, OpensWithTheSettingsInForceAndCancelStoresNothing) {
-    dialog.m_checkInterval = 7;
+    dialog->m_checkInterval = 7;
     std::vector<std::string> shown;
-    dialog.CallAfter([&] {
-        for (int id : {1008, 1010, 1011, 1012, 1013, 1014, 1015}) shown.push_back(ToU8(editOf(&dialog, id)->GetValue()));
-        editOf(&dialog, 1010)->ChangeValue("other.example.org");
-        editOf(&dialog, 1014)->ChangeValue("60");
-        clickButton(&dialog, wxID_CANCEL);
+    dialog->CallAfter([&] {
+        for (int id : {1008, 1010, 1011, 1012, 1013, 1014, 1015}) shown.push_back(ToU8(editOf(dialog.get(), id)->GetValue()));
+        editOf(dialog.get(), 1010)->ChangeValue("other.example.org");
+        editOf(dialog.get(), 1014)->ChangeValue("60");
+        clickButton(dialog.get(), wxID_CANCEL);
     });
-    EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
+    EXPECT_EQ(wxID_CANCEL, dialog->ShowModal());
     EXPECT_EQ((std::vector<std::string>{"7", "smtp.example.org", "25", "alert", "secret", "5", "ops@example.org"}), shown);
     expectSettingsInForceUnchanged();
-    EXPECT_EQ(7, dialog.m_checkInterval);
+    EXPECT_EQ(7, dialog->m_checkInterval);
     EXPECT_FALSE(platform::fileExists(settingsPath()));
 }
 
@@ -143,19 +170,19 @@ TEST_F(CSettingDlgTest, SaveRefusesBadIntervalsWithAMessageAndTheFocusOnTheField
     std::vector<int> focus;
     bool stayedOpen = true;
     bool written = false;
-    dialog.CallAfter([&] {
+    dialog->CallAfter([&] {
         for (const Refusal& refusal : refusals) {
             messages.push_back(save(refusal.minAlertInterval, refusal.checkInterval));
             focus.push_back(focusedId());
-            stayedOpen = stayedOpen && dialog.IsModal();
+            stayedOpen = stayedOpen && dialog->IsModal();
             written = written || platform::fileExists(settingsPath());
         }
         expectSettingsInForceUnchanged();
-        editOf(&dialog, 1010)->ChangeValue("mail.example.org");
-        editOf(&dialog, 1015)->ChangeValue("a@example.org;b@example.org");
+        editOf(dialog.get(), 1010)->ChangeValue("mail.example.org");
+        editOf(dialog.get(), 1015)->ChangeValue("a@example.org;b@example.org");
         messages.push_back(save("1", "99999"));
     });
-    EXPECT_EQ(wxID_OK, dialog.ShowModal());
+    EXPECT_EQ(wxID_OK, dialog->ShowModal());
     ASSERT_EQ(6u, messages.size());
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(refusals[i].message, messages[i]) << i;
@@ -164,71 +191,119 @@ TEST_F(CSettingDlgTest, SaveRefusesBadIntervalsWithAMessageAndTheFocusOnTheField
     EXPECT_TRUE(stayedOpen);
     EXPECT_FALSE(written);
     EXPECT_EQ("", messages[5]);
-    // Saved: in force at once, written to the file, and the opener reads the
-    // check interval back.
-    EXPECT_EQ("mail.example.org", AlertMailSettings.smtpServer);
-    EXPECT_EQ("a@example.org;b@example.org", AlertMailSettings.smtpMailTo);
-    EXPECT_EQ(1, AlertMailSettings.minAlertInterval);
-    EXPECT_EQ(99999, dialog.m_checkInterval);
-    EXPECT_EQ(99999, loadSaved());
-    EXPECT_EQ("mail.example.org", AlertMailSettings.smtpServer);
-    EXPECT_EQ("25", AlertMailSettings.smtpPort);
-    EXPECT_EQ("alert", AlertMailSettings.smtpUser);
-    EXPECT_EQ("secret", AlertMailSettings.smtpPassword);
-    EXPECT_EQ("a@example.org;b@example.org", AlertMailSettings.smtpMailTo);
-    EXPECT_EQ(1, AlertMailSettings.minAlertInterval);
+    // Saved once: written to the file and put in force.
+    EXPECT_EQ(1, saves);
+    EXPECT_EQ("mail.example.org", inForce.mail.smtpServer);
+    EXPECT_EQ("a@example.org;b@example.org", inForce.mail.smtpMailTo);
+    EXPECT_EQ(1, inForce.mail.minAlertInterval);
+    EXPECT_EQ(99999, inForce.general.checkInterval);
+    EXPECT_EQ(99999, dialog->m_checkInterval);
+    const Settings saved = loadSaved();
+    EXPECT_EQ(99999, saved.general.checkInterval);
+    EXPECT_EQ("mail.example.org", saved.mail.smtpServer);
+    EXPECT_EQ("25", saved.mail.smtpPort);
+    EXPECT_EQ("alert", saved.mail.smtpUser);
+    EXPECT_EQ("secret", saved.mail.smtpPassword);
+    EXPECT_EQ("a@example.org;b@example.org", saved.mail.smtpMailTo);
+    EXPECT_EQ(1, saved.mail.minAlertInterval);
 }
 
 TEST_F(CSettingDlgTest, StopTimeoutAndBackoffMaximumAreShownCheckedAndSaved) {
-    GeneralSettings.stopTimeout = 15;
-    GeneralSettings.restartBackoffMax = 90;
+    Settings settings = given();
+    settings.general.stopTimeout = 15;
+    settings.general.restartBackoffMax = 90;
+    settings.general.metricsListen = "127.0.0.1:9464";
+    open(settings);
     std::vector<std::string> shown;
     std::vector<std::string> messages;
     std::vector<int> focus;
-    dialog.CallAfter([&] {
-        shown = {ToU8(editOf(&dialog, 1019)->GetValue()), ToU8(editOf(&dialog, 1020)->GetValue())};
+    dialog->CallAfter([&] {
+        shown = {ToU8(editOf(dialog.get(), 1019)->GetValue()), ToU8(editOf(dialog.get(), 1020)->GetValue())};
         // A pasted sign gets past the key filter; the check still refuses it.
-        editOf(&dialog, 1019)->ChangeValue("-1");
+        editOf(dialog.get(), 1019)->ChangeValue("-1");
         messages.push_back(save("5", "3"));
         focus.push_back(focusedId());
-        editOf(&dialog, 1019)->ChangeValue("0");
-        editOf(&dialog, 1020)->ChangeValue("");
+        editOf(dialog.get(), 1019)->ChangeValue("0");
+        editOf(dialog.get(), 1020)->ChangeValue("");
         messages.push_back(save("5", "3"));
         focus.push_back(focusedId());
-        editOf(&dialog, 1020)->ChangeValue("600");
+        editOf(dialog.get(), 1020)->ChangeValue("600");
         messages.push_back(save("5", "3"));
     });
-    EXPECT_EQ(wxID_OK, dialog.ShowModal());
+    EXPECT_EQ(wxID_OK, dialog->ShowModal());
     EXPECT_EQ((std::vector<std::string>{"15", "90"}), shown);
     EXPECT_EQ((std::vector<std::string>{kNegativeMessage, kIntegerMessage, ""}), messages);
     EXPECT_EQ((std::vector<int>{1019, 1020}), focus);
     // In force at once and in the file.
-    EXPECT_EQ(0, GeneralSettings.stopTimeout);
-    EXPECT_EQ(600, GeneralSettings.restartBackoffMax);
-    EXPECT_EQ(0, dialog.m_stopTimeout);
-    EXPECT_EQ(600, dialog.m_restartBackoffMax);
-    GeneralSettings.stopTimeout = 10;
-    GeneralSettings.restartBackoffMax = 0;
-    loadSaved();
-    EXPECT_EQ(0, GeneralSettings.stopTimeout);
-    EXPECT_EQ(600, GeneralSettings.restartBackoffMax);
-    GeneralSettings = GeneralSettingsData{};
+    EXPECT_EQ(0, inForce.general.stopTimeout);
+    EXPECT_EQ(600, inForce.general.restartBackoffMax);
+    // What the dialog does not show stays as it was.
+    EXPECT_EQ("127.0.0.1:9464", inForce.general.metricsListen);
+    EXPECT_EQ(0, dialog->m_stopTimeout);
+    EXPECT_EQ(600, dialog->m_restartBackoffMax);
+    EXPECT_EQ(0, loadSaved().general.stopTimeout);
+    EXPECT_EQ(600, loadSaved().general.restartBackoffMax);
+}
+
+TEST_F(CSettingDlgTest, ASaveThatCannotBeWrittenShowsWhyAndKeepsTheDialogAndTheOldFile) {
+    std::string error;
+    ASSERT_TRUE(SaveSettings(settingsPath(), given(), error));
+    const std::string old = readFile(settingsPath());
+    std::string message, caption;
+    bool stayedOpen = false;
+    Settings inForceMeanwhile;
+    dialog->CallAfter([&] {
+        editOf(dialog.get(), 1010)->ChangeValue(std::string(200, 's'));
+        {
+            // The new file would not fit: the write fails halfway, as on a
+            // full disk.
+            FileSizeLimit limit(old.size() + 10);
+            wxTEST_DIALOG(clickButton(dialog.get(), wxID_OK), ExpectMessageBox(message, &caption));
+        }
+        stayedOpen = dialog->IsModal();
+        inForceMeanwhile = inForce;
+        // What was typed is still there: a second try once the disk has room.
+        clickButton(dialog.get(), wxID_OK);
+    });
+    EXPECT_EQ(wxID_OK, dialog->ShowModal());
+    EXPECT_EQ("设置保存失败：" + settingsPath() + ": " + std::strerror(EFBIG), message);
+    EXPECT_EQ(AppLogger::applicationName(), caption);
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(given(), inForceMeanwhile);
+    EXPECT_EQ(2, saves);
+    EXPECT_EQ(std::string(200, 's'), inForce.mail.smtpServer);
+    EXPECT_EQ(std::string(200, 's'), loadSaved().mail.smtpServer);
+}
+
+TEST_F(CSettingDlgTest, ASaveIntoADirectoryThatIsGoneShowsWhy) {
+    const std::string gone = dir.file("gone/procward.ini");
+    dialog = std::make_unique<CSettingDlg>(nullptr, given(), delivery, [&](const Settings& values, std::string& error) {
+        return SaveSettings(gone, values, error);
+    });
+    std::string message;
+    dialog->CallAfter([&] {
+        wxTEST_DIALOG(clickButton(dialog.get(), wxID_OK), ExpectMessageBox(message));
+        clickButton(dialog.get(), wxID_CANCEL);
+    });
+    EXPECT_EQ(wxID_CANCEL, dialog->ShowModal());
+    EXPECT_EQ("设置保存失败：" + gone + ": " + std::strerror(ENOENT), message);
+    EXPECT_FALSE(platform::fileExists(gone));
 }
 
 TEST_F(CSettingDlgTest, EnterInTheRecipientsEditSavesTheDialog) {
-    dialog.CallAfter([&] {
-        editOf(&dialog, 1014)->ChangeValue("120");
-        editOf(&dialog, 1015)->ChangeValue("x@example.org");
+    dialog->CallAfter([&] {
+        editOf(dialog.get(), 1014)->ChangeValue("120");
+        editOf(dialog.get(), 1015)->ChangeValue("x@example.org");
         // Ctrl+Enter is left to the edit.
-        EXPECT_FALSE(sendKey(editOf(&dialog, 1015), wxEVT_KEY_DOWN, WXK_RETURN, wxMOD_CONTROL));
-        EXPECT_TRUE(dialog.IsModal());
-        sendKey(editOf(&dialog, 1015), wxEVT_KEY_DOWN, WXK_RETURN);
+        EXPECT_FALSE(sendKey(editOf(dialog.get(), 1015), wxEVT_KEY_DOWN, WXK_RETURN, wxMOD_CONTROL));
+        EXPECT_TRUE(dialog->IsModal());
+        sendKey(editOf(dialog.get(), 1015), wxEVT_KEY_DOWN, WXK_RETURN);
     });
-    EXPECT_EQ(wxID_OK, dialog.ShowModal());
-    EXPECT_EQ("x@example.org", AlertMailSettings.smtpMailTo);
-    EXPECT_EQ(120, AlertMailSettings.minAlertInterval);
-    EXPECT_EQ(3, loadSaved());
-    EXPECT_EQ(120, AlertMailSettings.minAlertInterval);
+    EXPECT_EQ(wxID_OK, dialog->ShowModal());
+    EXPECT_EQ("x@example.org", inForce.mail.smtpMailTo);
+    EXPECT_EQ(120, inForce.mail.minAlertInterval);
+    EXPECT_EQ(3, loadSaved().general.checkInterval);
+    EXPECT_EQ(120, loadSaved().mail.minAlertInterval);
 }
 
 TEST_F(CSettingDlgTest, TestMailFailureIsShownAfterTheRangeMessageAndNothingIsStored) {
@@ -236,20 +311,20 @@ TEST_F(CSettingDlgTest, TestMailFailureIsShownAfterTheRangeMessageAndNothingIsSt
     std::string first, second, third;
     std::string caption, rangeCaption;
     bool stayedOpen = false;
-    dialog.CallAfter([&] {
+    dialog->CallAfter([&] {
         // No recipients: fails without a connection.
-        editOf(&dialog, 1015)->ChangeValue("");
+        editOf(dialog.get(), 1015)->ChangeValue("");
         wxTEST_DIALOG(testAndWait(), ExpectMessageBox(first, &caption));
         // A refused connection, with an out-of-range interval reported first.
-        editOf(&dialog, 1010)->ChangeValue("127.0.0.1");
-        editOf(&dialog, 1011)->ChangeValue(wxString::Format("%d", closedPort));
-        editOf(&dialog, 1015)->ChangeValue("ops@example.org");
-        editOf(&dialog, 1014)->ChangeValue("0");
+        editOf(dialog.get(), 1010)->ChangeValue("127.0.0.1");
+        editOf(dialog.get(), 1011)->ChangeValue(wxString::Format("%d", closedPort));
+        editOf(dialog.get(), 1015)->ChangeValue("ops@example.org");
+        editOf(dialog.get(), 1014)->ChangeValue("0");
         wxTEST_DIALOG(testAndWait(), ExpectMessageBox(second, &rangeCaption), ExpectMessageBox(third));
-        stayedOpen = dialog.IsModal();
-        clickButton(&dialog, wxID_CANCEL);
+        stayedOpen = dialog->IsModal();
+        clickButton(dialog.get(), wxID_CANCEL);
     });
-    EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
+    EXPECT_EQ(wxID_CANCEL, dialog->ShowModal());
     EXPECT_EQ(kFailed, first);
     // Both boxes carry the application name, as every box of the program does.
     EXPECT_EQ(AppLogger::applicationName(), caption);
@@ -264,19 +339,20 @@ TEST_F(CSettingDlgTest, TestMailFailureIsShownAfterTheRangeMessageAndNothingIsSt
 TEST_F(CSettingDlgTest, TestMailGoesThroughARealServerWithTheValuesAsTyped) {
     SmtpTestServer server;
     std::string sent, refused;
-    dialog.CallAfter([&] {
-        editOf(&dialog, 1010)->ChangeValue(server.host());
-        editOf(&dialog, 1011)->ChangeValue(server.portText());
-        editOf(&dialog, 1012)->ChangeValue(server.user());
-        editOf(&dialog, 1013)->ChangeValue(server.password());
-        editOf(&dialog, 1015)->ChangeValue("ops@example.test;dev@example.test");
+    dialog->CallAfter([&] {
+        editOf(dialog.get(), 1010)->ChangeValue(server.host());
+        editOf(dialog.get(), 1011)->ChangeValue(server.portText());
+        editOf(dialog.get(), 1012)->ChangeValue(server.user());
+        editOf(dialog.get(), 1013)->ChangeValue(server.password());
+        editOf(dialog.get(), 1015)->ChangeValue("ops@example.test;dev@example.test");
+        securityOf(dialog.get())->SetSelection(3);  // none: the test server speaks no TLS
         wxTEST_DIALOG(testAndWait(), ExpectMessageBox(sent));
         // A refused login fails.
-        editOf(&dialog, 1013)->ChangeValue("wrong");
+        editOf(dialog.get(), 1013)->ChangeValue("wrong");
         wxTEST_DIALOG(testAndWait(), ExpectMessageBox(refused));
-        clickButton(&dialog, wxID_CANCEL);
+        clickButton(dialog.get(), wxID_CANCEL);
     });
-    EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
+    EXPECT_EQ(wxID_CANCEL, dialog->ShowModal());
     EXPECT_EQ(kSent, sent);
     EXPECT_EQ(kFailed, refused);
     const std::vector<ReceivedMessage> messages = server.waitForMessages(1);
@@ -291,23 +367,26 @@ TEST_F(CSettingDlgTest, TestMailGoesThroughARealServerWithTheValuesAsTyped) {
 }
 
 TEST_F(CSettingDlgTest, SecurityModeAndCertificateCheckAreShownAndSaved) {
-    SetAlertMailSettings("smtp.example.org", "465", "alert", "secret", "ops@example.org", 5, SmtpSecurity::Tls, false);
+    Settings settings = given();
+    settings.mail.smtpPort = "465";
+    settings.mail.smtpSecurity = SmtpSecurity::Tls;
+    settings.mail.smtpTlsVerify = false;
+    open(settings);
     std::pair<int, bool> shown;
-    dialog.CallAfter([&] {
-        shown = {securityOf(&dialog)->GetSelection(), verifyOf(&dialog)->GetValue()};
-        securityOf(&dialog)->SetSelection(1);  // STARTTLS
-        verifyOf(&dialog)->SetValue(true);
-        clickButton(&dialog, wxID_OK);
+    dialog->CallAfter([&] {
+        shown = {securityOf(dialog.get())->GetSelection(), verifyOf(dialog.get())->GetValue()};
+        securityOf(dialog.get())->SetSelection(1);  // STARTTLS
+        verifyOf(dialog.get())->SetValue(true);
+        clickButton(dialog.get(), wxID_OK);
     });
-    EXPECT_EQ(wxID_OK, dialog.ShowModal());
+    EXPECT_EQ(wxID_OK, dialog->ShowModal());
     EXPECT_EQ(std::make_pair(2, false), shown);  // SSL/TLS, unchecked
-    EXPECT_EQ(SmtpSecurity::StartTls, AlertMailSettings.smtpSecurity);
-    EXPECT_TRUE(AlertMailSettings.smtpTlsVerify);
+    EXPECT_EQ(SmtpSecurity::StartTls, inForce.mail.smtpSecurity);
+    EXPECT_TRUE(inForce.mail.smtpTlsVerify);
     EXPECT_NE(std::string::npos, readFile(settingsPath()).find("\nSMTP_SECURITY=starttls\nSMTP_TLS_VERIFY=1\n"));
 
     // The defaults: automatic, certificate checked.
-    SetAlertMailSettings("", "", "", "", "", 5);
-    CSettingDlg fresh;
+    CSettingDlg fresh(nullptr, Settings{}, delivery, saver());
     fresh.CallAfter([&] {
         shown = {securityOf(&fresh)->GetSelection(), verifyOf(&fresh)->GetValue()};
         clickButton(&fresh, wxID_CANCEL);
@@ -325,25 +404,25 @@ TEST_F(CSettingDlgTest, TestMailUsesTheSecurityAsChosen) {
     options.keyFile = certificates.loopback.keyFile;
     SmtpTestServer server(options);
     std::string tls;
-    dialog.CallAfter([&] {
-        editOf(&dialog, 1010)->ChangeValue(server.host());
-        editOf(&dialog, 1011)->ChangeValue(server.portText());
-        editOf(&dialog, 1012)->ChangeValue(server.user());
-        editOf(&dialog, 1013)->ChangeValue(server.password());
-        editOf(&dialog, 1015)->ChangeValue("ops@example.test");
+    dialog->CallAfter([&] {
+        editOf(dialog.get(), 1010)->ChangeValue(server.host());
+        editOf(dialog.get(), 1011)->ChangeValue(server.portText());
+        editOf(dialog.get(), 1012)->ChangeValue(server.user());
+        editOf(dialog.get(), 1013)->ChangeValue(server.password());
+        editOf(dialog.get(), 1015)->ChangeValue("ops@example.test");
         // The listener speaks TLS from the first byte on a port that is not
         // 465: only the mode chosen in the dialog makes the mail go through.
-        securityOf(&dialog)->SetSelection(2);  // SSL/TLS
+        securityOf(dialog.get())->SetSelection(2);  // SSL/TLS
         wxTEST_DIALOG(testAndWait(), ExpectMessageBox(tls));
-        clickButton(&dialog, wxID_CANCEL);
+        clickButton(dialog.get(), wxID_CANCEL);
     });
-    EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
+    EXPECT_EQ(wxID_CANCEL, dialog->ShowModal());
     EXPECT_EQ(kSent, tls);
     const auto messages = server.waitForMessages(1);
     ASSERT_EQ(1u, messages.size());
     EXPECT_FALSE(messages[0].tlsVersion.empty());
     // Nothing stored: the settings in force keep their mode.
-    EXPECT_EQ(SmtpSecurity::Auto, AlertMailSettings.smtpSecurity);
+    EXPECT_EQ(SmtpSecurity::Auto, inForce.mail.smtpSecurity);
 }
 
 TEST_F(CSettingDlgTest, TestMailShowsThatItIsSendingAndTheDialogStaysUsable) {
@@ -352,27 +431,27 @@ TEST_F(CSettingDlgTest, TestMailShowsThatItIsSendingAndTheDialogStaysUsable) {
     ScriptedSmtpPeer peer(replies);
     std::string sendingLabel;
     bool disabledWhileSending = false, handledMeanwhile = false, stillSending = false;
-    dialog.CallAfter([&] {
-        editOf(&dialog, 1010)->ChangeValue("127.0.0.1");
-        editOf(&dialog, 1011)->ChangeValue(std::to_string(peer.port()));
-        editOf(&dialog, 1015)->ChangeValue("ops@example.test");
+    dialog->CallAfter([&] {
+        editOf(dialog.get(), 1010)->ChangeValue("127.0.0.1");
+        editOf(dialog.get(), 1011)->ChangeValue(std::to_string(peer.port()));
+        editOf(dialog.get(), 1015)->ChangeValue("ops@example.test");
         {
             // The click returns at once, without any box.
             wxTestingModalHook noModal;
-            clickButton(&dialog, 1016);
+            clickButton(dialog.get(), 1016);
             noModal.CheckUnmetExpectations();
         }
-        sendingLabel = ToU8(buttonOf(&dialog, 1016)->GetLabel());
-        disabledWhileSending = !buttonOf(&dialog, 1016)->IsEnabled();
+        sendingLabel = ToU8(buttonOf(dialog.get(), 1016)->GetLabel());
+        disabledWhileSending = !buttonOf(dialog.get(), 1016)->IsEnabled();
         // The window goes on handling its events while the mail waits.
-        dialog.CallAfter([&] { handledMeanwhile = true; });
-        EXPECT_TRUE(pumpUntil([&] { return handledMeanwhile && MailDelivery::Process().counts().inFlight; }));
-        editOf(&dialog, 1010)->ChangeValue("typed meanwhile");
-        stillSending = !buttonOf(&dialog, 1016)->IsEnabled();
+        dialog->CallAfter([&] { handledMeanwhile = true; });
+        EXPECT_TRUE(pumpUntil([&] { return handledMeanwhile && delivery.counts().inFlight; }));
+        editOf(dialog.get(), 1010)->ChangeValue("typed meanwhile");
+        stillSending = !buttonOf(dialog.get(), 1016)->IsEnabled();
         // Closing while the mail is out does not wait for it.
-        clickButton(&dialog, wxID_CANCEL);
+        clickButton(dialog.get(), wxID_CANCEL);
     });
-    EXPECT_EQ(wxID_CANCEL, dialog.ShowModal());
+    EXPECT_EQ(wxID_CANCEL, dialog->ShowModal());
     EXPECT_EQ("发送中…", sendingLabel);
     EXPECT_TRUE(disabledWhileSending);
     EXPECT_TRUE(handledMeanwhile);
@@ -381,10 +460,10 @@ TEST_F(CSettingDlgTest, TestMailShowsThatItIsSendingAndTheDialogStaysUsable) {
     // The mail ends (cut short, as at exit); its late answer finds the dialog
     // closed and opens no box.
     wxTestingModalHook noModal;
-    MailDelivery::Process().shutdown(std::chrono::milliseconds(0));
-    EXPECT_TRUE(pumpUntil([&] { return buttonOf(&dialog, 1016)->IsEnabled(); }));
+    delivery.shutdown(std::chrono::milliseconds(0));
+    EXPECT_TRUE(pumpUntil([&] { return buttonOf(dialog.get(), 1016)->IsEnabled(); }));
     noModal.CheckUnmetExpectations();
-    EXPECT_EQ("测试", ToU8(buttonOf(&dialog, 1016)->GetLabel()));
+    EXPECT_EQ("测试", ToU8(buttonOf(dialog.get(), 1016)->GetLabel()));
 }
 
 TEST_F(CSettingDlgTest, ALateAnswerForADestroyedDialogIsDropped) {
@@ -392,25 +471,25 @@ TEST_F(CSettingDlgTest, ALateAnswerForADestroyedDialogIsDropped) {
     replies.greeting = ScriptedSmtpPeer::kSilent;
     ScriptedSmtpPeer peer(replies);
     {
-        auto gone = std::make_unique<CSettingDlg>();
+        auto gone = std::make_unique<CSettingDlg>(nullptr, given(), delivery, saver());
         gone->CallAfter([&] {
             editOf(gone.get(), 1010)->ChangeValue("127.0.0.1");
             editOf(gone.get(), 1011)->ChangeValue(std::to_string(peer.port()));
             editOf(gone.get(), 1015)->ChangeValue("ops@example.test");
             clickButton(gone.get(), 1016);
-            EXPECT_TRUE(pumpUntil([] { return MailDelivery::Process().counts().inFlight; }));
+            EXPECT_TRUE(pumpUntil([&] { return delivery.counts().inFlight; }));
             clickButton(gone.get(), wxID_CANCEL);
         });
         gone->ShowModal();
     }
     // The completion comes through the toolkit after the dialog is gone.
-    const auto failedBefore = MailDelivery::Process().counts().failed;
+    const auto failedBefore = delivery.counts().failed;
     wxTestingModalHook noModal;
-    MailDelivery::Process().shutdown(std::chrono::milliseconds(0));
+    delivery.shutdown(std::chrono::milliseconds(0));
     wxTheApp->Yield(true);
     wxTheApp->ProcessPendingEvents();
     noModal.CheckUnmetExpectations();
-    EXPECT_EQ(failedBefore + 1, MailDelivery::Process().counts().failed);
+    EXPECT_EQ(failedBefore + 1, delivery.counts().failed);
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include <wx/testing.h>
@@ -12,6 +14,9 @@
 #include "ui/FileChooser.h"
 #include "tests/gui/DialogDriving.h"
 #include "tests/gui/MainWindowFixture.h"
+#include "tests/support/FileSizeLimit.h"
+#include "ui/ServerRow.h"
+#include "ui/model/RowCommand.h"
 
 namespace {
 
@@ -70,7 +75,8 @@ protected:
         dialog->m_checkInterval = new_;
         dialog->m_stopTimeout = 4;
         dialog->m_restartBackoffMax = 120;
-        return wxID_OK;
+        // What "保存" does once the texts are taken.
+        return dialog->Apply() ? wxID_OK : wxID_CANCEL;
     }
 
 private:
@@ -118,20 +124,20 @@ protected:
 
 TEST_F(MainWindowCommandsTest, ToggleStopsWithoutRestartAndStartsAgain) {
     open("[" + server("alpha", "--role toggle") + "]");
-    const int first = record(1).info.pid;
+    const int first = record(1).info().pid;
     ASSERT_GT(first, 0);
     clickButton(dialog.get(), 1025);
-    EXPECT_FALSE(record(1).autoStart);
-    ASSERT_TRUE(runUntil([&] { return record(1).info.pid == 0; }));
+    EXPECT_FALSE(record(1).autoStart());
+    ASSERT_TRUE(runUntil([&] { return record(1).info().pid == 0; }));
     EXPECT_FALSE(processAlive(first));
     EXPECT_EQ("启动", labelOf(control(1025)));
     EXPECT_TRUE(control(1025)->IsEnabled());
     tick();
-    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_EQ(0, record(1).info().pid);
 
     clickButton(dialog.get(), 1025);
-    EXPECT_GT(record(1).info.pid, 0);
-    EXPECT_TRUE(record(1).autoStart);
+    EXPECT_GT(record(1).info().pid, 0);
+    EXPECT_TRUE(record(1).autoStart());
     EXPECT_EQ("停止", labelOf(control(1025)));
 }
 
@@ -149,7 +155,7 @@ TEST_F(MainWindowCommandsTest, RowCommandsForAnIndexWithoutARecordDoNothing) {
 TEST_F(MainWindowCommandsTest, DeletingIndexThreeErasesTheThirdElementAndItsProcess) {
     const std::string alpha = server("alpha", "--role a"), skipped = R"({"name":"no command line"})";
     open("[" + alpha + "," + skipped + "," + server("gamma", "--role c") + "]");
-    const int gamma = record(3).info.pid;
+    const int gamma = record(3).info().pid;
     ASSERT_GT(gamma, 0);
     clickButton(dialog.get(), 1127);
     // The list is rewritten once the process has gone.
@@ -164,7 +170,7 @@ TEST_F(MainWindowCommandsTest, DeletingAServerThatTakesTimeToStopRewritesTheList
     // A server that needs two seconds to end after it is asked to.
     const std::string alpha = server("alpha", "--role a");
     open("[" + alpha + "," + server("slow", "--term-delay 2000") + "]");
-    const int slow = record(2).info.pid;
+    const int slow = record(2).info().pid;
     ASSERT_GT(slow, 0);
     clickButton(dialog.get(), 1126);
     EXPECT_EQ("停止中", labelOf(control(1026)));
@@ -181,13 +187,13 @@ TEST_F(MainWindowCommandsTest, DeletingAServerThatTakesTimeToStopRewritesTheList
 
 TEST_F(MainWindowCommandsTest, EditingTheNameKeepsTheServerRunningAndANewCommandLineRestartsIt) {
     open("[" + server("alpha", "--role edit") + "]");
-    const int first = record(1).info.pid;
+    const int first = record(1).info().pid;
     wxTEST_DIALOG(clickButton(dialog.get(), 1225), EditAnswer([](CEditSvrProcessDlg& d) {
                       EXPECT_EQ("alpha", d.m_name);
                       d.m_name = "  renamed ";
                   }));
     EXPECT_EQ("[" + server("renamed", "--role edit") + "]", serverList());
-    EXPECT_EQ(first, record(1).info.pid);
+    EXPECT_EQ(first, record(1).info().pid);
     EXPECT_TRUE(processAlive(first));
 
     wxTEST_DIALOG(clickButton(dialog.get(), 1225),
@@ -197,13 +203,13 @@ TEST_F(MainWindowCommandsTest, EditingTheNameKeepsTheServerRunningAndANewCommand
     ASSERT_TRUE(runUntil([&] { return serverList() == "[" + server("renamed", "--role edit --changed") + "]"; }));
     EXPECT_FALSE(processAlive(first));
     // The reload started the server with its new command line.
-    EXPECT_GT(record(1).info.pid, 0);
-    EXPECT_NE(first, record(1).info.pid);
+    EXPECT_GT(record(1).info().pid, 0);
+    EXPECT_NE(first, record(1).info().pid);
 }
 
 TEST_F(MainWindowCommandsTest, DeleteAllStopsEveryServerAndEmptiesTheList) {
     open("[" + server("alpha", "--role a") + "," + server("beta", "--role b") + "]");
-    const int a = record(1).info.pid, b = record(2).info.pid;
+    const int a = record(1).info().pid, b = record(2).info().pid;
     clickButton(dialog.get(), 1002);
     ASSERT_TRUE(runUntil([&] { return serverList() == "[]"; }));
     EXPECT_FALSE(processAlive(a));
@@ -231,10 +237,63 @@ TEST_F(MainWindowCommandsTest, AddRefusesBadInputWithFocusAndAddsAValidServer) {
     editOf(dialog.get(), 1004)->ChangeValue(" beta ");
     EXPECT_NO_MODAL(clickButton(dialog.get(), 1003));
     EXPECT_EQ("[" + server("Alpha", "--role a") + "," + server("beta", "--role b") + "]", serverList());
-    EXPECT_GT(record(2).info.pid, 0);
+    EXPECT_GT(record(2).info().pid, 0);
     EXPECT_EQ("停止", labelOf(control(1026)));
     // The strip keeps its texts.
     EXPECT_EQ(" beta ", ToU8(editOf(dialog.get(), 1004)->GetValue()));
+}
+
+TEST_F(MainWindowCommandsTest, AListThatCannotBeWrittenIsShownAndTheFileKeepsWhatItHeld) {
+    const std::string list = "[" + server("alpha", "--role a") + "]";
+    open(list);
+    editOf(dialog.get(), 1004)->ChangeValue("beta");
+    editOf(dialog.get(), 1005)->ChangeValue("procward-testserver");
+    editOf(dialog.get(), 1006)->ChangeValue(program + " --role b");
+    std::string message, caption;
+    {
+        // The new list would not fit: the write fails halfway, as on a full disk.
+        FileSizeLimit limit(list.size() + 10);
+        wxTEST_DIALOG(clickButton(dialog.get(), 1003), ExpectMessageBox(message, &caption));
+    }
+    EXPECT_EQ("服务器列表保存失败：" + dir.file("serverinfo.json") + " could not be written (" + std::strerror(EFBIG) +
+                  "); it was left as it was",
+              message);
+    EXPECT_EQ(AppLogger::applicationName(), caption);
+    EXPECT_EQ(list, serverList());
+    // The window shows what the file holds.
+    EXPECT_EQ(1u, dialog->supervisor().servers().size());
+    EXPECT_EQ(nullptr, control(1026));
+}
+
+TEST_F(MainWindowCommandsTest, RowsBeyondNinetyNineHaveButtonsThatWork) {
+    // 99 entries that share one running process, then two servers of their own.
+    TestServer shared({"--role", "shared"}, program);
+    std::string list = "[";
+    for (int i = 1; i <= 99; ++i) list += server("s" + std::to_string(i), "--role shared") + ",";
+    list += server("hundred", "--role hundred") + "," + server("last", "--role last") + "]";
+    open(list);
+    ASSERT_EQ(101u, dialog->supervisor().servers().size());
+    const int hundred = record(100).info().pid;
+    ASSERT_GT(hundred, 0);
+    const int toggle = RowCommandId(RowCommandKind::Toggle, 100);
+    EXPECT_EQ(toggle, dialog->row(100)->startStopButton->GetId());
+    EXPECT_EQ("停止", labelOf(control(toggle)));
+
+    clickButton(dialog.get(), toggle);
+    ASSERT_TRUE(runUntil([&] { return record(100).info().pid == 0; }));
+    EXPECT_FALSE(processAlive(hundred));
+    EXPECT_FALSE(record(100).autoStart());
+    EXPECT_EQ("启动", labelOf(control(toggle)));
+    EXPECT_EQ(shared.pid(), record(99).info().pid);  // the row before it is left alone
+
+    // The last row's delete removes its own entry.
+    const int last = record(101).info().pid;
+    clickButton(dialog.get(), RowCommandId(RowCommandKind::Delete, 101));
+    ASSERT_TRUE(runUntil([&] { return dialog->supervisor().servers().size() == 100; }));
+    EXPECT_FALSE(processAlive(last));
+    EXPECT_EQ(nullptr, dialog->supervisor().find(101));
+    EXPECT_EQ(std::string::npos, serverList().find("\"last\""));
+    EXPECT_NE(std::string::npos, serverList().find("\"hundred\""));
 }
 
 TEST_F(MainWindowCommandsTest, BrowseFillsTheStripAndTypingProposesAName) {
@@ -317,6 +376,11 @@ TEST_F(MainWindowCommandsTest, WindowMenuOpensSettingsAndAboutAndKeepsTheCheckPe
     EXPECT_EQ(period, dialog->supervisor().options().checkInterval);
     EXPECT_EQ(std::chrono::seconds(4), dialog->supervisor().options().stopTimeout);
     EXPECT_EQ(std::chrono::seconds(120), dialog->supervisor().options().restartBackoffMax);
+    // Written to procward.ini in the configuration directory.
+    const std::string written = readFile(dir.file("procward.ini"));
+    EXPECT_NE(std::string::npos, written.find("CHECK_SVR_STATUS_INTERVAL=9\n")) << written;
+    EXPECT_NE(std::string::npos, written.find("STOP_TIMEOUT=4\n")) << written;
+    EXPECT_EQ(9, dialog->runtime().settings().general.checkInterval);
     wxTEST_DIALOG(dialog->OnSysCommand(CProcwardDlg::IDM_ABOUTBOX), AboutAnswer());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The main window opened on a server list in a fresh working directory,
-// with its log there; servers it launched are ended after each test.
+// The main window opened on a server list in a fresh directory, which is its
+// configuration directory and working directory, with its log there;
+// servers it launched are ended after each test.
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -10,8 +11,9 @@
 #include <gtest/gtest.h>
 #include <wx/app.h>
 
+#include "app/core/Runtime.h"
+#include "config/AppDirectories.h"
 #include "log/AppLogger.h"
-#include "mail/MailDelivery.h"
 #include "ui/CProcwardDlg.h"
 #include "ui/DialogTemplate.h"
 #include "tests/support/TempDir.h"
@@ -25,15 +27,18 @@ protected:
     void SetUp() override {
         ::mkdir(dir.file("logs").c_str(), 0777);
         AppLogger::Instance().Init();
+        AppDirectories::setConfigDirectory(dir.path());
     }
     void TearDown() override {
-        // Alerts still going out would log into the next test's file.
-        MailDelivery::Process().waitIdle(std::chrono::seconds(60));
-        // Servers the window launched are detached from the test: end them.
-        if (dialog)
-            for (const auto& [index, server] : dialog->supervisor().servers()) killAndWait(server->info.pid);
+        if (dialog) {
+            // Alerts still going out would log into the next test's file.
+            dialog->runtime().mailDelivery().waitIdle(std::chrono::seconds(60));
+            // Servers the window launched are detached from the test: end them.
+            for (const auto& [index, server] : dialog->supervisor().servers()) killAndWait(server->info().pid);
+        }
         dialog.reset();
         for (int pid : launched) killAndWait(pid);
+        AppDirectories::setConfigDirectory("");
     }
     // A server-list entry for the test's own copy of the test server, so
     // that processes of tests running at the same time never match.
@@ -48,7 +53,7 @@ protected:
         dialog->Show();
     }
     wxWindow* control(int id) { return dialog->FindWindow(id); }
-    MonitoredServer& record(int index) { return *dialog->supervisor().find(index); }
+    const MonitoredServer& record(int index) { return *dialog->supervisor().find(index); }
     // Runs the window's loop (the exit watcher's wake-ups, the supervisor's
     // due work, the desktop's events) until `done`, as the event loop would.
     template <class F>

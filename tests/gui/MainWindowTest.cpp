@@ -54,7 +54,7 @@ TEST_F(MainWindowTest, RowsFollowTheirIndexesAndTheWindowFitsTheRecords) {
 
     // The first check started both servers before their rows were made; the
     // address shows once the server has settled.
-    const ServerInfo& alpha = servers.at(1)->info;
+    const ServerInfo& alpha = servers.at(1)->info();
     EXPECT_GT(alpha.pid, 0);
     ASSERT_TRUE(runUntil([&] { return alpha.ports == "127.0.0.1:" + std::to_string(port); }));
     EXPECT_EQ(alpha.ports, ToU8(dialog->row(1)->portsLabel->GetLabel()));
@@ -81,8 +81,8 @@ TEST_F(MainWindowTest, RowsFollowTheirIndexesAndTheWindowFitsTheRecords) {
 
 TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
     open("[" + server("alpha", "--role alpha") + "]");
-    MonitoredServer& alpha = record(1);
-    const int first = alpha.info.pid;
+    const MonitoredServer& alpha = record(1);
+    const int first = alpha.info().pid;
     ASSERT_GT(first, 0);
     wxWindow* pidCell = nullptr;
     for (wxWindow* child : dialog->GetChildren())
@@ -91,9 +91,9 @@ TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
 
     killAndWait(first);
     dialog->CheckAllServers();
-    ASSERT_GT(alpha.info.pid, 0);
-    EXPECT_NE(first, alpha.info.pid);
-    EXPECT_EQ(std::to_string(alpha.info.pid), ToU8(pidCell->GetLabel()));
+    ASSERT_GT(alpha.info().pid, 0);
+    EXPECT_NE(first, alpha.info().pid);
+    EXPECT_EQ(std::to_string(alpha.info().pid), ToU8(pidCell->GetLabel()));
     EXPECT_EQ("停止", labelOf(control(1025)));
 }
 

@@ -65,7 +65,7 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
          server("beta", "--role tray") + "]");
     ProcwardTrayIcon* tray = dialog->trayIcon();
     ASSERT_NE(nullptr, tray);
-    ASSERT_GT(record(1).info.pid, 0);
+    ASSERT_GT(record(1).info().pid, 0);
     EXPECT_EQ("Procward: 2/2 运行中", tray->tooltip());
     EXPECT_FALSE(tray->showsAlarm());
     EXPECT_FALSE(row(1).showsAlarm());
@@ -73,10 +73,10 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
     const wxColour normalBackground = row(1).pidLabel->GetBackgroundColour();
 
     std::filesystem::rename(alphaProgram, alphaProgram + ".away");
-    killAndWait(record(1).info.pid);
+    killAndWait(record(1).info().pid);
     tick();
-    ASSERT_EQ(0, record(1).info.pid);
-    EXPECT_TRUE(record(1).autoStart);
+    ASSERT_EQ(0, record(1).info().pid);
+    EXPECT_TRUE(record(1).autoStart());
     EXPECT_EQ("Procward: 1/2 运行中", tray->tooltip());
     EXPECT_TRUE(tray->showsAlarm());
     EXPECT_TRUE(row(1).showsAlarm());
@@ -88,7 +88,7 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
     // The program is back: the next check starts the server again.
     std::filesystem::rename(alphaProgram + ".away", alphaProgram);
     tick();
-    ASSERT_GT(record(1).info.pid, 0);
+    ASSERT_GT(record(1).info().pid, 0);
     EXPECT_EQ("Procward: 2/2 运行中", tray->tooltip());
     EXPECT_FALSE(tray->showsAlarm());
     EXPECT_FALSE(row(1).showsAlarm());
@@ -96,7 +96,7 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
 
     // Stopped by the operator, a server is down but no alarm.
     clickButton(dialog.get(), 1026);
-    ASSERT_TRUE(runUntil([&] { return record(2).info.pid == 0; }));
+    ASSERT_TRUE(runUntil([&] { return record(2).info().pid == 0; }));
     EXPECT_EQ("Procward: 1/2 运行中", tray->tooltip());
     EXPECT_FALSE(tray->showsAlarm());
     EXPECT_FALSE(row(2).showsAlarm());

@@ -8,13 +8,14 @@ as one JSON file into the output directory (msg-0001.json, msg-0002.json,
 
 Usage: smtp_server.py --port P --user U --password W --outdir D --ready F
                       [--security plain|starttls|require-starttls|implicit
-                       --cert C --key K] [--mechanisms LOGIN,PLAIN]
+                       --cert C --key K] [--mechanisms LOGIN,PLAIN] [--no-auth]
 The ready file is created once the server accepts connections.
 
 Security: plain (the default) allows AUTH on plain TCP; starttls offers
 STARTTLS and allows AUTH only after it; require-starttls refuses everything
 but EHLO, STARTTLS and QUIT before it; implicit speaks TLS from the first
-byte. --mechanisms limits the AUTH mechanisms offered.
+byte. --mechanisms limits the AUTH mechanisms offered. --no-auth takes mail
+without a login, as a local relay does (AUTH is still offered).
 """
 import argparse
 import email.header
@@ -146,6 +147,8 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--mechanisms", default="")
+    parser.add_argument("--no-auth", action="store_true",
+                        help="take mail without a login (AUTH is still offered)")
     parser.add_argument("--no-8bitmime", action="store_true",
                         help="do not offer 8BITMIME (the server takes 7-bit data only)")
     parser.add_argument("--sni-log", help="file that gets the server name of each TLS handshake, one a line")
@@ -161,7 +164,7 @@ def main():
 
     # aiosmtpd counts only STARTTLS as TLS; on an implicit TLS listener AUTH
     # is as safe as after it.
-    options = dict(authenticator=authenticator, auth_required=True,
+    options = dict(authenticator=authenticator, auth_required=not args.no_auth,
                    auth_require_tls=args.security in ("starttls", "require-starttls"))
     if args.mechanisms:
         offered = set(args.mechanisms.upper().split(","))

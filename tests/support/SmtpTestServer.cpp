@@ -150,6 +150,7 @@ bool SmtpTestServer::start(std::string& why) {
     }
     if (!options_.mechanisms.empty()) args.insert(args.end(), {"--mechanisms", options_.mechanisms});
     if (!options_.eightBitMime) args.push_back("--no-8bitmime");
+    if (!options_.requireAuth) args.push_back("--no-auth");
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

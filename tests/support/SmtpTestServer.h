@@ -46,7 +46,7 @@ struct ReceivedMessage {
 
 // A real SMTP server (aiosmtpd, run with /usr/bin/python3) on 127.0.0.1 and
 // a free port, with one account; mail is accepted only after a successful
-// login, bad credentials get 535. By default AUTH LOGIN and PLAIN are allowed
+// login (unless the options say otherwise), bad credentials get 535. By default AUTH LOGIN and PLAIN are allowed
 // on plain TCP; the options give it TLS (STARTTLS offered or required, or
 // implicit TLS) with a certificate and key of the test's making, and can
 // limit the mechanisms it offers. Every
@@ -64,6 +64,7 @@ public:
         std::string keyFile;
         std::string mechanisms;  // e.g. "PLAIN"; empty: LOGIN and PLAIN
         bool eightBitMime = true;  // offer 8BITMIME
+        bool requireAuth = true;   // false: mail is taken without a login (AUTH still offered)
     };
 
     // Starts the server and waits until it accepts connections; throws

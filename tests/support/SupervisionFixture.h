@@ -1,6 +1,6 @@
 #pragma once
-// A supervisor on the test's own clock, with a real exit watcher, real
-// processes and a real SMTP server for its alerts.
+// A supervisor on the test's own clock, with a real exit watcher and real
+// processes; its alerts are recorded.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -18,14 +18,11 @@
 
 #include <gtest/gtest.h>
 
-#include "config/AlertMailSettings.h"
 #include "log/AppLogger.h"
-#include "mail/AlertThrottle.h"
-#include "mail/MailDelivery.h"
 #include "platform/ProcessTable.h"
 #include "supervision/Supervisor.h"
 #include "tests/support/ManualClock.h"
-#include "tests/support/SmtpTestServer.h"
+#include "tests/support/RecordingAlertSink.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 
@@ -49,32 +46,29 @@ public:
     void closeConsoleHost(int) override {}
 };
 
-// Each test logs into its own directory and mails its alerts to a real SMTP
-// server on loopback; every alert passes the interval test. Time is the
-// test's clock; real waits are only for real processes to act.
+// Each test logs into its own directory and records the alerts the
+// supervisor raises. Time is the test's clock; real waits are only for real
+// processes to act.
 class SupervisionFixture : public ::testing::Test, public SupervisorObserver {
 protected:
     void SetUp() override {
         ::mkdir(dir.file("logs").c_str(), 0777);
         AppLogger::Instance().Init();
-        AlertThrottle::Process().Reset();
-        SetAlertMailSettings(smtp.host(), smtp.portText(), smtp.user(), smtp.password(), "ops@example.test", 0);
         options.checkInterval = 1s;
     }
     void TearDown() override {
         if (supervisor)
-            for (const auto& [index, server] : supervisor->servers()) launched.push_back(server->info.pid);
+            for (const auto& [index, server] : supervisor->servers()) launched.push_back(server->info().pid);
         supervisor.reset();
-        // Alerts still going out would log into the next test's file.
-        MailDelivery::Process().waitIdle(std::chrono::seconds(60));
         for (int pid : launched) killAndWait(pid);
     }
 
-    void serverChanged(const MonitoredServer& server) override { ++changes[server.info.index]; }
+    void serverChanged(const MonitoredServer& server) override { ++changes[server.info().index]; }
 
     Supervisor& make(platform::ProcessControl& control = platform::processControl()) {
         supervisor = std::make_unique<Supervisor>(clock, control, options);
-        supervisor->setObserver(this);
+        supervisor->addObserver(this);
+        supervisor->addAlertSink(&alerts);
         watching = supervisor->watchExits([this] {
             std::lock_guard<std::mutex> lock(wakeMutex);
             ++wakes;
@@ -117,7 +111,15 @@ protected:
         return ServerEntry{index, name, std::filesystem::path(program).filename().string(),
                            program + (arguments.empty() ? "" : " " + arguments)};
     }
-    MonitoredServer& record(std::int32_t index) { return *supervisor->find(index); }
+    const MonitoredServer& record(std::int32_t index) { return *supervisor->find(index); }
+    // Runs a command and the loop until its callback has come; its result.
+    template <class Command>
+    std::optional<CommandResult> await(Command command) {
+        std::optional<CommandResult> result;
+        command([&](const CommandResult& r) { result = r; });
+        if (!result) followUntil([&] { return result.has_value(); });
+        return result;
+    }
 
     std::string log() const {
         for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs"))) return readFile(entry.path());
@@ -128,19 +130,16 @@ protected:
         for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
         return n;
     }
-    // Alerts are mailed on the delivery thread: wait until it has done them.
-    bool noAlerts() {
-        EXPECT_TRUE(MailDelivery::Process().waitIdle(std::chrono::seconds(60)));
-        return smtp.messages().empty();
-    }
-    std::vector<std::string> alertBodies(std::size_t expected) {
-        std::vector<std::string> bodies;
-        for (const auto& m : smtp.waitForMessages(expected, 5s)) {
-            EXPECT_EQ(kAlertSubject, m.subject);
-            bodies.push_back(m.body.substr(0, m.body.find_last_not_of('\n') + 1));
+    // The alerts that would be mailed: every kind but a failed launch.
+    std::vector<std::string> mailedAlerts() const {
+        std::vector<std::string> texts;
+        for (const AlertEvent& event : alerts.events) {
+            EXPECT_EQ(kAlertSubject, event.subject);
+            if (event.kind != AlertKind::StartFailed) texts.push_back(event.message);
         }
-        return bodies;
+        return texts;
     }
+    bool noAlerts() const { return mailedAlerts().empty(); }
     // Processes running this test's program with exactly these arguments.
     int running(const std::vector<std::string>& arguments) {
         platform::ProcessSnapshot snapshot;
@@ -157,7 +156,7 @@ protected:
 
     TempDir dir;
     ScopedWorkingDirectory cwd{dir.path()};
-    SmtpTestServer smtp;
+    RecordingAlertSink alerts;
     const std::string program = copyTestServer(dir.file("procward-testserver"));
     ManualClock clock;
     SupervisionOptions options;

@@ -7,9 +7,7 @@
 #include <atomic>
 #include <memory>
 
-#include "config/AlertMailSettings.h"
 #include "log/AppLogger.h"
-#include "mail/AlertThrottle.h"
 #include "platform/ProcessControl.h"
 #include "supervision/RowCells.h"
 #include "supervision/Supervisor.h"
@@ -25,16 +23,13 @@ class Win32SupervisionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         exe = WinTestServer::copyProgram(dir, "gamesvr.exe");
-        // No mail server: alerts are logged and their mails fail quietly.
-        SetAlertMailSettings("", "", "", "", "", 0);
-        AlertThrottle::Process().Reset();
         woken = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
         options.checkInterval = 1s;
     }
     void TearDown() override {
         std::vector<int> pids;
         if (supervisor)
-            for (const auto& [index, server] : supervisor->servers()) pids.push_back(server->info.pid);
+            for (const auto& [index, server] : supervisor->servers()) pids.push_back(server->info().pid);
         supervisor.reset();
         for (int pid : pids)
             if (pid > 0) platform::processControl().terminate(pid);
@@ -50,7 +45,7 @@ protected:
     ServerEntry entry(int index, const std::string& name, const std::string& arguments) const {
         return ServerEntry{index, name, "gamesvr", exe + (arguments.empty() ? "" : " " + arguments)};
     }
-    MonitoredServer& record(int index) { return *supervisor->find(index); }
+    const MonitoredServer& record(int index) { return *supervisor->find(index); }
     void tick() {
         clock.advance(options.checkInterval);
         supervisor->runDue();
@@ -75,29 +70,29 @@ protected:
 TEST_F(Win32SupervisionTest, TheFirstCheckStartsTheServerAndItsRowShowsItsAddress) {
     const int port = freePort();
     make().load({entry(1, "gs1", "--listen 127.0.0.1:" + std::to_string(port))});
-    const int pid = record(1).info.pid;
+    const int pid = record(1).info().pid;
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(eventually([&] { return acceptsConnections(port); }));
-    EXPECT_NE(0, record(1).info.startTime);
+    EXPECT_NE(0, record(1).info().startTime);
     settle();
     const RowCells cells = RowCells::of(record(1));
     EXPECT_EQ(std::to_string(pid), cells.pid);
     EXPECT_EQ("停止", cells.startStopCaption);
-    if (record(1).info.ports.empty())
+    if (record(1).info().ports.empty())
         GTEST_SKIP() << "the system's TCP table does not report owning processes: no listen address to show";
-    EXPECT_EQ("127.0.0.1:" + std::to_string(port), record(1).info.ports);
+    EXPECT_EQ("127.0.0.1:" + std::to_string(port), record(1).info().ports);
 }
 
 TEST_F(Win32SupervisionTest, ARunningServerIsAdoptedNotStartedAgain) {
     WinTestServer running(dir, exe + " /ServerID 11");
     ASSERT_TRUE(running.started());
     make().load({entry(1, "gs1", "")});
-    EXPECT_EQ(running.pid(), record(1).info.pid);
+    EXPECT_EQ(running.pid(), record(1).info().pid);
 }
 
 TEST_F(Win32SupervisionTest, AKilledServerIsRestartedAsSoonAsItsExitIsSeen) {
     make().load({entry(1, "gs1", "-role restart")});
-    const int first = record(1).info.pid;
+    const int first = record(1).info().pid;
     ASSERT_GT(first, 0);
     if (!watching) GTEST_SKIP() << "processes cannot be watched here";
     // It has run for longer than the interval: its exit is checked at once.
@@ -107,27 +102,27 @@ TEST_F(Win32SupervisionTest, AKilledServerIsRestartedAsSoonAsItsExitIsSeen) {
     ASSERT_EQ(platform::TerminateResult::Terminated, platform::processControl().terminate(first));
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(woken, 10000));
     supervisor->runDue();  // no tick has come: the exit alone brings the check
-    const int second = record(1).info.pid;
+    const int second = record(1).info().pid;
     EXPECT_GT(second, 0);
     EXPECT_NE(first, second);
 }
 
 TEST_F(Win32SupervisionTest, TheOperatorsStopEndsTheServerAndKeepsItDown) {
     make().load({entry(1, "gs1", "-role stop")});
-    const int pid = record(1).info.pid;
+    const int pid = record(1).info().pid;
     ASSERT_GT(pid, 0);
     std::atomic<int> result{-1};
-    supervisor->stop(1, false, [&](bool ok) { result = ok ? 1 : 0; });
+    supervisor->stop(1, [&](const CommandResult& r) { result = r.status == CommandStatus::Done ? 1 : 0; });
     ASSERT_TRUE(eventually([&] {
         clock.advance(20ms);
         supervisor->runDue();
         return result != -1;
     }));
     EXPECT_EQ(1, result);
-    EXPECT_EQ(0, record(1).info.pid);
-    EXPECT_FALSE(record(1).autoStart);
+    EXPECT_EQ(0, record(1).info().pid);
+    EXPECT_FALSE(record(1).autoStart());
     tick();
-    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_EQ(0, record(1).info().pid);
     EXPECT_EQ("启动", RowCells::of(record(1)).startStopCaption);
 }
 
@@ -135,5 +130,5 @@ TEST_F(Win32SupervisionTest, AServerWhoseCommandLineCannotBeRecognisedIsStoppedA
     // Started through a relative path it runs, but is never found by it.
     ScopedWorkingDirectory here(dir.path());
     make().load({ServerEntry{1, "gs1", "gamesvr", "gamesvr.exe -relative"}});
-    EXPECT_EQ(0, record(1).info.pid);
+    EXPECT_EQ(0, record(1).info().pid);
 }

@@ -4,7 +4,7 @@
 
 #include "config/SmtpSecurity.h"
 
-// The alert-mail settings in force, one record for the whole process.
+// The alert-mail settings: where alert mails go and how often at most.
 struct AlertMailSettingsData {
     std::string smtpServer;
     std::string smtpPort;  // decimal digits, kept as text
@@ -14,11 +14,6 @@ struct AlertMailSettingsData {
     std::int32_t minAlertInterval = 5;  // seconds
     SmtpSecurity smtpSecurity = SmtpSecurity::Auto;
     bool smtpTlsVerify = true;  // false: any server certificate is taken
+
+    bool operator==(const AlertMailSettingsData&) const = default;
 };
-
-extern AlertMailSettingsData AlertMailSettings;
-
-// Replaces the whole record.
-void SetAlertMailSettings(std::string server, std::string port, std::string user, std::string password,
-                          std::string mailTo, std::int32_t minAlertInterval,
-                          SmtpSecurity security = SmtpSecurity::Auto, bool tlsVerify = true);

@@ -2,8 +2,7 @@
 #include <cstdint>
 #include <string>
 
-// The [GENERAL] settings beyond the check interval, and [METRICS], one
-// record for the whole process, read with the settings file.
+// The [GENERAL] settings and [METRICS].
 struct GeneralSettingsData {
     std::int32_t checkInterval = 3;  // seconds, as read (a value below 1 is used as 1)
     bool restartOnExit = true;       // RESTART_ON_EXIT
@@ -11,6 +10,6 @@ struct GeneralSettingsData {
     std::int32_t restartBackoffMax = 0;  // RESTART_BACKOFF_MAX, seconds; 0 is off
     std::int32_t logKeepDays = 30;       // LOG_KEEP_DAYS; 0 or less keeps every log
     std::string metricsListen;           // [METRICS] LISTEN, host:port; empty is off
-};
 
-extern GeneralSettingsData GeneralSettings;
+    bool operator==(const GeneralSettingsData&) const = default;
+};

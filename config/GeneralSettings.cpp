@@ -1,3 +1,0 @@
-#include "config/GeneralSettings.h"
-
-GeneralSettingsData GeneralSettings;

@@ -1,6 +1,0 @@
-#include "mail/AlertCounters.h"
-
-AlertCounters& AlertCounters::process() {
-    static AlertCounters counters;
-    return counters;
-}

@@ -1,0 +1,26 @@
+#include "mail/MailAlertSink.h"
+
+#include "log/AppLogger.h"
+#include "mail/AlertDispatch.h"
+#include "mail/MailDelivery.h"
+
+MailAlertSink::MailAlertSink(MailDelivery& delivery, AlertMailSettingsData settings)
+    : delivery_(delivery), settings_(std::move(settings)) {}
+
+void MailAlertSink::alert(const Alert& alert) {
+    auto& log = AppLogger::Instance().get();
+    log.info("{}", alert.message);
+    if (!throttle_.Pass(alert.time, settings_.minAlertInterval)) {
+        log.info("alert not mailed: minimum interval");
+        ++counters_->suppressed;
+        return;
+    }
+    OutgoingMail mail = MailThrough(settings_, alert.subject, alert.message);
+    mail.alert = true;
+    // Whatever becomes of the mail (sent, failed, dropped from a full
+    // queue, given up at exit) is counted once, on the delivery thread.
+    mail.done = [counters = counters_](const MailOutcome& outcome) {
+        ++(outcome.sent() ? counters->sent : counters->failed);
+    };
+    delivery_.enqueue(std::move(mail));
+}

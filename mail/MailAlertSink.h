@@ -1,0 +1,44 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "config/AlertMailSettingsData.h"
+#include "mail/AlertCounters.h"
+#include "mail/AlertThrottle.h"
+
+class MailDelivery;
+
+// Alerts as mail: each is written to the log, and no more often than the
+// minimum alert interval allows, mailed through the delivery thread with
+// the settings in force; an alert held back says so in the log. Its
+// counters tell the metrics how the alerts fared. Everything but the
+// sending runs on the caller's thread, which never waits for a mail.
+class MailAlertSink {
+public:
+    // One alert as the mail side takes it.
+    struct Alert {
+        std::string message;    // logged, and the body of the mail
+        std::string subject;    // of the mail
+        std::int64_t time = 0;  // seconds since 1970: the minimum interval counts by it
+    };
+
+    MailAlertSink(MailDelivery& delivery, AlertMailSettingsData settings);
+
+    void alert(const Alert& alert);
+
+    // The settings the next alert is mailed with.
+    void setSettings(AlertMailSettingsData settings) { settings_ = std::move(settings); }
+    const AlertMailSettingsData& settings() const { return settings_; }
+
+    // Shared with the metrics' thread; they outlive the sink while any mail
+    // of it is still on its way.
+    std::shared_ptr<const AlertCounters> counters() const { return counters_; }
+    AlertThrottle& throttle() { return throttle_; }
+
+private:
+    MailDelivery& delivery_;
+    AlertMailSettingsData settings_;
+    AlertThrottle throttle_;
+    std::shared_ptr<AlertCounters> counters_ = std::make_shared<AlertCounters>();
+};

@@ -1,0 +1,27 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "supervision/Clock.h"
+
+// What happened to a server that somebody should hear of.
+enum class AlertKind {
+    ServerDown,   // its process has gone while auto-start is on; a restart follows
+    Restarted,    // it was started and its process found ("started successfully")
+    StartFailed,  // the launch itself failed
+    BackoffMax,   // it keeps failing: the wait between restarts has reached its maximum
+};
+
+// One alert, as the supervisor raises it. The texts are the ones mailed and
+// logged; the rest lets a sink decide what to do with it.
+struct AlertEvent {
+    AlertKind kind = AlertKind::ServerDown;
+    std::int32_t index = 0;  // of the server, in the list
+    std::string name;        // display name of the server
+    std::int32_t pid = 0;    // the new process of a Restarted server, else 0
+    std::int64_t time = 0;   // seconds since 1970
+    Clock::TimePoint at{};   // the same moment on the supervisor's clock
+    std::string message;     // the alert text
+    std::string subject;     // the subject of an alert mail
+    std::string reason;      // the system's error text of a StartFailed, else empty
+};
