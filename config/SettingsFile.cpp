@@ -23,7 +23,8 @@ Settings LoadSettings(const std::string& path, std::vector<std::string>& warning
                            " is below 1 second; checking every second");
     general.restartOnExit = file.getInt(kGeneral, "RESTART_ON_EXIT", 1) != 0;
     general.stopTimeout = file.getInt(kGeneral, "STOP_TIMEOUT", 10);
-    general.restartBackoffMax = file.getInt(kGeneral, "RESTART_BACKOFF_MAX", 0);
+    general.restartBackoffMax = file.getInt(kGeneral, "RESTART_BACKOFF_MAX", 60);
+    general.rememberStopped = file.getInt(kGeneral, "REMEMBER_STOPPED", 0) != 0;
     general.logKeepDays = file.getInt(kGeneral, "LOG_KEEP_DAYS", 30);
     general.metricsListen = file.getString("METRICS", "LISTEN", "", 256);
 

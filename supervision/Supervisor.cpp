@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "log/AppLogger.h"
+#include "platform/ProcessIdentity.h"
 #include "platform/Text.h"
 #include "supervision/MachineLook.h"
 
@@ -20,6 +22,11 @@ bool sameEntry(const ServerInfo& info, const ServerEntry& entry) {
     return info.name == entry.name && info.processname == entry.processname && info.commandline == entry.commandline;
 }
 
+bool sameEntry(const RememberedServer& record, const ServerEntry& entry) {
+    return record.name == entry.name && record.processname == entry.processname &&
+           record.commandline == entry.commandline;
+}
+
 bool sameTexts(const ServerInfo& a, const ServerInfo& b) {
     return a.name == b.name && a.processname == b.processname && a.commandline == b.commandline;
 }
@@ -33,18 +40,19 @@ struct Shown {
     bool autoStart = false;
     bool stopping = false;
     std::optional<Clock::TimePoint> nextRestart;
+    ServerState state = ServerState::Stopped;
 
     bool operator==(const Shown&) const = default;
 };
 
 Shown shownOf(const MonitoredServer& server) {
-    return Shown{server.info().pid, server.info().ports, server.info().startTime,
-                 server.autoStart(),  server.stopping(),     server.nextRestart()};
+    return Shown{server.info().pid, server.info().ports, server.info().startTime, server.autoStart(),
+                 server.stopping(),  server.nextRestart(), server.state()};
 }
 
 ServerEntry trimmed(const ServerEntry& entry) {
     return ServerEntry{entry.index, platform::trimWhite(entry.name), platform::trimWhite(entry.processname),
-                       platform::trimWhite(entry.commandline)};
+                       platform::trimWhite(entry.commandline), entry.options};
 }
 
 }  // namespace
@@ -124,9 +132,31 @@ void Supervisor::runCompletions() {
         due.swap(context_.completions);
         for (auto& call : due) call();
     }
+    persist();
+}
+
+void Supervisor::persist() {
+    // Nothing is written before the first load has read what the last run
+    // left: that would be lost.
+    if (!stateStore_ || !loaded_ || !context_.stateChanged) return;
+    context_.stateChanged = false;
+    std::vector<RememberedServer> records;
+    records.reserve(servers_.size());
+    for (const auto& [index, server] : servers_) records.push_back(server->remembered());
+    if (records == persisted_) return;
+    persisted_ = records;
+    stateStore_->write(std::move(records));
 }
 
 void Supervisor::load(const std::vector<ServerEntry>& entries) {
+    // What the last run of the supervisor held, read once, at the start.
+    std::vector<RememberedServer> remembered;
+    bool sameBoot = false;
+    if (!loaded_ && stateStore_) {
+        std::string boot;
+        remembered = stateStore_->read(boot);
+        sameBoot = !remembered.empty() && boot == platform::bootId();
+    }
     std::map<std::int32_t, std::unique_ptr<MonitoredServer>> previous = std::move(servers_);
     servers_.clear();
     std::vector<MonitoredServer*> fresh;
@@ -140,7 +170,21 @@ void Supervisor::load(const std::vector<ServerEntry>& entries) {
         } else {
             fresh.push_back(server.get());
         }
-        server->configure(entry.index, entry.name, entry.processname, entry.commandline);
+        server->configure(entry);
+        if (kept == previous.end()) {
+            // Each record of the state file serves one entry.
+            auto record = std::find_if(remembered.begin(), remembered.end(),
+                                       [&](const RememberedServer& r) { return sameEntry(r, entry); });
+            if (record != remembered.end()) {
+                server->readopt(*record, sameBoot);
+                if (record->stopped && context_.options.rememberStopped) {
+                    server->autoStart_ = false;
+                    AppLogger::Instance().get().info(
+                        "{} stays down: it was stopped when Procward last ran (REMEMBER_STOPPED=1)", entry.name);
+                }
+                remembered.erase(record);
+            }
+        }
         servers_[entry.index] = std::move(server);
     }
     previous.clear();
@@ -152,6 +196,8 @@ void Supervisor::load(const std::vector<ServerEntry>& entries) {
         loaded_ = true;
         nextTick_ = context_.clock.now() + context_.options.checkInterval;
     }
+    // Entries that came or went change what the state file keeps.
+    context_.stateChanged = true;
     listLoaded();
     runCompletions();
 }
@@ -177,26 +223,28 @@ void Supervisor::handleExits() {
     if (!watcher_) return;
     std::vector<std::uint64_t> ended;
     watcher_->takeExited(ended);
+    if (ended.empty()) return;
+    MachineLook look(context_.table, context_.tcp);
     for (const std::uint64_t id : ended) {
         MonitoredServer* server = byWatchId(id);
         if (!server) continue;  // a process no record holds any more
-        const Clock::Duration ran = server->runningFor();
-        server->processEnded();
+        server->watchEnded();
         if (server->stopping()) {
             if (server->followStop()) changed(*server);
             continue;
         }
-        // A server that dies sooner than one interval after it started
-        // waits for the tick: a crash loop is restarted no more often than
-        // once per interval.
-        if (ran < context_.options.checkInterval) continue;
-        MachineLook look(context_.table, context_.tcp);
-        if (server->checkStatus(look)) changed(*server);
-        processWalks_ += static_cast<std::uint64_t>(look.processWalks());
+        // The end is told at once, whether or not the restart waits: a
+        // server that dies sooner than one interval after it started waits
+        // for its back-off step (with the back-off off, for the tick).
+        if (server->checkStatus(look, false)) changed(*server);
     }
+    processWalks_ += static_cast<std::uint64_t>(look.processWalks());
 }
 
 void Supervisor::runDue() {
+    // Ended children first: their exit statuses are then there to be read,
+    // and orphans of servers do not linger as zombies.
+    context_.control.reapChildren();
     handleExits();
     // What waited for a stop goes first: a check must not restart a server
     // whose entry is about to change or go.
@@ -208,9 +256,13 @@ void Supervisor::runDue() {
         if (!due || *due > now) continue;
         bool rowChanged = false;
         if (server->stopping()) rowChanged = server->followStop();
+        rowChanged = server->followPidfile() || rowChanged;
         rowChanged = server->settle(look) || rowChanged;
+        rowChanged = server->followCleanup() || rowChanged;
+        if (server->restartDue()) rowChanged = server->checkStatus(look, false) || rowChanged;
         if (rowChanged) changed(*server);
     }
+    processWalks_ += static_cast<std::uint64_t>(look.processWalks());
     runCompletions();
     if (loaded_ && now >= nextTick_) {
         checkAll();
@@ -224,6 +276,7 @@ void Supervisor::runDue() {
 
 void Supervisor::checkAll() {
     const auto began = std::chrono::steady_clock::now();
+    context_.control.reapChildren();
     MachineLook look(context_.table, context_.tcp);
     for (auto& [index, server] : servers_)
         if (server->checkStatus(look)) changed(*server);
@@ -334,6 +387,7 @@ void Supervisor::restart(std::int32_t index, CommandDone done) {
             // starts it; the operator's restart comes now, back-off or not.
             notifying(*now, [&] {
                 now->autoStart_ = true;
+                now->touched();
                 now->resetBackoff();
                 MachineLook look(context_.table, context_.tcp);
                 now->checkStatus(look);

@@ -28,14 +28,17 @@ Runtime::Runtime(std::function<void()> wake, std::FILE* complaints)
       mailAlerts_(mailSink_),
       list_(AppDirectories::serverListPath()),
       store_(list_, complaints),
+      stateFile_(AppDirectories::statePath()),
       supervisor_(SystemClock::Instance(), platform::processControl(), SupervisionOptionsFrom(settings_.general)),
       host_(supervisor_, wake_, mailSink_.counters()) {
     supervisor_.addAlertSink(&mailAlerts_);
     supervisor_.setEntryStore(&store_);
+    supervisor_.setStateStore(&stateFile_);
 }
 
 Runtime::~Runtime() {
     host_.stopping();
+    supervisor_.setStateStore(nullptr);
     supervisor_.setEntryStore(nullptr);
     supervisor_.removeAlertSink(&mailAlerts_);
 }
@@ -65,6 +68,7 @@ void Runtime::stop() {
     stopped_ = true;
     host_.stopping();
     delivery_.shutdown();
+    stateFile_.flush();
 }
 
 bool Runtime::changeSettings(const Settings& settings, std::string& error) {

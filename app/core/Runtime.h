@@ -6,6 +6,7 @@
 #include "app/core/MailAlerts.h"
 #include "app/core/ServerListStore.h"
 #include "app/core/ServiceHost.h"
+#include "app/core/StateFileWriter.h"
 #include "config/ServerList.h"
 #include "config/Settings.h"
 #include "mail/MailAlertSink.h"
@@ -16,7 +17,8 @@
 // What a running Procward is, the same for the window, --headless and
 // procwardd: the settings, the Supervisor with its exit watcher, the alert
 // sinks (the mail with its delivery thread), ctl, the metrics and the
-// service manager (ServiceHost), and the server list. Its host gives it a
+// service manager (ServiceHost), the server list, and the state file that
+// lets the next run take over the servers this one holds. Its host gives it a
 // thread to run on and a way to be woken; the host shows what it likes
 // (the window its rows, the window-less mode a table of text).
 //
@@ -46,7 +48,8 @@ public:
     // When runDue next has something to do.
     Clock::TimePoint nextDue() const;
     // The end: the service manager hears of it, queued commands are
-    // answered, and mails still on their way get their grace.
+    // answered, mails still on their way get their grace, and the state
+    // file holds what the supervisor holds.
     void stop();
 
     Supervisor& supervisor() { return supervisor_; }
@@ -60,6 +63,7 @@ public:
     MailDelivery& mailDelivery() { return delivery_; }
     MailAlertSink& mailSink() { return mailSink_; }
     const ServerList& serverList() const { return list_; }
+    StateFileWriter& stateFile() { return stateFile_; }
     ServiceHost& serviceHost() { return host_; }
 
 private:
@@ -71,6 +75,7 @@ private:
     MailAlerts mailAlerts_;
     ServerList list_;
     ServerListStore store_;
+    StateFileWriter stateFile_;
     Supervisor supervisor_;
     ServiceHost host_;
     bool stopped_ = false;

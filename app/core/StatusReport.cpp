@@ -6,15 +6,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-const char* StatusReport::stateName(ServerState state) {
-    switch (state) {
-        case ServerState::Running: return "running";
-        case ServerState::Stopping: return "stopping";
-        case ServerState::Backoff: return "backoff";
-        case ServerState::Stopped: break;
-    }
-    return "stopped";
-}
+const char* StatusReport::stateName(ServerState state) { return serverStateName(state); }
 
 std::string StatusReport::isoTime(std::int64_t secondsSince1970) {
     if (secondsSince1970 == 0) return {};
@@ -50,7 +42,12 @@ std::string StatusReport::table(const StatusSnapshot& snapshot) {
                                   "STARTED");
     for (const ServerStatus& s : snapshot.servers) {
         std::string since = s.startTime ? isoTime(s.startTime) : "-";
-        if (s.state == ServerState::Backoff) since = "next attempt " + isoTime(s.nextAttempt);
+        if (s.state == ServerState::Failing || s.state == ServerState::Backoff) {
+            // Why it is down, and when it is tried again where that is known.
+            since = s.nextAttempt ? "next attempt " + isoTime(s.nextAttempt) : "-";
+            const std::string& why = !s.startError.empty() ? s.startError : s.lastExit;
+            if (!why.empty()) since += " (" + why + ")";
+        }
         out += fmt::format("{:<5} {:<24} {:<8} {:>8}  {:<21} {}{}\n", s.index, s.name, stateName(s.state),
                            s.pid > 0 ? std::to_string(s.pid) : "-", s.listen.empty() ? "-" : s.listen, since,
                            s.autoStart ? "" : " (auto-start off)");
@@ -88,9 +85,15 @@ std::string StatusReport::json(const StatusSnapshot& snapshot) {
         w.Bool(s.autoStart);
         w.Key("state");
         w.String(stateName(s.state));
-        if (s.state == ServerState::Backoff) {
+        if (s.nextAttempt != 0) {
             w.Key("next_attempt");
             string(isoTime(s.nextAttempt));
+        }
+        w.Key("last_exit");
+        if (s.lastExit.empty()) w.Null(); else string(s.lastExit);
+        if (!s.startError.empty()) {
+            w.Key("start_error");
+            string(s.startError);
         }
         w.Key("restarts");
         w.Uint64(s.restarts);
@@ -113,8 +116,9 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
     family("procward_build_info", "gauge", "Version of the running Procward; always 1.");
     out += fmt::format("procward_build_info{{version=\"{}\"}} 1\n", escapeLabel(version));
 
-    family("procward_server_up", "gauge", "1 while the server's process runs, else 0.");
-    for (const ServerStatus& s : snapshot.servers) out += fmt::format("procward_server_up{} {}\n", labels(s), s.pid > 0 ? 1 : 0);
+    family("procward_server_up", "gauge", "1 while the server is running (its process alive and confirmed), else 0.");
+    for (const ServerStatus& s : snapshot.servers)
+        out += fmt::format("procward_server_up{} {}\n", labels(s), s.state == ServerState::Running ? 1 : 0);
     family("procward_server_pid", "gauge", "Process ID of the server, 0 while it is down.");
     for (const ServerStatus& s : snapshot.servers) out += fmt::format("procward_server_pid{} {}\n", labels(s), s.pid);
     family("procward_server_start_time_seconds", "gauge",

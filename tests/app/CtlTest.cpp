@@ -329,9 +329,12 @@ TEST(CtlBackoffTest, AServerThatKeepsFailingShowsBackoffWithItsNextAttemptUntilS
     std::filesystem::remove(crash);
     const Installation::Result started = install.ctl({"start", "flaky"});
     EXPECT_EQ(0, started.code) << started.output;
-    const rapidjson::Value* after = flaky();
-    ASSERT_NE(nullptr, after);
-    EXPECT_EQ("running", std::string((*after)["state"].GetString()));
+    // Starting until its first confirmation, then running.
+    const rapidjson::Value* after = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        after = flaky();
+        return after && std::string((*after)["state"].GetString()) == "running";
+    }, 10000)) << install.log();
     EXPECT_FALSE(after->HasMember("next_attempt"));
     EXPECT_TRUE(processAlive((*after)["pid"].GetInt()));
 }
