@@ -164,14 +164,15 @@ void Supervisor::load(const std::vector<ServerEntry>& entries) {
         auto server = std::make_unique<MonitoredServer>(context_);
         auto kept = std::find_if(previous.begin(), previous.end(),
                                  [&](const auto& item) { return item.second && sameEntry(item.second->info(), entry); });
-        if (kept != previous.end()) {
+        const bool isKept = kept != previous.end();
+        if (isKept) {
             server->takeRunStateFrom(*kept->second);
             previous.erase(kept);
         } else {
             fresh.push_back(server.get());
         }
         server->configure(entry);
-        if (kept == previous.end()) {
+        if (!isKept) {
             // Each record of the state file serves one entry.
             auto record = std::find_if(remembered.begin(), remembered.end(),
                                        [&](const RememberedServer& r) { return sameEntry(r, entry); });

@@ -157,7 +157,10 @@ TEST_F(AlertDispatchTest, ASupervisedServersAlertsArriveAsMailAndAFailedLaunchDo
     EXPECT_LT(fell, restarted);
     EXPECT_LT(restarted, closed);
     EXPECT_NE(std::string::npos, text.find("[INFO ]: service is closed, autoStart gone false\r\n"));
-    EXPECT_EQ(std::string::npos, text.find("could not be started"));
+    // A failed launch is no mail: the check logs it as an error, with the reason.
+    EXPECT_EQ(std::string::npos, text.find("[INFO ]: gone could not be started"));
+    EXPECT_NE(std::string::npos, text.find("[ERROR]: gone could not be started: cannot execute '" +
+                                           dir.file("missing/procward-testserver") + "': No such file or directory"));
 }
 
 TEST_F(AlertDispatchTest, MinimumIntervalSuppressesAndReleasesAlerts) {

@@ -51,6 +51,7 @@ protected:
         for (int group : groups)
             if (group > 0) ::kill(-group, SIGKILL);
         for (int group : groups) waitFor([&] { return membersOf(group) == 0; });
+        platform::processControl().reapChildren();
     }
 
     // Waits (in real time) for the held process to end and lets the loop
@@ -97,8 +98,11 @@ TEST_F(HeldServerTest, AnEndIsLoggedWithHowItHappenedAndAfterHowLong) {
     const auto down = alerts.messages(AlertKind::ServerDown);
     ASSERT_EQ(1u, down.size());
     EXPECT_EQ("game01" + kNotWorking, down[0]);
-    for (const AlertEvent& event : alerts.events)
-        if (event.kind == AlertKind::ServerDown) EXPECT_EQ("was killed by signal 9 (SIGKILL)", event.reason);
+    for (const AlertEvent& event : alerts.events) {
+        if (event.kind == AlertKind::ServerDown) {
+            EXPECT_EQ("was killed by signal 9 (SIGKILL)", event.reason);
+        }
+    }
     // It had run long enough: started again at once.
     EXPECT_GT(record(1).info().pid, 0);
     EXPECT_NE(pid, record(1).info().pid);
@@ -118,9 +122,11 @@ TEST_F(HeldServerTest, AProcessNotLaunchedHereEndsWithItsStatusUnknownAndSaysSo)
         << log();
     ASSERT_TRUE(record(1).lastExit());
     EXPECT_FALSE(record(1).lastExit()->status);
-    for (const AlertEvent& event : alerts.events)
-        if (event.kind == AlertKind::ServerDown)
+    for (const AlertEvent& event : alerts.events) {
+        if (event.kind == AlertKind::ServerDown) {
             EXPECT_EQ("exit status unknown (not started by this Procward)", event.reason);
+        }
+    }
     EXPECT_EQ(1u, alerts.messages(AlertKind::ServerDown).size());
 }
 
@@ -351,12 +357,13 @@ protected:
     // A start script that leaves its server behind in a session of its own
     // and exits 0; the server writes its pidfile itself, after `delay`.
     ServerEntry daemonizing(const std::string& role, const std::string& delay = "0") {
-        const std::string path = script("daemonize.sh", "setsid sh -c 'sleep $3; echo $$ > \"$1\"; exec \"$2\" --role " +
-                                                            role + "' daemon \"$PIDFILE\" \"$SERVER\" \"$DELAY\" &\n" +
-                                                            "exit 0\n");
+        // The test server writes its process ID into PROCWARD_READY_FILE
+        // once it is set up, as a daemon writes its pidfile.
+        const std::string path = script("daemonize.sh", "setsid sh -c 'sleep $2; exec \"$1\" --role " + role +
+                                                            "' daemon \"$SERVER\" \"$DELAY\" &\nexit 0\n");
         ServerOptions keys;
         keys.pidfile = pidfile;
-        keys.env = {{"PIDFILE", pidfile}, {"SERVER", program}, {"DELAY", delay}};
+        keys.env = {{"PROCWARD_READY_FILE", pidfile}, {"SERVER", program}, {"DELAY", delay}};
         return ServerEntry{1, "daemon", "daemonize.sh", path, keys};
     }
     // Runs the loop (in short steps of the clock) until the server runs.
@@ -413,6 +420,9 @@ TEST_F(PidfileTest, AKilledDaemonIsStartedAgainAndFoundThroughItsNewPidfile) {
 }
 
 TEST_F(PidfileTest, APidfileThatNamesNothingIsAFailedStart) {
+    // No check and no back-off step comes before the failure is looked at.
+    options.checkInterval = 10s;
+    options.restartBackoffMax = 60s;
     ServerOptions keys;
     keys.pidfile = pidfile;
     const std::string quits = script("quits.sh", "exit 0\n");

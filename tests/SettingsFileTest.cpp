@@ -72,7 +72,9 @@ TEST_F(SettingsFileTest, NoFileGivesTheDefaults) {
     EXPECT_EQ(Settings{}, settings);
     EXPECT_EQ(3, settings.general.checkInterval);
     EXPECT_EQ(10, settings.general.stopTimeout);
-    EXPECT_EQ(0, settings.general.restartBackoffMax);
+    // A broken server costs one launch a minute at most.
+    EXPECT_EQ(60, settings.general.restartBackoffMax);
+    EXPECT_FALSE(settings.general.rememberStopped);
     EXPECT_TRUE(settings.general.restartOnExit);
     EXPECT_EQ(30, settings.general.logKeepDays);
     EXPECT_EQ("", settings.general.metricsListen);

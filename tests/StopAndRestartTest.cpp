@@ -26,8 +26,9 @@ TEST_F(StopTest, AGracefulStopLetsTheServerSaveItsState) {
     const std::string marker = dir.file("saved");
     // The server says when it has set up its handler: a request before
     // that would find it not yet listening.
-    ScopedEnvironment ready("PROCWARD_READY_FILE", dir.file("ready"));
-    make().load({entry(1, "db", "--on-term " + marker)});
+    ServerEntry db = entry(1, "db", "--on-term " + marker);
+    db.options.env = {{"PROCWARD_READY_FILE", dir.file("ready")}};
+    make().load({db});
     const int pid = record(1).info().pid;
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
@@ -57,11 +58,10 @@ TEST_F(StopTest, WithATimeoutOfZeroTheServerIsKilledAtOnce) {
 
 TEST_F(StopTest, AServerIgnoringTheRequestIsKilledAfterTheTimeoutWhileTheOthersAreChecked) {
     options.stopTimeout = 3s;
-    {
-        ScopedEnvironment ready("PROCWARD_READY_FILE", dir.file("ready"));
-        make().load({entry(1, "stubborn", "--ignore-term")});
-        ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
-    }
+    ServerEntry stubbornEntry = entry(1, "stubborn", "--ignore-term");
+    stubbornEntry.options.env = {{"PROCWARD_READY_FILE", dir.file("ready")}};
+    make().load({stubbornEntry});
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
     supervisor->load({entry(1, "stubborn", "--ignore-term"), entry(2, "other", "--role other")});
     const int stubborn = record(1).info().pid, other = record(2).info().pid;
     std::optional<bool> done;

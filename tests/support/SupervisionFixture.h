@@ -65,6 +65,8 @@ protected:
             for (const auto& [index, server] : supervisor->servers()) launched.push_back(server->info().pid);
         supervisor.reset();
         for (int pid : launched) killAndWait(pid);
+        // They were this process's children: none is left a zombie.
+        platform::processControl().reapChildren();
     }
 
     void serverChanged(const MonitoredServer& server) override { ++changes[server.info().index]; }
