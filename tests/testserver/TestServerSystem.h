@@ -28,10 +28,10 @@ void closeSocket(Socket socket);
 void holdConnections(int count, std::vector<Socket>& sockets);
 
 // Forks a child that keeps every descriptor of the process (its listeners
-// too) and writes its process ID into `pidFile`; returns in both. True in
-// the child. The child of a parent that stays ends with it. Exits with
-// status 2 where the system cannot fork.
-bool forkKeeper(const std::string& pidFile, bool parentStays);
+// too) and writes its process ID into `pidFile`; returns in both, in the
+// parent once the file is there. True in the child, which outlives the
+// parent. Exits with status 2 where the system cannot fork.
+bool forkKeeper(const std::string& pidFile);
 
 // Stop requests (SIGTERM; Ctrl-Break, Ctrl-C or WM_CLOSE on Windows) are
 // ignored from now on.

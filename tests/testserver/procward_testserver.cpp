@@ -11,7 +11,8 @@
 //                         opened before, so that only the new one remains
 //   --fork-keeper FILE    once set up, fork a child that keeps every socket
 //                         and runs on as the parent does; its process ID
-//                         goes into FILE (the child ends with the parent)
+//                         goes into FILE (it outlives the parent: whoever
+//                         started the parent ends it)
 //   --parent-exits        with --fork-keeper: the parent exits once the
 //                         child runs, as a daemon does (the child stays)
 //   --listen-after MS ADDR:PORT    listen there MS milliseconds after the start
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
             std::_Exit(3);
         }).detach();
     if (!title.empty()) testserver::setTitle(argc, argv, title);
-    const bool keeper = !keeperFile.empty() && testserver::forkKeeper(keeperFile, !parentExits);
+    const bool keeper = !keeperFile.empty() && testserver::forkKeeper(keeperFile);
     if (!ready.empty() && !keeper) {
         const std::string temporary = ready + ".tmp";
         if (FILE* f = std::fopen(temporary.c_str(), "w")) {

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pthread.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -142,18 +141,13 @@ void holdConnections(int count, std::vector<Socket>& sockets) {
     close(listener);
 }
 
-bool forkKeeper(const std::string& pidFile, bool parentStays) {
-    const pid_t parent = getpid();
+bool forkKeeper(const std::string& pidFile) {
     const pid_t child = fork();
     if (child < 0) fail("fork");
     if (child > 0) {
         // The parent goes on once the child has said who it is.
         for (int i = 0; i < 10000 && access(pidFile.c_str(), F_OK) != 0; ++i) usleep(1000);
         return false;
-    }
-    if (parentStays) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(0);
     }
     const std::string temporary = pidFile + ".tmp";
     if (FILE* f = std::fopen(temporary.c_str(), "w")) {

@@ -155,7 +155,7 @@ void holdConnections(int count, std::vector<Socket>& sockets) {
     closesocket(listener);
 }
 
-bool forkKeeper(const std::string&, bool) {
+bool forkKeeper(const std::string&) {
     std::fputs("no fork on this system\n", stderr);
     std::exit(2);
 }
