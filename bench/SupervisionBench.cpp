@@ -20,6 +20,8 @@
 
 #include "platform/ProcessControl.h"
 #include "platform/ProcessTable.h"
+#include "platform/TcpTable.h"
+#include "platform/linux/LinuxTcpTable.h"
 #include "supervision/MachineLook.h"
 #include "supervision/ProcessDiscovery.h"
 #include "supervision/Supervisor.h"
@@ -132,7 +134,12 @@ void passBenchmark(benchmark::State& state, int stopped, int busy = 0, int conne
     if (fleet.supervisor.runningCount() != 99 - stopped) state.SkipWithError("the fleet did not start");
     if (!allListening(fleet.supervisor)) state.SkipWithError("a listen address is missing");
     const std::uint64_t walks = fleet.supervisor.processWalks();
+    auto* tcp = dynamic_cast<platform::LinuxTcpTable*>(&platform::tcpTable());
+    const std::uint64_t reads = tcp ? tcp->descriptorReads() : 0;
     for (auto _ : state) fleet.supervisor.checkAll();
+    if (tcp)
+        state.counters["fd_reads_per_pass"] =
+            static_cast<double>(tcp->descriptorReads() - reads) / static_cast<double>(state.iterations());
     state.counters["processes"] = static_cast<double>(processCount());
     state.counters["walks_per_pass"] =
         static_cast<double>(fleet.supervisor.processWalks() - walks) / static_cast<double>(state.iterations());
