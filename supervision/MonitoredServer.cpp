@@ -32,7 +32,10 @@ std::string listenText(const platform::TcpListener& listener) {
     char text[32];
     if (listener.family == platform::AddressFamily::IPv6) {
         std::snprintf(text, sizeof text, "]:%u", static_cast<unsigned>(listener.localPort));
-        return "[" + platform::ipv6Text(listener.localAddress6) + text;
+        std::string bracketed(1, '[');
+        bracketed += platform::ipv6Text(listener.localAddress6);
+        bracketed += text;
+        return bracketed;
     }
     std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", (listener.localAddress >> 24) & 0xFF,
                   (listener.localAddress >> 16) & 0xFF, (listener.localAddress >> 8) & 0xFF,

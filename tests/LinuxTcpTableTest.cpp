@@ -34,8 +34,13 @@ using Texts = std::vector<std::string>;
 namespace {
 
 std::string text(const TcpListener& listener) {
-    if (listener.family == platform::AddressFamily::IPv6)
-        return "[" + platform::ipv6Text(listener.localAddress6) + "]:" + std::to_string(listener.localPort);
+    if (listener.family == platform::AddressFamily::IPv6) {
+        std::string bracketed(1, '[');
+        bracketed += platform::ipv6Text(listener.localAddress6);
+        bracketed += "]:";
+        bracketed += std::to_string(listener.localPort);
+        return bracketed;
+    }
     const std::uint32_t a = listener.localAddress;
     return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) +
            "." + std::to_string(a & 0xFF) + ":" + std::to_string(listener.localPort);

@@ -20,13 +20,22 @@ protected:
         std::vector<platform::TcpListener> listeners;
         std::vector<std::string> texts;
         if (!platform::tcpTable().listenersOf(pid, listeners)) return texts;
-        for (const auto& l : listeners)
-            texts.push_back(l.family == platform::AddressFamily::IPv6
-                                ? "[" + platform::ipv6Text(l.localAddress6) + "]:" + std::to_string(l.localPort)
-                                : std::to_string(l.localAddress >> 24) + "." +
-                                      std::to_string((l.localAddress >> 16) & 0xFF) + "." +
-                                      std::to_string((l.localAddress >> 8) & 0xFF) + "." +
-                                      std::to_string(l.localAddress & 0xFF) + ":" + std::to_string(l.localPort));
+        for (const auto& l : listeners) {
+            std::string text;
+            if (l.family == platform::AddressFamily::IPv6) {
+                text += '[';
+                text += platform::ipv6Text(l.localAddress6);
+                text += ']';
+            } else {
+                for (int shift = 24; shift >= 0; shift -= 8) {
+                    text += std::to_string((l.localAddress >> shift) & 0xFF);
+                    if (shift > 0) text += '.';
+                }
+            }
+            text += ':';
+            text += std::to_string(l.localPort);
+            texts.push_back(text);
+        }
         return texts;
     }
     // Lets the launched servers open their sockets, then runs the read

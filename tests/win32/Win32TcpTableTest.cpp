@@ -59,8 +59,13 @@ bool parse6(const std::string& bytes, std::vector<Row>& rows) {
 }
 
 std::string text(const platform::TcpListener& listener) {
-    if (listener.family == AddressFamily::IPv6)
-        return "[" + platform::ipv6Text(listener.localAddress6) + "]:" + std::to_string(listener.localPort);
+    if (listener.family == AddressFamily::IPv6) {
+        std::string bracketed(1, '[');
+        bracketed += platform::ipv6Text(listener.localAddress6);
+        bracketed += "]:";
+        bracketed += std::to_string(listener.localPort);
+        return bracketed;
+    }
     const std::uint32_t a = listener.localAddress;
     return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) +
            "." + std::to_string(a & 0xFF) + ":" + std::to_string(listener.localPort);
