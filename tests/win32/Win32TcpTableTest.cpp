@@ -175,30 +175,32 @@ TEST(Win32TcpTableTest, TheMachinesTablesShowTheRealListenersOfTheirOwner) {
     ASSERT_TRUE(server.started());
     ASSERT_TRUE(acceptsConnections(port));
 
+    // Each family's table of listeners lists the server's socket.
+    const Row* rows4 = nullptr;
+    const Row* rows6 = nullptr;
     std::vector<unsigned char> bytes;
-    ASSERT_TRUE(platform::Win32TcpTable::readRawTable(AddressFamily::IPv4, bytes));
     std::vector<Row> rows;
+    ASSERT_TRUE(platform::Win32TcpTable::readRawTable(AddressFamily::IPv4, bytes));
     ASSERT_TRUE(platform::Win32TcpTable::parseOwnerPidTable(bytes.data(), bytes.size(), rows));
-    const Row* row = nullptr;
-    for (const Row& r : rows)
-        if (r.state == platform::Win32TcpTable::kListening && r.listener.localPort == port) row = &r;
-    if (!row) GTEST_SKIP() << "the system's TCP table does not list the listener on port " << port;
-    if (row->owningPid != static_cast<std::uint32_t>(server.pid()))
-        GTEST_SKIP() << "the system's TCP table does not report owning processes (listener on port " << port
-                     << " owned by " << row->owningPid << ", expected " << server.pid() << ")";
-    EXPECT_EQ(0x7F000001u, row->listener.localAddress);
+    const std::size_t ipv4Rows = rows.size();
+    ASSERT_TRUE(platform::Win32TcpTable::readRawTable(AddressFamily::IPv6, bytes));
+    ASSERT_TRUE(platform::Win32TcpTable::parseOwnerPid6Table(bytes.data(), bytes.size(), rows));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(platform::Win32TcpTable::kListening, rows[i].state);  // listeners only
+        if (rows[i].listener.localPort == port) (i < ipv4Rows ? rows4 : rows6) = &rows[i];
+    }
+    ASSERT_NE(nullptr, rows4);
+    ASSERT_NE(nullptr, rows6);
+    EXPECT_EQ("127.0.0.1:" + std::to_string(port), text(rows4->listener));
+    EXPECT_EQ("[::1]:" + std::to_string(port), text(rows6->listener));
 
+    if (rows4->owningPid != static_cast<std::uint32_t>(server.pid()))
+        GTEST_SKIP() << "the system's TCP table does not report owning processes (listener on port " << port
+                     << " owned by " << rows4->owningPid << ", expected " << server.pid() << ")";
+    EXPECT_EQ(static_cast<std::uint32_t>(server.pid()), rows6->owningPid);
     platform::Win32TcpTable tcp;
     std::vector<platform::TcpListener> listeners;
     ASSERT_TRUE(tcp.listenersOf(server.pid(), listeners));
-    const std::vector<std::string> seen = texts(listeners);
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ("127.0.0.1:" + std::to_string(port), seen[0]);
-    // Where the system has an IPv6 table with owners, the second listener
-    // is in it.
-    rows.clear();
-    if (!platform::Win32TcpTable::readRawTable(AddressFamily::IPv6, bytes) ||
-        !platform::Win32TcpTable::parseOwnerPid6Table(bytes.data(), bytes.size(), rows))
-        GTEST_SKIP() << "no IPv6 TCP table here";
-    EXPECT_EQ((std::vector<std::string>{"127.0.0.1:" + std::to_string(port), "[::1]:" + std::to_string(port)}), seen);
+    EXPECT_EQ((std::vector<std::string>{"127.0.0.1:" + std::to_string(port), "[::1]:" + std::to_string(port)}),
+              texts(listeners));
 }
