@@ -307,18 +307,13 @@ Clock::Duration MonitoredServer::runningFor() const {
 std::string MonitoredServer::readListenAddress(MachineLook& look) {
     if (info_.pid == 0) return {};
     std::vector<platform::TcpListener> listeners;
-<<<<<<< HEAD
     if (!look.listenersOf(info_.pid, listeners) || listeners.empty()) return {};
-    return listenText(listeners.back());
-=======
-    if (!look.listenersOf(info.pid, listeners) || listeners.empty()) return {};
     // IPv4 listeners come first: the last of them, or the last IPv6 one
     // when the process has no IPv4 listener.
     const auto firstIpv6 = std::find_if(listeners.begin(), listeners.end(), [](const platform::TcpListener& l) {
         return l.family == platform::AddressFamily::IPv6;
     });
     return listenText(firstIpv6 == listeners.begin() ? listeners.back() : *std::prev(firstIpv6));
->>>>>>> listen
 }
 
 void MonitoredServer::readStartTime(std::int64_t& startTime) {
