@@ -119,7 +119,7 @@ bool allListening(Supervisor& supervisor) {
         supervisor.checkAll();
         bool all = true;
         for (const auto& [index, server] : supervisor.servers())
-            all = all && (server->info.pid == 0 || !server->info.ports.empty());
+            all = all && (server->info().pid == 0 || !server->info().ports.empty());
         if (all) return true;
         std::this_thread::sleep_for(50ms);
     }
