@@ -1,7 +1,9 @@
 #include "supervision/MonitoredServer.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 #include <cstring>
 #include <ctime>
 #include <utility>
@@ -30,8 +32,17 @@ constexpr std::chrono::milliseconds kStopPoll{50};
 constexpr std::chrono::seconds kPidfileWait{5};
 constexpr std::chrono::milliseconds kPidfilePoll{100};
 
+// "0.0.0.0:7001" for IPv4; "[::1]:8000" for IPv6, the address in the
+// system's compressed form.
 std::string listenText(const platform::TcpListener& listener) {
     char text[32];
+    if (listener.family == platform::AddressFamily::IPv6) {
+        std::snprintf(text, sizeof text, "]:%u", static_cast<unsigned>(listener.localPort));
+        std::string bracketed(1, '[');
+        bracketed += platform::ipv6Text(listener.localAddress6);
+        bracketed += text;
+        return bracketed;
+    }
     std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", (listener.localAddress >> 24) & 0xFF,
                   (listener.localAddress >> 16) & 0xFF, (listener.localAddress >> 8) & 0xFF,
                   listener.localAddress & 0xFF, static_cast<unsigned>(listener.localPort));
@@ -534,7 +545,12 @@ std::string MonitoredServer::readListenAddress(MachineLook& look) {
     if (info_.pid == 0) return {};
     std::vector<platform::TcpListener> listeners;
     if (!look.listenersOf(info_.pid, listeners) || listeners.empty()) return {};
-    return listenText(listeners.back());
+    // IPv4 listeners come first: the last of them, or the last IPv6 one
+    // when the process has no IPv4 listener.
+    const auto firstIpv6 = std::find_if(listeners.begin(), listeners.end(), [](const platform::TcpListener& l) {
+        return l.family == platform::AddressFamily::IPv6;
+    });
+    return listenText(firstIpv6 == listeners.begin() ? listeners.back() : *std::prev(firstIpv6));
 }
 
 void MonitoredServer::readStartTime(std::int64_t& startTime) {
