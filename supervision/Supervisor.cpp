@@ -76,6 +76,15 @@ void Supervisor::changeOptions(const SupervisionOptions& options) {
     context_.options = sane(next);
 }
 
+void Supervisor::changeCheckInterval(std::chrono::milliseconds interval) {
+    SupervisionOptions next = context_.options;
+    next.checkInterval = interval;
+    next = sane(next);
+    if (next.checkInterval == context_.options.checkInterval) return;
+    context_.options.checkInterval = next.checkInterval;
+    if (loaded_) nextTick_ = std::min(nextTick_, context_.clock.now() + next.checkInterval);
+}
+
 bool Supervisor::watchExits(std::function<void()> wake) {
     if (!context_.options.restartOnExit) return false;
     if (!watcher_) watcher_ = platform::makeExitWatcher();
@@ -363,6 +372,47 @@ void Supervisor::stop(std::int32_t index, CommandDone done) {
         return;
     }
     if (done) later([done, result] { done(result); });
+    runCompletions();
+}
+
+void Supervisor::kill(std::int32_t index, CommandDone done) {
+    MonitoredServer* server = record(index);
+    if (!server || server->info().pid == 0) {
+        // Nothing to end: the same as a stop.
+        stop(index, std::move(done));
+        return;
+    }
+    CommandResult result;
+    result.index = index;
+    result.name = server->info().name;
+    result.pid = server->info().pid;
+    auto finished = [done, result](bool ok) mutable {
+        result.status = ok ? CommandStatus::Done : CommandStatus::StopFailed;
+        if (ok) result.pid = 0;
+        if (done) done(result);
+    };
+    StopOutcome outcome = StopOutcome::NotRunning;
+    notifying(*server, [&] {
+        if (!server->stopping()) {
+            // A stop with no time to end by itself kills at once.
+            const auto timeout = context_.options.stopTimeout;
+            context_.options.stopTimeout = std::chrono::milliseconds(0);
+            outcome = server->stop(false, finished);
+            context_.options.stopTimeout = timeout;
+            return;
+        }
+        // The stop under way waits no longer for its time-out; the wait
+        // for the killed process keeps its length.
+        outcome = server->stop(false, finished);
+        MonitoredServer::PendingStop& pending = *server->stop_;
+        if (!pending.killed) {
+            const Clock::TimePoint now = context_.clock.now();
+            pending.giveUpAt = now + (pending.giveUpAt - pending.killAt);
+            pending.killAt = now;
+            server->followStop();
+        }
+    });
+    if (outcome == StopOutcome::Failed) later([finished]() mutable { finished(false); });
     runCompletions();
 }
 

@@ -88,6 +88,11 @@ public:
     // as the process has gone, its back-off forgotten. A server that is
     // down is started.
     void restart(std::int32_t index, CommandDone done = {});
+    // Ends the server's process at once (SIGKILL to its group), also while a
+    // stop of it is under way and still waiting for its time-out, and keeps
+    // the server down (auto-start off), as stop does. Done once the process
+    // has gone; every command that waited for that stop hears of it then.
+    void kill(std::int32_t index, CommandDone done = {});
     // Starts every server that is not running (as start does); done at
     // once, with the names of those that are still down.
     void startAll(CommandDone done = {});
@@ -127,6 +132,9 @@ public:
     // a stop or a wait under way keeps the times it was given. The check
     // interval and the watching of exits stay as they were at the start.
     void changeOptions(const SupervisionOptions& options);
+    // A new check interval (a reload of the settings): the next tick comes
+    // one new interval from now, unless the one planned comes sooner.
+    void changeCheckInterval(std::chrono::milliseconds interval);
     // Check passes run, and how many of them had to walk the process table.
     std::uint64_t passes() const { return passes_; }
     std::uint64_t processWalks() const { return processWalks_; }

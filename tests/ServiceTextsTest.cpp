@@ -220,6 +220,27 @@ TEST_F(StatusTextTest, UpOnlyWhileRunningAndTheWayTheLastProcessEnded) {
     EXPECT_NE(std::string::npos, table.find("next attempt 2026-01-01T08:01:00+08:00 (exited with code 3)")) << table;
 }
 
+TEST_F(StatusTextTest, ANameThatIsNotUtf8IsShownWithReplacementCharactersEverywhere) {
+    StatusSnapshot snapshot = sample();
+    // Latin-1 bytes and a cut-off character, as a hand-edited list may hold them.
+    snapshot.servers[1].name = "caf\xE9-\xE4\xB8";
+    const std::string shown = "caf\xEF\xBF\xBD-\xEF\xBF\xBD";
+
+    rapidjson::Document json;
+    const std::string text = StatusReport::json(snapshot);
+    json.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str());
+    ASSERT_FALSE(json.HasParseError()) << text;
+    EXPECT_EQ(shown, json["servers"][1]["name"].GetString());
+
+    EXPECT_NE(std::string::npos, StatusReport::table(snapshot).find("\n2     " + shown + " ")) << StatusReport::table(snapshot);
+    EXPECT_NE(std::string::npos,
+              StatusReport::metrics(snapshot, {}, "1.0").find("procward_server_up{name=\"" + shown + "\",index=\"2\"} 0\n"));
+    // Names that are UTF-8 stay as they are.
+    snapshot.servers[1].name = "网关服务";
+    json.Parse<rapidjson::kParseValidateEncodingFlag>(StatusReport::json(snapshot).c_str());
+    EXPECT_EQ(std::string("网关服务"), json["servers"][1]["name"].GetString());
+}
+
 std::tm date(int year, int month, int day) {
     std::tm t{};
     t.tm_year = year - 1900;

@@ -455,6 +455,26 @@ TEST_F(SupervisionTest, AReloadKeepsTheStateOfUnchangedEntries) {
     launched.push_back(c);
 }
 
+TEST_F(SupervisionTest, ANewCheckIntervalTakesEffectAtOnceWithoutPostponingTheNextTick) {
+    options.checkInterval = 3s;
+    make().load({entry(1, "ticked", "--role ticked")});
+    const std::uint64_t before = supervisor->passes();
+    // Longer: the tick planned keeps its time, the ones after it follow the new interval.
+    supervisor->changeCheckInterval(3600s);
+    EXPECT_EQ(std::chrono::milliseconds(3600s), supervisor->options().checkInterval);
+    clock.advance(3s);
+    supervisor->runDue();
+    EXPECT_EQ(before + 1, supervisor->passes());
+    clock.advance(3s);
+    supervisor->runDue();
+    EXPECT_EQ(before + 1, supervisor->passes());
+    // Shorter: the next tick comes one new interval from now, not an hour later.
+    supervisor->changeCheckInterval(2s);
+    clock.advance(2s);
+    supervisor->runDue();
+    EXPECT_EQ(before + 2, supervisor->passes());
+}
+
 TEST_F(SupervisionTest, AProcessMatchingTwoRecordsIsFoundByEach) {
     TestServer shared({"--role", "shared"}, program);
     make().load({entry(1, "one", "--role shared"), entry(2, "two", "--role shared")});

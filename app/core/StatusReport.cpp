@@ -6,6 +6,8 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "platform/TextEncoding.h"
+
 const char* StatusReport::stateName(ServerState state) { return serverStateName(state); }
 
 std::string StatusReport::isoTime(std::int64_t secondsSince1970) {
@@ -48,7 +50,8 @@ std::string StatusReport::table(const StatusSnapshot& snapshot) {
             const std::string& why = !s.startError.empty() ? s.startError : s.lastExit;
             if (!why.empty()) since += " (" + why + ")";
         }
-        out += fmt::format("{:<5} {:<24} {:<8} {:>8}  {:<21} {}{}\n", s.index, s.name, stateName(s.state),
+        out += fmt::format("{:<5} {:<24} {:<8} {:>8}  {:<21} {}{}\n", s.index, platform::terminalText(s.name),
+                           stateName(s.state),
                            s.pid > 0 ? std::to_string(s.pid) : "-", s.listen.empty() ? "-" : s.listen, since,
                            s.autoStart ? "" : " (auto-start off)");
     }
@@ -72,7 +75,8 @@ std::string StatusReport::json(const StatusSnapshot& snapshot) {
     for (const ServerStatus& s : snapshot.servers) {
         w.StartObject();
         w.Key("name");
-        string(s.name);
+        // JSON is UTF-8: a name with other bytes would make the whole text unreadable.
+        string(platform::utf8Text(s.name));
         w.Key("index");
         w.Int(s.index);
         w.Key("pid");
@@ -111,7 +115,7 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
     };
     // Names need not be unique in the list; with the index every series is.
     auto labels = [&](const ServerStatus& s) {
-        return fmt::format("{{name=\"{}\",index=\"{}\"}}", escapeLabel(s.name), s.index);
+        return fmt::format("{{name=\"{}\",index=\"{}\"}}", escapeLabel(platform::utf8Text(s.name)), s.index);
     };
     family("procward_build_info", "gauge", "Version of the running Procward; always 1.");
     out += fmt::format("procward_build_info{{version=\"{}\"}} 1\n", escapeLabel(version));
@@ -136,6 +140,7 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
     out += fmt::format("procward_alerts_total{{result=\"sent\"}} {}\n", alerts.sent);
     out += fmt::format("procward_alerts_total{{result=\"failed\"}} {}\n", alerts.failed);
     out += fmt::format("procward_alerts_total{{result=\"suppressed\"}} {}\n", alerts.suppressed);
+    out += fmt::format("procward_alerts_total{{result=\"off\"}} {}\n", alerts.off);
 
     const PassHistogram& h = snapshot.passDurations;
     family("procward_check_duration_seconds", "histogram", "Time one check pass over every server took.");

@@ -13,6 +13,7 @@ public:
         std::uint64_t sent = 0;
         std::uint64_t failed = 0;
         std::uint64_t suppressed = 0;
+        std::uint64_t off = 0;
     };
 
     // One line per server under a header line, then "N of M servers running".
