@@ -9,8 +9,6 @@ MailAlertSink::MailAlertSink(MailDelivery& delivery, AlertMailSettingsData setti
 
 std::string MailAlertSink::offReason(const AlertMailSettingsData& settings) {
     if (settings.smtpServer.empty()) return "no SMTP server";
-    // The addresses between the separators, as the sender takes them.
-    if (settings.smtpMailTo.find_first_not_of("; ") == std::string::npos) return "no recipients";
     return {};
 }
 

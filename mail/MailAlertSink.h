@@ -34,7 +34,7 @@ public:
     void setSettings(AlertMailSettingsData settings) { settings_ = std::move(settings); }
     const AlertMailSettingsData& settings() const { return settings_; }
 
-    // Why these settings mail no alert ("no SMTP server", "no recipients");
+    // Why these settings mail no alert ("no SMTP server");
     // empty when they do.
     static std::string offReason(const AlertMailSettingsData& settings);
 

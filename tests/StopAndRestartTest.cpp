@@ -85,11 +85,10 @@ TEST_F(StopTest, AServerIgnoringTheRequestIsKilledAfterTheTimeoutWhileTheOthersA
 
 TEST_F(StopTest, KillEndsAStopThatWaitsForItsTimeoutAndAnswersEveryoneWaiting) {
     options.stopTimeout = 3600s;
-    {
-        ScopedEnvironment ready("PROCWARD_READY_FILE", dir.file("ready"));
-        make().load({entry(1, "stubborn", "--ignore-term"), entry(2, "other", "--role other")});
-        ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
-    }
+    ServerEntry stubbornEntry = entry(1, "stubborn", "--ignore-term");
+    stubbornEntry.options.env = {{"PROCWARD_READY_FILE", dir.file("ready")}};
+    make().load({stubbornEntry, entry(2, "other", "--role other")});
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
     const int stubborn = record(1).info().pid, other = record(2).info().pid;
     std::optional<CommandResult> stopped, killed;
     supervisor->stop(1, [&](const CommandResult& r) { stopped = r; });

@@ -35,12 +35,13 @@ TEST(StartFailedAlertTest, AMissingProgramIsAnErrorWithItsReasonAndAMail) {
 
     const std::vector<ReceivedMessage> mails = smtp.waitForMessages(2, std::chrono::seconds(30));
     ASSERT_GE(mails.size(), 2u) << install.log();
-    EXPECT_EQ("gs1 could not be started: No such file or directory", mails[0].body.substr(0, mails[0].body.find('\n')));
-    EXPECT_NE(std::string::npos, mails[1].body.find("could not be started: No such file or directory"))
+    EXPECT_EQ("gs1 could not be started: cannot execute '/nonexistent/gs1': No such file or directory",
+              mails[0].body.substr(0, mails[0].body.find('\n')));
+    EXPECT_NE(std::string::npos, mails[1].body.find("': No such file or directory"))
         << mails[1].body;
     const std::string log = install.log();
-    EXPECT_NE(std::string::npos, log.find("[ERROR]: gs1 could not be started: No such file or directory\r\n")) << log;
-    EXPECT_NE(std::string::npos, log.find("[ERROR]: gs30 could not be started: No such file or directory\r\n"));
+    EXPECT_NE(std::string::npos, log.find("[ERROR]: gs1 could not be started: cannot execute '/nonexistent/gs1': No such file or directory\r\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("[ERROR]: gs30 could not be started: cannot execute '/nonexistent/gs30': No such file or directory\r\n"));
     EXPECT_EQ(std::string::npos, log.find("alert mail off"));
 }
 
