@@ -132,8 +132,11 @@ void MonitoredServer::hold(std::unique_ptr<platform::ProcessHandle> process, Clo
     byThisRun_ = false;
     // Only a group the server leads, and only one that came with a launch:
     // a process found running may share its group with anything.
+    groupWanted_ = withGroup;
     group_ = withGroup && process_->leadsGroup() ? process_->pid() : 0;
-    identity_ = platform::processIdentity(info_.pid).value_or(0);
+    // A launched process may have ended already (a daemon's starter does
+    // at once); its start is still known while it is held.
+    identity_ = (process_->launchedHere() ? platform::heldProcessIdentity(info_.pid) : platform::processIdentity(info_.pid)).value_or(0);
     seenAliveAt_ = seenAlive ? context_->clock.now() : runningSince;
     endedAt_.reset();
     if (context_->watcher) {
@@ -151,6 +154,7 @@ void MonitoredServer::release() {
     owned_ = false;
     byThisRun_ = false;
     group_ = 0;
+    groupWanted_ = false;
     identity_ = 0;
     info_.pid = 0;
     info_.ports.clear();
@@ -259,7 +263,9 @@ std::unique_ptr<platform::ProcessHandle> MonitoredServer::daemonFromPidfile(std:
     // A pidfile left by an earlier run names a process that has ended, or,
     // once its ID has been given again, one that started before the launch.
     const auto identity = platform::processIdentity(pid);
-    if (!identity || *identity < notBefore) return nullptr;
+    // Without the launch's own start there is no telling an old process
+    // from the daemon: none is taken, and the wait runs out with a reason.
+    if (!identity || notBefore == 0 || *identity < notBefore) return nullptr;
     std::unique_ptr<platform::ProcessHandle> process = context_->control.open(pid);
     // Opened after the look at its identity: still the same process?
     if (!process || platform::processIdentity(pid) != identity) return nullptr;
@@ -345,6 +351,7 @@ void MonitoredServer::noteEnd() {
     lastStartedAt_ = runningSince_;
     if (watchId_ != 0 && context_->watcher) context_->watcher->unwatch(watchId_);
     watchId_ = 0;
+    if (groupWanted_ && group_ == 0 && process_->leadsGroup()) group_ = process_->pid();
     std::unique_ptr<platform::ProcessHandle> leader = std::move(process_);
     const bool withGroup = group_ != 0 && options_.killGroup;
     release();
@@ -414,6 +421,7 @@ StopOutcome MonitoredServer::stop(bool keepAutoStart, std::function<void(bool)> 
     }
     const bool graceful = context_->options.stopTimeout.count() > 0;
     // The group only where it came with a launch and may be ended with it.
+    if (groupWanted_ && group_ == 0 && process_->leadsGroup()) group_ = process_->pid();
     const bool group = group_ != 0 && options_.killGroup;
     int error = 0;
     const platform::SignalResult result =
@@ -574,6 +582,9 @@ bool MonitoredServer::checkStatus(MachineLook& look, bool tick) {
             ended = !pidfileWait_;
         } else {
             seenAliveAt_ = context_->clock.now();
+            // A daemon named by its pidfile may write the file before it
+            // has made its own group: its group is looked at again.
+            if (groupWanted_ && group_ == 0 && process_->leadsGroup()) group_ = process_->pid();
         }
     }
     auto tell = [&] {
@@ -741,6 +752,7 @@ void MonitoredServer::takeRunStateFrom(MonitoredServer& other) {
     owned_ = other.owned_;
     byThisRun_ = other.byThisRun_;
     group_ = other.group_;
+    groupWanted_ = other.groupWanted_;
     identity_ = other.identity_;
     watchId_ = std::exchange(other.watchId_, 0);
     runningSince_ = other.runningSince_;

@@ -220,6 +220,7 @@ private:
     bool owned_ = false;          // the process held was launched by a supervisor
     bool byThisRun_ = false;      // ... by this one (directly, or through its pidfile)
     int group_ = 0;               // its process group, which goes with it; 0: none
+    bool groupWanted_ = false;    // the group may be ended with the process, once it leads one
     std::uint64_t identity_ = 0;  // platform::processIdentity of the process held
     std::uint64_t watchId_ = 0;
     Clock::TimePoint runningSince_{};

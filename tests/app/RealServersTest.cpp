@@ -313,7 +313,7 @@ TEST_F(RealServersTest, NginxThatDaemonizesIsHeldThroughItsPidfileRestartedAndSt
         return again > 0;
     }, 30000)) << install.log();
     groups.push_back(again);
-    EXPECT_EQ(std::to_string(again), platform::trimWhite(readFile(pidfile)));
+    EXPECT_EQ(std::to_string(again), platform::trimWhite(readFile(pidfile))) << install.log();
     EXPECT_TRUE(waitFor([&] { return httpAnswers(port); }));
     EXPECT_EQ(0, liveMembers(master));
 
