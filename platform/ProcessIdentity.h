@@ -16,6 +16,11 @@ namespace platform {
 // has ended (though not yet collected) or when it cannot be read.
 std::optional<std::uint64_t> processIdentity(int pid);
 
+// The same identity, also for a process that has ended but is not yet
+// collected: a launched child that ends at once is still held by its
+// launcher, and its start is what later processes are compared with.
+std::optional<std::uint64_t> heldProcessIdentity(int pid);
+
 // The identity of the running boot of the machine (Linux: the kernel's
 // boot ID); empty where the start times above are unique across boots
 // already (Windows) or it cannot be read.

@@ -33,7 +33,12 @@ bool ServerEnvironment::isOwnVariable(const std::string& name, bool startedBySer
     for (const char* exact : {"NOTIFY_SOCKET", "WATCHDOG_PID", "WATCHDOG_USEC"})
         if (same(name, exact, foldCase)) return true;
     if (startsWith(name, "LISTEN_", foldCase) || startsWith(name, "PROCWARD_", foldCase)) return true;
-    return startedByServiceManager && same(name, "XDG_RUNTIME_DIR", foldCase);
+    if (!startedByServiceManager) return false;
+    // The directories the service manager made for the supervisor's unit.
+    for (const char* directory : {"XDG_RUNTIME_DIR", "STATE_DIRECTORY", "LOGS_DIRECTORY", "CONFIGURATION_DIRECTORY",
+                                  "RUNTIME_DIRECTORY", "CACHE_DIRECTORY"})
+        if (same(name, directory, foldCase)) return true;
+    return false;
 }
 
 std::vector<std::string> ServerEnvironment::build(const std::vector<std::string>& own, bool startedByServiceManager,

@@ -12,8 +12,11 @@ public:
     // The supervisor's environment as the program gets it. Left out:
     // NOTIFY_SOCKET, WATCHDOG_PID, WATCHDOG_USEC, every LISTEN_* and
     // PROCWARD_* (what a service manager or a test set for the supervisor
-    // itself), and XDG_RUNTIME_DIR when the service manager started the
-    // supervisor (it then names the service's directory, not a user's).
+    // itself), and, when the service manager started the supervisor,
+    // XDG_RUNTIME_DIR (it then names the service's directory, not a user's)
+    // and the directories it made for the unit (STATE_DIRECTORY,
+    // LOGS_DIRECTORY, CONFIGURATION_DIRECTORY, RUNTIME_DIRECTORY,
+    // CACHE_DIRECTORY).
     // `own` holds "NAME=VALUE" entries; `extra` is applied in order, a
     // variable already there taking its place. Names compare exactly, or
     // ignoring ASCII case where the platform's names do (`foldCase`).

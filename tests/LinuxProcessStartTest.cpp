@@ -324,14 +324,17 @@ TEST_F(ProcessStartTest, TheSupervisorsOwnVariablesStayBehindAndTheRequestedOnes
 }
 
 TEST(ServerEnvironmentTest, TheRuntimeDirectoryStaysBehindOnlyUnderTheServiceManager) {
-    const std::vector<std::string> own{"PATH=/usr/bin", "XDG_RUNTIME_DIR=/run/procward", "LISTEN_PID=4",
-                                       "INVOCATION_ID=abc", "=C:=C:\\srv", "Procward_Secret=1"};
+    const std::vector<std::string> own{"PATH=/usr/bin",     "XDG_RUNTIME_DIR=/run/procward",
+                                       "LISTEN_PID=4",      "INVOCATION_ID=abc",
+                                       "=C:=C:\\srv",       "Procward_Secret=1",
+                                       "STATE_DIRECTORY=/var/lib/procward"};
     using platform::ServerEnvironment;
+    // Under the service manager, the directories it made for the supervisor stay behind too.
     EXPECT_EQ((std::vector<std::string>{"PATH=/usr/bin", "INVOCATION_ID=abc", "=C:=C:\\srv", "Procward_Secret=1",
                                         "HOME=/srv"}),
               ServerEnvironment::build(own, true, {{"HOME", "/srv"}}, false));
     EXPECT_EQ((std::vector<std::string>{"PATH=/usr/bin", "XDG_RUNTIME_DIR=/run/procward", "INVOCATION_ID=abc",
-                                        "=C:=C:\\srv", "Procward_Secret=1"}),
+                                        "=C:=C:\\srv", "Procward_Secret=1", "STATE_DIRECTORY=/var/lib/procward"}),
               ServerEnvironment::build(own, false, {}, false));
     // Where names ignore case, so do the rules and the replacements.
     EXPECT_EQ((std::vector<std::string>{"PATH=C:\\bin", "INVOCATION_ID=abc", "=C:=C:\\srv"}),

@@ -69,6 +69,15 @@ std::optional<ExitStatus> LinuxProcessHandle::exitStatus() {
     return LinuxChildRegistry::instance().collect(*child_, pidfd_);
 }
 
+bool LinuxProcessHandle::leadsGroup() const {
+    if (leadsGroup_ || child_) return leadsGroup_;
+    // Still the same process (its start time), so the ID is not another's.
+    unsigned long long ticks = 0;
+    if (::getpgid(pid_) == pid_ && LinuxProcessTable::startTicks(pid_, ticks) && ticks == startTicks_)
+        leadsGroup_ = true;
+    return leadsGroup_;
+}
+
 int LinuxProcessHandle::groupSize() { return leadsGroup_ ? LinuxProcessTable::groupMembers(pid_) : 0; }
 
 bool LinuxProcessHandle::exited() {

@@ -25,7 +25,7 @@ public:
 
     int pid() const override { return pid_; }
     bool exited() override;
-    bool leadsGroup() const override { return leadsGroup_; }
+    bool leadsGroup() const override;
     // Graceful is SIGTERM followed by SIGCONT, so that a stopped process
     // (SIGSTOP, a debugger's halt) wakes up to end too.
     SignalResult signal(StopSignal kind, bool group, int& error) override;
@@ -44,7 +44,9 @@ private:
     int pid_;
     int pidfd_;                       // -1 without pidfds
     unsigned long long startTicks_;   // identity without pidfds
-    bool leadsGroup_;
+    // A process found running may make its group later (a daemon that
+    // names itself in its pidfile first): asked again until it does.
+    mutable bool leadsGroup_;
     std::shared_ptr<LinuxChild> child_;  // set for a child the launcher started
 };
 

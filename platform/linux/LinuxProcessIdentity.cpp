@@ -13,6 +13,12 @@ std::optional<std::uint64_t> processIdentity(int pid) {
     return static_cast<std::uint64_t>(ticks);
 }
 
+std::optional<std::uint64_t> heldProcessIdentity(int pid) {
+    unsigned long long ticks = 0;
+    if (pid <= 0 || !LinuxProcessTable::startTicks(pid, ticks)) return std::nullopt;
+    return static_cast<std::uint64_t>(ticks);
+}
+
 std::string bootId() {
     std::ifstream in("/proc/sys/kernel/random/boot_id");
     std::string line;

@@ -18,6 +18,17 @@ std::optional<std::uint64_t> processIdentity(int pid) {
     return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
+std::optional<std::uint64_t> heldProcessIdentity(int pid) {
+    if (pid <= 0) return std::nullopt;
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (!process) return std::nullopt;
+    FILETIME created{}, exited{}, kernel{}, user{};
+    const bool read = ::GetProcessTimes(process, &created, &exited, &kernel, &user);
+    ::CloseHandle(process);
+    if (!read) return std::nullopt;
+    return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 // A creation time in 100 ns units is not repeated by a later boot.
 std::string bootId() { return {}; }
 
