@@ -37,6 +37,7 @@ run: build
 # with a window manager and a notification area: some drive the pointer and
 # the keyboard.
 test: build
+	@scripts/install-test-servers.sh
 	cd $(BUILD) && xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j2 -LE gui
 	scripts/desktop-session.sh sh -c 'cd $(BUILD) && ctest --output-on-failure -L gui'
 

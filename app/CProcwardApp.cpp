@@ -30,6 +30,7 @@ int CProcwardApp::OnRun() {
     // hidden; only "退出" in the tray menu or Escape end it. Its end gives
     // ctl its answers and the mails on their way their grace.
     CProcwardDlg dialog;
+    dialog.WatchStopRequests();
     SetTopWindow(&dialog);
     dialog.Run();
     SetTopWindow(nullptr);

@@ -1,7 +1,8 @@
 // Cost of supervision: one check pass over 99 servers (held and running, or
 // one stopped so that the process table is walked), the growth of a pass
-// with 1,000 idle processes more on the machine, start-up with 99 stopped
-// servers, and the time from kill -9 to the restarted server.
+// with 1,000 idle processes more on the machine, the same pass with ten of
+// the servers holding 2,000 established connections each, start-up with 99
+// stopped servers, and the time from kill -9 to the restarted server.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +20,8 @@
 
 #include "platform/ProcessControl.h"
 #include "platform/ProcessTable.h"
+#include "platform/TcpTable.h"
+#include "platform/linux/LinuxTcpTable.h"
 #include "supervision/MachineLook.h"
 #include "supervision/ProcessDiscovery.h"
 #include "supervision/Supervisor.h"
@@ -62,9 +65,9 @@ void startIdle(Children& children, int count) {
     for (int i = 0; i < count; ++i) children.start({"/bin/sleep", "3600"});
 }
 
-ServerEntry benchEntry(int index, int id) {
+ServerEntry benchEntry(int index, int id, const std::string& more = {}) {
     return ServerEntry{index, "bench-" + std::to_string(id), "procward-testserver",
-                       kServer + " --bench-id " + std::to_string(id)};
+                       kServer + " --bench-id " + std::to_string(id) + more};
 }
 
 std::size_t processCount() {
@@ -79,12 +82,19 @@ SupervisionOptions benchOptions() {
     return options;
 }
 
-// 99 servers, the supervisor's own launches; `stopped` of them are then
-// stopped with auto-start off, so each pass has to look for them.
+// 99 servers, the supervisor's own launches, each listening on a port of
+// its own; the last `busy` of them hold `connections` established
+// connections each, and `stopped` of them are then stopped with auto-start
+// off, so each pass has to look for them.
 struct Fleet {
-    explicit Fleet(int stopped) : supervisor(SystemClock::Instance(), platform::processControl(), benchOptions()) {
+    explicit Fleet(int stopped, int busy = 0, int connections = 0)
+        : supervisor(SystemClock::Instance(), platform::processControl(), benchOptions()) {
         std::vector<ServerEntry> entries;
-        for (int i = 1; i <= 99; ++i) entries.push_back(benchEntry(i, i));
+        for (int i = 1; i <= 99; ++i) {
+            std::string more = " --listen 127.0.0.1:0";
+            if (i > 99 - busy) more += " --hold-connections " + std::to_string(connections);
+            entries.push_back(benchEntry(i, i, more));
+        }
         supervisor.load(entries);
         bool allGone = false;
         for (int i = 1; i <= stopped; ++i) supervisor.stop(i);
@@ -102,14 +112,34 @@ struct Fleet {
     Supervisor supervisor;
 };
 
-void passBenchmark(benchmark::State& state, int stopped) {
+// Waits until every running server of the fleet shows a listen address.
+bool allListening(Supervisor& supervisor) {
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < end) {
+        supervisor.checkAll();
+        bool all = true;
+        for (const auto& [index, server] : supervisor.servers())
+            all = all && (server->info().pid == 0 || !server->info().ports.empty());
+        if (all) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+void passBenchmark(benchmark::State& state, int stopped, int busy = 0, int connections = 0) {
     Children idle;
     startIdle(idle, static_cast<int>(state.range(0)));
     ::usleep(300000);
-    Fleet fleet(stopped);
+    Fleet fleet(stopped, busy, connections);
     if (fleet.supervisor.runningCount() != 99 - stopped) state.SkipWithError("the fleet did not start");
+    if (!allListening(fleet.supervisor)) state.SkipWithError("a listen address is missing");
     const std::uint64_t walks = fleet.supervisor.processWalks();
+    auto* tcp = dynamic_cast<platform::LinuxTcpTable*>(&platform::tcpTable());
+    const std::uint64_t reads = tcp ? tcp->descriptorReads() : 0;
     for (auto _ : state) fleet.supervisor.checkAll();
+    if (tcp)
+        state.counters["fd_reads_per_pass"] =
+            static_cast<double>(tcp->descriptorReads() - reads) / static_cast<double>(state.iterations());
     state.counters["processes"] = static_cast<double>(processCount());
     state.counters["walks_per_pass"] =
         static_cast<double>(fleet.supervisor.processWalks() - walks) / static_cast<double>(state.iterations());
@@ -119,6 +149,11 @@ void passBenchmark(benchmark::State& state, int stopped) {
 // Every server held and alive: no walk of the process table at all.
 void BM_PassAllRunning(benchmark::State& state) { passBenchmark(state, 0); }
 BENCHMARK(BM_PassAllRunning)->Arg(0)->Arg(1000)->Unit(benchmark::kMicrosecond)->MinTime(2);
+
+// Ten of the 99 hold 2,000 established connections each (as a game server
+// with players does): a pass should cost what it costs when they are idle.
+void BM_PassTenBusy(benchmark::State& state) { passBenchmark(state, 0, 10, 2000); }
+BENCHMARK(BM_PassTenBusy)->Arg(0)->Unit(benchmark::kMicrosecond)->MinTime(2);
 
 // One server stopped with auto-start off: one walk per pass, shared.
 void BM_PassOneStopped(benchmark::State& state) { passBenchmark(state, 1); }

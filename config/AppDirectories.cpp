@@ -1,5 +1,6 @@
 #include "config/AppDirectories.h"
 
+#include <cstdlib>
 #include <mutex>
 
 #include "config/ExeDirectory.h"
@@ -61,3 +62,16 @@ std::string AppDirectories::serverListPath() {
 }
 
 std::string AppDirectories::settingsPath() { return configDirectory() + platform::pathSeparator() + "procward.ini"; }
+
+std::string AppDirectories::stateDirectory() {
+    // systemd names the unit's state directories (StateDirectory=) in this
+    // variable, separated by colons where there are several: the first is ours.
+    if (const char* given = std::getenv("STATE_DIRECTORY"); given && *given) {
+        std::string directory = given;
+        if (platform::pathSeparator() == '/') directory = directory.substr(0, directory.find(':'));
+        if (!directory.empty()) return withoutTrailingSeparators(directory);
+    }
+    return configDirectory();
+}
+
+std::string AppDirectories::statePath() { return stateDirectory() + platform::pathSeparator() + "procward.state"; }

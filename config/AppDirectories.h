@@ -20,4 +20,11 @@ public:
     // serverinfo.json and procward.ini in the configuration directory.
     static std::string serverListPath();
     static std::string settingsPath();
+
+    // Where the supervisor remembers the processes it holds across its own
+    // restarts: the state directory systemd gives the service
+    // ($STATE_DIRECTORY), else the configuration directory.
+    static std::string stateDirectory();
+    // procward.state in the state directory.
+    static std::string statePath();
 };

@@ -136,6 +136,22 @@ std::int32_t ProfileFile::getInt(std::string_view section, std::string_view key,
     return static_cast<std::int32_t>(number);
 }
 
+std::int64_t ProfileFile::getInt64(std::string_view section, std::string_view key, std::int64_t defaultValue) const {
+    std::string text;
+    if (!rawValue(section, key, text)) return defaultValue;
+    std::size_t i = 0;
+    while (i < text.size() && isBlank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    constexpr std::uint64_t kLimit = static_cast<std::uint64_t>(INT64_MAX);
+    std::uint64_t number = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+        number = number > (kLimit - digit) / 10 ? kLimit : number * 10u + digit;
+    }
+    return negative ? -static_cast<std::int64_t>(number) : static_cast<std::int64_t>(number);
+}
+
 std::string ProfileFile::getString(std::string_view section, std::string_view key, std::string_view defaultValue,
                                    std::size_t bufferSize) const {
     std::string text;

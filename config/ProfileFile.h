@@ -23,6 +23,11 @@ public:
     // absent. Values beyond 32 bits wrap around, as the platform reader's do.
     std::int32_t getInt(std::string_view section, std::string_view key, std::int32_t defaultValue) const;
 
+    // The same number read without wrapping: a value beyond 64 bits stays at
+    // the largest (or smallest) 64-bit number, so that a caller can tell a
+    // value that does not fit its range from one that does.
+    std::int64_t getInt64(std::string_view section, std::string_view key, std::int64_t defaultValue) const;
+
     // The key's value, or `defaultValue` when it is absent, cut to fit a
     // buffer of `bufferSize` bytes with its terminating zero (so at most
     // bufferSize - 1 bytes, never ending inside a UTF-8 character).
@@ -43,6 +48,9 @@ public:
     bool save(std::string& reason);
 
     const std::string& path() const { return path_; }
+    // The file exists but could not be read (no permission, a directory):
+    // every key then reads as its default.
+    bool readFailed() const { return readFailed_; }
 
 private:
     struct Line {

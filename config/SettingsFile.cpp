@@ -12,32 +12,76 @@ constexpr const char* kAlertMail = "ALERT_MAIL";
 
 std::string SettingsFilePath() { return AppDirectories::settingsPath(); }
 
-Settings LoadSettings(const std::string& path, std::vector<std::string>& warnings) {
+namespace {
+
+// Limits above which a value is taken for a mistake rather than a wish.
+constexpr std::int64_t kOneDay = 86400;
+constexpr std::int64_t kOneHour = 3600;
+
+// A whole-number key, kept within what its use can take: a value above
+// `highest` (or beyond 32 bits either way) is used as the nearest one that
+// fits, and `warnings` name the key, the value written and the value used.
+// `above` says what the limit means ("one day"); null when the limit is
+// only the 32-bit range. Small values (an interval below one second) are
+// the caller's to judge.
+std::int32_t wholeNumber(const ProfileFile& file, const char* section, const char* key, std::int32_t defaultValue,
+                         std::int64_t highest, const char* above, std::vector<std::string>& warnings) {
+    const std::int64_t read = file.getInt64(section, key, defaultValue);
+    if (read <= highest && read >= INT32_MIN) return static_cast<std::int32_t>(read);
+    const std::int64_t used = read > highest ? highest : INT32_MIN;
+    const std::string why = read > highest && above ? std::string("is above ") + above : "does not fit a 32-bit number";
+    warnings.push_back(std::string(key) + "=" + file.getString(section, key, "", 256) + " in " + file.path() + " " +
+                       why + "; " + std::to_string(used) + " is used");
+    return static_cast<std::int32_t>(used);
+}
+
+std::int32_t wholeNumber(const ProfileFile& file, const char* section, const char* key, std::int32_t defaultValue,
+                         std::vector<std::string>& warnings) {
+    return wholeNumber(file, section, key, defaultValue, INT32_MAX, nullptr, warnings);
+}
+
+}  // namespace
+
+bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::string>& warnings,
+                  std::string& error) {
     const ProfileFile file(path);
-    Settings settings;
-    GeneralSettingsData& general = settings.general;
-    general.checkInterval = file.getInt(kGeneral, "CHECK_SVR_STATUS_INTERVAL", 3);
+    if (file.readFailed()) {
+        error = path + " could not be read";
+        return false;
+    }
+    Settings read;
+    GeneralSettingsData& general = read.general;
+    general.checkInterval = wholeNumber(file, kGeneral, "CHECK_SVR_STATUS_INTERVAL", 3, kOneDay, "one day", warnings);
     if (general.checkInterval < 1)
         warnings.push_back("CHECK_SVR_STATUS_INTERVAL=" +
                            file.getString(kGeneral, "CHECK_SVR_STATUS_INTERVAL", "", 256) + " in " + path +
                            " is below 1 second; checking every second");
-    general.restartOnExit = file.getInt(kGeneral, "RESTART_ON_EXIT", 1) != 0;
-    general.stopTimeout = file.getInt(kGeneral, "STOP_TIMEOUT", 10);
-    general.restartBackoffMax = file.getInt(kGeneral, "RESTART_BACKOFF_MAX", 0);
-    general.logKeepDays = file.getInt(kGeneral, "LOG_KEEP_DAYS", 30);
+    general.restartOnExit = wholeNumber(file, kGeneral, "RESTART_ON_EXIT", 1, warnings) != 0;
+    general.stopTimeout = wholeNumber(file, kGeneral, "STOP_TIMEOUT", 10, kOneHour, "one hour", warnings);
+    general.restartBackoffMax = wholeNumber(file, kGeneral, "RESTART_BACKOFF_MAX", 60, kOneDay, "one day", warnings);
+    general.logKeepDays = wholeNumber(file, kGeneral, "LOG_KEEP_DAYS", 30, warnings);
+    general.rememberStopped = wholeNumber(file, kGeneral, "REMEMBER_STOPPED", 0, warnings) != 0;
     general.metricsListen = file.getString("METRICS", "LISTEN", "", 256);
 
-    AlertMailSettingsData& mail = settings.mail;
+    AlertMailSettingsData& mail = read.mail;
     mail.smtpServer = file.getString(kAlertMail, "SMTP_SERVER", "", 256);
     mail.smtpPort = file.getString(kAlertMail, "SMTP_PORT", "", 32);
     mail.smtpUser = file.getString(kAlertMail, "SMTP_USER", "", 256);
     mail.smtpPassword = file.getString(kAlertMail, "SMTP_PASSWORD", "", 256);
     mail.smtpMailTo = file.getString(kAlertMail, "SMTP_MAILTO", "", 2048);
-    mail.minAlertInterval = file.getInt(kAlertMail, "MIN_ALERT_INTERVAL", 5);
+    mail.minAlertInterval = wholeNumber(file, kAlertMail, "MIN_ALERT_INTERVAL", 5, warnings);
     ParseSmtpSecurity(file.getString(kAlertMail, "SMTP_SECURITY", "auto", 32), mail.smtpSecurity);
-    mail.smtpTlsVerify = file.getInt(kAlertMail, "SMTP_TLS_VERIFY", 1) != 0;
+    mail.smtpTlsVerify = wholeNumber(file, kAlertMail, "SMTP_TLS_VERIFY", 1, warnings) != 0;
 
     for (std::string& warning : SettingsFileWarnings(path)) warnings.push_back(std::move(warning));
+    settings = std::move(read);
+    return true;
+}
+
+Settings LoadSettings(const std::string& path, std::vector<std::string>& warnings) {
+    Settings settings;
+    std::string error;
+    if (!ReadSettings(path, settings, warnings, error)) warnings.push_back(error + "; the defaults are used");
     return settings;
 }
 
@@ -45,7 +89,8 @@ std::int32_t ReadLogKeepDays() {
     // Read on its own at start-up, before the rest of the file: the log
     // retention is set up with the log, and the full read warns about bad
     // values into that log.
-    return ProfileFile(SettingsFilePath()).getInt(kGeneral, "LOG_KEEP_DAYS", 30);
+    std::vector<std::string> ignored;
+    return wholeNumber(ProfileFile(SettingsFilePath()), kGeneral, "LOG_KEEP_DAYS", 30, ignored);
 }
 
 std::vector<std::string> SettingsFileWarnings(const std::string& path) {

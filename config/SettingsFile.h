@@ -10,10 +10,20 @@
 std::string SettingsFilePath();
 
 // Reads the settings file at `path`. Missing values take their defaults;
-// what is wrong with a value that is used all the same (a check interval
-// below one second, the texts of SettingsFileWarnings) is added to
-// `warnings`, for the caller to log or print.
+// what is wrong with a value that is used all the same is added to
+// `warnings`, for the caller to log or print: a check interval below one
+// second, a value out of its range (a check interval or back-off maximum
+// above one day, a stop time-out above one hour, any number beyond 32 bits),
+// which is used as the nearest value in range, and the texts of
+// SettingsFileWarnings. A file that exists but cannot be read gives the
+// defaults, with a warning.
 Settings LoadSettings(const std::string& path, std::vector<std::string>& warnings);
+
+// LoadSettings for a file that must be read as it is (a reload): false, with
+// the reason in `error` and `settings` untouched, when the file exists but
+// cannot be read. A missing file gives the defaults.
+bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::string>& warnings,
+                  std::string& error);
 
 // [GENERAL] LOG_KEEP_DAYS of the settings file, default 30.
 std::int32_t ReadLogKeepDays();

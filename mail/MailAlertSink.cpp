@@ -7,9 +7,21 @@
 MailAlertSink::MailAlertSink(MailDelivery& delivery, AlertMailSettingsData settings)
     : delivery_(delivery), settings_(std::move(settings)) {}
 
+std::string MailAlertSink::offReason(const AlertMailSettingsData& settings) {
+    if (settings.smtpServer.empty()) return "no SMTP server";
+    return {};
+}
+
 void MailAlertSink::alert(const Alert& alert) {
     auto& log = AppLogger::Instance().get();
-    log.info("{}", alert.message);
+    if (alert.failure)
+        log.error("{}", alert.message);
+    else
+        log.info("{}", alert.message);
+    if (!offReason(settings_).empty()) {
+        ++counters_->off;
+        return;
+    }
     if (!throttle_.Pass(alert.time, settings_.minAlertInterval)) {
         log.info("alert not mailed: minimum interval");
         ++counters_->suppressed;

@@ -11,9 +11,11 @@ class MailDelivery;
 
 // Alerts as mail: each is written to the log, and no more often than the
 // minimum alert interval allows, mailed through the delivery thread with
-// the settings in force; an alert held back says so in the log. Its
-// counters tell the metrics how the alerts fared. Everything but the
-// sending runs on the caller's thread, which never waits for a mail.
+// the settings in force; an alert held back says so in the log. Without an
+// SMTP server or a recipient the mail is off: alerts are only logged, and
+// no mail is tried. Its counters tell the metrics how the alerts fared.
+// Everything but the sending runs on the caller's thread, which never waits
+// for a mail.
 class MailAlertSink {
 public:
     // One alert as the mail side takes it.
@@ -21,6 +23,7 @@ public:
         std::string message;    // logged, and the body of the mail
         std::string subject;    // of the mail
         std::int64_t time = 0;  // seconds since 1970: the minimum interval counts by it
+        bool failure = false;   // logged as an error (a server that could not be started)
     };
 
     MailAlertSink(MailDelivery& delivery, AlertMailSettingsData settings);
@@ -30,6 +33,10 @@ public:
     // The settings the next alert is mailed with.
     void setSettings(AlertMailSettingsData settings) { settings_ = std::move(settings); }
     const AlertMailSettingsData& settings() const { return settings_; }
+
+    // Why these settings mail no alert ("no SMTP server");
+    // empty when they do.
+    static std::string offReason(const AlertMailSettingsData& settings);
 
     // Shared with the metrics' thread; they outlive the sink while any mail
     // of it is still on its way.

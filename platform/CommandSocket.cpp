@@ -1,5 +1,7 @@
 #include "platform/CommandSocket.h"
 
+#include <algorithm>
+
 namespace platform {
 namespace {
 
@@ -7,6 +9,26 @@ namespace {
 constexpr std::size_t kMaxLine = 64 * 1024;
 
 }  // namespace
+
+const char* const kBusyAnswer = "1\nProcward is busy: too many ctl clients at once; try again\n";
+
+int commandClientLimit(long long fileLimit) {
+    return static_cast<int>(std::clamp<long long>(fileLimit / 4, 8, 128));
+}
+
+std::string progressNotice(long long seconds) { return "+" + std::to_string(seconds) + "\n"; }
+
+bool takeProgressNotice(std::string& received, long long& seconds) {
+    if (received.empty() || received[0] != '+') return false;
+    const std::size_t newline = received.find('\n');
+    if (newline == std::string::npos) return false;
+    const std::string digits = received.substr(1, newline - 1);
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    seconds = std::stoll(digits);
+    received.erase(0, newline + 1);
+    return true;
+}
 
 bool takeRequestLine(std::string& in, bool ended, std::string& line, bool& refused) {
     refused = false;

@@ -34,7 +34,12 @@ public:
     // The answer to a request; written, then that client's connection is
     // closed. From any thread; an unknown id (a client gone) is ignored.
     virtual void reply(std::uint64_t id, std::string text) = 0;
-    // Ends serve() and removes the socket file; from any thread.
+    // Text for a client that still waits for its answer (progressNotice);
+    // the connection stays. From any thread; an unknown id is ignored.
+    virtual void notice(std::uint64_t id, std::string text) = 0;
+    // Ends serve() and removes the socket file; from any thread. Answers
+    // given before are still written, as far as the clients take them at
+    // once.
     virtual void close() = 0;
 };
 
@@ -50,6 +55,25 @@ bool takeRequestLine(std::string& in, bool ended, std::string& line, bool& refus
 // A client gets this long to send its line, and to take its answer.
 constexpr long long kCommandClientTimeoutMs = 5000;
 
+// Connections the supervisor keeps waiting to be accepted.
+constexpr int kCommandBacklog = 128;
+
+// The most clients served at once with `fileLimit` descriptors allowed to
+// the process: a quarter of them, from 8 to 128, so that clients can never
+// take the descriptors a launch or the log needs. Over it, the client that
+// has waited longest without sending its command makes room; when every
+// client has sent one, a new client is told kBusyAnswer and closed.
+int commandClientLimit(long long fileLimit);
+extern const char* const kBusyAnswer;
+
+// The lines a supervisor may send before its answer, while it works on the
+// command: "+SECONDS\n", the answer comes within that many seconds.
+std::string progressNotice(long long seconds);
+// Takes such lines from the start of what a client has received: false
+// when `received` does not start with a whole one; otherwise the line is
+// removed and its number is in `seconds`.
+bool takeProgressNotice(std::string& received, long long& seconds);
+
 // Where this user's supervisor listens: $XDG_RUNTIME_DIR/procward/ctl.sock
 // when XDG_RUNTIME_DIR is set, /run/procward/ctl.sock for root, else
 // /tmp/procward-<uid>/ctl.sock.
@@ -62,9 +86,13 @@ enum class CommandResult {
     Answered,    // `reply` holds the whole answer
     NoInstance,  // nothing listens there
     Failed,      // something listens but the exchange failed: `error` says why
+    TimedOut,    // the supervisor did not answer in time
 };
 
 // Sends one line to the supervisor at `path` and reads its whole answer.
-CommandResult sendCommand(const std::string& path, const std::string& line, std::string& reply, std::string& error);
+// The supervisor has `timeoutMs` to take the connection and to answer;
+// each progress notice gives it the time it names plus `timeoutMs` again.
+CommandResult sendCommand(const std::string& path, const std::string& line, std::string& reply, std::string& error,
+                          long long timeoutMs);
 
 }  // namespace platform

@@ -1,7 +1,12 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ExitStatus.h"
 
 namespace platform {
 
@@ -12,7 +17,8 @@ enum class TerminateResult {
 };
 
 enum class StopSignal {
-    Graceful,  // asks the program to end (SIGTERM; Ctrl-Break or WM_CLOSE on Windows)
+    Graceful,  // asks the program to end (SIGTERM, then SIGCONT so that a stopped
+               // process ends too; Ctrl-Break or WM_CLOSE on Windows)
     Kill,      // ends it at once (SIGKILL; TerminateProcess)
 };
 
@@ -43,6 +49,61 @@ public:
     // What an exit watcher waits on (a pidfd, a process handle); -1 when the
     // platform cannot wait on this process, so only the timer notices its end.
     virtual std::intptr_t waitable() const = 0;
+
+    // True for a process ProcessControl::start made: this program is its
+    // parent and learns how it ended. False for one found and opened.
+    virtual bool launchedHere() const { return false; }
+
+    // How the process ended, once it has (looks, never waits). Always empty
+    // for a process that was not launched here: only the parent is told.
+    // Collecting it also removes the ended process from the process table;
+    // whichever of this and ProcessControl::reapChildren comes first, the
+    // status is kept for this handle.
+    virtual std::optional<ExitStatus> exitStatus() { return std::nullopt; }
+
+    // How many processes of the group this process leads are still alive
+    // (the leader itself included while it runs); 0 when it leads none or
+    // the platform cannot tell. Reads the process table: meant for the
+    // moment after the leader's end, not for every check.
+    virtual int groupSize() { return 0; }
+};
+
+// What to start, and how.
+struct LaunchRequest {
+    // Split and searched as `launch` does.
+    std::string commandLine;
+    // Empty: the directory of the executable that is actually run (after
+    // the search path), not the supervisor's.
+    std::string workingDirectory;
+    // Variables set for the program on top of the supervisor's own (less
+    // those that belong to the supervisor alone), in this order: a later
+    // one of the same name wins.
+    std::vector<std::pair<std::string, std::string>> environment;
+    // Empty: the supervisor's own. Otherwise a user name (or numeric ID):
+    // the program runs as that user, with the user's groups and HOME, USER
+    // and LOGNAME set to the user's. Only a supervisor running as root can
+    // do this; others are refused before anything is started.
+    std::string user;
+    // Empty: the user's primary group (or the supervisor's when no user is
+    // given). Otherwise a group name or numeric ID, taken as the primary
+    // group. The same rule as for `user` applies.
+    std::string group;
+    // Empty: standard output and error go nowhere (the null device).
+    // Otherwise the file they are appended to, opened by the supervisor
+    // (created with its directory where missing) and handed to the program
+    // as its own, so it writes there without the supervisor in between.
+    // Standard input is always the null device.
+    std::string outputFile;
+};
+
+// Why a start failed.
+struct LaunchFailure {
+    // The system's error number (errno; GetLastError on Windows) of the step
+    // that failed; 0 when no system call failed (a bad command line).
+    int error = 0;
+    // The step and the system's reason, e.g. "cannot execute 'gamesrv': No
+    // such file or directory", "cannot run as user 'x': no such user".
+    std::string text;
 };
 
 class ProcessControl {
@@ -55,6 +116,24 @@ public:
     // number) when it could not be started at all. Never waits for the
     // program to settle.
     virtual bool launch(const std::string& commandLine, int& pid, int& error) = 0;
+
+    // Starts a program as a child of the supervisor, held from the first
+    // moment: the handle stands for the program whatever it later execs or
+    // calls itself, and tells how it ended. The program leads a session and
+    // process group of its own (a console process group on Windows), and
+    // inherits none of the supervisor's descriptors or handles other than
+    // its standard streams. Returns once the program runs (the exec has
+    // happened) or null, with `failure` filled, once it is known it cannot.
+    virtual std::unique_ptr<ProcessHandle> start(const LaunchRequest& request, LaunchFailure& failure);
+
+    // Collects every child that has ended, without waiting, so none stays
+    // behind in the process table: the status of a child `start` made goes
+    // to its handle; an orphan adopted while this process is a child
+    // subreaper is simply collected. Without the subreaper role only
+    // children `start` made are touched. One system call when nothing has
+    // ended. Returns how many were collected. Meant for the checking thread,
+    // on each tick and after each wake of the exit watcher.
+    virtual int reapChildren() { return 0; }
 
     // Holds the process with this ID; null when there is none (or it can't
     // be opened at all).
@@ -74,5 +153,12 @@ void setProcessControl(ProcessControl* control);
 
 // The machine's own, from the platform folder CMake chooses.
 ProcessControl& defaultProcessControl();
+
+// Makes this process the parent of every orphan among its descendants
+// (a server's workers whose master has died, the real server of a
+// daemonising start), so that they are collected here by reapChildren and
+// never linger as zombies. For the real program only: it takes the exit
+// statuses of every ended child process. False where the system cannot.
+bool becomeChildSubreaper();
 
 }  // namespace platform

@@ -1,19 +1,36 @@
 #pragma once
+#include <functional>
+#include <string>
 
 namespace platform {
 
-// Lets a program without a window end cleanly when the system or the
-// operator asks it to stop (SIGINT, SIGTERM here).
+// Lets a running supervisor end cleanly when the system or the operator
+// asks it to stop (SIGINT, SIGTERM here; Ctrl-C, Ctrl-Break and the end of
+// the console or session on Windows), and reload its files when asked to
+// (SIGHUP here; Windows has no such request).
 class StopRequest {
 public:
-    // Starts listening for stop requests; call once.
+    // Starts listening for these requests; call once.
     static void install();
     // Waits up to `milliseconds` (0 or less: only looks) or until wake is
-    // called; true once a stop was requested.
+    // called or a request comes; true once a stop was requested.
     static bool waitFor(int milliseconds);
     // Ends a wait early, from any thread (a worker that has news for the
     // waiting thread). A wake that comes while nobody waits ends the next wait.
     static void wake();
+    // What asked for the stop, by name ("SIGTERM", "SIGINT"; "Ctrl-C",
+    // "Ctrl-Break", "console closed", "logoff", "system shutdown" on
+    // Windows); empty while nothing did.
+    static std::string reason();
+    // True once for every reload requested since the last call (requests
+    // that came close together count as one).
+    static bool takeReload();
+    // For a program whose thread waits elsewhere (a window's event loop)
+    // instead of in waitFor: `notify` is called from a thread of its own
+    // whenever a stop or a reload is requested, and must only get that
+    // thread to look (reason, takeReload). Ended by unwatch.
+    static void watch(std::function<void()> notify);
+    static void unwatch();
 };
 
 }  // namespace platform

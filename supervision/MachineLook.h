@@ -10,9 +10,10 @@
 
 // One look at the machine, shared by every record a check pass examines:
 // the process table is walked at most once and indexed by executable file
-// name, the listening sockets are dumped at most once. Both are taken only
-// when a record first needs them, so a pass in which every server's
-// process is held and alive walks no process table at all.
+// name, the listening sockets are dumped at most once (the TCP table keeps
+// what it has learnt of their owners from one look to the next). Both are
+// taken only when a record first needs them, so a pass in which every
+// server's process is held and alive walks no process table at all.
 class MachineLook {
 public:
     MachineLook(platform::ProcessTable& table, platform::TcpTable& tcp) : table_(table), tcp_(tcp) {}
@@ -21,7 +22,8 @@ public:
     // (ignoring ASCII case), in table order. Empty when the table cannot be read.
     std::vector<const platform::ProcessEntry*> candidates(const std::vector<std::string>& fileNames);
 
-    // The listening sockets of a process; false when they cannot be read.
+    // The listening sockets of a process, IPv4 before IPv6, each in address
+    // and port order; false when they cannot be read.
     bool listenersOf(int pid, std::vector<platform::TcpListener>& out);
 
     platform::ProcessTable& table() { return table_; }

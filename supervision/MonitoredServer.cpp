@@ -1,12 +1,17 @@
 #include "supervision/MonitoredServer.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <iterator>
 #include <cstring>
-#include <utility>
 #include <ctime>
+#include <utility>
 
 #include "log/AppLogger.h"
 #include "platform/ExitWatcher.h"
+#include "platform/FileStore.h"
+#include "platform/ProcessIdentity.h"
 #include "platform/ProcessTable.h"
 #include "platform/System.h"
 #include "platform/TcpTable.h"
@@ -22,9 +27,22 @@ constexpr std::chrono::milliseconds kSettleTime{210};
 constexpr std::chrono::seconds kKillGrace{5};
 // How often a stop is looked at where nothing can wait on the process.
 constexpr std::chrono::milliseconds kStopPoll{50};
+// How long a daemonizing server has to write its pidfile, and how often the
+// file is looked at meanwhile.
+constexpr std::chrono::seconds kPidfileWait{5};
+constexpr std::chrono::milliseconds kPidfilePoll{100};
 
+// "0.0.0.0:7001" for IPv4; "[::1]:8000" for IPv6, the address in the
+// system's compressed form.
 std::string listenText(const platform::TcpListener& listener) {
     char text[32];
+    if (listener.family == platform::AddressFamily::IPv6) {
+        std::snprintf(text, sizeof text, "]:%u", static_cast<unsigned>(listener.localPort));
+        std::string bracketed(1, '[');
+        bracketed += platform::ipv6Text(listener.localAddress6);
+        bracketed += text;
+        return bracketed;
+    }
     std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", (listener.localAddress >> 24) & 0xFF,
                   (listener.localAddress >> 16) & 0xFF, (listener.localAddress >> 8) & 0xFF,
                   listener.localAddress & 0xFF, static_cast<unsigned>(listener.localPort));
@@ -33,16 +51,30 @@ std::string listenText(const platform::TcpListener& listener) {
 
 std::string systemError(int error) { return platform::errorText(error); }
 
+// The process ID at the start of a pidfile's text; 0 when there is none.
+int pidOfText(const std::string& text) {
+    std::size_t at = 0;
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+    long long pid = 0;
+    std::size_t digits = 0;
+    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) && digits < 10; ++at, ++digits)
+        pid = pid * 10 + (text[at] - '0');
+    if (digits == 0 || pid <= 0 || pid > 0x7FFFFFFF) return 0;
+    return static_cast<int>(pid);
+}
+
+std::string plural(int n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
 }  // namespace
 
 MonitoredServer::MonitoredServer(SupervisionContext& context) : context_(&context) {}
 
-void MonitoredServer::configure(std::int32_t index, const std::string& name, const std::string& processname,
-                                const std::string& commandline) {
-    info_.index = index;
-    info_.name = name;
-    info_.processname = processname;
-    info_.commandline = commandline;
+void MonitoredServer::configure(const ServerEntry& entry) {
+    info_.index = entry.index;
+    info_.name = entry.name;
+    info_.processname = entry.processname;
+    info_.commandline = entry.commandline;
+    options_ = entry.options;
 }
 
 void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pid, std::string reason) {
@@ -63,6 +95,7 @@ void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pi
 bool MonitoredServer::setAutoStart(bool on) {
     if (autoStart_ == on) return false;
     autoStart_ = on;
+    touched();
     if (on)
         AppLogger::Instance().get().info("Enabled autoStart mode for {}", info_.name);
     else
@@ -78,16 +111,36 @@ MonitoredServer::~MonitoredServer() {
             if (done) context_->completions.push_back([done = std::move(done)] { done(false); });
 }
 
-void MonitoredServer::hold(std::unique_ptr<platform::ProcessHandle> process, Clock::TimePoint runningSince) {
+ServerState MonitoredServer::state() const {
+    if (stop_) return ServerState::Stopping;
+    if (pidfileWait_) return ServerState::Starting;
+    if (process_ && info_.pid > 0) return settleAt_ ? ServerState::Starting : ServerState::Running;
+    if (!autoStart_ || backoff_.failures == 0) return ServerState::Stopped;
+    // The first failure of a streak is tried again as any check would; from
+    // the second on, with the back-off on, the waits grow.
+    return backoff_.failures >= 2 && context_->options.restartBackoffMax.count() > 0 ? ServerState::Backoff
+                                                                                      : ServerState::Failing;
+}
+
+void MonitoredServer::hold(std::unique_ptr<platform::ProcessHandle> process, Clock::TimePoint runningSince,
+                           bool owned, bool withGroup, bool seenAlive) {
     release();
     process_ = std::move(process);
+    info_.pid = process_->pid();
     runningSince_ = runningSince;
-    checksSeenAlive_ = 0;
+    owned_ = owned;
+    byThisRun_ = false;
+    // Only a group the server leads, and only one that came with a launch:
+    // a process found running may share its group with anything.
+    group_ = withGroup && process_->leadsGroup() ? process_->pid() : 0;
+    identity_ = platform::processIdentity(info_.pid).value_or(0);
+    seenAliveAt_ = seenAlive ? context_->clock.now() : runningSince;
     endedAt_.reset();
-    if (process_ && context_->watcher) {
+    if (context_->watcher) {
         const std::uint64_t id = ++context_->lastWatchId;
         if (context_->watcher->watch(id, *process_)) watchId_ = id;
     }
+    touched();
 }
 
 void MonitoredServer::release() {
@@ -95,21 +148,16 @@ void MonitoredServer::release() {
     watchId_ = 0;
     process_.reset();
     settleAt_.reset();
+    owned_ = false;
+    byThisRun_ = false;
+    group_ = 0;
+    identity_ = 0;
+    info_.pid = 0;
+    info_.ports.clear();
+    touched();
 }
 
 std::int32_t MonitoredServer::findProcess(MachineLook& look) {
-    // The process held since it was found: while it runs it is this
-    // server's, and nothing needs to be matched again.
-    if (process_ && process_->pid() == info_.pid && !process_->exited()) {
-        ++checksSeenAlive_;
-        return info_.pid;
-    }
-    if (process_) {
-        const Clock::Duration lived = endedAt_.value_or(context_->clock.now()) - runningSince_;
-        lastDiedYoung_ = checksSeenAlive_ == 0 || lived < context_->options.checkInterval;
-        lastStartedAt_ = runningSince_;
-        release();
-    }
     MatchKeys keys;
     if (!formMatchKeys(info_.processname, info_.commandline, keys)) return 0;
     const std::int32_t found = findServerProcess(look, keys);
@@ -121,54 +169,72 @@ std::int32_t MonitoredServer::findProcess(MachineLook& look) {
     const auto age = context_->table.startTime(found, started) && started < now
                          ? std::chrono::seconds(now - started)
                          : std::chrono::seconds(0);
-    hold(std::move(process), context_->clock.now() - age);
+    // Found, not launched: it is signalled alone, and how it ends is not
+    // for this supervisor to learn.
+    hold(std::move(process), context_->clock.now() - age, false, false, true);
     return found;
+}
+
+platform::LaunchRequest MonitoredServer::launchRequest() const {
+    platform::LaunchRequest request;
+    request.commandLine = info_.commandline;
+    // Empty: the directory of the program that is run.
+    request.workingDirectory = options_.cwd;
+    request.environment = options_.env;
+    request.user = options_.user;
+    request.group = options_.group;
+    // Standard output and error go nowhere for now; the server's own output
+    // file is named here once servers get one.
+    request.outputFile = std::string();
+    return request;
 }
 
 bool MonitoredServer::start() {
     autoStart_ = true;
+    touched();
     auto& log = AppLogger::Instance().get();
     log.info("Enabled autoStart mode for {}", info_.name);
-    if (info_.pid >= 1) return false;
-
-    int launchedPid = 0, error = 0;
-    if (!context_->control.launch(info_.commandline, launchedPid, error)) {
-        const std::string reason = systemError(error);
-        raise(AlertKind::StartFailed, info_.name + " could not be started: " + reason, 0, reason);
+    // Running, or on its way: a daemon's pidfile is awaited.
+    if (info_.pid >= 1 || pidfileWait_) return false;
+    const Clock::TimePoint now = context_->clock.now();
+    if (cleanup_) {
+        // What was left of the last process goes first; the start follows.
+        attemptAt_ = now;
+        awaitTick_ = false;
         return false;
     }
+    attemptAt_.reset();
+    awaitTick_ = false;
+
+    platform::LaunchFailure failure;
+    std::unique_ptr<platform::ProcessHandle> process = context_->control.start(launchRequest(), failure);
+    if (!process) {
+        startError_ = failure.text;
+        log.error("{} could not be started: {}", info_.name, failure.text);
+        raise(AlertKind::StartFailed, info_.name + " could not be started: " + failure.text, 0,
+              failure.error != 0 ? systemError(failure.error) : failure.text);
+        failed(now);
+        return false;
+    }
+    startError_.clear();
     ++restarts_;
-    const Clock::TimePoint launchedAt = context_->clock.now();
-
-    // The launcher knows the new process: it is checked directly against
-    // the matching rules instead of being looked for again.
-    std::unique_ptr<platform::ProcessHandle> process = context_->control.open(launchedPid);
-    MatchKeys keys;
-    const bool keysFormed = formMatchKeys(info_.processname, info_.commandline, keys);
-    const LaunchedProcess state = !process || process->exited()
-                                      ? LaunchedProcess::Gone
-                                      : checkLaunchedProcess(context_->table, launchedPid, keys);
-    if (state == LaunchedProcess::Gone || (state == LaunchedProcess::Unrecognised && process && process->exited())) {
-        log.error("{} exited at once after it was started", info_.name);
-        return false;
-    }
-    if (state == LaunchedProcess::Unrecognised || !keysFormed) {
-        // The server runs but its configuration does not let it be found
-        // again: end it, or every later check would launch one more copy.
-        int ignored = 0;
-        process->signal(platform::StopSignal::Kill, process->leadsGroup(), ignored);
-        log.error("{} was started (pid={}) but cannot be recognised by its command line; it was stopped again",
-                  info_.name, launchedPid);
-        return false;
-    }
-
-    info_.pid = launchedPid;
+    // Held from this moment: whatever it execs or calls itself, this is the
+    // server until it exits.
+    hold(std::move(process), now, true, true, false);
+    byThisRun_ = true;
     readStartTime(info_.startTime);
-    hold(std::move(process), launchedAt);
     // The listen address is read once the server has had a moment to open
     // its sockets; the loop goes on meanwhile.
-    settleAt_ = launchedAt + kSettleTime;
-    raise(AlertKind::Restarted, info_.name + " started successfully: pid=" + std::to_string(launchedPid), launchedPid);
+    settleAt_ = now + kSettleTime;
+    if (process_->exited()) {
+        // Gone already: nothing started successfully (unless it handed over
+        // to a daemon, which its pidfile names).
+        noteEnd();
+        return pidfileWait_.has_value();
+    }
+    // A server that daemonizes is announced once its own process is known.
+    if (options_.pidfile.empty())
+        raise(AlertKind::Restarted, info_.name + " started successfully: pid=" + std::to_string(info_.pid), info_.pid);
     return true;
 }
 
@@ -176,31 +242,179 @@ bool MonitoredServer::settle(MachineLook& look) {
     if (!settleAt_ || context_->clock.now() < *settleAt_) return false;
     settleAt_.reset();
     if (info_.pid <= 0) return false;
-    const std::string oldPorts = info_.ports;
-    const std::int64_t oldStart = info_.startTime;
     info_.ports = readListenAddress(look);
     readStartTime(info_.startTime);
     context_->control.closeConsoleHost(info_.pid);
-    return info_.ports != oldPorts || info_.startTime != oldStart;
+    // Confirmed: from starting to running, whatever the address says.
+    return true;
+}
+
+std::string MonitoredServer::pidfilePath() const { return options_.pidfile; }
+
+std::unique_ptr<platform::ProcessHandle> MonitoredServer::daemonFromPidfile(std::uint64_t notBefore) {
+    std::string text;
+    if (platform::readWholeFile(pidfilePath(), text) != platform::FileRead::ok) return nullptr;
+    const int pid = pidOfText(text);
+    if (pid <= 0) return nullptr;
+    // A pidfile left by an earlier run names a process that has ended, or,
+    // once its ID has been given again, one that started before the launch.
+    const auto identity = platform::processIdentity(pid);
+    if (!identity || *identity < notBefore) return nullptr;
+    std::unique_ptr<platform::ProcessHandle> process = context_->control.open(pid);
+    // Opened after the look at its identity: still the same process?
+    if (!process || platform::processIdentity(pid) != identity) return nullptr;
+    return process;
+}
+
+bool MonitoredServer::followPidfile() {
+    if (!pidfileWait_) return false;
+    const Clock::TimePoint now = context_->clock.now();
+    if (now < pidfileWait_->nextLook) return false;
+    pidfileWait_->nextLook = now + kPidfilePoll;
+    auto& log = AppLogger::Instance().get();
+    if (std::unique_ptr<platform::ProcessHandle> daemon = daemonFromPidfile(pidfileWait_->launchIdentity)) {
+        const Clock::TimePoint launchedAt = pidfileWait_->launchedAt;
+        pidfileWait_.reset();
+        // Its run counts from the launch: a daemon that dies young is a
+        // failed start like any other. Its group is its own, when it leads one.
+        hold(std::move(daemon), launchedAt, true, true, false);
+        byThisRun_ = true;
+        readStartTime(info_.startTime);
+        settleAt_ = now;  // its sockets are open by now: read them at once
+        log.info("{} runs as pid {}, named in its pidfile {}", info_.name, info_.pid, pidfilePath());
+        raise(AlertKind::Restarted, info_.name + " started successfully: pid=" + std::to_string(info_.pid), info_.pid);
+        if (!autoStart_) stop(false);  // the operator stopped it while it was starting
+        return true;
+    }
+    if (now < pidfileWait_->until) return false;
+    const PidfileWait wait = *pidfileWait_;
+    pidfileWait_.reset();
+    touched();
+    const std::string problem = "its pidfile " + pidfilePath() + " named no running process within " +
+                                std::to_string(kPidfileWait.count()) + " s";
+    log.error("{} was started, but {}", info_.name, problem);
+    lastExit_ = wait.handover;
+    lastExit_->detail = problem;
+    startError_ = problem;
+    raise(AlertKind::StartFailed, info_.name + " could not be started: " + problem, 0, problem);
+    failed(wait.launchedAt);
+    return true;
+}
+
+void MonitoredServer::noteEnd() {
+    auto& log = AppLogger::Instance().get();
+    const Clock::TimePoint now = context_->clock.now();
+    const Clock::TimePoint endedAt = endedAt_.value_or(now);
+    const bool launchedHere = process_->launchedHere();
+    const std::optional<platform::ExitStatus> status =
+        launchedHere ? process_->exitStatus() : std::optional<platform::ExitStatus>();
+    const Clock::Duration ran = endedAt - runningSince_;
+
+    LastExit exit;
+    exit.status = status;
+    exit.launchedHere = byThisRun_;
+    exit.time = context_->clock.secondsSince1970();
+    exit.ran = ran;
+
+    if (launchedHere && !options_.pidfile.empty() && status &&
+        status->how == platform::ExitStatus::How::Code && status->value == 0) {
+        // A daemonizing start: the launched process has handed over to the
+        // server it started, whose PID comes from the pidfile.
+        PidfileWait wait;
+        wait.until = now + kPidfileWait;
+        wait.nextLook = now;
+        wait.launchedAt = runningSince_;
+        wait.launchedPid = info_.pid;
+        wait.launchIdentity = identity_;
+        wait.handover = exit;
+        log.info("{} (pid={}) exited with code 0; its server's pid is read from {}", info_.name, info_.pid,
+                 pidfilePath());
+        release();
+        pidfileWait_ = wait;
+        followPidfile();
+        return;
+    }
+
+    lastExit_ = exit;
+    log.warn("{}", exit.logLine(info_.name));
+    // It lived less than an interval: a start that failed. Where the exit
+    // watcher did not tell when it ended, what the checks saw counts: it
+    // lived at least until the last one that found it alive.
+    const Clock::Duration lived = endedAt_ ? ran : seenAliveAt_ - runningSince_;
+    const bool young = lived < context_->options.checkInterval;
+    lastStartedAt_ = runningSince_;
+    if (watchId_ != 0 && context_->watcher) context_->watcher->unwatch(watchId_);
+    watchId_ = 0;
+    std::unique_ptr<platform::ProcessHandle> leader = std::move(process_);
+    const bool withGroup = group_ != 0 && options_.killGroup;
+    release();
+    if (withGroup) beginCleanup(std::move(leader));
+    if (young) {
+        failed(lastStartedAt_);
+    } else {
+        // It ran long enough: started again as soon as nothing holds it.
+        attemptAt_ = now;
+        awaitTick_ = false;
+    }
+}
+
+void MonitoredServer::beginCleanup(std::unique_ptr<platform::ProcessHandle> leader) {
+    const int members = leader->groupSize();
+    if (members <= 0) return;
+    const Clock::TimePoint now = context_->clock.now();
+    const bool graceful = context_->options.stopTimeout.count() > 0;
+    int error = 0;
+    leader->signal(graceful ? platform::StopSignal::Graceful : platform::StopSignal::Kill, true, error);
+    Cleanup cleanup;
+    cleanup.leader = std::move(leader);
+    cleanup.members = members;
+    cleanup.killed = !graceful;
+    cleanup.killAt = now + context_->options.stopTimeout;
+    cleanup.giveUpAt = now + (graceful ? context_->options.stopTimeout : Clock::Duration::zero()) + kKillGrace;
+    cleanup.nextLook = now + kStopPoll;
+    cleanup_ = std::move(cleanup);
+}
+
+bool MonitoredServer::followCleanup() {
+    if (!cleanup_) return false;
+    const Clock::TimePoint now = context_->clock.now();
+    if (now < cleanup_->nextLook && now < cleanup_->killAt) return false;
+    cleanup_->nextLook = now + kStopPoll;
+    auto& log = AppLogger::Instance().get();
+    const int left = cleanup_->leader->groupSize();
+    if (left == 0) {
+        log.info("{}: ended {} of its group", info_.name,
+                 plural(cleanup_->members, "leftover process", "leftover processes"));
+        cleanup_.reset();
+        return true;
+    }
+    if (!cleanup_->killed && now >= cleanup_->killAt) {
+        cleanup_->killed = true;
+        int error = 0;
+        cleanup_->leader->signal(platform::StopSignal::Kill, true, error);
+    } else if (cleanup_->killed && now >= cleanup_->giveUpAt) {
+        log.error("{}: {} of its group did not end after they were killed", info_.name,
+                  plural(left, "leftover process", "leftover processes"));
+        cleanup_.reset();
+        return true;
+    }
+    return false;
 }
 
 StopOutcome MonitoredServer::stop(bool keepAutoStart, std::function<void(bool)> done) {
-    if (info_.pid == 0) return StopOutcome::NotRunning;
+    if (info_.pid == 0 || !process_) return StopOutcome::NotRunning;
     auto& log = AppLogger::Instance().get();
     if (stop_) {
         // Already on its way down: the newer wish for auto-start counts.
         autoStart_ = keepAutoStart;
+        touched();
         if (!keepAutoStart) log.info("Disabled autoStart mode for {}", info_.name);
         if (done) stop_->done.push_back(std::move(done));
         return StopOutcome::Stopping;
     }
-    if (!process_ || process_->pid() != info_.pid) {
-        std::unique_ptr<platform::ProcessHandle> process = context_->control.open(info_.pid);
-        if (!process) return StopOutcome::Failed;
-        hold(std::move(process), runningSince_);
-    }
     const bool graceful = context_->options.stopTimeout.count() > 0;
-    const bool group = process_->leadsGroup();
+    // The group only where it came with a launch and may be ended with it.
+    const bool group = group_ != 0 && options_.killGroup;
     int error = 0;
     const platform::SignalResult result =
         process_->signal(graceful ? platform::StopSignal::Graceful : platform::StopSignal::Kill, group, error);
@@ -209,6 +423,7 @@ StopOutcome MonitoredServer::stop(bool keepAutoStart, std::function<void(bool)> 
         return StopOutcome::Failed;
     }
     autoStart_ = keepAutoStart;
+    touched();
     if (!keepAutoStart) log.info("Disabled autoStart mode for {}", info_.name);
     if (result == platform::SignalResult::Failed) {
         log.error("{} cannot be stopped (pid={}): {}", info_.name, info_.pid, systemError(error));
@@ -231,7 +446,11 @@ StopOutcome MonitoredServer::stop(bool keepAutoStart, std::function<void(bool)> 
     return StopOutcome::Stopping;
 }
 
-bool MonitoredServer::groupGone() { return !process_ || !stop_ || !stop_->group || !process_->groupRunning(); }
+bool MonitoredServer::groupGone() {
+    // Live members only: the remains of a member whose parent has not
+    // collected them yet do not hold a stop up.
+    return !process_ || !stop_ || !stop_->group || (!process_->groupRunning() || process_->groupSize() == 0);
+}
 
 bool MonitoredServer::followStop() {
     if (!stop_) return false;
@@ -259,32 +478,61 @@ bool MonitoredServer::followStop() {
 
 void MonitoredServer::finishStop(bool ok) {
     std::vector<std::function<void(bool)>> done = std::move(stop_->done);
-    stop_.reset();
     if (ok) {
+        if (process_ && process_->exited()) {
+            LastExit exit;
+            exit.launchedHere = byThisRun_;
+            if (process_->launchedHere()) exit.status = process_->exitStatus();
+            exit.time = context_->clock.secondsSince1970();
+            exit.ran = context_->clock.now() - runningSince_;
+            lastExit_ = exit;
+            AppLogger::Instance().get().info("{}", exit.logLine(info_.name));
+        }
         release();
-        info_.pid = 0;
-        info_.ports.clear();
         info_.startTime = 0;
+        // Stopped on purpose: no failure streak goes on, no attempt is owed.
+        backoff_ = Backoff{};
+        attemptAt_.reset();
+        awaitTick_ = false;
     }
+    stop_.reset();
     for (auto& callback : done)
         if (callback) context_->completions.push_back([callback = std::move(callback), ok] { callback(ok); });
 }
 
-void MonitoredServer::processEnded() {
-    // Only the watch is spent; the next check learns the rest.
+void MonitoredServer::watchEnded() {
+    // Only the watch is spent; the check that follows learns the rest.
     watchId_ = 0;
     endedAt_ = context_->clock.now();
 }
 
+std::optional<Clock::TimePoint> MonitoredServer::attemptDue() const {
+    if (process_ || !autoStart_ || stop_ || cleanup_ || pidfileWait_ || awaitTick_) return std::nullopt;
+    return attemptAt_;
+}
+
+bool MonitoredServer::restartDue() const {
+    const auto due = attemptDue();
+    return due && *due <= context_->clock.now();
+}
+
+bool MonitoredServer::waitingForAttempt() const { return attemptAt_ && context_->clock.now() < *attemptAt_; }
+
 std::optional<Clock::TimePoint> MonitoredServer::nextDue() const {
     std::optional<Clock::TimePoint> due = settleAt_;
+    auto earliest = [&due](Clock::TimePoint at) {
+        if (!due || at < *due) due = at;
+    };
     if (stop_) {
         Clock::TimePoint next = stop_->killed ? stop_->giveUpAt : stop_->killAt;
         // The exit watcher tells of the process's end, but not of the rest
         // of its group, nor of anything where it cannot wait.
         if (watchId_ == 0 || stop_->group) next = std::min(next, stop_->nextLook);
-        if (!due || next < *due) due = next;
+        earliest(next);
     }
+    if (pidfileWait_) earliest(std::min(pidfileWait_->nextLook, pidfileWait_->until));
+    if (cleanup_) earliest(std::min(cleanup_->nextLook, cleanup_->killed ? cleanup_->giveUpAt : cleanup_->killAt));
+    if (const auto attempt = attemptDue()) earliest(*attempt);
     return due;
 }
 
@@ -297,7 +545,12 @@ std::string MonitoredServer::readListenAddress(MachineLook& look) {
     if (info_.pid == 0) return {};
     std::vector<platform::TcpListener> listeners;
     if (!look.listenersOf(info_.pid, listeners) || listeners.empty()) return {};
-    return listenText(listeners.back());
+    // IPv4 listeners come first: the last of them, or the last IPv6 one
+    // when the process has no IPv4 listener.
+    const auto firstIpv6 = std::find_if(listeners.begin(), listeners.end(), [](const platform::TcpListener& l) {
+        return l.family == platform::AddressFamily::IPv6;
+    });
+    return listenText(firstIpv6 == listeners.begin() ? listeners.back() : *std::prev(firstIpv6));
 }
 
 void MonitoredServer::readStartTime(std::int64_t& startTime) {
@@ -306,49 +559,67 @@ void MonitoredServer::readStartTime(std::int64_t& startTime) {
     if (context_->table.startTime(info_.pid, seconds) && seconds > 0) startTime = seconds;
 }
 
-bool MonitoredServer::checkStatus(MachineLook& look) {
-    if (stop_) return false;  // on its way down: the stop decides what comes next
-    bool changed = false;
-    const std::int32_t found = findProcess(look);
+bool MonitoredServer::checkStatus(MachineLook& look, bool tick) {
+    // On its way down, or starting through its pidfile: the follow-up
+    // decides what comes next.
+    if (stop_ || pidfileWait_) return false;
+    const std::int32_t oldPid = info_.pid;
     const std::string oldPorts = info_.ports;
-    if (found != info_.pid) {
-        changed = true;
-        if (found == 0 && autoStart_)
-            raise(AlertKind::ServerDown, info_.name + ": service not working，it will be restarted right away!");
+    const ServerState oldState = state();
+    const std::optional<LastExit> oldExit = lastExit_;
+    bool ended = false;
+    if (process_) {
+        if (process_->exited()) {
+            noteEnd();
+            ended = !pidfileWait_;
+        } else {
+            seenAliveAt_ = context_->clock.now();
+        }
     }
-    info_.pid = found;
-    if (found == 0 && autoStart_) {
-        // A process that lived shorter than one interval counts as a failed
-        // start; so does a launch that failed.
-        if (lastDiedYoung_.value_or(false)) restartFailed(lastStartedAt_);
-        lastDiedYoung_.reset();
-        if (backingOff()) return changed;  // the row shows when the next attempt comes
-        const Clock::TimePoint attemptedAt = context_->clock.now();
+    auto tell = [&] {
+        return info_.pid != oldPid || info_.ports != oldPorts || state() != oldState || !(lastExit_ == oldExit);
+    };
+    auto down = [&] {
+        raise(AlertKind::ServerDown, info_.name + ": service not working，it will be restarted right away!", 0,
+              lastExit_ ? lastExit_->reason() : std::string());
+    };
+    if (pidfileWait_) return true;
+    if (cleanup_) {
+        // What was left of its group ends first; the restart follows.
+        if (ended && autoStart_) down();
+        return tell();
+    }
+    if (!process_) {
+        // Nothing held: a process matching the command line is taken as the
+        // server's, without an alert (it was replaced, not lost).
+        if (findProcess(look) == 0 && ended && autoStart_) down();
+    }
+    if (!process_ && autoStart_) {
+        // A server that died young waits for its back-off step, or with
+        // the back-off off for the next tick.
+        if ((awaitTick_ && !tick) || waitingForAttempt()) return tell();
         const bool ok = start();
         AppLogger::Instance().get().info("service is closed, autoStart {} {}", info_.name, ok);
-        if (ok) return true;  // start read the start time itself; the address follows when it has settled
-        restartFailed(attemptedAt);
-        changed = changed || backingOff();
+        // start read the start time itself; the address follows when it has settled
+        if (ok) return true;
+        return tell();
     }
-    if (found != 0 && backoff_.failures > 0 && runningFor() >= context_->options.restartBackoffMax) {
+    if (process_ && backoff_.failures > 0 &&
+        runningFor() >= std::max<Clock::Duration>(context_->options.restartBackoffMax,
+                                                  context_->options.checkInterval)) {
         // Running long enough without dying: the next failure starts afresh.
         backoff_ = Backoff{};
     }
     info_.ports = readListenAddress(look);
     // The start time of a held process cannot change; it is read when the
     // process is first found.
-    if (found != 0 && (changed || info_.startTime == 0)) readStartTime(info_.startTime);
-    if (found != info_.pid || info_.ports != oldPorts) changed = true;
-    return changed;
-}
-
-bool MonitoredServer::backingOff() const {
-    return backoff_.nextAttempt && context_->clock.now() < *backoff_.nextAttempt;
+    if (info_.pid != 0 && (info_.pid != oldPid || info_.startTime == 0)) readStartTime(info_.startTime);
+    return tell();
 }
 
 std::optional<Clock::TimePoint> MonitoredServer::nextRestart() const {
-    if (info_.pid != 0 || !autoStart_ || !backingOff()) return std::nullopt;
-    return backoff_.nextAttempt;
+    if (info_.pid != 0 || !autoStart_ || !waitingForAttempt() || !attemptDue()) return std::nullopt;
+    return attemptAt_;
 }
 
 std::optional<std::int64_t> MonitoredServer::nextRestartTime() const {
@@ -358,17 +629,27 @@ std::optional<std::int64_t> MonitoredServer::nextRestartTime() const {
     return static_cast<std::int64_t>(std::time(nullptr)) + left.count();
 }
 
-void MonitoredServer::resetBackoff() { backoff_ = Backoff{}; }
+void MonitoredServer::resetBackoff() {
+    backoff_ = Backoff{};
+    attemptAt_.reset();
+    awaitTick_ = false;
+}
 
-void MonitoredServer::restartFailed(Clock::TimePoint attemptedAt) {
-    const auto max = context_->options.restartBackoffMax;
-    if (max.count() <= 0) return;  // off: one attempt per check
+void MonitoredServer::failed(Clock::TimePoint attemptedAt) {
     const Clock::TimePoint now = context_->clock.now();
     if (backoff_.failures == 0) {
         backoff_.firstFailure = now;
         backoff_.restartsAtStart = restarts_;
     }
     ++backoff_.failures;
+    const auto max = context_->options.restartBackoffMax;
+    if (max.count() <= 0) {
+        // Off: one attempt per check.
+        attemptAt_.reset();
+        awaitTick_ = true;
+        return;
+    }
+    awaitTick_ = false;
     // 1, 2, 4 ... check intervals, at most the maximum.
     Clock::Duration wait = context_->options.checkInterval;
     bool capped = false;
@@ -381,7 +662,7 @@ void MonitoredServer::restartFailed(Clock::TimePoint attemptedAt) {
         capped = true;
     }
     // Counted from the attempt, so that attempts are 1, 2, 4 ... intervals apart.
-    backoff_.nextAttempt = attemptedAt + wait;
+    attemptAt_ = attemptedAt + wait;
     if (capped && !backoff_.capReported) {
         backoff_.capReported = true;
         const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(now - backoff_.firstFailure).count();
@@ -393,20 +674,87 @@ void MonitoredServer::restartFailed(Clock::TimePoint attemptedAt) {
     }
 }
 
+bool MonitoredServer::readopt(const RememberedServer& record, bool sameBoot) {
+    // A process of another boot cannot run any more; its ID and start may
+    // well have been given to another.
+    if (!sameBoot || record.pid <= 0) return false;
+    std::unique_ptr<platform::ProcessHandle> process;
+    const auto identity = platform::processIdentity(record.pid);
+    if (identity && *identity == record.startTicks) {
+        process = context_->control.open(record.pid);
+        if (process && platform::processIdentity(record.pid) != identity) process.reset();
+    }
+    bool fromPidfile = false;
+    if (!process && record.launched && !options_.pidfile.empty()) {
+        // The server may have handed over to its daemon, or replaced itself
+        // (a new master): the pidfile names it.
+        process = daemonFromPidfile(record.startTicks);
+        fromPidfile = process != nullptr;
+    }
+    if (!process) return false;
+    const int pid = process->pid();
+    std::int64_t started = 0;
+    const std::int64_t now = std::time(nullptr);
+    const auto age = context_->table.startTime(pid, started) && started < now ? std::chrono::seconds(now - started)
+                                                                              : std::chrono::seconds(0);
+    // Not a child of this run: its exit status will not be known. One the
+    // earlier run launched keeps its group, which a stop and the clean-up
+    // after its end still reach by the group's ID.
+    hold(std::move(process), context_->clock.now() - age, record.launched,
+         record.launched && (fromPidfile || record.group == pid), true);
+    if (fromPidfile)
+        AppLogger::Instance().get().info("{} runs as pid {}, named in its pidfile {}; taken over from the previous run",
+                                         info_.name, pid, pidfilePath());
+    else
+        AppLogger::Instance().get().info("{} is still running (pid={}); taken over from the previous run", info_.name,
+                                         pid);
+    return true;
+}
+
+RememberedServer MonitoredServer::remembered() const {
+    RememberedServer record;
+    record.name = info_.name;
+    record.processname = info_.processname;
+    record.commandline = info_.commandline;
+    record.stopped = !autoStart_;
+    if (process_ && info_.pid > 0) {
+        record.pid = info_.pid;
+        record.startTicks = identity_;
+        record.launched = owned_;
+        record.group = group_;
+    } else if (pidfileWait_) {
+        // The launch itself: a later run reads the pidfile, for a daemon
+        // that started after it.
+        record.pid = pidfileWait_->launchedPid;
+        record.startTicks = pidfileWait_->launchIdentity;
+        record.launched = true;
+    }
+    return record;
+}
+
 void MonitoredServer::takeRunStateFrom(MonitoredServer& other) {
     info_.pid = other.info_.pid;
     info_.ports = other.info_.ports;
     info_.startTime = other.info_.startTime;
     autoStart_ = other.autoStart_;
     process_ = std::move(other.process_);
+    owned_ = other.owned_;
+    byThisRun_ = other.byThisRun_;
+    group_ = other.group_;
+    identity_ = other.identity_;
     watchId_ = std::exchange(other.watchId_, 0);
     runningSince_ = other.runningSince_;
     settleAt_ = std::exchange(other.settleAt_, std::nullopt);
     stop_ = std::exchange(other.stop_, std::nullopt);
+    pidfileWait_ = std::exchange(other.pidfileWait_, std::nullopt);
+    cleanup_ = std::exchange(other.cleanup_, std::nullopt);
     restarts_ = other.restarts_;
+    lastExit_ = other.lastExit_;
+    startError_ = other.startError_;
     backoff_ = other.backoff_;
-    lastDiedYoung_ = other.lastDiedYoung_;
-    checksSeenAlive_ = other.checksSeenAlive_;
+    attemptAt_ = other.attemptAt_;
+    awaitTick_ = other.awaitTick_;
+    seenAliveAt_ = other.seenAliveAt_;
     endedAt_ = other.endedAt_;
     lastStartedAt_ = other.lastStartedAt_;
 }

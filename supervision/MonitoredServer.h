@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "config/ServerEntry.h"
+#include "config/StateFile.h"
 #include "platform/ProcessControl.h"
 #include "supervision/AlertSink.h"
 #include "supervision/Clock.h"
+#include "supervision/LastExit.h"
 #include "supervision/ServerInfo.h"
+#include "supervision/ServerState.h"
 #include "supervision/SupervisionOptions.h"
 
 class MachineLook;
@@ -35,6 +39,9 @@ struct SupervisionContext {
     // operation that ended the stop has returned, since they may change the
     // list (and so destroy records).
     std::vector<std::function<void()>> completions{};
+    // Set when what the state file keeps of a record (the process it
+    // holds, its auto-start mode) may have changed.
+    bool stateChanged = false;
 };
 
 // What stop() did.
@@ -48,6 +55,12 @@ enum class StopOutcome {
 // One entry of the server list: its configuration, the observed state of
 // its process and the auto-start mode. The supervisor owns the records and
 // alone changes them; a window shows them but keeps no part of them.
+//
+// A process the record launched is its server from the moment of the
+// launch until it exits, whatever it execs or calls itself: it is held,
+// never matched against the command line again. Matching finds only what
+// the record did not launch (a server started by hand, or before this
+// supervisor ran and not remembered in the state file).
 class MonitoredServer {
 public:
     explicit MonitoredServer(SupervisionContext& context);
@@ -57,11 +70,20 @@ public:
 
     // What the operator configured and what was last observed.
     const ServerInfo& info() const { return info_; }
+    // The entry's optional keys (working directory, environment, ...).
+    const ServerOptions& options() const { return options_; }
     // Restart the server when a check finds it stopped.
     bool autoStart() const { return autoStart_; }
+    // What the server is doing, in one word.
+    ServerState state() const;
+    // How the last process of this record ended; empty while none has.
+    const std::optional<LastExit>& lastExit() const { return lastExit_; }
+    // Why the last start could not launch anything; empty when it could.
+    const std::string& startError() const { return startError_; }
 
     bool stopping() const { return stop_.has_value(); }
-    // When settle or followStop next has something to do.
+    // When settle, a stop, a pidfile, a group clean-up or a restart
+    // attempt next has something to do.
     std::optional<Clock::TimePoint> nextDue() const;
     // How long the current process has been known to run; zero when none.
     Clock::Duration runningFor() const;
@@ -79,14 +101,13 @@ private:
     // The Supervisor runs the operations; nobody else changes a record.
     friend class Supervisor;
 
-    // Takes the configured texts and index of an entry.
-    void configure(std::int32_t index, const std::string& name, const std::string& processname,
-                   const std::string& commandline);
-    // Process ID of the running process that matches this server, 0 if
-    // none. A process found once is held until it ends: while it runs it
-    // is this server's, whatever it does to its argument list.
+    // Takes the texts, index and options of an entry.
+    void configure(const ServerEntry& entry);
+    // Process ID of a running process that matches this server, which is
+    // then held; 0 if none. Only for a record that holds nothing.
     std::int32_t findProcess(MachineLook& look);
-    // Launches the server unless it runs; true when launched and recognised.
+    // Launches the server unless it runs; true when launched (and, for a
+    // server that daemonizes, handed over to the process in its pidfile).
     bool start();
     // Stops the server's process and sets the auto-start mode. The process
     // may take a while to end: `done` is called (on the supervisor's
@@ -98,8 +119,11 @@ private:
     std::string readListenAddress(MachineLook& look);
     // Writes the creation time of the process `pid` into startTime on success.
     void readStartTime(std::int64_t& startTime);
-    // Periodic check; true when pid or ports changed.
-    bool checkStatus(MachineLook& look);
+    // Periodic check; true when what observers show changed. `tick` is
+    // false for a check made because the process exited or a restart came
+    // due: a server that died young then waits for its back-off step (or,
+    // with the back-off off, for the next tick).
+    bool checkStatus(MachineLook& look, bool tick = true);
 
     // The follow-up of a launch, due 210 ms after it: the listen address
     // and start time of the settled server. True when the row changed.
@@ -107,8 +131,21 @@ private:
     // Follows a stop under way: kills after the time-out, ends the stop once
     // the process (and its group) has gone. True when the row changed.
     bool followStop();
+    // Looks for the PID a daemonizing server wrote into its pidfile.
+    bool followPidfile();
+    // Follows the end of what was left of a process group.
+    bool followCleanup();
+    // A restart attempt has come due between the ticks.
+    bool restartDue() const;
     // The watched process has ended (the exit watcher said so).
-    void processEnded();
+    void watchEnded();
+
+    // Holds the process an earlier run of the supervisor held for this
+    // entry, when it still runs (same start, same boot), or the one its
+    // pidfile names. True when one is held.
+    bool readopt(const RememberedServer& record, bool sameBoot);
+    // What the state file keeps of this record.
+    RememberedServer remembered() const;
 
     // Takes over the observed state of a record of the same server, across
     // a reload of the list.
@@ -127,37 +164,88 @@ private:
         std::vector<std::function<void(bool)>> done;
     };
 
-    void hold(std::unique_ptr<platform::ProcessHandle> process, Clock::TimePoint runningSince);
-    // A restart attempt failed (the launch, or a process that died sooner
-    // than one check interval after it started): the next one waits.
-    void restartFailed(Clock::TimePoint attemptedAt);
-    bool backingOff() const;
+    // A launched process that exited with code 0 has handed over to the
+    // daemon it started; its PID comes from the pidfile.
+    struct PidfileWait {
+        Clock::TimePoint until;      // gives up then
+        Clock::TimePoint nextLook;
+        Clock::TimePoint launchedAt;
+        int launchedPid = 0;
+        std::uint64_t launchIdentity = 0;  // the daemon started no earlier than this
+        LastExit handover;                 // how the launched process ended (code 0)
+    };
+
+    // The rest of the process group of a process that has ended, being ended
+    // before the server is started again.
+    struct Cleanup {
+        std::unique_ptr<platform::ProcessHandle> leader;  // reaches the group by its ID
+        int members = 0;                                  // left when it began
+        Clock::TimePoint killAt;
+        Clock::TimePoint giveUpAt;
+        Clock::TimePoint nextLook;
+        bool killed = false;
+    };
+
+    // `owned`: launched by a supervisor (this one or an earlier one);
+    // `withGroup`: its process group goes with it; `seenAlive`: it is seen
+    // running now (found or taken over, not just launched).
+    void hold(std::unique_ptr<platform::ProcessHandle> process, Clock::TimePoint runningSince, bool owned,
+              bool withGroup, bool seenAlive);
     void release();
+    // The held process has ended: how, the log line, the clean-up of its
+    // group, and whether it counts as a failed start.
+    void noteEnd();
+    // A start failed (the launch, or a process that died young): the next
+    // attempt waits, as the back-off says or for the next tick.
+    void failed(Clock::TimePoint attemptedAt);
+    // Starts ending what is left of the leader's group, if anything is.
+    void beginCleanup(std::unique_ptr<platform::ProcessHandle> leader);
+    // The process named by the pidfile, when it runs and started no earlier
+    // than `notBefore` (its identity); null otherwise.
+    std::unique_ptr<platform::ProcessHandle> daemonFromPidfile(std::uint64_t notBefore);
+    std::string pidfilePath() const;
+    // The moment of the next start attempt outside the ticks, if any.
+    std::optional<Clock::TimePoint> attemptDue() const;
+    bool waitingForAttempt() const;
+    platform::LaunchRequest launchRequest() const;
     void finishStop(bool ok);
     bool groupGone();
+    void touched() { context_->stateChanged = true; }
 
     SupervisionContext* context_;
     ServerInfo info_;
+    ServerOptions options_;
     bool autoStart_ = true;
     std::unique_ptr<platform::ProcessHandle> process_;
+    bool owned_ = false;          // the process held was launched by a supervisor
+    bool byThisRun_ = false;      // ... by this one (directly, or through its pidfile)
+    int group_ = 0;               // its process group, which goes with it; 0: none
+    std::uint64_t identity_ = 0;  // platform::processIdentity of the process held
     std::uint64_t watchId_ = 0;
     Clock::TimePoint runningSince_{};
     std::optional<Clock::TimePoint> settleAt_;
     std::optional<PendingStop> stop_;
+    std::optional<PidfileWait> pidfileWait_;
+    std::optional<Cleanup> cleanup_;
     std::uint64_t restarts_ = 0;
+    std::optional<LastExit> lastExit_;
+    std::string startError_;
 
+    // Failed starts in a row, and what the back-off makes of them.
     struct Backoff {
-        int failures = 0;                  // in a row
-        Clock::TimePoint firstFailure{};   // of the streak
+        int failures = 0;
+        Clock::TimePoint firstFailure{};  // of the streak
         std::uint64_t restartsAtStart = 0;
-        std::optional<Clock::TimePoint> nextAttempt;
         bool capReported = false;
     } backoff_;
-    // Whether the last process, once it has gone, lived shorter than one
-    // check interval: it ended before any check saw it running, or the exit
-    // watcher saw it end that soon. None while one runs.
-    std::optional<bool> lastDiedYoung_;
-    int checksSeenAlive_ = 0;              // of the process held
+    // The next start attempt comes no earlier than this (the back-off), or
+    // at once once nothing else holds it (a server that ran long enough).
+    std::optional<Clock::TimePoint> attemptAt_;
+    // With the back-off off, a server that died young waits for the tick.
+    bool awaitTick_ = false;
+    // The last moment a check saw the held process alive: where nothing
+    // told when it ended, it lived at least until then.
+    Clock::TimePoint seenAliveAt_{};
     std::optional<Clock::TimePoint> endedAt_;  // when the exit watcher saw it end
-    Clock::TimePoint lastStartedAt_{};  // of the last process held
+    Clock::TimePoint lastStartedAt_{};         // of the last process held
 };

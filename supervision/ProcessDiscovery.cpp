@@ -93,10 +93,3 @@ std::int32_t findServerProcess(MachineLook& look, const MatchKeys& keys) {
         if (processMatches(look.table(), *entry, keys)) return entry->pid;
     return 0;
 }
-
-LaunchedProcess checkLaunchedProcess(platform::ProcessTable& table, int pid, const MatchKeys& keys) {
-    std::vector<std::string> paths;
-    if (!table.executablePaths(pid, paths) || paths.empty()) return LaunchedProcess::Gone;
-    if (!hasFileName(keys, baseName(paths.front())) || !isProgram(keys, paths)) return LaunchedProcess::Unrecognised;
-    return LaunchedProcess::Recognised;
-}

@@ -35,14 +35,3 @@ bool processMatches(platform::ProcessTable& table, const platform::ProcessEntry&
 
 // The first process in table order that matches; 0 if none.
 std::int32_t findServerProcess(MachineLook& look, const MatchKeys& keys);
-
-enum class LaunchedProcess {
-    Recognised,    // its executable is the configured one
-    Gone,          // it has already ended
-    Unrecognised,  // it runs another executable than the keys describe
-};
-
-// A process the launcher has just started from the keys' command line: its
-// arguments are those the launcher passed, so only its executable is
-// looked at (the kernel may not have put its argument list in place yet).
-LaunchedProcess checkLaunchedProcess(platform::ProcessTable& table, int pid, const MatchKeys& keys);

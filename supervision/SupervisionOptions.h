@@ -12,6 +12,10 @@ struct SupervisionOptions {
     // kills it at once.
     std::chrono::milliseconds stopTimeout{0};
     // Longest wait between restarts of a server that keeps failing; 0 turns
-    // the back-off off (one attempt per check).
+    // the back-off off (one attempt per check). The settings file's default
+    // is 60 s; this one is the engine's own, without a settings file.
     std::chrono::milliseconds restartBackoffMax{0};
+    // A server the operator stopped stays down when the supervisor starts
+    // again (the state file keeps the stop); off: every server is started.
+    bool rememberStopped = false;
 };

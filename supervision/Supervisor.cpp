@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "log/AppLogger.h"
+#include "platform/ProcessIdentity.h"
 #include "platform/Text.h"
 #include "supervision/MachineLook.h"
 
@@ -20,6 +22,11 @@ bool sameEntry(const ServerInfo& info, const ServerEntry& entry) {
     return info.name == entry.name && info.processname == entry.processname && info.commandline == entry.commandline;
 }
 
+bool sameEntry(const RememberedServer& record, const ServerEntry& entry) {
+    return record.name == entry.name && record.processname == entry.processname &&
+           record.commandline == entry.commandline;
+}
+
 bool sameTexts(const ServerInfo& a, const ServerInfo& b) {
     return a.name == b.name && a.processname == b.processname && a.commandline == b.commandline;
 }
@@ -33,18 +40,19 @@ struct Shown {
     bool autoStart = false;
     bool stopping = false;
     std::optional<Clock::TimePoint> nextRestart;
+    ServerState state = ServerState::Stopped;
 
     bool operator==(const Shown&) const = default;
 };
 
 Shown shownOf(const MonitoredServer& server) {
-    return Shown{server.info().pid, server.info().ports, server.info().startTime,
-                 server.autoStart(),  server.stopping(),     server.nextRestart()};
+    return Shown{server.info().pid, server.info().ports, server.info().startTime, server.autoStart(),
+                 server.stopping(),  server.nextRestart(), server.state()};
 }
 
 ServerEntry trimmed(const ServerEntry& entry) {
     return ServerEntry{entry.index, platform::trimWhite(entry.name), platform::trimWhite(entry.processname),
-                       platform::trimWhite(entry.commandline)};
+                       platform::trimWhite(entry.commandline), entry.options};
 }
 
 }  // namespace
@@ -66,6 +74,15 @@ void Supervisor::changeOptions(const SupervisionOptions& options) {
     next.stopTimeout = options.stopTimeout;
     next.restartBackoffMax = options.restartBackoffMax;
     context_.options = sane(next);
+}
+
+void Supervisor::changeCheckInterval(std::chrono::milliseconds interval) {
+    SupervisionOptions next = context_.options;
+    next.checkInterval = interval;
+    next = sane(next);
+    if (next.checkInterval == context_.options.checkInterval) return;
+    context_.options.checkInterval = next.checkInterval;
+    if (loaded_) nextTick_ = std::min(nextTick_, context_.clock.now() + next.checkInterval);
 }
 
 bool Supervisor::watchExits(std::function<void()> wake) {
@@ -124,9 +141,31 @@ void Supervisor::runCompletions() {
         due.swap(context_.completions);
         for (auto& call : due) call();
     }
+    persist();
+}
+
+void Supervisor::persist() {
+    // Nothing is written before the first load has read what the last run
+    // left: that would be lost.
+    if (!stateStore_ || !loaded_ || !context_.stateChanged) return;
+    context_.stateChanged = false;
+    std::vector<RememberedServer> records;
+    records.reserve(servers_.size());
+    for (const auto& [index, server] : servers_) records.push_back(server->remembered());
+    if (records == persisted_) return;
+    persisted_ = records;
+    stateStore_->write(std::move(records));
 }
 
 void Supervisor::load(const std::vector<ServerEntry>& entries) {
+    // What the last run of the supervisor held, read once, at the start.
+    std::vector<RememberedServer> remembered;
+    bool sameBoot = false;
+    if (!loaded_ && stateStore_) {
+        std::string boot;
+        remembered = stateStore_->read(boot);
+        sameBoot = !remembered.empty() && boot == platform::bootId();
+    }
     std::map<std::int32_t, std::unique_ptr<MonitoredServer>> previous = std::move(servers_);
     servers_.clear();
     std::vector<MonitoredServer*> fresh;
@@ -134,13 +173,28 @@ void Supervisor::load(const std::vector<ServerEntry>& entries) {
         auto server = std::make_unique<MonitoredServer>(context_);
         auto kept = std::find_if(previous.begin(), previous.end(),
                                  [&](const auto& item) { return item.second && sameEntry(item.second->info(), entry); });
-        if (kept != previous.end()) {
+        const bool isKept = kept != previous.end();
+        if (isKept) {
             server->takeRunStateFrom(*kept->second);
             previous.erase(kept);
         } else {
             fresh.push_back(server.get());
         }
-        server->configure(entry.index, entry.name, entry.processname, entry.commandline);
+        server->configure(entry);
+        if (!isKept) {
+            // Each record of the state file serves one entry.
+            auto record = std::find_if(remembered.begin(), remembered.end(),
+                                       [&](const RememberedServer& r) { return sameEntry(r, entry); });
+            if (record != remembered.end()) {
+                server->readopt(*record, sameBoot);
+                if (record->stopped && context_.options.rememberStopped) {
+                    server->autoStart_ = false;
+                    AppLogger::Instance().get().info(
+                        "{} stays down: it was stopped when Procward last ran (REMEMBER_STOPPED=1)", entry.name);
+                }
+                remembered.erase(record);
+            }
+        }
         servers_[entry.index] = std::move(server);
     }
     previous.clear();
@@ -152,6 +206,8 @@ void Supervisor::load(const std::vector<ServerEntry>& entries) {
         loaded_ = true;
         nextTick_ = context_.clock.now() + context_.options.checkInterval;
     }
+    // Entries that came or went change what the state file keeps.
+    context_.stateChanged = true;
     listLoaded();
     runCompletions();
 }
@@ -177,26 +233,28 @@ void Supervisor::handleExits() {
     if (!watcher_) return;
     std::vector<std::uint64_t> ended;
     watcher_->takeExited(ended);
+    if (ended.empty()) return;
+    MachineLook look(context_.table, context_.tcp);
     for (const std::uint64_t id : ended) {
         MonitoredServer* server = byWatchId(id);
         if (!server) continue;  // a process no record holds any more
-        const Clock::Duration ran = server->runningFor();
-        server->processEnded();
+        server->watchEnded();
         if (server->stopping()) {
             if (server->followStop()) changed(*server);
             continue;
         }
-        // A server that dies sooner than one interval after it started
-        // waits for the tick: a crash loop is restarted no more often than
-        // once per interval.
-        if (ran < context_.options.checkInterval) continue;
-        MachineLook look(context_.table, context_.tcp);
-        if (server->checkStatus(look)) changed(*server);
-        processWalks_ += static_cast<std::uint64_t>(look.processWalks());
+        // The end is told at once, whether or not the restart waits: a
+        // server that dies sooner than one interval after it started waits
+        // for its back-off step (with the back-off off, for the tick).
+        if (server->checkStatus(look, false)) changed(*server);
     }
+    processWalks_ += static_cast<std::uint64_t>(look.processWalks());
 }
 
 void Supervisor::runDue() {
+    // Ended children first: their exit statuses are then there to be read,
+    // and orphans of servers do not linger as zombies.
+    context_.control.reapChildren();
     handleExits();
     // What waited for a stop goes first: a check must not restart a server
     // whose entry is about to change or go.
@@ -208,9 +266,13 @@ void Supervisor::runDue() {
         if (!due || *due > now) continue;
         bool rowChanged = false;
         if (server->stopping()) rowChanged = server->followStop();
+        rowChanged = server->followPidfile() || rowChanged;
         rowChanged = server->settle(look) || rowChanged;
+        rowChanged = server->followCleanup() || rowChanged;
+        if (server->restartDue()) rowChanged = server->checkStatus(look, false) || rowChanged;
         if (rowChanged) changed(*server);
     }
+    processWalks_ += static_cast<std::uint64_t>(look.processWalks());
     runCompletions();
     if (loaded_ && now >= nextTick_) {
         checkAll();
@@ -224,6 +286,7 @@ void Supervisor::runDue() {
 
 void Supervisor::checkAll() {
     const auto began = std::chrono::steady_clock::now();
+    context_.control.reapChildren();
     MachineLook look(context_.table, context_.tcp);
     for (auto& [index, server] : servers_)
         if (server->checkStatus(look)) changed(*server);
@@ -312,6 +375,47 @@ void Supervisor::stop(std::int32_t index, CommandDone done) {
     runCompletions();
 }
 
+void Supervisor::kill(std::int32_t index, CommandDone done) {
+    MonitoredServer* server = record(index);
+    if (!server || server->info().pid == 0) {
+        // Nothing to end: the same as a stop.
+        stop(index, std::move(done));
+        return;
+    }
+    CommandResult result;
+    result.index = index;
+    result.name = server->info().name;
+    result.pid = server->info().pid;
+    auto finished = [done, result](bool ok) mutable {
+        result.status = ok ? CommandStatus::Done : CommandStatus::StopFailed;
+        if (ok) result.pid = 0;
+        if (done) done(result);
+    };
+    StopOutcome outcome = StopOutcome::NotRunning;
+    notifying(*server, [&] {
+        if (!server->stopping()) {
+            // A stop with no time to end by itself kills at once.
+            const auto timeout = context_.options.stopTimeout;
+            context_.options.stopTimeout = std::chrono::milliseconds(0);
+            outcome = server->stop(false, finished);
+            context_.options.stopTimeout = timeout;
+            return;
+        }
+        // The stop under way waits no longer for its time-out; the wait
+        // for the killed process keeps its length.
+        outcome = server->stop(false, finished);
+        MonitoredServer::PendingStop& pending = *server->stop_;
+        if (!pending.killed) {
+            const Clock::TimePoint now = context_.clock.now();
+            pending.giveUpAt = now + (pending.giveUpAt - pending.killAt);
+            pending.killAt = now;
+            server->followStop();
+        }
+    });
+    if (outcome == StopOutcome::Failed) later([finished]() mutable { finished(false); });
+    runCompletions();
+}
+
 void Supervisor::restart(std::int32_t index, CommandDone done) {
     CommandResult result;
     result.index = index;
@@ -334,6 +438,7 @@ void Supervisor::restart(std::int32_t index, CommandDone done) {
             // starts it; the operator's restart comes now, back-off or not.
             notifying(*now, [&] {
                 now->autoStart_ = true;
+                now->touched();
                 now->resetBackoff();
                 MachineLook look(context_.table, context_.tcp);
                 now->checkStatus(look);

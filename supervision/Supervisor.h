@@ -16,6 +16,7 @@
 #include "supervision/CommandResult.h"
 #include "supervision/EntryStore.h"
 #include "supervision/MonitoredServer.h"
+#include "supervision/StateStore.h"
 #include "supervision/SupervisionOptions.h"
 #include "supervision/SupervisorObserver.h"
 
@@ -50,20 +51,28 @@ public:
     void removeAlertSink(AlertSink* sink);
     // The server list that add, remove, replace and removeAll edit.
     void setEntryStore(EntryStore* store) { store_ = store; }
+    // Where the processes held and the operator's stops are remembered
+    // across restarts of the supervisor: read at the first load, written
+    // whenever they change. Set before the first load.
+    void setStateStore(StateStore* store) { stateStore_ = store; }
 
     // Takes the list as the file holds it. An entry whose name, processname
     // and commandline are all unchanged keeps its record's observed state
     // and auto-start mode; every other entry gets a new record, whose first
-    // check runs at once (and starts the server unless it runs). The next
-    // tick is due one check interval after the first load.
+    // check runs at once (and starts the server unless it runs). At the
+    // first load a new record first takes over the process the state store
+    // remembers for its entry, when that still runs. The next tick is due
+    // one check interval after the first load.
     void load(const std::vector<ServerEntry>& entries);
     // Reads the entry store and loads what it holds.
     void reload();
 
     // When runDue next has something to do.
     Clock::TimePoint nextDue() const;
-    // Does what is due: the tick, settle reads, stops under way, checks of
-    // servers whose process has exited.
+    // Does what is due: the tick, settle reads, stops under way, pidfiles
+    // and group clean-ups awaited, restarts whose back-off step has come,
+    // checks of servers whose process has exited. Ended children are
+    // collected first, so their exit statuses are there to be read.
     void runDue();
     // One check of every record, in index order.
     void checkAll();
@@ -79,6 +88,11 @@ public:
     // as the process has gone, its back-off forgotten. A server that is
     // down is started.
     void restart(std::int32_t index, CommandDone done = {});
+    // Ends the server's process at once (SIGKILL to its group), also while a
+    // stop of it is under way and still waiting for its time-out, and keeps
+    // the server down (auto-start off), as stop does. Done once the process
+    // has gone; every command that waited for that stop hears of it then.
+    void kill(std::int32_t index, CommandDone done = {});
     // Starts every server that is not running (as start does); done at
     // once, with the names of those that are still down.
     void startAll(CommandDone done = {});
@@ -118,6 +132,9 @@ public:
     // a stop or a wait under way keeps the times it was given. The check
     // interval and the watching of exits stay as they were at the start.
     void changeOptions(const SupervisionOptions& options);
+    // A new check interval (a reload of the settings): the next tick comes
+    // one new interval from now, unless the one planned comes sooner.
+    void changeCheckInterval(std::chrono::milliseconds interval);
     // Check passes run, and how many of them had to walk the process table.
     std::uint64_t passes() const { return passes_; }
     std::uint64_t processWalks() const { return processWalks_; }
@@ -140,6 +157,8 @@ private:
     void runCompletions();
     void later(std::function<void()> call);
     void handleExits();
+    // Writes what the state store keeps, when it has changed.
+    void persist();
     MonitoredServer* byWatchId(std::uint64_t id);
     // A change of the list written through the store, then loaded.
     void edit(CommandResult result, const std::function<bool(EntryStore&, std::string&)>& change,
@@ -150,6 +169,8 @@ private:
     std::map<std::int32_t, std::unique_ptr<MonitoredServer>> servers_;
     std::vector<SupervisorObserver*> observers_;
     EntryStore* store_ = nullptr;
+    StateStore* stateStore_ = nullptr;
+    std::vector<RememberedServer> persisted_;
     bool loaded_ = false;
     Clock::TimePoint nextTick_{};
     std::uint64_t passes_ = 0;

@@ -112,7 +112,7 @@ TEST_F(AlertDispatchTest, AlertArrivesWithTheAlertHeaderAndDecodesToTheOriginalT
     EXPECT_EQ(std::string::npos, log().find("[ERROR]"));
 }
 
-TEST_F(AlertDispatchTest, ASupervisedServersAlertsArriveAsMailAndAFailedLaunchDoesNot) {
+TEST_F(AlertDispatchTest, ASupervisedServersAlertsArriveAsMailAFailedLaunchToo) {
     SmtpTestServer server;
     useServer(server, "ops@example.test", 0);
     const std::string program = copyTestServer(dir.file("procward-testserver"));
@@ -134,9 +134,12 @@ TEST_F(AlertDispatchTest, ASupervisedServersAlertsArriveAsMailAndAFailedLaunchDo
     ASSERT_GT(second, 0);
     killAndWait(second);
 
-    const std::vector<std::string> expected{"gs1 started successfully: pid=" + std::to_string(first),
+    const std::string cannot = "gone could not be started: cannot execute '" + dir.file("missing/procward-testserver") +
+                               "': No such file or directory";
+    const std::vector<std::string> expected{"gs1 started successfully: pid=" + std::to_string(first), cannot,
                                             "gs1" + kNotWorking,
-                                            "gs1 started successfully: pid=" + std::to_string(second)};
+                                            "gs1 started successfully: pid=" + std::to_string(second),
+                                            cannot};  // tried again at the next check
     const auto messages = server.waitForMessages(expected.size());
     std::vector<std::string> bodies;
     for (const auto& m : messages) {
@@ -145,19 +148,21 @@ TEST_F(AlertDispatchTest, ASupervisedServersAlertsArriveAsMailAndAFailedLaunchDo
     }
     EXPECT_EQ(expected, bodies);
     waitForDelivery();
-    EXPECT_EQ(expected.size(), server.messages().size());  // nothing for the server that cannot be launched
+    EXPECT_EQ(expected.size(), server.messages().size());
 
     // Each alert is logged when it is raised, before the check says how the
-    // restart went; the failed launches are not.
+    // restart went.
     const std::string text = log();
     const auto fell = text.find("[INFO ]: gs1" + kNotWorking + "\r\n");
-    const auto restarted = text.find("[INFO ]: " + expected[2] + "\r\n");
+    const auto restarted = text.find("[INFO ]: " + expected[3] + "\r\n");
     const auto closed = text.find("[INFO ]: service is closed, autoStart gs1 true\r\n", fell);
     ASSERT_NE(std::string::npos, fell) << text;
     EXPECT_LT(fell, restarted);
     EXPECT_LT(restarted, closed);
     EXPECT_NE(std::string::npos, text.find("[INFO ]: service is closed, autoStart gone false\r\n"));
-    EXPECT_EQ(std::string::npos, text.find("could not be started"));
+    // A failed launch is an error in the log, with the reason, as well as a mail.
+    EXPECT_EQ(std::string::npos, text.find("[INFO ]: gone could not be started"));
+    EXPECT_NE(std::string::npos, text.find("[ERROR]: " + cannot));
 }
 
 TEST_F(AlertDispatchTest, MinimumIntervalSuppressesAndReleasesAlerts) {

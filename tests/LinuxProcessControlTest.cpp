@@ -83,6 +83,11 @@ struct Launched {
 
 class LinuxProcessControlTest : public ::testing::Test {
 protected:
+    // Servers that supervisors of earlier tests started are children of
+    // this process: those that have ended are collected first, so a look
+    // at this process's children sees only what the test makes.
+    void SetUp() override { control.reapChildren(); }
+
     LinuxProcessControl control;
     const std::string server = testServerPath();
 

@@ -264,7 +264,7 @@ TEST_F(RuntimeTest, TheServerListIsReadFromTheConfigurationDirectoryNotTheWorkin
         pid = runtime.supervisor().find(1)->info().pid;
         EXPECT_GT(pid, 0);
         EXPECT_EQ(dir.file("serverinfo.json"), runtime.serverList().path());
-        runtime.stop();
+        runtime.stop("the test");
     }
     killAndWait(pid);
 }

@@ -186,6 +186,61 @@ TEST_F(StatusTextTest, MetricsEscapeLabelValues) {
     }
 }
 
+TEST_F(StatusTextTest, UpOnlyWhileRunningAndTheWayTheLastProcessEnded) {
+    StatusSnapshot snapshot;
+    // A process that is launched but not confirmed, and one that keeps failing.
+    ServerStatus warming;
+    warming.index = 1;
+    warming.name = "warming";
+    warming.pid = 77;
+    warming.state = ServerState::Starting;
+    warming.lastExit = "was killed by signal 9 (SIGKILL)";
+    ServerStatus crasher;
+    crasher.index = 2;
+    crasher.name = "crasher";
+    crasher.state = ServerState::Failing;
+    crasher.lastExit = "exited with code 3";
+    crasher.nextAttempt = 1767225660;
+    snapshot.servers = {warming, crasher};
+    const std::string text = StatusReport::metrics(snapshot, {}, "1.0");
+    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"warming\",index=\"1\"} 0\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_pid{name=\"warming\",index=\"1\"} 77\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"crasher\",index=\"2\"} 0\n")) << text;
+
+    rapidjson::Document json;
+    json.Parse(StatusReport::json(snapshot).c_str());
+    ASSERT_FALSE(json.HasParseError());
+    EXPECT_EQ(std::string("starting"), json["servers"][0]["state"].GetString());
+    EXPECT_EQ(std::string("was killed by signal 9 (SIGKILL)"), json["servers"][0]["last_exit"].GetString());
+    EXPECT_EQ(std::string("failing"), json["servers"][1]["state"].GetString());
+    EXPECT_EQ(std::string("exited with code 3"), json["servers"][1]["last_exit"].GetString());
+    EXPECT_EQ(std::string("2026-01-01T08:01:00+08:00"), json["servers"][1]["next_attempt"].GetString());
+    const std::string table = StatusReport::table(snapshot);
+    EXPECT_NE(std::string::npos, table.find("failing"));
+    EXPECT_NE(std::string::npos, table.find("next attempt 2026-01-01T08:01:00+08:00 (exited with code 3)")) << table;
+}
+
+TEST_F(StatusTextTest, ANameThatIsNotUtf8IsShownWithReplacementCharactersEverywhere) {
+    StatusSnapshot snapshot = sample();
+    // Latin-1 bytes and a cut-off character, as a hand-edited list may hold them.
+    snapshot.servers[1].name = "caf\xE9-\xE4\xB8";
+    const std::string shown = "caf\xEF\xBF\xBD-\xEF\xBF\xBD";
+
+    rapidjson::Document json;
+    const std::string text = StatusReport::json(snapshot);
+    json.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str());
+    ASSERT_FALSE(json.HasParseError()) << text;
+    EXPECT_EQ(shown, json["servers"][1]["name"].GetString());
+
+    EXPECT_NE(std::string::npos, StatusReport::table(snapshot).find("\n2     " + shown + " ")) << StatusReport::table(snapshot);
+    EXPECT_NE(std::string::npos,
+              StatusReport::metrics(snapshot, {}, "1.0").find("procward_server_up{name=\"" + shown + "\",index=\"2\"} 0\n"));
+    // Names that are UTF-8 stay as they are.
+    snapshot.servers[1].name = "网关服务";
+    json.Parse<rapidjson::kParseValidateEncodingFlag>(StatusReport::json(snapshot).c_str());
+    EXPECT_EQ(std::string("网关服务"), json["servers"][1]["name"].GetString());
+}
+
 std::tm date(int year, int month, int day) {
     std::tm t{};
     t.tm_year = year - 1900;

@@ -72,7 +72,9 @@ TEST_F(SettingsFileTest, NoFileGivesTheDefaults) {
     EXPECT_EQ(Settings{}, settings);
     EXPECT_EQ(3, settings.general.checkInterval);
     EXPECT_EQ(10, settings.general.stopTimeout);
-    EXPECT_EQ(0, settings.general.restartBackoffMax);
+    // A broken server costs one launch a minute at most.
+    EXPECT_EQ(60, settings.general.restartBackoffMax);
+    EXPECT_FALSE(settings.general.rememberStopped);
     EXPECT_TRUE(settings.general.restartOnExit);
     EXPECT_EQ(30, settings.general.logKeepDays);
     EXPECT_EQ("", settings.general.metricsListen);
@@ -118,6 +120,55 @@ TEST_F(SettingsFileTest, HandWrittenFileInAnyOrderIsRead) {
     // what it has to say of the password that others may read).
     ASSERT_FALSE(warnings.empty());
     EXPECT_EQ("CHECK_SVR_STATUS_INTERVAL=-4 in " + path + " is below 1 second; checking every second", warnings[0]);
+}
+
+TEST_F(SettingsFileTest, ValuesOutOfRangeAreClampedWithAWarningNamingTheKeyAndTheValueUsed) {
+    writeFile(path,
+              "[GENERAL]\n"
+              "CHECK_SVR_STATUS_INTERVAL=99999999999\n"
+              "STOP_TIMEOUT=4294967297\n"
+              "RESTART_BACKOFF_MAX=86401\n"
+              "LOG_KEEP_DAYS=-99999999999999999999999\n"
+              "[ALERT_MAIL]\n"
+              "MIN_ALERT_INTERVAL=2147483648\n");
+    std::vector<std::string> warnings;
+    const Settings settings = LoadSettings(path, warnings);
+    // Not wrapped round (to 1,215,752,191 and 1): the largest sane values.
+    EXPECT_EQ(86400, settings.general.checkInterval);
+    EXPECT_EQ(3600, settings.general.stopTimeout);
+    EXPECT_EQ(86400, settings.general.restartBackoffMax);
+    EXPECT_EQ(INT32_MIN, settings.general.logKeepDays);
+    EXPECT_EQ(INT32_MAX, settings.mail.minAlertInterval);
+    const std::vector<std::string> expected = {
+        "CHECK_SVR_STATUS_INTERVAL=99999999999 in " + path + " is above one day; 86400 is used",
+        "STOP_TIMEOUT=4294967297 in " + path + " is above one hour; 3600 is used",
+        "RESTART_BACKOFF_MAX=86401 in " + path + " is above one day; 86400 is used",
+        "LOG_KEEP_DAYS=-99999999999999999999999 in " + path + " does not fit a 32-bit number; -2147483648 is used",
+        "MIN_ALERT_INTERVAL=2147483648 in " + path + " does not fit a 32-bit number; 2147483647 is used"};
+    EXPECT_EQ(expected, warnings);
+
+    // The limits themselves pass without a word.
+    writeFile(path, "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=86400\nSTOP_TIMEOUT=3600\nRESTART_BACKOFF_MAX=86400\n");
+    warnings.clear();
+    const Settings limits = LoadSettings(path, warnings);
+    EXPECT_EQ(86400, limits.general.checkInterval);
+    EXPECT_EQ(3600, limits.general.stopTimeout);
+    EXPECT_TRUE(warnings.empty()) << warnings.front();
+}
+
+TEST_F(SettingsFileTest, AFileThatCannotBeReadIsRefusedByTheStrictReaderAndGivesDefaultsOtherwise) {
+    // A directory in the file's place cannot be read, even by root.
+    std::filesystem::create_directory(path);
+    Settings settings;
+    settings.general.checkInterval = 7;
+    std::vector<std::string> warnings;
+    std::string error;
+    EXPECT_FALSE(ReadSettings(path, settings, warnings, error));
+    EXPECT_EQ(path + " could not be read", error);
+    EXPECT_EQ(7, settings.general.checkInterval);  // untouched
+    EXPECT_EQ(Settings{}, LoadSettings(path, warnings));
+    ASSERT_EQ(1u, warnings.size());
+    EXPECT_EQ(path + " could not be read; the defaults are used", warnings[0]);
 }
 
 TEST_F(SettingsFileTest, LongValuesAreCutToTheirBuffers) {

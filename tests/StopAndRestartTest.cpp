@@ -26,8 +26,9 @@ TEST_F(StopTest, AGracefulStopLetsTheServerSaveItsState) {
     const std::string marker = dir.file("saved");
     // The server says when it has set up its handler: a request before
     // that would find it not yet listening.
-    ScopedEnvironment ready("PROCWARD_READY_FILE", dir.file("ready"));
-    make().load({entry(1, "db", "--on-term " + marker)});
+    ServerEntry db = entry(1, "db", "--on-term " + marker);
+    db.options.env = {{"PROCWARD_READY_FILE", dir.file("ready")}};
+    make().load({db});
     const int pid = record(1).info().pid;
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
@@ -57,11 +58,10 @@ TEST_F(StopTest, WithATimeoutOfZeroTheServerIsKilledAtOnce) {
 
 TEST_F(StopTest, AServerIgnoringTheRequestIsKilledAfterTheTimeoutWhileTheOthersAreChecked) {
     options.stopTimeout = 3s;
-    {
-        ScopedEnvironment ready("PROCWARD_READY_FILE", dir.file("ready"));
-        make().load({entry(1, "stubborn", "--ignore-term")});
-        ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
-    }
+    ServerEntry stubbornEntry = entry(1, "stubborn", "--ignore-term");
+    stubbornEntry.options.env = {{"PROCWARD_READY_FILE", dir.file("ready")}};
+    make().load({stubbornEntry});
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
     supervisor->load({entry(1, "stubborn", "--ignore-term"), entry(2, "other", "--role other")});
     const int stubborn = record(1).info().pid, other = record(2).info().pid;
     std::optional<bool> done;
@@ -81,6 +81,41 @@ TEST_F(StopTest, AServerIgnoringTheRequestIsKilledAfterTheTimeoutWhileTheOthersA
     EXPECT_TRUE(*done);
     EXPECT_FALSE(processAlive(stubborn));
     EXPECT_EQ(0, record(1).info().pid);
+}
+
+TEST_F(StopTest, KillEndsAStopThatWaitsForItsTimeoutAndAnswersEveryoneWaiting) {
+    options.stopTimeout = 3600s;
+    ServerEntry stubbornEntry = entry(1, "stubborn", "--ignore-term");
+    stubbornEntry.options.env = {{"PROCWARD_READY_FILE", dir.file("ready")}};
+    make().load({stubbornEntry, entry(2, "other", "--role other")});
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir.file("ready")); }));
+    const int stubborn = record(1).info().pid, other = record(2).info().pid;
+    std::optional<CommandResult> stopped, killed;
+    supervisor->stop(1, [&](const CommandResult& r) { stopped = r; });
+    supervisor->runDue();
+    ASSERT_TRUE(record(1).stopping());
+    EXPECT_TRUE(processAlive(stubborn));
+
+    // The kill does not wait for the hour: the clock moves by steps of 10 ms.
+    supervisor->kill(1, [&](const CommandResult& r) { killed = r; });
+    ASSERT_TRUE(followUntil([&] { return stopped && killed; }));
+    EXPECT_EQ(CommandStatus::Done, stopped->status);
+    EXPECT_EQ(CommandStatus::Done, killed->status);
+    EXPECT_EQ("stubborn", killed->name);
+    EXPECT_FALSE(processAlive(stubborn));
+    EXPECT_EQ(0, record(1).info().pid);
+    EXPECT_FALSE(record(1).autoStart());
+    tick();
+    EXPECT_EQ(0, record(1).info().pid);  // kept down
+
+    // A running server that is not stopping is killed at once as well, and
+    // one that is down only stays down.
+    supervisor->kill(2, [&](const CommandResult& r) { killed = r; });
+    ASSERT_TRUE(followUntil([&] { return killed->index == 2 && record(2).info().pid == 0; }));
+    EXPECT_FALSE(processAlive(other));
+    const auto again = await([&](CommandDone done) { supervisor->kill(2, done); });
+    ASSERT_TRUE(again);
+    EXPECT_EQ(CommandStatus::NotRunning, again->status);
 }
 
 TEST_F(StopTest, AWrapperScriptsChildrenEndWithIt) {

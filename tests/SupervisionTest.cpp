@@ -204,7 +204,12 @@ TEST_F(SupervisionTest, ALaunchFailureIsReportedWithTheSystemsReasonAndKeepsAuto
     ASSERT_EQ(1u, alerts.events.size());
     EXPECT_EQ(AlertKind::StartFailed, alerts.events[0].kind);
     EXPECT_EQ(std::strerror(ENOENT), alerts.events[0].reason);
-    EXPECT_EQ("gs5 could not be started: " + std::string(std::strerror(ENOENT)), alerts.events[0].message);
+    const std::string failure =
+        "cannot execute '" + dir.file("missing/procward-testserver") + "': " + std::strerror(ENOENT);
+    EXPECT_EQ("gs5 could not be started: " + failure, alerts.events[0].message);
+    EXPECT_EQ(failure, record(1).startError());
+    EXPECT_EQ(ServerState::Failing, record(1).state());
+    EXPECT_NE(std::string::npos, log().find("[ERROR]: gs5 could not be started: " + failure + "\r\n"));
     EXPECT_TRUE(noAlerts());
 }
 
@@ -277,30 +282,36 @@ TEST_F(SupervisionTest, RestartReplacesTheProcessWithoutAServiceAlertAndStartsAS
     EXPECT_TRUE(record(1).autoStart());
 }
 
-TEST_F(SupervisionTest, ALaunchedServerThatCannotBeRecognisedIsEndedAgain) {
-    // The file name differs in case from the command line: the server can be
-    // launched but never found, so each check would launch one more copy.
+TEST_F(SupervisionTest, ALaunchedServerIsHeldEvenWhereItsCommandLineCouldNeverFindIt) {
+    // The file name differs in case from the command line: a process of
+    // this entry can never be found by matching. What was launched is held
+    // all the same, so no check launches another copy.
     options.restartOnExit = false;
     ServerEntry unrecognised = entry(1, "gs8", "--unrecognised " + std::to_string(::getpid()));
     unrecognised.processname = "Procward-TestServer";
     make().load({unrecognised});
+    const int pid = record(1).info().pid;
+    ASSERT_GT(pid, 0);
     tick();
     tick();
-    EXPECT_EQ(0, record(1).info().pid);
-    EXPECT_TRUE(waitFor([&] { return running({"--unrecognised", std::to_string(::getpid())}) == 0; }));
-    EXPECT_EQ(3u, count(log(), "[ERROR]: gs8 was started"));
-    EXPECT_EQ(3u, count(log(), "cannot be recognised by its command line"));
-    EXPECT_EQ(3u, count(log(), "service is closed, autoStart gs8 false"));
-    EXPECT_TRUE(noAlerts());
+    EXPECT_EQ(pid, record(1).info().pid);
+    EXPECT_EQ(ServerState::Running, record(1).state());
+    EXPECT_EQ(1, running({"--unrecognised", std::to_string(::getpid())}));
+    EXPECT_EQ(1u, count(log(), "Enabled autoStart mode for gs8"));
+    EXPECT_EQ((std::vector<std::string>{"gs8 started successfully: pid=" + std::to_string(pid)}), mailedAlerts());
 }
 
-TEST_F(SupervisionTest, AServerThatExitsAtOnceIsLoggedAsSuch) {
+TEST_F(SupervisionTest, AServerThatExitsAtOnceIsAFailedStartWithItsExitCode) {
     ExitingLauncher exiting;
-    make(exiting).load({entry(1, "quick", "--exit-after 0")});
+    make(exiting).load({entry(1, "quick", "--exit-code 3")});
     EXPECT_EQ(0, record(1).info().pid);
-    EXPECT_EQ(1u, count(log(), "[ERROR]: quick exited at once after it was started\r\n"));
-    EXPECT_EQ(std::string::npos, log().find("cannot be recognised"));
+    EXPECT_EQ(ServerState::Failing, record(1).state());
+    ASSERT_TRUE(record(1).lastExit());
+    EXPECT_EQ("exited with code 3", record(1).lastExit()->reason());
+    EXPECT_NE(std::string::npos, log().find("[WARNING]: quick exited with code 3 after 0."));
     EXPECT_EQ(1u, count(log(), "service is closed, autoStart quick false"));
+    // Nothing started successfully.
+    EXPECT_TRUE(noAlerts());
 }
 
 // --- the alerts ---
@@ -326,9 +337,9 @@ TEST_F(SupervisionTest, TheAlertSinkHearsOfAKillAFailedStartAndTheBackoffMaximum
               alerts.kinds());
     ASSERT_EQ(5u, alerts.events.size());
     const std::string reason = std::strerror(ENOENT);
+    const std::string failure = "gs could not be started: cannot execute '" + copy + "': " + reason;
     const std::vector<std::string> messages{"gs started successfully: pid=" + std::to_string(pid), "gs" + kNotWorking,
-                                            "gs could not be started: " + reason,
-                                            "gs could not be started: " + reason,
+                                            failure, failure,
                                             "gs keeps failing: 1 restarts in 0 minutes; next attempt in 2 s"};
     EXPECT_EQ(messages, alerts.messages());
     for (std::size_t i = 0; i < alerts.events.size(); ++i) {
@@ -336,7 +347,12 @@ TEST_F(SupervisionTest, TheAlertSinkHearsOfAKillAFailedStartAndTheBackoffMaximum
         EXPECT_EQ(1, event.index) << i;
         EXPECT_EQ("gs", event.name) << i;
         EXPECT_EQ(kAlertSubject, event.subject) << i;
-        EXPECT_EQ(event.kind == AlertKind::StartFailed ? reason : "", event.reason) << i;
+        // A failed launch carries the system's reason, the fall how the process ended.
+        EXPECT_EQ(event.kind == AlertKind::StartFailed  ? reason
+                  : event.kind == AlertKind::ServerDown ? "was killed by signal 9 (SIGKILL)"
+                                                        : "",
+                  event.reason)
+            << i;
         EXPECT_EQ(event.kind == AlertKind::Restarted ? pid : 0, event.pid) << i;
         EXPECT_GE(event.time, before) << i;
         EXPECT_LE(event.time, std::time(nullptr)) << i;
@@ -372,7 +388,7 @@ TEST_F(SupervisionTest, AServerThatHasRunLongerThanTheIntervalIsRestartedAsSoonA
     EXPECT_EQ((std::vector<std::string>{"steady" + kNotWorking}), alerts.messages(AlertKind::ServerDown));
 }
 
-TEST_F(SupervisionTest, ACrashLoopIsRestartedAtMostOncePerInterval) {
+TEST_F(SupervisionTest, WithoutTheBackoffACrashLoopIsRestartedAtMostOncePerInterval) {
     make().load({entry(1, "crashy", "--exit-after 50")});
     ASSERT_TRUE(watching);
     int launches = 1;
@@ -382,9 +398,14 @@ TEST_F(SupervisionTest, ACrashLoopIsRestartedAtMostOncePerInterval) {
         ASSERT_GT(pid, 0);
         ASSERT_TRUE(waitForWake(seen)) << "the server did not exit";
         seen = wakeCount();
+        const int told = changes[1];
         supervisor->runDue();
-        // It died well within the interval: only the tick restarts it.
-        EXPECT_EQ(pid, record(1).info().pid);
+        // It died well within the interval: its end is told at once, but
+        // only the tick restarts it.
+        EXPECT_EQ(0, record(1).info().pid);
+        EXPECT_EQ(ServerState::Failing, record(1).state());
+        EXPECT_EQ(told + 1, changes[1]);
+        EXPECT_EQ("exited with code 3", record(1).lastExit()->reason());
         tick();
         ++launches;
     }
@@ -432,6 +453,26 @@ TEST_F(SupervisionTest, AReloadKeepsTheStateOfUnchangedEntries) {
     EXPECT_GT(record(2).info().pid, 0);
     EXPECT_EQ(1, running({"--role", "c2"}));
     launched.push_back(c);
+}
+
+TEST_F(SupervisionTest, ANewCheckIntervalTakesEffectAtOnceWithoutPostponingTheNextTick) {
+    options.checkInterval = 3s;
+    make().load({entry(1, "ticked", "--role ticked")});
+    const std::uint64_t before = supervisor->passes();
+    // Longer: the tick planned keeps its time, the ones after it follow the new interval.
+    supervisor->changeCheckInterval(3600s);
+    EXPECT_EQ(std::chrono::milliseconds(3600s), supervisor->options().checkInterval);
+    clock.advance(3s);
+    supervisor->runDue();
+    EXPECT_EQ(before + 1, supervisor->passes());
+    clock.advance(3s);
+    supervisor->runDue();
+    EXPECT_EQ(before + 1, supervisor->passes());
+    // Shorter: the next tick comes one new interval from now, not an hour later.
+    supervisor->changeCheckInterval(2s);
+    clock.advance(2s);
+    supervisor->runDue();
+    EXPECT_EQ(before + 2, supervisor->passes());
 }
 
 TEST_F(SupervisionTest, AProcessMatchingTwoRecordsIsFoundByEach) {
@@ -501,8 +542,11 @@ TEST_F(SupervisionTest, AStopNeverReachesAProcessThatTookOverTheID) {
     ASSERT_GT(pid, 0);
     killAndWait(pid);
     // The ID is free only once the dead process has been reaped, not while
-    // it is a zombie.
-    ASSERT_TRUE(waitFor([&] { return ::access(("/proc/" + std::to_string(pid)).c_str(), F_OK) != 0; }));
+    // it is a zombie: the supervisor, its parent, collects it.
+    ASSERT_TRUE(waitFor([&] {
+        platform::processControl().reapChildren();
+        return ::access(("/proc/" + std::to_string(pid)).c_str(), F_OK) != 0;
+    }));
 
     // Another program under the same ID; other processes of the machine may
     // take it first, so try a few times.

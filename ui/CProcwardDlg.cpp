@@ -11,6 +11,7 @@
 #include "app/core/Runtime.h"
 #include "log/AppLogger.h"
 #include "platform/Shell.h"
+#include "platform/StopRequest.h"
 #include "platform/System.h"
 #include "platform/Text.h"
 #include "ui/AppIcon.h"
@@ -37,6 +38,7 @@ const char* const kNoticeCaption = "提示 ";
 
 std::string missingPathMessage(const std::string& directory) { return "路径" + directory + "  不存在"; }
 const char* const kListNotSaved = "服务器列表保存失败：";
+const char* const kListNotRead = "服务器列表无法读取，现在没有监控任何服务器：";
 
 const char* const kColumnHeaders[6] = {"名称", "命令行", "进程ID", "监听端口", "启动时间", "管理操作"};
 }  // namespace
@@ -141,8 +143,11 @@ bool CProcwardDlg::OnInitDialog() {
     g_rowOriginY = MainLayout::originY(m_addGroup->GetRect().height);
 
     CreateColumnHeaders(this);
-    // The first load makes the rows (listLoaded).
+    // The first load makes the rows (listLoaded). A list that cannot be read
+    // leaves the window without rows, and says why.
+    const ListResult list = m_runtime->readList();
     m_runtime->start();
+    if (!list.ok && !list.missing) ShowMessage(kListNotRead + list.error, ToU8(ApplicationCaption()));
     // The first reload gave the window its size: it opens in the middle of
     // the screen, and later reloads move it from there. The desktop's frame
     // is known only once the window is shown, when it is fitted once more.
@@ -204,8 +209,16 @@ int CProcwardDlg::Run() {
         loop.Run();
         m_loop = nullptr;
     }
-    if (m_runtime) m_runtime->stop();
+    platform::StopRequest::unwatch();
+    if (m_runtime) m_runtime->stop(m_endedHow);
     return GetReturnCode();
+}
+
+void CProcwardDlg::WatchStopRequests() {
+    // The requests only get this window's thread to run the runtime, which
+    // reloads (SIGHUP) or tells RunSupervisor to end (SIGTERM, SIGINT).
+    platform::StopRequest::install();
+    platform::StopRequest::watch([this] { CallAfter(&CProcwardDlg::RunSupervisor); });
 }
 
 void CProcwardDlg::OnShow(wxShowEvent& event) {
@@ -283,6 +296,10 @@ void CProcwardDlg::CheckAllServers() {
 void CProcwardDlg::RunSupervisor() {
     if (!m_runtime) return;
     m_runtime->runDue();
+    if (const std::string how = m_runtime->endRequested(); !how.empty() && !m_ended) {
+        EndWithCommand(wxID_CANCEL, how);
+        return;
+    }
     ArmTimer();
 }
 
@@ -326,13 +343,14 @@ void CProcwardDlg::OnClose(wxCloseEvent&) {
 
 void CProcwardDlg::OnCharHook(wxKeyEvent& event) {
     if (event.GetKeyCode() == WXK_ESCAPE) {
-        EndWithCommand(wxID_CANCEL);
+        EndWithCommand(wxID_CANCEL, "Escape");
         return;
     }
     event.Skip();
 }
 
-void CProcwardDlg::EndWithCommand(int command) {
+void CProcwardDlg::EndWithCommand(int command, const std::string& how) {
+    if (!m_ended) m_endedHow = how;
     m_ended = true;
     SetReturnCode(command);
     Hide();

@@ -77,8 +77,12 @@ public:
     // Commands of the window menu ("设置", about).
     void OnSysCommand(int command);
     // Ends the dialog with a command (the tray's "退出", Escape): the window
-    // hides and Run returns.
-    void EndWithCommand(int command);
+    // hides and Run returns. `how` ends the log: "Procward exiting: " + how.
+    void EndWithCommand(int command, const std::string& how);
+    // SIGTERM and SIGINT end the window as Escape does, SIGHUP reloads the
+    // files; for the program itself (a test in the same process keeps the
+    // signals' defaults).
+    void WatchStopRequests();
     bool hasEnded() const { return m_ended; }
     // The tray icon's picture and tooltip follow the records.
     void UpdateTray();
@@ -163,6 +167,7 @@ private:
     FirstShow m_firstShowState = FirstShow::NotShown;
     int m_firstShowFits = 0;
     bool m_ended = false;
+    std::string m_endedHow;
     wxGUIEventLoop* m_loop = nullptr;  // while Run dispatches
     wxSize m_fittedSize;
     FileChooser* m_fileChooser = nullptr;

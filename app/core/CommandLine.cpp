@@ -76,7 +76,8 @@ std::string CommandLine::usage(const std::string& program, bool daemon) {
     const std::string p = program;
     std::string text = "usage: ";
     if (daemon) {
-        text += p + " [--config-dir DIR] [--log-dir DIR]   supervise without a window (SIGINT or SIGTERM ends it)\n";
+        text += p + " [--config-dir DIR] [--log-dir DIR]   supervise without a window (SIGINT or SIGTERM ends it,\n"
+                "                             SIGHUP reloads serverinfo.json and procward.ini)\n";
     } else {
         text += p + " [--config-dir DIR] [--log-dir DIR]   run the supervisor in its window\n";
         text += "       " + p + " --headless [--config-dir DIR] [--log-dir DIR]   run it without a window\n";
@@ -87,6 +88,10 @@ std::string CommandLine::usage(const std::string& program, bool daemon) {
     text += "       " + p + " ctl start|stop NAME   start or stop one server (stop: it stays down)\n";
     text += "       " + p + " ctl start|stop --all   start or stop every server\n";
     text += "       " + p + " ctl restart NAME   stop a server and start it again\n";
+    text += "       " + p + " ctl kill NAME   end a server's process at once (also: ctl stop --now NAME)\n";
+    text += "       " + p + " ctl reload   read serverinfo.json and procward.ini again\n";
+    text += "       " + p + " ctl shutdown   end the running Procward (the servers keep running)\n";
+    text += "ctl takes --timeout SECONDS (default 10) before the command; -- ends the options\n";
     text += "--config-dir DIR: serverinfo.json and procward.ini (default: the executable's directory)\n";
     text += "--log-dir DIR: the daily logs (default: logs/ in the configuration directory)\n";
     return text;

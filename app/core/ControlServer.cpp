@@ -7,6 +7,7 @@
 #include "app/core/StatusBoard.h"
 #include "app/core/StatusReport.h"
 #include "log/AppLogger.h"
+#include "platform/TextEncoding.h"
 #include "supervision/Supervisor.h"
 
 namespace {
@@ -114,13 +115,18 @@ void ControlServer::onRequest(platform::CommandRequest request) {
         answer(request.id, 0, json ? StatusReport::json(*snapshot) : StatusReport::table(*snapshot));
         return;
     }
-    const bool known = command.verb == "start" || command.verb == "stop" || command.verb == "restart";
-    if (!known || (command.verb == "restart" && command.all) || (!command.all && command.name.empty())) {
+    const bool named = command.verb == "start" || command.verb == "stop" || command.verb == "restart" ||
+                       command.verb == "kill";
+    const bool whole = command.verb == "reload" || command.verb == "shutdown";
+    const bool allowsAll = command.verb == "start" || command.verb == "stop";
+    if (!(named || whole) || (command.all && !allowsAll) || (named && !command.all && command.name.empty()) ||
+        (whole && (command.all || !command.name.empty()))) {
         log.warn("Control command from uid {} not understood: {}", request.peerUid, request.line.substr(0, 200));
         answer(request.id, 1, "the command was not understood");
         return;
     }
-    log.info("Control command from uid {}: {}", request.peerUid, describe(command.verb, command.name, command.all));
+    log.info("Control command from uid {}: {}", request.peerUid,
+             whole ? command.verb : describe(command.verb, command.name, command.all));
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
         if (stopped_) return;
@@ -144,7 +150,7 @@ std::function<void(const CommandResult&)> ControlServer::replyTo(std::uint64_t i
         if (alive.expired()) return;
         const bool ok = r.ok();
         if (all) {
-            const std::string names = fmt::format("{}", fmt::join(r.notDone, ", "));
+            const std::string names = platform::terminalText(fmt::format("{}", fmt::join(r.notDone, ", ")));
             if (verb == "start")
                 answer(id, ok ? 0 : 1,
                        ok ? fmt::format("all {} servers running", r.servers)
@@ -155,7 +161,7 @@ std::function<void(const CommandResult&)> ControlServer::replyTo(std::uint64_t i
                           : fmt::format("could not stop: {} (see the log)", names));
             return;
         }
-        const std::string& name = r.name;
+        const std::string name = platform::terminalText(r.name);
         switch (r.status) {
             case CommandStatus::AlreadyRunning:
                 answer(id, 0, fmt::format("{} is already running: pid={}", name, r.pid));
@@ -167,7 +173,7 @@ std::function<void(const CommandResult&)> ControlServer::replyTo(std::uint64_t i
                 answer(id, 1, fmt::format("{} is stopping; start it again once it has stopped", name));
                 return;
             case CommandStatus::StopFailed:
-                answer(id, 1, fmt::format("{} could not be stopped (see the log)", name));
+                answer(id, 1, fmt::format("{} could not be {} (see the log)", name, verb == "kill" ? "killed" : "stopped"));
                 return;
             case CommandStatus::Gone:
                 answer(id, 1, fmt::format("{} is no longer in the list", name));
@@ -177,6 +183,8 @@ std::function<void(const CommandResult&)> ControlServer::replyTo(std::uint64_t i
                     answer(id, 0, fmt::format("{} started: pid={}", name, r.pid));
                 else if (verb == "stop")
                     answer(id, 0, fmt::format("{} stopped", name));
+                else if (verb == "kill")
+                    answer(id, 0, fmt::format("{} killed", name));
                 else
                     answer(id, 0, fmt::format("{} restarted: pid={}", name, r.pid));
                 return;
@@ -189,22 +197,56 @@ std::function<void(const CommandResult&)> ControlServer::replyTo(std::uint64_t i
 }
 
 void ControlServer::run(Supervisor& supervisor, const Command& command) {
-    auto reply = replyTo(command.id, command.verb, command.all);
+    if (command.verb == "reload" || command.verb == "shutdown") {
+        if (command.verb == "reload") {
+            std::string text;
+            if (!actions_.reload)
+                answer(command.id, 1, "this Procward cannot reload");
+            else {
+                const bool ok = actions_.reload(text);
+                answer(command.id, ok ? 0 : 1, text);
+            }
+            return;
+        }
+        if (!actions_.shutdown) {
+            answer(command.id, 1, "this Procward cannot be ended by ctl");
+            return;
+        }
+        // Answered first: the socket closes as the program ends.
+        answer(command.id, 0, "Procward is ending; the servers keep running");
+        actions_.shutdown();
+        return;
+    }
+    auto answered = std::make_shared<bool>(false);
+    auto done = replyTo(command.id, command.verb, command.all);
+    auto reply = [done = std::move(done), answered](const CommandResult& r) {
+        *answered = true;
+        done(r);
+    };
+    // A stop waits for its time-out, then at most a few seconds for the
+    // killed process (a restart also for the start that follows).
+    const auto stopTimeout = std::chrono::duration_cast<std::chrono::seconds>(supervisor.options().stopTimeout);
+    const long long bound = (command.verb == "kill" ? 0 : stopTimeout.count()) + 15;
+    auto tellIfWaiting = [&] {
+        if (!*answered && socket_) socket_->notice(command.id, platform::progressNotice(bound));
+    };
     if (command.all) {
         if (command.verb == "start")
             supervisor.startAll(reply);
         else
             supervisor.stopAll(reply);
+        tellIfWaiting();
         return;
     }
     const std::vector<std::int32_t> found = serversNamed(supervisor, command.name);
     if (found.empty()) {
-        answer(command.id, 1, fmt::format("no server is named \"{}\"", command.name));
+        answer(command.id, 1, fmt::format("no server is named \"{}\"", platform::terminalText(command.name)));
         return;
     }
     if (found.size() > 1) {
         answer(command.id, 1,
-               fmt::format("{} servers are named \"{}\"; give the index of one instead", found.size(), command.name));
+               fmt::format("{} servers are named \"{}\"; give the index of one instead", found.size(),
+                           platform::terminalText(command.name)));
         return;
     }
     const std::int32_t index = found.front();
@@ -212,6 +254,9 @@ void ControlServer::run(Supervisor& supervisor, const Command& command) {
         supervisor.start(index, reply);
     else if (command.verb == "stop")
         supervisor.stop(index, reply);
+    else if (command.verb == "kill")
+        supervisor.kill(index, reply);
     else
         supervisor.restart(index, reply);
+    tellIfWaiting();
 }

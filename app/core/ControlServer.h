@@ -15,15 +15,26 @@ class Supervisor;
 
 // Serves `ctl` on the local command socket. A worker thread accepts the
 // clients, checks who they are and reads their command; status is answered
-// there from the published snapshot. start, stop and restart are handed to
-// the loop's thread (through `wake`, which gets that thread to call
-// runQueued), given to the Supervisor as its commands, and answered once
-// done: a stop when the process has gone.
+// there from the published snapshot. start, stop, kill, restart, reload and
+// shutdown are handed to the loop's thread (through `wake`, which gets that
+// thread to call runQueued), given to the Supervisor as its commands (or to
+// the actions for reload and shutdown), and answered once done: a stop when
+// the process has gone. A command that has to wait for a process tells the
+// client at once how long that may take (a progress notice), so that ctl
+// can tell a supervisor at work from one that does not answer.
 //
 // An answer is the exit code for ctl on its first line (0 done, 1 refused
 // or failed), then the text to show.
 class ControlServer {
 public:
+    // What `ctl reload` and `ctl shutdown` do, on the loop's thread.
+    struct Actions {
+        // Reads the files again: true when applied; `text` is the answer.
+        std::function<bool(std::string& text)> reload;
+        // Asks the program to end once this round of the loop is over.
+        std::function<void()> shutdown;
+    };
+
     ControlServer(const StatusBoard& board, std::function<void()> wake);
     ~ControlServer();
     ControlServer(const ControlServer&) = delete;
@@ -36,6 +47,8 @@ public:
     void runQueued(Supervisor& supervisor);
     // Answers what is still queued, closes the socket, ends the worker.
     void stop();
+    // Without them, reload and shutdown are refused.
+    void setActions(Actions actions) { actions_ = std::move(actions); }
 
     // Root and the user the supervisor runs as may control it; no one else.
     static bool allowed(std::int64_t peerUid, std::int64_t ownUid);
@@ -44,7 +57,7 @@ private:
     struct Command {
         std::uint64_t id = 0;
         std::int64_t uid = -1;
-        std::string verb;  // start, stop, restart
+        std::string verb;  // start, stop, kill, restart, reload, shutdown
         std::string name;
         bool all = false;
     };
@@ -57,6 +70,7 @@ private:
 
     const StatusBoard& board_;
     std::function<void()> wake_;
+    Actions actions_;
     std::unique_ptr<platform::CommandSocket> socket_;
     std::thread worker_;
     std::mutex queueMutex_;

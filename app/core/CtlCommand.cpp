@@ -1,49 +1,122 @@
 #include "app/core/CtlCommand.h"
 
+#include <cmath>
+#include <cstdlib>
+
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include "platform/CommandSocket.h"
 
 namespace {
+
 const char* const kCtlUsage =
-    "usage: ctl status [--json] | start NAME | start --all | stop NAME | stop --all | restart NAME";
+    "usage: ctl [--timeout SECONDS] status [--json] | start NAME | start --all | stop NAME | stop --all |\n"
+    "       stop --now NAME | kill NAME | restart NAME | reload | shutdown   (-- ends the options)";
+
+// Seconds as given to --timeout: a number above 0, at most a day.
+bool parseSeconds(const std::string& text, long long& ms) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400) return false;
+    ms = static_cast<long long>(std::ceil(seconds * 1000));
+    return true;
+}
+
 }  // namespace
 
-bool CtlRequestLine(const std::vector<std::string>& args, std::string& line, std::string& error) {
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
-    if (args.empty()) {
+bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::string& error) {
+    parsed = CtlWords{};
+    bool options = true;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (!options || word.size() < 2 || word[0] != '-') {
+            parsed.words.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            options = false;
+        } else if (word == "--json") {
+            parsed.json = true;
+        } else if (word == "--all") {
+            parsed.all = true;
+        } else if (word == "--now") {
+            parsed.now = true;
+        } else if (word == "--timeout" || word.rfind("--timeout=", 0) == 0) {
+            std::string value;
+            if (word.size() > 9) {
+                value = word.substr(10);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            }
+            if (!parseSeconds(value, parsed.timeoutMs)) {
+                error = "--timeout needs a number of seconds above 0 (at most 86400)";
+                return false;
+            }
+        } else {
+            error = "unknown option \"" + word + "\" (a name that begins with - goes after --)";
+            return false;
+        }
+    }
+    if (parsed.words.empty()) {
         error = "no command given";
         return false;
     }
-    const std::string& verb = args[0];
+    return true;
+}
+
+bool CtlRequestLine(const CtlWords& parsed, std::string& line, std::string& error) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+    const std::string& verb = parsed.words[0];
+    const std::size_t names = parsed.words.size() - 1;
+    std::string command = verb;
     w.StartObject();
-    w.Key("command");
-    w.String(verb.c_str(), static_cast<rapidjson::SizeType>(verb.size()));
     if (verb == "status") {
-        if (args.size() > 2 || (args.size() == 2 && args[1] != "--json")) {
+        if (names > 0 || parsed.all || parsed.now) {
             error = "status takes only --json";
             return false;
         }
+        w.Key("command");
+        w.String("status");
         w.Key("json");
-        w.Bool(args.size() == 2);
-    } else if (verb == "start" || verb == "stop" || verb == "restart") {
-        if (args.size() != 2) {
-            error = args.size() < 2 ? verb + " needs the name of a server" + (verb == "restart" ? "" : " or --all")
-                                    : "give the name as one argument (in quotes when it has blanks)";
+        w.Bool(parsed.json);
+    } else if (verb == "reload" || verb == "shutdown") {
+        if (names > 0 || parsed.all || parsed.now || parsed.json) {
+            error = verb + " takes no name";
             return false;
         }
-        if (args[1] == "--all") {
-            if (verb == "restart") {
-                error = "restart takes the name of one server";
-                return false;
-            }
+        w.Key("command");
+        w.String(verb.c_str());
+    } else if (verb == "start" || verb == "stop" || verb == "restart" || verb == "kill") {
+        const bool allowsAll = verb == "start" || verb == "stop";
+        if (parsed.json || (parsed.now && verb != "stop")) {
+            error = parsed.json ? verb + " takes no --json" : "--now goes with stop";
+            return false;
+        }
+        if (parsed.all && (!allowsAll || parsed.now)) {
+            error = (parsed.now ? std::string("stop --now") : verb) + " takes the name of one server";
+            return false;
+        }
+        if (parsed.all ? names != 0 : names != 1) {
+            error = parsed.all ? verb + " --all takes no name"
+                    : names == 0
+                        ? verb + " needs the name of a server" + (allowsAll && !parsed.now ? " or --all" : "")
+                        : "give the name as one argument (in quotes when it has blanks)";
+            return false;
+        }
+        // stop --now is kill by its other name.
+        if (parsed.now) command = "kill";
+        w.Key("command");
+        w.String(command.c_str());
+        if (parsed.all) {
             w.Key("all");
             w.Bool(true);
         } else {
+            const std::string& name = parsed.words[1];
             w.Key("name");
-            w.String(args[1].c_str(), static_cast<rapidjson::SizeType>(args[1].size()));
+            w.String(name.c_str(), static_cast<rapidjson::SizeType>(name.size()));
         }
     } else {
         error = "unknown command \"" + verb + "\"";
@@ -54,17 +127,29 @@ bool CtlRequestLine(const std::vector<std::string>& args, std::string& line, std
     return true;
 }
 
+bool CtlRequestLine(const std::vector<std::string>& args, std::string& line, std::string& error) {
+    CtlWords parsed;
+    return ParseCtlWords(args, parsed, error) && CtlRequestLine(parsed, line, error);
+}
+
 int RunCtlCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    CtlWords parsed;
     std::string line, error;
-    if (!CtlRequestLine(args, line, error)) {
+    if (!ParseCtlWords(args, parsed, error) || !CtlRequestLine(parsed, line, error)) {
         std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), kCtlUsage);
         return 1;
     }
     const std::string path = platform::commandSocketPath();
     std::string reply;
-    switch (platform::sendCommand(path, line, reply, error)) {
+    switch (platform::sendCommand(path, line, reply, error, parsed.timeoutMs)) {
         case platform::CommandResult::NoInstance:
             std::fprintf(err, "ctl: no Procward is running for this user (nothing listens on %s)\n", path.c_str());
+            return 3;
+        case platform::CommandResult::TimedOut:
+            std::fprintf(err,
+                         "ctl: Procward did not answer within %g s (%s); it may be stopped or hung, see its log, "
+                         "or give more time with --timeout\n",
+                         static_cast<double>(parsed.timeoutMs) / 1000, path.c_str());
             return 3;
         case platform::CommandResult::Failed:
             std::fprintf(err, "ctl: %s\n", error.c_str());

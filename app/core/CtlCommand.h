@@ -6,9 +6,23 @@
 // `procward ctl ...` and `procwardd ctl ...`: sends one command to the
 // running supervisor of this user (window or not) over its command socket
 // and prints the answer. Returns the exit code: 0 done, 1 refused or failed
-// (with a one-line reason on `err`), 3 when no supervisor is running.
+// (with a one-line reason on `err`), 3 when no supervisor is running or it
+// did not answer in time.
 int RunCtlCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+// The words after "ctl", taken apart: options (--json, --all, --now,
+// --timeout SECONDS) may stand anywhere before "--", which ends them, so
+// that a server named "--all" can be given as "stop -- --all".
+struct CtlWords {
+    std::vector<std::string> words;  // the command and its name, in order
+    bool json = false;
+    bool all = false;
+    bool now = false;
+    long long timeoutMs = 10000;
+};
+bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::string& error);
 
 // The request line for the words after "ctl"; false with the reason when
 // they are not a command.
 bool CtlRequestLine(const std::vector<std::string>& args, std::string& line, std::string& error);
+bool CtlRequestLine(const CtlWords& parsed, std::string& line, std::string& error);

@@ -10,7 +10,7 @@
 #include "supervision/RowCells.h"
 #include "supervision/SystemClock.h"
 
-HeadlessRunner::HeadlessRunner(std::FILE* out) : out_(out) {}
+HeadlessRunner::HeadlessRunner(std::FILE* out, std::string program) : out_(out), program_(std::move(program)) {}
 
 std::string HeadlessRunner::headerLine() {
     return fmt::format("{:<5} {:<24} {:>8}  {:<21} {}", "INDEX", "NAME", "PID", "LISTEN", "STARTED");
@@ -38,6 +38,15 @@ void HeadlessRunner::serverChanged(const MonitoredServer& server) {
 int HeadlessRunner::run() {
     platform::StopRequest::install();
     Runtime runtime([] { platform::StopRequest::wake(); }, stderr);
+    const ListResult list = runtime.readList();
+    if (!list.ok && !list.missing) {
+        // Supervising nothing while the operator believes otherwise is worse
+        // than not starting: the service manager and the shell see the error.
+        const std::string why = "the server list cannot be read: " + list.error;
+        std::fprintf(stderr, "%s: %s\n", program_.c_str(), why.c_str());
+        runtime.stop(why);
+        return 1;
+    }
     runtime.start();
     Supervisor& supervisor = runtime.supervisor();
     std::fprintf(out_, "Procward supervising %zu server(s), checking every %lld s\n", supervisor.servers().size(),
@@ -46,7 +55,7 @@ int HeadlessRunner::run() {
     printTable(supervisor);
     // The table showed the first load; from here on each change is a line.
     supervisor.addObserver(this);
-    for (;;) {
+    while (runtime.endRequested().empty()) {
         const auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(runtime.nextDue() - SystemClock::Instance().now());
         // Rounded up, so that the wait never ends just before what is due.
@@ -55,7 +64,7 @@ int HeadlessRunner::run() {
         runtime.runDue();
     }
     supervisor.removeObserver(this);
-    runtime.stop();
+    runtime.stop(runtime.endRequested());
     std::fprintf(out_, "Procward stopped\n");
     std::fflush(out_);
     return 0;

@@ -11,9 +11,12 @@ class Supervisor;
 // procwardd and `procward --headless` run it.
 class HeadlessRunner : public SupervisorObserver {
 public:
-    explicit HeadlessRunner(std::FILE* out = stdout);
+    // `program` names the program in what it prints on standard error.
+    explicit HeadlessRunner(std::FILE* out = stdout, std::string program = "procward");
 
-    // Runs until a stop is requested; returns the exit code.
+    // Runs until a stop is requested (SIGINT, SIGTERM, ctl shutdown);
+    // SIGHUP reloads the files. Returns the exit code: 1 when the server
+    // list cannot be read at the start, else 0.
     int run();
 
     static std::string rowLine(const MonitoredServer& server);
@@ -26,4 +29,5 @@ private:
     void printTable(const Supervisor& supervisor);
 
     std::FILE* out_;
+    std::string program_;
 };

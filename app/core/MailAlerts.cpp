@@ -3,14 +3,7 @@
 #include "mail/MailAlertSink.h"
 
 void MailAlerts::alert(const AlertEvent& event) {
-    switch (event.kind) {
-        case AlertKind::ServerDown:
-        case AlertKind::Restarted:
-        case AlertKind::BackoffMax:
-            mail_.alert(MailAlertSink::Alert{event.message, event.subject, event.time});
-            return;
-        case AlertKind::StartFailed:
-            // The checks log the failed start; no mail is sent for it.
-            return;
-    }
+    // A server that cannot be started is an error in the log; every alert
+    // is mailed the same way, through the one minimum interval.
+    mail_.alert(MailAlertSink::Alert{event.message, event.subject, event.time, event.kind == AlertKind::StartFailed});
 }

@@ -82,6 +82,7 @@ std::string MetricsServer::scrape() const {
         alerts.sent = alerts_->sent;
         alerts.failed = alerts_->failed;
         alerts.suppressed = alerts_->suppressed;
+        alerts.off = alerts_->off;
     }
     return StatusReport::metrics(*board_.current(), alerts, PROCWARD_VERSION);
 }

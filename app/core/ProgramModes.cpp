@@ -1,11 +1,13 @@
 #include "app/core/ProgramModes.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "app/core/CtlCommand.h"
 #include "app/core/HeadlessRunner.h"
 #include "app/core/Startup.h"
 #include "app/core/TestMailCommand.h"
+#include "log/AppLogger.h"
 #include "platform/System.h"
 
 int RunProgramMode(const CommandLine& line, const char* program, bool daemon) {
@@ -36,8 +38,15 @@ int RunProgramMode(const CommandLine& line, const char* program, bool daemon) {
                 case StartupResult::Started:
                     break;
             }
-            HeadlessRunner runner;
-            return runner.run();
+            try {
+                HeadlessRunner runner(stdout, program);
+                return runner.run();
+            } catch (const std::exception& error) {
+                // The last line of the log says how it ended, this way too.
+                AppLogger::Instance().get().critical("Procward exiting: error: {}", error.what());
+                std::fprintf(stderr, "%s: error: %s\n", program, error.what());
+                return 1;
+            }
         }
         case CommandLine::Mode::Window:
             break;

@@ -1,20 +1,34 @@
 #include "app/core/Runtime.h"
 
 #include <algorithm>
+#include <chrono>
+
+#include <fmt/format.h>
 
 #include "app/core/SupervisionSettings.h"
 #include "config/AppDirectories.h"
 #include "config/SettingsFile.h"
 #include "log/AppLogger.h"
 #include "platform/ProcessControl.h"
+#include "platform/StopRequest.h"
 #include "supervision/SystemClock.h"
 
 namespace {
 
-Settings loadLogged(const std::string& path) {
+Settings loadLogged(const std::string& path, std::FILE* complaints) {
+    auto& log = AppLogger::Instance().get();
     std::vector<std::string> warnings;
-    Settings settings = LoadSettings(path, warnings);
-    for (const std::string& warning : warnings) AppLogger::Instance().get().warn("{}", warning);
+    Settings settings;
+    std::string error;
+    if (!ReadSettings(path, settings, warnings, error)) {
+        // Alerts would go nowhere without a word: said where it is seen.
+        log.error("{}; the defaults are used", error);
+        if (complaints) {
+            std::fprintf(complaints, "%s; the defaults are used\n", error.c_str());
+            std::fflush(complaints);
+        }
+    }
+    for (const std::string& warning : warnings) log.warn("{}", warning);
     return settings;
 }
 
@@ -22,33 +36,52 @@ Settings loadLogged(const std::string& path) {
 
 Runtime::Runtime(std::function<void()> wake, std::FILE* complaints)
     : wake_(std::move(wake)),
+      complaints_(complaints),
       settingsPath_(AppDirectories::settingsPath()),
-      settings_(loadLogged(settingsPath_)),
+      settings_(loadLogged(settingsPath_, complaints)),
       mailSink_(delivery_, settings_.mail),
       mailAlerts_(mailSink_),
       list_(AppDirectories::serverListPath()),
       store_(list_, complaints),
+      stateFile_(AppDirectories::statePath()),
       supervisor_(SystemClock::Instance(), platform::processControl(), SupervisionOptionsFrom(settings_.general)),
       host_(supervisor_, wake_, mailSink_.counters()) {
     supervisor_.addAlertSink(&mailAlerts_);
     supervisor_.setEntryStore(&store_);
+    supervisor_.setStateStore(&stateFile_);
+    ControlServer::Actions actions;
+    actions.reload = [this](std::string& text) { return reload("ctl", text); };
+    actions.shutdown = [this] { endHow_ = "ctl"; };
+    host_.setControlActions(std::move(actions));
 }
 
 Runtime::~Runtime() {
     host_.stopping();
+    supervisor_.setStateStore(nullptr);
     supervisor_.setEntryStore(nullptr);
     supervisor_.removeAlertSink(&mailAlerts_);
 }
 
+ListResult Runtime::readList() {
+    listRead_ = true;
+    return store_.refresh();
+}
+
 void Runtime::start() {
+    if (!listRead_) readList();
+    logMailState(nullptr);
     // The exit watcher's thread only asks the host's thread to run the
     // supervisor; every check still runs there.
     supervisor_.watchExits(wake_);
     host_.start(settings_.general.metricsListen);
-    supervisor_.reload();
+    supervisor_.load(list_.entries());
 }
 
 void Runtime::runDue() {
+    if (platform::StopRequest::takeReload()) {
+        std::string text;
+        reload("SIGHUP", text);
+    }
     host_.runQueued();
     supervisor_.runDue();
     host_.watchdogIfDue(SystemClock::Instance().now());
@@ -60,11 +93,76 @@ Clock::TimePoint Runtime::nextDue() const {
     return std::min(supervisor_.nextDue(), host_.nextWatchdog());
 }
 
-void Runtime::stop() {
+std::string Runtime::endRequested() const {
+    if (!endHow_.empty()) return endHow_;
+    return platform::StopRequest::reason();
+}
+
+void Runtime::stop(const std::string& how) {
     if (stopped_) return;
     stopped_ = true;
     host_.stopping();
     delivery_.shutdown();
+    stateFile_.flush();
+    AppLogger::Instance().get().info("Procward exiting: {}", how.empty() ? "unknown" : how);
+}
+
+bool Runtime::reload(const std::string& cause, std::string& text) {
+    auto& log = AppLogger::Instance().get();
+    log.info("Reloading procward.ini and serverinfo.json ({})", cause);
+    auto refuse = [&](const std::string& reason) {
+        log.error("Reload refused, the running configuration stays: {}", reason);
+        host_.setConfigProblem("reload refused: " + reason);
+        if (complaints_ && cause != "ctl") {
+            std::fprintf(complaints_, "reload refused: %s\n", reason.c_str());
+            std::fflush(complaints_);
+        }
+        text = "reload refused: " + reason + "\nthe running configuration stays";
+        return false;
+    };
+    Settings next;
+    std::vector<std::string> warnings;
+    std::string error;
+    if (!ReadSettings(settingsPath_, next, warnings, error)) return refuse(error);
+    // A list that has gone is refused too: taking it for an empty one would
+    // leave every server unsupervised.
+    const ListResult list = store_.refresh(false);
+    if (!list.ok) return refuse(list.error);
+    for (const std::string& warning : warnings) log.warn("{}", warning);
+
+    apply(next, true);
+    supervisor_.load(list_.entries());
+    host_.setConfigProblem({});
+    const auto interval =
+        std::chrono::duration_cast<std::chrono::seconds>(supervisor_.options().checkInterval).count();
+    text = fmt::format("reloaded: {} server(s), checking every {} s", supervisor_.servers().size(), interval);
+    log.info("Reloaded: {} server(s), checking every {} s", supervisor_.servers().size(), interval);
+    return true;
+}
+
+void Runtime::apply(const Settings& settings, bool all) {
+    const Settings before = settings_;
+    settings_ = settings;
+    const SupervisionOptions options = SupervisionOptionsFrom(settings_.general);
+    supervisor_.changeOptions(options);
+    mailSink_.setSettings(settings_.mail);
+    logMailState(&before.mail);
+    if (!all) return;
+    supervisor_.changeCheckInterval(options.checkInterval);
+    host_.changeMetrics(settings_.general.metricsListen);
+    if (settings_.general.logKeepDays != before.general.logKeepDays)
+        AppLogger::Instance().keepDays(settings_.general.logKeepDays);
+    if (settings_.general.restartOnExit != before.general.restartOnExit)
+        AppLogger::Instance().get().warn("RESTART_ON_EXIT={} takes effect at the next start",
+                                         settings_.general.restartOnExit ? 1 : 0);
+}
+
+void Runtime::logMailState(const AlertMailSettingsData* before) const {
+    const std::string off = MailAlertSink::offReason(settings_.mail);
+    if (off.empty()) return;
+    // Said once: at the start, and when a change turns the mail off.
+    if (before && MailAlertSink::offReason(*before) == off) return;
+    AppLogger::Instance().get().info("alert mail off: {}", off);
 }
 
 bool Runtime::changeSettings(const Settings& settings, std::string& error) {
@@ -72,8 +170,6 @@ bool Runtime::changeSettings(const Settings& settings, std::string& error) {
         AppLogger::Instance().get().error("procward.ini could not be saved: {}", error);
         return false;
     }
-    settings_ = settings;
-    supervisor_.changeOptions(SupervisionOptionsFrom(settings_.general));
-    mailSink_.setSettings(settings_.mail);
+    apply(settings, false);
     return true;
 }

@@ -6,6 +6,8 @@
 #include "app/core/MailAlerts.h"
 #include "app/core/ServerListStore.h"
 #include "app/core/ServiceHost.h"
+#include "app/core/StateFileWriter.h"
+#include "config/ListResult.h"
 #include "config/ServerList.h"
 #include "config/Settings.h"
 #include "mail/MailAlertSink.h"
@@ -16,7 +18,8 @@
 // What a running Procward is, the same for the window, --headless and
 // procwardd: the settings, the Supervisor with its exit watcher, the alert
 // sinks (the mail with its delivery thread), ctl, the metrics and the
-// service manager (ServiceHost), and the server list. Its host gives it a
+// service manager (ServiceHost), the server list, and the state file that
+// lets the next run take over the servers this one holds. Its host gives it a
 // thread to run on and a way to be woken; the host shows what it likes
 // (the window its rows, the window-less mode a table of text).
 //
@@ -35,35 +38,67 @@ public:
     Runtime(const Runtime&) = delete;
     Runtime& operator=(const Runtime&) = delete;
 
+    // Reads serverinfo.json at AppDirectories::serverListPath() for the
+    // start. A file that exists but cannot be read fails with the reason
+    // (for a syntax error: file, line and column), logged; the list is then
+    // empty. No file at all is an empty list (result.missing).
+    ListResult readList();
     // Starts the exit watcher, the control socket, the metrics and the
-    // service manager's notifications, and loads the server list at
-    // AppDirectories::serverListPath(): the first check of each server
-    // starts what is not running. Observers added before see the load.
+    // service manager's notifications, and loads the list readList read
+    // (reading it first when it has not been): the first check of each
+    // server starts what is not running. Observers added before see the load.
     void start();
-    // On the host's thread after a wake or when nextDue has come: the ctl
-    // commands handed over, what the Supervisor has due, the watchdog.
+    // On the host's thread after a wake or when nextDue has come: a reload
+    // asked for by SIGHUP, the ctl commands handed over, what the Supervisor
+    // has due, the watchdog.
     void runDue();
     // When runDue next has something to do.
     Clock::TimePoint nextDue() const;
+
+    // Reads procward.ini and serverinfo.json again and applies them as a
+    // change of the list is applied: entries whose name, processname and
+    // commandline are unchanged keep their process and state, new ones
+    // start, removed ones are no longer supervised; every setting takes
+    // effect, the check interval included (RESTART_ON_EXIT from the next
+    // start). A file that cannot be read (or a list that has gone) refuses
+    // the whole reload: the running configuration stays, and the reason is
+    // logged and shown in the service manager's status until a reload
+    // succeeds. `cause` names who asked ("SIGHUP", "ctl"). True when
+    // applied; `text` is what to tell the one who asked.
+    bool reload(const std::string& cause, std::string& text);
+
+    // How the program was asked to end, in the words of its last log line
+    // ("SIGTERM", "ctl"); empty while nothing asked. The host looks after
+    // each runDue (and after each wake) and then calls stop.
+    std::string endRequested() const;
     // The end: the service manager hears of it, queued commands are
-    // answered, and mails still on their way get their grace.
-    void stop();
+    // answered, mails still on their way get their grace, the state file
+    // holds what the supervisor holds, and the log's last line says how the
+    // program ends: "Procward exiting: " and `how`.
+    void stop(const std::string& how);
 
     Supervisor& supervisor() { return supervisor_; }
     const Settings& settings() const { return settings_; }
     // The operator's new settings: written to procward.ini, then handed to
     // the Supervisor (stop time-out, back-off maximum) and the mail sink.
-    // The check interval counts from the next start. False, with the reason,
-    // when the file could not be written: nothing changes then.
+    // The check interval counts from the next start (or reload). False, with
+    // the reason, when the file could not be written: nothing changes then.
     bool changeSettings(const Settings& settings, std::string& error);
 
     MailDelivery& mailDelivery() { return delivery_; }
     MailAlertSink& mailSink() { return mailSink_; }
     const ServerList& serverList() const { return list_; }
+    StateFileWriter& stateFile() { return stateFile_; }
     ServiceHost& serviceHost() { return host_; }
 
 private:
+    // Hands settings to the parts that use them; `all` also the check
+    // interval, the metrics address and the log retention (a reload).
+    void apply(const Settings& settings, bool all);
+    void logMailState(const AlertMailSettingsData* before) const;
+
     std::function<void()> wake_;
+    std::FILE* complaints_;
     std::string settingsPath_;
     Settings settings_;
     MailDelivery delivery_;
@@ -71,7 +106,10 @@ private:
     MailAlerts mailAlerts_;
     ServerList list_;
     ServerListStore store_;
+    StateFileWriter stateFile_;
     Supervisor supervisor_;
     ServiceHost host_;
+    bool listRead_ = false;
     bool stopped_ = false;
+    std::string endHow_;  // set by ctl shutdown
 };

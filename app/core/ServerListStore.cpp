@@ -7,9 +7,16 @@
 ServerListStore::ServerListStore(ServerList& list, std::FILE* complaints) : list_(list), complaints_(complaints) {}
 
 std::vector<ServerEntry> ServerListStore::read() {
-    // The list logs what it could not read and each entry it skipped.
-    list_.load();
+    refresh();
     return list_.entries();
+}
+
+ListResult ServerListStore::refresh(bool missingIsEmpty) {
+    // The list logs what it could not read and each entry it skipped.
+    ServerList fresh(list_.path());
+    ListResult result = fresh.load();
+    if (result.ok || (result.missing && missingIsEmpty)) list_ = std::move(fresh);
+    return result;
 }
 
 const ServerEntry* ServerListStore::seen(std::int32_t index) const {

@@ -28,27 +28,45 @@ void ServiceHost::start(const std::string& metricsListen) {
     else
         log.error("No control socket ({}); ctl cannot reach this Procward", error);
 
-    const std::string& listen = metricsListen;
-    if (!listen.empty()) {
-        std::string host;
-        int port = 0;
-        if (metrics_.start(listen, error)) {
-            log.info("Metrics: http://{}/metrics", listen);
-            if (MetricsServer::parseListen(listen, host, port, error) && !MetricsServer::isLoopback(host))
-                log.warn("The metrics listen on {}, which other machines may reach", listen);
-        } else {
-            log.error("No metrics: [METRICS] LISTEN={}: {}", listen, error);
-        }
-    }
+    startMetrics(metricsListen);
 
     watchdogInterval_ = platform::serviceManager().watchdogInterval();
     if (watchdogInterval_.count() > 0) nextWatchdog_ = SystemClock::Instance().now() + watchdogInterval_;
 }
 
+void ServiceHost::startMetrics(const std::string& listen) {
+    metricsListen_ = listen;
+    if (listen.empty()) return;
+    auto& log = AppLogger::Instance().get();
+    std::string error, host;
+    int port = 0;
+    if (metrics_.start(listen, error)) {
+        log.info("Metrics: http://{}/metrics", listen);
+        if (MetricsServer::parseListen(listen, host, port, error) && !MetricsServer::isLoopback(host))
+            log.warn("The metrics listen on {}, which other machines may reach", listen);
+    } else {
+        log.error("No metrics: [METRICS] LISTEN={}: {}", listen, error);
+    }
+}
+
+void ServiceHost::changeMetrics(const std::string& metricsListen) {
+    if (stopped_ || metricsListen == metricsListen_) return;
+    metrics_.stop();
+    if (metricsListen.empty()) AppLogger::Instance().get().info("Metrics off ([METRICS] LISTEN is empty)");
+    startMetrics(metricsListen);
+}
+
+void ServiceHost::setConfigProblem(const std::string& problem) {
+    if (problem == configProblem_) return;
+    configProblem_ = problem;
+    publish();
+}
+
 void ServiceHost::publish() {
     board_.publish(supervisor_, passDurations_);
     if (!ready_) return;
-    const std::string status = StatusReport::runningLine(*board_.current());
+    std::string status = StatusReport::runningLine(*board_.current());
+    if (!configProblem_.empty()) status += "; " + configProblem_;
     if (status != lastStatus_) {
         lastStatus_ = status;
         platform::serviceManager().status(status);

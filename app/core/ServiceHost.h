@@ -42,6 +42,14 @@ public:
     void watchdogIfDue(Clock::TimePoint now);
     // The end: STOPPING=1, queued commands answered, workers ended.
     void stopping();
+    // What `ctl reload` and `ctl shutdown` do.
+    void setControlActions(ControlServer::Actions actions) { control_.setActions(std::move(actions)); }
+    // A problem with the configuration the service manager's status line
+    // shows after the count of running servers until it is cleared (empty).
+    void setConfigProblem(const std::string& problem);
+    // [METRICS] LISTEN read again: the metrics move to the new address (or
+    // end, or begin); nothing happens when it is the same.
+    void changeMetrics(const std::string& metricsListen);
 
     const StatusBoard& board() const { return board_; }
     const std::string& socketPath() const { return socketPath_; }
@@ -52,6 +60,7 @@ public:
 
 private:
     void publish();
+    void startMetrics(const std::string& metricsListen);
 
     Supervisor& supervisor_;
     StatusBoard board_;
@@ -62,6 +71,8 @@ private:
     bool ready_ = false;
     bool stopped_ = false;
     std::string lastStatus_;
+    std::string configProblem_;
+    std::string metricsListen_;
     Clock::Duration watchdogInterval_{0};
     Clock::TimePoint nextWatchdog_ = Clock::TimePoint::max();
 };

@@ -7,6 +7,7 @@
 #include "config/AppDirectories.h"
 #include "config/SettingsFile.h"
 #include "log/AppLogger.h"
+#include "platform/ProcessControl.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
 
@@ -14,6 +15,11 @@ const char* const kSingleInstanceName = "Global\\ProcwardMutex";
 
 StartupResult RunStartupSteps(std::string& error) {
     if (!platform::singleInstance().acquire(kSingleInstanceName)) return StartupResult::AlreadyRunning;
+    // Workers whose server has died, and the real process of a server that
+    // daemonizes, become this program's children: they are collected here
+    // rather than left as zombies, and a daemon's end can be waited for.
+    // (Where the system has no such role, nothing changes.)
+    platform::becomeChildSubreaper();
     const std::string configDirectory = AppDirectories::configDirectory();
     platform::setWorkingDirectory(configDirectory);
     const std::string logDirectory = AppDirectories::logDirectory();

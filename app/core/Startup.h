@@ -11,8 +11,9 @@ enum class StartupResult {
     NoLog,           // the log could not be set up: tell the operator and end
 };
 
-// Takes the machine-wide single-instance guard, works in the configuration
-// directory, creates its logs/ unless another log directory was given,
+// Takes the machine-wide single-instance guard, becomes the collector of
+// its servers' orphans (platform::becomeChildSubreaper), works in the
+// configuration directory, creates its logs/ unless another log directory was given,
 // starts the log, writes "Procward started!" and removes logs older than
 // LOG_KEEP_DAYS. With NoLog, `error` says where and why the log could not be
 // opened.

@@ -19,15 +19,11 @@ StatusSnapshot StatusBoard::snapshotOf(const Supervisor& supervisor) {
         s.startTime = info.pid > 0 ? info.startTime : 0;
         s.autoStart = record->autoStart();
         s.restarts = record->restarts();
-        if (record->stopping()) {
-            s.state = ServerState::Stopping;
-        } else if (info.pid > 0) {
-            s.state = ServerState::Running;
-        } else if (const auto next = record->nextRestartTime()) {
-            s.state = ServerState::Backoff;
-            s.nextAttempt = *next;
-        }
-        snapshot.running += info.pid > 0;
+        s.state = record->state();
+        if (const auto next = record->nextRestartTime()) s.nextAttempt = *next;
+        if (const auto& exit = record->lastExit()) s.lastExit = exit->reason();
+        s.startError = record->startError();
+        snapshot.running += s.state == ServerState::Running;
         snapshot.servers.push_back(std::move(s));
     }
     snapshot.passes = supervisor.passes();

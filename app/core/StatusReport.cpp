@@ -6,15 +6,9 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-const char* StatusReport::stateName(ServerState state) {
-    switch (state) {
-        case ServerState::Running: return "running";
-        case ServerState::Stopping: return "stopping";
-        case ServerState::Backoff: return "backoff";
-        case ServerState::Stopped: break;
-    }
-    return "stopped";
-}
+#include "platform/TextEncoding.h"
+
+const char* StatusReport::stateName(ServerState state) { return serverStateName(state); }
 
 std::string StatusReport::isoTime(std::int64_t secondsSince1970) {
     if (secondsSince1970 == 0) return {};
@@ -50,8 +44,14 @@ std::string StatusReport::table(const StatusSnapshot& snapshot) {
                                   "STARTED");
     for (const ServerStatus& s : snapshot.servers) {
         std::string since = s.startTime ? isoTime(s.startTime) : "-";
-        if (s.state == ServerState::Backoff) since = "next attempt " + isoTime(s.nextAttempt);
-        out += fmt::format("{:<5} {:<24} {:<8} {:>8}  {:<21} {}{}\n", s.index, s.name, stateName(s.state),
+        if (s.state == ServerState::Failing || s.state == ServerState::Backoff) {
+            // Why it is down, and when it is tried again where that is known.
+            since = s.nextAttempt ? "next attempt " + isoTime(s.nextAttempt) : "-";
+            const std::string& why = !s.startError.empty() ? s.startError : s.lastExit;
+            if (!why.empty()) since += " (" + why + ")";
+        }
+        out += fmt::format("{:<5} {:<24} {:<8} {:>8}  {:<21} {}{}\n", s.index, platform::terminalText(s.name),
+                           stateName(s.state),
                            s.pid > 0 ? std::to_string(s.pid) : "-", s.listen.empty() ? "-" : s.listen, since,
                            s.autoStart ? "" : " (auto-start off)");
     }
@@ -75,7 +75,8 @@ std::string StatusReport::json(const StatusSnapshot& snapshot) {
     for (const ServerStatus& s : snapshot.servers) {
         w.StartObject();
         w.Key("name");
-        string(s.name);
+        // JSON is UTF-8: a name with other bytes would make the whole text unreadable.
+        string(platform::utf8Text(s.name));
         w.Key("index");
         w.Int(s.index);
         w.Key("pid");
@@ -88,9 +89,15 @@ std::string StatusReport::json(const StatusSnapshot& snapshot) {
         w.Bool(s.autoStart);
         w.Key("state");
         w.String(stateName(s.state));
-        if (s.state == ServerState::Backoff) {
+        if (s.nextAttempt != 0) {
             w.Key("next_attempt");
             string(isoTime(s.nextAttempt));
+        }
+        w.Key("last_exit");
+        if (s.lastExit.empty()) w.Null(); else string(s.lastExit);
+        if (!s.startError.empty()) {
+            w.Key("start_error");
+            string(s.startError);
         }
         w.Key("restarts");
         w.Uint64(s.restarts);
@@ -108,13 +115,14 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
     };
     // Names need not be unique in the list; with the index every series is.
     auto labels = [&](const ServerStatus& s) {
-        return fmt::format("{{name=\"{}\",index=\"{}\"}}", escapeLabel(s.name), s.index);
+        return fmt::format("{{name=\"{}\",index=\"{}\"}}", escapeLabel(platform::utf8Text(s.name)), s.index);
     };
     family("procward_build_info", "gauge", "Version of the running Procward; always 1.");
     out += fmt::format("procward_build_info{{version=\"{}\"}} 1\n", escapeLabel(version));
 
-    family("procward_server_up", "gauge", "1 while the server's process runs, else 0.");
-    for (const ServerStatus& s : snapshot.servers) out += fmt::format("procward_server_up{} {}\n", labels(s), s.pid > 0 ? 1 : 0);
+    family("procward_server_up", "gauge", "1 while the server is running (its process alive and confirmed), else 0.");
+    for (const ServerStatus& s : snapshot.servers)
+        out += fmt::format("procward_server_up{} {}\n", labels(s), s.state == ServerState::Running ? 1 : 0);
     family("procward_server_pid", "gauge", "Process ID of the server, 0 while it is down.");
     for (const ServerStatus& s : snapshot.servers) out += fmt::format("procward_server_pid{} {}\n", labels(s), s.pid);
     family("procward_server_start_time_seconds", "gauge",
@@ -132,6 +140,7 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
     out += fmt::format("procward_alerts_total{{result=\"sent\"}} {}\n", alerts.sent);
     out += fmt::format("procward_alerts_total{{result=\"failed\"}} {}\n", alerts.failed);
     out += fmt::format("procward_alerts_total{{result=\"suppressed\"}} {}\n", alerts.suppressed);
+    out += fmt::format("procward_alerts_total{{result=\"off\"}} {}\n", alerts.off);
 
     const PassHistogram& h = snapshot.passDurations;
     family("procward_check_duration_seconds", "histogram", "Time one check pass over every server took.");

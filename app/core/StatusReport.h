@@ -13,6 +13,7 @@ public:
         std::uint64_t sent = 0;
         std::uint64_t failed = 0;
         std::uint64_t suppressed = 0;
+        std::uint64_t off = 0;
     };
 
     // One line per server under a header line, then "N of M servers running".
@@ -22,7 +23,7 @@ public:
     // The Prometheus text exposition format (version 0.0.4).
     static std::string metrics(const StatusSnapshot& snapshot, const Alerts& alerts, const std::string& version);
 
-    // "running", "stopped", "stopping", "backoff".
+    // "running", "starting", "stopping", "stopped", "failing", "backoff".
     static const char* stateName(ServerState state);
     // Local time with its offset, "2026-01-05T09:30:00+01:00"; empty for 0.
     static std::string isoTime(std::int64_t secondsSince1970);

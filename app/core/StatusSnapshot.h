@@ -4,14 +4,7 @@
 #include <vector>
 
 #include "app/core/PassHistogram.h"
-
-// What a server is doing, as `ctl status` and the metrics tell it.
-enum class ServerState {
-    Running,
-    Stopped,   // no process: stopped by the operator, or waiting for the next check
-    Stopping,  // asked to end; its process has not gone yet
-    Backoff,   // keeps failing: the next restart waits (nextAttempt)
-};
+#include "supervision/ServerState.h"
 
 // One server as the loop last saw it.
 struct ServerStatus {
@@ -22,8 +15,10 @@ struct ServerStatus {
     std::int64_t startTime = 0;    // seconds since 1970, 0 when unknown
     bool autoStart = true;
     ServerState state = ServerState::Stopped;
-    std::int64_t nextAttempt = 0;  // with Backoff: seconds since 1970 of the next restart
+    std::int64_t nextAttempt = 0;  // while it waits for a restart: seconds since 1970 of the attempt, else 0
     std::uint64_t restarts = 0;    // launches by this supervisor
+    std::string lastExit;          // how its last process ended ("exited with code 3"), empty when none has
+    std::string startError;        // why its last start launched nothing, empty when it did
 };
 
 // The state of every server, published by the loop after each pass and
@@ -31,7 +26,7 @@ struct ServerStatus {
 // read it and never touch a record.
 struct StatusSnapshot {
     std::vector<ServerStatus> servers;  // in index order
-    std::int32_t running = 0;
+    std::int32_t running = 0;           // servers in the state running
     std::uint64_t passes = 0;           // check passes so far
     PassHistogram passDurations;
 };

@@ -9,5 +9,6 @@ SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general) {
     options.restartOnExit = general.restartOnExit;
     options.stopTimeout = seconds(general.stopTimeout);
     options.restartBackoffMax = seconds(general.restartBackoffMax);
+    options.rememberStopped = general.rememberStopped;
     return options;
 }

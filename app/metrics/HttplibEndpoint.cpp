@@ -3,19 +3,17 @@
 #include <httplib.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
+#include "app/metrics/BoundedHttpServer.h"
 #include "platform/ListeningSocket.h"
 
 HttplibEndpoint::HttplibEndpoint(const std::string& path, const std::string& contentType,
                                  std::function<std::string()> body)
-    : server_(std::make_unique<httplib::Server>()) {
-    server_->new_task_queue = [] { return new httplib::ThreadPool(1); };
+    : server_(std::make_unique<BoundedHttpServer>(kThreads, kConnections, std::chrono::seconds(kExchangeSeconds))) {
     server_->set_socket_options([](socket_t socket) { platform::prepareListeningSocket(socket); });
-    server_->set_read_timeout(5, 0);
-    server_->set_write_timeout(5, 0);
-    server_->set_keep_alive_max_count(10);
     server_->Get(path, [contentType, body](const httplib::Request&, httplib::Response& response) {
         response.set_content(body(), contentType.c_str());
     });
@@ -44,7 +42,7 @@ void HttplibEndpoint::stop() {
     stopRequested_ = true;
     // The server's stop only reaches a listen that has begun.
     while (!server_->is_running() && !served_) std::this_thread::yield();
-    server_->stop();
+    server_->stopNow();
 }
 
 extern "C" __attribute__((visibility("default"))) HttpEndpoint* procward_make_http_endpoint(

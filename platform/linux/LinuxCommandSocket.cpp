@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -68,12 +69,14 @@ bool trustedDirectory(const std::string& directory, std::string& error) {
 
 LinuxCommandSocket::LinuxCommandSocket() {
     if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) wakePipe_[0] = wakePipe_[1] = -1;
+    reserveFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
 LinuxCommandSocket::~LinuxCommandSocket() {
     close();
     for (Client& client : clients_) ::close(client.fd);
     if (listenFd_ >= 0) ::close(listenFd_);
+    if (reserveFd_ >= 0) ::close(reserveFd_);
     for (int fd : wakePipe_)
         if (fd >= 0) ::close(fd);
 }
@@ -117,9 +120,10 @@ bool LinuxCommandSocket::open(const std::string& path, std::string& error) {
             return false;
         }
         // A socket nobody answers on is what an ended copy leaves behind.
-        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const bool answered =
-            probe >= 0 && ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        const bool answered = probe >= 0 && (::connect(probe, reinterpret_cast<const sockaddr*>(&address),
+                                                       sizeof address) == 0 ||
+                                             errno == EAGAIN);
         if (probe >= 0) ::close(probe);
         if (answered) {
             error = "another supervisor already listens on " + path;
@@ -142,12 +146,17 @@ bool LinuxCommandSocket::open(const std::string& path, std::string& error) {
         return false;
     }
     // The directory already keeps others out; the mode says so again.
-    if (::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 16) != 0 || ::lstat(path.c_str(), &st) != 0) {
+    if (::chmod(path.c_str(), 0600) != 0 || ::listen(fd, kCommandBacklog) != 0 || ::lstat(path.c_str(), &st) != 0) {
         error = "cannot listen on " + path + ": " + systemError(errno);
         ::unlink(path.c_str());
         ::close(fd);
         return false;
     }
+    rlimit files{};
+    const long long fileLimit =
+        ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY ? static_cast<long long>(files.rlim_cur)
+                                                                                   : 1024;
+    clientLimit_ = commandClientLimit(fileLimit);
     path_ = path;
     listenFd_ = fd;
     device_ = st.st_dev;
@@ -155,10 +164,48 @@ bool LinuxCommandSocket::open(const std::string& path, std::string& error) {
     return true;
 }
 
+void LinuxCommandSocket::turnAway(int fd) {
+    // Short enough for the socket's buffer: written at once or not at all.
+    if (::send(fd, kBusyAnswer, std::strlen(kBusyAnswer), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+    }
+    ::close(fd);
+}
+
+bool LinuxCommandSocket::dropOldestIdle() {
+    // Ids grow with every client: the smallest id is the oldest.
+    auto oldest = clients_.end();
+    for (auto it = clients_.begin(); it != clients_.end(); ++it)
+        if (it->state == Client::State::Reading && (oldest == clients_.end() || it->id < oldest->id)) oldest = it;
+    if (oldest == clients_.end()) return false;
+    ::close(oldest->fd);
+    clients_.erase(oldest);
+    return true;
+}
+
 void LinuxCommandSocket::acceptClients() {
     for (;;) {
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) return;  // EAGAIN: all taken; anything else: the next poll tries again
+        if (fd < 0) {
+            if (errno != EMFILE && errno != ENFILE) return;  // EAGAIN: all taken; else the next poll tries again
+            // Out of descriptors: the pending client would make every poll
+            // return at once. An idle client gives way, or the reserved
+            // descriptor lets the new one be taken and turned away.
+            if (dropOldestIdle()) continue;
+            if (reserveFd_ >= 0) {
+                ::close(reserveFd_);
+                const int taken = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+                if (taken >= 0) turnAway(taken);
+                reserveFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                if (taken >= 0) continue;
+            }
+            // Nothing to give: clients are not taken for a moment.
+            acceptPausedUntil_ = monotonicMs() + 1000;
+            return;
+        }
+        if (static_cast<int>(clients_.size()) >= clientLimit_ && !dropOldestIdle()) {
+            turnAway(fd);
+            continue;
+        }
         Client client;
         client.fd = fd;
         client.id = ++lastId_;
@@ -201,22 +248,27 @@ bool LinuxCommandSocket::writeTo(Client& client) {
         if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         client.written += static_cast<std::size_t>(n);
     }
-    return false;  // all written: done with this client
+    client.out.clear();
+    client.written = 0;
+    // A notice leaves the client waiting; after its answer it is done with.
+    return client.state != Client::State::Writing;
 }
 
 void LinuxCommandSocket::takeReplies() {
-    std::deque<std::pair<std::uint64_t, std::string>> ready;
+    std::deque<Outgoing> ready;
     {
         std::lock_guard<std::mutex> lock(repliesMutex_);
         ready.swap(replies_);
     }
-    for (auto& [id, text] : ready) {
-        const auto found = std::find_if(clients_.begin(), clients_.end(), [&](const Client& c) { return c.id == id; });
+    for (Outgoing& outgoing : ready) {
+        const auto found =
+            std::find_if(clients_.begin(), clients_.end(), [&](const Client& c) { return c.id == outgoing.id; });
         if (found == clients_.end() || found->state != Client::State::Waiting) continue;
-        found->out = std::move(text);
-        found->written = 0;
-        found->state = Client::State::Writing;
-        found->deadline = monotonicMs() + kCommandClientTimeoutMs;
+        found->out += outgoing.text;
+        if (outgoing.answer) {
+            found->state = Client::State::Writing;
+            found->deadline = monotonicMs() + kCommandClientTimeoutMs;
+        }
     }
 }
 
@@ -225,12 +277,12 @@ void LinuxCommandSocket::serve(std::function<void(CommandRequest)> onRequest) {
     std::vector<pollfd> fds;
     while (!closing_) {
         takeReplies();
-        // Answered clients are written to at once: most answers fit the
-        // socket's buffer and need no further poll.
+        // What is ready is written at once: most answers fit the socket's
+        // buffer and need no further poll.
         const long long now = monotonicMs();
         for (auto it = clients_.begin(); it != clients_.end();) {
             bool keep = true;
-            if (it->state == Client::State::Writing) keep = writeTo(*it);
+            if (!it->out.empty()) keep = writeTo(*it);
             if (keep && it->state != Client::State::Waiting && now >= it->deadline) keep = false;
             if (!keep) {
                 ::close(it->fd);
@@ -242,12 +294,13 @@ void LinuxCommandSocket::serve(std::function<void(CommandRequest)> onRequest) {
 
         fds.clear();
         fds.push_back(pollfd{wakePipe_[0], POLLIN, 0});
-        fds.push_back(pollfd{listenFd_, POLLIN, 0});
-        long long nearest = -1;
+        const bool accepting = now >= acceptPausedUntil_;
+        fds.push_back(pollfd{accepting ? listenFd_ : -1, POLLIN, 0});
+        long long nearest = accepting ? -1 : acceptPausedUntil_;
         for (const Client& client : clients_) {
             short events = 0;
             if (client.state == Client::State::Reading) events = POLLIN;
-            if (client.state == Client::State::Writing) events = POLLOUT;
+            if (!client.out.empty()) events = POLLOUT;
             fds.push_back(pollfd{client.fd, events, 0});
             if (client.state != Client::State::Waiting && (nearest < 0 || client.deadline < nearest))
                 nearest = client.deadline;
@@ -260,15 +313,15 @@ void LinuxCommandSocket::serve(std::function<void(CommandRequest)> onRequest) {
             while (::read(wakePipe_[0], buffer, sizeof buffer) > 0) {
             }
         }
-        // Clients first: accepting appends to the list the poll entries
-        // refer to by position.
+        // Clients first: accepting changes the list the poll entries refer
+        // to by position.
         std::vector<std::uint64_t> finished;
         for (std::size_t i = 2; i < fds.size(); ++i) {
             if (fds[i].revents == 0) continue;
             Client& client = clients_[i - 2];
             bool keep = true;
             if (client.state == Client::State::Reading) keep = readFrom(client, onRequest);
-            else if (client.state == Client::State::Writing) keep = writeTo(client);
+            else if (!client.out.empty()) keep = writeTo(client);
             else keep = (fds[i].revents & (POLLHUP | POLLERR)) == 0;  // left before its answer came
             if (!keep) finished.push_back(client.id);
         }
@@ -280,15 +333,25 @@ void LinuxCommandSocket::serve(std::function<void(CommandRequest)> onRequest) {
         }
         if (fds[1].revents & POLLIN) acceptClients();
     }
+    // The answers given before the close (those of commands that could not
+    // run any more, the answer to a shutdown) go out as far as the clients'
+    // buffers take them.
+    takeReplies();
+    for (Client& client : clients_)
+        if (!client.out.empty()) writeTo(client);
 }
 
-void LinuxCommandSocket::reply(std::uint64_t id, std::string text) {
+void LinuxCommandSocket::queue(Outgoing outgoing) {
     {
         std::lock_guard<std::mutex> lock(repliesMutex_);
-        replies_.emplace_back(id, std::move(text));
+        replies_.push_back(std::move(outgoing));
     }
     if (wakePipe_[1] >= 0) wakeUp(wakePipe_[1]);
 }
+
+void LinuxCommandSocket::reply(std::uint64_t id, std::string text) { queue(Outgoing{id, std::move(text), true}); }
+
+void LinuxCommandSocket::notice(std::uint64_t id, std::string text) { queue(Outgoing{id, std::move(text), false}); }
 
 void LinuxCommandSocket::close() {
     if (closing_.exchange(true)) return;
@@ -313,46 +376,91 @@ std::string commandSocketPath() {
 
 std::int64_t currentUserId() { return static_cast<std::int64_t>(::geteuid()); }
 
-CommandResult sendCommand(const std::string& path, const std::string& line, std::string& reply, std::string& error) {
+CommandResult sendCommand(const std::string& path, const std::string& line, std::string& reply, std::string& error,
+                          long long timeoutMs) {
     reply.clear();
     sockaddr_un address{};
     if (!fillAddress(path, address, error)) return CommandResult::Failed;
     if (!trustedDirectory(directoryOf(path), error)) return CommandResult::Failed;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         error = "cannot create a socket: " + systemError(errno);
         return CommandResult::Failed;
     }
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        const int cause = errno;
+    long long deadline = monotonicMs() + timeoutMs;
+    auto fail = [&](CommandResult result, std::string why) {
         ::close(fd);
-        if (cause == ENOENT || cause == ECONNREFUSED || cause == ENOTDIR) return CommandResult::NoInstance;
-        error = "cannot connect to " + path + ": " + systemError(cause);
-        return CommandResult::Failed;
+        error = std::move(why);
+        return result;
+    };
+    // Waits for the socket until the deadline; false when it has passed.
+    auto await = [&](short events) {
+        for (;;) {
+            const long long left = deadline - monotonicMs();
+            if (left <= 0) return false;
+            pollfd p{fd, events, 0};
+            const int n = ::poll(&p, 1, static_cast<int>(std::min(left, 60000LL)));
+            if (n > 0) return true;
+            if (n < 0 && errno != EINTR) return true;  // the call that follows tells what is wrong
+        }
+    };
+    const std::string noAnswer = "no answer from the supervisor on " + path;
+
+    // A supervisor that takes no clients (stopped, hung) lets its queue of
+    // connections fill up: then the connect is refused for the moment.
+    while (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int cause = errno;
+        if (cause == EINTR) continue;
+        if (cause == EINPROGRESS) {
+            if (!await(POLLOUT)) return fail(CommandResult::TimedOut, noAnswer);
+            int pending = 0;
+            socklen_t size = sizeof pending;
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &size);
+            if (pending == 0) break;
+            errno = pending;
+            continue;
+        }
+        if (cause == EAGAIN) {
+            if (monotonicMs() >= deadline) return fail(CommandResult::TimedOut, noAnswer);
+            ::poll(nullptr, 0, 50);
+            continue;
+        }
+        if (cause == ENOENT || cause == ECONNREFUSED || cause == ENOTDIR) {
+            ::close(fd);
+            return CommandResult::NoInstance;
+        }
+        return fail(CommandResult::Failed, "cannot connect to " + path + ": " + systemError(cause));
     }
+
     const std::string request = line + "\n";
     std::size_t sent = 0;
     while (sent < request.size()) {
         const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = "cannot send to " + path + ": " + systemError(errno);
-            ::close(fd);
-            return CommandResult::Failed;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!await(POLLOUT)) return fail(CommandResult::TimedOut, noAnswer);
+            continue;
         }
+        if (n <= 0) return fail(CommandResult::Failed, "cannot send to " + path + ": " + systemError(errno));
         sent += static_cast<std::size_t>(n);
     }
     char buffer[4096];
+    bool answering = false;  // the answer itself has begun
     for (;;) {
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = "cannot read the answer: " + systemError(errno);
-            ::close(fd);
-            return CommandResult::Failed;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!await(POLLIN)) return fail(CommandResult::TimedOut, noAnswer);
+            continue;
         }
+        if (n < 0) return fail(CommandResult::Failed, "cannot read the answer: " + systemError(errno));
         if (n == 0) break;
         reply.append(buffer, static_cast<std::size_t>(n));
+        // While the supervisor works on the command it says how long that
+        // may take; the answer is waited for that much longer.
+        long long seconds = 0;
+        while (!answering && takeProgressNotice(reply, seconds)) deadline = monotonicMs() + seconds * 1000 + timeoutMs;
+        if (!reply.empty() && reply[0] != '+') answering = true;
     }
     ::close(fd);
     if (reply.empty()) {

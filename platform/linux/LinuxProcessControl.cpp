@@ -1,11 +1,15 @@
 #include "platform/linux/LinuxProcessControl.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -17,6 +21,9 @@
 #include <vector>
 
 #include "platform/CommandLineSplitter.h"
+#include "platform/ServerEnvironment.h"
+#include "platform/System.h"
+#include "platform/linux/LinuxChildRegistry.h"
 #include "platform/linux/LinuxProcessHandle.h"
 
 extern char** environ;
@@ -62,6 +69,40 @@ void writeReport(int fd, int kind, int value) {
     }
 }
 
+// The PATH search of execvp, without its allocations or its fallback to a
+// shell for files that are not programs: tries each candidate in turn and
+// returns (the error that tells why none could run) only when all failed.
+int execFirst(const char* const* paths, char* const* argv, char* const* envp) {
+    int error = ENOENT;
+    bool denied = false;
+    for (const char* const* path = paths; *path; ++path) {
+        ::execve(*path, argv, envp);
+        error = errno;
+        if (error == EACCES) {
+            denied = true;
+            continue;
+        }
+        if (error == ENOENT || error == ENOTDIR || error == ESTALE || error == ENODEV || error == ETIMEDOUT)
+            continue;
+        return error;
+    }
+    return denied ? EACCES : error;
+}
+
+// Puts back the signal handling a program expects to start with: default
+// dispositions and nothing blocked, whatever the supervisor (or its
+// toolkit) had set.
+void defaultSignals() {
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    sigemptyset(&defaults.sa_mask);
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (sig != SIGKILL && sig != SIGSTOP) ::sigaction(sig, &defaults, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 [[noreturn]] void failInChild(const LaunchPlan& plan, int error) {
     writeReport(plan.reportFd, kReportError, error);
     ::_exit(127);
@@ -82,33 +123,8 @@ void writeReport(int fd, int kind, int value) {
         for (int fd = 3; fd < plan.maxFd; ++fd)
             if (fd != plan.reportFd) ::close(fd);
     }
-    // The program starts with default signal handling and nothing blocked,
-    // whatever the supervisor (or its toolkit) had set.
-    struct sigaction defaults {};
-    defaults.sa_handler = SIG_DFL;
-    sigemptyset(&defaults.sa_mask);
-    for (int sig = 1; sig < NSIG; ++sig)
-        if (sig != SIGKILL && sig != SIGSTOP) ::sigaction(sig, &defaults, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-
-    // The PATH search of execvp, without its allocations or its fallback to
-    // a shell for files that are not programs.
-    int error = ENOENT;
-    bool denied = false;
-    for (const char* const* path = plan.paths; *path; ++path) {
-        ::execve(*path, plan.argv, plan.envp);
-        error = errno;
-        if (error == EACCES) {
-            denied = true;
-            continue;
-        }
-        if (error == ENOENT || error == ENOTDIR || error == ESTALE || error == ENODEV || error == ETIMEDOUT)
-            continue;
-        failInChild(plan, error);
-    }
-    failInChild(plan, denied ? EACCES : error);
+    defaultSignals();
+    failInChild(plan, execFirst(plan.paths, plan.argv, plan.envp));
 }
 
 // Runs in the intermediate child: starts the grandchild, reports its process
@@ -179,6 +195,217 @@ void waitUntilEnded(int pid, int ms) {
     if (errno == ESRCH) return;
     for (int waited = 0; waited < ms && !ended(pid); ++waited) sleepMs(1);
 }
+
+// The steps of a start whose failure its child reports, with the errno.
+enum StartStep : int {
+    kStepSession = 10,
+    kStepGroups,
+    kStepGroup,
+    kStepUser,
+    kStepDirectory,
+    kStepStreams,
+    kStepExec,
+};
+
+// Everything the child of a start needs, prepared before the fork (see
+// LaunchPlan for why).
+struct StartPlan {
+    const char* const* paths;  // candidates to execute, in order, null-terminated
+    char* const* argv;
+    char* const* envp;
+    int reportFd;   // write end of the report pipe (close-on-exec)
+    int nullFd;     // /dev/null: standard input
+    int outputFd;   // standard output and error (nullFd when discarded)
+    int maxFd;      // upper bound of open descriptors, for old kernels
+    const char* directory;  // working directory, or null: the supervisor's
+    bool changeIdentity;    // take on uid, gid and groups
+    uid_t uid;
+    gid_t gid;
+    const gid_t* groups;
+    std::size_t groupCount;
+};
+
+[[noreturn]] void failStep(const StartPlan& plan, int step, int error) {
+    writeReport(plan.reportFd, step, error);
+    ::_exit(127);
+}
+
+// The identity calls made directly: the C library's wrappers would try to
+// change every thread of the supervisor, and in the child only this one
+// exists.
+long setGroupsRaw(std::size_t count, const gid_t* groups) {
+#ifdef SYS_setgroups32
+    return ::syscall(SYS_setgroups32, count, groups);
+#else
+    return ::syscall(SYS_setgroups, count, groups);
+#endif
+}
+long setGidRaw(gid_t gid) {
+#ifdef SYS_setgid32
+    return ::syscall(SYS_setgid32, gid);
+#else
+    return ::syscall(SYS_setgid, gid);
+#endif
+}
+long setUidRaw(uid_t uid) {
+#ifdef SYS_setuid32
+    return ::syscall(SYS_setuid32, uid);
+#else
+    return ::syscall(SYS_setuid, uid);
+#endif
+}
+
+// Runs in the child of a start: becomes the server.
+[[noreturn]] void becomeServer(const StartPlan& plan) {
+    // A session and process group of its own: no controlling terminal,
+    // signals sent to the supervisor's group do not reach it, and the
+    // supervisor can stop the server together with whatever it starts.
+    if (::setsid() < 0) failStep(plan, kStepSession, errno);
+    if (plan.changeIdentity) {
+        // Groups first: once the user has changed, they can no longer be.
+        if (setGroupsRaw(plan.groupCount, plan.groups) != 0) failStep(plan, kStepGroups, errno);
+        if (setGidRaw(plan.gid) != 0) failStep(plan, kStepGroup, errno);
+        if (setUidRaw(plan.uid) != 0) failStep(plan, kStepUser, errno);
+    }
+    // After the change of user, so the directory is entered with the
+    // server's own rights.
+    if (plan.directory && ::chdir(plan.directory) != 0) failStep(plan, kStepDirectory, errno);
+    if (::dup2(plan.nullFd, 0) < 0 || ::dup2(plan.outputFd, 1) < 0 || ::dup2(plan.outputFd, 2) < 0)
+        failStep(plan, kStepStreams, errno);
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+        for (int fd = 3; fd < plan.maxFd; ++fd)
+            if (fd != plan.reportFd) ::close(fd);
+    }
+    defaultSignals();
+    failStep(plan, kStepExec, execFirst(plan.paths, plan.argv, plan.envp));
+}
+
+// A user or group as the system's databases name it, looked up before the
+// fork (the look-ups allocate and may talk to other services).
+struct Account {
+    std::string name;
+    unsigned id = 0;
+    gid_t primaryGroup = 0;  // users only
+    std::string home;        // users only
+};
+
+bool allDigits(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// 0 with `found` telling whether it exists; otherwise the look-up's error.
+int findUser(const std::string& name, Account& account, bool& found) {
+    found = false;
+    std::vector<char> buffer(16384);
+    for (;;) {
+        passwd entry{};
+        passwd* result = nullptr;
+        const int error = allDigits(name)
+                              ? ::getpwuid_r(static_cast<uid_t>(std::strtoul(name.c_str(), nullptr, 10)), &entry,
+                                             buffer.data(), buffer.size(), &result)
+                              : ::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &result);
+        if (error == ERANGE && buffer.size() < (1u << 20)) {
+            buffer.resize(buffer.size() * 4);
+            continue;
+        }
+        // "Not found" comes back as 0, or as one of these from some sources.
+        if (error == 0 || error == ENOENT || error == ESRCH || error == EBADF || error == EPERM) {
+            if (result) {
+                found = true;
+                account.name = entry.pw_name;
+                account.id = entry.pw_uid;
+                account.primaryGroup = entry.pw_gid;
+                account.home = entry.pw_dir ? entry.pw_dir : "";
+            }
+            return 0;
+        }
+        return error;
+    }
+}
+
+int findGroup(const std::string& name, Account& account, bool& found) {
+    found = false;
+    std::vector<char> buffer(16384);
+    for (;;) {
+        group entry{};
+        group* result = nullptr;
+        const int error = allDigits(name)
+                              ? ::getgrgid_r(static_cast<gid_t>(std::strtoul(name.c_str(), nullptr, 10)), &entry,
+                                             buffer.data(), buffer.size(), &result)
+                              : ::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &result);
+        if (error == ERANGE && buffer.size() < (1u << 20)) {
+            buffer.resize(buffer.size() * 4);
+            continue;
+        }
+        if (error == 0 || error == ENOENT || error == ESRCH || error == EBADF || error == EPERM) {
+            if (result) {
+                found = true;
+                account.name = entry.gr_name;
+                account.id = entry.gr_gid;
+            }
+            return 0;
+        }
+        return error;
+    }
+}
+
+// The user's supplementary groups with `primary` among them.
+std::vector<gid_t> groupsOf(const std::string& user, gid_t primary) {
+    std::vector<gid_t> groups(32);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int count = static_cast<int>(groups.size());
+        if (::getgrouplist(user.c_str(), primary, groups.data(), &count) >= 0) {
+            groups.resize(static_cast<std::size_t>(count));
+            return groups;
+        }
+        groups.resize(static_cast<std::size_t>(count) > groups.size() ? static_cast<std::size_t>(count)
+                                                                     : groups.size() * 2);
+    }
+    return {primary};
+}
+
+// Creates the directories above `path` that are missing.
+bool createParentDirectories(const std::string& path, int& error) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return true;
+    const std::string parent = path.substr(0, slash);
+    struct stat info {};
+    if (::stat(parent.c_str(), &info) == 0) return true;
+    if (!createParentDirectories(parent, error)) return false;
+    if (::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+std::string currentDirectory() {
+    std::vector<char> buffer(4096);
+    while (!::getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE || buffer.size() > (1u << 20)) return "/";
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+// The candidate the exec will succeed with, as far as can be told
+// beforehand: the first that is a file this process may execute.
+const std::string* firstRunnable(const std::vector<std::string>& paths) {
+    for (const auto& path : paths) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0)
+            return &path;
+    }
+    return nullptr;
+}
+
+std::string directoryOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
 }  // namespace
 
@@ -314,6 +541,214 @@ bool LinuxProcessControl::spawnDetached(std::vector<std::string> words, const st
         return false;
     }
     pid = programPid;
+    return true;
+}
+
+std::unique_ptr<ProcessHandle> LinuxProcessControl::start(const LaunchRequest& request, LaunchFailure& failure) {
+    failure = LaunchFailure{};
+    auto fail = [&failure](int error, std::string text) -> std::unique_ptr<ProcessHandle> {
+        failure.error = error;
+        failure.text = std::move(text);
+        return nullptr;
+    };
+
+    std::vector<std::string> words;
+    if (CommandLineSplitter::split(request.commandLine, words) != CommandLineSplitter::Result::Ok)
+        return fail(EINVAL, "the command line has a quote that is not closed");
+    if (words.empty()) return fail(EINVAL, "the command line is empty");
+    if (words[0].empty()) return fail(ENOENT, "cannot execute '': " + errorText(ENOENT));
+    for (const auto& variable : request.environment)
+        if (variable.first.empty() || variable.first.find('=') != std::string::npos ||
+            variable.first.find('\0') != std::string::npos || variable.second.find('\0') != std::string::npos)
+            return fail(EINVAL, "cannot set the environment variable " + quoted(variable.first) +
+                                    ": not a valid name or value");
+
+    // Who the server runs as. Decided before anything is made, so a
+    // refusal leaves nothing behind.
+    bool changeIdentity = false;
+    uid_t uid = ::getuid();
+    gid_t gid = ::getgid();
+    std::vector<gid_t> groups;
+    std::vector<std::pair<std::string, std::string>> identityVariables;
+    if (!request.user.empty() || !request.group.empty()) {
+        const std::string who =
+            !request.user.empty() ? "user " + quoted(request.user) : "group " + quoted(request.group);
+        if (::geteuid() != 0)
+            return fail(EPERM, "cannot run as " + who + ": only a supervisor running as root can change user or group");
+        changeIdentity = true;
+        bool found = false;
+        Account user, primary;
+        if (!request.user.empty()) {
+            if (const int error = findUser(request.user, user, found))
+                return fail(error, "cannot run as user " + quoted(request.user) + ": " + errorText(error));
+            if (!found) return fail(0, "cannot run as user " + quoted(request.user) + ": no such user");
+            uid = static_cast<uid_t>(user.id);
+            gid = user.primaryGroup;
+        }
+        if (!request.group.empty()) {
+            if (const int error = findGroup(request.group, primary, found))
+                return fail(error, "cannot run as group " + quoted(request.group) + ": " + errorText(error));
+            if (!found) return fail(0, "cannot run as group " + quoted(request.group) + ": no such group");
+            gid = static_cast<gid_t>(primary.id);
+        }
+        if (!request.user.empty()) {
+            groups = groupsOf(user.name, gid);
+            identityVariables = {{"HOME", user.home}, {"USER", user.name}, {"LOGNAME", user.name}};
+        } else {
+            groups = {gid};  // root keeps its user and takes on just this group
+        }
+    }
+
+    // The program: the candidates of the search made absolute, since the
+    // child changes its directory before the exec.
+    std::vector<std::string> paths = candidatePaths(words[0]);
+    const std::string here = currentDirectory();
+    for (auto& path : paths)
+        if (path.empty() || path[0] != '/') path = (here == "/" ? "/" : here + "/") + path;
+    std::string directory = request.workingDirectory;
+    if (directory.empty()) {
+        // The directory of the program that will run; when none can be
+        // found the exec fails and tells why, so the directory is moot.
+        if (const std::string* program = firstRunnable(paths)) directory = directoryOf(*program);
+    }
+
+    // The environment.
+    std::vector<std::string> own;
+    for (char** entry = environ; entry && *entry; ++entry) own.emplace_back(*entry);
+    std::vector<std::pair<std::string, std::string>> variables = identityVariables;
+    variables.insert(variables.end(), request.environment.begin(), request.environment.end());
+    std::vector<std::string> environment =
+        ServerEnvironment::build(own, ServerEnvironment::startedByServiceManager(), variables, false);
+
+    std::vector<const char*> pathList;
+    for (const auto& path : paths) pathList.push_back(path.c_str());
+    pathList.push_back(nullptr);
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    rlimit files{};
+    int maxFd = 1024;
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        maxFd = static_cast<int>(files.rlim_cur < 65536 ? files.rlim_cur : 65536);
+
+    // The descriptors the child takes over, each kept above the standard
+    // streams so its dup2 onto 0..2 cannot overwrite another.
+    int outputFd = -1;
+    if (!request.outputFile.empty()) {
+        int error = 0;
+        if (!createParentDirectories(request.outputFile, error))
+            return fail(error, "cannot create the directory of the output file " + quoted(request.outputFile) + ": " +
+                                   errorText(error));
+        outputFd = aboveStandardStreams(
+            ::open(request.outputFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0640));
+        if (outputFd < 0)
+            return fail(errno, "cannot open the output file " + quoted(request.outputFile) + ": " + errorText(errno));
+    }
+    const int nullFd = aboveStandardStreams(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    int pipeFds[2] = {-1, -1};
+    int readFd = -1, writeFd = -1;
+    const bool ready = nullFd >= 0 && ::pipe2(pipeFds, O_CLOEXEC) == 0 &&
+                       (readFd = aboveStandardStreams(pipeFds[0])) >= 0 &&
+                       (writeFd = aboveStandardStreams(pipeFds[1])) >= 0;
+    if (!ready) {
+        const int error = errno;
+        for (const int fd : {outputFd, nullFd, readFd, writeFd})
+            if (fd >= 0) ::close(fd);
+        return fail(error, "cannot start a process: " + errorText(error));
+    }
+
+    const StartPlan plan{pathList.data(), argv.data(), envp.data(), writeFd, nullFd,
+                         outputFd >= 0 ? outputFd : nullFd, maxFd, directory.empty() ? nullptr : directory.c_str(),
+                         changeIdentity, uid, gid, groups.data(), groups.size()};
+
+    // No signal handler of the supervisor may run in the child before it
+    // has reset the handlers. The registry is held from the fork until the
+    // child is on record, so no reaper can collect it unrecorded.
+    LinuxChildRegistry& registry = LinuxChildRegistry::instance();
+    sigset_t all, previous;
+    sigfillset(&all);
+    std::unique_lock<std::mutex> held = registry.hold();
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::fork();
+    const int forkError = errno;
+    if (pid == 0) becomeServer(plan);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    int pidfd = -1;
+    std::shared_ptr<LinuxChild> child;
+    if (pid > 0) {
+        // The child cannot have been collected yet, so its ID is still its
+        // own: the pidfd names it.
+        pidfd = openPidfd(pid);
+        child = registry.addHeld(pid);
+    }
+    held.unlock();
+    ::close(writeFd);
+    ::close(nullFd);
+    if (outputFd >= 0) ::close(outputFd);
+    if (pid < 0) {
+        ::close(readFd);
+        return fail(forkError, "cannot start a process: " + errorText(forkError));
+    }
+
+    // The report pipe is closed by the exec (close-on-exec), or after a
+    // failure report by the child's end.
+    Report report{0, 0};
+    std::size_t received = 0;
+    for (;;) {
+        const ssize_t n = ::read(readFd, reinterpret_cast<char*>(&report) + received, sizeof report - received);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        received += static_cast<std::size_t>(n);
+        if (received == sizeof report) break;
+    }
+    ::close(readFd);
+
+    auto handle = LinuxProcessHandle::child(static_cast<int>(pid), pidfd, child);
+    if (received < sizeof report) return handle;
+
+    // The child ends at once after its report: wait for that and collect
+    // it, so a failed start leaves no trace.
+    if (pidfd >= 0) {
+        pollfd watch{pidfd, POLLIN, 0};
+        while (::poll(&watch, 1, kWaitForEndMs) < 0 && errno == EINTR) {
+        }
+    } else {
+        siginfo_t info{};
+        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+        }
+    }
+    handle->exitStatus();
+    handle.reset();
+
+    const int error = report.value;
+    const std::string reason = errorText(error);
+    switch (report.kind) {
+        case kStepSession:
+            return fail(error, "cannot start a session of its own: " + reason);
+        case kStepGroups:
+        case kStepGroup:
+            return fail(error, "cannot run as group " +
+                                   quoted(request.group.empty() ? std::to_string(gid) : request.group) + ": " + reason);
+        case kStepUser:
+            return fail(error, "cannot run as user " + quoted(request.user) + ": " + reason);
+        case kStepDirectory:
+            return fail(error, "cannot change to the working directory " + quoted(directory) + ": " + reason);
+        case kStepStreams:
+            return fail(error, "cannot set up the standard streams: " + reason);
+        default:
+            return fail(error, "cannot execute " + quoted(words[0]) + ": " + reason);
+    }
+}
+
+int LinuxProcessControl::reapChildren() { return LinuxChildRegistry::instance().reap(); }
+
+bool becomeChildSubreaper() {
+    if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return false;
+    LinuxChildRegistry::instance().setSubreaper();
     return true;
 }
 

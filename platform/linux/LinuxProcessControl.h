@@ -6,9 +6,10 @@
 
 namespace platform {
 
-// Starts programs as detached processes of their own (double fork, new
-// session, standard streams on /dev/null), holds them by pidfd and stops
-// them with signals.
+// Starts servers as children of the supervisor (start) or as detached
+// processes of their own (launch: double fork), each in a new session with
+// its standard streams on /dev/null or a file; holds them by pidfd and
+// stops them with signals.
 class LinuxProcessControl : public ProcessControl {
 public:
     // The command line is split into words like a shell would (see
@@ -21,6 +22,18 @@ public:
     // the program could not be executed (ENOENT, EACCES, ENOEXEC, ...) or
     // why no process could be made.
     bool launch(const std::string& commandLine, int& pid, int& error) override;
+
+    // One fork: the server is this process's child, held by its pidfd from
+    // the moment it exists. Before the fork (and so without leaving
+    // anything behind when refused): the command line is split, the
+    // program searched in PATH (its directory is the default working
+    // directory), the user and group looked up, the output file opened.
+    // In the child only async-signal-safe calls: setsid, setgroups, setgid,
+    // setuid, chdir, the standard streams, close-on-exec for everything
+    // else, default signal handling, and the exec of each candidate path.
+    std::unique_ptr<ProcessHandle> start(const LaunchRequest& request, LaunchFailure& failure) override;
+
+    int reapChildren() override;
 
     // The same start for a program and arguments given as words, in
     // `directory` (the launcher's working directory when empty). A program

@@ -46,15 +46,38 @@ std::unique_ptr<LinuxProcessHandle> LinuxProcessHandle::open(int pid) {
         return nullptr;
     }
     const bool leads = ::getpgid(pid) == pid;
-    return std::unique_ptr<LinuxProcessHandle>(new LinuxProcessHandle(pid, pidfd, ticks, leads));
+    return std::unique_ptr<LinuxProcessHandle>(new LinuxProcessHandle(pid, pidfd, ticks, leads, nullptr));
+}
+
+std::unique_ptr<LinuxProcessHandle> LinuxProcessHandle::child(int pid, int pidfd, std::shared_ptr<LinuxChild> record) {
+    // The start time serves only where there is no pidfd; a child that
+    // has already ended (a zombie still has its stat) is held all the same.
+    unsigned long long ticks = 0;
+    LinuxProcessTable::startTicks(pid, ticks);
+    return std::unique_ptr<LinuxProcessHandle>(new LinuxProcessHandle(pid, pidfd, ticks, true, std::move(record)));
 }
 
 LinuxProcessHandle::~LinuxProcessHandle() {
+    // A child that has ended is collected now rather than left a zombie
+    // until the next reap; one still running stays registered for it.
+    if (child_) LinuxChildRegistry::instance().collect(*child_, pidfd_);
     if (pidfd_ >= 0) ::close(pidfd_);
 }
 
+std::optional<ExitStatus> LinuxProcessHandle::exitStatus() {
+    if (!child_) return std::nullopt;
+    return LinuxChildRegistry::instance().collect(*child_, pidfd_);
+}
+
+int LinuxProcessHandle::groupSize() { return leadsGroup_ ? LinuxProcessTable::groupMembers(pid_) : 0; }
+
 bool LinuxProcessHandle::exited() {
-    if (pidfd_ < 0) return endedByStat(pid_, startTicks_);
+    if (pidfd_ < 0) {
+        // Without a pidfd a child is asked directly: its zombie would still
+        // look alive by its stat.
+        if (child_) return exitStatus().has_value() || endedByStat(pid_, startTicks_);
+        return endedByStat(pid_, startTicks_);
+    }
     pollfd watch{pidfd_, POLLIN, 0};
     int n;
     do {
@@ -64,8 +87,18 @@ bool LinuxProcessHandle::exited() {
 }
 
 SignalResult LinuxProcessHandle::signal(StopSignal kind, bool group, int& error) {
+    if (kind == StopSignal::Kill) return send(SIGKILL, group, error);
+    const SignalResult result = send(SIGTERM, group, error);
+    // A stopped process keeps the SIGTERM pending until it runs again.
+    if (result == SignalResult::Sent) {
+        int ignored = 0;
+        send(SIGCONT, group, ignored);
+    }
+    return result;
+}
+
+SignalResult LinuxProcessHandle::send(int sig, bool group, int& error) {
     error = 0;
-    const int sig = kind == StopSignal::Graceful ? SIGTERM : SIGKILL;
     if (group && leadsGroup_) {
         // The group outlives its leader while any member runs, and its ID
         // cannot be taken by another group until the last member is gone.
@@ -89,6 +122,9 @@ SignalResult LinuxProcessHandle::signal(StopSignal kind, bool group, int& error)
 
 bool LinuxProcessHandle::groupRunning() {
     if (!leadsGroup_) return false;
+    // An ended child stays in its group until it is collected: collect it
+    // first, so its own remains do not count as a running member.
+    if (child_) exitStatus();
     // Signal 0 only asks whether the group has a member; EPERM means one runs
     // that this process may not signal.
     return ::kill(-pid_, 0) == 0 || errno == EPERM;

@@ -248,6 +248,13 @@ bool LinuxProcessTable::startTicks(int pid, unsigned long long& ticks) {
     return readStat(pid, fields, text) && statField(fields, 22, ticks);
 }
 
+bool LinuxProcessTable::liveStartTicks(int pid, unsigned long long& ticks) {
+    std::string text;
+    StatFields fields;
+    return readStat(pid, fields, text) && fields.state != 'Z' && fields.state != 'X' && fields.state != 'x' &&
+           statField(fields, 22, ticks);
+}
+
 std::int64_t LinuxProcessTable::secondsFromTicks(unsigned long long ticks) {
     const long hz = ::sysconf(_SC_CLK_TCK);
     const long long tick = 1000000000LL / (hz > 0 ? hz : 100);
@@ -263,6 +270,26 @@ bool LinuxProcessTable::startTime(int pid, std::int64_t& seconds) {
     if (!startTicks(pid, ticks)) return false;
     seconds = secondsFromTicks(ticks);
     return true;
+}
+
+int LinuxProcessTable::groupMembers(int groupId) {
+    DIR* dir = ::opendir("/proc");
+    if (!dir) return 0;
+    int count = 0;
+    std::string text;
+    StatFields fields;
+    while (const dirent* entry = ::readdir(dir)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || !end || *end != '\0') continue;
+        unsigned long long group = 0;
+        if (!readStat(static_cast<int>(pid), fields, text) || !statField(fields, 5, group)) continue;
+        if (group != static_cast<unsigned long long>(groupId)) continue;
+        if (fields.state == 'Z' || fields.state == 'X' || fields.state == 'x') continue;
+        ++count;
+    }
+    ::closedir(dir);
+    return count;
 }
 
 ProcessTable& defaultProcessTable() {

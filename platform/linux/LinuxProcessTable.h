@@ -27,7 +27,13 @@ public:
     // raw start in clock ticks after boot, which identifies the process
     // together with its ID.
     static bool startTicks(int pid, unsigned long long& ticks);
+    // The same for a process that has not ended: false for a zombie.
+    static bool liveStartTicks(int pid, unsigned long long& ticks);
     static std::int64_t secondsFromTicks(unsigned long long ticks);
+
+    // How many live processes (zombies left out) belong to the process
+    // group `groupId`. Walks the whole process table.
+    static int groupMembers(int groupId);
 };
 
 }  // namespace platform

@@ -18,6 +18,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/linux/ListenerOwners.h"
+
 namespace platform {
 namespace {
 
@@ -67,12 +69,14 @@ bool parseNumber(const char* first, const char* last, int base, std::uint64_t& v
     return true;
 }
 
-// One line of /proc/net/tcp:
+// One line of /proc/net/tcp or /proc/net/tcp6:
 //   "  sl  local_address rem_address   st tx_queue:rx_queue tr:tm->when retrnsmt   uid  timeout inode ..."
 //   "   0: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 12345 ..."
-// The address is the 32-bit value as the machine holds it (network byte
-// order in memory), printed in hex; the port is already in host order.
-bool parseProcLine(const char* line, const char* end, LinuxTcpTable::Socket& socket, bool& listening) {
+// The address is printed as the 32-bit words the machine holds it in
+// (network byte order in memory), each in hex: one word for IPv4, four for
+// IPv6. The port is already in host order.
+bool parseProcLine(const char* line, const char* end, AddressFamily family, LinuxTcpTable::Socket& socket,
+                   bool& listening) {
     const char* fields[10][2];
     int count = 0;
     const char* p = line;
@@ -89,14 +93,26 @@ bool parseProcLine(const char* line, const char* end, LinuxTcpTable::Socket& soc
     const char* local = fields[1][0];
     const char* localEnd = fields[1][1];
     const char* colon = std::find(local, localEnd, ':');
-    std::uint64_t address = 0, port = 0, state = 0, inode = 0;
-    if (colon == localEnd || colon - local != 8 || !parseNumber(local, colon, 16, address) ||
-        !parseNumber(colon + 1, localEnd, 16, port) || port > 0xFFFF ||
-        !parseNumber(fields[3][0], fields[3][1], 16, state) || !parseNumber(fields[9][0], fields[9][1], 10, inode))
+    const std::ptrdiff_t words = family == AddressFamily::IPv4 ? 1 : 4;
+    std::uint64_t port = 0, state = 0, inode = 0;
+    if (colon == localEnd || colon - local != 8 * words || !parseNumber(colon + 1, localEnd, 16, port) ||
+        port > 0xFFFF || !parseNumber(fields[3][0], fields[3][1], 16, state) ||
+        !parseNumber(fields[9][0], fields[9][1], 10, inode))
         return false;
+    std::uint32_t address[4] = {};
+    for (std::ptrdiff_t i = 0; i < words; ++i) {
+        std::uint64_t word = 0;
+        if (!parseNumber(local + 8 * i, local + 8 * (i + 1), 16, word)) return false;
+        address[i] = static_cast<std::uint32_t>(word);
+    }
     listening = state == kProcListenState;
-    socket.address = ntohl(static_cast<std::uint32_t>(address));
-    socket.port = static_cast<std::uint16_t>(port);
+    socket = LinuxTcpTable::Socket{};
+    socket.listener.family = family;
+    if (family == AddressFamily::IPv4)
+        socket.listener.localAddress = ntohl(address[0]);
+    else
+        std::memcpy(socket.listener.localAddress6.data(), address, 16);
+    socket.listener.localPort = static_cast<std::uint16_t>(port);
     socket.inode = inode;
     return true;
 }
@@ -110,20 +126,26 @@ bool socketInode(const char* link, std::size_t length, std::uint64_t& inode) {
     return parseNumber(link + prefixLength, link + length - 1, 10, inode);
 }
 
-}  // namespace
-
-bool LinuxTcpTable::netlinkListeners(std::vector<Socket>& out) {
-    out.clear();
+// Opens a sock_diag socket; -1 when netlink is refused.
+int openDiagSocket() {
     const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (fd < 0) return false;
-    FdCloser closer{fd};
+    if (fd < 0) return -1;
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) return false;
-    // The kernel answers at once; should it not, give up and read the file.
+    // The kernel answers at once; should it not, give up and read the files.
     const timeval limit{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
+// Appends the TCP sockets of `family` in the listening state, dumped through
+// `fd` with the sequence number `sequence`. On failure `out` is as it was.
+bool dumpListening(int fd, std::uint32_t sequence, int family, std::vector<LinuxTcpTable::Socket>& out) {
+    const std::size_t before = out.size();
     struct {
         nlmsghdr header;
         inet_diag_req_v2 request;
@@ -131,9 +153,11 @@ bool LinuxTcpTable::netlinkListeners(std::vector<Socket>& out) {
     message.header.nlmsg_len = sizeof message;
     message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
     message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    message.header.nlmsg_seq = 1;
-    message.request.sdiag_family = AF_INET;
+    message.header.nlmsg_seq = sequence;
+    message.request.sdiag_family = static_cast<std::uint8_t>(family);
     message.request.sdiag_protocol = IPPROTO_TCP;
+    // The kernel filters: established connections, however many, never
+    // come back.
     message.request.idiag_states = 1U << TCP_LISTEN;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
@@ -147,36 +171,53 @@ bool LinuxTcpTable::netlinkListeners(std::vector<Socket>& out) {
     alignas(nlmsghdr) static thread_local char buffer[32768];
     for (;;) {
         iovec part{buffer, sizeof buffer};
+        sockaddr_nl from{};
         msghdr received{};
+        received.msg_name = &from;
+        received.msg_namelen = sizeof from;
         received.msg_iov = &part;
         received.msg_iovlen = 1;
         const ssize_t n = ::recvmsg(fd, &received, 0);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || (received.msg_flags & MSG_TRUNC)) return false;
+        if (n <= 0 || (received.msg_flags & MSG_TRUNC)) {
+            out.resize(before);
+            return false;
+        }
+        if (from.nl_pid != 0) continue;  // only the kernel's answers count
         int length = static_cast<int>(n);
         for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, length);
              header = NLMSG_NEXT(header, length)) {
-            if (header->nlmsg_seq != message.header.nlmsg_seq) continue;
+            // Left over from an exchange given up earlier.
+            if (header->nlmsg_seq != sequence) continue;
             if (header->nlmsg_type == NLMSG_DONE) return true;
-            if (header->nlmsg_type == NLMSG_ERROR) return false;
+            if (header->nlmsg_type == NLMSG_ERROR) {
+                out.resize(before);
+                return false;
+            }
             if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
                 header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
                 continue;
             const auto* entry = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
-            if (entry->idiag_family != AF_INET || entry->idiag_state != TCP_LISTEN) continue;
-            Socket socket;
-            socket.address = ntohl(entry->id.idiag_src[0]);
-            socket.port = ntohs(entry->id.idiag_sport);
+            if (entry->idiag_family != family || entry->idiag_state != TCP_LISTEN) continue;
+            LinuxTcpTable::Socket socket;
+            if (family == AF_INET) {
+                socket.listener.localAddress = ntohl(entry->id.idiag_src[0]);
+            } else {
+                socket.listener.family = AddressFamily::IPv6;
+                std::memcpy(socket.listener.localAddress6.data(), entry->id.idiag_src, 16);
+            }
+            socket.listener.localPort = ntohs(entry->id.idiag_sport);
             socket.inode = entry->idiag_inode;
             out.push_back(socket);
         }
     }
 }
 
-bool LinuxTcpTable::procNetTcpListeners(std::vector<Socket>& out) {
-    out.clear();
+// Appends the listening sockets of one /proc/net file; false when it cannot
+// be read.
+bool procListening(const char* path, AddressFamily family, std::vector<LinuxTcpTable::Socket>& out) {
     std::string text;
-    if (!readWholeFile("/proc/net/tcp", text)) return false;
+    if (!readWholeFile(path, text)) return false;
     const char* p = text.data();
     const char* const end = p + text.size();
     // The first line holds the column titles.
@@ -184,10 +225,44 @@ bool LinuxTcpTable::procNetTcpListeners(std::vector<Socket>& out) {
     while (p < end) {
         const char* line = p + 1;
         p = std::find(line, end, '\n');
-        Socket socket;
+        LinuxTcpTable::Socket socket;
         bool listening = false;
-        if (line < p && parseProcLine(line, p, socket, listening) && listening) out.push_back(socket);
+        if (line < p && parseProcLine(line, p, family, socket, listening) && listening) out.push_back(socket);
     }
+    return true;
+}
+
+bool byInode(const LinuxTcpTable::Socket& a, const LinuxTcpTable::Socket& b) { return a.inode < b.inode; }
+
+// The listeners of `sockets` (sorted by inode) with the given inodes.
+void listenersWith(const std::vector<LinuxTcpTable::Socket>& sockets, const std::vector<std::uint64_t>& inodes,
+                   std::vector<TcpListener>& out) {
+    out.clear();
+    for (const std::uint64_t inode : inodes) {
+        LinuxTcpTable::Socket key;
+        key.inode = inode;
+        for (auto at = std::lower_bound(sockets.begin(), sockets.end(), key, byInode);
+             at != sockets.end() && at->inode == inode; ++at)
+            out.push_back(at->listener);
+    }
+    std::sort(out.begin(), out.end(), listenerBefore);
+}
+
+}  // namespace
+
+bool LinuxTcpTable::netlinkListeners(std::vector<Socket>& out) {
+    out.clear();
+    const int fd = openDiagSocket();
+    if (fd < 0) return false;
+    FdCloser closer{fd};
+    return dumpListening(fd, 1, AF_INET, out) && dumpListening(fd, 2, AF_INET6, out);
+}
+
+bool LinuxTcpTable::procNetTcpListeners(std::vector<Socket>& out) {
+    out.clear();
+    if (!procListening("/proc/net/tcp", AddressFamily::IPv4, out)) return false;
+    // Absent where the system runs without IPv6.
+    procListening("/proc/net/tcp6", AddressFamily::IPv6, out);
     return true;
 }
 
@@ -213,50 +288,77 @@ bool LinuxTcpTable::socketInodesOf(int pid, std::vector<std::uint64_t>& out) {
     return true;
 }
 
-namespace {
-
-bool byInode(const LinuxTcpTable::Socket& a, const LinuxTcpTable::Socket& b) { return a.inode < b.inode; }
-
-class LinuxListenerSnapshot : public ListenerSnapshot {
-public:
-    explicit LinuxListenerSnapshot(std::vector<LinuxTcpTable::Socket> sockets) : sockets_(std::move(sockets)) {
-        std::sort(sockets_.begin(), sockets_.end(), byInode);
-    }
-    bool listenersOf(int pid, std::vector<TcpListener>& out) override {
-        return LinuxTcpTable::listenersAmong(sockets_, pid, out);
-    }
-
-private:
-    std::vector<LinuxTcpTable::Socket> sockets_;
-};
-
-}  // namespace
-
-bool LinuxTcpTable::readListeners(std::vector<Socket>& sockets) const {
-    return (source_ == Source::Netlink && netlinkListeners(sockets)) || procNetTcpListeners(sockets);
-}
-
-std::unique_ptr<ListenerSnapshot> LinuxTcpTable::snapshot() {
-    std::vector<Socket> sockets;
-    if (!readListeners(sockets)) return nullptr;
-    return std::make_unique<LinuxListenerSnapshot>(std::move(sockets));
-}
-
 bool LinuxTcpTable::listenersAmong(const std::vector<Socket>& sockets, int pid, std::vector<TcpListener>& out) {
     out.clear();
     std::vector<std::uint64_t> inodes;
     if (!socketInodesOf(pid, inodes)) return false;
-    for (const std::uint64_t inode : inodes) {
-        Socket key;
-        key.inode = inode;
-        for (auto at = std::lower_bound(sockets.begin(), sockets.end(), key, byInode);
-             at != sockets.end() && at->inode == inode; ++at)
-            out.push_back(TcpListener{at->address, at->port});
-    }
-    std::sort(out.begin(), out.end(), [](const TcpListener& a, const TcpListener& b) {
-        return a.localAddress != b.localAddress ? a.localAddress < b.localAddress : a.localPort < b.localPort;
-    });
+    listenersWith(sockets, inodes, out);
     return true;
+}
+
+// One look at the machine's listening sockets; the owners come from the
+// table's ListenerOwners.
+class LinuxTcpTable::Snapshot : public ListenerSnapshot {
+public:
+    Snapshot(LinuxTcpTable& table, std::vector<Socket> sockets) : table_(table), sockets_(std::move(sockets)) {
+        std::sort(sockets_.begin(), sockets_.end(), byInode);
+        inodes_.reserve(sockets_.size());
+        for (const Socket& socket : sockets_) inodes_.push_back(socket.inode);
+        inodes_.erase(std::unique(inodes_.begin(), inodes_.end()), inodes_.end());
+        // The caller holds the table's mutex.
+        look_ = table_.owners_.newLook(inodes_);
+    }
+    bool listenersOf(int pid, std::vector<TcpListener>& out) override {
+        out.clear();
+        std::vector<std::uint64_t> held;
+        {
+            const std::lock_guard<std::mutex> lock(table_.mutex_);
+            if (!table_.owners_.inodesOf(pid, look_, inodes_, held)) return false;
+        }
+        listenersWith(sockets_, held, out);
+        return true;
+    }
+
+private:
+    LinuxTcpTable& table_;
+    std::vector<Socket> sockets_;        // by inode
+    std::vector<std::uint64_t> inodes_;  // theirs, ascending
+    std::uint64_t look_ = 0;
+};
+
+LinuxTcpTable::LinuxTcpTable(Source source) : source_(source), owners_(&LinuxTcpTable::socketInodesOf) {}
+
+LinuxTcpTable::~LinuxTcpTable() { closeNetlink(); }
+
+void LinuxTcpTable::closeNetlink() {
+    if (netlink_ >= 0) ::close(netlink_);
+    netlink_ = -1;
+}
+
+bool LinuxTcpTable::netlinkDump(int family, std::vector<Socket>& out) {
+    if (netlink_ < 0) netlink_ = openDiagSocket();
+    if (netlink_ < 0) return false;
+    if (dumpListening(netlink_, ++sequence_, family, out)) return true;
+    // Whatever went wrong, the next dump starts on a fresh socket.
+    closeNetlink();
+    return false;
+}
+
+bool LinuxTcpTable::readListeners(std::vector<Socket>& sockets) {
+    sockets.clear();
+    if (source_ == Source::Netlink && netlinkDump(AF_INET, sockets)) {
+        // A system without IPv6 may refuse its family alone.
+        if (!netlinkDump(AF_INET6, sockets)) procListening("/proc/net/tcp6", AddressFamily::IPv6, sockets);
+        return true;
+    }
+    return procNetTcpListeners(sockets);
+}
+
+std::unique_ptr<ListenerSnapshot> LinuxTcpTable::snapshot() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Socket> sockets;
+    if (!readListeners(sockets)) return nullptr;
+    return std::make_unique<Snapshot>(*this, std::move(sockets));
 }
 
 bool LinuxTcpTable::listenersOf(int pid, std::vector<TcpListener>& out) {
@@ -265,9 +367,24 @@ bool LinuxTcpTable::listenersOf(int pid, std::vector<TcpListener>& out) {
     if (!socketInodesOf(pid, inodes)) return false;
     if (inodes.empty()) return true;  // no sockets at all: nothing to look up
     std::vector<Socket> sockets;
-    if (!readListeners(sockets)) return false;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!readListeners(sockets)) return false;
+    }
     std::sort(sockets.begin(), sockets.end(), byInode);
-    return listenersAmong(sockets, pid, out);
+    listenersWith(sockets, inodes, out);
+    return true;
+}
+
+std::uint64_t LinuxTcpTable::descriptorReads() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return owners_.descriptorReads();
+}
+
+std::string ipv6Text(const std::array<std::uint8_t, 16>& address) {
+    char text[INET6_ADDRSTRLEN];
+    if (!::inet_ntop(AF_INET6, address.data(), text, sizeof text)) return {};
+    return text;
 }
 
 TcpTable& defaultTcpTable() {

@@ -1,5 +1,7 @@
 #include "platform/TextEncoding.h"
 
+#include "platform/Text.h"
+
 namespace platform {
 
 const std::string& textCharset() {
@@ -15,5 +17,9 @@ std::size_t wholeCharacterPrefix(std::string_view text, std::size_t maxBytes) {
     // A broken sequence longer than the limit is cut where the limit falls.
     return cut > 0 ? cut : maxBytes;
 }
+
+std::string utf8Text(std::string_view text) { return validUtf8(text); }
+
+std::string terminalText(std::string_view text) { return validUtf8(text); }
 
 }  // namespace platform

@@ -141,7 +141,25 @@ bool Win32CommandSocket::listen(bool first, std::string& error) {
     return true;
 }
 
+bool Win32CommandSocket::dropOldestIdle() {
+    Client* oldest = nullptr;
+    for (auto& other : clients_)
+        if (other->state == Client::State::Reading && (!oldest || other->id < oldest->id)) oldest = other.get();
+    if (!oldest) return false;
+    drop(*oldest);
+    return true;
+}
+
 void Win32CommandSocket::connected(Client& client) {
+    const auto served = std::count_if(clients_.begin(), clients_.end(), [](const auto& c) {
+        return c->state != Client::State::Connecting && c->state != Client::State::Closed;
+    });
+    // Over the limit: the client idle longest makes room, or, when every
+    // one has sent its command, the new one is not served.
+    if (served >= clientLimit_ && !dropOldestIdle()) {
+        drop(client);
+        return;
+    }
     client.id = ++lastId_;
     client.state = Client::State::Reading;
     client.deadline = monotonicMs() + kCommandClientTimeoutMs;
@@ -172,6 +190,24 @@ void Win32CommandSocket::startRead(Client& client) {
     if (::ReadFile(client.pipe, client.buffer, sizeof client.buffer, nullptr, &client.overlapped) ||
         ::GetLastError() == ERROR_IO_PENDING || ::GetLastError() == ERROR_MORE_DATA) {
         // A read that ends at once still queues its completion.
+        client.pending = true;
+        return;
+    }
+    drop(client);
+}
+
+void Win32CommandSocket::sendNext(Client& client) {
+    if (client.pending || client.outbox.empty()) return;
+    client.out = std::move(client.outbox.front());
+    client.outbox.pop_front();
+    if (client.answered && client.outbox.empty()) {
+        startWrite(client);
+        return;
+    }
+    // A notice: the client keeps waiting for its answer.
+    if (::WriteFile(client.pipe, client.out.data(), static_cast<DWORD>(client.out.size()), nullptr,
+                    &client.overlapped) ||
+        ::GetLastError() == ERROR_IO_PENDING) {
         client.pending = true;
         return;
     }
@@ -240,8 +276,15 @@ void Win32CommandSocket::completed(Client& client, DWORD bytes, DWORD error,
             client.deadline = monotonicMs() + kCommandClientTimeoutMs;
             startRead(client);
             return;
-        case Client::State::Draining:
         case Client::State::Waiting:
+            // A notice was written; the answer or another notice may follow.
+            if (error != 0 || bytes != client.out.size()) {
+                drop(client);
+                return;
+            }
+            sendNext(client);
+            return;
+        case Client::State::Draining:
             drop(client);
             return;
         case Client::State::Closed:
@@ -250,16 +293,19 @@ void Win32CommandSocket::completed(Client& client, DWORD bytes, DWORD error,
 }
 
 void Win32CommandSocket::takeReplies() {
-    std::deque<std::pair<std::uint64_t, std::string>> ready;
+    std::deque<Outgoing> ready;
     {
         std::lock_guard<std::mutex> lock(repliesMutex_);
         ready.swap(replies_);
     }
-    for (auto& [id, text] : ready) {
-        const auto found = std::find_if(clients_.begin(), clients_.end(), [&](const auto& c) { return c->id == id; });
-        if (found == clients_.end() || (*found)->state != Client::State::Waiting) continue;
-        (*found)->out = std::move(text);
-        startWrite(**found);
+    for (Outgoing& outgoing : ready) {
+        const auto found =
+            std::find_if(clients_.begin(), clients_.end(), [&](const auto& c) { return c->id == outgoing.id; });
+        if (found == clients_.end() || (*found)->state != Client::State::Waiting || (*found)->answered) continue;
+        Client& client = **found;
+        client.outbox.push_back(std::move(outgoing.text));
+        if (outgoing.answer) client.answered = true;
+        sendNext(client);
     }
 }
 
@@ -303,6 +349,26 @@ void Win32CommandSocket::serve(std::function<void(CommandRequest)> onRequest) {
         completed(client, bytes, ok ? 0 : ::GetLastError(), onRequest);
     }
 
+    // Answers given before the close (the answer to a shutdown, those of
+    // commands that could not run any more) are written first, for a moment
+    // at most.
+    takeReplies();
+    const long long flushUntil = monotonicMs() + 500;
+    auto writing = [this] {
+        return std::any_of(clients_.begin(), clients_.end(),
+                           [](const auto& c) { return c->pending && c->state == Client::State::Writing; });
+    };
+    while (writing() && monotonicMs() < flushUntil) {
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        OVERLAPPED* overlapped = nullptr;
+        const BOOL ok = ::GetQueuedCompletionStatus(port_, &bytes, &key, &overlapped, 50);
+        if (!overlapped) continue;
+        Client& client = *reinterpret_cast<Client*>(key);
+        client.pending = false;
+        completed(client, bytes, ok ? 0 : ::GetLastError(), onRequest);
+    }
+
     // Every pipe is closed, and the completions of the I/O this cancels are
     // waited for: the system writes into the clients' memory until then.
     for (auto& client : clients_) drop(*client);
@@ -324,7 +390,15 @@ void Win32CommandSocket::serve(std::function<void(CommandRequest)> onRequest) {
 void Win32CommandSocket::reply(std::uint64_t id, std::string text) {
     {
         std::lock_guard<std::mutex> lock(repliesMutex_);
-        replies_.emplace_back(id, std::move(text));
+        replies_.push_back(Outgoing{id, std::move(text), true});
+    }
+    if (port_) ::PostQueuedCompletionStatus(port_, 0, 0, nullptr);
+}
+
+void Win32CommandSocket::notice(std::uint64_t id, std::string text) {
+    {
+        std::lock_guard<std::mutex> lock(repliesMutex_);
+        replies_.push_back(Outgoing{id, std::move(text), false});
     }
     if (port_) ::PostQueuedCompletionStatus(port_, 0, 0, nullptr);
 }
@@ -350,12 +424,51 @@ std::int64_t currentUserId() {
     return sid ? userNumber(sid) : -1;
 }
 
-CommandResult sendCommand(const std::string& path, const std::string& line, std::string& reply, std::string& error) {
+namespace {
+
+// One overlapped read or write on the client's pipe, waited for until
+// `deadline`; on time-out the I/O is cancelled. False with `timedOut` set
+// when the time ran out, else with the system's error in `error`.
+bool transfer(HANDLE pipe, bool write, char* data, DWORD size, DWORD& done, long long deadline, bool& timedOut,
+              DWORD& error) {
+    timedOut = false;
+    error = 0;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!overlapped.hEvent) {
+        error = ::GetLastError();
+        return false;
+    }
+    const BOOL started = write ? ::WriteFile(pipe, data, size, nullptr, &overlapped)
+                               : ::ReadFile(pipe, data, size, nullptr, &overlapped);
+    if (!started && ::GetLastError() != ERROR_IO_PENDING && ::GetLastError() != ERROR_MORE_DATA) {
+        error = ::GetLastError();
+        ::CloseHandle(overlapped.hEvent);
+        return false;
+    }
+    const long long left = std::max(0LL, deadline - monotonicMs());
+    if (::WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(std::min(left, 86400000LL))) != WAIT_OBJECT_0) {
+        ::CancelIo(pipe);
+        timedOut = true;
+    }
+    const BOOL ok = ::GetOverlappedResult(pipe, &overlapped, &done, TRUE);
+    if (!ok) error = ::GetLastError();
+    ::CloseHandle(overlapped.hEvent);
+    if (timedOut) return false;
+    return ok || error == ERROR_MORE_DATA;
+}
+
+}  // namespace
+
+CommandResult sendCommand(const std::string& path, const std::string& line, std::string& reply, std::string& error,
+                          long long timeoutMs) {
     reply.clear();
+    long long deadline = monotonicMs() + timeoutMs;
+    const std::string noAnswer = "no answer from the supervisor on " + path;
     HANDLE pipe = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 10; ++attempt) {
+    for (;;) {
         pipe = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+                             FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) break;
         const DWORD cause = ::GetLastError();
         if (cause == ERROR_FILE_NOT_FOUND) return CommandResult::NoInstance;
@@ -364,38 +477,51 @@ CommandResult sendCommand(const std::string& path, const std::string& line, std:
             return CommandResult::Failed;
         }
         // Every instance is taken: the supervisor makes the next one as it
-        // takes a client.
-        ::WaitNamedPipeA(path.c_str(), 1000);
-    }
-    if (pipe == INVALID_HANDLE_VALUE) {
-        error = "the supervisor on " + path + " takes no client";
-        return CommandResult::Failed;
+        // takes a client, unless it takes none.
+        const long long left = deadline - monotonicMs();
+        if (left <= 0) {
+            error = noAnswer;
+            return CommandResult::TimedOut;
+        }
+        ::WaitNamedPipeA(path.c_str(), static_cast<DWORD>(std::min(left, 1000LL)));
     }
     DWORD mode = PIPE_READMODE_MESSAGE;
     ::SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
-    const std::string request = line + "\n";
-    DWORD written = 0;
-    if (!::WriteFile(pipe, request.data(), static_cast<DWORD>(request.size()), &written, nullptr) ||
-        written != request.size()) {
-        error = "cannot send to " + path + ": " + lastError();
+    auto fail = [&](CommandResult result, std::string why) {
         ::CloseHandle(pipe);
-        return CommandResult::Failed;
-    }
-    // The answer is one message, read in as many parts as it takes.
+        error = std::move(why);
+        return result;
+    };
+    std::string request = line + "\n";
+    DWORD written = 0;
+    bool timedOut = false;
+    DWORD cause = 0;
+    if (!transfer(pipe, true, request.data(), static_cast<DWORD>(request.size()), written, deadline, timedOut, cause) ||
+        written != request.size())
+        return timedOut ? fail(CommandResult::TimedOut, noAnswer)
+                        : fail(CommandResult::Failed, "cannot send to " + path + ": " + errorText(static_cast<int>(cause)));
+    // Each message is read in as many parts as it takes; progress notices
+    // come as messages of their own before the answer.
     char buffer[4096];
+    std::string message;
     for (;;) {
         DWORD n = 0;
-        const BOOL ok = ::ReadFile(pipe, buffer, sizeof buffer, &n, nullptr);
-        reply.append(buffer, n);
-        if (ok) break;
-        const DWORD cause = ::GetLastError();
+        const bool ok = transfer(pipe, false, buffer, sizeof buffer, n, deadline, timedOut, cause);
+        message.append(buffer, n);
+        if (timedOut) return fail(CommandResult::TimedOut, noAnswer);
+        if (!ok && cause == ERROR_BROKEN_PIPE) break;
+        if (!ok)
+            return fail(CommandResult::Failed, "cannot read the answer: " + errorText(static_cast<int>(cause)));
         if (cause == ERROR_MORE_DATA) continue;
-        if (cause == ERROR_BROKEN_PIPE) break;
-        error = "cannot read the answer: " + errorText(static_cast<int>(cause));
-        ::CloseHandle(pipe);
-        return CommandResult::Failed;
+        long long seconds = 0;
+        if (takeProgressNotice(message, seconds) && message.empty()) {
+            deadline = monotonicMs() + seconds * 1000 + timeoutMs;
+            continue;
+        }
+        break;
     }
     ::CloseHandle(pipe);
+    reply = message;
     if (reply.empty()) {
         error = "the supervisor closed the connection without an answer";
         return CommandResult::Failed;

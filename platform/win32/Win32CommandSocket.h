@@ -25,6 +25,7 @@ public:
     bool open(const std::string& path, std::string& error) override;
     void serve(std::function<void(CommandRequest)> onRequest) override;
     void reply(std::uint64_t id, std::string text) override;
+    void notice(std::uint64_t id, std::string text) override;
     void close() override;
 
 private:
@@ -36,11 +37,14 @@ private:
         std::int64_t uid = -1;
         std::int64_t pid = 0;
         // Connecting: waits for a client; Reading: its request; Waiting: for
-        // the answer; Writing: the answer; Draining: for the client to close
-        // after it has read the answer; Closed: waits for its last I/O to end.
+        // the answer (notices may be written meanwhile); Writing: the answer;
+        // Draining: for the client to close after it has read the answer;
+        // Closed: waits for its last I/O to end.
         enum class State { Connecting, Reading, Waiting, Writing, Draining, Closed } state = State::Connecting;
         std::string in;
-        std::string out;
+        std::string out;                  // the message being written
+        std::deque<std::string> outbox;   // messages still to write, in order
+        bool answered = false;            // the answer is in the outbox
         long long deadline = 0;  // monotonic ms, except while connecting or waiting
         char buffer[4096];
     };
@@ -51,6 +55,11 @@ private:
     void connected(Client& client);
     void startRead(Client& client);
     void startWrite(Client& client);
+    // Writes the next message of the outbox, if no write is under way.
+    void sendNext(Client& client);
+    // Makes room for a new client: the one that has waited longest without
+    // sending its command goes. False when there is none.
+    bool dropOldestIdle();
     void drop(Client& client);
     void takeReplies();
 
@@ -62,7 +71,13 @@ private:
     std::uint64_t lastId_ = 0;
     std::vector<std::unique_ptr<Client>> clients_;
     std::mutex repliesMutex_;
-    std::deque<std::pair<std::uint64_t, std::string>> replies_;
+    struct Outgoing {
+        std::uint64_t id = 0;
+        std::string text;
+        bool answer = false;
+    };
+    std::deque<Outgoing> replies_;
+    int clientLimit_ = commandClientLimit(512);
 };
 
 }  // namespace platform

@@ -3,8 +3,12 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
+#include "platform/ServerEnvironment.h"
+#include "platform/System.h"
 #include "platform/Text.h"
 #include "platform/win32/Win32ProcessHandle.h"
 
@@ -13,6 +17,75 @@ namespace {
 
 // How long terminate waits for an ended process to go.
 constexpr DWORD kWaitForEndMs = 2000;
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+// The first word of a command line, as written (for messages).
+std::string programToken(const std::string& commandLine) {
+    const std::string line = trimWhite(commandLine);
+    if (!line.empty() && line[0] == '"') {
+        const auto close = line.find('"', 1);
+        return line.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+    }
+    return line.substr(0, line.find_first_of(" \t"));
+}
+
+std::string directoryOf(const std::string& path) {
+    const auto slash = path.find_last_of("\\/");
+    if (slash == std::string::npos) return {};
+    // "C:\server.exe" lives in "C:\", not in the drive's current directory "C:".
+    if (slash == 2 && path[1] == ':') return path.substr(0, 3);
+    return path.substr(0, slash);
+}
+
+bool createParentDirectories(const std::string& path, DWORD& error) {
+    const std::string parent = directoryOf(path);
+    if (parent.empty() || (parent.size() == 3 && parent[1] == ':')) return true;
+    const DWORD attributes = ::GetFileAttributesA(parent.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return true;
+    if (!createParentDirectories(parent, error)) return false;
+    if (!::CreateDirectoryA(parent.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        error = ::GetLastError();
+        return false;
+    }
+    return true;
+}
+
+// The name of an environment entry; the per-drive directories are kept as
+// "=C:=C:\dir", whose name ends at the second '='.
+std::string entryName(const std::string& entry) {
+    const auto equals = entry.find('=', entry.empty() || entry[0] != '=' ? 0 : 1);
+    return entry.substr(0, equals);
+}
+
+std::string upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// The block CreateProcess takes: "NAME=VALUE\0" each, sorted by name
+// ignoring case, ending in an empty entry.
+std::vector<char> environmentBlock(const std::vector<std::pair<std::string, std::string>>& extra) {
+    std::vector<std::string> own;
+    if (char* block = ::GetEnvironmentStringsA()) {
+        for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) own.emplace_back(entry);
+        ::FreeEnvironmentStringsA(block);
+    }
+    std::vector<std::string> entries =
+        ServerEnvironment::build(own, ServerEnvironment::startedByServiceManager(), extra, true);
+    std::stable_sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
+        return upper(entryName(a)) < upper(entryName(b));
+    });
+    std::vector<char> block;
+    for (const std::string& entry : entries) {
+        block.insert(block.end(), entry.begin(), entry.end());
+        block.push_back('\0');
+    }
+    if (entries.empty()) block.push_back('\0');
+    block.push_back('\0');
+    return block;
+}
 
 }  // namespace
 
@@ -42,6 +115,139 @@ bool Win32ProcessControl::launch(const std::string& commandLine, int& pid, int& 
     ::CloseHandle(created.hProcess);
     pid = static_cast<int>(created.dwProcessId);
     return true;
+}
+
+std::unique_ptr<ProcessHandle> Win32ProcessControl::start(const LaunchRequest& request, LaunchFailure& failure) {
+    failure = LaunchFailure{};
+    auto fail = [&failure](DWORD error, std::string text) -> std::unique_ptr<ProcessHandle> {
+        failure.error = static_cast<int>(error);
+        failure.text = std::move(text);
+        return nullptr;
+    };
+    if (!request.user.empty())
+        return fail(ERROR_NOT_SUPPORTED, "cannot run as user " + quoted(request.user) + ": not supported on Windows");
+    if (!request.group.empty())
+        return fail(ERROR_NOT_SUPPORTED, "cannot run as group " + quoted(request.group) + ": not supported on Windows");
+    if (trimWhite(request.commandLine).empty()) return fail(ERROR_INVALID_PARAMETER, "the command line is empty");
+    for (const auto& variable : request.environment)
+        if (variable.first.empty() || variable.first.find('=') != std::string::npos ||
+            variable.first.find('\0') != std::string::npos || variable.second.find('\0') != std::string::npos)
+            return fail(ERROR_INVALID_PARAMETER, "cannot set the environment variable " + quoted(variable.first) +
+                                                     ": not a valid name or value");
+
+    std::string directory = request.workingDirectory;
+    if (directory.empty()) {
+        directory = directoryOf(programFile(request.commandLine));
+    } else {
+        const DWORD attributes = ::GetFileAttributesA(directory.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_DIRECTORY;
+            return fail(error, "cannot change to the working directory " + quoted(directory) + ": " +
+                                   errorText(static_cast<int>(error)));
+        }
+    }
+    const std::vector<char> environment = environmentBlock(request.environment);
+
+    // The standard streams are handed over as inheritable handles, and
+    // only these: the handle list keeps every other inheritable handle of
+    // the supervisor (another thread may be starting a program just now)
+    // out of the server.
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE nul = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                               OPEN_EXISTING, 0, nullptr);
+    if (nul == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return fail(error, "cannot open the null device: " + errorText(static_cast<int>(error)));
+    }
+    HANDLE output = nul;
+    if (!request.outputFile.empty()) {
+        DWORD error = 0;
+        if (!createParentDirectories(request.outputFile, error)) {
+            ::CloseHandle(nul);
+            return fail(error, "cannot create the directory of the output file " + quoted(request.outputFile) + ": " +
+                                   errorText(static_cast<int>(error)));
+        }
+        // Appending only: every write lands at the end, whoever else
+        // writes the file, and the supervisor can rename or remove it while
+        // the server holds it.
+        output = ::CreateFileA(request.outputFile.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (output == INVALID_HANDLE_VALUE) {
+            error = ::GetLastError();
+            ::CloseHandle(nul);
+            return fail(error, "cannot open the output file " + quoted(request.outputFile) + ": " +
+                                   errorText(static_cast<int>(error)));
+        }
+    }
+    HANDLE inherited[2] = {nul, output};
+    const std::size_t inheritedCount = output == nul ? 1 : 2;
+    auto closeStreams = [&] {
+        ::CloseHandle(nul);
+        if (output != nul) ::CloseHandle(output);
+    };
+
+    SIZE_T listSize = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<char> listMemory(listSize);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listMemory.data());
+    if (!::InitializeProcThreadAttributeList(list, 1, 0, &listSize) ||
+        !::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                     inheritedCount * sizeof(HANDLE), nullptr, nullptr)) {
+        const DWORD error = ::GetLastError();
+        closeStreams();
+        return fail(error, "cannot start a process: " + errorText(static_cast<int>(error)));
+    }
+
+    STARTUPINFOEXA startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.hStdInput = nul;
+    startup.StartupInfo.hStdOutput = output;
+    startup.StartupInfo.hStdError = output;
+    startup.lpAttributeList = list;
+    PROCESS_INFORMATION created{};
+    std::vector<char> text(request.commandLine.begin(), request.commandLine.end());
+    text.push_back('\0');
+    const BOOL ok = ::CreateProcessA(
+        nullptr, text.data(), nullptr, nullptr, TRUE,
+        CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT,
+        const_cast<char*>(environment.data()), directory.empty() ? nullptr : directory.c_str(), &startup.StartupInfo,
+        &created);
+    const DWORD error = ok ? 0 : ::GetLastError();
+    ::DeleteProcThreadAttributeList(list);
+    closeStreams();
+    if (!ok) return fail(error, "cannot execute " + quoted(programToken(request.commandLine)) + ": " +
+                                    errorText(static_cast<int>(error)));
+    ::CloseHandle(created.hThread);
+    return Win32ProcessHandle::child(static_cast<int>(created.dwProcessId), created.hProcess);
+}
+
+std::string Win32ProcessControl::programFile(const std::string& commandLine) {
+    // As the system reads a command line without a separate program name:
+    // a quoted first word is the program; otherwise the text up to each
+    // blank in turn is tried, shortest first, ".exe" added when missing.
+    std::vector<std::string> tries;
+    const std::string line = trimWhite(commandLine);
+    if (!line.empty() && line[0] == '"') {
+        const auto close = line.find('"', 1);
+        tries.push_back(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    } else {
+        for (std::size_t at = line.find_first_of(" \t"); at != std::string::npos; at = line.find_first_of(" \t", at + 1))
+            tries.push_back(line.substr(0, at));
+        tries.push_back(line);
+    }
+    for (const std::string& name : tries) {
+        if (name.empty()) continue;
+        char found[MAX_PATH];
+        const DWORD n = ::SearchPathA(nullptr, name.c_str(), ".exe", MAX_PATH, found, nullptr);
+        if (n > 0 && n < MAX_PATH) {
+            const DWORD attributes = ::GetFileAttributesA(found);
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return found;
+        }
+    }
+    return {};
 }
 
 std::unique_ptr<ProcessHandle> Win32ProcessControl::open(int pid) { return Win32ProcessHandle::open(pid); }
@@ -91,5 +297,9 @@ ProcessControl& defaultProcessControl() {
     static Win32ProcessControl control;
     return control;
 }
+
+// A process whose parent has ended is nobody's child here: nothing is
+// left to collect.
+bool becomeChildSubreaper() { return false; }
 
 }  // namespace platform

@@ -27,7 +27,21 @@ std::unique_ptr<Win32ProcessHandle> Win32ProcessHandle::open(int pid) {
     bool mayTerminate = handle != nullptr;
     if (!handle) handle = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
     if (!handle) return nullptr;
-    return std::unique_ptr<Win32ProcessHandle>(new Win32ProcessHandle(pid, handle, mayTerminate));
+    return std::unique_ptr<Win32ProcessHandle>(new Win32ProcessHandle(pid, handle, mayTerminate, false));
+}
+
+std::unique_ptr<Win32ProcessHandle> Win32ProcessHandle::child(int pid, HANDLE handle) {
+    return std::unique_ptr<Win32ProcessHandle>(new Win32ProcessHandle(pid, handle, true, true));
+}
+
+std::optional<ExitStatus> Win32ProcessHandle::exitStatus() {
+    // The system would give any ended process's code to whoever holds it;
+    // for one found rather than started it is left unknown all the same, as
+    // on systems where only the parent is told.
+    if (!launchedHere_ || !exited()) return std::nullopt;
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(handle_, &code)) return std::nullopt;
+    return ExitStatus{ExitStatus::How::Code, static_cast<int>(code), false};
 }
 
 Win32ProcessHandle::~Win32ProcessHandle() { ::CloseHandle(handle_); }

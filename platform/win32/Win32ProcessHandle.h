@@ -20,6 +20,8 @@ public:
     // process that may be watched but not ended (another user's) is held
     // all the same; signal then reports NotPermitted.
     static std::unique_ptr<Win32ProcessHandle> open(int pid);
+    // A process the launcher has just created; takes over its handle.
+    static std::unique_ptr<Win32ProcessHandle> child(int pid, HANDLE handle);
     ~Win32ProcessHandle() override;
     Win32ProcessHandle(const Win32ProcessHandle&) = delete;
     Win32ProcessHandle& operator=(const Win32ProcessHandle&) = delete;
@@ -36,6 +38,9 @@ public:
     SignalResult signal(StopSignal kind, bool group, int& error) override;
     bool groupRunning() override { return false; }
     std::intptr_t waitable() const override { return reinterpret_cast<std::intptr_t>(handle_); }
+    bool launchedHere() const override { return launchedHere_; }
+    // The exit code from the handle, once the process has ended.
+    std::optional<ExitStatus> exitStatus() override;
 
     // WM_CLOSE posted to each visible or hidden top-level window of the
     // process; false when it has none.
@@ -45,13 +50,14 @@ public:
     static bool sendCtrlBreak(DWORD groupId);
 
 private:
-    Win32ProcessHandle(int pid, HANDLE handle, bool mayTerminate)
-        : pid_(pid), handle_(handle), mayTerminate_(mayTerminate) {}
+    Win32ProcessHandle(int pid, HANDLE handle, bool mayTerminate, bool launchedHere)
+        : pid_(pid), handle_(handle), mayTerminate_(mayTerminate), launchedHere_(launchedHere) {}
     SignalResult kill(int& error);
 
     int pid_;
     HANDLE handle_;
     bool mayTerminate_;
+    bool launchedHere_;
 };
 
 }  // namespace platform

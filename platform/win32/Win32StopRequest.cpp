@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "platform/StopRequest.h"
 
@@ -8,6 +9,10 @@ namespace platform {
 namespace {
 
 std::atomic<bool> g_stopped{false};
+std::atomic<DWORD> g_event{0};
+
+std::mutex g_notifyMutex;
+std::function<void()> g_notify;
 
 // Auto-reset: one wake ends one wait, and a wake while nobody waits ends
 // the next one.
@@ -18,9 +23,12 @@ HANDLE wakeEvent() {
 
 // Runs on a thread the system makes for the event. Ctrl-C, Ctrl-Break, the
 // console window's close and the end of the session all ask for a stop.
-BOOL WINAPI onControl(DWORD /*event*/) {
+BOOL WINAPI onControl(DWORD event) {
+    g_event = event;
     g_stopped = true;
     ::SetEvent(wakeEvent());
+    std::lock_guard<std::mutex> lock(g_notifyMutex);
+    if (g_notify) g_notify();
     return TRUE;
 }
 
@@ -40,5 +48,29 @@ bool StopRequest::waitFor(int milliseconds) {
 }
 
 void StopRequest::wake() { ::SetEvent(wakeEvent()); }
+
+std::string StopRequest::reason() {
+    if (!g_stopped) return {};
+    switch (g_event.load()) {
+        case CTRL_C_EVENT: return "Ctrl-C";
+        case CTRL_BREAK_EVENT: return "Ctrl-Break";
+        case CTRL_CLOSE_EVENT: return "console closed";
+        case CTRL_LOGOFF_EVENT: return "logoff";
+        case CTRL_SHUTDOWN_EVENT: return "system shutdown";
+        default: return "console event " + std::to_string(g_event.load());
+    }
+}
+
+bool StopRequest::takeReload() { return false; }
+
+void StopRequest::watch(std::function<void()> notify) {
+    std::lock_guard<std::mutex> lock(g_notifyMutex);
+    g_notify = std::move(notify);
+}
+
+void StopRequest::unwatch() {
+    std::lock_guard<std::mutex> lock(g_notifyMutex);
+    g_notify = nullptr;
+}
 
 }  // namespace platform

@@ -1,9 +1,11 @@
 #include "platform/win32/Win32TcpTable.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <iphlpapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -13,6 +15,7 @@ namespace {
 using GetExtendedTcpTableFunction = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
 
 constexpr std::size_t kRowSize = 24;
+constexpr std::size_t kRow6Size = 56;
 // The table may grow between asking its size and reading it.
 constexpr int kReadAttempts = 3;
 
@@ -57,9 +60,27 @@ bool Win32TcpTable::parseOwnerPidTable(const unsigned char* bytes, std::size_t s
         const unsigned char* row = bytes + 4 + kRowSize * i;
         Row parsed;
         parsed.state = wordAt(row);
-        parsed.localAddress = ntohl(wordAt(row + 4));
-        parsed.localPort = ntohs(static_cast<std::uint16_t>(wordAt(row + 8) & 0xFFFF));
+        parsed.listener.localAddress = ntohl(wordAt(row + 4));
+        parsed.listener.localPort = ntohs(static_cast<std::uint16_t>(wordAt(row + 8) & 0xFFFF));
         parsed.owningPid = wordAt(row + 20);
+        rows.push_back(parsed);
+    }
+    return true;
+}
+
+bool Win32TcpTable::parseOwnerPid6Table(const unsigned char* bytes, std::size_t size, std::vector<Row>& rows) {
+    if (!bytes || size < 4) return false;
+    const std::uint32_t count = wordAt(bytes);
+    if ((size - 4) / kRow6Size < count) return false;
+    rows.reserve(rows.size() + count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const unsigned char* row = bytes + 4 + kRow6Size * i;
+        Row parsed;
+        parsed.listener.family = AddressFamily::IPv6;
+        std::memcpy(parsed.listener.localAddress6.data(), row, 16);
+        parsed.listener.localPort = ntohs(static_cast<std::uint16_t>(wordAt(row + 20) & 0xFFFF));
+        parsed.state = wordAt(row + 48);
+        parsed.owningPid = wordAt(row + 52);
         rows.push_back(parsed);
     }
     return true;
@@ -68,20 +89,21 @@ bool Win32TcpTable::parseOwnerPidTable(const unsigned char* bytes, std::size_t s
 void Win32TcpTable::listenersAmong(const std::vector<Row>& rows, int pid, std::vector<TcpListener>& out) {
     out.clear();
     for (const Row& row : rows)
-        if (row.state == kListening && row.owningPid == static_cast<std::uint32_t>(pid))
-            out.push_back(TcpListener{row.localAddress, row.localPort});
+        if (row.state == kListening && row.owningPid == static_cast<std::uint32_t>(pid)) out.push_back(row.listener);
+    std::sort(out.begin(), out.end(), listenerBefore);
 }
 
-bool Win32TcpTable::readRawTable(std::vector<unsigned char>& bytes) {
+bool Win32TcpTable::readRawTable(AddressFamily family, std::vector<unsigned char>& bytes) {
     const GetExtendedTcpTableFunction function = tableFunction();
     if (!function) return false;
+    const ULONG af = family == AddressFamily::IPv4 ? AF_INET : AF_INET6;
     DWORD size = 0;
-    DWORD result = function(nullptr, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+    DWORD result = function(nullptr, &size, TRUE, af, TCP_TABLE_OWNER_PID_LISTENER, 0);
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         if (result != ERROR_INSUFFICIENT_BUFFER && result != NO_ERROR) return false;
         bytes.assign(size > 4 ? size : 4, 0);
         DWORD room = static_cast<DWORD>(bytes.size());
-        result = function(bytes.data(), &room, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+        result = function(bytes.data(), &room, TRUE, af, TCP_TABLE_OWNER_PID_LISTENER, 0);
         if (result == NO_ERROR) {
             return true;
         }
@@ -93,8 +115,19 @@ bool Win32TcpTable::readRawTable(std::vector<unsigned char>& bytes) {
 std::unique_ptr<ListenerSnapshot> Win32TcpTable::snapshot() {
     std::vector<unsigned char> bytes;
     std::vector<Row> rows;
-    if (!readRawTable(bytes) || !parseOwnerPidTable(bytes.data(), bytes.size(), rows)) return nullptr;
+    if (!readRawTable(AddressFamily::IPv4, bytes) || !parseOwnerPidTable(bytes.data(), bytes.size(), rows))
+        return nullptr;
+    // Without IPv6 on the machine there is no second table.
+    if (readRawTable(AddressFamily::IPv6, bytes)) parseOwnerPid6Table(bytes.data(), bytes.size(), rows);
     return std::make_unique<Win32ListenerSnapshot>(std::move(rows));
+}
+
+std::string ipv6Text(const std::array<std::uint8_t, 16>& address) {
+    char text[INET6_ADDRSTRLEN];
+    in6_addr value;
+    std::memcpy(&value, address.data(), 16);
+    if (!::inet_ntop(AF_INET6, &value, text, sizeof text)) return {};
+    return text;
 }
 
 TcpTable& defaultTcpTable() {

@@ -7,22 +7,23 @@
 
 namespace platform {
 
-// The machine's IPv4 TCP table from GetExtendedTcpTable (looked up at run
-// time in Iphlpapi.dll), every state, with owning process IDs, sorted by
-// local address and port.
+// The machine's listening TCP sockets, IPv4 and IPv6, from
+// GetExtendedTcpTable (looked up at run time in Iphlpapi.dll) with owning
+// process IDs. Only listeners are asked for: the tables do not grow with
+// the connections the servers hold. The system names each socket's owner,
+// so nothing needs to be kept between snapshots.
 class Win32TcpTable : public TcpTable {
 public:
-    // One row of the table, in host byte order.
+    // One row of a table.
     struct Row {
         std::uint32_t state = 0;  // 2: listening
-        std::uint32_t localAddress = 0;
-        std::uint16_t localPort = 0;
+        TcpListener listener;     // host byte order (the IPv6 address as the system gives it)
         std::uint32_t owningPid = 0;
     };
     static constexpr std::uint32_t kListening = 2;
 
-    // Reads the table once. Null when the function cannot be found or the
-    // table cannot be read.
+    // Reads both tables once. Null when the function cannot be found or the
+    // IPv4 table cannot be read; a system without IPv6 lists IPv4 alone.
     std::unique_ptr<ListenerSnapshot> snapshot() override;
 
     // The rows of a MIB_TCPTABLE_OWNER_PID as the system lays it out: a
@@ -32,11 +33,18 @@ public:
     // hold the rows the count announces.
     static bool parseOwnerPidTable(const unsigned char* bytes, std::size_t size, std::vector<Row>& rows);
 
-    // The listening rows of one owner, in table order.
+    // The rows of a MIB_TCP6TABLE_OWNER_PID, appended: a 32-bit row count,
+    // then 56-byte rows of local address (16 bytes), local scope ID, local
+    // port (network order, low 16 bits), remote address (16 bytes), remote
+    // scope ID, remote port, state and owning process ID. False as above.
+    static bool parseOwnerPid6Table(const unsigned char* bytes, std::size_t size, std::vector<Row>& rows);
+
+    // The listening rows of one owner, in the order of listenerBefore.
     static void listenersAmong(const std::vector<Row>& rows, int pid, std::vector<TcpListener>& out);
 
-    // The table's raw bytes; false when it cannot be read.
-    static bool readRawTable(std::vector<unsigned char>& bytes);
+    // The raw bytes of the table of listeners of one family; false when it
+    // cannot be read.
+    static bool readRawTable(AddressFamily family, std::vector<unsigned char>& bytes);
 };
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 
 #include "platform/TextEncoding.h"
 
+#include <vector>
+
 namespace platform {
 namespace {
 
@@ -45,5 +47,21 @@ std::size_t wholeCharacterPrefix(std::string_view text, std::size_t maxBytes) {
     }
     return at > 0 ? at : maxBytes;
 }
+
+std::string utf8Text(std::string_view text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int wide = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    if (wide <= 0) return {};
+    std::vector<wchar_t> units(static_cast<std::size_t>(wide));
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, units.data(), wide);
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, units.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return {};
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, units.data(), wide, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+std::string terminalText(std::string_view text) { return std::string(text); }
 
 }  // namespace platform

@@ -24,6 +24,8 @@ public:
         ::unsetenv("NOTIFY_SOCKET");
         ::unsetenv("WATCHDOG_USEC");
         ::unsetenv("WATCHDOG_PID");
+        // Where the service manager would have the state file kept.
+        ::unsetenv("STATE_DIRECTORY");
     }
     void TearDown() override { dir_.reset(); }
 

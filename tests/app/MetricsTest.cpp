@@ -1,8 +1,15 @@
 // /metrics of a running procwardd, fetched over HTTP and parsed.
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <map>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include <httplib.h>
 #include <gtest/gtest.h>
@@ -27,7 +34,7 @@ struct Scrape {
     // may come before the count of an alert the loop has raised.
     double alerts() const {
         return at(R"(procward_alerts_total{result="sent"})") + at(R"(procward_alerts_total{result="failed"})") +
-               at(R"(procward_alerts_total{result="suppressed"})");
+               at(R"(procward_alerts_total{result="suppressed"})") + at(R"(procward_alerts_total{result="off"})");
     }
 };
 
@@ -58,6 +65,57 @@ Scrape fetch(int port) {
     }
     return scrape;
 }
+
+// A TCP connection to 127.0.0.1:port; -1 when it fails.
+int connectTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A client that sends a request two bytes a second, never pausing long
+// enough for a time-out on a single read, from a thread of its own, until
+// the server closes the connection.
+class TricklingClient {
+public:
+    explicit TricklingClient(int port) : fd_(connectTo(port)) {
+        thread_ = std::thread([this] {
+            const std::string request = "GET /metrics?" + std::string(4000, 'a');
+            for (char c : request) {
+                if (stop_ || ::send(fd_, &c, 1, MSG_NOSIGNAL) != 1) break;
+                ++sent_;
+                pollfd p{fd_, POLLIN, 0};
+                if (::poll(&p, 1, 500) > 0) {
+                    char buffer[256];
+                    if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) break;
+                }
+            }
+            closedByServer_ = !stop_;
+        });
+    }
+    ~TricklingClient() {
+        stop_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+        thread_.join();
+        ::close(fd_);
+    }
+    bool waitSent(int bytes) { return waitFor([&] { return sent_ >= bytes; }, 15000); }
+    bool closedByServer() const { return closedByServer_; }
+    bool waitClosedByServer(int ms) { return waitFor([&] { return closedByServer_.load(); }, ms); }
+
+private:
+    int fd_;
+    std::atomic<int> sent_{0};
+    std::atomic<bool> stop_{false}, closedByServer_{false};
+    std::thread thread_;
+};
 
 class MetricsTest : public ::testing::Test {
 protected:
@@ -140,6 +198,53 @@ TEST_F(MetricsTest, FamiliesHistogramAndEscapedLabels) {
     const auto missing = client.Get("/nothing");
     ASSERT_TRUE(missing);
     EXPECT_EQ(404, missing->status);
+}
+
+TEST_F(MetricsTest, ASlowClientHoldsUpNeitherAnotherScrapeNorTheEnd) {
+    ASSERT_TRUE(waitFor([&] { return fetch(port).ok; }, 15000)) << install.log();
+    {
+        TricklingClient slow(port);
+        ASSERT_TRUE(slow.waitSent(3));
+        // Answered while the slow client is still being served.
+        EXPECT_TRUE(fetch(port).ok);
+        EXPECT_FALSE(slow.closedByServer());
+        // Cut off by the limit on the whole request, though no single read
+        // ever waits long: without that limit it would take half an hour.
+        EXPECT_TRUE(slow.waitClosedByServer(60000));
+    }
+    TricklingClient slow(port);
+    ASSERT_TRUE(slow.waitSent(3));
+    const auto connected = std::chrono::steady_clock::now();
+    install.process->signal(SIGTERM);
+    ASSERT_NE(-1, install.process->wait(30000));
+    install.process.reset();
+    // The end came before the slow client's ten seconds were up: it did not
+    // wait for them.
+    EXPECT_LT(std::chrono::steady_clock::now() - connected, std::chrono::seconds(10));
+    EXPECT_NE(std::string::npos, install.log().find("Procward exiting: SIGTERM")) << install.log();
+}
+
+TEST_F(MetricsTest, ConnectionsBeyondTheLimitAreTurnedAwayUntilTheOthersTimeOut) {
+    ASSERT_TRUE(waitFor([&] { return fetch(port).ok; }, 15000)) << install.log();
+    // Forty clients that connect and say nothing.
+    std::vector<int> idle;
+    for (int i = 0; i < 40; ++i) idle.push_back(connectTo(port));
+    ASSERT_EQ(0, std::count(idle.begin(), idle.end(), -1));
+    std::set<int> refused;
+    waitFor([&] {
+        for (int fd : idle) {
+            char buffer[512];
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0 && std::string(buffer, static_cast<std::size_t>(n)).rfind("HTTP/1.1 503 ", 0) == 0)
+                refused.insert(fd);
+        }
+        return refused.size() >= 8;
+    }, 15000);
+    // At most 32 are kept; the rest were told at once.
+    EXPECT_GE(refused.size(), 8u);
+    // Once the silent ones have used up their time, scrapes are served again.
+    EXPECT_TRUE(waitFor([&] { return fetch(port).ok; }, 30000));
+    for (int fd : idle) ::close(fd);
 }
 
 TEST(MetricsSettingTest, ABadListenValueIsLoggedAndSupervisionGoesOn) {

@@ -88,6 +88,30 @@ TEST(ServiceNotifyTest, ReadyAfterTheFirstChecksThenStatusWatchdogAndStopping) {
     ASSERT_TRUE(notify.waitFor("STOPPING=1", seen));
 }
 
+TEST(ServiceNotifyTest, ARefusedReloadStaysInTheStatusUntilAReloadSucceeds) {
+    Installation install;
+    NotifySocket notify(install.dir.file("notify.sock"));
+    ASSERT_TRUE(notify.bound());
+    install.writeServers("[" + install.entry("web", "--role web") + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
+    ScopedEnvironment socket("NOTIFY_SOCKET", install.dir.file("notify.sock"));
+    install.start();
+    std::vector<std::string> seen;
+    ASSERT_TRUE(notify.waitFor("STATUS=1 of 1 servers running", seen)) << install.log();
+
+    install.writeServers("[\n" + install.entry("web", "--role web") + "\n");
+    install.process->signal(SIGHUP);
+    const std::string path = install.dir.file("serverinfo.json");
+    ASSERT_TRUE(notify.waitFor("STATUS=1 of 1 servers running; reload refused: " + path + ": line 3, column 1: ", seen))
+        << install.log();
+
+    install.writeServers("[" + install.entry("web", "--role web") + "]");
+    install.process->signal(SIGHUP);
+    seen.clear();
+    ASSERT_TRUE(notify.waitFor("STATUS=1 of 1 servers running", seen)) << install.log();
+    EXPECT_EQ(std::string::npos, seen.back().find("refused")) << seen.back();
+}
+
 TEST(ServiceNotifyTest, AWatchdogMeantForAnotherProcessIsNotServed) {
     Installation install;
     NotifySocket notify(install.dir.file("notify.sock"));

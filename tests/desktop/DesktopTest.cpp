@@ -2,6 +2,7 @@
 // the pointer clicks its tray icon and buttons, the keyboard presses Escape.
 // These tests drive the X server's pointer and keyboard, so they run one at
 // a time, in the session of scripts/desktop-session.sh.
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -20,6 +21,10 @@
 namespace {
 
 const int kWait = 15000;  // ms for the desktop to react; never a measure
+
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 class DesktopTest : public ::testing::Test {
 protected:
@@ -193,6 +198,7 @@ TEST_F(DesktopTest, EscapeAfterADeleteEndsTheProgram) {
     const int status = ended();
     ASSERT_TRUE(WIFEXITED(status)) << "Escape did not end the program";
     EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_TRUE(endsWith(log(), "]: Procward exiting: Escape\r\n")) << log();
 }
 
 TEST_F(DesktopTest, TheTrayMenuOpensSettingsAndAboutShowsTheWindowAndQuits) {
@@ -225,6 +231,26 @@ TEST_F(DesktopTest, TheTrayMenuOpensSettingsAndAboutShowsTheWindowAndQuits) {
     const int status = ended();
     ASSERT_TRUE(WIFEXITED(status)) << "\"退出\" did not end the program";
     EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_TRUE(endsWith(log(), "]: Procward exiting: tray menu\r\n")) << log();
+}
+
+TEST_F(DesktopTest, SighupReloadsTheListAndSigtermEndsTheWindowWithALastLine) {
+    ASSERT_NO_FATAL_FAILURE(start("[" + server("alpha", "--role signal-a") + "]"));
+    ASSERT_TRUE(waitFor([&] { return startedPids().size() == 1; }, kWait)) << log();
+    const int alpha = startedPids()[0];
+    writeFile(dir.file("serverinfo.json"),
+              "[" + server("alpha", "--role signal-a") + "," + server("beta", "--role signal-b") + "]");
+    procward->signal(SIGHUP);
+    ASSERT_TRUE(waitFor([&] { return startedPids().size() == 2; }, kWait)) << log();
+    EXPECT_TRUE(processAlive(alpha));  // kept, not started again
+    EXPECT_NE(std::string::npos, log().find("Reloaded: 2 server(s)")) << log();
+    EXPECT_TRUE(running());
+
+    procward->signal(SIGTERM);
+    const int status = ended();
+    ASSERT_TRUE(WIFEXITED(status)) << "SIGTERM did not end the program cleanly";
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_TRUE(endsWith(log(), "]: Procward exiting: SIGTERM\r\n")) << log();
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ protected:
         const std::string path = dialog->runtime().serviceHost().socketPath();
         auto answer = std::async(std::launch::async, [path, line] {
             std::string reply, failure;
-            if (platform::sendCommand(path, line, reply, failure) != platform::CommandResult::Answered)
+            if (platform::sendCommand(path, line, reply, failure, 60000) != platform::CommandResult::Answered)
                 return "no answer: " + failure;
             return reply;
         });

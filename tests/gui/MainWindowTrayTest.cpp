@@ -151,7 +151,7 @@ TEST_F(MainWindowTrayTest, QuittingWhileTheSettingsDialogIsOpenEndsTheProgramOnc
     wxTimer guard;
     guard.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
         rescued = true;
-        dialog->EndWithCommand(wxID_ABORT);
+        dialog->EndWithCommand(wxID_ABORT, "test");
     });
     guard.StartOnce(30000);
     EXPECT_EQ(wxID_CANCEL, dialog->Run());

@@ -48,7 +48,7 @@ done
 unit="$(dpkg-deb --fsys-tarfile "$DAEMON" | tar -xO ./usr/lib/systemd/system/procwardd.service)"
 for line in "Type=notify" \
     "ExecStart=/usr/bin/procwardd --config-dir /etc/procward --log-dir /var/log/procward" \
-    "KillMode=process" "WatchdogSec=30"; do
+    "KillMode=process" "WatchdogSec=30" "StateDirectory=procward"; do
   echo "$unit" | grep -qx "$line" || fail "the unit lacks the line $line"
 done
 

@@ -31,16 +31,20 @@ using namespace std::chrono_literals;
 inline const std::string kNotWorking = ": service not working，it will be restarted right away!";
 inline const std::string kAlertSubject = "26300 告警邮件";
 
-// Launches through the machine's launcher and returns only once the program
+// Starts through the machine's launcher and returns only once the program
 // has ended again: a server that "exits at once" without racing the check.
 class ExitingLauncher : public platform::ProcessControl {
 public:
     bool launch(const std::string& commandLine, int& pid, int& error) override {
-        if (!platform::processControl().launch(commandLine, pid, error)) return false;
-        const int launched = pid;
-        waitFor([&] { return !processAlive(launched); });
-        return true;
+        return platform::processControl().launch(commandLine, pid, error);
     }
+    std::unique_ptr<platform::ProcessHandle> start(const platform::LaunchRequest& request,
+                                                   platform::LaunchFailure& failure) override {
+        auto process = platform::processControl().start(request, failure);
+        if (process) waitFor([&] { return process->exited(); });
+        return process;
+    }
+    int reapChildren() override { return platform::processControl().reapChildren(); }
     std::unique_ptr<platform::ProcessHandle> open(int pid) override { return platform::processControl().open(pid); }
     platform::TerminateResult terminate(int pid) override { return platform::processControl().terminate(pid); }
     void closeConsoleHost(int) override {}
@@ -61,6 +65,8 @@ protected:
             for (const auto& [index, server] : supervisor->servers()) launched.push_back(server->info().pid);
         supervisor.reset();
         for (int pid : launched) killAndWait(pid);
+        // They were this process's children: none is left a zombie.
+        platform::processControl().reapChildren();
     }
 
     void serverChanged(const MonitoredServer& server) override { ++changes[server.info().index]; }

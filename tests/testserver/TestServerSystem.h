@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // What the test server needs of the system it runs on; one implementation
 // per system, beside this file.
@@ -14,9 +15,23 @@ using Socket = std::intptr_t;
 void prepare();
 
 // Each exits the program with status 2 when the socket cannot be made.
-Socket listenOn(const std::string& address);  // "ADDR:PORT", IPv4
+// listenOn takes "ADDR:PORT" for IPv4 and "[ADDR6]:PORT" for IPv6 (only
+// IPv6, except for an IPv4-mapped address, which needs the IPv4 side).
+Socket listenOn(const std::string& address);
 Socket listen6(int port);                     // [::1]:PORT only
 Socket connectTo(const std::string& address);
+void closeSocket(Socket socket);
+
+// Opens `count` connections over loopback to itself and keeps both ends of
+// each, so that the process holds 2 * `count` established sockets; the
+// listener they came through is closed again.
+void holdConnections(int count, std::vector<Socket>& sockets);
+
+// Forks a child that keeps every descriptor of the process (its listeners
+// too) and writes its process ID into `pidFile`; returns in both, in the
+// parent once the file is there. True in the child, which outlives the
+// parent. Exits with status 2 where the system cannot fork.
+bool forkKeeper(const std::string& pidFile);
 
 // Stop requests (SIGTERM; Ctrl-Break, Ctrl-C or WM_CLOSE on Windows) are
 // ignored from now on.
@@ -31,6 +46,9 @@ void settleStopHandling(bool handled);
 bool openWindow();
 
 int processId();
+
+// The program's environment, "NAME=VALUE" each.
+std::vector<std::string> environment();
 
 // Rewrites the program's own argument list to `title`, as setproctitle
 // does; false where the system does not let it.

@@ -1,9 +1,20 @@
 // A stand-in server for tests and the demo. It accepts any arguments; those
 // it knows:
-//   --listen ADDR:PORT    listen on an IPv4 TCP address (repeatable)
+//   --listen ADDR:PORT    listen on an IPv4 TCP address (repeatable);
+//                         [ADDR6]:PORT for an IPv6 one, such as [::1]:8000
 //   --listen6 PORT        listen on [::1]:PORT only (IPv6)
 //   --connect ADDR:PORT   open and keep one outgoing IPv4 connection
+//   --hold-connections N  open N loopback connections to itself and keep
+//                         both ends of each (2 * N established sockets)
 //   --listen-on-signal ADDR:PORT   listen there once SIGUSR1 arrives
+//   --close-on-signal     with --listen-on-signal: close every listener
+//                         opened before, so that only the new one remains
+//   --fork-keeper FILE    once set up, fork a child that keeps every socket
+//                         and runs on as the parent does; its process ID
+//                         goes into FILE (it outlives the parent: whoever
+//                         started the parent ends it)
+//   --parent-exits        with --fork-keeper: the parent exits once the
+//                         child runs, as a daemon does (the child stays)
 //   --listen-after MS ADDR:PORT    listen there MS milliseconds after the start
 //   --exit-after MS       exit with status 3 after MS milliseconds
 //   --exit-if FILE        exit at once with status 3 while FILE exists
@@ -13,6 +24,14 @@
 //   --term-delay MS       on SIGTERM take MS milliseconds before exiting
 //   --ignore-term         ignore SIGTERM
 //   --window              open a hidden window that takes WM_CLOSE as SIGTERM (Windows)
+//   --say TEXT            write "TEXT (stdout)" on standard output and
+//                         "TEXT (stderr)" on standard error, each a line
+//   --print-cwd           write "cwd=DIR", the working directory, on standard output
+//   --print-env           write each environment variable, "NAME=VALUE", on standard output
+//   --exit-code N         exit at once with code N (decimal, or 0x... for the
+//                         whole 32 bits Windows gives an exit code)
+// Options take effect in their order, so output comes before an --exit-code
+// that follows it.
 // On Windows a Ctrl-Break, Ctrl-C or WM_CLOSE stands for SIGTERM, and the
 // event named by testserver::listenEventName for SIGUSR1.
 // Once every socket is set up it writes its process ID into the file named by
@@ -32,7 +51,9 @@
 int main(int argc, char** argv) {
     testserver::prepare();
     std::vector<testserver::Socket> sockets;
-    std::string later;
+    std::vector<testserver::Socket> connections;
+    std::string later, keeperFile;
+    bool closeOnSignal = false, parentExits = false;
     std::string termFile, title;
     int termDelay = 0, exitAfter = -1;
     bool exitMainThread = false;
@@ -70,7 +91,30 @@ int main(int argc, char** argv) {
         } else if (arg == "--listen6" && hasValue) {
             sockets.push_back(testserver::listen6(std::atoi(argv[++i])));
         } else if (arg == "--connect" && hasValue) {
-            sockets.push_back(testserver::connectTo(argv[++i]));
+            connections.push_back(testserver::connectTo(argv[++i]));
+        } else if (arg == "--say" && hasValue) {
+            const std::string text = argv[++i];
+            std::fprintf(stdout, "%s (stdout)\n", text.c_str());
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s (stderr)\n", text.c_str());
+            std::fflush(stderr);
+        } else if (arg == "--print-cwd") {
+            std::error_code error;
+            std::fprintf(stdout, "cwd=%s\n", std::filesystem::current_path(error).string().c_str());
+            std::fflush(stdout);
+        } else if (arg == "--print-env") {
+            for (const std::string& entry : testserver::environment()) std::fprintf(stdout, "%s\n", entry.c_str());
+            std::fflush(stdout);
+        } else if (arg == "--exit-code" && hasValue) {
+            std::exit(static_cast<int>(std::strtoul(argv[++i], nullptr, 0)));
+        } else if (arg == "--hold-connections" && hasValue) {
+            testserver::holdConnections(std::atoi(argv[++i]), connections);
+        } else if (arg == "--close-on-signal") {
+            closeOnSignal = true;
+        } else if (arg == "--fork-keeper" && hasValue) {
+            keeperFile = argv[++i];
+        } else if (arg == "--parent-exits") {
+            parentExits = true;
         } else if (arg == "--window") {
             if (!testserver::openWindow()) {
                 std::fputs("no window\n", stderr);
@@ -85,7 +129,8 @@ int main(int argc, char** argv) {
             std::_Exit(3);
         }).detach();
     if (!title.empty()) testserver::setTitle(argc, argv, title);
-    if (!ready.empty()) {
+    const bool keeper = !keeperFile.empty() && testserver::forkKeeper(keeperFile);
+    if (!ready.empty() && !keeper) {
         const std::string temporary = ready + ".tmp";
         if (FILE* f = std::fopen(temporary.c_str(), "w")) {
             std::fprintf(f, "%d\n", testserver::processId());
@@ -94,6 +139,7 @@ int main(int argc, char** argv) {
             std::rename(temporary.c_str(), ready.c_str());
         }
     }
+    if (!keeperFile.empty() && !keeper && parentExits) std::_Exit(0);
     auto serve = [=]() mutable {
         for (;;) {
             if (testserver::waitForEvent() == testserver::Event::Stop) {
@@ -106,6 +152,10 @@ int main(int argc, char** argv) {
                 std::exit(0);
             }
             if (!later.empty()) {
+                if (closeOnSignal) {
+                    for (const testserver::Socket socket : sockets) testserver::closeSocket(socket);
+                    sockets.clear();
+                }
                 sockets.push_back(testserver::listenOn(later));
                 later.clear();
             }

@@ -37,14 +37,17 @@ protected:
             socket->serve([this](platform::CommandRequest request) {
                 std::lock_guard<std::mutex> lock(mutex);
                 requests.push_back(request);
-                if (request.line != "later") socket->reply(request.id, "0\nanswer to " + request.line + "\n");
+                if (request.line == "working") socket->notice(request.id, platform::progressNotice(600));
+                if (request.line != "later" && request.line != "working")
+                    socket->reply(request.id, "0\nanswer to " + request.line + "\n");
             });
         });
     }
 
-    std::string send(const std::string& line) {
+    std::string send(const std::string& line, long long timeoutMs = 30000) {
         std::string reply, error;
-        const platform::CommandResult result = platform::sendCommand(path, line, reply, error);
+        const platform::CommandResult result = platform::sendCommand(path, line, reply, error, timeoutMs);
+        if (result == platform::CommandResult::TimedOut) return "timed out: " + error;
         return result == platform::CommandResult::Answered ? reply : "failed: " + error;
     }
 
@@ -80,7 +83,7 @@ TEST_F(Win32CommandSocketTest, ARequestIsAnsweredAndToldWhoSentIt) {
 
 TEST_F(Win32CommandSocketTest, NobodyServingIsNoInstanceAndASecondServerIsRefused) {
     std::string reply, error;
-    EXPECT_EQ(platform::CommandResult::NoInstance, platform::sendCommand(path, "status", reply, error));
+    EXPECT_EQ(platform::CommandResult::NoInstance, platform::sendCommand(path, "status", reply, error, 10000));
 
     serve();
     auto second = platform::makeCommandSocket();
@@ -118,4 +121,17 @@ TEST_F(Win32CommandSocketTest, AClientThatSaysNothingIsDroppedAndTheRestAreServe
     EXPECT_GE(::GetTickCount64() - began, 3000u);  // not at once: it was given its time
     ::CloseHandle(silent);
     EXPECT_EQ(1u, seen().size());
+}
+
+TEST_F(Win32CommandSocketTest, ANoticeKeepsTheClientWaitingWhileSilenceEndsIt) {
+    serve();
+    // Told that the answer may take ten minutes: waits beyond its second.
+    auto working = std::async(std::launch::async, [this] { return send("working", 1000); });
+    ASSERT_TRUE(eventually([&] { return seen().size() == 1; }));
+    // A client told nothing gives up after its second...
+    EXPECT_EQ("timed out: no answer from the supervisor on " + path, send("later", 1000));
+    // ...by which time the first would have too, had it not been told.
+    EXPECT_EQ(std::future_status::timeout, working.wait_for(std::chrono::milliseconds(0)));
+    socket->reply(seen()[0].id, "0\ndone\n");
+    EXPECT_EQ("0\ndone\n", working.get());
 }

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 #include "platform/ExitWatcher.h"
 #include "platform/ProcessControl.h"
+#include "platform/ProcessIdentity.h"
 #include "platform/ProcessTable.h"
 #include "platform/Text.h"
 #include "platform/win32/Win32ProcessControl.h"
@@ -210,4 +212,181 @@ TEST_F(Win32ProcessControlTest, TheExitWatcherReportsAnEndedProcessOnce) {
     EXPECT_TRUE(ids.empty());
     watcher->stop();
     ::CloseHandle(woken);
+}
+
+namespace {
+
+// A started server, ended when the test ends.
+struct Started {
+    std::unique_ptr<platform::ProcessHandle> process;
+    explicit Started(std::unique_ptr<platform::ProcessHandle> p) : process(std::move(p)) {}
+    Started(Started&&) = default;
+    ~Started() {
+        if (!process) return;
+        int error = 0;
+        process->signal(platform::StopSignal::Kill, false, error);
+        eventually([&] { return process->exited(); });
+    }
+};
+
+class Win32ProcessStartTest : public Win32ProcessControlTest {
+protected:
+    Started start(const platform::LaunchRequest& request) {
+        platform::LaunchFailure failure;
+        Started started{control.start(request, failure)};
+        EXPECT_TRUE(started.process) << request.commandLine << ": " << failure.text;
+        return started;
+    }
+    std::optional<platform::ExitStatus> endOf(Started& started) {
+        eventually([&] { return started.process->exited(); });
+        return started.process->exitStatus();
+    }
+};
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Paths compare ignoring case.
+bool hasPathLine(const std::vector<std::string>& lines, const std::string& line) {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return platform::equalsNoCase(l, line); });
+}
+
+}  // namespace
+
+TEST_F(Win32ProcessStartTest, AStartedServerIsHeldAndTellsItsExitCode) {
+    platform::LaunchRequest request;
+    request.commandLine = exe + " --exit-code 3";
+    Started exits = start(request);
+    ASSERT_TRUE(exits.process);
+    EXPECT_TRUE(exits.process->launchedHere());
+    const auto code = endOf(exits);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ((platform::ExitStatus{platform::ExitStatus::How::Code, 3, false}), *code);
+    EXPECT_EQ("exited with code 3", platform::exitStatusText(*code));
+
+    request.commandLine = exe + " --exit-code 0xC0000005";
+    Started crashes = start(request);
+    ASSERT_TRUE(crashes.process);
+    const auto crash = endOf(crashes);
+    ASSERT_TRUE(crash.has_value());
+    EXPECT_EQ("exited with code 0xC0000005 (access violation)", platform::exitStatusText(*crash));
+    EXPECT_EQ("exited with code 0xC00000FD (stack overflow)",
+              platform::exitStatusText({platform::ExitStatus::How::Code, static_cast<int>(0xC00000FDu), false}));
+    EXPECT_EQ("exited with code 0xC000013A (Ctrl-C)",
+              platform::exitStatusText({platform::ExitStatus::How::Code, static_cast<int>(0xC000013Au), false}));
+
+    // Found rather than started: its end is not known here.
+    const int pid = launch(exe + " -found");
+    auto found = control.open(pid);
+    ASSERT_TRUE(found);
+    EXPECT_FALSE(found->launchedHere());
+    control.terminate(pid);
+    EXPECT_TRUE(found->exited());
+    EXPECT_FALSE(found->exitStatus().has_value());
+}
+
+TEST_F(Win32ProcessStartTest, OutputWorkingDirectoryAndEnvironmentAreTheServersOwn) {
+    ScopedEnvironment own("PROCWARD_SECRET", "supervisor only");
+    ScopedEnvironment notify("NOTIFY_SOCKET", "x");
+    ScopedEnvironment kept("PW_KEPT", "kept");
+    const std::string file = dir.path() + "\\logs\\servers\\svc.log";
+    platform::LaunchRequest request;
+    request.commandLine = exe + " --say hello --print-cwd --print-env --exit-code 0";
+    request.outputFile = file;
+    request.environment = {{"PW_NEW", "1"}, {"pw_kept", "replaced"}};
+    {
+        Started started = start(request);
+        ASSERT_TRUE(started.process);
+        EXPECT_EQ(std::optional<platform::ExitStatus>(platform::ExitStatus{}), endOf(started));
+    }
+    request.commandLine = exe + " --say again --exit-code 0";
+    {
+        Started started = start(request);
+        ASSERT_TRUE(started.process);
+        endOf(started);
+    }
+    const std::vector<std::string> lines = linesOf(readFile(file));
+    ASSERT_FALSE(lines.empty()) << "nothing in " << file;
+    EXPECT_EQ("hello (stdout)", lines.front());
+    EXPECT_TRUE(hasLine(lines, "hello (stderr)"));
+    // The default working directory is the program's.
+    EXPECT_TRUE(hasPathLine(lines, "cwd=" + dir.path())) << readFile(file);
+    EXPECT_TRUE(hasLine(lines, "PW_NEW=1"));
+    EXPECT_TRUE(hasLine(lines, "pw_kept=replaced"));
+    for (const std::string& line : lines) {
+        EXPECT_NE(0u, line.find("PROCWARD_SECRET=")) << line;
+        EXPECT_NE(0u, line.find("NOTIFY_SOCKET=")) << line;
+    }
+    // Appended by the second start.
+    EXPECT_EQ("again (stderr)", lines.back());
+    EXPECT_TRUE(hasLine(lines, "again (stdout)"));
+
+    const std::string work = dir.path() + "\\work";
+    ASSERT_TRUE(::CreateDirectoryA(work.c_str(), nullptr));
+    request.commandLine = exe + " --print-cwd --exit-code 0";
+    request.workingDirectory = work;
+    request.outputFile = dir.path() + "\\cwd.log";
+    {
+        Started started = start(request);
+        ASSERT_TRUE(started.process);
+        endOf(started);
+    }
+    EXPECT_TRUE(hasPathLine(linesOf(readFile(request.outputFile)), "cwd=" + work)) << readFile(request.outputFile);
+}
+
+TEST_F(Win32ProcessStartTest, WhatCannotBeStartedIsRefusedWithTheReason) {
+    platform::LaunchRequest request;
+    request.commandLine = exe;
+    request.user = "nobody";
+    platform::LaunchFailure failure;
+    EXPECT_FALSE(control.start(request, failure));
+    EXPECT_EQ("cannot run as user 'nobody': not supported on Windows", failure.text);
+
+    request.user.clear();
+    request.commandLine = dir.path() + "\\missing.exe -x";
+    EXPECT_FALSE(control.start(request, failure));
+    EXPECT_TRUE(failure.error == ERROR_FILE_NOT_FOUND || failure.error == ERROR_PATH_NOT_FOUND) << failure.error;
+    EXPECT_EQ(0u, failure.text.find("cannot execute '" + dir.path() + "\\missing.exe': ")) << failure.text;
+
+    request.commandLine = exe;
+    request.workingDirectory = dir.path() + "\\missing";
+    EXPECT_FALSE(control.start(request, failure));
+    EXPECT_EQ(0u, failure.text.find("cannot change to the working directory '" + dir.path() + "\\missing': "))
+        << failure.text;
+}
+
+TEST_F(Win32ProcessStartTest, TheIdentityIsTheCreationTime) {
+    platform::LaunchRequest request;
+    request.commandLine = exe;
+    Started started = start(request);
+    ASSERT_TRUE(started.process);
+    const int pid = started.process->pid();
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    ASSERT_TRUE(process);
+    FILETIME created{}, exited{}, kernel{}, user{};
+    ASSERT_TRUE(::GetProcessTimes(process, &created, &exited, &kernel, &user));
+    ::CloseHandle(process);
+    const std::uint64_t expected = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    EXPECT_EQ(std::optional<std::uint64_t>(expected), platform::processIdentity(pid));
+    EXPECT_EQ("", platform::bootId());
+    int error = 0;
+    started.process->signal(platform::StopSignal::Kill, false, error);
+    ASSERT_TRUE(eventually([&] { return started.process->exited(); }));
+    // Ended, though still held here: no longer the process that was running.
+    EXPECT_FALSE(platform::processIdentity(pid).has_value());
 }

@@ -126,9 +126,28 @@ TEST_F(Win32SupervisionTest, TheOperatorsStopEndsTheServerAndKeepsItDown) {
     EXPECT_EQ("启动", RowCells::of(record(1)).startStopCaption);
 }
 
-TEST_F(Win32SupervisionTest, AServerWhoseCommandLineCannotBeRecognisedIsStoppedAgain) {
-    // Started through a relative path it runs, but is never found by it.
+TEST_F(Win32SupervisionTest, ALaunchedServerIsHeldEvenWhereItsCommandLineCouldNeverFindIt) {
+    // Started through a relative path it runs, though matching could never
+    // find it by that path: what was started is held, not started again.
     ScopedWorkingDirectory here(dir.path());
     make().load({ServerEntry{1, "gs1", "gamesvr", "gamesvr.exe -relative"}});
+    const int pid = record(1).info().pid;
+    ASSERT_GT(pid, 0);
+    tick();
+    tick();
+    EXPECT_EQ(pid, record(1).info().pid);
+    EXPECT_EQ(1u, record(1).restarts());
+    EXPECT_EQ(ServerState::Running, record(1).state());
+}
+
+TEST_F(Win32SupervisionTest, AServerThatEndsIsToldWithItsExitCodeNamed) {
+    make().load({entry(1, "crasher", "--exit-code 0xC0000005")});
+    for (int i = 0; i < 100 && !record(1).lastExit(); ++i) {
+        ::WaitForSingleObject(woken, 100);
+        supervisor->runDue();
+    }
+    ASSERT_TRUE(record(1).lastExit());
+    EXPECT_EQ("exited with code 0xC0000005 (access violation)", record(1).lastExit()->reason());
     EXPECT_EQ(0, record(1).info().pid);
+    EXPECT_EQ(ServerState::Failing, record(1).state());
 }

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -38,6 +39,29 @@ bool splitAddress(const std::string& text, sockaddr_in& address) {
     return inet_pton(AF_INET, text.substr(0, colon).c_str(), &address.sin_addr) == 1;
 }
 
+bool splitAddress6(const std::string& text, sockaddr_in6& address) {
+    const auto bracket = text.find("]:");
+    if (text.empty() || text[0] != '[' || bracket == std::string::npos) return false;
+    address = {};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<uint16_t>(std::atoi(text.c_str() + bracket + 2)));
+    return inet_pton(AF_INET6, text.substr(1, bracket - 1).c_str(), &address.sin6_addr) == 1;
+}
+
+Socket listenOn6(const std::string& text) {
+    sockaddr_in6 address{};
+    if (!splitAddress6(text, address)) fail("bad listen address " + text);
+    const int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // An IPv4-mapped address is reached over IPv4: it needs both sides.
+    const int v6only = IN6_IS_ADDR_V4MAPPED(&address.sin6_addr) ? 0 : 1;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0)
+        fail("listen " + text);
+    return fd;
+}
+
 }  // namespace
 
 void prepare() {
@@ -56,6 +80,7 @@ void prepare() {
 }
 
 Socket listenOn(const std::string& text) {
+    if (!text.empty() && text[0] == '[') return listenOn6(text);
     sockaddr_in address{};
     if (!splitAddress(text, address)) fail("bad listen address " + text);
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -87,6 +112,52 @@ Socket connectTo(const std::string& text) {
     return fd;
 }
 
+void closeSocket(Socket socket) { close(static_cast<int>(socket)); }
+
+void holdConnections(int count, std::vector<Socket>& sockets) {
+    // Each connection costs two descriptors.
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 64) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        fail("hold-connections listener");
+    for (int i = 0; i < count; ++i) {
+        const int client = socket(AF_INET, SOCK_STREAM, 0);
+        if (client < 0 || connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            fail("hold-connections connect");
+        const int served = accept(listener, nullptr, nullptr);
+        if (served < 0) fail("hold-connections accept");
+        sockets.push_back(client);
+        sockets.push_back(served);
+    }
+    close(listener);
+}
+
+bool forkKeeper(const std::string& pidFile) {
+    const pid_t child = fork();
+    if (child < 0) fail("fork");
+    if (child > 0) {
+        // The parent goes on once the child has said who it is.
+        for (int i = 0; i < 10000 && access(pidFile.c_str(), F_OK) != 0; ++i) usleep(1000);
+        return false;
+    }
+    const std::string temporary = pidFile + ".tmp";
+    if (FILE* f = std::fopen(temporary.c_str(), "w")) {
+        std::fprintf(f, "%d\n", static_cast<int>(getpid()));
+        std::fclose(f);
+        std::rename(temporary.c_str(), pidFile.c_str());
+    }
+    return true;
+}
+
 void ignoreStop() { std::signal(SIGTERM, SIG_IGN); }
 
 void settleStopHandling(bool handled) {
@@ -106,6 +177,12 @@ void settleStopHandling(bool handled) {
 bool openWindow() { return false; }
 
 int processId() { return static_cast<int>(getpid()); }
+
+std::vector<std::string> environment() {
+    std::vector<std::string> entries;
+    for (char** entry = environ; entry && *entry; ++entry) entries.emplace_back(*entry);
+    return entries;
+}
 
 bool setTitle(int argc, char** argv, const std::string& title) {
     // The argument strings lie one after the other: overwrite them all.

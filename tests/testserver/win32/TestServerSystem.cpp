@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 namespace testserver {
@@ -30,6 +31,29 @@ bool splitAddress(const std::string& text, sockaddr_in& address) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(std::atoi(text.c_str() + colon + 1)));
     return inet_pton(AF_INET, text.substr(0, colon).c_str(), &address.sin_addr) == 1;
+}
+
+bool splitAddress6(const std::string& text, sockaddr_in6& address) {
+    const auto bracket = text.find("]:");
+    if (text.empty() || text[0] != '[' || bracket == std::string::npos) return false;
+    address = {};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<u_short>(std::atoi(text.c_str() + bracket + 2)));
+    return inet_pton(AF_INET6, text.substr(1, bracket - 1).c_str(), &address.sin6_addr) == 1;
+}
+
+Socket listenOn6(const std::string& text) {
+    sockaddr_in6 address{};
+    if (!splitAddress6(text, address)) fail("bad listen address " + text);
+    const SOCKET s = socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP);
+    const BOOL on = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+    // An IPv4-mapped address is reached over IPv4: it needs both sides.
+    const DWORD v6only = IN6_IS_ADDR_V4MAPPED(&address.sin6_addr) ? 0 : 1;
+    setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6only), sizeof v6only);
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 16) != 0)
+        fail("listen " + text);
+    return static_cast<Socket>(s);
 }
 
 // Called on a thread of its own for each console event. A request that
@@ -77,6 +101,7 @@ void prepare() {
 }
 
 Socket listenOn(const std::string& text) {
+    if (!text.empty() && text[0] == '[') return listenOn6(text);
     sockaddr_in address{};
     if (!splitAddress(text, address)) fail("bad listen address " + text);
     const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -108,6 +133,34 @@ Socket connectTo(const std::string& text) {
     return static_cast<Socket>(s);
 }
 
+void closeSocket(Socket socket) { closesocket(static_cast<SOCKET>(socket)); }
+
+void holdConnections(int count, std::vector<Socket>& sockets) {
+    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    if (listener == INVALID_SOCKET || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 64) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        fail("hold-connections listener");
+    for (int i = 0; i < count; ++i) {
+        const SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (client == INVALID_SOCKET || connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            fail("hold-connections connect");
+        const SOCKET served = accept(listener, nullptr, nullptr);
+        if (served == INVALID_SOCKET) fail("hold-connections accept");
+        sockets.push_back(static_cast<Socket>(client));
+        sockets.push_back(static_cast<Socket>(served));
+    }
+    closesocket(listener);
+}
+
+bool forkKeeper(const std::string&) {
+    std::fputs("no fork on this system\n", stderr);
+    std::exit(2);
+}
+
 void ignoreStop() { g_stopMode = StopMode::Ignored; }
 
 void settleStopHandling(bool handled) {
@@ -137,6 +190,15 @@ bool openWindow() {
 }
 
 int processId() { return static_cast<int>(::GetCurrentProcessId()); }
+
+std::vector<std::string> environment() {
+    std::vector<std::string> entries;
+    char* block = ::GetEnvironmentStringsA();
+    if (!block) return entries;
+    for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) entries.emplace_back(entry);
+    ::FreeEnvironmentStringsA(block);
+    return entries;
+}
 
 bool setTitle(int, char**, const std::string&) { return false; }
 

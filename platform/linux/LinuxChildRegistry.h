@@ -1,0 +1,64 @@
+#pragma once
+#include <sys/types.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+
+#include "platform/ExitStatus.h"
+
+namespace platform {
+
+// What is known of one child the launcher started. Read and written only
+// under the registry's lock.
+struct LinuxChild {
+    int pid = 0;
+    std::optional<ExitStatus> status;
+    // Collected by someone else (a stray wait of other code): its status is
+    // lost, and it is not looked for again.
+    bool lost = false;
+};
+
+// Every child the launcher has started in this process and not yet
+// collected, shared by all launchers and handles: an ended child is
+// collected exactly once, by its handle or by the reaper, and its status
+// always lands in its record, whichever comes first. Collecting happens
+// under one lock, so a status can never be taken by one side before the
+// other has recorded the child.
+class LinuxChildRegistry {
+public:
+    static LinuxChildRegistry& instance();
+
+    // Held by the launcher from before the fork until the new child is
+    // registered, so that no reaper collects it unrecorded.
+    std::unique_lock<std::mutex> hold() { return std::unique_lock<std::mutex>(mutex_); }
+    // Registers a new child; the caller holds the lock.
+    std::shared_ptr<LinuxChild> addHeld(int pid);
+
+    // The child's status once it has ended, collecting it if nobody has
+    // yet; never waits. `pidfd` is the child's pidfd, or -1.
+    std::optional<ExitStatus> collect(LinuxChild& child, int pidfd);
+
+    // Collects every ended child (see ProcessControl::reapChildren).
+    int reap();
+
+    // Set once this process has become a child subreaper: every ended
+    // child is then collected, not only those the launcher started.
+    void setSubreaper() { subreaper_ = true; }
+
+    static ExitStatus statusFrom(const siginfo_t& info);
+
+private:
+    void recordHeld(int pid, const siginfo_t& info);
+    int reapAllHeld();
+    int reapOursHeld();
+
+    std::mutex mutex_;
+    std::unordered_map<int, std::shared_ptr<LinuxChild>> running_;  // started, not yet collected
+    std::atomic<bool> subreaper_{false};
+};
+
+}  // namespace platform

@@ -1,0 +1,391 @@
+// Real server programs under a real procwardd: servers that rewrite their
+// argument lists (redis-server, nginx), fork workers (nginx), daemonize
+// (nginx with "daemon on"), crash in a loop; procwardd itself killed or
+// stopped and started again. A case whose program is missing is skipped.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
+#include <httplib.h>
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include "platform/Text.h"
+#include "platform/linux/LinuxProcessTable.h"
+#include "tests/app/Installation.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+namespace {
+
+struct Shown {
+    int pid = 0;
+    std::string state;
+    std::string lastExit;
+    bool autoStart = false;
+};
+
+std::string jsonText(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// One entry of serverinfo.json; `keys` are further members, already JSON.
+std::string entryOf(const std::string& name, const std::string& processname, const std::string& commandline,
+                    const std::string& keys = "") {
+    return "{\"name\":\"" + jsonText(name) + "\",\"processname\":\"" + jsonText(processname) +
+           "\",\"commandline\":\"" + jsonText(commandline) + "\"" + (keys.empty() ? "" : "," + keys) + "}";
+}
+
+// Processes whose argument list holds `text`.
+int processesWith(const std::string& text) {
+    int n = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string words = readFile(entry.path().string() + "/cmdline");
+        for (char& c : words)
+            if (c == '\0') c = ' ';
+        if (words.find(text) != std::string::npos && processAlive(std::stoi(name))) ++n;
+    }
+    return n;
+}
+
+int liveMembers(int group) { return group > 0 ? platform::LinuxProcessTable::groupMembers(group) : 0; }
+
+// One request and its answer over a plain TCP connection; empty when none.
+std::string exchange(int port, const std::string& request) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    timeval timeout{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        char buffer[256];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) answer.assign(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return answer;
+}
+
+bool httpAnswers(int port) {
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(2, 0);
+    client.set_read_timeout(2, 0);
+    const auto response = client.Get("/");
+    return response && response->status == 200 && response->body == "ok\n";
+}
+
+class RealServersTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        // The supervisor first, or it would start again what is ended here.
+        if (install.process) {
+            install.process->signal(SIGTERM);
+            install.process->wait(15000);
+            install.process.reset();
+        }
+        for (int group : groups)
+            if (group > 0) ::kill(-group, SIGKILL);
+        for (int group : groups) waitFor([&] { return liveMembers(group) == 0; });
+    }
+
+    std::map<std::string, Shown> status() {
+        std::map<std::string, Shown> shown;
+        const Installation::Result result = install.ctl({"status", "--json"});
+        rapidjson::Document json;
+        json.Parse(result.output.c_str());
+        if (result.code != 0 || json.HasParseError() || !json.IsObject()) return shown;
+        for (const auto& server : json["servers"].GetArray()) {
+            Shown s;
+            s.pid = server["pid"].GetInt();
+            s.state = server["state"].GetString();
+            s.autoStart = server["auto_start"].GetBool();
+            if (server.HasMember("last_exit") && server["last_exit"].IsString()) s.lastExit = server["last_exit"].GetString();
+            shown[server["name"].GetString()] = s;
+        }
+        return shown;
+    }
+    Shown of(const std::string& name) { return status()[name]; }
+
+    int checks() {
+        const Installation::Result result = install.ctl({"status", "--json"});
+        rapidjson::Document json;
+        json.Parse(result.output.c_str());
+        return result.code == 0 && !json.HasParseError() && json.IsObject() ? json["checks"].GetInt() : -1;
+    }
+    // Waits until the supervisor has run `count` more check passes.
+    void waitForChecks(int count) {
+        const int from = checks();
+        ASSERT_TRUE(waitFor([&] { return checks() >= from + count; }, 20000));
+    }
+
+    // Waits until `name` runs, and returns its process ID (0 if it does not).
+    int running(const std::string& name, int ms = 20000) {
+        int pid = 0;
+        waitFor([&] {
+            const Shown s = of(name);
+            pid = s.state == "running" ? s.pid : 0;
+            return pid > 0;
+        }, ms);
+        if (pid > 0) groups.push_back(pid);
+        return pid;
+    }
+
+    // Ends procwardd with `signal` and starts it again on the same files.
+    void restartSupervisor(int signal) {
+        install.process->signal(signal);
+        const int status = install.process->wait(15000);
+        ASSERT_NE(-1, status);
+        install.start();
+    }
+
+    // A stop through ctl, which must succeed.
+    void ctlStop(const std::string& name) {
+        const Installation::Result result = install.ctl({"stop", name});
+        EXPECT_EQ(0, result.code) << result.output;
+    }
+
+    static bool have(const std::string& program) { return ::access(program.c_str(), X_OK) == 0; }
+
+    // A configuration for nginx in the test's directory, listening on `port`.
+    std::string nginxConfig(int port, bool daemon) {
+        const std::string d = install.dir.path();
+        writeFile(install.dir.file("nginx.conf"),
+                  std::string(daemon ? "daemon on;\n" : "daemon off;\n") +
+                      "master_process on;\nworker_processes 2;\n"
+                      "pid " + d + "/nginx.pid;\nerror_log " + d + "/nginx-error.log;\n"
+                      "events { worker_connections 64; }\n"
+                      "http {\n  access_log off;\n"
+                      "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
+                      "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
+                      "  scgi_temp_path " + d + "/scgi;\n"
+                      "  server { listen 127.0.0.1:" + std::to_string(port) +
+                      "; location / { return 200 \"ok\\n\"; } }\n}\n");
+        return "/usr/sbin/nginx -p " + d + "/ -c " + d + "/nginx.conf -e " + d + "/nginx-error.log";
+    }
+
+    std::size_t count(const std::string& what) {
+        const std::string text = install.log();
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    }
+
+    Installation install;
+    std::vector<int> groups;
+};
+
+TEST_F(RealServersTest, AServerThatRewritesItsArgumentsIsTakenOverAfterTheSupervisorIsKilledOrStopped) {
+    install.writeServers("[" + install.entry("titled", "--set-title renamed-by-itself") + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
+    install.start();
+    const int pid = running("titled");
+    ASSERT_GT(pid, 0) << install.log();
+    ASSERT_TRUE(waitFor([&] { return processesWith("renamed-by-itself") == 1; }));
+    for (int signal : {SIGKILL, SIGTERM}) {
+        restartSupervisor(signal);
+        EXPECT_EQ(pid, running("titled")) << "after signal " << signal << "\n" << install.log();
+        // Two checks later there is still only the one.
+        waitForChecks(2);
+        EXPECT_EQ(1u, install.serverPids().size()) << signal;
+        EXPECT_EQ(pid, of("titled").pid);
+    }
+    EXPECT_EQ(1u, count("titled started successfully"));
+    EXPECT_EQ(2u, count("titled is still running (pid=" + std::to_string(pid) + "); taken over from the previous run"));
+    ctlStop("titled");
+    EXPECT_FALSE(processAlive(pid));
+    EXPECT_EQ("stopped", of("titled").state);
+}
+
+TEST_F(RealServersTest, RedisIsTakenOverAfterTheSupervisorIsKilledOrStoppedAndItsStopIsReal) {
+    if (!have("/usr/bin/redis-server")) GTEST_SKIP() << "redis-server is not installed (apt install redis-server)";
+    const int port = freeTcpPort();
+    const std::string dir = install.dir.path();
+    install.writeServers("[" +
+                         entryOf("redis", "redis-server",
+                                 "/usr/bin/redis-server --port " + std::to_string(port) +
+                                     " --bind 127.0.0.1 --save '' --appendonly no --daemonize no --dir " + dir) +
+                         "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
+    install.start();
+    const int pid = running("redis");
+    ASSERT_GT(pid, 0) << install.log();
+    ASSERT_TRUE(waitFor([&] { return exchange(port, "PING\r\n") == "+PONG\r\n"; }));
+    for (int signal : {SIGKILL, SIGTERM}) {
+        restartSupervisor(signal);
+        EXPECT_EQ(pid, running("redis")) << install.log();
+        waitForChecks(2);
+        EXPECT_EQ(pid, of("redis").pid);
+        EXPECT_EQ(1, processesWith(":" + std::to_string(port))) << "a second redis was started";
+    }
+    EXPECT_EQ(1u, count("redis started successfully"));
+    ctlStop("redis");
+    EXPECT_FALSE(processAlive(pid));
+    EXPECT_EQ("", exchange(port, "PING\r\n"));
+    EXPECT_EQ(0, processesWith(":" + std::to_string(port)));
+}
+
+TEST_F(RealServersTest, AnNginxMasterAndItsWorkersAreTakenOverAndAStopEndsThemAll) {
+    if (!have("/usr/sbin/nginx")) GTEST_SKIP() << "nginx is not installed (apt install nginx-light)";
+    const int port = freeTcpPort();
+    const std::string commandLine = nginxConfig(port, false);
+    install.writeServers("[" + entryOf("nginx", "nginx", commandLine) + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTOP_TIMEOUT=10\n");
+    install.start();
+    const int master = running("nginx");
+    ASSERT_GT(master, 0) << install.log();
+    ASSERT_TRUE(waitFor([&] { return liveMembers(master) == 3 && httpAnswers(port); })) << readFile(install.dir.file("nginx-error.log"));
+    const std::string masterTitle = "master process " + commandLine;
+    for (int signal : {SIGKILL, SIGTERM}) {
+        restartSupervisor(signal);
+        EXPECT_EQ(master, running("nginx")) << install.log();
+        waitForChecks(2);
+        EXPECT_EQ(master, of("nginx").pid);
+        EXPECT_EQ(1, processesWith(masterTitle)) << "a second master was started";
+    }
+    EXPECT_EQ(1u, count("nginx started successfully"));
+    ctlStop("nginx");
+    EXPECT_EQ(0, liveMembers(master)) << "workers were left";
+    EXPECT_FALSE(httpAnswers(port));
+}
+
+TEST_F(RealServersTest, AKilledNginxMasterTakesItsWorkersAlongAndNginxComesBackListening) {
+    if (!have("/usr/sbin/nginx")) GTEST_SKIP() << "nginx is not installed (apt install nginx-light)";
+    const int port = freeTcpPort();
+    install.writeServers("[" + entryOf("nginx", "nginx", nginxConfig(port, false)) + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTOP_TIMEOUT=5\n");
+    install.start();
+    const int master = running("nginx");
+    ASSERT_GT(master, 0) << install.log();
+    ASSERT_TRUE(waitFor([&] { return liveMembers(master) == 3 && httpAnswers(port); }));
+    // Long enough to count as a run, not a failed start.
+    waitForChecks(2);
+    ASSERT_EQ(0, ::kill(master, SIGKILL));
+    ASSERT_TRUE(waitFor([&] {
+        const Shown s = of("nginx");
+        return s.state == "running" && s.pid != master;
+    }, 30000)) << install.log();
+    groups.push_back(of("nginx").pid);
+    EXPECT_EQ(0, liveMembers(master));
+    EXPECT_EQ(1u, count("nginx: ended 2 leftover processes of its group")) << install.log();
+    EXPECT_EQ(1u, count("nginx was killed by signal 9 (SIGKILL) after"));
+    EXPECT_TRUE(waitFor([&] { return httpAnswers(port); })) << readFile(install.dir.file("nginx-error.log"));
+}
+
+TEST_F(RealServersTest, NginxThatDaemonizesIsHeldThroughItsPidfileRestartedAndStopped) {
+    if (!have("/usr/sbin/nginx")) GTEST_SKIP() << "nginx is not installed (apt install nginx-light)";
+    const int port = freeTcpPort();
+    const std::string pidfile = install.dir.file("nginx.pid");
+    install.writeServers("[" + entryOf("nginx", "nginx", nginxConfig(port, true), "\"pidfile\":\"" + pidfile + "\"") +
+                         "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTOP_TIMEOUT=5\n");
+    install.start();
+    const int master = running("nginx");
+    ASSERT_GT(master, 0) << install.log();
+    EXPECT_EQ(std::to_string(master), platform::trimWhite(readFile(pidfile)));
+    ASSERT_TRUE(waitFor([&] { return httpAnswers(port); }));
+    waitForChecks(2);
+    EXPECT_EQ(master, of("nginx").pid);  // not started again and again
+    EXPECT_EQ(1u, count("nginx started successfully"));
+
+    ASSERT_EQ(0, ::kill(master, SIGKILL));
+    int again = 0;
+    ASSERT_TRUE(waitFor([&] {
+        const Shown s = of("nginx");
+        again = s.state == "running" && s.pid != master ? s.pid : 0;
+        return again > 0;
+    }, 30000)) << install.log();
+    groups.push_back(again);
+    EXPECT_EQ(std::to_string(again), platform::trimWhite(readFile(pidfile)));
+    EXPECT_TRUE(waitFor([&] { return httpAnswers(port); }));
+    EXPECT_EQ(0, liveMembers(master));
+
+    ctlStop("nginx");
+    EXPECT_EQ(0, liveMembers(again));
+    EXPECT_FALSE(httpAnswers(port));
+    EXPECT_EQ("stopped", of("nginx").state);
+}
+
+TEST_F(RealServersTest, ACrashLoopIsNotUpAndSaysHowItsServerEnds) {
+    const int metrics = freeTcpPort();
+    install.writeServers("[" + install.entry("crasher", "--exit-code 3") + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nRESTART_BACKOFF_MAX=4\n[METRICS]\nLISTEN=127.0.0.1:" +
+                          std::to_string(metrics) + "\n");
+    install.start();
+    ASSERT_TRUE(waitFor([&] { return of("crasher").state == "backoff"; }, 20000)) << install.log();
+    const Shown s = of("crasher");
+    EXPECT_EQ(0, s.pid);
+    EXPECT_EQ("exited with code 3", s.lastExit);
+    httplib::Client client("127.0.0.1", metrics);
+    const auto response = client.Get("/metrics");
+    ASSERT_TRUE(response);
+    EXPECT_NE(std::string::npos, response->body.find("procward_server_up{name=\"crasher\",index=\"1\"} 0\n"));
+    EXPECT_NE(std::string::npos, install.log().find("crasher exited with code 3 after"));
+}
+
+TEST_F(RealServersTest, UnderAnHourLongIntervalAServerKilledYoungIsShownDownAndBackAfterItsStep) {
+    install.writeServers("[" + install.entry("young", "--role young") + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=3600\nRESTART_BACKOFF_MAX=4\n");
+    install.start();
+    const int first = running("young");
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(0, ::kill(first, SIGKILL));
+    // Told at once, not at the next check an hour away.
+    Shown down;
+    ASSERT_TRUE(waitFor([&] {
+        down = of("young");
+        return down.pid != first;
+    }, 10000));
+    if (down.pid == 0) {
+        EXPECT_EQ("failing", down.state);
+        EXPECT_EQ("was killed by signal 9 (SIGKILL)", down.lastExit);
+    }
+    const int second = running("young", 30000);
+    EXPECT_GT(second, 0) << install.log();
+    EXPECT_NE(first, second);
+}
+
+TEST_F(RealServersTest, TheStateFileLivesInTheServiceStateDirectoryAndKeepsAStopWhenAsked) {
+    const std::string stateDirectory = install.dir.file("state");
+    ASSERT_EQ(0, ::mkdir(stateDirectory.c_str(), 0700));
+    ScopedEnvironment given("STATE_DIRECTORY", stateDirectory);
+    install.writeServers("[" + install.entry("kept", "--role kept") + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nREMEMBER_STOPPED=1\n");
+    install.start();
+    const int pid = running("kept");
+    ASSERT_GT(pid, 0);
+    const std::string state = stateDirectory + "/procward.state";
+    ASSERT_TRUE(waitFor([&] { return readFile(state).find("\"pid\":" + std::to_string(pid)) != std::string::npos; }))
+        << readFile(state);
+    struct stat info {};
+    ASSERT_EQ(0, ::stat(state.c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 0777);
+    EXPECT_FALSE(std::filesystem::exists(install.dir.file("procward.state")));
+
+    ctlStop("kept");
+    restartSupervisor(SIGTERM);
+    waitForChecks(2);
+    const Shown s = of("kept");
+    EXPECT_EQ("stopped", s.state);
+    EXPECT_FALSE(s.autoStart);
+    EXPECT_TRUE(install.serverPids().empty());
+}
+
+}  // namespace
