@@ -6,13 +6,20 @@
 # make screenshot - docs/window.png: the real window with one server down
 # make windows      - cross-build the Windows programs into build-win/
 # make test-windows - build them and run the Windows tests under Wine
+# make check-sanitize - the Linux suite built with AddressSanitizer and
+#              UndefinedBehaviorSanitizer, in build-asan/
+# make check-tsan - the tests that run threads built with ThreadSanitizer,
+#              in build-tsan/
+# WERROR=ON (as CI sets it) makes every compiler warning an error.
 BUILD := build
 WIN_BUILD := build-win
-WIN_CMAKE := cmake -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release \
+WERROR ?= OFF
+WIN_CMAKE := cmake -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release -DPROCWARD_WERROR=$(WERROR) \
 	-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
 	-DPROCWARD_WIN_DEPS=$(CURDIR)/$(WIN_BUILD)/deps.cmake
 
-.PHONY: all deps build run test bench deb screenshot clean windows-deps windows test-windows bench-windows
+.PHONY: all deps build run test bench deb screenshot clean windows-deps windows test-windows bench-windows \
+	check-sanitize check-tsan
 
 all: build
 
@@ -20,7 +27,7 @@ deps:
 	@scripts/install-deps.sh
 
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPROCWARD_WERROR=$(WERROR) >/dev/null
 	@cmake --build $(BUILD) -j2
 
 run: build
@@ -35,7 +42,7 @@ test: build
 	scripts/desktop-session.sh sh -c 'cd $(BUILD) && ctest --output-on-failure -L gui'
 
 bench: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPROCWARD_BUILD_BENCH=ON >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPROCWARD_WERROR=$(WERROR) -DPROCWARD_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD) -j2
 	@scripts/run-bench.sh $(BUILD)
 	@if [ -f $(WIN_BUILD)/deps.cmake ]; then $(MAKE) --no-print-directory bench-windows; fi
@@ -52,6 +59,14 @@ windows: windows-deps
 test-windows: windows
 	scripts/test-windows.sh $(WIN_BUILD)
 
+# The sanitizer builds live in directories of their own (their objects differ
+# from the normal build's); scripts/check-sanitizers.sh fails on any report.
+check-sanitize: deps
+	PROCWARD_WERROR=$(WERROR) scripts/check-sanitizers.sh address
+
+check-tsan: deps
+	PROCWARD_WERROR=$(WERROR) scripts/check-sanitizers.sh thread
+
 bench-windows: windows-deps
 	@$(WIN_CMAKE) -DPROCWARD_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(WIN_BUILD) -j2 --target procward_bench procward-testserver
@@ -65,4 +80,4 @@ screenshot: build
 	@scripts/make-screenshot.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(WIN_BUILD) build-asan build-tsan

@@ -3,9 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include "config/ServerListText.h"
 #include "config/ServerOptionsReader.h"
 #include "log/AppLogger.h"
@@ -14,10 +11,6 @@
 const char* const ServerList::kFileName = "serverinfo.json";
 
 namespace {
-
-// Deeper than any list is written by hand; the writer of the kept document
-// recurses once per level, and a stack is not endless.
-constexpr std::size_t kMaxWrittenDepth = 1000;
 
 // The value of a string member, false when the member is missing or not a
 // string. With duplicate keys the first one counts.
@@ -77,22 +70,6 @@ bool sameEntries(const std::vector<ServerEntry>& a, const std::vector<ServerEntr
     return true;
 }
 
-std::size_t depthOf(const rapidjson::Value& root) {
-    std::size_t deepest = 0;
-    std::vector<std::pair<const rapidjson::Value*, std::size_t>> pending{{&root, 1}};
-    while (!pending.empty()) {
-        const auto [value, depth] = pending.back();
-        pending.pop_back();
-        deepest = std::max(deepest, depth);
-        if (value->IsArray())
-            for (const auto& element : value->GetArray()) pending.emplace_back(&element, depth + 1);
-        else if (value->IsObject())
-            for (auto member = value->MemberBegin(); member != value->MemberEnd(); ++member)
-                pending.emplace_back(&member->value, depth + 1);
-    }
-    return deepest;
-}
-
 // " (reason)" from errno, when the failed call left one.
 std::string systemReason() {
     return errno == 0 ? std::string() : " (" + std::string(std::strerror(errno)) + ")";
@@ -110,7 +87,7 @@ ListResult ServerList::failed(const std::string& error) const {
 
 std::string ServerList::changedError() const { return m_path + " has changed since it was read; reload it first"; }
 
-ListResult ServerList::read(rapidjson::Document* keep) {
+ListResult ServerList::load() {
     m_entries.clear();
     ListResult result;
     auto& log = AppLogger::Instance().get();
@@ -135,11 +112,8 @@ ListResult ServerList::read(rapidjson::Document* keep) {
     }
     m_entries = entriesOf(list.document(), m_path, result.warnings);
     for (const std::string& warning : result.warnings) log.warn("{}", warning);
-    if (keep) list.takeDocument(*keep);
     return result;
 }
-
-ListResult ServerList::load() { return read(nullptr); }
 
 bool ServerList::current(ServerListText& list, bool& missing, std::string& error) const {
     std::string bytes;
@@ -242,71 +216,4 @@ ListResult ServerList::setHealthCheck(const ServerEntry& seen, const HealthCheck
     if (!current(list, missing, error)) return failed(missing ? changedError() : error);
     if (!holds(list.document(), seen)) return failed(changedError());
     return write(&list.text(), list.withHealthCheck(static_cast<std::size_t>(seen.index - 1), edit));
-}
-
-// --- the calls kept for the window and the headless runner
-
-ListResult ServerList::LoadServerInfo() { return read(&m_serverInfoDoc); }
-
-ListResult ServerList::SaveServerInfo() {
-    if (depthOf(m_serverInfoDoc) > kMaxWrittenDepth)
-        return failed(m_path + " was left as it was: the list is nested too deeply to be written");
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    m_serverInfoDoc.Accept(writer);
-    const std::string bytes(buffer.GetString(), buffer.GetSize());
-
-    std::string previous;
-    switch (platform::readWholeFile(m_path, previous)) {
-        case platform::FileRead::ok:
-            return write(&previous, bytes);
-        case platform::FileRead::missing:
-            return write(nullptr, bytes);
-        case platform::FileRead::failed:
-            break;
-    }
-    return failed("Failed to open " + m_path + ".");
-}
-
-void ServerList::ensureArray() {
-    if (!m_serverInfoDoc.IsArray()) m_serverInfoDoc.SetArray();
-}
-
-void ServerList::appendServer(const std::string& name, const std::string& processname,
-                              const std::string& commandline) {
-    auto& allocator = m_serverInfoDoc.GetAllocator();
-    rapidjson::Value object(rapidjson::kObjectType);
-    object.AddMember("name", rapidjson::Value(name.data(), static_cast<rapidjson::SizeType>(name.size()), allocator),
-                     allocator);
-    object.AddMember(
-        "processname",
-        rapidjson::Value(processname.data(), static_cast<rapidjson::SizeType>(processname.size()), allocator),
-        allocator);
-    object.AddMember(
-        "commandline",
-        rapidjson::Value(commandline.data(), static_cast<rapidjson::SizeType>(commandline.size()), allocator),
-        allocator);
-    m_serverInfoDoc.PushBack(object, allocator);
-}
-
-void ServerList::addServer(const std::string& name, const std::string& processname, const std::string& commandline) {
-    ensureArray();
-    appendServer(name, processname, commandline);
-}
-
-void ServerList::rebuildFrom(const std::vector<ServerEntry>& entries) {
-    ensureArray();
-    m_serverInfoDoc.Clear();
-    for (const ServerEntry& entry : entries) appendServer(entry.name, entry.processname, entry.commandline);
-}
-
-void ServerList::eraseRow(std::int32_t index) {
-    ensureArray();
-    if (index < 1 || static_cast<rapidjson::SizeType>(index) > m_serverInfoDoc.Size()) return;
-    m_serverInfoDoc.Erase(m_serverInfoDoc.Begin() + (index - 1));
-}
-
-void ServerList::eraseAll() {
-    ensureArray();
-    m_serverInfoDoc.Clear();
 }

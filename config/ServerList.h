@@ -3,8 +3,6 @@
 #include <string>
 #include <vector>
 
-#include <rapidjson/document.h>
-
 #include "config/HealthCheckEdit.h"
 #include "config/ListResult.h"
 #include "config/ServerEntry.h"
@@ -24,7 +22,7 @@ class ServerListText;
 // commandline the caller read; if not, it is refused. Every rewrite first
 // copies the previous file to serverinfo.json.bak beside it, then replaces
 // the file as a whole, so a failure leaves the old list. After a change the
-// caller reloads, as it did after a save.
+// caller reloads.
 class ServerList {
 public:
     // Name of the file, in the working directory unless a path is given.
@@ -59,39 +57,12 @@ public:
     const std::string& path() const { return m_path; }
     std::string backupPath() const { return m_path + ".bak"; }
 
-    // --- Kept for the window and the headless runner until they use the
-    // calls above. They keep the whole parsed file in memory between a load
-    // and a save, and an edit through rebuildFrom drops every key an entry
-    // has beyond the three and every skipped element, which is why the
-    // calls above replace them.
-
-    // load(), keeping the parsed file for the changes below. A failed read
-    // leaves the kept document as it was.
-    ListResult LoadServerInfo();
-    // Writes the kept document in compact form, keeping the previous file as
-    // serverinfo.json.bak; a failure leaves the old file whole.
-    ListResult SaveServerInfo();
-    // Changes of the kept document, each followed by SaveServerInfo and a
-    // reload. While the document holds no array (no file, a failed first
-    // parse), each starts a new array.
-    void addServer(const std::string& name, const std::string& processname, const std::string& commandline);
-    // After an edit: one element per entry, in the order given.
-    void rebuildFrom(const std::vector<ServerEntry>& entries);
-    void eraseRow(std::int32_t index);  // removes element index - 1, if there is one
-    void eraseAll();
-    rapidjson::Document& document() { return m_serverInfoDoc; }
-
 private:
-    ListResult read(rapidjson::Document* keep);
     bool current(ServerListText& list, bool& missing, std::string& error) const;
     ListResult write(const std::string* previous, const std::string& bytes) const;
     ListResult failed(const std::string& error) const;
     std::string changedError() const;
 
-    void ensureArray();
-    void appendServer(const std::string& name, const std::string& processname, const std::string& commandline);
-
     std::string m_path;
-    rapidjson::Document m_serverInfoDoc;
     std::vector<ServerEntry> m_entries;
 };

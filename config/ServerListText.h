@@ -32,8 +32,6 @@ public:
     const std::string& text() const { return text_; }
     // An array after a successful parse.
     const rapidjson::Document& document() const { return document_; }
-    // Hands the document over (with its allocator), leaving this one empty.
-    void takeDocument(rapidjson::Document& into) { into.Swap(document_); }
 
     // Changed texts. `element` is a position in the top array; the changes
     // of an element require it to be an object.

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 
@@ -185,8 +186,11 @@ TEST_F(DiscoveryTest, AProcessClaimingTheServersPathInItsArgumentsIsNotTheServer
 TEST_F(DiscoveryTest, AProcessWhoseMainThreadHasEndedIsStillFound) {
     TestServer process({"--exit-main-thread"}, server);
     ASSERT_TRUE(waitFor([&] {
+        // Once the main thread has gone, the process's own exe link no
+        // longer reads; its other threads still show the program.
         std::string exe;
-        return ::readlink(("/proc/" + std::to_string(process.pid()) + "/exe").c_str(), nullptr, 0) < 0 &&
+        char target[PATH_MAX];
+        return ::readlink(("/proc/" + std::to_string(process.pid()) + "/exe").c_str(), target, sizeof target) < 0 &&
                platform::LinuxProcessTable::executable(process.pid(), exe);
     })) << "the main thread did not end";
     EXPECT_EQ(process.pid(), find(kServerName, server + " --exit-main-thread"));

@@ -11,7 +11,6 @@
 #include "config/ListResult.h"
 #include "config/ServerList.h"
 #include "log/AppLogger.h"
-#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TodaysLog.h"
 
@@ -54,11 +53,6 @@ protected:
         for (const ServerEntry& entry : list.entries()) keys.push_back(entry.index);
         return keys;
     }
-    // Writes the list, then reads it back as the window does after a change.
-    void saveAndReload() {
-        list.SaveServerInfo();
-        list.LoadServerInfo();
-    }
 };
 
 // --- reading ---
@@ -67,16 +61,12 @@ TEST_F(ServerListTest, HandWrittenFileIsReadWhateverTheKeyOrderAndLayout) {
     writeFile(kFile,
               "[\r\n  {\r\n    \"commandline\" : \"/srv/gate/gate -p 1\",\r\n    \"processname\":\"gate\",\n"
               "\t\"name\": \"Gate\", \"note\": [1, {}]\n  }\n]\n");
-    list.LoadServerInfo();
+    list.load();
     ASSERT_EQ(std::vector<std::int32_t>{1}, indexes());
     const ServerEntry& info = entry(1);
     EXPECT_EQ("Gate", info.name);
     EXPECT_EQ("gate", info.processname);
     EXPECT_EQ("/srv/gate/gate -p 1", info.commandline);
-
-    list.SaveServerInfo();
-    EXPECT_EQ(R"([{"commandline":"/srv/gate/gate -p 1","processname":"gate","name":"Gate","note":[1,{}]}])",
-              readFile(kFile));
 }
 
 TEST_F(ServerListTest, SkippedElementsKeepTheirPositions) {
@@ -88,7 +78,7 @@ TEST_F(ServerListTest, SkippedElementsKeepTheirPositions) {
               R"({"Name":"x","processname":"x","commandline":"x"},)"
               R"({"name":"x","processname":"x","commandline":null},)"
               R"({"name":"C","processname":"c","commandline":"c"}])");
-    list.LoadServerInfo();
+    list.load();
     EXPECT_EQ((std::vector<std::int32_t>{1, 10}), indexes());
     EXPECT_EQ("C", entry(10).name);
     const ListResult result = list.load();  // every load reads the entries anew
@@ -116,14 +106,14 @@ TEST_F(ServerListTest, FirstOfDuplicateKeysCounts) {
     writeFile(kFile,
               R"([{"name":"first","name":"second","processname":"p","commandline":"c"},)"
               R"({"name":"N","processname":7,"processname":"later string","commandline":"c"}])");
-    list.LoadServerInfo();
+    list.load();
     ASSERT_EQ(std::vector<std::int32_t>{1}, indexes());
     EXPECT_EQ("first", entry(1).name);
 }
 
 TEST_F(ServerListTest, EmptyArrayGivesNoServersAndNoLogLine) {
     writeFile(kFile, "[]");
-    list.LoadServerInfo();
+    list.load();
     EXPECT_TRUE(list.entries().empty());
     EXPECT_EQ("", logText());
 }
@@ -138,25 +128,23 @@ TEST_F(ServerListTest, RootThatIsNotAnArrayIsAnErrorAtTheRoot) {
     EXPECT_EQ(1u, count(logText(), "[ERROR]: Parsing serverinfo.json error! " + result.error + "\r\n"));
 }
 
-TEST_F(ServerListTest, MissingFileIsLoggedAndKeepsTheDocument) {
+TEST_F(ServerListTest, MissingFileIsLoggedAndLeavesNoEntries) {
     writeFile(kFile, kABC);
-    list.LoadServerInfo();
+    list.load();
     ASSERT_EQ(2u, list.entries().size());
     std::filesystem::remove(kFile);
 
-    const ListResult result = list.LoadServerInfo();
+    const ListResult result = list.load();
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.missing);
     EXPECT_EQ("Failed to open serverinfo.json.", result.error);
     EXPECT_TRUE(list.entries().empty());
     EXPECT_EQ(1u, count(logText(), kOpenError));
-    list.SaveServerInfo();
-    EXPECT_EQ(kABC, readFile(kFile));
 }
 
-TEST_F(ServerListTest, MalformedFilesAreLoggedAndKeepTheDocument) {
+TEST_F(ServerListTest, MalformedFilesAreLoggedAndLeaveNoEntries) {
     writeFile(kFile, kABC);
-    list.LoadServerInfo();
+    list.load();
     const std::vector<std::string> malformed = {
         "",
         "   \n",
@@ -170,33 +158,32 @@ TEST_F(ServerListTest, MalformedFilesAreLoggedAndKeepTheDocument) {
     };
     for (const std::string& bytes : malformed) {
         writeFile(kFile, bytes);
-        const ListResult result = list.LoadServerInfo();
+        const ListResult result = list.load();
         EXPECT_FALSE(result.ok) << bytes;
         EXPECT_TRUE(list.entries().empty()) << bytes;
     }
     EXPECT_EQ(malformed.size(), count(logText(), kParseError));
-
-    list.SaveServerInfo();  // the document is still the last good list
-    EXPECT_EQ(kABC, readFile(kFile));
 }
 
 TEST_F(ServerListTest, BytesPassThroughUnescaped) {
     const std::string gbk = "\xB2\xE2\xCA\xD4";  // 测试 in GBK, not valid UTF-8
     writeFile(kFile, "[{\"name\":\"测试\",\"processname\":\"" + gbk + "\",\"commandline\":\"/opt/x/y\\/z\"}]");
-    list.LoadServerInfo();
+    list.load();
     ASSERT_EQ(1u, list.entries().size());
     EXPECT_EQ("测试", entry(1).name);
     EXPECT_EQ(gbk, entry(1).processname);
     EXPECT_EQ("/opt/x/y/z", entry(1).commandline);
 
-    list.SaveServerInfo();
+    // Written as they came: an ANSI code page's bytes are not \u escapes.
+    std::filesystem::remove(kFile);
+    ASSERT_TRUE(list.add("测试", gbk, "/opt/x/y/z").ok);
     EXPECT_EQ("[{\"name\":\"测试\",\"processname\":\"" + gbk + "\",\"commandline\":\"/opt/x/y/z\"}]", readFile(kFile));
 }
 
 TEST_F(ServerListTest, BackslashesAndQuotesRoundTripEscaped) {
     const std::string commandline = "C:\\srv\\game server\\game.exe /Name \"main\"\t-v";
-    list.addServer("Game", "game.exe", commandline);
-    saveAndReload();
+    ASSERT_TRUE(list.add("Game", "game.exe", commandline).ok);
+    ASSERT_TRUE(list.load().ok);
     EXPECT_EQ(R"([{"name":"Game","processname":"game.exe","commandline":"C:\\srv\\game server\\game.exe /Name \"main\"\t-v"}])",
               readFile(kFile));
     ASSERT_EQ(1u, list.entries().size());
@@ -205,137 +192,37 @@ TEST_F(ServerListTest, BackslashesAndQuotesRoundTripEscaped) {
 
 // --- the changes the window makes ---
 
-TEST_F(ServerListTest, AddAppendsOneCompactElement) {
-    writeFile(kFile, "[ {\"name\" : \"A\", \"processname\":\"a\", \"commandline\":\"a\", \"x\":true},\n 7 ]\n");
-    list.LoadServerInfo();
-    list.addServer("N", "n", "/srv/n/n --port 9");
-    saveAndReload();
-    EXPECT_EQ(
-        R"([{"name":"A","processname":"a","commandline":"a","x":true},7,{"name":"N","processname":"n","commandline":"/srv/n/n --port 9"}])",
-        readFile(kFile));
-    EXPECT_EQ((std::vector<std::int32_t>{1, 3}), indexes());
-    EXPECT_EQ("N", entry(3).name);
-}
-
-TEST_F(ServerListTest, DeletingTheThirdOfABCErasesCKeepingTheSkippedB) {
+TEST_F(ServerListTest, RemoveTakesTheEntryAtItsPositionKeepingSkippedElements) {
     writeFile(kFile, kABC);
-    list.LoadServerInfo();
+    ASSERT_TRUE(list.load().ok);
     ASSERT_EQ((std::vector<std::int32_t>{1, 3}), indexes());
-    list.eraseRow(3);
-    saveAndReload();
+    ASSERT_TRUE(list.remove(entry(3)).ok);
+    ASSERT_TRUE(list.load().ok);
     EXPECT_EQ(R"([{"name":"A","processname":"a","commandline":"/srv/a/a -x"},{"name":"B","processname":"b","extra":1}])",
               readFile(kFile));
     EXPECT_EQ(std::vector<std::int32_t>{1}, indexes());
-}
 
-TEST_F(ServerListTest, DeletingTheFirstMovesTheOthersUp) {
+    // The first: the skipped B moves up to position 1, C to 2.
     writeFile(kFile, kABC);
-    list.LoadServerInfo();
-    list.eraseRow(1);
-    saveAndReload();
+    ASSERT_TRUE(list.load().ok);
+    ASSERT_TRUE(list.remove(entry(1)).ok);
+    ASSERT_TRUE(list.load().ok);
     EXPECT_EQ(R"([{"name":"B","processname":"b","extra":1},{"name":"C","processname":"c","commandline":"/srv/c/c"}])",
               readFile(kFile));
-    EXPECT_EQ(std::vector<std::int32_t>{2}, indexes());
+    ASSERT_EQ(std::vector<std::int32_t>{2}, indexes());
+    EXPECT_EQ("C", entry(2).name);
 }
 
-TEST_F(ServerListTest, DeletingAPositionBeyondTheArrayChangesNothing) {
+TEST_F(ServerListTest, PositionsOutsideTheListAreRefused) {
     writeFile(kFile, kABC);
-    list.LoadServerInfo();
-    list.eraseRow(4);
-    list.eraseRow(0);
-    list.eraseRow(-1);
-    saveAndReload();
-    EXPECT_EQ(kABC, readFile(kFile));
-}
-
-TEST_F(ServerListTest, EditRewritesTheRecordsDenselyInIndexOrder) {
-    writeFile(kFile, kABC);
-    list.LoadServerInfo();
-    std::vector<ServerEntry> edited = list.entries();
-    edited.back().name = "C2";
-    edited.back().commandline = "/srv/c/c --new";
-    list.rebuildFrom(edited);
-    saveAndReload();
-    EXPECT_EQ(
-        R"([{"name":"A","processname":"a","commandline":"/srv/a/a -x"},{"name":"C2","processname":"c","commandline":"/srv/c/c --new"}])",
-        readFile(kFile));
-    EXPECT_EQ((std::vector<std::int32_t>{1, 2}), indexes());
-    EXPECT_EQ("C2", entry(2).name);
-}
-
-TEST_F(ServerListTest, DeleteAllLeavesAnEmptyArray) {
-    writeFile(kFile, kABC);
-    list.LoadServerInfo();
-    list.eraseAll();
-    saveAndReload();
-    EXPECT_EQ("[]", readFile(kFile));
-    EXPECT_TRUE(list.entries().empty());
-}
-
-TEST_F(ServerListTest, ChangesWithoutAnArrayStartANewOne) {
-    list.LoadServerInfo();  // no file: the document holds nothing
-    list.addServer("A", "a", "a");
-    saveAndReload();
-    EXPECT_EQ(R"([{"name":"A","processname":"a","commandline":"a"}])", readFile(kFile));
-    EXPECT_EQ(std::vector<std::int32_t>{1}, indexes());
-
-    const std::vector<void (*)(ServerList&)> changes = {
-        [](ServerList& l) { l.eraseRow(1); },
-        [](ServerList& l) { l.eraseAll(); },
-        [](ServerList& l) { l.rebuildFrom(l.entries()); },
-    };
-    for (const auto& change : changes) {
-        writeFile(kFile, R"({"name":"A","processname":"a","commandline":"a"})");
-        list.LoadServerInfo();
-        change(list);
-        list.SaveServerInfo();
-        EXPECT_EQ("[]", readFile(kFile));
+    ASSERT_TRUE(list.load().ok);
+    const ServerEntry& c = entry(3);
+    for (std::int32_t index : {4, 2, 0, -1}) {
+        const ServerEntry elsewhere(index, c.name, c.processname, c.commandline);
+        EXPECT_FALSE(list.remove(elsewhere).ok) << index;
+        EXPECT_FALSE(list.replace(elsewhere, "X", "x", "x").ok) << index;
     }
-}
-
-TEST_F(ServerListTest, FailedWriteSaysSoAndLeavesTheOldListAndNoStrayFile) {
-    writeFile(kFile, kABC);
-    list.LoadServerInfo();
-    list.addServer(std::string(300, 'n'), "n", "n");
-    ListResult result;
-    {
-        FileSizeLimit limit(200);  // longer than the old list, shorter than the new one
-        result = list.SaveServerInfo();
-    }
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ("serverinfo.json could not be written (File too large); it was left as it was", result.error);
     EXPECT_EQ(kABC, readFile(kFile));
-    list.LoadServerInfo();
-    EXPECT_EQ((std::vector<std::int32_t>{1, 3}), indexes());
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(".")) ++entries;
-    EXPECT_EQ(3u, entries);  // the list, its copy and logs/
-}
-
-TEST_F(ServerListTest, SaveKeepsThePreviousFileAsTheCopy) {
-    const std::string handWritten = "[\n  {\"name\": \"A\", \"processname\": \"a\", \"commandline\": \"a\"}\n]\n";
-    writeFile(kFile, handWritten);
-    list.LoadServerInfo();
-    list.eraseAll();
-    ASSERT_TRUE(list.SaveServerInfo().ok);
-    EXPECT_EQ("[]", readFile(kFile));
-    EXPECT_EQ(handWritten, readFile("serverinfo.json.bak"));
-}
-
-TEST_F(ServerListTest, KeptDocumentTooDeepToWriteIsRefused) {
-    // Valid JSON, read without recursion; writing it back would recurse once
-    // per level.
-    const std::size_t depth = 200000;
-    writeFile(kFile, R"([{"name":"A","processname":"a","commandline":"a","deep":)" + std::string(depth, '[') +
-                         std::string(depth, ']') + "}]");
-    const std::string before = readFile(kFile);
-    ASSERT_TRUE(list.LoadServerInfo().ok);
-    ASSERT_EQ(std::vector<std::int32_t>{1}, indexes());
-    list.addServer("B", "b", "b");
-    const ListResult result = list.SaveServerInfo();
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ("serverinfo.json was left as it was: the list is nested too deeply to be written", result.error);
-    EXPECT_EQ(before, readFile(kFile));
 }
 
 // --- reading errors, with where they are

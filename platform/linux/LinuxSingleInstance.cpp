@@ -29,7 +29,7 @@ std::string LinuxSingleInstance::lockFilePath(const std::string& name) {
                            c == '-' || c == '_';
         if (!plain) c = '_';
     }
-    if (file.empty() || file.front() == '.') file.insert(0, "_");
+    if (file.empty() || file.front() == '.') file = "_" + file;
     return lockDirectory() + "/" + file + ".lock";
 }
 
