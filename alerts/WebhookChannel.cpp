@@ -26,17 +26,18 @@ WebhookChannel::~WebhookChannel() { queue_.shutdown(std::chrono::steady_clock::n
 
 void WebhookChannel::alert(const AlertEvent& event) {
     if (!AlertSelected(settings_.events, event.kind)) return;
-    if (!throttle_.Pass(event.time, settings_.minInterval)) {
+    if (lastPosted_ && settings_.minInterval > 0 && event.time - *lastPosted_ < settings_.minInterval) {
         heldBack_.push_back(event);
         ++counters_->digested;
         return;
     }
+    lastPosted_ = event.time;
     queue(ChannelMessage::alert(event));
 }
 
 std::optional<std::int64_t> WebhookChannel::digestDue() const {
-    if (heldBack_.empty() || !throttle_.Reference()) return std::nullopt;
-    return *throttle_.Reference() + std::max<std::int32_t>(settings_.minInterval, 0);
+    if (heldBack_.empty() || !lastPosted_) return std::nullopt;
+    return *lastPosted_ + std::max<std::int32_t>(settings_.minInterval, 0);
 }
 
 bool WebhookChannel::sendDigest(std::int64_t now) {

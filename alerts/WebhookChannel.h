@@ -10,7 +10,6 @@
 #include "alerts/ChannelMessage.h"
 #include "alerts/ChannelQueue.h"
 #include "config/WebhookSettingsData.h"
-#include "mail/AlertThrottle.h"
 #include "mail/ChannelCounters.h"
 #include "supervision/AlertSink.h"
 
@@ -57,7 +56,10 @@ private:
     WebhookSettingsData settings_;
     std::string logName_;
     std::shared_ptr<ChannelCounters> counters_;
-    AlertThrottle throttle_;
+    // When the last alert was posted (seconds since 1970): until the
+    // minimum interval has passed from it, alerts wait for the digest, also
+    // those of the same second.
+    std::optional<std::int64_t> lastPosted_;
     std::vector<AlertEvent> heldBack_;
     ChannelQueue queue_;
 };

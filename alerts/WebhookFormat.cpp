@@ -220,7 +220,9 @@ std::vector<std::string> WebhookFormat::secrets(const WebhookSettingsData& hook)
         const auto amp = query.find('&', start);
         const std::string pair = query.substr(start, amp == std::string::npos ? std::string::npos : amp - start);
         const auto equals = pair.find('=');
-        if (equals != std::string::npos && equals + 1 < pair.size()) found.push_back(pair.substr(equals + 1));
+        // A token is long; masking a short value would mask the same
+        // letters everywhere else in a line.
+        if (equals != std::string::npos && pair.size() - equals - 1 >= 6) found.push_back(pair.substr(equals + 1));
         if (amp == std::string::npos) break;
         start = amp + 1;
     }

@@ -41,8 +41,9 @@ public:
     // non-zero `code` (feishu), anything but "ok" (slack).
     static std::string refusal(WebhookKind kind, const platform::HttpResponse& response);
 
-    // The texts never to be logged: the secret, the URL's query values and
-    // its last path segment (the token of most robot URLs), a password in it.
+    // The texts never to be logged: the secret, the URL's query values of 6
+    // characters or more and its last path segment of 8 or more (the token
+    // of most robot URLs), a password in it.
     static std::vector<std::string> secrets(const WebhookSettingsData& hook);
     // The URL as the log shows it.
     static std::string maskedUrl(const WebhookSettingsData& hook);
