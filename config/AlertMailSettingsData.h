@@ -1,8 +1,12 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/SmtpSecurity.h"
+
+// Every event name but "started" and "stopping".
+std::vector<std::string> DefaultMailEvents();
 
 // The alert-mail settings: where alert mails go and how often at most.
 struct AlertMailSettingsData {
@@ -14,6 +18,9 @@ struct AlertMailSettingsData {
     std::int32_t minAlertInterval = 5;  // seconds
     SmtpSecurity smtpSecurity = SmtpSecurity::Auto;
     bool smtpTlsVerify = true;  // false: any server certificate is taken
+    // EVENTS: the events mailed (names of AlertEventNames); by default all
+    // but the supervisor's own start and stop.
+    std::vector<std::string> events = DefaultMailEvents();
 
     bool operator==(const AlertMailSettingsData&) const = default;
 };

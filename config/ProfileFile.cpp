@@ -213,3 +213,30 @@ bool ProfileFile::save(std::string& reason) {
     changed_ = false;
     return true;
 }
+
+std::vector<std::string> ProfileFile::sectionNames() const {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        std::string_view name;
+        if (!parseSection(lineText(lines_[i].text, i), name)) continue;
+        bool seen = false;
+        for (const std::string& known : names) seen = seen || platform::equalsNoCase(known, name);
+        if (!seen) names.emplace_back(name);
+    }
+    return names;
+}
+
+void ProfileFile::removeSection(std::string_view section) {
+    std::vector<Line> kept;
+    bool inside = false;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        std::string_view name;
+        if (parseSection(lineText(lines_[i].text, i), name)) inside = platform::equalsNoCase(name, section);
+        if (inside) {
+            changed_ = true;
+            continue;
+        }
+        kept.push_back(lines_[i]);
+    }
+    lines_ = std::move(kept);
+}

@@ -34,6 +34,13 @@ public:
     std::string getString(std::string_view section, std::string_view key, std::string_view defaultValue,
                           std::size_t bufferSize) const;
 
+    // The names of the file's sections, in their order, each once (the
+    // spelling of its first header).
+    std::vector<std::string> sectionNames() const;
+
+    // Removes a section, its header and every line up to the next section.
+    void removeSection(std::string_view section);
+
     // Sets a key in memory: the key's first line is rewritten in place
     // (indentation and spelling of the key kept), a missing key is added at
     // the end of its section, a missing section at the end of the file. The

@@ -4,6 +4,7 @@
 #include "config/ProfileFile.h"
 #include "platform/FileStore.h"
 #include "platform/System.h"
+#include "platform/Text.h"
 
 namespace {
 constexpr const char* kGeneral = "GENERAL";
@@ -40,6 +41,81 @@ std::int32_t wholeNumber(const ProfileFile& file, const char* section, const cha
     return wholeNumber(file, section, key, defaultValue, INT32_MAX, nullptr, warnings);
 }
 
+// "x, y and z".
+std::string listed(const std::vector<std::string>& words) {
+    std::string text;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) text += i + 1 == words.size() ? " and " : ", ";
+        text += words[i];
+    }
+    return text;
+}
+
+std::vector<std::string> eventList(const ProfileFile& file, const std::string& section,
+                                   const std::vector<std::string>& defaults, std::vector<std::string>& warnings) {
+    const std::string text = file.getString(section, "EVENTS", "", 1024);
+    if (platform::trimWhite(text).empty()) return defaults;
+    std::vector<std::string> unknown;
+    std::vector<std::string> names = ParseEventList(text, unknown);
+    if (!unknown.empty())
+        warnings.push_back("procward.ini: [" + section + "] EVENTS names unknown events (" + listed(unknown) +
+                           "), which are left out; known: all, " + listed(AlertEventNames()));
+    return names;
+}
+
+// The [WEBHOOK.<name>] sections: each a channel, or a warning saying why
+// it is not one.
+std::vector<WebhookSettingsData> webhooks(const ProfileFile& file, std::vector<std::string>& warnings) {
+    std::vector<WebhookSettingsData> channels;
+    const std::string prefix = "WEBHOOK.";
+    for (const std::string& section : file.sectionNames()) {
+        if (section.size() < prefix.size() || !platform::equalsNoCase(section.substr(0, prefix.size()), prefix))
+            continue;
+        const std::string where = "procward.ini: [" + section + "] ";
+        WebhookSettingsData hook;
+        hook.name = section.substr(prefix.size());
+        if (hook.name.empty()) {
+            warnings.push_back(where + "has no name after \"WEBHOOK.\"; the section is ignored");
+            continue;
+        }
+        hook.url = file.getString(section, "URL", "", 2048);
+        if (hook.url.empty()) {
+            warnings.push_back(where + "has no URL; the channel is off");
+            continue;
+        }
+        if (!(platform::equalsNoCase(hook.url.substr(0, 8), "https://") ||
+              platform::equalsNoCase(hook.url.substr(0, 7), "http://"))) {
+            warnings.push_back(where + "URL does not start with https:// or http://; the channel is off");
+            continue;
+        }
+        const std::string kind = file.getString(section, "KIND", "", 32);
+        if (!ParseWebhookKind(kind, hook.kind)) {
+            warnings.push_back(where + (kind.empty() ? std::string("has no KIND") : "KIND=" + kind + " is unknown") +
+                               " (one of wecom, dingtalk, feishu, slack, json); the channel is off");
+            continue;
+        }
+        hook.secret = file.getString(section, "SECRET", "", 1024);
+        hook.events = eventList(file, section, AlertEventNames(), warnings);
+        hook.minInterval = wholeNumber(file, section.c_str(), "MIN_INTERVAL", 5, kOneDay, "one day", warnings);
+        hook.timeout = wholeNumber(file, section.c_str(), "TIMEOUT", 10, 300, "300 seconds", warnings);
+        if (hook.timeout < 1) {
+            warnings.push_back(where + "TIMEOUT is below 1 second; 1 is used");
+            hook.timeout = 1;
+        }
+        const std::string type = file.getString(section, "MSGTYPE", "markdown", 32);
+        if (platform::equalsNoCase(type, "text")) {
+            hook.text = true;
+        } else if (!platform::equalsNoCase(type, "markdown")) {
+            warnings.push_back(where + "MSGTYPE=" + type + " is neither markdown nor text; markdown is used");
+        }
+        if (!hook.secret.empty() && hook.kind != WebhookKind::DingTalk && hook.kind != WebhookKind::Feishu &&
+            hook.kind != WebhookKind::Json)
+            warnings.push_back(where + "SECRET is not used by KIND=" + WebhookKindName(hook.kind));
+        channels.push_back(std::move(hook));
+    }
+    return channels;
+}
+
 }  // namespace
 
 bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::string>& warnings,
@@ -72,6 +148,8 @@ bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::
     mail.minAlertInterval = wholeNumber(file, kAlertMail, "MIN_ALERT_INTERVAL", 5, warnings);
     ParseSmtpSecurity(file.getString(kAlertMail, "SMTP_SECURITY", "auto", 32), mail.smtpSecurity);
     mail.smtpTlsVerify = wholeNumber(file, kAlertMail, "SMTP_TLS_VERIFY", 1, warnings) != 0;
+    mail.events = eventList(file, kAlertMail, DefaultMailEvents(), warnings);
+    read.webhooks = webhooks(file, warnings);
 
     for (std::string& warning : SettingsFileWarnings(path)) warnings.push_back(std::move(warning));
     settings = std::move(read);
@@ -103,6 +181,14 @@ std::vector<std::string> SettingsFileWarnings(const std::string& path) {
                            " is not one of auto, starttls, tls, none; auto is used");
     if (!file.getString(kAlertMail, "SMTP_PASSWORD", "", 256).empty() && platform::readableByOthers(path))
         warnings.push_back("procward.ini holds the SMTP password and other users can read it: " + path +
+                           " should be readable by its owner only (chmod 600)");
+    bool secretHeld = false;
+    for (const std::string& section : file.sectionNames())
+        if (section.size() > 8 && platform::equalsNoCase(section.substr(0, 8), "WEBHOOK.") &&
+            (!file.getString(section, "SECRET", "", 1024).empty() || !file.getString(section, "URL", "", 2048).empty()))
+            secretHeld = true;
+    if (secretHeld && platform::readableByOthers(path))
+        warnings.push_back("procward.ini holds webhook URLs or secrets and other users can read it: " + path +
                            " should be readable by its owner only (chmod 600)");
     return warnings;
 }

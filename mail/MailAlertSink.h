@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "config/AlertMailSettingsData.h"
 #include "mail/AlertCounters.h"
@@ -24,11 +26,26 @@ public:
         std::string subject;    // of the mail
         std::int64_t time = 0;  // seconds since 1970: the minimum interval counts by it
         bool failure = false;   // logged as an error (a server that could not be started)
+        // The alert in a few words ("game03 down (SIGSEGV)"), for the digest
+        // of the alerts the minimum interval holds back.
+        std::string digestLine;
+        // False: only logged (the mail's EVENTS= list leaves it out).
+        bool mailed = true;
     };
 
     MailAlertSink(MailDelivery& delivery, AlertMailSettingsData settings);
 
     void alert(const Alert& alert);
+
+    // Alerts held back by the minimum interval are mailed together, as one
+    // digest mail, once the interval has passed: when that is (seconds since
+    // 1970), while any is held back.
+    std::optional<std::int64_t> digestDue() const;
+    // Mails the digest when it is due at `now`; true when one was queued.
+    bool sendDigest(std::int64_t now);
+    // What the digest says of `lines`: "and 19 more: game03 down (SIGSEGV),
+    // game04 down (SIGKILL), ..." (a long list cut with "…").
+    static std::string digestText(const std::vector<std::string>& lines);
 
     // The settings the next alert is mailed with.
     void setSettings(AlertMailSettingsData settings) { settings_ = std::move(settings); }
@@ -41,6 +58,7 @@ public:
     // Shared with the metrics' thread; they outlive the sink while any mail
     // of it is still on its way.
     std::shared_ptr<const AlertCounters> counters() const { return counters_; }
+    AlertCounters& sharedCounters() { return *counters_; }
     AlertThrottle& throttle() { return throttle_; }
 
 private:
@@ -48,4 +66,6 @@ private:
     AlertMailSettingsData settings_;
     AlertThrottle throttle_;
     std::shared_ptr<AlertCounters> counters_ = std::make_shared<AlertCounters>();
+    std::vector<std::string> heldBack_;  // digest lines, oldest first
+    std::string heldSubject_;
 };

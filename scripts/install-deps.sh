@@ -6,7 +6,7 @@ set -e
 
 PACKAGES="g++ make cmake pkg-config
 libspdlog-dev libfmt-dev rapidjson-dev libssl-dev openssl
-libsystemd-dev libcpp-httplib-dev
+libsystemd-dev libcpp-httplib-dev libcurl4-openssl-dev
 dpkg-dev file curl
 libgtest-dev libgmock-dev libbenchmark-dev
 libwxgtk3.2-dev fonts-wqy-microhei

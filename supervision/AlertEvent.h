@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "supervision/Clock.h"
 
@@ -10,6 +11,9 @@ enum class AlertKind {
     Restarted,    // it was started and its process found ("started successfully")
     StartFailed,  // the launch itself failed
     BackoffMax,   // it keeps failing: the wait between restarts has reached its maximum
+    Recovered,    // running again, for as long as a start must last, after one of the alerts above
+    ProcwardStarted,   // the supervisor itself has started (index 0, no server)
+    ProcwardStopping,  // the supervisor itself is ending
 };
 
 // One alert, as the supervisor raises it. The texts are the ones mailed and
@@ -23,5 +27,7 @@ struct AlertEvent {
     Clock::TimePoint at{};   // the same moment on the supervisor's clock
     std::string message;     // the alert text
     std::string subject;     // the subject of an alert mail
-    std::string reason;      // the system's error text of a StartFailed, else empty
+    std::string reason;      // why: the exit reason of a ServerDown, the error of a StartFailed
+    // The server's last output lines, where it keeps an output file; else empty.
+    std::vector<std::string> output;
 };

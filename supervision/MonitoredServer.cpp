@@ -88,6 +88,9 @@ void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pi
     event.message = std::move(message);
     event.subject = kAlertSubject;
     event.reason = std::move(reason);
+    // Whoever heard that it failed hears when it runs again.
+    if (kind == AlertKind::ServerDown || kind == AlertKind::StartFailed || kind == AlertKind::BackoffMax)
+        recoveryOwed_ = true;
     const std::vector<AlertSink*> sinks = context_->alertSinks;
     for (AlertSink* sink : sinks) sink->alert(event);
 }
@@ -621,6 +624,19 @@ bool MonitoredServer::checkStatus(MachineLook& look, bool tick) {
         // Running long enough without dying: the next failure starts afresh.
         backoff_ = Backoff{};
     }
+    if (recoveryOwed_ && !autoStart_) recoveryOwed_ = false;  // the operator stopped it
+    if (recoveryOwed_ && process_ && info_.pid != 0 && !settleAt_) {
+        // Running again for as long as a start must last to count (as the
+        // back-off reckons it), not merely started once more.
+        const Clock::Duration ran = runningFor();
+        if (ran >= std::max<Clock::Duration>(context_->options.restartBackoffMax, context_->options.checkInterval)) {
+            recoveryOwed_ = false;
+            raise(AlertKind::Recovered,
+                  info_.name + " recovered: running again for " + LastExit::durationText(ran) + ", pid=" +
+                      std::to_string(info_.pid),
+                  info_.pid);
+        }
+    }
     info_.ports = readListenAddress(look);
     // The start time of a held process cannot change; it is read when the
     // process is first found.
@@ -769,4 +785,5 @@ void MonitoredServer::takeRunStateFrom(MonitoredServer& other) {
     seenAliveAt_ = other.seenAliveAt_;
     endedAt_ = other.endedAt_;
     lastStartedAt_ = other.lastStartedAt_;
+    recoveryOwed_ = other.recoveryOwed_;
 }

@@ -249,4 +249,6 @@ private:
     Clock::TimePoint seenAliveAt_{};
     std::optional<Clock::TimePoint> endedAt_;  // when the exit watcher saw it end
     Clock::TimePoint lastStartedAt_{};         // of the last process held
+    // A failure was alerted: a Recovered alert follows once it runs again.
+    bool recoveryOwed_ = false;
 };

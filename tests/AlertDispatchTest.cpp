@@ -67,7 +67,7 @@ protected:
                                     minInterval));
     }
     // An alert raised now.
-    void raise(const std::string& message) { sink.alert(MailAlertSink::Alert{message, kAlertSubject, now}); }
+    void raise(const std::string& message) { sink.alert(MailAlertSink::Alert{message, kAlertSubject, now, false, {}, true}); }
     // Mails go out on the delivery thread: wait until it has nothing left.
     void waitForDelivery() { ASSERT_TRUE(delivery.waitIdle(std::chrono::seconds(60))); }
 
@@ -303,6 +303,65 @@ TEST_F(AlertDispatchTest, SendMailReportsEveryFailureAsFalseWithItsText) {
     EXPECT_FALSE(SendMail(error, "", "1", "u", "p", "s", "b", "a@example.test", ""));
     EXPECT_EQ("Unable to determine remote server", error);
     EXPECT_EQ(0, sockets.created - sockets.closed);
+}
+
+}  // namespace
+
+namespace {
+
+AlertEvent killedEvent(const std::string& name, std::int64_t time) {
+    AlertEvent event;
+    event.kind = AlertKind::ServerDown;
+    event.name = name;
+    event.time = time;
+    event.message = name + kNotWorking;
+    event.subject = kAlertSubject;
+    event.reason = "was killed by signal 9 (SIGKILL)";
+    return event;
+}
+
+TEST_F(AlertDispatchTest, AlertsHeldBackByTheIntervalFollowAsOneDigestMailAndEventsChooseWhatIsMailed) {
+    SmtpTestServer server;
+    AlertMailSettingsData settings =
+        settingsOf(server.host(), server.portText(), server.user(), server.password(), "ops@example.test", 5);
+    settings.events = {"down"};
+    sink.setSettings(settings);
+    MailAlerts mail(sink);
+    const std::int64_t start = now;
+    // Twenty servers killed within a second, each restarted at once: the
+    // restarts are not for the mail, and the interval holds back 19 falls.
+    for (int i = 1; i <= 20; ++i) {
+        const std::string name = (i < 10 ? "game0" : "game") + std::to_string(i);
+        mail.alert(killedEvent(name, i == 1 ? start : start + 1));
+        AlertEvent restarted;
+        restarted.kind = AlertKind::Restarted;
+        restarted.name = name;
+        restarted.pid = 100 + i;
+        restarted.time = start + 1;
+        restarted.message = name + " started successfully: pid=" + std::to_string(100 + i);
+        restarted.subject = kAlertSubject;
+        mail.alert(restarted);
+    }
+    ASSERT_EQ(start + 5, sink.digestDue());
+    EXPECT_FALSE(sink.sendDigest(start + 4));
+    EXPECT_TRUE(sink.sendDigest(start + 5));
+    EXPECT_FALSE(sink.digestDue());
+    waitForDelivery();
+
+    const auto messages = server.messages();
+    ASSERT_EQ(2u, messages.size()) << log();
+    EXPECT_EQ("game01" + kNotWorking + "\n\n", messages[0].body);
+    EXPECT_EQ(kAlertSubject, messages[1].subject);
+    std::string digest = "and 19 more: ";
+    for (int i = 2; i <= 20; ++i)
+        digest += (i > 2 ? ", " : "") + std::string(i < 10 ? "game0" : "game") + std::to_string(i) + " down (SIGKILL)";
+    EXPECT_EQ(digest + "\n\n", messages[1].body);
+    EXPECT_EQ(19u, sink.counters()->digested);
+
+    // Every event is still logged; the digest did not move the interval.
+    const std::string text = log();
+    EXPECT_NE(std::string::npos, text.find("[INFO ]: game20 started successfully: pid=120\r\n")) << text;
+    EXPECT_TRUE(sink.throttle().Pass(start + 5, 5));
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ TEST(CommandLineTest, WhatIsNotUnderstoodIsAUsageError) {
         {{"--log-dir="}, false, "--log-dir needs a directory"},
         {{"--frobnicate"}, true, "unknown argument \"--frobnicate\""},
         {{"--headless", "--test-mail"}, false, "\"--test-mail\" cannot be combined with the mode given before it"},
-        {{"--verbose"}, true, "--verbose goes with --test-mail only"},
+        {{"--verbose"}, true, "--verbose goes with --test-mail or --test-alert only"},
     };
     for (const auto& c : cases) {
         const CommandLine line = parse(c.words, c.daemon);
@@ -173,8 +173,8 @@ TEST_F(StatusTextTest, MetricsEscapeLabelValues) {
     EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"web \\\"eu\\\"\\\\1\\nb\",index=\"1\"} 1\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"flaky\",index=\"2\"} 0\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_server_restarts_total{name=\"flaky\",index=\"2\"} 0\n")) << text;
-    EXPECT_NE(std::string::npos, text.find("procward_alerts_total{result=\"sent\"} 5\n")) << text;
-    EXPECT_NE(std::string::npos, text.find("procward_alerts_total{result=\"suppressed\"} 2\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_alerts_total{channel=\"mail\",result=\"sent\"} 5\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_alerts_total{channel=\"mail\",result=\"suppressed\"} 2\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_build_info{version=\"1.0\"} 1\n")) << text;
     // Every line is a comment or a series: no raw line feed from the name.
     std::size_t start = 0;

@@ -372,3 +372,89 @@ TEST_F(SettingsFileTest, APasswordIsKeptFromOtherUsers) {
 }
 
 }  // namespace
+
+namespace {
+
+class WebhookSettingsTest : public SettingsFileTest {
+protected:
+    Settings load(std::vector<std::string>& warnings) { return LoadSettings(path, warnings); }
+};
+
+TEST_F(WebhookSettingsTest, EachWebhookSectionIsAChannelWithItsKeys) {
+    writeFile(path,
+              "[ALERT_MAIL]\nSMTP_SERVER=mail.example.test\nEVENTS=down, recovered\n"
+              "[WEBHOOK.ops]\nURL=https://qyapi.weixin.qq.com/cgi-bin/webhook/send?key=abc\nKIND=WeCom\n"
+              "MSGTYPE=text\nMIN_INTERVAL=30\nEVENTS=down restarted,Recovered\n"
+              "[webhook.ding]\nURL=\"https://oapi.dingtalk.com/robot/send?access_token=t\"\nKIND=dingtalk\n"
+              "SECRET=SECabc\nTIMEOUT=3\n");
+    ::chmod(path.c_str(), 0600);
+    std::vector<std::string> warnings;
+    const Settings settings = load(warnings);
+    EXPECT_TRUE(warnings.empty()) << warnings[0];
+    EXPECT_EQ((std::vector<std::string>{"down", "recovered"}), settings.mail.events);
+    ASSERT_EQ(2u, settings.webhooks.size());
+    const WebhookSettingsData& ops = settings.webhooks[0];
+    EXPECT_EQ("ops", ops.name);
+    EXPECT_EQ(WebhookKind::WeCom, ops.kind);
+    EXPECT_EQ("https://qyapi.weixin.qq.com/cgi-bin/webhook/send?key=abc", ops.url);
+    EXPECT_TRUE(ops.text);
+    EXPECT_EQ(30, ops.minInterval);
+    EXPECT_EQ(10, ops.timeout);
+    EXPECT_EQ((std::vector<std::string>{"down", "restarted", "recovered"}), ops.events);
+    const WebhookSettingsData& ding = settings.webhooks[1];
+    EXPECT_EQ("ding", ding.name);
+    EXPECT_EQ(WebhookKind::DingTalk, ding.kind);
+    EXPECT_EQ("https://oapi.dingtalk.com/robot/send?access_token=t", ding.url);
+    EXPECT_EQ("SECabc", ding.secret);
+    EXPECT_EQ(3, ding.timeout);
+    EXPECT_EQ(5, ding.minInterval);
+    EXPECT_FALSE(ding.text);
+    // Without EVENTS= a webhook gets every event.
+    EXPECT_EQ(AlertEventNames(), ding.events);
+}
+
+TEST_F(WebhookSettingsTest, MistakesAreNamedAndAChannelWithoutWhereOrHowIsOff) {
+    writeFile(path,
+              "[ALERT_MAIL]\nEVENTS=down,exploded\n"
+              "[WEBHOOK.nourl]\nKIND=slack\n"
+              "[WEBHOOK.ftp]\nURL=ftp://example.test/x\nKIND=slack\n"
+              "[WEBHOOK.nokind]\nURL=https://example.test/x\n"
+              "[WEBHOOK.badkind]\nURL=https://example.test/x\nKIND=teams\n"
+              "[WEBHOOK.]\nURL=https://example.test/x\nKIND=slack\n"
+              "[WEBHOOK.ok]\nURL=https://example.test/x\nKIND=slack\nMSGTYPE=card\nEVENTS=nothing\n");
+    ::chmod(path.c_str(), 0600);
+    std::vector<std::string> warnings;
+    const Settings settings = load(warnings);
+    EXPECT_EQ((std::vector<std::string>{"down"}), settings.mail.events);
+    ASSERT_EQ(1u, settings.webhooks.size());
+    EXPECT_EQ("ok", settings.webhooks[0].name);
+    EXPECT_TRUE(settings.webhooks[0].events.empty());
+    const std::vector<std::string> expected{
+        "procward.ini: [ALERT_MAIL] EVENTS names unknown events (exploded), which are left out; known: all, down, "
+        "restarted, start-failed, keeps-failing, recovered, unhealthy, healthy, started and stopping",
+        "procward.ini: [WEBHOOK.nourl] has no URL; the channel is off",
+        "procward.ini: [WEBHOOK.ftp] URL does not start with https:// or http://; the channel is off",
+        "procward.ini: [WEBHOOK.nokind] has no KIND (one of wecom, dingtalk, feishu, slack, json); the channel is off",
+        "procward.ini: [WEBHOOK.badkind] KIND=teams is unknown (one of wecom, dingtalk, feishu, slack, json); the "
+        "channel is off",
+        "procward.ini: [WEBHOOK.] has no name after \"WEBHOOK.\"; the section is ignored",
+        "procward.ini: [WEBHOOK.ok] EVENTS names unknown events (nothing), which are left out; known: all, down, "
+        "restarted, start-failed, keeps-failing, recovered, unhealthy, healthy, started and stopping",
+        "procward.ini: [WEBHOOK.ok] MSGTYPE=card is neither markdown nor text; markdown is used",
+    };
+    EXPECT_EQ(expected, warnings);
+}
+
+TEST_F(WebhookSettingsTest, MailGetsAllButTheSupervisorsOwnEventsByDefaultAndAReadableSecretIsNamed) {
+    writeFile(path, "[WEBHOOK.ops]\nURL=https://example.test/hook/abcdefgh\nKIND=json\nSECRET=s\n");
+    ::chmod(path.c_str(), 0644);
+    std::vector<std::string> warnings;
+    const Settings settings = load(warnings);
+    EXPECT_EQ((std::vector<std::string>{"down", "restarted", "start-failed", "keeps-failing", "recovered",
+                                        "unhealthy", "healthy"}),
+              settings.mail.events);
+    ASSERT_EQ(1u, warnings.size());
+    EXPECT_EQ(0u, warnings[0].find("procward.ini holds webhook URLs or secrets and other users can read it")) << warnings[0];
+}
+
+}  // namespace

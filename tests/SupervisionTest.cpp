@@ -366,6 +366,45 @@ TEST_F(SupervisionTest, TheAlertSinkHearsOfAKillAFailedStartAndTheBackoffMaximum
     EXPECT_EQ((std::vector<std::string>{messages[0], messages[1], messages[4]}), mailedAlerts());
 }
 
+TEST_F(SupervisionTest, AServerRunningAgainAfterAnAlertRecoversOnceItHasRunAsLongAsAStartMust) {
+    options.restartOnExit = false;
+    options.restartBackoffMax = 3s;
+    make().load({entry(1, "gs1", "--role recover")});
+    const int first = record(1).info().pid;
+    ASSERT_GT(first, 0);
+    for (int i = 0; i < 4; ++i) tick();
+    // Started, never failed: nothing to recover from.
+    EXPECT_EQ((std::vector<AlertKind>{AlertKind::Restarted}), alerts.kinds());
+
+    killAndWait(first);
+    tick();  // down, restarted
+    const int second = record(1).info().pid;
+    ASSERT_GT(second, 0);
+    tick();
+    tick();  // 2 s: a death now would still be a failed start
+    EXPECT_EQ((std::vector<AlertKind>{AlertKind::Restarted, AlertKind::ServerDown, AlertKind::Restarted}),
+              alerts.kinds());
+    tick();  // 3 s, the back-off maximum
+    tick();
+    ASSERT_EQ((std::vector<AlertKind>{AlertKind::Restarted, AlertKind::ServerDown, AlertKind::Restarted,
+                                      AlertKind::Recovered}),
+              alerts.kinds());
+    const AlertEvent& recovered = alerts.events.back();
+    EXPECT_EQ(second, recovered.pid);
+    EXPECT_EQ("gs1 recovered: running again for 3.0 s, pid=" + std::to_string(second), recovered.message);
+    EXPECT_EQ(kAlertSubject, recovered.subject);
+
+    // Stopped by the operator after a fall: no recovery is owed any more.
+    killAndWait(second);
+    tick();
+    const int third = record(1).info().pid;
+    ASSERT_GT(third, 0);
+    supervisor->stop(1);
+    ASSERT_TRUE(followUntil([&] { return record(1).info().pid == 0; }));
+    for (int i = 0; i < 4; ++i) tick();
+    EXPECT_EQ(AlertKind::Restarted, alerts.events.back().kind);
+}
+
 // --- the loop ---
 
 TEST_F(SupervisionTest, AServerThatHasRunLongerThanTheIntervalIsRestartedAsSoonAsItExits) {

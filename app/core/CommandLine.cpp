@@ -54,6 +54,10 @@ CommandLine CommandLine::parse(int argc, char** argv, bool daemon) {
             if (!setMode(Mode::Headless, word)) break;
         } else if (word == "--test-mail") {
             if (!setMode(Mode::TestMail, word)) break;
+        } else if (word == "--test-alert") {
+            if (!setMode(Mode::TestAlert, word)) break;
+            // The channel's name, when one follows.
+            if (i + 1 < argc && argv[i + 1][0] != '-') line.alertChannel = argv[++i];
         } else if (word == "--verbose") {
             line.verbose = true;
         } else if (word == "--help" || word == "-h") {
@@ -66,8 +70,8 @@ CommandLine CommandLine::parse(int argc, char** argv, bool daemon) {
             line.toolkitArgs.push_back(word);
         }
     }
-    if (line.error.empty() && line.verbose && line.mode != Mode::TestMail)
-        line.error = "--verbose goes with --test-mail only";
+    if (line.error.empty() && line.verbose && line.mode != Mode::TestMail && line.mode != Mode::TestAlert)
+        line.error = "--verbose goes with --test-mail or --test-alert only";
     if (!line.error.empty()) line.mode = Mode::Usage;
     return line;
 }
@@ -84,6 +88,9 @@ std::string CommandLine::usage(const std::string& program, bool daemon) {
     }
     text += "       " + p + " --test-mail [--verbose] [--config-dir DIR]   send a test mail with the settings of\n"
             "                             procward.ini; --verbose prints the SMTP conversation\n";
+    text += "       " + p + " --test-alert [CHANNEL] [--verbose] [--config-dir DIR]   send a test alert through\n"
+            "                             every alert channel (or the one named: mail or a webhook's name)\n"
+            "                             and print each outcome; --verbose prints the exchanges\n";
     text += "       " + p + " ctl status [--json]   show the servers of the running Procward\n";
     text += "       " + p + " ctl start|stop NAME   start or stop one server (stop: it stays down)\n";
     text += "       " + p + " ctl start|stop --all   start or stop every server\n";

@@ -9,6 +9,7 @@ public:
         Window,    // procward without a mode: the window
         Headless,  // procwardd, procward --headless
         TestMail,  // --test-mail
+        TestAlert, // --test-alert [CHANNEL]
         Ctl,       // ctl ...: a command to the running supervisor
         Help,      // --help, -h
         Usage,     // not understood: `error` says why
@@ -21,7 +22,8 @@ public:
     Mode mode = Mode::Window;
     std::string configDir;              // --config-dir DIR, empty when not given
     std::string logDir;                 // --log-dir DIR, empty when not given
-    bool verbose = false;               // --verbose (with --test-mail): print the SMTP conversation
+    bool verbose = false;               // --verbose (with --test-mail, --test-alert): print the exchange
+    std::string alertChannel;           // --test-alert CHANNEL; empty: every channel
     std::vector<std::string> ctlArgs;   // the words after "ctl"
     std::vector<std::string> toolkitArgs;  // the program name and what the window's toolkit may read
     std::string error;

@@ -83,6 +83,17 @@ std::string MetricsServer::scrape() const {
         alerts.failed = alerts_->failed;
         alerts.suppressed = alerts_->suppressed;
         alerts.off = alerts_->off;
+        alerts.digested = alerts_->digested;
+        for (const auto& channel : alerts_->channels()) {
+            StatusReport::Alerts::Channel c;
+            c.name = channel->name;
+            c.sent = channel->sent;
+            c.failed = channel->failed;
+            c.retried = channel->retried;
+            c.dropped = channel->dropped;
+            c.digested = channel->digested;
+            alerts.channels.push_back(std::move(c));
+        }
     }
     return StatusReport::metrics(*board_.current(), alerts, PROCWARD_VERSION);
 }

@@ -6,6 +6,7 @@
 #include "app/core/CtlCommand.h"
 #include "app/core/HeadlessRunner.h"
 #include "app/core/Startup.h"
+#include "app/core/TestAlertCommand.h"
 #include "app/core/TestMailCommand.h"
 #include "log/AppLogger.h"
 #include "platform/System.h"
@@ -21,6 +22,9 @@ int RunProgramMode(const CommandLine& line, const char* program, bool daemon) {
             return 0;
         case CommandLine::Mode::Ctl:
             return RunCtlCommand(line.ctlArgs, stdout, stderr);
+        case CommandLine::Mode::TestAlert:
+            if (!ApplyDirectories(line, program, stderr)) return 1;
+            return RunTestAlertCommand(stdout, line.alertChannel, line.verbose);
         case CommandLine::Mode::TestMail:
             if (!ApplyDirectories(line, program, stderr)) return 1;
             return RunTestMailCommand(stdout, line.verbose);

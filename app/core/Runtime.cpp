@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 
 #include <fmt/format.h>
 
+#include "alerts/WebhookFormat.h"
 #include "app/core/SupervisionSettings.h"
 #include "config/AppDirectories.h"
 #include "config/SettingsFile.h"
@@ -47,6 +49,8 @@ Runtime::Runtime(std::function<void()> wake, std::FILE* complaints)
       supervisor_(SystemClock::Instance(), platform::processControl(), SupervisionOptionsFrom(settings_.general)),
       host_(supervisor_, wake_, mailSink_.counters()) {
     supervisor_.addAlertSink(&mailAlerts_);
+    supervisor_.addAlertSink(&channels_);
+    configureChannels();
     supervisor_.setEntryStore(&store_);
     supervisor_.setStateStore(&stateFile_);
     ControlServer::Actions actions;
@@ -59,6 +63,7 @@ Runtime::~Runtime() {
     host_.stopping();
     supervisor_.setStateStore(nullptr);
     supervisor_.setEntryStore(nullptr);
+    supervisor_.removeAlertSink(&channels_);
     supervisor_.removeAlertSink(&mailAlerts_);
 }
 
@@ -74,7 +79,36 @@ void Runtime::start() {
     // supervisor; every check still runs there.
     supervisor_.watchExits(wake_);
     host_.start(settings_.general.metricsListen);
+    raiseOwn(AlertKind::ProcwardStarted, "Procward started");
     supervisor_.load(list_.entries());
+}
+
+void Runtime::raiseOwn(AlertKind kind, const std::string& message) {
+    AlertEvent event;
+    event.kind = kind;
+    event.name = "Procward";
+    event.time = SystemClock::Instance().secondsSince1970();
+    event.at = SystemClock::Instance().now();
+    event.message = message;
+    event.subject = "26300 告警邮件";
+    mailAlerts_.alert(event);
+    channels_.alert(event);
+}
+
+void Runtime::configureChannels() {
+    channels_.configure(settings_.webhooks);
+    mailSink_.sharedCounters().setChannels(channels_.counters());
+    auto& log = AppLogger::Instance().get();
+    for (const auto& channel : channels_.channels()) {
+        const WebhookSettingsData& hook = channel->settings();
+        log.info("{}: {} to {}", channel->logName(), WebhookKindName(hook.kind), WebhookFormat::maskedUrl(hook));
+    }
+}
+
+void Runtime::sendDigests() {
+    const std::int64_t now = SystemClock::Instance().secondsSince1970();
+    mailSink_.sendDigest(now);
+    channels_.sendDigests(now);
 }
 
 void Runtime::runDue() {
@@ -84,13 +118,22 @@ void Runtime::runDue() {
     }
     host_.runQueued();
     supervisor_.runDue();
+    sendDigests();
     host_.watchdogIfDue(SystemClock::Instance().now());
 }
 
 Clock::TimePoint Runtime::nextDue() const {
     // The service manager's watchdog counts as due too: a loop that slept
     // past it would be taken for a hung one.
-    return std::min(supervisor_.nextDue(), host_.nextWatchdog());
+    Clock::TimePoint next = std::min(supervisor_.nextDue(), host_.nextWatchdog());
+    // A digest is due on the calendar clock, counted in whole seconds.
+    std::optional<std::int64_t> digest = channels_.digestDue();
+    if (const auto mail = mailSink_.digestDue(); mail && (!digest || *mail < *digest)) digest = mail;
+    if (digest) {
+        const std::int64_t left = *digest - SystemClock::Instance().secondsSince1970();
+        next = std::min(next, SystemClock::Instance().now() + std::chrono::seconds(std::max<std::int64_t>(left, 0)));
+    }
+    return next;
 }
 
 std::string Runtime::endRequested() const {
@@ -102,7 +145,12 @@ void Runtime::stop(const std::string& how) {
     if (stopped_) return;
     stopped_ = true;
     host_.stopping();
+    raiseOwn(AlertKind::ProcwardStopping, "Procward stopping");
+    // The mails and the posts share the grace, side by side.
+    const auto deadline = std::chrono::steady_clock::now() + MailDelivery::kExitGrace;
+    auto posts = std::async(std::launch::async, [this, deadline] { channels_.shutdown(deadline); });
     delivery_.shutdown();
+    posts.wait();
     stateFile_.flush();
     AppLogger::Instance().get().info("Procward exiting: {}", how.empty() ? "unknown" : how);
 }
@@ -147,6 +195,7 @@ void Runtime::apply(const Settings& settings, bool all) {
     supervisor_.changeOptions(options);
     mailSink_.setSettings(settings_.mail);
     logMailState(&before.mail);
+    if (settings_.webhooks != before.webhooks) configureChannels();
     if (!all) return;
     supervisor_.changeCheckInterval(options.checkInterval);
     host_.changeMetrics(settings_.general.metricsListen);

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "alerts/AlertChannels.h"
 #include "app/core/MailAlerts.h"
 #include "app/core/ServerListStore.h"
 #include "app/core/ServiceHost.h"
@@ -72,7 +73,9 @@ public:
     // each runDue (and after each wake) and then calls stop.
     std::string endRequested() const;
     // The end: the service manager hears of it, queued commands are
-    // answered, mails still on their way get their grace, the state file
+    // answered, the channels hear that Procward is stopping, mails and
+    // webhook posts still on their way get their grace (together, within
+    // 5 s), the state file
     // holds what the supervisor holds, and the log's last line says how the
     // program ends: "Procward exiting: " and `how`.
     void stop(const std::string& how);
@@ -87,6 +90,7 @@ public:
 
     MailDelivery& mailDelivery() { return delivery_; }
     MailAlertSink& mailSink() { return mailSink_; }
+    AlertChannels& alertChannels() { return channels_; }
     const ServerList& serverList() const { return list_; }
     StateFileWriter& stateFile() { return stateFile_; }
     ServiceHost& serviceHost() { return host_; }
@@ -96,6 +100,12 @@ private:
     // interval, the metrics address and the log retention (a reload).
     void apply(const Settings& settings, bool all);
     void logMailState(const AlertMailSettingsData* before) const;
+    // The webhook channels of the settings, said in the log.
+    void configureChannels();
+    // The supervisor's own event (started, stopping) to every channel.
+    void raiseOwn(AlertKind kind, const std::string& message);
+    // The digests of alerts held back whose interval has passed.
+    void sendDigests();
 
     std::function<void()> wake_;
     std::FILE* complaints_;
@@ -104,6 +114,7 @@ private:
     MailDelivery delivery_;
     MailAlertSink mailSink_;
     MailAlerts mailAlerts_;
+    AlertChannels channels_;  // the webhooks
     ServerList list_;
     ServerListStore store_;
     StateFileWriter stateFile_;

@@ -136,11 +136,23 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
     for (const ServerStatus& s : snapshot.servers)
         out += fmt::format("procward_server_auto_start{} {}\n", labels(s), s.autoStart ? 1 : 0);
 
-    family("procward_alerts_total", "counter", "Alerts raised, by what became of their mail.");
-    out += fmt::format("procward_alerts_total{{result=\"sent\"}} {}\n", alerts.sent);
-    out += fmt::format("procward_alerts_total{{result=\"failed\"}} {}\n", alerts.failed);
-    out += fmt::format("procward_alerts_total{{result=\"suppressed\"}} {}\n", alerts.suppressed);
-    out += fmt::format("procward_alerts_total{{result=\"off\"}} {}\n", alerts.off);
+    family("procward_alerts_total", "counter", "Alerts raised, by channel and what became of them there.");
+    auto alertLine = [&](const std::string& channel, const char* result, std::uint64_t count) {
+        out += fmt::format("procward_alerts_total{{channel=\"{}\",result=\"{}\"}} {}\n",
+                           escapeLabel(platform::utf8Text(channel)), result, count);
+    };
+    alertLine("mail", "sent", alerts.sent);
+    alertLine("mail", "failed", alerts.failed);
+    alertLine("mail", "suppressed", alerts.suppressed);
+    alertLine("mail", "off", alerts.off);
+    alertLine("mail", "digested", alerts.digested);
+    for (const auto& c : alerts.channels) {
+        alertLine(c.name, "sent", c.sent);
+        alertLine(c.name, "failed", c.failed);
+        alertLine(c.name, "retried", c.retried);
+        alertLine(c.name, "dropped", c.dropped);
+        alertLine(c.name, "digested", c.digested);
+    }
 
     const PassHistogram& h = snapshot.passDurations;
     family("procward_check_duration_seconds", "histogram", "Time one check pass over every server took.");

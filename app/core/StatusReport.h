@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/core/StatusSnapshot.h"
 
@@ -14,6 +15,13 @@ public:
         std::uint64_t failed = 0;
         std::uint64_t suppressed = 0;
         std::uint64_t off = 0;
+        std::uint64_t digested = 0;
+        // The webhook channels.
+        struct Channel {
+            std::string name;
+            std::uint64_t sent = 0, failed = 0, retried = 0, dropped = 0, digested = 0;
+        };
+        std::vector<Channel> channels;
     };
 
     // One line per server under a header line, then "N of M servers running".

@@ -33,8 +33,10 @@ struct Scrape {
     // Counted once the delivery thread is done with each mail, so a scrape
     // may come before the count of an alert the loop has raised.
     double alerts() const {
-        return at(R"(procward_alerts_total{result="sent"})") + at(R"(procward_alerts_total{result="failed"})") +
-               at(R"(procward_alerts_total{result="suppressed"})") + at(R"(procward_alerts_total{result="off"})");
+        return at(R"(procward_alerts_total{channel="mail",result="sent"})") +
+               at(R"(procward_alerts_total{channel="mail",result="failed"})") +
+               at(R"(procward_alerts_total{channel="mail",result="suppressed"})") +
+               at(R"(procward_alerts_total{channel="mail",result="off"})");
     }
 };
 

@@ -1,0 +1,28 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "supervision/AlertEvent.h"
+
+// What a channel sends: one alert, a digest of the alerts its minimum
+// interval held back, or the operator's test.
+struct ChannelMessage {
+    enum class Type { Alert, Digest, Test };
+
+    Type type = Type::Alert;
+    std::string title;  // a few words: "game03 down (SIGSEGV)", "and 19 more"
+    std::string text;   // the whole text
+    std::vector<AlertEvent> events;  // the alert; the digest's alerts; none for a test
+    std::string host;   // the machine it comes from
+    std::int64_t time = 0;  // seconds since 1970
+
+    // One alert: its text, with the reason and the machine.
+    static ChannelMessage alert(const AlertEvent& event);
+    // The alerts held back: "and 19 more: game03 down (SIGSEGV), ...".
+    static ChannelMessage digest(std::vector<AlertEvent> events, std::int64_t now);
+    // The test of `procward --test-alert`.
+    static ChannelMessage test(std::int64_t now);
+
+    // What the log says of it.
+    std::string logText() const;
+};

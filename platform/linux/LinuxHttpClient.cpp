@@ -1,0 +1,126 @@
+#include <curl/curl.h>
+
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/HttpClient.h"
+
+namespace platform {
+
+namespace {
+
+struct Exchange {
+    const HttpRequest* request;
+    std::string body;
+    std::string pending;  // a trace line not yet ended
+};
+
+void emit(Exchange& exchange, const char* prefix, const char* data, std::size_t size) {
+    // Each line of what went by, with its direction; the lines of a body too.
+    std::string text(data, size);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        exchange.request->trace(maskSecrets(prefix + line, exchange.request->secrets));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+}
+
+int traced(CURL*, curl_infotype type, char* data, std::size_t size, void* user) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    switch (type) {
+        case CURLINFO_TEXT: emit(exchange, "* ", data, size); break;
+        case CURLINFO_HEADER_OUT: emit(exchange, "> ", data, size); break;
+        case CURLINFO_DATA_OUT: emit(exchange, "> ", data, size); break;
+        case CURLINFO_HEADER_IN: emit(exchange, "< ", data, size); break;
+        case CURLINFO_DATA_IN: emit(exchange, "< ", data, size); break;
+        default: break;  // TLS records
+    }
+    return 0;
+}
+
+std::size_t received(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    // An answer is a short JSON object; anything beyond a megabyte is cut.
+    constexpr std::size_t kMostKept = 1 << 20;
+    const std::size_t bytes = size * count;
+    if (exchange.body.size() < kMostKept) exchange.body.append(data, std::min(bytes, kMostKept - exchange.body.size()));
+    return bytes;
+}
+
+int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto& exchange = *static_cast<Exchange*>(user);
+    const std::atomic<bool>* cancel = exchange.request->cancel;
+    return cancel && cancel->load() ? 1 : 0;
+}
+
+}  // namespace
+
+HttpResponse httpPost(const HttpRequest& request) {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+
+    HttpResponse response;
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        response.error = "the HTTP client could not be set up";
+        return response;
+    }
+    Exchange exchange{&request, {}, {}};
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_slist* headers = nullptr;
+    for (const std::string& header : request.headers) headers = curl_slist_append(headers, header.c_str());
+
+    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Procward");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeout.count()));
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, received);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange);
+    // The same trusted authorities as the mail's TLS: OpenSSL's variables
+    // replace the system's file and directory, each on its own.
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) curl_easy_setopt(curl, CURLOPT_CAINFO, file);
+    if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir) curl_easy_setopt(curl, CURLOPT_CAPATH, dir);
+    if (request.trace) {
+        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, traced);
+        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
+    }
+    // The proxy comes from HTTPS_PROXY (or https_proxy), HTTP_PROXY for
+    // plain http, and NO_PROXY, which libcurl reads by itself.
+
+    const CURLcode code = curl_easy_perform(curl);
+    if (code == CURLE_OK) {
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        response.answered = true;
+        response.status = static_cast<int>(status);
+        response.body = std::move(exchange.body);
+    } else if (code == CURLE_ABORTED_BY_CALLBACK) {
+        response.error = "cancelled";
+    } else {
+        response.error = curl_easy_strerror(code);
+        if (errorBuffer[0] != '\0') response.error += std::string(": ") + errorBuffer;
+        response.error = maskSecrets(response.error, request.secrets);
+    }
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return response;
+}
+
+}  // namespace platform

@@ -1,0 +1,142 @@
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "platform/HttpClient.h"
+#include "platform/System.h"
+
+namespace platform {
+
+namespace {
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) return {};
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
+    return result;
+}
+
+struct InternetHandle {
+    HINTERNET handle = nullptr;
+    explicit InternetHandle(HINTERNET h) : handle(h) {}
+    ~InternetHandle() {
+        if (handle) ::WinHttpCloseHandle(handle);
+    }
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+};
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string failure(const char* step) {
+    const DWORD error = ::GetLastError();
+    std::string text = std::string(step) + " failed: ";
+    if (error == ERROR_WINHTTP_TIMEOUT) return text + "the server did not answer in time";
+    if (error == ERROR_WINHTTP_SECURE_FAILURE) return text + "the server's certificate was refused";
+    if (error == ERROR_WINHTTP_CANNOT_CONNECT) return text + "the connection was refused";
+    if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) return text + "the host name could not be resolved";
+    return text + "error " + std::to_string(error);
+}
+
+}  // namespace
+
+HttpResponse httpPost(const HttpRequest& request) {
+    HttpResponse response;
+    auto trace = [&](const std::string& line) {
+        if (request.trace) request.trace(maskSecrets(line, request.secrets));
+    };
+
+    // HTTPS_PROXY names the proxy the way the Linux build takes it; WinHTTP
+    // wants it without its scheme, and NO_PROXY as its bypass list.
+    std::string proxy = environment("HTTPS_PROXY");
+    if (proxy.empty()) proxy = environment("https_proxy");
+    if (const auto scheme = proxy.find("://"); scheme != std::string::npos) proxy.erase(0, scheme + 3);
+    while (!proxy.empty() && proxy.back() == '/') proxy.pop_back();
+    std::string bypass = environment("NO_PROXY");
+    if (bypass.empty()) bypass = environment("no_proxy");
+    for (char& c : bypass)
+        if (c == ',') c = ';';
+    const std::wstring proxyWide = wide(proxy);
+    const std::wstring bypassWide = wide(bypass);
+    InternetHandle session(::WinHttpOpen(L"Procward",
+                                         proxy.empty() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                                         proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxyWide.c_str(),
+                                         proxy.empty() || bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : bypassWide.c_str(),
+                                         0));
+    if (!session.handle) {
+        response.error = failure("WinHttpOpen");
+        return response;
+    }
+    const int timeout = static_cast<int>(request.timeout.count());
+    ::WinHttpSetTimeouts(session.handle, timeout, timeout, timeout, timeout);
+
+    std::wstring url = wide(request.url);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!::WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) {
+        response.error = "not a URL: " + maskSecrets(request.url, request.secrets);
+        return response;
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+    path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    trace("* Connecting to " + request.url + (proxy.empty() ? "" : " through the proxy " + proxy));
+
+    InternetHandle connection(::WinHttpConnect(session.handle, host.c_str(), parts.nPort, 0));
+    if (!connection.handle) {
+        response.error = failure("WinHttpConnect");
+        return response;
+    }
+    InternetHandle call(::WinHttpOpenRequest(connection.handle, L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                             WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!call.handle) {
+        response.error = failure("WinHttpOpenRequest");
+        return response;
+    }
+    std::string headerText;
+    for (const std::string& header : request.headers) {
+        headerText += header + "\r\n";
+        trace("> " + header);
+    }
+    trace("> " + request.body);
+    const std::wstring headersWide = wide(headerText);
+    if (!::WinHttpSendRequest(call.handle, headersWide.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headersWide.c_str(),
+                              static_cast<DWORD>(-1L), const_cast<char*>(request.body.data()),
+                              static_cast<DWORD>(request.body.size()), static_cast<DWORD>(request.body.size()), 0) ||
+        !::WinHttpReceiveResponse(call.handle, nullptr)) {
+        response.error = failure("sending");
+        trace("* " + response.error);
+        return response;
+    }
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    ::WinHttpQueryHeaders(call.handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                          &status, &size, WINHTTP_NO_HEADER_INDEX);
+    for (;;) {
+        DWORD available = 0;
+        if (!::WinHttpQueryDataAvailable(call.handle, &available) || available == 0) break;
+        std::string chunk(available, '\0');
+        DWORD read = 0;
+        if (!::WinHttpReadData(call.handle, chunk.data(), available, &read) || read == 0) break;
+        response.body.append(chunk.data(), read);
+        if (response.body.size() > (1u << 20)) break;
+        if (request.cancel && request.cancel->load()) break;
+    }
+    response.answered = true;
+    response.status = static_cast<int>(status);
+    trace("< HTTP " + std::to_string(response.status));
+    trace("< " + response.body);
+    return response;
+}
+
+}  // namespace platform
