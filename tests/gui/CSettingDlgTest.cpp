@@ -180,7 +180,7 @@ TEST_F(CSettingDlgTest, SaveRefusesBadIntervalsWithAMessageAndTheFocusOnTheField
         expectSettingsInForceUnchanged();
         editOf(dialog.get(), 1010)->ChangeValue("mail.example.org");
         editOf(dialog.get(), 1015)->ChangeValue("a@example.org;b@example.org");
-        messages.push_back(save("1", "99999"));
+        messages.push_back(save("1", "86400"));
     });
     EXPECT_EQ(wxID_OK, dialog->ShowModal());
     ASSERT_EQ(6u, messages.size());
@@ -196,10 +196,10 @@ TEST_F(CSettingDlgTest, SaveRefusesBadIntervalsWithAMessageAndTheFocusOnTheField
     EXPECT_EQ("mail.example.org", inForce.mail.smtpServer);
     EXPECT_EQ("a@example.org;b@example.org", inForce.mail.smtpMailTo);
     EXPECT_EQ(1, inForce.mail.minAlertInterval);
-    EXPECT_EQ(99999, inForce.general.checkInterval);
-    EXPECT_EQ(99999, dialog->m_checkInterval);
+    EXPECT_EQ(86400, inForce.general.checkInterval);
+    EXPECT_EQ(86400, dialog->m_checkInterval);
     const Settings saved = loadSaved();
-    EXPECT_EQ(99999, saved.general.checkInterval);
+    EXPECT_EQ(86400, saved.general.checkInterval);
     EXPECT_EQ("mail.example.org", saved.mail.smtpServer);
     EXPECT_EQ("25", saved.mail.smtpPort);
     EXPECT_EQ("alert", saved.mail.smtpUser);

@@ -88,7 +88,7 @@ TEST_F(MainWindowCtlTest, AStopFromCtlOrFromTheWindowIsSeenByBoth) {
     ASSERT_EQ(0, record(1).info().pid);
     EXPECT_TRUE(row(1).showsAlarm());
     EXPECT_TRUE(tray->showsAlarm());
-    EXPECT_EQ("stopped, auto-start", status("alpha"));
+    EXPECT_EQ("failing, auto-start", status("alpha"));  // its start failed
     // ... until ctl stops it: nothing to end, but it stays down, and the
     // window shows that at once (no check would: to a check nothing changed).
     EXPECT_EQ("0\nalpha is not running; it stays down\n", ctl({"stop", "alpha"}));
