@@ -14,6 +14,8 @@ struct AlertMailSettingsData {
     std::int32_t minAlertInterval = 5;  // seconds
     SmtpSecurity smtpSecurity = SmtpSecurity::Auto;
     bool smtpTlsVerify = true;  // false: any server certificate is taken
+    // Lines of a server's own output an alert about it quotes (ALERT_OUTPUT_LINES); 0: none.
+    std::int32_t alertOutputLines = 20;
 
     bool operator==(const AlertMailSettingsData&) const = default;
 };

@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <vector>
 #include <memory>
 #include <string>
 
@@ -24,6 +26,9 @@ public:
         std::string subject;    // of the mail
         std::int64_t time = 0;  // seconds since 1970: the minimum interval counts by it
         bool failure = false;   // logged as an error (a server that could not be started)
+        // Lines the mail adds after the message, gathered when it is sent
+        // (not logged); none when empty.
+        std::function<std::vector<std::string>()> details{};
     };
 
     MailAlertSink(MailDelivery& delivery, AlertMailSettingsData settings);

@@ -23,5 +23,12 @@ struct AlertEvent {
     Clock::TimePoint at{};   // the same moment on the supervisor's clock
     std::string message;     // the alert text
     std::string subject;     // the subject of an alert mail
-    std::string reason;      // the system's error text of a StartFailed, else empty
+    std::string reason;      // the system's error text of a StartFailed, how the process ended of a ServerDown
+    // Of a server whose process ended (ServerDown, BackoffMax): the file its
+    // output went to and that file's size at the alert, so that its last
+    // lines can be read later; or, when there is no such file, why
+    // (outputNote).
+    std::string outputFile;
+    std::int64_t outputEnd = -1;
+    std::string outputNote;
 };

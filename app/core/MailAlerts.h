@@ -1,16 +1,32 @@
 #pragma once
+#include <string>
+#include <vector>
+
 #include "supervision/AlertSink.h"
 
 class MailAlertSink;
 
 // The mail as one of the Supervisor's alert sinks: a server that went down,
 // one that was started, one that could not be started (logged as an error)
-// and one that keeps failing are mailed (and logged) by the mail sink.
+// and one that keeps failing are mailed (and logged) by the mail sink. The
+// mail about a server whose process ended adds, after its first line, the
+// machine's name, how the process ended and its last lines of output.
 class MailAlerts : public AlertSink {
 public:
     explicit MailAlerts(MailAlertSink& mail) : mail_(mail) {}
 
     void alert(const AlertEvent& event) override;
+
+    // The lines added to the mail of `event`: a blank line, "Host: ...",
+    // "Exit: ..." and the last `outputLines` lines of the server's output
+    // (each indented by two blanks, control characters shown as "?"), or
+    // why there are none. Empty for an alert that is not about an ended
+    // process. Reads the output file: not for the loop's thread.
+    static std::vector<std::string> details(const AlertEvent& event, int outputLines, const std::string& host);
+
+    // Whether the alert is about a process that ended (gone down, failing,
+    // or one that ended as soon as it was started).
+    static bool aboutAnEnd(const AlertEvent& event);
 
 private:
     MailAlertSink& mail_;

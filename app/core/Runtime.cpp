@@ -45,7 +45,8 @@ Runtime::Runtime(std::function<void()> wake, std::FILE* complaints)
       store_(list_, complaints),
       stateFile_(AppDirectories::statePath()),
       supervisor_(SystemClock::Instance(), platform::processControl(), SupervisionOptionsFrom(settings_.general)),
-      host_(supervisor_, wake_, mailSink_.counters()) {
+      host_(supervisor_, wake_, mailSink_.counters()),
+      rotator_(host_.board()) {
     supervisor_.addAlertSink(&mailAlerts_);
     supervisor_.setEntryStore(&store_);
     supervisor_.setStateStore(&stateFile_);
@@ -75,6 +76,13 @@ void Runtime::start() {
     supervisor_.watchExits(wake_);
     host_.start(settings_.general.metricsListen);
     supervisor_.load(list_.entries());
+    startRotation();
+}
+
+void Runtime::startRotation() {
+    const GeneralSettingsData& general = settings_.general;
+    rotator_.start(supervisor_.options().checkInterval,
+                   static_cast<std::int64_t>(general.serverLogMaxMb) * 1024 * 1024, general.serverLogBackups);
 }
 
 void Runtime::runDue() {
@@ -102,6 +110,7 @@ void Runtime::stop(const std::string& how) {
     if (stopped_) return;
     stopped_ = true;
     host_.stopping();
+    rotator_.stop();
     delivery_.shutdown();
     stateFile_.flush();
     AppLogger::Instance().get().info("Procward exiting: {}", how.empty() ? "unknown" : how);
@@ -150,6 +159,9 @@ void Runtime::apply(const Settings& settings, bool all) {
     if (!all) return;
     supervisor_.changeCheckInterval(options.checkInterval);
     host_.changeMetrics(settings_.general.metricsListen);
+    rotator_.change(supervisor_.options().checkInterval,
+                    static_cast<std::int64_t>(settings_.general.serverLogMaxMb) * 1024 * 1024,
+                    settings_.general.serverLogBackups);
     if (settings_.general.logKeepDays != before.general.logKeepDays)
         AppLogger::Instance().keepDays(settings_.general.logKeepDays);
     if (settings_.general.restartOnExit != before.general.restartOnExit)

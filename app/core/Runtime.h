@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/core/MailAlerts.h"
+#include "app/core/OutputRotator.h"
 #include "app/core/ServerListStore.h"
 #include "app/core/ServiceHost.h"
 #include "app/core/StateFileWriter.h"
@@ -90,12 +91,14 @@ public:
     const ServerList& serverList() const { return list_; }
     StateFileWriter& stateFile() { return stateFile_; }
     ServiceHost& serviceHost() { return host_; }
+    OutputRotator& outputRotator() { return rotator_; }
 
 private:
     // Hands settings to the parts that use them; `all` also the check
     // interval, the metrics address and the log retention (a reload).
     void apply(const Settings& settings, bool all);
     void logMailState(const AlertMailSettingsData* before) const;
+    void startRotation();
 
     std::function<void()> wake_;
     std::FILE* complaints_;
@@ -109,6 +112,7 @@ private:
     StateFileWriter stateFile_;
     Supervisor supervisor_;
     ServiceHost host_;
+    OutputRotator rotator_;
     bool listRead_ = false;
     bool stopped_ = false;
     std::string endHow_;  // set by ctl shutdown

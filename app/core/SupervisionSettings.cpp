@@ -1,5 +1,12 @@
 #include "app/core/SupervisionSettings.h"
 
+#include "config/AppDirectories.h"
+#include "platform/System.h"
+
+std::string ServerOutputDirectory() {
+    return AppDirectories::logDirectory() + platform::pathSeparator() + "servers";
+}
+
 SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general) {
     SupervisionOptions options;
     const auto seconds = [](std::int32_t value) {
@@ -10,5 +17,6 @@ SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general) {
     options.stopTimeout = seconds(general.stopTimeout);
     options.restartBackoffMax = seconds(general.restartBackoffMax);
     options.rememberStopped = general.rememberStopped;
+    options.outputDirectory = ServerOutputDirectory();
     return options;
 }

@@ -1,6 +1,11 @@
 #pragma once
+#include <string>
+
 #include "config/GeneralSettingsData.h"
 #include "supervision/SupervisionOptions.h"
 
 // The supervision options of the [GENERAL] settings.
 SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general);
+
+// Where the servers' output files go: servers/ in the log directory.
+std::string ServerOutputDirectory();
