@@ -4,7 +4,11 @@
 #include "platform/System.h"
 
 std::string ServerOutputDirectory() {
-    return AppDirectories::logDirectory() + platform::pathSeparator() + "servers";
+    // A log directory that was given is never created: without it the
+    // servers' output is not kept either.
+    const std::string logs = AppDirectories::logDirectory();
+    if (AppDirectories::logDirectoryGiven() && !platform::directoryExists(logs)) return {};
+    return logs + platform::pathSeparator() + "servers";
 }
 
 SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general) {

@@ -83,6 +83,9 @@ TEST_F(ServerOutputAppTest, AServerThatPrintsAndExits3SaysSoInItsFileTheLogTheMa
     EXPECT_NE(std::string::npos, down.body.find("\n  fatal: cannot open database /nope/db (stderr)\n")) << down.body;
 
     EXPECT_NE(std::string::npos, install.log().find("[WARNING]: db exited with code 3 after")) << install.log();
+    // The change line of the text mode says why it is down.
+    EXPECT_NE(std::string::npos, install.process->waitForOutput("  [exited with code 3 after ", 15000))
+        << install.process->output();
 
     const std::string file = readFile(outputFile("db"));
     EXPECT_NE(std::string::npos, file.find("fatal: cannot open database /nope/db (stderr)\n")) << file;
