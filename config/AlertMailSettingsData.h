@@ -21,6 +21,8 @@ struct AlertMailSettingsData {
     // EVENTS: the events mailed (names of AlertEventNames); by default all
     // but the supervisor's own start and stop.
     std::vector<std::string> events = DefaultMailEvents();
+    // Lines of a server's own output an alert about it quotes (ALERT_OUTPUT_LINES); 0: none.
+    std::int32_t alertOutputLines = 20;
 
     bool operator==(const AlertMailSettingsData&) const = default;
 };

@@ -1,5 +1,7 @@
 #include "config/SettingsFile.h"
 
+#include <algorithm>
+
 #include "config/AppDirectories.h"
 #include "config/ProfileFile.h"
 #include "platform/FileStore.h"
@@ -137,6 +139,11 @@ bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::
     general.restartBackoffMax = wholeNumber(file, kGeneral, "RESTART_BACKOFF_MAX", 60, kOneDay, "one day", warnings);
     general.logKeepDays = wholeNumber(file, kGeneral, "LOG_KEEP_DAYS", 30, warnings);
     general.rememberStopped = wholeNumber(file, kGeneral, "REMEMBER_STOPPED", 0, warnings) != 0;
+    // A megabyte up to a terabyte; below 0 counts as 0 (never rotated).
+    general.serverLogMaxMb =
+        std::max(0, wholeNumber(file, kGeneral, "SERVER_LOG_MAX_MB", 10, 1024 * 1024, "one terabyte", warnings));
+    general.serverLogBackups =
+        std::max(0, wholeNumber(file, kGeneral, "SERVER_LOG_BACKUPS", 3, 99, "99 files", warnings));
     general.metricsListen = file.getString("METRICS", "LISTEN", "", 256);
 
     AlertMailSettingsData& mail = read.mail;
@@ -150,6 +157,8 @@ bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::
     mail.smtpTlsVerify = wholeNumber(file, kAlertMail, "SMTP_TLS_VERIFY", 1, warnings) != 0;
     mail.events = eventList(file, kAlertMail, DefaultMailEvents(), warnings);
     read.webhooks = webhooks(file, warnings);
+    mail.alertOutputLines =
+        std::max(0, wholeNumber(file, kAlertMail, "ALERT_OUTPUT_LINES", 20, 1000, "1000 lines", warnings));
 
     for (std::string& warning : SettingsFileWarnings(path)) warnings.push_back(std::move(warning));
     settings = std::move(read);

@@ -41,6 +41,8 @@ MailOutcome DeliverMail(const OutgoingMail& mail, std::shared_ptr<MailAbort> abo
         client->SetXMailer("The Bat! (v3.02) Professional");
         client->SetSubject(mail.subject);
         client->AddMessageLine(mail.body);
+        if (mail.moreLines)
+            for (const std::string& line : mail.moreLines()) client->AddMessageLine(line);
 
         if (mail.recipients.empty()) return outcome;
         if (!mail.attachment.empty()) client->AddAttachment(mail.attachment);

@@ -34,6 +34,7 @@ void MailAlertSink::alert(const Alert& alert) {
     }
     OutgoingMail mail = MailThrough(settings_, alert.subject, alert.message);
     mail.alert = true;
+    mail.moreLines = alert.details;
     // Whatever becomes of the mail (sent, failed, dropped from a full
     // queue, given up at exit) is counted once, on the delivery thread.
     mail.done = [counters = counters_](const MailOutcome& outcome) {

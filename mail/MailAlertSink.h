@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <vector>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +33,9 @@ public:
         std::string digestLine;
         // False: only logged (the mail's EVENTS= list leaves it out).
         bool mailed = true;
+        // Lines the mail adds after the message, gathered when it is sent
+        // (not logged); none when empty.
+        std::function<std::vector<std::string>()> details{};
     };
 
     MailAlertSink(MailDelivery& delivery, AlertMailSettingsData settings);

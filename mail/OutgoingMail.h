@@ -1,6 +1,7 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "config/SmtpSecurity.h"
 #include "mail/MailOutcome.h"
@@ -18,6 +19,9 @@ struct OutgoingMail {
     std::string body;
     std::string recipients;  // addresses separated by ";"
     std::string attachment;  // a file path, or empty
+    // Lines after the body, gathered on the delivery thread just before the
+    // mail is sent (they may read files); none when empty.
+    std::function<std::vector<std::string>()> moreLines;
 
     // An alert: its failure is logged as "Sending alert email error: ...".
     bool alert = false;

@@ -104,6 +104,9 @@ struct LaunchFailure {
     // The step and the system's reason, e.g. "cannot execute 'gamesrv': No
     // such file or directory", "cannot run as user 'x': no such user".
     std::string text;
+    // The output file (or its directory) could not be opened: nothing was
+    // started, and the same request without it may well succeed.
+    bool outputFile = false;
 };
 
 class ProcessControl {

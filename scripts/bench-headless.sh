@@ -2,7 +2,9 @@
 # Runs the window-less supervisor on 99 servers (the test server program)
 # at a 1 s check interval and prints what it costs: CPU per minute and per
 # tick, and its peak memory. Usage: bench-headless.sh BUILD [SECONDS] [PROGRAM ARGS...]
-# With METRICS_LISTEN=host:port in the environment the metrics are on.
+# With METRICS_LISTEN=host:port in the environment the metrics are on; with
+# SERVER_ARGS="--count-lines 100 18" each server writes that output (18 lines
+# of 95 bytes every 100 ms: about 1 MB per minute) into its output file.
 set -e
 BUILD="$(cd "${1:-build}" && pwd)"
 SECONDS_TO_RUN="${2:-30}"
@@ -34,8 +36,8 @@ export PROCWARD_LOCK_DIR="$WORK" XDG_RUNTIME_DIR="$WORK/run"
   i=1
   while [ $i -le 99 ]; do
     [ $i -gt 1 ] && printf ','
-    printf '{"name":"bench-%d","processname":"procward-testserver","commandline":"%s/procward-testserver --bench-id %d"}' \
-      $i "$WORK" $i
+    printf '{"name":"bench-%d","processname":"procward-testserver","commandline":"%s/procward-testserver --bench-id %d%s"}' \
+      $i "$WORK" $i "${SERVER_ARGS:+ $SERVER_ARGS}"
     i=$((i + 1))
   done
   printf ']'
@@ -56,11 +58,14 @@ sleep "$SECONDS_TO_RUN"
 after=$(ticks)
 hz=$(getconf CLK_TCK)
 peak=$(awk '/VmHWM/ {print $2}' "/proc/$PID/status")
+written=$(cat "$WORK"/logs/servers/*.log* 2>/dev/null | wc -c)
 processes=$(ls -d /proc/[0-9]* | wc -l)
 awk -v b="$before" -v a="$after" -v hz="$hz" -v s="$SECONDS_TO_RUN" -v peak="$peak" -v n="$running" \
-    -v p="$processes" -v prog="$PROGRAM $*" -v m="${METRICS_LISTEN:+ (metrics on $METRICS_LISTEN)}" 'BEGIN {
+    -v p="$processes" -v prog="$PROGRAM $*" -v m="${METRICS_LISTEN:+ (metrics on $METRICS_LISTEN)}" \
+    -v w="$written" -v out="${SERVER_ARGS:+, servers writing ($SERVER_ARGS)}" 'BEGIN {
   ms = (a - b) * 1000 / hz
-  printf "%s%s: %d servers running, %d processes on the machine\n", prog, m, n, p
+  printf "%s%s%s: %d servers running, %d processes on the machine\n", prog, m, out, n, p
   printf "  CPU: %.0f ms per minute, %.2f ms per tick (1 s interval, %d s measured)\n", ms * 60 / s, ms / s, s
   printf "  peak RSS: %.1f MB\n", peak / 1024
+  printf "  server output files: %.1f MB\n", w / 1048576
 }'

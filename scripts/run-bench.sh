@@ -7,3 +7,6 @@ BUILD="${1:-build}"
 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procward --headless
 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
 METRICS_LISTEN=127.0.0.1:19464 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
+# The same servers each writing about 1 MB of output per minute.
+SERVER_ARGS="--count-lines 100 18" "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
+"$(dirname "$0")/bench-exit-line.py" "$BUILD" 20

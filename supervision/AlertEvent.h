@@ -27,7 +27,14 @@ struct AlertEvent {
     Clock::TimePoint at{};   // the same moment on the supervisor's clock
     std::string message;     // the alert text
     std::string subject;     // the subject of an alert mail
-    std::string reason;      // why: the exit reason of a ServerDown, the error of a StartFailed
+    std::string reason;      // why: how the process ended of a ServerDown, the system's error text of a StartFailed
     // The server's last output lines, where it keeps an output file; else empty.
     std::vector<std::string> output;
+    // Of a server whose process ended (ServerDown, BackoffMax): the file its
+    // output went to and that file's size at the alert, so that its last
+    // lines can be read later; or, when there is no such file, why
+    // (outputNote).
+    std::string outputFile;
+    std::int64_t outputEnd = -1;
+    std::string outputNote;
 };

@@ -26,9 +26,11 @@ std::string LastExit::reason() const {
     return text;
 }
 
-std::string LastExit::logLine(const std::string& name) const {
-    if (!status) return name + " ended; " + reason();
-    std::string line = name + " " + reason();
+std::string LastExit::logLine(const std::string& name) const { return name + " " + summary(); }
+
+std::string LastExit::summary() const {
+    if (!status) return "ended; " + reason();
+    std::string line = reason();
     if (ran) line += " after " + durationText(*ran);
     return line;
 }

@@ -17,6 +17,8 @@ struct LastExit {
     // What else went wrong with it ("its pidfile ... named no running
     // process"), added to the reason; usually empty.
     std::string detail;
+    // The file its output went to; empty when it was not captured.
+    std::string outputFile;
 
     // Why it ended, to follow the server's name: "exited with code 3", "was
     // killed by signal 9 (SIGKILL) (core dumped)", "exit status unknown (not
@@ -25,6 +27,9 @@ struct LastExit {
     // The log line: "crasher exited with code 3 after 0.8 s", "game01
     // ended; exit status unknown (not started by this Procward)".
     std::string logLine(const std::string& name) const;
+    // The same without the name: "exited with code 3 after 0.8 s", "ended;
+    // exit status unknown (not started by this Procward)".
+    std::string summary() const;
 
     // A run time for people: "0.8 s", "42 s", "5 min 3 s", "3 h 12 min", "2 d 4 h".
     static std::string durationText(Clock::Duration duration);

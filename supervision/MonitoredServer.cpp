@@ -17,6 +17,7 @@
 #include "platform/TcpTable.h"
 #include "supervision/MachineLook.h"
 #include "supervision/ProcessDiscovery.h"
+#include "supervision/ServerOutputFile.h"
 
 namespace {
 const char* const kAlertSubject = "26300 告警邮件";
@@ -69,15 +70,35 @@ std::string plural(int n, const char* one, const char* many) { return std::to_st
 
 MonitoredServer::MonitoredServer(SupervisionContext& context) : context_(&context) {}
 
-void MonitoredServer::configure(const ServerEntry& entry) {
+void MonitoredServer::configure(const ServerEntry& entry, const std::string& outputFile) {
     info_.index = entry.index;
     info_.name = entry.name;
     info_.processname = entry.processname;
     info_.commandline = entry.commandline;
     options_ = entry.options;
+    outputFile_ = options_.output == ServerOutput::discard ? std::string() : outputFile;
 }
 
-void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pid, std::string reason) {
+void MonitoredServer::recordExit(const LastExit& exit) {
+    lastExit_ = exit;
+    if (!exit.status) return;
+    ++(exit.status->how == platform::ExitStatus::How::Code ? exitsByCode_ : exitsBySignal_);
+}
+
+void MonitoredServer::note(const std::string& text) const {
+    if (!capturedIn_.empty()) ServerOutputFile::appendNote(capturedIn_, context_->clock.secondsSince1970(), text);
+}
+
+std::string MonitoredServer::outputNote() const {
+    if (options_.output == ServerOutput::discard) return "its output is discarded (\"output\": \"discard\")";
+    if (outputFile_.empty()) return "its output is not kept (no output directory)";
+    if (process_ && capturedIn_.empty())
+        return "it was found running, not started by this Procward: its output is not captured";
+    return {};
+}
+
+void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pid, std::string reason,
+                            bool withOutput) {
     AlertEvent event;
     event.kind = kind;
     event.index = info_.index;
@@ -91,6 +112,17 @@ void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pi
     // Whoever heard that it failed hears when it runs again.
     if (kind == AlertKind::ServerDown || kind == AlertKind::StartFailed || kind == AlertKind::BackoffMax)
         recoveryOwed_ = true;
+    if (kind == AlertKind::BackoffMax && event.reason.empty())
+        event.reason = !startError_.empty() ? startError_ : lastExit_ ? lastExit_->reason() : std::string();
+    if ((withOutput || kind == AlertKind::ServerDown || kind == AlertKind::BackoffMax) && lastExit_) {
+        event.outputFile = lastExit_->outputFile;
+        if (!event.outputFile.empty())
+            event.outputEnd = ServerOutputFile::size(event.outputFile);
+        else if (!lastExit_->launchedHere)
+            event.outputNote = "it was not started by this Procward: its output is not captured";
+        else
+            event.outputNote = outputNote();
+    }
     const std::vector<AlertSink*> sinks = context_->alertSinks;
     for (AlertSink* sink : sinks) sink->alert(event);
 }
@@ -159,6 +191,7 @@ void MonitoredServer::release() {
     group_ = 0;
     groupWanted_ = false;
     identity_ = 0;
+    capturedIn_.clear();
     info_.pid = 0;
     info_.ports.clear();
     touched();
@@ -190,9 +223,7 @@ platform::LaunchRequest MonitoredServer::launchRequest() const {
     request.environment = options_.env;
     request.user = options_.user;
     request.group = options_.group;
-    // Standard output and error go nowhere for now; the server's own output
-    // file is named here once servers get one.
-    request.outputFile = std::string();
+    request.outputFile = outputFile_;
     return request;
 }
 
@@ -214,7 +245,15 @@ bool MonitoredServer::start() {
     awaitTick_ = false;
 
     platform::LaunchFailure failure;
-    std::unique_ptr<platform::ProcessHandle> process = context_->control.start(launchRequest(), failure);
+    platform::LaunchRequest request = launchRequest();
+    std::unique_ptr<platform::ProcessHandle> process = context_->control.start(request, failure);
+    if (!process && failure.outputFile) {
+        // A log directory that cannot be written keeps no server down: it
+        // runs, its output discarded.
+        log.error("{}: {}; its output is discarded", info_.name, failure.text);
+        request.outputFile.clear();
+        process = context_->control.start(request, failure);
+    }
     if (!process) {
         startError_ = failure.text;
         log.error("{} could not be started: {}", info_.name, failure.text);
@@ -229,6 +268,8 @@ bool MonitoredServer::start() {
     // server until it exits.
     hold(std::move(process), now, true, true, false);
     byThisRun_ = true;
+    capturedIn_ = request.outputFile;
+    note("started pid " + std::to_string(info_.pid));
     readStartTime(info_.startTime);
     // The listen address is read once the server has had a moment to open
     // its sockets; the loop goes on meanwhile.
@@ -237,6 +278,9 @@ bool MonitoredServer::start() {
         // Gone already: nothing started successfully (unless it handed over
         // to a daemon, which its pidfile names).
         noteEnd();
+        if (!pidfileWait_ && lastExit_)
+            raise(AlertKind::StartFailed, info_.name + " could not be started: it " + lastExit_->summary(), 0,
+                  lastExit_->reason(), true);
         return pidfileWait_.has_value();
     }
     // A server that daemonizes is announced once its own process is known.
@@ -283,11 +327,14 @@ bool MonitoredServer::followPidfile() {
     auto& log = AppLogger::Instance().get();
     if (std::unique_ptr<platform::ProcessHandle> daemon = daemonFromPidfile(pidfileWait_->launchIdentity)) {
         const Clock::TimePoint launchedAt = pidfileWait_->launchedAt;
+        const std::string capturedIn = pidfileWait_->capturedIn;
         pidfileWait_.reset();
         // Its run counts from the launch: a daemon that dies young is a
         // failed start like any other. Its group is its own, when it leads one.
         hold(std::move(daemon), launchedAt, true, true, false);
         byThisRun_ = true;
+        capturedIn_ = capturedIn;
+        note("runs as pid " + std::to_string(info_.pid) + ", named in its pidfile");
         readStartTime(info_.startTime);
         settleAt_ = now;  // its sockets are open by now: read them at once
         log.info("{} runs as pid {}, named in its pidfile {}", info_.name, info_.pid, pidfilePath());
@@ -324,6 +371,7 @@ void MonitoredServer::noteEnd() {
     exit.launchedHere = byThisRun_;
     exit.time = context_->clock.secondsSince1970();
     exit.ran = ran;
+    exit.outputFile = capturedIn_;
 
     if (launchedHere && !options_.pidfile.empty() && status &&
         status->how == platform::ExitStatus::How::Code && status->value == 0) {
@@ -336,6 +384,9 @@ void MonitoredServer::noteEnd() {
         wait.launchedPid = info_.pid;
         wait.launchIdentity = identity_;
         wait.handover = exit;
+        wait.capturedIn = capturedIn_;
+        ++exitsByCode_;
+        note("exited with code 0; the server's pid comes from its pidfile");
         log.info("{} (pid={}) exited with code 0; its server's pid is read from {}", info_.name, info_.pid,
                  pidfilePath());
         release();
@@ -344,8 +395,9 @@ void MonitoredServer::noteEnd() {
         return;
     }
 
-    lastExit_ = exit;
+    recordExit(exit);
     log.warn("{}", exit.logLine(info_.name));
+    note(exit.summary());
     // It lived less than an interval: a start that failed. Where the exit
     // watcher did not tell when it ended, what the checks saw counts: it
     // lived at least until the last one that found it alive.
@@ -496,8 +548,10 @@ void MonitoredServer::finishStop(bool ok) {
             if (process_->launchedHere()) exit.status = process_->exitStatus();
             exit.time = context_->clock.secondsSince1970();
             exit.ran = context_->clock.now() - runningSince_;
-            lastExit_ = exit;
+            exit.outputFile = capturedIn_;
+            recordExit(exit);
             AppLogger::Instance().get().info("{}", exit.logLine(info_.name));
+            note(exit.summary());
         }
         release();
         info_.startTime = 0;
@@ -729,6 +783,8 @@ bool MonitoredServer::readopt(const RememberedServer& record, bool sameBoot) {
     // after its end still reach by the group's ID.
     hold(std::move(process), context_->clock.now() - age, record.launched,
          record.launched && (fromPidfile || record.group == pid), true);
+    // Launched by an earlier run: it still writes to the file that run gave it.
+    if (record.launched) capturedIn_ = outputFile_;
     if (fromPidfile)
         AppLogger::Instance().get().info("{} runs as pid {}, named in its pidfile {}; taken over from the previous run",
                                          info_.name, pid, pidfilePath());
@@ -777,8 +833,11 @@ void MonitoredServer::takeRunStateFrom(MonitoredServer& other) {
     pidfileWait_ = std::exchange(other.pidfileWait_, std::nullopt);
     cleanup_ = std::exchange(other.cleanup_, std::nullopt);
     restarts_ = other.restarts_;
+    exitsByCode_ = other.exitsByCode_;
+    exitsBySignal_ = other.exitsBySignal_;
     lastExit_ = other.lastExit_;
     startError_ = other.startError_;
+    capturedIn_ = other.capturedIn_;
     backoff_ = other.backoff_;
     attemptAt_ = other.attemptAt_;
     awaitTick_ = other.awaitTick_;

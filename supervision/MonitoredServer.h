@@ -80,6 +80,16 @@ public:
     const std::optional<LastExit>& lastExit() const { return lastExit_; }
     // Why the last start could not launch anything; empty when it could.
     const std::string& startError() const { return startError_; }
+    // The file a launch of this server appends its output to; empty when
+    // its output is discarded (or no output directory is set).
+    const std::string& outputFile() const { return outputFile_; }
+    // The file the process held now writes to; empty when there is none
+    // (nothing held, a process found running rather than launched, output
+    // discarded).
+    const std::string& capturedIn() const { return capturedIn_; }
+    // Why the output of this server is not in its file, for where it would
+    // be shown; empty when it is.
+    std::string outputNote() const;
 
     bool stopping() const { return stop_.has_value(); }
     // When settle, a stop, a pidfile, a group clean-up or a restart
@@ -90,6 +100,11 @@ public:
     std::uint64_t watchId() const { return watchId_; }
     // Launches made by this record.
     std::uint64_t restarts() const { return restarts_; }
+    // Processes of this record that ended with an exit code, or by a signal
+    // (those whose end this supervisor learnt).
+    std::uint64_t exits(platform::ExitStatus::How how) const {
+        return how == platform::ExitStatus::How::Code ? exitsByCode_ : exitsBySignal_;
+    }
 
     // While a server that keeps failing waits for its next restart: when
     // that comes (the restart back-off; never while it is off).
@@ -101,8 +116,9 @@ private:
     // The Supervisor runs the operations; nobody else changes a record.
     friend class Supervisor;
 
-    // Takes the texts, index and options of an entry.
-    void configure(const ServerEntry& entry);
+    // Takes the texts, index and options of an entry, and the file its
+    // output goes to (unless the entry discards it).
+    void configure(const ServerEntry& entry, const std::string& outputFile = {});
     // Process ID of a running process that matches this server, which is
     // then held; 0 if none. Only for a record that holds nothing.
     std::int32_t findProcess(MachineLook& look);
@@ -153,7 +169,10 @@ private:
     // The operator's start: the back-off begins anew.
     void resetBackoff();
 
-    void raise(AlertKind kind, std::string message, std::int32_t pid = 0, std::string reason = {});
+    // `withOutput`: the alert is about the end of the last process, whose
+    // output it points to (always so for ServerDown and BackoffMax).
+    void raise(AlertKind kind, std::string message, std::int32_t pid = 0, std::string reason = {},
+               bool withOutput = false);
 
     struct PendingStop {
         Clock::TimePoint killAt;    // time-out of the graceful request
@@ -173,6 +192,7 @@ private:
         int launchedPid = 0;
         std::uint64_t launchIdentity = 0;  // the daemon started no earlier than this
         LastExit handover;                 // how the launched process ended (code 0)
+        std::string capturedIn;            // the daemon inherited the launch's output file
     };
 
     // The rest of the process group of a process that has ended, being ended
@@ -211,6 +231,8 @@ private:
     void finishStop(bool ok);
     bool groupGone();
     void touched() { context_->stateChanged = true; }
+    // Procward's own line in the output file of the process held.
+    void note(const std::string& text) const;
 
     SupervisionContext* context_;
     ServerInfo info_;
@@ -229,8 +251,14 @@ private:
     std::optional<PidfileWait> pidfileWait_;
     std::optional<Cleanup> cleanup_;
     std::uint64_t restarts_ = 0;
+    std::uint64_t exitsByCode_ = 0;
+    std::uint64_t exitsBySignal_ = 0;
+    // Keeps the exit and counts it.
+    void recordExit(const LastExit& exit);
     std::optional<LastExit> lastExit_;
     std::string startError_;
+    std::string outputFile_;
+    std::string capturedIn_;
 
     // Failed starts in a row, and what the back-off makes of them.
     struct Backoff {

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <string>
 
 // How the supervisor checks, restarts and stops; read from the settings
 // file at start.
@@ -18,4 +19,7 @@ struct SupervisionOptions {
     // A server the operator stopped stays down when the supervisor starts
     // again (the state file keeps the stop); off: every server is started.
     bool rememberStopped = false;
+    // Where each launched server's standard output and error are appended,
+    // one file per server (see ServerOutputFile); empty: they go nowhere.
+    std::string outputDirectory;
 };

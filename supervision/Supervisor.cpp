@@ -7,6 +7,7 @@
 #include "platform/ProcessIdentity.h"
 #include "platform/Text.h"
 #include "supervision/MachineLook.h"
+#include "supervision/ServerOutputFile.h"
 
 namespace {
 
@@ -169,6 +170,8 @@ void Supervisor::load(const std::vector<ServerEntry>& entries) {
     std::map<std::int32_t, std::unique_ptr<MonitoredServer>> previous = std::move(servers_);
     servers_.clear();
     std::vector<MonitoredServer*> fresh;
+    const std::map<std::int32_t, std::string> outputFiles =
+        ServerOutputFile::pathsFor(context_.options.outputDirectory, entries);
     for (const ServerEntry& entry : entries) {
         auto server = std::make_unique<MonitoredServer>(context_);
         auto kept = std::find_if(previous.begin(), previous.end(),
@@ -180,7 +183,8 @@ void Supervisor::load(const std::vector<ServerEntry>& entries) {
         } else {
             fresh.push_back(server.get());
         }
-        server->configure(entry);
+        const auto outputFile = outputFiles.find(entry.index);
+        server->configure(entry, outputFile == outputFiles.end() ? std::string() : outputFile->second);
         if (!isKept) {
             // Each record of the state file serves one entry.
             auto record = std::find_if(remembered.begin(), remembered.end(),

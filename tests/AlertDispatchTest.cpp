@@ -144,7 +144,8 @@ TEST_F(AlertDispatchTest, ASupervisedServersAlertsArriveAsMailAFailedLaunchToo) 
     std::vector<std::string> bodies;
     for (const auto& m : messages) {
         EXPECT_EQ(kAlertSubject, m.subject);
-        bodies.push_back(m.body.substr(0, m.body.find_last_not_of('\n') + 1));
+        // The first line is the alert; a server's end adds its details below.
+        bodies.push_back(m.body.substr(0, m.body.find('\n')));
     }
     EXPECT_EQ(expected, bodies);
     waitForDelivery();

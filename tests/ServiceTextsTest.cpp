@@ -195,13 +195,21 @@ TEST_F(StatusTextTest, UpOnlyWhileRunningAndTheWayTheLastProcessEnded) {
     warming.pid = 77;
     warming.state = ServerState::Starting;
     warming.lastExit = "was killed by signal 9 (SIGKILL)";
+    warming.exit = LastExit{platform::ExitStatus{platform::ExitStatus::How::Signal, 9, true}, true, 1767225600,
+                            std::chrono::milliseconds(1500), "", ""};
     ServerStatus crasher;
     crasher.index = 2;
     crasher.name = "crasher";
     crasher.state = ServerState::Failing;
     crasher.lastExit = "exited with code 3";
+    crasher.exit = LastExit{platform::ExitStatus{platform::ExitStatus::How::Code, 3, false}, true, 1767225600,
+                            std::nullopt, "", ""};
+    ServerStatus found;
+    found.index = 3;
+    found.name = "found";
+    found.exit = LastExit{};
     crasher.nextAttempt = 1767225660;
-    snapshot.servers = {warming, crasher};
+    snapshot.servers = {warming, crasher, found};
     const std::string text = StatusReport::metrics(snapshot, {}, "1.0");
     EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"warming\",index=\"1\"} 0\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_server_pid{name=\"warming\",index=\"1\"} 77\n")) << text;
@@ -211,9 +219,21 @@ TEST_F(StatusTextTest, UpOnlyWhileRunningAndTheWayTheLastProcessEnded) {
     json.Parse(StatusReport::json(snapshot).c_str());
     ASSERT_FALSE(json.HasParseError());
     EXPECT_EQ(std::string("starting"), json["servers"][0]["state"].GetString());
-    EXPECT_EQ(std::string("was killed by signal 9 (SIGKILL)"), json["servers"][0]["last_exit"].GetString());
+    const auto& killed = json["servers"][0]["last_exit"];
+    ASSERT_TRUE(killed.IsObject());
+    EXPECT_EQ(9, killed["signal"].GetInt());
+    EXPECT_FALSE(killed.HasMember("code"));
+    EXPECT_TRUE(killed["core_dumped"].GetBool());
+    EXPECT_EQ(std::string("2026-01-01T08:00:00+08:00"), killed["at"].GetString());
+    EXPECT_DOUBLE_EQ(1.5, killed["ran_seconds"].GetDouble());
+    EXPECT_EQ(std::string("was killed by signal 9 (SIGKILL)"), json["servers"][0]["last_exit_reason"].GetString());
+    EXPECT_TRUE(json["servers"][1]["last_exit"]["ran_seconds"].IsNull());
+    EXPECT_EQ(std::string("unknown"), json["servers"][2]["last_exit"].GetString());
+    EXPECT_NE(std::string::npos, text.find("procward_server_last_exit_code{name=\"warming\",index=\"1\"} -9\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_last_exit_code{name=\"crasher\",index=\"2\"} 3\n"));
+    EXPECT_EQ(std::string::npos, text.find("procward_server_last_exit_code{name=\"found\""));
     EXPECT_EQ(std::string("failing"), json["servers"][1]["state"].GetString());
-    EXPECT_EQ(std::string("exited with code 3"), json["servers"][1]["last_exit"].GetString());
+    EXPECT_EQ(3, json["servers"][1]["last_exit"]["code"].GetInt());
     EXPECT_EQ(std::string("2026-01-01T08:01:00+08:00"), json["servers"][1]["next_attempt"].GetString());
     const std::string table = StatusReport::table(snapshot);
     EXPECT_NE(std::string::npos, table.find("failing"));

@@ -347,9 +347,11 @@ TEST_F(SupervisionTest, TheAlertSinkHearsOfAKillAFailedStartAndTheBackoffMaximum
         EXPECT_EQ(1, event.index) << i;
         EXPECT_EQ("gs", event.name) << i;
         EXPECT_EQ(kAlertSubject, event.subject) << i;
-        // A failed launch carries the system's reason, the fall how the process ended.
+        // A failed launch carries the system's reason, the fall how the
+        // process ended, the back-off why the last start failed.
         EXPECT_EQ(event.kind == AlertKind::StartFailed  ? reason
                   : event.kind == AlertKind::ServerDown ? "was killed by signal 9 (SIGKILL)"
+                  : event.kind == AlertKind::BackoffMax ? "cannot execute '" + copy + "': " + reason
                                                         : "",
                   event.reason)
             << i;

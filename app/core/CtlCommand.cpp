@@ -6,13 +6,21 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <chrono>
+#include <thread>
+
+#include <rapidjson/document.h>
+
 #include "platform/CommandSocket.h"
+#include "supervision/OutputFollower.h"
+#include "supervision/ServerOutputFile.h"
 
 namespace {
 
 const char* const kCtlUsage =
     "usage: ctl [--timeout SECONDS] status [--json] | start NAME | start --all | stop NAME | stop --all |\n"
-    "       stop --now NAME | kill NAME | restart NAME | reload | shutdown   (-- ends the options)";
+    "       stop --now NAME | kill NAME | restart NAME | logs NAME [-n LINES] [-f] | reload | shutdown\n"
+    "       (-- ends the options)";
 
 // Seconds as given to --timeout: a number above 0, at most a day.
 bool parseSeconds(const std::string& text, long long& ms) {
@@ -43,6 +51,17 @@ bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::
             parsed.all = true;
         } else if (word == "--now") {
             parsed.now = true;
+        } else if (word == "-f" || word == "--follow") {
+            parsed.follow = true;
+        } else if (word == "-n" || word == "--lines" || word.rfind("--lines=", 0) == 0) {
+            const std::string value = word.size() > 8 ? word.substr(8) : i + 1 < args.size() ? args[++i] : "";
+            char* end = nullptr;
+            const long long n = std::strtoll(value.c_str(), &end, 10);
+            if (value.empty() || end != value.c_str() + value.size() || n < 0 || n > 100000) {
+                error = "-n needs a number of lines from 0 to 100000";
+                return false;
+            }
+            parsed.lines = n;
         } else if (word == "--timeout" || word.rfind("--timeout=", 0) == 0) {
             std::string value;
             if (word.size() > 9) {
@@ -82,6 +101,16 @@ bool CtlRequestLine(const CtlWords& parsed, std::string& line, std::string& erro
         w.String("status");
         w.Key("json");
         w.Bool(parsed.json);
+    } else if (verb == "logs") {
+        if (names != 1 || parsed.all || parsed.now || parsed.json) {
+            error = names == 0 ? "logs needs the name of a server" : "logs takes the name of one server, -n and -f";
+            return false;
+        }
+        // The output file is named in the status; ctl reads it itself.
+        w.Key("command");
+        w.String("status");
+        w.Key("json");
+        w.Bool(true);
     } else if (verb == "reload" || verb == "shutdown") {
         if (names > 0 || parsed.all || parsed.now || parsed.json) {
             error = verb + " takes no name";
@@ -132,13 +161,13 @@ bool CtlRequestLine(const std::vector<std::string>& args, std::string& line, std
     return ParseCtlWords(args, parsed, error) && CtlRequestLine(parsed, line, error);
 }
 
-int RunCtlCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-    CtlWords parsed;
-    std::string line, error;
-    if (!ParseCtlWords(args, parsed, error) || !CtlRequestLine(parsed, line, error)) {
-        std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), kCtlUsage);
-        return 1;
-    }
+namespace {
+
+// Sends the request of `parsed` and takes the answer apart: the exit code
+// for ctl, and the text. On no answer, the code (3 or 1) with the reason
+// already printed.
+int ask(const CtlWords& parsed, const std::string& line, std::string& text, std::FILE* err) {
+    std::string error;
     const std::string path = platform::commandSocketPath();
     std::string reply;
     switch (platform::sendCommand(path, line, reply, error, parsed.timeoutMs)) {
@@ -160,12 +189,107 @@ int RunCtlCommand(const std::vector<std::string>& args, std::FILE* out, std::FIL
     // The answer: the exit code on the first line, then the text.
     const std::size_t newline = reply.find('\n');
     const std::string code = reply.substr(0, newline);
-    const std::string text = newline == std::string::npos ? std::string() : reply.substr(newline + 1);
+    text = newline == std::string::npos ? std::string() : reply.substr(newline + 1);
     if (code != "0" && code != "1") {
         std::fprintf(err, "ctl: the answer was not understood\n");
         return 1;
     }
-    std::fputs(text.c_str(), code == "0" ? out : err);
-    if (!text.empty() && text.back() != '\n') std::fputc('\n', code == "0" ? out : err);
     return code == "0" ? 0 : 1;
+}
+
+void printLines(const std::vector<std::string>& lines, std::FILE* out) {
+    for (const std::string& line : lines) {
+        std::fwrite(line.data(), 1, line.size(), out);
+        std::fputc('\n', out);
+    }
+    std::fflush(out);
+}
+
+}  // namespace
+
+int RunCtlLogs(const CtlWords& parsed, std::FILE* out, std::FILE* err, bool (*keepGoing)()) {
+    std::string line, error, text;
+    if (!CtlRequestLine(parsed, line, error)) {
+        std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), kCtlUsage);
+        return 1;
+    }
+    const int code = ask(parsed, line, text, err);
+    if (code != 0) {
+        if (!text.empty()) std::fprintf(err, "%s\n", text.c_str());
+        return code;
+    }
+    rapidjson::Document status;
+    status.Parse(text.c_str());
+    if (status.HasParseError() || !status.IsObject() || !status.HasMember("servers") || !status["servers"].IsArray()) {
+        std::fprintf(err, "ctl: the answer was not understood\n");
+        return 1;
+    }
+    // As the supervisor takes a NAME: the servers of that name; failing
+    // that, digits are an index.
+    const std::string& name = parsed.words[1];
+    std::vector<const rapidjson::Value*> found;
+    for (const auto& server : status["servers"].GetArray())
+        if (server.HasMember("name") && server["name"].IsString() && name == server["name"].GetString())
+            found.push_back(&server);
+    if (found.empty() && !name.empty() && name.size() < 10 && name.find_first_not_of("0123456789") == std::string::npos)
+        for (const auto& server : status["servers"].GetArray())
+            if (server.HasMember("index") && server["index"].IsInt() && server["index"].GetInt() == std::stoi(name))
+                found.push_back(&server);
+    if (found.empty()) {
+        std::fprintf(err, "ctl: no server is named \"%s\"\n", name.c_str());
+        return 1;
+    }
+    if (found.size() > 1) {
+        std::fprintf(err, "ctl: %zu servers are named \"%s\"; give the index of one instead\n", found.size(),
+                     name.c_str());
+        return 1;
+    }
+    const rapidjson::Value& server = *found.front();
+    const std::string note =
+        server.HasMember("output_note") && server["output_note"].IsString() ? server["output_note"].GetString() : "";
+    if (!server.HasMember("output_file") || !server["output_file"].IsString()) {
+        std::fprintf(err, "ctl: %s: %s\n", name.c_str(), note.empty() ? "its output is not kept" : note.c_str());
+        return 1;
+    }
+    const std::string file = server["output_file"].GetString();
+    // Said, but the file may still hold what its earlier launches wrote.
+    if (!note.empty()) std::fprintf(err, "ctl: %s: %s; %s holds what it wrote when Procward started it\n",
+                                    name.c_str(), note.c_str(), file.c_str());
+    OutputFollower follower(file);
+    if (ServerOutputFile::size(file) < 0 && !parsed.follow) {
+        std::fprintf(err, "ctl: %s has written nothing yet (%s does not exist)\n", name.c_str(), file.c_str());
+        return 0;
+    }
+    printLines(ServerOutputFile::lastLines(file, static_cast<std::size_t>(parsed.lines), follower.offset()), out);
+    if (!parsed.follow) return 0;
+    while (!keepGoing || keepGoing()) {
+        const std::string more = follower.poll();
+        if (more.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            continue;
+        }
+        std::fwrite(more.data(), 1, more.size(), out);
+        std::fflush(out);
+    }
+    return 0;
+}
+
+int RunCtlCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    CtlWords parsed;
+    std::string line, error;
+    if (!ParseCtlWords(args, parsed, error) || !CtlRequestLine(parsed, line, error)) {
+        std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), kCtlUsage);
+        return 1;
+    }
+    if ((parsed.follow || parsed.lines != 20) && parsed.words[0] != "logs") {
+        std::fprintf(err, "ctl: -n and -f go with logs\n%s\n", kCtlUsage);
+        return 1;
+    }
+    if (parsed.words[0] == "logs") return RunCtlLogs(parsed, out, err);
+    std::string text;
+    const int code = ask(parsed, line, text, err);
+    if (code == 3 || (code == 1 && text.empty())) return code;
+    std::fputs(text.c_str(), code == 0 ? out : err);
+    if (!text.empty() && text.back() != '\n') std::fputc('\n', code == 0 ? out : err);
+    return code;
 }

@@ -19,6 +19,8 @@ struct CtlWords {
     bool all = false;
     bool now = false;
     long long timeoutMs = 10000;
+    long long lines = 20;  // logs -n LINES
+    bool follow = false;   // logs -f
 };
 bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::string& error);
 
@@ -26,3 +28,9 @@ bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::
 // they are not a command.
 bool CtlRequestLine(const std::vector<std::string>& args, std::string& line, std::string& error);
 bool CtlRequestLine(const CtlWords& parsed, std::string& line, std::string& error);
+
+// `ctl logs NAME [-n LINES] [-f]`: asks the supervisor for the status, finds
+// the server's output file in it and prints the file's last lines; with
+// `follow`, then what is appended, across rotations, until interrupted.
+// `keepGoing` is asked between the looks while following (null: forever).
+int RunCtlLogs(const CtlWords& parsed, std::FILE* out, std::FILE* err, bool (*keepGoing)() = nullptr);

@@ -30,8 +30,18 @@ void HeadlessRunner::printTable(const Supervisor& supervisor) {
     std::fflush(out_);
 }
 
+std::string HeadlessRunner::changeLine(const MonitoredServer& server) {
+    std::string line = rowLine(server);
+    if (server.info().pid != 0) return line;
+    if (!server.startError().empty())
+        line += "  [could not be started: " + server.startError() + "]";
+    else if (server.lastExit())
+        line += "  [" + server.lastExit()->summary() + "]";
+    return line;
+}
+
 void HeadlessRunner::serverChanged(const MonitoredServer& server) {
-    std::fprintf(out_, "%s\n", rowLine(server).c_str());
+    std::fprintf(out_, "%s\n", changeLine(server).c_str());
     std::fflush(out_);
 }
 

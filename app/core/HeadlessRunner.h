@@ -21,6 +21,10 @@ public:
 
     static std::string rowLine(const MonitoredServer& server);
     static std::string headerLine();
+    // The line printed when a server changes: its row and, while it has no
+    // process, why: "  [exited with code 3 after 0.8 s]" (or why its start
+    // failed).
+    static std::string changeLine(const MonitoredServer& server);
 
     // A changed row is printed.
     void serverChanged(const MonitoredServer& server) override;

@@ -47,7 +47,8 @@ Runtime::Runtime(std::function<void()> wake, std::FILE* complaints)
       store_(list_, complaints),
       stateFile_(AppDirectories::statePath()),
       supervisor_(SystemClock::Instance(), platform::processControl(), SupervisionOptionsFrom(settings_.general)),
-      host_(supervisor_, wake_, mailSink_.counters()) {
+      host_(supervisor_, wake_, mailSink_.counters()),
+      rotator_(host_.board()) {
     supervisor_.addAlertSink(&mailAlerts_);
     supervisor_.addAlertSink(&channels_);
     configureChannels();
@@ -81,6 +82,13 @@ void Runtime::start() {
     host_.start(settings_.general.metricsListen);
     raiseOwn(AlertKind::ProcwardStarted, "Procward started");
     supervisor_.load(list_.entries());
+    startRotation();
+}
+
+void Runtime::startRotation() {
+    const GeneralSettingsData& general = settings_.general;
+    rotator_.start(supervisor_.options().checkInterval,
+                   static_cast<std::int64_t>(general.serverLogMaxMb) * 1024 * 1024, general.serverLogBackups);
 }
 
 void Runtime::raiseOwn(AlertKind kind, const std::string& message) {
@@ -149,6 +157,7 @@ void Runtime::stop(const std::string& how) {
     // The mails and the posts share the grace, side by side.
     const auto deadline = std::chrono::steady_clock::now() + MailDelivery::kExitGrace;
     auto posts = std::async(std::launch::async, [this, deadline] { channels_.shutdown(deadline); });
+    rotator_.stop();
     delivery_.shutdown();
     posts.wait();
     stateFile_.flush();
@@ -199,6 +208,9 @@ void Runtime::apply(const Settings& settings, bool all) {
     if (!all) return;
     supervisor_.changeCheckInterval(options.checkInterval);
     host_.changeMetrics(settings_.general.metricsListen);
+    rotator_.change(supervisor_.options().checkInterval,
+                    static_cast<std::int64_t>(settings_.general.serverLogMaxMb) * 1024 * 1024,
+                    settings_.general.serverLogBackups);
     if (settings_.general.logKeepDays != before.general.logKeepDays)
         AppLogger::Instance().keepDays(settings_.general.logKeepDays);
     if (settings_.general.restartOnExit != before.general.restartOnExit)

@@ -5,6 +5,7 @@
 
 #include "alerts/AlertChannels.h"
 #include "app/core/MailAlerts.h"
+#include "app/core/OutputRotator.h"
 #include "app/core/ServerListStore.h"
 #include "app/core/ServiceHost.h"
 #include "app/core/StateFileWriter.h"
@@ -94,6 +95,7 @@ public:
     const ServerList& serverList() const { return list_; }
     StateFileWriter& stateFile() { return stateFile_; }
     ServiceHost& serviceHost() { return host_; }
+    OutputRotator& outputRotator() { return rotator_; }
 
 private:
     // Hands settings to the parts that use them; `all` also the check
@@ -106,6 +108,7 @@ private:
     void raiseOwn(AlertKind kind, const std::string& message);
     // The digests of alerts held back whose interval has passed.
     void sendDigests();
+    void startRotation();
 
     std::function<void()> wake_;
     std::FILE* complaints_;
@@ -120,6 +123,7 @@ private:
     StateFileWriter stateFile_;
     Supervisor supervisor_;
     ServiceHost host_;
+    OutputRotator rotator_;
     bool listRead_ = false;
     bool stopped_ = false;
     std::string endHow_;  // set by ctl shutdown

@@ -1,5 +1,6 @@
 #include "app/core/StatusBoard.h"
 
+#include <chrono>
 #include <utility>
 
 #include "supervision/Supervisor.h"
@@ -21,8 +22,16 @@ StatusSnapshot StatusBoard::snapshotOf(const Supervisor& supervisor) {
         s.restarts = record->restarts();
         s.state = record->state();
         if (const auto next = record->nextRestartTime()) s.nextAttempt = *next;
-        if (const auto& exit = record->lastExit()) s.lastExit = exit->reason();
+        if (const auto& exit = record->lastExit()) {
+            s.lastExit = exit->reason();
+            s.exit = exit;
+        }
         s.startError = record->startError();
+        s.uptimeSeconds = std::chrono::duration_cast<std::chrono::seconds>(record->runningFor()).count();
+        s.exitsByCode = record->exits(platform::ExitStatus::How::Code);
+        s.exitsBySignal = record->exits(platform::ExitStatus::How::Signal);
+        s.outputFile = record->outputFile();
+        s.outputNote = record->outputNote();
         snapshot.running += s.state == ServerState::Running;
         snapshot.servers.push_back(std::move(s));
     }

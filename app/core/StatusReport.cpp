@@ -1,5 +1,6 @@
 #include "app/core/StatusReport.h"
 
+#include <chrono>
 #include <ctime>
 
 #include <fmt/format.h>
@@ -39,9 +40,17 @@ std::string StatusReport::runningLine(const StatusSnapshot& snapshot) {
     return fmt::format("{} of {} servers running", snapshot.running, snapshot.servers.size());
 }
 
+std::string StatusReport::uptimeText(std::int64_t seconds) {
+    if (seconds <= 0) return "-";
+    if (seconds < 60) return std::to_string(seconds) + "s";
+    if (seconds < 3600) return fmt::format("{}m{:02}s", seconds / 60, seconds % 60);
+    if (seconds < 86400) return fmt::format("{}h{:02}m", seconds / 3600, seconds % 3600 / 60);
+    return fmt::format("{}d{:02}h", seconds / 86400, seconds % 86400 / 3600);
+}
+
 std::string StatusReport::table(const StatusSnapshot& snapshot) {
-    std::string out = fmt::format("{:<5} {:<24} {:<8} {:>8}  {:<21} {}\n", "INDEX", "NAME", "STATE", "PID", "LISTEN",
-                                  "STARTED");
+    std::string out = fmt::format("{:<5} {:<24} {:<8} {:>8} {:>8} {:>7}  {:<21} {}\n", "INDEX", "NAME", "STATE", "PID",
+                                  "RESTARTS", "UPTIME", "LISTEN", "STARTED");
     for (const ServerStatus& s : snapshot.servers) {
         std::string since = s.startTime ? isoTime(s.startTime) : "-";
         if (s.state == ServerState::Failing || s.state == ServerState::Backoff) {
@@ -49,11 +58,13 @@ std::string StatusReport::table(const StatusSnapshot& snapshot) {
             since = s.nextAttempt ? "next attempt " + isoTime(s.nextAttempt) : "-";
             const std::string& why = !s.startError.empty() ? s.startError : s.lastExit;
             if (!why.empty()) since += " (" + why + ")";
+        } else if (s.exit) {
+            since = (since == "-" ? "" : since + "; ") + "last exit: " + s.exit->summary();
         }
-        out += fmt::format("{:<5} {:<24} {:<8} {:>8}  {:<21} {}{}\n", s.index, platform::terminalText(s.name),
-                           stateName(s.state),
-                           s.pid > 0 ? std::to_string(s.pid) : "-", s.listen.empty() ? "-" : s.listen, since,
-                           s.autoStart ? "" : " (auto-start off)");
+        out += fmt::format("{:<5} {:<24} {:<8} {:>8} {:>8} {:>7}  {:<21} {}{}\n", s.index,
+                           platform::terminalText(s.name), stateName(s.state),
+                           s.pid > 0 ? std::to_string(s.pid) : "-", s.restarts, uptimeText(s.uptimeSeconds),
+                           s.listen.empty() ? "-" : s.listen, since, s.autoStart ? "" : " (auto-start off)");
     }
     out += runningLine(snapshot) + "\n";
     return out;
@@ -94,6 +105,26 @@ std::string StatusReport::json(const StatusSnapshot& snapshot) {
             string(isoTime(s.nextAttempt));
         }
         w.Key("last_exit");
+        if (!s.exit) {
+            w.Null();
+        } else if (!s.exit->status) {
+            w.String("unknown");
+        } else {
+            w.StartObject();
+            w.Key(s.exit->status->how == platform::ExitStatus::How::Code ? "code" : "signal");
+            w.Int(s.exit->status->value);
+            w.Key("core_dumped");
+            w.Bool(s.exit->status->coreDumped);
+            w.Key("at");
+            string(isoTime(s.exit->time));
+            w.Key("ran_seconds");
+            if (s.exit->ran)
+                w.Double(std::chrono::duration<double>(*s.exit->ran).count());
+            else
+                w.Null();
+            w.EndObject();
+        }
+        w.Key("last_exit_reason");
         if (s.lastExit.empty()) w.Null(); else string(s.lastExit);
         if (!s.startError.empty()) {
             w.Key("start_error");
@@ -101,6 +132,14 @@ std::string StatusReport::json(const StatusSnapshot& snapshot) {
         }
         w.Key("restarts");
         w.Uint64(s.restarts);
+        w.Key("uptime_seconds");
+        w.Int64(s.uptimeSeconds);
+        w.Key("output_file");
+        if (s.outputFile.empty()) w.Null(); else string(platform::utf8Text(s.outputFile));
+        if (!s.outputNote.empty()) {
+            w.Key("output_note");
+            string(s.outputNote);
+        }
         w.EndObject();
     }
     w.EndArray();
@@ -132,6 +171,22 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
     family("procward_server_restarts_total", "counter", "Launches of the server by this Procward since it started.");
     for (const ServerStatus& s : snapshot.servers)
         out += fmt::format("procward_server_restarts_total{} {}\n", labels(s), s.restarts);
+    family("procward_server_last_exit_code", "gauge",
+           "Exit code of the server's last process; a signal that ended it as its number made negative "
+           "(-9 for SIGKILL). No sample until a process Procward started has ended.");
+    for (const ServerStatus& s : snapshot.servers)
+        if (s.exit && s.exit->status)
+            out += fmt::format("procward_server_last_exit_code{} {}\n", labels(s),
+                               s.exit->status->how == platform::ExitStatus::How::Signal ? -s.exit->status->value
+                                                                                        : s.exit->status->value);
+    family("procward_server_exits_total", "counter",
+           "Ends of the server's processes started by this Procward, by how they ended: an exit code or a signal.");
+    for (const ServerStatus& s : snapshot.servers) {
+        const std::string named =
+            fmt::format("name=\"{}\",index=\"{}\"", escapeLabel(platform::utf8Text(s.name)), s.index);
+        out += fmt::format("procward_server_exits_total{{{},how=\"code\"}} {}\n", named, s.exitsByCode);
+        out += fmt::format("procward_server_exits_total{{{},how=\"signal\"}} {}\n", named, s.exitsBySignal);
+    }
     family("procward_server_auto_start", "gauge", "1 when the server is started again whenever it is found down.");
     for (const ServerStatus& s : snapshot.servers)
         out += fmt::format("procward_server_auto_start{} {}\n", labels(s), s.autoStart ? 1 : 0);

@@ -37,6 +37,8 @@ public:
     static std::string isoTime(std::int64_t secondsSince1970);
     // A label value as the text format quotes it: \ " and line feed escaped.
     static std::string escapeLabel(const std::string& value);
+    // How long a server has run, short: "42s", "5m03s", "3h12m", "2d04h"; "-" for 0.
+    static std::string uptimeText(std::int64_t seconds);
     // "N of M servers running".
     static std::string runningLine(const StatusSnapshot& snapshot);
 };

@@ -3,7 +3,10 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
 #include "app/core/PassHistogram.h"
+#include "supervision/LastExit.h"
 #include "supervision/ServerState.h"
 
 // One server as the loop last saw it.
@@ -19,6 +22,12 @@ struct ServerStatus {
     std::uint64_t restarts = 0;    // launches by this supervisor
     std::string lastExit;          // how its last process ended ("exited with code 3"), empty when none has
     std::string startError;        // why its last start launched nothing, empty when it did
+    std::optional<LastExit> exit;  // how its last process ended, in full; empty when none has
+    std::uint64_t exitsByCode = 0;    // its processes that ended with an exit code
+    std::uint64_t exitsBySignal = 0;  // ... and those a signal ended
+    std::int64_t uptimeSeconds = 0;  // how long its process has run, 0 when down
+    std::string outputFile;        // the file its launches write their output to; empty when discarded
+    std::string outputNote;        // why its output is not in that file now; empty when it is
 };
 
 // The state of every server, published by the loop after each pass and

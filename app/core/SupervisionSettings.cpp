@@ -1,5 +1,16 @@
 #include "app/core/SupervisionSettings.h"
 
+#include "config/AppDirectories.h"
+#include "platform/System.h"
+
+std::string ServerOutputDirectory() {
+    // A log directory that was given is never created: without it the
+    // servers' output is not kept either.
+    const std::string logs = AppDirectories::logDirectory();
+    if (AppDirectories::logDirectoryGiven() && !platform::directoryExists(logs)) return {};
+    return logs + platform::pathSeparator() + "servers";
+}
+
 SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general) {
     SupervisionOptions options;
     const auto seconds = [](std::int32_t value) {
@@ -10,5 +21,6 @@ SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general) {
     options.stopTimeout = seconds(general.stopTimeout);
     options.restartBackoffMax = seconds(general.restartBackoffMax);
     options.rememberStopped = general.rememberStopped;
+    options.outputDirectory = ServerOutputDirectory();
     return options;
 }

@@ -640,13 +640,17 @@ std::unique_ptr<ProcessHandle> LinuxProcessControl::start(const LaunchRequest& r
     int outputFd = -1;
     if (!request.outputFile.empty()) {
         int error = 0;
-        if (!createParentDirectories(request.outputFile, error))
+        if (!createParentDirectories(request.outputFile, error)) {
+            failure.outputFile = true;
             return fail(error, "cannot create the directory of the output file " + quoted(request.outputFile) + ": " +
                                    errorText(error));
+        }
         outputFd = aboveStandardStreams(
             ::open(request.outputFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0640));
-        if (outputFd < 0)
+        if (outputFd < 0) {
+            failure.outputFile = true;
             return fail(errno, "cannot open the output file " + quoted(request.outputFile) + ": " + errorText(errno));
+        }
     }
     const int nullFd = aboveStandardStreams(::open("/dev/null", O_RDWR | O_CLOEXEC));
     int pipeFds[2] = {-1, -1};

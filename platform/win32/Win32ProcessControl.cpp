@@ -164,6 +164,7 @@ std::unique_ptr<ProcessHandle> Win32ProcessControl::start(const LaunchRequest& r
         DWORD error = 0;
         if (!createParentDirectories(request.outputFile, error)) {
             ::CloseHandle(nul);
+            failure.outputFile = true;
             return fail(error, "cannot create the directory of the output file " + quoted(request.outputFile) + ": " +
                                    errorText(static_cast<int>(error)));
         }
@@ -176,6 +177,7 @@ std::unique_ptr<ProcessHandle> Win32ProcessControl::start(const LaunchRequest& r
         if (output == INVALID_HANDLE_VALUE) {
             error = ::GetLastError();
             ::CloseHandle(nul);
+            failure.outputFile = true;
             return fail(error, "cannot open the output file " + quoted(request.outputFile) + ": " +
                                    errorText(static_cast<int>(error)));
         }

@@ -117,7 +117,7 @@ protected:
             s.pid = server["pid"].GetInt();
             s.state = server["state"].GetString();
             s.autoStart = server["auto_start"].GetBool();
-            if (server.HasMember("last_exit") && server["last_exit"].IsString()) s.lastExit = server["last_exit"].GetString();
+            if (server.HasMember("last_exit_reason") && server["last_exit_reason"].IsString()) s.lastExit = server["last_exit_reason"].GetString();
             shown[server["name"].GetString()] = s;
         }
         return shown;

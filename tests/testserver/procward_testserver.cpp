@@ -28,6 +28,8 @@
 //                         "TEXT (stderr)" on standard error, each a line
 //   --print-cwd           write "cwd=DIR", the working directory, on standard output
 //   --print-env           write each environment variable, "NAME=VALUE", on standard output
+//   --count-lines MS N    from then on write N numbered lines ("count 00000001
+//                         " and 80 dots) on standard output every MS ms
 //   --exit-code N         exit at once with code N (decimal, or 0x... for the
 //                         whole 32 bits Windows gives an exit code)
 // Options take effect in their order, so output comes before an --exit-code
@@ -98,6 +100,23 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             std::fprintf(stderr, "%s (stderr)\n", text.c_str());
             std::fflush(stderr);
+        } else if (arg == "--count-lines" && i + 2 < argc) {
+            const int ms = std::atoi(argv[++i]);
+            const int lines = std::atoi(argv[++i]);
+            std::thread([ms, lines] {
+                const std::string dots(80, '.');
+                for (unsigned long long n = 1;;) {
+                    std::string batch;
+                    for (int k = 0; k < lines; ++k, ++n) {
+                        char head[32];
+                        std::snprintf(head, sizeof head, "count %08llu ", n);
+                        batch += head + dots + "\n";
+                    }
+                    std::fwrite(batch.data(), 1, batch.size(), stdout);
+                    std::fflush(stdout);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                }
+            }).detach();
         } else if (arg == "--print-cwd") {
             std::error_code error;
             std::fprintf(stdout, "cwd=%s\n", std::filesystem::current_path(error).string().c_str());
