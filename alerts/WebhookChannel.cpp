@@ -6,6 +6,7 @@
 #include "alerts/WebhookFormat.h"
 #include "log/AppLogger.h"
 #include "platform/HttpClient.h"
+#include "supervision/ServerOutputFile.h"
 
 namespace {
 
@@ -51,10 +52,20 @@ bool WebhookChannel::sendDigest(std::int64_t now) {
     return true;
 }
 
+namespace {
+// As many of a server's last lines as an alert mail quotes by default.
+constexpr std::size_t kOutputLines = 20;
+}  // namespace
+
 void WebhookChannel::queue(ChannelMessage message) {
     ChannelQueue::Delivery delivery;
     delivery.what = message.logText();
-    delivery.attempt = [this, message = std::move(message)](const std::atomic<bool>& cancel) {
+    delivery.attempt = [this, message = std::move(message)](const std::atomic<bool>& cancel) mutable {
+        // The server's last lines are read here, on the channel's thread,
+        // up to where the file ended at the alert; the loop reads no output.
+        for (AlertEvent& event : message.events)
+            if (event.output.empty() && !event.outputFile.empty())
+                event.output = ServerOutputFile::lastLines(event.outputFile, kOutputLines, event.outputEnd);
         return attempt(message, &cancel, {});
     };
     queue_.enqueue(std::move(delivery));
