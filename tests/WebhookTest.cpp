@@ -413,3 +413,32 @@ TEST_F(WebhookTest, MaskedUrlsHideTokensAndPasswords) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WebhookTest, TheJsonEventQuotesTheLastLinesTheServerWroteBeforeItsEnd) {
+    // The file as the alert found it, and a line written after the alert:
+    // only what was there at the alert is quoted.
+    const std::string output = dir.file("game03.log");
+    std::string text;
+    for (int i = 1; i <= 25; ++i) text += "line " + std::to_string(i) + "\n";
+    writeFile(output, text);
+    AlertEvent event = downEvent("game03", 3);
+    event.outputFile = output;
+    event.outputEnd = static_cast<std::int64_t>(text.size());
+    writeFile(output, text + "written after the alert\n");
+
+    ChatServer server(certificates.loopback);
+    WebhookChannel channel(hookOf(WebhookKind::Json, server.url("/receiver")), quickRetries(1));
+    channel.alert(event);
+    ASSERT_TRUE(server.waitForRequests(1));
+    ASSERT_TRUE(channel.waitIdle(60s));
+    const rapidjson::Document body = parsed(server.requests().at(0).body);
+    ASSERT_TRUE(body.IsObject()) << server.requests().at(0).body;
+    const auto& lines = body["output"].GetArray();
+    ASSERT_EQ(20u, lines.Size());
+    EXPECT_EQ(std::string("line 6"), lines[0].GetString());
+    EXPECT_EQ(std::string("line 25"), lines[19].GetString());
+}
+
+}  // namespace
