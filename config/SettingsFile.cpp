@@ -61,6 +61,7 @@ bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::
     general.restartBackoffMax = wholeNumber(file, kGeneral, "RESTART_BACKOFF_MAX", 60, kOneDay, "one day", warnings);
     general.logKeepDays = wholeNumber(file, kGeneral, "LOG_KEEP_DAYS", 30, warnings);
     general.rememberStopped = wholeNumber(file, kGeneral, "REMEMBER_STOPPED", 0, warnings) != 0;
+    general.confirmDangerous = wholeNumber(file, kGeneral, "CONFIRM_DANGEROUS", 1, warnings) != 0;
     general.metricsListen = file.getString("METRICS", "LISTEN", "", 256);
 
     AlertMailSettingsData& mail = read.mail;
