@@ -168,7 +168,7 @@ TEST_F(MainWindowTrayTest, TheFocusStaysInTheWindowWhenAReloadDestroysTheFocused
     wxWindow* deleteButton = control(1125);
     deleteButton->SetFocus();
     ASSERT_TRUE(pumpUntil([&] { return wxWindow::FindFocus() == deleteButton; }));
-    clickButton(dialog.get(), 1125);
+    wxTEST_DIALOG(clickButton(dialog.get(), 1125), wxExpectModal<wxMessageDialog>(wxID_YES));
     ASSERT_TRUE(runUntil([&] { return control(1126) == nullptr; }));  // the rows were made anew
     wxWindow* focus = wxWindow::FindFocus();
     ASSERT_NE(nullptr, focus);
