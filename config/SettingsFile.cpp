@@ -144,6 +144,7 @@ bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::
         std::max(0, wholeNumber(file, kGeneral, "SERVER_LOG_MAX_MB", 10, 1024 * 1024, "one terabyte", warnings));
     general.serverLogBackups =
         std::max(0, wholeNumber(file, kGeneral, "SERVER_LOG_BACKUPS", 3, 99, "99 files", warnings));
+    general.confirmDangerous = wholeNumber(file, kGeneral, "CONFIRM_DANGEROUS", 1, warnings) != 0;
     general.metricsListen = file.getString("METRICS", "LISTEN", "", 256);
 
     AlertMailSettingsData& mail = read.mail;

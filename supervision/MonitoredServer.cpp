@@ -525,6 +525,9 @@ bool MonitoredServer::followStop() {
     }
     if (!stop_->killed && now >= stop_->killAt) {
         stop_->killed = true;
+        if (!stop_->killAsked)
+            AppLogger::Instance().get().warn("{} did not end within the stop time-out; killing it (pid={})",
+                                             info_.name, info_.pid);
         int error = 0;
         process_->signal(platform::StopSignal::Kill, stop_->group, error);
         if (process_->exited() && groupGone()) {

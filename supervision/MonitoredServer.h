@@ -92,6 +92,12 @@ public:
     std::string outputNote() const;
 
     bool stopping() const { return stop_.has_value(); }
+    // While a stop waits for the server to end by itself: when it is
+    // killed if it has not.
+    std::optional<Clock::TimePoint> killDue() const {
+        if (stop_ && !stop_->killed) return stop_->killAt;
+        return std::nullopt;
+    }
     // When settle, a stop, a pidfile, a group clean-up or a restart
     // attempt next has something to do.
     std::optional<Clock::TimePoint> nextDue() const;
@@ -180,6 +186,7 @@ private:
         Clock::TimePoint nextLook;  // where nothing can wait on the process
         bool killed = false;
         bool group = false;
+        bool killAsked = false;  // the operator's kill, not the time-out
         std::vector<std::function<void(bool)>> done;
     };
 

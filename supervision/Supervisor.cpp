@@ -413,6 +413,7 @@ void Supervisor::kill(std::int32_t index, CommandDone done) {
             const Clock::TimePoint now = context_.clock.now();
             pending.giveUpAt = now + (pending.giveUpAt - pending.killAt);
             pending.killAt = now;
+            pending.killAsked = true;
             server->followStop();
         }
     });

@@ -76,6 +76,8 @@ TEST_F(SettingsFileTest, NoFileGivesTheDefaults) {
     EXPECT_EQ(60, settings.general.restartBackoffMax);
     EXPECT_FALSE(settings.general.rememberStopped);
     EXPECT_TRUE(settings.general.restartOnExit);
+    // The window asks before quitting and deleting.
+    EXPECT_TRUE(settings.general.confirmDangerous);
     EXPECT_EQ(30, settings.general.logKeepDays);
     EXPECT_EQ("", settings.general.metricsListen);
     EXPECT_EQ("", settings.mail.smtpServer);
@@ -88,10 +90,11 @@ TEST_F(SettingsFileTest, NoFileGivesTheDefaults) {
 }
 
 TEST_F(SettingsFileTest, GeneralSectionAloneLeavesTheMailDefaults) {
-    writeFile(path, "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=10\r\nRESTART_ON_EXIT=0\r\n[METRICS]\r\nLISTEN=127.0.0.1:9464\r\n");
+    writeFile(path, "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=10\r\nRESTART_ON_EXIT=0\r\nCONFIRM_DANGEROUS=0\r\n[METRICS]\r\nLISTEN=127.0.0.1:9464\r\n");
     const Settings settings = load();
     EXPECT_EQ(10, settings.general.checkInterval);
     EXPECT_FALSE(settings.general.restartOnExit);
+    EXPECT_FALSE(settings.general.confirmDangerous);
     EXPECT_EQ("127.0.0.1:9464", settings.general.metricsListen);
     EXPECT_EQ(AlertMailSettingsData{}, settings.mail);
 }

@@ -76,11 +76,16 @@ TEST_F(StopTest, AServerIgnoringTheRequestIsKilledAfterTheTimeoutWhileTheOthersA
     EXPECT_TRUE(record(1).stopping());
     EXPECT_FALSE(done.has_value());
 
+    EXPECT_EQ(std::string::npos, log().find("did not end within the stop time-out"));
     clock.advance(2s);  // the time-out has passed
     ASSERT_TRUE(followUntil([&] { return done.has_value(); }));
     EXPECT_TRUE(*done);
     EXPECT_FALSE(processAlive(stubborn));
     EXPECT_EQ(0, record(1).info().pid);
+    // The kill is told, with the process it hit.
+    EXPECT_NE(std::string::npos, log().find("[WARNING]: stubborn did not end within the stop time-out; killing it (pid=" +
+                                            std::to_string(stubborn) + ")"))
+        << log();
 }
 
 TEST_F(StopTest, KillEndsAStopThatWaitsForItsTimeoutAndAnswersEveryoneWaiting) {
@@ -102,6 +107,8 @@ TEST_F(StopTest, KillEndsAStopThatWaitsForItsTimeoutAndAnswersEveryoneWaiting) {
     EXPECT_EQ(CommandStatus::Done, stopped->status);
     EXPECT_EQ(CommandStatus::Done, killed->status);
     EXPECT_EQ("stubborn", killed->name);
+    // The operator's kill is not the time-out's.
+    EXPECT_EQ(std::string::npos, log().find("did not end within the stop time-out"));
     EXPECT_FALSE(processAlive(stubborn));
     EXPECT_EQ(0, record(1).info().pid);
     EXPECT_FALSE(record(1).autoStart());

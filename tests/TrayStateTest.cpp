@@ -4,32 +4,37 @@
 
 namespace {
 
-// Rows as the checks leave them: running (a process ID), or down with
-// auto-start on (the checks keep trying) or off (stopped by the operator).
-RowCells row(const std::string& pid, bool downWithAutoStart) {
-    RowCells cells;
-    cells.pid = pid;
-    cells.downWithAutoStart = downWithAutoStart;
-    return cells;
+RowStatus row(const std::string& name, ServerState state, RowColour colour = RowColour::Plain) {
+    RowStatus status;
+    status.name = name;
+    status.state = state;
+    status.colour = colour;
+    return status;
 }
 
-TEST(TrayStateTest, CountsRunningServersAndRaisesTheAlarmOnlyForOnesThatShouldRun) {
-    std::vector<RowCells> rows;
-    EXPECT_EQ((TrayState{0, 0, false}), TrayState::of(rows));
+TEST(TrayStateTest, CountsOnlyRunningServersAndNamesThoseThatShouldRunButAreDown) {
+    std::vector<RowStatus> rows;
+    EXPECT_EQ((TrayState{0, 0, false, {}}), TrayState::of(rows));
     EXPECT_EQ("Procward: 0/0 运行中", TrayState::of(rows).tooltip());
 
-    rows.push_back(row("4100", false));
-    rows.push_back(row("4200", false));  // running with auto-start off still runs
-    rows.push_back(row("", false));      // stopped by the operator: no alarm
-    EXPECT_EQ((TrayState{2, 3, false}), TrayState::of(rows));
-    EXPECT_EQ("Procward: 2/3 运行中", TrayState::of(rows).tooltip());
-
-    rows.push_back(row("", true));  // gone, and its restart failed
-    EXPECT_EQ((TrayState{2, 4, true}), TrayState::of(rows));
+    rows.push_back(row("a", ServerState::Running));
+    rows.push_back(row("b", ServerState::Stopping, RowColour::Busy));  // on its way down: not running
+    rows.push_back(row("c", ServerState::Starting, RowColour::Busy));
+    rows.push_back(row("d", ServerState::Stopped));  // kept down by the operator: no alarm
+    EXPECT_EQ((TrayState{2, 4, false, {}}), TrayState::of(rows));
     EXPECT_EQ("Procward: 2/4 运行中", TrayState::of(rows).tooltip());
 
-    rows.back() = row("5100", false);  // restarted
-    EXPECT_EQ((TrayState{3, 4, false}), TrayState::of(rows));
+    rows.push_back(row("crasher", ServerState::Backoff, RowColour::Alarm));
+    rows.push_back(row("gone", ServerState::Failing, RowColour::Alarm));
+    const TrayState state = TrayState::of(rows);
+    EXPECT_TRUE(state.alarm);
+    EXPECT_EQ("Procward: 2/6 运行中\n未运行：crasher, gone", state.tooltip());
+}
+
+TEST(TrayStateTest, AlongListOfDownServersIsCut) {
+    std::vector<RowStatus> rows;
+    for (int i = 1; i <= 7; ++i) rows.push_back(row("s" + std::to_string(i), ServerState::Failing, RowColour::Alarm));
+    EXPECT_EQ("Procward: 0/7 运行中\n未运行：s1, s2, s3, s4, s5 等 7 个", TrayState::of(rows).tooltip());
 }
 
 }  // namespace

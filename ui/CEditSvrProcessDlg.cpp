@@ -1,6 +1,10 @@
 #include "ui/CEditSvrProcessDlg.h"
 
+#include <wx/msgdlg.h>
+
+#include "ui/ApplicationCaption.h"
 #include "ui/DialogTemplate.h"
+#include "ui/model/AddServerForm.h"
 
 CEditSvrProcessDlg::CEditSvrProcessDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, U8("修改监控对象"), wxDefaultPosition, wxDefaultSize,
@@ -32,7 +36,28 @@ bool CEditSvrProcessDlg::TransferDataFromWindow() {
     return true;
 }
 
+int CEditSvrProcessDlg::fieldFor(int stripFieldId) {
+    switch (stripFieldId) {
+        case kAddNameEditId:
+            return kNameEditId;
+        case kAddFileNameEditId:
+            return kFileNameEditId;
+        default:
+            return kCommandLineEditId;
+    }
+}
+
 void CEditSvrProcessDlg::OnBnClickedOk(wxCommandEvent&) {
+    if (m_check) {
+        const Refusal refusal = m_check(ToU8(m_nameEdit->GetValue()), ToU8(m_fileNameEdit->GetValue()),
+                                        ToU8(m_commandLineEdit->GetValue()));
+        if (!refusal.message.empty()) {
+            // The members keep what the opener set until the texts pass.
+            wxMessageBox(U8(refusal.message), ApplicationCaption(), wxOK, this);
+            if (wxWindow* field = FindWindow(fieldFor(refusal.stripFieldId))) field->SetFocus();
+            return;
+        }
+    }
     TransferDataFromWindow();
     EndDialog(wxID_OK);
 }

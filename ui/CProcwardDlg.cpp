@@ -4,12 +4,17 @@
 #include <chrono>
 
 #include <wx/app.h>
+#include <wx/display.h>
 #include <wx/evtloop.h>
+#include <wx/settings.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
 #include "app/core/Runtime.h"
+#include "config/SettingsFile.h"
+#include "config/WindowPlace.h"
 #include "log/AppLogger.h"
+#include "mail/MailDelivery.h"
 #include "platform/Shell.h"
 #include "platform/StopRequest.h"
 #include "platform/System.h"
@@ -23,15 +28,16 @@
 #include "ui/DialogTemplate.h"
 #include "ui/MainWindowGlobals.h"
 #include "ui/ProcwardTrayIcon.h"
+#include "ui/RowArea.h"
 #include "ui/ServerRow.h"
 #include "ui/model/AddServerForm.h"
 #include "ui/model/AutoRun.h"
 #include "ui/model/MainLayout.h"
 #include "ui/model/RowCommand.h"
-#include "supervision/RowCells.h"
 #include "supervision/SystemClock.h"
 #include "ui/model/ServerPaths.h"
 #include "ui/model/TrayState.h"
+#include "ui/model/WindowPlacement.h"
 
 namespace {
 const char* const kNoticeCaption = "提示 ";
@@ -41,16 +47,28 @@ const char* const kListNotSaved = "服务器列表保存失败：";
 const char* const kListNotRead = "服务器列表无法读取，现在没有监控任何服务器：";
 
 const char* const kColumnHeaders[6] = {"名称", "命令行", "进程ID", "监听端口", "启动时间", "管理操作"};
+
+WindowPlacement::Box boxOf(const wxRect& r) { return {r.x, r.y, r.width, r.height}; }
+wxRect rectOf(const WindowPlacement::Box& b) { return wxRect(b.x, b.y, b.width, b.height); }
+wxRect rectOf(const MainLayout::Rect& r) { return wxRect(r.left, r.top, r.width, r.height); }
 }  // namespace
+
+const char* const CProcwardDlg::kQuitQuestion = "退出后将停止监控所有服务器，确定退出吗？";
+const char* const CProcwardDlg::kDeleteAllQuestion = "将停止并删除全部服务器，确定删除吗？";
+
+std::string CProcwardDlg::deleteQuestion(const std::string& name) {
+    return "将停止并删除服务器 " + name + " ，确定删除吗？";
+}
 
 const char* const CProcwardDlg::kBrowseFilter = "All Files (*.*)|*.*|Describe Files (*.exe)|*.exe||";
 
 CProcwardDlg::CProcwardDlg()
     : wxDialog(nullptr, wxID_ANY, "Procward", wxDefaultPosition, wxDefaultSize,
-               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxRESIZE_BORDER | wxMAXIMIZE_BOX | wxMINIMIZE_BOX),
       m_timer(this, kStatusTimerId) {
     CreateTemplateControls();
     Bind(wxEVT_TIMER, &CProcwardDlg::OnTimer, this, kStatusTimerId);
+    Bind(wxEVT_TIMER, &CProcwardDlg::OnCountdown, this, kCountdownTimerId);
     Bind(wxEVT_CLOSE_WINDOW, &CProcwardDlg::OnClose, this);
     Bind(wxEVT_SHOW, &CProcwardDlg::OnShow, this);
     Bind(wxEVT_SIZE, &CProcwardDlg::OnSize, this);
@@ -67,15 +85,19 @@ CProcwardDlg::CProcwardDlg()
     // Every button comes here first: the rows' buttons are routed by range.
     Bind(wxEVT_BUTTON, &CProcwardDlg::OnCommand, this);
     Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnCommandLineChange(); }, IDC_COMMAND_LINE);
+    for (int id : {IDC_NAME, IDC_PROCESS_NAME, IDC_COMMAND_LINE})
+        Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) { OnAdd(); }, id);
 }
 
 CProcwardDlg::~CProcwardDlg() {
     m_timer.Stop();
+    m_countdown.Stop();
     // The rows' controls go before the window itself; the runtime (and its
     // worker threads, which wake this window) before the window too.
     m_rows.clear();
     if (m_runtime) m_runtime->supervisor().removeObserver(this);
     m_runtime.reset();
+    m_testMails.reset();
     if (m_tray) {
         m_tray->RemoveIcon();
         m_tray.reset();
@@ -88,15 +110,19 @@ void CProcwardDlg::CreateTemplateControls() {
     SetSize(ConvertDialogToPixels(wxSize(1053, 224)));
     m_addGroup = t.groupBox(IDC_ADD_GROUP, "添加监控对象", 11, 4, 926, 35);
     t.label(wxID_STATIC, "名称：", 24, 22, 26, 8);
-    m_nameEdit = t.edit(IDC_NAME, 51, 18, 95, 14);
+    // Enter in the strip adds the server it describes (elsewhere it is the
+    // default button's, "全部开始").
+    m_nameEdit = t.edit(IDC_NAME, 51, 18, 95, 14, wxTE_PROCESS_ENTER);
     t.label(wxID_STATIC, "文件名：", 161, 22, 34, 8);
-    m_processNameEdit = t.edit(IDC_PROCESS_NAME, 196, 18, 115, 14);
+    m_processNameEdit = t.edit(IDC_PROCESS_NAME, 196, 18, 115, 14, wxTE_PROCESS_ENTER);
     t.label(wxID_STATIC, "命令行：", 326, 22, 32, 8);
-    m_commandLineEdit = t.edit(IDC_COMMAND_LINE, 360, 18, 470, 14);
+    m_commandLineEdit = t.edit(IDC_COMMAND_LINE, 360, 18, 470, 14, wxTE_PROCESS_ENTER);
     t.button(IDC_BROWSE, "...", 847, 18, 36, 14);
     t.button(IDC_ADD, "添加", 894, 18, 36, 14);
     t.button(IDC_UPDATE_TIME, "更新时间", 968, 18, 36, 14);
-    t.label(wxID_STATIC, "提示：请记住启动充值回调apache 服务器！", 851, 49, 164, 13);
+    m_reminder = t.label(wxID_STATIC, "提示：请记住启动充值回调apache 服务器！", 851, 49, 164, 13);
+    m_templateGroupWidth = m_addGroup->GetRect().width;
+    m_templateReminderLeft = m_reminder->GetRect().x;
     wxButton* startAll = t.button(IDC_START_ALL, "全部开始", 789, 186, 40, 15);
     t.button(IDC_STOP_ALL, "全部结束", 838, 186, 40, 15);
     t.button(IDC_DELETE_ALL, "全部删除", 885, 186, 40, 15);
@@ -142,25 +168,39 @@ bool CProcwardDlg::OnInitDialog() {
     g_rowOriginX = MainLayout::kOriginX;
     g_rowOriginY = MainLayout::originY(m_addGroup->GetRect().height);
 
-    CreateColumnHeaders(this);
+    // The header stays above the rows, which scroll in an area of their own.
+    m_headerStrip = new wxWindow(this, wxID_ANY, wxPoint(0, g_rowOriginY), wxSize(GetClientSize().x, MainLayout::kHeaderHeight));
+    CreateColumnHeaders(m_headerStrip);
+    m_rowArea = new RowArea(this);
+    m_rowArea->setAcrossObserver([this](int across) { ScrollHeaders(across); });
+    SetMinClientSize(wxSize(MainLayout::kMinClientWidth, MainLayout::minClientHeight(g_rowOriginY)));
     // The first load makes the rows (listLoaded). A list that cannot be read
     // leaves the window without rows, and says why.
     const ListResult list = m_runtime->readList();
     m_runtime->start();
     if (!list.ok && !list.missing) ShowMessage(kListNotRead + list.error, ToU8(ApplicationCaption()));
-    // The first reload gave the window its size: it opens in the middle of
-    // the screen, and later reloads move it from there. The desktop's frame
-    // is known only once the window is shown, when it is fitted once more.
-    CentreOnScreen();
+    // The first reload gave the window its size and place: where the
+    // operator left it, or in the middle of the screen. The desktop's frame
+    // is known only once the window is shown, when it is placed once more.
+    SetSize(m_openingRect);
     ArmTimer();
     return true;
 }
 
 void CProcwardDlg::CreateColumnHeaders(wxWindow* parent) {
+    // In the strip of the header, whose top is the header's top.
+    const int top = parent == this ? g_rowOriginY : 0;
     for (int column = 0; column < 6; ++column) {
-        const MainLayout::Rect r = MainLayout::header(g_rowOriginY, column);
-        new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), wxPoint(r.left, r.top),
-                         wxSize(r.width, r.height), wxST_NO_AUTORESIZE);
+        const MainLayout::Rect r = MainLayout::header(top, column);
+        m_headers.push_back(new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), wxPoint(r.left, r.top),
+                                             wxSize(r.width, r.height), wxST_NO_AUTORESIZE));
+    }
+}
+
+void CProcwardDlg::ScrollHeaders(int across) {
+    for (std::size_t column = 0; column < m_headers.size(); ++column) {
+        const MainLayout::Rect r = MainLayout::header(0, static_cast<int>(column));
+        m_headers[column]->Move(r.left - across, r.top);
     }
 }
 
@@ -175,8 +215,8 @@ void CProcwardDlg::listLoaded() {
     // The first check of each new record has run, before its row is made.
     bool unreachable = false;
     for (const auto& [index, server] : supervisor().servers()) {
-        m_rows[index] = std::make_unique<ServerRow>(this, index, server->info().name, server->info().commandline,
-                                                    RowCells::of(*server));
+        m_rows[index] = std::make_unique<ServerRow>(m_rowArea, index, server->info().name, server->info().commandline,
+                                                    statusOf(*server));
         unreachable = unreachable || index > kHighestRowIndex;
     }
     if (unreachable)
@@ -186,6 +226,7 @@ void CProcwardDlg::listLoaded() {
     ApplyLayout();
     ArmTimer();
     UpdateTray();
+    FollowCountdowns();
     RestoreFocus();
 }
 
@@ -194,10 +235,32 @@ ServerRow* CProcwardDlg::row(std::int32_t index) {
     return found == m_rows.end() ? nullptr : found->second.get();
 }
 
+RowStatus CProcwardDlg::statusOf(const MonitoredServer& server) const {
+    return RowStatus::of(server, SystemClock::Instance().now());
+}
+
 void CProcwardDlg::serverChanged(const MonitoredServer& server) {
-    if (ServerRow* shown = row(server.info().index)) shown->update(RowCells::of(server));
+    if (ServerRow* shown = row(server.info().index)) shown->update(statusOf(server));
     // The tray icon counts the servers: every change of a row may change it.
     UpdateTray();
+    FollowCountdowns();
+}
+
+void CProcwardDlg::FollowCountdowns() {
+    bool counting = false;
+    for (const auto& [index, server] : supervisor().servers()) counting = counting || server->killDue().has_value();
+    if (counting && !m_countdown.IsRunning())
+        m_countdown.Start(1000);
+    else if (!counting && m_countdown.IsRunning())
+        m_countdown.Stop();
+}
+
+void CProcwardDlg::OnCountdown(wxTimerEvent&) {
+    if (!m_runtime) return;
+    for (const auto& [index, server] : supervisor().servers())
+        if (server->stopping())
+            if (ServerRow* shown = row(index)) shown->update(statusOf(*server));
+    FollowCountdowns();
 }
 
 int CProcwardDlg::Run() {
@@ -230,19 +293,18 @@ void CProcwardDlg::OnShow(wxShowEvent& event) {
 
 void CProcwardDlg::OnSize(wxSizeEvent& event) {
     event.Skip();
+    if (m_rowArea) ArrangeControls();
     if (m_firstShowState != FirstShow::Framing) return;
-    // The window has no resizing border, so only the toolkit and the window
-    // manager change its size: while they settle the first frame (in more
-    // than one step on some desktops), the fitted size is asked for again,
-    // a few times at most in case the desktop insists on another size.
-    if (GetSize() != m_fittedSize) CallAfter(&CProcwardDlg::FitFirstShow);
+    // While the toolkit and the window manager settle the first frame (in
+    // more than one step on some desktops), the opening place is asked for
+    // again, a few times at most in case the desktop insists on another.
+    if (GetRect() != m_openingRect) CallAfter(&CProcwardDlg::FitFirstShow);
 }
 
 void CProcwardDlg::FitFirstShow() {
     if (m_firstShowState != FirstShow::Framing) return;
     if (++m_firstShowFits >= kFirstShowFitLimit) m_firstShowState = FirstShow::Fitted;
-    if (GetSize() != m_fittedSize) SetSize(m_fittedSize);
-    CentreOnScreen();
+    if (GetRect() != m_openingRect) SetSize(m_openingRect);
     RestoreFocus();
 }
 
@@ -256,36 +318,89 @@ void CProcwardDlg::RestoreFocus() {
 
 void CProcwardDlg::UpdateTray() {
     if (!m_tray || !m_runtime) return;
-    std::vector<RowCells> rows;
-    for (const auto& [index, server] : supervisor().servers()) rows.push_back(RowCells::of(*server));
+    std::vector<RowStatus> rows;
+    for (const auto& [index, server] : supervisor().servers()) rows.push_back(statusOf(*server));
     m_tray->ShowState(TrayState::of(rows));
 }
 
 bool CProcwardDlg::trayAvailable() const { return m_tray && wxTaskBarIcon::IsAvailable(); }
 
+std::vector<wxRect> CProcwardDlg::workAreas() {
+    std::vector<wxRect> areas;
+    for (unsigned i = 0; i < wxDisplay::GetCount(); ++i) {
+        const wxDisplay display(i);
+        const wxRect area = display.GetClientArea();
+        if (display.IsPrimary())
+            areas.insert(areas.begin(), area);
+        else
+            areas.push_back(area);
+    }
+    return areas;
+}
+
 void CProcwardDlg::ApplyLayout() {
     const wxRect edit = m_commandLineEdit->GetRect();
-    const MainLayout::Relayout r = MainLayout::relayout(g_rowOriginY, supervisor().liveServerCount(), edit.x, edit.y);
-    // The controls move first: the toolkit does not let a window shrink
-    // below what its children cover.
-    const int bottomIds[5] = {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL, IDC_LOAD_ALL, IDC_OPEN_ALL};
-    for (int i = 0; i < 5; ++i) {
-        const MainLayout::Rect& b = r.bottomButtons[static_cast<std::size_t>(i)];
-        FindWindow(bottomIds[i])->SetSize(b.left, b.top, b.width, b.height);
-    }
-    m_commandLineEdit->SetSize(edit.x, edit.y, r.commandLineEditWidth, edit.height);
-    const int topIds[3] = {IDC_BROWSE, IDC_ADD, IDC_UPDATE_TIME};
-    for (int i = 0; i < 3; ++i) {
-        const MainLayout::Rect& b = r.topButtons[static_cast<std::size_t>(i)];
-        FindWindow(topIds[i])->SetSize(b.left, b.top, b.width, b.height);
-    }
-    // The outer corner goes where the client area's corner was (a hidden
-    // window has no place on screen yet: its own position stands in).
-    const wxPoint clientCorner = IsShown() ? ClientToScreen(wxPoint(0, 0)) : GetPosition() + GetClientAreaOrigin();
+    const std::int32_t rows = supervisor().liveServerCount();
+    const MainLayout::Relayout r = MainLayout::relayout(g_rowOriginY, rows, edit.x, edit.y);
     m_fittedSize = wxSize(r.windowWidth, r.windowHeight);
-    // A reload while the window is shown fits it with the frame known.
-    if (IsShown() && m_firstShowState == FirstShow::Framing) m_firstShowState = FirstShow::Fitted;
-    SetSize(clientCorner.x, clientCorner.y, r.windowWidth, r.windowHeight);
+    std::vector<WindowPlacement::Box> areas;
+    for (const wxRect& area : workAreas()) areas.push_back(boxOf(area));
+    const WindowPlacement::Box minimum = boxOf(wxRect(wxPoint(), GetMinSize()));
+    if (!IsShown() && m_firstShowState == FirstShow::NotShown) {
+        // Where the window opens: where the operator left it, if that is on
+        // a screen, else in the middle of the primary one; never larger
+        // than the screen's work area.
+        std::optional<WindowPlacement::Box> remembered;
+        if (const auto place = WindowPlace::read(SettingsFilePath()))
+            remembered = WindowPlacement::Box{place->x, place->y, place->width, place->height};
+        m_openingRect = rectOf(WindowPlacement::opening(
+            remembered, WindowPlacement::Box{0, 0, r.windowWidth, r.windowHeight}, areas, minimum));
+        m_laidOutRows = rows;
+        SetSize(m_openingRect);
+    } else if (rows != m_laidOutRows) {
+        // More or fewer rows: the height follows them, within the screen;
+        // the window stays where it is (moved up only as far as needed).
+        m_laidOutRows = rows;
+        const WindowPlacement::Box current = boxOf(GetScreenRect());
+        const wxRect placed = rectOf(WindowPlacement::refit(current, r.windowHeight,
+                                                            WindowPlacement::areaOf(current, areas), minimum));
+        if (IsShown() && m_firstShowState == FirstShow::Framing) {
+            m_firstShowState = FirstShow::Fitted;
+        }
+        if (!IsShown()) m_openingRect = placed;
+        SetSize(placed);
+    }
+    ArrangeControls();
+}
+
+void CProcwardDlg::ArrangeControls() {
+    const wxSize client = GetClientSize();
+    const wxRect edit = m_commandLineEdit->GetRect();
+    const std::int32_t highest = supervisor().servers().empty() ? 0 : supervisor().servers().rbegin()->first;
+    const MainLayout::Arrangement a =
+        MainLayout::arrange(g_rowOriginY, highest, client.x, client.y, edit.x, edit.y, m_templateGroupWidth,
+                            m_templateReminderLeft, wxSystemSettings::GetMetric(wxSYS_HSCROLL_Y, this));
+    const int bottomIds[5] = {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL, IDC_LOAD_ALL, IDC_OPEN_ALL};
+    for (int i = 0; i < 5; ++i) FindWindow(bottomIds[i])->SetSize(rectOf(a.bottomButtons[static_cast<std::size_t>(i)]));
+    m_commandLineEdit->SetSize(edit.x, edit.y, a.commandLineEditWidth, edit.height);
+    const int topIds[3] = {IDC_BROWSE, IDC_ADD, IDC_UPDATE_TIME};
+    for (int i = 0; i < 3; ++i) FindWindow(topIds[i])->SetSize(rectOf(a.topButtons[static_cast<std::size_t>(i)]));
+    const wxRect group = m_addGroup->GetRect();
+    m_addGroup->SetSize(group.x, group.y, a.groupBoxWidth, group.height);
+    m_reminder->Move(a.reminderLeft, m_reminder->GetPosition().y);
+    m_headerStrip->SetSize(rectOf(a.header));
+    m_rowArea->SetSize(rectOf(a.rowArea));
+    m_rowArea->setContentSize(MainLayout::kNaturalClientWidth, MainLayout::rowAreaContentHeight(highest));
+}
+
+void CProcwardDlg::RememberPlace() {
+    if (!IsShown() || IsIconized() || IsMaximized()) return;
+    const wxRect r = GetScreenRect();
+    const WindowPlace place{r.x, r.y, r.width, r.height};
+    if (WindowPlace::read(SettingsFilePath()) == place) return;
+    std::string error;
+    if (!WindowPlace::save(SettingsFilePath(), place, error))
+        AppLogger::Instance().get().error("The window's place could not be kept: {}", error);
 }
 
 void CProcwardDlg::CheckAllServers() {
@@ -335,6 +450,7 @@ void CProcwardDlg::OnClose(wxCloseEvent&) {
     // Closing only hides the window: the servers stay supervised. Without a
     // notification area (now: it may have gone since the start) the window
     // could not be brought back, so it is minimised instead.
+    RememberPlace();
     if (trayAvailable())
         Hide();
     else
@@ -343,7 +459,7 @@ void CProcwardDlg::OnClose(wxCloseEvent&) {
 
 void CProcwardDlg::OnCharHook(wxKeyEvent& event) {
     if (event.GetKeyCode() == WXK_ESCAPE) {
-        EndWithCommand(wxID_CANCEL, "Escape");
+        RequestEnd("Escape");
         return;
     }
     event.Skip();
@@ -351,11 +467,24 @@ void CProcwardDlg::OnCharHook(wxKeyEvent& event) {
 
 void CProcwardDlg::EndWithCommand(int command, const std::string& how) {
     if (!m_ended) m_endedHow = how;
+    if (!m_ended) RememberPlace();
     m_ended = true;
     SetReturnCode(command);
     Hide();
     // Also from inside a message box or dialog: Run returns once that closes.
     if (m_loop) m_loop->ScheduleExit(command);
+}
+
+void CProcwardDlg::RequestEnd(const std::string& how) {
+    if (m_ended || !Confirm(kQuitQuestion)) return;
+    EndWithCommand(wxID_CANCEL, how);
+}
+
+bool CProcwardDlg::Confirm(const std::string& question) {
+    if (m_runtime && !m_runtime->settings().general.confirmDangerous) return true;
+    // A hidden window (the tray's menu) owns no box: it would not be seen.
+    return wxMessageBox(U8(question), ApplicationCaption(), wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION,
+                        IsShown() ? this : nullptr) == wxYES;
 }
 
 void CProcwardDlg::OnContextMenu(wxContextMenuEvent& event) {
@@ -388,7 +517,8 @@ void CProcwardDlg::OnSysCommand(int command) {
         case IDM_SETTINGS: {
             // Saving hands the new values to the runtime, which writes them
             // and puts them in force; the timer keeps its period.
-            CSettingDlg settings(this, m_runtime->settings(), m_runtime->mailDelivery(),
+            if (!m_testMails) m_testMails = std::make_unique<MailDelivery>(1);
+            CSettingDlg settings(this, m_runtime->settings(), *m_testMails,
                                  [this](const Settings& values, std::string& error) {
                                      return m_runtime->changeSettings(values, error);
                                  });
@@ -438,9 +568,14 @@ void CProcwardDlg::OnCommand(wxCommandEvent& event) {
 
 void CProcwardDlg::ToggleServer(std::int32_t index) {
     const MonitoredServer* server = supervisor().find(index);
-    // The record decides, not the caption: a server on its way down is
-    // left to finish.
-    if (!server || server->stopping()) return;
+    // The record decides, not the caption.
+    if (!server) return;
+    if (server->stopping()) {
+        // "立即结束": the stop waits no longer for its time-out.
+        supervisor().kill(index);
+        ArmTimer();
+        return;
+    }
     wxWindow* button = FindWindow(RowCommandId(RowCommandKind::Toggle, index));
     if (button) button->Disable();
     if (server->info().pid > 0)
@@ -452,6 +587,8 @@ void CProcwardDlg::ToggleServer(std::int32_t index) {
 }
 
 void CProcwardDlg::DeleteServer(std::int32_t index) {
+    const MonitoredServer* server = supervisor().find(index);
+    if (!server || !Confirm(deleteQuestion(server->info().name))) return;
     // The list is rewritten once the process has gone; meanwhile the row
     // shows the stop.
     supervisor().remove(index, ListChanged());
@@ -461,13 +598,30 @@ void CProcwardDlg::DeleteServer(std::int32_t index) {
 void CProcwardDlg::EditServer(std::int32_t index) {
     const MonitoredServer* found = supervisor().find(index);
     if (!found) return;
+    // The add strip's rule, against every other row: an edit must not make
+    // two rows of one process, nor a row without a name or command line.
+    const auto check = [this, index](const std::string& name, const std::string& fileName,
+                                     const std::string& commandLine) {
+        std::vector<ListedServer> others;
+        for (const auto& [other, server] : supervisor().servers())
+            if (other != index) others.push_back({server->info().name, server->info().commandline});
+        const NewServerCheck result = CheckNewServer(name, fileName, commandLine, others);
+        return CEditSvrProcessDlg::Refusal{result.message, result.focusId};
+    };
     CEditSvrProcessDlg edit(this);
     edit.m_name = found->info().name;
     edit.m_fileName = found->info().processname;
     edit.m_commandLine = found->info().commandline;
+    edit.m_check = check;
     if (edit.ShowModal() != wxID_OK) return;
     // Checks ran while the dialog was open, but only reloads replace records.
     if (!supervisor().find(index)) return;
+    // The list may have changed while the dialog was open (ctl): checked again.
+    if (const CEditSvrProcessDlg::Refusal refusal = check(edit.m_name, edit.m_fileName, edit.m_commandLine);
+        !refusal.message.empty()) {
+        ShowMessage(refusal.message, ToU8(ApplicationCaption()));
+        return;
+    }
     // The texts as typed: a new command line waits for the old process.
     supervisor().replace(index, ServerEntry{0, edit.m_name, edit.m_fileName, edit.m_commandLine}, ListChanged());
     ArmTimer();
@@ -520,6 +674,7 @@ void CProcwardDlg::OnStopAll() {
 }
 
 void CProcwardDlg::OnDeleteAll() {
+    if (supervisor().servers().empty() || !Confirm(kDeleteAllQuestion)) return;
     // The list is emptied once every process has gone.
     supervisor().removeAll(ListChanged());
     ArmTimer();

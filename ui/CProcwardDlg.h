@@ -13,9 +13,12 @@
 #include <map>
 
 #include "supervision/Supervisor.h"
+#include "ui/model/RowStatus.h"
 
 class FileChooser;
+class MailDelivery;
 class ProcwardTrayIcon;
+class RowArea;
 class Runtime;
 class ServerRow;
 class wxGUIEventLoop;
@@ -50,6 +53,8 @@ public:
     static constexpr int IDM_SETTINGS = 0x0020;
     // The status timer.
     static constexpr int kStatusTimerId = 1;
+    // The timer of the countdowns of stops under way.
+    static constexpr int kCountdownTimerId = 2;
     // The tray icon and the mouse messages it reports.
     static constexpr unsigned kTrayIconId = 128;
     static constexpr unsigned kLeftButtonUp = 0x0202, kLeftButtonDoubleClick = 0x0203, kRightButtonUp = 0x0205;
@@ -79,6 +84,16 @@ public:
     // Ends the dialog with a command (the tray's "退出", Escape): the window
     // hides and Run returns. `how` ends the log: "Procward exiting: " + how.
     void EndWithCommand(int command, const std::string& how);
+    // The operator's way out (Escape, the tray's "退出"): asks first, since
+    // supervision ends with it, then ends as EndWithCommand does.
+    void RequestEnd(const std::string& how);
+    // Asks a yes/no question before something that cannot be undone; true
+    // for yes, and at once when CONFIRM_DANGEROUS is 0.
+    bool Confirm(const std::string& question);
+    static const char* const kQuitQuestion;
+    static const char* const kDeleteAllQuestion;
+    // The question before deleting the server `name`.
+    static std::string deleteQuestion(const std::string& name);
     // SIGTERM and SIGINT end the window as Escape does, SIGHUP reloads the
     // files; for the program itself (a test in the same process keeps the
     // signals' defaults).
@@ -126,11 +141,23 @@ public:
     bool trayAvailable() const;
     // The size the last fitting gave the window, frame included.
     wxSize fittedSize() const { return m_fittedSize; }
+    // The scrolling area that holds the rows.
+    RowArea* rowArea() { return m_rowArea; }
+    // The work areas of the screens, the primary one first.
+    static std::vector<wxRect> workAreas();
 
 private:
     void CreateTemplateControls();
     void CreateColumnHeaders(wxWindow* parent);
+    // The window's size after a change of the rows: the template's height
+    // for them, within the screen; at the first load, where it opens.
     void ApplyLayout();
+    // Everything in its place for the window's present client size.
+    void ArrangeControls();
+    // The column headers follow the rows' horizontal scrolling.
+    void ScrollHeaders(int across);
+    // Keeps the window's place and size in procward.ini for the next start.
+    void RememberPlace();
     // Once the desktop has framed the shown window: the fitted size again
     // (the frame was not known at the first fitting), centred.
     void FitFirstShow();
@@ -158,8 +185,17 @@ private:
     std::unique_ptr<ProcwardTrayIcon> m_tray;
     // What a running Procward is, the same as without a window.
     std::unique_ptr<Runtime> m_runtime;
+    // Test mails from the settings dialog go out on their own thread and
+    // connection: never behind the alerts queued for a slow mail server.
+    std::unique_ptr<MailDelivery> m_testMails;
     std::map<std::int32_t, std::unique_ptr<ServerRow>> m_rows;
     wxTimer m_timer;
+    wxTimer m_countdown{this, kCountdownTimerId};
+    // What a row shows of a record, now.
+    RowStatus statusOf(const MonitoredServer& server) const;
+    // Counts the stops down, once a second while there are any.
+    void OnCountdown(wxTimerEvent& event);
+    void FollowCountdowns();
     bool m_initialised = false;
     // The first show: the desktop frames the window after the first fitting.
     enum class FirstShow { NotShown, Framing, Fitted };
@@ -170,7 +206,16 @@ private:
     std::string m_endedHow;
     wxGUIEventLoop* m_loop = nullptr;  // while Run dispatches
     wxSize m_fittedSize;
+    wxRect m_openingRect;  // where the window goes when first shown
+    std::int32_t m_laidOutRows = -1;  // the row count the height was fitted to
     FileChooser* m_fileChooser = nullptr;
+
+    RowArea* m_rowArea = nullptr;
+    wxWindow* m_headerStrip = nullptr;
+    std::vector<wxStaticText*> m_headers;
+    wxStaticText* m_reminder = nullptr;
+    int m_templateGroupWidth = 0;
+    int m_templateReminderLeft = 0;
 
     wxStaticBox* m_addGroup = nullptr;
     wxTextCtrl* m_nameEdit = nullptr;

@@ -188,11 +188,14 @@ void CSettingDlg::OnBnClickedTest(wxCommandEvent&) {
     OutgoingMail mail = TestMailThrough(settings);
     // Runs on the delivery thread: it only hands the result to the window's
     // thread, where the dialog is looked up again.
-    mail.done = [link = m_testMailLink](const MailOutcome& outcome) {
+    const bool noRecipients = settings.smtpMailTo.empty();
+    mail.done = [link = m_testMailLink, noRecipients](const MailOutcome& outcome) {
         const bool sent = outcome.sent();
+        std::string error = outcome.errorText;
+        if (!sent && error.empty()) error = noRecipients ? "no recipients are set (SMTP_MAILTO)" : "unknown error";
         if (wxTheApp)
-            wxTheApp->CallAfter([link, sent] {
-                if (link->dialog) link->dialog->OnTestMailDone(sent);
+            wxTheApp->CallAfter([link, sent, error] {
+                if (link->dialog) link->dialog->OnTestMailDone(sent, error);
             });
     };
 
@@ -202,7 +205,11 @@ void CSettingDlg::OnBnClickedTest(wxCommandEvent&) {
     m_delivery.enqueue(std::move(mail));
 }
 
-void CSettingDlg::OnTestMailDone(bool sent) {
+std::string CSettingDlg::testMailFailedMessage(const std::string& error) {
+    return std::string(kTestMailFailed) + "\n原因：" + error;
+}
+
+void CSettingDlg::OnTestMailDone(bool sent, const std::string& error) {
     m_testMailInFlight = false;
     m_testButton->SetLabel(U8(kTestButton));
     m_testButton->Enable();
@@ -211,7 +218,7 @@ void CSettingDlg::OnTestMailDone(bool sent) {
     // still counts as shown right after it ended depends on the window
     // manager.
     if (!IsModal()) return;
-    wxMessageBox(U8(sent ? kTestMailSent : kTestMailFailed), ApplicationCaption(),
+    wxMessageBox(U8(sent ? std::string(kTestMailSent) : testMailFailedMessage(error)), ApplicationCaption(),
                  wxOK | (sent ? wxICON_INFORMATION : wxICON_ERROR), this);
 }
 

@@ -19,8 +19,10 @@ class wxKeyEvent;
 // The check interval, the stop time-out, the restart back-off maximum and
 // the alert-mail settings. Opens with the settings it is given (those in
 // force); "测试" sends a test mail with the values as typed through the
-// delivery it is given (the button shows "发送中…" meanwhile, the dialog stays
-// usable, and the result box comes when the mail is done); "保存" checks the
+// delivery it is given, which is the test mails' own (so a test never
+// waits behind queued alerts); the button shows "发送中…" meanwhile, the
+// dialog stays usable, and the result box comes when the mail is done, a
+// failure with its cause from the mail exchange; "保存" checks the
 // values and hands them to the saver, which writes and applies them: when
 // it cannot, a box tells why and the dialog stays open, else it ends with
 // wxID_OK. "取消", Escape and the close box end with wxID_CANCEL and store
@@ -68,8 +70,15 @@ private:
     void OnBnClickedOk(wxCommandEvent& event);
     void OnBnClickedTest(wxCommandEvent& event);
     void OnRecipientsKeyDown(wxKeyEvent& event);
-    // On the window's thread, when the test mail is done.
-    void OnTestMailDone(bool sent);
+    // On the window's thread, when the test mail is done; `error` says why
+    // it was not sent.
+    void OnTestMailDone(bool sent, const std::string& error);
+
+public:
+    // The box after a failed test mail: "测试邮件发送失败!" and the cause.
+    static std::string testMailFailedMessage(const std::string& error);
+
+private:
 
     // What a test mail's completion uses to find the dialog, cleared when
     // the dialog goes, so a late completion finds nothing.

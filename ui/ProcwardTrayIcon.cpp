@@ -57,7 +57,7 @@ void ProcwardTrayIcon::OnMenu(wxCommandEvent& event) {
     if (id == kShowCommand)
         dialog_->OnTrayNotify(CProcwardDlg::kTrayIconId, CProcwardDlg::kLeftButtonUp);
     else if (id == kQuitCommand)
-        dialog_->EndWithCommand(kQuitCommand, "tray menu");
+        dialog_->RequestEnd("tray menu");
     else
         dialog_->OnSysCommand(id);
 }

@@ -2,14 +2,19 @@
 
 #include "ui/DialogTemplate.h"
 #include "ui/MainWindowGlobals.h"
+#include "ui/RowArea.h"
 #include "ui/model/MainLayout.h"
 #include "ui/model/RowCommand.h"
 
 namespace {
 
-wxRect place(int index, MainLayout::RowControl control) {
-    const MainLayout::Rect r = MainLayout::rowControl(g_rowOriginY, index, control);
-    return wxRect(r.left, r.top, r.width, r.height);
+// In the row area, whose view may be scrolled: a control goes to its place
+// in the content.
+wxRect place(wxWindow* parent, int index, MainLayout::RowControl control) {
+    const MainLayout::Rect r = MainLayout::rowControl(MainLayout::kRowAreaOriginY, index, control);
+    wxPoint at(r.left, r.top);
+    if (auto* area = dynamic_cast<RowArea*>(parent)) at = area->CalcScrolledPosition(at);
+    return wxRect(at.x, at.y, r.width, r.height);
 }
 
 template <class Control>
@@ -19,7 +24,7 @@ Control* withRowFont(Control* control) {
 }
 
 wxStaticText* cell(wxWindow* parent, int index, MainLayout::RowControl control, const std::string& text) {
-    const wxRect r = place(index, control);
+    const wxRect r = place(parent, index, control);
     auto* label = withRowFont(
         new wxStaticText(parent, wxID_STATIC, wxString(), r.GetPosition(), r.GetSize(), wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END));
     label->SetLabelText(U8(text));  // shown as it is: no mnemonics
@@ -27,7 +32,7 @@ wxStaticText* cell(wxWindow* parent, int index, MainLayout::RowControl control, 
 }
 
 wxButton* button(wxWindow* parent, int index, MainLayout::RowControl control, RowCommandKind kind, const char* text) {
-    const wxRect r = place(index, control);
+    const wxRect r = place(parent, index, control);
     const int id = RowCommandId(kind, index);
     return withRowFont(new wxButton(parent, id < 0 ? wxID_ANY : id, U8(text), r.GetPosition(), r.GetSize()));
 }
@@ -35,9 +40,10 @@ wxButton* button(wxWindow* parent, int index, MainLayout::RowControl control, Ro
 }  // namespace
 
 const wxColour ServerRow::kAlarmColour(220, 32, 32);
+const wxColour ServerRow::kBusyColour(235, 170, 20);
 
 ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
-                     const RowCells& cells, std::function<void()> changed)
+                     const RowStatus& cells, std::function<void()> changed)
     : nameLabel(cell(parent, index, MainLayout::Name, name)),
       commandLineLabel(cell(parent, index, MainLayout::CommandLine, commandline)),
       pidLabel(cell(parent, index, MainLayout::Pid, cells.pid)),
@@ -50,7 +56,12 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
       loadConfigButton(button(parent, index, MainLayout::LoadConfig, RowCommandKind::LoadConfig, "加载配置")),
       openPathButton(button(parent, index, MainLayout::OpenPath, RowCommandKind::OpenPath, "打开路径")),
       m_changed(std::move(changed)) {
-    showAlarm(cells.downWithAutoStart);
+    // A text cut to fit its cell is shown whole on hover.
+    nameLabel->SetToolTip(U8(name));
+    commandLineLabel->SetToolTip(U8(commandline));
+    pidLabel->SetToolTip(U8(cells.tooltip));
+    portsLabel->SetToolTip(U8(cells.tooltip));
+    showColour(cells.colour);
 }
 
 ServerRow::~ServerRow() {
@@ -60,26 +71,34 @@ ServerRow::~ServerRow() {
         control->Destroy();
 }
 
-void ServerRow::update(const RowCells& cells) {
+void ServerRow::update(const RowStatus& cells) {
     pidLabel->SetLabelText(U8(cells.pid));
     portsLabel->SetLabelText(U8(cells.ports));
     startStopButton->SetLabel(U8(cells.startStopCaption));
     startTimeLabel->SetLabelText(U8(cells.startTime));
-    showAlarm(cells.downWithAutoStart);
+    pidLabel->SetToolTip(U8(cells.tooltip));
+    portsLabel->SetToolTip(U8(cells.tooltip));
+    showColour(cells.colour);
     if (m_changed) m_changed();
 }
 
-void ServerRow::showAlarm(bool alarm) {
-    if (alarm == m_alarm) return;
-    m_alarm = alarm;
-    // The cell is empty while the server is down, so its whole area shows
-    // the colour; it keeps its place and size.
-    if (alarm) {
-        pidLabel->SetBackgroundColour(kAlarmColour);
-        pidLabel->SetForegroundColour(*wxWHITE);
-    } else {
-        pidLabel->SetBackgroundColour(wxNullColour);
-        pidLabel->SetForegroundColour(wxNullColour);
+void ServerRow::showColour(RowColour colour) {
+    if (colour == m_colour) return;
+    m_colour = colour;
+    // The whole cell shows the colour; it keeps its place and size.
+    switch (colour) {
+        case RowColour::Alarm:
+            pidLabel->SetBackgroundColour(kAlarmColour);
+            pidLabel->SetForegroundColour(*wxWHITE);
+            break;
+        case RowColour::Busy:
+            pidLabel->SetBackgroundColour(kBusyColour);
+            pidLabel->SetForegroundColour(*wxBLACK);
+            break;
+        case RowColour::Plain:
+            pidLabel->SetBackgroundColour(wxNullColour);
+            pidLabel->SetForegroundColour(wxNullColour);
+            break;
     }
     pidLabel->Refresh();
 }

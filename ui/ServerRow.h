@@ -5,28 +5,31 @@
 #include <wx/button.h>
 #include <wx/stattext.h>
 
-#include "supervision/RowCells.h"
+#include "ui/model/RowStatus.h"
 
 class wxWindow;
 
 // The ten controls of one server's row in the main window, written from
-// the cells of the server's record; they are destroyed with the row. The
-// process-ID cell turns red while the server is down with auto-start on.
+// the status of the server's record; they are destroyed with the row. The
+// process-ID cell turns red while the server is down with auto-start on,
+// amber while it starts or stops.
 class ServerRow {
 public:
     // `changed` runs after every update of the cells.
     ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
-              const RowCells& cells, std::function<void()> changed = {});
+              const RowStatus& status, std::function<void()> changed = {});
     ~ServerRow();
     ServerRow(const ServerRow&) = delete;
     ServerRow& operator=(const ServerRow&) = delete;
 
-    void update(const RowCells& cells);
+    void update(const RowStatus& status);
 
     // The colour of the process-ID cell while the server is down with
-    // auto-start on.
+    // auto-start on, and while it starts or stops.
     static const wxColour kAlarmColour;
-    bool showsAlarm() const { return m_alarm; }
+    static const wxColour kBusyColour;
+    bool showsAlarm() const { return m_colour == RowColour::Alarm; }
+    RowColour colour() const { return m_colour; }
 
     wxStaticText* nameLabel;
     wxStaticText* commandLineLabel;
@@ -40,8 +43,8 @@ public:
     wxButton* openPathButton;
 
 private:
-    void showAlarm(bool alarm);
+    void showColour(RowColour colour);
 
     std::function<void()> m_changed;
-    bool m_alarm = false;
+    RowColour m_colour = RowColour::Plain;
 };

@@ -37,7 +37,9 @@ protected:
         ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
         std::filesystem::copy_file(PROCWARD_EXECUTABLE, executable());
         std::filesystem::permissions(executable(), std::filesystem::perms::owner_all);
-        writeFile(dir.file("procward.ini"), "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
+        // The keys go straight to the commands: the questions asked before
+        // quitting and deleting are the window tests' concern.
+        writeFile(dir.file("procward.ini"), "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nCONFIRM_DANGEROUS=0\n");
     }
 
     void TearDown() override {

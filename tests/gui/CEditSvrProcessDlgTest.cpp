@@ -5,6 +5,8 @@
 #include "tests/gui/DialogDriving.h"
 #include "ui/CEditSvrProcessDlg.h"
 
+#include <wx/testing.h>
+
 namespace {
 
 TEST(CEditSvrProcessDlgTest, ShowsTheTemplateWithItsIdsAndTexts) {
@@ -65,6 +67,40 @@ TEST(CEditSvrProcessDlgTest, EscapeCancelAndCloseKeepTheOpenersTexts) {
         EXPECT_EQ("svr_Game", dialog.m_fileName);
         EXPECT_EQ("/srv/svr_Game 1", dialog.m_commandLine);
     }
+}
+
+TEST(CEditSvrProcessDlgTest, ARefusalIsShownWithTheFocusOnItsFieldAndTheDialogStaysOpen) {
+    CEditSvrProcessDlg dialog;
+    dialog.m_name = "Game1";
+    dialog.m_fileName = "svr_Game";
+    dialog.m_commandLine = "/srv/svr_Game 1";
+    std::vector<std::string> checked;
+    dialog.m_check = [&](const std::string& name, const std::string&, const std::string& commandLine) {
+        checked.push_back(name + "|" + commandLine);
+        if (commandLine == "/srv/svr_Game 2") return CEditSvrProcessDlg::Refusal{"命令行已存在！", 1006};
+        return CEditSvrProcessDlg::Refusal{};
+    };
+    std::string message;
+    bool stayedOpen = false;
+    int focus = 0;
+    std::string nameWhileOpen;
+    dialog.CallAfter([&] {
+        editOf(&dialog, 1017)->ChangeValue("Game2");
+        editOf(&dialog, 1019)->ChangeValue("/srv/svr_Game 2");
+        wxTEST_DIALOG(clickButton(&dialog, wxID_OK), ExpectMessageBox(message));
+        stayedOpen = dialog.IsModal();
+        focus = focusedId();
+        nameWhileOpen = dialog.m_name;
+        editOf(&dialog, 1019)->ChangeValue("/srv/svr_Game 3");
+        clickButton(&dialog, wxID_OK);
+    });
+    EXPECT_EQ(wxID_OK, dialog.ShowModal());
+    EXPECT_EQ("命令行已存在！", message);
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(1019, focus);
+    EXPECT_EQ("Game1", nameWhileOpen);  // a refused OK takes nothing
+    EXPECT_EQ((std::vector<std::string>{"Game2|/srv/svr_Game 2", "Game2|/srv/svr_Game 3"}), checked);
+    EXPECT_EQ("/srv/svr_Game 3", dialog.m_commandLine);
 }
 
 }  // namespace

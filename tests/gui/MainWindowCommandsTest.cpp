@@ -92,6 +92,9 @@ protected:
     }
 };
 
+// Runs code that asks a question first, answered with yes.
+#define CONFIRMED(code) wxTEST_DIALOG(code, wxExpectModal<wxMessageDialog>(wxID_YES))
+
 // Runs code that must not open any modal dialog or message box.
 #define EXPECT_NO_MODAL(code)               \
     do {                                    \
@@ -157,7 +160,7 @@ TEST_F(MainWindowCommandsTest, DeletingIndexThreeErasesTheThirdElementAndItsProc
     open("[" + alpha + "," + skipped + "," + server("gamma", "--role c") + "]");
     const int gamma = record(3).info().pid;
     ASSERT_GT(gamma, 0);
-    clickButton(dialog.get(), 1127);
+    CONFIRMED(clickButton(dialog.get(), 1127));
     // The list is rewritten once the process has gone.
     ASSERT_TRUE(runUntil([&] { return serverList() == "[" + alpha + "," + skipped + "]"; })) << serverList();
     EXPECT_FALSE(processAlive(gamma));
@@ -172,8 +175,8 @@ TEST_F(MainWindowCommandsTest, DeletingAServerThatTakesTimeToStopRewritesTheList
     open("[" + alpha + "," + server("slow", "--term-delay 2000") + "]");
     const int slow = record(2).info().pid;
     ASSERT_GT(slow, 0);
-    clickButton(dialog.get(), 1126);
-    EXPECT_EQ("停止中", labelOf(control(1026)));
+    CONFIRMED(clickButton(dialog.get(), 1126));
+    EXPECT_EQ("立即结束", labelOf(control(1026)));
     bool aliveWhenRewritten = false;
     ASSERT_TRUE(runUntil([&] {
         if (serverList() != "[" + alpha + "]") return false;
@@ -210,7 +213,7 @@ TEST_F(MainWindowCommandsTest, EditingTheNameKeepsTheServerRunningAndANewCommand
 TEST_F(MainWindowCommandsTest, DeleteAllStopsEveryServerAndEmptiesTheList) {
     open("[" + server("alpha", "--role a") + "," + server("beta", "--role b") + "]");
     const int a = record(1).info().pid, b = record(2).info().pid;
-    clickButton(dialog.get(), 1002);
+    CONFIRMED(clickButton(dialog.get(), 1002));
     ASSERT_TRUE(runUntil([&] { return serverList() == "[]"; }));
     EXPECT_FALSE(processAlive(a));
     EXPECT_FALSE(processAlive(b));
@@ -288,7 +291,7 @@ TEST_F(MainWindowCommandsTest, RowsBeyondNinetyNineHaveButtonsThatWork) {
 
     // The last row's delete removes its own entry.
     const int last = record(101).info().pid;
-    clickButton(dialog.get(), RowCommandId(RowCommandKind::Delete, 101));
+    CONFIRMED(clickButton(dialog.get(), RowCommandId(RowCommandKind::Delete, 101)));
     ASSERT_TRUE(runUntil([&] { return dialog->supervisor().servers().size() == 100; }));
     EXPECT_FALSE(processAlive(last));
     EXPECT_EQ(nullptr, dialog->supervisor().find(101));

@@ -1,5 +1,9 @@
+#include <functional>
+
 #include <wx/button.h>
 #include <wx/stattext.h>
+#include <wx/msgdlg.h>
+#include <wx/testing.h>
 #include <wx/textctrl.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +11,7 @@
 #include "ui/CProcwardDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/MainWindowGlobals.h"
+#include "ui/RowArea.h"
 #include "ui/ServerRow.h"
 #include "ui/model/MainLayout.h"
 #include "tests/gui/MainWindowFixture.h"
@@ -30,8 +35,13 @@ TEST_F(MainWindowTest, ShowsTheTemplateControlsWithTheirTexts) {
     EXPECT_EQ(control(1001), dialog->GetDefaultItem());
 
     std::vector<std::string> statics;
-    for (wxWindow* child : dialog->GetChildren())
-        if (auto* text = dynamic_cast<wxStaticText*>(child)) statics.push_back(ToU8(text->GetLabel()));
+    std::function<void(wxWindow*)> collect = [&](wxWindow* parent) {
+        for (wxWindow* child : parent->GetChildren()) {
+            if (auto* text = dynamic_cast<wxStaticText*>(child)) statics.push_back(ToU8(text->GetLabel()));
+            collect(child);
+        }
+    };
+    collect(dialog.get());
     for (const char* expected : {"名称：", "文件名：", "命令行：", "提示：请记住启动充值回调apache 服务器！", "名称",
                                  "命令行", "进程ID", "监听端口", "启动时间", "管理操作"})
         EXPECT_NE(statics.end(), std::find(statics.begin(), statics.end(), expected)) << expected;
@@ -69,25 +79,39 @@ TEST_F(MainWindowTest, RowsFollowTheirIndexesAndTheWindowFitsTheRecords) {
 
     const int originY = g_rowOriginY;
     EXPECT_EQ(dialog->FindWindow(1007)->GetRect().height + 25, originY);
+    // The rows sit in their scrolling area, which starts below the header:
+    // unscrolled, a row is where the template puts it in the window.
+    RowArea* area = dialog->rowArea();
+    EXPECT_EQ(originY + 25, area->GetPosition().y);
     const auto at = [](const MainLayout::Rect& r) { return wxRect(r.left, r.top, r.width, r.height); };
-    EXPECT_EQ(at(MainLayout::rowControl(originY, 1, MainLayout::StartStop)), control(1025)->GetRect());
-    EXPECT_EQ(at(MainLayout::rowControl(originY, 3, MainLayout::OpenPath)), control(1427)->GetRect());
-    // Two records: the window is sized for two rows, so the row of index 3
-    // meets the bottom buttons.
-    EXPECT_EQ(wxSize(23 + 1355 + 180, originY + 30 * 2 + 128), dialog->GetSize());
-    EXPECT_EQ(originY + 90, control(1001)->GetRect().y);
-    EXPECT_EQ(originY + 90, control(1027)->GetRect().y);
+    const auto inContent = [area](wxWindow* control) {
+        return wxRect(area->CalcUnscrolledPosition(control->GetPosition()), control->GetSize());
+    };
+    const int rowTop = MainLayout::kRowAreaOriginY;
+    EXPECT_EQ(at(MainLayout::rowControl(rowTop, 1, MainLayout::StartStop)), inContent(control(1025)));
+    EXPECT_EQ(at(MainLayout::rowControl(rowTop, 3, MainLayout::OpenPath)), inContent(control(1427)));
+    EXPECT_EQ(originY + 30, area->GetPosition().y + control(1025)->GetPosition().y);
+    // Two records: the window takes the template's size for two rows (the
+    // screen is large enough); the row of index 3 stays reachable in the
+    // area, and the bottom buttons stand below the area.
+    EXPECT_EQ(wxSize(23 + 1355 + 180, originY + 30 * 2 + 128), dialog->fittedSize());
+    EXPECT_EQ(area->GetRect().GetBottom() + 1, control(1001)->GetRect().y);
+    int width = 0, height = 0;
+    area->GetVirtualSize(&width, &height);
+    EXPECT_LE(inContent(control(1427)).GetBottom(), height);
 }
 
 TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
+    writeFile(dir.file("procward.ini"), "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
     open("[" + server("alpha", "--role alpha") + "]");
     const MonitoredServer& alpha = record(1);
     const int first = alpha.info().pid;
     ASSERT_GT(first, 0);
-    wxWindow* pidCell = nullptr;
-    for (wxWindow* child : dialog->GetChildren())
-        if (ToU8(child->GetLabel()) == std::to_string(first)) pidCell = child;
-    ASSERT_NE(nullptr, pidCell);
+    // One that dies sooner than an interval after its start counts as a
+    // failed start, which waits: this one has run longer.
+    ASSERT_TRUE(runUntil([&] { return alpha.runningFor() > std::chrono::seconds(1); }));
+    wxWindow* pidCell = dialog->row(1)->pidLabel;
+    ASSERT_EQ(std::to_string(first), ToU8(pidCell->GetLabel()));
 
     killAndWait(first);
     dialog->CheckAllServers();
@@ -97,7 +121,7 @@ TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
     EXPECT_EQ("停止", labelOf(control(1025)));
 }
 
-TEST_F(MainWindowTest, CloseKeepsTheWindowAndEscapeEndsIt) {
+TEST_F(MainWindowTest, CloseKeepsTheWindowAndEscapeEndsItOnceConfirmed) {
     open("[]");
     wxCloseEvent close(wxEVT_CLOSE_WINDOW, dialog->GetId());
     close.SetEventObject(dialog.get());
@@ -116,7 +140,7 @@ TEST_F(MainWindowTest, CloseKeepsTheWindowAndEscapeEndsIt) {
     wxKeyEvent escape(wxEVT_CHAR_HOOK);
     escape.m_keyCode = WXK_ESCAPE;
     escape.SetEventObject(dialog.get());
-    dialog->ProcessWindowEvent(escape);
+    wxTEST_DIALOG(dialog->ProcessWindowEvent(escape), wxExpectModal<wxMessageDialog>(wxID_YES));
     EXPECT_EQ(wxID_CANCEL, dialog->GetReturnCode());
     EXPECT_FALSE(dialog->IsShown());
 }

@@ -7,6 +7,9 @@
 #include <wx/display.h>
 #include <wx/timer.h>
 
+#include <wx/msgdlg.h>
+#include <wx/testing.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/gui/DialogDriving.h"
@@ -77,7 +80,8 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
     tick();
     ASSERT_EQ(0, record(1).info().pid);
     EXPECT_TRUE(record(1).autoStart());
-    EXPECT_EQ("Procward: 1/2 运行中", tray->tooltip());
+    // The tooltip names the server that is down.
+    EXPECT_EQ("Procward: 1/2 运行中\n未运行：alpha", tray->tooltip());
     EXPECT_TRUE(tray->showsAlarm());
     EXPECT_TRUE(row(1).showsAlarm());
     EXPECT_EQ(ServerRow::kAlarmColour, row(1).pidLabel->GetBackgroundColour());
@@ -85,10 +89,10 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
     EXPECT_EQ(cell, row(1).pidLabel->GetRect());
     EXPECT_FALSE(row(2).showsAlarm());
 
-    // The program is back: the next check starts the server again.
+    // The program is back: the next attempt (after the back-off step of
+    // the failed start) starts the server again.
     std::filesystem::rename(alphaProgram + ".away", alphaProgram);
-    tick();
-    ASSERT_GT(record(1).info().pid, 0);
+    ASSERT_TRUE(runUntil([&] { return record(1).info().pid > 0; }));
     EXPECT_EQ("Procward: 2/2 运行中", tray->tooltip());
     EXPECT_FALSE(tray->showsAlarm());
     EXPECT_FALSE(row(1).showsAlarm());
@@ -102,7 +106,7 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
     EXPECT_FALSE(row(2).showsAlarm());
 
     // A reload counts the new list.
-    clickButton(dialog.get(), 1126);
+    wxTEST_DIALOG(clickButton(dialog.get(), 1126), wxExpectModal<wxMessageDialog>(wxID_YES));
     EXPECT_EQ("Procward: 1/1 运行中", tray->tooltip());
 }
 
@@ -125,7 +129,7 @@ TEST_F(MainWindowTrayTest, TheTrayMenuReachesEveryCommandOutsideTheRows) {
     EXPECT_TRUE(dialog->IsShown());
     EXPECT_FALSE(dialog->IsIconized());
 
-    choose(ProcwardTrayIcon::kQuitCommand);
+    wxTEST_DIALOG(choose(ProcwardTrayIcon::kQuitCommand), wxExpectModal<wxMessageDialog>(wxID_YES));
     EXPECT_TRUE(dialog->hasEnded());
     EXPECT_EQ(wxID_CANCEL, dialog->GetReturnCode());
     EXPECT_FALSE(dialog->IsShown());
@@ -140,7 +144,7 @@ TEST_F(MainWindowTrayTest, QuittingWhileTheSettingsDialogIsOpenEndsTheProgramOnc
             for (wxWindow* window : wxTopLevelWindows)
                 if (auto* settings = dynamic_cast<CSettingDlg*>(window); settings && settings->IsModal()) {
                     quitInsideSettings = true;
-                    choose(ProcwardTrayIcon::kQuitCommand);
+                    wxTEST_DIALOG(choose(ProcwardTrayIcon::kQuitCommand), wxExpectModal<wxMessageDialog>(wxID_YES));
                     settings->EndModal(wxID_CANCEL);
                 }
         });
@@ -164,7 +168,7 @@ TEST_F(MainWindowTrayTest, TheFocusStaysInTheWindowWhenAReloadDestroysTheFocused
     wxWindow* deleteButton = control(1125);
     deleteButton->SetFocus();
     ASSERT_TRUE(pumpUntil([&] { return wxWindow::FindFocus() == deleteButton; }));
-    clickButton(dialog.get(), 1125);
+    wxTEST_DIALOG(clickButton(dialog.get(), 1125), wxExpectModal<wxMessageDialog>(wxID_YES));
     ASSERT_TRUE(runUntil([&] { return control(1126) == nullptr; }));  // the rows were made anew
     wxWindow* focus = wxWindow::FindFocus();
     ASSERT_NE(nullptr, focus);

@@ -31,4 +31,49 @@ Relayout relayout(int originY, int servers, int commandLineEditLeft, int command
     return r;
 }
 
+int minClientHeight(int originY) { return originY + kHeaderHeight + kMinRowAreaHeight + kBelowRows; }
+
+int rowAreaContentHeight(int highestIndex) {
+    // The last row, and below it the gap the template leaves above the
+    // bottom buttons.
+    return kRowPitch * (highestIndex < 0 ? 0 : highestIndex) + 5;
+}
+
+Arrangement arrange(int originY, int highestIndex, int clientWidth, int clientHeight, int commandLineEditLeft,
+                    int commandLineEditTop, int groupBoxWidth, int reminderLeft, int scrollBar) {
+    Arrangement a;
+    // The template's places at the natural width; then what stands right
+    // of the command-line edit moves left by as much as the window is
+    // narrower.
+    const Relayout natural = relayout(originY, 0, commandLineEditLeft, commandLineEditTop);
+    // Below the smallest width the controls stay where they are at that
+    // width (before the window is first sized its client area may be tiny).
+    const int width = clientWidth < kMinClientWidth ? kMinClientWidth : clientWidth;
+    a.shift = width < kNaturalClientWidth ? width - kNaturalClientWidth : 0;
+    a.header = {0, originY, clientWidth, kHeaderHeight};
+
+    const int top = originY + kHeaderHeight;
+    int wanted = rowAreaContentHeight(highestIndex);
+    if (clientWidth < kNaturalClientWidth) wanted += scrollBar;  // the horizontal bar takes a line
+    const int room = clientHeight - top - kBelowRows;
+    const int height = wanted <= room ? wanted : (room < kMinRowAreaHeight ? kMinRowAreaHeight : room);
+    a.rowArea = {0, top, clientWidth, height};
+
+    const int bottom = top + height;
+    for (std::size_t i = 0; i < a.bottomButtons.size(); ++i) {
+        a.bottomButtons[i] = natural.bottomButtons[i];
+        a.bottomButtons[i].left += a.shift;
+        a.bottomButtons[i].top = bottom;
+    }
+    for (std::size_t i = 0; i < a.topButtons.size(); ++i) {
+        a.topButtons[i] = natural.topButtons[i];
+        a.topButtons[i].left += a.shift;
+    }
+    const int editWidth = natural.commandLineEditWidth + a.shift;
+    a.commandLineEditWidth = editWidth < 40 ? 40 : editWidth;
+    a.groupBoxWidth = groupBoxWidth + a.shift;
+    a.reminderLeft = reminderLeft + a.shift;
+    return a;
+}
+
 }  // namespace MainLayout

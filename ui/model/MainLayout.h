@@ -60,4 +60,44 @@ struct Relayout {
 };
 Relayout relayout(int originY, int servers, int commandLineEditLeft, int commandLineEditTop);
 
+// --- The window at any size ---
+// The rows live in an area of their own below the header, which scrolls
+// when they do not fit; a row's place in that area is its place in the
+// window when the area is not scrolled. The header, the add strip and the
+// bottom buttons stay where they are.
+constexpr int kRowAreaOriginY = -kHeaderHeight;
+// Right edge of the rows and of the right-hand buttons, plus a margin: the
+// client width the template needs. A narrower window moves what stands at
+// the right (the buttons, the reminder) left by the difference and
+// narrows the command-line edit and the group box.
+constexpr int kNaturalClientWidth = kOriginX + 1470 + 20;
+// Below the row area: the bottom buttons and a margin.
+constexpr int kBelowRows = 25 + 15;
+// The row area keeps room for at least two rows.
+constexpr int kMinRowAreaHeight = 2 * kRowPitch + 5;
+// The smallest client size the window may be given.
+constexpr int kMinClientWidth = 900;
+int minClientHeight(int originY);
+
+// Height of the rows up to the highest index, in the row area.
+int rowAreaContentHeight(int highestIndex);
+
+// Where the controls go in a client area of the given size.
+struct Arrangement {
+    int shift = 0;  // how far the right-hand controls move left (0 or less)
+    Rect rowArea;   // the scrolling area of the rows
+    Rect header;    // the strip of column headers, as wide as the client
+    std::array<Rect, 5> bottomButtons{};
+    int commandLineEditWidth = 0;
+    std::array<Rect, 3> topButtons{};
+    int groupBoxWidth = 0;
+    int reminderLeft = 0;
+};
+// `highestIndex`: the largest index of a row (every row must be reachable);
+// `scrollBar`: the thickness of a scroll bar, added below the rows when
+// they need a horizontal one; `groupBoxWidth`, `reminderLeft`: their places
+// in the template.
+Arrangement arrange(int originY, int highestIndex, int clientWidth, int clientHeight, int commandLineEditLeft,
+                    int commandLineEditTop, int groupBoxWidth, int reminderLeft, int scrollBar);
+
 }  // namespace MainLayout

@@ -1,0 +1,30 @@
+#include "ui/RowArea.h"
+
+RowArea::RowArea(wxWindow* parent)
+    : wxScrolledWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHSCROLL | wxVSCROLL | wxTAB_TRAVERSAL) {
+    SetScrollRate(kColumn, kLine);
+    // Scroll bars only when the rows need them.
+    ShowScrollbars(wxSHOW_SB_DEFAULT, wxSHOW_SB_DEFAULT);
+}
+
+void RowArea::setContentSize(int width, int height) {
+    SetVirtualSize(width, height);
+    // A change of size may have moved the view (fewer rows); the headers follow.
+    if (across_) across_(viewOrigin().x);
+}
+
+wxPoint RowArea::viewOrigin() const {
+    int x = 0, y = 0;
+    GetViewStart(&x, &y);
+    return wxPoint(x * kColumn, y * kLine);
+}
+
+bool RowArea::shows(const wxRect& rect) const {
+    const wxRect view(viewOrigin(), GetClientSize());
+    return view.Contains(rect);
+}
+
+void RowArea::ScrollWindow(int dx, int dy, const wxRect* rect) {
+    wxScrolledWindow::ScrollWindow(dx, dy, rect);
+    if (dx != 0 && across_) across_(viewOrigin().x);
+}

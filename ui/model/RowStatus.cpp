@@ -1,0 +1,74 @@
+#include "ui/model/RowStatus.h"
+
+#include "supervision/MonitoredServer.h"
+
+const char* const RowStatus::kLegend = "红色：应运行而未运行；黄色：启动中或停止中";
+const char* const RowStatus::kKillNowCaption = "立即结束";
+
+const char* RowStatus::stateText(ServerState state) {
+    switch (state) {
+        case ServerState::Running:
+            return "运行中";
+        case ServerState::Starting:
+            return "启动中";
+        case ServerState::Stopping:
+            return "停止中";
+        case ServerState::Stopped:
+            return "已停止";
+        case ServerState::Failing:
+            return "启动失败";
+        case ServerState::Backoff:
+            return "等待重启";
+    }
+    return "";
+}
+
+RowStatus RowStatus::of(const MonitoredServer& server, Clock::TimePoint now) {
+    const RowCells cells = RowCells::of(server);
+    RowStatus row;
+    row.name = server.info().name;
+    row.state = server.state();
+    row.pid = cells.pid;
+    row.ports = cells.ports;
+    row.startTime = cells.startTime;
+
+    switch (row.state) {
+        case ServerState::Running:
+            row.startStopCaption = "停止";
+            break;
+        case ServerState::Starting:
+            row.startStopCaption = "停止";
+            if (row.ports.empty()) row.ports = stateText(row.state);
+            row.colour = RowColour::Busy;
+            break;
+        case ServerState::Stopping: {
+            row.startStopCaption = kKillNowCaption;
+            row.ports = stateText(row.state);
+            if (const auto killAt = server.killDue()) {
+                // Whole seconds left, rounded up: "0秒" only once it is due.
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*killAt - now).count();
+                row.ports += " " + std::to_string(left <= 0 ? 0 : (left + 999) / 1000) + "秒";
+            }
+            row.colour = RowColour::Busy;
+            break;
+        }
+        case ServerState::Stopped:
+        case ServerState::Failing:
+        case ServerState::Backoff:
+            // No process is held: whatever PID the record last had is gone.
+            row.pid.clear();
+            row.ports = stateText(row.state);
+            row.startStopCaption = "启动";
+            row.colour = server.autoStart() ? RowColour::Alarm : RowColour::Plain;
+            break;
+    }
+
+    row.tooltip = std::string("状态：") + stateText(row.state);
+    if (const auto& exit = server.lastExit()) row.tooltip += "\n上次退出：" + exit->reason();
+    if (!server.startError().empty()) row.tooltip += "\n启动错误：" + server.startError();
+    row.tooltip += "\n启动次数：" + std::to_string(server.restarts());
+    const Clock::Duration ran = server.runningFor();
+    if (ran > Clock::Duration::zero()) row.tooltip += "\n已运行：" + LastExit::durationText(ran);
+    row.tooltip += std::string("\n") + kLegend;
+    return row;
+}

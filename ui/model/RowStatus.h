@@ -1,0 +1,42 @@
+#pragma once
+#include <string>
+
+#include "supervision/Clock.h"
+#include "supervision/RowCells.h"
+#include "supervision/ServerState.h"
+
+class MonitoredServer;
+
+// How a row's process-ID cell is coloured.
+enum class RowColour {
+    Plain,  // running, or kept down by the operator
+    Busy,   // starting or stopping
+    Alarm,  // down although it should run (auto-start on)
+};
+
+// What one server's row shows, made from its record: the engine's state in
+// the row's own columns. The process-ID cell shows a PID only while the
+// record holds a process; the listen-address cell says, in a word, what a
+// server that is not running is doing ("停止中 8秒" counts down to the kill);
+// the start/stop button offers what the state allows ("立即结束" while a
+// stop waits); the tooltip of the process-ID cell tells the state, the
+// last exit, the restarts and the uptime, and what the colours mean.
+struct RowStatus {
+    std::string name;
+    ServerState state = ServerState::Stopped;
+    std::string pid;
+    std::string ports;
+    std::string startTime;
+    std::string startStopCaption;
+    std::string tooltip;
+    RowColour colour = RowColour::Plain;
+
+    static RowStatus of(const MonitoredServer& server, Clock::TimePoint now);
+
+    // "运行中", "启动中", "停止中", "已停止", "启动失败", "等待重启".
+    static const char* stateText(ServerState state);
+    // What the colours mean, as the tooltips end.
+    static const char* const kLegend;
+    // The caption of the start/stop button while a stop waits: kill now.
+    static const char* const kKillNowCaption;
+};
