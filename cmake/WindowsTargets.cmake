@@ -1,5 +1,5 @@
 # What the Windows programs need beyond the libraries' own sources.
-target_link_libraries(procward_platform PRIVATE ws2_32 crypt32)
+target_link_libraries(procward_platform PRIVATE ws2_32 crypt32 winhttp)
 target_link_libraries(procward_mail PRIVATE ws2_32)
 
 # The window program: no console, the icon and the toolkit's resources, and

@@ -10,6 +10,8 @@ enum class AlertKind {
     Restarted,    // it was started and its process found ("started successfully")
     StartFailed,  // the launch itself failed
     BackoffMax,   // it keeps failing: the wait between restarts has reached its maximum
+    Unhealthy,    // its health rule failed as often in a row as it allows
+    Recovered,    // its health rule passes again after an Unhealthy
 };
 
 // One alert, as the supervisor raises it. The texts are the ones mailed and
@@ -23,5 +25,5 @@ struct AlertEvent {
     Clock::TimePoint at{};   // the same moment on the supervisor's clock
     std::string message;     // the alert text
     std::string subject;     // the subject of an alert mail
-    std::string reason;      // the system's error text of a StartFailed, else empty
+    std::string reason;      // the system's error text of a StartFailed, what the health rule saw, else empty
 };
