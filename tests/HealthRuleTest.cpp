@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "config/ServerOptionsReader.h"
+#include "supervision/RowCells.h"
 #include "tests/support/SupervisionFixture.h"
 
 namespace {
@@ -177,6 +178,9 @@ TEST_F(HealthRuleTest, AlertOnlyRuleLeavesTheServerRunningAndTellsOfItsRecovery)
               alerts.messages(AlertKind::Unhealthy));
     EXPECT_EQ(HealthState::Unhealthy, record(1).health());
     EXPECT_EQ("HTTP 500 from /healthz", record(1).healthReason());
+    // The window's row shows it, and why.
+    EXPECT_TRUE(RowCells::of(record(1)).unhealthy);
+    EXPECT_EQ("健康检查失败: HTTP 500 from /healthz", RowCells::of(record(1)).healthTip);
     // Still failing: no second alert, no restart.
     ASSERT_TRUE(checkRound(1));
     EXPECT_EQ(1u, alerts.messages(AlertKind::Unhealthy).size());
@@ -186,6 +190,7 @@ TEST_F(HealthRuleTest, AlertOnlyRuleLeavesTheServerRunningAndTellsOfItsRecovery)
     std::ofstream(statusFile) << "200\n";
     ASSERT_TRUE(checkRound(1));
     EXPECT_EQ(HealthState::Healthy, record(1).health());
+    EXPECT_FALSE(RowCells::of(record(1)).unhealthy);
     EXPECT_EQ(std::vector<std::string>{"api has recovered: HTTP 200 from /healthz"},
               alerts.messages(AlertKind::Recovered));
     EXPECT_EQ(pid, record(1).info().pid);

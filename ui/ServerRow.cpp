@@ -35,6 +35,7 @@ wxButton* button(wxWindow* parent, int index, MainLayout::RowControl control, Ro
 }  // namespace
 
 const wxColour ServerRow::kAlarmColour(220, 32, 32);
+const wxColour ServerRow::kUnhealthyColour(240, 150, 0);
 
 ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
                      const RowCells& cells, std::function<void()> changed)
@@ -51,6 +52,7 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
       openPathButton(button(parent, index, MainLayout::OpenPath, RowCommandKind::OpenPath, "打开路径")),
       m_changed(std::move(changed)) {
     showAlarm(cells.downWithAutoStart);
+    showHealth(cells);
 }
 
 ServerRow::~ServerRow() {
@@ -66,7 +68,28 @@ void ServerRow::update(const RowCells& cells) {
     startStopButton->SetLabel(U8(cells.startStopCaption));
     startTimeLabel->SetLabelText(U8(cells.startTime));
     showAlarm(cells.downWithAutoStart);
+    showHealth(cells);
     if (m_changed) m_changed();
+}
+
+void ServerRow::showHealth(const RowCells& cells) {
+    // The name cell turns orange, and tells why on hover, while the
+    // server runs but fails its health rule.
+    if (cells.unhealthy) {
+        nameLabel->SetToolTip(U8(cells.healthTip));
+    } else if (m_unhealthy) {
+        nameLabel->UnsetToolTip();
+    }
+    if (cells.unhealthy == m_unhealthy) return;
+    m_unhealthy = cells.unhealthy;
+    if (m_unhealthy) {
+        nameLabel->SetBackgroundColour(kUnhealthyColour);
+        nameLabel->SetForegroundColour(*wxBLACK);
+    } else {
+        nameLabel->SetBackgroundColour(wxNullColour);
+        nameLabel->SetForegroundColour(wxNullColour);
+    }
+    nameLabel->Refresh();
 }
 
 void ServerRow::showAlarm(bool alarm) {

@@ -27,6 +27,9 @@ public:
     // auto-start on.
     static const wxColour kAlarmColour;
     bool showsAlarm() const { return m_alarm; }
+    // The colour of the name cell while the server's health rule fails.
+    static const wxColour kUnhealthyColour;
+    bool showsUnhealthy() const { return m_unhealthy; }
 
     wxStaticText* nameLabel;
     wxStaticText* commandLineLabel;
@@ -41,7 +44,9 @@ public:
 
 private:
     void showAlarm(bool alarm);
+    void showHealth(const RowCells& cells);
 
     std::function<void()> m_changed;
     bool m_alarm = false;
+    bool m_unhealthy = false;
 };

@@ -23,6 +23,8 @@ StatusSnapshot StatusBoard::snapshotOf(const Supervisor& supervisor) {
         if (const auto next = record->nextRestartTime()) s.nextAttempt = *next;
         if (const auto& exit = record->lastExit()) s.lastExit = exit->reason();
         s.startError = record->startError();
+        s.health = record->health();
+        if (s.health == HealthState::Unhealthy) s.healthReason = record->healthReason();
         snapshot.running += s.state == ServerState::Running;
         snapshot.servers.push_back(std::move(s));
     }

@@ -30,5 +30,7 @@ public:
     // A label value as the text format quotes it: \ " and line feed escaped.
     static std::string escapeLabel(const std::string& value);
     // "N of M servers running".
+    // "healthy", "checking", "-", "unhealthy: <what the rule saw>".
+    static std::string healthText(const ServerStatus& status);
     static std::string runningLine(const StatusSnapshot& snapshot);
 };

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/core/PassHistogram.h"
+#include "supervision/HealthState.h"
 #include "supervision/ServerState.h"
 
 // One server as the loop last saw it.
@@ -19,6 +20,8 @@ struct ServerStatus {
     std::uint64_t restarts = 0;    // launches by this supervisor
     std::string lastExit;          // how its last process ended ("exited with code 3"), empty when none has
     std::string startError;        // why its last start launched nothing, empty when it did
+    HealthState health = HealthState::None;  // what its health rule last found
+    std::string healthReason;                // what the rule saw when it failed
 };
 
 // The state of every server, published by the loop after each pass and
