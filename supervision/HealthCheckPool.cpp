@@ -57,8 +57,11 @@ void HealthCheckPool::work() {
         lock.lock();
         --busy_;
         if (ending_) return;
+        // One wake for results that come while the loop has not yet taken
+        // the last ones: it takes them all at once.
+        const bool first = results_.empty();
         results_.emplace_back(ticket, std::move(result));
-        if (wake_) {
+        if (first && wake_) {
             // Called without the lock: the wake may take locks of its own.
             const std::function<void()> wake = wake_;
             lock.unlock();

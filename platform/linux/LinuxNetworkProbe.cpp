@@ -19,14 +19,43 @@ std::string urlHost(const std::string& host) {
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
 
+// An HTTP probe uses one handle per thread, kept and reset for each probe:
+// making a handle anew each time costs more than the probe of a local
+// server itself. A connect-only probe has a handle of its own, whose end
+// closes the connection it made.
 struct Easy {
     CURL* handle;
-    Easy() : handle((startCurl(), curl_easy_init())) {}
+    bool own;
+    explicit Easy(bool ownHandle) : handle(nullptr), own(ownHandle) {
+        if (own) {
+            startCurl();
+            handle = curl_easy_init();
+        } else {
+            handle = threadHandle();
+            if (handle) curl_easy_reset(handle);
+        }
+    }
     ~Easy() {
-        if (handle) curl_easy_cleanup(handle);
+        if (own && handle) curl_easy_cleanup(handle);
     }
     Easy(const Easy&) = delete;
     Easy& operator=(const Easy&) = delete;
+
+private:
+    static CURL* threadHandle() {
+        struct Owned {
+            CURL* handle = nullptr;
+            ~Owned() {
+                if (handle) curl_easy_cleanup(handle);
+            }
+        };
+        thread_local Owned owned;
+        if (!owned.handle) {
+            startCurl();
+            owned.handle = curl_easy_init();
+        }
+        return owned.handle;
+    }
 };
 
 // Common settings: a limit on the whole transfer, no signals (which a
@@ -62,7 +91,7 @@ std::size_t keepBody(char* bytes, std::size_t size, std::size_t count, void* use
 
 ConnectProbe probeConnect(const std::string& host, std::uint16_t port, std::chrono::milliseconds limitMs) {
     ConnectProbe probe;
-    Easy easy;
+    Easy easy(true);
     if (!easy.handle) {
         probe.error = "cannot make a connection";
         return probe;
@@ -80,7 +109,7 @@ ConnectProbe probeConnect(const std::string& host, std::uint16_t port, std::chro
 HttpProbe probeHttp(const std::string& host, std::uint16_t port, const std::string& path,
                     std::chrono::milliseconds limitMs, std::size_t maxBody) {
     HttpProbe probe;
-    Easy easy;
+    Easy easy(false);
     if (!easy.handle) {
         probe.error = "cannot make a connection";
         return probe;
@@ -89,6 +118,8 @@ HttpProbe probeHttp(const std::string& host, std::uint16_t port, const std::stri
     Body body{&probe.body, maxBody};
     curl_easy_setopt(easy.handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy.handle, CURLOPT_FOLLOWLOCATION, 0L);
+    // No connection is kept open to the server between probes.
+    curl_easy_setopt(easy.handle, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy.handle, CURLOPT_WRITEFUNCTION, keepBody);
     curl_easy_setopt(easy.handle, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(easy.handle, CURLOPT_USERAGENT, "procward-health");
