@@ -97,7 +97,11 @@ void MonitoredServer::configure(const ServerEntry& entry) {
     info_.name = entry.name;
     info_.processname = entry.processname;
     info_.commandline = entry.commandline;
+    // A record that keeps its process across a reload keeps the counts of
+    // its health rule, unless the rule itself changed.
+    const bool ruleChanged = !(options_.health == entry.options.health);
     options_ = entry.options;
+    if (ruleChanged && process_) resetHealth(runningSince_);
 }
 
 void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pid, std::string reason) {
@@ -805,8 +809,7 @@ void MonitoredServer::takeRunStateFrom(MonitoredServer& other) {
     endedAt_ = other.endedAt_;
     lastStartedAt_ = other.lastStartedAt_;
     health_ = other.health_;
-    // A rule that changed starts over; an unchanged one keeps its counts.
-    if (!(options_.health == other.options_.health)) resetHealth(runningSince_);
+    options_ = other.options_;  // configure compares the entry's rule with it
 }
 
 HealthState MonitoredServer::health() const {
