@@ -11,9 +11,10 @@ enum class AlertKind {
     Restarted,    // it was started and its process found ("started successfully")
     StartFailed,  // the launch itself failed
     BackoffMax,   // it keeps failing: the wait between restarts has reached its maximum
-    Recovered,    // running again, for as long as a start must last, after one of the alerts above
+    Recovered,    // running again after one of the alerts above, or its health rule passes again after an Unhealthy
     ProcwardStarted,   // the supervisor itself has started (index 0, no server)
     ProcwardStopping,  // the supervisor itself is ending
+    Unhealthy,    // its health rule failed as often in a row as it allows
 };
 
 // One alert, as the supervisor raises it. The texts are the ones mailed and
@@ -27,7 +28,7 @@ struct AlertEvent {
     Clock::TimePoint at{};   // the same moment on the supervisor's clock
     std::string message;     // the alert text
     std::string subject;     // the subject of an alert mail
-    std::string reason;      // why: how the process ended of a ServerDown, the system's error text of a StartFailed
+    std::string reason;      // why: how the process ended of a ServerDown, the system's error text of a StartFailed, what the health rule saw
     // The server's last output lines, where it keeps an output file; else empty.
     std::vector<std::string> output;
     // Of a server whose process ended (ServerDown, BackoffMax): the file its

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <cstring>
 #include <ctime>
@@ -66,6 +67,28 @@ int pidOfText(const std::string& text) {
 
 std::string plural(int n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 
+// Megabytes (of 1,048,576 bytes) with thousands separated: "2,310 MB".
+std::string megabytesText(double mb) {
+    std::string digits = std::to_string(static_cast<long long>(mb + 0.5));
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
+    return digits + " MB";
+}
+
+// The address a listen address text ("0.0.0.0:7001", "[::]:8000") is
+// reached at from this machine: a wildcard address by its loopback.
+bool reachableAt(const std::string& listen, std::string& host, std::uint16_t& port) {
+    const auto colon = listen.rfind(':');
+    if (colon == std::string::npos || colon + 1 >= listen.size()) return false;
+    host = listen.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    const unsigned long value = std::strtoul(listen.c_str() + colon + 1, nullptr, 10);
+    if (value == 0 || value > 65535 || host.empty()) return false;
+    port = static_cast<std::uint16_t>(value);
+    if (host == "0.0.0.0") host = "127.0.0.1";
+    if (host == "::") host = "::1";
+    return true;
+}
+
 }  // namespace
 
 MonitoredServer::MonitoredServer(SupervisionContext& context) : context_(&context) {}
@@ -75,8 +98,12 @@ void MonitoredServer::configure(const ServerEntry& entry, const std::string& out
     info_.name = entry.name;
     info_.processname = entry.processname;
     info_.commandline = entry.commandline;
+    // A record that keeps its process across a reload keeps the counts of
+    // its health rule, unless the rule itself changed.
+    const bool ruleChanged = !(options_.health == entry.options.health);
     options_ = entry.options;
     outputFile_ = options_.output == ServerOutput::discard ? std::string() : outputFile;
+    if (ruleChanged && process_) resetHealth(runningSince_);
 }
 
 void MonitoredServer::recordExit(const LastExit& exit) {
@@ -174,6 +201,7 @@ void MonitoredServer::hold(std::unique_ptr<platform::ProcessHandle> process, Clo
     identity_ = (process_->launchedHere() ? platform::heldProcessIdentity(info_.pid) : platform::processIdentity(info_.pid)).value_or(0);
     seenAliveAt_ = seenAlive ? context_->clock.now() : runningSince;
     endedAt_.reset();
+    resetHealth(runningSince);
     if (context_->watcher) {
         const std::uint64_t id = ++context_->lastWatchId;
         if (context_->watcher->watch(id, *process_)) watchId_ = id;
@@ -194,6 +222,13 @@ void MonitoredServer::release() {
     capturedIn_.clear();
     info_.pid = 0;
     info_.ports.clear();
+    // A check under way is for a process that is gone: its result is
+    // dropped. The verdict stays while the rule itself restarts the server.
+    health_.ticket = 0;
+    if (!(stop_ && stop_->forHealth)) {
+        health_.state = HealthState::Checking;
+        health_.reason.clear();
+    }
     touched();
 }
 
@@ -502,6 +537,7 @@ StopOutcome MonitoredServer::stop(bool keepAutoStart, std::function<void(bool)> 
     pending.nextLook = now + kStopPoll;
     if (done) pending.done.push_back(std::move(done));
     stop_ = std::move(pending);
+    health_.ticket = 0;  // nothing more is learnt from a check of a process on its way out
     if (result == platform::SignalResult::Gone || (process_->exited() && groupGone())) {
         finishStop(true);
         return StopOutcome::Stopped;
@@ -556,12 +592,25 @@ void MonitoredServer::finishStop(bool ok) {
             AppLogger::Instance().get().info("{}", exit.logLine(info_.name));
             note(exit.summary());
         }
+        const bool forHealth = stop_->forHealth;
         release();
         info_.startTime = 0;
-        // Stopped on purpose: no failure streak goes on, no attempt is owed.
-        backoff_ = Backoff{};
-        attemptAt_.reset();
-        awaitTick_ = false;
+        if (forHealth) {
+            // Stopped by its health rule: a failure like a crash, so a server
+            // that keeps failing its rule backs off; the first restart of a
+            // streak comes at once.
+            const Clock::TimePoint now = context_->clock.now();
+            failed(now);
+            if (backoff_.failures == 1) {
+                attemptAt_ = now;
+                awaitTick_ = false;
+            }
+        } else {
+            // Stopped on purpose: no failure streak goes on, no attempt is owed.
+            backoff_ = Backoff{};
+            attemptAt_.reset();
+            awaitTick_ = false;
+        }
     }
     stop_.reset();
     for (auto& callback : done)
@@ -601,6 +650,8 @@ std::optional<Clock::TimePoint> MonitoredServer::nextDue() const {
     if (pidfileWait_) earliest(std::min(pidfileWait_->nextLook, pidfileWait_->until));
     if (cleanup_) earliest(std::min(cleanup_->nextLook, cleanup_->killed ? cleanup_->giveUpAt : cleanup_->killAt));
     if (const auto attempt = attemptDue()) earliest(*attempt);
+    if (options_.health && process_ && info_.pid > 0 && !stop_ && !pidfileWait_ && health_.ticket == 0)
+        earliest(health_.nextCheck);
     return due;
 }
 
@@ -848,4 +899,139 @@ void MonitoredServer::takeRunStateFrom(MonitoredServer& other) {
     endedAt_ = other.endedAt_;
     lastStartedAt_ = other.lastStartedAt_;
     recoveryOwed_ = other.recoveryOwed_;
+    health_ = other.health_;
+    options_ = other.options_;  // configure compares the entry's rule with it
+}
+
+HealthState MonitoredServer::health() const {
+    if (!options_.health) return HealthState::None;
+    if (health_.state == HealthState::Unhealthy) return HealthState::Unhealthy;
+    if (!process_ || info_.pid <= 0 || stop_) return HealthState::None;
+    return health_.state;
+}
+
+void MonitoredServer::resetHealth(Clock::TimePoint runningSince) {
+    const bool alerted = health_.alerted;
+    const std::uint64_t checks = health_.checks;
+    health_ = HealthWatch{};
+    health_.alerted = alerted;
+    health_.checks = checks;
+    if (options_.health) health_.nextCheck = std::max(runningSince + options_.health->grace, context_->clock.now());
+}
+
+bool MonitoredServer::healthDue() const {
+    return options_.health && process_ && info_.pid > 0 && !stop_ && !pidfileWait_ && health_.ticket == 0 &&
+           context_->clock.now() >= health_.nextCheck;
+}
+
+bool MonitoredServer::healthCheckNow(HealthCheck& check, std::string& why) const {
+    if (!options_.health) {
+        why = info_.name + " has no health rule";
+        return false;
+    }
+    if (!process_ || info_.pid <= 0 || stop_) {
+        why = info_.name + " is not running";
+        return false;
+    }
+    const HealthRule& rule = *options_.health;
+    check = HealthCheck{};
+    check.probe = rule.probe;
+    check.timeout = rule.timeout;
+    check.path = rule.path;
+    check.expectLow = rule.expectLow;
+    check.expectHigh = rule.expectHigh;
+    check.bodyContains = rule.bodyContains;
+    check.host = rule.host;
+    check.port = rule.port;
+    if ((rule.probe == HealthProbe::tcp || rule.probe == HealthProbe::http) && rule.useListenAddress) {
+        std::string host;
+        std::uint16_t port = 0;
+        if (reachableAt(info_.ports, host, port)) {
+            check.host = host;
+            if (check.port == 0) check.port = port;
+        } else {
+            check.problem = "no listen address to check";
+        }
+    }
+    if (rule.probe == HealthProbe::exec) {
+        // The server's own directory, environment and user; the output
+        // goes where the server's own goes.
+        check.exec = launchRequest();
+        check.exec.commandLine = rule.command;
+    }
+    check.readMemory = rule.maxMemoryMb > 0;
+    check.pid = info_.pid;
+    // For a server launched here, its workers count too.
+    check.group = group_;
+    return true;
+}
+
+HealthCheck MonitoredServer::beginHealthCheck(std::uint64_t& ticket) {
+    HealthCheck check;
+    std::string why;
+    healthCheckNow(check, why);
+    ticket = ++context_->lastHealthTicket;
+    health_.ticket = ticket;
+    health_.nextCheck = context_->clock.now() + options_.health->interval;
+    return check;
+}
+
+bool MonitoredServer::healthResult(const HealthCheckResult& result) {
+    health_.ticket = 0;
+    if (!options_.health || !process_) return false;
+    ++health_.checks;
+    const HealthRule& rule = *options_.health;
+    const HealthState oldState = health_.state;
+    const std::string oldReason = health_.reason;
+    if (result.probed) health_.probeFailures = result.healthy ? 0 : health_.probeFailures + 1;
+    double mb = 0;
+    if (rule.maxMemoryMb > 0 && result.residentBytes) {
+        mb = static_cast<double>(*result.residentBytes) / (1024.0 * 1024.0);
+        health_.memoryOver = mb > rule.maxMemoryMb ? health_.memoryOver + 1 : 0;
+    }
+    const bool probeFailed = result.probed && !result.healthy && health_.probeFailures >= rule.failures;
+    const bool memoryFailed = rule.maxMemoryMb > 0 && health_.memoryOver >= rule.memoryChecks;
+    auto& log = AppLogger::Instance().get();
+    if (probeFailed || memoryFailed) {
+        health_.reason = probeFailed ? result.seen
+                                     : "RSS " + megabytesText(mb) + " > " + megabytesText(rule.maxMemoryMb) + " for " +
+                                           plural(health_.memoryOver, "check", "checks");
+        if (oldState == HealthState::Unhealthy) return health_.reason != oldReason;
+        health_.state = HealthState::Unhealthy;
+        health_.alerted = true;
+        const bool restart = rule.onFailure == HealthAction::restart && autoStart_;
+        const std::string what =
+            probeFailed ? " (" + rule.target + ", " + plural(health_.probeFailures, "failed check", "failed checks") +
+                              " in a row)"
+                        : std::string();
+        const std::string message = info_.name + " is unhealthy: " + health_.reason + what +
+                                    (restart ? "; it will be restarted" : "; it is left running");
+        log.warn("{}", message);
+        raise(AlertKind::Unhealthy, message, info_.pid, health_.reason);
+        if (restart) {
+            const StopOutcome outcome = stop(true);
+            if (stop_) stop_->forHealth = true;
+            if (outcome == StopOutcome::Stopped && !stop_) {
+                // Gone at once: the restart follows as for a crash.
+                failed(context_->clock.now());
+                if (backoff_.failures == 1) {
+                    attemptAt_ = context_->clock.now();
+                    awaitTick_ = false;
+                }
+            }
+        }
+        return true;
+    }
+    const bool passed = (!result.probed || result.healthy) && health_.memoryOver == 0;
+    if (!passed) return false;  // failing, not yet as often as the rule allows
+    health_.state = HealthState::Healthy;
+    health_.reason.clear();
+    if (health_.alerted) {
+        health_.alerted = false;
+        const std::string message =
+            info_.name + " has recovered: " + (result.probed ? result.seen : "RSS " + megabytesText(mb));
+        log.info("{}", message);
+        raise(AlertKind::Recovered, message, info_.pid);
+    }
+    return health_.state != oldState;
 }

@@ -10,6 +10,8 @@
 #include "config/StateFile.h"
 #include "platform/ProcessControl.h"
 #include "supervision/AlertSink.h"
+#include "supervision/HealthCheck.h"
+#include "supervision/HealthState.h"
 #include "supervision/Clock.h"
 #include "supervision/LastExit.h"
 #include "supervision/ServerInfo.h"
@@ -35,6 +37,7 @@ struct SupervisionContext {
     // Where alerts go, in this order; none: alerts are dropped.
     std::vector<AlertSink*> alertSinks{};
     std::uint64_t lastWatchId = 0;
+    std::uint64_t lastHealthTicket = 0;
     // Calls owed to those waiting for a stop. They run once the record
     // operation that ended the stop has returned, since they may change the
     // list (and so destroy records).
@@ -112,6 +115,15 @@ public:
         return how == platform::ExitStatus::How::Code ? exitsByCode_ : exitsBySignal_;
     }
 
+    // What the health rule last found, and why it failed (what it saw);
+    // None without a rule.
+    HealthState health() const;
+    const std::string& healthReason() const { return health_.reason; }
+    // Checks of the health rule that have come back.
+    std::uint64_t healthChecks() const { return health_.checks; }
+    // A check of the rule is under way.
+    bool healthCheckUnderWay() const { return health_.ticket != 0; }
+
     // While a server that keeps failing waits for its next restart: when
     // that comes (the restart back-off; never while it is off).
     std::optional<Clock::TimePoint> nextRestart() const;
@@ -175,6 +187,23 @@ private:
     // The operator's start: the back-off begins anew.
     void resetBackoff();
 
+    // --- The health rule ---
+    // True when a check of the rule is due now.
+    bool healthDue() const;
+    // The check to run now, under a new ticket that the record then awaits;
+    // the next one is due an interval later.
+    HealthCheck beginHealthCheck(std::uint64_t& ticket);
+    // The check to run for the operator, which counts for nothing; false
+    // (and why in `why`) when there is nothing to check.
+    bool healthCheckNow(HealthCheck& check, std::string& why) const;
+    // A check's result: the counts, the verdict and what follows from it
+    // (an alert, a restart). True when the row changed.
+    bool healthResult(const HealthCheckResult& result);
+    // The ticket of the check the record awaits; 0: none.
+    std::uint64_t healthTicket() const { return health_.ticket; }
+    // A new process is held: the rule starts over after its grace.
+    void resetHealth(Clock::TimePoint runningSince);
+
     // `withOutput`: the alert is about the end of the last process, whose
     // output it points to (always so for ServerDown and BackoffMax).
     void raise(AlertKind kind, std::string message, std::int32_t pid = 0, std::string reason = {},
@@ -187,6 +216,7 @@ private:
         bool killed = false;
         bool group = false;
         bool killAsked = false;  // the operator's kill, not the time-out
+        bool forHealth = false;  // the health rule restarts the server
         std::vector<std::function<void(bool)>> done;
     };
 
@@ -286,4 +316,15 @@ private:
     Clock::TimePoint lastStartedAt_{};         // of the last process held
     // A failure was alerted: a Recovered alert follows once it runs again.
     bool recoveryOwed_ = false;
+
+    struct HealthWatch {
+        Clock::TimePoint nextCheck{};
+        std::uint64_t ticket = 0;  // of the check under way; 0: none
+        int probeFailures = 0;     // failed probes in a row
+        int memoryOver = 0;        // checks in a row above the memory limit
+        HealthState state = HealthState::Checking;
+        std::string reason;
+        bool alerted = false;     // told unhealthy: the next pass is told as recovered
+        std::uint64_t checks = 0;
+    } health_;
 };

@@ -16,6 +16,8 @@ RowCells RowCells::of(const MonitoredServer& server) {
         cells.startTime = "下次重启 " + (at.size() > 11 ? at.substr(11) : at);
     }
     cells.downWithAutoStart = server.info().pid <= 0 && server.autoStart();
+    cells.unhealthy = server.health() == HealthState::Unhealthy;
+    if (cells.unhealthy) cells.healthTip = "健康检查失败: " + server.healthReason();
     cells.startStopCaption = server.stopping() ? "停止中" : server.info().pid > 0 ? "停止" : "启动";
     return cells;
 }

@@ -14,6 +14,10 @@ struct RowCells {
     // The server is down although auto-start is on: the checks keep trying
     // to start it, which the window shows as an alarm.
     bool downWithAutoStart = false;
+    // Its health rule has failed: the row shows it, with what the rule saw
+    // as the tip of its name.
+    bool unhealthy = false;
+    std::string healthTip;
 
     static RowCells of(const MonitoredServer& server);
 };

@@ -42,13 +42,16 @@ struct Shown {
     bool stopping = false;
     std::optional<Clock::TimePoint> nextRestart;
     ServerState state = ServerState::Stopped;
+    HealthState health = HealthState::None;
+    std::string healthReason;
 
     bool operator==(const Shown&) const = default;
 };
 
 Shown shownOf(const MonitoredServer& server) {
     return Shown{server.info().pid, server.info().ports, server.info().startTime, server.autoStart(),
-                 server.stopping(),  server.nextRestart(), server.state()};
+                 server.stopping(),  server.nextRestart(), server.state(),     server.health(),
+                 server.healthReason()};
 }
 
 ServerEntry trimmed(const ServerEntry& entry) {
@@ -60,9 +63,10 @@ ServerEntry trimmed(const ServerEntry& entry) {
 
 Supervisor::Supervisor(Clock& clock, platform::ProcessControl& control, SupervisionOptions options,
                        platform::ProcessTable& table, platform::TcpTable& tcp)
-    : context_{clock, control, table, tcp, sane(options)} {}
+    : context_{clock, control, table, tcp, sane(options)}, health_(control) {}
 
 Supervisor::~Supervisor() {
+    health_.setWake({});
     servers_.clear();
     // Callbacks owed by stops that ended with their records are not made:
     // whoever waited is going too.
@@ -86,7 +90,10 @@ void Supervisor::changeCheckInterval(std::chrono::milliseconds interval) {
     if (loaded_) nextTick_ = std::min(nextTick_, context_.clock.now() + next.checkInterval);
 }
 
+void Supervisor::setWake(std::function<void()> wake) { health_.setWake(std::move(wake)); }
+
 bool Supervisor::watchExits(std::function<void()> wake) {
+    setWake(wake);
     if (!context_.options.restartOnExit) return false;
     if (!watcher_) watcher_ = platform::makeExitWatcher();
     if (!watcher_->start(std::move(wake))) {
@@ -255,11 +262,65 @@ void Supervisor::handleExits() {
     processWalks_ += static_cast<std::uint64_t>(look.processWalks());
 }
 
+void Supervisor::handleHealth() {
+    std::vector<std::pair<std::uint64_t, HealthCheckResult>> results;
+    health_.take(results);
+    for (const auto& [ticket, result] : results) {
+        ++healthChecks_;
+        if (const auto asked = askedChecks_.find(ticket); asked != askedChecks_.end()) {
+            const auto [name, done] = std::move(asked->second);
+            askedChecks_.erase(asked);
+            std::string text = result.seen;
+            bool passed = !result.probed || result.healthy;
+            if (result.residentBytes) {
+                const auto mb = static_cast<long long>(static_cast<double>(*result.residentBytes) / 1048576.0 + 0.5);
+                text += (text.empty() ? "" : ", ") + std::string("RSS ") + std::to_string(mb) + " MB";
+            } else if (!result.probed) {
+                text = "its memory could not be read";
+                passed = false;
+            }
+            if (done) done(passed, name + ": " + (passed ? "healthy: " : "unhealthy: ") + text);
+            continue;
+        }
+        // The server may have stopped, gone or been replaced meanwhile: then
+        // nobody awaits this ticket and what it saw is dropped.
+        for (auto& [index, server] : servers_) {
+            if (server->healthTicket() != ticket) continue;
+            MonitoredServer& one = *server;
+            notifying(one, [&] { one.healthResult(result); });
+            break;
+        }
+    }
+    for (auto& [index, server] : servers_) {
+        if (!server->healthDue()) continue;
+        std::uint64_t ticket = 0;
+        HealthCheck check = server->beginHealthCheck(ticket);
+        health_.submit(ticket, std::move(check));
+    }
+}
+
+void Supervisor::checkHealth(std::int32_t index, HealthCheckDone done) {
+    MonitoredServer* server = record(index);
+    HealthCheck check;
+    std::string why;
+    if (!server) {
+        if (done) later([done] { done(false, "no such server"); });
+    } else if (!server->healthCheckNow(check, why)) {
+        if (done) later([done, why] { done(false, why); });
+    } else {
+        const std::uint64_t ticket = ++context_.lastHealthTicket;
+        askedChecks_[ticket] = {server->info().name, std::move(done)};
+        health_.submit(ticket, std::move(check));
+    }
+    runCompletions();
+}
+
 void Supervisor::runDue() {
     // Ended children first: their exit statuses are then there to be read,
     // and orphans of servers do not linger as zombies.
     context_.control.reapChildren();
     handleExits();
+    handleHealth();
     // What waited for a stop goes first: a check must not restart a server
     // whose entry is about to change or go.
     runCompletions();
@@ -286,6 +347,8 @@ void Supervisor::runDue() {
         if (nextTick_ <= now) nextTick_ = now + context_.options.checkInterval;
     }
     runCompletions();
+    // Checks that came due through what ran above (a start's grace may be 0).
+    handleHealth();
 }
 
 void Supervisor::checkAll() {

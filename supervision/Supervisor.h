@@ -15,6 +15,7 @@
 #include "supervision/Clock.h"
 #include "supervision/CommandResult.h"
 #include "supervision/EntryStore.h"
+#include "supervision/HealthCheckPool.h"
 #include "supervision/MonitoredServer.h"
 #include "supervision/StateStore.h"
 #include "supervision/SupervisionOptions.h"
@@ -42,6 +43,9 @@ public:
     // and must only get the driving thread to call runDue. False (the timer
     // alone then notices exits) where processes cannot be watched.
     bool watchExits(std::function<void()> wake);
+    // How the health checks' results get the driving thread to call
+    // runDue (watchExits sets it too). Called from a worker thread.
+    void setWake(std::function<void()> wake);
 
     // Those told what changed, in the order they were added.
     void addObserver(SupervisorObserver* observer);
@@ -100,6 +104,16 @@ public:
     // already; done once every stop has ended, with the names of those
     // still running.
     void stopAll(CommandDone done = {});
+    // Runs the server's health rule now, for the operator: `done` gets
+    // what it found, once it has ("healthy: HTTP 200 from /healthz"), and
+    // whether it passed. The check counts for nothing.
+    using HealthCheckDone = std::function<void(bool passed, const std::string& text)>;
+    void checkHealth(std::int32_t index, HealthCheckDone done);
+    // Health checks made so far (those for the operator included), and the
+    // threads that ran them.
+    std::uint64_t healthChecks() const { return healthChecks_; }
+    std::size_t healthThreads() const { return health_.threads(); }
+
     // Turns the auto-start mode of one server on or off without starting or
     // stopping anything.
     void setAutoStart(std::int32_t index, bool on);
@@ -160,6 +174,9 @@ private:
     // Writes what the state store keeps, when it has changed.
     void persist();
     MonitoredServer* byWatchId(std::uint64_t id);
+    // Takes the results of the health checks that came back, and starts
+    // those that are due.
+    void handleHealth();
     // A change of the list written through the store, then loaded.
     void edit(CommandResult result, const std::function<bool(EntryStore&, std::string&)>& change,
               const CommandDone& done);
@@ -176,4 +193,8 @@ private:
     std::uint64_t passes_ = 0;
     std::uint64_t processWalks_ = 0;
     std::chrono::nanoseconds lastPassDuration_{0};
+    HealthCheckPool health_;
+    std::uint64_t healthChecks_ = 0;
+    // The operator's checks under way, by ticket.
+    std::map<std::uint64_t, std::pair<std::string, HealthCheckDone>> askedChecks_;
 };

@@ -86,6 +86,17 @@ TEST(CtlWordsTest, TheTimeoutIsReadWhereverItStandsBeforeTheNames) {
     EXPECT_EQ((std::vector<std::string>{"stop", "--timeout"}), words.words);
 }
 
+TEST(CtlWordsTest, CheckTakesTheNameOfOneServer) {
+    Request r = request({"check", "web 1"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ("check", r.command);
+    EXPECT_EQ("web 1", r.name);
+    EXPECT_EQ("check needs the name of a server", request({"check"}).error);
+    EXPECT_FALSE(request({"check", "a", "b"}).ok);
+    EXPECT_FALSE(request({"check", "--all"}).ok);
+    EXPECT_FALSE(request({"check", "--json", "web"}).ok);
+}
+
 TEST(CtlWordsTest, ReloadAndShutdownTakeNothing) {
     EXPECT_EQ("reload", request({"reload"}).command);
     EXPECT_EQ("shutdown", request({"shutdown"}).command);

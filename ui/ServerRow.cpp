@@ -41,6 +41,7 @@ wxButton* button(wxWindow* parent, int index, MainLayout::RowControl control, Ro
 
 const wxColour ServerRow::kAlarmColour(220, 32, 32);
 const wxColour ServerRow::kBusyColour(235, 170, 20);
+const wxColour ServerRow::kUnhealthyColour(240, 150, 0);
 
 ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
                      const RowStatus& cells, std::function<void()> changed)
@@ -62,6 +63,7 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
     pidLabel->SetToolTip(U8(cells.tooltip));
     portsLabel->SetToolTip(U8(cells.tooltip));
     showColour(cells.colour);
+    showHealth(cells);
 }
 
 ServerRow::~ServerRow() {
@@ -79,7 +81,28 @@ void ServerRow::update(const RowStatus& cells) {
     pidLabel->SetToolTip(U8(cells.tooltip));
     portsLabel->SetToolTip(U8(cells.tooltip));
     showColour(cells.colour);
+    showHealth(cells);
     if (m_changed) m_changed();
+}
+
+void ServerRow::showHealth(const RowStatus& cells) {
+    // The name cell turns orange, and tells why on hover, while the
+    // server runs but fails its health rule.
+    if (cells.unhealthy) {
+        nameLabel->SetToolTip(U8(cells.healthTip));
+    } else if (m_unhealthy) {
+        nameLabel->SetToolTip(nameLabel->GetLabel());
+    }
+    if (cells.unhealthy == m_unhealthy) return;
+    m_unhealthy = cells.unhealthy;
+    if (m_unhealthy) {
+        nameLabel->SetBackgroundColour(kUnhealthyColour);
+        nameLabel->SetForegroundColour(*wxBLACK);
+    } else {
+        nameLabel->SetBackgroundColour(wxNullColour);
+        nameLabel->SetForegroundColour(wxNullColour);
+    }
+    nameLabel->Refresh();
 }
 
 void ServerRow::showColour(RowColour colour) {

@@ -30,6 +30,9 @@ public:
     static const wxColour kBusyColour;
     bool showsAlarm() const { return m_colour == RowColour::Alarm; }
     RowColour colour() const { return m_colour; }
+    // The colour of the name cell while the server's health rule fails.
+    static const wxColour kUnhealthyColour;
+    bool showsUnhealthy() const { return m_unhealthy; }
 
     wxStaticText* nameLabel;
     wxStaticText* commandLineLabel;
@@ -44,7 +47,9 @@ public:
 
 private:
     void showColour(RowColour colour);
+    void showHealth(const RowStatus& cells);
 
     std::function<void()> m_changed;
     RowColour m_colour = RowColour::Plain;
+    bool m_unhealthy = false;
 };

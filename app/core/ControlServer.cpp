@@ -116,7 +116,7 @@ void ControlServer::onRequest(platform::CommandRequest request) {
         return;
     }
     const bool named = command.verb == "start" || command.verb == "stop" || command.verb == "restart" ||
-                       command.verb == "kill";
+                       command.verb == "kill" || command.verb == "check";
     const bool whole = command.verb == "reload" || command.verb == "shutdown";
     const bool allowsAll = command.verb == "start" || command.verb == "stop";
     if (!(named || whole) || (command.all && !allowsAll) || (named && !command.all && command.name.empty()) ||
@@ -250,6 +250,21 @@ void ControlServer::run(Supervisor& supervisor, const Command& command) {
         return;
     }
     const std::int32_t index = found.front();
+    if (command.verb == "check") {
+        // Answered once the check has come back, within the rule's time-out.
+        supervisor.checkHealth(index, [this, alive = std::weak_ptr<int>(alive_), id = command.id, answered](
+                                          bool passed, const std::string& text) {
+            *answered = true;
+            if (!alive.expired()) answer(id, passed ? 0 : 1, platform::terminalText(text));
+        });
+        // A rule's time-out may be longer than ctl waits by itself.
+        const MonitoredServer* server = supervisor.find(index);
+        if (!*answered && socket_ && server && server->options().health) {
+            const auto limit = std::chrono::duration_cast<std::chrono::seconds>(server->options().health->timeout);
+            socket_->notice(command.id, platform::progressNotice(limit.count() + 5));
+        }
+        return;
+    }
     if (command.verb == "start")
         supervisor.start(index, reply);
     else if (command.verb == "stop")

@@ -19,8 +19,8 @@ namespace {
 
 const char* const kCtlUsage =
     "usage: ctl [--timeout SECONDS] status [--json] | start NAME | start --all | stop NAME | stop --all |\n"
-    "       stop --now NAME | kill NAME | restart NAME | logs NAME [-n LINES] [-f] | reload | shutdown\n"
-    "       (-- ends the options)";
+    "       stop --now NAME | kill NAME | restart NAME | check NAME | logs NAME [-n LINES] [-f] | reload |\n"
+    "       shutdown   (-- ends the options)";
 
 // Seconds as given to --timeout: a number above 0, at most a day.
 bool parseSeconds(const std::string& text, long long& ms) {
@@ -147,6 +147,18 @@ bool CtlRequestLine(const CtlWords& parsed, std::string& line, std::string& erro
             w.Key("name");
             w.String(name.c_str(), static_cast<rapidjson::SizeType>(name.size()));
         }
+    } else if (verb == "check") {
+        if (parsed.json || parsed.now || parsed.all || names != 1) {
+            error = names == 1 ? "check takes the name of one server only"
+                    : names == 0 ? "check needs the name of a server"
+                                 : "give the name as one argument (in quotes when it has blanks)";
+            return false;
+        }
+        const std::string& name = parsed.words[1];
+        w.Key("command");
+        w.String("check");
+        w.Key("name");
+        w.String(name.c_str(), static_cast<rapidjson::SizeType>(name.size()));
     } else {
         error = "unknown command \"" + verb + "\"";
         return false;

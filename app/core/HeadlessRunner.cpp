@@ -13,14 +13,16 @@
 HeadlessRunner::HeadlessRunner(std::FILE* out, std::string program) : out_(out), program_(std::move(program)) {}
 
 std::string HeadlessRunner::headerLine() {
-    return fmt::format("{:<5} {:<24} {:>8}  {:<21} {}", "INDEX", "NAME", "PID", "LISTEN", "STARTED");
+    return fmt::format("{:<5} {:<24} {:>8}  {:<21} {:<19}  {}", "INDEX", "NAME", "PID", "LISTEN", "STARTED", "HEALTH");
 }
 
 std::string HeadlessRunner::rowLine(const MonitoredServer& server) {
     const RowCells cells = RowCells::of(server);
-    return fmt::format("{:<5} {:<24} {:>8}  {:<21} {}", server.info().index, server.info().name,
+    std::string health = healthStateName(server.health());
+    if (server.health() == HealthState::Unhealthy) health += ": " + server.healthReason();
+    return fmt::format("{:<5} {:<24} {:>8}  {:<21} {:<19}  {}", server.info().index, server.info().name,
                        cells.pid.empty() ? "-" : cells.pid, cells.ports.empty() ? "-" : cells.ports,
-                       cells.startTime.empty() ? "-" : cells.startTime);
+                       cells.startTime.empty() ? "-" : cells.startTime, health);
 }
 
 void HeadlessRunner::printTable(const Supervisor& supervisor) {

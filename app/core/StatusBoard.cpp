@@ -32,6 +32,8 @@ StatusSnapshot StatusBoard::snapshotOf(const Supervisor& supervisor) {
         s.exitsBySignal = record->exits(platform::ExitStatus::How::Signal);
         s.outputFile = record->outputFile();
         s.outputNote = record->outputNote();
+        s.health = record->health();
+        if (s.health == HealthState::Unhealthy) s.healthReason = record->healthReason();
         snapshot.running += s.state == ServerState::Running;
         snapshot.servers.push_back(std::move(s));
     }

@@ -36,6 +36,11 @@ std::string StatusReport::escapeLabel(const std::string& value) {
     return out;
 }
 
+std::string StatusReport::healthText(const ServerStatus& s) {
+    if (s.health != HealthState::Unhealthy || s.healthReason.empty()) return healthStateName(s.health);
+    return std::string(healthStateName(s.health)) + ": " + s.healthReason;
+}
+
 std::string StatusReport::runningLine(const StatusSnapshot& snapshot) {
     return fmt::format("{} of {} servers running", snapshot.running, snapshot.servers.size());
 }
@@ -49,8 +54,8 @@ std::string StatusReport::uptimeText(std::int64_t seconds) {
 }
 
 std::string StatusReport::table(const StatusSnapshot& snapshot) {
-    std::string out = fmt::format("{:<5} {:<24} {:<8} {:>8} {:>8} {:>7}  {:<21} {}\n", "INDEX", "NAME", "STATE", "PID",
-                                  "RESTARTS", "UPTIME", "LISTEN", "STARTED");
+    std::string out = fmt::format("{:<5} {:<24} {:<8} {:>8} {:>8} {:>7}  {:<21} {:<25} {}\n", "INDEX", "NAME", "STATE",
+                                  "PID", "RESTARTS", "UPTIME", "LISTEN", "STARTED", "HEALTH");
     for (const ServerStatus& s : snapshot.servers) {
         std::string since = s.startTime ? isoTime(s.startTime) : "-";
         if (s.state == ServerState::Failing || s.state == ServerState::Backoff) {
@@ -61,10 +66,11 @@ std::string StatusReport::table(const StatusSnapshot& snapshot) {
         } else if (s.exit) {
             since = (since == "-" ? "" : since + "; ") + "last exit: " + s.exit->summary();
         }
-        out += fmt::format("{:<5} {:<24} {:<8} {:>8} {:>8} {:>7}  {:<21} {}{}\n", s.index,
+        if (!s.autoStart) since += " (auto-start off)";
+        out += fmt::format("{:<5} {:<24} {:<8} {:>8} {:>8} {:>7}  {:<21} {:<25} {}\n", s.index,
                            platform::terminalText(s.name), stateName(s.state),
                            s.pid > 0 ? std::to_string(s.pid) : "-", s.restarts, uptimeText(s.uptimeSeconds),
-                           s.listen.empty() ? "-" : s.listen, since, s.autoStart ? "" : " (auto-start off)");
+                           s.listen.empty() ? "-" : s.listen, since, platform::terminalText(healthText(s)));
     }
     out += runningLine(snapshot) + "\n";
     return out;
@@ -140,6 +146,12 @@ std::string StatusReport::json(const StatusSnapshot& snapshot) {
             w.Key("output_note");
             string(s.outputNote);
         }
+        w.Key("health");
+        w.String(healthStateName(s.health));
+        if (s.health == HealthState::Unhealthy) {
+            w.Key("health_reason");
+            string(platform::utf8Text(s.healthReason));
+        }
         w.EndObject();
     }
     w.EndArray();
@@ -190,6 +202,13 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
     family("procward_server_auto_start", "gauge", "1 when the server is started again whenever it is found down.");
     for (const ServerStatus& s : snapshot.servers)
         out += fmt::format("procward_server_auto_start{} {}\n", labels(s), s.autoStart ? 1 : 0);
+
+    family("procward_server_healthy", "gauge",
+           "1 while the server's health rule passes, 0 once it has failed as often as the rule allows; "
+           "absent for a server without a rule or while no verdict is known.");
+    for (const ServerStatus& s : snapshot.servers)
+        if (s.health == HealthState::Healthy || s.health == HealthState::Unhealthy)
+            out += fmt::format("procward_server_healthy{} {}\n", labels(s), s.health == HealthState::Healthy ? 1 : 0);
 
     family("procward_alerts_total", "counter", "Alerts raised, by channel and what became of them there.");
     auto alertLine = [&](const std::string& channel, const char* result, std::uint64_t count) {

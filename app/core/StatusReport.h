@@ -40,5 +40,7 @@ public:
     // How long a server has run, short: "42s", "5m03s", "3h12m", "2d04h"; "-" for 0.
     static std::string uptimeText(std::int64_t seconds);
     // "N of M servers running".
+    // "healthy", "checking", "-", "unhealthy: <what the rule saw>".
+    static std::string healthText(const ServerStatus& status);
     static std::string runningLine(const StatusSnapshot& snapshot);
 };

@@ -7,6 +7,7 @@
 
 #include "app/core/PassHistogram.h"
 #include "supervision/LastExit.h"
+#include "supervision/HealthState.h"
 #include "supervision/ServerState.h"
 
 // One server as the loop last saw it.
@@ -28,6 +29,8 @@ struct ServerStatus {
     std::int64_t uptimeSeconds = 0;  // how long its process has run, 0 when down
     std::string outputFile;        // the file its launches write their output to; empty when discarded
     std::string outputNote;        // why its output is not in that file now; empty when it is
+    HealthState health = HealthState::None;  // what its health rule last found
+    std::string healthReason;                // what the rule saw when it failed
 };
 
 // The state of every server, published by the loop after each pass and

@@ -342,3 +342,58 @@ TEST(CtlBackoffTest, AServerThatKeepsFailingShowsBackoffWithItsNextAttemptUntilS
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CtlHealthTest, StatusAndCheckShowWhatTheHealthRuleFinds) {
+    Installation install;
+    const int port = freeTcpPort();
+    const std::string statusFile = install.dir.file("answer");
+    writeFile(statusFile, "503\n");
+    std::string web = install.entry("web", "--http 127.0.0.1:" + std::to_string(port) + " --listen 127.0.0.1:" +
+                                               std::to_string(freeTcpPort()) + " --http-status-file " + statusFile);
+    web.pop_back();
+    web += R"(,"health":{"http":"http://127.0.0.1:)" + std::to_string(port) +
+           R"(/healthz","interval":1,"timeout":2,"failures":2,"grace":0,"on_failure":"alert"}})";
+    install.writeServers("[" + web + "," + install.entry("plain", "--role plain") + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
+    install.start();
+
+    rapidjson::Document json;
+    auto server = [&](int i) -> const rapidjson::Value* {
+        const Installation::Result result = install.ctl({"status", "--json"});
+        json.Parse(result.output.c_str());
+        if (result.code != 0 || json.HasParseError() || !json.IsObject()) return nullptr;
+        return &json["servers"][i];
+    };
+    ASSERT_TRUE(waitFor([&] {
+        const rapidjson::Value* s = server(0);
+        return s && std::string((*s)["health"].GetString()) == "unhealthy";
+    }, 20000)) << install.log();
+    EXPECT_EQ(std::string("HTTP 503 from /healthz"), (*server(0))["health_reason"].GetString());
+    EXPECT_EQ(std::string("-"), (*server(1))["health"].GetString());
+    EXPECT_FALSE(server(1)->HasMember("health_reason"));
+    const Installation::Result table = install.ctl({"status"});
+    EXPECT_NE(std::string::npos, table.output.find("unhealthy: HTTP 503 from /healthz")) << table.output;
+
+    const Installation::Result failing = install.ctl({"check", "web"});
+    EXPECT_EQ(1, failing.code);
+    EXPECT_NE(std::string::npos, failing.output.find("web: unhealthy: HTTP 503 from /healthz")) << failing.output;
+    const Installation::Result none = install.ctl({"check", "plain"});
+    EXPECT_EQ(1, none.code);
+    EXPECT_NE(std::string::npos, none.output.find("plain has no health rule")) << none.output;
+
+    writeFile(statusFile, "200\n");
+    const Installation::Result passing = install.ctl({"check", "web"});
+    EXPECT_EQ(0, passing.code) << passing.output;
+    EXPECT_NE(std::string::npos, passing.output.find("web: healthy: HTTP 200 from /healthz")) << passing.output;
+    ASSERT_TRUE(waitFor([&] {
+        const rapidjson::Value* s = server(0);
+        return s && std::string((*s)["health"].GetString()) == "healthy";
+    }, 20000)) << install.log();
+    // Left running throughout: the rule only alerts.
+    EXPECT_EQ(1, (*server(0))["restarts"].GetInt());
+    EXPECT_NE(std::string::npos, install.log().find("web has recovered: HTTP 200 from /healthz")) << install.log();
+}
+
+}  // namespace

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -21,6 +22,12 @@ Socket listenOn(const std::string& address);
 Socket listen6(int port);                     // [::1]:PORT only
 Socket connectTo(const std::string& address);
 void closeSocket(Socket socket);
+// Waits for a connection on a listening socket; -1 when the wait failed.
+Socket acceptOn(Socket listener);
+// What recv and send do: bytes received (0 at the peer's end, -1 on an
+// error); true once all of `text` was sent.
+long receiveSome(Socket socket, char* bytes, std::size_t size);
+bool sendAll(Socket socket, const std::string& text);
 
 // Opens `count` connections over loopback to itself and keeps both ends of
 // each, so that the process holds 2 * `count` established sockets; the

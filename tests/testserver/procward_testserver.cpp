@@ -30,6 +30,15 @@
 //   --print-env           write each environment variable, "NAME=VALUE", on standard output
 //   --count-lines MS N    from then on write N numbered lines ("count 00000001
 //                         " and 80 dots) on standard output every MS ms
+//   --http ADDR:PORT      answer every request on ADDR:PORT (IPv4) with an
+//                         HTTP answer: status 200 and the body "OK" unless
+//                         told otherwise by the next three
+//   --http-status N       the status of every answer
+//   --http-status-file FILE   the status written in FILE, read at each
+//                         request (the test changes it while the server runs)
+//   --http-delay MS       wait MS milliseconds before each answer
+//   --grow MB             take MB more megabytes of memory (touched, so
+//                         resident) every 100 ms, up to 4 GB
 //   --exit-code N         exit at once with code N (decimal, or 0x... for the
 //                         whole 32 bits Windows gives an exit code)
 // Options take effect in their order, so output comes before an --exit-code
@@ -40,8 +49,11 @@
 // the environment variable PROCWARD_READY_FILE, when that is set (arguments
 // are left alone so that the command line is exactly what the test chose).
 // It then runs until it is killed.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -49,6 +61,70 @@
 #include <vector>
 
 #include "TestServerSystem.h"
+
+namespace {
+
+struct HttpAnswers {
+    int status = 200;
+    std::string statusFile;
+    int delayMs = 0;
+};
+
+const char* reasonOf(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 404: return "Not Found";
+        case 500: return "Internal Server Error";
+        case 503: return "Service Unavailable";
+        default: return "Status";
+    }
+}
+
+// One connection: the request's head is read (its content is of no
+// interest), then one answer, then the connection is closed.
+void answerOne(testserver::Socket connection, HttpAnswers answers) {
+    std::string head;
+    char buffer[1024];
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 16384) {
+        const long n = testserver::receiveSome(connection, buffer, sizeof buffer);
+        if (n <= 0) break;
+        head.append(buffer, static_cast<std::size_t>(n));
+    }
+    int status = answers.status;
+    if (!answers.statusFile.empty()) {
+        std::ifstream in(answers.statusFile);
+        int fromFile = 0;
+        if (in >> fromFile) status = fromFile;
+    }
+    if (answers.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answers.delayMs));
+    const std::string body = status < 400 ? "OK\n" : "not well\n";
+    testserver::sendAll(connection, "HTTP/1.1 " + std::to_string(status) + " " + reasonOf(status) +
+                                        "\r\nContent-Type: text/plain\r\nContent-Length: " +
+                                        std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    testserver::closeSocket(connection);
+}
+
+void serveHttp(testserver::Socket listener, HttpAnswers answers) {
+    for (;;) {
+        const testserver::Socket connection = testserver::acceptOn(listener);
+        if (connection == -1) continue;
+        std::thread(answerOne, connection, answers).detach();
+    }
+}
+
+void grow(int mbPerStep) {
+    std::size_t total = 0;
+    const std::size_t step = static_cast<std::size_t>(mbPerStep) * 1024 * 1024;
+    while (total + step <= std::size_t{4096} * 1024 * 1024) {
+        char* block = static_cast<char*>(std::malloc(step));
+        if (!block) return;
+        std::memset(block, 1, step);  // touched: resident, not just reserved
+        total += step;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     testserver::prepare();
@@ -59,6 +135,9 @@ int main(int argc, char** argv) {
     std::string termFile, title;
     int termDelay = 0, exitAfter = -1;
     bool exitMainThread = false;
+    std::vector<testserver::Socket> httpListeners;
+    HttpAnswers answers;
+    int growMb = 0;
     const char* readyFile = std::getenv("PROCWARD_READY_FILE");
     const std::string ready = readyFile ? readyFile : "";
     for (int i = 1; i < argc; ++i) {
@@ -73,6 +152,16 @@ int main(int argc, char** argv) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(ms));
                 testserver::listenOn(address);
             }).detach();
+        } else if (arg == "--http" && hasValue) {
+            httpListeners.push_back(testserver::listenOn(argv[++i]));
+        } else if (arg == "--http-status" && hasValue) {
+            answers.status = std::atoi(argv[++i]);
+        } else if (arg == "--http-status-file" && hasValue) {
+            answers.statusFile = argv[++i];
+        } else if (arg == "--http-delay" && hasValue) {
+            answers.delayMs = std::atoi(argv[++i]);
+        } else if (arg == "--grow" && hasValue) {
+            growMb = std::atoi(argv[++i]);
         } else if (arg == "--exit-after" && hasValue) {
             exitAfter = std::atoi(argv[++i]);
         } else if (arg == "--exit-if" && hasValue) {
@@ -147,6 +236,8 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(exitAfter));
             std::_Exit(3);
         }).detach();
+    for (const testserver::Socket listener : httpListeners) std::thread(serveHttp, listener, answers).detach();
+    if (growMb > 0) std::thread(grow, growMb).detach();
     if (!title.empty()) testserver::setTitle(argc, argv, title);
     const bool keeper = !keeperFile.empty() && testserver::forkKeeper(keeperFile);
     if (!ready.empty() && !keeper) {

@@ -31,6 +31,8 @@ RowStatus RowStatus::of(const MonitoredServer& server, Clock::TimePoint now) {
     row.pid = cells.pid;
     row.ports = cells.ports;
     row.startTime = cells.startTime;
+    row.unhealthy = cells.unhealthy;
+    row.healthTip = cells.healthTip;
 
     switch (row.state) {
         case ServerState::Running:

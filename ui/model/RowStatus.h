@@ -30,6 +30,10 @@ struct RowStatus {
     std::string startStopCaption;
     std::string tooltip;
     RowColour colour = RowColour::Plain;
+    // Its health rule has failed: the name cell shows it, with what the
+    // rule saw as its tip.
+    bool unhealthy = false;
+    std::string healthTip;
 
     static RowStatus of(const MonitoredServer& server, Clock::TimePoint now);
 

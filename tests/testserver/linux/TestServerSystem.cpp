@@ -114,6 +114,22 @@ Socket connectTo(const std::string& text) {
 
 void closeSocket(Socket socket) { close(static_cast<int>(socket)); }
 
+Socket acceptOn(Socket listener) { return accept(static_cast<int>(listener), nullptr, nullptr); }
+
+long receiveSome(Socket socket, char* bytes, std::size_t size) {
+    return static_cast<long>(recv(static_cast<int>(socket), bytes, size, 0));
+}
+
+bool sendAll(Socket socket, const std::string& text) {
+    std::size_t sent = 0;
+    while (sent < text.size()) {
+        const ssize_t n = send(static_cast<int>(socket), text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 void holdConnections(int count, std::vector<Socket>& sockets) {
     // Each connection costs two descriptors.
     rlimit limit{};

@@ -135,6 +135,25 @@ Socket connectTo(const std::string& text) {
 
 void closeSocket(Socket socket) { closesocket(static_cast<SOCKET>(socket)); }
 
+Socket acceptOn(Socket listener) {
+    const SOCKET s = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
+    return s == INVALID_SOCKET ? -1 : static_cast<Socket>(s);
+}
+
+long receiveSome(Socket socket, char* bytes, std::size_t size) {
+    return recv(static_cast<SOCKET>(socket), bytes, static_cast<int>(size), 0);
+}
+
+bool sendAll(Socket socket, const std::string& text) {
+    std::size_t sent = 0;
+    while (sent < text.size()) {
+        const int n = send(static_cast<SOCKET>(socket), text.data() + sent, static_cast<int>(text.size() - sent), 0);
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 void holdConnections(int count, std::vector<Socket>& sockets) {
     const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};

@@ -1,0 +1,119 @@
+#include "supervision/HealthCheck.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "platform/CommandLineSplitter.h"
+#include "platform/NetworkProbe.h"
+#include "platform/ProcessMemory.h"
+
+namespace {
+
+// The body is searched in its first part only: a health page is short, and
+// a server that answers with a flood must not fill the supervisor's memory.
+constexpr std::size_t kMaxBody = 64 * 1024;
+// How often an exec probe's command is looked at while it runs.
+constexpr std::chrono::milliseconds kExecPoll{10};
+// How long a killed exec probe is waited for, so that it is collected.
+constexpr std::chrono::seconds kKilledWait{2};
+
+std::string addressText(const HealthCheck& check) {
+    const bool v6 = check.host.find(':') != std::string::npos;
+    return (v6 ? "[" + check.host + "]" : check.host) + ":" + std::to_string(check.port);
+}
+
+std::string noAnswer(const HealthCheck& check) { return "no answer in " + secondsText(check.timeout); }
+
+void probeTcp(const HealthCheck& check, HealthCheckResult& result) {
+    const platform::ConnectProbe probe = platform::probeConnect(check.host, check.port, check.timeout);
+    result.healthy = probe.end == platform::ProbeEnd::Answered;
+    if (result.healthy)
+        result.seen = "connected to " + addressText(check);
+    else if (probe.end == platform::ProbeEnd::TimedOut)
+        result.seen = noAnswer(check);
+    else
+        result.seen = "no connection to " + addressText(check) + ": " + probe.error;
+}
+
+void probeHttp(const HealthCheck& check, HealthCheckResult& result) {
+    const platform::HttpProbe probe = platform::probeHttp(check.host, check.port, check.path, check.timeout, kMaxBody);
+    if (probe.end == platform::ProbeEnd::TimedOut) {
+        result.seen = noAnswer(check);
+        return;
+    }
+    if (probe.end != platform::ProbeEnd::Answered) {
+        result.seen = "no answer from " + addressText(check) + check.path + ": " + probe.error;
+        return;
+    }
+    result.seen = "HTTP " + std::to_string(probe.status) + " from " + check.path;
+    if (probe.status < check.expectLow || probe.status > check.expectHigh) return;
+    if (!check.bodyContains.empty() && probe.body.find(check.bodyContains) == std::string::npos) {
+        result.seen += " without \"" + check.bodyContains + "\"";
+        return;
+    }
+    result.healthy = true;
+}
+
+void probeExec(const HealthCheck& check, HealthCheckResult& result, platform::ProcessControl& control) {
+    std::vector<std::string> words;
+    platform::CommandLineSplitter::split(check.exec.commandLine, words);
+    const std::string name =
+        words.empty() ? check.exec.commandLine : std::filesystem::path(words.front()).filename().string();
+    platform::LaunchFailure failure;
+    std::unique_ptr<platform::ProcessHandle> process = control.start(check.exec, failure);
+    if (!process) {
+        result.seen = "cannot run " + name + ": " + failure.text;
+        return;
+    }
+    const auto until = std::chrono::steady_clock::now() + check.timeout;
+    while (!process->exited() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(kExecPoll);
+    if (!process->exited()) {
+        int error = 0;
+        process->signal(platform::StopSignal::Kill, true, error);
+        const auto killedBy = std::chrono::steady_clock::now() + kKilledWait;
+        while (!process->exited() && std::chrono::steady_clock::now() < killedBy) std::this_thread::sleep_for(kExecPoll);
+        process->exitStatus();  // collected, so that it lingers nowhere
+        result.seen = name + " did not end in " + secondsText(check.timeout);
+        return;
+    }
+    const std::optional<platform::ExitStatus> status = process->exitStatus();
+    if (!status) {
+        result.seen = name + " ended, how is unknown";
+        return;
+    }
+    result.healthy = status->how == platform::ExitStatus::How::Code && status->value == 0;
+    result.seen = name + " " + platform::exitStatusText(*status);
+}
+
+}  // namespace
+
+std::string secondsText(std::chrono::milliseconds duration) {
+    char text[32];
+    const long long ms = duration.count();
+    if (ms % 1000 == 0)
+        std::snprintf(text, sizeof text, "%lld s", ms / 1000);
+    else
+        std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms) / 1000.0);
+    return text;
+}
+
+HealthCheckResult runHealthCheck(const HealthCheck& check, platform::ProcessControl& control) {
+    HealthCheckResult result;
+    if (check.readMemory)
+        result.residentBytes =
+            check.group > 0 ? platform::groupResidentBytes(check.group) : platform::residentBytes(check.pid);
+    if (check.probe == HealthProbe::none) return result;
+    result.probed = true;
+    if (!check.problem.empty()) {
+        result.seen = check.problem;
+        return result;
+    }
+    switch (check.probe) {
+        case HealthProbe::tcp: probeTcp(check, result); break;
+        case HealthProbe::http: probeHttp(check, result); break;
+        case HealthProbe::exec: probeExec(check, result, control); break;
+        case HealthProbe::none: break;
+    }
+    return result;
+}

@@ -1,0 +1,332 @@
+// Health rules on real servers over real ports: a server that runs but does
+// not serve is found by its rule, alerted about and restarted; the checks
+// run beside the loop, never in its way. The supervisor's clock is the
+// test's; the checks themselves take real time.
+#include <signal.h>
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "config/ServerOptionsReader.h"
+#include "supervision/RowCells.h"
+#include "tests/support/SupervisionFixture.h"
+
+namespace {
+
+HealthRule httpRule(const std::string& url) {
+    HealthRule rule;
+    EXPECT_EQ("", SetHealthTarget(rule, HealthProbe::http, url));
+    rule.interval = 1s;
+    rule.timeout = 1s;
+    rule.failures = 3;
+    rule.grace = 0s;
+    return rule;
+}
+
+std::string url(int port, const std::string& path = "/healthz") {
+    return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+class HealthRuleTest : public SupervisionFixture {
+protected:
+    ServerEntry withRule(std::int32_t index, const std::string& name, const std::string& arguments,
+                         const HealthRule& rule) const {
+        ServerEntry e = entry(index, name, arguments);
+        e.options.health = rule;
+        return e;
+    }
+
+    // Lets the loop run until the server's listen address has been read
+    // (its start confirmed).
+    void settle(std::int32_t index) {
+        ASSERT_TRUE(followUntil([&] { return record(index).state() == ServerState::Running; }));
+        ASSERT_TRUE(waitFor([&] {
+            supervisor->checkAll();
+            return !record(index).info().ports.empty();
+        }));
+    }
+
+    // One interval of the rule on the clock, then waits (in real time) for
+    // the check it starts to come back. False when none came.
+    bool checkRound(std::int32_t index, Clock::Duration interval = 1s) {
+        const std::uint64_t before = record(index).healthChecks();
+        clock.advance(interval);
+        supervisor->runDue();
+        return waitFor(
+            [&] {
+                supervisor->runDue();
+                return record(index).healthChecks() > before;
+            },
+            15000);
+    }
+
+    // Runs check rounds until `done`, at most `rounds` of them.
+    template <class F>
+    bool roundsUntil(std::int32_t index, int rounds, F done) {
+        for (int i = 0; i < rounds && !done(); ++i)
+            if (!checkRound(index)) return false;
+        return done();
+    }
+
+    int port = freeTcpPort();
+};
+
+TEST_F(HealthRuleTest, HungServerIsFoundByItsHttpRuleAndRestartedAndTheHungProcessEnds) {
+    // A graceful stop: SIGTERM reaches a stopped process only with a SIGCONT.
+    options.stopTimeout = 30s;
+    make().load({withRule(1, "game", "--http 127.0.0.1:" + std::to_string(port), httpRule(url(port)))});
+    settle(1);
+    ASSERT_TRUE(checkRound(1));
+    EXPECT_EQ(HealthState::Healthy, record(1).health());
+
+    const int hung = record(1).info().pid;
+    ASSERT_EQ(0, ::kill(hung, SIGSTOP));
+    // The backlog still takes the connection; the answer never comes.
+    ASSERT_TRUE(checkRound(1));
+    ASSERT_TRUE(checkRound(1));
+    EXPECT_EQ(hung, record(1).info().pid);
+    EXPECT_TRUE(alerts.messages(AlertKind::Unhealthy).empty());
+    ASSERT_TRUE(checkRound(1));
+
+    const auto unhealthy = alerts.messages(AlertKind::Unhealthy);
+    ASSERT_EQ(1u, unhealthy.size());
+    EXPECT_EQ("game is unhealthy: no answer in 1 s (" + url(port) + ", 3 failed checks in a row); it will be restarted",
+              unhealthy[0]);
+    // The stop ends the stopped process well before its time-out, by its
+    // SIGTERM; a new process follows.
+    ASSERT_TRUE(followUntil([&] { return record(1).info().pid > 0 && record(1).info().pid != hung; }));
+    EXPECT_FALSE(processAlive(hung));
+    ASSERT_TRUE(record(1).lastExit());
+    EXPECT_EQ("was killed by signal 15 (SIGTERM)", record(1).lastExit()->reason());
+    EXPECT_NE(hung, record(1).info().pid);
+    EXPECT_EQ(HealthState::Checking, record(1).health());
+    settle(1);
+    ASSERT_TRUE(checkRound(1));
+    EXPECT_EQ(HealthState::Healthy, record(1).health());
+    // After the alert, healthy again: told so.
+    ASSERT_EQ(1u, alerts.messages(AlertKind::Recovered).size());
+    EXPECT_EQ("game has recovered: HTTP 200 from /healthz", alerts.messages(AlertKind::Recovered)[0]);
+}
+
+TEST_F(HealthRuleTest, ServerAnswering503IsRestartedAfterExactlyFailuresChecksAndBacksOffLikeACrash) {
+    options.restartBackoffMax = 60s;
+    HealthRule rule = httpRule(url(port));
+    rule.failures = 2;
+    rule.grace = 10s;
+    make().load({withRule(1, "web", "--http 127.0.0.1:" + std::to_string(port) + " --http-status 503", rule)});
+    settle(1);
+    const int first = record(1).info().pid;
+    ASSERT_TRUE(checkRound(1, 10s));
+    EXPECT_EQ(HealthState::Checking, record(1).health());
+    EXPECT_EQ(first, record(1).info().pid);
+    ASSERT_TRUE(checkRound(1));
+    const auto unhealthy = alerts.messages(AlertKind::Unhealthy);
+    ASSERT_EQ(1u, unhealthy.size());
+    EXPECT_NE(std::string::npos, unhealthy[0].find("HTTP 503 from /healthz (" + url(port) + ", 2 failed checks"));
+    for (const AlertEvent& event : alerts.events) {
+        if (event.kind == AlertKind::Unhealthy) {
+            EXPECT_EQ("HTTP 503 from /healthz", event.reason);
+        }
+    }
+    // The first restart of a streak comes at once.
+    ASSERT_TRUE(followUntil([&] { return record(1).info().pid > 0 && record(1).info().pid != first; }));
+    EXPECT_EQ(2u, record(1).restarts());
+
+    // Unhealthy again: now the restart waits for its back-off step.
+    const int second = record(1).info().pid;
+    settle(1);
+    ASSERT_TRUE(checkRound(1, 10s));
+    ASSERT_TRUE(checkRound(1));
+    ASSERT_EQ(2u, alerts.messages(AlertKind::Unhealthy).size());
+    ASSERT_TRUE(followUntil([&] { return record(1).info().pid != second; }));
+    EXPECT_FALSE(processAlive(second));
+    // Down and waiting for its back-off step, unless following the stop
+    // took the clock past it already.
+    if (record(1).info().pid == 0) {
+        EXPECT_TRUE(record(1).nextRestart().has_value());
+        EXPECT_EQ(ServerState::Backoff, record(1).state());
+    }
+}
+
+TEST_F(HealthRuleTest, GraceHoldsChecksOffAfterAStart) {
+    HealthRule rule = httpRule(url(port));
+    rule.grace = 30s;
+    make().load({withRule(1, "slowstart", "--http 127.0.0.1:" + std::to_string(port), rule)});
+    settle(1);
+    for (int second = 1; second < 30; ++second) {
+        clock.advance(1s);
+        supervisor->runDue();
+        ASSERT_FALSE(record(1).healthCheckUnderWay()) << "at " << second << " s";
+        ASSERT_EQ(0u, record(1).healthChecks());
+        EXPECT_EQ(HealthState::Checking, record(1).health());
+    }
+    ASSERT_TRUE(checkRound(1));
+    EXPECT_EQ(HealthState::Healthy, record(1).health());
+}
+
+TEST_F(HealthRuleTest, AlertOnlyRuleLeavesTheServerRunningAndTellsOfItsRecovery) {
+    const std::string statusFile = dir.file("status");
+    std::ofstream(statusFile) << "500\n";
+    HealthRule rule = httpRule(url(port));
+    rule.failures = 2;
+    rule.onFailure = HealthAction::alert;
+    make().load({withRule(1, "api", "--http 127.0.0.1:" + std::to_string(port) + " --http-status-file " + statusFile,
+                          rule)});
+    settle(1);
+    const int pid = record(1).info().pid;
+    ASSERT_TRUE(checkRound(1));
+    ASSERT_TRUE(checkRound(1));
+    ASSERT_EQ(std::vector<std::string>{"api is unhealthy: HTTP 500 from /healthz (" + url(port) +
+                                       ", 2 failed checks in a row); it is left running"},
+              alerts.messages(AlertKind::Unhealthy));
+    EXPECT_EQ(HealthState::Unhealthy, record(1).health());
+    EXPECT_EQ("HTTP 500 from /healthz", record(1).healthReason());
+    // The window's row shows it, and why.
+    EXPECT_TRUE(RowCells::of(record(1)).unhealthy);
+    EXPECT_EQ("健康检查失败: HTTP 500 from /healthz", RowCells::of(record(1)).healthTip);
+    // Still failing: no second alert, no restart.
+    ASSERT_TRUE(checkRound(1));
+    EXPECT_EQ(1u, alerts.messages(AlertKind::Unhealthy).size());
+    EXPECT_EQ(pid, record(1).info().pid);
+    EXPECT_EQ(ServerState::Running, record(1).state());
+
+    std::ofstream(statusFile) << "200\n";
+    ASSERT_TRUE(checkRound(1));
+    EXPECT_EQ(HealthState::Healthy, record(1).health());
+    EXPECT_FALSE(RowCells::of(record(1)).unhealthy);
+    EXPECT_EQ(std::vector<std::string>{"api has recovered: HTTP 200 from /healthz"},
+              alerts.messages(AlertKind::Recovered));
+    EXPECT_EQ(pid, record(1).info().pid);
+    EXPECT_EQ(1u, record(1).restarts());
+}
+
+TEST_F(HealthRuleTest, AReloadKeepsTheCountsOfAnUnchangedRuleAndRestartsAChangedOne) {
+    HealthRule rule = httpRule(url(port));
+    rule.failures = 2;
+    rule.grace = 10s;
+    rule.onFailure = HealthAction::alert;
+    const ServerEntry web = withRule(1, "web", "--http 127.0.0.1:" + std::to_string(port) + " --http-status 503", rule);
+    make().load({web});
+    settle(1);
+    ASSERT_TRUE(checkRound(1, 10s));
+    supervisor->load({web});
+    ASSERT_TRUE(checkRound(1));
+    EXPECT_EQ(HealthState::Unhealthy, record(1).health());
+
+    // A changed rule starts over: its count begins again.
+    HealthRule stricter = rule;
+    stricter.failures = 3;
+    supervisor->load({withRule(1, "web", web.commandline.substr(web.commandline.find(' ') + 1), stricter)});
+    EXPECT_EQ(HealthState::Checking, record(1).health());
+    ASSERT_TRUE(checkRound(1));
+    ASSERT_TRUE(checkRound(1));
+    EXPECT_EQ(HealthState::Checking, record(1).health());
+    ASSERT_TRUE(checkRound(1));
+    EXPECT_EQ(HealthState::Unhealthy, record(1).health());
+}
+
+TEST_F(HealthRuleTest, GrowingServerCrossesItsMemoryLimitAndIsRestarted) {
+    HealthRule rule;
+    rule.maxMemoryMb = 64;
+    rule.memoryChecks = 2;
+    rule.interval = 1s;
+    rule.grace = 0s;
+    make().load({withRule(1, "leaky", "--grow 8", rule)});
+    ASSERT_TRUE(followUntil([&] { return record(1).state() == ServerState::Running; }));
+    const int first = record(1).info().pid;
+    ASSERT_TRUE(roundsUntil(1, 200, [&] { return !alerts.messages(AlertKind::Unhealthy).empty(); }));
+    const std::string message = alerts.messages(AlertKind::Unhealthy).front();
+    EXPECT_EQ(0u, message.find("leaky is unhealthy: RSS ")) << message;
+    EXPECT_NE(std::string::npos, message.find(" MB > 64 MB for 2 checks; it will be restarted")) << message;
+    ASSERT_TRUE(followUntil([&] { return record(1).info().pid > 0 && record(1).info().pid != first; }));
+    EXPECT_FALSE(processAlive(first));
+}
+
+TEST_F(HealthRuleTest, SlowServerDoesNotHoldUpTheChecksOfTheOthers) {
+    HealthRule slowRule = httpRule(url(port));
+    slowRule.timeout = 60s;
+    std::vector<ServerEntry> entries{
+        withRule(1, "slow", "--http 127.0.0.1:" + std::to_string(port) + " --http-delay 60000", slowRule)};
+    std::vector<int> ports;
+    for (int i = 2; i <= 9; ++i) {
+        ports.push_back(freeTcpPort());
+        entries.push_back(
+            withRule(i, "fast" + std::to_string(i), "--http 127.0.0.1:" + std::to_string(ports.back()), httpRule(url(ports.back()))));
+    }
+    make().load(entries);
+    for (int i = 1; i <= 9; ++i) settle(i);
+    clock.advance(1s);
+    supervisor->runDue();
+    ASSERT_TRUE(record(1).healthCheckUnderWay());
+    ASSERT_TRUE(waitFor(
+        [&] {
+            supervisor->runDue();
+            for (int i = 2; i <= 9; ++i)
+                if (record(i).health() != HealthState::Healthy) return false;
+            return true;
+        },
+        15000));
+    // The slow one is still waiting for its answer.
+    EXPECT_TRUE(record(1).healthCheckUnderWay());
+    EXPECT_EQ(HealthState::Checking, record(1).health());
+    // Its end ends the check too (the connection goes with it).
+    killAndWait(record(1).info().pid);
+}
+
+TEST_F(HealthRuleTest, OperatorsCheckRunsTcpHttpAndExecRulesNow) {
+    auto checked = [&](std::int32_t index) {
+        std::optional<std::pair<bool, std::string>> answer;
+        supervisor->checkHealth(index, [&](bool passed, const std::string& text) { answer.emplace(passed, text); });
+        EXPECT_TRUE(waitFor(
+            [&] {
+                supervisor->runDue();
+                return answer.has_value();
+            },
+            15000));
+        return answer.value_or(std::make_pair(false, std::string("no answer")));
+    };
+    const int silent = freeTcpPort();
+    HealthRule listen;
+    SetHealthTarget(listen, HealthProbe::tcp, "listen");
+    HealthRule refused;
+    SetHealthTarget(refused, HealthProbe::tcp, "127.0.0.1:" + std::to_string(silent));
+    HealthRule body = httpRule(url(port, "/status"));
+    body.bodyContains = "ready";
+    body.grace = 30s;
+    HealthRule passes, fails, hangs;
+    passes.probe = fails.probe = hangs.probe = HealthProbe::exec;
+    passes.command = program + " --exit-code 0";
+    fails.command = program + " --exit-code 4";
+    hangs.command = program + " --say hanging";
+    hangs.timeout = 500ms;
+    HealthRule noListener = listen;
+
+    make().load({withRule(1, "tcp", "--http 127.0.0.1:" + std::to_string(port), listen),
+                 withRule(2, "refused", "", refused), withRule(3, "body", "", body), withRule(4, "exec0", "", passes),
+                 withRule(5, "exec4", "", fails), withRule(6, "hangs", "", hangs),
+                 withRule(7, "quiet", "", noListener), entry(8, "norule", "")});
+    settle(1);
+    EXPECT_EQ(std::make_pair(true, "tcp: healthy: connected to 127.0.0.1:" + std::to_string(port)), checked(1));
+    const auto refusedAnswer = checked(2);
+    EXPECT_FALSE(refusedAnswer.first);
+    EXPECT_EQ(0u, refusedAnswer.second.find("refused: unhealthy: no connection to 127.0.0.1:" +
+                                            std::to_string(silent) + ": "))
+        << refusedAnswer.second;
+    // Server 3 answers on server 1's port, without "ready" in its body.
+    EXPECT_EQ(std::make_pair(false, std::string("body: unhealthy: HTTP 200 from /status without \"ready\"")),
+              checked(3));
+    EXPECT_EQ(std::make_pair(true, std::string("exec0: healthy: procward-testserver exited with code 0")), checked(4));
+    EXPECT_EQ(std::make_pair(false, std::string("exec4: unhealthy: procward-testserver exited with code 4")),
+              checked(5));
+    EXPECT_EQ(std::make_pair(false, std::string("hangs: unhealthy: procward-testserver did not end in 0.5 s")),
+              checked(6));
+    // The command over its time-out was killed.
+    EXPECT_EQ(0, running({"--say", "hanging"}));
+    EXPECT_EQ(std::make_pair(false, std::string("quiet: unhealthy: no listen address to check")), checked(7));
+    EXPECT_EQ(std::make_pair(false, std::string("norule has no health rule")), checked(8));
+    // None of it counted toward the rules.
+    for (int i = 1; i <= 7; ++i) EXPECT_EQ(0u, record(i).healthChecks());
+}
+
+}  // namespace
