@@ -14,6 +14,8 @@ const char* AlertEventName(AlertKind kind) {
         case AlertKind::Recovered: return "recovered";
         case AlertKind::ProcwardStarted: return "started";
         case AlertKind::ProcwardStopping: return "stopping";
+        case AlertKind::Unhealthy: return "unhealthy";
+        case AlertKind::Healthy: return "healthy";
     }
     return "down";
 }
@@ -52,6 +54,9 @@ std::string AlertShortText(const AlertEvent& event) {
         case AlertKind::Recovered: return event.name + " recovered";
         case AlertKind::ProcwardStarted: return "Procward started";
         case AlertKind::ProcwardStopping: return "Procward stopping";
+        case AlertKind::Unhealthy:
+            return event.name + " unhealthy" + (event.reason.empty() ? "" : " (" + event.reason + ")");
+        case AlertKind::Healthy: return event.name + " healthy again";
     }
     return event.message;
 }

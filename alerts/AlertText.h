@@ -7,8 +7,8 @@
 // How the alert channels name and word the supervisor's events.
 
 // The event's name in EVENTS= lists and in the json kind's object: "down",
-// "restarted", "start-failed", "keeps-failing", "recovered", "started",
-// "stopping".
+// "restarted", "start-failed", "keeps-failing", "recovered", "unhealthy",
+// "healthy", "started", "stopping".
 const char* AlertEventName(AlertKind kind);
 
 // Whether a channel whose EVENTS= list is `events` gets events of `kind`.

@@ -30,7 +30,7 @@ public:
         bool failure = false;   // logged as an error (a server that could not be started)
         // The alert in a few words ("game03 down (SIGSEGV)"), for the digest
         // of the alerts the minimum interval holds back.
-        std::string digestLine;
+        std::string digestLine{};
         // False: only logged (the mail's EVENTS= list leaves it out).
         bool mailed = true;
         // Lines the mail adds after the message, gathered when it is sent

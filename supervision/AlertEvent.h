@@ -11,10 +11,11 @@ enum class AlertKind {
     Restarted,    // it was started and its process found ("started successfully")
     StartFailed,  // the launch itself failed
     BackoffMax,   // it keeps failing: the wait between restarts has reached its maximum
-    Recovered,    // running again after one of the alerts above, or its health rule passes again after an Unhealthy
+    Recovered,    // running again, for as long as a start must last, after one of the alerts above
     ProcwardStarted,   // the supervisor itself has started (index 0, no server)
     ProcwardStopping,  // the supervisor itself is ending
     Unhealthy,    // its health rule failed as often in a row as it allows
+    Healthy,      // its health rule passes again after an Unhealthy
 };
 
 // One alert, as the supervisor raises it. The texts are the ones mailed and

@@ -1031,7 +1031,7 @@ bool MonitoredServer::healthResult(const HealthCheckResult& result) {
         const std::string message =
             info_.name + " has recovered: " + (result.probed ? result.seen : "RSS " + megabytesText(mb));
         log.info("{}", message);
-        raise(AlertKind::Recovered, message, info_.pid);
+        raise(AlertKind::Healthy, message, info_.pid);
     }
     return health_.state != oldState;
 }

@@ -105,8 +105,8 @@ TEST_F(HealthRuleTest, HungServerIsFoundByItsHttpRuleAndRestartedAndTheHungProce
     ASSERT_TRUE(checkRound(1));
     EXPECT_EQ(HealthState::Healthy, record(1).health());
     // After the alert, healthy again: told so.
-    ASSERT_EQ(1u, alerts.messages(AlertKind::Recovered).size());
-    EXPECT_EQ("game has recovered: HTTP 200 from /healthz", alerts.messages(AlertKind::Recovered)[0]);
+    ASSERT_EQ(1u, alerts.messages(AlertKind::Healthy).size());
+    EXPECT_EQ("game has recovered: HTTP 200 from /healthz", alerts.messages(AlertKind::Healthy)[0]);
 }
 
 TEST_F(HealthRuleTest, ServerAnswering503IsRestartedAfterExactlyFailuresChecksAndBacksOffLikeACrash) {
@@ -196,7 +196,7 @@ TEST_F(HealthRuleTest, AlertOnlyRuleLeavesTheServerRunningAndTellsOfItsRecovery)
     EXPECT_EQ(HealthState::Healthy, record(1).health());
     EXPECT_FALSE(RowCells::of(record(1)).unhealthy);
     EXPECT_EQ(std::vector<std::string>{"api has recovered: HTTP 200 from /healthz"},
-              alerts.messages(AlertKind::Recovered));
+              alerts.messages(AlertKind::Healthy));
     EXPECT_EQ(pid, record(1).info().pid);
     EXPECT_EQ(1u, record(1).restarts());
 }

@@ -18,10 +18,10 @@ public:
         std::uint64_t digested = 0;
         // The webhook channels.
         struct Channel {
-            std::string name;
+            std::string name{};
             std::uint64_t sent = 0, failed = 0, retried = 0, dropped = 0, digested = 0;
         };
-        std::vector<Channel> channels;
+        std::vector<Channel> channels{};
     };
 
     // One line per server under a header line, then "N of M servers running".
