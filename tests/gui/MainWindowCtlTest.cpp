@@ -63,7 +63,8 @@ TEST_F(MainWindowCtlTest, AStopFromCtlOrFromTheWindowIsSeenByBoth) {
     ProcwardTrayIcon* tray = dialog->trayIcon();
     ASSERT_NE(nullptr, tray);
     ASSERT_EQ(dir.path() + "/procward/ctl.sock", dialog->runtime().serviceHost().socketPath());
-    EXPECT_EQ("running, auto-start", status("beta"));
+    // Launched, it runs once it has stayed up for its first look.
+    EXPECT_TRUE(runUntil([&] { return status("beta") == "running, auto-start"; })) << status("beta");
 
     // ctl stops beta: the window's row and tray follow as the process goes.
     const int beta = record(2).info().pid;

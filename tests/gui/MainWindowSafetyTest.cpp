@@ -261,6 +261,8 @@ TEST_F(MainWindowSafetyTest, EditRefusesAnEmptyNameAndAnotherRowsCommandLine) {
 }
 
 TEST_F(MainWindowSafetyTest, ACrashLoopingServerShowsNoDeadProcessAndTheTrayNamesIt) {
+    // The back-off as a new installation has it.
+    writeFile(dir.file("procward.ini"), "[GENERAL]\nRESTART_BACKOFF_MAX=60\n");
     open("[" + server("steady", "--role steady") + "," + server("crasher", "--exit-after 20") + "]");
     // It dies young again and again: the back-off holds its next start.
     ASSERT_TRUE(runUntil([&] { return record(2).state() == ServerState::Backoff; })) << log();
