@@ -113,6 +113,20 @@ TEST_F(ServerOutputViewTest, RowMenuOpensAViewThatShowsTheLastLinesAndFollowsNew
     EXPECT_EQ(nullptr, dialog->outputView(1));
 }
 
+TEST_F(ServerOutputViewTest, OpensOnTheLastTwoHundredLinesInTheirOrder) {
+    // 500 lines at once, then nothing for a long while.
+    open("[" + server("burst", "--count-lines 1000000 500") + "]");
+    ASSERT_TRUE(runLongUntil([&] { return record(1).info().pid > 0 && !record(1).capturedIn().empty(); }));
+    ASSERT_TRUE(runLongUntil([&] { return lastCountIn(record(1).outputFile()) == 500; }));
+    ServerOutputDlg* view = dialog->ShowServerOutput(1);
+    ASSERT_NE(nullptr, view);
+    const std::string shown = view->shownText();
+    EXPECT_EQ(ServerOutputDlg::kFirstLines, occurrences(shown, "\n"));
+    EXPECT_EQ(0u, shown.find(countLine(301)));
+    EXPECT_EQ(shown.size() - 96, shown.rfind(countLine(500)));
+    EXPECT_EQ(std::string::npos, shown.find(countLine(300)));
+}
+
 TEST_F(ServerOutputViewTest, SaysWhyThereAreNoLinesForAServerFoundRunningOrDiscarded) {
     TestServer byHand({"--found-here"}, program);
     ASSERT_GT(byHand.pid(), 0);
