@@ -5,6 +5,7 @@
 
 #include <wx/app.h>
 #include <wx/display.h>
+#include <wx/utils.h>
 #include <wx/evtloop.h>
 #include <wx/settings.h>
 #include <wx/menu.h>
@@ -29,6 +30,7 @@
 #include "ui/MainWindowGlobals.h"
 #include "ui/ProcwardTrayIcon.h"
 #include "ui/RowArea.h"
+#include "ui/ServerOutputDlg.h"
 #include "ui/ServerRow.h"
 #include "ui/model/AddServerForm.h"
 #include "ui/model/AutoRun.h"
@@ -82,6 +84,7 @@ CProcwardDlg::CProcwardDlg()
     Bind(wxEVT_CONTEXT_MENU, &CProcwardDlg::OnContextMenu, this);
     Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_ABOUTBOX);
     Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_SETTINGS);
+    Bind(wxEVT_MENU, [this](wxCommandEvent&) { ShowServerOutput(m_menuRow); }, IDM_VIEW_OUTPUT);
     // Every button comes here first: the rows' buttons are routed by range.
     Bind(wxEVT_BUTTON, &CProcwardDlg::OnCommand, this);
     Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnCommandLineChange(); }, IDC_COMMAND_LINE);
@@ -488,13 +491,61 @@ bool CProcwardDlg::Confirm(const std::string& question) {
 }
 
 void CProcwardDlg::OnContextMenu(wxContextMenuEvent& event) {
-    // Only the window's own background offers the window menu.
+    wxPoint where = event.GetPosition();
+    // A row offers what concerns its server; only the window's own
+    // background offers the window menu.
     if (event.GetEventObject() != this) {
-        event.Skip();
+        auto* control = dynamic_cast<wxWindow*>(event.GetEventObject());
+        const std::int32_t index = RowAt(control, where == wxDefaultPosition ? wxGetMousePosition() : where);
+        if (index < 0) {
+            event.Skip();
+            return;
+        }
+        const std::unique_ptr<wxMenu> menu = RowMenu(index);
+        PopupMenu(menu.get());
         return;
     }
-    wxPoint where = event.GetPosition();
     ShowWindowMenu(where == wxDefaultPosition ? wxDefaultPosition : ScreenToClient(where));
+}
+
+std::int32_t CProcwardDlg::RowAt(wxWindow* control, const wxPoint& screenPoint) {
+    for (const auto& [index, row] : m_rows)
+        for (wxWindow* cell : {static_cast<wxWindow*>(row->nameLabel), static_cast<wxWindow*>(row->commandLineLabel),
+                               static_cast<wxWindow*>(row->pidLabel), static_cast<wxWindow*>(row->portsLabel),
+                               static_cast<wxWindow*>(row->startTimeLabel)})
+            if (cell == control) return index;
+    if (control != m_rowArea || !m_rowArea) return -1;
+    // Between the cells: the row whose band holds the point.
+    const wxPoint at = m_rowArea->CalcUnscrolledPosition(m_rowArea->ScreenToClient(screenPoint));
+    for (const auto& [index, row] : m_rows) {
+        const MainLayout::Rect cell = MainLayout::rowControl(MainLayout::kRowAreaOriginY, index, MainLayout::Name);
+        if (at.y >= cell.top && at.y < cell.top + cell.height) return index;
+    }
+    return -1;
+}
+
+std::unique_ptr<wxMenu> CProcwardDlg::RowMenu(std::int32_t index) {
+    m_menuRow = index;
+    auto menu = std::make_unique<wxMenu>();
+    menu->Append(IDM_VIEW_OUTPUT, U8("查看输出"));
+    return menu;
+}
+
+ServerOutputDlg* CProcwardDlg::outputView(std::int32_t index) {
+    for (wxWindow* child : GetChildren())
+        if (auto* view = dynamic_cast<ServerOutputDlg*>(child); view && view->index() == index && !view->closed())
+            return view;
+    return nullptr;
+}
+
+ServerOutputDlg* CProcwardDlg::ShowServerOutput(std::int32_t index) {
+    const MonitoredServer* server = supervisor().find(index);
+    if (!server) return nullptr;
+    ServerOutputDlg* view = outputView(index);
+    if (!view) view = new ServerOutputDlg(this, index, server->info().name, ServerOutputDlg::sourceOf(*server));
+    view->Show();
+    view->Raise();
+    return view;
 }
 
 void CProcwardDlg::ShowWindowMenu(const wxPoint& where) {

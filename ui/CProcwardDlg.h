@@ -20,7 +20,9 @@ class MailDelivery;
 class ProcwardTrayIcon;
 class RowArea;
 class Runtime;
+class ServerOutputDlg;
 class ServerRow;
+class wxMenu;
 class wxGUIEventLoop;
 
 // The main window: the strip for adding a server, one row per monitored
@@ -51,6 +53,8 @@ public:
     // Commands of the window menu.
     static constexpr int IDM_ABOUTBOX = 0x0010;
     static constexpr int IDM_SETTINGS = 0x0020;
+    // The command of a row's context menu: "查看输出".
+    static constexpr int IDM_VIEW_OUTPUT = 0x0030;
     // The status timer.
     static constexpr int kStatusTimerId = 1;
     // The timer of the countdowns of stops under way.
@@ -113,6 +117,14 @@ public:
     void EditServer(std::int32_t index);
     void RunReloadBatch(std::int32_t index);
     void OpenServerPath(std::int32_t index);
+    // The server's output view, opened (or raised when it is open already).
+    ServerOutputDlg* ShowServerOutput(std::int32_t index);
+    // The open output view of the server; nullptr when there is none.
+    ServerOutputDlg* outputView(std::int32_t index);
+    // The context menu of a row; its command goes to that row.
+    std::unique_ptr<wxMenu> RowMenu(std::int32_t index);
+    // The row whose control or place in the row area this is; -1 for none.
+    std::int32_t RowAt(wxWindow* control, const wxPoint& screenPoint);
     // Global commands.
     void OnStartAll();
     void OnStopAll();
@@ -209,6 +221,7 @@ private:
     wxRect m_openingRect;  // where the window goes when first shown
     std::int32_t m_laidOutRows = -1;  // the row count the height was fitted to
     FileChooser* m_fileChooser = nullptr;
+    std::int32_t m_menuRow = -1;  // the row whose context menu was shown last
 
     RowArea* m_rowArea = nullptr;
     wxWindow* m_headerStrip = nullptr;
