@@ -26,7 +26,9 @@ TEST_F(StopTest, AGracefulStopLetsTheServerSaveItsState) {
     const std::string marker = dir.file("saved");
     // The server says when it has set up its handler: a request before
     // that would find it not yet listening.
-    ServerEntry db = entry(1, "db", "--on-term " + marker);
+    // It takes a moment to save, as a real server does: the stop is seen
+    // under way before the process has gone.
+    ServerEntry db = entry(1, "db", "--on-term " + marker + " --term-delay 300");
     db.options.env = {{"PROCWARD_READY_FILE", dir.file("ready")}};
     make().load({db});
     const int pid = record(1).info().pid;
