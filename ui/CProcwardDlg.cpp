@@ -301,13 +301,25 @@ void CProcwardDlg::OnSize(wxSizeEvent& event) {
     // While the toolkit and the window manager settle the first frame (in
     // more than one step on some desktops), the opening place is asked for
     // again, a few times at most in case the desktop insists on another.
-    if (GetRect() != m_openingRect) CallAfter(&CProcwardDlg::FitFirstShow);
+    if (!AtOpeningPlace()) CallAfter(&CProcwardDlg::FitFirstShow);
+}
+
+bool CProcwardDlg::AtOpeningPlace() const {
+    if (m_reshowClient) return GetClientSize() == *m_reshowClient && GetPosition() == m_openingRect.GetPosition();
+    return GetRect() == m_openingRect;
 }
 
 void CProcwardDlg::FitFirstShow() {
     if (m_firstShowState != FirstShow::Framing) return;
     if (++m_firstShowFits >= kFirstShowFitLimit) m_firstShowState = FirstShow::Fitted;
-    if (GetRect() != m_openingRect) SetSize(m_openingRect);
+    if (m_reshowClient) {
+        // The client size is asked for, not the outer one: what the frame
+        // adds is not always known yet when the window is mapped again.
+        if (GetPosition() != m_openingRect.GetPosition()) Move(m_openingRect.GetPosition());
+        if (GetClientSize() != *m_reshowClient) SetClientSize(*m_reshowClient);
+    } else if (GetRect() != m_openingRect) {
+        SetSize(m_openingRect);
+    }
     RestoreFocus();
 }
 
@@ -370,7 +382,10 @@ void CProcwardDlg::ApplyLayout() {
         if (IsShown() && m_firstShowState == FirstShow::Framing) {
             m_firstShowState = FirstShow::Fitted;
         }
-        if (!IsShown()) m_openingRect = placed;
+        if (!IsShown()) {
+            m_openingRect = placed;
+            m_reshowClient.reset();
+        }
         SetSize(placed);
     }
     ArrangeControls();
@@ -439,6 +454,15 @@ int CProcwardDlg::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
     if (iconId != kTrayIconId) return 1;
     if (mouseMessage == kLeftButtonUp || mouseMessage == kLeftButtonDoubleClick) {
         if (IsIconized()) Iconize(false);
+        if (!IsShown() && m_firstShowState == FirstShow::Fitted) {
+            // Mapped again, the window may come back with its frame counted
+            // into its own size (seen on a busy desktop) or placed as a new
+            // window; it goes back to where and how large it was hidden,
+            // asked for again while the desktop settles the frame.
+            m_firstShowState = FirstShow::Framing;
+            m_firstShowFits = 0;
+            CallAfter(&CProcwardDlg::FitFirstShow);
+        }
         Show();
         Raise();
     } else if (mouseMessage == kRightButtonUp && m_tray) {
@@ -454,10 +478,15 @@ void CProcwardDlg::OnClose(wxCloseEvent&) {
     // notification area (now: it may have gone since the start) the window
     // could not be brought back, so it is minimised instead.
     RememberPlace();
-    if (trayAvailable())
+    if (trayAvailable()) {
+        if (!IsIconized() && !IsMaximized()) {
+            m_openingRect = GetRect();
+            m_reshowClient = GetClientSize();
+        }
         Hide();
-    else
+    } else {
         Iconize(true);
+    }
 }
 
 void CProcwardDlg::OnCharHook(wxKeyEvent& event) {

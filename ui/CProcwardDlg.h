@@ -173,6 +173,7 @@ private:
     // Once the desktop has framed the shown window: the fitted size again
     // (the frame was not known at the first fitting), centred.
     void FitFirstShow();
+    bool AtOpeningPlace() const;
     // Puts the focus back into the window when the control that had it is
     // gone, so that Escape and Enter keep working.
     void RestoreFocus();
@@ -219,6 +220,9 @@ private:
     wxGUIEventLoop* m_loop = nullptr;  // while Run dispatches
     wxSize m_fittedSize;
     wxRect m_openingRect;  // where the window goes when first shown
+    // The client size the window had when it was hidden, while that is
+    // still what it should come back with.
+    std::optional<wxSize> m_reshowClient;
     std::int32_t m_laidOutRows = -1;  // the row count the height was fitted to
     FileChooser* m_fileChooser = nullptr;
     std::int32_t m_menuRow = -1;  // the row whose context menu was shown last
