@@ -711,13 +711,13 @@ void CProcwardDlg::RunReloadBatch(std::int32_t index) {
     const MonitoredServer* found = supervisor().find(index);
     if (!found) return;
     const std::string& commandLine = found->info().commandline;
-    const std::optional<std::string> directory = ServerDirectory(commandLine);
+    const std::optional<std::string> directory = ServerDirectory(commandLine, found->info().processname);
     if (!directory) return;
     if (!platform::directoryExists(*directory)) {
         ShowMessage(missingPathMessage(*directory), kNoticeCaption);
         return;
     }
-    const std::optional<std::string> script = ReloadScriptName(commandLine);
+    const std::optional<std::string> script = ReloadScriptName(commandLine, found->info().processname);
     const std::string path = *directory + script.value_or(std::string());
     if (!script || !platform::fileExists(path)) {
         ShowMessage("加载配置批处理文件 " + path + " 不存在", kNoticeCaption);
@@ -729,7 +729,7 @@ void CProcwardDlg::RunReloadBatch(std::int32_t index) {
 void CProcwardDlg::OpenServerPath(std::int32_t index) {
     const MonitoredServer* found = supervisor().find(index);
     if (!found) return;
-    const std::optional<std::string> directory = ServerDirectory(found->info().commandline);
+    const std::optional<std::string> directory = ServerDirectory(found->info().commandline, found->info().processname);
     if (!directory) return;
     if (platform::directoryExists(*directory))
         platform::shell().openDirectory(*directory);
@@ -763,9 +763,9 @@ void CProcwardDlg::OnDeleteAll() {
 void CProcwardDlg::OnLoadAll() {
     for (const auto& [index, server] : supervisor().servers()) {
         const std::string& commandLine = server->info().commandline;
-        const std::optional<std::string> directory = ServerDirectory(commandLine);
+        const std::optional<std::string> directory = ServerDirectory(commandLine, server->info().processname);
         if (!directory || !platform::directoryExists(*directory)) continue;
-        const std::optional<std::string> script = ReloadScriptName(commandLine);
+        const std::optional<std::string> script = ReloadScriptName(commandLine, server->info().processname);
         if (script && platform::fileExists(*directory + *script))
             platform::shell().runScript(*directory + *script, *directory, false);
     }
@@ -773,7 +773,7 @@ void CProcwardDlg::OnLoadAll() {
 
 void CProcwardDlg::OnOpenAll() {
     for (const auto& [index, server] : supervisor().servers()) {
-        const std::optional<std::string> directory = ServerDirectory(server->info().commandline);
+        const std::optional<std::string> directory = ServerDirectory(server->info().commandline, server->info().processname);
         if (directory && platform::directoryExists(*directory)) platform::shell().openDirectory(*directory);
     }
 }
@@ -805,7 +805,7 @@ void CProcwardDlg::OnCommandLineChange() {
 
 void CProcwardDlg::OnUpdateTime() {
     for (const auto& [index, server] : supervisor().servers()) {
-        const std::optional<std::string> directory = ServerDirectory(server->info().commandline);
+        const std::optional<std::string> directory = ServerDirectory(server->info().commandline, server->info().processname);
         if (!directory) continue;
         platform::shell().runScript(*directory + UpdateTimeScriptName(), *directory, true);
         return;

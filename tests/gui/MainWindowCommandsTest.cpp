@@ -360,6 +360,22 @@ TEST_F(MainWindowCommandsTest, LoadAllAndOpenAllSkipWhatIsMissingSilently) {
     EXPECT_EQ((std::vector<std::string>{"open " + directory}), shell.calls);
 }
 
+TEST_F(MainWindowCommandsTest, PathsAreTheProgramsEvenWhenAnArgumentNamesAnotherDirectory) {
+    const std::string program = installServer("svr_Game");
+    const std::string directory = dir.file("srv/");
+    const std::string elsewhere = dir.file("conf/");
+    std::filesystem::create_directories(elsewhere);
+    writeFile(directory + "reload_Game.sh", "true\n");
+    open("[" + entry("game", "svr_Game", program + " " + elsewhere + "game.conf") + "]");
+    RecordingShell shell;
+    // 打开路径 and 加载配置 of the row: the program's directory, where the
+    // script is, not the directory the argument names.
+    EXPECT_NO_MODAL(clickButton(dialog.get(), 1425));
+    EXPECT_NO_MODAL(clickButton(dialog.get(), 1325));
+    EXPECT_EQ((std::vector<std::string>{"open " + directory, "run " + directory + "reload_Game.sh in " + directory + " hidden"}),
+              shell.calls);
+}
+
 TEST_F(MainWindowCommandsTest, UpdateTimeRunsTheScriptOfTheFirstServerWithADirectory) {
     const std::string program = installServer("svr_Game");
     open("[" + entry("bare", "svr_Bare", "svr_Bare -x") + "," + entry("game", "svr_Game", program + " 1") + "]");
