@@ -5,9 +5,12 @@
 # With METRICS_LISTEN=host:port in the environment the metrics are on; with
 # SERVER_ARGS="--count-lines 100 18" each server writes that output (18 lines
 # of 95 bytes every 100 ms: about 1 MB per minute) into its output file.
+# With COUNT=N it supervises N servers instead of 99; it then also says how
+# long the start-up of all of them took and how long `ctl status` takes.
 set -e
 BUILD="$(cd "${1:-build}" && pwd)"
 SECONDS_TO_RUN="${2:-30}"
+COUNT="${COUNT:-99}"
 shift 2 2>/dev/null || shift $#
 [ $# -gt 0 ] || set -- procward --headless
 PROGRAM="$1"
@@ -34,7 +37,7 @@ export PROCWARD_LOCK_DIR="$WORK" XDG_RUNTIME_DIR="$WORK/run"
 {
   printf '['
   i=1
-  while [ $i -le 99 ]; do
+  while [ $i -le "$COUNT" ]; do
     [ $i -gt 1 ] && printf ','
     printf '{"name":"bench-%d","processname":"procward-testserver","commandline":"%s/procward-testserver --bench-id %d%s"}' \
       $i "$WORK" $i "${SERVER_ARGS:+ $SERVER_ARGS}"
@@ -48,6 +51,14 @@ printf '[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n' > "$WORK/procward.ini"
 "$WORK/$PROGRAM" "$@" > "$WORK/out.txt" 2>&1 &
 PID=$!
 # Let it start every server and settle.
+started=$(date +%s%N)
+if [ "$COUNT" -ne 99 ]; then
+  # How long until every server runs (at most a minute).
+  while [ "$(servers | wc -l)" -lt "$COUNT" ] && [ $(( $(date +%s%N) - started )) -lt 60000000000 ]; do
+    sleep 0.1
+  done
+  startup_ms=$(( ($(date +%s%N) - started) / 1000000 ))
+fi
 sleep 5
 running=$(servers | wc -l)
 # A scrape, so that the metrics' server has answered once.
@@ -60,6 +71,15 @@ hz=$(getconf CLK_TCK)
 peak=$(awk '/VmHWM/ {print $2}' "/proc/$PID/status")
 written=$(cat "$WORK"/logs/servers/*.log* 2>/dev/null | wc -c)
 processes=$(ls -d /proc/[0-9]* | wc -l)
+ctl_ms=""
+if [ "$COUNT" -ne 99 ] && [ -x "$BUILD/procward" ]; then
+  # The median of five answers of `ctl status` over the control socket.
+  ctl_ms=$(for i in 1 2 3 4 5; do
+    t0=$(date +%s%N)
+    "$BUILD/procward" ctl status > /dev/null 2>&1 || true
+    echo $(( ($(date +%s%N) - t0) / 1000000 ))
+  done | sort -n | sed -n 3p)
+fi
 awk -v b="$before" -v a="$after" -v hz="$hz" -v s="$SECONDS_TO_RUN" -v peak="$peak" -v n="$running" \
     -v p="$processes" -v prog="$PROGRAM $*" -v m="${METRICS_LISTEN:+ (metrics on $METRICS_LISTEN)}" \
     -v w="$written" -v out="${SERVER_ARGS:+, servers writing ($SERVER_ARGS)}" 'BEGIN {
@@ -69,3 +89,5 @@ awk -v b="$before" -v a="$after" -v hz="$hz" -v s="$SECONDS_TO_RUN" -v peak="$pe
   printf "  peak RSS: %.1f MB\n", peak / 1024
   printf "  server output files: %.1f MB\n", w / 1048576
 }'
+[ -z "$startup_ms" ] || echo "  start-up: all $COUNT servers running after $startup_ms ms"
+[ -z "$ctl_ms" ] || echo "  ctl status: $ctl_ms ms (median of 5, whole command)"

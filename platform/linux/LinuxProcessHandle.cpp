@@ -78,7 +78,14 @@ bool LinuxProcessHandle::leadsGroup() const {
     return leadsGroup_;
 }
 
-int LinuxProcessHandle::groupSize() { return leadsGroup_ ? LinuxProcessTable::groupMembers(pid_) : 0; }
+int LinuxProcessHandle::groupSize() {
+    if (!leadsGroup_) return 0;
+    // Most groups are gone with their leader: the kernel says so at once,
+    // where counting the members reads every process of the machine (a
+    // burst of a thousand exits would read a million).
+    if (::kill(-pid_, 0) != 0 && errno == ESRCH) return 0;
+    return LinuxProcessTable::groupMembers(pid_);
+}
 
 bool LinuxProcessHandle::exited() {
     if (pidfd_ < 0) {
