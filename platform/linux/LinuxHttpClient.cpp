@@ -1,9 +1,7 @@
-#include <curl/curl.h>
-
 #include <cstdlib>
-#include <mutex>
 
 #include "platform/HttpClient.h"
+#include "platform/linux/LinuxCurl.h"
 
 namespace platform {
 
@@ -60,11 +58,10 @@ int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }  // namespace
 
 HttpResponse httpPost(const HttpRequest& request) {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-
     HttpResponse response;
-    CURL* curl = curl_easy_init();
+    const LinuxCurl* lib = LinuxCurl::get(response.error);
+    if (!lib) return response;
+    CURL* curl = lib->easyInit();
     if (!curl) {
         response.error = "the HTTP client could not be set up";
         return response;
@@ -72,54 +69,54 @@ HttpResponse httpPost(const HttpRequest& request) {
     Exchange exchange{&request, {}, {}};
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_slist* headers = nullptr;
-    for (const std::string& header : request.headers) headers = curl_slist_append(headers, header.c_str());
+    for (const std::string& header : request.headers) headers = lib->slistAppend(headers, header.c_str());
 
-    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Procward");
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeout.count()));
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, received);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange);
+    lib->easySetopt(curl, CURLOPT_URL, request.url.c_str());
+    lib->easySetopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    lib->easySetopt(curl, CURLOPT_POST, 1L);
+    lib->easySetopt(curl, CURLOPT_POSTFIELDS, request.body.data());
+    lib->easySetopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+    lib->easySetopt(curl, CURLOPT_HTTPHEADER, headers);
+    lib->easySetopt(curl, CURLOPT_USERAGENT, "Procward");
+    lib->easySetopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib->easySetopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
+    lib->easySetopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeout.count()));
+    lib->easySetopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    lib->easySetopt(curl, CURLOPT_WRITEFUNCTION, received);
+    lib->easySetopt(curl, CURLOPT_WRITEDATA, &exchange);
+    lib->easySetopt(curl, CURLOPT_NOPROGRESS, 0L);
+    lib->easySetopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
+    lib->easySetopt(curl, CURLOPT_XFERINFODATA, &exchange);
     // The same trusted authorities as the mail's TLS: OpenSSL's variables
     // replace the system's file and directory, each on its own.
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) curl_easy_setopt(curl, CURLOPT_CAINFO, file);
-    if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir) curl_easy_setopt(curl, CURLOPT_CAPATH, dir);
+    lib->easySetopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    lib->easySetopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) lib->easySetopt(curl, CURLOPT_CAINFO, file);
+    if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir) lib->easySetopt(curl, CURLOPT_CAPATH, dir);
     if (request.trace) {
-        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, traced);
-        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
+        lib->easySetopt(curl, CURLOPT_VERBOSE, 1L);
+        lib->easySetopt(curl, CURLOPT_DEBUGFUNCTION, traced);
+        lib->easySetopt(curl, CURLOPT_DEBUGDATA, &exchange);
     }
     // The proxy comes from HTTPS_PROXY (or https_proxy), HTTP_PROXY for
     // plain http, and NO_PROXY, which libcurl reads by itself.
 
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = lib->easyPerform(curl);
     if (code == CURLE_OK) {
         long status = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        lib->easyGetinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         response.answered = true;
         response.status = static_cast<int>(status);
         response.body = std::move(exchange.body);
     } else if (code == CURLE_ABORTED_BY_CALLBACK) {
         response.error = "cancelled";
     } else {
-        response.error = curl_easy_strerror(code);
+        response.error = lib->easyStrerror(code);
         if (errorBuffer[0] != '\0') response.error += std::string(": ") + errorBuffer;
         response.error = maskSecrets(response.error, request.secrets);
     }
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
+    lib->slistFreeAll(headers);
+    lib->easyCleanup(curl);
     return response;
 }
 
