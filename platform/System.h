@@ -31,6 +31,9 @@ bool localTime(std::int64_t seconds, std::tm& out);
 
 bool directoryExists(const std::string& path);
 bool fileExists(const std::string& path);
+// Size in bytes of the file at `path`; -1 when it is not a file or cannot be
+// asked about. One system call.
+long long fileSize(const std::string& path);
 bool createDirectory(const std::string& path);
 bool setWorkingDirectory(const std::string& path);
 // True when `path` is a directory in which this process can create files;

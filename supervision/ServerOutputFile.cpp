@@ -123,10 +123,8 @@ bool ServerOutputFile::appendNote(const std::string& path, std::int64_t secondsS
 }
 
 std::int64_t ServerOutputFile::size(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return -1;
-    const std::streamoff at = in.tellg();
-    return at < 0 ? -1 : static_cast<std::int64_t>(at);
+    // One system call: the rotation asks for every server's size at every tick.
+    return static_cast<std::int64_t>(platform::fileSize(path));
 }
 
 std::vector<std::string> ServerOutputFile::lastLines(const std::string& path, std::size_t count, std::int64_t end) {
