@@ -65,11 +65,13 @@ sleep 5
 running=$(servers | wc -l)
 # A scrape, so that the metrics' server has answered once.
 [ -z "$METRICS_LISTEN" ] || curl -s "http://$METRICS_LISTEN/metrics" > /dev/null || true
-ticks() { awk '{print $14 + $15}' "/proc/$PID/stat"; }
+# CPU time of every thread, in nanoseconds (the scheduler's own count: the
+# clock ticks of /proc/PID/stat are too coarse for milliseconds per minute).
+ticks() { cat /proc/"$PID"/task/*/schedstat 2>/dev/null | awk '{ns += $1} END {printf "%.0f\n", ns}'; }
 before=$(ticks)
 sleep "$SECONDS_TO_RUN"
 after=$(ticks)
-hz=$(getconf CLK_TCK)
+hz=1000000000
 peak=$(awk '/VmHWM/ {print $2}' "/proc/$PID/status")
 written=$(cat "$WORK"/logs/servers/*.log* 2>/dev/null | wc -c)
 processes=$(ls -d /proc/[0-9]* | wc -l)

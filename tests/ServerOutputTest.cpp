@@ -9,6 +9,7 @@
 #include <rapidjson/document.h>
 
 #include "app/core/MailAlerts.h"
+#include "app/core/OutputLookSchedule.h"
 #include "app/core/OutputRotator.h"
 #include "app/core/StatusBoard.h"
 #include "app/core/StatusReport.h"
@@ -339,6 +340,82 @@ TEST_F(ServerOutputSupervisionTest, AnOutputDirectoryThatCannotBeMadeKeepsNoServ
     EXPECT_EQ("", record(1).capturedIn());
     EXPECT_NE(std::string::npos, log().find("[ERROR]: web: cannot ")) << log();
     EXPECT_NE(std::string::npos, log().find("; its output is discarded"));
+}
+
+}  // namespace
+
+namespace {
+
+using Schedule = OutputLookSchedule;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+TEST(OutputLookScheduleTest, AQuietFileIsLookedAtLessAndLessOftenUpToTheLongestWait) {
+    Schedule schedule;
+    const auto start = Schedule::Clock::time_point{} + seconds(1000);
+    auto now = start;
+    EXPECT_TRUE(schedule.due(now));
+    std::vector<Schedule::Clock::duration> waits;
+    for (int look = 0; look < 8; ++look) {
+        const auto next = schedule.seen(500, 10 << 20, now, milliseconds(1000));
+        waits.push_back(next - now);
+        EXPECT_FALSE(schedule.due(next - milliseconds(1)));
+        EXPECT_TRUE(schedule.due(next));
+        now = next;
+    }
+    EXPECT_EQ(seconds(1), waits[0]);  // the first look: one period
+    EXPECT_EQ(seconds(2), waits[1]);
+    EXPECT_EQ(seconds(4), waits[2]);
+    EXPECT_EQ(Schedule::kLongest, waits.back());
+    for (std::size_t i = 1; i < waits.size(); ++i) EXPECT_GE(waits[i], waits[i - 1]);
+}
+
+TEST(OutputLookScheduleTest, AGrowingFileIsLookedAtBeforeItCouldReachTheLimit) {
+    Schedule schedule;
+    auto now = Schedule::Clock::time_point{} + seconds(1000);
+    const std::int64_t limit = 10 << 20;
+    // Quiet long enough to wait the longest; then it grows by 1 MB a second.
+    std::int64_t size = 0;
+    for (int look = 0; look < 8; ++look) now = schedule.seen(size, limit, now, milliseconds(1000));
+    size += 1 << 20;
+    auto next = schedule.seen(size, limit, now, milliseconds(1000));
+    // Seen growing: back to one period, since the rate is not known yet.
+    EXPECT_EQ(seconds(1), next - now);
+    now = next;
+    size += 1 << 20;
+    next = schedule.seen(size, limit, now, milliseconds(1000));
+    // 8 MB left at 1 MB/s: looked at again halfway, in 4 s, never later than
+    // the file could reach the limit.
+    EXPECT_EQ(seconds(4), std::chrono::duration_cast<seconds>(next - now));
+    EXPECT_LT(next - now, seconds((limit - size) >> 20));
+    // Close to the limit, it is looked at every period.
+    now = next;
+    size = limit - 1000;
+    next = schedule.seen(size, limit, now, milliseconds(1000));
+    EXPECT_EQ(seconds(1), next - now);
+}
+
+TEST(OutputLookScheduleTest, ARotatedOrMissingFileStartsOverAtThePeriod) {
+    Schedule schedule;
+    auto now = Schedule::Clock::time_point{} + seconds(1000);
+    for (int look = 0; look < 6; ++look) now = schedule.seen(4096, 1 << 20, now, milliseconds(500));
+    EXPECT_EQ(milliseconds(500), schedule.seen(10, 1 << 20, now, milliseconds(500)) - now);  // rotated
+    now += milliseconds(500);
+    EXPECT_EQ(milliseconds(500), schedule.seen(-1, 1 << 20, now, milliseconds(500)) - now);  // gone
+}
+
+TEST(OutputRotatorTest, RotatesOnlyAFileAboveTheLimitAndSaysSo) {
+    TempDir dir;
+    const std::string file = dir.file("servers/x.log");
+    std::filesystem::create_directories(dir.file("servers"));
+    writeFile(file, std::string(2000, 'a'));
+    EXPECT_FALSE(OutputRotator::rotateIfLarge(file, 2000, 2000, 2));
+    EXPECT_FALSE(OutputRotator::rotateIfLarge(file, 2001, 0, 2));  // no limit
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_FALSE(std::filesystem::exists(file + ".1"));
+    EXPECT_TRUE(OutputRotator::rotateIfLarge(file, 2001, 2000, 2));
+    EXPECT_TRUE(std::filesystem::exists(file + ".1"));
+    EXPECT_EQ(std::string(2000, 'a'), readFile(file + ".1"));
 }
 
 }  // namespace

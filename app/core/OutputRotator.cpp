@@ -1,7 +1,9 @@
 #include "app/core/OutputRotator.h"
 
+#include <map>
 #include <set>
 
+#include "app/core/OutputLookSchedule.h"
 #include "app/core/StatusBoard.h"
 #include "log/AppLogger.h"
 #include "supervision/ServerOutputFile.h"
@@ -41,35 +43,57 @@ std::uint64_t OutputRotator::rotations() const {
     return rotations_;
 }
 
+bool OutputRotator::rotateIfLarge(const std::string& file, std::int64_t size, std::int64_t maxBytes, int backups) {
+    if (maxBytes <= 0 || size <= maxBytes) return false;
+    std::string error;
+    if (!ServerOutputFile::rotate(file, backups, error)) {
+        AppLogger::Instance().get().error("Cannot rotate {}: {}", file, error);
+        return false;
+    }
+    AppLogger::Instance().get().info("Rotated {} at {} bytes ({} backup(s) kept)", file, size, backups);
+    return true;
+}
+
 int OutputRotator::rotateLarge(const std::vector<std::string>& files, std::int64_t maxBytes, int backups) {
     if (maxBytes <= 0) return 0;
     int rotated = 0;
-    for (const std::string& file : files) {
-        const std::int64_t size = ServerOutputFile::size(file);
-        if (size <= maxBytes) continue;
-        std::string error;
-        if (ServerOutputFile::rotate(file, backups, error)) {
-            ++rotated;
-            AppLogger::Instance().get().info("Rotated {} at {} bytes ({} backup(s) kept)", file, size, backups);
-        } else {
-            AppLogger::Instance().get().error("Cannot rotate {}: {}", file, error);
-        }
-    }
+    for (const std::string& file : files)
+        rotated += rotateIfLarge(file, ServerOutputFile::size(file), maxBytes, backups) ? 1 : 0;
     return rotated;
 }
 
 void OutputRotator::run() {
+    // Each file is looked at on its own schedule: most server output is
+    // quiet most of the time, and a stat of every file at every period
+    // was most of what the supervisor cost at rest.
+    std::map<std::string, OutputLookSchedule> schedules;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         wake_.wait_for(lock, period_, [this] { return stopping_; });
         if (stopping_) break;
         const std::int64_t maxBytes = maxBytes_;
         const int backups = backups_;
+        const std::chrono::milliseconds period = period_;
         lock.unlock();
-        std::set<std::string> files;
-        for (const ServerStatus& server : board_.current()->servers)
-            if (!server.outputFile.empty()) files.insert(server.outputFile);
-        const int rotated = rotateLarge(std::vector<std::string>(files.begin(), files.end()), maxBytes, backups);
+        int rotated = 0;
+        if (maxBytes > 0) {
+            std::set<std::string> files;
+            for (const ServerStatus& server : board_.current()->servers)
+                if (!server.outputFile.empty()) files.insert(server.outputFile);
+            for (auto it = schedules.begin(); it != schedules.end();)
+                it = files.count(it->first) ? std::next(it) : schedules.erase(it);
+            const auto now = OutputLookSchedule::Clock::now();
+            for (const std::string& file : files) {
+                OutputLookSchedule& schedule = schedules[file];
+                if (!schedule.due(now)) continue;
+                std::int64_t size = ServerOutputFile::size(file);
+                if (rotateIfLarge(file, size, maxBytes, backups)) {
+                    ++rotated;
+                    size = ServerOutputFile::size(file);
+                }
+                schedule.seen(size, maxBytes, now, period);
+            }
+        }
         lock.lock();
         rotations_ += static_cast<std::uint64_t>(rotated);
     }

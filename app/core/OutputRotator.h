@@ -10,7 +10,8 @@
 class StatusBoard;
 
 // Keeps the servers' output files within SERVER_LOG_MAX_MB: a thread of its
-// own looks at the size of each file once a period (one stat per file) and
+// own looks at the size of each file (one stat, on the file's own schedule:
+// see OutputLookSchedule) and
 // rotates those above the limit (see ServerOutputFile::rotate), so the
 // loop never reads or copies a server's output. The files come from the
 // published status snapshot.
@@ -31,6 +32,8 @@ public:
     // One look: rotates each of `files` that is larger than `maxBytes`, and
     // logs what it did. Returns how many were rotated.
     static int rotateLarge(const std::vector<std::string>& files, std::int64_t maxBytes, int backups);
+    // Rotates `file`, seen at `size`, when that is above `maxBytes`; logs it.
+    static bool rotateIfLarge(const std::string& file, std::int64_t size, std::int64_t maxBytes, int backups);
     // How many rotations the thread has made.
     std::uint64_t rotations() const;
 
