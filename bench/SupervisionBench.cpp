@@ -2,7 +2,8 @@
 // one stopped so that the process table is walked), the growth of a pass
 // with 1,000 idle processes more on the machine, the same pass with ten of
 // the servers holding 2,000 established connections each, start-up with 99
-// stopped servers, and the time from kill -9 to the restarted server.
+// stopped servers, the time from kill -9 to the restarted server, and how
+// long the loop's thread is held by a burst of 20 exits at once.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -247,5 +248,50 @@ void BM_RestartLatency(benchmark::State& state) {
         platform::processControl().terminate(server->info().pid);
 }
 BENCHMARK(BM_RestartLatency)->UseManualTime()->Iterations(15)->Unit(benchmark::kMillisecond);
+
+// 20 of 99 servers killed at once: the longest the loop's thread is held
+// in one go (what a window would stall for) until all 20 run again.
+void BM_BurstOfTwentyExits(benchmark::State& state) {
+    Supervisor supervisor(SystemClock::Instance(), platform::processControl(), benchOptions());
+    std::vector<ServerEntry> entries;
+    for (int i = 1; i <= 99; ++i) entries.push_back(benchEntry(i, 1100 + i));
+    supervisor.load(entries);
+    std::vector<double> longest;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::this_thread::sleep_for(1100ms);  // longer than the interval: restarted at once
+        supervisor.runDue();
+        std::vector<int> old;
+        for (int i = 1; i <= 20; ++i) old.push_back(supervisor.find(i)->info().pid);
+        for (const int pid : old) ::kill(pid, SIGKILL);
+        // Every one has ended before the loop looks (SIGKILL takes effect at once).
+        std::this_thread::sleep_for(200ms);
+        state.ResumeTiming();
+        const auto begin = std::chrono::steady_clock::now();
+        double held = 0;
+        auto allBack = [&] {
+            for (int i = 1; i <= 20; ++i) {
+                const int pid = supervisor.find(i)->info().pid;
+                if (pid == 0 || pid == old[static_cast<std::size_t>(i - 1)]) return false;
+            }
+            return true;
+        };
+        while (!allBack() && std::chrono::steady_clock::now() - begin < 10s) {
+            const auto call = std::chrono::steady_clock::now();
+            supervisor.runDue();
+            held = std::max(held, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - call).count());
+            if (!allBack()) std::this_thread::sleep_until(std::min(supervisor.nextDue(), std::chrono::steady_clock::now() + 5ms));
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
+        longest.push_back(held);
+    }
+    std::sort(longest.begin(), longest.end());
+    state.counters["held_max_ms"] = longest.back();
+    state.counters["held_median_ms"] = longest[longest.size() / 2];
+    state.counters["processes"] = static_cast<double>(processCount());
+    for (const auto& [index, server] : supervisor.servers())
+        if (server->info().pid > 0) platform::processControl().terminate(server->info().pid);
+}
+BENCHMARK(BM_BurstOfTwentyExits)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace
