@@ -188,3 +188,39 @@ TEST_F(Win32ProcwarddTest, ItStartsItsServersAndCtlStopsAndStartsThem) {
     EXPECT_NE(std::string::npos, text.find("Control command from uid")) << text;
     EXPECT_NE(std::string::npos, text.find(": stop gs-ctl")) << text;
 }
+
+TEST_F(Win32ProcwarddTest, TheServersOutputIsKeptRotatedAndReadByCtlLogsOverThePipe) {
+    writeFile(dir.path() + "\\serverinfo.json",
+              "[{\"name\":\"gs-ctl\",\"processname\":\"ctlsrv.exe\",\"commandline\":\"" +
+                  jsonEscaped(server + " --say hello-from-ctlsrv --count-lines 20 50") + "\"}]");
+    writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=0\r\n"
+                                             "SERVER_LOG_MAX_MB=1\r\nSERVER_LOG_BACKUPS=2\r\n");
+    startDaemon();
+    const std::string output = dir.path() + "\\logs\\servers\\gs-ctl.log";
+    // Both streams of the server reach its file through the handles it
+    // inherited, after Procward's own line for the launch.
+    ASSERT_TRUE(eventually([&] { return readFile(output).find("hello-from-ctlsrv (stderr)") != std::string::npos; },
+                           30000))
+        << log();
+    const std::string first = readFile(output);
+    EXPECT_NE(std::string::npos, first.find("[procward] started pid ")) << first.substr(0, 400);
+    EXPECT_NE(std::string::npos, first.find("hello-from-ctlsrv (stdout)")) << first.substr(0, 400);
+
+    Finished tail;
+    ASSERT_TRUE(eventually([&] {
+        tail = ctl("logs gs-ctl -n 5");
+        return tail.code == 0 && tail.out.find("count ") != std::string::npos;
+    }, 20000)) << tail.code << " " << tail.out;
+
+    // The server writes about 240 kB a second: the file is rotated while it
+    // runs, and ctl logs still reads the newest lines.
+    ASSERT_TRUE(eventually([&] { return ::GetFileAttributesA((output + ".1").c_str()) != INVALID_FILE_ATTRIBUTES; },
+                           60000))
+        << log();
+    EXPECT_NE(std::string::npos, log().find("Rotated " + output)) << log();
+    const Finished after = ctl("logs gs-ctl -n 3");
+    EXPECT_EQ(0u, after.code) << after.out;
+    EXPECT_NE(std::string::npos, after.out.find("count ")) << after.out;
+    const Finished unknown = ctl("logs nobody-here");
+    EXPECT_NE(0u, unknown.code) << unknown.out;
+}
