@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,9 @@ struct SupervisionContext {
     // Set when what the state file keeps of a record (the process it
     // holds, its auto-start mode) may have changed.
     bool stateChanged = false;
+    // While a call of the supervisor runs with a launch slice: the real
+    // time after which no more servers are launched in it.
+    std::optional<std::chrono::steady_clock::time_point> launchesUntil{};
 };
 
 // What stop() did.

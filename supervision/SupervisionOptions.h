@@ -22,4 +22,10 @@ struct SupervisionOptions {
     // Where each launched server's standard output and error are appended,
     // one file per server (see ServerOutputFile); empty: they go nowhere.
     std::string outputDirectory;
+    // Longest one call of the supervisor spends launching servers; the
+    // starts still due then run at the next call, which the supervisor asks
+    // for at once (its next due time is now). A burst of exits or a start-up
+    // of many servers then never holds the caller's thread (a window, the
+    // control requests) for long. 0: every due start runs in the same call.
+    std::chrono::milliseconds launchSlice{0};
 };

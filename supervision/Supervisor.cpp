@@ -165,7 +165,32 @@ void Supervisor::persist() {
     stateStore_->write(std::move(records));
 }
 
+namespace {
+
+// Opens the launch slice of one call of the supervisor, unless a call that
+// is already running (a check pass from runDue) has opened it.
+class LaunchSlice {
+public:
+    explicit LaunchSlice(SupervisionContext& context) : context_(context) {
+        if (context.options.launchSlice.count() <= 0 || context.launchesUntil) return;
+        context.launchesUntil = std::chrono::steady_clock::now() + context.options.launchSlice;
+        owner_ = true;
+    }
+    ~LaunchSlice() {
+        if (owner_) context_.launchesUntil.reset();
+    }
+    LaunchSlice(const LaunchSlice&) = delete;
+    LaunchSlice& operator=(const LaunchSlice&) = delete;
+
+private:
+    SupervisionContext& context_;
+    bool owner_ = false;
+};
+
+}  // namespace
+
 void Supervisor::load(const std::vector<ServerEntry>& entries) {
+    const LaunchSlice slice(context_);
     // What the last run of the supervisor held, read once, at the start.
     std::vector<RememberedServer> remembered;
     bool sameBoot = false;
@@ -316,6 +341,7 @@ void Supervisor::checkHealth(std::int32_t index, HealthCheckDone done) {
 }
 
 void Supervisor::runDue() {
+    const LaunchSlice slice(context_);
     // Ended children first: their exit statuses are then there to be read,
     // and orphans of servers do not linger as zombies.
     context_.control.reapChildren();
@@ -352,6 +378,7 @@ void Supervisor::runDue() {
 }
 
 void Supervisor::checkAll() {
+    const LaunchSlice slice(context_);
     const auto began = std::chrono::steady_clock::now();
     context_.control.reapChildren();
     MachineLook look(context_.table, context_.tcp);

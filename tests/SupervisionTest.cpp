@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -640,6 +641,73 @@ TEST_F(SupervisionTest, EachPassLooksAtTheProcessTableAtMostOnce) {
     const std::uint64_t afterStop = supervisor->processWalks();
     tick();
     EXPECT_EQ(afterStop + 1, supervisor->processWalks());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SupervisionTest, StartsBeyondTheLaunchSliceRunAtTheNextCallEachServerOnce) {
+    // 1 ms lets one or a few launches through per call: the rest are put
+    // off, due at once, and each server is still launched exactly once.
+    options.launchSlice = 1ms;
+    std::vector<ServerEntry> entries;
+    for (std::int32_t i = 1; i <= 20; ++i) entries.push_back(entry(i, "slice" + std::to_string(i), "--n " + std::to_string(i)));
+    make().load(entries);
+    const std::int32_t first = supervisor->runningCount();
+    EXPECT_GE(first, 1);
+    EXPECT_LT(first, 20);
+    // What was put off is due now, without waiting for a tick.
+    EXPECT_LE(supervisor->nextDue(), clock.now());
+    int calls = 0;
+    while (supervisor->runningCount() < 20 && calls < 100) {
+        supervisor->runDue();  // the clock does not move
+        ++calls;
+    }
+    EXPECT_EQ(20, supervisor->runningCount());
+    EXPECT_GE(calls, 1);
+    std::set<int> pids;
+    for (std::int32_t i = 1; i <= 20; ++i) pids.insert(record(i).info().pid);
+    EXPECT_EQ(20u, pids.size());
+    const std::string text = log();
+    for (std::int32_t i = 1; i <= 20; ++i) {
+        const std::string started = "slice" + std::to_string(i) + " started successfully: pid=";
+        const auto at = text.find(started);
+        ASSERT_NE(std::string::npos, at) << i;
+        EXPECT_EQ(std::string::npos, text.find(started, at + 1)) << "launched twice: " << i;
+    }
+    // Nothing left due before the next tick.
+    EXPECT_GT(supervisor->nextDue(), clock.now());
+}
+
+TEST_F(SupervisionTest, ABurstOfExitsIsRestartedInSlicesWithoutAnyTwice) {
+    options.launchSlice = 1ms;
+    std::vector<ServerEntry> entries;
+    for (std::int32_t i = 1; i <= 12; ++i) entries.push_back(entry(i, "burst" + std::to_string(i), "--n " + std::to_string(i)));
+    make().load(entries);
+    while (supervisor->runningCount() < 12) supervisor->runDue();
+    clock.advance(2s);  // ran longer than the interval: restarted at once
+    supervisor->runDue();
+    std::vector<int> old;
+    for (std::int32_t i = 1; i <= 12; ++i) old.push_back(record(i).info().pid);
+    const int woken = wakeCount();
+    for (const int pid : old) killAndWait(pid);
+    ASSERT_TRUE(waitForWake(woken));
+    int calls = 0;
+    auto allBack = [&] {
+        for (std::int32_t i = 1; i <= 12; ++i) {
+            const int pid = record(i).info().pid;
+            if (pid == 0 || pid == old[static_cast<std::size_t>(i - 1)]) return false;
+        }
+        return true;
+    };
+    while (!allBack() && calls < 200) {
+        supervisor->runDue();
+        ++calls;
+    }
+    ASSERT_TRUE(allBack());
+    EXPECT_GT(calls, 1) << "all twelve restarted in one call";
+    for (std::int32_t i = 1; i <= 12; ++i) EXPECT_TRUE(processAlive(record(i).info().pid));
 }
 
 }  // namespace

@@ -22,5 +22,8 @@ SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general) {
     options.restartBackoffMax = seconds(general.restartBackoffMax);
     options.rememberStopped = general.rememberStopped;
     options.outputDirectory = ServerOutputDirectory();
+    // A burst of exits or a start of many servers is launched in slices, so
+    // the window (and the control requests) wait at most about this long.
+    options.launchSlice = std::chrono::milliseconds(40);
     return options;
 }
