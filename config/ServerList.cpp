@@ -168,15 +168,25 @@ ListResult ServerList::add(const std::string& name, const std::string& processna
 }
 
 ListResult ServerList::replace(const ServerEntry& seen, const std::string& name, const std::string& processname,
-                               const std::string& commandline) {
+                               const std::string& commandline, const std::optional<HealthCheckEdit>& health) {
+    if (health) {
+        if (std::string why = healthRefusal(seen, *health); !why.empty()) return failed(why);
+    }
     ServerListText list;
     bool missing = false;
     std::string error;
     if (!current(list, missing, error)) return failed(missing ? changedError() : error);
     if (!holds(list.document(), seen)) return failed(changedError());
-    return write(&list.text(),
-                 list.withStringsReplaced(static_cast<std::size_t>(seen.index - 1),
-                                          {{"name", name}, {"processname", processname}, {"commandline", commandline}}));
+    const auto element = static_cast<std::size_t>(seen.index - 1);
+    std::string bytes =
+        list.withStringsReplaced(element, {{"name", name}, {"processname", processname}, {"commandline", commandline}});
+    if (health) {
+        // The rule is set on the renamed text; the element stays where it was.
+        ServerListText renamed;
+        if (!renamed.parse(bytes, error)) return failed(m_path + ": " + error);
+        bytes = renamed.withHealthCheck(element, *health);
+    }
+    return write(&list.text(), bytes);
 }
 
 ListResult ServerList::remove(const ServerEntry& seen) {
@@ -198,18 +208,21 @@ ListResult ServerList::removeAll(const std::vector<ServerEntry>& seen) {
     return write(&list.text(), list.withoutElements());
 }
 
-ListResult ServerList::setHealthCheck(const ServerEntry& seen, const HealthCheckEdit& edit) {
+std::string ServerList::healthRefusal(const ServerEntry& seen, const HealthCheckEdit& edit) {
     const std::string what = "health check of entry " + std::to_string(seen.index) + ": ";
-    if (edit.probe != HealthProbe::none) {
-        HealthRule rule;
-        const std::string why = SetHealthTarget(rule, edit.probe, edit.target);
-        if (!why.empty())
-            return failed(what + (edit.probe == HealthProbe::tcp ? "\"tcp\" " : "\"http\" ") + why);
-        if (edit.interval.count() < 1 || edit.interval > std::chrono::hours(24))
-            return failed(what + "\"interval\" must be above 0 and at most 86400 seconds");
-        if (edit.failures < 1 || edit.failures > 1000000)
-            return failed(what + "\"failures\" must be a whole number from 1 to 1000000");
-    }
+    if (edit.probe == HealthProbe::none) return {};
+    HealthRule rule;
+    const std::string why = SetHealthTarget(rule, edit.probe, edit.target);
+    if (!why.empty()) return what + (edit.probe == HealthProbe::tcp ? "\"tcp\" " : "\"http\" ") + why;
+    if (edit.interval.count() < 1 || edit.interval > std::chrono::hours(24))
+        return what + "\"interval\" must be above 0 and at most 86400 seconds";
+    if (edit.failures < 1 || edit.failures > 1000000)
+        return what + "\"failures\" must be a whole number from 1 to 1000000";
+    return {};
+}
+
+ListResult ServerList::setHealthCheck(const ServerEntry& seen, const HealthCheckEdit& edit) {
+    if (std::string why = healthRefusal(seen, edit); !why.empty()) return failed(why);
     ServerListText list;
     bool missing = false;
     std::string error;

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,9 +43,12 @@ public:
 
     // Appends an entry with these three keys; a missing file is created.
     ListResult add(const std::string& name, const std::string& processname, const std::string& commandline);
-    // Sets the three keys of the entry the caller read as `seen`.
+    // Sets the three keys of the entry the caller read as `seen` and, with
+    // `health`, the part of its health rule the window edits (as
+    // setHealthCheck does), in one write: the .bak then holds the entry as
+    // it was before the whole edit.
     ListResult replace(const ServerEntry& seen, const std::string& name, const std::string& processname,
-                       const std::string& commandline);
+                       const std::string& commandline, const std::optional<HealthCheckEdit>& health = std::nullopt);
     // Removes the element of `seen`; the elements after it move up.
     ListResult remove(const ServerEntry& seen);
     // Empties the list, elements skipped on reading included, provided its
@@ -61,6 +65,8 @@ private:
     bool current(ServerListText& list, bool& missing, std::string& error) const;
     ListResult write(const std::string* previous, const std::string& bytes) const;
     ListResult failed(const std::string& error) const;
+    // Why `edit` cannot be written, empty when it can.
+    static std::string healthRefusal(const ServerEntry& seen, const HealthCheckEdit& edit);
     std::string changedError() const;
 
     std::string m_path;

@@ -118,6 +118,49 @@ std::vector<WebhookSettingsData> webhooks(const ProfileFile& file, std::vector<s
     return channels;
 }
 
+// "a,b,c".
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& word : words) text += (text.empty() ? "" : ",") + word;
+    return text;
+}
+
+// Brings the [WEBHOOK.<name>] sections to `wanted`. Channels the file reads
+// as `wanted` has them are not touched; a changed one gets the keys that
+// changed, a new one its URL, KIND and the keys that differ from their
+// defaults, and a channel no longer wanted loses its section. Sections the
+// reader ignores (no URL, an unknown KIND) were never channels and stay
+// as they are, as does every key a section holds beyond these.
+void saveWebhooks(ProfileFile& file, const std::vector<WebhookSettingsData>& wanted) {
+    std::vector<std::string> ignored;
+    const std::vector<WebhookSettingsData> held = webhooks(file, ignored);
+    if (held == wanted) return;
+    auto named = [](const std::vector<WebhookSettingsData>& hooks, const std::string& name) {
+        return std::find_if(hooks.begin(), hooks.end(),
+                            [&](const WebhookSettingsData& hook) { return platform::equalsNoCase(hook.name, name); });
+    };
+    for (const WebhookSettingsData& hook : held)
+        if (named(wanted, hook.name) == wanted.end()) file.removeSection("WEBHOOK." + hook.name);
+    for (const WebhookSettingsData& hook : wanted) {
+        const auto old = named(held, hook.name);
+        const bool fresh = old == held.end();
+        if (!fresh && *old == hook) continue;
+        const WebhookSettingsData before = fresh ? WebhookSettingsData{} : *old;
+        const std::string section = "WEBHOOK." + (fresh ? hook.name : old->name);
+        if (fresh || hook.url != before.url) file.setString(section, "URL", hook.url);
+        if (fresh || hook.kind != before.kind) file.setString(section, "KIND", WebhookKindName(hook.kind));
+        if (hook.secret != before.secret) file.setString(section, "SECRET", hook.secret);
+        const bool all = hook.events.empty() || hook.events == AlertEventNames();
+        const bool allBefore = fresh || before.events.empty() || before.events == AlertEventNames();
+        if (all != allBefore || (!all && hook.events != before.events))
+            file.setString(section, "EVENTS", all ? "all" : joined(hook.events));
+        if (hook.minInterval != before.minInterval)
+            file.setString(section, "MIN_INTERVAL", std::to_string(hook.minInterval));
+        if (hook.text != before.text) file.setString(section, "MSGTYPE", hook.text ? "text" : "markdown");
+        if (hook.timeout != before.timeout) file.setString(section, "TIMEOUT", std::to_string(hook.timeout));
+    }
+}
+
 }  // namespace
 
 bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::string>& warnings,
@@ -209,7 +252,7 @@ bool SaveSettings(const std::string& path, const Settings& settings, std::string
     // The replacement keeps the old file's mode, so a file that is to hold
     // a password is narrowed first: the password is never readable by
     // others, not even for a moment.
-    if (!mail.smtpPassword.empty()) platform::restrictToOwner(path);
+    if (!mail.smtpPassword.empty() || !settings.webhooks.empty()) platform::restrictToOwner(path);
     // All keys change together: the file is replaced once, as a whole. The
     // stop time-out and the back-off maximum go after the check interval.
     ProfileFile file(path);
@@ -224,6 +267,7 @@ bool SaveSettings(const std::string& path, const Settings& settings, std::string
     file.setString(kAlertMail, "MIN_ALERT_INTERVAL", std::to_string(mail.minAlertInterval));
     file.setString(kAlertMail, "SMTP_SECURITY", SmtpSecurityName(mail.smtpSecurity));
     file.setString(kAlertMail, "SMTP_TLS_VERIFY", mail.smtpTlsVerify ? "1" : "0");
+    saveWebhooks(file, settings.webhooks);
     std::string reason;
     if (file.save(reason)) return true;
     error = path + ": " + reason;

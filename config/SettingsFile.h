@@ -35,9 +35,14 @@ std::vector<std::string> SettingsFileWarnings(const std::string& path);
 
 // Writes the eleven settings the operator changes in the settings dialog
 // (CHECK_SVR_STATUS_INTERVAL, STOP_TIMEOUT, RESTART_BACKOFF_MAX and the
-// eight keys of [ALERT_MAIL]); every other line of the file stays. The file
-// is replaced as a whole: when that fails the old file is left as it was
-// and the result is false, with `error` saying which file and why. With a
-// password the file is left readable and writable by its owner only, also
-// when it existed with wider access.
+// eight keys of [ALERT_MAIL]) and the webhook channels: a channel the file
+// already holds as given is left alone, a changed one gets the keys that
+// changed, a new one its section, and a channel that is no longer given
+// loses its section (sections that are not channels, for want of a URL or
+// a known KIND, stay). Every other line of the file stays. The file is
+// replaced as a whole: when that fails the old file is left as it was and
+// the result is false, with `error` saying which file and why. With a
+// password or a webhook (whose URL and SECRET are credentials) the file is
+// left readable and writable by its owner only, also when it existed with
+// wider access.
 bool SaveSettings(const std::string& path, const Settings& settings, std::string& error);

@@ -1,8 +1,10 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "config/HealthCheckEdit.h"
 #include "config/ServerEntry.h"
 
 // The server list as the Supervisor edits it: the file behind the records.
@@ -16,8 +18,10 @@ public:
     virtual std::vector<ServerEntry> read() = 0;
     // Appends an entry (its index is ignored).
     virtual bool add(const ServerEntry& entry, std::string& error) = 0;
-    // Replaces the texts of the entry at `index`.
-    virtual bool replace(std::int32_t index, const ServerEntry& entry, std::string& error) = 0;
+    // Replaces the texts of the entry at `index` and, with `health`, the
+    // part of its health rule the window edits.
+    virtual bool replace(std::int32_t index, const ServerEntry& entry, const std::optional<HealthCheckEdit>& health,
+                         std::string& error) = 0;
     // Removes the element at `index` (array position + 1).
     virtual bool remove(std::int32_t index, std::string& error) = 0;
     // Empties the list.

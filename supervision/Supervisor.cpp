@@ -662,7 +662,8 @@ void Supervisor::remove(std::int32_t index, CommandDone done) {
     runCompletions();
 }
 
-void Supervisor::replace(std::int32_t index, ServerEntry entry, CommandDone done) {
+void Supervisor::replace(std::int32_t index, ServerEntry entry, CommandDone done,
+                         std::optional<HealthCheckEdit> health) {
     CommandResult result;
     result.index = index;
     MonitoredServer* server = record(index);
@@ -675,7 +676,7 @@ void Supervisor::replace(std::int32_t index, ServerEntry entry, CommandDone done
     result.name = server->info().name;
     const ServerInfo texts = server->info();
     const ServerEntry stored = trimmed(entry);
-    auto then = [this, texts, stored, result, done](bool) mutable {
+    auto then = [this, texts, stored, health, result, done](bool) mutable {
         const std::int32_t now = indexOf(texts);
         if (now == 0) {
             result.status = CommandStatus::Gone;
@@ -683,7 +684,10 @@ void Supervisor::replace(std::int32_t index, ServerEntry entry, CommandDone done
             return;
         }
         result.index = now;
-        edit(result, [now, &stored](EntryStore& store, std::string& error) { return store.replace(now, stored, error); },
+        edit(result,
+             [now, &stored, &health](EntryStore& store, std::string& error) {
+                 return store.replace(now, stored, health, error);
+             },
              done);
     };
     // A new command line: the old process ends first, and with auto-start

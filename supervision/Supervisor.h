@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "config/ServerEntry.h"
@@ -130,7 +131,11 @@ public:
     // them are dropped when they are stored). A command line that differs,
     // as typed, from the one in force first stops the running process, with
     // auto-start kept on, so that the new one starts once the old has gone.
-    void replace(std::int32_t index, ServerEntry entry, CommandDone done = {});
+    // With `health` the entry's health rule changes too, in the same write;
+    // the record takes the new rule when the list is loaded again, without
+    // a restart.
+    void replace(std::int32_t index, ServerEntry entry, CommandDone done = {},
+                 std::optional<HealthCheckEdit> health = std::nullopt);
     // Stops every server, then empties the list.
     void removeAll(CommandDone done = {});
 

@@ -99,6 +99,35 @@ TEST_F(ListChangeTest, AReplacedCommandLineStartsOnceTheOldProcessHasGone) {
     EXPECT_TRUE(alerts.messages(AlertKind::ServerDown).empty());
 }
 
+TEST_F(ListChangeTest, AReplacedHealthRuleTakesEffectWithoutARestart) {
+    const std::string a = element("A", "--role health");
+    open("[" + a.substr(0, a.size() - 1) + R"(,"health":{"exec":"/bin/true","grace":0,"keep":1}})" + "]");
+    const int pid = record(1).info().pid;
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(record(1).options().health);
+    EXPECT_EQ(HealthProbe::exec, record(1).options().health->probe);
+
+    const ServerEntry same = entry(0, "A", "--role health");
+    auto result = await([&](CommandDone done) {
+        supervisor->replace(1, same, done, HealthCheckEdit{HealthProbe::tcp, "127.0.0.1:1", 30s, 2});
+    });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(CommandStatus::Done, result->status);
+    ASSERT_TRUE(record(1).options().health);
+    EXPECT_EQ(HealthProbe::tcp, record(1).options().health->probe);
+    EXPECT_EQ(1, record(1).options().health->port);
+    EXPECT_EQ(30s, record(1).options().health->interval);
+    EXPECT_EQ(0ms, record(1).options().health->grace);
+    EXPECT_EQ(pid, record(1).info().pid);
+    EXPECT_NE(std::string::npos, file().find(R"("keep":1)")) << file();
+
+    // Without a health edit the rule is left as the file has it.
+    result = await([&](CommandDone done) { supervisor->replace(1, entry(0, "A2", "--role health"), done); });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(HealthProbe::tcp, record(1).options().health->probe);
+    EXPECT_EQ("A2", record(1).info().name);
+}
+
 TEST_F(ListChangeTest, AddStartsTheNewServerAndRemoveAllStopsEveryOneAndEmptiesTheList) {
     open("[" + element("A", "--role a") + "]");
     const int a = record(1).info().pid;

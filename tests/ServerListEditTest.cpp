@@ -342,6 +342,28 @@ TEST_F(ServerListEditTest, TheCopyIsNoMoreReadableThanTheList) {
 
 // --- the health rule the edit dialog sets
 
+TEST_F(ServerListEditTest, AnEditOfTheTextsAndTheHealthRuleIsOneWrite) {
+    writeFile(kFile, kRich);
+    const ListResult result = list.replace(seen(1), "gs1b", "gs", "/srv/gs/gs -id 1",
+                                           HealthCheckEdit{HealthProbe::http, "http://listen:81/ok", 7s, 2});
+    ASSERT_TRUE(result.ok) << result.error;
+    std::string expected = replaced(kRich, R"("name":"gs1")", R"("name":"gs1b")");
+    expected = replaced(expected, R"("health":{"tcp":"listen","custom":true})",
+                        R"("health":{"http":"http://listen:81/ok","custom":true,"interval":7,"failures":2})");
+    EXPECT_EQ(expected, readFile(kFile));
+    // The copy is the list before the whole edit, not a step of it.
+    EXPECT_EQ(kRich, readFile(kBackup));
+
+    // A refused rule writes neither part.
+    writeFile(kFile, kRich);
+    const ListResult refused =
+        list.replace(seen(1), "other", "gs", "/srv/gs/gs -id 1", HealthCheckEdit{HealthProbe::tcp, "nohost", 7s, 2});
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(std::string::npos, refused.error.find("\"tcp\"")) << refused.error;
+    EXPECT_EQ(kRich, readFile(kFile));
+}
+
+
 TEST_F(ServerListEditTest, HealthCheckIsAddedToAnEntryWithoutOne) {
     writeFile(kFile, kRich);
     const ListResult result = list.setHealthCheck(seen(3), {HealthProbe::tcp, "127.0.0.1:8080", 5s, 2});

@@ -692,6 +692,7 @@ void CProcwardDlg::EditServer(std::int32_t index) {
     edit.m_name = found->info().name;
     edit.m_fileName = found->info().processname;
     edit.m_commandLine = found->info().commandline;
+    edit.m_health = found->options().health;
     edit.m_check = check;
     if (edit.ShowModal() != wxID_OK) return;
     // Checks ran while the dialog was open, but only reloads replace records.
@@ -702,8 +703,11 @@ void CProcwardDlg::EditServer(std::int32_t index) {
         ShowMessage(refusal.message, ToU8(ApplicationCaption()));
         return;
     }
-    // The texts as typed: a new command line waits for the old process.
-    supervisor().replace(index, ServerEntry{0, edit.m_name, edit.m_fileName, edit.m_commandLine}, ListChanged());
+    // The texts as typed: a new command line waits for the old process. A
+    // changed health rule goes into the same write, and the record takes it
+    // from the list loaded again after it, keeping its process.
+    supervisor().replace(index, ServerEntry{0, edit.m_name, edit.m_fileName, edit.m_commandLine}, ListChanged(),
+                         edit.m_healthEdit);
     ArmTimer();
 }
 

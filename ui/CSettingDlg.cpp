@@ -1,8 +1,11 @@
 #include "ui/CSettingDlg.h"
 
+#include <algorithm>
+
 #include <wx/app.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
+#include <wx/listbox.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 #include <wx/valtext.h>
@@ -10,8 +13,10 @@
 #include "mail/AlertDispatch.h"
 #include "mail/MailDelivery.h"
 #include "ui/ApplicationCaption.h"
+#include "ui/CWebhookDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/model/SettingsForm.h"
+#include "ui/model/WebhookForm.h"
 
 namespace {
 
@@ -42,12 +47,13 @@ CSettingDlg::CSettingDlg(wxWindow* parent, const Settings& current, MailDelivery
       m_restartBackoffMax(current.general.restartBackoffMax),
       m_security(current.mail.smtpSecurity),
       m_tlsVerify(current.mail.smtpTlsVerify),
+      m_webhooks(current.webhooks),
       m_testMailLink(std::make_shared<TestMailLink>()),
       m_given(current),
       m_delivery(delivery),
       m_save(std::move(save)) {
     m_testMailLink->dialog = this;
-    DialogTemplate layout(this, 319, 279);
+    DialogTemplate layout(this, 319, 357);
     layout.groupBox(wxID_ANY, "基本设置", 12, 7, 300, 72);
     layout.label(wxID_ANY, "状态检查时间间隔(秒)：", 27, 21, 87, 8);
     m_checkIntervalEdit = layout.edit(kCheckIntervalEditId, 117, 19, 183, 14);
@@ -77,9 +83,16 @@ CSettingDlg::CSettingDlg(wxWindow* parent, const Settings& current, MailDelivery
     const wxRect checkRect = layout.rect(214, 225, 86, 12);
     m_tlsVerifyCheck = new wxCheckBox(this, kTlsVerifyCheckId, U8("验证服务器证书"), checkRect.GetPosition(),
                                       checkRect.GetSize());
-    m_testButton = layout.button(kTestMailButtonId, kTestButton, 80, 258, 50, 14);
-    layout.button(wxID_OK, "保存", 135, 258, 50, 14)->SetDefault();
-    layout.button(wxID_CANCEL, "取消", 190, 258, 50, 14);
+    layout.groupBox(wxID_ANY, "Webhook告警", 12, 253, 300, 80);
+    const wxRect listRect = layout.rect(20, 265, 226, 54);
+    m_webhookList = new wxListBox(this, kWebhookListId, listRect.GetPosition(), listRect.GetSize());
+    layout.button(kWebhookAddButtonId, "添加", 252, 265, 50, 14);
+    layout.button(kWebhookEditButtonId, "修改", 252, 285, 50, 14);
+    layout.button(kWebhookRemoveButtonId, "删除", 252, 305, 50, 14);
+    layout.label(wxID_ANY, "通道保存后立即生效，无需重启。", 20, 321, 226, 8);
+    m_testButton = layout.button(kTestMailButtonId, kTestButton, 80, 338, 50, 14);
+    layout.button(wxID_OK, "保存", 135, 338, 50, 14)->SetDefault();
+    layout.button(wxID_CANCEL, "取消", 190, 338, 50, 14);
 
     for (wxTextCtrl* edit :
          {m_checkIntervalEdit, m_stopTimeoutEdit, m_restartBackoffMaxEdit, m_portEdit, m_minAlertIntervalEdit})
@@ -88,6 +101,10 @@ CSettingDlg::CSettingDlg(wxWindow* parent, const Settings& current, MailDelivery
     Bind(wxEVT_BUTTON, &CSettingDlg::OnBnClickedOk, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CSettingDlg::OnBnClickedTest, this, kTestMailButtonId);
     m_recipientsEdit->Bind(wxEVT_KEY_DOWN, &CSettingDlg::OnRecipientsKeyDown, this);
+    Bind(wxEVT_BUTTON, &CSettingDlg::OnWebhookAdd, this, kWebhookAddButtonId);
+    Bind(wxEVT_BUTTON, &CSettingDlg::OnWebhookEdit, this, kWebhookEditButtonId);
+    Bind(wxEVT_LISTBOX_DCLICK, &CSettingDlg::OnWebhookEdit, this, kWebhookListId);
+    Bind(wxEVT_BUTTON, &CSettingDlg::OnWebhookRemove, this, kWebhookRemoveButtonId);
 }
 
 CSettingDlg::~CSettingDlg() { m_testMailLink->dialog = nullptr; }
@@ -104,7 +121,48 @@ bool CSettingDlg::TransferDataToWindow() {
     m_restartBackoffMaxEdit->ChangeValue(wxString::Format("%d", m_restartBackoffMax));
     m_securityChoice->SetSelection(static_cast<int>(m_security));
     m_tlsVerifyCheck->SetValue(m_tlsVerify);
+    ShowWebhooks(m_webhooks.empty() ? wxNOT_FOUND : 0);
     return true;
+}
+
+void CSettingDlg::ShowWebhooks(int selected) {
+    m_webhookList->Clear();
+    for (const WebhookSettingsData& channel : m_webhooks) m_webhookList->Append(U8(WebhookLine(channel)));
+    if (selected != wxNOT_FOUND && selected < static_cast<int>(m_webhooks.size()))
+        m_webhookList->SetSelection(selected);
+}
+
+std::vector<std::string> CSettingDlg::WebhookNames(int except) const {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < m_webhooks.size(); ++i)
+        if (static_cast<int>(i) != except) names.push_back(m_webhooks[i].name);
+    return names;
+}
+
+void CSettingDlg::OnWebhookAdd(wxCommandEvent&) {
+    CWebhookDlg add(this, true);
+    add.m_otherNames = WebhookNames(wxNOT_FOUND);
+    if (add.ShowModal() != wxID_OK) return;
+    m_webhooks.push_back(add.m_channel);
+    ShowWebhooks(static_cast<int>(m_webhooks.size()) - 1);
+}
+
+void CSettingDlg::OnWebhookEdit(wxCommandEvent&) {
+    const int at = m_webhookList->GetSelection();
+    if (at == wxNOT_FOUND || at >= static_cast<int>(m_webhooks.size())) return;
+    CWebhookDlg edit(this, false);
+    edit.m_channel = m_webhooks[static_cast<std::size_t>(at)];
+    edit.m_otherNames = WebhookNames(at);
+    if (edit.ShowModal() != wxID_OK) return;
+    m_webhooks[static_cast<std::size_t>(at)] = edit.m_channel;
+    ShowWebhooks(at);
+}
+
+void CSettingDlg::OnWebhookRemove(wxCommandEvent&) {
+    const int at = m_webhookList->GetSelection();
+    if (at == wxNOT_FOUND || at >= static_cast<int>(m_webhooks.size())) return;
+    m_webhooks.erase(m_webhooks.begin() + at);
+    ShowWebhooks(std::min(at, static_cast<int>(m_webhooks.size()) - 1));
 }
 
 bool CSettingDlg::TransferDataFromWindow() {
@@ -154,6 +212,7 @@ Settings CSettingDlg::Values() const {
     values.mail.minAlertInterval = m_minAlertInterval;
     values.mail.smtpSecurity = m_security;
     values.mail.smtpTlsVerify = m_tlsVerify;
+    values.webhooks = m_webhooks;
     return values;
 }
 

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <wx/dialog.h>
 
@@ -15,6 +16,7 @@ class wxCheckBox;
 class wxChoice;
 class wxTextCtrl;
 class wxKeyEvent;
+class wxListBox;
 
 // The check interval, the stop time-out, the restart back-off maximum and
 // the alert-mail settings. Opens with the settings it is given (those in
@@ -27,6 +29,11 @@ class wxKeyEvent;
 // it cannot, a box tells why and the dialog stays open, else it ends with
 // wxID_OK. "取消", Escape and the close box end with wxID_CANCEL and store
 // nothing.
+//
+// Beneath the mail, the webhook channels ([WEBHOOK.<name>] of procward.ini)
+// are listed; "添加", "修改" (or a double click) and "删除" change the list
+// through CWebhookDlg, and "保存" writes it with the other settings. A
+// secret is shown masked and kept in the file as the SMTP password is.
 class CSettingDlg : public wxDialog {
 public:
     static constexpr int IDD = 129;
@@ -49,6 +56,7 @@ public:
     std::int32_t m_restartBackoffMax = 0;
     SmtpSecurity m_security = SmtpSecurity::Auto;
     bool m_tlsVerify = true;
+    std::vector<WebhookSettingsData> m_webhooks;
 
     // The settings of the members (the keys the dialog does not show as
     // they were given).
@@ -70,6 +78,13 @@ private:
     void OnBnClickedOk(wxCommandEvent& event);
     void OnBnClickedTest(wxCommandEvent& event);
     void OnRecipientsKeyDown(wxKeyEvent& event);
+    void OnWebhookAdd(wxCommandEvent& event);
+    void OnWebhookEdit(wxCommandEvent& event);
+    void OnWebhookRemove(wxCommandEvent& event);
+    // The list's lines from m_webhooks, the line `selected` chosen.
+    void ShowWebhooks(int selected);
+    // The names of the channels but the one at `except`.
+    std::vector<std::string> WebhookNames(int except) const;
     // On the window's thread, when the test mail is done; `error` says why
     // it was not sent.
     void OnTestMailDone(bool sent, const std::string& error);
@@ -103,4 +118,5 @@ private:
     wxChoice* m_securityChoice;
     wxCheckBox* m_tlsVerifyCheck;
     wxButton* m_testButton;
+    wxListBox* m_webhookList;
 };

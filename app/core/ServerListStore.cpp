@@ -30,11 +30,13 @@ bool ServerListStore::add(const ServerEntry& entry, std::string& error) {
     return outcome(list_.add(entry.name, entry.processname, entry.commandline), error);
 }
 
-bool ServerListStore::replace(std::int32_t index, const ServerEntry& entry, std::string& error) {
-    // Only the three texts change: every other key of the entry stays.
+bool ServerListStore::replace(std::int32_t index, const ServerEntry& entry,
+                              const std::optional<HealthCheckEdit>& health, std::string& error) {
+    // Only the three texts (and the health keys the edit names) change:
+    // every other key of the entry stays.
     const ServerEntry* before = seen(index);
     if (!before) return outcome(missing(index), error);
-    return outcome(list_.replace(*before, entry.name, entry.processname, entry.commandline), error);
+    return outcome(list_.replace(*before, entry.name, entry.processname, entry.commandline, health), error);
 }
 
 bool ServerListStore::remove(std::int32_t index, std::string& error) {

@@ -22,7 +22,8 @@ public:
     // when `missingIsEmpty`, else a failure too. Logged either way.
     ListResult refresh(bool missingIsEmpty = true);
     bool add(const ServerEntry& entry, std::string& error) override;
-    bool replace(std::int32_t index, const ServerEntry& entry, std::string& error) override;
+    bool replace(std::int32_t index, const ServerEntry& entry, const std::optional<HealthCheckEdit>& health,
+                 std::string& error) override;
     bool remove(std::int32_t index, std::string& error) override;
     bool removeAll(std::string& error) override;
 

@@ -5,6 +5,7 @@
 #include "tests/gui/DialogDriving.h"
 #include "ui/CEditSvrProcessDlg.h"
 
+#include <wx/choice.h>
 #include <wx/testing.h>
 
 namespace {
@@ -12,8 +13,10 @@ namespace {
 TEST(CEditSvrProcessDlgTest, ShowsTheTemplateWithItsIdsAndTexts) {
     CEditSvrProcessDlg dialog;
     EXPECT_EQ("修改监控对象", ToU8(dialog.GetTitle()));
-    EXPECT_EQ(dialog.ConvertDialogToPixels(wxSize(375, 121)), dialog.GetClientSize());
-    EXPECT_EQ((std::vector<std::string>{"名称：", "文件名：", "命令行："}), labelsOf(&dialog));
+    EXPECT_EQ(dialog.ConvertDialogToPixels(wxSize(375, 205)), dialog.GetClientSize());
+    EXPECT_EQ((std::vector<std::string>{"名称：", "文件名：", "命令行：", "方式：", "检查地址：", "间隔(秒)：",
+                                        "连续失败次数：", ""}),
+              labelsOf(&dialog));
     for (int id : {1017, 1018, 1019}) {
         wxTextCtrl* edit = editOf(&dialog, id);
         ASSERT_NE(nullptr, edit) << id;
@@ -101,6 +104,48 @@ TEST(CEditSvrProcessDlgTest, ARefusalIsShownWithTheFocusOnItsFieldAndTheDialogSt
     EXPECT_EQ("Game1", nameWhileOpen);  // a refused OK takes nothing
     EXPECT_EQ((std::vector<std::string>{"Game2|/srv/svr_Game 2", "Game2|/srv/svr_Game 3"}), checked);
     EXPECT_EQ("/srv/svr_Game 3", dialog.m_commandLine);
+}
+
+TEST(CEditSvrProcessDlgTest, AHealthFieldThatDoesNotPassIsRefusedAndTheDialogStaysOpen) {
+    CEditSvrProcessDlg dialog;
+    dialog.m_name = "Game1";
+    dialog.m_fileName = "svr_Game";
+    dialog.m_commandLine = "/srv/svr_Game 1";
+    std::vector<std::string> messages;
+    std::vector<int> focus;
+    bool stayedOpen = false;
+    bool targetEnabledAtFirst = true;
+    dialog.CallAfter([&] {
+        auto* kind = dynamic_cast<wxChoice*>(dialog.FindWindow(kHealthKindChoiceId));
+        targetEnabledAtFirst = editOf(&dialog, kHealthTargetEditId)->IsEnabled();
+        kind->SetSelection(1);
+        wxCommandEvent chosen(wxEVT_CHOICE, kHealthKindChoiceId);
+        chosen.SetEventObject(kind);
+        kind->GetEventHandler()->ProcessEvent(chosen);
+        editOf(&dialog, kHealthTargetEditId)->ChangeValue("127.0.0.1");
+        std::string message;
+        wxTEST_DIALOG(clickButton(&dialog, wxID_OK), ExpectMessageBox(message));
+        messages.push_back(message);
+        focus.push_back(focusedId());
+        editOf(&dialog, kHealthTargetEditId)->ChangeValue("127.0.0.1:7000");
+        editOf(&dialog, kHealthFailuresEditId)->ChangeValue("0");
+        wxTEST_DIALOG(clickButton(&dialog, wxID_OK), ExpectMessageBox(message));
+        messages.push_back(message);
+        focus.push_back(focusedId());
+        stayedOpen = dialog.IsModal();
+        editOf(&dialog, kHealthFailuresEditId)->ChangeValue("4");
+        clickButton(&dialog, wxID_OK);
+    });
+    EXPECT_EQ(wxID_OK, dialog.ShowModal());
+    EXPECT_FALSE(targetEnabledAtFirst);  // "无": nothing to address
+    EXPECT_EQ((std::vector<std::string>{kHealthTcpTargetMessage, kHealthFailuresMessage}), messages);
+    EXPECT_EQ((std::vector<int>{kHealthTargetEditId, kHealthFailuresEditId}), focus);
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_TRUE(dialog.m_healthEdit);
+    EXPECT_EQ(HealthProbe::tcp, dialog.m_healthEdit->probe);
+    EXPECT_EQ("127.0.0.1:7000", dialog.m_healthEdit->target);
+    EXPECT_EQ(4, dialog.m_healthEdit->failures);
+    EXPECT_EQ(std::chrono::seconds(10), dialog.m_healthEdit->interval);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,15 @@
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
+#include "app/core/TestAlertCommand.h"
+#include "config/AppDirectories.h"
+#include "tests/support/ChatServer.h"
 #include "ui/CSettingDlg.h"
+#include "ui/CWebhookDlg.h"
+#include "ui/model/WebhookForm.h"
+
+#include <sys/stat.h>
+#include <wx/listbox.h>
 
 namespace {
 
@@ -42,6 +51,27 @@ Settings given() {
     settings.mail.smtpMailTo = "ops@example.org";
     settings.mail.minAlertInterval = 5;
     return settings;
+}
+
+// Answers the channel dialog through its fields: filled as opening fills
+// them, changed by `change`, then "确定"'s check; a refusal answers cancel.
+class WebhookAnswer : public wxExpectModalBase<CWebhookDlg, WebhookAnswer> {
+public:
+    explicit WebhookAnswer(std::function<void(CWebhookDlg&)> change) : change_(std::move(change)) {}
+
+protected:
+    int OnInvoked(CWebhookDlg* dialog) const override {
+        dialog->TransferDataToWindow();
+        change_(*dialog);
+        return dialog->TakeFields() ? wxID_OK : wxID_CANCEL;
+    }
+
+private:
+    std::function<void(CWebhookDlg&)> change_;
+};
+
+void setChoice(wxWindow* dialog, int id, const char* text) {
+    dynamic_cast<wxChoice*>(dialog->FindWindow(id))->SetStringSelection(text);
 }
 
 class CSettingDlgTest : public ::testing::Test {
@@ -104,9 +134,9 @@ protected:
 
 TEST_F(CSettingDlgTest, ShowsTheTemplateWithItsIdsAndTexts) {
     EXPECT_EQ("系统设置", ToU8(dialog->GetTitle()));
-    EXPECT_EQ(dialog->ConvertDialogToPixels(wxSize(319, 279)), dialog->GetClientSize());
+    EXPECT_EQ(dialog->ConvertDialogToPixels(wxSize(319, 357)), dialog->GetClientSize());
     EXPECT_EQ((std::vector<std::string>{"状态检查时间间隔(秒)：", "停止等待时间(秒)：", "重启退避上限(秒)：", "SMTP服务器：", "SMTP端口：", "SMTP账号：", "SMTP密码：",
-                                        "最小告警时间间隔(秒)：", "邮件接收人：", "加密方式："}),
+                                        "最小告警时间间隔(秒)：", "邮件接收人：", "加密方式：", "通道保存后立即生效，无需重启。"}),
               labelsOf(dialog.get()));
     ASSERT_NE(nullptr, securityOf(dialog.get()));
     std::vector<std::string> modes;
@@ -492,6 +522,126 @@ TEST_F(CSettingDlgTest, ALateAnswerForADestroyedDialogIsDropped) {
     wxTheApp->ProcessPendingEvents();
     noModal.CheckUnmetExpectations();
     EXPECT_EQ(failedBefore + 1, delivery.counts().failed);
+}
+
+// --- the webhook channels
+
+TEST_F(CSettingDlgTest, ChannelsAreAddedEditedAndRemovedAndSavedBesideTheKeysNotShown) {
+    // A channel with a key the page does not show, and a section that is no
+    // channel (no URL), both in a file others could read.
+    writeFile(settingsPath(),
+              "[WEBHOOK.ops]\nURL=https://chat.example.org/robot?key=abc\nKIND=wecom\nNOTE=keep me\n"
+              "[WEBHOOK.draft]\nKIND=slack\n");
+    ASSERT_EQ(0, ::chmod(settingsPath().c_str(), 0644));
+    Settings settings = given();
+    settings.webhooks = loadSaved().webhooks;
+    ASSERT_EQ(1u, settings.webhooks.size());
+    open(settings);
+    dialog->TransferDataToWindow();
+    auto* list = dynamic_cast<wxListBox*>(dialog->FindWindow(kWebhookListId));
+    ASSERT_NE(nullptr, list);
+    ASSERT_EQ(1u, list->GetCount());
+    // The list does not show the token of the URL.
+    EXPECT_EQ("ops  [wecom]  https://chat.example.org/…", ToU8(list->GetString(0)));
+
+    // A name taken (ASCII case ignored) is refused with its message.
+    std::string message;
+    wxTEST_DIALOG(clickButton(dialog.get(), kWebhookAddButtonId), WebhookAnswer([](CWebhookDlg& d) {
+                      editOf(&d, kWebhookNameEditId)->ChangeValue("OPS");
+                      editOf(&d, kWebhookUrlEditId)->ChangeValue("https://127.0.0.1/x");
+                  }),
+                  ExpectMessageBox(message));
+    EXPECT_EQ(kWebhookNameTakenMessage, message);
+    EXPECT_EQ(1u, list->GetCount());
+
+    bool secretMasked = false;
+    wxTEST_DIALOG(clickButton(dialog.get(), kWebhookAddButtonId), WebhookAnswer([&](CWebhookDlg& d) {
+                      secretMasked = editOf(&d, kWebhookSecretEditId)->HasFlag(wxTE_PASSWORD);
+                      editOf(&d, kWebhookNameEditId)->ChangeValue(U8("值班"));
+                      editOf(&d, kWebhookUrlEditId)->ChangeValue(" https://127.0.0.1:9/hook?token=t ");
+                      setChoice(&d, kWebhookKindChoiceId, "dingtalk");
+                      editOf(&d, kWebhookSecretEditId)->ChangeValue("SEC-1=x");
+                      editOf(&d, kWebhookEventsEditId)->ChangeValue("down, restarted");
+                      editOf(&d, kWebhookMinIntervalEditId)->ChangeValue("0");
+                  }));
+    EXPECT_TRUE(secretMasked);
+    ASSERT_EQ(2u, list->GetCount());
+
+    // The channel read from the file opens with its values; a changed
+    // time-out is all that changes.
+    list->SetSelection(0);
+    std::string urlShown;
+    wxTEST_DIALOG(clickButton(dialog.get(), kWebhookEditButtonId), WebhookAnswer([&](CWebhookDlg& d) {
+                      urlShown = ToU8(editOf(&d, kWebhookUrlEditId)->GetValue());
+                      editOf(&d, kWebhookTimeoutEditId)->ChangeValue("20");
+                  }));
+    EXPECT_EQ("https://chat.example.org/robot?key=abc", urlShown);
+
+    EXPECT_EQ("", save("5", "3"));
+    const std::string file = readFile(settingsPath());
+    EXPECT_NE(std::string::npos, file.find("[WEBHOOK.ops]\nURL=https://chat.example.org/robot?key=abc\nKIND=wecom\n"
+                                           "NOTE=keep me\nTIMEOUT=20\n"))
+        << file;
+    EXPECT_NE(std::string::npos, file.find("[WEBHOOK.draft]\nKIND=slack\n")) << file;
+    // The secret is kept as the SMTP password is: as typed, in a file only
+    // its owner can read.
+    EXPECT_NE(std::string::npos, file.find("[WEBHOOK.值班]\nURL=https://127.0.0.1:9/hook?token=t\nKIND=dingtalk\n"
+                                           "SECRET=SEC-1=x\nEVENTS=down,restarted\nMIN_INTERVAL=0\n"))
+        << file;
+    EXPECT_NE(std::string::npos, file.find("SMTP_PASSWORD=secret")) << file;
+    struct stat st {};
+    ASSERT_EQ(0, ::stat(settingsPath().c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    const Settings saved = loadSaved();
+    EXPECT_EQ(inForce.webhooks, saved.webhooks);
+    ASSERT_EQ(2u, saved.webhooks.size());
+    EXPECT_EQ("SEC-1=x", saved.webhooks[1].secret);
+
+    // Removed: its section goes, the other stays.
+    open(saved);
+    dialog->TransferDataToWindow();
+    list = dynamic_cast<wxListBox*>(dialog->FindWindow(kWebhookListId));
+    list->SetSelection(0);
+    clickButton(dialog.get(), kWebhookRemoveButtonId);
+    ASSERT_EQ(1u, list->GetCount());
+    EXPECT_EQ(0, list->GetSelection());
+    EXPECT_EQ("", save("5", "3"));
+    const std::string after = readFile(settingsPath());
+    EXPECT_EQ(std::string::npos, after.find("[WEBHOOK.ops]")) << after;
+    EXPECT_EQ(std::string::npos, after.find("NOTE=keep me")) << after;
+    EXPECT_NE(std::string::npos, after.find("[WEBHOOK.值班]")) << after;
+    EXPECT_NE(std::string::npos, after.find("[WEBHOOK.draft]")) << after;
+}
+
+TEST_F(CSettingDlgTest, ASavedChannelTakesATestAlertToARealReceiver) {
+    const TestCertificates::Shared& certificates = TestCertificates::shared();
+    ScopedTrustStore trust{certificates.authority.authorityFile()};
+    ChatServer receiver(certificates.loopback);
+    dialog->TransferDataToWindow();
+    wxTEST_DIALOG(clickButton(dialog.get(), kWebhookAddButtonId), WebhookAnswer([&](CWebhookDlg& d) {
+                      editOf(&d, kWebhookNameEditId)->ChangeValue("robot");
+                      editOf(&d, kWebhookUrlEditId)->ChangeValue(receiver.url("/hook?access_token=t1"));
+                      setChoice(&d, kWebhookKindChoiceId, "dingtalk");
+                      editOf(&d, kWebhookSecretEditId)->ChangeValue("SECabc");
+                  }));
+    EXPECT_EQ("", save("5", "3"));
+    ASSERT_EQ(1u, inForce.webhooks.size());
+
+    // `procward --test-alert robot` reads the saved file.
+    AppDirectories::setConfigDirectory(dir.path());
+    TempDir outDir;
+    std::FILE* out = std::fopen(outDir.file("out.txt").c_str(), "w+");
+    ASSERT_NE(nullptr, out);
+    const int code = RunTestAlertCommand(out, "robot");
+    std::fclose(out);
+    AppDirectories::setConfigDirectory("");
+    EXPECT_EQ(0, code) << readFile(outDir.file("out.txt"));
+    ASSERT_TRUE(receiver.waitForRequests(1));
+    const ChatServer::Request request = receiver.requests().front();
+    EXPECT_EQ("/hook", request.path);
+    EXPECT_EQ("t1", request.params.at("access_token"));
+    // The secret signs the post.
+    EXPECT_TRUE(request.params.count("sign")) << request.body;
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <optional>
 
+#include <wx/choice.h>
 #include <wx/testing.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +19,10 @@
 #include "tests/gui/MainWindowFixture.h"
 #include "tests/support/FileSizeLimit.h"
 #include "ui/ServerRow.h"
+#include "tests/support/ChatServer.h"
+#include "ui/CWebhookDlg.h"
+#include "ui/model/HealthForm.h"
+#include "ui/model/WebhookForm.h"
 #include "ui/model/RowCommand.h"
 
 namespace {
@@ -65,6 +72,25 @@ private:
     std::function<void(CEditSvrProcessDlg&)> change_;
 };
 
+// Answers the edit dialog through its controls: they are filled as opening
+// it fills them, `change` works on them, and they are taken back as its OK
+// takes them.
+class EditFieldsAnswer : public wxExpectModalBase<CEditSvrProcessDlg, EditFieldsAnswer> {
+public:
+    explicit EditFieldsAnswer(std::function<void(CEditSvrProcessDlg&)> change) : change_(std::move(change)) {}
+
+protected:
+    int OnInvoked(CEditSvrProcessDlg* dialog) const override {
+        dialog->TransferDataToWindow();
+        change_(*dialog);
+        dialog->TransferDataFromWindow();
+        return wxID_OK;
+    }
+
+private:
+    std::function<void(CEditSvrProcessDlg&)> change_;
+};
+
 class SettingsAnswer : public wxExpectModalBase<CSettingDlg, SettingsAnswer> {
 public:
     SettingsAnswer(int seenInterval, int newInterval) : seen_(seenInterval), new_(newInterval) {}
@@ -81,6 +107,38 @@ protected:
 
 private:
     int seen_, new_;
+};
+
+// Answers the settings dialog: adds a json channel to `url`, then saves.
+class AddChannelAnswer : public wxExpectModalBase<CSettingDlg, AddChannelAnswer> {
+public:
+    explicit AddChannelAnswer(std::string url) : url_(std::move(url)) {}
+
+protected:
+    int OnInvoked(CSettingDlg* dialog) const override {
+        class Fields : public wxExpectModalBase<CWebhookDlg, Fields> {
+        public:
+            explicit Fields(std::string url) : url_(std::move(url)) {}
+
+        protected:
+            int OnInvoked(CWebhookDlg* channel) const override {
+                channel->TransferDataToWindow();
+                editOf(channel, kWebhookNameEditId)->ChangeValue("receiver");
+                editOf(channel, kWebhookUrlEditId)->ChangeValue(url_);
+                editOf(channel, kWebhookMinIntervalEditId)->ChangeValue("0");
+                return channel->TakeFields() ? wxID_OK : wxID_CANCEL;
+            }
+
+        private:
+            std::string url_;
+        };
+        dialog->TransferDataToWindow();
+        wxTEST_DIALOG(clickButton(dialog, kWebhookAddButtonId), Fields(url_));
+        return dialog->TransferDataFromWindow() && dialog->Apply() ? wxID_OK : wxID_CANCEL;
+    }
+
+private:
+    std::string url_;
 };
 
 class AboutAnswer : public wxExpectModalBase<CAboutDlg, AboutAnswer> {
@@ -208,6 +266,76 @@ TEST_F(MainWindowCommandsTest, EditingTheNameKeepsTheServerRunningAndANewCommand
     // The reload started the server with its new command line.
     EXPECT_GT(record(1).info().pid, 0);
     EXPECT_NE(first, record(1).info().pid);
+}
+
+TEST_F(MainWindowCommandsTest, TheEditDialogSetsAnHttpRuleTheEngineChecksWithAndKeepsTheOtherKeys) {
+    const int port = freeTcpPort();
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    const std::string alpha = server("alpha", "--http " + address + " --http-status 204");
+    // Keys the dialog does not show, in the entry and in its rule.
+    open("[" + alpha.substr(0, alpha.size() - 1) +
+         R"(,"note":"keep","health":{"timeout":2,"grace":0,"custom":[1,2]}}])");
+    const int pid = record(1).info().pid;
+    ASSERT_GT(pid, 0);
+    ASSERT_FALSE(record(1).options().health);
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/probe-path";
+    wxTEST_DIALOG(clickButton(dialog.get(), 1225), EditFieldsAnswer([&](CEditSvrProcessDlg& d) {
+                      auto* kind = dynamic_cast<wxChoice*>(d.FindWindow(kHealthKindChoiceId));
+                      ASSERT_NE(nullptr, kind);
+                      EXPECT_EQ(0, kind->GetSelection());
+                      EXPECT_FALSE(editOf(&d, kHealthTargetEditId)->IsEnabled());
+                      kind->SetSelection(2);
+                      editOf(&d, kHealthTargetEditId)->ChangeValue(url);
+                      editOf(&d, kHealthIntervalEditId)->ChangeValue("5");
+                      editOf(&d, kHealthFailuresEditId)->ChangeValue("2");
+                  }));
+    ASSERT_TRUE(runUntil([&] { return record(1).options().health.has_value(); })) << serverList();
+    EXPECT_EQ("[" + alpha.substr(0, alpha.size() - 1) + R"(,"note":"keep","health":{"timeout":2,"grace":0,)" +
+                  R"("custom":[1,2],"http":")" + url + R"(","interval":5,"failures":2}}])",
+              serverList());
+    EXPECT_EQ(pid, record(1).info().pid);  // a new rule is no restart
+
+    // The engine probes the real server with the new rule.
+    std::optional<std::pair<bool, std::string>> checked;
+    dialog->supervisor().checkHealth(1, [&](bool passed, const std::string& text) { checked = std::make_pair(passed, text); });
+    ASSERT_TRUE(runUntil([&] { return checked.has_value(); }));
+    EXPECT_TRUE(checked->first) << checked->second;
+    EXPECT_NE(std::string::npos, checked->second.find("HTTP 204 from /probe-path")) << checked->second;
+
+    // Opened again, the dialog shows the rule; "无" removes the probe and
+    // the keys it does not show stay.
+    wxTEST_DIALOG(clickButton(dialog.get(), 1225), EditFieldsAnswer([&](CEditSvrProcessDlg& d) {
+                      auto* kind = dynamic_cast<wxChoice*>(d.FindWindow(kHealthKindChoiceId));
+                      EXPECT_EQ(2, kind->GetSelection());
+                      EXPECT_EQ(url, ToU8(editOf(&d, kHealthTargetEditId)->GetValue()));
+                      EXPECT_EQ("5", ToU8(editOf(&d, kHealthIntervalEditId)->GetValue()));
+                      EXPECT_EQ("2", ToU8(editOf(&d, kHealthFailuresEditId)->GetValue()));
+                      kind->SetSelection(0);
+                  }));
+    ASSERT_TRUE(runUntil([&] { return !record(1).options().health.has_value(); })) << serverList();
+    EXPECT_EQ("[" + alpha.substr(0, alpha.size() - 1) + R"(,"note":"keep"}])", serverList());
+}
+
+TEST_F(MainWindowCommandsTest, AnExecRuleSurvivesAnEditOfTheNameUntouched) {
+    const std::string alpha = server("alpha", "--role exec");
+    const std::string rule = R"("health": {"exec": "/bin/true", "max_memory_mb": 900, "interval": 0.5, "x": {}})";
+    open("[" + alpha.substr(0, alpha.size() - 1) + "," + rule + "}]");
+    ASSERT_TRUE(record(1).options().health);
+    wxTEST_DIALOG(clickButton(dialog.get(), 1225), EditFieldsAnswer([&](CEditSvrProcessDlg& d) {
+                      // Shown, but not to be changed here.
+                      EXPECT_FALSE(d.FindWindow(kHealthKindChoiceId)->IsEnabled());
+                      EXPECT_FALSE(editOf(&d, kHealthTargetEditId)->IsEnabled());
+                      EXPECT_EQ("/bin/true", ToU8(editOf(&d, kHealthTargetEditId)->GetValue()));
+                      const std::string note = ToU8(d.FindWindow(kHealthNoteLabelId)->GetLabel());
+                      EXPECT_NE(std::string::npos, note.find("exec")) << note;
+                      EXPECT_NE(std::string::npos, note.find("900 MB")) << note;
+                      editOf(&d, 1017)->ChangeValue("renamed");
+                  }));
+    ASSERT_TRUE(runUntil([&] { return record(1).info().name == "renamed"; }));
+    const std::string renamed = server("renamed", "--role exec");
+    EXPECT_EQ("[" + renamed.substr(0, renamed.size() - 1) + "," + rule + "}]", serverList());
+    ASSERT_TRUE(record(1).options().health);
+    EXPECT_EQ(HealthProbe::exec, record(1).options().health->probe);
 }
 
 TEST_F(MainWindowCommandsTest, DeleteAllStopsEveryServerAndEmptiesTheList) {
@@ -401,6 +529,29 @@ TEST_F(MainWindowCommandsTest, WindowMenuOpensSettingsAndAboutAndKeepsTheCheckPe
     EXPECT_NE(std::string::npos, written.find("STOP_TIMEOUT=4\n")) << written;
     EXPECT_EQ(9, dialog->runtime().settings().general.checkInterval);
     wxTEST_DIALOG(dialog->OnSysCommand(CProcwardDlg::IDM_ABOUTBOX), AboutAnswer());
+}
+
+TEST_F(MainWindowCommandsTest, AChannelSavedInTheSettingsTakesTheNextAlertWithoutARestart) {
+    const TestCertificates::Shared& certificates = TestCertificates::shared();
+    ScopedTrustStore trust{certificates.authority.authorityFile()};
+    ChatServer receiver(certificates.loopback);
+    open("[" + server("alpha", "--role hook") + "]");
+    const int pid = record(1).info().pid;
+    ASSERT_GT(pid, 0);
+    wxTEST_DIALOG(dialog->OnSysCommand(CProcwardDlg::IDM_SETTINGS), AddChannelAnswer(receiver.url("/alerts")));
+    ASSERT_EQ(1u, dialog->runtime().settings().webhooks.size());
+    EXPECT_NE(std::string::npos, readFile(dir.file("procward.ini")).find("[WEBHOOK.receiver]"));
+
+    // The server falls: the channel saved a moment ago tells the receiver.
+    killAndWait(pid);
+    auto down = [&]() -> std::optional<ChatServer::Request> {
+        for (const ChatServer::Request& request : receiver.requests())
+            if (request.body.find(R"("event":"down")") != std::string::npos) return request;
+        return std::nullopt;
+    };
+    ASSERT_TRUE(runUntil([&] { return down().has_value(); }));
+    EXPECT_EQ("/alerts", down()->path);
+    EXPECT_NE(std::string::npos, down()->body.find(R"("server":"alpha")")) << down()->body;
 }
 
 TEST_F(MainWindowCommandsTest, StartingTheWindowWritesTheAutostartEntry) {
