@@ -149,6 +149,7 @@ void Supervisor::runCompletions() {
         due.swap(context_.completions);
         for (auto& call : due) call();
     }
+    abandonChecks();
     persist();
 }
 
@@ -265,6 +266,7 @@ void Supervisor::handleExits() {
 void Supervisor::handleHealth() {
     std::vector<std::pair<std::uint64_t, HealthCheckResult>> results;
     health_.take(results);
+    for (const auto& result : results) checksOut_.erase(result.first);
     for (const auto& [ticket, result] : results) {
         ++healthChecks_;
         if (const auto asked = askedChecks_.find(ticket); asked != askedChecks_.end()) {
@@ -295,7 +297,22 @@ void Supervisor::handleHealth() {
         if (!server->healthDue()) continue;
         std::uint64_t ticket = 0;
         HealthCheck check = server->beginHealthCheck(ticket);
+        checksOut_[ticket] = index;
         health_.submit(ticket, std::move(check));
+    }
+}
+
+void Supervisor::abandonChecks() {
+    for (auto it = checksOut_.begin(); it != checksOut_.end();) {
+        const MonitoredServer* server = record(it->second);
+        if (server && server->healthTicket() == it->first) {
+            ++it;
+            continue;
+        }
+        // Its connection is closed now rather than at the end of its
+        // time-out: a server on its way out owes it no answer.
+        health_.cancel(it->first);
+        it = checksOut_.erase(it);
     }
 }
 
