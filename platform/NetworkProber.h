@@ -31,14 +31,15 @@ using ProbeAnswer = HttpProbe;
 class NetworkProber {
 public:
     using Answers = std::vector<std::pair<std::uint64_t, ProbeAnswer>>;
+    using Requests = std::vector<std::pair<std::uint64_t, ProbeRequest>>;
     // Gets the answers that came together; called on the prober's thread,
     // never once the prober is destroyed.
     using Done = std::function<void(Answers& answers)>;
 
     virtual ~NetworkProber() = default;
-    // Starts a look under `ticket` (the caller's, unique among those under
-    // way); its answer comes through `Done`.
-    virtual void start(std::uint64_t ticket, ProbeRequest request) = 0;
+    // Starts looks, each under its ticket (the caller's, unique among those
+    // under way); their answers come through `Done`.
+    virtual void start(Requests requests) = 0;
     // Gives up the look under `ticket`: its connection is closed and no
     // answer comes for it (one already handed over stays handed over).
     virtual void cancel(std::uint64_t ticket) = 0;

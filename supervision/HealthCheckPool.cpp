@@ -35,28 +35,37 @@ void HealthCheckPool::setWake(std::function<void()> wake) {
 }
 
 void HealthCheckPool::submit(std::uint64_t ticket, HealthCheck check) {
-    if (isNetworkLook(check)) {
-        platform::ProbeRequest request = probeRequestOf(check);
-        platform::NetworkProber* prober = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (ending_) return;
-            if (!prober_)
-                prober_ = platform::makeNetworkProber([this](platform::NetworkProber::Answers& answers) { answered(answers); });
-            looks_.emplace(ticket, std::move(check));
-            prober = prober_.get();
-        }
-        // The prober is only ever ended by the destructor, which does not
-        // run while the supervisor's thread is here.
-        prober->start(ticket, std::move(request));
-        return;
-    }
+    std::vector<std::pair<std::uint64_t, HealthCheck>> checks;
+    checks.emplace_back(ticket, std::move(check));
+    submit(std::move(checks));
+}
+
+void HealthCheckPool::submit(std::vector<std::pair<std::uint64_t, HealthCheck>> checks) {
+    platform::NetworkProber::Requests requests;
+    platform::NetworkProber* prober = nullptr;
+    std::size_t queued = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        queue_.emplace_back(ticket, std::move(check));
-        if (threads_.size() - busy_ < queue_.size() && threads_.size() < kMaxThreads) threads_.emplace_back([this] { work(); });
+        if (ending_) return;
+        for (auto& [ticket, check] : checks) {
+            if (isNetworkLook(check)) {
+                requests.emplace_back(ticket, probeRequestOf(check));
+                looks_.emplace(ticket, std::move(check));
+            } else {
+                queue_.emplace_back(ticket, std::move(check));
+                ++queued;
+                if (threads_.size() - busy_ < queue_.size() && threads_.size() < kMaxThreads)
+                    threads_.emplace_back([this] { work(); });
+            }
+        }
+        if (!requests.empty() && !prober_)
+            prober_ = platform::makeNetworkProber([this](platform::NetworkProber::Answers& answers) { answered(answers); });
+        prober = prober_.get();
     }
-    ready_.notify_one();
+    for (std::size_t i = 0; i < queued; ++i) ready_.notify_one();
+    // The prober is only ever ended by the destructor, which does not run
+    // while the supervisor's thread is here.
+    if (!requests.empty()) prober->start(std::move(requests));
 }
 
 void HealthCheckPool::cancel(std::uint64_t ticket) {

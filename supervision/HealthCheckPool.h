@@ -35,6 +35,9 @@ public:
     // Runs `check` under `ticket` (the caller's: a result whose ticket
     // nobody waits for any more is simply dropped by the caller).
     void submit(std::uint64_t ticket, HealthCheck check);
+    // Runs checks that are due together: the prober takes their looks at
+    // once.
+    void submit(std::vector<std::pair<std::uint64_t, HealthCheck>> checks);
     // Gives up the check under `ticket`: a network look's connection is
     // closed at once; a check on a thread of its own runs to its end and
     // what it saw is dropped. Its result, if it came already, is dropped

@@ -266,9 +266,11 @@ void Supervisor::handleExits() {
 void Supervisor::handleHealth() {
     std::vector<std::pair<std::uint64_t, HealthCheckResult>> results;
     health_.take(results);
-    for (const auto& result : results) checksOut_.erase(result.first);
     for (const auto& [ticket, result] : results) {
         ++healthChecks_;
+        const auto out = checksOut_.find(ticket);
+        const std::int32_t index = out == checksOut_.end() ? 0 : out->second;
+        if (out != checksOut_.end()) checksOut_.erase(out);
         if (const auto asked = askedChecks_.find(ticket); asked != askedChecks_.end()) {
             const auto [name, done] = std::move(asked->second);
             askedChecks_.erase(asked);
@@ -286,20 +288,23 @@ void Supervisor::handleHealth() {
         }
         // The server may have stopped, gone or been replaced meanwhile: then
         // nobody awaits this ticket and what it saw is dropped.
-        for (auto& [index, server] : servers_) {
-            if (server->healthTicket() != ticket) continue;
-            MonitoredServer& one = *server;
-            notifying(one, [&] { one.healthResult(result); });
-            break;
-        }
+        MonitoredServer* server = index ? record(index) : nullptr;
+        if (!server || server->healthTicket() != ticket) continue;
+        notifying(*server, [&] { server->healthResult(result); });
     }
+    bool due = false;
+    for (auto& [index, server] : servers_)
+        if ((due = server->healthDue())) break;
+    if (!due) return;
+    std::vector<std::pair<std::uint64_t, HealthCheck>> checks;
     for (auto& [index, server] : servers_) {
-        if (!server->healthDue()) continue;
+        if (!server->healthDue(true)) continue;
         std::uint64_t ticket = 0;
         HealthCheck check = server->beginHealthCheck(ticket);
         checksOut_[ticket] = index;
-        health_.submit(ticket, std::move(check));
+        checks.emplace_back(ticket, std::move(check));
     }
+    health_.submit(std::move(checks));
 }
 
 void Supervisor::abandonChecks() {

@@ -82,12 +82,12 @@ public:
         if (multi_) curl_multi_cleanup(multi_);
     }
 
-    void start(std::uint64_t ticket, ProbeRequest request) override {
+    void start(Requests requests) override {
+        underWay_ += requests.size();
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            starts_.emplace_back(ticket, std::move(request));
+            for (auto& request : requests) starts_.push_back(std::move(request));
         }
-        ++underWay_;
         poke();
     }
 

@@ -32,15 +32,17 @@ public:
         for (std::thread& thread : threads_) thread.join();
     }
 
-    void start(std::uint64_t ticket, ProbeRequest request) override {
+    void start(Requests requests) override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            queue_.emplace_back(ticket, std::move(request));
-            ++underWay_;
-            if (threads_.size() - busy_ < queue_.size() && threads_.size() < kMaxThreads)
-                threads_.emplace_back([this] { work(); });
+            for (auto& request : requests) {
+                queue_.push_back(std::move(request));
+                ++underWay_;
+                if (threads_.size() - busy_ < queue_.size() && threads_.size() < kMaxThreads)
+                    threads_.emplace_back([this] { work(); });
+            }
         }
-        ready_.notify_one();
+        ready_.notify_all();
     }
 
     void cancel(std::uint64_t ticket) override {
