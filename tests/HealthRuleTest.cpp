@@ -410,6 +410,57 @@ TEST_F(HealthRuleTest, ACheckUnderWayIsAbandonedWhenItsServerIsStoppedOrRemoved)
     launched = {first, second};
 }
 
+// Checks due within a tenth of their interval of one that is due go out
+// with it; one due later than that waits for its own time.
+TEST_F(HealthRuleTest, ChecksDueCloseTogetherAreMadeTogether) {
+    std::vector<int> ports{port, freeTcpPort(), freeTcpPort()};
+    auto server = [&](std::int32_t index) {
+        const int at = ports[static_cast<std::size_t>(index - 1)];
+        return withRule(index, "near" + std::to_string(index),
+                        "--http 127.0.0.1:" + std::to_string(at) + " --http-keep-alive 0", httpRule(url(at)));
+    };
+    // Each server's first check (right at its start, its grace being 0)
+    // sets when its next one is due; the clock stands still meanwhile.
+    std::vector<ServerEntry> entries;
+    auto addAndCheckOnce = [&](std::int32_t index) {
+        // A load that keeps the unchanged entries' records adds the server.
+        entries.push_back(server(index));
+        supervisor->load(entries);
+        return waitFor(
+            [&] {
+                supervisor->runDue();
+                return record(index).healthChecks() > 0 && !record(index).healthCheckUnderWay();
+            },
+            15000);
+    };
+    make();
+    ASSERT_TRUE(addAndCheckOnce(1));  // next due at +1 s
+    clock.advance(50ms);
+    ASSERT_TRUE(addAndCheckOnce(2));  // at +1.05 s
+    clock.advance(150ms);
+    ASSERT_TRUE(addAndCheckOnce(3));  // at +1.2 s
+    const std::uint64_t first = record(1).healthChecks(), second = record(2).healthChecks(),
+                        third = record(3).healthChecks();
+    // The clock stands at the first server's time: the second comes along,
+    // the third does not.
+    clock.advance(800ms);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            supervisor->runDue();
+            return record(1).healthChecks() > first && record(2).healthChecks() > second;
+        },
+        15000));
+    EXPECT_EQ(third, record(3).healthChecks());
+    EXPECT_FALSE(record(3).healthCheckUnderWay());
+    clock.advance(200ms);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            supervisor->runDue();
+            return record(3).healthChecks() > third;
+        },
+        15000));
+}
+
 TEST_F(HealthRuleTest, OperatorsCheckRunsTcpHttpAndExecRulesNow) {
     auto checked = [&](std::int32_t index) {
         std::optional<std::pair<bool, std::string>> answer;
