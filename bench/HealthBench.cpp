@@ -1,7 +1,9 @@
 // Cost of health rules: the supervisor's CPU time per minute with 99
 // servers, each with an HTTP rule checked every second, against the same
 // servers without rules; and the time from a server's hang (SIGSTOP) to its
-// restart by its rule (interval 1 s, timeout 1 s, 3 failures).
+// restart by its rule (interval 1 s, timeout 1 s, 3 failures). The servers
+// either close the connection after each answer or keep it open for the
+// next request (keep-alive), as most HTTP servers do.
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -109,10 +111,10 @@ HealthRule everySecond(int port) {
     return rule;
 }
 
-ServerEntry httpServer(int index, int port, bool withRule) {
+ServerEntry httpServer(int index, int port, bool withRule, bool keepAlive = false) {
     ServerEntry entry{index, "health-" + std::to_string(index), "procward-testserver",
                       kHealthServer + " --health-bench " + std::to_string(index) + " --http 127.0.0.1:" +
-                          std::to_string(port)};
+                          std::to_string(port) + (keepAlive ? " --http-keep-alive 0" : "")};
     if (withRule) entry.options.health = everySecond(port);
     return entry;
 }
@@ -128,17 +130,20 @@ void endAll(Supervisor& supervisor) {
         if (server->info().pid > 0) platform::processControl().terminate(server->info().pid);
 }
 
-// Arg 0: 99 servers without rules; 1: each with an HTTP rule every 1 s.
-// The loop runs for 20 s of real time; the counter is the CPU time of the
-// whole supervisor (its loop, exit watcher and check threads) per minute.
+// Arg 0: 99 servers without rules; 1: each with an HTTP rule every 1 s,
+// the server closing the connection after each answer; 2: the same with
+// servers that keep it open. The loop runs for 20 s of real time; the
+// counter is the CPU time of the whole supervisor (its loop, exit watcher
+// and check threads) per minute.
 void BM_HealthCpu(benchmark::State& state) {
-    const bool withRules = state.range(0) == 1;
+    const bool withRules = state.range(0) >= 1;
+    const bool keepAlive = state.range(0) == 2;
     for (auto _ : state) {
         Supervisor supervisor(SystemClock::Instance(), platform::processControl(), options());
         Loop loop(supervisor);
         std::vector<ServerEntry> entries;
         const std::vector<int> ports = freePorts(99);
-        for (int i = 1; i <= 99; ++i) entries.push_back(httpServer(i, ports[static_cast<std::size_t>(i - 1)], withRules));
+        for (int i = 1; i <= 99; ++i) entries.push_back(httpServer(i, ports[static_cast<std::size_t>(i - 1)], withRules, keepAlive));
         supervisor.load(entries);
         // Settled and, with rules, every server found healthy once.
         const bool ready = loop.runUntil(
@@ -182,14 +187,16 @@ void BM_HealthCpu(benchmark::State& state) {
         endAll(supervisor);
     }
 }
-BENCHMARK(BM_HealthCpu)->Arg(0)->Arg(1)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_HealthCpu)->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 // A server hung with SIGSTOP, to its restart by its HTTP rule (interval
-// 1 s, timeout 1 s, 3 failures, the stop time-out 0: killed at once).
+// 1 s, timeout 1 s, 3 failures, the stop time-out 0: killed at once). Arg 1:
+// the server keeps its connection open, so the first failed check is a
+// request on a connection that answered a moment before.
 void BM_HungToRestart(benchmark::State& state) {
     Supervisor supervisor(SystemClock::Instance(), platform::processControl(), options());
     Loop loop(supervisor);
-    supervisor.load({httpServer(1, freePorts(1).front(), true)});
+    supervisor.load({httpServer(1, freePorts(1).front(), true, state.range(0) == 1)});
     const MonitoredServer& server = *supervisor.find(1);
     std::vector<double> samples;
     for (auto _ : state) {
@@ -218,6 +225,6 @@ void BM_HungToRestart(benchmark::State& state) {
     }
     endAll(supervisor);
 }
-BENCHMARK(BM_HungToRestart)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HungToRestart)->Arg(0)->Arg(1)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -25,8 +25,7 @@ std::string addressText(const HealthCheck& check) {
 
 std::string noAnswer(const HealthCheck& check) { return "no answer in " + secondsText(check.timeout); }
 
-void probeTcp(const HealthCheck& check, HealthCheckResult& result) {
-    const platform::ConnectProbe probe = platform::probeConnect(check.host, check.port, check.timeout);
+void probeTcp(const HealthCheck& check, const platform::ProbeAnswer& probe, HealthCheckResult& result) {
     result.healthy = probe.end == platform::ProbeEnd::Answered;
     if (result.healthy)
         result.seen = "connected to " + addressText(check);
@@ -36,8 +35,7 @@ void probeTcp(const HealthCheck& check, HealthCheckResult& result) {
         result.seen = "no connection to " + addressText(check) + ": " + probe.error;
 }
 
-void probeHttp(const HealthCheck& check, HealthCheckResult& result) {
-    const platform::HttpProbe probe = platform::probeHttp(check.host, check.port, check.path, check.timeout, kMaxBody);
+void probeHttp(const HealthCheck& check, const platform::ProbeAnswer& probe, HealthCheckResult& result) {
     if (probe.end == platform::ProbeEnd::TimedOut) {
         result.seen = noAnswer(check);
         return;
@@ -88,6 +86,32 @@ void probeExec(const HealthCheck& check, HealthCheckResult& result, platform::Pr
 
 }  // namespace
 
+bool isNetworkLook(const HealthCheck& check) {
+    return (check.probe == HealthProbe::tcp || check.probe == HealthProbe::http) && check.problem.empty() &&
+           !check.readMemory;
+}
+
+platform::ProbeRequest probeRequestOf(const HealthCheck& check) {
+    platform::ProbeRequest request;
+    request.http = check.probe == HealthProbe::http;
+    request.host = check.host;
+    request.port = check.port;
+    request.path = check.path;
+    request.limit = check.timeout;
+    request.maxBody = check.bodyContains.empty() ? 0 : kMaxBody;
+    return request;
+}
+
+HealthCheckResult resultOf(const HealthCheck& check, const platform::ProbeAnswer& answer) {
+    HealthCheckResult result;
+    result.probed = true;
+    if (check.probe == HealthProbe::tcp)
+        probeTcp(check, answer, result);
+    else
+        probeHttp(check, answer, result);
+    return result;
+}
+
 std::string secondsText(std::chrono::milliseconds duration) {
     char text[32];
     const long long ms = duration.count();
@@ -110,8 +134,20 @@ HealthCheckResult runHealthCheck(const HealthCheck& check, platform::ProcessCont
         return result;
     }
     switch (check.probe) {
-        case HealthProbe::tcp: probeTcp(check, result); break;
-        case HealthProbe::http: probeHttp(check, result); break;
+        case HealthProbe::tcp: {
+            const platform::ConnectProbe connect = platform::probeConnect(check.host, check.port, check.timeout);
+            platform::ProbeAnswer answer;
+            answer.end = connect.end;
+            answer.error = connect.error;
+            probeTcp(check, answer, result);
+            break;
+        }
+        case HealthProbe::http:
+            probeHttp(check,
+                      platform::probeHttp(check.host, check.port, check.path, check.timeout,
+                                          check.bodyContains.empty() ? 0 : kMaxBody),
+                      result);
+            break;
         case HealthProbe::exec: probeExec(check, result, control); break;
         case HealthProbe::none: break;
     }

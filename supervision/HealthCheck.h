@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/HealthRule.h"
+#include "platform/NetworkProber.h"
 #include "platform/ProcessControl.h"
 
 // One look at a server's health, with everything it needs copied in: it
@@ -36,6 +37,14 @@ struct HealthCheckResult {
     std::string seen;      // what it saw, for the operator ("HTTP 503 from /healthz")
     std::optional<std::uint64_t> residentBytes;  // with readMemory, when it could be read
 };
+
+// A tcp or http check that reads no memory: it is one look over the
+// network, made by a prober without a thread of its own.
+bool isNetworkLook(const HealthCheck& check);
+// That look, as the prober takes it.
+platform::ProbeRequest probeRequestOf(const HealthCheck& check);
+// What the look's answer means for the check.
+HealthCheckResult resultOf(const HealthCheck& check, const platform::ProbeAnswer& answer);
 
 // Runs the check; blocks for as long as the probe takes, never longer than
 // its time-out (an exec probe over it is killed). For worker threads only.

@@ -925,9 +925,11 @@ void MonitoredServer::resetHealth(Clock::TimePoint runningSince) {
     if (options_.health) health_.nextCheck = std::max(runningSince + options_.health->grace, context_->clock.now());
 }
 
-bool MonitoredServer::healthDue() const {
-    return options_.health && process_ && info_.pid > 0 && !stop_ && !pidfileWait_ && health_.ticket == 0 &&
-           context_->clock.now() >= health_.nextCheck;
+bool MonitoredServer::healthDue(bool gathering) const {
+    if (!(options_.health && process_ && info_.pid > 0 && !stop_ && !pidfileWait_ && health_.ticket == 0)) return false;
+    const Clock::TimePoint now = context_->clock.now();
+    if (now >= health_.nextCheck) return true;
+    return gathering && health_.mayGather && now + options_.health->interval / 10 >= health_.nextCheck;
 }
 
 bool MonitoredServer::healthCheckNow(HealthCheck& check, std::string& why) const {
@@ -979,6 +981,7 @@ HealthCheck MonitoredServer::beginHealthCheck(std::uint64_t& ticket) {
     ticket = ++context_->lastHealthTicket;
     health_.ticket = ticket;
     health_.nextCheck = context_->clock.now() + options_.health->interval;
+    health_.mayGather = true;
     return check;
 }
 

@@ -192,8 +192,12 @@ private:
     void resetBackoff();
 
     // --- The health rule ---
-    // True when a check of the rule is due now.
-    bool healthDue() const;
+    // True when a check of the rule is due now; `gathering` (checks of
+    // other servers are starting now): also when it would be due within a
+    // tenth of its interval, so that checks due at nearly the same time go
+    // out, and come back, together instead of each waking the supervisor
+    // on its own. The first check after a start keeps its grace exactly.
+    bool healthDue(bool gathering = false) const;
     // The check to run now, under a new ticket that the record then awaits;
     // the next one is due an interval later.
     HealthCheck beginHealthCheck(std::uint64_t& ticket);
@@ -330,5 +334,6 @@ private:
         std::string reason;
         bool alerted = false;     // told unhealthy: the next pass is told as recovered
         std::uint64_t checks = 0;
+        bool mayGather = false;  // the next check follows an interval, not a grace
     } health_;
 };

@@ -149,6 +149,7 @@ void Supervisor::runCompletions() {
         due.swap(context_.completions);
         for (auto& call : due) call();
     }
+    abandonChecks();
     persist();
 }
 
@@ -292,6 +293,9 @@ void Supervisor::handleHealth() {
     health_.take(results);
     for (const auto& [ticket, result] : results) {
         ++healthChecks_;
+        const auto out = checksOut_.find(ticket);
+        const std::int32_t index = out == checksOut_.end() ? 0 : out->second;
+        if (out != checksOut_.end()) checksOut_.erase(out);
         if (const auto asked = askedChecks_.find(ticket); asked != askedChecks_.end()) {
             const auto [name, done] = std::move(asked->second);
             askedChecks_.erase(asked);
@@ -309,18 +313,36 @@ void Supervisor::handleHealth() {
         }
         // The server may have stopped, gone or been replaced meanwhile: then
         // nobody awaits this ticket and what it saw is dropped.
-        for (auto& [index, server] : servers_) {
-            if (server->healthTicket() != ticket) continue;
-            MonitoredServer& one = *server;
-            notifying(one, [&] { one.healthResult(result); });
-            break;
-        }
+        MonitoredServer* server = index ? record(index) : nullptr;
+        if (!server || server->healthTicket() != ticket) continue;
+        notifying(*server, [&] { server->healthResult(result); });
     }
+    bool due = false;
+    for (auto& [index, server] : servers_)
+        if ((due = server->healthDue())) break;
+    if (!due) return;
+    std::vector<std::pair<std::uint64_t, HealthCheck>> checks;
     for (auto& [index, server] : servers_) {
-        if (!server->healthDue()) continue;
+        if (!server->healthDue(true)) continue;
         std::uint64_t ticket = 0;
         HealthCheck check = server->beginHealthCheck(ticket);
-        health_.submit(ticket, std::move(check));
+        checksOut_[ticket] = index;
+        checks.emplace_back(ticket, std::move(check));
+    }
+    health_.submit(std::move(checks));
+}
+
+void Supervisor::abandonChecks() {
+    for (auto it = checksOut_.begin(); it != checksOut_.end();) {
+        const MonitoredServer* server = record(it->second);
+        if (server && server->healthTicket() == it->first) {
+            ++it;
+            continue;
+        }
+        // Its connection is closed now rather than at the end of its
+        // time-out: a server on its way out owes it no answer.
+        health_.cancel(it->first);
+        it = checksOut_.erase(it);
     }
 }
 

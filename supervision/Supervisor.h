@@ -114,6 +114,8 @@ public:
     // threads that ran them.
     std::uint64_t healthChecks() const { return healthChecks_; }
     std::size_t healthThreads() const { return health_.threads(); }
+    // Network looks of health checks under way (tests).
+    std::size_t healthLooksUnderWay() const { return health_.looksUnderWay(); }
 
     // Turns the auto-start mode of one server on or off without starting or
     // stopping anything.
@@ -182,6 +184,9 @@ private:
     // Takes the results of the health checks that came back, and starts
     // those that are due.
     void handleHealth();
+    // Cancels the checks under way that their servers no longer await
+    // (stopped, removed or replaced meanwhile).
+    void abandonChecks();
     // A change of the list written through the store, then loaded.
     void edit(CommandResult result, const std::function<bool(EntryStore&, std::string&)>& change,
               const CommandDone& done);
@@ -200,6 +205,8 @@ private:
     std::chrono::nanoseconds lastPassDuration_{0};
     HealthCheckPool health_;
     std::uint64_t healthChecks_ = 0;
+    // The rules' checks under way: ticket -> the index of their server.
+    std::map<std::uint64_t, std::int32_t> checksOut_;
     // The operator's checks under way, by ticket.
     std::map<std::uint64_t, std::pair<std::string, HealthCheckDone>> askedChecks_;
 };

@@ -274,6 +274,193 @@ TEST_F(HealthRuleTest, SlowServerDoesNotHoldUpTheChecksOfTheOthers) {
     killAndWait(record(1).info().pid);
 }
 
+// The connections a test server with --http-connections has accepted.
+int acceptedConnections(const std::string& file) {
+    std::ifstream in(file);
+    int n = -1;
+    return in >> n ? n : -1;
+}
+
+// A server that keeps its connection open is checked over that one
+// connection, round after round; answered a moment before, it is still
+// found out by the same rule once it hangs: the request on the kept
+// connection goes unanswered, as do those on the new ones that follow.
+TEST_F(HealthRuleTest, KeptConnectionIsReusedAndAServerThatHangsOnItIsFoundUnhealthyAfterFailuresChecks) {
+    options.stopTimeout = 30s;
+    const std::string connections = dir.file("connections");
+    make().load({withRule(1, "kept",
+                          "--http 127.0.0.1:" + std::to_string(port) + " --http-keep-alive 0 --http-connections " +
+                              connections,
+                          httpRule(url(port)))});
+    settle(1);
+    const std::uint64_t checksBefore = record(1).healthChecks();
+    for (int round = 1; round <= 4; ++round) {
+        ASSERT_TRUE(checkRound(1));
+        EXPECT_EQ(HealthState::Healthy, record(1).health()) << record(1).healthReason();
+    }
+    EXPECT_EQ(checksBefore + 4, record(1).healthChecks());
+    EXPECT_EQ(1, acceptedConnections(connections));
+
+    const int hung = record(1).info().pid;
+    ASSERT_EQ(0, ::kill(hung, SIGSTOP));
+    ASSERT_TRUE(checkRound(1));
+    ASSERT_TRUE(checkRound(1));
+    EXPECT_EQ(hung, record(1).info().pid);
+    EXPECT_TRUE(alerts.messages(AlertKind::Unhealthy).empty());
+    ASSERT_TRUE(checkRound(1));
+    const auto unhealthy = alerts.messages(AlertKind::Unhealthy);
+    ASSERT_EQ(1u, unhealthy.size());
+    EXPECT_EQ("kept is unhealthy: no answer in 1 s (" + url(port) + ", 3 failed checks in a row); it will be restarted",
+              unhealthy[0]);
+    ASSERT_TRUE(followUntil([&] { return record(1).info().pid > 0 && record(1).info().pid != hung; }));
+    EXPECT_FALSE(processAlive(hung));
+    // The new process is reached on a new connection, not on the dead one.
+    settle(1);
+    ASSERT_TRUE(checkRound(1));
+    EXPECT_EQ(HealthState::Healthy, record(1).health()) << record(1).healthReason();
+}
+
+// Servers that end the connection after their answer, whether they say so
+// ("Connection: close") or close it without a word after one or two
+// answers, pass every check: a connection found closed is opened anew, and
+// that is no failure.
+TEST_F(HealthRuleTest, ServersThatCloseTheirConnectionsPassEveryCheck) {
+    std::vector<std::string> files;
+    std::vector<ServerEntry> entries;
+    const std::vector<std::string> closings{"", " --http-keep-alive 1", " --http-keep-alive 2"};
+    std::vector<int> ports;
+    for (std::size_t i = 0; i < closings.size(); ++i) {
+        ports.push_back(i == 0 ? port : freeTcpPort());
+        files.push_back(dir.file("connections" + std::to_string(i)));
+        const auto index = static_cast<std::int32_t>(i + 1);
+        entries.push_back(withRule(index, "closing" + std::to_string(index),
+                                   "--http 127.0.0.1:" + std::to_string(ports[i]) + closings[i] +
+                                       " --http-connections " + files[i],
+                                   httpRule(url(ports[i]))));
+    }
+    make().load(entries);
+    for (int index = 1; index <= 3; ++index) settle(index);
+    std::vector<int> before(3);
+    // Round 0 makes sure each server has answered once (a check made before
+    // it listened was refused); the rounds after it are counted.
+    for (int round = 0; round <= 6; ++round) {
+        if (round == 1)
+            for (std::size_t i = 0; i < 3; ++i) before[i] = acceptedConnections(files[i]);
+        const std::uint64_t checks = record(1).healthChecks() + record(2).healthChecks() + record(3).healthChecks();
+        clock.advance(1s);
+        supervisor->runDue();
+        ASSERT_TRUE(waitFor(
+            [&] {
+                supervisor->runDue();
+                return record(1).healthChecks() + record(2).healthChecks() + record(3).healthChecks() == checks + 3;
+            },
+            15000));
+        for (int index = 1; index <= 3; ++index)
+            ASSERT_EQ(HealthState::Healthy, record(index).health())
+                << "round " << round << ", server " << index << ": " << record(index).healthReason();
+    }
+    EXPECT_TRUE(alerts.messages(AlertKind::Unhealthy).empty());
+    // Six answers: six connections, and three where each takes two.
+    EXPECT_EQ(before[0] + 6, acceptedConnections(files[0]));
+    EXPECT_EQ(before[1] + 6, acceptedConnections(files[1]));
+    EXPECT_EQ(before[2] + 3, acceptedConnections(files[2]));
+}
+
+// A check under way when its server is stopped, or removed, is given up at
+// once: its connection is closed rather than held to the end of its
+// time-out, and what it would have seen reaches nobody. The servers ignore
+// SIGTERM, so their stops take long and their processes, which would
+// otherwise end the connections themselves, stay meanwhile.
+TEST_F(HealthRuleTest, ACheckUnderWayIsAbandonedWhenItsServerIsStoppedOrRemoved) {
+    options.stopTimeout = 60s;
+    std::vector<ServerEntry> entries;
+    for (std::int32_t index = 1; index <= 2; ++index) {
+        const int at = index == 1 ? port : freeTcpPort();
+        HealthRule slowRule = httpRule(url(at));
+        slowRule.timeout = 60s;
+        entries.push_back(withRule(index, "slow" + std::to_string(index),
+                                   "--ignore-term --http 127.0.0.1:" + std::to_string(at) + " --http-delay 60000",
+                                   slowRule));
+    }
+    make().load(entries);
+    settle(1);
+    settle(2);
+    const int first = record(1).info().pid, second = record(2).info().pid;
+    clock.advance(1s);
+    supervisor->runDue();
+    ASSERT_TRUE(record(1).healthCheckUnderWay());
+    ASSERT_TRUE(record(2).healthCheckUnderWay());
+    ASSERT_TRUE(waitFor([&] { return supervisor->healthLooksUnderWay() == 2; }));
+    const std::uint64_t checksBefore = supervisor->healthChecks();
+
+    supervisor->stop(1);
+    EXPECT_TRUE(record(1).stopping());
+    ASSERT_TRUE(waitFor([&] { return supervisor->healthLooksUnderWay() == 1; }));
+    EXPECT_FALSE(record(1).healthCheckUnderWay());
+    EXPECT_TRUE(record(2).healthCheckUnderWay());
+
+    supervisor->remove(2);
+    ASSERT_TRUE(waitFor([&] { return supervisor->healthLooksUnderWay() == 0; }));
+    // Both still hold their ends of the connections: the checks were given
+    // up, not ended by the servers.
+    EXPECT_TRUE(processAlive(first));
+    EXPECT_TRUE(processAlive(second));
+    supervisor->runDue();
+    EXPECT_EQ(checksBefore, supervisor->healthChecks());
+    launched = {first, second};
+}
+
+// Checks due within a tenth of their interval of one that is due go out
+// with it; one due later than that waits for its own time.
+TEST_F(HealthRuleTest, ChecksDueCloseTogetherAreMadeTogether) {
+    std::vector<int> ports{port, freeTcpPort(), freeTcpPort()};
+    auto server = [&](std::int32_t index) {
+        const int at = ports[static_cast<std::size_t>(index - 1)];
+        return withRule(index, "near" + std::to_string(index),
+                        "--http 127.0.0.1:" + std::to_string(at) + " --http-keep-alive 0", httpRule(url(at)));
+    };
+    // Each server's first check (right at its start, its grace being 0)
+    // sets when its next one is due; the clock stands still meanwhile.
+    std::vector<ServerEntry> entries;
+    auto addAndCheckOnce = [&](std::int32_t index) {
+        // A load that keeps the unchanged entries' records adds the server.
+        entries.push_back(server(index));
+        supervisor->load(entries);
+        return waitFor(
+            [&] {
+                supervisor->runDue();
+                return record(index).healthChecks() > 0 && !record(index).healthCheckUnderWay();
+            },
+            15000);
+    };
+    make();
+    ASSERT_TRUE(addAndCheckOnce(1));  // next due at +1 s
+    clock.advance(50ms);
+    ASSERT_TRUE(addAndCheckOnce(2));  // at +1.05 s
+    clock.advance(150ms);
+    ASSERT_TRUE(addAndCheckOnce(3));  // at +1.2 s
+    const std::uint64_t first = record(1).healthChecks(), second = record(2).healthChecks(),
+                        third = record(3).healthChecks();
+    // The clock stands at the first server's time: the second comes along,
+    // the third does not.
+    clock.advance(800ms);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            supervisor->runDue();
+            return record(1).healthChecks() > first && record(2).healthChecks() > second;
+        },
+        15000));
+    EXPECT_EQ(third, record(3).healthChecks());
+    EXPECT_FALSE(record(3).healthCheckUnderWay());
+    clock.advance(200ms);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            supervisor->runDue();
+            return record(3).healthChecks() > third;
+        },
+        15000));
+}
+
 TEST_F(HealthRuleTest, OperatorsCheckRunsTcpHttpAndExecRulesNow) {
     auto checked = [&](std::int32_t index) {
         std::optional<std::pair<bool, std::string>> answer;

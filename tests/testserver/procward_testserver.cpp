@@ -37,6 +37,13 @@
 //   --http-status-file FILE   the status written in FILE, read at each
 //                         request (the test changes it while the server runs)
 //   --http-delay MS       wait MS milliseconds before each answer
+//   --http-keep-alive N   answer request after request on one connection
+//                         (HTTP/1.1 keep-alive) instead of closing it after
+//                         the first answer; after N answers (0: no limit) the
+//                         connection is closed without a word, as a server
+//                         does whose idle connections time out
+//   --http-connections FILE   write the number of connections accepted so
+//                         far into FILE at each one
 //   --grow MB             take MB more megabytes of memory (touched, so
 //                         resident) every 100 ms, up to 4 GB
 //   --exit-code N         exit at once with code N (decimal, or 0x... for the
@@ -68,6 +75,9 @@ struct HttpAnswers {
     int status = 200;
     std::string statusFile;
     int delayMs = 0;
+    bool keepAlive = false;
+    int answersPerConnection = 0;  // kept alive: 0 = no limit
+    std::string connectionsFile;
 };
 
 const char* reasonOf(int status) {
@@ -80,34 +90,53 @@ const char* reasonOf(int status) {
     }
 }
 
-// One connection: the request's head is read (its content is of no
-// interest), then one answer, then the connection is closed.
+// One connection: a request's head is read (its content is of no
+// interest), then one answer; kept alive, the next request follows on the
+// same connection until the client closes it, else the connection is closed.
 void answerOne(testserver::Socket connection, HttpAnswers answers) {
     std::string head;
     char buffer[1024];
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 16384) {
-        const long n = testserver::receiveSome(connection, buffer, sizeof buffer);
-        if (n <= 0) break;
-        head.append(buffer, static_cast<std::size_t>(n));
+    for (int answered = 1;; ++answered) {
+        std::size_t end;
+        while ((end = head.find("\r\n\r\n")) == std::string::npos && head.size() < 16384) {
+            const long n = testserver::receiveSome(connection, buffer, sizeof buffer);
+            if (n <= 0) break;
+            head.append(buffer, static_cast<std::size_t>(n));
+        }
+        if (end == std::string::npos && answers.keepAlive) break;  // the client went
+        head.erase(0, end == std::string::npos ? head.size() : end + 4);
+        int status = answers.status;
+        if (!answers.statusFile.empty()) {
+            std::ifstream in(answers.statusFile);
+            int fromFile = 0;
+            if (in >> fromFile) status = fromFile;
+        }
+        if (answers.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answers.delayMs));
+        const std::string body = status < 400 ? "OK\n" : "not well\n";
+        if (!testserver::sendAll(connection, "HTTP/1.1 " + std::to_string(status) + " " + reasonOf(status) +
+                                                 "\r\nContent-Type: text/plain\r\nContent-Length: " +
+                                                 std::to_string(body.size()) +
+                                                 (answers.keepAlive ? "\r\n\r\n" : "\r\nConnection: close\r\n\r\n") +
+                                                 body) ||
+            !answers.keepAlive || answered == answers.answersPerConnection)
+            break;
     }
-    int status = answers.status;
-    if (!answers.statusFile.empty()) {
-        std::ifstream in(answers.statusFile);
-        int fromFile = 0;
-        if (in >> fromFile) status = fromFile;
-    }
-    if (answers.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answers.delayMs));
-    const std::string body = status < 400 ? "OK\n" : "not well\n";
-    testserver::sendAll(connection, "HTTP/1.1 " + std::to_string(status) + " " + reasonOf(status) +
-                                        "\r\nContent-Type: text/plain\r\nContent-Length: " +
-                                        std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     testserver::closeSocket(connection);
 }
 
 void serveHttp(testserver::Socket listener, HttpAnswers answers) {
-    for (;;) {
+    for (long accepted = 1;; ++accepted) {
         const testserver::Socket connection = testserver::acceptOn(listener);
         if (connection == -1) continue;
+        if (!answers.connectionsFile.empty()) {
+            const std::string temporary = answers.connectionsFile + ".tmp";
+            if (FILE* f = std::fopen(temporary.c_str(), "w")) {
+                std::fprintf(f, "%ld\n", accepted);
+                std::fclose(f);
+                std::remove(answers.connectionsFile.c_str());
+                std::rename(temporary.c_str(), answers.connectionsFile.c_str());
+            }
+        }
         std::thread(answerOne, connection, answers).detach();
     }
 }
@@ -154,6 +183,11 @@ int main(int argc, char** argv) {
             }).detach();
         } else if (arg == "--http" && hasValue) {
             httpListeners.push_back(testserver::listenOn(argv[++i]));
+        } else if (arg == "--http-keep-alive" && hasValue) {
+            answers.keepAlive = true;
+            answers.answersPerConnection = std::atoi(argv[++i]);
+        } else if (arg == "--http-connections" && hasValue) {
+            answers.connectionsFile = argv[++i];
         } else if (arg == "--http-status" && hasValue) {
             answers.status = std::atoi(argv[++i]);
         } else if (arg == "--http-status-file" && hasValue) {
