@@ -48,7 +48,17 @@ Loaded load() {
                      resolve(module, "curl_easy_getinfo", c.easyGetinfo, loaded.error) &
                      resolve(module, "curl_easy_strerror", c.easyStrerror, loaded.error) &
                      resolve(module, "curl_slist_append", c.slistAppend, loaded.error) &
-                     resolve(module, "curl_slist_free_all", c.slistFreeAll, loaded.error);
+                     resolve(module, "curl_slist_free_all", c.slistFreeAll, loaded.error) &
+                     resolve(module, "curl_multi_init", c.multiInit, loaded.error) &
+                     resolve(module, "curl_multi_cleanup", c.multiCleanup, loaded.error) &
+                     resolve(module, "curl_multi_setopt", c.multiSetopt, loaded.error) &
+                     resolve(module, "curl_multi_add_handle", c.multiAddHandle, loaded.error) &
+                     resolve(module, "curl_multi_remove_handle", c.multiRemoveHandle, loaded.error) &
+                     resolve(module, "curl_multi_perform", c.multiPerform, loaded.error) &
+                     resolve(module, "curl_multi_poll", c.multiPoll, loaded.error) &
+                     resolve(module, "curl_multi_wakeup", c.multiWakeup, loaded.error) &
+                     resolve(module, "curl_multi_timeout", c.multiTimeout, loaded.error) &
+                     resolve(module, "curl_multi_info_read", c.multiInfoRead, loaded.error);
     if (!all) return loaded;
     // Not safe on several threads at once: done here, under the once flag.
     if (globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {

@@ -1,18 +1,16 @@
 #include "platform/NetworkProbe.h"
-
-#include <curl/curl.h>
+#include "platform/linux/LinuxCurl.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace platform {
 
 namespace {
 
-// curl_global_init is not safe to call on several threads at once.
-void startCurl() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// libcurl, loaded and initialised on the first probe; null when it cannot be.
+const LinuxCurl* library() {
+    std::string error;
+    return LinuxCurl::get(error);
 }
 
 std::string urlHost(const std::string& host) {
@@ -27,16 +25,16 @@ struct Easy {
     CURL* handle;
     bool own;
     explicit Easy(bool ownHandle) : handle(nullptr), own(ownHandle) {
+        if (!library()) return;
         if (own) {
-            startCurl();
-            handle = curl_easy_init();
+            handle = library()->easyInit();
         } else {
             handle = threadHandle();
-            if (handle) curl_easy_reset(handle);
+            if (handle) library()->easyReset(handle);
         }
     }
     ~Easy() {
-        if (own && handle) curl_easy_cleanup(handle);
+        if (own && handle) library()->easyCleanup(handle);
     }
     Easy(const Easy&) = delete;
     Easy& operator=(const Easy&) = delete;
@@ -46,14 +44,11 @@ private:
         struct Owned {
             CURL* handle = nullptr;
             ~Owned() {
-                if (handle) curl_easy_cleanup(handle);
+                if (handle) library()->easyCleanup(handle);
             }
         };
         thread_local Owned owned;
-        if (!owned.handle) {
-            startCurl();
-            owned.handle = curl_easy_init();
-        }
+        if (!owned.handle) owned.handle = library()->easyInit();
         return owned.handle;
     }
 };
@@ -63,11 +58,11 @@ private:
 // proxy from the environment: the server is reached directly.
 void limit(CURL* handle, std::chrono::milliseconds limit) {
     const long ms = static_cast<long>(limit.count() > 0 ? limit.count() : 1);
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, ms);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, ms);
-    curl_easy_setopt(handle, CURLOPT_PROXY, "");
-    curl_easy_setopt(handle, CURLOPT_NOPROXY, "*");
+    library()->easySetopt(handle, CURLOPT_NOSIGNAL, 1L);
+    library()->easySetopt(handle, CURLOPT_TIMEOUT_MS, ms);
+    library()->easySetopt(handle, CURLOPT_CONNECTTIMEOUT_MS, ms);
+    library()->easySetopt(handle, CURLOPT_PROXY, "");
+    library()->easySetopt(handle, CURLOPT_NOPROXY, "*");
 }
 
 ProbeEnd endOf(CURLcode code) {
@@ -97,12 +92,12 @@ ConnectProbe probeConnect(const std::string& host, std::uint16_t port, std::chro
         return probe;
     }
     const std::string url = "http://" + urlHost(host) + ":" + std::to_string(port) + "/";
-    curl_easy_setopt(easy.handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy.handle, CURLOPT_CONNECT_ONLY, 1L);
+    library()->easySetopt(easy.handle, CURLOPT_URL, url.c_str());
+    library()->easySetopt(easy.handle, CURLOPT_CONNECT_ONLY, 1L);
     limit(easy.handle, limitMs);
-    const CURLcode code = curl_easy_perform(easy.handle);
+    const CURLcode code = library()->easyPerform(easy.handle);
     probe.end = endOf(code);
-    if (code != CURLE_OK) probe.error = curl_easy_strerror(code);
+    if (code != CURLE_OK) probe.error = library()->easyStrerror(code);
     return probe;
 }
 
@@ -116,22 +111,22 @@ HttpProbe probeHttp(const std::string& host, std::uint16_t port, const std::stri
     }
     const std::string url = "http://" + urlHost(host) + ":" + std::to_string(port) + path;
     Body body{&probe.body, maxBody};
-    curl_easy_setopt(easy.handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy.handle, CURLOPT_FOLLOWLOCATION, 0L);
+    library()->easySetopt(easy.handle, CURLOPT_URL, url.c_str());
+    library()->easySetopt(easy.handle, CURLOPT_FOLLOWLOCATION, 0L);
     // No connection is kept open to the server between probes.
-    curl_easy_setopt(easy.handle, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(easy.handle, CURLOPT_WRITEFUNCTION, keepBody);
-    curl_easy_setopt(easy.handle, CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(easy.handle, CURLOPT_USERAGENT, "procward-health");
+    library()->easySetopt(easy.handle, CURLOPT_FORBID_REUSE, 1L);
+    library()->easySetopt(easy.handle, CURLOPT_WRITEFUNCTION, keepBody);
+    library()->easySetopt(easy.handle, CURLOPT_WRITEDATA, &body);
+    library()->easySetopt(easy.handle, CURLOPT_USERAGENT, "procward-health");
     limit(easy.handle, limitMs);
-    const CURLcode code = curl_easy_perform(easy.handle);
+    const CURLcode code = library()->easyPerform(easy.handle);
     probe.end = endOf(code);
     if (code != CURLE_OK) {
-        probe.error = curl_easy_strerror(code);
+        probe.error = library()->easyStrerror(code);
         return probe;
     }
     long status = 0;
-    curl_easy_getinfo(easy.handle, CURLINFO_RESPONSE_CODE, &status);
+    library()->easyGetinfo(easy.handle, CURLINFO_RESPONSE_CODE, &status);
     probe.status = static_cast<int>(status);
     return probe;
 }

@@ -1,6 +1,6 @@
 #include "platform/NetworkProber.h"
+#include "platform/linux/LinuxCurl.h"
 
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -60,10 +60,12 @@ std::size_t keepBody(char* bytes, std::size_t size, std::size_t count, void* use
 class LinuxNetworkProber final : public NetworkProber {
 public:
     explicit LinuxNetworkProber(Done done) : done_(std::move(done)) {
-        static std::once_flag once;
-        std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-        multi_ = curl_multi_init();
-        if (multi_) curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kMaxKeptConnections);
+        std::string error;
+        curl_ = LinuxCurl::get(error);
+        // Without the library every look fails at once, as without a multi
+        // handle; the checks then say they could not connect.
+        if (curl_) multi_ = curl_->multiInit();
+        if (multi_) curl_->multiSetopt(multi_, CURLMOPT_MAXCONNECTS, kMaxKeptConnections);
         thread_ = std::thread([this] { run(); });
     }
 
@@ -75,11 +77,11 @@ public:
         poke();
         thread_.join();
         for (auto& [ticket, flight] : flights_) {
-            curl_multi_remove_handle(multi_, flight->easy);
-            curl_easy_cleanup(flight->easy);
+            curl_->multiRemoveHandle(multi_, flight->easy);
+            curl_->easyCleanup(flight->easy);
         }
-        for (auto& [url, kept] : kept_) curl_easy_cleanup(kept.easy);
-        if (multi_) curl_multi_cleanup(multi_);
+        for (auto& [url, kept] : kept_) curl_->easyCleanup(kept.easy);
+        if (multi_) curl_->multiCleanup(multi_);
     }
 
     void start(Requests requests) override {
@@ -105,7 +107,7 @@ private:
     // Gets the prober's thread out of its wait.
     void poke() {
         if (multi_)
-            curl_multi_wakeup(multi_);
+            curl_->multiWakeup(multi_);
         else
             posted_.notify_one();
     }
@@ -119,23 +121,24 @@ private:
     // look, so the URL is not built and the options are not set anew each
     // time.
     CURL* handleFor(const std::string& url) {
+        if (!curl_) return nullptr;
         if (const auto kept = kept_.find(url); kept != kept_.end()) {
             CURL* easy = kept->second.easy;
             kept_.erase(kept);
             return easy;
         }
-        CURL* easy = curl_easy_init();
+        CURL* easy = curl_->easyInit();
         if (!easy) return nullptr;
-        curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+        curl_->easySetopt(easy, CURLOPT_URL, url.c_str());
         // No signals (a resolver time-out would raise one on a thread that
         // is not the main one); the server is reached directly, never
         // through a proxy from the environment; no redirect is followed.
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_PROXY, "");
-        curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, "procward-health");
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, keepBody);
+        curl_->easySetopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_->easySetopt(easy, CURLOPT_PROXY, "");
+        curl_->easySetopt(easy, CURLOPT_NOPROXY, "*");
+        curl_->easySetopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_->easySetopt(easy, CURLOPT_USERAGENT, "procward-health");
+        curl_->easySetopt(easy, CURLOPT_WRITEFUNCTION, keepBody);
         return easy;
     }
 
@@ -150,36 +153,36 @@ private:
         } else {
             // A connect of its own, closed with its handle: a connection
             // left open by an HTTP look proves nothing about the listener.
-            flight->easy = curl_easy_init();
+            flight->easy = curl_ ? curl_->easyInit() : nullptr;
             if (flight->easy) {
                 const std::string url = base + "/";
-                curl_easy_setopt(flight->easy, CURLOPT_URL, url.c_str());
-                curl_easy_setopt(flight->easy, CURLOPT_CONNECT_ONLY, 1L);
-                curl_easy_setopt(flight->easy, CURLOPT_NOSIGNAL, 1L);
-                curl_easy_setopt(flight->easy, CURLOPT_PROXY, "");
-                curl_easy_setopt(flight->easy, CURLOPT_NOPROXY, "*");
+                curl_->easySetopt(flight->easy, CURLOPT_URL, url.c_str());
+                curl_->easySetopt(flight->easy, CURLOPT_CONNECT_ONLY, 1L);
+                curl_->easySetopt(flight->easy, CURLOPT_NOSIGNAL, 1L);
+                curl_->easySetopt(flight->easy, CURLOPT_PROXY, "");
+                curl_->easySetopt(flight->easy, CURLOPT_NOPROXY, "*");
             }
         }
         if (!flight->easy || !multi_) {
             flight->answer.error = "cannot make a connection";
-            if (flight->easy) curl_easy_cleanup(flight->easy);
+            if (flight->easy) curl_->easyCleanup(flight->easy);
             answers_.emplace_back(ticket, std::move(flight->answer));
             --underWay_;
             return;
         }
         const long ms = static_cast<long>(std::max<long long>(request.limit.count(), 1));
-        curl_easy_setopt(flight->easy, CURLOPT_TIMEOUT_MS, ms);
-        curl_easy_setopt(flight->easy, CURLOPT_CONNECTTIMEOUT_MS, ms);
-        curl_easy_setopt(flight->easy, CURLOPT_PRIVATE, flight.get());
-        if (request.http) curl_easy_setopt(flight->easy, CURLOPT_WRITEDATA, flight.get());
-        curl_multi_add_handle(multi_, flight->easy);
+        curl_->easySetopt(flight->easy, CURLOPT_TIMEOUT_MS, ms);
+        curl_->easySetopt(flight->easy, CURLOPT_CONNECTTIMEOUT_MS, ms);
+        curl_->easySetopt(flight->easy, CURLOPT_PRIVATE, flight.get());
+        if (request.http) curl_->easySetopt(flight->easy, CURLOPT_WRITEDATA, flight.get());
+        curl_->multiAddHandle(multi_, flight->easy);
         flights_[ticket] = std::move(flight);
     }
 
     // Gives the handle back for the next look at the same URL.
     void keep(Flight& flight) {
         if (flight.url.empty() || kept_.count(flight.url)) {
-            curl_easy_cleanup(flight.easy);
+            curl_->easyCleanup(flight.easy);
             return;
         }
         kept_[flight.url] = Kept{flight.easy, std::chrono::steady_clock::now()};
@@ -189,36 +192,36 @@ private:
         const auto found = flights_.find(ticket);
         if (found == flights_.end()) return;
         // Removed before its end, the transfer's connection is closed.
-        curl_multi_remove_handle(multi_, found->second->easy);
-        curl_easy_cleanup(found->second->easy);
+        curl_->multiRemoveHandle(multi_, found->second->easy);
+        curl_->easyCleanup(found->second->easy);
         flights_.erase(found);
         --underWay_;
     }
 
     void finished() {
         int left = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+        while (CURLMsg* message = curl_->multiInfoRead(multi_, &left)) {
             if (message->msg != CURLMSG_DONE) continue;
             Flight* flight = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&flight));
+            curl_->easyGetinfo(message->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&flight));
             if (!flight) continue;
             const CURLcode code = message->data.result;
             flight->answer.end = endOf(code);
             if (code != CURLE_OK) {
-                flight->answer.error = curl_easy_strerror(code);
+                flight->answer.error = curl_->easyStrerror(code);
             } else if (!flight->url.empty()) {
                 long status = 0;
-                curl_easy_getinfo(flight->easy, CURLINFO_RESPONSE_CODE, &status);
+                curl_->easyGetinfo(flight->easy, CURLINFO_RESPONSE_CODE, &status);
                 flight->answer.status = static_cast<int>(status);
             }
-            curl_multi_remove_handle(multi_, flight->easy);
+            curl_->multiRemoveHandle(multi_, flight->easy);
             answers_.emplace_back(flight->ticket, std::move(flight->answer));
             // A look that failed leaves no handle whose state could matter
             // to the next one.
             if (code == CURLE_OK)
                 keep(*flight);
             else
-                curl_easy_cleanup(flight->easy);
+                curl_->easyCleanup(flight->easy);
             flights_.erase(flight->ticket);
             --underWay_;
         }
@@ -230,7 +233,7 @@ private:
         lastPrune_ = now;
         for (auto it = kept_.begin(); it != kept_.end();) {
             if (now - it->second.used > kHandleKept) {
-                curl_easy_cleanup(it->second.easy);
+                curl_->easyCleanup(it->second.easy);
                 it = kept_.erase(it);
             } else {
                 ++it;
@@ -259,7 +262,7 @@ private:
             cancels.clear();
             if (multi_) {
                 int running = 0;
-                curl_multi_perform(multi_, &running);
+                curl_->multiPerform(multi_, &running);
                 finished();
             }
             if (!answers_.empty()) {
@@ -275,13 +278,14 @@ private:
                 continue;
             }
             long timeout = -1;
-            curl_multi_timeout(multi_, &timeout);
+            curl_->multiTimeout(multi_, &timeout);
             const int wait = timeout < 0 ? kIdlePollMs : static_cast<int>(std::min<long>(timeout, kIdlePollMs));
-            curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
+            curl_->multiPoll(multi_, nullptr, 0, wait, nullptr);
         }
     }
 
     Done done_;
+    const LinuxCurl* curl_ = nullptr;
     CURLM* multi_ = nullptr;
     std::thread thread_;
     std::mutex mutex_;

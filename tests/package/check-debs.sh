@@ -36,7 +36,7 @@ holds "$DESKTOP" ./usr/share/icons/hicolor/256x256/apps/procward.png
 daemonDepends="$(field "$DAEMON" Depends)"
 echo "procwardd depends on: $daemonDepends"
 if echo "$daemonDepends" | grep -Eqi 'gtk|wx|x11'; then fail "the daemon's package needs a toolkit: $daemonDepends"; fi
-for dependency in libsystemd0 libssl3 libfmt9 libstdc++6; do
+for dependency in libsystemd0 libcurl4 libssl3 libfmt9 libstdc++6; do
   echo "$daemonDepends" | grep -q "$dependency" || fail "the daemon's package does not depend on $dependency"
 done
 desktopDepends="$(field "$DESKTOP" Depends)"
