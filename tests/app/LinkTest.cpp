@@ -32,6 +32,7 @@ TEST(LinkTest, HttpAndSystemdLibrariesAreLoadedOnlyWhenUsed) {
     const std::string daemon = libraries(PROCWARDD_EXECUTABLE);
     EXPECT_EQ(std::string::npos, daemon.find("httplib")) << daemon;
     EXPECT_EQ(std::string::npos, daemon.find("libsystemd")) << daemon;
+    EXPECT_EQ(std::string::npos, daemon.find("libcurl")) << daemon;
     const std::string module = libraries(PROCWARD_METRICS_MODULE);
     EXPECT_NE(std::string::npos, module.find("libcpp-httplib")) << module;
 }
