@@ -720,12 +720,14 @@ bool MonitoredServer::checkStatus(MachineLook& look, bool tick) {
         // A server that died young waits for its back-off step, or with
         // the back-off off for the next tick.
         if ((awaitTick_ && !tick) || waitingForAttempt()) return tell();
-        if (context_->launchesUntil && std::chrono::steady_clock::now() >= *context_->launchesUntil) {
+        if (context_->launchesUntil && context_->launchesThisCall > 0 &&
+            std::chrono::steady_clock::now() >= *context_->launchesUntil) {
             // This call has launched for long enough: due at the next one.
             attemptAt_ = context_->clock.now();
             awaitTick_ = false;
             return tell();
         }
+        ++context_->launchesThisCall;
         const bool ok = start();
         AppLogger::Instance().get().info("service is closed, autoStart {} {}", info_.name, ok);
         // start read the start time itself; the address follows when it has settled

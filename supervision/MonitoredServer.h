@@ -49,6 +49,9 @@ struct SupervisionContext {
     // While a call of the supervisor runs with a launch slice: the real
     // time after which no more servers are launched in it.
     std::optional<std::chrono::steady_clock::time_point> launchesUntil{};
+    // Servers launched in the current call: the first always is, so every
+    // call makes progress however slow the machine.
+    int launchesThisCall = 0;
 };
 
 // What stop() did.

@@ -175,6 +175,7 @@ public:
     explicit LaunchSlice(SupervisionContext& context) : context_(context) {
         if (context.options.launchSlice.count() <= 0 || context.launchesUntil) return;
         context.launchesUntil = std::chrono::steady_clock::now() + context.options.launchSlice;
+        context.launchesThisCall = 0;
         owner_ = true;
     }
     ~LaunchSlice() {
