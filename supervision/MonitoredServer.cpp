@@ -678,6 +678,17 @@ void MonitoredServer::readStartTime(std::int64_t& startTime) {
     if (context_->table.startTime(info_.pid, seconds) && seconds > 0) startTime = seconds;
 }
 
+bool MonitoredServer::launchSliceSpent() const {
+    return context_->launchesUntil && context_->launchesThisCall > 0 &&
+           std::chrono::steady_clock::now() >= *context_->launchesUntil;
+}
+
+void MonitoredServer::putOffLaunch() {
+    // This call has launched for long enough: due at the next one.
+    attemptAt_ = context_->clock.now();
+    awaitTick_ = false;
+}
+
 bool MonitoredServer::checkStatus(MachineLook& look, bool tick) {
     // On its way down, or starting through its pidfile: the follow-up
     // decides what comes next.
@@ -711,6 +722,13 @@ bool MonitoredServer::checkStatus(MachineLook& look, bool tick) {
         if (ended && autoStart_) down();
         return tell();
     }
+    if (!process_ && !ended && autoStart_ && !(awaitTick_ && !tick) && !waitingForAttempt() && launchSliceSpent()) {
+        // Put off before the process table is searched for it: with many
+        // servers waiting for their launch, searching for each at every
+        // call would cost more than the launches themselves.
+        putOffLaunch();
+        return tell();
+    }
     if (!process_) {
         // Nothing held: a process matching the command line is taken as the
         // server's, without an alert (it was replaced, not lost).
@@ -720,11 +738,8 @@ bool MonitoredServer::checkStatus(MachineLook& look, bool tick) {
         // A server that died young waits for its back-off step, or with
         // the back-off off for the next tick.
         if ((awaitTick_ && !tick) || waitingForAttempt()) return tell();
-        if (context_->launchesUntil && context_->launchesThisCall > 0 &&
-            std::chrono::steady_clock::now() >= *context_->launchesUntil) {
-            // This call has launched for long enough: due at the next one.
-            attemptAt_ = context_->clock.now();
-            awaitTick_ = false;
+        if (launchSliceSpent()) {
+            putOffLaunch();
             return tell();
         }
         ++context_->launchesThisCall;

@@ -275,6 +275,9 @@ private:
     // The moment of the next start attempt outside the ticks, if any.
     std::optional<Clock::TimePoint> attemptDue() const;
     bool waitingForAttempt() const;
+    // The launch slice of the current call is used up (see SupervisionOptions).
+    bool launchSliceSpent() const;
+    void putOffLaunch();
     platform::LaunchRequest launchRequest() const;
     void finishStop(bool ok);
     bool groupGone();
