@@ -69,6 +69,30 @@ protected:
         return done();
     }
 
+    // Stops record 1's process with SIGSTOP (its backlog still takes
+    // connections, the answers never come) and checks the rule of 1 s and 3
+    // failures: no alert after two failed checks, the Unhealthy alert naming
+    // `name` after the third, then a restart that ends the stopped process.
+    // `hung` is set to the stopped process's ID.
+    void hangAndExpectRestart(const std::string& name, int& hung) {
+        hung = record(1).info().pid;
+        ASSERT_EQ(0, ::kill(hung, SIGSTOP));
+        ASSERT_TRUE(checkRound(1));
+        ASSERT_TRUE(checkRound(1));
+        EXPECT_EQ(hung, record(1).info().pid);
+        EXPECT_TRUE(alerts.messages(AlertKind::Unhealthy).empty());
+        ASSERT_TRUE(checkRound(1));
+        const auto unhealthy = alerts.messages(AlertKind::Unhealthy);
+        ASSERT_EQ(1u, unhealthy.size());
+        EXPECT_EQ(name + " is unhealthy: no answer in 1 s (" + url(port) +
+                      ", 3 failed checks in a row); it will be restarted",
+                  unhealthy[0]);
+        // The stop ends the stopped process well before its time-out, by its
+        // SIGTERM; a new process follows.
+        ASSERT_TRUE(followUntil([&] { return record(1).info().pid > 0 && record(1).info().pid != hung; }));
+        EXPECT_FALSE(processAlive(hung));
+    }
+
     int port = freeTcpPort();
 };
 
@@ -80,23 +104,8 @@ TEST_F(HealthRuleTest, HungServerIsFoundByItsHttpRuleAndRestartedAndTheHungProce
     ASSERT_TRUE(checkRound(1));
     EXPECT_EQ(HealthState::Healthy, record(1).health());
 
-    const int hung = record(1).info().pid;
-    ASSERT_EQ(0, ::kill(hung, SIGSTOP));
-    // The backlog still takes the connection; the answer never comes.
-    ASSERT_TRUE(checkRound(1));
-    ASSERT_TRUE(checkRound(1));
-    EXPECT_EQ(hung, record(1).info().pid);
-    EXPECT_TRUE(alerts.messages(AlertKind::Unhealthy).empty());
-    ASSERT_TRUE(checkRound(1));
-
-    const auto unhealthy = alerts.messages(AlertKind::Unhealthy);
-    ASSERT_EQ(1u, unhealthy.size());
-    EXPECT_EQ("game is unhealthy: no answer in 1 s (" + url(port) + ", 3 failed checks in a row); it will be restarted",
-              unhealthy[0]);
-    // The stop ends the stopped process well before its time-out, by its
-    // SIGTERM; a new process follows.
-    ASSERT_TRUE(followUntil([&] { return record(1).info().pid > 0 && record(1).info().pid != hung; }));
-    EXPECT_FALSE(processAlive(hung));
+    int hung = 0;
+    ASSERT_NO_FATAL_FAILURE(hangAndExpectRestart("game", hung));
     ASSERT_TRUE(record(1).lastExit());
     EXPECT_EQ("was killed by signal 15 (SIGTERM)", record(1).lastExit()->reason());
     EXPECT_NE(hung, record(1).info().pid);
@@ -301,19 +310,8 @@ TEST_F(HealthRuleTest, KeptConnectionIsReusedAndAServerThatHangsOnItIsFoundUnhea
     EXPECT_EQ(checksBefore + 4, record(1).healthChecks());
     EXPECT_EQ(1, acceptedConnections(connections));
 
-    const int hung = record(1).info().pid;
-    ASSERT_EQ(0, ::kill(hung, SIGSTOP));
-    ASSERT_TRUE(checkRound(1));
-    ASSERT_TRUE(checkRound(1));
-    EXPECT_EQ(hung, record(1).info().pid);
-    EXPECT_TRUE(alerts.messages(AlertKind::Unhealthy).empty());
-    ASSERT_TRUE(checkRound(1));
-    const auto unhealthy = alerts.messages(AlertKind::Unhealthy);
-    ASSERT_EQ(1u, unhealthy.size());
-    EXPECT_EQ("kept is unhealthy: no answer in 1 s (" + url(port) + ", 3 failed checks in a row); it will be restarted",
-              unhealthy[0]);
-    ASSERT_TRUE(followUntil([&] { return record(1).info().pid > 0 && record(1).info().pid != hung; }));
-    EXPECT_FALSE(processAlive(hung));
+    int hung = 0;
+    ASSERT_NO_FATAL_FAILURE(hangAndExpectRestart("kept", hung));
     // The new process is reached on a new connection, not on the dead one.
     settle(1);
     ASSERT_TRUE(checkRound(1));
