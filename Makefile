@@ -78,6 +78,8 @@ deb: build
 
 screenshot: build
 	@scripts/make-screenshot.sh $(BUILD)
+	@scripts/make-screenshot.sh $(BUILD) 1366x768
+	@scripts/make-screenshot.sh $(BUILD) 1920x1080
 
 clean:
 	rm -rf $(BUILD) $(WIN_BUILD) build-asan build-tsan

@@ -59,23 +59,32 @@ namespace {
 
 TEST(MainLayoutTest, ANarrowWindowMovesTheRightHandControlsLeftAndScrollsTheRows) {
     const int originY = 80;
+    const MainLayout::Rect kReminder{1276, 80, 246, 21};
     // Wide enough: the template's places, the area as tall as the rows.
-    const auto wide = MainLayout::arrange(originY, 3, 1550, 600, 540, 27, 1389, 1276, 15);
+    const auto wide = MainLayout::arrange(originY, 3, 1550, 600, 540, 27, 1389, kReminder, 15);
     EXPECT_EQ(0, wide.shift);
     EXPECT_EQ((MainLayout::Rect{0, originY + 25, 1550, 95}), wide.rowArea);
     EXPECT_EQ(originY + 120, wide.bottomButtons[0].top);  // where the template puts them for three rows
     EXPECT_EQ(1378 - 225, wide.bottomButtons[0].left);
     // 1366 pixels: everything right of the command line moves left, the
     // rows scroll across (a scroll bar below them).
-    const auto narrow = MainLayout::arrange(originY, 3, 1350, 600, 540, 27, 1389, 1276, 15);
+    const auto narrow = MainLayout::arrange(originY, 3, 1350, 600, 540, 27, 1389, kReminder, 15);
     EXPECT_EQ(1350 - MainLayout::kNaturalClientWidth, narrow.shift);
     EXPECT_LE(narrow.topButtons[2].left + narrow.topButtons[2].width, 1350);
     EXPECT_LE(narrow.bottomButtons[4].left + narrow.bottomButtons[4].width, 1350);
     EXPECT_EQ(95 + 15, narrow.rowArea.height);
     EXPECT_EQ(wide.commandLineEditWidth + narrow.shift, narrow.commandLineEditWidth);
+    // The reminder stays beside the captions when there is room; in the
+    // narrow window the captions scroll and it would cover them, so it sits
+    // left of the bottom buttons, whole and clear of them.
+    EXPECT_EQ(kReminder, wide.reminder);
+    EXPECT_EQ(narrow.bottomButtons[0].top + (narrow.bottomButtons[0].height - 21) / 2, narrow.reminder.top);
+    EXPECT_EQ(246, narrow.reminder.width);
+    EXPECT_LE(narrow.reminder.left + narrow.reminder.width, narrow.bottomButtons[0].left);
+    EXPECT_GE(narrow.reminder.top, narrow.rowArea.top + narrow.rowArea.height);
     // 99 rows in a short window: the area takes what is left above the
     // bottom buttons, which stay inside the window.
-    const auto tall = MainLayout::arrange(originY, 99, 1550, 700, 540, 27, 1389, 1276, 15);
+    const auto tall = MainLayout::arrange(originY, 99, 1550, 700, 540, 27, 1389, kReminder, 15);
     EXPECT_EQ(700 - originY - 25 - MainLayout::kBelowRows, tall.rowArea.height);
     EXPECT_LE(tall.bottomButtons[0].top + tall.bottomButtons[0].height, 700);
     EXPECT_EQ(30 * 99 + 5, MainLayout::rowAreaContentHeight(99));

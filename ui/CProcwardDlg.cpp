@@ -53,6 +53,7 @@ const char* const kColumnHeaders[6] = {"名称", "命令行", "进程ID", "监�
 WindowPlacement::Box boxOf(const wxRect& r) { return {r.x, r.y, r.width, r.height}; }
 wxRect rectOf(const WindowPlacement::Box& b) { return wxRect(b.x, b.y, b.width, b.height); }
 wxRect rectOf(const MainLayout::Rect& r) { return wxRect(r.left, r.top, r.width, r.height); }
+MainLayout::Rect rectFrom(const wxRect& r) { return MainLayout::Rect{r.x, r.y, r.width, r.height}; }
 }  // namespace
 
 const char* const CProcwardDlg::kQuitQuestion = "退出后将停止监控所有服务器，确定退出吗？";
@@ -125,7 +126,7 @@ void CProcwardDlg::CreateTemplateControls() {
     t.button(IDC_UPDATE_TIME, "更新时间", 968, 18, 36, 14);
     m_reminder = t.label(wxID_STATIC, "提示：请记住启动充值回调apache 服务器！", 851, 49, 164, 13);
     m_templateGroupWidth = m_addGroup->GetRect().width;
-    m_templateReminderLeft = m_reminder->GetRect().x;
+    m_templateReminder = m_reminder->GetRect();
     wxButton* startAll = t.button(IDC_START_ALL, "全部开始", 789, 186, 40, 15);
     t.button(IDC_STOP_ALL, "全部结束", 838, 186, 40, 15);
     t.button(IDC_DELETE_ALL, "全部删除", 885, 186, 40, 15);
@@ -397,7 +398,7 @@ void CProcwardDlg::ArrangeControls() {
     const std::int32_t highest = supervisor().servers().empty() ? 0 : supervisor().servers().rbegin()->first;
     const MainLayout::Arrangement a =
         MainLayout::arrange(g_rowOriginY, highest, client.x, client.y, edit.x, edit.y, m_templateGroupWidth,
-                            m_templateReminderLeft, wxSystemSettings::GetMetric(wxSYS_HSCROLL_Y, this));
+                            rectFrom(m_templateReminder), wxSystemSettings::GetMetric(wxSYS_HSCROLL_Y, this));
     const int bottomIds[5] = {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL, IDC_LOAD_ALL, IDC_OPEN_ALL};
     for (int i = 0; i < 5; ++i) FindWindow(bottomIds[i])->SetSize(rectOf(a.bottomButtons[static_cast<std::size_t>(i)]));
     m_commandLineEdit->SetSize(edit.x, edit.y, a.commandLineEditWidth, edit.height);
@@ -405,7 +406,7 @@ void CProcwardDlg::ArrangeControls() {
     for (int i = 0; i < 3; ++i) FindWindow(topIds[i])->SetSize(rectOf(a.topButtons[static_cast<std::size_t>(i)]));
     const wxRect group = m_addGroup->GetRect();
     m_addGroup->SetSize(group.x, group.y, a.groupBoxWidth, group.height);
-    m_reminder->Move(a.reminderLeft, m_reminder->GetPosition().y);
+    m_reminder->SetSize(rectOf(a.reminder));
     m_headerStrip->SetSize(rectOf(a.header));
     m_rowArea->SetSize(rectOf(a.rowArea));
     m_rowArea->setContentSize(MainLayout::kNaturalClientWidth, MainLayout::rowAreaContentHeight(highest));

@@ -232,7 +232,7 @@ private:
     std::vector<wxStaticText*> m_headers;
     wxStaticText* m_reminder = nullptr;
     int m_templateGroupWidth = 0;
-    int m_templateReminderLeft = 0;
+    wxRect m_templateReminder;
 
     wxStaticBox* m_addGroup = nullptr;
     wxTextCtrl* m_nameEdit = nullptr;

@@ -40,7 +40,7 @@ int rowAreaContentHeight(int highestIndex) {
 }
 
 Arrangement arrange(int originY, int highestIndex, int clientWidth, int clientHeight, int commandLineEditLeft,
-                    int commandLineEditTop, int groupBoxWidth, int reminderLeft, int scrollBar) {
+                    int commandLineEditTop, int groupBoxWidth, Rect reminder, int scrollBar) {
     Arrangement a;
     // The template's places at the natural width; then what stands right
     // of the command-line edit moves left by as much as the window is
@@ -72,7 +72,17 @@ Arrangement arrange(int originY, int highestIndex, int clientWidth, int clientHe
     const int editWidth = natural.commandLineEditWidth + a.shift;
     a.commandLineEditWidth = editWidth < 40 ? 40 : editWidth;
     a.groupBoxWidth = groupBoxWidth + a.shift;
-    a.reminderLeft = reminderLeft + a.shift;
+    // Beside the captions the reminder only fits at the natural width: in a
+    // narrower window the captions scroll with the rows while the reminder
+    // would move left over them. It goes below the rows instead, on the line
+    // of the bottom buttons, where the left side is free.
+    a.reminder = reminder;
+    if (a.shift < 0) {
+        const Rect& button = a.bottomButtons[0];
+        a.reminder.left = kOriginX;
+        a.reminder.top = bottom + (button.height - reminder.height) / 2;
+        if (a.reminder.left + a.reminder.width > button.left) a.reminder.width = button.left - a.reminder.left;
+    }
     return a;
 }
 

@@ -91,13 +91,13 @@ struct Arrangement {
     int commandLineEditWidth = 0;
     std::array<Rect, 3> topButtons{};
     int groupBoxWidth = 0;
-    int reminderLeft = 0;
+    Rect reminder;  // the operator's reminder: beside the column captions, or below the rows
 };
 // `highestIndex`: the largest index of a row (every row must be reachable);
 // `scrollBar`: the thickness of a scroll bar, added below the rows when
-// they need a horizontal one; `groupBoxWidth`, `reminderLeft`: their places
-// in the template.
+// they need a horizontal one; `groupBoxWidth`, `reminder`: their places in
+// the template.
 Arrangement arrange(int originY, int highestIndex, int clientWidth, int clientHeight, int commandLineEditLeft,
-                    int commandLineEditTop, int groupBoxWidth, int reminderLeft, int scrollBar);
+                    int commandLineEditTop, int groupBoxWidth, Rect reminder, int scrollBar);
 
 }  // namespace MainLayout
