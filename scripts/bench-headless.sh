@@ -6,7 +6,9 @@
 # SERVER_ARGS="--count-lines 100 18" each server writes that output (18 lines
 # of 95 bytes every 100 ms: about 1 MB per minute) into its output file.
 # With COUNT=N it supervises N servers instead of 99; it then also says how
-# long the start-up of all of them took and how long `ctl status` takes.
+# how long `ctl status` takes. Every run says how long the start-up of all
+# the servers took. With PROGRAM procward and no arguments it measures the
+# window (run it on a desktop: scripts/desktop-session.sh).
 set -e
 BUILD="$(cd "${1:-build}" && pwd)"
 SECONDS_TO_RUN="${2:-30}"
@@ -19,7 +21,7 @@ WORK="$(mktemp -d /tmp/procward-bench-XXXXXX)"
 cleanup() {
   [ -n "$PID" ] && kill "$PID" 2>/dev/null && wait "$PID" 2>/dev/null || true
   for pid in $(servers); do kill -KILL "$pid" 2>/dev/null || true; done
-  rm -rf "$WORK"
+  [ -n "$KEEP_WORK" ] && echo "kept $WORK" || rm -rf "$WORK"
 }
 # The processes of this run's copy of the test server.
 servers() {
@@ -52,15 +54,13 @@ printf '[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n' > "$WORK/procward.ini"
 PID=$!
 # Let it start every server and settle.
 started=$(date +%s%N)
-if [ "$COUNT" -ne 99 ]; then
-  # How long until every server has started (at most a minute), read from
-  # the log: counting processes would load the machine being measured.
-  launched() { cat "$WORK"/logs/*.log 2>/dev/null | grep -c ' started successfully: ' || true; }
-  while [ "$(launched)" -lt "$COUNT" ] && [ $(( $(date +%s%N) - started )) -lt 60000000000 ]; do
-    sleep 0.05
-  done
-  startup_ms=$(( ($(date +%s%N) - started) / 1000000 ))
-fi
+# How long until every server has started (at most a minute), read from the
+# log: counting processes would load the machine being measured.
+launched() { cat "$WORK"/logs/*.log 2>/dev/null | grep -c ' started successfully: ' || true; }
+while [ "$(launched)" -lt "$COUNT" ] && [ $(( $(date +%s%N) - started )) -lt 60000000000 ]; do
+  sleep 0.05
+done
+startup_ms=$(( ($(date +%s%N) - started) / 1000000 ))
 sleep 5
 running=$(servers | wc -l)
 # A scrape, so that the metrics' server has answered once.
@@ -93,5 +93,5 @@ awk -v b="$before" -v a="$after" -v hz="$hz" -v s="$SECONDS_TO_RUN" -v peak="$pe
   printf "  peak RSS: %.1f MB\n", peak / 1024
   printf "  server output files: %.1f MB\n", w / 1048576
 }'
-[ -z "$startup_ms" ] || echo "  start-up: all $COUNT servers running after $startup_ms ms"
+echo "  start-up: all $COUNT servers running after $startup_ms ms"
 [ -z "$ctl_ms" ] || echo "  ctl status: $ctl_ms ms (median of 5, whole command)"

@@ -9,4 +9,6 @@ BUILD="${1:-build}"
 METRICS_LISTEN=127.0.0.1:19464 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
 # The same servers each writing about 1 MB of output per minute.
 SERVER_ARGS="--count-lines 100 18" "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
+# The window with its 99 rows, on a desktop of its own.
+"$(dirname "$0")/desktop-session.sh" "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procward
 "$(dirname "$0")/bench-exit-line.py" "$BUILD" 20
