@@ -1,6 +1,7 @@
 #include "alerts/WebhookChannel.h"
 
 #include <chrono>
+#include <stdexcept>
 
 #include "alerts/AlertText.h"
 #include "alerts/WebhookFormat.h"
@@ -73,7 +74,12 @@ void WebhookChannel::queue(ChannelMessage message) {
 
 std::string WebhookChannel::attempt(const ChannelMessage& message, const std::atomic<bool>* cancel,
                                     const std::function<void(const std::string&)>& trace) const {
-    const WebhookFormat::Post post = WebhookFormat::build(settings_, message, nowMs());
+    WebhookFormat::Post post;
+    try {
+        post = WebhookFormat::build(settings_, message, nowMs());
+    } catch (const std::runtime_error& e) {
+        return e.what();  // a signature that cannot be made: the post would be refused
+    }
     platform::HttpRequest request;
     request.url = post.url;
     request.headers = post.headers;

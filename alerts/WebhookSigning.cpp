@@ -1,15 +1,20 @@
 #include "alerts/WebhookSigning.h"
 
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
+#include <stdexcept>
+
+#include "platform/TlsLibrary.h"
 
 std::string HmacSha256Base64(const std::string& key, const std::string& message) {
+    std::string error;
+    const platform::TlsLibrary* tls = platform::TlsLibrary::get(error);
+    if (!tls) throw std::runtime_error(error);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(message.data()),
-         message.size(), digest, &length);
+    if (!tls->hmac(tls->evpSha256(), key.data(), static_cast<int>(key.size()),
+                   reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest, &length))
+        throw std::runtime_error("the signature could not be computed");
     unsigned char encoded[4 * ((EVP_MAX_MD_SIZE + 2) / 3) + 1];
-    const int size = EVP_EncodeBlock(encoded, digest, static_cast<int>(length));
+    const int size = tls->evpEncodeBlock(encoded, digest, static_cast<int>(length));
     return std::string(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size));
 }
 

@@ -4,7 +4,8 @@
 
 // The signatures the chat robots ask for when a robot has a secret.
 
-// Base64 of HMAC-SHA256 of `message` keyed by `key`.
+// Base64 of HMAC-SHA256 of `message` keyed by `key`. Throws
+// std::runtime_error with the reason when OpenSSL cannot be loaded.
 std::string HmacSha256Base64(const std::string& key, const std::string& message);
 
 // Percent-encoding of everything but the unreserved characters

@@ -28,9 +28,10 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 # Loaded at run time (libsystemd under systemd, libcurl for the first
-# webhook or HTTP health rule), so dpkg-shlibdeps cannot see them.
-set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "libsystemd0, libcurl4")
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "libsystemd0, libcurl4")
+# webhook or HTTP health rule, OpenSSL for the first mail over TLS or signed
+# webhook), so dpkg-shlibdeps cannot see them.
+set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "libsystemd0, libcurl4, libssl3")
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "libsystemd0, libcurl4, libssl3")
 set(CPACK_DEBIAN_DAEMON_PACKAGE_NAME procwardd)
 set(CPACK_DEBIAN_DAEMON_FILE_NAME procwardd_${PROJECT_VERSION}_amd64.deb)
 set(CPACK_DEBIAN_DAEMON_DESCRIPTION "Supervisor that keeps server processes running, without a window

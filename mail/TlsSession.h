@@ -3,6 +3,9 @@
 #include <string>
 
 class MailConnection;
+namespace platform {
+struct TlsLibrary;
+}
 
 typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
@@ -52,6 +55,7 @@ private:
     MailConnection& connection_;
     std::string host_;
     bool verify_;
+    const platform::TlsLibrary* tls_ = nullptr;  // loaded on the first session
     SSL_CTX* context_ = nullptr;
     SSL* ssl_ = nullptr;
     BIO* incoming_ = nullptr;  // records from the server, for OpenSSL to read

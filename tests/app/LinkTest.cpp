@@ -1,5 +1,6 @@
 // What the executables load, as ldd reports it: the daemon no toolkit, the
-// HTTP library of the metrics only through its module.
+// HTTP library of the metrics only through its module, libcurl and OpenSSL
+// only when a webhook, an HTTP health rule or a mail over TLS needs them.
 #include <sys/wait.h>
 
 #include <regex>
@@ -33,6 +34,8 @@ TEST(LinkTest, HttpAndSystemdLibrariesAreLoadedOnlyWhenUsed) {
     EXPECT_EQ(std::string::npos, daemon.find("httplib")) << daemon;
     EXPECT_EQ(std::string::npos, daemon.find("libsystemd")) << daemon;
     EXPECT_EQ(std::string::npos, daemon.find("libcurl")) << daemon;
+    EXPECT_EQ(std::string::npos, daemon.find("libssl")) << daemon;
+    EXPECT_EQ(std::string::npos, daemon.find("libcrypto")) << daemon;
     const std::string module = libraries(PROCWARD_METRICS_MODULE);
     EXPECT_NE(std::string::npos, module.find("libcpp-httplib")) << module;
 }
