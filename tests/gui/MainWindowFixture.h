@@ -14,6 +14,7 @@
 #include "app/core/Runtime.h"
 #include "config/AppDirectories.h"
 #include "log/AppLogger.h"
+#include "supervision/ServerState.h"
 #include "ui/CProcwardDlg.h"
 #include "ui/DialogTemplate.h"
 #include "tests/support/TempDir.h"
@@ -55,6 +56,14 @@ protected:
         dialog = std::make_unique<CProcwardDlg>();
         dialog->OnInitDialog();
         dialog->Show();
+        // Launches are made in slices: on a busy machine a start can wait
+        // for the window's next call. The tests begin once every server has
+        // had its first start (or its first failure).
+        runUntil([&] {
+            for (const auto& [index, server] : dialog->supervisor().servers())
+                if (server->autoStart() && server->state() == ServerState::Stopped) return false;
+            return true;
+        });
     }
     wxWindow* control(int id) { return dialog->FindWindow(id); }
     const MonitoredServer& record(int index) { return *dialog->supervisor().find(index); }
