@@ -145,6 +145,24 @@ private:
 TEST_F(StatusTextTest, IsoTimesCarryTheZoneOffset) {
     EXPECT_EQ("2026-01-01T08:00:00+08:00", StatusReport::isoTime(1767225600));
     EXPECT_EQ("", StatusReport::isoTime(0));
+    // Zones of the database, west and east, a half-hour offset, summer time,
+    // and a local date that is a day before the UTC one.
+    const std::pair<const char*, std::int64_t> cases[] = {
+        {"Asia/Shanghai", 1767225600},     // 2026-01-01T00:00:00Z
+        {"America/St_Johns", 1767225600},  // -03:30, the day before
+        {"America/New_York", 1783036800},  // 2026-07-03T00:00:00Z, summer time
+        {"Asia/Kolkata", 1767225600},
+        {"UTC", 1767225600},
+    };
+    const char* expected[] = {
+        "2026-01-01T08:00:00+08:00", "2025-12-31T20:30:00-03:30", "2026-07-02T20:00:00-04:00",
+        "2026-01-01T05:30:00+05:30", "2026-01-01T00:00:00+00:00",
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        ::setenv("TZ", cases[i].first, 1);
+        ::tzset();
+        EXPECT_EQ(expected[i], StatusReport::isoTime(cases[i].second)) << cases[i].first;
+    }
 }
 
 TEST_F(StatusTextTest, JsonOfARunningAndABackedOffServer) {

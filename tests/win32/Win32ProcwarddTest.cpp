@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <memory>
+#include <regex>
 
 #include "platform/ProcessTable.h"
 #include "tests/support/TempDir.h"
@@ -223,4 +225,57 @@ TEST_F(Win32ProcwarddTest, TheServersOutputIsKeptRotatedAndReadByCtlLogsOverTheP
     EXPECT_NE(std::string::npos, after.out.find("count ")) << after.out;
     const Finished unknown = ctl("logs nobody-here");
     EXPECT_NE(0u, unknown.code) << unknown.out;
+}
+
+namespace {
+
+// The instant an ISO 8601 local time with a numeric offset names, in
+// seconds since 1970; false when the text is not of that form.
+bool isoInstant(const std::string& text, std::int64_t& seconds, std::string& offset) {
+    static const std::regex form(R"(^(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)([+-])(\d\d):(\d\d)$)");
+    std::smatch m;
+    if (!std::regex_match(text, m, form)) return false;
+    auto number = [&m](int i) { return std::stoll(m[i].str()); };
+    std::tm civil{};
+    civil.tm_year = static_cast<int>(number(1)) - 1900;
+    civil.tm_mon = static_cast<int>(number(2)) - 1;
+    civil.tm_mday = static_cast<int>(number(3));
+    civil.tm_hour = static_cast<int>(number(4));
+    civil.tm_min = static_cast<int>(number(5));
+    civil.tm_sec = static_cast<int>(number(6));
+    const std::int64_t sign = m[7].str() == "-" ? -1 : 1;
+    seconds = static_cast<std::int64_t>(_mkgmtime(&civil)) - sign * (number(8) * 3600 + number(9) * 60);
+    offset = text.substr(19);
+    return true;
+}
+
+}  // namespace
+
+TEST_F(Win32ProcwarddTest, CtlStatusStartTimesAreIso8601WithANumericOffset) {
+    // The C runtime takes its zone from TZ when it is set: eight hours east,
+    // whatever the machine's zone, whose name the runtime's %z would give.
+    ::SetEnvironmentVariableA("TZ", "CST-8");
+    const std::int64_t before = static_cast<std::int64_t>(std::time(nullptr));
+    startDaemon();
+    ::SetEnvironmentVariableA("TZ", nullptr);
+    int first = 0;
+    ASSERT_TRUE(eventually([&] { return (first = pidOf("ctlsrv.exe")) != 0; }, 30000)) << log();
+    Finished json;
+    const std::regex startTime("\"start_time\":\"([^\"]*)\"");
+    std::smatch found;
+    ASSERT_TRUE(eventually([&] {
+        json = ctl("status --json");
+        return json.code == 0 && std::regex_search(json.out, found, startTime);
+    }, 20000)) << json.out;
+    std::int64_t instant = 0;
+    std::string offset;
+    ASSERT_TRUE(isoInstant(found[1].str(), instant, offset)) << found[1].str();
+    EXPECT_EQ("+08:00", offset);
+    // The time it names is the server's start, between this test's start
+    // and now (whole seconds).
+    EXPECT_LE(before - 1, instant);
+    EXPECT_GE(static_cast<std::int64_t>(std::time(nullptr)), instant);
+    // The table shows the same text.
+    const Finished table = ctl("status");
+    EXPECT_NE(std::string::npos, table.out.find(found[1].str())) << table.out;
 }

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 
+#include "app/core/StatusReport.h"
 #include "platform/FileStore.h"
 #include "platform/System.h"
 #include "platform/TextEncoding.h"
@@ -186,4 +190,38 @@ TEST(Win32TextEncodingTest, TheCharsetAndCharacterBoundsFollowTheAnsiCodePage) {
     // A trail byte can look like '\\' (0x5C): it still belongs to its lead.
     const std::string tricky = "\x81\x5C\x41";
     EXPECT_EQ(2u, platform::wholeCharacterPrefix(tricky, 2));
+}
+
+TEST(Win32StatusTimeTest, StartTimesCarryANumericOffsetInEveryZone) {
+    // The C runtime's own zone text would be a name ("China Standard Time",
+    // in the code page); the offset is computed instead.
+    const std::int64_t time = 1767225600;  // 2026-01-01T00:00:00Z
+    const std::pair<const char*, const char*> zones[] = {
+        {"CST-8", "2026-01-01T08:00:00+08:00"},
+        {"NST3:30", "2025-12-31T20:30:00-03:30"},
+        {"GMT0", "2026-01-01T00:00:00+00:00"},
+    };
+    for (const auto& [zone, expected] : zones) {
+        ::_putenv_s("TZ", zone);
+        ::_tzset();
+        EXPECT_EQ(expected, StatusReport::isoTime(time)) << zone;
+    }
+    ::_putenv_s("TZ", "");
+    ::_tzset();
+    // Without TZ, the system's zone: the local time Windows itself gives,
+    // and only ASCII.
+    SYSTEMTIME utc{}, local{};
+    FILETIME file{};
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(time) + 11644473600ULL) * 10000000ULL;
+    file.dwLowDateTime = static_cast<DWORD>(ticks);
+    file.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    ASSERT_TRUE(::FileTimeToSystemTime(&file, &utc));
+    ASSERT_TRUE(::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local));
+    const std::string iso = StatusReport::isoTime(time);
+    char date[32];
+    std::snprintf(date, sizeof date, "%04u-%02u-%02uT%02u:%02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+                  local.wMinute, local.wSecond);
+    EXPECT_EQ(0u, iso.find(date)) << iso;
+    ASSERT_EQ(25u, iso.size()) << iso;
+    for (char c : iso) EXPECT_TRUE(c > 0 && c < 0x7f) << iso;
 }
