@@ -118,6 +118,18 @@ protected:
 
     Finished ctl(const std::string& arguments) { return run("\"" + daemon + "\" ctl " + arguments, dir.path()); }
 
+    // A ctl command not waited for (a stop, which ctl follows to its end).
+    void ctlInBackground(const std::string& arguments) {
+        std::string line = "\"" + daemon + "\" ctl " + arguments;
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION created{};
+        ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                     dir.path().c_str(), &startup, &created));
+        ::CloseHandle(created.hThread);
+        ::CloseHandle(created.hProcess);
+    }
+
     std::string log() const { return readFile(dir.path() + "\\logs\\" + todaysLogName("procwardd")); }
 
     TempDir dir;
@@ -278,4 +290,31 @@ TEST_F(Win32ProcwarddTest, CtlStatusStartTimesAreIso8601WithANumericOffset) {
     // The table shows the same text.
     const Finished table = ctl("status");
     EXPECT_NE(std::string::npos, table.out.find(found[1].str())) << table.out;
+}
+
+TEST_F(Win32ProcwarddTest, ACtlStopLetsAConsoleServerSaveBeforeItEnds) {
+    // procwardd runs in a console of its own; the server in another.
+    const std::string saved = dir.path() + "\\saved.txt";
+    writeFile(dir.path() + "\\serverinfo.json", "[{\"name\":\"gs-ctl\",\"processname\":\"ctlsrv.exe\","
+                                                "\"commandline\":\"" + jsonEscaped(server + " --on-term " + saved) +
+                                                "\"}]");
+    // Were the Ctrl-Break lost, the kill at the end of this would show in
+    // the log and leave nothing saved.
+    writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=120\r\n");
+    startDaemon();
+    int first = 0;
+    ASSERT_TRUE(eventually([&] { return (first = pidOf("ctlsrv.exe")) != 0; }, 30000)) << log();
+    Finished status;
+    ASSERT_TRUE(eventually([&] {
+        status = ctl("status");
+        return status.code == 0 && status.out.find("running") != std::string::npos;
+    }, 20000)) << status.out << log();
+
+    // Not waited for: whether the server saved is what tells.
+    ctlInBackground("stop gs-ctl");
+    const bool ended = eventually([&] { return !alive(first); }, runningUnderWine() ? 20000 : 110000);
+    if (!ended && runningUnderWine()) GTEST_SKIP() << kWineDropsConsoleEvents;
+    ASSERT_TRUE(ended) << log();
+    EXPECT_EQ(0u, readFile(saved).find("saved")) << log();
+    EXPECT_EQ(std::string::npos, log().find("did not end within the stop time-out")) << log();
 }
