@@ -71,6 +71,28 @@ TEST(CommandLineTest, WhatIsNotUnderstoodIsAUsageError) {
     }
 }
 
+TEST(CommandLineTest, TheServiceCommandsOfTheDaemon) {
+    const CommandLine install = parse({"service", "install", "--config-dir", "C:\\srv", "--log-dir=D:\\logs"}, true);
+    EXPECT_EQ(CommandLine::Mode::Service, install.mode) << install.error;
+    EXPECT_EQ("install", install.serviceAction);
+    EXPECT_EQ("C:\\srv", install.configDir);
+    EXPECT_EQ("D:\\logs", install.logDir);
+    for (const char* action : {"uninstall", "start", "stop"})
+        EXPECT_EQ(action, parse({"service", action}, true).serviceAction);
+    EXPECT_EQ(CommandLine::Mode::RunService, parse({"--service", "--config-dir", "C:\\srv"}, true).mode);
+
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"service"}, {"service", "restart"}, {"--headless", "service", "start"}}) {
+        const CommandLine line = parse(wrong, true);
+        EXPECT_EQ(CommandLine::Mode::Usage, line.mode) << wrong.size();
+    }
+    EXPECT_EQ("service needs install, uninstall, start or stop", parse({"service", "restart"}, true).error);
+    // The window program has no service of its own: the words are its toolkit's.
+    EXPECT_EQ(CommandLine::Mode::Window, parse({"service", "start"}, false).mode);
+    EXPECT_NE(std::string::npos, CommandLine::usage("procwardd", true).find("service install"));
+    EXPECT_EQ(std::string::npos, CommandLine::usage("procward", false).find("service install"));
+}
+
 TEST(MetricsListenTest, HostAndPortOrAReason) {
     std::string host, error;
     int port = 0;
