@@ -1,5 +1,6 @@
 // The texts and parsing of the supervisor on servers: the command line, the
 // metrics address, the status texts, and the removal of old daily logs.
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <vector>
@@ -9,7 +10,9 @@
 
 #include "app/core/CommandLine.h"
 #include "app/core/MetricsServer.h"
+#include "app/core/ServiceCommand.h"
 #include "app/core/StatusReport.h"
+#include "config/AppDirectories.h"
 #include "log/LogRetention.h"
 #include "tests/support/TempDir.h"
 
@@ -91,6 +94,28 @@ TEST(CommandLineTest, TheServiceCommandsOfTheDaemon) {
     EXPECT_EQ(CommandLine::Mode::Window, parse({"service", "start"}, false).mode);
     EXPECT_NE(std::string::npos, CommandLine::usage("procwardd", true).find("service install"));
     EXPECT_EQ(std::string::npos, CommandLine::usage("procward", false).find("service install"));
+}
+
+TEST(ServiceCommandTest, WithoutTheWindowsServiceManagerEveryServiceCommandSaysSo) {
+    TempDir dir;
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"service", "install"}, {"service", "install", "--config-dir", dir.path()},
+          {"service", "start"}, {"service", "stop"}, {"service", "uninstall"}}) {
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        ASSERT_TRUE(out && err);
+        EXPECT_EQ(1, ServiceCommand::run(parse(words, true), "procwardd", out, err)) << words.size();
+        std::rewind(err);
+        char text[512] = {};
+        const std::size_t n = std::fread(text, 1, sizeof text - 1, err);
+        EXPECT_NE(std::string::npos, std::string(text, n).find("run procwardd from a systemd unit instead"))
+            << std::string(text, n);
+        EXPECT_EQ(0, std::ftell(out));
+        std::fclose(out);
+        std::fclose(err);
+    }
+    // install took the directory before it found no service manager.
+    AppDirectories::setConfigDirectory("");
 }
 
 TEST(MetricsListenTest, HostAndPortOrAReason) {

@@ -20,7 +20,7 @@ constexpr int kStopWaitMs = 45000;
 bool defaultDirectory(std::string& directory, std::string& error) {
     directory = platform::serviceDataDirectory();
     if (directory.empty()) {
-        error = "this system has no directory for a service's files";
+        error = "this system has no service manager of that kind; run procwardd from a systemd unit instead";
         return false;
     }
     return platform::createServiceDirectory(directory, error);
