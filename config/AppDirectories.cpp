@@ -57,6 +57,11 @@ bool AppDirectories::logDirectoryGiven() {
     return !directories().log.empty();
 }
 
+bool AppDirectories::configDirectoryGiven() {
+    std::lock_guard<std::mutex> lock(directories().mutex);
+    return !directories().config.empty();
+}
+
 std::string AppDirectories::serverListPath() {
     return configDirectory() + platform::pathSeparator() + "serverinfo.json";
 }

@@ -16,6 +16,8 @@ public:
     static void setLogDirectory(const std::string& directory);
     // Whether the log directory was given (it is then never created).
     static bool logDirectoryGiven();
+    // Whether the configuration directory was given.
+    static bool configDirectoryGiven();
 
     // serverinfo.json and procward.ini in the configuration directory.
     static std::string serverListPath();

@@ -79,6 +79,13 @@ bool takeProgressNotice(std::string& received, long long& seconds);
 // /tmp/procward-<uid>/ctl.sock.
 std::string commandSocketPath();
 
+// Where the supervisor run as a system service listens, when it does so
+// apart from every user's own copy (Windows: \\.\pipe\procward-ctl-service,
+// which administrators and the system account may open); empty where the
+// service listens where any copy does. commandSocketPath is this path while
+// running as that service.
+std::string serviceCommandSocketPath();
+
 // The user this process runs as.
 std::int64_t currentUserId();
 

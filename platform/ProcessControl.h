@@ -147,7 +147,9 @@ public:
     virtual TerminateResult terminate(int pid) = 0;
 
     // Ends the console host the platform attaches to a launched console
-    // program; nothing to do where there is none.
+    // program; nothing to do where there is none. A tool: the supervisor
+    // keeps its servers' console hosts, through which a Ctrl-Break reaches
+    // them.
     virtual void closeConsoleHost(int serverPid) = 0;
 };
 

@@ -5,8 +5,9 @@
 namespace platform {
 
 // Lets a running supervisor end cleanly when the system or the operator
-// asks it to stop (SIGINT, SIGTERM here; Ctrl-C, Ctrl-Break and the end of
-// the console or session on Windows), and reload its files when asked to
+// asks it to stop (SIGINT, SIGTERM here; Ctrl-C, Ctrl-Break, the close of
+// the console, the system's shutdown and a stop of the service on Windows,
+// where a user's logoff is not a stop), and reload its files when asked to
 // (SIGHUP here; Windows has no such request).
 class StopRequest {
 public:
@@ -19,7 +20,7 @@ public:
     // waiting thread). A wake that comes while nobody waits ends the next wait.
     static void wake();
     // What asked for the stop, by name ("SIGTERM", "SIGINT"; "Ctrl-C",
-    // "Ctrl-Break", "console closed", "logoff", "system shutdown" on
+    // "Ctrl-Break", "console closed", "system shutdown", "service stop" on
     // Windows); empty while nothing did.
     static std::string reason();
     // True once for every reload requested since the last call (requests

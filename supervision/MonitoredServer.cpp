@@ -330,7 +330,8 @@ bool MonitoredServer::settle(MachineLook& look) {
     if (info_.pid <= 0) return false;
     info_.ports = readListenAddress(look);
     readStartTime(info_.startTime);
-    context_->control.closeConsoleHost(info_.pid);
+    // The server's console host is kept: it is what carries a Ctrl-Break to
+    // a console server, so that a stop lets it save.
     // Confirmed: from starting to running, whatever the address says.
     return true;
 }

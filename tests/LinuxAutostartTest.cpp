@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config/AppDirectories.h"
 #include "log/AppLogger.h"
 #include "platform/System.h"
 #include "platform/linux/LinuxAutostart.h"
@@ -41,7 +42,7 @@ TEST_F(LinuxAutostartTest, WritesTheEntryAndReplacesItOnTheNextStart) {
     platform::LinuxAutostart autostart;
     std::string where;
     int error = -1;
-    ASSERT_EQ(platform::AutostartResult::Written, autostart.registerEntry("procward", "/opt/a/procward", where, error));
+    ASSERT_EQ(platform::AutostartResult::Written, autostart.registerEntry("procward", "/opt/a/procward", {}, where, error));
     EXPECT_EQ(entry(), where);
     EXPECT_EQ(0, error);
     EXPECT_EQ("[Desktop Entry]\nType=Application\nName=procward\nExec=/opt/a/procward\nTerminal=false\n"
@@ -50,8 +51,8 @@ TEST_F(LinuxAutostartTest, WritesTheEntryAndReplacesItOnTheNextStart) {
 
     // Started from another place: the entry names the new path, and no
     // temporary file is left beside it.
-    ASSERT_EQ(platform::AutostartResult::Written, autostart.registerEntry("procward", "/opt/b/procward", where, error));
-    EXPECT_NE(std::string::npos, readFile(entry()).find("\nExec=/opt/b/procward\n"));
+    ASSERT_EQ(platform::AutostartResult::Written, autostart.registerEntry("procward", "/opt/b/procward", {"--config-dir", "/srv/my games"}, where, error));
+    EXPECT_NE(std::string::npos, readFile(entry()).find("\nExec=/opt/b/procward --config-dir \"/srv/my games\"\n"));
     EXPECT_EQ(std::string::npos, readFile(entry()).find("/opt/a/"));
     int files = 0;
     for ([[maybe_unused]] const auto& file : std::filesystem::directory_iterator(config() + "/autostart")) ++files;
@@ -74,7 +75,7 @@ TEST_F(LinuxAutostartTest, ADirectoryThatCannotBeMadeIsCannotOpen) {
     platform::LinuxAutostart autostart;
     std::string where;
     int error = 0;
-    EXPECT_EQ(platform::AutostartResult::CannotOpen, autostart.registerEntry("procward", "/opt/p", where, error));
+    EXPECT_EQ(platform::AutostartResult::CannotOpen, autostart.registerEntry("procward", "/opt/p", {}, where, error));
     EXPECT_EQ(ENOTDIR, error);
     EXPECT_EQ(dir.file("plain/config/autostart/procward.desktop"), where);
 }
@@ -85,17 +86,29 @@ TEST_F(LinuxAutostartTest, AnEntryThatCannotBeReplacedIsWriteFailed) {
     platform::LinuxAutostart autostart;
     std::string where;
     int error = 0;
-    EXPECT_EQ(platform::AutostartResult::WriteFailed, autostart.registerEntry("procward", "/opt/p", where, error));
+    EXPECT_EQ(platform::AutostartResult::WriteFailed, autostart.registerEntry("procward", "/opt/p", {}, where, error));
     EXPECT_EQ(EISDIR, error);
     int files = 0;
     for ([[maybe_unused]] const auto& file : std::filesystem::directory_iterator(config() + "/autostart")) ++files;
     EXPECT_EQ(1, files);  // the temporary file is gone
 }
 
-TEST_F(LinuxAutostartTest, RegisterAutoRunWritesTheRunningExecutable) {
+TEST_F(LinuxAutostartTest, RegisterAutoRunWritesTheRunningExecutableWithItsDirectories) {
     EXPECT_EQ(AutoRunResult::Registered, RegisterAutoRun());
     EXPECT_NE(std::string::npos,
               readFile(entry()).find("\nExec=" + platform::LinuxAutostart::execValue(platform::executablePath()) + "\n"));
+
+    // Started with its own directories, it starts with them at logon too.
+    AppDirectories::setConfigDirectory(dir.file("my config"));
+    AppDirectories::setLogDirectory(dir.file("logs"));
+    const AutoRunResult result = RegisterAutoRun();
+    AppDirectories::setConfigDirectory("");
+    AppDirectories::setLogDirectory("");
+    EXPECT_EQ(AutoRunResult::Registered, result);
+    EXPECT_NE(std::string::npos,
+              readFile(entry()).find("\nExec=" + platform::LinuxAutostart::execValue(platform::executablePath()) +
+                                     " --config-dir " + platform::LinuxAutostart::execValue(dir.file("my config")) +
+                                     " --log-dir " + platform::LinuxAutostart::execValue(dir.file("logs")) + "\n"));
 }
 
 TEST_F(LinuxAutostartTest, RegisterAutoRunLogsWhenTheDirectoryCannotBeMadeAndShowsWhenTheWriteFails) {

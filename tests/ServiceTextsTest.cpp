@@ -1,5 +1,6 @@
 // The texts and parsing of the supervisor on servers: the command line, the
 // metrics address, the status texts, and the removal of old daily logs.
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <vector>
@@ -9,7 +10,9 @@
 
 #include "app/core/CommandLine.h"
 #include "app/core/MetricsServer.h"
+#include "app/core/ServiceCommand.h"
 #include "app/core/StatusReport.h"
+#include "config/AppDirectories.h"
 #include "log/LogRetention.h"
 #include "tests/support/TempDir.h"
 
@@ -69,6 +72,50 @@ TEST(CommandLineTest, WhatIsNotUnderstoodIsAUsageError) {
         EXPECT_EQ(CommandLine::Mode::Usage, line.mode) << c.error;
         EXPECT_EQ(c.error, line.error);
     }
+}
+
+TEST(CommandLineTest, TheServiceCommandsOfTheDaemon) {
+    const CommandLine install = parse({"service", "install", "--config-dir", "C:\\srv", "--log-dir=D:\\logs"}, true);
+    EXPECT_EQ(CommandLine::Mode::Service, install.mode) << install.error;
+    EXPECT_EQ("install", install.serviceAction);
+    EXPECT_EQ("C:\\srv", install.configDir);
+    EXPECT_EQ("D:\\logs", install.logDir);
+    for (const char* action : {"uninstall", "start", "stop"})
+        EXPECT_EQ(action, parse({"service", action}, true).serviceAction);
+    EXPECT_EQ(CommandLine::Mode::RunService, parse({"--service", "--config-dir", "C:\\srv"}, true).mode);
+
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"service"}, {"service", "restart"}, {"--headless", "service", "start"}}) {
+        const CommandLine line = parse(wrong, true);
+        EXPECT_EQ(CommandLine::Mode::Usage, line.mode) << wrong.size();
+    }
+    EXPECT_EQ("service needs install, uninstall, start or stop", parse({"service", "restart"}, true).error);
+    // The window program has no service of its own: the words are its toolkit's.
+    EXPECT_EQ(CommandLine::Mode::Window, parse({"service", "start"}, false).mode);
+    EXPECT_NE(std::string::npos, CommandLine::usage("procwardd", true).find("service install"));
+    EXPECT_EQ(std::string::npos, CommandLine::usage("procward", false).find("service install"));
+}
+
+TEST(ServiceCommandTest, WithoutTheWindowsServiceManagerEveryServiceCommandSaysSo) {
+    TempDir dir;
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"service", "install"}, {"service", "install", "--config-dir", dir.path()},
+          {"service", "start"}, {"service", "stop"}, {"service", "uninstall"}}) {
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        ASSERT_TRUE(out && err);
+        EXPECT_EQ(1, ServiceCommand::run(parse(words, true), "procwardd", out, err)) << words.size();
+        std::rewind(err);
+        char text[512] = {};
+        const std::size_t n = std::fread(text, 1, sizeof text - 1, err);
+        EXPECT_NE(std::string::npos, std::string(text, n).find("run procwardd from a systemd unit instead"))
+            << std::string(text, n);
+        EXPECT_EQ(0, std::ftell(out));
+        std::fclose(out);
+        std::fclose(err);
+    }
+    // install took the directory before it found no service manager.
+    AppDirectories::setConfigDirectory("");
 }
 
 TEST(MetricsListenTest, HostAndPortOrAReason) {
@@ -145,6 +192,24 @@ private:
 TEST_F(StatusTextTest, IsoTimesCarryTheZoneOffset) {
     EXPECT_EQ("2026-01-01T08:00:00+08:00", StatusReport::isoTime(1767225600));
     EXPECT_EQ("", StatusReport::isoTime(0));
+    // Zones of the database, west and east, a half-hour offset, summer time,
+    // and a local date that is a day before the UTC one.
+    const std::pair<const char*, std::int64_t> cases[] = {
+        {"Asia/Shanghai", 1767225600},     // 2026-01-01T00:00:00Z
+        {"America/St_Johns", 1767225600},  // -03:30, the day before
+        {"America/New_York", 1783036800},  // 2026-07-03T00:00:00Z, summer time
+        {"Asia/Kolkata", 1767225600},
+        {"UTC", 1767225600},
+    };
+    const char* expected[] = {
+        "2026-01-01T08:00:00+08:00", "2025-12-31T20:30:00-03:30", "2026-07-02T20:00:00-04:00",
+        "2026-01-01T05:30:00+05:30", "2026-01-01T00:00:00+00:00",
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        ::setenv("TZ", cases[i].first, 1);
+        ::tzset();
+        EXPECT_EQ(expected[i], StatusReport::isoTime(cases[i].second)) << cases[i].first;
+    }
 }
 
 TEST_F(StatusTextTest, JsonOfARunningAndABackedOffServer) {

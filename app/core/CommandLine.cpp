@@ -50,7 +50,17 @@ CommandLine CommandLine::parse(int argc, char** argv, bool daemon) {
             *target = value;
             continue;
         }
-        if (word == "--headless") {
+        if (daemon && word == "service" && !modeGiven) {
+            if (!setMode(Mode::Service, word)) break;
+            if (i + 1 < argc) line.serviceAction = argv[++i];
+            if (line.serviceAction != "install" && line.serviceAction != "uninstall" &&
+                line.serviceAction != "start" && line.serviceAction != "stop") {
+                line.error = "service needs install, uninstall, start or stop";
+                break;
+            }
+        } else if (daemon && word == "--service") {
+            if (!setMode(Mode::RunService, word)) break;
+        } else if (word == "--headless") {
             if (!setMode(Mode::Headless, word)) break;
         } else if (word == "--test-mail") {
             if (!setMode(Mode::TestMail, word)) break;
@@ -98,6 +108,11 @@ std::string CommandLine::usage(const std::string& program, bool daemon) {
     text += "       " + p + " ctl kill NAME   end a server's process at once (also: ctl stop --now NAME)\n";
     text += "       " + p + " ctl reload   read serverinfo.json and procward.ini again\n";
     text += "       " + p + " ctl shutdown   end the running Procward (the servers keep running)\n";
+    if (daemon) {
+        text += "       " + p + " service install [--config-dir DIR] [--log-dir DIR]   register Procward as a Windows\n"
+                "                             service (automatic start; files in %ProgramData%\\Procward by default)\n";
+        text += "       " + p + " service uninstall|start|stop   remove, start or stop that service\n";
+    }
     text += "ctl takes --timeout SECONDS (default 10) before the command; -- ends the options\n";
     text += "--config-dir DIR: serverinfo.json and procward.ini (default: the executable's directory)\n";
     text += "--log-dir DIR: the daily logs (default: logs/ in the configuration directory)\n";

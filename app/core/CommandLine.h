@@ -11,6 +11,8 @@ public:
         TestMail,  // --test-mail
         TestAlert, // --test-alert [CHANNEL]
         Ctl,       // ctl ...: a command to the running supervisor
+        Service,   // service install|uninstall|start|stop (procwardd): the system's service
+        RunService,  // --service (procwardd): run as that service, as its manager starts it
         Help,      // --help, -h
         Usage,     // not understood: `error` says why
     };
@@ -25,6 +27,7 @@ public:
     bool verbose = false;               // --verbose (with --test-mail, --test-alert): print the exchange
     std::string alertChannel;           // --test-alert CHANNEL; empty: every channel
     std::vector<std::string> ctlArgs;   // the words after "ctl"
+    std::string serviceAction;          // install, uninstall, start or stop
     std::vector<std::string> toolkitArgs;  // the program name and what the window's toolkit may read
     std::string error;
 

@@ -180,9 +180,20 @@ namespace {
 // already printed.
 int ask(const CtlWords& parsed, const std::string& line, std::string& text, std::FILE* err) {
     std::string error;
-    const std::string path = platform::commandSocketPath();
+    std::string path = platform::commandSocketPath();
     std::string reply;
-    switch (platform::sendCommand(path, line, reply, error, parsed.timeoutMs)) {
+    platform::CommandResult result = platform::sendCommand(path, line, reply, error, parsed.timeoutMs);
+    // No copy of this user's own: the one run as the system's service, when
+    // there is one.
+    const std::string service = platform::serviceCommandSocketPath();
+    if (result == platform::CommandResult::NoInstance && !service.empty() && service != path) {
+        const platform::CommandResult asService = platform::sendCommand(service, line, reply, error, parsed.timeoutMs);
+        if (asService != platform::CommandResult::NoInstance) {
+            path = service;
+            result = asService;
+        }
+    }
+    switch (result) {
         case platform::CommandResult::NoInstance:
             std::fprintf(err, "ctl: no Procward is running for this user (nothing listens on %s)\n", path.c_str());
             return 3;

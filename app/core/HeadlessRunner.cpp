@@ -56,6 +56,7 @@ int HeadlessRunner::run() {
         // than not starting: the service manager and the shell see the error.
         const std::string why = "the server list cannot be read: " + list.error;
         std::fprintf(stderr, "%s: %s\n", program_.c_str(), why.c_str());
+        fatalError_ = why;
         runtime.stop(why);
         return 1;
     }

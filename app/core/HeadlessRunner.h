@@ -26,6 +26,9 @@ public:
     // failed).
     static std::string changeLine(const MonitoredServer& server);
 
+    // Why run() ended with 1; empty otherwise.
+    const std::string& fatalError() const { return fatalError_; }
+
     // A changed row is printed.
     void serverChanged(const MonitoredServer& server) override;
 
@@ -34,4 +37,5 @@ private:
 
     std::FILE* out_;
     std::string program_;
+    std::string fatalError_;
 };

@@ -43,6 +43,13 @@ StartupResult RunStartupSteps(std::string& error) {
 }
 
 bool ApplyDirectories(const CommandLine& line, const char* program, std::FILE* err) {
+    std::string error;
+    if (ApplyDirectories(line, error)) return true;
+    std::fprintf(err, "%s: %s\n", program, error.c_str());
+    return false;
+}
+
+bool ApplyDirectories(const CommandLine& line, std::string& error) {
     const std::pair<const char*, const std::string*> given[] = {{"--config-dir", &line.configDir},
                                                                 {"--log-dir", &line.logDir}};
     std::string absolute[2];
@@ -51,15 +58,14 @@ bool ApplyDirectories(const CommandLine& line, const char* program, std::FILE* e
         if (directory.empty()) continue;
         std::string reason;
         if (!platform::writableDirectory(directory, reason)) {
-            std::fprintf(err, "%s: %s %s: the directory %s\n", program, given[i].first, directory.c_str(),
-                         reason.c_str());
+            error = std::string(given[i].first) + " " + directory + ": the directory " + reason;
             return false;
         }
         // Start-up changes the working directory: a relative path would
         // then point somewhere else.
-        std::error_code error;
-        const std::filesystem::path full = std::filesystem::absolute(directory, error);
-        absolute[i] = error ? directory : full.lexically_normal().string();
+        std::error_code failure;
+        const std::filesystem::path full = std::filesystem::absolute(directory, failure);
+        absolute[i] = failure ? directory : full.lexically_normal().string();
     }
     if (!absolute[0].empty()) AppDirectories::setConfigDirectory(absolute[0]);
     if (!absolute[1].empty()) AppDirectories::setLogDirectory(absolute[1]);

@@ -24,6 +24,9 @@ StartupResult RunStartupSteps(std::string& error);
 // and the result is false (the program then ends with exit code 1, before
 // it supervises anything).
 bool ApplyDirectories(const CommandLine& line, const char* program, std::FILE* err);
+// The same, with the reason in `error` ("--config-dir D: the directory does
+// not exist").
+bool ApplyDirectories(const CommandLine& line, std::string& error);
 
 // Name of the single-instance guard.
 extern const char* const kSingleInstanceName;

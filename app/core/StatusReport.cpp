@@ -7,21 +7,28 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "platform/System.h"
 #include "platform/TextEncoding.h"
 
 const char* StatusReport::stateName(ServerState state) { return serverStateName(state); }
 
 std::string StatusReport::isoTime(std::int64_t secondsSince1970) {
     if (secondsSince1970 == 0) return {};
-    const std::time_t t = static_cast<std::time_t>(secondsSince1970);
     std::tm local{};
-    if (!localtime_r(&t, &local)) return {};
-    char text[64];
-    // %z gives +0100; ISO 8601's extended form wants +01:00.
-    std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-    std::string iso(text, n);
-    if (iso.size() >= 5) iso.insert(iso.size() - 2, ":");
-    return iso;
+    if (!platform::localTime(secondsSince1970, local)) return {};
+    // The offset is the local calendar time read as if it were UTC, less the
+    // time itself: strftime's %z is a zone name on some C runtimes (Windows),
+    // which is neither ISO 8601 nor always UTF-8.
+    using namespace std::chrono;
+    const sys_days day{year{local.tm_year + 1900} / month{static_cast<unsigned>(local.tm_mon + 1)} /
+                       static_cast<unsigned>(local.tm_mday)};
+    const std::int64_t localAsUtc =
+        day.time_since_epoch().count() * std::int64_t{86400} + local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    const std::int64_t offset = localAsUtc - secondsSince1970;
+    const std::int64_t minutes = (offset < 0 ? -offset : offset) / 60;
+    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}{}{:02}:{:02}", local.tm_year + 1900, local.tm_mon + 1,
+                       local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, offset < 0 ? '-' : '+', minutes / 60,
+                       minutes % 60);
 }
 
 std::string StatusReport::escapeLabel(const std::string& value) {

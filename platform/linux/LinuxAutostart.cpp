@@ -87,17 +87,21 @@ std::string LinuxAutostart::execValue(const std::string& program) {
     return value;
 }
 
-std::string LinuxAutostart::entryText(const std::string& name, const std::string& executable) {
+std::string LinuxAutostart::entryText(const std::string& name, const std::string& executable,
+                                      const std::vector<std::string>& arguments) {
+    std::string exec = execValue(executable);
+    for (const std::string& argument : arguments) exec += " " + execValue(argument);
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=" + name + "\n"
-           "Exec=" + execValue(executable) + "\n"
+           "Exec=" + exec + "\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";
 }
 
 AutostartResult LinuxAutostart::registerEntry(const std::string& name, const std::string& executable,
-                                              std::string& where, int& error) {
+                                              const std::vector<std::string>& arguments, std::string& where,
+                                              int& error) {
     const std::string dir = directory();
     where = dir + "/" + name + ".desktop";
     error = 0;
@@ -115,7 +119,7 @@ AutostartResult LinuxAutostart::registerEntry(const std::string& name, const std
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     bool written = fd >= 0;
     if (written) {
-        written = ::fchmod(fd, 0644) == 0 && writeAll(fd, entryText(name, executable)) && ::fsync(fd) == 0;
+        written = ::fchmod(fd, 0644) == 0 && writeAll(fd, entryText(name, executable, arguments)) && ::fsync(fd) == 0;
         if (!written) error = errno;
         if (::close(fd) != 0 && written) {
             error = errno;

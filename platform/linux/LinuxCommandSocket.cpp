@@ -374,6 +374,9 @@ std::string commandSocketPath() {
     return "/tmp/procward-" + std::to_string(::geteuid()) + "/ctl.sock";
 }
 
+// systemd runs the ordinary program, which listens where root's copy does.
+std::string serviceCommandSocketPath() { return {}; }
+
 std::int64_t currentUserId() { return static_cast<std::int64_t>(::geteuid()); }
 
 CommandResult sendCommand(const std::string& path, const std::string& line, std::string& reply, std::string& error,

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "platform/System.h"
+#include "platform/SystemService.h"
 
 namespace platform {
 namespace {
@@ -77,8 +78,11 @@ bool Win32CommandSocket::open(const std::string& path, std::string& error) {
         return false;
     }
     // Full access for this user and the system account, nobody else; not
-    // inherited from anywhere.
-    const std::string descriptor = "D:P(A;;GA;;;SY)(A;;GA;;;" + user + ")";
+    // inherited from anywhere. The service's pipe: the system account and
+    // administrators (an elevated one; UAC leaves the others' membership
+    // for denials only).
+    service_ = path == serviceCommandSocketPath();
+    const std::string descriptor = "D:P(A;;GA;;;SY)(A;;GA;;;" + (service_ ? std::string("BA") : user) + ")";
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(descriptor.c_str(), SDDL_REVISION_1, &security_,
                                                                 nullptr)) {
         error = "cannot make the pipe's access list: " + lastError();
@@ -172,7 +176,11 @@ void Win32CommandSocket::connected(Client& client) {
             std::vector<char> theirs, own;
             const PSID peer = processUser(process, theirs);
             const PSID self = ownUser(own);
-            if (peer && self && ::EqualSid(peer, self)) {
+            if (service_ && peer) {
+                // Only the system account and administrators can open the
+                // service's pipe: each may command it, as root may on Linux.
+                client.uid = 0;
+            } else if (peer && self && ::EqualSid(peer, self)) {
                 client.uid = currentUserId();
             } else if (peer) {
                 // Another user: shown by its number, which must then not be
@@ -410,7 +418,12 @@ void Win32CommandSocket::close() {
 
 std::unique_ptr<CommandSocket> makeCommandSocket() { return std::make_unique<Win32CommandSocket>(); }
 
+std::string serviceCommandSocketPath() { return "\\\\.\\pipe\\procward-ctl-service"; }
+
 std::string commandSocketPath() {
+    // The service has a name of its own, which administrators find whoever
+    // they are.
+    if (runningAsService()) return serviceCommandSocketPath();
     // One pipe per user, named by the user's SID, which no other account
     // shares; names of accounts can repeat across domains.
     std::vector<char> own;

@@ -66,6 +66,7 @@ private:
     std::string path_;
     HANDLE port_ = nullptr;
     PSECURITY_DESCRIPTOR security_ = nullptr;  // of every pipe instance: this user and the system only
+    bool service_ = false;  // the service's pipe: the system and administrators
     bool listening_ = false;
     std::atomic<bool> closing_{false};
     std::uint64_t lastId_ = 0;

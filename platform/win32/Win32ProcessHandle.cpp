@@ -1,6 +1,11 @@
 #include "platform/win32/Win32ProcessHandle.h"
 
+#include <mutex>
+#include <string>
 #include <vector>
+
+#include "platform/StopHelper.h"
+#include "platform/System.h"
 
 namespace platform {
 namespace {
@@ -80,14 +85,47 @@ bool Win32ProcessHandle::closeWindows(DWORD pid) {
 
 bool Win32ProcessHandle::sendCtrlBreak(DWORD groupId) {
     // Console control events reach only the processes of the sender's own
-    // console. Joining the server's console for the moment of the send would
-    // take this program's own console away, so that is done only when it
-    // has none (the window program).
-    if (::GetConsoleWindow() != nullptr) return false;
+    // console, and a process has one console at most: the helper, started
+    // without one, joins the server's console and sends it from there.
+    if (sendCtrlBreakThroughHelper(groupId)) return true;
+    // Without the helper program a process with no console of its own (the
+    // window program, a service) can join the server's console for the
+    // moment of the send; one console at a time, so one send at a time.
+    static std::mutex attaching;
+    std::lock_guard<std::mutex> lock(attaching);
     if (!::AttachConsole(groupId)) return false;
     const bool sent = ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, groupId) != 0;
     ::FreeConsole();
     return sent;
+}
+
+std::string Win32ProcessHandle::stopHelperPath() {
+    const std::string self = executablePath();
+    const auto slash = self.find_last_of("\\/");
+    if (slash == std::string::npos) return {};
+    return self.substr(0, slash + 1) + "procwardd" + executableSuffix();
+}
+
+bool Win32ProcessHandle::sendCtrlBreakThroughHelper(DWORD groupId) {
+    const std::string helper = stopHelperPath();
+    if (helper.empty() || !fileExists(helper)) return false;
+    std::string line = "\"" + helper + "\" " + kStopHelperOption + " " + std::to_string(groupId);
+    std::vector<char> text(line.begin(), line.end());
+    text.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created{};
+    // No console (DETACHED_PROCESS), so that it may join the server's; no
+    // handle of the supervisor inherited.
+    if (!::CreateProcessA(helper.c_str(), text.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
+                          nullptr, nullptr, &startup, &created))
+        return false;
+    // Not waited for: the loop that stops a server never waits. Should the
+    // helper fail, the server is ended once its stop timeout has passed, as
+    // one that ignores the Ctrl-Break is.
+    ::CloseHandle(created.hThread);
+    ::CloseHandle(created.hProcess);
+    return true;
 }
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 #include "platform/ProcessControl.h"
 
 namespace platform {
@@ -31,10 +33,8 @@ public:
     bool leadsGroup() const override { return false; }
     // Kill: TerminateProcess with exit code 0. Graceful: WM_CLOSE to the
     // process's top-level windows when it has any, else a Ctrl-Break to its
-    // console process group (possible only while this program has no
-    // console of its own and the process still has its console); where
-    // neither can reach it, the process is terminated instead, so that a
-    // stop always ends it.
+    // console process group (sendCtrlBreak); where neither can reach it,
+    // the process is terminated instead, so that a stop always ends it.
     SignalResult signal(StopSignal kind, bool group, int& error) override;
     bool groupRunning() override { return false; }
     std::intptr_t waitable() const override { return reinterpret_cast<std::intptr_t>(handle_); }
@@ -46,8 +46,17 @@ public:
     // process; false when it has none.
     static bool closeWindows(DWORD pid);
     // A Ctrl-Break to the console process group `groupId` (the process ID of
-    // its leader); false when it cannot be sent.
+    // its leader), whether or not this program has a console: sent by the
+    // stop helper (procwardd beside this program's executable, started
+    // without a console, see platform/StopHelper.h), else, with no console
+    // of this program's own, by joining the group's console for a moment.
+    // False when it cannot be sent.
     static bool sendCtrlBreak(DWORD groupId);
+    // The helper alone: true once it has been started (it is not waited
+    // for; whether the server took the event shows in its ending).
+    static bool sendCtrlBreakThroughHelper(DWORD groupId);
+    // procwardd(.exe) in the directory of the running executable.
+    static std::string stopHelperPath();
 
 private:
     Win32ProcessHandle(int pid, HANDLE handle, bool mayTerminate, bool launchedHere)

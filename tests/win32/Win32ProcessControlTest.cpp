@@ -13,6 +13,7 @@
 #include "platform/ProcessControl.h"
 #include "platform/ProcessIdentity.h"
 #include "platform/ProcessTable.h"
+#include "platform/System.h"
 #include "platform/Text.h"
 #include "platform/win32/Win32ProcessControl.h"
 #include "platform/win32/Win32ProcessHandle.h"
@@ -131,17 +132,51 @@ TEST_F(Win32ProcessControlTest, AGracefulStopClosesTheWindowsOfAProgramThatHasTh
     EXPECT_EQ(0u, readFile(saved).find("saved"));
 }
 
-TEST_F(Win32ProcessControlTest, AGracefulStopSendsCtrlBreakToAConsoleProgram) {
+TEST_F(Win32ProcessControlTest, AGracefulStopSendsCtrlBreakToAConsoleProgramThoughThisOneHasAConsole) {
+    // This program runs in a console, as procwardd started from one does:
+    // the Ctrl-Break goes through the helper.
     const std::string saved = dir.path() + "\\saved.txt";
-    const int pid = launch(exe + " --on-term " + saved);
+    const int port = freePort();
+    const int pid = launch(exe + " --on-term " + saved + " --listen 127.0.0.1:" + std::to_string(port));
     ASSERT_GT(pid, 0);
     std::unique_ptr<platform::ProcessHandle> handle = control.open(pid);
     ASSERT_TRUE(handle);
-    if (!platform::Win32ProcessHandle::sendCtrlBreak(static_cast<DWORD>(pid)))
-        GTEST_SKIP() << "no Ctrl-Break can be sent to the server's console from here (this program "
-                     << (::GetConsoleWindow() ? "has a console of its own" : "cannot attach to it") << ")";
-    EXPECT_TRUE(eventually([&] { return handle->exited(); }));
+    // Up, with its handler of the event in place: one that came before
+    // would end it the system's way, saving nothing.
+    ASSERT_TRUE(eventually([&] { return acceptsConnections(port); }, 30000));
+    ASSERT_TRUE(platform::fileExists(platform::Win32ProcessHandle::stopHelperPath()))
+        << platform::Win32ProcessHandle::stopHelperPath();
+    int error = 0;
+    EXPECT_EQ(platform::SignalResult::Sent, handle->signal(platform::StopSignal::Graceful, false, error));
+    const bool ended = eventually([&] { return handle->exited(); }, runningUnderWine() ? 20000 : 120000);
+    if (!ended && runningUnderWine()) GTEST_SKIP() << kWineDropsConsoleEvents;
+    EXPECT_TRUE(ended);
+    // It saved its state: the stop was the Ctrl-Break, not a kill.
     EXPECT_EQ(0u, readFile(saved).find("saved"));
+}
+
+TEST_F(Win32ProcessControlTest, TheStopHelperSendsNothingForABadRequest) {
+    const std::string helper = platform::Win32ProcessHandle::stopHelperPath();
+    // Anything but a running console process: it ends with 1, and a
+    // running server is not touched by a request for another.
+    const int pid = launch(exe + " --on-term " + dir.path() + "\\saved.txt");
+    ASSERT_GT(pid, 0);
+    for (const std::string arguments : {"--send-ctrl-break x12", "--send-ctrl-break 0", "--send-ctrl-break 4000000"}) {
+        std::string line = "\"" + helper + "\" " + arguments;
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION created{};
+        ASSERT_TRUE(::CreateProcessA(helper.c_str(), line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                                     nullptr, &startup, &created));
+        ::WaitForSingleObject(created.hProcess, 60000);
+        DWORD code = 0;
+        ::GetExitCodeProcess(created.hProcess, &code);
+        ::CloseHandle(created.hThread);
+        ::CloseHandle(created.hProcess);
+        EXPECT_EQ(1u, code) << arguments;
+    }
+    EXPECT_TRUE(running(pid));
+    EXPECT_FALSE(platform::fileExists(dir.path() + "\\saved.txt"));
 }
 
 TEST_F(Win32ProcessControlTest, AGracefulStopThatCannotReachTheProgramEndsItAllTheSame) {

@@ -1,10 +1,14 @@
 // procwardd.exe as an operator runs it on a Windows server: from its folder
-// with its two files, controlled with `procwardd ctl` over its pipe.
+// with its two files or as a service of the Service Control Manager,
+// controlled with `procwardd ctl` over its pipe.
 #include <windows.h>
+#include <winsvc.h>
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <memory>
+#include <regex>
 
 #include "platform/ProcessTable.h"
 #include "tests/support/TempDir.h"
@@ -116,6 +120,18 @@ protected:
 
     Finished ctl(const std::string& arguments) { return run("\"" + daemon + "\" ctl " + arguments, dir.path()); }
 
+    // A ctl command not waited for (a stop, which ctl follows to its end).
+    void ctlInBackground(const std::string& arguments) {
+        std::string line = "\"" + daemon + "\" ctl " + arguments;
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION created{};
+        ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                     dir.path().c_str(), &startup, &created));
+        ::CloseHandle(created.hThread);
+        ::CloseHandle(created.hProcess);
+    }
+
     std::string log() const { return readFile(dir.path() + "\\logs\\" + todaysLogName("procwardd")); }
 
     TempDir dir;
@@ -223,4 +239,258 @@ TEST_F(Win32ProcwarddTest, TheServersOutputIsKeptRotatedAndReadByCtlLogsOverTheP
     EXPECT_NE(std::string::npos, after.out.find("count ")) << after.out;
     const Finished unknown = ctl("logs nobody-here");
     EXPECT_NE(0u, unknown.code) << unknown.out;
+}
+
+namespace {
+
+// The instant an ISO 8601 local time with a numeric offset names, in
+// seconds since 1970; false when the text is not of that form.
+bool isoInstant(const std::string& text, std::int64_t& seconds, std::string& offset) {
+    static const std::regex form(R"(^(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)([+-])(\d\d):(\d\d)$)");
+    std::smatch m;
+    if (!std::regex_match(text, m, form)) return false;
+    auto number = [&m](int i) { return std::stoll(m[i].str()); };
+    std::tm civil{};
+    civil.tm_year = static_cast<int>(number(1)) - 1900;
+    civil.tm_mon = static_cast<int>(number(2)) - 1;
+    civil.tm_mday = static_cast<int>(number(3));
+    civil.tm_hour = static_cast<int>(number(4));
+    civil.tm_min = static_cast<int>(number(5));
+    civil.tm_sec = static_cast<int>(number(6));
+    const std::int64_t sign = m[7].str() == "-" ? -1 : 1;
+    seconds = static_cast<std::int64_t>(_mkgmtime(&civil)) - sign * (number(8) * 3600 + number(9) * 60);
+    offset = text.substr(19);
+    return true;
+}
+
+}  // namespace
+
+TEST_F(Win32ProcwarddTest, CtlStatusStartTimesAreIso8601WithANumericOffset) {
+    // The C runtime takes its zone from TZ when it is set: eight hours east,
+    // whatever the machine's zone, whose name the runtime's %z would give.
+    ::SetEnvironmentVariableA("TZ", "CST-8");
+    const std::int64_t before = static_cast<std::int64_t>(std::time(nullptr));
+    startDaemon();
+    ::SetEnvironmentVariableA("TZ", nullptr);
+    int first = 0;
+    ASSERT_TRUE(eventually([&] { return (first = pidOf("ctlsrv.exe")) != 0; }, 30000)) << log();
+    Finished json;
+    const std::regex startTime("\"start_time\":\"([^\"]*)\"");
+    std::smatch found;
+    ASSERT_TRUE(eventually([&] {
+        json = ctl("status --json");
+        return json.code == 0 && std::regex_search(json.out, found, startTime);
+    }, 20000)) << json.out;
+    std::int64_t instant = 0;
+    std::string offset;
+    ASSERT_TRUE(isoInstant(found[1].str(), instant, offset)) << found[1].str();
+    EXPECT_EQ("+08:00", offset);
+    // The time it names is the server's start, between this test's start
+    // and now (whole seconds).
+    EXPECT_LE(before - 1, instant);
+    EXPECT_GE(static_cast<std::int64_t>(std::time(nullptr)), instant);
+    // The table shows the same text.
+    const Finished table = ctl("status");
+    EXPECT_NE(std::string::npos, table.out.find(found[1].str())) << table.out;
+}
+
+TEST_F(Win32ProcwarddTest, ACtlStopLetsAConsoleServerSaveBeforeItEnds) {
+    // procwardd runs in a console of its own; the server in another.
+    const std::string saved = dir.path() + "\\saved.txt";
+    writeFile(dir.path() + "\\serverinfo.json", "[{\"name\":\"gs-ctl\",\"processname\":\"ctlsrv.exe\","
+                                                "\"commandline\":\"" + jsonEscaped(server + " --on-term " + saved) +
+                                                "\"}]");
+    // Were the Ctrl-Break lost, the kill at the end of this would show in
+    // the log and leave nothing saved.
+    writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=120\r\n");
+    startDaemon();
+    int first = 0;
+    ASSERT_TRUE(eventually([&] { return (first = pidOf("ctlsrv.exe")) != 0; }, 30000)) << log();
+    Finished status;
+    ASSERT_TRUE(eventually([&] {
+        status = ctl("status");
+        return status.code == 0 && status.out.find("running") != std::string::npos;
+    }, 20000)) << status.out << log();
+
+    // Not waited for: whether the server saved is what tells.
+    ctlInBackground("stop gs-ctl");
+    const bool ended = eventually([&] { return !alive(first); }, runningUnderWine() ? 20000 : 110000);
+    if (!ended && runningUnderWine()) GTEST_SKIP() << kWineDropsConsoleEvents;
+    ASSERT_TRUE(ended) << log();
+    EXPECT_EQ(0u, readFile(saved).find("saved")) << log();
+    EXPECT_EQ(std::string::npos, log().find("did not end within the stop time-out")) << log();
+}
+
+namespace {
+
+// The service's registration as the service manager holds it.
+struct Registration {
+    bool found = false;
+    DWORD startType = 0;
+    std::string binaryPath;
+    std::string description;
+    DWORD restartActions = 0;  // of the recovery actions, those that restart it
+};
+
+Registration registration(const char* name) {
+    Registration r;
+    SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager) return r;
+    SC_HANDLE service = ::OpenServiceA(manager, name, SERVICE_QUERY_CONFIG);
+    if (service) {
+        r.found = true;
+        std::vector<char> buffer(8192);
+        DWORD needed = 0;
+        if (::QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+                                  static_cast<DWORD>(buffer.size()), &needed)) {
+            const auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+            r.startType = config->dwStartType;
+            r.binaryPath = config->lpBinaryPathName ? config->lpBinaryPathName : "";
+        }
+        if (::QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, reinterpret_cast<LPBYTE>(buffer.data()),
+                                   static_cast<DWORD>(buffer.size()), &needed)) {
+            const auto* text = reinterpret_cast<SERVICE_DESCRIPTIONA*>(buffer.data());
+            r.description = text->lpDescription ? text->lpDescription : "";
+        }
+        if (::QueryServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, reinterpret_cast<LPBYTE>(buffer.data()),
+                                   static_cast<DWORD>(buffer.size()), &needed)) {
+            const auto* failure = reinterpret_cast<SERVICE_FAILURE_ACTIONSA*>(buffer.data());
+            for (DWORD i = 0; i < failure->cActions; ++i)
+                if (failure->lpsaActions[i].Type == SC_ACTION_RESTART) ++r.restartActions;
+        }
+        ::CloseServiceHandle(service);
+    }
+    ::CloseServiceHandle(manager);
+    return r;
+}
+
+DWORD serviceState(const char* name) {
+    DWORD state = 0;
+    SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager) return 0;
+    if (SC_HANDLE service = ::OpenServiceA(manager, name, SERVICE_QUERY_STATUS)) {
+        SERVICE_STATUS status{};
+        if (::QueryServiceStatus(service, &status)) state = status.dwCurrentState;
+        ::CloseServiceHandle(service);
+    }
+    ::CloseServiceHandle(manager);
+    return state;
+}
+
+class Win32ServiceTest : public Win32ProcwarddTest {
+protected:
+    void SetUp() override {
+        Win32ProcwarddTest::SetUp();
+        // A service left by an earlier run that did not end is not this one.
+        service("uninstall");
+        saved = dir.path() + "\\saved.txt";
+        writeFile(dir.path() + "\\serverinfo.json", "[{\"name\":\"gs-ctl\",\"processname\":\"ctlsrv.exe\","
+                                                    "\"commandline\":\"" + jsonEscaped(server + " --on-term " + saved) +
+                                                    "\"}]");
+        writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=120\r\n");
+    }
+    void TearDown() override {
+        service("uninstall");
+        Win32ProcwarddTest::TearDown();
+    }
+
+    Finished service(const std::string& action) { return run("\"" + daemon + "\" service " + action, dir.path()); }
+
+    std::string saved;
+};
+
+}  // namespace
+
+TEST_F(Win32ServiceTest, InstalledStartedStoppedAndRemovedThroughTheServiceManagerWithItsServersLeftRunning) {
+    const Finished install = service("install --config-dir \"" + dir.path() + "\"");
+    ASSERT_EQ(0u, install.code) << install.out;
+    EXPECT_NE(std::string::npos, install.out.find("installed as the service \"Procward\"")) << install.out;
+    const Registration registered = registration("Procward");
+    ASSERT_TRUE(registered.found);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), registered.startType);
+    EXPECT_EQ("\"" + daemon + "\" \"--service\" \"--config-dir\" \"" + dir.path() + "\"", registered.binaryPath);
+    EXPECT_NE(std::string::npos, registered.description.find("serverinfo.json")) << registered.description;
+    // Wine's service manager takes recovery actions but keeps none.
+    if (!runningUnderWine()) EXPECT_EQ(3u, registered.restartActions);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), serviceState("Procward"));
+
+    const Finished start = service("start");
+    ASSERT_EQ(0u, start.code) << start.out << log();
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), serviceState("Procward"));
+    int first = 0;
+    ASSERT_TRUE(eventually([&] { return (first = pidOf("ctlsrv.exe")) != 0; }, 30000)) << log();
+
+    // ctl finds no copy of this user's own and asks the service instead.
+    Finished status;
+    ASSERT_TRUE(eventually([&] {
+        status = ctl("status");
+        return status.code == 0 && status.out.find(std::to_string(first)) != std::string::npos;
+    }, 20000)) << status.code << " " << status.out << log();
+
+    // The service stops; its server does not.
+    const Finished stop = service("stop");
+    ASSERT_EQ(0u, stop.code) << stop.out << log();
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), serviceState("Procward"));
+    EXPECT_TRUE(alive(first));
+    EXPECT_NE(std::string::npos, log().find("Procward exiting: service stop")) << log();
+
+    // Started again, it finds the server still running and keeps it.
+    ASSERT_EQ(0u, service("start").code) << log();
+    ASSERT_TRUE(eventually([&] {
+        status = ctl("status");
+        return status.code == 0 && status.out.find("running") != std::string::npos;
+    }, 20000)) << status.out << log();
+    EXPECT_NE(std::string::npos, status.out.find(std::to_string(first))) << status.out;
+    EXPECT_EQ(first, pidOf("ctlsrv.exe"));
+
+    const Finished uninstall = service("uninstall");
+    EXPECT_EQ(0u, uninstall.code) << uninstall.out;
+    EXPECT_FALSE(registration("Procward").found);
+    EXPECT_NE(static_cast<DWORD>(SERVICE_RUNNING), serviceState("Procward"));
+}
+
+TEST_F(Win32ServiceTest, AServiceThatCannotReadItsListEndsAndSaysWhy) {
+    writeFile(dir.path() + "\\serverinfo.json", "[{\"name\": ");
+    ASSERT_EQ(0u, service("install --config-dir \"" + dir.path() + "\"").code);
+    const Finished start = service("start");
+    EXPECT_EQ(1u, start.code) << start.out;
+    EXPECT_NE(std::string::npos, start.out.find("exit code 1")) << start.out;
+    EXPECT_NE(std::string::npos, log().find("the server list cannot be read")) << log();
+}
+
+TEST_F(Win32ServiceTest, TheServiceCommandsSayWhatIsWrong) {
+    // Not started by the service manager.
+    const Finished outside = run("\"" + daemon + "\" --service", dir.path());
+    EXPECT_EQ(1u, outside.code);
+    EXPECT_NE(std::string::npos, outside.out.find("not started by the service control manager")) << outside.out;
+    const Finished unknown = service("restart");
+    EXPECT_EQ(2u, unknown.code);
+    EXPECT_NE(std::string::npos, unknown.out.find("service needs install, uninstall, start or stop")) << unknown.out;
+    // Nothing installed: start and uninstall say so.
+    const Finished start = service("start");
+    EXPECT_EQ(1u, start.code);
+    EXPECT_NE(std::string::npos, start.out.find("cannot open the service Procward")) << start.out;
+    const Finished missing = service("install --config-dir \"" + dir.path() + "\\missing\"");
+    EXPECT_EQ(1u, missing.code);
+    EXPECT_NE(std::string::npos, missing.out.find("--config-dir")) << missing.out;
+    EXPECT_FALSE(registration("Procward").found);
+}
+
+TEST_F(Win32ServiceTest, AConsoleServerStoppedByTheServiceSaves) {
+    // The service has no console of its own; its server still gets a
+    // Ctrl-Break of its own and saves.
+    ASSERT_EQ(0u, service("install --config-dir \"" + dir.path() + "\"").code);
+    ASSERT_EQ(0u, service("start").code) << log();
+    int first = 0;
+    ASSERT_TRUE(eventually([&] { return (first = pidOf("ctlsrv.exe")) != 0; }, 30000)) << log();
+    Finished status;
+    ASSERT_TRUE(eventually([&] {
+        status = ctl("status");
+        return status.code == 0 && status.out.find("running") != std::string::npos;
+    }, 20000)) << status.out << log();
+    ctlInBackground("stop gs-ctl");
+    const bool ended = eventually([&] { return !alive(first); }, runningUnderWine() ? 20000 : 110000);
+    if (!ended && runningUnderWine()) GTEST_SKIP() << kWineDropsConsoleEvents;
+    ASSERT_TRUE(ended) << log();
+    EXPECT_EQ(0u, readFile(saved).find("saved")) << log();
 }

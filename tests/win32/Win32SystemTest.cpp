@@ -3,11 +3,18 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <vector>
 
+#include "app/core/StatusReport.h"
+#include "config/AppDirectories.h"
 #include "platform/FileStore.h"
 #include "platform/System.h"
 #include "platform/TextEncoding.h"
@@ -16,38 +23,85 @@
 #include "tests/support/TempDir.h"
 #include "ui/model/AutoRun.h"
 
-TEST(Win32AutostartTest, TheRunValueHoldsTheProgramPathAndIsReplaced) {
+TEST(Win32AutostartTest, TheRunValueHoldsTheQuotedCommandAndIsReplaced) {
     const std::string name = "ProcwardTest" + std::to_string(::GetCurrentProcessId());
     platform::Win32Autostart autostart;
     std::string where;
     int error = -1;
-    const platform::AutostartResult result = autostart.registerEntry(name, "C:\\srv\\bin\\procward.exe", where, error);
-    if (result == platform::AutostartResult::CannotOpen && error == ERROR_ACCESS_DENIED)
+    const platform::AutostartResult result =
+        autostart.registerEntry(name, "C:\\Program Files\\Procward\\procward.exe", {}, where, error);
+    if (result == platform::AutostartResult::WrittenInstead)
         GTEST_SKIP() << "this account may not write HKEY_LOCAL_MACHINE";
     ASSERT_EQ(platform::AutostartResult::Written, result) << error;
-    EXPECT_EQ("Software\\Microsoft\\Windows\\CurrentVersion\\Run", where);
+    EXPECT_EQ("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", where);
     std::string data;
     ASSERT_TRUE(platform::Win32Autostart::readEntry(name, data));
-    EXPECT_EQ("C:\\srv\\bin\\procward.exe", data);
+    EXPECT_EQ("\"C:\\Program Files\\Procward\\procward.exe\"", data);
 
-    ASSERT_EQ(platform::AutostartResult::Written, autostart.registerEntry(name, "D:\\other\\procward.exe", where, error));
+    ASSERT_EQ(platform::AutostartResult::Written,
+              autostart.registerEntry(name, "D:\\other\\procward.exe", {"--config-dir", "D:\\my games\\"}, where,
+                                      error));
     ASSERT_TRUE(platform::Win32Autostart::readEntry(name, data));
-    EXPECT_EQ("D:\\other\\procward.exe", data);
+    // A backslash before the closing quote is doubled, or it would escape it.
+    EXPECT_EQ("\"D:\\other\\procward.exe\" \"--config-dir\" \"D:\\my games\\\\\"", data);
     EXPECT_TRUE(platform::Win32Autostart::removeEntry(name));
     EXPECT_FALSE(platform::Win32Autostart::readEntry(name, data));
 }
 
-TEST(Win32AutostartTest, RegisterAutoRunWritesTheRunningProgramAsProcward) {
+TEST(Win32AutostartTest, TheCommandIsSplitBackIntoTheSameWords) {
+    const std::vector<std::string> words = {"C:\\a b\\procward.exe", "--config-dir", "C:\\x \"y\"\\z\\", "", "--log-dir",
+                                            "\\\\host\\share\\logs"};
+    const std::string text = platform::Win32Autostart::commandText(words[0], {words.begin() + 1, words.end()});
+    const std::wstring wide(text.begin(), text.end());
+    int count = 0;
+    LPWSTR* split = ::CommandLineToArgvW(wide.c_str(), &count);
+    ASSERT_NE(nullptr, split);
+    std::vector<std::string> back;
+    for (int i = 0; i < count; ++i) {
+        const std::wstring word = split[i];
+        back.emplace_back(word.begin(), word.end());
+    }
+    ::LocalFree(split);
+    EXPECT_EQ(words, back);
+}
+
+TEST(Win32AutostartTest, AMachineKeyThatCannotBeWrittenLeavesTheEntryInTheUsersKey) {
+    // Wine's account may write the machine's key; one that does not exist
+    // (it is opened, never created) stands for a standard user's refusal.
+    const std::string name = "ProcwardTest" + std::to_string(::GetCurrentProcessId());
+    platform::Win32Autostart autostart("Software\\ProcwardTestMissing\\Run");
+    std::string where;
+    int error = 0;
+    ASSERT_EQ(platform::AutostartResult::WrittenInstead,
+              autostart.registerEntry(name, "C:\\srv\\procward.exe", {"--log-dir", "C:\\logs"}, where, error));
+    EXPECT_EQ("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", where);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, error);
+    std::string data;
+    EXPECT_TRUE(platform::Win32Autostart::readEntry(name, data, HKEY_CURRENT_USER));
+    EXPECT_EQ("\"C:\\srv\\procward.exe\" \"--log-dir\" \"C:\\logs\"", data);
+    EXPECT_FALSE(platform::Win32Autostart::readEntry(name, data, HKEY_LOCAL_MACHINE));
+    EXPECT_TRUE(platform::Win32Autostart::removeEntry(name, HKEY_CURRENT_USER));
+}
+
+TEST(Win32AutostartTest, RegisterAutoRunWritesTheRunningProgramWithItsDirectories) {
     std::string previous;
     const bool hadValue = platform::Win32Autostart::readEntry("Procward", previous);
-    ASSERT_EQ(AutoRunResult::Registered, RegisterAutoRun());
+    TempDir dir;
+    AppDirectories::setConfigDirectory(dir.path() + "\\conf dir");
+    AppDirectories::setLogDirectory(dir.path() + "\\logs");
+    const AutoRunResult result = RegisterAutoRun();
+    AppDirectories::setConfigDirectory("");
+    AppDirectories::setLogDirectory("");
+    ASSERT_EQ(AutoRunResult::Registered, result);
     std::string data;
     ASSERT_TRUE(platform::Win32Autostart::readEntry("Procward", data));
-    EXPECT_EQ(platform::executablePath(), data);
+    EXPECT_EQ("\"" + platform::executablePath() + "\" \"--config-dir\" \"" + dir.path() + "\\conf dir\" \"--log-dir\" \"" +
+                  dir.path() + "\\logs\"",
+              data);
     std::string where;
     int error = 0;
     if (hadValue)
-        platform::Win32Autostart().registerEntry("Procward", previous, where, error);
+        platform::Win32Autostart().registerEntry("Procward", previous, {}, where, error);
     else
         platform::Win32Autostart::removeEntry("Procward");
 }
@@ -186,4 +240,38 @@ TEST(Win32TextEncodingTest, TheCharsetAndCharacterBoundsFollowTheAnsiCodePage) {
     // A trail byte can look like '\\' (0x5C): it still belongs to its lead.
     const std::string tricky = "\x81\x5C\x41";
     EXPECT_EQ(2u, platform::wholeCharacterPrefix(tricky, 2));
+}
+
+TEST(Win32StatusTimeTest, StartTimesCarryANumericOffsetInEveryZone) {
+    // The C runtime's own zone text would be a name ("China Standard Time",
+    // in the code page); the offset is computed instead.
+    const std::int64_t time = 1767225600;  // 2026-01-01T00:00:00Z
+    const std::pair<const char*, const char*> zones[] = {
+        {"CST-8", "2026-01-01T08:00:00+08:00"},
+        {"NST3:30", "2025-12-31T20:30:00-03:30"},
+        {"GMT0", "2026-01-01T00:00:00+00:00"},
+    };
+    for (const auto& [zone, expected] : zones) {
+        ::_putenv_s("TZ", zone);
+        ::_tzset();
+        EXPECT_EQ(expected, StatusReport::isoTime(time)) << zone;
+    }
+    ::_putenv_s("TZ", "");
+    ::_tzset();
+    // Without TZ, the system's zone: the local time Windows itself gives,
+    // and only ASCII.
+    SYSTEMTIME utc{}, local{};
+    FILETIME file{};
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(time) + 11644473600ULL) * 10000000ULL;
+    file.dwLowDateTime = static_cast<DWORD>(ticks);
+    file.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    ASSERT_TRUE(::FileTimeToSystemTime(&file, &utc));
+    ASSERT_TRUE(::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local));
+    const std::string iso = StatusReport::isoTime(time);
+    char date[32];
+    std::snprintf(date, sizeof date, "%04u-%02u-%02uT%02u:%02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+                  local.wMinute, local.wSecond);
+    EXPECT_EQ(0u, iso.find(date)) << iso;
+    ASSERT_EQ(25u, iso.size()) << iso;
+    for (char c : iso) EXPECT_TRUE(c > 0 && c < 0x7f) << iso;
 }

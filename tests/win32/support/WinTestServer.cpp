@@ -109,3 +109,12 @@ bool acceptsConnections(int port) {
     ::closesocket(s);
     return ok;
 }
+
+bool runningUnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+const char* const kWineDropsConsoleEvents =
+    "Wine does not deliver a console control event to the process group of another console: "
+    "GenerateConsoleCtrlEvent succeeds and the server never sees the Ctrl-Break";

@@ -39,6 +39,12 @@ private:
 // Sets the named event that asks a test server to listen (its SIGUSR1).
 bool askToListen(int pid);
 
+// True under Wine, whose limits some tests name when they skip.
+bool runningUnderWine();
+
+// The reason a test of a console server's graceful stop skips under Wine.
+extern const char* const kWineDropsConsoleEvents;
+
 // A free TCP port on 127.0.0.1 at the time of the call.
 int freePort();
 
