@@ -39,6 +39,15 @@ std::string failure(const char* step) {
     std::string text = std::string(step) + " failed: ";
     if (error == ERROR_WINHTTP_TIMEOUT) return text + "the server did not answer in time";
     if (error == ERROR_WINHTTP_SECURE_FAILURE) return text + "the server's certificate was refused";
+    if (error == ERROR_WINHTTP_SECURE_INVALID_CA)
+        return text + "the server's certificate is signed by an authority this system does not trust";
+    if (error == ERROR_WINHTTP_SECURE_CERT_CN_INVALID) return text + "the server's certificate is for another name";
+    if (error == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID)
+        return text + "the server's certificate has expired or is not yet valid";
+    // What some WinHTTPs (Wine's among them) give for any refused
+    // certificate as well as for a TLS handshake that failed.
+    if (error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR)
+        return text + "no secure connection (a certificate that is not trusted or not for this host, or TLS failed)";
     if (error == ERROR_WINHTTP_CANNOT_CONNECT) return text + "the connection was refused";
     if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) return text + "the host name could not be resolved";
     return text + "error " + std::to_string(error);
