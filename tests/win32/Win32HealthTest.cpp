@@ -194,3 +194,38 @@ TEST_F(Win32HealthTest, AnExecCheckThatDoesNotEndIsKilledAtItsTimeout) {
     EXPECT_EQ(0u, stop.code) << stop.out;
     EXPECT_TRUE(eventually([] { return pidOfProgram("hang.exe") == 0; }, 30000));
 }
+
+TEST_F(Win32HealthTest, AnHttpRuleCountsAnAnswerThatComesTooLateAsNone) {
+    const int port = freePort();
+    // Connections are accepted at once, the answer comes long after the
+    // rule's time-out.
+    writeServer("gs-slow", "slowsrv.exe", "--http 127.0.0.1:" + std::to_string(port) + " --http-delay 30000",
+                "\"http\":\"http://127.0.0.1:" + std::to_string(port) +
+                    "/healthz\",\"interval\":1,\"timeout\":1,\"failures\":2,\"grace\":0,\"on_failure\":\"alert\"");
+    ASSERT_TRUE(daemon.start());
+
+    Row seen;
+    ASSERT_TRUE(healthBecomes("unhealthy", seen)) << seen.health << "\n" << daemon.log();
+    EXPECT_EQ("no answer in 1 s", seen.reason);
+    const FinishedRun check = daemon.ctl("check gs-slow");
+    EXPECT_EQ(1u, check.code) << check.out;
+    EXPECT_NE(std::string::npos, check.out.find("gs-slow: unhealthy: no answer in 1 s")) << check.out;
+    EXPECT_EQ(seen.pid, row().pid);
+}
+
+TEST_F(Win32HealthTest, AServerWhoseWorkingSetGrowsPastItsLimitIsRestarted) {
+    // 8 MB more every 100 ms, touched so that it is in the working set.
+    writeServer("gs-grow", "growsrv.exe", "--grow 8",
+                "\"max_memory_mb\":64,\"memory_checks\":2,\"interval\":1,\"grace\":0");
+    ASSERT_TRUE(daemon.start());
+    int first = 0;
+    ASSERT_TRUE(eventually([&] { return (first = pidOfProgram("growsrv.exe")) != 0; }, 60000)) << daemon.log();
+
+    ASSERT_TRUE(logHas("gs-grow is unhealthy: RSS ")) << daemon.log();
+    EXPECT_NE(std::string::npos, daemon.log().find(" > 64 MB for 2 checks; it will be restarted")) << daemon.log();
+    EXPECT_TRUE(eventually([&] { return !processRuns(first); }, 30000));
+    EXPECT_TRUE(eventually([&] {
+        const int now = pidOfProgram("growsrv.exe");
+        return now != 0 && now != first;
+    }, 60000)) << daemon.log();
+}

@@ -287,3 +287,20 @@ TEST_F(Win32WebhookTest, HttpsIsRefusedUntilTheAuthorityIsTrustedByTheWindowsSto
     ASSERT_FALSE(body.HasParseError()) << posted.front().body;
     EXPECT_EQ(std::string("test"), body["event"].GetString());
 }
+
+// A service that takes the post and never answers (its answer would come
+// a minute later) fails at the channel's TIMEOUT, not at WinHTTP's own
+// default wait.
+TEST_F(Win32WebhookTest, AServiceThatDoesNotAnswerFailsAtTheChannelsTimeout) {
+    const int slowPort = freePort();
+    const std::string program = WinTestServer::copyProgram(dir, "slowhook.exe");
+    WinTestServer slow(dir, program + " --http 127.0.0.1:" + std::to_string(slowPort) + " --http-delay 60000");
+    ASSERT_TRUE(slow.started());
+    writeFile(dir.path() + "\\serverinfo.json", "[]");
+    writeFile(dir.path() + "\\procward.ini", "[WEBHOOK.late]\r\nURL=http://127.0.0.1:" + std::to_string(slowPort) +
+                                                 "/hook\r\nKIND=json\r\nTIMEOUT=2\r\n");
+    const FinishedRun run = daemon.run("--test-alert late");
+    EXPECT_EQ(1u, run.code) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("late (json): failed: sending failed: the server did not answer in time"))
+        << run.out;
+}
