@@ -22,4 +22,10 @@ struct LaunchTarget {
 // program ends. False when the command line cannot be launched at all.
 bool readLaunchTarget(const std::string& commandLine, const std::string& exeName, LaunchTarget& target);
 
+// The file name, without its folder, of the program a command line starts,
+// as the launcher reads the line ("check.exe" of "C:\ops\check.exe --quick",
+// "check.sh" of "/opt/game/check.sh --quick"); the whole line when it names
+// no program. For the texts that name what ran.
+std::string programFileName(const std::string& commandLine);
+
 }  // namespace platform

@@ -1,6 +1,8 @@
 #!/bin/bash
 # Runs the Windows test programs under Wine, with a display (Xvfb) for the
-# window and a real SMTP server (aiosmtpd) on 127.0.0.1 for the mail tests.
+# window, a real SMTP server (aiosmtpd) on 127.0.0.1 for the mail tests and
+# a real HTTP(S) webhook receiver (Python's http.server) for the alert
+# channels.
 #
 # Usage: test-windows.sh <build-win directory> [gtest filter]
 set -euo pipefail
@@ -76,6 +78,28 @@ start_smtp() {  # <variable for the port> <security> [options...]
 start_smtp PROCWARD_SMTP_PORT plain
 start_smtp PROCWARD_SMTP_STARTTLS_PORT starttls --cert "$tls/server.pem" --key "$tls/server.key"
 start_smtp PROCWARD_SMTP_TLS_PORT implicit --cert "$tls/server.pem" --key "$tls/server.key"
+# The webhook receivers the alert channels post to: plain HTTP and HTTPS with
+# the same certificate as the mail servers.
+start_webhook() {  # <variable for the port> [--cert FILE --key FILE]
+  local variable=$1 port name outdir
+  shift
+  name=webhook-${variable,,}
+  outdir=$work/$name
+  mkdir -p "$outdir"
+  port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  /usr/bin/python3 "$SOURCE/tests/win32/support/webhook_receiver.py" --port "$port" --outdir "$outdir" \
+    --ready "$work/$name-ready" "$@" >"$work/$name.log" 2>&1 &
+  smtp_pids+=($!)
+  for _ in $(seq 100); do [ -f "$work/$name-ready" ] && break; sleep 0.1; done
+  if [ ! -f "$work/$name-ready" ]; then
+    echo "the webhook receiver ($variable) did not start:" >&2
+    cat "$work/$name.log" >&2
+    exit 1
+  fi
+  export "$variable=$port" "${variable%PORT}OUTDIR=$outdir"
+}
+start_webhook PROCWARD_WEBHOOK_PORT
+start_webhook PROCWARD_WEBHOOK_TLS_PORT --cert "$tls/server.pem" --key "$tls/server.key"
 export PROCWARD_SMTP_USER=alerts@example.test
 export PROCWARD_SMTP_PASSWORD="s3cret pass"
 # The authority that signed the servers' certificate and one that did not.

@@ -1,10 +1,9 @@
 #include "supervision/HealthCheck.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <thread>
 
-#include "platform/CommandLineSplitter.h"
+#include "platform/LaunchTarget.h"
 #include "platform/NetworkProbe.h"
 #include "platform/ProcessMemory.h"
 
@@ -54,10 +53,7 @@ void probeHttp(const HealthCheck& check, const platform::ProbeAnswer& probe, Hea
 }
 
 void probeExec(const HealthCheck& check, HealthCheckResult& result, platform::ProcessControl& control) {
-    std::vector<std::string> words;
-    platform::CommandLineSplitter::split(check.exec.commandLine, words);
-    const std::string name =
-        words.empty() ? check.exec.commandLine : std::filesystem::path(words.front()).filename().string();
+    const std::string name = platform::programFileName(check.exec.commandLine);
     platform::LaunchFailure failure;
     std::unique_ptr<platform::ProcessHandle> process = control.start(check.exec, failure);
     if (!process) {

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/CommandLineSplitter.h"
 #include "platform/LaunchTarget.h"
@@ -30,6 +31,12 @@ bool readLaunchTarget(const std::string& commandLine, const std::string& /*exeNa
     }
     target.arguments.assign(words.begin() + 1, words.end());
     return true;
+}
+
+std::string programFileName(const std::string& commandLine) {
+    std::vector<std::string> words;
+    CommandLineSplitter::split(commandLine, words);
+    return words.empty() ? commandLine : std::filesystem::path(words.front()).filename().string();
 }
 
 }  // namespace platform

@@ -34,11 +34,23 @@ std::string environment(const char* name) {
     return value ? value : "";
 }
 
+constexpr DWORD kSocketTimedOut = 10060;
+
 std::string failure(const char* step) {
     const DWORD error = ::GetLastError();
     std::string text = std::string(step) + " failed: ";
-    if (error == ERROR_WINHTTP_TIMEOUT) return text + "the server did not answer in time";
+    // Wine gives the socket's own error (WSAETIMEDOUT) for a wait that ran out.
+    if (error == ERROR_WINHTTP_TIMEOUT || error == kSocketTimedOut) return text + "the server did not answer in time";
     if (error == ERROR_WINHTTP_SECURE_FAILURE) return text + "the server's certificate was refused";
+    if (error == ERROR_WINHTTP_SECURE_INVALID_CA)
+        return text + "the server's certificate is signed by an authority this system does not trust";
+    if (error == ERROR_WINHTTP_SECURE_CERT_CN_INVALID) return text + "the server's certificate is for another name";
+    if (error == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID)
+        return text + "the server's certificate has expired or is not yet valid";
+    // What some WinHTTPs (Wine's among them) give for any refused
+    // certificate as well as for a TLS handshake that failed.
+    if (error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR)
+        return text + "no secure connection (a certificate that is not trusted or not for this host, or TLS failed)";
     if (error == ERROR_WINHTTP_CANNOT_CONNECT) return text + "the connection was refused";
     if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) return text + "the host name could not be resolved";
     return text + "error " + std::to_string(error);
@@ -75,6 +87,11 @@ HttpResponse httpPost(const HttpRequest& request) {
     }
     const int timeout = static_cast<int>(request.timeout.count());
     ::WinHttpSetTimeouts(session.handle, timeout, timeout, timeout, timeout);
+    // The wait for the answer's head has a limit of its own, which the four
+    // above leave alone (90 s by default; Wine waits on it alone, without
+    // end): a service that takes the post and never answers must time out.
+    DWORD headWait = static_cast<DWORD>(timeout);
+    ::WinHttpSetOption(session.handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headWait, sizeof headWait);
 
     std::wstring url = wide(request.url);
     URL_COMPONENTS parts{};

@@ -17,4 +17,23 @@ bool readLaunchTarget(const std::string& commandLine, const std::string& exeName
     return true;
 }
 
+// A backslash is a folder separator here, never an escape as in a POSIX
+// shell's words: the system takes a quoted first word as the program, or
+// else the text up to the first blank.
+std::string programFileName(const std::string& commandLine) {
+    const auto begin = commandLine.find_first_not_of(" \t");
+    if (begin == std::string::npos) return commandLine;
+    std::string program;
+    if (commandLine[begin] == '"') {
+        const auto close = commandLine.find('"', begin + 1);
+        program = commandLine.substr(begin + 1, close == std::string::npos ? std::string::npos : close - begin - 1);
+    } else {
+        const auto end = commandLine.find_first_of(" \t", begin);
+        program = commandLine.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    }
+    const auto folder = program.find_last_of("\\/:");
+    if (folder != std::string::npos) program.erase(0, folder + 1);
+    return program.empty() ? commandLine : program;
+}
+
 }  // namespace platform

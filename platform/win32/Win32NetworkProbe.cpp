@@ -55,6 +55,8 @@ struct Internet {
 };
 
 HttpProbe failedHttp(DWORD error) {
+    // Wine gives the socket's own error for a wait that ran out.
+    if (error == WSAETIMEDOUT) error = ERROR_WINHTTP_TIMEOUT;
     HttpProbe probe;
     probe.end = error == ERROR_WINHTTP_TIMEOUT ? ProbeEnd::TimedOut : ProbeEnd::Failed;
     probe.error = error == ERROR_WINHTTP_TIMEOUT           ? "timed out"
@@ -126,6 +128,11 @@ HttpProbe probeHttp(const std::string& host, std::uint16_t port, const std::stri
                                    WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session.handle) return failedHttp(::GetLastError());
     ::WinHttpSetTimeouts(session.handle, ms, ms, ms, ms);
+    // The wait for the answer's head has a limit of its own, which the four
+    // above leave alone (90 s by default; Wine waits on it alone, without
+    // end): a server that accepts and never answers must time out too.
+    DWORD headWait = static_cast<DWORD>(ms);
+    ::WinHttpSetOption(session.handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headWait, sizeof headWait);
     const std::string server = host.find(':') != std::string::npos ? "[" + host + "]" : host;
     Internet connection(::WinHttpConnect(session.handle, wide(server).c_str(), port, 0));
     if (!connection.handle) return failedHttp(::GetLastError());

@@ -61,3 +61,15 @@ TEST(Win32CommandLineTest, MatchKeysAddTheSuffixUnlessItEndsTheName) {
     EXPECT_FALSE(formMatchKeys("game.EXE", "D:\\srv\\game.EXE", keys));
     EXPECT_FALSE(formMatchKeys("Game.exe", "D:\\srv\\game.exe", keys));
 }
+
+// What a health rule's exec probe names in its result: backslashes are
+// folder separators, not the escapes of a POSIX shell's words.
+TEST(Win32CommandLineTest, TheProgramFileNameIsTheLastPartOfTheFirstWordOrOfTheQuotedOne) {
+    EXPECT_EQ("check.exe", platform::programFileName("C:\\ops\\check.exe --quick"));
+    EXPECT_EQ("check.exe", platform::programFileName("  \"C:\\my ops\\check.exe\" --quick"));
+    EXPECT_EQ("check.bat", platform::programFileName("D:/ops/check.bat"));
+    EXPECT_EQ("check.exe", platform::programFileName("C:check.exe -x"));
+    EXPECT_EQ("check", platform::programFileName("check"));
+    // A folder alone names no program: the line is shown as it is.
+    EXPECT_EQ("C:\\ops\\", platform::programFileName("C:\\ops\\"));
+}

@@ -63,8 +63,12 @@ TEST_F(Win32ProcessDiscoveryTest, PathsComeFromTheFirstModuleAndTheImageName) {
     const bool haveModule = platform::Win32ProcessTable::firstModulePath(server->pid(), modulePath);
     const bool haveImage = platform::Win32ProcessTable::imagePath(server->pid(), imagePath);
     ASSERT_TRUE(haveModule || haveImage);
-    if (haveModule) EXPECT_TRUE(platform::equalsNoCase(exe, modulePath)) << modulePath;
-    if (haveImage) EXPECT_TRUE(platform::equalsNoCase(exe, imagePath)) << imagePath;
+    if (haveModule) {
+        EXPECT_TRUE(platform::equalsNoCase(exe, modulePath)) << modulePath;
+    }
+    if (haveImage) {
+        EXPECT_TRUE(platform::equalsNoCase(exe, imagePath)) << imagePath;
+    }
     if (!haveModule) std::printf("[  NOTE    ] no module snapshot of the server here; the image name stood in\n");
     std::vector<std::string> paths;
     ASSERT_TRUE(table.executablePaths(server->pid(), paths));
