@@ -212,6 +212,9 @@ TEST_F(HeldServerTest, TheRestOfTheGroupIsEndedBeforeTheServerStartsAgain) {
     // The exec replaced the shell: the master's own argument list now, and
     // still the same process.
     ASSERT_TRUE(waitFor([&] { return running({"--role", "master"}) == 1; }));
+    // The worker that ignores SIGTERM must have got that far: on a slow
+    // machine (or under a sanitizer) a SIGTERM before it would end it.
+    ASSERT_TRUE(waitFor([&] { return ignoringTerm({"--role", "worker2", "--ignore-term"}) == 1; }, 30000));
     tick();
     EXPECT_EQ(master, record(1).info().pid);
 

@@ -78,7 +78,11 @@ void OutputRotator::run() {
         int rotated = 0;
         if (maxBytes > 0) {
             std::set<std::string> files;
-            for (const ServerStatus& server : board_.current()->servers)
+            // Held for the loop: in a range-for over current()->servers the
+            // temporary would let go of the snapshot before the first
+            // server is read, and the next publish frees it under us.
+            const std::shared_ptr<const StatusSnapshot> snapshot = board_.current();
+            for (const ServerStatus& server : snapshot->servers)
                 if (!server.outputFile.empty()) files.insert(server.outputFile);
             for (auto it = schedules.begin(); it != schedules.end();)
                 it = files.count(it->first) ? std::next(it) : schedules.erase(it);

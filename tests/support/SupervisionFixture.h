@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -147,17 +148,29 @@ protected:
     }
     bool noAlerts() const { return mailedAlerts().empty(); }
     // Processes running this test's program with exactly these arguments.
-    int running(const std::vector<std::string>& arguments) {
+    int running(const std::vector<std::string>& arguments) { return static_cast<int>(matching(arguments).size()); }
+    // Of those, the ones that ignore SIGTERM by now (SigIgn in /proc).
+    int ignoringTerm(const std::vector<std::string>& arguments) {
+        int n = 0;
+        for (const int pid : matching(arguments)) {
+            std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("SigIgn:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1) ++n;
+        }
+        return n;
+    }
+    // The test program's processes whose arguments are `arguments`.
+    std::vector<int> matching(const std::vector<std::string>& arguments) {
         platform::ProcessSnapshot snapshot;
         platform::processTable().snapshot(snapshot);
-        int n = 0;
+        std::vector<int> pids;
         for (const auto& e : snapshot) {
             std::vector<std::string> words;
             if (e.exePath == std::filesystem::canonical(program).string() &&
                 platform::processTable().argumentWords(e.pid, words) && words == arguments)
-                ++n;
+                pids.push_back(e.pid);
         }
-        return n;
+        return pids;
     }
 
     TempDir dir;
