@@ -411,7 +411,9 @@ TEST_F(Win32ServiceTest, InstalledStartedStoppedAndRemovedThroughTheServiceManag
     EXPECT_EQ("\"" + daemon + "\" \"--service\" \"--config-dir\" \"" + dir.path() + "\"", registered.binaryPath);
     EXPECT_NE(std::string::npos, registered.description.find("serverinfo.json")) << registered.description;
     // Wine's service manager takes recovery actions but keeps none.
-    if (!runningUnderWine()) EXPECT_EQ(3u, registered.restartActions);
+    if (!runningUnderWine()) {
+        EXPECT_EQ(3u, registered.restartActions);
+    }
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), serviceState("Procward"));
 
     const Finished start = service("start");
