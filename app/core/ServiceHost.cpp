@@ -62,8 +62,20 @@ void ServiceHost::setConfigProblem(const std::string& problem) {
     publish();
 }
 
+bool ServiceHost::everyStartTried() const {
+    for (const auto& [index, server] : supervisor_.servers())
+        if (server->autoStart() && server->state() == ServerState::Stopped) return false;
+    return true;
+}
+
 void ServiceHost::publish() {
     board_.publish(supervisor_, passDurations_);
+    // Start-up is over once the list is loaded and every server has been
+    // started once; a pass after the load ends it whatever a server does.
+    if (!ready_ && loaded_ && (passedOnce_ || everyStartTried())) {
+        ready_ = true;
+        platform::serviceManager().ready();
+    }
     if (!ready_) return;
     std::string status = StatusReport::runningLine(*board_.current());
     if (!configProblem_.empty()) status += "; " + configProblem_;
@@ -77,16 +89,14 @@ void ServiceHost::serverChanged(const MonitoredServer&) { publish(); }
 
 void ServiceHost::passEnded() {
     passDurations_.observe(supervisor_.lastPassDuration());
+    passedOnce_ = loaded_;
     publish();
 }
 
 void ServiceHost::listLoaded() {
-    // The first load has checked every server once (and started those that
-    // were down): start-up is over.
-    if (!ready_) {
-        ready_ = true;
-        platform::serviceManager().ready();
-    }
+    // The first load has checked every server once and started those that
+    // were down, or put the last starts off to the next calls.
+    loaded_ = true;
     publish();
 }
 

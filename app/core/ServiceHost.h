@@ -61,6 +61,10 @@ public:
 private:
     void publish();
     void startMetrics(const std::string& metricsListen);
+    // Whether every server to be started has had its first start (or its
+    // first failure): launches are made in slices, and the last ones of a
+    // long list come after the load.
+    bool everyStartTried() const;
 
     Supervisor& supervisor_;
     StatusBoard board_;
@@ -68,6 +72,8 @@ private:
     ControlServer control_;
     MetricsServer metrics_;
     std::string socketPath_;
+    bool loaded_ = false;      // the first load is done
+    bool passedOnce_ = false;  // and a whole pass after it
     bool ready_ = false;
     bool stopped_ = false;
     std::string lastStatus_;

@@ -171,7 +171,10 @@ TEST_F(ServerOutputAppTest, CtlLogsFollowsAServerAcrossARotation) {
     ASSERT_NE(std::string::npos, follow.waitForOutput("count ", 15000));
     // Two rotations while it follows.
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(file + ".2"); }, 60000)) << install.log();
-    const std::size_t rotatedAt = counts(readFile(file + ".1")).back();
+    // Read while the next rotation may be moving it: wait for its lines.
+    std::vector<long long> rotated;
+    ASSERT_TRUE(waitFor([&] { return !(rotated = counts(readFile(file + ".1"))).empty(); }, 15000));
+    const std::size_t rotatedAt = static_cast<std::size_t>(rotated.back());
     follow.waitForOutput("count " + std::string(8 - std::to_string(rotatedAt + 200).size(), '0') +
                              std::to_string(rotatedAt + 200),
                          30000);
