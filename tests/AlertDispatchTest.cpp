@@ -2,6 +2,7 @@
 // peer, and a supervised server's alerts arriving as mail.
 #include <sys/stat.h>
 
+#include <atomic>
 #include <ctime>
 
 #include <gtest/gtest.h>
@@ -55,7 +56,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(0, ::mkdir("logs", 0777));
         ASSERT_TRUE(AppLogger::Instance().Init());
-        SetMailClock([this] { return now; });
+        SetMailClock([this]() -> std::int64_t { return now.load(); });
     }
     void TearDown() override {
         delivery.waitIdle(std::chrono::seconds(60));
@@ -73,7 +74,8 @@ protected:
 
     TempDir dir;
     ScopedWorkingDirectory cwd{dir.path()};
-    std::int64_t now = 1700000000;
+    // Read by the delivery thread (the mail's Date) while the test moves it.
+    std::atomic<std::int64_t> now{1700000000};
     MailDelivery delivery;
     MailAlertSink sink{delivery, AlertMailSettingsData{}};
 };
