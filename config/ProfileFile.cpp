@@ -67,6 +67,7 @@ ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {
     case platform::FileRead::missing: return;
     case platform::FileRead::failed: readFailed_ = true; return;
     }
+    encoding_ = platform::fileTextEncoding(bytes);
     bool styleKnown = false;
     std::size_t start = 0;
     while (start < bytes.size()) {
@@ -114,11 +115,12 @@ ProfileFile::Location ProfileFile::locate(std::string_view section, std::string_
 }
 
 bool ProfileFile::rawValue(std::string_view section, std::string_view key, std::string& value) const {
-    const Location where = locate(section, key);
+    const Location where =
+        locate(platform::toFileText(section, encoding_), platform::toFileText(key, encoding_));
     if (!where.keyFound) return false;
     std::string_view name, raw;
     parseKey(lineText(lines_[where.keyLine].text, where.keyLine), name, raw);
-    value = readerValue(raw);
+    value = platform::fromFileText(readerValue(raw), encoding_);
     return true;
 }
 
@@ -167,9 +169,9 @@ std::string ProfileFile::getString(std::string_view section, std::string_view ke
 }
 
 void ProfileFile::setString(std::string_view section, std::string_view key, std::string_view value) {
-    const std::string sectionName = withoutLineBreaks(section);
-    const std::string keyName = withoutLineBreaks(key);
-    const std::string newValue = withoutLineBreaks(value);
+    const std::string sectionName = platform::toFileText(withoutLineBreaks(section), encoding_);
+    const std::string keyName = platform::toFileText(withoutLineBreaks(key), encoding_);
+    const std::string newValue = platform::toFileText(withoutLineBreaks(value), encoding_);
     const Location where = locate(sectionName, keyName);
 
     if (where.keyFound) {
@@ -220,13 +222,15 @@ std::vector<std::string> ProfileFile::sectionNames() const {
         std::string_view name;
         if (!parseSection(lineText(lines_[i].text, i), name)) continue;
         bool seen = false;
-        for (const std::string& known : names) seen = seen || platform::equalsNoCase(known, name);
-        if (!seen) names.emplace_back(name);
+        const std::string text = platform::fromFileText(name, encoding_);
+        for (const std::string& known : names) seen = seen || platform::equalsNoCase(known, text);
+        if (!seen) names.push_back(text);
     }
     return names;
 }
 
-void ProfileFile::removeSection(std::string_view section) {
+void ProfileFile::removeSection(std::string_view programSection) {
+    const std::string section = platform::toFileText(programSection, encoding_);
     std::vector<Line> kept;
     bool inside = false;
     for (std::size_t i = 0; i < lines_.size(); ++i) {

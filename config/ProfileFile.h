@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/TextEncoding.h"
+
 // A profile (INI) file: "[SECTION]" lines, then one "KEY=value" per line.
 // The whole file is read on construction; changes are made in memory and
 // written back by save(), which touches only the lines of the keys written.
@@ -14,6 +16,8 @@
 // the first matching key count, blanks around names and values are dropped,
 // as is one pair of enclosing quotes ("..." or '...') around a value. Lines
 // starting with ';' are comments. "\r\n" and "\n" line ends are both read.
+// A file in UTF-8 (with or without a byte-order mark) is read and written as
+// UTF-8 whatever the system's 8-bit encoding; the mark stays.
 class ProfileFile {
 public:
     explicit ProfileFile(std::string path);
@@ -76,6 +80,9 @@ private:
     std::string contents() const;
 
     std::string path_;
+    // Values are read in the program's text and written back in the file's
+    // own encoding (a UTF-8 file on a system whose 8-bit texts are not).
+    platform::FileTextEncoding encoding_ = platform::FileTextEncoding::system;
     std::vector<Line> lines_;
     std::string lineEnd_ = "\n";  // the end of new lines: the file's own style
     bool readFailed_ = false;

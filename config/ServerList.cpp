@@ -51,21 +51,26 @@ std::vector<ServerEntry> entriesOf(const rapidjson::Value& list, const std::stri
     return entries;
 }
 
-// Whether the list still holds the entry as the caller read it.
-bool holds(const rapidjson::Value& list, const ServerEntry& seen) {
+// Whether the list (its text as the file stores it) still holds the entry
+// as the caller read it (in the program's text).
+bool holds(const rapidjson::Value& list, platform::FileTextEncoding encoding, const ServerEntry& seen) {
     if (seen.index < 1 || static_cast<rapidjson::SizeType>(seen.index) > list.Size()) return false;
     const rapidjson::Value& element = list[static_cast<rapidjson::SizeType>(seen.index - 1)];
     std::string name, processname, commandline;
     return element.IsObject() && stringMember(element, "name", name) &&
            stringMember(element, "processname", processname) && stringMember(element, "commandline", commandline) &&
-           name == seen.name && processname == seen.processname && commandline == seen.commandline;
+           platform::fromFileText(name, encoding) == seen.name &&
+           platform::fromFileText(processname, encoding) == seen.processname &&
+           platform::fromFileText(commandline, encoding) == seen.commandline;
 }
 
-bool sameEntries(const std::vector<ServerEntry>& a, const std::vector<ServerEntry>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i].index != b[i].index || a[i].name != b[i].name || a[i].processname != b[i].processname ||
-            a[i].commandline != b[i].commandline)
+bool sameEntries(const std::vector<ServerEntry>& stored, platform::FileTextEncoding encoding,
+                 const std::vector<ServerEntry>& seen) {
+    if (stored.size() != seen.size()) return false;
+    for (std::size_t i = 0; i < stored.size(); ++i)
+        if (stored[i].index != seen[i].index || platform::fromFileText(stored[i].name, encoding) != seen[i].name ||
+            platform::fromFileText(stored[i].processname, encoding) != seen[i].processname ||
+            platform::fromFileText(stored[i].commandline, encoding) != seen[i].commandline)
             return false;
     return true;
 }
@@ -92,8 +97,8 @@ ListResult ServerList::load() {
     ListResult result;
     auto& log = AppLogger::Instance().get();
 
-    std::string bytes;
-    const platform::FileRead read = platform::readWholeFile(m_path, bytes);
+    FileBytes file;
+    const platform::FileRead read = platform::readWholeFile(m_path, file.bytes);
     if (read != platform::FileRead::ok) {
         log.error("Failed to open serverinfo.json.");
         result.ok = false;
@@ -101,10 +106,11 @@ ListResult ServerList::load() {
         result.error = "Failed to open " + m_path + ".";
         return result;
     }
+    file.encoding = platform::fileTextEncoding(file.bytes);
 
     ServerListText list;
     std::string error;
-    if (!list.parse(std::move(bytes), error)) {
+    if (!list.parse(platform::fromFileText(file.body(), file.encoding), error)) {
         result.ok = false;
         result.error = m_path + ": " + error;
         log.error("Parsing serverinfo.json error! {}", result.error);
@@ -115,28 +121,34 @@ ListResult ServerList::load() {
     return result;
 }
 
-bool ServerList::current(ServerListText& list, bool& missing, std::string& error) const {
-    std::string bytes;
-    const platform::FileRead read = platform::readWholeFile(m_path, bytes);
+bool ServerList::current(FileBytes& file, ServerListText& list, bool& missing, std::string& error) const {
+    const platform::FileRead read = platform::readWholeFile(m_path, file.bytes);
     missing = read == platform::FileRead::missing;
     if (read != platform::FileRead::ok) {
         error = "Failed to open " + m_path + ".";
         return false;
     }
-    if (!list.parse(std::move(bytes), error)) {
+    file.encoding = platform::fileTextEncoding(file.bytes);
+    if (!list.parse(file.body(), error)) {
         error = m_path + ": " + error;
         return false;
     }
     return true;
 }
 
-ListResult ServerList::write(const std::string* previous, const std::string& bytes) const {
-    if (previous && *previous == bytes) return {};
+std::string ServerList::stored(const FileBytes& file, const std::string& text) {
+    return platform::toFileText(text, file.encoding);
+}
+
+ListResult ServerList::write(const FileBytes* previous, const std::string& body) const {
+    const std::string bytes = previous ? previous->bytes.substr(0, platform::byteOrderMarkSize(previous->encoding)) + body
+                                       : body;
+    if (previous && previous->bytes == bytes) return {};
     // What is written must read back as a list: a fault here must not cost
     // the operator the file.
     ServerListText check;
     std::string error;
-    if (!check.parse(bytes, error))
+    if (!check.parse(body, error))
         return failed(m_path + " was left as it was: the changed list would not read back (" + error + ")");
 
     // Whoever may read the list may read its copy, and nobody else: the
@@ -144,7 +156,7 @@ ListResult ServerList::write(const std::string* previous, const std::string& byt
     const bool shared = platform::readableByOthers(m_path);
     if (previous) {
         errno = 0;
-        if (!platform::replaceWholeFile(backupPath(), *previous,
+        if (!platform::replaceWholeFile(backupPath(), previous->bytes,
                                         shared ? platform::NewFileAccess::shared : platform::NewFileAccess::ownerOnly))
             return failed(backupPath() + " could not be written" + systemReason() + "; " + m_path +
                           " was left as it was");
@@ -157,14 +169,17 @@ ListResult ServerList::write(const std::string* previous, const std::string& byt
 }
 
 ListResult ServerList::add(const std::string& name, const std::string& processname, const std::string& commandline) {
-    const ServerListText::Members members = {{"name", ServerListText::jsonString(name)},
-                                             {"processname", ServerListText::jsonString(processname)},
-                                             {"commandline", ServerListText::jsonString(commandline)}};
+    FileBytes file;
     ServerListText list;
     bool missing = false;
     std::string error;
-    if (!current(list, missing, error)) return missing ? write(nullptr, ServerListText::newList(members)) : failed(error);
-    return write(&list.text(), list.withElementAppended(members));
+    const bool read = current(file, list, missing, error);
+    if (!read && !missing) return failed(error);
+    const ServerListText::Members members = {{"name", ServerListText::jsonString(stored(file, name))},
+                                             {"processname", ServerListText::jsonString(stored(file, processname))},
+                                             {"commandline", ServerListText::jsonString(stored(file, commandline))}};
+    if (!read) return write(nullptr, ServerListText::newList(members));
+    return write(&file, list.withElementAppended(members));
 }
 
 ListResult ServerList::replace(const ServerEntry& seen, const std::string& name, const std::string& processname,
@@ -172,40 +187,46 @@ ListResult ServerList::replace(const ServerEntry& seen, const std::string& name,
     if (health) {
         if (std::string why = healthRefusal(seen, *health); !why.empty()) return failed(why);
     }
+    FileBytes file;
     ServerListText list;
     bool missing = false;
     std::string error;
-    if (!current(list, missing, error)) return failed(missing ? changedError() : error);
-    if (!holds(list.document(), seen)) return failed(changedError());
+    if (!current(file, list, missing, error)) return failed(missing ? changedError() : error);
+    if (!holds(list.document(), file.encoding, seen)) return failed(changedError());
     const auto element = static_cast<std::size_t>(seen.index - 1);
-    std::string bytes =
-        list.withStringsReplaced(element, {{"name", name}, {"processname", processname}, {"commandline", commandline}});
+    std::string body = list.withStringsReplaced(element, {{"name", stored(file, name)},
+                                                          {"processname", stored(file, processname)},
+                                                          {"commandline", stored(file, commandline)}});
     if (health) {
         // The rule is set on the renamed text; the element stays where it was.
         ServerListText renamed;
-        if (!renamed.parse(bytes, error)) return failed(m_path + ": " + error);
-        bytes = renamed.withHealthCheck(element, *health);
+        if (!renamed.parse(body, error)) return failed(m_path + ": " + error);
+        HealthCheckEdit edit = *health;
+        edit.target = stored(file, edit.target);
+        body = renamed.withHealthCheck(element, edit);
     }
-    return write(&list.text(), bytes);
+    return write(&file, body);
 }
 
 ListResult ServerList::remove(const ServerEntry& seen) {
+    FileBytes file;
     ServerListText list;
     bool missing = false;
     std::string error;
-    if (!current(list, missing, error)) return failed(missing ? changedError() : error);
-    if (!holds(list.document(), seen)) return failed(changedError());
-    return write(&list.text(), list.withElementRemoved(static_cast<std::size_t>(seen.index - 1)));
+    if (!current(file, list, missing, error)) return failed(missing ? changedError() : error);
+    if (!holds(list.document(), file.encoding, seen)) return failed(changedError());
+    return write(&file, list.withElementRemoved(static_cast<std::size_t>(seen.index - 1)));
 }
 
 ListResult ServerList::removeAll(const std::vector<ServerEntry>& seen) {
+    FileBytes file;
     ServerListText list;
     bool missing = false;
     std::string error;
-    if (!current(list, missing, error)) return failed(missing ? changedError() : error);
+    if (!current(file, list, missing, error)) return failed(missing ? changedError() : error);
     std::vector<std::string> ignored;
-    if (!sameEntries(entriesOf(list.document(), m_path, ignored), seen)) return failed(changedError());
-    return write(&list.text(), list.withoutElements());
+    if (!sameEntries(entriesOf(list.document(), m_path, ignored), file.encoding, seen)) return failed(changedError());
+    return write(&file, list.withoutElements());
 }
 
 std::string ServerList::healthRefusal(const ServerEntry& seen, const HealthCheckEdit& edit) {
@@ -223,10 +244,13 @@ std::string ServerList::healthRefusal(const ServerEntry& seen, const HealthCheck
 
 ListResult ServerList::setHealthCheck(const ServerEntry& seen, const HealthCheckEdit& edit) {
     if (std::string why = healthRefusal(seen, edit); !why.empty()) return failed(why);
+    FileBytes file;
     ServerListText list;
     bool missing = false;
     std::string error;
-    if (!current(list, missing, error)) return failed(missing ? changedError() : error);
-    if (!holds(list.document(), seen)) return failed(changedError());
-    return write(&list.text(), list.withHealthCheck(static_cast<std::size_t>(seen.index - 1), edit));
+    if (!current(file, list, missing, error)) return failed(missing ? changedError() : error);
+    if (!holds(list.document(), file.encoding, seen)) return failed(changedError());
+    HealthCheckEdit stored = edit;
+    stored.target = ServerList::stored(file, edit.target);
+    return write(&file, list.withHealthCheck(static_cast<std::size_t>(seen.index - 1), stored));
 }

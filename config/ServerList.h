@@ -7,6 +7,7 @@
 #include "config/HealthCheckEdit.h"
 #include "config/ListResult.h"
 #include "config/ServerEntry.h"
+#include "platform/TextEncoding.h"
 
 class ServerListText;
 
@@ -24,6 +25,11 @@ class ServerListText;
 // copies the previous file to serverinfo.json.bak beside it, then replaces
 // the file as a whole, so a failure leaves the old list. After a change the
 // caller reloads.
+//
+// The file may be in the system's 8-bit encoding or in UTF-8, with or
+// without a byte-order mark: the entries are read in the program's own text
+// and an edit is written back in the encoding the file had (a new file in
+// the system's).
 class ServerList {
 public:
     // Name of the file, in the working directory unless a path is given.
@@ -62,8 +68,22 @@ public:
     std::string backupPath() const { return m_path + ".bak"; }
 
 private:
-    bool current(ServerListText& list, bool& missing, std::string& error) const;
-    ListResult write(const std::string* previous, const std::string& bytes) const;
+    // The file as it was read: its bytes and the encoding its text keeps.
+    struct FileBytes {
+        std::string bytes;
+        platform::FileTextEncoding encoding = platform::FileTextEncoding::system;
+        // The text after the byte-order mark, which the edits splice.
+        std::string body() const { return bytes.substr(platform::byteOrderMarkSize(encoding)); }
+    };
+
+    // Reads the file and parses its text as stored (a UTF-8 file stays
+    // UTF-8, so an edit leaves every other byte as it was).
+    bool current(FileBytes& file, ServerListText& list, bool& missing, std::string& error) const;
+    // The program's text in the file's encoding.
+    static std::string stored(const FileBytes& file, const std::string& text);
+    // Writes `body` in the encoding of `previous` (its byte-order mark
+    // first), or in the system's for a new file.
+    ListResult write(const FileBytes* previous, const std::string& body) const;
     ListResult failed(const std::string& error) const;
     // Why `edit` cannot be written, empty when it can.
     static std::string healthRefusal(const ServerEntry& seen, const HealthCheckEdit& edit);

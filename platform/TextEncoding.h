@@ -3,7 +3,8 @@
 #include <string>
 #include <string_view>
 
-// The code page of the supervisor's 8-bit texts, as mail headers name it.
+// The code page of the supervisor's 8-bit texts, as mail headers name it,
+// and the encodings of the list and settings files an operator edits.
 namespace platform {
 
 // MIME charset name of the 8-bit texts ("UTF-8" here).
@@ -23,5 +24,31 @@ std::string utf8Text(std::string_view text);
 // here UTF-8 with ill-formed sequences replaced; on Windows the 8-bit text
 // as it is, since the console shows the code page.
 std::string terminalText(std::string_view text);
+
+// How a list or settings file holds its text. Editors save either in the
+// system's 8-bit encoding (the ANSI code page on Windows) or in UTF-8, with
+// or without a byte-order mark; a file is written back the way it was read.
+enum class FileTextEncoding {
+    system,       // the program's own 8-bit text (UTF-8 here)
+    utf8,         // UTF-8 without a byte-order mark
+    utf8WithBom,  // UTF-8 after the bytes EF BB BF
+};
+
+// The encoding of a file's bytes: utf8WithBom when they begin with the
+// UTF-8 byte-order mark; utf8 when they hold bytes above 127 and all of them
+// form valid UTF-8; system otherwise (an ASCII file included).
+FileTextEncoding fileTextEncoding(std::string_view bytes);
+
+// The length of the byte-order mark that `encoding` puts before the text.
+std::size_t byteOrderMarkSize(FileTextEncoding encoding);
+
+// A file's text (without its byte-order mark) as the program's 8-bit text.
+// The same bytes here, where that text is UTF-8. On Windows UTF-8 is turned
+// into the ANSI code page; a character the code page lacks becomes '?'.
+std::string fromFileText(std::string_view text, FileTextEncoding encoding);
+
+// The program's 8-bit text as a file in `encoding` holds it (without the
+// byte-order mark, which the caller writes first).
+std::string toFileText(std::string_view text, FileTextEncoding encoding);
 
 }  // namespace platform

@@ -141,6 +141,44 @@ TEST_F(ServerListEditTest, AddAppendsAfterTheLastElementInTheFilesStyle) {
     EXPECT_EQ(R"([{"name":"A","processname":"a","commandline":"a"}])", readFile(kFile));
 }
 
+// Editors on Windows save UTF-8 with a byte-order mark: such a list reads
+// as any other, and every edit keeps the mark, the copy included.
+TEST_F(ServerListEditTest, AByteOrderMarkIsReadPastAndKeptByEveryEdit) {
+    const std::string bom = "\xEF\xBB\xBF";
+    // The same edit of the list without the mark gives what must follow it;
+    // the edit with the mark goes last, so the copy it leaves is checked.
+    auto same = [&](auto edit) {
+        writeFile(kFile, kRich);
+        EXPECT_TRUE(edit().ok);
+        const std::string without = readFile(kFile);
+        writeFile(kFile, bom + kRich);
+        EXPECT_TRUE(edit().ok);
+        EXPECT_EQ(bom + without, readFile(kFile));
+    };
+    writeFile(kFile, bom + kRich);
+    ASSERT_TRUE(list.load().ok);
+    ASSERT_EQ(2u, list.entries().size());
+    EXPECT_EQ("gs1", list.entries().front().name);
+    EXPECT_EQ("游戏服2", list.entries().back().name);
+
+    same([&] { return list.add("新服", "gs", "/srv/gs/gs -id 3"); });
+    EXPECT_EQ(bom + kRich, readFile(kBackup));
+    same([&] { return list.replace(seen(3), "游戏服3", "gs", "/srv/gs/gs -id 3"); });
+    same([&] { return list.remove(seen(1)); });
+    same([&] { return list.setHealthCheck(seen(3), {HealthProbe::tcp, "listen", 5s, 2}); });
+    writeFile(kFile, bom + kRich);
+    ASSERT_TRUE(list.load().ok);
+    ASSERT_TRUE(list.removeAll(list.entries()).ok);
+    EXPECT_EQ(bom + "[]", readFile(kFile));
+
+    // A mark before an unchanged list is no change: nothing is written.
+    writeFile(kFile, bom + kRich);
+    std::filesystem::remove(kBackup);
+    const ServerEntry first = seen(1);
+    ASSERT_TRUE(list.replace(first, first.name, first.processname, first.commandline).ok);
+    EXPECT_FALSE(std::filesystem::exists(kBackup));
+}
+
 TEST_F(ServerListEditTest, AFileThatIsMissingIsCreatedCompactWithoutACopy) {
     ASSERT_TRUE(list.add("测试", "t", "/srv/t").ok);
     EXPECT_EQ(R"([{"name":"测试","processname":"t","commandline":"/srv/t"}])", readFile(kFile));

@@ -152,7 +152,7 @@ TEST_F(ServerListTest, MalformedFilesAreLoggedAndLeaveNoEntries) {
         "[] // comment",
         "[][]",
         "[{'name':'A'}]",
-        "\xEF\xBB\xBF[]",
+        "\xEF\xBB\xBF[1,]",
         std::string("[]\0[1,", 6),
         "[{\"name\":\"A\",\"processname\":\"a\",\"commandline\":\"a\"}",
     };
@@ -243,7 +243,8 @@ TEST_F(ServerListTest, UnreadableFilesAreReportedWithLineColumnAndReason) {
         {"[{\"a\" 1}]", "line 1, column 7: Missing a colon after a name of object member."},
         {"[] []", "line 1, column 4: The document root must not be followed by other values."},
         {"[\"open", "line 1, column 7: Missing a closing quotation mark in string."},
-        {"\xEF\xBB\xBF[]", "line 1, column 1: Invalid value. The file begins with a byte-order mark, which is not allowed."},
+        // Positions count from after a byte-order mark.
+        {"\xEF\xBB\xBF[1,]", "line 1, column 4: Invalid value."},
         {std::string("[]\0", 3), "line 1, column 3: A zero byte is not valid in JSON."},
         {std::string("[1,\n\0]", 6), "line 2, column 1: A zero byte is not valid in JSON."},
         {"[1e999]", "line 1, column 2: Number too big to be stored in double."},

@@ -23,3 +23,13 @@ std::string utf8Text(std::string_view text) { return validUtf8(text); }
 std::string terminalText(std::string_view text) { return validUtf8(text); }
 
 }  // namespace platform
+
+namespace platform {
+
+// The program's texts are UTF-8 already: only the byte-order mark differs,
+// and the callers keep that apart.
+std::string fromFileText(std::string_view text, FileTextEncoding) { return std::string(text); }
+
+std::string toFileText(std::string_view text, FileTextEncoding) { return std::string(text); }
+
+}  // namespace platform

@@ -48,18 +48,32 @@ std::size_t wholeCharacterPrefix(std::string_view text, std::size_t maxBytes) {
     return at > 0 ? at : maxBytes;
 }
 
-std::string utf8Text(std::string_view text) {
+// The text from one code page into another, through UTF-16. Characters the
+// target lacks become its default character ('?').
+static std::string converted(std::string_view text, UINT from, UINT to) {
     if (text.empty()) return {};
     const int size = static_cast<int>(text.size());
-    const int wide = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    const int wide = ::MultiByteToWideChar(from, 0, text.data(), size, nullptr, 0);
     if (wide <= 0) return {};
     std::vector<wchar_t> units(static_cast<std::size_t>(wide));
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, units.data(), wide);
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, units.data(), wide, nullptr, 0, nullptr, nullptr);
+    ::MultiByteToWideChar(from, 0, text.data(), size, units.data(), wide);
+    const int bytes = ::WideCharToMultiByte(to, 0, units.data(), wide, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) return {};
     std::string out(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, units.data(), wide, out.data(), bytes, nullptr, nullptr);
+    ::WideCharToMultiByte(to, 0, units.data(), wide, out.data(), bytes, nullptr, nullptr);
     return out;
+}
+
+std::string utf8Text(std::string_view text) { return converted(text, CP_ACP, CP_UTF8); }
+
+std::string fromFileText(std::string_view text, FileTextEncoding encoding) {
+    if (encoding == FileTextEncoding::system) return std::string(text);
+    return converted(text, CP_UTF8, CP_ACP);
+}
+
+std::string toFileText(std::string_view text, FileTextEncoding encoding) {
+    if (encoding == FileTextEncoding::system) return std::string(text);
+    return converted(text, CP_ACP, CP_UTF8);
 }
 
 std::string terminalText(std::string_view text) { return std::string(text); }
