@@ -5,6 +5,8 @@
 # make deb   - build/procward_<version>_amd64.deb and build/procwardd_<version>_amd64.deb
 # make screenshot - docs/window.png: the real window with one server down
 # make windows      - cross-build the Windows programs into build-win/
+# make windows-installer - build-win/Procward-<version>-setup.exe (NSIS) and
+#              build-win/Procward-<version>-win64.zip
 # make test-windows - build them and run the Windows tests under Wine
 # make check-sanitize - the Linux suite built with AddressSanitizer and
 #              UndefinedBehaviorSanitizer, in build-asan/
@@ -18,7 +20,7 @@ WIN_CMAKE := cmake -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release -DPROCWARD_WE
 	-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
 	-DPROCWARD_WIN_DEPS=$(CURDIR)/$(WIN_BUILD)/deps.cmake
 
-.PHONY: all deps build run test bench deb screenshot clean windows-deps windows test-windows bench-windows \
+.PHONY: all deps build run test bench deb screenshot clean windows-deps windows windows-installer test-windows bench-windows \
 	check-sanitize check-tsan
 
 all: build
@@ -56,8 +58,12 @@ windows: windows-deps
 	@$(WIN_CMAKE) >/dev/null
 	@cmake --build $(WIN_BUILD) -j2 --target procward procwardd procward-testserver procward_win_tests
 
-test-windows: windows
+windows-installer: windows
+	@cmake --build $(WIN_BUILD) -j2 --target windows-installer windows-zip
+
+test-windows: windows-installer
 	scripts/test-windows.sh $(WIN_BUILD)
+	scripts/test-windows-installer.sh $(WIN_BUILD)
 
 # The sanitizer builds live in directories of their own (their objects differ
 # from the normal build's); scripts/check-sanitizers.sh fails on any report.

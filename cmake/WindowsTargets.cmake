@@ -13,3 +13,49 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/app/win32/procward.rc PROPERTIES
 target_sources(procward PRIVATE ${CMAKE_SOURCE_DIR}/app/win32/procward.rc ${CMAKE_SOURCE_DIR}/app/win32/procward.def)
 target_include_directories(procward PRIVATE ${CMAKE_BINARY_DIR})
 set_target_properties(procward PROPERTIES WIN32_EXECUTABLE ON)
+
+# Version resources of both programs, from the project's version.
+set(PROCWARD_VERSION_MAJOR ${PROJECT_VERSION_MAJOR})
+set(PROCWARD_VERSION_MINOR ${PROJECT_VERSION_MINOR})
+set(PROCWARD_VERSION_PATCH 0)
+if(PROJECT_VERSION_PATCH)
+  set(PROCWARD_VERSION_PATCH ${PROJECT_VERSION_PATCH})
+endif()
+set(PROCWARD_VERSION_QUAD ${PROCWARD_VERSION_MAJOR}.${PROCWARD_VERSION_MINOR}.${PROCWARD_VERSION_PATCH}.0)
+configure_file(${CMAKE_SOURCE_DIR}/app/win32/ProcwardVersion.h.in ${CMAKE_BINARY_DIR}/ProcwardVersion.h @ONLY)
+target_include_directories(procward PRIVATE ${CMAKE_SOURCE_DIR}/app/win32)
+
+# The supervisor without a window: icon, version and a manifest.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/app/win32/procwardd.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/procward.ico;${CMAKE_SOURCE_DIR}/app/win32/procwardd.manifest;${CMAKE_SOURCE_DIR}/app/win32/version.rc")
+target_sources(procwardd PRIVATE ${CMAKE_SOURCE_DIR}/app/win32/procwardd.rc)
+target_include_directories(procwardd PRIVATE ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/app/win32)
+
+# make windows-installer: Procward-<version>-setup.exe (NSIS) and
+# Procward-<version>-win64.zip, the two programs and the README.
+set(PROCWARD_SETUP ${CMAKE_BINARY_DIR}/Procward-${PROJECT_VERSION}-setup.exe)
+set(PROCWARD_ZIP ${CMAKE_BINARY_DIR}/Procward-${PROJECT_VERSION}-win64.zip)
+find_program(PROCWARD_MAKENSIS makensis)
+if(PROCWARD_MAKENSIS)
+  add_custom_command(OUTPUT ${PROCWARD_SETUP}
+    COMMAND ${PROCWARD_MAKENSIS} -V2 -INPUTCHARSET UTF8 -DVERSION=${PROJECT_VERSION}
+      -DVERSION_QUAD=${PROCWARD_VERSION_QUAD} -DBUILD_DIR=${CMAKE_BINARY_DIR} -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
+      -DOUT_FILE=${PROCWARD_SETUP} ${CMAKE_SOURCE_DIR}/packaging/windows/procward.nsi
+    DEPENDS procward procwardd ${CMAKE_SOURCE_DIR}/packaging/windows/procward.nsi ${CMAKE_SOURCE_DIR}/README.md
+      ${CMAKE_BINARY_DIR}/procward.ico
+    VERBATIM)
+  add_custom_target(windows-installer DEPENDS ${PROCWARD_SETUP})
+endif()
+set(PROCWARD_ZIP_STAGE ${CMAKE_BINARY_DIR}/zip-stage)
+set(PROCWARD_ZIP_ROOT Procward-${PROJECT_VERSION})
+add_custom_command(OUTPUT ${PROCWARD_ZIP}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${PROCWARD_ZIP_STAGE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROCWARD_ZIP_STAGE}/${PROCWARD_ZIP_ROOT}
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:procward> $<TARGET_FILE:procwardd> ${CMAKE_SOURCE_DIR}/README.md
+    ${PROCWARD_ZIP_STAGE}/${PROCWARD_ZIP_ROOT}
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${PROCWARD_ZIP}
+  COMMAND ${CMAKE_COMMAND} -E chdir ${PROCWARD_ZIP_STAGE} ${CMAKE_COMMAND} -E tar cf ${PROCWARD_ZIP} --format=zip
+    ${PROCWARD_ZIP_ROOT}
+  DEPENDS procward procwardd ${CMAKE_SOURCE_DIR}/README.md
+  VERBATIM)
+add_custom_target(windows-zip DEPENDS ${PROCWARD_ZIP})

@@ -5,7 +5,7 @@
 set -e
 
 PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-wine wine64 dpkg-dev
+wine wine64 dpkg-dev nsis
 googletest libspdlog-dev libfmt-dev rapidjson-dev
 make perl python3 python3-aiosmtpd xvfb xauth xdotool openssl locales"
 
