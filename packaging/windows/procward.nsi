@@ -12,7 +12,10 @@
 ; remove %ProgramData%\Procward (the service's list, settings and logs) too;
 ; without it those files stay for the next install.
 
-Unicode true
+; A 64-bit installer for 64-bit programs: it sees the 64-bit Program Files
+; and registry as they are, and runs where only 64-bit Windows programs can
+; (a Wine without its 32-bit part).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 ; The file is named ...-setup.exe on purpose (what users look for, and what
 ; Windows' installer detection expects); makensis warns of the shims such a
@@ -192,7 +195,9 @@ SectionEnd
 Section /o "un.$(NameUnData)" UnSecData
   SetShellVarContext all
   DetailPrint "Removing $APPDATA\Procward"
-  RMDir /r "$APPDATA\Procward"
+  ; A server still running holds its output file there: what is in use
+  ; goes at the next restart of Windows.
+  RMDir /r /REBOOTOK "$APPDATA\Procward"
 SectionEnd
 
 Function un.onInit
