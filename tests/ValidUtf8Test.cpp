@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Text.h"
+#include "platform/TextEncoding.h"
 
 namespace {
 
@@ -52,3 +53,21 @@ TEST(ValidUtf8Test, TheResultIsAlwaysValid) {
 }
 
 }  // namespace
+
+// How a list or settings file is read: the mark wins; otherwise only text
+// that holds non-ASCII bytes and is all valid UTF-8 counts as UTF-8, so a
+// code-page file (GBK here) and a plain ASCII one stay the system's.
+TEST(FileTextEncodingTest, TheMarkOrWellFormedNonAsciiTextMakesAFileUtf8) {
+    using platform::FileTextEncoding;
+    EXPECT_EQ(FileTextEncoding::utf8WithBom, platform::fileTextEncoding("\xEF\xBB\xBF[]"));
+    EXPECT_EQ(FileTextEncoding::utf8WithBom, platform::fileTextEncoding("\xEF\xBB\xBF\xD3\xCE"));
+    EXPECT_EQ(FileTextEncoding::utf8, platform::fileTextEncoding("[\"\xE6\xB8\xB8\xE6\x88\x8F\"]"));
+    EXPECT_EQ(FileTextEncoding::system, platform::fileTextEncoding(""));
+    EXPECT_EQ(FileTextEncoding::system, platform::fileTextEncoding("[{\"name\":\"gs1\"}]"));
+    EXPECT_EQ(FileTextEncoding::system, platform::fileTextEncoding("[\"\xD3\xCE\xCF\xB7\"]"));  // GBK
+    EXPECT_EQ(FileTextEncoding::system, platform::fileTextEncoding("\xC0\xAF"));                // overlong
+    EXPECT_EQ(FileTextEncoding::system, platform::fileTextEncoding("\xE6\xB8"));                // cut short
+    EXPECT_EQ(FileTextEncoding::system, platform::fileTextEncoding("\xEF\xBB"));                // half a mark
+    EXPECT_EQ(3u, platform::byteOrderMarkSize(FileTextEncoding::utf8WithBom));
+    EXPECT_EQ(0u, platform::byteOrderMarkSize(FileTextEncoding::utf8));
+}
