@@ -164,8 +164,6 @@ bool ServerListText::parse(std::string text, std::string& error) {
     }
     if (result.IsError()) {
         error = position(text_, result.Offset()) + ": " + rapidjson::GetParseError_En(result.Code());
-        if (result.Offset() == 0 && text_.rfind("\xEF\xBB\xBF", 0) == 0)
-            error += " The file begins with a byte-order mark, which is not allowed.";
         return false;
     }
     if (!document_.IsArray()) {
