@@ -19,7 +19,7 @@ int waitOnce(idtype_t type, id_t id, siginfo_t& info, int extraFlags) {
 
 }  // namespace
 
-LinuxChildRegistry& LinuxChildRegistry::instance() {
+LinuxChildRegistry& LinuxChildRegistry::Instance() {
     // Never destroyed: handles may be released while the program ends.
     static LinuxChildRegistry* registry = new LinuxChildRegistry;
     return *registry;

@@ -30,7 +30,7 @@ struct LinuxChild {
 // other has recorded the child.
 class LinuxChildRegistry {
 public:
-    static LinuxChildRegistry& instance();
+    static LinuxChildRegistry& Instance();
 
     // Held by the launcher from before the fork until the new child is
     // registered, so that no reaper collects it unrecorded.

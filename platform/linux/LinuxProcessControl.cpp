@@ -695,7 +695,7 @@ std::unique_ptr<ProcessHandle> LinuxProcessControl::start(const LaunchRequest& r
     // No signal handler of the supervisor may run in the child before it
     // has reset the handlers. The registry is held from the fork until the
     // child is on record, so no reaper can collect it unrecorded.
-    LinuxChildRegistry& registry = LinuxChildRegistry::instance();
+    LinuxChildRegistry& registry = LinuxChildRegistry::Instance();
     sigset_t all, previous;
     sigfillset(&all);
     std::unique_lock<std::mutex> held = registry.hold();
@@ -770,11 +770,11 @@ std::unique_ptr<ProcessHandle> LinuxProcessControl::start(const LaunchRequest& r
     }
 }
 
-int LinuxProcessControl::reapChildren() { return LinuxChildRegistry::instance().reap(); }
+int LinuxProcessControl::reapChildren() { return LinuxChildRegistry::Instance().reap(); }
 
 bool becomeChildSubreaper() {
     if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return false;
-    LinuxChildRegistry::instance().setSubreaper();
+    LinuxChildRegistry::Instance().setSubreaper();
     return true;
 }
 

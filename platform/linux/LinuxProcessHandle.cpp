@@ -60,13 +60,13 @@ std::unique_ptr<LinuxProcessHandle> LinuxProcessHandle::child(int pid, int pidfd
 LinuxProcessHandle::~LinuxProcessHandle() {
     // A child that has ended is collected now rather than left a zombie
     // until the next reap; one still running stays registered for it.
-    if (child_) LinuxChildRegistry::instance().collect(*child_, pidfd_);
+    if (child_) LinuxChildRegistry::Instance().collect(*child_, pidfd_);
     if (pidfd_ >= 0) ::close(pidfd_);
 }
 
 std::optional<ExitStatus> LinuxProcessHandle::exitStatus() {
     if (!child_) return std::nullopt;
-    return LinuxChildRegistry::instance().collect(*child_, pidfd_);
+    return LinuxChildRegistry::Instance().collect(*child_, pidfd_);
 }
 
 bool LinuxProcessHandle::leadsGroup() const {
