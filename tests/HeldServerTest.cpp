@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -378,8 +379,11 @@ protected:
 
 TEST_F(PidfileTest, TheServerIsTheProcessItsPidfileNamesAndAStopEndsIt) {
     options.stopTimeout = 5s;
-    // Left by an earlier run: a process that is alive but older than the launch.
+    // Left by an earlier run: a process that is alive but older than the
+    // launch. The kernel counts start times in clock ticks: the launch must
+    // come ticks after this process's start to be seen as later.
     writeFile(pidfile, std::to_string(::getpid()) + "\n");
+    std::this_thread::sleep_for(50ms);
     make().load({daemonizing("daemonized", "0.3")});
     EXPECT_EQ(ServerState::Starting, record(1).state());
     ASSERT_TRUE(untilRunning()) << log();
