@@ -10,70 +10,18 @@
 #include <memory>
 #include <regex>
 
-#include "platform/ProcessTable.h"
 #include "tests/support/TempDir.h"
+#include "tests/win32/support/WinDaemon.h"
 #include "tests/win32/support/WinTestServer.h"
 #include "tests/win32/support/WinTestText.h"
 
 namespace {
 
-struct Finished {
-    DWORD code = 0;
-    std::string out;  // stdout and stderr together
-};
-
-// Runs a command line to its end with its output caught through a pipe.
-Finished run(const std::string& commandLine, const std::string& directory) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    Finished result;
-    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-        result.code = 999;
-        return result;
-    }
-    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = writeEnd;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION created{};
-    std::vector<char> text(commandLine.begin(), commandLine.end());
-    text.push_back('\0');
-    const BOOL started = ::CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                          directory.c_str(), &startup, &created);
-    ::CloseHandle(writeEnd);
-    if (!started) {
-        ::CloseHandle(readEnd);
-        result.code = 998;
-        return result;
-    }
-    char buffer[4096];
-    DWORD n = 0;
-    while (::ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0) result.out.append(buffer, n);
-    ::WaitForSingleObject(created.hProcess, 60000);
-    ::GetExitCodeProcess(created.hProcess, &result.code);
-    ::CloseHandle(created.hProcess);
-    ::CloseHandle(created.hThread);
-    ::CloseHandle(readEnd);
-    return result;
-}
-
-int pidOf(const std::string& fileName) {
-    platform::ProcessSnapshot snapshot;
-    if (!platform::processTable().snapshot(snapshot)) return 0;
-    for (const auto& entry : snapshot)
-        if (_stricmp(entry.exeFile.c_str(), fileName.c_str()) == 0) return entry.pid;
-    return 0;
-}
-
-bool alive(int pid) {
-    const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
-    if (!process) return false;
-    const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    ::CloseHandle(process);
-    return running;
-}
+// The runner and process look-ups of the Windows test support.
+using Finished = FinishedRun;
+Finished run(const std::string& commandLine, const std::string& directory) { return runToEnd(commandLine, directory); }
+int pidOf(const std::string& fileName) { return pidOfProgram(fileName); }
+bool alive(int pid) { return processRuns(pid); }
 
 class Win32ProcwarddTest : public ::testing::Test {
 protected:
