@@ -12,7 +12,7 @@
 #include "platform/System.h"
 
 int main(int argc, char** argv) {
-    const CommandLine line = CommandLine::parse(argc, argv, false);
+    const CommandLine line = CommandLine::parse(platform::programArguments(argc, argv), false);
     if (line.mode != CommandLine::Mode::Window) {
         platform::useParentConsole();
         return RunProgramMode(line, "procward", false);

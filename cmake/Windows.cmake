@@ -12,16 +12,15 @@ set(RapidJSON_DIR ${CMAKE_CURRENT_LIST_DIR}/windows CACHE PATH "" FORCE)
 set(OPENSSL_ROOT_DIR ${PROCWARD_WIN_OPENSSL})
 set(OPENSSL_USE_STATIC_LIBS TRUE)
 
-# The system headers in their ANSI ("A") form, for Windows 7 and later.
+# The system headers for Windows 7 and later (the program calls the wide
+# "W" functions by name where a text reaches the system).
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 # localtime_r and gmtime_r from the C runtime's localtime_s and gmtime_s.
 add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS)
-# Texts are 8-bit in the ANSI code page of a Chinese system, GBK (code page
-# 936), like the files an installation already has; the sources hold them
-# in UTF-8. GB18030 gives every character of GBK the same bytes as GBK and
-# can also encode the few characters outside it that library headers use
-# (the "µ" of std::chrono), which GBK alone would refuse to compile.
-add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-finput-charset=UTF-8> $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=GB18030>)
+# The program's texts are UTF-8 on every system, the sources' literals
+# included; the platform layer speaks to the system in UTF-16 and converts
+# files kept in the ANSI code page when it reads and writes them.
+add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-finput-charset=UTF-8> $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=UTF-8>)
 # GCC 12 at -O2 warns that std::string's own concatenations may copy
 # overlapping bytes (its bug 105329, a false positive in the library's
 # inlined code); with the Release flags of this build it would flag half the

@@ -11,6 +11,7 @@
 #include "log/LogRetention.h"
 #include "log/MessageTextFlag.h"
 #include "platform/ErrorLog.h"
+#include "platform/FileStore.h"
 #include "platform/System.h"
 
 namespace {
@@ -62,7 +63,7 @@ bool AppLogger::Init(const std::string& directory, std::string& reason) {
         spdlog::file_event_handlers events;
         events.after_open = [this](const spdlog::filename_t&, std::FILE*) { removeOldFiles(keepDays_); };
         auto sink = std::make_shared<spdlog::sinks::daily_file_sink<std::mutex, DateOnlyFileNameCalculator>>(
-            base, 23, 59, false, 0, events);
+            spdlog::filename_t(platform::filePath(base).native()), 23, 59, false, 0, events);
         logger = std::make_shared<spdlog::logger>(name, sink);
         spdlog::drop(name);
         spdlog::register_logger(logger);

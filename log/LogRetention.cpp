@@ -1,4 +1,5 @@
 #include "log/LogRetention.h"
+#include "platform/FileStore.h"
 
 #include <chrono>
 #include <filesystem>
@@ -48,11 +49,11 @@ int LogRetention::removeOlderThan(const std::string& directory, const std::strin
     const std::chrono::sys_days oldestKept = current - std::chrono::days{keepDays};
     int removed = 0;
     std::error_code error;
-    std::filesystem::directory_iterator entries(directory, error);
+    std::filesystem::directory_iterator entries(platform::filePath(directory), error);
     if (error) return 0;
     for (const auto& entry : entries) {
         std::chrono::sys_days day{};
-        if (!dayOfName(entry.path().filename().string(), application, day) || day >= oldestKept) continue;
+        if (!dayOfName(platform::pathText(entry.path().filename()), application, day) || day >= oldestKept) continue;
         if (!entry.is_regular_file(error)) continue;
         if (std::filesystem::remove(entry.path(), error)) ++removed;
     }

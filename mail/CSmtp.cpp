@@ -14,6 +14,7 @@
 #include "mail/MimeText.h"
 #include "platform/System.h"
 #include "platform/TextEncoding.h"
+#include "platform/FileStore.h"
 
 namespace {
 
@@ -562,7 +563,7 @@ std::uint64_t CSmtp::EstimatedMessageSize() const {
     for (const auto& line : messageLines) size += (line.size() + 2) * 4 / 3 + 2;
     for (const auto& path : attachments) {
         std::error_code error;
-        const std::uint64_t bytes = std::filesystem::file_size(path, error);
+        const std::uint64_t bytes = std::filesystem::file_size(platform::filePath(path), error);
         if (!error) size += 256 + (bytes / kAttachmentChunk + 1) * 74;
     }
     return size;
@@ -581,7 +582,7 @@ void CSmtp::SendAttachments() {
         sendBuffer += "\r\n";
         SendBufferText();
 
-        File file(std::fopen(path.c_str(), "rb"));
+        File file(platform::openFile(path, "rb"));
         if (!file) throw ECSmtp(404);
 
         std::uint64_t size = 0;

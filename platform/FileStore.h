@@ -1,9 +1,23 @@
 #pragma once
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
-// Whole-file reading and crash-safe whole-file replacement.
+// Whole-file reading and crash-safe whole-file replacement, and the paths
+// the standard library's files take.
 namespace platform {
+
+// The path a UTF-8 text names, for std::filesystem and the file streams
+// (whose narrow form is the ANSI code page on Windows, which may lack a
+// character of the name).
+std::filesystem::path filePath(const std::string& text);
+
+// A path as the program's UTF-8 text.
+std::string pathText(const std::filesystem::path& path);
+
+// std::fopen of the file a UTF-8 path names.
+std::FILE* openFile(const std::string& path, const char* mode);
 
 enum class FileRead { ok, missing, failed };
 

@@ -2,12 +2,19 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // Facts about the running system and its file naming.
 namespace platform {
 
 // Full path of the running executable; empty when it cannot be read.
 std::string executablePath();
+
+// The program's own command-line words, argv[0] first, in UTF-8. Here the
+// words main was given; on Windows the wide command line as the system
+// splits it (CommandLineToArgvW), since the narrow argv holds the ANSI code
+// page and loses what it lacks.
+std::vector<std::string> programArguments(int argc, char** argv);
 
 // Separator between directory names in a path.
 char pathSeparator();

@@ -2,8 +2,8 @@
 #include <string>
 #include <string_view>
 
-// Text rules shared by the supervisor. Texts are 8-bit strings in the
-// platform's code page (UTF-8 here); comparisons that ignore case fold the
+// Text rules shared by the supervisor. Texts are UTF-8 strings on every
+// system; comparisons that ignore case fold the
 // ASCII letters only, so multi-byte characters compare as units.
 namespace platform {
 

@@ -4,13 +4,14 @@
 #include <fstream>
 
 #include "supervision/ServerOutputFile.h"
+#include "platform/FileStore.h"
 
 namespace {
 
 // The bytes of `path` from `from` up to `to` (or its end), at most `limit`.
 std::string readRange(const std::string& path, std::int64_t from, std::int64_t to, std::size_t limit) {
     if (to <= from) return {};
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::filePath(path), std::ios::binary);
     if (!in) return {};
     in.seekg(from);
     std::string bytes(static_cast<std::size_t>(std::min<std::int64_t>(to - from, static_cast<std::int64_t>(limit))),

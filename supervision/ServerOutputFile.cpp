@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/System.h"
+#include "platform/FileStore.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ bool ServerOutputFile::appendNote(const std::string& path, std::int64_t secondsS
     // One write of the whole line, so it never lands inside a line of the
     // server's (which appends too).
     const std::string line = noteLine(secondsSince1970, text) + "\n";
-    std::FILE* file = std::fopen(path.c_str(), "ab");
+    std::FILE* file = platform::openFile(path, "ab");
     if (!file) return false;
     std::setvbuf(file, nullptr, _IOFBF, line.size() + 16);
     const bool ok = std::fwrite(line.data(), 1, line.size(), file) == line.size();
@@ -143,7 +144,7 @@ std::vector<std::string> ServerOutputFile::lastLines(const std::string& path, st
     if (size <= 0) return lines;
     if (end >= 0) size = std::min(size, end);
     const std::int64_t from = std::max<std::int64_t>(0, size - kTailBytes);
-    std::ifstream in(source, std::ios::binary);
+    std::ifstream in(platform::filePath(source), std::ios::binary);
     if (!in) return lines;
     in.seekg(from);
     std::string bytes(static_cast<std::size_t>(size - from), '\0');
@@ -179,22 +180,25 @@ std::string ServerOutputFile::backupPath(const std::string& path, int n) { retur
 
 bool ServerOutputFile::rotate(const std::string& path, int backups, std::string& error) {
     if (backups > 0) {
-        std::remove(backupPath(path, backups).c_str());
+        std::error_code ignored;
+        std::filesystem::remove(platform::filePath(backupPath(path, backups)), ignored);
         for (int n = backups - 1; n >= 1; --n) {
             const std::string from = backupPath(path, n);
             if (size(from) < 0) continue;
-            if (std::rename(from.c_str(), backupPath(path, n + 1).c_str()) != 0) {
-                error = "cannot rename " + from + ": " + platform::errorText(errno);
+            std::error_code renamed;
+            std::filesystem::rename(platform::filePath(from), platform::filePath(backupPath(path, n + 1)), renamed);
+            if (renamed) {
+                error = "cannot rename " + from + ": " + renamed.message();
                 return false;
             }
         }
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(platform::filePath(path), std::ios::binary);
         if (!in) {
             error = "cannot read " + path;
             return false;
         }
         const std::string first = backupPath(path, 1);
-        std::ofstream out(first, std::ios::binary | std::ios::trunc);
+        std::ofstream out(platform::filePath(first), std::ios::binary | std::ios::trunc);
         if (!out) {
             error = "cannot write " + first;
             return false;
@@ -215,7 +219,7 @@ bool ServerOutputFile::rotate(const std::string& path, int backups, std::string&
     }
     // Opening for writing without appending empties the file in place: the
     // server's own handle stays on the same file.
-    std::ofstream emptied(path, std::ios::binary | std::ios::out);
+    std::ofstream emptied(platform::filePath(path), std::ios::binary | std::ios::out);
     if (!emptied) {
         error = "cannot empty " + path + ": " + platform::errorText(errno);
         return false;

@@ -1,11 +1,12 @@
 #include "ui/CAboutDlg.h"
+#include "ui/UiText.h"
 
 #include <wx/statbmp.h>
 
 #include "ui/DialogTemplate.h"
 
 CAboutDlg::CAboutDlg(wxWindow* parent, const wxBitmap& icon)
-    : wxDialog(parent, wxID_ANY, "About Procward", wxDefaultPosition, wxDefaultSize,
+    : wxDialog(parent, wxID_ANY, U8("About Procward"), wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
     DialogTemplate layout(this, 170, 62);
     m_icon = new wxStaticBitmap(this, wxID_ANY, icon, layout.rect(14, 14, 21, 20).GetPosition());

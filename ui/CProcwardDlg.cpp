@@ -66,7 +66,7 @@ std::string CProcwardDlg::deleteQuestion(const std::string& name) {
 const char* const CProcwardDlg::kBrowseFilter = "All Files (*.*)|*.*|Describe Files (*.exe)|*.exe||";
 
 CProcwardDlg::CProcwardDlg()
-    : wxDialog(nullptr, wxID_ANY, "Procward", wxDefaultPosition, wxDefaultSize,
+    : wxDialog(nullptr, wxID_ANY, U8("Procward"), wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxRESIZE_BORDER | wxMAXIMIZE_BOX | wxMINIMIZE_BOX),
       m_timer(this, kStatusTimerId) {
     CreateTemplateControls();
@@ -582,7 +582,7 @@ void CProcwardDlg::ShowWindowMenu(const wxPoint& where) {
     wxMenu menu;
     menu.Append(IDM_SETTINGS, U8("设置"));
     menu.AppendSeparator();
-    menu.Append(IDM_ABOUTBOX, "&About Procward...");
+    menu.Append(IDM_ABOUTBOX, U8("&About Procward..."));
     PopupMenu(&menu, where);
 }
 

@@ -115,10 +115,10 @@ bool CSettingDlg::TransferDataToWindow() {
     m_userEdit->ChangeValue(U8(m_user));
     m_passwordEdit->ChangeValue(U8(m_password));
     m_recipientsEdit->ChangeValue(U8(m_recipients));
-    m_minAlertIntervalEdit->ChangeValue(wxString::Format("%d", m_minAlertInterval));
-    m_checkIntervalEdit->ChangeValue(wxString::Format("%d", m_checkInterval));
-    m_stopTimeoutEdit->ChangeValue(wxString::Format("%d", m_stopTimeout));
-    m_restartBackoffMaxEdit->ChangeValue(wxString::Format("%d", m_restartBackoffMax));
+    m_minAlertIntervalEdit->ChangeValue(wxString() << m_minAlertInterval);
+    m_checkIntervalEdit->ChangeValue(wxString() << m_checkInterval);
+    m_stopTimeoutEdit->ChangeValue(wxString() << m_stopTimeout);
+    m_restartBackoffMaxEdit->ChangeValue(wxString() << m_restartBackoffMax);
     m_securityChoice->SetSelection(static_cast<int>(m_security));
     m_tlsVerifyCheck->SetValue(m_tlsVerify);
     ShowWebhooks(m_webhooks.empty() ? wxNOT_FOUND : 0);

@@ -1,4 +1,5 @@
 #include "ui/CWebhookDlg.h"
+#include "ui/UiText.h"
 
 #include <wx/checkbox.h>
 #include <wx/choice.h>
@@ -19,7 +20,7 @@ CWebhookDlg::CWebhookDlg(wxWindow* parent, bool adding)
     m_urlEdit = layout.edit(kWebhookUrlEditId, 68, 39, 215, 14);
     layout.label(wxID_ANY, "类型：", 40, 61, 25, 8);
     wxArrayString kinds;
-    for (WebhookKind kind : WebhookKindsListed()) kinds.Add(WebhookKindName(kind));
+    for (WebhookKind kind : WebhookKindsListed()) kinds.Add(U8(WebhookKindName(kind)));
     const wxRect kindRect = layout.rect(68, 58, 80, 14);
     m_kindChoice = new wxChoice(this, kWebhookKindChoiceId, kindRect.GetPosition(), kindRect.GetSize(), kinds);
     layout.label(wxID_ANY, "密钥：", 40, 80, 25, 8);
@@ -43,7 +44,7 @@ bool CWebhookDlg::TransferDataToWindow() {
     const WebhookTexts texts = ShowWebhook(m_channel);
     m_nameEdit->ChangeValue(U8(texts.name));
     m_urlEdit->ChangeValue(U8(texts.url));
-    m_kindChoice->SetStringSelection(texts.kind);
+    m_kindChoice->SetStringSelection(U8(texts.kind));
     m_secretEdit->ChangeValue(U8(texts.secret));
     m_eventsEdit->ChangeValue(U8(texts.events));
     m_minIntervalEdit->ChangeValue(U8(texts.minInterval));

@@ -16,7 +16,7 @@ public:
         while (!wildcard.empty() && wildcard.back() == '|') wildcard.pop_back();
         for (std::size_t at = wildcard.find("|*.*"); at != std::string::npos; at = wildcard.find("|*.*", at + 2))
             if (at + 4 == wildcard.size() || wildcard[at + 4] == '|') wildcard.replace(at, 4, "|*");
-        wxFileDialog dialog(parent, wxFileSelectorPromptStr, wxString(), wxString(), U8(wildcard),
+        wxFileDialog dialog(parent, wxString::FromAscii(wxFileSelectorPromptStr), wxString(), wxString(), U8(wildcard),
                             wxFD_OPEN | wxFD_FILE_MUST_EXIST);
         if (dialog.ShowModal() != wxID_OK) return {};
         return ToU8(dialog.GetPath());

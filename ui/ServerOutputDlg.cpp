@@ -15,6 +15,7 @@
 #include "supervision/OutputFollower.h"
 #include "supervision/ServerOutputFile.h"
 #include "ui/DialogTemplate.h"
+#include "platform/FileStore.h"
 
 namespace {
 // The bytes of one look at the file, at most: a server that writes fast is
@@ -31,7 +32,7 @@ wxString shown(const std::string& text) {
 // True when the byte before `offset` ends a line (or there is none).
 bool endsLine(const std::string& path, std::int64_t offset) {
     if (offset <= 0) return true;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::filePath(path), std::ios::binary);
     char last = '\n';
     if (in.seekg(offset - 1) && in.get(last)) return last == '\n';
     return true;

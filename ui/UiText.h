@@ -3,10 +3,10 @@
 
 #include <wx/string.h>
 
-// The program's 8-bit texts as the toolkit shows them, and back. They are
-// UTF-8 on Linux and in the ANSI code page on Windows, both in the literals
-// of the sources (as compiled) and in the files the program reads; the
-// conversion lives in the file of the platform CMake chooses.
+// The program's texts (UTF-8 on every system, in the sources' literals and
+// in what the program reads) as the toolkit shows them, and back. The
+// toolkit holds wide strings, so a label comes out right whatever the
+// system's code page.
 wxString U8(const char* text);
 wxString U8(const std::string& text);
 std::string ToU8(const wxString& text);

@@ -3,6 +3,11 @@
 #include <cstring>
 
 CommandLine CommandLine::parse(int argc, char** argv, bool daemon) {
+    return parse(std::vector<std::string>(argv, argv + argc), daemon);
+}
+
+CommandLine CommandLine::parse(const std::vector<std::string>& argv, bool daemon) {
+    const int argc = static_cast<int>(argv.size());
     CommandLine line;
     line.mode = daemon ? Mode::Headless : Mode::Window;
     if (argc > 0) line.toolkitArgs.push_back(argv[0]);

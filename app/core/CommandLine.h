@@ -19,6 +19,8 @@ public:
 
     // `daemon`: the command line of procwardd, which has no window (no
     // mode means headless there) and hands nothing on to a toolkit.
+    // `words`: the program's words, argv[0] first.
+    static CommandLine parse(const std::vector<std::string>& words, bool daemon);
     static CommandLine parse(int argc, char** argv, bool daemon);
 
     Mode mode = Mode::Window;

@@ -9,6 +9,7 @@
 #include "platform/StopRequest.h"
 #include "supervision/RowCells.h"
 #include "supervision/SystemClock.h"
+#include "platform/TextEncoding.h"
 
 HeadlessRunner::HeadlessRunner(std::FILE* out, std::string program) : out_(out), program_(std::move(program)) {}
 
@@ -55,7 +56,7 @@ int HeadlessRunner::run() {
         // Supervising nothing while the operator believes otherwise is worse
         // than not starting: the service manager and the shell see the error.
         const std::string why = "the server list cannot be read: " + list.error;
-        std::fprintf(stderr, "%s: %s\n", program_.c_str(), why.c_str());
+        std::fprintf(stderr, "%s: %s\n", program_.c_str(), platform::terminalText(why).c_str());
         fatalError_ = why;
         runtime.stop(why);
         return 1;

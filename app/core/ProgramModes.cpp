@@ -11,6 +11,7 @@
 #include "app/core/TestMailCommand.h"
 #include "log/AppLogger.h"
 #include "platform/System.h"
+#include "platform/TextEncoding.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ namespace {
 // log as well, where an operator of a service looks for it.
 int RunHeadless(const CommandLine& line, const char* program, bool asService) {
     auto fatal = [asService, program](const std::string& text) {
-        std::fprintf(stderr, "%s: %s\n", program, text.c_str());
+        std::fprintf(stderr, "%s: %s\n", program, platform::terminalText(text).c_str());
         if (asService) ServiceCommand::reportError(text);
     };
     if (asService) {
@@ -65,7 +66,7 @@ int RunHeadless(const CommandLine& line, const char* program, bool asService) {
 int RunProgramMode(const CommandLine& line, const char* program, bool daemon) {
     switch (line.mode) {
         case CommandLine::Mode::Usage:
-            std::fprintf(stderr, "%s: %s\n%s", program, line.error.c_str(),
+            std::fprintf(stderr, "%s: %s\n%s", program, platform::terminalText(line.error).c_str(),
                          CommandLine::usage(program, daemon).c_str());
             return 2;
         case CommandLine::Mode::Help:

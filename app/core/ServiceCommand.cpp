@@ -5,6 +5,7 @@
 #include "config/AppDirectories.h"
 #include "platform/System.h"
 #include "platform/SystemService.h"
+#include "platform/TextEncoding.h"
 
 const char* const ServiceCommand::kName = "Procward";
 const char* const ServiceCommand::kDescription =
@@ -93,7 +94,7 @@ int ServiceCommand::runAsService(const char* program, const std::function<int()>
     int code = 0;
     std::string error;
     if (!platform::runAsService(kName, supervise, code, error)) {
-        std::fprintf(stderr, "%s: --service: %s\n", program, error.c_str());
+        std::fprintf(stderr, "%s: --service: %s\n", program, platform::terminalText(error).c_str());
         return 1;
     }
     return code;

@@ -10,6 +10,7 @@
 #include "platform/ProcessControl.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
+#include "platform/FileStore.h"
 
 const char* const kSingleInstanceName = "Global\\ProcwardMutex";
 
@@ -64,8 +65,8 @@ bool ApplyDirectories(const CommandLine& line, std::string& error) {
         // Start-up changes the working directory: a relative path would
         // then point somewhere else.
         std::error_code failure;
-        const std::filesystem::path full = std::filesystem::absolute(directory, failure);
-        absolute[i] = failure ? directory : full.lexically_normal().string();
+        const std::filesystem::path full = std::filesystem::absolute(platform::filePath(directory), failure);
+        absolute[i] = failure ? directory : platform::pathText(full.lexically_normal());
     }
     if (!absolute[0].empty()) AppDirectories::setConfigDirectory(absolute[0]);
     if (!absolute[1].empty()) AppDirectories::setLogDirectory(absolute[1]);

@@ -151,4 +151,6 @@ bool restrictToOwner(const std::string& path) {
     return ::chmod(path.c_str(), st.st_mode & 07700) == 0;
 }
 
+std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 }  // namespace platform

@@ -102,4 +102,6 @@ void limitMemoryForService() {
 
 void useParentConsole() {}
 
+std::vector<std::string> programArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/win32/Win32Autostart.h"
 
+#include "platform/win32/Win32WideText.h"
+
 namespace platform {
 namespace {
 
@@ -33,15 +35,19 @@ std::string quotedWord(const std::string& word) {
 LONG writeValue(HKEY root, const std::string& key, bool create, const std::string& name, const std::string& data,
                 bool& opened) {
     HKEY handle = nullptr;
-    const LONG open = create ? ::RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle,
-                                                 nullptr)
-                             : ::RegOpenKeyExA(root, key.c_str(), 0, KEY_SET_VALUE, &handle);
+    const std::wstring keyName = wideText(key);
+    const LONG open = create ? ::RegCreateKeyExW(root, keyName.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                                 &handle, nullptr)
+                             : ::RegOpenKeyExW(root, keyName.c_str(), 0, KEY_SET_VALUE, &handle);
     opened = open == ERROR_SUCCESS;
     if (!opened) return open;
     // The byte count of the text with its terminating NUL, as the registry
-    // documents for REG_SZ.
-    const LONG written = ::RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                         static_cast<DWORD>(data.size() + 1));
+    // documents for REG_SZ. Stored wide, so a path outside the ANSI code
+    // page is started as it is.
+    const std::wstring text = wideText(data);
+    const LONG written =
+        ::RegSetValueExW(handle, wideText(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     ::RegCloseKey(handle);
     return written;
 }
@@ -81,18 +87,19 @@ AutostartResult Win32Autostart::registerEntry(const std::string& name, const std
 
 bool Win32Autostart::readEntry(const std::string& name, std::string& data, HKEY root) {
     HKEY key = nullptr;
-    if (::RegOpenKeyExA(root, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (::RegOpenKeyExW(root, wideText(kRunKey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    const std::wstring valueName = wideText(name);
     DWORD type = 0, size = 0;
-    bool ok = ::RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+    bool ok = ::RegQueryValueExW(key, valueName.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
               type == REG_SZ;
     if (ok) {
-        std::string buffer(size, '\0');
-        ok = ::RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) ==
-             ERROR_SUCCESS;
-        buffer.resize(size);
+        std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
+        ok = ::RegQueryValueExW(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+                                &size) == ERROR_SUCCESS;
+        buffer.resize(size / sizeof(wchar_t));
         // Whether the stored data ends in a NUL depends on the writer.
-        while (!buffer.empty() && buffer.back() == '\0') buffer.pop_back();
-        if (ok) data = std::move(buffer);
+        while (!buffer.empty() && buffer.back() == L'\0') buffer.pop_back();
+        if (ok) data = utf8FromWide(buffer);
     }
     ::RegCloseKey(key);
     return ok;
@@ -100,8 +107,8 @@ bool Win32Autostart::readEntry(const std::string& name, std::string& data, HKEY 
 
 bool Win32Autostart::removeEntry(const std::string& name, HKEY root) {
     HKEY key = nullptr;
-    if (::RegOpenKeyExA(root, kRunKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
-    const bool ok = ::RegDeleteValueA(key, name.c_str()) == ERROR_SUCCESS;
+    if (::RegOpenKeyExW(root, wideText(kRunKey).c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+    const bool ok = ::RegDeleteValueW(key, wideText(name).c_str()) == ERROR_SUCCESS;
     ::RegCloseKey(key);
     return ok;
 }

@@ -1,5 +1,7 @@
 #include "platform/win32/Win32CommandLineReader.h"
 
+#include "platform/win32/Win32WideText.h"
+
 #include <winternl.h>
 
 #include <atomic>
@@ -105,24 +107,15 @@ bool Win32CommandLineReader::read(DWORD pid, std::wstring& commandLine) {
     return ok;
 }
 
-std::string Win32CommandLineReader::toAnsi(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    if (size <= 0) return {};
-    std::string result(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
-                          nullptr);
+std::string Win32CommandLineReader::toUtf8(const std::wstring& text) {
     // The system's text ends at its first NUL, as the original reader saw it.
-    const auto nul = result.find('\0');
-    if (nul != std::string::npos) result.resize(nul);
-    return result;
+    return utf8FromWide(std::wstring_view(text).substr(0, text.find(L'\0')));
 }
 
-bool Win32CommandLineReader::readAnsi(DWORD pid, std::string& commandLine) {
+bool Win32CommandLineReader::readUtf8(DWORD pid, std::string& commandLine) {
     std::wstring text;
     if (!read(pid, text)) return false;
-    commandLine = toAnsi(text);
+    commandLine = toUtf8(text);
     return true;
 }
 

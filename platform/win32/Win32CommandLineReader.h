@@ -18,11 +18,11 @@ public:
     // error line is logged for that, once per call while it lasts).
     static bool read(DWORD pid, std::wstring& commandLine);
 
-    // The same, converted to the ANSI code page.
-    static bool readAnsi(DWORD pid, std::string& commandLine);
+    // The same in UTF-8.
+    static bool readUtf8(DWORD pid, std::string& commandLine);
 
-    // UTF-16 text in the ANSI code page.
-    static std::string toAnsi(const std::wstring& text);
+    // The system's UTF-16 text in UTF-8, up to its first NUL.
+    static std::string toUtf8(const std::wstring& text);
 };
 
 }  // namespace platform

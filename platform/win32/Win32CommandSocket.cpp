@@ -7,6 +7,7 @@
 
 #include "platform/System.h"
 #include "platform/SystemService.h"
+#include "platform/win32/Win32WideText.h"
 
 namespace platform {
 namespace {
@@ -97,7 +98,7 @@ bool Win32CommandSocket::open(const std::string& path, std::string& error) {
     // A pipe of that name is a running copy, since a pipe ends with its
     // process. Asked here as well as by the first instance's flag below,
     // which not every implementation of the calls honours (Wine does not).
-    if (::WaitNamedPipeA(path.c_str(), 1) || ::GetLastError() == ERROR_SEM_TIMEOUT) {
+    if (::WaitNamedPipeW(wideText(path).c_str(), 1) || ::GetLastError() == ERROR_SEM_TIMEOUT) {
         error = "another supervisor already listens on " + path;
         return false;
     }
@@ -108,7 +109,7 @@ bool Win32CommandSocket::listen(bool first, std::string& error) {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, security_, FALSE};
     // The first instance must be the first of its name.
     const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    const HANDLE pipe = ::CreateNamedPipeA(path_.c_str(), openMode,
+    const HANDLE pipe = ::CreateNamedPipeW(wideText(path_).c_str(), openMode,
                                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
                                                PIPE_REJECT_REMOTE_CLIENTS,
                                            PIPE_UNLIMITED_INSTANCES, kPipeBuffer, kPipeBuffer, 0, &attributes);
@@ -480,7 +481,7 @@ CommandResult sendCommand(const std::string& path, const std::string& line, std:
     const std::string noAnswer = "no answer from the supervisor on " + path;
     HANDLE pipe = INVALID_HANDLE_VALUE;
     for (;;) {
-        pipe = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        pipe = ::CreateFileW(wideText(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) break;
         const DWORD cause = ::GetLastError();
@@ -496,7 +497,7 @@ CommandResult sendCommand(const std::string& path, const std::string& line, std:
             error = noAnswer;
             return CommandResult::TimedOut;
         }
-        ::WaitNamedPipeA(path.c_str(), static_cast<DWORD>(std::min(left, 1000LL)));
+        ::WaitNamedPipeW(wideText(path).c_str(), static_cast<DWORD>(std::min(left, 1000LL)));
     }
     DWORD mode = PIPE_READMODE_MESSAGE;
     ::SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);

@@ -7,6 +7,7 @@
 
 #include "platform/FileStore.h"
 #include "platform/System.h"
+#include "platform/win32/Win32WideText.h"
 
 namespace platform {
 namespace {
@@ -49,7 +50,7 @@ PSECURITY_DESCRIPTOR ownerOnlyDescriptor() {
 void copyAccess(const std::string& from, HANDLE file) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoA(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+    if (::GetNamedSecurityInfoW(wideText(from).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
                                 nullptr, &descriptor) != ERROR_SUCCESS)
         return;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
@@ -65,7 +66,7 @@ void copyAccess(const std::string& from, HANDLE file) {
 
 FileRead readWholeFile(const std::string& path, std::string& bytes) {
     bytes.clear();
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE file = ::CreateFileW(wideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
@@ -93,7 +94,7 @@ bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAc
 }
 
 bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAccess access, std::string& reason) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(wideText(path).c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         reason = "not a regular file";
@@ -105,7 +106,7 @@ bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAc
     }
     if (exists) {
         // A file we may not write to stays as it is, as with an in-place write.
-        HANDLE probe = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        HANDLE probe = ::CreateFileW(wideText(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (probe == INVALID_HANDLE_VALUE) {
             reason = errorText(static_cast<int>(::GetLastError()));
@@ -127,7 +128,7 @@ bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAc
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
         temporary = path + ".tmp-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++);
-        file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE | WRITE_DAC, 0, descriptor ? &security : nullptr,
+        file = ::CreateFileW(wideText(temporary).c_str(), GENERIC_WRITE | WRITE_DAC, 0, descriptor ? &security : nullptr,
                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
     }
@@ -146,10 +147,10 @@ bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAc
     };
     bool ok = (writeAll(file, bytes) && ::FlushFileBuffers(file)) || failed();
     ok = (::CloseHandle(file) || failed()) && ok;
-    ok = ok && (::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+    ok = ok && (::MoveFileExW(wideText(temporary).c_str(), wideText(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
                 failed());
     if (!ok) {
-        ::DeleteFileA(temporary.c_str());
+        ::DeleteFileW(wideText(temporary).c_str());
         reason = errorText(static_cast<int>(error));
         return false;
     }
@@ -202,8 +203,8 @@ bool readableByOthers(const std::string& path) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-    if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+    if (::GetFileAttributesW(wideText(path).c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    if (::GetNamedSecurityInfoW(wideText(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                 &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
     // A file without a recorded owner belongs to whoever runs this program.
@@ -228,14 +229,14 @@ bool readableByOthers(const std::string& path) {
 }
 
 bool restrictToOwner(const std::string& path) {
-    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (::GetFileAttributesW(wideText(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
     if (!readableByOthers(path)) return true;
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR current = nullptr;
-    if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+    if (::GetNamedSecurityInfoW(wideText(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
                                 nullptr, &current) != ERROR_SUCCESS)
         return false;
     std::string userBuffer;
@@ -252,8 +253,8 @@ bool restrictToOwner(const std::string& path) {
             BOOL present = FALSE, defaulted = FALSE;
             PACL dacl = nullptr;
             if (::GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted) && present) {
-                std::string name = path;
-                ok = ::SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT,
+                std::wstring name = wideText(path);
+                ok = ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
                                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                                              nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
             }
@@ -263,6 +264,10 @@ bool restrictToOwner(const std::string& path) {
     }
     ::LocalFree(current);
     return ok && !readableByOthers(path);
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+    return ::_wfopen(wideText(path).c_str(), wideText(mode).c_str());
 }
 
 }  // namespace platform

@@ -6,18 +6,11 @@
 
 #include "platform/HttpClient.h"
 #include "platform/System.h"
+#include "platform/win32/Win32WideText.h"
 
 namespace platform {
 
 namespace {
-
-std::wstring wide(const std::string& text) {
-    if (text.empty()) return {};
-    const int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
-    return result;
-}
 
 struct InternetHandle {
     HINTERNET handle = nullptr;
@@ -74,8 +67,8 @@ HttpResponse httpPost(const HttpRequest& request) {
     if (bypass.empty()) bypass = environment("no_proxy");
     for (char& c : bypass)
         if (c == ',') c = ';';
-    const std::wstring proxyWide = wide(proxy);
-    const std::wstring bypassWide = wide(bypass);
+    const std::wstring proxyWide = wideText(proxy);
+    const std::wstring bypassWide = wideText(bypass);
     InternetHandle session(::WinHttpOpen(L"Procward",
                                          proxy.empty() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
                                          proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxyWide.c_str(),
@@ -93,7 +86,7 @@ HttpResponse httpPost(const HttpRequest& request) {
     DWORD headWait = static_cast<DWORD>(timeout);
     ::WinHttpSetOption(session.handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headWait, sizeof headWait);
 
-    std::wstring url = wide(request.url);
+    std::wstring url = wideText(request.url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -126,7 +119,7 @@ HttpResponse httpPost(const HttpRequest& request) {
         trace("> " + header);
     }
     trace("> " + request.body);
-    const std::wstring headersWide = wide(headerText);
+    const std::wstring headersWide = wideText(headerText);
     if (!::WinHttpSendRequest(call.handle, headersWide.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headersWide.c_str(),
                               static_cast<DWORD>(-1L), const_cast<char*>(request.body.data()),
                               static_cast<DWORD>(request.body.size()), static_cast<DWORD>(request.body.size()), 0) ||

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/Module.h"
+#include "platform/win32/Win32WideText.h"
 
 namespace platform {
 namespace {
@@ -20,7 +21,7 @@ private:
 }  // namespace
 
 std::unique_ptr<Module> loadModule(const std::string& path, std::string& error) {
-    HMODULE handle = ::LoadLibraryA(path.c_str());
+    HMODULE handle = ::LoadLibraryW(wideText(path).c_str());
     if (!handle) {
         error = "cannot load " + path + " (error " + std::to_string(::GetLastError()) + ")";
         return nullptr;

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/Text.h"
+#include "platform/win32/Win32WideText.h"
 
 namespace platform {
 
@@ -27,20 +28,13 @@ bool startWinsock() {
 }
 
 std::string systemText(DWORD error) {
-    char* text = nullptr;
-    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                          FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = n && text ? trimWhite(std::string(text, n)) : "error " + std::to_string(error);
+                                     nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string result =
+        n && text ? trimWhite(utf8FromWide(std::wstring_view(text, n))) : "error " + std::to_string(error);
     if (text) ::LocalFree(text);
-    return result;
-}
-
-std::wstring wide(const std::string& text) {
-    if (text.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), n);
     return result;
 }
 
@@ -134,9 +128,9 @@ HttpProbe probeHttp(const std::string& host, std::uint16_t port, const std::stri
     DWORD headWait = static_cast<DWORD>(ms);
     ::WinHttpSetOption(session.handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headWait, sizeof headWait);
     const std::string server = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    Internet connection(::WinHttpConnect(session.handle, wide(server).c_str(), port, 0));
+    Internet connection(::WinHttpConnect(session.handle, wideText(server).c_str(), port, 0));
     if (!connection.handle) return failedHttp(::GetLastError());
-    Internet request(::WinHttpOpenRequest(connection.handle, L"GET", wide(path).c_str(), nullptr, WINHTTP_NO_REFERER,
+    Internet request(::WinHttpOpenRequest(connection.handle, L"GET", wideText(path).c_str(), nullptr, WINHTTP_NO_REFERER,
                                           WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
     if (!request.handle) return failedHttp(::GetLastError());
     DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;

@@ -4,13 +4,14 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "platform/ServerEnvironment.h"
 #include "platform/System.h"
 #include "platform/Text.h"
 #include "platform/win32/Win32ProcessHandle.h"
+#include "platform/win32/Win32WideText.h"
 
 namespace platform {
 namespace {
@@ -41,10 +42,10 @@ std::string directoryOf(const std::string& path) {
 bool createParentDirectories(const std::string& path, DWORD& error) {
     const std::string parent = directoryOf(path);
     if (parent.empty() || (parent.size() == 3 && parent[1] == ':')) return true;
-    const DWORD attributes = ::GetFileAttributesA(parent.c_str());
+    const DWORD attributes = ::GetFileAttributesW(wideText(parent).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) return true;
     if (!createParentDirectories(parent, error)) return false;
-    if (!::CreateDirectoryA(parent.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (!::CreateDirectoryW(wideText(parent).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
         error = ::GetLastError();
         return false;
     }
@@ -64,27 +65,39 @@ std::string upper(std::string text) {
     return text;
 }
 
-// The block CreateProcess takes: "NAME=VALUE\0" each, sorted by name
-// ignoring case, ending in an empty entry.
-std::vector<char> environmentBlock(const std::vector<std::pair<std::string, std::string>>& extra) {
+// The block CreateProcessW takes with CREATE_UNICODE_ENVIRONMENT:
+// "NAME=VALUE\0" each, sorted by name ignoring case, ending in an empty
+// entry. The wide block keeps values outside the ANSI code page whole.
+std::vector<wchar_t> environmentBlock(const std::vector<std::pair<std::string, std::string>>& extra) {
     std::vector<std::string> own;
-    if (char* block = ::GetEnvironmentStringsA()) {
-        for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) own.emplace_back(entry);
-        ::FreeEnvironmentStringsA(block);
+    if (wchar_t* block = ::GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1)
+            own.push_back(utf8FromWide(entry));
+        ::FreeEnvironmentStringsW(block);
     }
     std::vector<std::string> entries =
         ServerEnvironment::build(own, ServerEnvironment::startedByServiceManager(), extra, true);
     std::stable_sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
         return upper(entryName(a)) < upper(entryName(b));
     });
-    std::vector<char> block;
+    std::vector<wchar_t> block;
     for (const std::string& entry : entries) {
-        block.insert(block.end(), entry.begin(), entry.end());
-        block.push_back('\0');
+        const std::wstring wide = wideText(entry);
+        block.insert(block.end(), wide.begin(), wide.end());
+        block.push_back(L'\0');
     }
-    if (entries.empty()) block.push_back('\0');
-    block.push_back('\0');
+    if (entries.empty()) block.push_back(L'\0');
+    block.push_back(L'\0');
     return block;
+}
+
+// A command line as CreateProcessW takes it: wide, NUL-terminated and
+// writable (the call may write into it).
+std::vector<wchar_t> writableCommandLine(const std::string& commandLine) {
+    const std::wstring wide = wideText(commandLine);
+    std::vector<wchar_t> text(wide.begin(), wide.end());
+    text.push_back(L'\0');
+    return text;
 }
 
 }  // namespace
@@ -96,17 +109,15 @@ bool Win32ProcessControl::launch(const std::string& commandLine, int& pid, int& 
         error = ERROR_INVALID_PARAMETER;
         return false;
     }
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION created{};
-    // CreateProcess may write into the command line it is given.
-    std::vector<char> text(commandLine.begin(), commandLine.end());
-    text.push_back('\0');
+    std::vector<wchar_t> text = writableCommandLine(commandLine);
     // No handle of the supervisor is inherited; the working directory is
     // the supervisor's (the directory of its executable).
-    if (!::CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE,
+    if (!::CreateProcessW(nullptr, text.data(), nullptr, nullptr, FALSE,
                           CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &created)) {
         error = static_cast<int>(::GetLastError());
         return false;
@@ -139,21 +150,21 @@ std::unique_ptr<ProcessHandle> Win32ProcessControl::start(const LaunchRequest& r
     if (directory.empty()) {
         directory = directoryOf(programFile(request.commandLine));
     } else {
-        const DWORD attributes = ::GetFileAttributesA(directory.c_str());
+        const DWORD attributes = ::GetFileAttributesW(wideText(directory).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_DIRECTORY;
             return fail(error, "cannot change to the working directory " + quoted(directory) + ": " +
                                    errorText(static_cast<int>(error)));
         }
     }
-    const std::vector<char> environment = environmentBlock(request.environment);
+    const std::vector<wchar_t> environment = environmentBlock(request.environment);
 
     // The standard streams are handed over as inheritable handles, and
     // only these: the handle list keeps every other inheritable handle of
     // the supervisor (another thread may be starting a program just now)
     // out of the server.
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE nul = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+    HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                                OPEN_EXISTING, 0, nullptr);
     if (nul == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
@@ -171,7 +182,7 @@ std::unique_ptr<ProcessHandle> Win32ProcessControl::start(const LaunchRequest& r
         // Appending only: every write lands at the end, whoever else
         // writes the file, and the supervisor can rename or remove it while
         // the server holds it.
-        output = ::CreateFileA(request.outputFile.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+        output = ::CreateFileW(wideText(request.outputFile).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         if (output == INVALID_HANDLE_VALUE) {
@@ -201,7 +212,7 @@ std::unique_ptr<ProcessHandle> Win32ProcessControl::start(const LaunchRequest& r
         return fail(error, "cannot start a process: " + errorText(static_cast<int>(error)));
     }
 
-    STARTUPINFOEXA startup{};
+    STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     startup.StartupInfo.wShowWindow = SW_HIDE;
@@ -210,13 +221,13 @@ std::unique_ptr<ProcessHandle> Win32ProcessControl::start(const LaunchRequest& r
     startup.StartupInfo.hStdError = output;
     startup.lpAttributeList = list;
     PROCESS_INFORMATION created{};
-    std::vector<char> text(request.commandLine.begin(), request.commandLine.end());
-    text.push_back('\0');
-    const BOOL ok = ::CreateProcessA(
+    std::vector<wchar_t> text = writableCommandLine(request.commandLine);
+    const std::wstring wideDirectory = wideText(directory);
+    const BOOL ok = ::CreateProcessW(
         nullptr, text.data(), nullptr, nullptr, TRUE,
-        CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT,
-        const_cast<char*>(environment.data()), directory.empty() ? nullptr : directory.c_str(), &startup.StartupInfo,
-        &created);
+        CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
+        const_cast<wchar_t*>(environment.data()), directory.empty() ? nullptr : wideDirectory.c_str(),
+        &startup.StartupInfo, &created);
     const DWORD error = ok ? 0 : ::GetLastError();
     ::DeleteProcThreadAttributeList(list);
     closeStreams();
@@ -242,11 +253,12 @@ std::string Win32ProcessControl::programFile(const std::string& commandLine) {
     }
     for (const std::string& name : tries) {
         if (name.empty()) continue;
-        char found[MAX_PATH];
-        const DWORD n = ::SearchPathA(nullptr, name.c_str(), ".exe", MAX_PATH, found, nullptr);
+        wchar_t found[MAX_PATH];
+        const DWORD n = ::SearchPathW(nullptr, wideText(name).c_str(), L".exe", MAX_PATH, found, nullptr);
         if (n > 0 && n < MAX_PATH) {
-            const DWORD attributes = ::GetFileAttributesA(found);
-            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return found;
+            const DWORD attributes = ::GetFileAttributesW(found);
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return utf8FromWide(found);
         }
     }
     return {};
@@ -276,12 +288,12 @@ void Win32ProcessControl::closeConsoleHost(int serverPid) {
     if (serverPid <= 0) return;
     HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snap == INVALID_HANDLE_VALUE) return;
-    PROCESSENTRY32 entry{};
+    PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     DWORD host = 0;
-    for (BOOL more = ::Process32First(snap, &entry); more; more = ::Process32Next(snap, &entry)) {
+    for (BOOL more = ::Process32FirstW(snap, &entry); more; more = ::Process32NextW(snap, &entry)) {
         if (entry.th32ParentProcessID == static_cast<DWORD>(serverPid) &&
-            equalsNoCase(entry.szExeFile, "conhost.exe")) {
+            equalsNoCase(utf8FromWide(entry.szExeFile), "conhost.exe")) {
             host = entry.th32ProcessID;
             break;
         }

@@ -6,6 +6,7 @@
 
 #include "platform/StopHelper.h"
 #include "platform/System.h"
+#include "platform/win32/Win32WideText.h"
 
 namespace platform {
 namespace {
@@ -79,7 +80,7 @@ bool Win32ProcessHandle::closeWindows(DWORD pid) {
     ::EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&search));
     bool posted = false;
     for (HWND window : search.windows)
-        if (::PostMessageA(window, WM_CLOSE, 0, 0)) posted = true;
+        if (::PostMessageW(window, WM_CLOSE, 0, 0)) posted = true;
     return posted;
 }
 
@@ -110,14 +111,14 @@ bool Win32ProcessHandle::sendCtrlBreakThroughHelper(DWORD groupId) {
     const std::string helper = stopHelperPath();
     if (helper.empty() || !fileExists(helper)) return false;
     std::string line = "\"" + helper + "\" " + kStopHelperOption + " " + std::to_string(groupId);
-    std::vector<char> text(line.begin(), line.end());
-    text.push_back('\0');
-    STARTUPINFOA startup{};
+    std::wstring text = wideText(line);
+    const std::wstring program = wideText(helper);
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION created{};
     // No console (DETACHED_PROCESS), so that it may join the server's; no
     // handle of the supervisor inherited.
-    if (!::CreateProcessA(helper.c_str(), text.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
+    if (!::CreateProcessW(program.c_str(), text.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
                           nullptr, nullptr, &startup, &created))
         return false;
     // Not waited for: the loop that stops a server never waits. Should the

@@ -5,6 +5,7 @@
 
 #include "platform/win32/Win32CommandLine.h"
 #include "platform/win32/Win32CommandLineReader.h"
+#include "platform/win32/Win32WideText.h"
 
 namespace platform {
 namespace {
@@ -19,9 +20,9 @@ bool Win32ProcessTable::snapshot(ProcessSnapshot& out) {
     out.clear();
     HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snap == INVALID_HANDLE_VALUE) return false;
-    PROCESSENTRY32 entry{};
+    PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    if (!::Process32First(snap, &entry)) {
+    if (!::Process32FirstW(snap, &entry)) {
         ::CloseHandle(snap);
         return false;
     }
@@ -30,11 +31,11 @@ bool Win32ProcessTable::snapshot(ProcessSnapshot& out) {
             ProcessEntry process;
             process.pid = static_cast<int>(entry.th32ProcessID);
             process.parentPid = static_cast<int>(entry.th32ParentProcessID);
-            process.exeFile = entry.szExeFile;
+            process.exeFile = utf8FromWide(entry.szExeFile);
             out.push_back(std::move(process));
         }
         entry.dwSize = sizeof entry;
-    } while (::Process32Next(snap, &entry));
+    } while (::Process32NextW(snap, &entry));
     ::CloseHandle(snap);
     return true;
 }
@@ -47,23 +48,23 @@ bool Win32ProcessTable::firstModulePath(int pid, std::string& path) {
         if (snap == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_BAD_LENGTH) return false;
     }
     if (snap == INVALID_HANDLE_VALUE) return false;
-    MODULEENTRY32 module{};
+    MODULEENTRY32W module{};
     module.dwSize = sizeof module;
-    const bool ok = ::Module32First(snap, &module) != 0;
+    const bool ok = ::Module32FirstW(snap, &module) != 0;
     ::CloseHandle(snap);
-    if (!ok || module.szExePath[0] == '\0') return false;
-    path = module.szExePath;
+    if (!ok || module.szExePath[0] == L'\0') return false;
+    path = utf8FromWide(module.szExePath);
     return true;
 }
 
 bool Win32ProcessTable::imagePath(int pid, std::string& path) {
     HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
     if (!process) return false;
-    std::string buffer(MAX_PATH, '\0');
+    std::wstring buffer(MAX_PATH, L'\0');
     bool ok = false;
     for (;;) {
         DWORD size = static_cast<DWORD>(buffer.size());
-        if (::QueryFullProcessImageNameA(process, 0, buffer.data(), &size)) {
+        if (::QueryFullProcessImageNameW(process, 0, buffer.data(), &size)) {
             buffer.resize(size);
             ok = size > 0;
             break;
@@ -72,7 +73,7 @@ bool Win32ProcessTable::imagePath(int pid, std::string& path) {
         buffer.resize(buffer.size() * 2);
     }
     ::CloseHandle(process);
-    if (ok) path = std::move(buffer);
+    if (ok) path = utf8FromWide(buffer);
     return ok;
 }
 
@@ -87,14 +88,14 @@ bool Win32ProcessTable::executablePaths(int pid, std::vector<std::string>& paths
 bool Win32ProcessTable::argumentWords(int pid, std::vector<std::string>& words) {
     words.clear();
     std::string text;
-    if (!Win32CommandLineReader::readAnsi(static_cast<DWORD>(pid), text)) return false;
+    if (!Win32CommandLineReader::readUtf8(static_cast<DWORD>(pid), text)) return false;
     std::string arguments = Win32CommandLine::processArguments(text);
     if (!arguments.empty()) words.push_back(std::move(arguments));
     return true;
 }
 
 bool Win32ProcessTable::commandLine(int pid, std::string& text) {
-    return Win32CommandLineReader::readAnsi(static_cast<DWORD>(pid), text);
+    return Win32CommandLineReader::readUtf8(static_cast<DWORD>(pid), text);
 }
 
 bool Win32ProcessTable::startTime(int pid, std::int64_t& seconds) {

@@ -1,4 +1,5 @@
 #include "platform/win32/Win32SingleInstance.h"
+#include "platform/win32/Win32WideText.h"
 
 namespace platform {
 
@@ -9,7 +10,7 @@ Win32SingleInstance::~Win32SingleInstance() {
 bool Win32SingleInstance::acquire(const std::string& name) {
     if (mutex_) return true;
     if (name.empty()) return false;
-    HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, wideText(name).c_str());
     if (!mutex) return false;
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         ::CloseHandle(mutex);

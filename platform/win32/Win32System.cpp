@@ -1,20 +1,22 @@
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 
 #include "platform/System.h"
+#include "platform/win32/Win32WideText.h"
 
 namespace platform {
 
 std::string executablePath() {
     // Paths may be longer than MAX_PATH where long paths are enabled.
-    std::string buffer(MAX_PATH, '\0');
+    std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return {};
         if (n < buffer.size()) {
             buffer.resize(n);
-            return buffer;
+            return utf8FromWide(buffer);
         }
         if (buffer.size() >= 32768) return {};
         buffer.resize(buffer.size() * 2);
@@ -34,10 +36,10 @@ const std::string& scriptSuffix() {
 }
 
 bool hostName(std::string& name) {
-    char buffer[256] = {};
-    DWORD size = sizeof buffer;
-    if (!::GetComputerNameExA(ComputerNameDnsHostname, buffer, &size)) return false;
-    name.assign(buffer, size);
+    wchar_t buffer[256] = {};
+    DWORD size = sizeof buffer / sizeof buffer[0];
+    if (!::GetComputerNameExW(ComputerNameDnsHostname, buffer, &size)) return false;
+    name = utf8FromWide(std::wstring_view(buffer, size));
     return true;
 }
 
@@ -48,34 +50,35 @@ bool localTime(std::int64_t seconds, std::tm& out) {
 }
 
 bool directoryExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(wideText(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool fileExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(wideText(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 long long fileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+    if (!::GetFileAttributesExW(wideText(path).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return -1;
     return static_cast<long long>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
-bool createDirectory(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != 0; }
+bool createDirectory(const std::string& path) { return ::CreateDirectoryW(wideText(path).c_str(), nullptr) != 0; }
 
-bool setWorkingDirectory(const std::string& path) { return ::SetCurrentDirectoryA(path.c_str()) != 0; }
+bool setWorkingDirectory(const std::string& path) { return ::SetCurrentDirectoryW(wideText(path).c_str()) != 0; }
 
 std::string errorText(int error) {
-    char* text = nullptr;
-    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+    // The system's text is in the user's language, so it is fetched wide.
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                          FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0,
+                                     nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0,
                                      nullptr);
-    std::string result = n && text ? std::string(text, n) : std::string();
+    std::string result = n && text ? utf8FromWide(std::wstring_view(text, n)) : std::string();
     if (text) ::LocalFree(text);
     while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ' ||
                                result.back() == '.'))
@@ -85,7 +88,7 @@ std::string errorText(int error) {
 }
 
 bool writableDirectory(const std::string& path, std::string& reason) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(wideText(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         reason = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
@@ -100,7 +103,7 @@ bool writableDirectory(const std::string& path, std::string& reason) {
     // A file is made and removed again: the read-only attribute of a folder
     // says nothing on Windows, only its access list does.
     const std::string probe = path + "\\.procward-write-check-" + std::to_string(::GetCurrentProcessId());
-    const HANDLE file = ::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const HANDLE file = ::CreateFileW(wideText(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         reason = "is not writable: " + errorText(static_cast<int>(::GetLastError()));
@@ -124,6 +127,16 @@ void useParentConsole() {
     if (!::AttachConsole(ATTACH_PARENT_PROCESS)) return;  // started from no console
     if (out && std::freopen("CONOUT$", "w", stdout)) std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (err) std::freopen("CONOUT$", "w", stderr);
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!words) return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(utf8FromWide(words[i]));
+    ::LocalFree(words);
+    return arguments;
 }
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include "platform/System.h"
 #include "platform/win32/Win32Autostart.h"
 #include "platform/win32/Win32StopRequest.h"
+#include "platform/win32/Win32WideText.h"
 
 namespace platform {
 namespace {
@@ -127,7 +128,7 @@ bool waitWhile(SC_HANDLE handle, DWORD pending, int waitMs, SERVICE_STATUS_PROCE
 }
 
 bool createPrivate(const std::string& path, PSECURITY_DESCRIPTOR descriptor, DWORD& error) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(wideText(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
         error = ERROR_DIRECTORY;
@@ -137,7 +138,7 @@ bool createPrivate(const std::string& path, PSECURITY_DESCRIPTOR descriptor, DWO
     if (slash != std::string::npos && slash > 2 && !createPrivate(path.substr(0, slash), nullptr, error))
         return false;
     SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
-    if (::CreateDirectoryA(path.c_str(), descriptor ? &security : nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS)
+    if (::CreateDirectoryW(wideText(path).c_str(), descriptor ? &security : nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS)
         return true;
     error = ::GetLastError();
     return false;
@@ -158,27 +159,31 @@ ServiceCall installService(const ServiceDefinition& definition, const std::strin
     ServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager) return failed(::GetLastError(), "cannot open the service manager", error);
     const std::string command = Win32Autostart::commandText(definition.program, definition.arguments);
-    ServiceHandle created(::CreateServiceA(manager.handle, definition.name.c_str(), definition.displayName.c_str(),
+    // The command is stored wide: the program's folder may hold characters
+    // outside the ANSI code page.
+    const std::wstring wideCommand = wideText(command), wideName = wideText(definition.name),
+                       wideDisplayName = wideText(definition.displayName);
+    ServiceHandle created(::CreateServiceW(manager.handle, wideName.c_str(), wideDisplayName.c_str(),
                                            SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                           SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                           nullptr));
+                                           SERVICE_ERROR_NORMAL, wideCommand.c_str(), nullptr, nullptr, nullptr,
+                                           nullptr, nullptr));
     SC_HANDLE handle = created.handle;
     ServiceHandle existing(nullptr);
     if (!handle) {
         const DWORD code = ::GetLastError();
         if (code != ERROR_SERVICE_EXISTS) return failed(code, "cannot register the service", error);
         // Installed before: it now starts this program with these arguments.
-        existing.handle = ::OpenServiceA(manager.handle, definition.name.c_str(), SERVICE_ALL_ACCESS);
+        existing.handle = ::OpenServiceW(manager.handle, wideName.c_str(), SERVICE_ALL_ACCESS);
         if (!existing) return failed(::GetLastError(), "cannot open the service " + definition.name, error);
-        if (!::ChangeServiceConfigA(existing.handle, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                    SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                    definition.displayName.c_str()))
+        if (!::ChangeServiceConfigW(existing.handle, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                    SERVICE_ERROR_NORMAL, wideCommand.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, wideDisplayName.c_str()))
             return failed(::GetLastError(), "cannot change the service " + definition.name, error);
         handle = existing.handle;
     }
-    std::string description = definition.description;
-    SERVICE_DESCRIPTIONA text{description.data()};
-    if (!::ChangeServiceConfig2A(handle, SERVICE_CONFIG_DESCRIPTION, &text))
+    std::wstring description = wideText(definition.description);
+    SERVICE_DESCRIPTIONW text{description.data()};
+    if (!::ChangeServiceConfig2W(handle, SERVICE_CONFIG_DESCRIPTION, &text))
         return failed(::GetLastError(), "cannot set the service's description", error);
     // Restarted after a failure: at once twice, then after a minute; the
     // count starts again after a day without one.
@@ -281,17 +286,18 @@ bool runAsService(const std::string& name, const std::function<int()>& body, int
 bool runningAsService() { return service().running; }
 
 void reportSystemLogError(const std::string& source, const std::string& text) {
-    const HANDLE log = ::RegisterEventSourceA(nullptr, source.c_str());
+    const HANDLE log = ::RegisterEventSourceW(nullptr, wideText(source).c_str());
     if (!log) return;
-    const char* strings[] = {text.c_str()};
-    ::ReportEventA(log, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
+    const std::wstring message = wideText(text);
+    const wchar_t* strings[] = {message.c_str()};
+    ::ReportEventW(log, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
     ::DeregisterEventSource(log);
 }
 
 std::string serviceDataDirectory() {
-    char path[MAX_PATH];
-    if (::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK) return {};
-    return std::string(path) + "\\Procward";
+    wchar_t path[MAX_PATH];
+    if (::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK) return {};
+    return utf8FromWide(path) + "\\Procward";
 }
 
 bool createServiceDirectory(const std::string& path, std::string& error) {

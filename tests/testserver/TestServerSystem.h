@@ -56,6 +56,9 @@ int processId();
 
 // The program's environment, "NAME=VALUE" each.
 std::vector<std::string> environment();
+// The system's 8-bit code page: the ANSI code page on Windows, 65001
+// (UTF-8) elsewhere.
+unsigned codePage();
 
 // Rewrites the program's own argument list to `title`, as setproctitle
 // does; false where the system does not let it.

@@ -28,6 +28,7 @@
 //                         "TEXT (stderr)" on standard error, each a line
 //   --print-cwd           write "cwd=DIR", the working directory, on standard output
 //   --print-env           write each environment variable, "NAME=VALUE", on standard output
+//   --print-code-page     write "code page N", the system's 8-bit code page, on standard output
 //   --count-lines MS N    from then on write N numbered lines ("count 00000001
 //                         " and 80 dots) on standard output every MS ms
 //   --http ADDR:PORT      answer every request on ADDR:PORT (IPv4) with an
@@ -243,6 +244,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--print-cwd") {
             std::error_code error;
             std::fprintf(stdout, "cwd=%s\n", std::filesystem::current_path(error).string().c_str());
+            std::fflush(stdout);
+        } else if (arg == "--print-code-page") {
+            std::fprintf(stdout, "code page %u\n", testserver::codePage());
             std::fflush(stdout);
         } else if (arg == "--print-env") {
             for (const std::string& entry : testserver::environment()) std::fprintf(stdout, "%s\n", entry.c_str());

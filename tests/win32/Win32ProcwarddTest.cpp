@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <memory>
 #include <regex>
 
+#include "platform/ProcessTable.h"
+#include "platform/win32/Win32WideText.h"
 #include "tests/support/TempDir.h"
 #include "tests/win32/support/WinDaemon.h"
 #include "tests/win32/support/WinTestServer.h"
@@ -252,6 +255,74 @@ TEST_F(Win32ProcwarddTest, CtlStatusStartTimesAreIso8601WithANumericOffset) {
     // The table shows the same text.
     const Finished table = ctl("status");
     EXPECT_NE(std::string::npos, table.out.find(found[1].str())) << table.out;
+}
+
+TEST_F(Win32ProcwarddTest, AServerUnderAFolderOutsideTheCodePageIsFoundStartedAndLogged) {
+    // A Korean folder and name on a Chinese system (code page 936 has
+    // neither), in a list saved as UTF-8 with a byte-order mark.
+    const std::string korean = "\xEA\xB2\x8C\xEC\x9E\x84";  // 게임
+    const std::string folder = dir.path() + "\\\xEC\x84\x9C\xEB\xB2\x84";  // 서버
+    ASSERT_TRUE(::CreateDirectoryW(platform::wideText(folder).c_str(), nullptr));
+    const std::string program = folder + "\\krsrv.exe";
+    ASSERT_TRUE(::CopyFileW(platform::wideText(server).c_str(), platform::wideText(program).c_str(), FALSE));
+    const std::string commandLine = program + " -x 1";
+    writeFile(dir.path() + "\\serverinfo.json", "\xEF\xBB\xBF[{\"name\":\"" + korean +
+                                                    "\",\"processname\":\"krsrv.exe\",\"commandline\":\"" +
+                                                    jsonEscaped(commandLine) + "\"}]");
+    struct EndServer {
+        ~EndServer() {
+            if (const int left = pidOf("krsrv.exe")) {
+                if (const HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(left))) {
+                    ::TerminateProcess(process, 1);
+                    ::CloseHandle(process);
+                }
+            }
+        }
+    } endServer;
+
+    // Running before the supervisor starts: found by its path and
+    // arguments, not started a second time.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created{};
+    std::wstring line = platform::wideText(commandLine);
+    ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                 platform::wideText(folder).c_str(), &startup, &created));
+    ::CloseHandle(created.hThread);
+    ::CloseHandle(created.hProcess);
+    const int own = static_cast<int>(created.dwProcessId);
+    std::vector<std::string> paths;
+    ASSERT_TRUE(eventually([&] { return platform::processTable().executablePaths(own, paths); }, 10000));
+    EXPECT_NE(paths.end(), std::find(paths.begin(), paths.end(), program)) << "the system names it in UTF-8";
+
+    startDaemon();
+    Finished json;
+    ASSERT_TRUE(eventually([&] {
+        json = ctl("status --json");
+        return json.code == 0 && json.out.find("\"pid\":" + std::to_string(own)) != std::string::npos;
+    }, 20000)) << json.out << log();
+    EXPECT_NE(std::string::npos, json.out.find("\"name\":\"" + korean + "\"")) << json.out;
+    EXPECT_NE(std::string::npos, json.out.find("\"state\":\"running\"")) << json.out;
+
+    // Once it is gone, the supervisor starts it from the same folder.
+    ::Sleep(1500);
+    EXPECT_EQ(own, pidOf("krsrv.exe")) << "no second copy was started";
+    if (const HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(own))) {
+        ::TerminateProcess(process, 1);
+        ::CloseHandle(process);
+    }
+    int started = 0;
+    ASSERT_TRUE(eventually([&] { return (started = pidOf("krsrv.exe")) != 0 && started != own; }, 20000)) << log();
+    ASSERT_TRUE(eventually([&] { return platform::processTable().executablePaths(started, paths); }, 10000));
+    EXPECT_NE(paths.end(), std::find(paths.begin(), paths.end(), program));
+    ASSERT_TRUE(eventually([&] {
+        json = ctl("status --json");
+        return json.out.find("\"pid\":" + std::to_string(started)) != std::string::npos;
+    }, 20000)) << json.out;
+
+    // The log names it as it is, in UTF-8.
+    const std::string text = log();
+    EXPECT_NE(std::string::npos, text.find(korean + " started successfully: pid=" + std::to_string(started))) << text;
 }
 
 TEST_F(Win32ProcwarddTest, ACtlStopLetsAConsoleServerSaveBeforeItEnds) {

@@ -221,25 +221,46 @@ TEST(Win32SystemFactsTest, PathsAndSuffixesAreThoseOfWindows) {
     EXPECT_EQ(std::string::npos, text.find("error 2"));
 }
 
-TEST(Win32TextEncodingTest, TheSourcesChineseTextsAreGbkBytes) {
-    // What every 8-bit text of the program is in on Windows.
-    EXPECT_EQ(std::string("\xB8\xE6\xBE\xAF\xD3\xCA\xBC\xFE"), std::string("告警邮件"));
-    EXPECT_EQ(std::string("\xC6\xF4\xB6\xAF"), std::string("启动"));
+TEST(Win32TextEncodingTest, TheProgramsTextsAreUtf8WhateverTheCodePage) {
+    // The sources' literals, the mail charset and the character bounds are
+    // UTF-8's, under code page 936 as under any other.
+    EXPECT_EQ(std::string("\xE5\x91\x8A\xE8\xAD\xA6"), std::string("告警"));
+    EXPECT_EQ("UTF-8", platform::textCharset());
+    const std::string text = "a告警";  // 1 + 3 + 3 bytes
+    EXPECT_EQ(1u, platform::wholeCharacterPrefix(text, 3));
+    EXPECT_EQ(4u, platform::wholeCharacterPrefix(text, 4));
+    EXPECT_EQ(4u, platform::wholeCharacterPrefix(text, 6));
+    EXPECT_EQ(7u, platform::wholeCharacterPrefix(text, 7));
+    // A file in the code page is converted both ways; what the code page
+    // lacks becomes '?' there.
+    using platform::FileTextEncoding;
+    EXPECT_EQ("告警", platform::fromFileText("\xB8\xE6\xBE\xAF", FileTextEncoding::system));
+    EXPECT_EQ("\xB8\xE6\xBE\xAF", platform::toFileText("告警", FileTextEncoding::system));
+    EXPECT_EQ("??", platform::toFileText("\xEA\xB2\x8C\xEC\x9E\x84", FileTextEncoding::system));
+    EXPECT_EQ("告警", platform::toFileText("告警", FileTextEncoding::utf8));
 }
 
-TEST(Win32TextEncodingTest, TheCharsetAndCharacterBoundsFollowTheAnsiCodePage) {
-    if (::GetACP() != 936)
-        GTEST_SKIP() << "the ANSI code page here is " << ::GetACP() << ", not 936 (run with LANG=zh_CN.UTF-8)";
-    EXPECT_EQ("GBK", platform::textCharset());
-    const std::string text = "a告警";  // 1 + 2 + 2 bytes
-    EXPECT_EQ(1u, platform::wholeCharacterPrefix(text, 2));
-    EXPECT_EQ(3u, platform::wholeCharacterPrefix(text, 3));
-    EXPECT_EQ(3u, platform::wholeCharacterPrefix(text, 4));
-    EXPECT_EQ(5u, platform::wholeCharacterPrefix(text, 5));
-    EXPECT_EQ(0u, platform::wholeCharacterPrefix(text, 0));
-    // A trail byte can look like '\\' (0x5C): it still belongs to its lead.
-    const std::string tricky = "\x81\x5C\x41";
-    EXPECT_EQ(2u, platform::wholeCharacterPrefix(tricky, 2));
+TEST(Win32TextEncodingTest, SystemInterfacesTakeAndGiveUtf8Paths) {
+    // A folder whose name code page 936 lacks (Korean) is made, found, and
+    // named back by the system in UTF-8.
+    TempDir dir;
+    const std::string folder = dir.path() + "\\\xEC\x84\x9C\xEB\xB2\x84";  // 서버
+    ASSERT_TRUE(platform::createDirectory(folder));
+    EXPECT_TRUE(platform::directoryExists(folder));
+    const std::string file = folder + "\\note.txt";
+    ASSERT_TRUE(platform::replaceWholeFile(file, "text", platform::NewFileAccess::shared));
+    EXPECT_TRUE(platform::fileExists(file));
+    EXPECT_EQ(4, platform::fileSize(file));
+    std::string bytes;
+    EXPECT_EQ(platform::FileRead::ok, platform::readWholeFile(file, bytes));
+    EXPECT_EQ("text", bytes);
+    std::FILE* opened = platform::openFile(file, "ab");
+    ASSERT_NE(nullptr, opened);
+    std::fputs("!", opened);
+    std::fclose(opened);
+    EXPECT_EQ(5, platform::fileSize(file));
+    EXPECT_EQ(folder, platform::pathText(platform::filePath(folder)));
+    EXPECT_TRUE(std::filesystem::is_directory(platform::filePath(folder)));
 }
 
 TEST(Win32StatusTimeTest, StartTimesCarryANumericOffsetInEveryZone) {

@@ -229,4 +229,6 @@ void endMainThread(std::function<void()> serve) {
     pthread_exit(nullptr);
 }
 
+unsigned codePage() { return 65001; }
+
 }  // namespace testserver

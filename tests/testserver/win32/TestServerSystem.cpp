@@ -238,4 +238,6 @@ void endMainThread(std::function<void()> serve) {
     ::ExitThread(0);
 }
 
+unsigned codePage() { return ::GetACP(); }
+
 }  // namespace testserver

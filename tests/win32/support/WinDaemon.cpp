@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "platform/ProcessTable.h"
+#include "platform/win32/Win32WideText.h"
 #include "tests/win32/support/WinTestServer.h"
 #include "tests/win32/support/WinTestText.h"
 
@@ -15,16 +16,15 @@ FinishedRun runToEnd(const std::string& commandLine, const std::string& director
         return result;
     }
     ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = startup.hStdError = writeEnd;
     startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION created{};
-    std::vector<char> text(commandLine.begin(), commandLine.end());
-    text.push_back('\0');
-    const BOOL started = ::CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                          directory.c_str(), &startup, &created);
+    std::wstring text = platform::wideText(commandLine);
+    const BOOL started = ::CreateProcessW(nullptr, text.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                          platform::wideText(directory).c_str(), &startup, &created);
     ::CloseHandle(writeEnd);
     if (!started) {
         ::CloseHandle(readEnd);

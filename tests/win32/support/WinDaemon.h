@@ -12,8 +12,8 @@ struct FinishedRun {
     std::string out;  // stdout and stderr together
 };
 
-// Runs `commandLine` in `directory` to its end (60 s at most), its output
-// caught through a pipe.
+// Runs `commandLine` (UTF-8) in `directory` to its end (60 s at most), its
+// output caught through a pipe.
 FinishedRun runToEnd(const std::string& commandLine, const std::string& directory);
 
 // The process ID of a running program by its file name; 0 when none runs.
