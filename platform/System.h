@@ -60,4 +60,9 @@ void limitMemoryForService();
 // Nothing to do where every program has its standard streams.
 void useParentConsole();
 
+// The program's output is UTF-8. Where standard output or error is a
+// console (Windows), the console is switched to UTF-8 until the program
+// ends, so that it shows any character; elsewhere nothing is done.
+void useUtf8Console();
+
 }  // namespace platform

@@ -35,6 +35,8 @@ std::size_t wholeCharacterPrefix(std::string_view text, std::size_t maxBytes) {
 
 std::string utf8Text(std::string_view text) { return validUtf8(text); }
 
+std::string terminalText(std::string_view text) { return validUtf8(text); }
+
 FileTextEncoding fileTextEncoding(std::string_view bytes) {
     if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) return FileTextEncoding::utf8WithBom;
     return nonAsciiUtf8(bytes) ? FileTextEncoding::utf8 : FileTextEncoding::system;

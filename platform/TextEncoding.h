@@ -22,9 +22,9 @@ std::size_t wholeCharacterPrefix(std::string_view text, std::size_t maxBytes);
 // U+FFFD.
 std::string utf8Text(std::string_view text);
 
-// The text as a terminal of this system shows it (ctl's table and answers):
-// UTF-8 with ill-formed sequences replaced; on Windows, when the output is a
-// console, in the console's code page.
+// The text as ctl's table and answers carry it to a terminal: UTF-8 with
+// ill-formed sequences replaced (a Windows console is switched to UTF-8 by
+// useUtf8Console).
 std::string terminalText(std::string_view text);
 
 // How a list or settings file holds its text. Editors save either in the

@@ -64,6 +64,7 @@ int RunHeadless(const CommandLine& line, const char* program, bool asService) {
 }  // namespace
 
 int RunProgramMode(const CommandLine& line, const char* program, bool daemon) {
+    platform::useUtf8Console();
     switch (line.mode) {
         case CommandLine::Mode::Usage:
             std::fprintf(stderr, "%s: %s\n%s", program, platform::terminalText(line.error).c_str(),

@@ -102,6 +102,8 @@ void limitMemoryForService() {
 
 void useParentConsole() {}
 
+void useUtf8Console() {}
+
 std::vector<std::string> programArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 }  // namespace platform

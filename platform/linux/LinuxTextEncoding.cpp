@@ -1,10 +1,6 @@
 #include "platform/TextEncoding.h"
 
-#include "platform/Text.h"
-
 namespace platform {
-
-std::string terminalText(std::string_view text) { return validUtf8(text); }
 
 // The system's 8-bit encoding is UTF-8 here: only the byte-order mark
 // differs, and the callers keep that apart.

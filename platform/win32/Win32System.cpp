@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/System.h"
 #include "platform/win32/Win32WideText.h"
@@ -127,6 +128,18 @@ void useParentConsole() {
     if (!::AttachConsole(ATTACH_PARENT_PROCESS)) return;  // started from no console
     if (out && std::freopen("CONOUT$", "w", stdout)) std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (err) std::freopen("CONOUT$", "w", stderr);
+}
+
+void useUtf8Console() {
+    static UINT previous = 0;
+    DWORD mode = 0;
+    if (!::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) &&
+        !::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode))
+        return;  // a file or a pipe takes the bytes as they are
+    previous = ::GetConsoleOutputCP();
+    if (previous == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8)) return;
+    // The console may be the operator's shell's: it gets its code page back.
+    std::atexit([] { ::SetConsoleOutputCP(previous); });
 }
 
 std::vector<std::string> programArguments(int argc, char** argv) {

@@ -1,11 +1,13 @@
 // procward.ini on Windows: a file the system's own profile functions wrote
-// (as an existing installation's is) is read as it stands, and what the
-// program writes reads back through those functions.
+// (as an existing installation's is, in the ANSI code page) is read as it
+// stands, and what the program writes reads back through those functions.
+// The texts are compared in UTF-8, the program's own.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "config/ProfileFile.h"
+#include "platform/win32/Win32WideText.h"
 #include "tests/support/TempDir.h"
 
 TEST(Win32ProfileFileTest, AFileWrittenByTheSystemsProfileFunctionsIsReadAsItStands) {
@@ -13,8 +15,9 @@ TEST(Win32ProfileFileTest, AFileWrittenByTheSystemsProfileFunctionsIsReadAsItSta
     const std::string path = dir.path() + "\\procward.ini";
     ASSERT_TRUE(::WritePrivateProfileStringA("GENERAL", "CHECK_SVR_STATUS_INTERVAL", "7", path.c_str()));
     ASSERT_TRUE(::WritePrivateProfileStringA("ALERT_MAIL", "SMTP_SERVER", "smtp.example.test", path.c_str()));
-    // A value in the ANSI code page, as the settings dialog saved it.
-    ASSERT_TRUE(::WritePrivateProfileStringA("ALERT_MAIL", "SMTP_USER", "告警", path.c_str()));
+    // A Chinese value, which the system writes in the ANSI code page.
+    ASSERT_TRUE(::WritePrivateProfileStringW(L"ALERT_MAIL", L"SMTP_USER", platform::wideText("告警").c_str(),
+                                             platform::wideText(path).c_str()));
     ASSERT_TRUE(::WritePrivateProfileStringA("ALERT_MAIL", "SMTP_MAILTO", "a@example.test;b@example.test;",
                                              path.c_str()));
     ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());  // flushes the system's cache
@@ -36,9 +39,10 @@ TEST(Win32ProfileFileTest, WhatTheProgramSavesReadsBackThroughTheSystemsProfileF
     file.setString("ALERT_MAIL", "SMTP_PORT", "25");
     ASSERT_TRUE(file.save());
     EXPECT_EQ(10u, ::GetPrivateProfileIntA("GENERAL", "CHECK_SVR_STATUS_INTERVAL", 3, path.c_str()));
+    wchar_t wide[256] = {};
+    ::GetPrivateProfileStringW(L"ALERT_MAIL", L"SMTP_PASSWORD", L"", wide, 256, platform::wideText(path).c_str());
+    EXPECT_EQ("密码 x", platform::utf8FromWide(wide));
     char buffer[256] = {};
-    ::GetPrivateProfileStringA("ALERT_MAIL", "SMTP_PASSWORD", "", buffer, sizeof buffer, path.c_str());
-    EXPECT_EQ("密码 x", std::string(buffer));
     ::GetPrivateProfileStringA("ALERT_MAIL", "SMTP_PORT", "", buffer, sizeof buffer, path.c_str());
     EXPECT_EQ("25", std::string(buffer));
 }
