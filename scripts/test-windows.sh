@@ -112,12 +112,27 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 cd "$BUILD"
 # The tests named CodePage1252 need an English system (code page 1252): Wine
-# takes a program's code page from the locale it starts in, so they run in a
-# pass of their own.
-if [[ $FILTER == *-* ]]; then main_filter="$FILTER:*CodePage1252*"; else main_filter="$FILTER-*CodePage1252*"; fi
-xvfb-run -a -s "-screen 0 1920x1080x24" wine procward_win_tests.exe --gtest_filter="$main_filter" --gtest_color=no
+# takes a program's code page from the locale it starts in. Those named Dpi144
+# need the desktop at 144 DPI, which Wine reads when its desktop starts. Each
+# kind runs in a pass of its own.
+special="*CodePage1252*:*Dpi144*"
+if [[ $FILTER == *-* ]]; then main_filter="$FILTER:$special"; else main_filter="$FILTER-$special"; fi
+run_tests() {  # <gtest filter>
+  xvfb-run -a -s "-screen 0 1920x1080x24" wine procward_win_tests.exe --gtest_filter="$1" --gtest_color=no
+}
+run_tests "$main_filter"
 if [[ $FILTER == "*" || $FILTER == *CodePage1252* ]]; then
   echo "== under code page 1252 (LANG=en_US.UTF-8)"
-  LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 xvfb-run -a -s "-screen 0 1920x1080x24" \
-    wine procward_win_tests.exe --gtest_filter="*CodePage1252*" --gtest_color=no
+  LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 run_tests "*CodePage1252*"
+fi
+if [[ $FILTER == "*" || $FILTER == *Dpi144* ]]; then
+  echo "== with the desktop at 144 DPI"
+  wineserver -k 2>/dev/null || true
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
+  wineserver -w
+  status=0
+  run_tests "*Dpi144*" || status=$?
+  wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 || true
+  wineserver -w
+  [ $status = 0 ] || exit $status
 fi

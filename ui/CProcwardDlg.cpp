@@ -52,8 +52,16 @@ const char* const kColumnHeaders[6] = {"名称", "命令行", "进程ID", "监�
 
 WindowPlacement::Box boxOf(const wxRect& r) { return {r.x, r.y, r.width, r.height}; }
 wxRect rectOf(const WindowPlacement::Box& b) { return wxRect(b.x, b.y, b.width, b.height); }
-wxRect rectOf(const MainLayout::Rect& r) { return wxRect(r.left, r.top, r.width, r.height); }
-MainLayout::Rect rectFrom(const wxRect& r) { return MainLayout::Rect{r.x, r.y, r.width, r.height}; }
+// The layout is reckoned in pixels at 96 DPI; the window's controls are
+// placed in the pixels of the monitor it is on, which may be larger.
+wxRect pixelsOf(const wxWindow& window, const MainLayout::Rect& r) {
+    return wxRect(window.FromDIP(wxPoint(r.left, r.top)), window.FromDIP(wxSize(r.width, r.height)));
+}
+MainLayout::Rect layoutOf(const wxWindow& window, const wxRect& r) {
+    const wxPoint at = window.ToDIP(r.GetPosition());
+    const wxSize size = window.ToDIP(r.GetSize());
+    return MainLayout::Rect{at.x, at.y, size.x, size.y};
+}
 }  // namespace
 
 const char* const CProcwardDlg::kQuitQuestion = "退出后将停止监控所有服务器，确定退出吗？";
@@ -166,18 +174,19 @@ bool CProcwardDlg::OnInitDialog() {
     if (RegisterAutoRun() == AutoRunResult::ShowMessage)
         ShowMessage(kAutoRunFailedMessage, ToU8(ApplicationCaption()));
 
-    CreateRowFont();
+    CreateRowFont(*this);
     for (int id : {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL}) FindWindow(id)->SetFont(g_rowFont);
 
     g_rowOriginX = MainLayout::kOriginX;
-    g_rowOriginY = MainLayout::originY(m_addGroup->GetRect().height);
+    g_rowOriginY = MainLayout::originY(ToDIP(m_addGroup->GetRect().height));
 
     // The header stays above the rows, which scroll in an area of their own.
-    m_headerStrip = new wxWindow(this, wxID_ANY, wxPoint(0, g_rowOriginY), wxSize(GetClientSize().x, MainLayout::kHeaderHeight));
+    m_headerStrip = new wxWindow(this, wxID_ANY, FromDIP(wxPoint(0, g_rowOriginY)),
+                                 wxSize(GetClientSize().x, FromDIP(MainLayout::kHeaderHeight)));
     CreateColumnHeaders(m_headerStrip);
     m_rowArea = new RowArea(this);
     m_rowArea->setAcrossObserver([this](int across) { ScrollHeaders(across); });
-    SetMinClientSize(wxSize(MainLayout::kMinClientWidth, MainLayout::minClientHeight(g_rowOriginY)));
+    SetMinClientSize(FromDIP(wxSize(MainLayout::kMinClientWidth, MainLayout::minClientHeight(g_rowOriginY))));
     // The first load makes the rows (listLoaded). A list that cannot be read
     // leaves the window without rows, and says why.
     const ListResult list = m_runtime->readList();
@@ -196,15 +205,17 @@ void CProcwardDlg::CreateColumnHeaders(wxWindow* parent) {
     const int top = parent == this ? g_rowOriginY : 0;
     for (int column = 0; column < 6; ++column) {
         const MainLayout::Rect r = MainLayout::header(top, column);
-        m_headers.push_back(new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), wxPoint(r.left, r.top),
-                                             wxSize(r.width, r.height), wxST_NO_AUTORESIZE));
+        const wxRect placed = pixelsOf(*this, r);
+        m_headers.push_back(new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), placed.GetPosition(),
+                                             placed.GetSize(), wxST_NO_AUTORESIZE));
     }
 }
 
 void CProcwardDlg::ScrollHeaders(int across) {
     for (std::size_t column = 0; column < m_headers.size(); ++column) {
         const MainLayout::Rect r = MainLayout::header(0, static_cast<int>(column));
-        m_headers[column]->Move(r.left - across, r.top);
+        const wxRect placed = pixelsOf(*this, r);
+        m_headers[column]->Move(placed.x - across, placed.y);
     }
 }
 
@@ -355,10 +366,14 @@ std::vector<wxRect> CProcwardDlg::workAreas() {
 }
 
 void CProcwardDlg::ApplyLayout() {
-    const wxRect edit = m_commandLineEdit->GetRect();
+    const MainLayout::Rect edit = layoutOf(*this, m_commandLineEdit->GetRect());
     const std::int32_t rows = supervisor().liveServerCount();
-    const MainLayout::Relayout r = MainLayout::relayout(g_rowOriginY, rows, edit.x, edit.y);
-    m_fittedSize = wxSize(r.windowWidth, r.windowHeight);
+    MainLayout::Relayout r = MainLayout::relayout(g_rowOriginY, rows, edit.left, edit.top);
+    // Placed on the screen in its pixels.
+    const wxSize fitted = FromDIP(wxSize(r.windowWidth, r.windowHeight));
+    r.windowWidth = fitted.x;
+    r.windowHeight = fitted.y;
+    m_fittedSize = fitted;
     std::vector<WindowPlacement::Box> areas;
     for (const wxRect& area : workAreas()) areas.push_back(boxOf(area));
     const WindowPlacement::Box minimum = boxOf(wxRect(wxPoint(), GetMinSize()));
@@ -393,23 +408,26 @@ void CProcwardDlg::ApplyLayout() {
 }
 
 void CProcwardDlg::ArrangeControls() {
-    const wxSize client = GetClientSize();
-    const wxRect edit = m_commandLineEdit->GetRect();
+    const wxSize client = ToDIP(GetClientSize());
+    const wxRect editPixels = m_commandLineEdit->GetRect();
+    const MainLayout::Rect edit = layoutOf(*this, editPixels);
     const std::int32_t highest = supervisor().servers().empty() ? 0 : supervisor().servers().rbegin()->first;
-    const MainLayout::Arrangement a =
-        MainLayout::arrange(g_rowOriginY, highest, client.x, client.y, edit.x, edit.y, m_templateGroupWidth,
-                            rectFrom(m_templateReminder), wxSystemSettings::GetMetric(wxSYS_HSCROLL_Y, this));
+    const MainLayout::Arrangement a = MainLayout::arrange(
+        g_rowOriginY, highest, client.x, client.y, edit.left, edit.top, ToDIP(m_templateGroupWidth),
+        layoutOf(*this, m_templateReminder), ToDIP(wxSystemSettings::GetMetric(wxSYS_HSCROLL_Y, this)));
     const int bottomIds[5] = {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL, IDC_LOAD_ALL, IDC_OPEN_ALL};
-    for (int i = 0; i < 5; ++i) FindWindow(bottomIds[i])->SetSize(rectOf(a.bottomButtons[static_cast<std::size_t>(i)]));
-    m_commandLineEdit->SetSize(edit.x, edit.y, a.commandLineEditWidth, edit.height);
+    for (int i = 0; i < 5; ++i)
+        FindWindow(bottomIds[i])->SetSize(pixelsOf(*this, a.bottomButtons[static_cast<std::size_t>(i)]));
+    m_commandLineEdit->SetSize(editPixels.x, editPixels.y, FromDIP(a.commandLineEditWidth), editPixels.height);
     const int topIds[3] = {IDC_BROWSE, IDC_ADD, IDC_UPDATE_TIME};
-    for (int i = 0; i < 3; ++i) FindWindow(topIds[i])->SetSize(rectOf(a.topButtons[static_cast<std::size_t>(i)]));
+    for (int i = 0; i < 3; ++i) FindWindow(topIds[i])->SetSize(pixelsOf(*this, a.topButtons[static_cast<std::size_t>(i)]));
     const wxRect group = m_addGroup->GetRect();
-    m_addGroup->SetSize(group.x, group.y, a.groupBoxWidth, group.height);
-    m_reminder->SetSize(rectOf(a.reminder));
-    m_headerStrip->SetSize(rectOf(a.header));
-    m_rowArea->SetSize(rectOf(a.rowArea));
-    m_rowArea->setContentSize(MainLayout::kNaturalClientWidth, MainLayout::rowAreaContentHeight(highest));
+    m_addGroup->SetSize(group.x, group.y, FromDIP(a.groupBoxWidth), group.height);
+    m_reminder->SetSize(pixelsOf(*this, a.reminder));
+    m_headerStrip->SetSize(pixelsOf(*this, a.header));
+    m_rowArea->SetSize(pixelsOf(*this, a.rowArea));
+    m_rowArea->setContentSize(FromDIP(MainLayout::kNaturalClientWidth),
+                              FromDIP(MainLayout::rowAreaContentHeight(highest)));
 }
 
 void CProcwardDlg::RememberPlace() {
@@ -548,8 +566,9 @@ std::int32_t CProcwardDlg::RowAt(wxWindow* control, const wxPoint& screenPoint) 
     // Between the cells: the row whose band holds the point.
     const wxPoint at = m_rowArea->CalcUnscrolledPosition(m_rowArea->ScreenToClient(screenPoint));
     for (const auto& [index, row] : m_rows) {
-        const MainLayout::Rect cell = MainLayout::rowControl(MainLayout::kRowAreaOriginY, index, MainLayout::Name);
-        if (at.y >= cell.top && at.y < cell.top + cell.height) return index;
+        const wxRect cell =
+            pixelsOf(*this, MainLayout::rowControl(MainLayout::kRowAreaOriginY, index, MainLayout::Name));
+        if (at.y >= cell.y && at.y < cell.y + cell.height) return index;
     }
     return -1;
 }

@@ -2,7 +2,9 @@
 
 RowArea::RowArea(wxWindow* parent)
     : wxScrolledWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHSCROLL | wxVSCROLL | wxTAB_TRAVERSAL) {
-    SetScrollRate(kColumn, kLine);
+    line_ = FromDIP(kLine);
+    column_ = FromDIP(kColumn);
+    SetScrollRate(column_, line_);
     // Scroll bars only when the rows need them.
     ShowScrollbars(wxSHOW_SB_DEFAULT, wxSHOW_SB_DEFAULT);
 }
@@ -16,7 +18,7 @@ void RowArea::setContentSize(int width, int height) {
 wxPoint RowArea::viewOrigin() const {
     int x = 0, y = 0;
     GetViewStart(&x, &y);
-    return wxPoint(x * kColumn, y * kLine);
+    return wxPoint(x * column_, y * line_);
 }
 
 bool RowArea::shows(const wxRect& rect) const {

@@ -11,9 +11,9 @@ class RowArea : public wxScrolledWindow {
 public:
     explicit RowArea(wxWindow* parent);
 
-    // One vertical scroll unit: one row.
+    // One vertical scroll unit: one row (in layout units, pixels at 96 DPI).
     static constexpr int kLine = 30;
-    // One horizontal unit, in pixels.
+    // One horizontal unit, in layout units.
     static constexpr int kColumn = 10;
 
     // Told the horizontal scroll position, in pixels, whenever it changes.
@@ -30,4 +30,6 @@ public:
 
 private:
     std::function<void(int)> across_;
+    // The units in this monitor's pixels.
+    int line_ = kLine, column_ = kColumn;
 };

@@ -9,12 +9,12 @@
 namespace {
 
 // In the row area, whose view may be scrolled: a control goes to its place
-// in the content.
+// in the content, in the pixels of the monitor the window is on.
 wxRect place(wxWindow* parent, int index, MainLayout::RowControl control) {
     const MainLayout::Rect r = MainLayout::rowControl(MainLayout::kRowAreaOriginY, index, control);
-    wxPoint at(r.left, r.top);
+    wxPoint at = parent->FromDIP(wxPoint(r.left, r.top));
     if (auto* area = dynamic_cast<RowArea*>(parent)) at = area->CalcScrolledPosition(at);
-    return wxRect(at.x, at.y, r.width, r.height);
+    return wxRect(at, parent->FromDIP(wxSize(r.width, r.height)));
 }
 
 template <class Control>

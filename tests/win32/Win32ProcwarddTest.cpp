@@ -11,6 +11,7 @@
 #include <memory>
 #include <regex>
 
+#include "platform/FileStore.h"
 #include "platform/ProcessTable.h"
 #include "platform/win32/Win32WideText.h"
 #include "tests/support/TempDir.h"
@@ -54,16 +55,15 @@ protected:
     // Started from another folder, with a console of its own, as a
     // service wrapper or a scheduled task starts it.
     void startDaemon() {
-        STARTUPINFOA startup{};
+        STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_HIDE;
         PROCESS_INFORMATION created{};
-        std::vector<char> text(daemon.begin(), daemon.end());
-        text.push_back('\0');
-        ASSERT_TRUE(::CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE,
+        std::wstring text = platform::wideText("\"" + daemon + "\"");
+        ASSERT_TRUE(::CreateProcessW(nullptr, text.data(), nullptr, nullptr, FALSE,
                                      CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr,
-                                     testProgramDirectory().c_str(), &startup, &created));
+                                     platform::wideText(testProgramDirectory()).c_str(), &startup, &created));
         ::CloseHandle(created.hThread);
         process = created.hProcess;
         pid = created.dwProcessId;
@@ -259,16 +259,27 @@ TEST_F(Win32ProcwarddTest, CtlStatusStartTimesAreIso8601WithANumericOffset) {
 
 TEST_F(Win32ProcwarddTest, AServerUnderAFolderOutsideTheCodePageIsFoundStartedAndLogged) {
     // A Korean folder and name on a Chinese system (code page 936 has
-    // neither), in a list saved as UTF-8 with a byte-order mark.
+    // neither), in a list saved as UTF-8 with a byte-order mark; the
+    // supervisor lives in that folder too, with its files and its log.
     const std::string korean = "\xEA\xB2\x8C\xEC\x9E\x84";  // 게임
     const std::string folder = dir.path() + "\\\xEC\x84\x9C\xEB\xB2\x84";  // 서버
     ASSERT_TRUE(::CreateDirectoryW(platform::wideText(folder).c_str(), nullptr));
     const std::string program = folder + "\\krsrv.exe";
     ASSERT_TRUE(::CopyFileW(platform::wideText(server).c_str(), platform::wideText(program).c_str(), FALSE));
     const std::string commandLine = program + " -x 1";
-    writeFile(dir.path() + "\\serverinfo.json", "\xEF\xBB\xBF[{\"name\":\"" + korean +
-                                                    "\",\"processname\":\"krsrv.exe\",\"commandline\":\"" +
-                                                    jsonEscaped(commandLine) + "\"}]");
+    const std::string list = "\xEF\xBB\xBF[{\"name\":\"" + korean + "\",\"processname\":\"krsrv.exe\",\"commandline\":\"" +
+                             jsonEscaped(commandLine) + "\"}]";
+    const std::string settings = "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=0\r\n";
+    ASSERT_TRUE(platform::replaceWholeFile(folder + "\\serverinfo.json", list, platform::NewFileAccess::shared));
+    ASSERT_TRUE(platform::replaceWholeFile(folder + "\\procward.ini", settings, platform::NewFileAccess::shared));
+    const std::string koreanDaemon = folder + "\\procwardd.exe";
+    ASSERT_TRUE(::CopyFileW(platform::wideText(daemon).c_str(), platform::wideText(koreanDaemon).c_str(), FALSE));
+    daemon = koreanDaemon;
+    auto koreanLog = [&] {
+        std::string bytes;
+        platform::readWholeFile(folder + "\\logs\\" + todaysLogName("procwardd"), bytes);
+        return bytes;
+    };
     struct EndServer {
         ~EndServer() {
             if (const int left = pidOf("krsrv.exe")) {
@@ -300,7 +311,7 @@ TEST_F(Win32ProcwarddTest, AServerUnderAFolderOutsideTheCodePageIsFoundStartedAn
     ASSERT_TRUE(eventually([&] {
         json = ctl("status --json");
         return json.code == 0 && json.out.find("\"pid\":" + std::to_string(own)) != std::string::npos;
-    }, 20000)) << json.out << log();
+    }, 20000)) << json.out << koreanLog();
     EXPECT_NE(std::string::npos, json.out.find("\"name\":\"" + korean + "\"")) << json.out;
     EXPECT_NE(std::string::npos, json.out.find("\"state\":\"running\"")) << json.out;
 
@@ -312,7 +323,7 @@ TEST_F(Win32ProcwarddTest, AServerUnderAFolderOutsideTheCodePageIsFoundStartedAn
         ::CloseHandle(process);
     }
     int started = 0;
-    ASSERT_TRUE(eventually([&] { return (started = pidOf("krsrv.exe")) != 0 && started != own; }, 20000)) << log();
+    ASSERT_TRUE(eventually([&] { return (started = pidOf("krsrv.exe")) != 0 && started != own; }, 20000)) << koreanLog();
     ASSERT_TRUE(eventually([&] { return platform::processTable().executablePaths(started, paths); }, 10000));
     EXPECT_NE(paths.end(), std::find(paths.begin(), paths.end(), program));
     ASSERT_TRUE(eventually([&] {
@@ -320,8 +331,8 @@ TEST_F(Win32ProcwarddTest, AServerUnderAFolderOutsideTheCodePageIsFoundStartedAn
         return json.out.find("\"pid\":" + std::to_string(started)) != std::string::npos;
     }, 20000)) << json.out;
 
-    // The log names it as it is, in UTF-8.
-    const std::string text = log();
+    // The log, in the supervisor's folder, names it as it is, in UTF-8.
+    const std::string text = koreanLog();
     EXPECT_NE(std::string::npos, text.find(korean + " started successfully: pid=" + std::to_string(started))) << text;
 }
 

@@ -73,8 +73,9 @@ std::vector<int> childrenOf(int parent) {
 // procward.exe copied into the test's folder with two servers and `list`
 // as its serverinfo.json, started from another folder (it finds its files
 // beside itself). Once its window shows both
-// servers' rows, `check` gets the controls' texts; then Escape ends it.
-void runWindow(const std::string& list, const std::function<void(const std::vector<std::string>&)>& check) {
+// servers' rows, `check` gets the window and its controls' texts; then
+// Escape ends it.
+void runWindow(const std::string& list, const std::function<void(HWND, const std::vector<std::string>&)>& check) {
     TempDir dir;
     const std::string procward = dir.path() + "\\procward.exe";
     ASSERT_TRUE(::CopyFileA((testProgramDirectory() + "\\procward.exe").c_str(), procward.c_str(), FALSE));
@@ -124,7 +125,7 @@ void runWindow(const std::string& list, const std::function<void(const std::vect
     std::string seen;
     for (const auto& shown : texts) seen += "[" + shown + "] ";
     EXPECT_TRUE(rowsShown) << seen;
-    check(texts);
+    check(dialog, texts);
 
     // Escape ends the program (the questions are off).
     ::SetForegroundWindow(dialog);
@@ -136,6 +137,48 @@ void runWindow(const std::string& list, const std::function<void(const std::vect
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(created.hProcess, 20000));
     // Its log says it started.
     EXPECT_NE(std::string::npos, readFile(dir.path() + "\\logs\\" + todaysLogName("procward")).find("Procward started!"));
+}
+
+// The control of `window` that shows `text`; nullptr when none does.
+HWND controlShowing(HWND window, const std::string& text) {
+    struct Search {
+        std::wstring text;
+        HWND found;
+    } search{platform::wideText(text), nullptr};
+    ::EnumChildWindows(
+        window,
+        [](HWND child, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            wchar_t shown[512] = {};
+            ::GetWindowTextW(child, shown, 512);
+            if (s->text != shown) return TRUE;
+            s->found = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The width and height `control`'s text takes in its own font.
+SIZE textExtent(HWND control) {
+    wchar_t text[512] = {};
+    const int length = ::GetWindowTextW(control, text, 512);
+    SIZE size{};
+    const HDC dc = ::GetDC(control);
+    const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+    ::GetTextExtentPoint32W(dc, text, length, &size);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(control, dc);
+    return size;
+}
+
+// The monitor scale Windows gives the window (GetDpiForWindow, Windows 10
+// and later); 0 where the call is missing.
+UINT windowDpi(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    const auto get = reinterpret_cast<GetDpiForWindowFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    return get ? get(window) : 0;
 }
 
 std::string seenTexts(const std::vector<std::string>& texts) {
@@ -150,7 +193,7 @@ TEST(Win32WindowSmokeTest, TheWindowShowsItsRowsAndEndsOnEscape) {
     // The list as an older tool saved it, in code page 936 (GBK bytes of 游戏服).
     runWindow("[{\"name\":\"gs-one\",\"processname\":\"one\",\"commandline\":\"$ONE -x 1\"},"
               "{\"name\":\"\xD3\xCE\xCF\xB7\xB7\xFE\",\"processname\":\"two.exe\",\"commandline\":\"$TWO\"}]",
-              [](const std::vector<std::string>& texts) {
+              [](HWND, const std::vector<std::string>& texts) {
                   EXPECT_TRUE(contains(texts, "gs-one")) << seenTexts(texts);
                   EXPECT_TRUE(contains(texts, "游戏服")) << seenTexts(texts);
                   EXPECT_TRUE(contains(texts, "停止")) << seenTexts(texts);
@@ -170,9 +213,47 @@ TEST(Win32WindowSmokeTest, UnderCodePage1252TheLabelsAndAUtf8ListStayChinese) {
     ASSERT_NE(std::string::npos, codePage.out.find("code page 1252")) << "the window's code page: " << codePage.out;
     runWindow("\xEF\xBB\xBF[{\"name\":\"游戏服\",\"processname\":\"one\",\"commandline\":\"$ONE -x 1\"},"
               "{\"name\":\"\xEA\xB2\x8C\xEC\x9E\x84\",\"processname\":\"two.exe\",\"commandline\":\"$TWO\"}]",
-              [](const std::vector<std::string>& texts) {
+              [](HWND, const std::vector<std::string>& texts) {
                   for (const char* label : {"游戏服", "\xEA\xB2\x8C\xEC\x9E\x84", "停止", "名称", "命令行", "全部开始",
                                             "添加监控对象"})
                       EXPECT_TRUE(contains(texts, label)) << label << ": " << seenTexts(texts);
+              });
+}
+
+TEST(Win32WindowSmokeTest, AtDpi144TheRowsAndButtonsGrowWithTheirText) {
+    // A monitor at 150 %: the program declares itself aware of the scale,
+    // so it must lay itself out larger, not be stretched by the system.
+    // Wine takes the scale from the registry when its desktop starts: the
+    // test scripts run this test in a pass of its own with LogPixels=144.
+    runWindow("[{\"name\":\"gs-one\",\"processname\":\"one\",\"commandline\":\"$ONE -x 1\"},"
+              "{\"name\":\"gs-two\",\"processname\":\"two.exe\",\"commandline\":\"$TWO\"}]",
+              [](HWND dialog, const std::vector<std::string>& texts) {
+                  ASSERT_EQ(144u, windowDpi(dialog)) << "run with the desktop at 144 DPI";
+                  // Every bottom button holds its whole label.
+                  for (const char* label : {"全部开始", "全部结束", "全部删除", "全部加载", "全部打开"}) {
+                      const HWND button = controlShowing(dialog, label);
+                      ASSERT_NE(nullptr, button) << label;
+                      RECT r{};
+                      ::GetClientRect(button, &r);
+                      EXPECT_GT(r.right - r.left, textExtent(button).cx) << label;
+                      EXPECT_GE(r.bottom - r.top, textExtent(button).cy) << label;
+                  }
+                  // The row cells and buttons are one and a half times their
+                  // height at 96 DPI (22 pixels).
+                  const HWND name = controlShowing(dialog, "gs-one");
+                  ASSERT_NE(nullptr, name) << seenTexts(texts);
+                  RECT cell{};
+                  ::GetClientRect(name, &cell);
+                  EXPECT_EQ(33, cell.bottom - cell.top);
+                  const HWND edit = controlShowing(dialog, "编辑");
+                  ASSERT_NE(nullptr, edit);
+                  EXPECT_GT(cell.bottom - cell.top, textExtent(edit).cy);
+                  RECT button{};
+                  ::GetClientRect(edit, &button);
+                  EXPECT_GT(button.right - button.left, textExtent(edit).cx);
+                  // The reminder is shown.
+                  const HWND reminder = controlShowing(dialog, "提示：请记住启动充值回调apache 服务器！");
+                  ASSERT_NE(nullptr, reminder);
+                  EXPECT_TRUE(::IsWindowVisible(reminder));
               });
 }
