@@ -56,7 +56,7 @@ windows-deps: deps
 
 windows: windows-deps
 	@$(WIN_CMAKE) >/dev/null
-	@cmake --build $(WIN_BUILD) -j2 --target procward procwardd procward-testserver procward_win_tests
+	@cmake --build $(WIN_BUILD) -j2 --target procward procwardd procward_metrics procward-testserver procward_win_tests
 
 windows-installer: windows
 	@cmake --build $(WIN_BUILD) -j2 --target windows-installer windows-zip

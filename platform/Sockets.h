@@ -99,4 +99,17 @@ void setSockets(Sockets* sockets);
 // The machine's own, from the platform folder CMake chooses.
 Sockets& defaultSockets();
 
+// For code that calls the socket library directly (the metrics' HTTP
+// library does) and learns of a failure only from the calling thread's last
+// error: clearSocketError before the call, socketErrorText after it gives
+// the system's text of the error the call left ("" when it left none).
+void clearSocketError();
+std::string socketErrorText();
+
+// After receive returned -1 on the calling thread: whether only because
+// nothing had arrived yet on a non-blocking socket that a wait reported
+// readable, so that another wait and receive may follow. False for every
+// real error and for a socket that shutdown() has ended.
+bool receiveWouldBlock();
+
 }  // namespace platform

@@ -5,7 +5,8 @@
 #     and libpng its image support needs (Debian's wx source leaves them out);
 #   - OpenSSL 3 (static libraries only);
 #   - GoogleTest (from /usr/src/googletest) and Google Benchmark;
-# and stages the header-only spdlog, fmt and RapidJSON.
+# and stages the header-only spdlog, fmt and RapidJSON, and cpp-httplib (the
+# metrics module's HTTP server) from its Debian source.
 #
 # Each library goes into a cache outside the clone, keyed by its Debian
 # source version: $PROCWARD_CACHE/<name>-<version>-mingw64/. A library whose
@@ -169,6 +170,26 @@ if [ ! -f "$HEADERS/.complete" ]; then
   touch "$HEADERS/.complete"
 fi
 
+# --- cpp-httplib ---------------------------------------------------------------
+# The metrics module's HTTP server. Debian's /usr/include/httplib.h is the
+# declarations half of a split library whose code is in a Linux shared
+# object; the source package's own httplib.h is the whole library in one
+# header, which the module compiles for Windows. Only that file is staged.
+HTTPLIB_VERSION=$(source_version libcpp-httplib-dev)
+HTTPLIB=$CACHE/cpp-httplib-$HTTPLIB_VERSION
+if [ ! -f "$HTTPLIB/.complete" ]; then
+  step "cpp-httplib $HTTPLIB_VERSION"
+  rm -rf "$HTTPLIB" && mkdir -p "$HTTPLIB/include"
+  hdir=$(fetch_source cpp-httplib "$(dpkg-query -W -f='${source:Version}' libcpp-httplib-dev)")
+  # The split header has no Server::listen_after_bind body; the whole one
+  # defines it, which tells the two apart.
+  grep -q '^inline bool Server::listen_after_bind()' "$hdir/httplib.h" ||
+    { echo "$hdir/httplib.h is not the header-only cpp-httplib" >&2; exit 1; }
+  cp "$hdir/httplib.h" "$HTTPLIB/include/"
+  basename "$hdir" >"$HTTPLIB/.source"
+  touch "$HTTPLIB/.complete"
+fi
+
 # OpenSSL is built last: the window does not need it.
 SSL_VERSION=$(source_version libssl-dev)
 SSL=$CACHE/openssl-$SSL_VERSION-mingw64
@@ -179,6 +200,7 @@ set(PROCWARD_WIN_HEADERS "$HEADERS/include" CACHE PATH "")
 set(wxWidgets_CONFIG_EXECUTABLE "$WX/bin/wx-config" CACHE FILEPATH "")
 set(PROCWARD_WIN_WX "$WX" CACHE PATH "")
 set(PROCWARD_WIN_OPENSSL "$SSL" CACHE PATH "")
+set(PROCWARD_WIN_HTTPLIB "$HTTPLIB/include" CACHE PATH "")
 set(GTest_DIR "$GTEST/lib/cmake/GTest" CACHE PATH "")
 set(benchmark_DIR "$BENCH/lib/cmake/benchmark" CACHE PATH "")
 list(APPEND CMAKE_FIND_ROOT_PATH "$WX" "$SSL" "$GTEST" "$BENCH")

@@ -2,11 +2,13 @@
 # Tests what `make windows-installer` makes, under Wine, in a Wine prefix of
 # its own made fresh for the run (a machine that never had Procward):
 #   - both programs carry an icon, the version and a per-monitor DPI aware
-#     manifest; the zip holds the two programs and the README;
+#     manifest; the zip holds the two programs, the metrics module and the
+#     README;
 #   - a silent install with the service (/S /SERVICE=1) puts the programs
-#     into Program Files, a Start-menu entry and an Add/Remove Programs entry
-#     in place, and the service runs the server list of %ProgramData%\Procward
-#     and answers ctl;
+#     and the metrics module into Program Files, a Start-menu entry and an
+#     Add/Remove Programs entry in place, and the service runs the server
+#     list of %ProgramData%\Procward, answers ctl and, with the metrics on in
+#     its procward.ini, serves /metrics through the installed module;
 #   - the silent uninstall stops and removes the service, leaves its server
 #     running and %ProgramData%\Procward in place, and removes the rest;
 #   - an install without the service registers none, and /PURGE=1 removes
@@ -54,12 +56,12 @@ zip_lists_the_programs() {
   python3 - "$ZIP" "Procward-$VERSION" <<'EOF'
 import sys, zipfile
 names = sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))
-expected = sorted(sys.argv[2] + "/" + n for n in ("procward.exe", "procwardd.exe", "README.md"))
+expected = sorted(sys.argv[2] + "/" + n for n in ("procward.exe", "procwardd.exe", "procward-metrics.dll", "README.md"))
 print(names)
 sys.exit(names != expected)
 EOF
 }
-check "the zip holds procward.exe, procwardd.exe and README.md" zip_lists_the_programs
+check "the zip holds procward.exe, procwardd.exe, procward-metrics.dll and README.md" zip_lists_the_programs
 
 echo "== a fresh Wine prefix"
 wineboot -i >/dev/null 2>&1
@@ -70,20 +72,27 @@ data=$drive/ProgramData/Procward
 menu="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Procward.lnk"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Procward'
 
-# The service's list, written before the install as an operator would
-# prepare a machine: one server that listens on a free port.
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# The service's list and settings, written before the install as an
+# operator would prepare a machine: one server that listens on a free port,
+# and the metrics on another.
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+port=$(free_port)
+metrics_port=$(free_port)
 mkdir -p "$drive/srv" "$data"
 cp "$BUILD/procward-testserver.exe" "$drive/srv/gs-svc.exe"
 printf '[{"name":"gs-svc","processname":"gs-svc.exe","commandline":"C:\\\\srv\\\\gs-svc.exe --listen 127.0.0.1:%s"}]\n' \
   "$port" >"$data/serverinfo.json"
+printf '[METRICS]\r\nLISTEN=127.0.0.1:%s\r\n' "$metrics_port" >"$data/procward.ini"
 
 echo "== silent install with the service"
 wine "$SETUP" /S /SERVICE=1
 status=$?
 check "the installer ends with 0 (was $status)" test "$status" = 0
-check "the programs, the README and the uninstaller are in Program Files" \
-  test -f "$programs/procward.exe" -a -f "$programs/procwardd.exe" -a -f "$programs/README.md" -a -f "$programs/uninstall.exe"
+check "the programs, the metrics module, the README and the uninstaller are in Program Files" \
+  test -f "$programs/procward.exe" -a -f "$programs/procwardd.exe" -a -f "$programs/procward-metrics.dll" \
+    -a -f "$programs/README.md" -a -f "$programs/uninstall.exe"
 check "the Start-menu entry exists" test -f "$menu"
 uninstall_entry() {
   wine reg query "$uninstall_key" /v "$1" 2>/dev/null | tr -d '\r' | grep -q "$2"
@@ -98,6 +107,20 @@ server_running() {
   wine "$programs/procwardd.exe" ctl status 2>/dev/null | tr -d '\r' | grep -q "gs-svc.*running"
 }
 check "ctl reaches the service and its server runs" eventually server_running
+# The service finds the module beside its program and serves the server's
+# series.
+metrics_show_the_server() {
+  python3 - "$metrics_port" <<'EOF' 2>/dev/null
+import http.client, sys
+connection = http.client.HTTPConnection("127.0.0.1", int(sys.argv[1]), timeout=5)
+connection.request("GET", "/metrics")
+answer = connection.getresponse()
+body = answer.read().decode()
+sys.exit(not (answer.status == 200 and answer.getheader("Content-Type", "").startswith("text/plain; version=0.0.4")
+              and 'procward_server_up{name="gs-svc",index="1"} 1' in body))
+EOF
+}
+check "the service serves /metrics through the installed module" eventually metrics_show_the_server
 # Wine's tasklist lists nothing: the server is known by its listening port.
 server_listens() {
   python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 2)' "$port" 2>/dev/null
@@ -106,7 +129,8 @@ server_listens() {
 echo "== silent uninstall"
 wine "$programs/uninstall.exe" /S
 # The uninstaller runs from a copy in the temporary folder and returns at once.
-check "the programs are removed" eventually test ! -e "$programs/procwardd.exe" -a ! -e "$programs/uninstall.exe"
+check "the programs and the metrics module are removed" \
+  eventually test ! -e "$programs/procwardd.exe" -a ! -e "$programs/procward-metrics.dll" -a ! -e "$programs/uninstall.exe"
 check "the service is removed" eventually sh -c "! wine sc query Procward >/dev/null 2>&1"
 check "the Start-menu entry is removed" test ! -e "$menu"
 check "the Add/Remove Programs entry is removed" sh -c "! wine reg query '$uninstall_key' >/dev/null 2>&1"

@@ -8,6 +8,7 @@
 #include "config/ExeDirectory.h"
 #include "mail/AlertCounters.h"
 #include "platform/Module.h"
+#include "platform/Sockets.h"
 #include "platform/System.h"
 
 #ifndef PROCWARD_VERSION
@@ -17,7 +18,10 @@
 MetricsServer::MetricsServer(const StatusBoard& board, std::shared_ptr<const AlertCounters> alerts)
     : board_(board), alerts_(std::move(alerts)) {}
 
-MetricsServer::~MetricsServer() { stop(); }
+MetricsServer::~MetricsServer() {
+    stop();
+    if (socketsStarted_) platform::defaultSockets().cleanup();
+}
 
 bool MetricsServer::parseListen(const std::string& text, std::string& host, int& port, std::string& error) {
     std::string portText;
@@ -103,6 +107,12 @@ bool MetricsServer::start(const std::string& listen, std::string& error) {
     int port = 0;
     if (!parseListen(listen, host, port, error)) return false;
     if (!module_) {
+        // The HTTP library starts the socket library while its module loads,
+        // where on Windows that may load further libraries under the
+        // loader's lock and deadlock. Started here first, the library's own
+        // start only counts one more user.
+        if (!socketsStarted_)
+            socketsStarted_ = platform::defaultSockets().startup() == platform::SocketLibraryStart::Started;
         std::string reasons;
         for (const std::string& path : modulePaths()) {
             if (!platform::fileExists(path)) continue;

@@ -43,6 +43,7 @@ public:
 private:
     const StatusBoard& board_;
     std::shared_ptr<const AlertCounters> alerts_;
+    bool socketsStarted_ = false;  // paired with a cleanup at the end
     std::unique_ptr<platform::Module> module_;
     std::unique_ptr<HttpEndpoint> endpoint_;
     std::thread thread_;

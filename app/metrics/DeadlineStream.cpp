@@ -1,7 +1,5 @@
 #include "app/metrics/DeadlineStream.h"
 
-#include <cerrno>
-
 #include "platform/Sockets.h"
 
 DeadlineStream::DeadlineStream(socket_t socket, std::chrono::steady_clock::time_point deadline)
@@ -27,7 +25,7 @@ ssize_t DeadlineStream::read(char* ptr, size_t size) {
         if (!is_readable()) return -1;
         const long n = platform::defaultSockets().receive(socket_, ptr, size);
         // Readable but nothing there after all: wait again, within the limit.
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (n < 0 && platform::receiveWouldBlock()) continue;
         return n;
     }
 }

@@ -2,13 +2,12 @@
 
 #include <httplib.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "app/metrics/BoundedHttpServer.h"
 #include "platform/ListeningSocket.h"
+#include "platform/Sockets.h"
 
 HttplibEndpoint::HttplibEndpoint(const std::string& path, const std::string& contentType,
                                  std::function<std::string()> body)
@@ -25,11 +24,12 @@ HttplibEndpoint::HttplibEndpoint(const std::string& path, const std::string& con
 HttplibEndpoint::~HttplibEndpoint() = default;
 
 bool HttplibEndpoint::bind(const std::string& host, int port, std::string& error) {
-    errno = 0;
+    // cpp-httplib says only whether it could bind; the reason is the error
+    // its last socket call left.
+    platform::clearSocketError();
     if (server_->bind_to_port(host, port)) return true;
-    const int cause = errno;
-    error = "cannot listen on " + host + ":" + std::to_string(port) +
-            (cause ? std::string(": ") + std::strerror(cause) : std::string());
+    const std::string cause = platform::socketErrorText();
+    error = "cannot listen on " + host + ":" + std::to_string(port) + (cause.empty() ? "" : ": " + cause);
     return false;
 }
 

@@ -1,10 +1,11 @@
 ; The Windows installer: procward.exe and procwardd.exe into Program Files,
-; a Start-menu entry for the window, optionally the service, and an
+; with the metrics module procward-metrics.dll beside them (where both look
+; for it), a Start-menu entry for the window, optionally the service, and an
 ; uninstaller listed in Add/Remove Programs.
 ;
 ; Built by `make windows-installer` (makensis -INPUTCHARSET UTF8), which
-; defines VERSION (1.0), VERSION_QUAD (1.0.0.0), BUILD_DIR (the programs and
-; procward.ico), SOURCE_DIR (README.md) and OUT_FILE.
+; defines VERSION (1.0), VERSION_QUAD (1.0.0.0), BUILD_DIR (the programs, the
+; metrics module and procward.ico), SOURCE_DIR (README.md) and OUT_FILE.
 ;
 ; Command line: /S installs silently; /SERVICE=1 also registers and starts
 ; the service (/SERVICE=0 leaves it out even when an earlier install had it);
@@ -76,8 +77,8 @@ LangString NameMain ${LANG_ENGLISH} "Procward (window and supervisor)"
 LangString NameMain ${LANG_SIMPCHINESE} "Procward（窗口与守护程序）"
 LangString NameService ${LANG_ENGLISH} "Run the supervisor as a Windows service"
 LangString NameService ${LANG_SIMPCHINESE} "作为 Windows 服务运行守护程序"
-LangString DescMain ${LANG_ENGLISH} "procward.exe (the window), procwardd.exe (the supervisor without a window), the README and a Start-menu entry."
-LangString DescMain ${LANG_SIMPCHINESE} "procward.exe（窗口）、procwardd.exe（无窗口守护程序）、README 和开始菜单项。"
+LangString DescMain ${LANG_ENGLISH} "procward.exe (the window), procwardd.exe (the supervisor without a window), procward-metrics.dll (the /metrics HTTP server), the README and a Start-menu entry."
+LangString DescMain ${LANG_SIMPCHINESE} "procward.exe（窗口）、procwardd.exe（无窗口守护程序）、procward-metrics.dll（/metrics 的 HTTP 服务）、README 和开始菜单项。"
 LangString DescService ${LANG_ENGLISH} "Registers the service $\"Procward$\" (automatic start) and starts it. Its server list, settings and logs are in %ProgramData%\Procward."
 LangString DescService ${LANG_SIMPCHINESE} "注册并启动服务 $\"Procward$\"（自动启动）。其服务器列表、设置和日志位于 %ProgramData%\Procward。"
 LangString NameUnMain ${LANG_ENGLISH} "Procward programs and the service"
@@ -105,6 +106,7 @@ Section "!$(NameMain)" SecMain
   SetOutPath "$INSTDIR"
   File "${BUILD_DIR}\procward.exe"
   File "${BUILD_DIR}\procwardd.exe"
+  File "${BUILD_DIR}\procward-metrics.dll"
   File "${SOURCE_DIR}\README.md"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\Procward.lnk" "$INSTDIR\procward.exe" "" "$INSTDIR\procward.exe" 0
@@ -182,6 +184,7 @@ Section "un.$(NameUnMain)" UnSecMain
   ${EndIf}
   Delete "$INSTDIR\procward.exe"
   Delete "$INSTDIR\procwardd.exe"
+  Delete "$INSTDIR\procward-metrics.dll"
   Delete "$INSTDIR\README.md"
   Delete "$INSTDIR\uninstall.exe"
   ; The folder goes only when empty: a list or log a user kept beside the

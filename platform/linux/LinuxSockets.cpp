@@ -164,4 +164,10 @@ Sockets& defaultSockets() {
     return instance;
 }
 
+void clearSocketError() { errno = 0; }
+
+std::string socketErrorText() { return errno != 0 ? std::string(std::strerror(errno)) : std::string(); }
+
+bool receiveWouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
 }  // namespace platform

@@ -175,8 +175,13 @@ SocketWait Win32Sockets::waitReadable(SocketHandle socket, std::chrono::millisec
     return waitFor(socket, false, limit);
 }
 
+// An ended socket fails with an error of its own, so that the error an
+// earlier call left on the thread is not taken for this one's.
 long Win32Sockets::send(SocketHandle socket, const char* bytes, std::size_t count) {
-    if (ended(socket)) return -1;
+    if (ended(socket)) {
+        ::WSASetLastError(WSAESHUTDOWN);
+        return -1;
+    }
     const int chunk = count > INT_MAX ? INT_MAX : static_cast<int>(count);
     const int n = ::send(socketOf(socket), bytes, chunk, 0);
     if (n == SOCKET_ERROR) return ::WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
@@ -184,7 +189,10 @@ long Win32Sockets::send(SocketHandle socket, const char* bytes, std::size_t coun
 }
 
 long Win32Sockets::receive(SocketHandle socket, char* bytes, std::size_t count) {
-    if (ended(socket)) return -1;
+    if (ended(socket)) {
+        ::WSASetLastError(WSAESHUTDOWN);
+        return -1;
+    }
     const int chunk = count > INT_MAX ? INT_MAX : static_cast<int>(count);
     const int n = ::recv(socketOf(socket), bytes, chunk, 0);
     return n == SOCKET_ERROR ? -1 : n;
@@ -214,5 +222,15 @@ Sockets& defaultSockets() {
     static Win32Sockets instance;
     return instance;
 }
+
+// Windows Sockets keep their error apart from errno, per thread.
+void clearSocketError() { ::WSASetLastError(0); }
+
+std::string socketErrorText() {
+    const int error = ::WSAGetLastError();
+    return error != 0 ? errorText(error) : std::string();
+}
+
+bool receiveWouldBlock() { return ::WSAGetLastError() == WSAEWOULDBLOCK; }
 
 }  // namespace platform
