@@ -22,16 +22,6 @@
 
 namespace {
 
-struct Winsock {
-    Winsock() {
-        WSADATA data;
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~Winsock() { ::WSACleanup(); }
-    Winsock(const Winsock&) = delete;
-    Winsock& operator=(const Winsock&) = delete;
-};
-
 // A TCP connection to 127.0.0.1:port whose receives give up after `ms`;
 // INVALID_SOCKET when it is refused.
 SOCKET connectTo(int port, DWORD ms) {
@@ -68,7 +58,7 @@ struct Answer {
 
 // GET `path` on 127.0.0.1:port, read to the end of the connection.
 Answer get(int port, const std::string& path) {
-    Winsock winsock;
+    WinsockSession winsock;
     Answer answer;
     const SOCKET s = connectTo(port, 10000);
     if (s == INVALID_SOCKET) return answer;
@@ -253,7 +243,7 @@ TEST_F(Win32MetricsTest, WithoutTheModuleBesideTheProgramSupervisionGoesOnWithou
 
 TEST_F(Win32MetricsTest, APortTakenByAnotherProgramIsLoggedWithTheSystemsReason) {
     placeModule();
-    Winsock winsock;
+    WinsockSession winsock;
     const SOCKET taken = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -327,7 +317,7 @@ TEST_F(Win32MetricsServiceTest, TheServiceStopsInOrderWhileAClientHoldsAConnecti
     ASSERT_TRUE(scrapeShowsTheServerRunning(answer, scrape, pid)) << answer.body << daemon.log();
 
     // Half a request, then silence: an exchange under way when the end comes.
-    Winsock winsock;
+    WinsockSession winsock;
     const SOCKET idle = connectTo(port, 60000);
     ASSERT_NE(INVALID_SOCKET, idle);
     ASSERT_TRUE(sendAll(idle, "GET /metr"));

@@ -70,6 +70,12 @@ std::vector<int> childrenOf(int parent) {
     return pids;
 }
 
+std::string seenTexts(const std::vector<std::string>& texts) {
+    std::string seen;
+    for (const auto& text : texts) seen += "[" + text + "] ";
+    return seen;
+}
+
 // procward.exe copied into the test's folder with two servers and `list`
 // as its serverinfo.json, started from another folder (it finds its files
 // beside itself). Once its window shows both
@@ -122,9 +128,7 @@ void runWindow(const std::string& list, const std::function<void(HWND, const std
         texts = childTexts(dialog);
         return contains(texts, std::to_string(servers[0])) && contains(texts, std::to_string(servers[1]));
     }, 20000);
-    std::string seen;
-    for (const auto& shown : texts) seen += "[" + shown + "] ";
-    EXPECT_TRUE(rowsShown) << seen;
+    EXPECT_TRUE(rowsShown) << seenTexts(texts);
     check(dialog, texts);
 
     // Escape ends the program (the questions are off).
@@ -181,11 +185,6 @@ UINT windowDpi(HWND window) {
     return get ? get(window) : 0;
 }
 
-std::string seenTexts(const std::vector<std::string>& texts) {
-    std::string seen;
-    for (const auto& text : texts) seen += "[" + text + "] ";
-    return seen;
-}
 
 }  // namespace
 

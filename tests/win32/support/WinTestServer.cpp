@@ -73,18 +73,15 @@ bool askToListen(int pid) {
     return ok;
 }
 
-namespace {
-struct Winsock {
-    Winsock() {
-        WSADATA data;
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~Winsock() { ::WSACleanup(); }
-};
-}  // namespace
+WinsockSession::WinsockSession() {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+}
+
+WinsockSession::~WinsockSession() { ::WSACleanup(); }
 
 int freePort() {
-    Winsock winsock;
+    WinsockSession winsock;
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -99,7 +96,7 @@ int freePort() {
 }
 
 bool acceptsConnections(int port) {
-    Winsock winsock;
+    WinsockSession winsock;
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
     address.sin_family = AF_INET;

@@ -36,6 +36,15 @@ private:
     int pid_ = 0;
 };
 
+// Windows Sockets started for as long as the object lives.
+class WinsockSession {
+public:
+    WinsockSession();
+    ~WinsockSession();
+    WinsockSession(const WinsockSession&) = delete;
+    WinsockSession& operator=(const WinsockSession&) = delete;
+};
+
 // Sets the named event that asks a test server to listen (its SIGUSR1).
 bool askToListen(int pid);
 
