@@ -2,7 +2,9 @@
 # make test  - install what is missing, build, run the whole test suite
 # make bench - build and run the benchmarks (the Windows one under Wine too,
 #              when `make windows` has been run)
-# make deb   - build/procward_<version>_amd64.deb and build/procwardd_<version>_amd64.deb
+# make deb   - the Debian packages (debian/, dpkg-buildpackage) in build-deb/:
+#              procwardd_<version>_amd64.deb, procward_<version>_amd64.deb and
+#              their -dbgsym packages
 # make screenshot - docs/window.png: the real window with one server down
 # make windows      - cross-build the Windows programs into build-win/
 # make windows-installer - build-win/Procward-<version>-setup.exe (NSIS) and
@@ -79,8 +81,8 @@ bench-windows: windows-deps
 	@cd $(WIN_BUILD) && WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wineprefix \
 		wine procward_bench.exe --benchmark_counters_tabular=true
 
-deb: build
-	@cmake --build $(BUILD) --target deb
+deb: deps
+	@scripts/build-debs.sh build-deb
 
 screenshot: build
 	@scripts/make-screenshot.sh $(BUILD)
@@ -88,4 +90,4 @@ screenshot: build
 	@scripts/make-screenshot.sh $(BUILD) 1920x1080
 
 clean:
-	rm -rf $(BUILD) $(WIN_BUILD) build-asan build-tsan
+	rm -rf $(BUILD) $(WIN_BUILD) build-asan build-tsan build-deb

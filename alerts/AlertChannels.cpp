@@ -23,15 +23,8 @@ void AlertChannels::alert(const AlertEvent& event) {
     for (auto& channel : channels_) channel->alert(event);
 }
 
-std::optional<std::int64_t> AlertChannels::digestDue() const {
-    std::optional<std::int64_t> earliest;
-    for (const auto& channel : channels_)
-        if (const auto due = channel->digestDue(); due && (!earliest || *due < *earliest)) earliest = due;
-    return earliest;
-}
-
-void AlertChannels::sendDigests(std::int64_t now) {
-    for (auto& channel : channels_) channel->sendDigest(now);
+void AlertChannels::wake() {
+    for (auto& channel : channels_) channel->wake();
 }
 
 void AlertChannels::shutdown(std::chrono::steady_clock::time_point deadline) {

@@ -8,7 +8,9 @@
 const char* AlertEventName(AlertKind kind) {
     switch (kind) {
         case AlertKind::ServerDown: return "down";
+        case AlertKind::Started: return "server-started";
         case AlertKind::Restarted: return "restarted";
+        case AlertKind::Stopped: return "stopped";
         case AlertKind::StartFailed: return "start-failed";
         case AlertKind::BackoffMax: return "keeps-failing";
         case AlertKind::Recovered: return "recovered";
@@ -21,7 +23,11 @@ const char* AlertEventName(AlertKind kind) {
 }
 
 bool AlertSelected(const std::vector<std::string>& events, AlertKind kind) {
-    return std::find(events.begin(), events.end(), AlertEventName(kind)) != events.end();
+    const auto has = [&events](const char* name) { return std::find(events.begin(), events.end(), name) != events.end(); };
+    // A list written before first starts had a name of their own asked for
+    // them as "restarted": it still gets them.
+    if (kind == AlertKind::Started && has("restarted")) return true;
+    return has(AlertEventName(kind));
 }
 
 namespace {
@@ -48,7 +54,9 @@ std::string AlertShortText(const AlertEvent& event) {
     switch (event.kind) {
         case AlertKind::ServerDown:
             return event.name + " down" + (event.reason.empty() ? "" : " (" + shortReason(event.reason) + ")");
+        case AlertKind::Started: return event.name + " started (pid " + std::to_string(event.pid) + ")";
         case AlertKind::Restarted: return event.name + " restarted (pid " + std::to_string(event.pid) + ")";
+        case AlertKind::Stopped: return event.name + " stopped by the operator";
         case AlertKind::StartFailed: return event.name + " could not be started";
         case AlertKind::BackoffMax: return event.name + " keeps failing";
         case AlertKind::Recovered: return event.name + " recovered";

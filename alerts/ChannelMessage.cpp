@@ -23,9 +23,10 @@ ChannelMessage ChannelMessage::digest(std::vector<AlertEvent> events, std::int64
     message.title = "and " + std::to_string(events.size()) + " more";
     message.host = AlertHostName();
     message.time = now;
-    std::vector<std::string> lines;
-    for (const AlertEvent& event : events) lines.push_back(AlertShortText(event));
-    message.text = MailAlertSink::digestText(lines) + "\nHost: " + message.host + "\nTime: " + AlertIsoTime(now);
+    // One line per alert: a message cut to a robot's size keeps the start of
+    // every line, so each alert stays named as far as there is room.
+    for (const AlertEvent& event : events) message.text += AlertShortText(event) + "\n";
+    message.text += "Host: " + message.host + "\nTime: " + AlertIsoTime(now);
     message.events = std::move(events);
     return message;
 }
@@ -40,8 +41,26 @@ ChannelMessage ChannelMessage::test(std::int64_t now) {
     return message;
 }
 
+std::vector<std::string> ChannelMessage::lines() const {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (;;) {
+        const auto end = text.find('\n', start);
+        out.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    if (!unsentNote.empty()) out.push_back(unsentNote);
+    return out;
+}
+
 std::string ChannelMessage::logText() const {
     if (type == Type::Alert && !events.empty()) return events.front().message;
+    if (type == Type::Digest) {
+        std::vector<std::string> named;
+        for (const AlertEvent& event : events) named.push_back(AlertShortText(event));
+        return MailAlertSink::digestText(named);
+    }
     const auto end = text.find('\n');
     return text.substr(0, end);
 }

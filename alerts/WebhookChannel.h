@@ -1,65 +1,78 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
+#include <thread>
 
 #include "alerts/ChannelMessage.h"
-#include "alerts/ChannelQueue.h"
+#include "alerts/ChannelSchedule.h"
+#include "alerts/PostOutcome.h"
 #include "config/WebhookSettingsData.h"
 #include "mail/ChannelCounters.h"
 #include "supervision/AlertSink.h"
 
 // One [WEBHOOK.<name>] channel: the alerts its EVENTS= list selects are
-// posted through its own queue and thread, no more often than its minimum
-// interval allows; the alerts that interval holds back are gathered and
-// posted as one digest once the interval has passed. Alerts arrive on the
-// supervisor's thread, which never waits for a post.
+// posted by its own thread, as its ChannelSchedule decides (at once, in a
+// digest, within the robot's budget, again after a failure), each cut to
+// the robot's size. Alerts arrive on the supervisor's thread, which never
+// waits for a post. Its times are the mail clock's (MailClock), so a test
+// that moves that clock calls wake() to have it looked at again.
 class WebhookChannel : public AlertSink {
 public:
-    WebhookChannel(WebhookSettingsData settings, ChannelQueue::Options options = {});
+    struct Options {
+        // The waits before a failed post is tried again; an alert is given
+        // up once it has failed for as long as they add up to.
+        std::vector<std::chrono::milliseconds> retryWaits{std::chrono::seconds(10), std::chrono::seconds(30),
+                                                          std::chrono::minutes(2), std::chrono::minutes(10)};
+    };
+
+    WebhookChannel(WebhookSettingsData settings, Options options);
+    explicit WebhookChannel(WebhookSettingsData settings) : WebhookChannel(std::move(settings), Options{}) {}
     ~WebhookChannel() override;
+    WebhookChannel(const WebhookChannel&) = delete;
+    WebhookChannel& operator=(const WebhookChannel&) = delete;
 
     void alert(const AlertEvent& event) override;
 
-    // When the digest of the alerts held back is due (seconds since 1970),
-    // while any is.
-    std::optional<std::int64_t> digestDue() const;
-    // Queues the digest when it is due at `now`; true when one was queued.
-    bool sendDigest(std::int64_t now);
-
-    // Sends `message` once, now, on the calling thread (no queue, no
+    // Sends `message` once, now, on the calling thread (no schedule, no
     // retry): the operator's test. Returns why it failed; empty when the
     // service took it. `trace` receives the HTTP exchange, secrets masked.
-    std::string sendNow(const ChannelMessage& message,
-                        const std::function<void(const std::string&)>& trace = {}) const;
+    std::string sendNow(const ChannelMessage& message, const std::function<void(const std::string&)>& trace = {}) const;
 
-    // See ChannelQueue::shutdown.
-    void shutdown(std::chrono::steady_clock::time_point deadline) { queue_.shutdown(deadline); }
-    bool waitIdle(std::chrono::milliseconds limit) { return queue_.waitIdle(limit); }
+    // Looks at the schedule again (after a test moved the clock).
+    void wake();
+    // Alerts no longer wait for intervals or retries; the posts go on until
+    // `deadline`, then the one under way is cancelled and every alert left
+    // is logged as not sent. Returns when the thread has ended (or a second
+    // after the cancel, leaving it to end on its own).
+    void shutdown(std::chrono::steady_clock::time_point deadline);
+
+    // Waits until nothing waits and no post is under way, at most `limit`.
+    bool waitIdle(std::chrono::milliseconds limit);
+    // Waits until the thread has done all that is due at the clock's time
+    // (what waits, waits for a later time or a new alert), at most `limit`.
+    bool waitSettled(std::chrono::milliseconds limit);
 
     const WebhookSettingsData& settings() const { return settings_; }
     std::shared_ptr<const ChannelCounters> counters() const { return counters_; }
+    // Alerts not yet named in a delivered post.
+    std::size_t unsentCount() const;
     // "Webhook <name>", as the log names it.
     const std::string& logName() const { return logName_; }
 
 private:
-    // One attempt: the post made at this moment (a signature holds the
-    // time), sent; why it failed, or empty.
-    std::string attempt(const ChannelMessage& message, const std::atomic<bool>* cancel,
-                        const std::function<void(const std::string&)>& trace) const;
-    void queue(ChannelMessage message);
+    struct State;
+    static void run(std::shared_ptr<State> state);
+    // One attempt of `message`, made now (a signature holds the time).
+    static PostOutcome attempt(const WebhookSettingsData& settings, const ChannelMessage& message,
+                               const std::atomic<bool>* cancel, const std::function<void(const std::string&)>& trace);
 
     WebhookSettingsData settings_;
     std::string logName_;
     std::shared_ptr<ChannelCounters> counters_;
-    // When the last alert was posted (seconds since 1970): until the
-    // minimum interval has passed from it, alerts wait for the digest, also
-    // those of the same second.
-    std::optional<std::int64_t> lastPosted_;
-    std::vector<AlertEvent> heldBack_;
-    ChannelQueue queue_;
+    std::shared_ptr<State> state_;
+    std::thread thread_;
 };

@@ -4,7 +4,12 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
 #include "alerts/AlertText.h"
+#include "alerts/MessageFit.h"
 #include "alerts/WebhookSigning.h"
 #include "platform/TextEncoding.h"
 
@@ -38,16 +43,143 @@ void eventFields(Writer& w, const AlertEvent& event, const std::string& host) {
     w.EndArray();
 }
 
-std::string finished(const rapidjson::StringBuffer& buffer) { return std::string(buffer.GetString(), buffer.GetSize()); }
+std::string finished(const rapidjson::StringBuffer& buffer) {
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
 
-// The title in bold above the text, as the markdown robots show it.
-std::string markdown(const ChannelMessage& message) {
-    std::string body = "**" + message.title + "**\n";
-    std::string rest = message.text;
-    // Markdown joins single lines; each line of the alert stays one.
-    for (std::size_t at = rest.find('\n'); at != std::string::npos; at = rest.find('\n', at + 3))
-        rest.replace(at, 1, "  \n");
-    return body + rest;
+std::string joined(const std::vector<std::string>& lines, const char* separator) {
+    std::string text;
+    for (std::size_t i = 0; i < lines.size(); ++i) text += (i > 0 ? separator : "") + lines[i];
+    return text;
+}
+
+// The title in bold above the text, as the markdown robots show it;
+// markdown joins single lines, so each line of the alert ends in two blanks.
+std::string markdown(const std::string& title, const std::vector<std::string>& lines) {
+    return "**" + title + "**\n" + joined(lines, "  \n");
+}
+
+// The title in brackets above the text, for the robots that show text.
+std::string plain(const std::string& title, const std::vector<std::string>& lines) {
+    return "[" + title + "]\n" + joined(lines, "\n");
+}
+
+std::size_t utf8Size(const std::string& text) { return platform::utf8Text(text).size(); }
+
+// The post of a chat kind made of `title` and `lines`.
+WebhookFormat::Post chatPost(const WebhookSettingsData& hook, const std::string& title,
+                             const std::vector<std::string>& lines, std::int64_t nowMs) {
+    WebhookFormat::Post post;
+    post.url = hook.url;
+    post.headers.push_back("Content-Type: application/json; charset=utf-8");
+    rapidjson::StringBuffer buffer;
+    Writer w(buffer);
+    switch (hook.kind) {
+        case WebhookKind::WeCom:
+            w.StartObject();
+            if (hook.text) {
+                text(w, "msgtype", "text");
+                w.Key("text");
+                w.StartObject();
+                text(w, "content", plain(title, lines));
+            } else {
+                text(w, "msgtype", "markdown");
+                w.Key("markdown");
+                w.StartObject();
+                text(w, "content", markdown(title, lines));
+            }
+            w.EndObject();
+            w.EndObject();
+            break;
+        case WebhookKind::DingTalk:
+            w.StartObject();
+            text(w, "msgtype", "markdown");
+            w.Key("markdown");
+            w.StartObject();
+            text(w, "title", title);
+            text(w, "text", markdown(title, lines));
+            w.EndObject();
+            w.EndObject();
+            if (!hook.secret.empty()) {
+                post.url += post.url.find('?') == std::string::npos ? '?' : '&';
+                post.url += "timestamp=" + std::to_string(nowMs) + "&sign=" + DingTalkSignature(hook.secret, nowMs);
+            }
+            break;
+        case WebhookKind::Feishu: {
+            w.StartObject();
+            if (!hook.secret.empty()) {
+                const std::int64_t seconds = nowMs / 1000;
+                text(w, "timestamp", std::to_string(seconds));
+                text(w, "sign", FeishuSignature(hook.secret, seconds));
+            }
+            text(w, "msg_type", "text");
+            w.Key("content");
+            w.StartObject();
+            text(w, "text", plain(title, lines));
+            w.EndObject();
+            w.EndObject();
+            break;
+        }
+        case WebhookKind::Slack:
+        case WebhookKind::Json:
+            w.StartObject();
+            text(w, "text", plain(title, lines));
+            w.EndObject();
+            break;
+    }
+    post.body = finished(buffer);
+    return post;
+}
+
+// What the robot measures against its limit, for `title` and `lines`.
+std::size_t measured(const WebhookSettingsData& hook, const std::string& title, const std::vector<std::string>& lines) {
+    switch (hook.kind) {
+        case WebhookKind::WeCom: return utf8Size(hook.text ? plain(title, lines) : markdown(title, lines));
+        case WebhookKind::Slack: return utf8Size(plain(title, lines));
+        case WebhookKind::DingTalk:
+        case WebhookKind::Feishu: {
+            // Measured unsigned: a Feishu signature adds its timestamp and
+            // sign (under 100 bytes) to the body, DingTalk's goes in the URL.
+            WebhookSettingsData bare = hook;
+            bare.secret.clear();
+            const std::size_t signature = hook.kind == WebhookKind::Feishu && !hook.secret.empty() ? 100 : 0;
+            return chatPost(bare, title, lines, 0).body.size() + signature;
+        }
+        case WebhookKind::Json: return 0;
+    }
+    return 0;
+}
+
+// The seconds (or HTTP date, RFC 9110) of a Retry-After value, as
+// milliseconds from `nowMs`; none when it is neither.
+std::optional<std::int64_t> retryAfter(const std::string& value, std::int64_t nowMs) {
+    if (value.empty()) return std::nullopt;
+    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (value.size() > 9) return std::nullopt;
+        return std::stoll(value) * 1000;
+    }
+    // "Sun, 06 Nov 1994 08:49:37 GMT"
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char weekday[4] = {}, month[4] = {}, zone[4] = {};
+    int day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    if (std::sscanf(value.c_str(), "%3s, %d %3s %d %d:%d:%d %3s", weekday, &day, month, &year, &hour, &minute, &second,
+                    zone) != 8)
+        return std::nullopt;
+    int monthIndex = -1;
+    for (int i = 0; i < 12; ++i)
+        if (std::string(month) == months[i]) monthIndex = i;
+    if (monthIndex < 0 || std::string(zone) != "GMT") return std::nullopt;
+    // Days from 1970-01-01 to the date (proleptic Gregorian calendar).
+    const int y = year - (monthIndex < 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yearOfEra = y - era * 400;
+    const int m = monthIndex + 1;
+    const int dayOfYear = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const std::int64_t days = static_cast<std::int64_t>(era) * 146097 + dayOfEra - 719468;
+    const std::int64_t at = ((days * 24 + hour) * 60 + minute) * 60 + second;
+    return std::max<std::int64_t>(at * 1000 - nowMs, 0);
 }
 
 }  // namespace
@@ -86,77 +218,44 @@ std::string WebhookFormat::eventObject(const ChannelMessage& message) {
             w.EndArray();
             break;
     }
+    if (!message.unsentNote.empty()) text(w, "unsent", message.unsentNote);
     w.EndObject();
     return finished(buffer);
 }
 
+std::size_t WebhookFormat::sizeLimit(const WebhookSettingsData& hook) {
+    switch (hook.kind) {
+        case WebhookKind::WeCom: return hook.text ? 2048 : 4096;
+        case WebhookKind::DingTalk: return 20000;
+        case WebhookKind::Feishu: return 20000;
+        case WebhookKind::Slack: return 40000;
+        case WebhookKind::Json: return 0;
+    }
+    return 0;
+}
+
+bool WebhookFormat::fits(const WebhookSettingsData& hook, const ChannelMessage& message) {
+    const std::size_t limit = sizeLimit(hook);
+    return limit == 0 || measured(hook, message.title, message.lines()) <= limit;
+}
+
 WebhookFormat::Post WebhookFormat::build(const WebhookSettingsData& hook, const ChannelMessage& message,
                                          std::int64_t nowMs) {
-    Post post;
-    post.url = hook.url;
-    post.headers.push_back("Content-Type: application/json; charset=utf-8");
-    rapidjson::StringBuffer buffer;
-    Writer w(buffer);
-    const std::string plain = "[" + message.title + "]\n" + message.text;
-    switch (hook.kind) {
-        case WebhookKind::WeCom:
-            w.StartObject();
-            if (hook.text) {
-                text(w, "msgtype", "text");
-                w.Key("text");
-                w.StartObject();
-                text(w, "content", plain);
-            } else {
-                text(w, "msgtype", "markdown");
-                w.Key("markdown");
-                w.StartObject();
-                text(w, "content", markdown(message));
-            }
-            w.EndObject();
-            w.EndObject();
-            break;
-        case WebhookKind::DingTalk:
-            w.StartObject();
-            text(w, "msgtype", "markdown");
-            w.Key("markdown");
-            w.StartObject();
-            text(w, "title", message.title);
-            text(w, "text", markdown(message));
-            w.EndObject();
-            w.EndObject();
-            if (!hook.secret.empty()) {
-                post.url += post.url.find('?') == std::string::npos ? '?' : '&';
-                post.url += "timestamp=" + std::to_string(nowMs) + "&sign=" + DingTalkSignature(hook.secret, nowMs);
-            }
-            break;
-        case WebhookKind::Feishu: {
-            w.StartObject();
-            if (!hook.secret.empty()) {
-                const std::int64_t seconds = nowMs / 1000;
-                text(w, "timestamp", std::to_string(seconds));
-                text(w, "sign", FeishuSignature(hook.secret, seconds));
-            }
-            text(w, "msg_type", "text");
-            w.Key("content");
-            w.StartObject();
-            text(w, "text", plain);
-            w.EndObject();
-            w.EndObject();
-            break;
-        }
-        case WebhookKind::Slack:
-            w.StartObject();
-            text(w, "text", plain);
-            w.EndObject();
-            break;
-        case WebhookKind::Json:
-            post.body = eventObject(message);
-            if (!hook.secret.empty())
-                post.headers.push_back("X-Procward-Signature: sha256=" + HmacSha256Base64(hook.secret, post.body));
-            return post;
+    if (hook.kind == WebhookKind::Json) {
+        Post post;
+        post.url = hook.url;
+        post.headers.push_back("Content-Type: application/json; charset=utf-8");
+        post.body = eventObject(message);
+        if (!hook.secret.empty())
+            post.headers.push_back("X-Procward-Signature: sha256=" + HmacSha256Base64(hook.secret, post.body));
+        return post;
     }
-    post.body = finished(buffer);
-    return post;
+    const MessageFit::Result fitted =
+        MessageFit::fit(message.title, message.lines(), sizeLimit(hook),
+                        [&hook](const std::string& title, const std::vector<std::string>& lines) {
+                            return measured(hook, title, lines);
+                        });
+    return chatPost(hook, fitted.title, fitted.lines, nowMs);
 }
 
 std::string WebhookFormat::refusal(WebhookKind kind, const platform::HttpResponse& response) {
@@ -186,6 +285,74 @@ std::string WebhookFormat::refusal(WebhookKind kind, const platform::HttpRespons
     const auto what = answer.FindMember(messageKey);
     if (what != answer.MemberEnd() && what->value.IsString()) said = what->value.GetString();
     return std::string(codeKey) + " " + std::to_string(code->value.GetInt64()) + (said.empty() ? "" : ": " + said);
+}
+
+namespace {
+
+// The error code a robot's JSON answer carries; none when the body is not
+// such an answer.
+std::optional<std::int64_t> vendorCode(WebhookKind kind, const std::string& body) {
+    if (kind == WebhookKind::Slack || kind == WebhookKind::Json) return std::nullopt;
+    rapidjson::Document answer;
+    answer.Parse(body.c_str(), body.size());
+    if (answer.HasParseError() || !answer.IsObject()) return std::nullopt;
+    for (const char* key : {"errcode", "code", "StatusCode"}) {
+        const auto member = answer.FindMember(key);
+        if (member != answer.MemberEnd() && member->value.IsInt64()) return member->value.GetInt64();
+    }
+    return std::nullopt;
+}
+
+// The codes by which a robot says it gets too many posts.
+bool rateLimitCode(WebhookKind kind, std::int64_t code) {
+    switch (kind) {
+        case WebhookKind::DingTalk: return code == 130101 || code == 410100 || code == 90030;
+        case WebhookKind::WeCom: return code == 45009 || code == 45033;
+        case WebhookKind::Feishu: return code == 11232 || code == 99991400;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+PostOutcome WebhookFormat::judge(WebhookKind kind, const platform::HttpResponse& response, std::int64_t nowMs) {
+    PostOutcome outcome;
+    if (response.cancelled) {
+        outcome.result = PostOutcome::Result::Cancelled;
+        outcome.error = "cancelled";
+        return outcome;
+    }
+    if (!response.answered) {
+        outcome.result = PostOutcome::Result::Retry;
+        outcome.error = response.error;
+        return outcome;
+    }
+    outcome.error = refusal(kind, response);
+    if (outcome.error.empty()) return outcome;
+
+    outcome.retryAfterMs = retryAfter(response.header("Retry-After"), nowMs);
+    if (!outcome.retryAfterMs) outcome.retryAfterMs = retryAfter(response.header("x-ogw-ratelimit-reset"), nowMs);
+    // No wait beyond an hour, whatever a service asks for.
+    if (outcome.retryAfterMs) outcome.retryAfterMs = std::min<std::int64_t>(*outcome.retryAfterMs, 3600000);
+
+    const int status = response.status;
+    const std::optional<std::int64_t> code = vendorCode(kind, response.body);
+    if (status == 429 || (code && rateLimitCode(kind, *code))) {
+        outcome.result = PostOutcome::Result::Retry;
+        outcome.rateLimited = true;
+    } else if (status == 408 || status >= 500) {
+        outcome.result = PostOutcome::Result::Retry;
+    } else if (status < 200 || status > 299) {
+        outcome.result = PostOutcome::Result::Refused;
+    } else if (code && *code == -1) {
+        outcome.result = PostOutcome::Result::Retry;  // "system busy"
+    } else if (!code && kind != WebhookKind::Slack && kind != WebhookKind::Json) {
+        // A 2xx that is not the robot's answer: a proxy or a portal on the way.
+        outcome.result = PostOutcome::Result::Retry;
+    } else {
+        outcome.result = PostOutcome::Result::Refused;
+    }
+    return outcome;
 }
 
 std::vector<std::string> WebhookFormat::secrets(const WebhookSettingsData& hook) {

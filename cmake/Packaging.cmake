@@ -1,52 +1,50 @@
-# Debian packages (make deb): two, so that a server without a desktop gets
-# the supervisor without the toolkit.
-#   procwardd: procwardd, the metrics module, the systemd unit and the
-#              Prometheus examples; no GTK or wx.
-#   procward:  all of procwardd and the window, its desktop entry and icon;
-#              it replaces procwardd, so either one may be installed.
+# What `make install` (and so debian/rules, through dh_auto_install) puts
+# where; debian/*.install split it into the two Debian packages:
+#   procwardd: procwardd, the metrics module, the systemd unit, the
+#              Prometheus examples and procwardd(8); no GTK or wx;
+#   procward:  all of that and the window, its desktop entry, its icon and
+#              procward(1); it replaces procwardd, so either one may be
+#              installed.
 include(GNUInstallDirs)
 
-foreach(component daemon desktop)
-  install(TARGETS procwardd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
-  install(TARGETS procward_metrics LIBRARY DESTINATION lib/procward COMPONENT ${component})
-  install(FILES packaging/procwardd.service DESTINATION lib/systemd/system COMPONENT ${component})
-  install(FILES packaging/prometheus/procward-scrape.yml packaging/prometheus/procward-alerts.yml
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/procward/prometheus COMPONENT ${component})
-endforeach()
-install(TARGETS procward RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT desktop)
-install(FILES packaging/procward.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT desktop)
+# Where the unit goes: below the prefix by default; debian/rules names the
+# directory its debhelper looks in.
+set(PROCWARD_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
+  "Directory of the systemd unit (relative: below the installation prefix)")
+
+install(TARGETS procwardd procward RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The programs look for the module beside them or in ../lib/procward.
+install(TARGETS procward_metrics LIBRARY DESTINATION lib/procward)
+install(FILES packaging/procwardd.service DESTINATION ${PROCWARD_SYSTEMD_UNIT_DIR})
+install(FILES packaging/prometheus/procward-scrape.yml packaging/prometheus/procward-alerts.yml
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/procward/prometheus)
+install(FILES packaging/procward.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ui/res/procward_256.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps
-  RENAME procward.png COMPONENT desktop)
+  RENAME procward.png)
 
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Procward developers <procward@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Supervisor that keeps server processes running")
-set(CPACK_COMPONENTS_ALL daemon desktop)
-set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SECTION admin)
-# Loaded at run time (libsystemd under systemd, libcurl for the first
-# webhook or HTTP health rule, OpenSSL for the first mail over TLS or signed
-# webhook), so dpkg-shlibdeps cannot see them.
-set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "libsystemd0, libcurl4, libssl3")
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "libsystemd0, libcurl4, libssl3")
-set(CPACK_DEBIAN_DAEMON_PACKAGE_NAME procwardd)
-set(CPACK_DEBIAN_DAEMON_FILE_NAME procwardd_${PROJECT_VERSION}_amd64.deb)
-set(CPACK_DEBIAN_DAEMON_DESCRIPTION "Supervisor that keeps server processes running, without a window
- procwardd starts the servers listed in serverinfo.json, restarts them when
- they end, mails alerts, answers procwardd ctl and serves Prometheus metrics.")
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME procward)
-set(CPACK_DEBIAN_DESKTOP_FILE_NAME procward_${PROJECT_VERSION}_amd64.deb)
-set(CPACK_DEBIAN_DESKTOP_DESCRIPTION "Supervisor that keeps server processes running, with its window
- The window and tray icon of Procward, and procwardd for machines run by
- systemd.")
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONFLICTS procwardd)
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_REPLACES procwardd)
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_PROVIDES procwardd)
-include(CPack)
-
-add_custom_target(deb COMMAND ${CMAKE_CPACK_COMMAND} -G DEB -C $<CONFIG>
-  WORKING_DIRECTORY ${CMAKE_BINARY_DIR} COMMENT "Debian packages" VERBATIM)
-add_dependencies(deb procward procwardd procward_metrics)
+# The manual pages, written for scdoc in docs/man. The sections both pages
+# share (ctl and its commands, the files, the environment) are kept once,
+# in docs/man/*.scd.part, and put in where a page says @MAN_CTL@,
+# @MAN_FILES@ or @MAN_ENVIRONMENT@, with @PROGRAM@ in them naming the
+# page's program; the footer carries the version the programs print.
+find_program(PROCWARD_SCDOC scdoc REQUIRED)
+set(PROCWARD_MAN_PAGES)
+foreach(page procward.1 procwardd.8)
+  string(REGEX REPLACE "[.][0-9]$" "" PROGRAM ${page})
+  string(REGEX MATCH "[0-9]$" section ${page})
+  foreach(part ctl files environment)
+    set(fragment ${CMAKE_SOURCE_DIR}/docs/man/${part}.scd.part)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${fragment})
+    file(READ ${fragment} text)
+    string(TOUPPER ${part} name)
+    string(CONFIGURE "${text}" MAN_${name} @ONLY)
+  endforeach()
+  configure_file(${CMAKE_SOURCE_DIR}/docs/man/${page}.scd ${CMAKE_BINARY_DIR}/man/${page}.scd @ONLY)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}
+    COMMAND sh -c "${PROCWARD_SCDOC} < ${page}.scd > ${page}"
+    DEPENDS ${CMAKE_BINARY_DIR}/man/${page}.scd
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/man VERBATIM)
+  list(APPEND PROCWARD_MAN_PAGES ${CMAKE_BINARY_DIR}/man/${page})
+  install(FILES ${CMAKE_BINARY_DIR}/man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+endforeach()
+add_custom_target(manpages ALL DEPENDS ${PROCWARD_MAN_PAGES})

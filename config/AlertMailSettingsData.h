@@ -15,6 +15,9 @@ struct AlertMailSettingsData {
     std::string smtpUser;
     std::string smtpPassword;
     std::string smtpMailTo;  // addresses separated by ";"
+    // SMTP_FROM: the sender's address; empty: SMTP_USER, else
+    // procward@ and this computer's fully qualified name.
+    std::string smtpFrom;
     std::int32_t minAlertInterval = 5;  // seconds
     SmtpSecurity smtpSecurity = SmtpSecurity::Auto;
     bool smtpTlsVerify = true;  // false: any server certificate is taken

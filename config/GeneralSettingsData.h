@@ -8,6 +8,7 @@ struct GeneralSettingsData {
     bool restartOnExit = true;       // RESTART_ON_EXIT
     std::int32_t stopTimeout = 10;   // STOP_TIMEOUT, seconds; 0 kills at once
     std::int32_t restartBackoffMax = 60;  // RESTART_BACKOFF_MAX, seconds; 0 is off
+    std::int32_t startConfirm = 1;        // START_CONFIRM_SECONDS: a start counts once the process lived this long
     bool rememberStopped = false;         // REMEMBER_STOPPED: a server stopped stays down across a restart
     bool confirmDangerous = true;         // CONFIRM_DANGEROUS: the window asks before quitting or deleting
     std::int32_t logKeepDays = 30;       // LOG_KEEP_DAYS; 0 or less keeps every log

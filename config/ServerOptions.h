@@ -4,7 +4,10 @@
 #include <utility>
 #include <vector>
 
+#include <chrono>
+
 #include "config/HealthRule.h"
+#include "platform/ProcessControl.h"
 
 // Where a launched server's standard output and error go.
 enum class ServerOutput {
@@ -24,6 +27,17 @@ struct ServerOptions {
     bool killGroup = true;  // end the rest of the server's process group with it
     ServerOutput output = ServerOutput::file;
     std::optional<HealthRule> health;
+    // How a stop asks the server to end; none: SIGTERM (Ctrl-Break or
+    // WM_CLOSE on Windows, whatever is set).
+    std::optional<platform::StopSignal> stopSignal;
+    // How long a stop waits before the kill; none: STOP_TIMEOUT.
+    std::optional<std::chrono::milliseconds> stopTimeout;
+    // Recognising a running copy that was not launched here: a regular
+    // expression searched in its command line (for a server that rewrites
+    // its arguments), and the address it listens on ("127.0.0.1:6379").
+    // Empty: by executable and arguments.
+    std::string match;
+    std::string listen;
 
     bool operator==(const ServerOptions&) const = default;
 };

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <regex>
 
 namespace {
 
@@ -144,19 +145,20 @@ public:
             out = value->GetBool();
     }
 
-    // Seconds, fractions allowed, kept to the millisecond.
-    void seconds(const char* key, bool zeroAllowed, double max, std::chrono::milliseconds& out) const {
+    // Seconds, fractions allowed, kept to the millisecond; true when taken.
+    bool seconds(const char* key, bool zeroAllowed, double max, std::chrono::milliseconds& out) const {
         const Value* value = find(key);
-        if (!value) return;
+        if (!value) return false;
         const double s = value->IsNumber() ? value->GetDouble() : -1;
         const long long ms = std::isfinite(s) ? std::llround(s * 1000) : -1;
         const bool fits = value->IsNumber() && s >= 0 && s <= max && (zeroAllowed || ms >= 1);
         if (!fits) {
             warn(key, std::string("must be a number of seconds ") + (zeroAllowed ? "from 0" : "above 0") +
                           " up to " + std::to_string(static_cast<long long>(max)));
-            return;
+            return false;
         }
         out = std::chrono::milliseconds(ms);
+        return true;
     }
 
     void count(const char* key, int& out) const {
@@ -341,5 +343,32 @@ ServerOptions ReadServerOptions(const Value& entry, const std::string& label, st
             keys.warn("output", "must be \"file\" or \"discard\"");
     }
     options.health = readHealth(keys, label, warnings);
+    if (const Value* stop = keys.find("stop_signal")) {
+        platform::StopSignal kind = platform::StopSignal::Graceful;
+        if (!stop->IsString() || !platform::stopSignalOf(stringOf(*stop), kind))
+            keys.warn("stop_signal", "must be one of TERM, INT, QUIT, HUP, USR1, USR2 and KILL");
+        else
+            options.stopSignal = kind;
+    }
+    if (std::chrono::milliseconds timeout{0}; keys.seconds("stop_timeout", true, kMaxTimeoutSeconds, timeout))
+        options.stopTimeout = timeout;
+    keys.string("match", options.match);
+    if (!options.match.empty()) {
+        try {
+            const std::regex compiled(options.match, std::regex::ECMAScript);
+        } catch (const std::regex_error&) {
+            keys.warn("match", "is not a regular expression");
+            options.match.clear();
+        }
+    }
+    keys.string("listen", options.listen);
+    if (!options.listen.empty()) {
+        std::string host;
+        std::uint16_t port = 0;
+        if (!parseHostPort(options.listen, false, host, port)) {
+            keys.warn("listen", "must be \"host:port\" or \"[IPv6 address]:port\"");
+            options.listen.clear();
+        }
+    }
     return options;
 }

@@ -100,6 +100,15 @@ std::vector<WebhookSettingsData> webhooks(const ProfileFile& file, std::vector<s
         hook.events = eventList(file, section, AlertEventNames(), warnings);
         hook.minInterval = wholeNumber(file, section.c_str(), "MIN_INTERVAL", 5, kOneDay, "one day", warnings);
         hook.timeout = wholeNumber(file, section.c_str(), "TIMEOUT", 10, 300, "300 seconds", warnings);
+        if (!file.getString(section, "RATE_PER_MINUTE", "", 32).empty()) {
+            hook.ratePerMinute =
+                wholeNumber(file, section.c_str(), "RATE_PER_MINUTE", -1, 6000, "6000 posts a minute", warnings);
+            if (hook.ratePerMinute < 0) {
+                warnings.push_back(where + "RATE_PER_MINUTE is below 0; the limit of KIND=" +
+                                   WebhookKindName(hook.kind) + " is used");
+                hook.ratePerMinute = -1;
+            }
+        }
         if (hook.timeout < 1) {
             warnings.push_back(where + "TIMEOUT is below 1 second; 1 is used");
             hook.timeout = 1;
@@ -158,6 +167,9 @@ void saveWebhooks(ProfileFile& file, const std::vector<WebhookSettingsData>& wan
             file.setString(section, "MIN_INTERVAL", std::to_string(hook.minInterval));
         if (hook.text != before.text) file.setString(section, "MSGTYPE", hook.text ? "text" : "markdown");
         if (hook.timeout != before.timeout) file.setString(section, "TIMEOUT", std::to_string(hook.timeout));
+        // Below 0 is the kind's own limit: a key the file holds stays as it is.
+        if (hook.ratePerMinute >= 0 && hook.ratePerMinute != before.ratePerMinute)
+            file.setString(section, "RATE_PER_MINUTE", std::to_string(hook.ratePerMinute));
     }
 }
 
@@ -180,6 +192,8 @@ bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::
     general.restartOnExit = wholeNumber(file, kGeneral, "RESTART_ON_EXIT", 1, warnings) != 0;
     general.stopTimeout = wholeNumber(file, kGeneral, "STOP_TIMEOUT", 10, kOneHour, "one hour", warnings);
     general.restartBackoffMax = wholeNumber(file, kGeneral, "RESTART_BACKOFF_MAX", 60, kOneDay, "one day", warnings);
+    general.startConfirm =
+        std::max(0, wholeNumber(file, kGeneral, "START_CONFIRM_SECONDS", 1, kOneHour, "one hour", warnings));
     general.logKeepDays = wholeNumber(file, kGeneral, "LOG_KEEP_DAYS", 30, warnings);
     general.rememberStopped = wholeNumber(file, kGeneral, "REMEMBER_STOPPED", 0, warnings) != 0;
     // A megabyte up to a terabyte; below 0 counts as 0 (never rotated).
@@ -196,6 +210,7 @@ bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::
     mail.smtpUser = file.getString(kAlertMail, "SMTP_USER", "", 256);
     mail.smtpPassword = file.getString(kAlertMail, "SMTP_PASSWORD", "", 256);
     mail.smtpMailTo = file.getString(kAlertMail, "SMTP_MAILTO", "", 2048);
+    mail.smtpFrom = platform::trimWhite(file.getString(kAlertMail, "SMTP_FROM", "", 256));
     mail.minAlertInterval = wholeNumber(file, kAlertMail, "MIN_ALERT_INTERVAL", 5, warnings);
     ParseSmtpSecurity(file.getString(kAlertMail, "SMTP_SECURITY", "auto", 32), mail.smtpSecurity);
     mail.smtpTlsVerify = wholeNumber(file, kAlertMail, "SMTP_TLS_VERIFY", 1, warnings) != 0;
@@ -264,6 +279,9 @@ bool SaveSettings(const std::string& path, const Settings& settings, std::string
     file.setString(kAlertMail, "SMTP_USER", mail.smtpUser);
     file.setString(kAlertMail, "SMTP_PASSWORD", mail.smtpPassword);
     file.setString(kAlertMail, "SMTP_MAILTO", mail.smtpMailTo);
+    // Written only when set, or to empty one the file holds.
+    if (!mail.smtpFrom.empty() || !file.getString(kAlertMail, "SMTP_FROM", "", 256).empty())
+        file.setString(kAlertMail, "SMTP_FROM", mail.smtpFrom);
     file.setString(kAlertMail, "MIN_ALERT_INTERVAL", std::to_string(mail.minAlertInterval));
     file.setString(kAlertMail, "SMTP_SECURITY", SmtpSecurityName(mail.smtpSecurity));
     file.setString(kAlertMail, "SMTP_TLS_VERIFY", mail.smtpTlsVerify ? "1" : "0");

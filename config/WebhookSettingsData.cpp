@@ -16,9 +16,25 @@ const char* WebhookKindName(WebhookKind kind) {
     return "json";
 }
 
+PostBudget DefaultPostBudget(WebhookKind kind) {
+    switch (kind) {
+        case WebhookKind::WeCom:
+        case WebhookKind::DingTalk:
+        case WebhookKind::Feishu: return {20, 60000};
+        case WebhookKind::Slack: return {1, 1000};
+        case WebhookKind::Json: return {0, 60000};
+    }
+    return {};
+}
+
+PostBudget PostBudgetOf(const WebhookSettingsData& hook) {
+    if (hook.ratePerMinute < 0) return DefaultPostBudget(hook.kind);
+    return {hook.ratePerMinute, 60000};
+}
+
 bool ParseWebhookKind(const std::string& text, WebhookKind& kind) {
-    for (WebhookKind k : {WebhookKind::WeCom, WebhookKind::DingTalk, WebhookKind::Feishu, WebhookKind::Slack,
-                          WebhookKind::Json}) {
+    for (WebhookKind k :
+         {WebhookKind::WeCom, WebhookKind::DingTalk, WebhookKind::Feishu, WebhookKind::Slack, WebhookKind::Json}) {
         if (platform::equalsNoCase(text, WebhookKindName(k))) {
             kind = k;
             return true;
@@ -28,9 +44,9 @@ bool ParseWebhookKind(const std::string& text, WebhookKind& kind) {
 }
 
 const std::vector<std::string>& AlertEventNames() {
-    static const std::vector<std::string> names{"down",      "restarted", "start-failed", "keeps-failing",
-                                                "recovered", "unhealthy", "healthy",      "started",
-                                                "stopping"};
+    static const std::vector<std::string> names{"down",          "server-started", "restarted", "start-failed",
+                                                "keeps-failing", "recovered",      "unhealthy", "healthy",
+                                                "stopped",       "started",        "stopping"};
     return names;
 }
 
@@ -66,6 +82,6 @@ std::vector<std::string> ParseEventList(const std::string& text, std::vector<std
 std::vector<std::string> DefaultMailEvents() {
     std::vector<std::string> names;
     for (const std::string& name : AlertEventNames())
-        if (name != "started" && name != "stopping") names.push_back(name);
+        if (name != "started" && name != "stopping" && name != "stopped") names.push_back(name);
     return names;
 }

@@ -35,8 +35,11 @@ MailOutcome DeliverMail(const OutgoingMail& mail, std::shared_ptr<MailAbort> abo
         client->SetLogin(mail.user);
         client->SetPassword(mail.password);
         client->SetSenderName("26300 Tessera");
-        client->SetSenderAddress(mail.user);
-        client->SetReplyTo(mail.user);
+        // The sender is SMTP_FROM when it is set, else the account (and
+        // without one, procward@ and this computer's name: CSmtp's default).
+        const std::string& sender = mail.from.empty() ? mail.user : mail.from;
+        client->SetSenderAddress(sender);
+        client->SetReplyTo(sender);
         client->SetPriority(3);
         client->SetXMailer("The Bat! (v3.02) Professional");
         client->SetSubject(mail.subject);
@@ -96,6 +99,7 @@ OutgoingMail MailThrough(const AlertMailSettingsData& settings, std::string subj
     mail.subject = std::move(subject);
     mail.body = std::move(body);
     mail.recipients = settings.smtpMailTo;
+    mail.from = settings.smtpFrom;
     return mail;
 }
 

@@ -1,7 +1,9 @@
 #include "mail/CSmtp.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <ctime>
 #include <filesystem>
 #include <new>
@@ -90,6 +92,33 @@ std::string dateLine(std::int64_t now, const std::tm& local) {
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The right side of a Message-ID: the sender's domain, else this computer's
+// name; only the letters, digits, "-" and "." a domain may hold.
+std::string messageIdDomain(const std::string& sender, const std::string& host) {
+    const auto at = sender.rfind('@');
+    const std::string domain = at == std::string::npos ? host : sender.substr(at + 1);
+    std::string clean;
+    for (const char c : domain)
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c) || c == '-' || c == '.') clean += c;
+    while (!clean.empty() && clean.front() == '.') clean.erase(0, 1);
+    while (!clean.empty() && clean.back() == '.') clean.pop_back();
+    return clean.empty() ? "localhost" : clean;
+}
+
+// A Message-ID no other mail has: the time, a random number drawn once per
+// process and a count of the mails this process composed.
+std::string messageId(std::int64_t now, const std::string& domain) {
+    static const std::uint64_t processPart = [] {
+        std::random_device device;
+        return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    }();
+    static std::atomic<std::uint64_t> count{0};
+    char id[128];
+    std::snprintf(id, sizeof id, "%llx.%016llx.%llu", static_cast<unsigned long long>(now),
+                  static_cast<unsigned long long>(processPart), static_cast<unsigned long long>(++count));
+    return "<" + std::string(id) + ".procward@" + domain + ">";
+}
 
 // The text with each of its line breaks (CR LF, LF or a lone CR) as CR LF,
 // ending with one.
@@ -349,6 +378,10 @@ void CSmtp::Exchange() {
     if (login.empty()) {
         // A relay that takes mail without a login: nothing to protect.
         Note("* No login set: the mail goes out without AUTH");
+    } else if (!capabilities.authLogin && !capabilities.authPlain) {
+        // A server that offers no AUTH takes mail without it (a relay that
+        // knows this computer) or refuses it: asking would only fail.
+        Note("* The server offers no AUTH: the mail goes out without a login");
     } else if (!connection->tlsActive() && security == SmtpSecurity::Auto) {
         // No STARTTLS offered, or someone on the way took it out of the
         // reply: the password stays here unless plain TCP was asked for.
@@ -524,6 +557,7 @@ void CSmtp::ComposeHeader(std::string& target) const {
 
     const std::string& charset = platform::textCharset();
     target = dateLine(now, local);
+    target += "Message-ID: " + messageId(now, messageIdDomain(StripLineBreaks(SenderAddress()), localHostName)) + "\r\n";
 
     target += "From: ";
     target += EncodeHeaderText(StripLineBreaks(senderName), charset);

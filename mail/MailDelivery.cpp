@@ -2,7 +2,6 @@
 
 #include <condition_variable>
 #include <deque>
-#include <optional>
 
 #include "log/AppLogger.h"
 #include "mail/AlertDispatch.h"
@@ -28,6 +27,37 @@ void finish(OutgoingMail& mail, MailOutcome::Status status, const char* why) {
         log.error("{} {}", kindOf(mail), why);
     }
     if (mail.done) mail.done(outcome);
+}
+
+// Whether two mails go the same way: the same server, account, sender and
+// recipients.
+bool sameWay(const OutgoingMail& a, const OutgoingMail& b) {
+    return a.server == b.server && a.port == b.port && a.user == b.user && a.password == b.password &&
+           a.security == b.security && a.tlsVerify == b.tlsVerify && a.from == b.from && a.recipients == b.recipients &&
+           a.attachment.empty() && b.attachment.empty();
+}
+
+// `later` joined to the end of `mail`: its text and lines after the lines
+// of `mail`, its outcome reported to its own callback as well.
+void join(OutgoingMail& mail, OutgoingMail later) {
+    mail.moreLines = [first = std::move(mail.moreLines), body = std::move(later.body),
+                      second = std::move(later.moreLines)] {
+        std::vector<std::string> lines;
+        if (first) lines = first();
+        lines.emplace_back();
+        lines.push_back(body);
+        if (second) {
+            std::vector<std::string> more = second();
+            lines.insert(lines.end(), more.begin(), more.end());
+        }
+        return lines;
+    };
+    if (later.done) {
+        mail.done = [first = std::move(mail.done), second = std::move(later.done)](const MailOutcome& outcome) {
+            if (first) first(outcome);
+            second(outcome);
+        };
+    }
 }
 
 }  // namespace
@@ -88,7 +118,6 @@ void MailDelivery::run(std::shared_ptr<State> state) {
 }
 
 void MailDelivery::enqueue(OutgoingMail mail) {
-    std::optional<OutgoingMail> dropped;
     bool tooLate = false;
     {
         std::lock_guard control(control_);
@@ -103,16 +132,27 @@ void MailDelivery::enqueue(OutgoingMail mail) {
                 state_->started = state_->running = true;
                 thread_ = std::thread(run, state_);
             }
-            if (state_->queue.size() >= state_->capacity) {
-                dropped = std::move(state_->queue.front());
-                state_->queue.pop_front();
-                ++state_->counts.dropped;
+            // A full queue joins an alert to the last alert mail waiting for
+            // the same recipients rather than dropping anything.
+            auto joinable = state_->queue.end();
+            if (state_->queue.size() >= state_->capacity && mail.alert) {
+                for (auto it = state_->queue.end(); it != state_->queue.begin();) {
+                    --it;
+                    if (it->alert && sameWay(*it, mail)) {
+                        joinable = it;
+                        break;
+                    }
+                }
             }
-            state_->queue.push_back(std::move(mail));
-            state_->wake.notify_one();
+            if (joinable != state_->queue.end()) {
+                join(*joinable, std::move(mail));
+                ++state_->counts.joined;
+            } else {
+                state_->queue.push_back(std::move(mail));
+                state_->wake.notify_one();
+            }
         }
     }
-    if (dropped) finish(*dropped, MailOutcome::Status::Dropped, "dropped: the mail queue is full");
     if (tooLate) finish(mail, MailOutcome::Status::NotSent, "not sent before exit");
 }
 

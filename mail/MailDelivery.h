@@ -9,10 +9,11 @@
 #include "mail/OutgoingMail.h"
 
 // The one thread that sends mails, so that nobody who raises an alert waits
-// for a mail server. Mails wait in a bounded queue and go out one after the
-// other, each with its own time limits. When the queue is full, the oldest
-// waiting mail is dropped with an error line, so the newest alerts survive
-// a server that is down.
+// for a mail server. Mails wait in a queue and go out one after the other,
+// each with its own time limits. Nothing is dropped: once the queue holds
+// its capacity, a further alert mail is joined to the last alert mail that
+// waits for the same recipients (its text and lines after that mail's), so
+// a slow or absent server costs one long mail, not lost ones.
 //
 // After a mail, a failed alert is logged ("Sending alert email error: "
 // and the client's text), every warning of any mail is logged, and the
@@ -21,10 +22,10 @@
 class MailDelivery {
 public:
     static constexpr std::size_t kDefaultCapacity = 32;
-    // How long mails still get at exit before the rest is given up: a
-    // little less than 5 s, so that with the cancelling and the rest of the
-    // exit the program ends within 5 s of a stop request.
-    static constexpr std::chrono::milliseconds kExitGrace{4500};
+    // How long mails (and webhook posts) still get at exit before the rest
+    // is given up: less than 5 s, so that with the cancelling and the rest
+    // of the exit the program ends within 5 s of a stop request.
+    static constexpr std::chrono::milliseconds kExitGrace{4000};
 
     explicit MailDelivery(std::size_t capacity = kDefaultCapacity);
     // Shuts down without grace.
@@ -49,10 +50,10 @@ public:
     struct Counts {
         std::size_t waiting = 0;
         bool inFlight = false;
-        std::uint64_t queued = 0;   // ever handed in
+        std::uint64_t queued = 0;  // ever handed in
         std::uint64_t sent = 0;
         std::uint64_t failed = 0;   // tried and not sent (cancelled ones included)
-        std::uint64_t dropped = 0;  // pushed out of a full queue
+        std::uint64_t joined = 0;   // joined to a waiting mail in a full queue
         std::uint64_t notSent = 0;  // given up at shutdown without a try
     };
     Counts counts() const;
@@ -62,7 +63,7 @@ private:
     static void run(std::shared_ptr<State> state);
 
     const std::size_t capacity_;
-    std::mutex shutdown_;          // one shutdown at a time
+    std::mutex shutdown_;         // one shutdown at a time
     mutable std::mutex control_;  // guards state_ and thread_
     std::shared_ptr<State> state_;
     std::thread thread_;

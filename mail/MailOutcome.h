@@ -7,7 +7,6 @@ struct MailOutcome {
     enum class Status {
         Sent,     // the server took it
         Failed,   // the exchange failed (or there was no recipient)
-        Dropped,  // pushed out of a full queue before it was tried
         NotSent,  // still waiting when the program ended
     };
 

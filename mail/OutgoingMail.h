@@ -11,7 +11,8 @@
 struct OutgoingMail {
     std::string server;
     std::string port;  // decimal text, read as atoi reads it
-    std::string user;  // also the sender and reply-to address
+    std::string user;  // the login; also the sender and reply-to address unless `from` is set
+    std::string from;  // the sender's address (SMTP_FROM); empty: the user
     std::string password;
     SmtpSecurity security = SmtpSecurity::Auto;
     bool tlsVerify = true;

@@ -17,10 +17,21 @@ enum class TerminateResult {
 };
 
 enum class StopSignal {
-    Graceful,  // asks the program to end (SIGTERM, then SIGCONT so that a stopped
-               // process ends too; Ctrl-Break or WM_CLOSE on Windows)
-    Kill,      // ends it at once (SIGKILL; TerminateProcess)
+    Graceful,   // asks the program to end (SIGTERM, then SIGCONT so that a stopped
+                // process ends too; Ctrl-Break or WM_CLOSE on Windows)
+    Kill,       // ends it at once (SIGKILL; TerminateProcess)
+    Interrupt,  // SIGINT (PostgreSQL's fast shutdown); Windows: as Graceful
+    Quit,       // SIGQUIT; Windows: as Graceful
+    Hangup,     // SIGHUP (a reload for many servers); Windows: as Graceful
+    User1,      // SIGUSR1; Windows: as Graceful
+    User2,      // SIGUSR2; Windows: as Graceful
 };
+
+// "TERM", "KILL", "INT", "QUIT", "HUP", "USR1", "USR2".
+const char* stopSignalName(StopSignal kind);
+// The signal of a name as the list and ctl take it: "INT", "SIGINT" or
+// "int"; false for any other text.
+bool stopSignalOf(const std::string& name, StopSignal& kind);
 
 enum class SignalResult {
     Sent,
@@ -42,7 +53,11 @@ public:
     virtual bool leadsGroup() const = 0;
     // Sends a stop to the process, or to its group when `group` is set and
     // it leads one. `error` holds the system's error number on failure.
+    // A stop other than the kill wakes a stopped process too.
     virtual SignalResult signal(StopSignal kind, bool group, int& error) = 0;
+    // Sends the signal as it is, nothing else (`ctl signal`): a reload
+    // (SIGHUP) must not wake a process the operator stopped.
+    virtual SignalResult raise(StopSignal kind, bool group, int& error) { return signal(kind, group, error); }
     // True while any process of the group it leads still runs (a stop is
     // complete once the whole group has gone). False when it leads none.
     virtual bool groupRunning() = 0;

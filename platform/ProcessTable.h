@@ -47,6 +47,14 @@ public:
     // Creation time in seconds since 1970-01-01 00:00:00 UTC, never earlier
     // than the second in which the process really started.
     virtual bool startTime(int pid, std::int64_t& seconds) = 0;
+    // The process's children, where the platform lists them without a walk
+    // of the whole table. False where it does not: the snapshot's parent IDs
+    // tell them then.
+    virtual bool childrenOf(int pid, std::vector<int>& children) {
+        (void)pid;
+        children.clear();
+        return false;
+    }
 };
 
 // The process table in use; the machine's own unless a test replaced it.

@@ -46,7 +46,8 @@ public:
     virtual SocketLibraryStart startup() = 0;
     virtual void cleanup() = 0;
 
-    // This computer's host name; false when it cannot be read.
+    // This computer's host name, fully qualified (with its DNS domain) where
+    // the system knows one; false when it cannot be read.
     virtual bool hostName(std::string& name) = 0;
 
     // A new IPv4 stream socket; kNoSocket on failure.

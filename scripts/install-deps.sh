@@ -8,6 +8,7 @@ PACKAGES="g++ make cmake pkg-config
 libspdlog-dev libfmt-dev rapidjson-dev libssl-dev openssl
 libsystemd-dev libcpp-httplib-dev libcurl4-openssl-dev
 dpkg-dev file curl
+build-essential debhelper lintian scdoc man-db
 libgtest-dev libgmock-dev libbenchmark-dev
 libwxgtk3.2-dev fonts-wqy-microhei
 python3 python3-aiosmtpd

@@ -8,7 +8,9 @@
 // What happened to a server that somebody should hear of.
 enum class AlertKind {
     ServerDown,   // its process has gone while auto-start is on; a restart follows
-    Restarted,    // it was started and its process found ("started successfully")
+    Started,      // its first start has held for the confirmation time ("started successfully")
+    Restarted,    // a later start has held for the confirmation time ("started successfully")
+    Stopped,      // the operator stopped it, and its process has gone
     StartFailed,  // the launch itself failed
     BackoffMax,   // it keeps failing: the wait between restarts has reached its maximum
     Recovered,    // running again, for as long as a start must last, after one of the alerts above

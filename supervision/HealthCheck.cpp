@@ -1,11 +1,15 @@
 #include "supervision/HealthCheck.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "platform/LaunchTarget.h"
 #include "platform/NetworkProbe.h"
 #include "platform/ProcessMemory.h"
+#include "supervision/ServerOutputFile.h"
 
 namespace {
 
@@ -52,10 +56,52 @@ void probeHttp(const HealthCheck& check, const platform::ProbeAnswer& probe, Hea
     result.healthy = true;
 }
 
+// Where an exec probe's output goes while it runs: a file of its own beside
+// the server's output file (in Procward's own directory, which no other
+// user can write to, so its name cannot be taken over by a link), read when
+// the probe fails and removed, so that nothing of it reaches the server's
+// output. A server whose output is discarded has its probes' discarded too.
+class ProbeOutput {
+public:
+    explicit ProbeOutput(const std::string& serverOutput) {
+        if (serverOutput.empty()) return;
+        static std::atomic<unsigned> counter{0};
+        // Unique among the probes running at the same moment.
+        path_ = serverOutput + ".probe-" + std::to_string(++counter);
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+    ~ProbeOutput() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove(path_, ignored);
+    }
+    ProbeOutput(const ProbeOutput&) = delete;
+    ProbeOutput& operator=(const ProbeOutput&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Its last lines, joined, for the reason of a failed probe: "" when it
+    // wrote nothing.
+    std::string lastLines() const {
+        if (path_.empty()) return {};
+        std::string text;
+        for (const std::string& line : ServerOutputFile::lastLines(path_, 3, ServerOutputFile::size(path_))) {
+            if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+            text += (text.empty() ? "" : " | ") + line;
+        }
+        return text.size() > 300 ? text.substr(0, 300) + "..." : text;
+    }
+
+private:
+    std::string path_;
+};
+
 void probeExec(const HealthCheck& check, HealthCheckResult& result, platform::ProcessControl& control) {
     const std::string name = platform::programFileName(check.exec.commandLine);
     platform::LaunchFailure failure;
-    std::unique_ptr<platform::ProcessHandle> process = control.start(check.exec, failure);
+    const ProbeOutput output(check.exec.outputFile);
+    platform::LaunchRequest request = check.exec;
+    request.outputFile = output.path();
+    std::unique_ptr<platform::ProcessHandle> process = control.start(request, failure);
     if (!process) {
         result.seen = "cannot run " + name + ": " + failure.text;
         return;
@@ -69,6 +115,7 @@ void probeExec(const HealthCheck& check, HealthCheckResult& result, platform::Pr
         while (!process->exited() && std::chrono::steady_clock::now() < killedBy) std::this_thread::sleep_for(kExecPoll);
         process->exitStatus();  // collected, so that it lingers nowhere
         result.seen = name + " did not end in " + secondsText(check.timeout);
+        if (const std::string said = output.lastLines(); !said.empty()) result.seen += ": " + said;
         return;
     }
     const std::optional<platform::ExitStatus> status = process->exitStatus();
@@ -78,6 +125,8 @@ void probeExec(const HealthCheck& check, HealthCheckResult& result, platform::Pr
     }
     result.healthy = status->how == platform::ExitStatus::How::Code && status->value == 0;
     result.seen = name + " " + platform::exitStatusText(*status);
+    if (result.healthy) return;
+    if (const std::string said = output.lastLines(); !said.empty()) result.seen += ": " + said;
 }
 
 }  // namespace

@@ -36,6 +36,38 @@ std::vector<const platform::ProcessEntry*> MachineLook::candidates(const std::ve
     return out;
 }
 
+std::vector<int> MachineLook::descendantsOf(int pid) {
+    std::vector<int> found{pid};
+    // Asked process by process where the platform can: no walk of the
+    // table, and a cost that grows with the server's own processes only.
+    std::vector<int> children;
+    bool listed = true;
+    for (std::size_t at = 0; at < found.size() && listed; ++at) {
+        listed = table_.childrenOf(found[at], children);
+        for (const int child : children)
+            if (std::find(found.begin(), found.end(), child) == found.end()) found.push_back(child);
+    }
+    if (listed) {
+        found.erase(found.begin());
+        return found;
+    }
+    found.assign(1, pid);
+    if (!snapshotTaken_) takeSnapshot();
+    // A child is listed after its parent unless IDs wrapped around: walk
+    // until nothing new turns up.
+    for (bool more = true; more;) {
+        more = false;
+        for (const platform::ProcessEntry& entry : snapshot_)
+            if (entry.parentPid != 0 && std::find(found.begin(), found.end(), entry.parentPid) != found.end() &&
+                std::find(found.begin(), found.end(), entry.pid) == found.end()) {
+                found.push_back(entry.pid);
+                more = true;
+            }
+    }
+    found.erase(found.begin());
+    return found;
+}
+
 bool MachineLook::listenersOf(int pid, std::vector<platform::TcpListener>& out) {
     out.clear();
     if (!socketsTaken_) {

@@ -26,6 +26,10 @@ public:
     // and port order; false when they cannot be read.
     bool listenersOf(int pid, std::vector<platform::TcpListener>& out);
 
+    // The processes descended from `pid` (its children, theirs ...), in
+    // table order; from the same one walk of the table.
+    std::vector<int> descendantsOf(int pid);
+
     platform::ProcessTable& table() { return table_; }
 
     // How often this look walked the table and dumped the sockets (0 or 1).

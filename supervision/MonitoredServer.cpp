@@ -4,9 +4,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <cstring>
 #include <ctime>
+#include <iterator>
+#include <regex>
 #include <utility>
 
 #include "log/AppLogger.h"
@@ -25,10 +26,6 @@ const char* const kAlertSubject = "26300 告警邮件";
 // Time the launched server gets to open its listening sockets before its
 // address is read.
 constexpr std::chrono::milliseconds kSettleTime{210};
-// How long a killed process is waited for before its stop is given up.
-constexpr std::chrono::seconds kKillGrace{5};
-// How often a stop is looked at where nothing can wait on the process.
-constexpr std::chrono::milliseconds kStopPoll{50};
 // How long a daemonizing server has to write its pidfile, and how often the
 // file is looked at meanwhile.
 constexpr std::chrono::seconds kPidfileWait{5};
@@ -67,13 +64,6 @@ int pidOfText(const std::string& text) {
 
 std::string plural(int n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 
-// Megabytes (of 1,048,576 bytes) with thousands separated: "2,310 MB".
-std::string megabytesText(double mb) {
-    std::string digits = std::to_string(static_cast<long long>(mb + 0.5));
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
-    return digits + " MB";
-}
-
 // The address a listen address text ("0.0.0.0:7001", "[::]:8000") is
 // reached at from this machine: a wildcard address by its loopback.
 bool reachableAt(const std::string& listen, std::string& host, std::uint16_t& port) {
@@ -89,47 +79,185 @@ bool reachableAt(const std::string& listen, std::string& host, std::uint16_t& po
     return true;
 }
 
+// Two listen address texts that stand for the same socket: the same text,
+// or a wildcard and the port.
+bool sameAddress(const std::string& held, const std::string& configured) {
+    if (held == configured) return true;
+    const auto port = [](const std::string& text) { return text.substr(text.rfind(':') + 1); };
+    const auto host = [](const std::string& text) { return text.substr(0, text.rfind(':')); };
+    return port(held) == port(configured) && (host(held) == "0.0.0.0" || host(held) == "[::]");
+}
+
+const char* causeText(int cause) {
+    static const char* const texts[] = {"launched",   "found running", "confirmed",   "start failed", "ended",
+                                        "stop asked", "stop ended",    "stop failed", "kept down"};
+    return cause >= 0 && cause < static_cast<int>(std::size(texts)) ? texts[cause] : "?";
+}
+
 }  // namespace
 
 MonitoredServer::MonitoredServer(SupervisionContext& context) : context_(&context) {}
 
+MonitoredServer::~MonitoredServer() {
+    if (run_.held.watchId != 0 && context_->watcher) context_->watcher->unwatch(run_.held.watchId);
+    // A stop under way ends with the record: whoever waited for it hears so.
+    if (run_.stop)
+        for (auto& done : run_.stop->done)
+            if (done) context_->completions.push_back([done = std::move(done)] { done(false); });
+}
+
 void MonitoredServer::configure(const ServerEntry& entry, const std::string& outputFile) {
-    info_.index = entry.index;
-    info_.name = entry.name;
-    info_.processname = entry.processname;
-    info_.commandline = entry.commandline;
+    run_.info.index = entry.index;
+    run_.info.name = entry.name;
+    run_.info.processname = entry.processname;
+    run_.info.commandline = entry.commandline;
     // A record that keeps its process across a reload keeps the counts of
     // its health rule, unless the rule itself changed.
     const bool ruleChanged = !(options_.health == entry.options.health);
     options_ = entry.options;
     outputFile_ = options_.output == ServerOutput::discard ? std::string() : outputFile;
-    if (ruleChanged && process_) resetHealth(runningSince_);
+    if (ruleChanged && run_.held.process)
+        run_.health.restart(options_.health ? &*options_.health : nullptr, run_.held.runningSince,
+                            context_->clock.now());
 }
 
-void MonitoredServer::recordExit(const LastExit& exit) {
-    lastExit_ = exit;
-    if (!exit.status) return;
-    ++(exit.status->how == platform::ExitStatus::How::Code ? exitsByCode_ : exitsBySignal_);
-}
+// --- What the views show ---
 
-void MonitoredServer::note(const std::string& text) const {
-    if (!capturedIn_.empty()) ServerOutputFile::appendNote(capturedIn_, context_->clock.secondsSince1970(), text);
+ServerReport MonitoredServer::report() const {
+    const Clock::TimePoint now = context_->clock.now();
+    ServerReport r;
+    const ServerInfo& info = run_.info;
+    r.index = info.index;
+    r.name = info.name;
+    r.processname = info.processname;
+    r.commandline = info.commandline;
+    r.state = state();
+    r.autoStart = run_.autoStart;
+    r.pid = run_.held.process ? info.pid : 0;
+    r.listen = r.pid > 0 ? info.ports : std::string();
+    r.startTime = r.pid > 0 ? info.startTime : 0;
+    r.uptime = runningFor();
+    r.uptimeSeconds = std::chrono::duration_cast<std::chrono::seconds>(r.uptime).count();
+    if (const auto next = nextRestart()) {
+        r.nextAttemptIn = std::max<Clock::Duration>(*next - now, Clock::Duration::zero());
+        // Rounded up: the attempt never reads as earlier than it comes.
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*r.nextAttemptIn).count();
+        r.nextAttempt = context_->clock.secondsSince1970() + (ms + 999) / 1000;
+    }
+    if (const auto killAt = killDue()) r.killIn = std::max<Clock::Duration>(*killAt - now, Clock::Duration::zero());
+    r.launches = run_.counts.launches;
+    r.restarts = run_.counts.restarts;
+    r.exitsByCode = run_.counts.exitsByCode;
+    r.exitsBySignal = run_.counts.exitsBySignal;
+    r.healthFailures = run_.health.failures();
+    if (run_.lastExit) {
+        r.exit = run_.lastExit;
+        r.lastExit = run_.lastExit->reason();
+    }
+    r.startError = run_.startError;
+    r.outputFile = outputFile_;
+    r.outputNote = outputNote();
+    r.health = health();
+    if (r.health == HealthState::Unhealthy) r.healthReason = run_.health.reason();
+    return r;
 }
 
 std::string MonitoredServer::outputNote() const {
     if (options_.output == ServerOutput::discard) return "its output is discarded (\"output\": \"discard\")";
     if (outputFile_.empty()) return "its output is not kept (no output directory)";
-    if (process_ && capturedIn_.empty())
+    if (run_.held.process && run_.held.capturedIn.empty())
         return "it was found running, not started by this Procward: its output is not captured";
     return {};
+}
+
+HealthState MonitoredServer::health() const {
+    if (!options_.health) return HealthState::None;
+    if (run_.health.state() == HealthState::Unhealthy) return HealthState::Unhealthy;
+    if (!run_.held.process || run_.info.pid <= 0 || run_.stop) return HealthState::None;
+    return run_.health.state();
+}
+
+Clock::Duration MonitoredServer::runningFor() const {
+    if (!run_.held.process || run_.info.pid == 0) return Clock::Duration::zero();
+    return context_->clock.now() - run_.held.runningSince;
+}
+
+std::optional<Clock::TimePoint> MonitoredServer::nextRestart() const {
+    if (run_.info.pid != 0 || !run_.autoStart || !waitingForAttempt() || !attemptDue()) return std::nullopt;
+    return run_.backoff.attemptAt();
+}
+
+std::optional<std::int64_t> MonitoredServer::nextRestartTime() const {
+    const auto next = nextRestart();
+    if (!next) return std::nullopt;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*next - context_->clock.now()).count();
+    return context_->clock.secondsSince1970() + (left + 999) / 1000;
+}
+
+// --- The lifecycle ---
+
+ServerState MonitoredServer::downState() const {
+    if (!run_.autoStart || run_.backoff.failures() == 0) return ServerState::Stopped;
+    // The first failure of a streak is tried again as any check would; from
+    // the second on, with the back-off on, the waits grow.
+    return run_.backoff.failures() >= 2 && context_->options.restartBackoffMax.count() > 0 ? ServerState::Backoff
+                                                                                           : ServerState::Failing;
+}
+
+void MonitoredServer::shown() const {
+    if (context_->tell) context_->tell(*this);
+}
+
+void MonitoredServer::enter(ServerState next, Cause cause) {
+    auto& log = AppLogger::Instance().get();
+    const ServerState from = state();
+    if (!run_.life.enter(next, context_->clock.now())) {
+        log.error("{}: no transition from {} to {} ({}); it stays {}", run_.info.name, serverStateName(from),
+                  serverStateName(next), causeText(static_cast<int>(cause)), serverStateName(from));
+        return;
+    }
+    if (from != next)
+        log.debug("{}: {} -> {} ({})", run_.info.name, serverStateName(from), serverStateName(next),
+                  causeText(static_cast<int>(cause)));
+    switch (cause) {
+        case Cause::Launched:
+            // Without a confirmation time a start is told at once, as soon
+            // as the server's own process is known (a daemon's is named by
+            // its pidfile later).
+            if (context_->options.startConfirm.count() <= 0 && options_.pidfile.empty() && !run_.held.process->exited())
+                announceStart();
+            break;
+        case Cause::Confirmed:
+            if (!run_.announced) announceStart();
+            break;
+        case Cause::Ended:
+            // Gone by itself while it should run; a restart follows.
+            if (run_.autoStart)
+                raise(AlertKind::ServerDown, run_.info.name + ": service not working，it will be restarted right away!",
+                      0, run_.lastExit ? run_.lastExit->reason() : std::string());
+            break;
+        case Cause::StopEnded:
+            if (next == ServerState::Stopped && !run_.autoStart)
+                raise(AlertKind::Stopped, run_.info.name + " was stopped by the operator", 0,
+                      run_.lastExit ? run_.lastExit->reason() : std::string());
+            break;
+        default: break;
+    }
+    shown();
+}
+
+void MonitoredServer::announceStart() {
+    run_.announced = true;
+    raise(run_.restartLaunch ? AlertKind::Restarted : AlertKind::Started,
+          run_.info.name + " started successfully: pid=" + std::to_string(run_.info.pid), run_.info.pid);
 }
 
 void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pid, std::string reason,
                             bool withOutput) {
     AlertEvent event;
     event.kind = kind;
-    event.index = info_.index;
-    event.name = info_.name;
+    event.index = run_.info.index;
+    event.name = run_.info.name;
     event.pid = pid;
     event.time = context_->clock.secondsSince1970();
     event.at = context_->clock.now();
@@ -138,14 +266,16 @@ void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pi
     event.reason = std::move(reason);
     // Whoever heard that it failed hears when it runs again.
     if (kind == AlertKind::ServerDown || kind == AlertKind::StartFailed || kind == AlertKind::BackoffMax)
-        recoveryOwed_ = true;
+        run_.recoveryOwed = true;
     if (kind == AlertKind::BackoffMax && event.reason.empty())
-        event.reason = !startError_.empty() ? startError_ : lastExit_ ? lastExit_->reason() : std::string();
-    if ((withOutput || kind == AlertKind::ServerDown || kind == AlertKind::BackoffMax) && lastExit_) {
-        event.outputFile = lastExit_->outputFile;
+        event.reason = !run_.startError.empty() ? run_.startError
+                       : run_.lastExit          ? run_.lastExit->reason()
+                                                : std::string();
+    if ((withOutput || kind == AlertKind::ServerDown || kind == AlertKind::BackoffMax) && run_.lastExit) {
+        event.outputFile = run_.lastExit->outputFile;
         if (!event.outputFile.empty())
             event.outputEnd = ServerOutputFile::size(event.outputFile);
-        else if (!lastExit_->launchedHere)
+        else if (!run_.lastExit->launchedHere)
             event.outputNote = "it was not started by this Procward: its output is not captured";
         else
             event.outputNote = outputNote();
@@ -155,104 +285,152 @@ void MonitoredServer::raise(AlertKind kind, std::string message, std::int32_t pi
 }
 
 bool MonitoredServer::setAutoStart(bool on) {
-    if (autoStart_ == on) return false;
-    autoStart_ = on;
+    if (run_.autoStart == on) return false;
+    run_.autoStart = on;
     touched();
     if (on)
-        AppLogger::Instance().get().info("Enabled autoStart mode for {}", info_.name);
+        AppLogger::Instance().get().info("Enabled autoStart mode for {}", run_.info.name);
     else
-        AppLogger::Instance().get().info("Disabled autoStart mode for {}", info_.name);
+        AppLogger::Instance().get().info("Disabled autoStart mode for {}", run_.info.name);
+    if (!on && !run_.held.process && !run_.pidfileWait) {
+        // Kept down: its streak of failures is over.
+        run_.backoff.reset();
+        enter(ServerState::Stopped, Cause::KeptDown);
+    }
     return true;
 }
 
-MonitoredServer::~MonitoredServer() {
-    if (watchId_ != 0 && context_->watcher) context_->watcher->unwatch(watchId_);
-    // A stop under way ends with the record: whoever waited for it hears so.
-    if (stop_)
-        for (auto& done : stop_->done)
-            if (done) context_->completions.push_back([done = std::move(done)] { done(false); });
+void MonitoredServer::keepDownFromLastRun() {
+    run_.autoStart = false;
+    touched();
 }
 
-ServerState MonitoredServer::state() const {
-    if (stop_) return ServerState::Stopping;
-    if (pidfileWait_) return ServerState::Starting;
-    if (process_ && info_.pid > 0) return settleAt_ ? ServerState::Starting : ServerState::Running;
-    if (!autoStart_ || backoff_.failures == 0) return ServerState::Stopped;
-    // The first failure of a streak is tried again as any check would; from
-    // the second on, with the back-off on, the waits grow.
-    return backoff_.failures >= 2 && context_->options.restartBackoffMax.count() > 0 ? ServerState::Backoff
-                                                                                      : ServerState::Failing;
+void MonitoredServer::startAgain(MachineLook& look) {
+    run_.autoStart = true;
+    touched();
+    resetBackoff();
+    checkStatus(look);
 }
 
-void MonitoredServer::hold(std::unique_ptr<platform::ProcessHandle> process, Clock::TimePoint runningSince,
-                           bool owned, bool withGroup, bool seenAlive) {
+// --- The process held ---
+
+void MonitoredServer::recordExit(const LastExit& exit) {
+    run_.lastExit = exit;
+    if (!exit.status) return;
+    ++(exit.status->how == platform::ExitStatus::How::Code ? run_.counts.exitsByCode : run_.counts.exitsBySignal);
+}
+
+void MonitoredServer::note(const std::string& text) const {
+    if (!run_.held.capturedIn.empty())
+        ServerOutputFile::appendNote(run_.held.capturedIn, context_->clock.secondsSince1970(), text);
+}
+
+void MonitoredServer::hold(std::unique_ptr<platform::ProcessHandle> process, Clock::TimePoint runningSince, bool owned,
+                           bool withGroup, bool seenAlive) {
     release();
-    process_ = std::move(process);
-    info_.pid = process_->pid();
-    runningSince_ = runningSince;
-    owned_ = owned;
-    byThisRun_ = false;
+    Held& held = run_.held;
+    held.process = std::move(process);
+    run_.info.pid = held.process->pid();
+    held.runningSince = runningSince;
+    held.owned = owned;
+    held.byThisRun = false;
     // Only a group the server leads, and only one that came with a launch:
     // a process found running may share its group with anything.
-    groupWanted_ = withGroup;
-    group_ = withGroup && process_->leadsGroup() ? process_->pid() : 0;
+    held.groupWanted = withGroup;
+    held.group = withGroup && held.process->leadsGroup() ? held.process->pid() : 0;
     // A launched process may have ended already (a daemon's starter does
     // at once); its start is still known while it is held.
-    identity_ = (process_->launchedHere() ? platform::heldProcessIdentity(info_.pid) : platform::processIdentity(info_.pid)).value_or(0);
-    seenAliveAt_ = seenAlive ? context_->clock.now() : runningSince;
-    endedAt_.reset();
-    resetHealth(runningSince);
+    held.identity = (held.process->launchedHere() ? platform::heldProcessIdentity(run_.info.pid)
+                                                  : platform::processIdentity(run_.info.pid))
+                        .value_or(0);
+    held.seenAliveAt = seenAlive ? context_->clock.now() : runningSince;
+    held.endedAt.reset();
+    run_.everHeld = true;
+    run_.health.restart(options_.health ? &*options_.health : nullptr, runningSince, context_->clock.now());
     if (context_->watcher) {
         const std::uint64_t id = ++context_->lastWatchId;
-        if (context_->watcher->watch(id, *process_)) watchId_ = id;
+        if (context_->watcher->watch(id, *held.process)) held.watchId = id;
     }
     touched();
 }
 
 void MonitoredServer::release() {
-    if (watchId_ != 0 && context_->watcher) context_->watcher->unwatch(watchId_);
-    watchId_ = 0;
-    process_.reset();
-    settleAt_.reset();
-    owned_ = false;
-    byThisRun_ = false;
-    group_ = 0;
-    groupWanted_ = false;
-    identity_ = 0;
-    capturedIn_.clear();
-    info_.pid = 0;
-    info_.ports.clear();
+    if (run_.held.watchId != 0 && context_->watcher) context_->watcher->unwatch(run_.held.watchId);
+    run_.held = Held{};
+    run_.settleAt.reset();
+    run_.confirmAt.reset();
+    run_.info.pid = 0;
+    run_.info.ports.clear();
     // A check under way is for a process that is gone: its result is
     // dropped. The verdict stays while the rule itself restarts the server.
-    health_.ticket = 0;
-    if (!(stop_ && stop_->forHealth)) {
-        health_.state = HealthState::Checking;
-        health_.reason.clear();
-    }
+    run_.health.processGone(run_.stop && run_.stop->why == StopFor::Health);
     touched();
 }
 
 std::int32_t MonitoredServer::findProcess(MachineLook& look) {
     MatchKeys keys;
-    if (!formMatchKeys(info_.processname, info_.commandline, keys)) return 0;
-    const std::int32_t found = findServerProcess(look, keys);
+    const bool formed = formMatchKeys(run_.info.processname, run_.info.commandline, keys);
+    std::int32_t found = 0;
+    bool fromPidfile = false;
+    // The process its pidfile names, when it is this server's program.
+    if (!options_.pidfile.empty()) {
+        const int named = pidNamedByPidfile();
+        if (named > 0 && formed)
+            for (const platform::ProcessEntry* entry : look.candidates(keys.fileNames))
+                if (entry->pid == named) {
+                    found = named;
+                    fromPidfile = true;
+                }
+    }
+    // A server that rewrites its arguments: by the text of its command line,
+    // or by the socket it holds.
+    if (!found && formed && (!options_.match.empty() || !options_.listen.empty())) {
+        const std::regex pattern(options_.match.empty() ? std::string(".") : options_.match, std::regex::ECMAScript);
+        for (const platform::ProcessEntry* entry : look.candidates(keys.fileNames)) {
+            std::string text;
+            if (!options_.match.empty() &&
+                !(look.table().commandLine(entry->pid, text) && std::regex_search(text, pattern)))
+                continue;
+            if (!options_.listen.empty()) {
+                std::vector<platform::TcpListener> listeners;
+                look.listenersOf(entry->pid, listeners);
+                const bool holds = std::any_of(listeners.begin(), listeners.end(), [&](const platform::TcpListener& l) {
+                    return sameAddress(listenText(l), options_.listen);
+                });
+                if (!holds) continue;
+            }
+            found = entry->pid;
+            break;
+        }
+    }
+    if (!found && formed) found = findServerProcess(look, keys);
     if (found == 0) return 0;
     std::unique_ptr<platform::ProcessHandle> process = context_->control.open(found);
     if (!process) return 0;  // ended in between
     std::int64_t started = 0;
     const std::int64_t now = std::time(nullptr);
-    const auto age = context_->table.startTime(found, started) && started < now
-                         ? std::chrono::seconds(now - started)
-                         : std::chrono::seconds(0);
+    const auto age = context_->table.startTime(found, started) && started < now ? std::chrono::seconds(now - started)
+                                                                                : std::chrono::seconds(0);
     // Found, not launched: it is signalled alone, and how it ends is not
     // for this supervisor to learn.
     hold(std::move(process), context_->clock.now() - age, false, false, true);
+    run_.held.fromPidfile = fromPidfile;
+    if (fromPidfile)
+        AppLogger::Instance().get().info("{} runs as pid {}, named in its pidfile {}", run_.info.name, found,
+                                         pidfilePath());
+    enter(ServerState::Running, Cause::Found);
     return found;
+}
+
+int MonitoredServer::pidNamedByPidfile() const {
+    std::string text;
+    if (platform::readWholeFile(pidfilePath(), text) != platform::FileRead::ok) return 0;
+    return pidOfText(text);
 }
 
 platform::LaunchRequest MonitoredServer::launchRequest() const {
     platform::LaunchRequest request;
-    request.commandLine = info_.commandline;
+    request.commandLine = run_.info.commandline;
     // Empty: the directory of the program that is run.
     request.workingDirectory = options_.cwd;
     request.environment = options_.env;
@@ -263,21 +441,21 @@ platform::LaunchRequest MonitoredServer::launchRequest() const {
 }
 
 bool MonitoredServer::start() {
-    autoStart_ = true;
+    run_.autoStart = true;
     touched();
     auto& log = AppLogger::Instance().get();
-    log.info("Enabled autoStart mode for {}", info_.name);
+    log.info("Enabled autoStart mode for {}", run_.info.name);
     // Running, or on its way: a daemon's pidfile is awaited.
-    if (info_.pid >= 1 || pidfileWait_) return false;
-    const Clock::TimePoint now = context_->clock.now();
-    if (cleanup_) {
-        // What was left of the last process goes first; the start follows.
-        attemptAt_ = now;
-        awaitTick_ = false;
+    if (run_.info.pid >= 1 || run_.pidfileWait) {
         return false;
     }
-    attemptAt_.reset();
-    awaitTick_ = false;
+    const Clock::TimePoint now = context_->clock.now();
+    if (run_.cleanup) {
+        // What was left of the last process goes first; the start follows.
+        run_.backoff.attemptNow(now);
+        return false;
+    }
+    run_.backoff.clearAttempt();
 
     platform::LaunchFailure failure;
     platform::LaunchRequest request = launchRequest();
@@ -285,55 +463,80 @@ bool MonitoredServer::start() {
     if (!process && failure.outputFile) {
         // A log directory that cannot be written keeps no server down: it
         // runs, its output discarded.
-        log.error("{}: {}; its output is discarded", info_.name, failure.text);
+        log.error("{}: {}; its output is discarded", run_.info.name, failure.text);
         request.outputFile.clear();
         process = context_->control.start(request, failure);
     }
     if (!process) {
-        startError_ = failure.text;
-        log.error("{} could not be started: {}", info_.name, failure.text);
-        raise(AlertKind::StartFailed, info_.name + " could not be started: " + failure.text, 0,
+        run_.startError = failure.text;
+        log.error("{} could not be started: {}", run_.info.name, failure.text);
+        const RestartBackoff::Step step = run_.backoff.failed(
+            now, now, run_.counts.launches, context_->options.checkInterval, context_->options.restartBackoffMax);
+        enter(downState(), Cause::StartFailed);
+        raise(AlertKind::StartFailed, run_.info.name + " could not be started: " + failure.text, 0,
               failure.error != 0 ? systemError(failure.error) : failure.text);
-        failed(now);
+        reportMaximum(step);
         return false;
     }
-    startError_.clear();
-    ++restarts_;
+    run_.startError.clear();
+    ++run_.counts.launches;
+    run_.restartLaunch = run_.everHeld;
+    if (run_.restartLaunch) ++run_.counts.restarts;
+    run_.announced = false;
     // Held from this moment: whatever it execs or calls itself, this is the
     // server until it exits.
     hold(std::move(process), now, true, true, false);
-    byThisRun_ = true;
-    capturedIn_ = request.outputFile;
-    note("started pid " + std::to_string(info_.pid));
-    readStartTime(info_.startTime);
+    run_.held.byThisRun = true;
+    run_.held.capturedIn = request.outputFile;
+    note("started pid " + std::to_string(run_.info.pid));
+    readStartTime(run_.info.startTime);
     // The listen address is read once the server has had a moment to open
-    // its sockets; the loop goes on meanwhile.
-    settleAt_ = now + kSettleTime;
-    if (process_->exited()) {
+    // its sockets, and the start counts once it has lived the confirmation
+    // time; the loop goes on meanwhile.
+    run_.settleAt = now + kSettleTime;
+    run_.confirmAt = now + context_->options.startConfirm;
+    enter(ServerState::Starting, Cause::Launched);
+    if (run_.held.process->exited()) {
         // Gone already: nothing started successfully (unless it handed over
         // to a daemon, which its pidfile names).
         noteEnd();
-        if (!pidfileWait_ && lastExit_)
-            raise(AlertKind::StartFailed, info_.name + " could not be started: it " + lastExit_->summary(), 0,
-                  lastExit_->reason(), true);
-        return pidfileWait_.has_value();
+        return run_.pidfileWait.has_value();
     }
-    // A server that daemonizes is announced once its own process is known.
-    if (options_.pidfile.empty())
-        raise(AlertKind::Restarted, info_.name + " started successfully: pid=" + std::to_string(info_.pid), info_.pid);
     return true;
 }
 
-bool MonitoredServer::settle(MachineLook& look) {
-    if (!settleAt_ || context_->clock.now() < *settleAt_) return false;
-    settleAt_.reset();
-    if (info_.pid <= 0) return false;
-    info_.ports = readListenAddress(look);
-    readStartTime(info_.startTime);
+void MonitoredServer::settle(MachineLook& look) {
+    if (!run_.settleAt || context_->clock.now() < *run_.settleAt) return;
+    run_.settleAt.reset();
+    if (run_.info.pid <= 0) return;
+    run_.info.ports = readListenAddress(look);
+    if (!run_.info.ports.empty()) run_.lastListen = run_.info.ports;
+    readStartTime(run_.info.startTime);
     // The server's console host is kept: it is what carries a Ctrl-Break to
     // a console server, so that a stop lets it save.
-    // Confirmed: from starting to running, whatever the address says.
-    return true;
+}
+
+void MonitoredServer::confirm() {
+    if (state() != ServerState::Starting || !run_.held.process || run_.settleAt || !run_.confirmAt) return;
+    const Clock::TimePoint now = context_->clock.now();
+    if (now < *run_.confirmAt) return;
+    if (run_.held.process->exited()) return;  // the check that follows learns how it ended
+    if (!options_.pidfile.empty() && !run_.held.fromPidfile) {
+        // A server with a pidfile has started once the file names it; a
+        // starter that has not handed over yet, or fails, is still starting.
+        if (pidNamedByPidfile() == run_.info.pid) {
+            run_.held.fromPidfile = true;
+        } else if (now < run_.held.runningSince + kPidfileWait) {
+            run_.confirmAt = now + kPidfilePoll;
+            return;
+        } else {
+            AppLogger::Instance().get().warn(
+                "{} runs (pid={}) but its pidfile {} does not name it after {} s; taken as started", run_.info.name,
+                run_.info.pid, pidfilePath(), kPidfileWait.count());
+        }
+    }
+    run_.confirmAt.reset();
+    enter(ServerState::Running, Cause::Confirmed);
 }
 
 std::string MonitoredServer::pidfilePath() const { return options_.pidfile; }
@@ -355,278 +558,369 @@ std::unique_ptr<platform::ProcessHandle> MonitoredServer::daemonFromPidfile(std:
     return process;
 }
 
-bool MonitoredServer::followPidfile() {
-    if (!pidfileWait_) return false;
+void MonitoredServer::followPidfile() {
+    if (!run_.pidfileWait) return;
     const Clock::TimePoint now = context_->clock.now();
-    if (now < pidfileWait_->nextLook) return false;
-    pidfileWait_->nextLook = now + kPidfilePoll;
+    if (now < run_.pidfileWait->nextLook) return;
+    run_.pidfileWait->nextLook = now + kPidfilePoll;
     auto& log = AppLogger::Instance().get();
-    if (std::unique_ptr<platform::ProcessHandle> daemon = daemonFromPidfile(pidfileWait_->launchIdentity)) {
-        const Clock::TimePoint launchedAt = pidfileWait_->launchedAt;
-        const std::string capturedIn = pidfileWait_->capturedIn;
-        pidfileWait_.reset();
+    if (std::unique_ptr<platform::ProcessHandle> daemon = daemonFromPidfile(run_.pidfileWait->launchIdentity)) {
+        const Clock::TimePoint launchedAt = run_.pidfileWait->launchedAt;
+        const std::string capturedIn = run_.pidfileWait->capturedIn;
+        run_.pidfileWait.reset();
         // Its run counts from the launch: a daemon that dies young is a
         // failed start like any other. Its group is its own, when it leads one.
         hold(std::move(daemon), launchedAt, true, true, false);
-        byThisRun_ = true;
-        capturedIn_ = capturedIn;
-        note("runs as pid " + std::to_string(info_.pid) + ", named in its pidfile");
-        readStartTime(info_.startTime);
-        settleAt_ = now;  // its sockets are open by now: read them at once
-        log.info("{} runs as pid {}, named in its pidfile {}", info_.name, info_.pid, pidfilePath());
-        raise(AlertKind::Restarted, info_.name + " started successfully: pid=" + std::to_string(info_.pid), info_.pid);
-        if (!autoStart_) stop(false);  // the operator stopped it while it was starting
-        return true;
+        run_.held.byThisRun = true;
+        run_.held.fromPidfile = true;
+        run_.held.capturedIn = capturedIn;
+        note("runs as pid " + std::to_string(run_.info.pid) + ", named in its pidfile");
+        readStartTime(run_.info.startTime);
+        // Its sockets are open by now: read them at once; the start counts
+        // once the confirmation time from the launch has passed.
+        run_.settleAt = now;
+        run_.confirmAt = launchedAt + context_->options.startConfirm;
+        log.info("{} runs as pid {}, named in its pidfile {}", run_.info.name, run_.info.pid, pidfilePath());
+        if (!run_.autoStart) stop(false);  // the operator stopped it while it was starting
+        return;
     }
-    if (now < pidfileWait_->until) return false;
-    const PidfileWait wait = *pidfileWait_;
-    pidfileWait_.reset();
+    if (now < run_.pidfileWait->until) return;
+    const PidfileWait wait = *run_.pidfileWait;
+    run_.pidfileWait.reset();
     touched();
     const std::string problem = "its pidfile " + pidfilePath() + " named no running process within " +
                                 std::to_string(kPidfileWait.count()) + " s";
-    log.error("{} was started, but {}", info_.name, problem);
-    lastExit_ = wait.handover;
-    lastExit_->detail = problem;
-    startError_ = problem;
-    raise(AlertKind::StartFailed, info_.name + " could not be started: " + problem, 0, problem);
-    failed(wait.launchedAt);
-    return true;
+    log.error("{} was started, but {}", run_.info.name, problem);
+    run_.lastExit = wait.handover;
+    run_.lastExit->detail = problem;
+    run_.startError = problem;
+    const RestartBackoff::Step step =
+        run_.backoff.failed(wait.launchedAt, now, run_.counts.launches, context_->options.checkInterval,
+                            context_->options.restartBackoffMax);
+    if (!run_.autoStart) {
+        // The operator stopped it meanwhile: it stays down, nothing to tell.
+        run_.backoff.reset();
+        enter(ServerState::Stopped, Cause::StartFailed);
+        return;
+    }
+    enter(downState(), Cause::StartFailed);
+    raise(AlertKind::StartFailed, run_.info.name + " could not be started: " + problem, 0, problem);
+    reportMaximum(step);
 }
 
-void MonitoredServer::noteEnd() {
+std::string MonitoredServer::otherCopy(MachineLook& look) const {
+    const std::string address = !options_.listen.empty() ? options_.listen : run_.lastListen;
+    MatchKeys keys;
+    if (address.empty() || !formMatchKeys(run_.info.processname, run_.info.commandline, keys)) return {};
+    const std::string port = address.substr(address.rfind(':') + 1);
+    for (const platform::ProcessEntry* entry : look.candidates(keys.fileNames)) {
+        std::vector<platform::TcpListener> listeners;
+        if (!look.listenersOf(entry->pid, listeners)) continue;
+        for (const platform::TcpListener& listener : listeners)
+            if (std::to_string(listener.localPort) == port)
+                return "another copy seems to run: pid " + std::to_string(entry->pid) + " holds " +
+                       listenText(listener);
+    }
+    return {};
+}
+
+void MonitoredServer::noteEnd(MachineLook* look) {
     auto& log = AppLogger::Instance().get();
     const Clock::TimePoint now = context_->clock.now();
-    const Clock::TimePoint endedAt = endedAt_.value_or(now);
-    const bool launchedHere = process_->launchedHere();
+    Held& held = run_.held;
+    const Clock::TimePoint endedAt = held.endedAt.value_or(now);
+    const bool launchedHere = held.process->launchedHere();
     const std::optional<platform::ExitStatus> status =
-        launchedHere ? process_->exitStatus() : std::optional<platform::ExitStatus>();
-    const Clock::Duration ran = endedAt - runningSince_;
+        launchedHere ? held.process->exitStatus() : std::optional<platform::ExitStatus>();
+    const Clock::Duration ran = endedAt - held.runningSince;
+    const bool starting = state() == ServerState::Starting;
 
     LastExit exit;
     exit.status = status;
-    exit.launchedHere = byThisRun_;
+    exit.launchedHere = held.byThisRun;
     exit.time = context_->clock.secondsSince1970();
     exit.ran = ran;
-    exit.outputFile = capturedIn_;
+    exit.outputFile = held.capturedIn;
 
-    if (launchedHere && !options_.pidfile.empty() && status &&
+    if (starting && launchedHere && !options_.pidfile.empty() && status &&
         status->how == platform::ExitStatus::How::Code && status->value == 0) {
         // A daemonizing start: the launched process has handed over to the
-        // server it started, whose PID comes from the pidfile.
+        // server it started, whose PID comes from the pidfile. It is still
+        // starting.
         PidfileWait wait;
         wait.until = now + kPidfileWait;
         wait.nextLook = now;
-        wait.launchedAt = runningSince_;
-        wait.launchedPid = info_.pid;
-        wait.launchIdentity = identity_;
+        wait.launchedAt = held.runningSince;
+        wait.launchedPid = run_.info.pid;
+        wait.launchIdentity = held.identity;
         wait.handover = exit;
-        wait.capturedIn = capturedIn_;
-        ++exitsByCode_;
+        wait.capturedIn = held.capturedIn;
+        ++run_.counts.exitsByCode;
         note("exited with code 0; the server's pid comes from its pidfile");
-        log.info("{} (pid={}) exited with code 0; its server's pid is read from {}", info_.name, info_.pid,
+        log.info("{} (pid={}) exited with code 0; its server's pid is read from {}", run_.info.name, run_.info.pid,
                  pidfilePath());
         release();
-        pidfileWait_ = wait;
+        run_.pidfileWait = wait;
         followPidfile();
         return;
     }
 
     recordExit(exit);
-    log.warn("{}", exit.logLine(info_.name));
+    log.warn("{}", exit.logLine(run_.info.name));
     note(exit.summary());
     // It lived less than an interval: a start that failed. Where the exit
     // watcher did not tell when it ended, what the checks saw counts: it
     // lived at least until the last one that found it alive.
-    const Clock::Duration lived = endedAt_ ? ran : seenAliveAt_ - runningSince_;
+    const Clock::Duration lived = held.endedAt ? ran : held.seenAliveAt - held.runningSince;
     const bool young = lived < context_->options.checkInterval;
-    lastStartedAt_ = runningSince_;
-    if (watchId_ != 0 && context_->watcher) context_->watcher->unwatch(watchId_);
-    watchId_ = 0;
-    if (groupWanted_ && group_ == 0 && process_->leadsGroup()) group_ = process_->pid();
-    std::unique_ptr<platform::ProcessHandle> leader = std::move(process_);
-    const bool withGroup = group_ != 0 && options_.killGroup;
+    run_.lastStartedAt = held.runningSince;
+    if (held.groupWanted && held.group == 0 && held.process->leadsGroup()) held.group = held.process->pid();
+    std::unique_ptr<platform::ProcessHandle> leader = std::move(held.process);
+    const bool withGroup = held.group != 0 && options_.killGroup;
     release();
+    run_.info.startTime = 0;
     if (withGroup) beginCleanup(std::move(leader));
-    if (young) {
-        failed(lastStartedAt_);
+    if (!run_.autoStart) {
+        enter(ServerState::Stopped, Cause::Ended);
+        return;
+    }
+    if (starting && !run_.announced) {
+        // It died before it counted as started: a failed start, never told
+        // as a start nor as the end of a running server. Where another
+        // process of its program holds its port, that is most likely why.
+        if (look)
+            if (const std::string other = otherCopy(*look); !other.empty()) {
+                exit.detail = other;
+                run_.lastExit->detail = other;
+                AppLogger::Instance().get().warn("{}: {}", run_.info.name, other);
+            }
+        const RestartBackoff::Step step =
+            run_.backoff.failed(run_.lastStartedAt, now, run_.counts.launches, context_->options.checkInterval,
+                                context_->options.restartBackoffMax);
+        enter(downState(), Cause::StartFailed);
+        raise(AlertKind::StartFailed, run_.info.name + " could not be started: it " + exit.summary(), 0, exit.reason(),
+              true);
+        reportMaximum(step);
+    } else if (young) {
+        const RestartBackoff::Step step =
+            run_.backoff.failed(run_.lastStartedAt, now, run_.counts.launches, context_->options.checkInterval,
+                                context_->options.restartBackoffMax);
+        enter(downState(), Cause::Ended);
+        reportMaximum(step);
     } else {
         // It ran long enough: started again as soon as nothing holds it.
-        attemptAt_ = now;
-        awaitTick_ = false;
+        run_.backoff.attemptNow(now);
+        enter(ServerState::Stopped, Cause::Ended);
     }
+}
+
+void MonitoredServer::reportMaximum(const RestartBackoff::Step& step) {
+    if (!step.reachedMaximum) return;
+    const auto minutes =
+        std::chrono::duration_cast<std::chrono::minutes>(context_->clock.now() - step.streakBegan).count();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(step.wait).count();
+    raise(AlertKind::BackoffMax, run_.info.name + " keeps failing: " + std::to_string(step.launchesInStreak) +
+                                     " restarts in " + std::to_string(minutes) + " minutes; next attempt in " +
+                                     std::to_string(seconds) + " s");
 }
 
 void MonitoredServer::beginCleanup(std::unique_ptr<platform::ProcessHandle> leader) {
     const int members = leader->groupSize();
     if (members <= 0) return;
-    const Clock::TimePoint now = context_->clock.now();
-    const bool graceful = context_->options.stopTimeout.count() > 0;
-    int error = 0;
-    leader->signal(graceful ? platform::StopSignal::Graceful : platform::StopSignal::Kill, true, error);
     Cleanup cleanup;
+    int error = 0;
+    cleanup.escalation.begin(*leader, true, stopSignal(), stopTimeout(), context_->clock.now(), error);
     cleanup.leader = std::move(leader);
     cleanup.members = members;
-    cleanup.killed = !graceful;
-    cleanup.killAt = now + context_->options.stopTimeout;
-    cleanup.giveUpAt = now + (graceful ? context_->options.stopTimeout : Clock::Duration::zero()) + kKillGrace;
-    cleanup.nextLook = now + kStopPoll;
-    cleanup_ = std::move(cleanup);
+    run_.cleanup = std::move(cleanup);
 }
 
-bool MonitoredServer::followCleanup() {
-    if (!cleanup_) return false;
+void MonitoredServer::followCleanup() {
+    if (!run_.cleanup) return;
+    Cleanup& cleanup = *run_.cleanup;
     const Clock::TimePoint now = context_->clock.now();
-    if (now < cleanup_->nextLook && now < cleanup_->killAt) return false;
-    cleanup_->nextLook = now + kStopPoll;
+    if (cleanup.escalation.resting(now)) return;
     auto& log = AppLogger::Instance().get();
-    const int left = cleanup_->leader->groupSize();
+    const int left = cleanup.leader->groupSize();
     if (left == 0) {
-        log.info("{}: ended {} of its group", info_.name,
-                 plural(cleanup_->members, "leftover process", "leftover processes"));
-        cleanup_.reset();
-        return true;
+        log.info("{}: ended {} of its group", run_.info.name,
+                 plural(cleanup.members, "leftover process", "leftover processes"));
+        run_.cleanup.reset();
+        return;
     }
-    if (!cleanup_->killed && now >= cleanup_->killAt) {
-        cleanup_->killed = true;
-        int error = 0;
-        cleanup_->leader->signal(platform::StopSignal::Kill, true, error);
-    } else if (cleanup_->killed && now >= cleanup_->giveUpAt) {
-        log.error("{}: {} of its group did not end after they were killed", info_.name,
+    if (cleanup.escalation.follow(*cleanup.leader, now) == StopEscalation::Step::GaveUp) {
+        log.error("{}: {} of its group did not end after they were killed", run_.info.name,
                   plural(left, "leftover process", "leftover processes"));
-        cleanup_.reset();
-        return true;
+        run_.cleanup.reset();
     }
-    return false;
 }
 
-StopOutcome MonitoredServer::stop(bool keepAutoStart, std::function<void(bool)> done) {
-    if (info_.pid == 0 || !process_) return StopOutcome::NotRunning;
+// --- Stops ---
+
+Clock::Duration MonitoredServer::stopTimeout() const {
+    return options_.stopTimeout ? Clock::Duration(*options_.stopTimeout)
+                                : Clock::Duration(context_->options.stopTimeout);
+}
+
+platform::StopSignal MonitoredServer::stopSignal() const {
+    return options_.stopSignal.value_or(platform::StopSignal::Graceful);
+}
+
+platform::SignalResult MonitoredServer::sendSignal(platform::StopSignal kind, bool group, int& error) {
+    if (!run_.held.process || run_.info.pid == 0) {
+        error = 0;
+        return platform::SignalResult::Gone;
+    }
+    Held& held = run_.held;
+    if (held.groupWanted && held.group == 0 && held.process->leadsGroup()) held.group = held.process->pid();
+    return held.process->raise(kind, group && held.group != 0, error);
+}
+
+StopOutcome MonitoredServer::stop(bool keepAutoStart, std::function<void(bool)> done,
+                                  std::optional<Clock::Duration> timeout, StopFor why) {
+    if (run_.info.pid == 0 || !run_.held.process) return StopOutcome::NotRunning;
     auto& log = AppLogger::Instance().get();
-    if (stop_) {
+    if (run_.stop) {
         // Already on its way down: the newer wish for auto-start counts.
-        autoStart_ = keepAutoStart;
+        run_.autoStart = keepAutoStart;
         touched();
-        if (!keepAutoStart) log.info("Disabled autoStart mode for {}", info_.name);
-        if (done) stop_->done.push_back(std::move(done));
+        if (!keepAutoStart) log.info("Disabled autoStart mode for {}", run_.info.name);
+        if (done) run_.stop->done.push_back(std::move(done));
         return StopOutcome::Stopping;
     }
-    const bool graceful = context_->options.stopTimeout.count() > 0;
+    Held& held = run_.held;
     // The group only where it came with a launch and may be ended with it.
-    if (groupWanted_ && group_ == 0 && process_->leadsGroup()) group_ = process_->pid();
-    const bool group = group_ != 0 && options_.killGroup;
-    int error = 0;
-    const platform::SignalResult result =
-        process_->signal(graceful ? platform::StopSignal::Graceful : platform::StopSignal::Kill, group, error);
-    if (result == platform::SignalResult::NotPermitted) {
-        log.error("{} cannot be stopped (pid={}): {}", info_.name, info_.pid, systemError(error));
-        return StopOutcome::Failed;
-    }
-    autoStart_ = keepAutoStart;
-    touched();
-    if (!keepAutoStart) log.info("Disabled autoStart mode for {}", info_.name);
-    if (result == platform::SignalResult::Failed) {
-        log.error("{} cannot be stopped (pid={}): {}", info_.name, info_.pid, systemError(error));
-        return StopOutcome::Failed;
-    }
-
+    if (held.groupWanted && held.group == 0 && held.process->leadsGroup()) held.group = held.process->pid();
+    const bool group = held.group != 0 && options_.killGroup;
     const Clock::TimePoint now = context_->clock.now();
     PendingStop pending;
-    pending.killed = !graceful;
-    pending.group = group;
-    pending.killAt = now + context_->options.stopTimeout;
-    pending.giveUpAt = now + (graceful ? context_->options.stopTimeout : Clock::Duration::zero()) + kKillGrace;
-    pending.nextLook = now + kStopPoll;
+    int error = 0;
+    const platform::SignalResult result =
+        pending.escalation.begin(*held.process, group, stopSignal(), timeout.value_or(stopTimeout()), now, error);
+    if (result == platform::SignalResult::NotPermitted) {
+        log.error("{} cannot be stopped (pid={}): {}", run_.info.name, run_.info.pid, systemError(error));
+        return StopOutcome::Failed;
+    }
+    run_.autoStart = keepAutoStart;
+    touched();
+    if (!keepAutoStart) log.info("Disabled autoStart mode for {}", run_.info.name);
+    if (result == platform::SignalResult::Failed) {
+        log.error("{} cannot be stopped (pid={}): {}", run_.info.name, run_.info.pid, systemError(error));
+        return StopOutcome::Failed;
+    }
     if (done) pending.done.push_back(std::move(done));
-    stop_ = std::move(pending);
-    health_.ticket = 0;  // nothing more is learnt from a check of a process on its way out
-    if (result == platform::SignalResult::Gone || (process_->exited() && groupGone())) {
+    pending.why = why;
+    run_.stop = std::move(pending);
+    run_.health.cancel();  // nothing more is learnt from a check of a process on its way out
+    enter(ServerState::Stopping, Cause::StopAsked);
+    if (result == platform::SignalResult::Gone || (held.process->exited() && groupGone())) {
         finishStop(true);
         return StopOutcome::Stopped;
     }
     return StopOutcome::Stopping;
 }
 
+StopOutcome MonitoredServer::kill(std::function<void(bool)> done) {
+    if (run_.info.pid == 0 || !run_.held.process) return StopOutcome::NotRunning;
+    // A stop with no time to end by itself kills at once.
+    if (!run_.stop) return stop(false, std::move(done), Clock::Duration::zero());
+    const StopOutcome outcome = stop(false, std::move(done));
+    // The stop under way waits no longer for its time-out; the wait for the
+    // killed process keeps its length.
+    if (run_.stop && !run_.stop->escalation.killed()) {
+        run_.stop->escalation.expire(context_->clock.now());
+        run_.stop->killAsked = true;
+        followStop();
+    }
+    return outcome;
+}
+
 bool MonitoredServer::groupGone() {
     // Live members only: the remains of a member whose parent has not
     // collected them yet do not hold a stop up.
-    return !process_ || !stop_ || !stop_->group || (!process_->groupRunning() || process_->groupSize() == 0);
+    const auto& process = run_.held.process;
+    return !process || !run_.stop || !run_.stop->escalation.group() ||
+           (!process->groupRunning() || process->groupSize() == 0);
 }
 
-bool MonitoredServer::followStop() {
-    if (!stop_) return false;
-    const Clock::TimePoint now = context_->clock.now();
-    stop_->nextLook = now + kStopPoll;
-    if (process_->exited() && groupGone()) {
+void MonitoredServer::followStop() {
+    if (!run_.stop) return;
+    platform::ProcessHandle& process = *run_.held.process;
+    if (process.exited() && groupGone()) {
         finishStop(true);
-        return true;
+        return;
     }
-    if (!stop_->killed && now >= stop_->killAt) {
-        stop_->killed = true;
-        if (!stop_->killAsked)
-            AppLogger::Instance().get().warn("{} did not end within the stop time-out; killing it (pid={})",
-                                             info_.name, info_.pid);
-        int error = 0;
-        process_->signal(platform::StopSignal::Kill, stop_->group, error);
-        if (process_->exited() && groupGone()) {
-            finishStop(true);
-            return true;
-        }
-    } else if (stop_->killed && now >= stop_->giveUpAt) {
-        AppLogger::Instance().get().error("{} did not end after it was killed (pid={})", info_.name, info_.pid);
-        finishStop(false);
-        return true;
+    auto& log = AppLogger::Instance().get();
+    switch (run_.stop->escalation.follow(process, context_->clock.now())) {
+        case StopEscalation::Step::Killed:
+            if (!run_.stop->killAsked)
+                log.warn("{} did not end within the stop time-out; killing it (pid={})", run_.info.name, run_.info.pid);
+            if (process.exited() && groupGone()) finishStop(true);
+            break;
+        case StopEscalation::Step::GaveUp:
+            log.error("{} did not end after it was killed (pid={})", run_.info.name, run_.info.pid);
+            finishStop(false);
+            break;
+        case StopEscalation::Step::Waiting: break;
     }
-    return false;
 }
 
 void MonitoredServer::finishStop(bool ok) {
-    std::vector<std::function<void(bool)>> done = std::move(stop_->done);
-    if (ok) {
-        if (process_ && process_->exited()) {
+    std::vector<std::function<void(bool)>> done = std::move(run_.stop->done);
+    const StopFor why = run_.stop->why;
+    if (!ok) {
+        run_.stop.reset();
+        enter(ServerState::Running, Cause::StopFailed);
+    } else {
+        if (run_.held.process && run_.held.process->exited()) {
             LastExit exit;
-            exit.launchedHere = byThisRun_;
-            if (process_->launchedHere()) exit.status = process_->exitStatus();
+            exit.launchedHere = run_.held.byThisRun;
+            if (run_.held.process->launchedHere()) exit.status = run_.held.process->exitStatus();
             exit.time = context_->clock.secondsSince1970();
-            exit.ran = context_->clock.now() - runningSince_;
-            exit.outputFile = capturedIn_;
+            exit.ran = context_->clock.now() - run_.held.runningSince;
+            exit.outputFile = run_.held.capturedIn;
             recordExit(exit);
-            AppLogger::Instance().get().info("{}", exit.logLine(info_.name));
+            AppLogger::Instance().get().info("{}", exit.logLine(run_.info.name));
             note(exit.summary());
         }
-        const bool forHealth = stop_->forHealth;
         release();
-        info_.startTime = 0;
-        if (forHealth) {
+        run_.stop.reset();
+        run_.info.startTime = 0;
+        const Clock::TimePoint now = context_->clock.now();
+        if (why == StopFor::Health && run_.autoStart) {
             // Stopped by its health rule: a failure like a crash, so a server
             // that keeps failing its rule backs off; the first restart of a
             // streak comes at once.
-            const Clock::TimePoint now = context_->clock.now();
-            failed(now);
-            if (backoff_.failures == 1) {
-                attemptAt_ = now;
-                awaitTick_ = false;
-            }
+            const RestartBackoff::Step step = run_.backoff.failed(
+                now, now, run_.counts.launches, context_->options.checkInterval, context_->options.restartBackoffMax);
+            if (step.failures == 1) run_.backoff.attemptNow(now);
+            enter(downState(), Cause::StopEnded);
+            reportMaximum(step);
         } else {
-            // Stopped on purpose: no failure streak goes on, no attempt is owed.
-            backoff_ = Backoff{};
-            attemptAt_.reset();
-            awaitTick_ = false;
+            // Stopped on purpose: no failure streak goes on. A changed entry
+            // starts with its new definition at once.
+            run_.backoff.reset();
+            if (why == StopFor::Change && run_.autoStart) run_.backoff.attemptNow(now);
+            enter(ServerState::Stopped, Cause::StopEnded);
         }
     }
-    stop_.reset();
     for (auto& callback : done)
         if (callback) context_->completions.push_back([callback = std::move(callback), ok] { callback(ok); });
 }
 
 void MonitoredServer::watchEnded() {
     // Only the watch is spent; the check that follows learns the rest.
-    watchId_ = 0;
-    endedAt_ = context_->clock.now();
+    run_.held.watchId = 0;
+    run_.held.endedAt = context_->clock.now();
 }
 
+// --- Restarts ---
+
 std::optional<Clock::TimePoint> MonitoredServer::attemptDue() const {
-    if (process_ || !autoStart_ || stop_ || cleanup_ || pidfileWait_ || awaitTick_) return std::nullopt;
-    return attemptAt_;
+    if (run_.held.process || !run_.autoStart || run_.stop || run_.cleanup || run_.pidfileWait ||
+        run_.backoff.awaitsTick())
+        return std::nullopt;
+    return run_.backoff.attemptAt();
 }
 
 bool MonitoredServer::restartDue() const {
@@ -634,37 +928,73 @@ bool MonitoredServer::restartDue() const {
     return due && *due <= context_->clock.now();
 }
 
-bool MonitoredServer::waitingForAttempt() const { return attemptAt_ && context_->clock.now() < *attemptAt_; }
+bool MonitoredServer::waitingForAttempt() const { return run_.backoff.waiting(context_->clock.now()); }
+
+void MonitoredServer::resetBackoff() { run_.backoff.reset(); }
+
+bool MonitoredServer::launchSliceSpent() const {
+    return context_->launchesUntil && context_->launchesThisCall > 0 &&
+           std::chrono::steady_clock::now() >= *context_->launchesUntil;
+}
+
+void MonitoredServer::putOffLaunch() {
+    // This call has launched for long enough: due at the next one.
+    run_.backoff.attemptNow(context_->clock.now());
+}
 
 std::optional<Clock::TimePoint> MonitoredServer::nextDue() const {
-    std::optional<Clock::TimePoint> due = settleAt_;
+    std::optional<Clock::TimePoint> due = run_.settleAt;
     auto earliest = [&due](Clock::TimePoint at) {
         if (!due || at < *due) due = at;
     };
-    if (stop_) {
-        Clock::TimePoint next = stop_->killed ? stop_->giveUpAt : stop_->killAt;
+    if (run_.confirmAt && state() == ServerState::Starting && !run_.settleAt) earliest(*run_.confirmAt);
+    if (run_.stop) {
         // The exit watcher tells of the process's end, but not of the rest
         // of its group, nor of anything where it cannot wait.
-        if (watchId_ == 0 || stop_->group) next = std::min(next, stop_->nextLook);
-        earliest(next);
+        earliest(run_.stop->escalation.nextDue(run_.held.watchId == 0 || run_.stop->escalation.group()));
     }
-    if (pidfileWait_) earliest(std::min(pidfileWait_->nextLook, pidfileWait_->until));
-    if (cleanup_) earliest(std::min(cleanup_->nextLook, cleanup_->killed ? cleanup_->giveUpAt : cleanup_->killAt));
+    if (run_.pidfileWait) earliest(std::min(run_.pidfileWait->nextLook, run_.pidfileWait->until));
+    if (run_.cleanup) earliest(run_.cleanup->escalation.nextDue(true));
     if (const auto attempt = attemptDue()) earliest(*attempt);
-    if (options_.health && process_ && info_.pid > 0 && !stop_ && !pidfileWait_ && health_.ticket == 0)
-        earliest(health_.nextCheck);
+    if (options_.health && run_.held.process && run_.info.pid > 0 && !run_.stop && !run_.pidfileWait &&
+        run_.health.ticket() == 0)
+        earliest(run_.health.nextCheck());
     return due;
 }
 
-Clock::Duration MonitoredServer::runningFor() const {
-    if (!process_ || info_.pid == 0) return Clock::Duration::zero();
-    return context_->clock.now() - runningSince_;
-}
+// --- Checks ---
 
 std::string MonitoredServer::readListenAddress(MachineLook& look) {
-    if (info_.pid == 0) return {};
+    if (run_.info.pid == 0) return {};
     std::vector<platform::TcpListener> listeners;
-    if (!look.listenersOf(info_.pid, listeners) || listeners.empty()) return {};
+    if (!look.listenersOf(run_.info.pid, listeners) || listeners.empty()) {
+        // The server's own socket may be held by a process it started (a
+        // master whose worker listens, a wrapper's child): the first of its
+        // descendants that listens. Only for a server launched here, whose
+        // descendants are its own.
+        listeners.clear();
+        if (!run_.held.owned) return {};
+        // The one found last is asked first. The table is walked for
+        // another at every look where a health rule checks the listen
+        // address, and otherwise at the 1st, 2nd, 4th, 8th... look after
+        // the process was held: a worker that binds soon after its master
+        // is found within a few checks, and a server that listens nowhere
+        // costs fewer walks the longer it runs.
+        Held& held = run_.held;
+        if (held.listenHolder == 0 || !look.listenersOf(held.listenHolder, listeners) || listeners.empty()) {
+            listeners.clear();
+            held.listenHolder = 0;
+            const bool needed = options_.health && options_.health->useListenAddress;
+            const std::uint64_t count = ++held.listenLooks;
+            if (!needed && (count & (count - 1)) != 0) return {};
+            for (const int descendant : look.descendantsOf(run_.info.pid))
+                if (look.listenersOf(descendant, listeners) && !listeners.empty()) {
+                    held.listenHolder = descendant;
+                    break;
+                }
+        }
+        if (listeners.empty()) return {};
+    }
     // IPv4 listeners come first: the last of them, or the last IPv6 one
     // when the process has no IPv4 listener.
     const auto firstIpv6 = std::find_if(listeners.begin(), listeners.end(), [](const platform::TcpListener& l) {
@@ -674,164 +1004,92 @@ std::string MonitoredServer::readListenAddress(MachineLook& look) {
 }
 
 void MonitoredServer::readStartTime(std::int64_t& startTime) {
-    if (info_.pid == 0) return;
+    if (run_.info.pid == 0) return;
     std::int64_t seconds = 0;
-    if (context_->table.startTime(info_.pid, seconds) && seconds > 0) startTime = seconds;
+    if (context_->table.startTime(run_.info.pid, seconds) && seconds > 0) startTime = seconds;
 }
 
-bool MonitoredServer::launchSliceSpent() const {
-    return context_->launchesUntil && context_->launchesThisCall > 0 &&
-           std::chrono::steady_clock::now() >= *context_->launchesUntil;
+void MonitoredServer::followUp(MachineLook& look) {
+    const auto due = nextDue();
+    if (!due || *due > context_->clock.now()) return;
+    followStop();
+    followPidfile();
+    settle(look);
+    confirm();
+    followCleanup();
+    if (restartDue()) checkStatus(look, false);
 }
 
-void MonitoredServer::putOffLaunch() {
-    // This call has launched for long enough: due at the next one.
-    attemptAt_ = context_->clock.now();
-    awaitTick_ = false;
-}
-
-bool MonitoredServer::checkStatus(MachineLook& look, bool tick) {
+void MonitoredServer::checkStatus(MachineLook& look, bool tick) {
     // On its way down, or starting through its pidfile: the follow-up
     // decides what comes next.
-    if (stop_ || pidfileWait_) return false;
-    const std::int32_t oldPid = info_.pid;
-    const std::string oldPorts = info_.ports;
-    const ServerState oldState = state();
-    const std::optional<LastExit> oldExit = lastExit_;
+    if (run_.stop || run_.pidfileWait) return;
+    const std::int32_t oldPid = run_.info.pid;
     bool ended = false;
-    if (process_) {
-        if (process_->exited()) {
-            noteEnd();
-            ended = !pidfileWait_;
+    if (run_.held.process) {
+        if (run_.held.process->exited()) {
+            noteEnd(&look);
+            ended = !run_.pidfileWait;
         } else {
-            seenAliveAt_ = context_->clock.now();
+            run_.held.seenAliveAt = context_->clock.now();
             // A daemon named by its pidfile may write the file before it
             // has made its own group: its group is looked at again.
-            if (groupWanted_ && group_ == 0 && process_->leadsGroup()) group_ = process_->pid();
+            Held& held = run_.held;
+            if (held.groupWanted && held.group == 0 && held.process->leadsGroup()) held.group = held.process->pid();
         }
     }
-    auto tell = [&] {
-        return info_.pid != oldPid || info_.ports != oldPorts || state() != oldState || !(lastExit_ == oldExit);
-    };
-    auto down = [&] {
-        raise(AlertKind::ServerDown, info_.name + ": service not working，it will be restarted right away!", 0,
-              lastExit_ ? lastExit_->reason() : std::string());
-    };
-    if (pidfileWait_) return true;
-    if (cleanup_) {
-        // What was left of its group ends first; the restart follows.
-        if (ended && autoStart_) down();
-        return tell();
-    }
-    if (!process_ && !ended && autoStart_ && !(awaitTick_ && !tick) && !waitingForAttempt() && launchSliceSpent()) {
+    // What was left of its group ends first; the restart follows.
+    if (run_.pidfileWait || run_.cleanup) return;
+    const bool waitsForTick = run_.backoff.awaitsTick() && !tick;
+    if (!run_.held.process && !ended && run_.autoStart && !waitsForTick && !waitingForAttempt() && launchSliceSpent()) {
         // Put off before the process table is searched for it: with many
         // servers waiting for their launch, searching for each at every
         // call would cost more than the launches themselves.
         putOffLaunch();
-        return tell();
+        return;
     }
-    if (!process_) {
-        // Nothing held: a process matching the command line is taken as the
-        // server's, without an alert (it was replaced, not lost).
-        if (findProcess(look) == 0 && ended && autoStart_) down();
-    }
-    if (!process_ && autoStart_) {
+    // Nothing held: a process matching the command line is taken as the
+    // server's (it was replaced, not lost).
+    if (!run_.held.process) findProcess(look);
+    if (!run_.held.process && run_.autoStart) {
         // A server that died young waits for its back-off step, or with
         // the back-off off for the next tick.
-        if ((awaitTick_ && !tick) || waitingForAttempt()) return tell();
+        if (waitsForTick || waitingForAttempt()) {
+            return;
+        }
         if (launchSliceSpent()) {
             putOffLaunch();
-            return tell();
+            return;
         }
         ++context_->launchesThisCall;
         const bool ok = start();
-        AppLogger::Instance().get().info("service is closed, autoStart {} {}", info_.name, ok);
+        AppLogger::Instance().get().info("service is closed, autoStart {} {}", run_.info.name, ok);
         // start read the start time itself; the address follows when it has settled
-        if (ok) return true;
-        return tell();
-    }
-    if (process_ && backoff_.failures > 0 &&
-        runningFor() >= std::max<Clock::Duration>(context_->options.restartBackoffMax,
-                                                  context_->options.checkInterval)) {
-        // Running long enough without dying: the next failure starts afresh.
-        backoff_ = Backoff{};
-    }
-    if (recoveryOwed_ && !autoStart_) recoveryOwed_ = false;  // the operator stopped it
-    if (recoveryOwed_ && process_ && info_.pid != 0 && !settleAt_) {
-        // Running again for as long as a start must last to count (as the
-        // back-off reckons it), not merely started once more.
-        const Clock::Duration ran = runningFor();
-        if (ran >= std::max<Clock::Duration>(context_->options.restartBackoffMax, context_->options.checkInterval)) {
-            recoveryOwed_ = false;
-            raise(AlertKind::Recovered,
-                  info_.name + " recovered: running again for " + LastExit::durationText(ran) + ", pid=" +
-                      std::to_string(info_.pid),
-                  info_.pid);
-        }
-    }
-    info_.ports = readListenAddress(look);
-    // The start time of a held process cannot change; it is read when the
-    // process is first found.
-    if (info_.pid != 0 && (info_.pid != oldPid || info_.startTime == 0)) readStartTime(info_.startTime);
-    return tell();
-}
-
-std::optional<Clock::TimePoint> MonitoredServer::nextRestart() const {
-    if (info_.pid != 0 || !autoStart_ || !waitingForAttempt() || !attemptDue()) return std::nullopt;
-    return attemptAt_;
-}
-
-std::optional<std::int64_t> MonitoredServer::nextRestartTime() const {
-    const auto next = nextRestart();
-    if (!next) return std::nullopt;
-    const auto left = std::chrono::duration_cast<std::chrono::seconds>(*next - context_->clock.now());
-    return static_cast<std::int64_t>(std::time(nullptr)) + left.count();
-}
-
-void MonitoredServer::resetBackoff() {
-    backoff_ = Backoff{};
-    attemptAt_.reset();
-    awaitTick_ = false;
-}
-
-void MonitoredServer::failed(Clock::TimePoint attemptedAt) {
-    const Clock::TimePoint now = context_->clock.now();
-    if (backoff_.failures == 0) {
-        backoff_.firstFailure = now;
-        backoff_.restartsAtStart = restarts_;
-    }
-    ++backoff_.failures;
-    const auto max = context_->options.restartBackoffMax;
-    if (max.count() <= 0) {
-        // Off: one attempt per check.
-        attemptAt_.reset();
-        awaitTick_ = true;
         return;
     }
-    awaitTick_ = false;
-    // 1, 2, 4 ... check intervals, at most the maximum.
-    Clock::Duration wait = context_->options.checkInterval;
-    bool capped = false;
-    for (int i = 1; i < backoff_.failures && !capped; ++i) {
-        wait *= 2;
-        if (wait >= max) capped = true;
+    const Clock::Duration ran = runningFor();
+    const Clock::Duration mustLast =
+        std::max<Clock::Duration>(context_->options.restartBackoffMax, context_->options.checkInterval);
+    // Running long enough without dying: the next failure starts afresh.
+    if (run_.held.process && run_.backoff.failures() > 0 && ran >= mustLast) run_.backoff.reset();
+    if (run_.recoveryOwed && !run_.autoStart) run_.recoveryOwed = false;  // the operator stopped it
+    if (run_.recoveryOwed && state() == ServerState::Running && ran >= mustLast) {
+        // Running again for as long as a start must last to count (as the
+        // back-off reckons it), not merely started once more.
+        run_.recoveryOwed = false;
+        raise(AlertKind::Recovered,
+              run_.info.name + " recovered: running again for " + LastExit::durationText(ran) +
+                  ", pid=" + std::to_string(run_.info.pid),
+              run_.info.pid);
     }
-    if (wait >= max) {
-        wait = max;
-        capped = true;
-    }
-    // Counted from the attempt, so that attempts are 1, 2, 4 ... intervals apart.
-    attemptAt_ = attemptedAt + wait;
-    if (capped && !backoff_.capReported) {
-        backoff_.capReported = true;
-        const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(now - backoff_.firstFailure).count();
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait).count();
-        raise(AlertKind::BackoffMax, info_.name + " keeps failing: " +
-                                         std::to_string(restarts_ - backoff_.restartsAtStart + 1) + " restarts in " +
-                                         std::to_string(minutes) + " minutes; next attempt in " +
-                                         std::to_string(seconds) + " s");
-    }
+    run_.info.ports = readListenAddress(look);
+    if (!run_.info.ports.empty()) run_.lastListen = run_.info.ports;
+    // The start time of a held process cannot change; it is read when the
+    // process is first found.
+    if (run_.info.pid != 0 && (run_.info.pid != oldPid || run_.info.startTime == 0)) readStartTime(run_.info.startTime);
 }
+
+// --- Across runs and reloads ---
 
 bool MonitoredServer::readopt(const RememberedServer& record, bool sameBoot) {
     // A process of another boot cannot run any more; its ID and start may
@@ -862,101 +1120,64 @@ bool MonitoredServer::readopt(const RememberedServer& record, bool sameBoot) {
     hold(std::move(process), context_->clock.now() - age, record.launched,
          record.launched && (fromPidfile || record.group == pid), true);
     // Launched by an earlier run: it still writes to the file that run gave it.
-    if (record.launched) capturedIn_ = outputFile_;
+    if (record.launched) run_.held.capturedIn = outputFile_;
+    run_.held.fromPidfile = fromPidfile;
     if (fromPidfile)
         AppLogger::Instance().get().info("{} runs as pid {}, named in its pidfile {}; taken over from the previous run",
-                                         info_.name, pid, pidfilePath());
+                                         run_.info.name, pid, pidfilePath());
     else
-        AppLogger::Instance().get().info("{} is still running (pid={}); taken over from the previous run", info_.name,
-                                         pid);
+        AppLogger::Instance().get().info("{} is still running (pid={}); taken over from the previous run",
+                                         run_.info.name, pid);
+    enter(ServerState::Running, Cause::Found);
     return true;
 }
 
 RememberedServer MonitoredServer::remembered() const {
     RememberedServer record;
-    record.name = info_.name;
-    record.processname = info_.processname;
-    record.commandline = info_.commandline;
-    record.stopped = !autoStart_;
-    if (process_ && info_.pid > 0) {
-        record.pid = info_.pid;
-        record.startTicks = identity_;
-        record.launched = owned_;
-        record.group = group_;
-    } else if (pidfileWait_) {
+    record.name = run_.info.name;
+    record.processname = run_.info.processname;
+    record.commandline = run_.info.commandline;
+    record.stopped = !run_.autoStart;
+    if (run_.held.process && run_.info.pid > 0) {
+        record.pid = run_.info.pid;
+        record.startTicks = run_.held.identity;
+        record.launched = run_.held.owned;
+        record.group = run_.held.group;
+    } else if (run_.pidfileWait) {
         // The launch itself: a later run reads the pidfile, for a daemon
         // that started after it.
-        record.pid = pidfileWait_->launchedPid;
-        record.startTicks = pidfileWait_->launchIdentity;
+        record.pid = run_.pidfileWait->launchedPid;
+        record.startTicks = run_.pidfileWait->launchIdentity;
         record.launched = true;
     }
     return record;
 }
 
 void MonitoredServer::takeRunStateFrom(MonitoredServer& other) {
-    info_.pid = other.info_.pid;
-    info_.ports = other.info_.ports;
-    info_.startTime = other.info_.startTime;
-    autoStart_ = other.autoStart_;
-    process_ = std::move(other.process_);
-    owned_ = other.owned_;
-    byThisRun_ = other.byThisRun_;
-    group_ = other.group_;
-    groupWanted_ = other.groupWanted_;
-    identity_ = other.identity_;
-    watchId_ = std::exchange(other.watchId_, 0);
-    runningSince_ = other.runningSince_;
-    settleAt_ = std::exchange(other.settleAt_, std::nullopt);
-    stop_ = std::exchange(other.stop_, std::nullopt);
-    pidfileWait_ = std::exchange(other.pidfileWait_, std::nullopt);
-    cleanup_ = std::exchange(other.cleanup_, std::nullopt);
-    restarts_ = other.restarts_;
-    exitsByCode_ = other.exitsByCode_;
-    exitsBySignal_ = other.exitsBySignal_;
-    lastExit_ = other.lastExit_;
-    startError_ = other.startError_;
-    capturedIn_ = other.capturedIn_;
-    backoff_ = other.backoff_;
-    attemptAt_ = other.attemptAt_;
-    awaitTick_ = other.awaitTick_;
-    seenAliveAt_ = other.seenAliveAt_;
-    endedAt_ = other.endedAt_;
-    lastStartedAt_ = other.lastStartedAt_;
-    recoveryOwed_ = other.recoveryOwed_;
-    health_ = other.health_;
+    run_ = std::exchange(other.run_, RunState{});
     options_ = other.options_;  // configure compares the entry's rule with it
 }
 
-HealthState MonitoredServer::health() const {
-    if (!options_.health) return HealthState::None;
-    if (health_.state == HealthState::Unhealthy) return HealthState::Unhealthy;
-    if (!process_ || info_.pid <= 0 || stop_) return HealthState::None;
-    return health_.state;
-}
-
-void MonitoredServer::resetHealth(Clock::TimePoint runningSince) {
-    const bool alerted = health_.alerted;
-    const std::uint64_t checks = health_.checks;
-    health_ = HealthWatch{};
-    health_.alerted = alerted;
-    health_.checks = checks;
-    if (options_.health) health_.nextCheck = std::max(runningSince + options_.health->grace, context_->clock.now());
-}
+// --- The health rule ---
 
 bool MonitoredServer::healthDue(bool gathering) const {
-    if (!(options_.health && process_ && info_.pid > 0 && !stop_ && !pidfileWait_ && health_.ticket == 0)) return false;
-    const Clock::TimePoint now = context_->clock.now();
-    if (now >= health_.nextCheck) return true;
-    return gathering && health_.mayGather && now + options_.health->interval / 10 >= health_.nextCheck;
+    if (!(options_.health && run_.held.process && run_.info.pid > 0 && !run_.stop && !run_.pidfileWait)) return false;
+    return run_.health.due(*options_.health, context_->clock.now(), gathering);
+}
+
+bool MonitoredServer::checkHealthSoon() {
+    if (!(options_.health && run_.held.process && run_.info.pid > 0 && !run_.stop && !run_.pidfileWait)) return false;
+    run_.health.dueNow(context_->clock.now());
+    return true;
 }
 
 bool MonitoredServer::healthCheckNow(HealthCheck& check, std::string& why) const {
     if (!options_.health) {
-        why = info_.name + " has no health rule";
+        why = run_.info.name + " has no health rule";
         return false;
     }
-    if (!process_ || info_.pid <= 0 || stop_) {
-        why = info_.name + " is not running";
+    if (!run_.held.process || run_.info.pid <= 0 || run_.stop) {
+        why = run_.info.name + " is not running";
         return false;
     }
     const HealthRule& rule = *options_.health;
@@ -972,7 +1193,7 @@ bool MonitoredServer::healthCheckNow(HealthCheck& check, std::string& why) const
     if ((rule.probe == HealthProbe::tcp || rule.probe == HealthProbe::http) && rule.useListenAddress) {
         std::string host;
         std::uint16_t port = 0;
-        if (reachableAt(info_.ports, host, port)) {
+        if (reachableAt(run_.info.ports, host, port)) {
             check.host = host;
             if (check.port == 0) check.port = port;
         } else {
@@ -986,10 +1207,26 @@ bool MonitoredServer::healthCheckNow(HealthCheck& check, std::string& why) const
         check.exec.commandLine = rule.command;
     }
     check.readMemory = rule.maxMemoryMb > 0;
-    check.pid = info_.pid;
+    check.pid = run_.info.pid;
     // For a server launched here, its workers count too.
-    check.group = group_;
+    check.group = run_.held.group;
     return true;
+}
+
+std::string MonitoredServer::healthVerdict(const HealthCheckResult& last) const {
+    const HealthState verdict = health();
+    std::string text = healthStateName(verdict == HealthState::None ? HealthState::Checking : verdict);
+    if (verdict == HealthState::Unhealthy) return text + ": " + run_.health.reason();
+    std::string seen = last.seen;
+    if (last.residentBytes) {
+        const double mb = static_cast<double>(*last.residentBytes) / (1024.0 * 1024.0);
+        seen += (seen.empty() ? "" : ", ") + std::string("RSS ") + megabytesText(mb);
+    }
+    text += ": " + (seen.empty() ? std::string("nothing seen") : seen);
+    if (options_.health && run_.health.probeFailures() > 0)
+        text += " (" + std::to_string(run_.health.probeFailures()) + " of " +
+                std::to_string(options_.health->failures) + " failed checks in a row)";
+    return text;
 }
 
 HealthCheck MonitoredServer::beginHealthCheck(std::uint64_t& ticket) {
@@ -997,68 +1234,30 @@ HealthCheck MonitoredServer::beginHealthCheck(std::uint64_t& ticket) {
     std::string why;
     healthCheckNow(check, why);
     ticket = ++context_->lastHealthTicket;
-    health_.ticket = ticket;
-    health_.nextCheck = context_->clock.now() + options_.health->interval;
-    health_.mayGather = true;
+    run_.health.begin(*options_.health, ticket, context_->clock.now());
     return check;
 }
 
-bool MonitoredServer::healthResult(const HealthCheckResult& result) {
-    health_.ticket = 0;
-    if (!options_.health || !process_) return false;
-    ++health_.checks;
-    const HealthRule& rule = *options_.health;
-    const HealthState oldState = health_.state;
-    const std::string oldReason = health_.reason;
-    if (result.probed) health_.probeFailures = result.healthy ? 0 : health_.probeFailures + 1;
-    double mb = 0;
-    if (rule.maxMemoryMb > 0 && result.residentBytes) {
-        mb = static_cast<double>(*result.residentBytes) / (1024.0 * 1024.0);
-        health_.memoryOver = mb > rule.maxMemoryMb ? health_.memoryOver + 1 : 0;
+void MonitoredServer::healthResult(const HealthCheckResult& result) {
+    if (!options_.health || !run_.held.process) {
+        run_.health.cancel();
+        return;
     }
-    const bool probeFailed = result.probed && !result.healthy && health_.probeFailures >= rule.failures;
-    const bool memoryFailed = rule.maxMemoryMb > 0 && health_.memoryOver >= rule.memoryChecks;
+    const HealthRule& rule = *options_.health;
+    const HealthTracker::Outcome outcome = run_.health.result(rule, result);
     auto& log = AppLogger::Instance().get();
-    if (probeFailed || memoryFailed) {
-        health_.reason = probeFailed ? result.seen
-                                     : "RSS " + megabytesText(mb) + " > " + megabytesText(rule.maxMemoryMb) + " for " +
-                                           plural(health_.memoryOver, "check", "checks");
-        if (oldState == HealthState::Unhealthy) return health_.reason != oldReason;
-        health_.state = HealthState::Unhealthy;
-        health_.alerted = true;
-        const bool restart = rule.onFailure == HealthAction::restart && autoStart_;
-        const std::string what =
-            probeFailed ? " (" + rule.target + ", " + plural(health_.probeFailures, "failed check", "failed checks") +
-                              " in a row)"
-                        : std::string();
-        const std::string message = info_.name + " is unhealthy: " + health_.reason + what +
+    if (outcome.becameUnhealthy) {
+        const bool restart = rule.onFailure == HealthAction::restart && run_.autoStart;
+        const std::string message = run_.info.name + " is unhealthy: " + run_.health.reason() + outcome.detail +
                                     (restart ? "; it will be restarted" : "; it is left running");
         log.warn("{}", message);
-        raise(AlertKind::Unhealthy, message, info_.pid, health_.reason);
-        if (restart) {
-            const StopOutcome outcome = stop(true);
-            if (stop_) stop_->forHealth = true;
-            if (outcome == StopOutcome::Stopped && !stop_) {
-                // Gone at once: the restart follows as for a crash.
-                failed(context_->clock.now());
-                if (backoff_.failures == 1) {
-                    attemptAt_ = context_->clock.now();
-                    awaitTick_ = false;
-                }
-            }
-        }
-        return true;
-    }
-    const bool passed = (!result.probed || result.healthy) && health_.memoryOver == 0;
-    if (!passed) return false;  // failing, not yet as often as the rule allows
-    health_.state = HealthState::Healthy;
-    health_.reason.clear();
-    if (health_.alerted) {
-        health_.alerted = false;
-        const std::string message =
-            info_.name + " has recovered: " + (result.probed ? result.seen : "RSS " + megabytesText(mb));
+        raise(AlertKind::Unhealthy, message, run_.info.pid, run_.health.reason());
+        // The restart follows the stop as it follows a crash.
+        if (restart) stop(true, {}, std::nullopt, StopFor::Health);
+    } else if (outcome.becameHealthy) {
+        const std::string message = run_.info.name + " has recovered: " +
+                                    (result.probed ? result.seen : "RSS " + megabytesText(outcome.residentMb));
         log.info("{}", message);
-        raise(AlertKind::Healthy, message, info_.pid);
+        raise(AlertKind::Healthy, message, run_.info.pid);
     }
-    return health_.state != oldState;
 }

@@ -23,7 +23,19 @@ struct MatchKeys {
     // Compared word by word with the candidate's arguments (ignoring ASCII
     // case); "/ServerID 11" counts the same as no arguments.
     std::vector<std::string> arguments;
+    // A server run by an interpreter (sh, bash, python3, perl, node, ruby,
+    // php, java -jar ...): the script or jar it runs, as written and as
+    // resolved, and the file names the interpreter's process may have. Such
+    // a process is recognised by its script and the script's arguments,
+    // whatever options the interpreter was given. Empty for a program.
+    std::vector<std::string> scriptPaths;
+    std::vector<std::string> interpreterNames;
+    std::vector<std::string> scriptArguments;
 };
+
+// True for the file name of an interpreter a server may run in (sh, bash,
+// dash, python3.11, perl, node, ruby, php, java ...).
+bool isInterpreterName(const std::string& fileName);
 
 // Forms the keys. False when the command line does not hold the executable
 // file name (byte-wise) or cannot be launched: such a server is never found.

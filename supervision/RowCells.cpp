@@ -5,20 +5,22 @@
 #include "platform/System.h"
 #include "supervision/MonitoredServer.h"
 
-RowCells RowCells::of(const MonitoredServer& server) {
+RowCells RowCells::of(const MonitoredServer& server) { return of(server.report()); }
+
+RowCells RowCells::of(const ServerReport& report) {
     RowCells cells;
-    cells.pid = server.info().pid > 0 ? std::to_string(server.info().pid) : std::string();
-    cells.ports = server.info().ports;
-    cells.startTime = formatStartTime(server.info().startTime);
+    cells.pid = report.pid > 0 ? std::to_string(report.pid) : std::string();
+    cells.ports = report.listen;
+    cells.startTime = formatStartTime(report.startTime);
     // A server that keeps failing says when it is tried again.
-    if (const auto next = server.nextRestartTime()) {
-        const std::string at = formatStartTime(*next);
+    if (report.nextAttempt != 0) {
+        const std::string at = formatStartTime(report.nextAttempt);
         cells.startTime = "下次重启 " + (at.size() > 11 ? at.substr(11) : at);
     }
-    cells.downWithAutoStart = server.info().pid <= 0 && server.autoStart();
-    cells.unhealthy = server.health() == HealthState::Unhealthy;
-    if (cells.unhealthy) cells.healthTip = "健康检查失败: " + server.healthReason();
-    cells.startStopCaption = server.stopping() ? "停止中" : server.info().pid > 0 ? "停止" : "启动";
+    cells.downWithAutoStart = report.downWanted();
+    cells.unhealthy = report.health == HealthState::Unhealthy;
+    if (cells.unhealthy) cells.healthTip = "健康检查失败: " + report.healthReason;
+    cells.startStopCaption = report.state == ServerState::Stopping ? "停止中" : report.pid > 0 ? "停止" : "启动";
     return cells;
 }
 

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "supervision/ServerReport.h"
+
 class MonitoredServer;
 
 // The texts a server's row shows in the cells that change while it runs,
@@ -19,6 +21,7 @@ struct RowCells {
     bool unhealthy = false;
     std::string healthTip;
 
+    static RowCells of(const ServerReport& report);
     static RowCells of(const MonitoredServer& server);
 };
 

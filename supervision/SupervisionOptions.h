@@ -16,6 +16,11 @@ struct SupervisionOptions {
     // the back-off off (one attempt per check). The settings file's default
     // is 60 s; this one is the engine's own, without a settings file.
     std::chrono::milliseconds restartBackoffMax{0};
+    // How long a launched process must live before its start counts
+    // ("started successfully", the state running); one that dies sooner is
+    // a failed start. 0: a start counts once the process has settled, and
+    // is told at once. The settings file's default is 1 s.
+    std::chrono::milliseconds startConfirm{0};
     // A server the operator stopped stays down when the supervisor starts
     // again (the state file keeps the stop); off: every server is started.
     bool rememberStopped = false;

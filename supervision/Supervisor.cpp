@@ -1,10 +1,15 @@
 #include "supervision/Supervisor.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "log/AppLogger.h"
 #include "platform/ProcessIdentity.h"
+#include "platform/System.h"
 #include "platform/Text.h"
 #include "supervision/MachineLook.h"
 #include "supervision/ServerOutputFile.h"
@@ -16,6 +21,7 @@ SupervisionOptions sane(SupervisionOptions options) {
     if (options.checkInterval < std::chrono::seconds(1)) options.checkInterval = std::chrono::seconds(1);
     if (options.stopTimeout.count() < 0) options.stopTimeout = std::chrono::milliseconds(0);
     if (options.restartBackoffMax.count() < 0) options.restartBackoffMax = std::chrono::milliseconds(0);
+    if (options.startConfirm.count() < 0) options.startConfirm = std::chrono::milliseconds(0);
     return options;
 }
 
@@ -32,28 +38,6 @@ bool sameTexts(const ServerInfo& a, const ServerInfo& b) {
     return a.name == b.name && a.processname == b.processname && a.commandline == b.commandline;
 }
 
-// What observers show of a record: a command that leaves all of it as it
-// was has nothing to tell.
-struct Shown {
-    std::int32_t pid = 0;
-    std::string ports;
-    std::int64_t startTime = 0;
-    bool autoStart = false;
-    bool stopping = false;
-    std::optional<Clock::TimePoint> nextRestart;
-    ServerState state = ServerState::Stopped;
-    HealthState health = HealthState::None;
-    std::string healthReason;
-
-    bool operator==(const Shown&) const = default;
-};
-
-Shown shownOf(const MonitoredServer& server) {
-    return Shown{server.info().pid, server.info().ports, server.info().startTime, server.autoStart(),
-                 server.stopping(),  server.nextRestart(), server.state(),     server.health(),
-                 server.healthReason()};
-}
-
 ServerEntry trimmed(const ServerEntry& entry) {
     return ServerEntry{entry.index, platform::trimWhite(entry.name), platform::trimWhite(entry.processname),
                        platform::trimWhite(entry.commandline), entry.options};
@@ -63,11 +47,46 @@ ServerEntry trimmed(const ServerEntry& entry) {
 
 Supervisor::Supervisor(Clock& clock, platform::ProcessControl& control, SupervisionOptions options,
                        platform::ProcessTable& table, platform::TcpTable& tcp)
-    : context_{clock, control, table, tcp, sane(options)}, health_(control) {}
+    : context_{clock, control, table, tcp, sane(options)}, health_(control) {
+    context_.tell = [this](const MonitoredServer& server) { tell(server); };
+}
+
+Supervisor::Shown Supervisor::shownOf(const MonitoredServer& server) {
+    Shown shown;
+    shown.pid = server.info().pid;
+    shown.ports = server.info().ports;
+    shown.startTime = server.info().startTime;
+    shown.autoStart = server.autoStart();
+    shown.state = server.state();
+    shown.nextRestart = server.nextRestart();
+    shown.health = server.health();
+    shown.healthReason = server.healthReason();
+    if (const auto& exit = server.lastExit()) {
+        shown.hasExit = true;
+        shown.lastExitTime = exit->time;
+    }
+    shown.startError = server.startError();
+    shown.cleaningUp = server.cleaningUp();
+    return shown;
+}
+
+void Supervisor::tell(const MonitoredServer& server) {
+    // A removed entry's record is on its way out: no row shows it.
+    if (!retiring_.empty() && retiringRecord(&server)) return;
+    Shown now = shownOf(server);
+    auto [told, fresh] = told_.try_emplace(&server, now);
+    if (!fresh) {
+        if (told->second == now) return;
+        told->second = std::move(now);
+    }
+    if (quiet_) return;
+    changed(server);
+}
 
 Supervisor::~Supervisor() {
     health_.setWake({});
     servers_.clear();
+    retiring_.clear();
     // Callbacks owed by stops that ended with their records are not made:
     // whoever waited is going too.
     context_.completions.clear();
@@ -75,9 +94,11 @@ Supervisor::~Supervisor() {
 }
 
 void Supervisor::changeOptions(const SupervisionOptions& options) {
+    loop_.check("changeOptions");
     SupervisionOptions next = context_.options;
     next.stopTimeout = options.stopTimeout;
     next.restartBackoffMax = options.restartBackoffMax;
+    next.startConfirm = options.startConfirm;
     context_.options = sane(next);
 }
 
@@ -135,9 +156,8 @@ void Supervisor::listLoaded() {
 
 template <class Command>
 void Supervisor::notifying(MonitoredServer& server, Command command) {
-    const Shown before = shownOf(server);
     command();
-    if (!(shownOf(server) == before)) changed(server);
+    tell(server);
 }
 
 void Supervisor::later(std::function<void()> call) { context_.completions.push_back(std::move(call)); }
@@ -191,8 +211,89 @@ private:
 
 }  // namespace
 
-void Supervisor::load(const std::vector<ServerEntry>& entries) {
+std::vector<MonitoredServer*> Supervisor::pairing(const std::vector<ServerEntry>& entries) const {
+    std::vector<MonitoredServer*> paired(entries.size(), nullptr);
+    std::vector<const MonitoredServer*> taken;
+    auto free = [&taken](const MonitoredServer* server) {
+        return std::find(taken.begin(), taken.end(), server) == taken.end();
+    };
+    // The same texts first, then the same name, then the same program and
+    // command line (a rename): each record continues one entry at most.
+    const std::vector<std::function<bool(const ServerInfo&, const ServerEntry&)>> rules{
+        [](const ServerInfo& info, const ServerEntry& entry) { return sameEntry(info, entry); },
+        [](const ServerInfo& info, const ServerEntry& entry) { return info.name == entry.name; },
+        [](const ServerInfo& info, const ServerEntry& entry) {
+            return info.processname == entry.processname && info.commandline == entry.commandline;
+        }};
+    for (const auto& rule : rules)
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (paired[i]) continue;
+            for (const auto& [index, server] : servers_)
+                if (free(server.get()) && rule(server->info(), entries[i])) {
+                    paired[i] = server.get();
+                    taken.push_back(server.get());
+                    break;
+                }
+        }
+    return paired;
+}
+
+ListChange::Changed Supervisor::differences(const MonitoredServer& record, const ServerEntry& entry) {
+    ListChange::Changed change;
+    change.name = entry.name;
+    const ServerInfo& info = record.info();
+    const ServerOptions& before = record.options();
+    const ServerOptions& after = entry.options;
+    auto differs = [&change](bool differ, const char* key) {
+        if (differ) change.keys.push_back(key);
+        return differ;
+    };
+    // What is launched, how it is stopped and how it is found.
+    bool restart = false;
+    restart |= differs(info.processname != entry.processname, "processname");
+    restart |= differs(info.commandline != entry.commandline, "commandline");
+    restart |= differs(before.cwd != after.cwd, "cwd");
+    restart |= differs(before.env != after.env, "env");
+    restart |= differs(before.user != after.user || before.group != after.group, "user");
+    restart |= differs(before.pidfile != after.pidfile, "pidfile");
+    restart |= differs(before.output != after.output, "output");
+    restart |= differs(before.killGroup != after.killGroup, "kill_group");
+    restart |= differs(before.stopSignal != after.stopSignal, "stop_signal");
+    restart |= differs(before.stopTimeout != after.stopTimeout, "stop_timeout");
+    restart |= differs(before.match != after.match || before.listen != after.listen, "match");
+    // What is only shown or checked: taken without a restart.
+    differs(info.name != entry.name, "name");
+    differs(!(before.health == after.health), "health");
+    change.restarts = restart;
+    return change;
+}
+
+ListChange Supervisor::plan(const std::vector<ServerEntry>& entries) const {
+    ListChange change;
+    const std::vector<MonitoredServer*> paired = pairing(entries);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!paired[i]) {
+            change.added.push_back(entries[i].name);
+            continue;
+        }
+        ListChange::Changed differs = differences(*paired[i], entries[i]);
+        if (differs.keys.empty())
+            ++change.unchanged;
+        else
+            change.changed.push_back(std::move(differs));
+    }
+    for (const auto& [index, server] : servers_)
+        if (std::find(paired.begin(), paired.end(), server.get()) == paired.end())
+            change.removed.push_back(server->info().name);
+    return change;
+}
+
+ListChange Supervisor::load(const std::vector<ServerEntry>& entries) {
+    loop_.check("load");
     const LaunchSlice slice(context_);
+    auto& log = AppLogger::Instance().get();
+    // The observers hear of the whole list at the end, not of each record.
+    quiet_ = true;
     // What the last run of the supervisor held, read once, at the start.
     std::vector<RememberedServer> remembered;
     bool sameBoot = false;
@@ -201,44 +302,86 @@ void Supervisor::load(const std::vector<ServerEntry>& entries) {
         remembered = stateStore_->read(boot);
         sameBoot = !remembered.empty() && boot == platform::bootId();
     }
+    const ListChange change = plan(entries);
+    const std::vector<MonitoredServer*> paired = pairing(entries);
     std::map<std::int32_t, std::unique_ptr<MonitoredServer>> previous = std::move(servers_);
     servers_.clear();
+    auto takeFromPrevious = [&previous](MonitoredServer* record) {
+        for (auto it = previous.begin(); it != previous.end(); ++it)
+            if (it->second.get() == record) {
+                std::unique_ptr<MonitoredServer> taken = std::move(it->second);
+                previous.erase(it);
+                return taken;
+            }
+        return std::unique_ptr<MonitoredServer>();
+    };
     std::vector<MonitoredServer*> fresh;
     const std::map<std::int32_t, std::string> outputFiles =
         ServerOutputFile::pathsFor(context_.options.outputDirectory, entries);
-    for (const ServerEntry& entry : entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ServerEntry& entry = entries[i];
         auto server = std::make_unique<MonitoredServer>(context_);
-        auto kept = std::find_if(previous.begin(), previous.end(),
-                                 [&](const auto& item) { return item.second && sameEntry(item.second->info(), entry); });
-        const bool isKept = kept != previous.end();
-        if (isKept) {
-            server->takeRunStateFrom(*kept->second);
-            previous.erase(kept);
+        const auto outputFile = outputFiles.find(entry.index);
+        const std::string output = outputFile == outputFiles.end() ? std::string() : outputFile->second;
+        if (std::unique_ptr<MonitoredServer> old = takeFromPrevious(paired[i])) {
+            const ListChange::Changed differs = differences(*old, entry);
+            server->takeRunStateFrom(*old);
+            told_.erase(old.get());
+            if (differs.restarts) {
+                // The old definition's process goes first, as it would be
+                // stopped; the new one starts once it has gone.
+                if (server->info().pid > 0) {
+                    log.info("{} changed ({}); stopping it (pid={}) to start it anew", entry.name,
+                             fmt::format("{}", fmt::join(differs.keys, ", ")), server->info().pid);
+                    server->stop(server->autoStart(), {}, std::nullopt, StopFor::Change);
+                } else {
+                    fresh.push_back(server.get());
+                }
+            }
+            server->configure(entry, output);
         } else {
             fresh.push_back(server.get());
-        }
-        const auto outputFile = outputFiles.find(entry.index);
-        server->configure(entry, outputFile == outputFiles.end() ? std::string() : outputFile->second);
-        if (!isKept) {
+            server->configure(entry, output);
             // Each record of the state file serves one entry.
             auto record = std::find_if(remembered.begin(), remembered.end(),
                                        [&](const RememberedServer& r) { return sameEntry(r, entry); });
             if (record != remembered.end()) {
                 server->readopt(*record, sameBoot);
                 if (record->stopped && context_.options.rememberStopped) {
-                    server->autoStart_ = false;
-                    AppLogger::Instance().get().info(
-                        "{} stays down: it was stopped when Procward last ran (REMEMBER_STOPPED=1)", entry.name);
+                    server->keepDownFromLastRun();
+                    log.info("{} stays down: it was stopped when Procward last ran (REMEMBER_STOPPED=1)", entry.name);
                 }
                 remembered.erase(record);
             }
         }
         servers_[entry.index] = std::move(server);
     }
+    // Removed entries: their processes are stopped as a delete stops them.
+    for (auto& [index, gone] : previous) {
+        told_.erase(gone.get());
+        const auto waiting = verdictWaiters_.find(gone.get());
+        if (waiting != verdictWaiters_.end()) {
+            for (auto& done : waiting->second)
+                if (done)
+                    later([done = std::move(done)] {
+                        done(false, "the server left the list before its check came back");
+                    });
+            verdictWaiters_.erase(waiting);
+        }
+        if (gone->info().pid > 0 && !gone->stopping()) {
+            log.info("{} was removed from the list; stopping it (pid={})", gone->info().name, gone->info().pid);
+            retiring_.push_back(std::move(gone));
+            retiring_.back()->stop(false);
+        } else if (gone->stopping()) {
+            retiring_.push_back(std::move(gone));
+        }
+    }
     previous.clear();
     // The first check of a new record starts its server unless it runs.
     MachineLook look(context_.table, context_.tcp);
     for (MonitoredServer* server : fresh) server->checkStatus(look);
+    for (const auto& [index, server] : servers_) tell(*server);
+    quiet_ = false;
     processWalks_ += static_cast<std::uint64_t>(look.processWalks());
     if (!loaded_) {
         loaded_ = true;
@@ -248,9 +391,17 @@ void Supervisor::load(const std::vector<ServerEntry>& entries) {
     context_.stateChanged = true;
     listLoaded();
     runCompletions();
+    return change;
+}
+
+bool Supervisor::retiringRecord(const MonitoredServer* server) const {
+    for (const auto& record : retiring_)
+        if (record.get() == server) return true;
+    return false;
 }
 
 void Supervisor::reload() {
+    loop_.check("reload");
     if (store_) load(store_->read());
 }
 
@@ -258,11 +409,15 @@ Clock::TimePoint Supervisor::nextDue() const {
     Clock::TimePoint due = loaded_ ? nextTick_ : Clock::TimePoint::max();
     for (const auto& [index, server] : servers_)
         if (const auto next = server->nextDue(); next && *next < due) due = *next;
+    for (const auto& server : retiring_)
+        if (const auto next = server->nextDue(); next && *next < due) due = *next;
     return due;
 }
 
 MonitoredServer* Supervisor::byWatchId(std::uint64_t id) {
     for (auto& [index, server] : servers_)
+        if (server->watchId() == id) return server.get();
+    for (auto& server : retiring_)
         if (server->watchId() == id) return server.get();
     return nullptr;
 }
@@ -278,13 +433,14 @@ void Supervisor::handleExits() {
         if (!server) continue;  // a process no record holds any more
         server->watchEnded();
         if (server->stopping()) {
-            if (server->followStop()) changed(*server);
-            continue;
+            server->followStop();
+        } else {
+            // The end is told at once, whether or not the restart waits: a
+            // server that dies sooner than one interval after it started
+            // waits for its back-off step (with the back-off off, for the tick).
+            server->checkStatus(look, false);
         }
-        // The end is told at once, whether or not the restart waits: a
-        // server that dies sooner than one interval after it started waits
-        // for its back-off step (with the back-off off, for the tick).
-        if (server->checkStatus(look, false)) changed(*server);
+        tell(*server);
     }
     processWalks_ += static_cast<std::uint64_t>(look.processWalks());
 }
@@ -297,26 +453,12 @@ void Supervisor::handleHealth() {
         const auto out = checksOut_.find(ticket);
         const std::int32_t index = out == checksOut_.end() ? 0 : out->second;
         if (out != checksOut_.end()) checksOut_.erase(out);
-        if (const auto asked = askedChecks_.find(ticket); asked != askedChecks_.end()) {
-            const auto [name, done] = std::move(asked->second);
-            askedChecks_.erase(asked);
-            std::string text = result.seen;
-            bool passed = !result.probed || result.healthy;
-            if (result.residentBytes) {
-                const auto mb = static_cast<long long>(static_cast<double>(*result.residentBytes) / 1048576.0 + 0.5);
-                text += (text.empty() ? "" : ", ") + std::string("RSS ") + std::to_string(mb) + " MB";
-            } else if (!result.probed) {
-                text = "its memory could not be read";
-                passed = false;
-            }
-            if (done) done(passed, name + ": " + (passed ? "healthy: " : "unhealthy: ") + text);
-            continue;
-        }
         // The server may have stopped, gone or been replaced meanwhile: then
         // nobody awaits this ticket and what it saw is dropped.
         MonitoredServer* server = index ? record(index) : nullptr;
         if (!server || server->healthTicket() != ticket) continue;
         notifying(*server, [&] { server->healthResult(result); });
+        answerVerdict(*server, result);
     }
     bool due = false;
     for (auto& [index, server] : servers_)
@@ -331,6 +473,20 @@ void Supervisor::handleHealth() {
         checks.emplace_back(ticket, std::move(check));
     }
     health_.submit(std::move(checks));
+}
+
+void Supervisor::answerVerdict(const MonitoredServer& server, const HealthCheckResult& result) {
+    const auto waiting = verdictWaiters_.find(&server);
+    if (waiting == verdictWaiters_.end()) return;
+    std::vector<HealthCheckDone> answers = std::move(waiting->second);
+    verdictWaiters_.erase(waiting);
+    // Passed: healthy by the rule's verdict, or no verdict yet and this check passed.
+    const HealthState verdict = server.health();
+    const bool checkPassed = (!result.probed || result.healthy) && server.healthReason().empty();
+    const bool passed = verdict == HealthState::Healthy || (verdict != HealthState::Unhealthy && checkPassed);
+    const std::string text = server.info().name + ": " + server.healthVerdict(result);
+    for (auto& done : answers)
+        if (done) later([done = std::move(done), passed, text] { done(passed, text); });
 }
 
 void Supervisor::abandonChecks() {
@@ -348,22 +504,24 @@ void Supervisor::abandonChecks() {
 }
 
 void Supervisor::checkHealth(std::int32_t index, HealthCheckDone done) {
+    loop_.check("checkHealth");
     MonitoredServer* server = record(index);
     HealthCheck check;
     std::string why;
     if (!server) {
         if (done) later([done] { done(false, "no such server"); });
-    } else if (!server->healthCheckNow(check, why)) {
+    } else if (!server->healthCheckNow(check, why) || !server->checkHealthSoon()) {
         if (done) later([done, why] { done(false, why); });
     } else {
-        const std::uint64_t ticket = ++context_.lastHealthTicket;
-        askedChecks_[ticket] = {server->info().name, std::move(done)};
-        health_.submit(ticket, std::move(check));
+        // The rule's next check goes out now; its verdict is the answer.
+        verdictWaiters_[server].push_back(std::move(done));
+        handleHealth();
     }
     runCompletions();
 }
 
 void Supervisor::runDue() {
+    loop_.check("runDue");
     const LaunchSlice slice(context_);
     // Ended children first: their exit statuses are then there to be read,
     // and orphans of servers do not linger as zombies.
@@ -378,37 +536,47 @@ void Supervisor::runDue() {
     for (auto& [index, server] : servers_) {
         const auto due = server->nextDue();
         if (!due || *due > now) continue;
-        bool rowChanged = false;
-        if (server->stopping()) rowChanged = server->followStop();
-        rowChanged = server->followPidfile() || rowChanged;
-        rowChanged = server->settle(look) || rowChanged;
-        rowChanged = server->followCleanup() || rowChanged;
-        if (server->restartDue()) rowChanged = server->checkStatus(look, false) || rowChanged;
-        if (rowChanged) changed(*server);
+        server->followUp(look);
+        tell(*server);
     }
-    processWalks_ += static_cast<std::uint64_t>(look.processWalks());
+    // Removed entries' processes on their way out; gone once they have ended.
+    for (auto& server : retiring_)
+        if (const auto due = server->nextDue(); due && *due <= now) server->followStop();
+    retiring_.erase(std::remove_if(retiring_.begin(), retiring_.end(),
+                                   [](const std::unique_ptr<MonitoredServer>& server) { return !server->stopping(); }),
+                    retiring_.end());
     runCompletions();
     if (loaded_ && now >= nextTick_) {
-        checkAll();
+        // The follow-ups' look serves the pass too: one walk of the table
+        // at most, whoever asks first.
+        checkAll(look);
         nextTick_ += context_.options.checkInterval;
         // After a stall (a suspended machine, a debugger) the next tick
         // counts from now instead of catching up.
         if (nextTick_ <= now) nextTick_ = now + context_.options.checkInterval;
     }
+    processWalks_ += static_cast<std::uint64_t>(look.processWalks());
     runCompletions();
     // Checks that came due through what ran above (a start's grace may be 0).
     handleHealth();
 }
 
 void Supervisor::checkAll() {
+    MachineLook look(context_.table, context_.tcp);
+    checkAll(look);
+    processWalks_ += static_cast<std::uint64_t>(look.processWalks());
+}
+
+void Supervisor::checkAll(MachineLook& look) {
+    loop_.check("checkAll");
     const LaunchSlice slice(context_);
     const auto began = std::chrono::steady_clock::now();
     context_.control.reapChildren();
-    MachineLook look(context_.table, context_.tcp);
-    for (auto& [index, server] : servers_)
-        if (server->checkStatus(look)) changed(*server);
+    for (auto& [index, server] : servers_) {
+        server->checkStatus(look);
+        tell(*server);
+    }
     ++passes_;
-    processWalks_ += static_cast<std::uint64_t>(look.processWalks());
     lastPassDuration_ = std::chrono::steady_clock::now() - began;
     const std::vector<SupervisorObserver*> observers = observers_;
     for (SupervisorObserver* observer : observers) observer->passEnded();
@@ -439,6 +607,7 @@ std::int32_t Supervisor::runningCount() const {
 }
 
 void Supervisor::start(std::int32_t index, CommandDone done) {
+    loop_.check("start");
     CommandResult result;
     result.index = index;
     result.status = CommandStatus::NoSuchServer;
@@ -463,6 +632,7 @@ void Supervisor::start(std::int32_t index, CommandDone done) {
 }
 
 void Supervisor::stop(std::int32_t index, CommandDone done) {
+    loop_.check("stop");
     CommandResult result;
     result.index = index;
     MonitoredServer* server = record(index);
@@ -493,6 +663,7 @@ void Supervisor::stop(std::int32_t index, CommandDone done) {
 }
 
 void Supervisor::kill(std::int32_t index, CommandDone done) {
+    loop_.check("kill");
     MonitoredServer* server = record(index);
     if (!server || server->info().pid == 0) {
         // Nothing to end: the same as a stop.
@@ -509,32 +680,13 @@ void Supervisor::kill(std::int32_t index, CommandDone done) {
         if (done) done(result);
     };
     StopOutcome outcome = StopOutcome::NotRunning;
-    notifying(*server, [&] {
-        if (!server->stopping()) {
-            // A stop with no time to end by itself kills at once.
-            const auto timeout = context_.options.stopTimeout;
-            context_.options.stopTimeout = std::chrono::milliseconds(0);
-            outcome = server->stop(false, finished);
-            context_.options.stopTimeout = timeout;
-            return;
-        }
-        // The stop under way waits no longer for its time-out; the wait
-        // for the killed process keeps its length.
-        outcome = server->stop(false, finished);
-        MonitoredServer::PendingStop& pending = *server->stop_;
-        if (!pending.killed) {
-            const Clock::TimePoint now = context_.clock.now();
-            pending.giveUpAt = now + (pending.giveUpAt - pending.killAt);
-            pending.killAt = now;
-            pending.killAsked = true;
-            server->followStop();
-        }
-    });
+    notifying(*server, [&] { outcome = server->kill(finished); });
     if (outcome == StopOutcome::Failed) later([finished]() mutable { finished(false); });
     runCompletions();
 }
 
 void Supervisor::restart(std::int32_t index, CommandDone done) {
+    loop_.check("restart");
     CommandResult result;
     result.index = index;
     MonitoredServer* server = record(index);
@@ -555,11 +707,8 @@ void Supervisor::restart(std::int32_t index, CommandDone done) {
             // A check at once, which finds it down with auto-start on and
             // starts it; the operator's restart comes now, back-off or not.
             notifying(*now, [&] {
-                now->autoStart_ = true;
-                now->touched();
-                now->resetBackoff();
                 MachineLook look(context_.table, context_.tcp);
-                now->checkStatus(look);
+                now->startAgain(look);
                 processWalks_ += static_cast<std::uint64_t>(look.processWalks());
             });
             result.pid = now->info().pid;
@@ -577,6 +726,7 @@ void Supervisor::restart(std::int32_t index, CommandDone done) {
 }
 
 void Supervisor::startAll(CommandDone done) {
+    loop_.check("startAll");
     for (auto& [index, server] : servers_) {
         MonitoredServer& one = *server;
         notifying(one, [&] {
@@ -616,6 +766,7 @@ void Supervisor::stopEvery(bool keepDown, std::function<void()> allDone) {
 }
 
 void Supervisor::stopAll(CommandDone done) {
+    loop_.check("stopAll");
     stopEvery(true, [this, done] {
         CommandResult result;
         result.servers = servers_.size();
@@ -627,6 +778,7 @@ void Supervisor::stopAll(CommandDone done) {
 }
 
 void Supervisor::setAutoStart(std::int32_t index, bool on) {
+    loop_.check("setAutoStart");
     if (MonitoredServer* server = record(index)) notifying(*server, [&] { server->setAutoStart(on); });
 }
 
@@ -648,6 +800,7 @@ void Supervisor::edit(CommandResult result, const std::function<bool(EntryStore&
 }
 
 void Supervisor::add(ServerEntry entry, CommandDone done) {
+    loop_.check("add");
     const ServerEntry stored = trimmed(entry);
     CommandResult result;
     result.name = stored.name;
@@ -656,6 +809,7 @@ void Supervisor::add(ServerEntry entry, CommandDone done) {
 }
 
 void Supervisor::remove(std::int32_t index, CommandDone done) {
+    loop_.check("remove");
     CommandResult result;
     result.index = index;
     MonitoredServer* server = record(index);
@@ -687,6 +841,7 @@ void Supervisor::remove(std::int32_t index, CommandDone done) {
 
 void Supervisor::replace(std::int32_t index, ServerEntry entry, CommandDone done,
                          std::optional<HealthCheckEdit> health) {
+    loop_.check("replace");
     CommandResult result;
     result.index = index;
     MonitoredServer* server = record(index);
@@ -723,9 +878,46 @@ void Supervisor::replace(std::int32_t index, ServerEntry entry, CommandDone done
 }
 
 void Supervisor::removeAll(CommandDone done) {
+    loop_.check("removeAll");
     stopEvery(false, [this, done] {
         CommandResult result;
         result.servers = servers_.size();
         edit(result, [](EntryStore& store, std::string& error) { return store.removeAll(error); }, done);
     });
+}
+
+EntryCheck Supervisor::checkEntry(const std::string& name, const std::string& processname,
+                                  const std::string& commandline, std::int32_t replacing) const {
+    std::vector<EntryCheck::Listed> listed;
+    listed.reserve(servers_.size());
+    for (const auto& [index, server] : servers_)
+        if (index != replacing) listed.push_back({index, server->info().name, server->info().commandline});
+    return EntryCheck::of(name, processname, commandline, listed);
+}
+
+void Supervisor::signal(std::int32_t index, platform::StopSignal kind, bool group, CommandDone done) {
+    loop_.check("signal");
+    CommandResult result;
+    result.index = index;
+    MonitoredServer* server = record(index);
+    if (!server) {
+        result.status = CommandStatus::NoSuchServer;
+    } else {
+        result.name = server->info().name;
+        result.pid = server->info().pid;
+        int error = 0;
+        const platform::SignalResult sent = server->sendSignal(kind, group, error);
+        if (sent == platform::SignalResult::Sent) {
+            AppLogger::Instance().get().info("{}: sent SIG{} to pid {}{}", result.name, platform::stopSignalName(kind),
+                                             result.pid, group ? " and its process group" : "");
+            result.status = CommandStatus::Done;
+        } else if (sent == platform::SignalResult::Gone) {
+            result.status = CommandStatus::NotRunning;
+        } else {
+            result.status = CommandStatus::StopFailed;
+            result.error = platform::errorText(error);
+        }
+    }
+    if (done) later([done = std::move(done), result] { done(result); });
+    runCompletions();
 }

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "config/ServerEntry.h"
@@ -15,8 +16,11 @@
 #include "supervision/AlertSink.h"
 #include "supervision/Clock.h"
 #include "supervision/CommandResult.h"
+#include "supervision/EntryCheck.h"
 #include "supervision/EntryStore.h"
 #include "supervision/HealthCheckPool.h"
+#include "supervision/ListChange.h"
+#include "supervision/LoopThread.h"
 #include "supervision/MonitoredServer.h"
 #include "supervision/StateStore.h"
 #include "supervision/SupervisionOptions.h"
@@ -31,6 +35,8 @@
 // The operator's commands mean the same whoever gives them (the window's
 // buttons, ctl): each tells every observer what it changed and ends through
 // its callback, once what it waits for (a process to end) has happened.
+class MachineLook;
+
 class Supervisor {
 public:
     Supervisor(Clock& clock, platform::ProcessControl& control, SupervisionOptions options,
@@ -61,14 +67,20 @@ public:
     // whenever they change. Set before the first load.
     void setStateStore(StateStore* store) { stateStore_ = store; }
 
-    // Takes the list as the file holds it. An entry whose name, processname
-    // and commandline are all unchanged keeps its record's observed state
-    // and auto-start mode; every other entry gets a new record, whose first
-    // check runs at once (and starts the server unless it runs). At the
-    // first load a new record first takes over the process the state store
+    // Takes the list as the file holds it, as the window's own changes are
+    // applied. Each entry is paired with the record it was (by its name,
+    // else by its program and command line). A paired entry keeps its
+    // record's process, state and counts; when what it launches, how it is
+    // stopped or how it is found changed, its process is stopped (its own
+    // stop signal and time-out) and the new definition started once it has
+    // gone. A new entry is checked at once (and started unless it runs); a
+    // removed entry's process is stopped as a delete stops it. At the first
+    // load a new record first takes over the process the state store
     // remembers for its entry, when that still runs. The next tick is due
-    // one check interval after the first load.
-    void load(const std::vector<ServerEntry>& entries);
+    // one check interval after the first load. Returns what changed.
+    ListChange load(const std::vector<ServerEntry>& entries);
+    // What load would change, without changing anything.
+    ListChange plan(const std::vector<ServerEntry>& entries) const;
     // Reads the entry store and loads what it holds.
     void reload();
 
@@ -105,13 +117,14 @@ public:
     // already; done once every stop has ended, with the names of those
     // still running.
     void stopAll(CommandDone done = {});
-    // Runs the server's health rule now, for the operator: `done` gets
-    // what it found, once it has ("healthy: HTTP 200 from /healthz"), and
-    // whether it passed. The check counts for nothing.
+    // Runs the server's health rule now, for the operator, as its next
+    // check: `done` gets the verdict once the check has come back ("gs1:
+    // healthy: HTTP 200 from /healthz", "fat: unhealthy: RSS 27 MB > 1 MB
+    // for 6 checks"), the same verdict every view shows, and whether it is
+    // other than unhealthy.
     using HealthCheckDone = std::function<void(bool passed, const std::string& text)>;
     void checkHealth(std::int32_t index, HealthCheckDone done);
-    // Health checks made so far (those for the operator included), and the
-    // threads that ran them.
+    // Health checks made so far, and the threads that ran them.
     std::uint64_t healthChecks() const { return healthChecks_; }
     std::size_t healthThreads() const { return health_.threads(); }
     // Network looks of health checks under way (tests).
@@ -120,6 +133,17 @@ public:
     // Turns the auto-start mode of one server on or off without starting or
     // stopping anything.
     void setAutoStart(std::int32_t index, bool on);
+    // Sends a signal to the server's process, or to its process group
+    // (`group`, for a server launched here); nothing else changes. Done at
+    // once: NotRunning when it has no process.
+    void signal(std::int32_t index, platform::StopSignal kind, bool group, CommandDone done = {});
+
+    // Whether an entry may join the list (or replace the one at
+    // `replacing`): a name, a file name and a command line, neither name
+    // nor command line used by another entry (ASCII letter case ignored).
+    // The texts are checked as they will be stored, trimmed.
+    EntryCheck checkEntry(const std::string& name, const std::string& processname, const std::string& commandline,
+                          std::int32_t replacing = 0) const;
 
     // --- Changes of the list (through the entry store) ---
     // Each writes the list and loads it again. Records of unchanged entries
@@ -163,7 +187,40 @@ public:
     std::chrono::nanoseconds lastPassDuration() const { return lastPassDuration_; }
 
 private:
+    // The pass with a look the caller shares, so one walk of the table serves
+    // everything done in the same turn of the loop.
+    void checkAll(MachineLook& look);
+    // What observers show of a record: a change of any of it is told.
+    struct Shown {
+        std::int32_t pid = 0;
+        std::string ports;
+        std::int64_t startTime = 0;
+        bool autoStart = false;
+        ServerState state = ServerState::Stopped;
+        std::optional<Clock::TimePoint> nextRestart;
+        HealthState health = HealthState::None;
+        std::string healthReason;
+        std::int64_t lastExitTime = 0;
+        bool hasExit = false;
+        std::string startError;
+        bool cleaningUp = false;
+        bool operator==(const Shown&) const = default;
+    };
+    static Shown shownOf(const MonitoredServer& server);
+    // Tells the observers of the record, when what they show of it changed
+    // since they were last told.
+    void tell(const MonitoredServer& server);
+
     MonitoredServer* record(std::int32_t index);
+    // The record each entry continues (null: a new entry), in the entries' order.
+    std::vector<MonitoredServer*> pairing(const std::vector<ServerEntry>& entries) const;
+    // What differs between a record and the entry that continues it, and
+    // whether its process must be started anew for it.
+    static ListChange::Changed differences(const MonitoredServer& record, const ServerEntry& entry);
+    // Records of removed entries whose process is being stopped: followed
+    // until it has gone, shown nowhere.
+    std::vector<std::unique_ptr<MonitoredServer>> retiring_;
+    bool retiringRecord(const MonitoredServer* server) const;
     // The index of the record with these texts now, preferring `index`; 0
     // when there is none (a command that waited finds its server again).
     std::int32_t indexOf(const ServerInfo& texts) const;
@@ -171,6 +228,8 @@ private:
     // Tells the observers when the command changed what they show.
     template <class Command>
     void notifying(MonitoredServer& server, Command command);
+    // Answers the operator's health checks that waited for this record.
+    void answerVerdict(const MonitoredServer& server, const HealthCheckResult& result);
     void listLoaded();
     // Stops every running server; `allDone` once each stop has ended. With
     // `keepDown`, servers that are down already get auto-start off too.
@@ -207,6 +266,11 @@ private:
     std::uint64_t healthChecks_ = 0;
     // The rules' checks under way: ticket -> the index of their server.
     std::map<std::uint64_t, std::int32_t> checksOut_;
-    // The operator's checks under way, by ticket.
-    std::map<std::uint64_t, std::pair<std::string, HealthCheckDone>> askedChecks_;
+    // The operator's checks, waiting for the next verdict of their record.
+    std::unordered_map<const MonitoredServer*, std::vector<HealthCheckDone>> verdictWaiters_;
+    // What the observers were last told of each record; while a list is
+    // loaded nothing is told (the observers hear of the whole list).
+    std::unordered_map<const MonitoredServer*, Shown> told_;
+    bool quiet_ = false;
+    LoopThread loop_;
 };

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,11 @@ protected:
         SetMailClock({});
     }
     std::string log() const { return readFile(todaysLogFile()); }
+    static std::size_t count(const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    }
     void useServer(const SmtpTestServer& server, const std::string& mailTo, int minInterval) {
         sink.setSettings(settingsOf(server.host(), server.portText(), server.user(), server.password(), mailTo,
                                     minInterval));
@@ -92,6 +98,12 @@ TEST_F(AlertDispatchTest, AlertArrivesWithTheAlertHeaderAndDecodesToTheOriginalT
     EXPECT_EQ("ops@example.test", m.authLogin);
     EXPECT_EQ("ops@example.test", m.mailFrom);
     EXPECT_EQ((std::vector<std::string>{"one@example.test", "two@example.test"}), m.rcptTos);
+    // Every mail has an ID of its own (RFC 5322), after the date.
+    ASSERT_GE(m.headerLines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(m.headerLines[1], std::regex(R"(Message-ID: <[0-9a-f.]+\.procward@example\.test>)")))
+        << m.headerLines[1];
+    std::vector<std::string> lines = m.headerLines;
+    lines.erase(lines.begin() + 1);
     const std::vector<std::string> expected{
         localDate(now),
         "From: 26300 Tessera <ops@example.test>",
@@ -104,7 +116,7 @@ TEST_F(AlertDispatchTest, AlertArrivesWithTheAlertHeaderAndDecodesToTheOriginalT
         "Content-type: text/plain; charset=UTF-8",
         "Content-Transfer-Encoding: 8bit",
     };
-    EXPECT_EQ(expected, m.headerLines);
+    EXPECT_EQ(expected, lines);
     EXPECT_EQ(kAlertSubject, m.subject);
     EXPECT_EQ("utf-8", m.bodyCharset);
     EXPECT_EQ("GameServer" + kNotWorking + "\n\n", m.body);
@@ -168,44 +180,56 @@ TEST_F(AlertDispatchTest, ASupervisedServersAlertsArriveAsMailAFailedLaunchToo) 
     EXPECT_NE(std::string::npos, text.find("[ERROR]: " + cannot));
 }
 
-TEST_F(AlertDispatchTest, MinimumIntervalSuppressesAndReleasesAlerts) {
+TEST_F(AlertDispatchTest, OneMailPerIntervalTheRestInTheNextDigestNoneLost) {
     SmtpTestServer server;
     useServer(server, "ops@example.test", 5);
     const std::int64_t start = now;
-    const std::pair<std::int64_t, bool> steps[] = {
-        {0, true}, {4, false}, {5, true}, {9, false}, {10, true}, {10, true}, {11, false}};
-    std::size_t mailed = 0;
-    for (const auto& [offset, expectMail] : steps) {
+    // (seconds after the start, alert; empty: the digest is asked for then)
+    const std::pair<std::int64_t, std::string> steps[] = {
+        {0, "alert A"},   // the first: mailed at once
+        {0, "alert B"},   // the same second: held back
+        {4, "alert C"},   // held back
+        {4, ""},          // not due yet
+        {5, ""},          // the digest of B and C; the interval counts from it
+        {7, "alert D"},   // held back until 10
+        {9, ""},
+        {10, ""},         // the digest of D
+        {16, "alert E"},  // a quiet interval before it: mailed at once
+    };
+    std::vector<std::string> expected;  // the first line of each mail
+    for (const auto& [offset, text] : steps) {
         now = start + offset;
-        const std::string text = "S" + std::to_string(offset) + " started successfully: pid=42";
-        raise(text);
-        waitForDelivery();
-        if (expectMail) ++mailed;
-        const auto messages = server.messages();
-        ASSERT_EQ(mailed, messages.size()) << "after the alert at +" << offset;
-        if (expectMail) {
-            EXPECT_EQ(text + "\n\n", messages.back().body);
+        if (text.empty()) {
+            const bool due = offset == 5 || offset == 10;
+            EXPECT_EQ(due, sink.sendDigest(now)) << "+" << offset;
+            if (offset == 5) expected.push_back("and 2 more: alert B, alert C");
+            if (offset == 10) expected.push_back("and 1 more: alert D");
+        } else {
+            raise(text);
+            if (text == "alert A" || text == "alert E") expected.push_back(text);
         }
-        const std::string written = log();
-        const auto at = written.find("[INFO ]: " + text + "\r\n");
-        ASSERT_NE(std::string::npos, at);
-        // An alert held back says so on the next line.
-        const auto next = written.find("\r\n", at) + 2;
-        const std::string nextLine = written.substr(next, written.find("\r\n", next) - next);
-        EXPECT_EQ(!expectMail, nextLine.ends_with("[INFO ]: alert not mailed: minimum interval")) << nextLine;
+        waitForDelivery();
+        const auto messages = server.messages();
+        ASSERT_EQ(expected.size(), messages.size()) << "+" << offset << " " << text;
     }
+    const auto messages = server.messages();
+    for (std::size_t i = 0; i < messages.size(); ++i)
+        EXPECT_EQ(expected[i], messages[i].body.substr(0, messages[i].body.find('\n')));
+    // The digest names each alert again below its list, as its own mail would.
+    EXPECT_EQ("and 2 more: alert B, alert C\n\nalert B\n\nalert C\n\n", messages[1].body);
+    EXPECT_EQ(3u, count(log(), "[INFO ]: alert held for the next digest mail: minimum interval\r\n"));
 
-    // At 0 or below every alert goes out.
+    // At 0 every alert goes out at once, the same second included.
     useServer(server, "ops@example.test", 0);
-    for (int i = 1; i <= 3; ++i) {
-        now = start + 11 + i;
-        raise("again");
-    }
+    raise("again 1");
+    raise("again 2");
     waitForDelivery();
-    EXPECT_EQ(mailed + 3, server.messages().size());
-    // What the metrics read.
-    EXPECT_EQ(mailed + 3, sink.counters()->sent);
+    EXPECT_EQ(expected.size() + 2, server.messages().size());
+    EXPECT_FALSE(sink.digestDue());
+    // What the metrics read: alerts, whether alone or in a digest.
+    EXPECT_EQ(7u, sink.counters()->sent);
     EXPECT_EQ(3u, sink.counters()->suppressed);
+    EXPECT_EQ(3u, sink.counters()->digested);
     EXPECT_EQ(0u, sink.counters()->failed);
 }
 
@@ -226,14 +250,37 @@ TEST_F(AlertDispatchTest, EmptyRecipientListLogsAnEmptyErrorWithoutConnecting) {
     EXPECT_EQ(2u, sink.counters()->failed);
 }
 
-TEST_F(AlertDispatchTest, FailedMailIsLoggedWithItsErrorText) {
+TEST_F(AlertDispatchTest, AFailedMailIsLoggedAndItsAlertsNamedInTheNextMailThatGoesThrough) {
     SmtpTestServer server;
     sink.setSettings(settingsOf(server.host(), server.portText(), server.user(), "not the password", "ops@example.test", 5));
     raise("Login" + kNotWorking);
+    now += 1;
+    raise("held back, then failing too");
+    now += 4;
+    ASSERT_TRUE(sink.sendDigest(now));
     waitForDelivery();
     EXPECT_NE(std::string::npos, log().find("[ERROR]: Sending alert email error: Bad login or password (535 5.7.8 "))
         << log();
     EXPECT_TRUE(server.messages().empty());
+    EXPECT_EQ(2u, sink.counters()->failed);
+    EXPECT_EQ(2u, sink.unsent().size());
+
+    // The password put right: the next mail names both, once.
+    useServer(server, "ops@example.test", 5);
+    now += 5;
+    raise("Back" + kNotWorking);
+    now += 2;
+    raise("and later");
+    now += 3;
+    ASSERT_TRUE(sink.sendDigest(now));
+    waitForDelivery();
+    const auto messages = server.waitForMessages(2);
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_EQ("Back" + kNotWorking + "\n\n2 alerts could not be sent: Login" + kNotWorking +
+                  ", held back, then failing too\n\n",
+              messages[0].body);
+    EXPECT_EQ(std::string::npos, messages[1].body.find("could not be sent")) << messages[1].body;
+    EXPECT_EQ(0u, sink.unsent().size());
 }
 
 TEST_F(AlertDispatchTest, RecipientTextIsSplitAtSemicolonsSkippingEmptyPieces) {
@@ -360,13 +407,20 @@ TEST_F(AlertDispatchTest, AlertsHeldBackByTheIntervalFollowAsOneDigestMailAndEve
     std::string digest = "and 19 more: ";
     for (int i = 2; i <= 20; ++i)
         digest += (i > 2 ? ", " : "") + std::string(i < 10 ? "game0" : "game") + std::to_string(i) + " down (SIGKILL)";
-    EXPECT_EQ(digest + "\n\n", messages[1].body);
+    const std::string& body = messages[1].body;
+    EXPECT_EQ(0u, body.find(digest + "\n\n")) << body;
+    // Below the list, each server's own alert with how its process ended.
+    for (int i = 2; i <= 20; ++i) {
+        const std::string name = std::string(i < 10 ? "game0" : "game") + std::to_string(i);
+        EXPECT_NE(std::string::npos, body.find("\n\n" + name + kNotWorking + "\nHost: ")) << name;
+    }
+    EXPECT_EQ(19u, count(body, "\nExit: was killed by signal 9 (SIGKILL)\n"));
     EXPECT_EQ(19u, sink.counters()->digested);
 
-    // Every event is still logged; the digest did not move the interval.
+    // Every event is still logged; the digest moved the interval.
     const std::string text = log();
     EXPECT_NE(std::string::npos, text.find("[INFO ]: game20 started successfully: pid=120\r\n")) << text;
-    EXPECT_TRUE(sink.throttle().Pass(start + 5, 5));
+    EXPECT_EQ(start + 10, sink.throttle().Ends(5));
 }
 
 }  // namespace

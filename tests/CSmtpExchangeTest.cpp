@@ -14,6 +14,8 @@
 #include <functional>
 #include <memory>
 
+#include <regex>
+
 #include <gtest/gtest.h>
 
 #include "mail/Base64.h"
@@ -96,7 +98,7 @@ TEST_F(CSmtpExchangeTest, FullExchangeSendsTheCommandsInOrder) {
     ASSERT_EQ(0, sendCode(*client));
     ASSERT_TRUE(peer.waitFinished());
     std::string host;
-    ASSERT_TRUE(platform::hostName(host));
+    ASSERT_TRUE(platform::sockets().hostName(host));
     const std::vector<std::string> expected{"EHLO " + host,
                                             "AUTH LOGIN",
                                             Base64Encode("user@example.test"),
@@ -166,7 +168,7 @@ TEST_F(CSmtpExchangeTest, EachRefusedStepFailsWithItsCodeAndNoQuit) {
 
 TEST_F(CSmtpExchangeTest, TolerantPathsOfTheExchangePass) {
     Peer::Replies replies;
-    replies.ehlo = "250-one\r\n250-two\r\n250-three\r\n250 four\r\n";
+    replies.ehlo = "250-one\r\n250-two\r\n250-AUTH LOGIN\r\n250 four\r\n";
     replies.password = "334 once more\r\n334 and again\r\n235 ok\r\n";
     // The first To is refused, the second accepted: the mail goes to it.
     replies.rcpt = {"450 4.2.0 try later\r\n", "250 ok\r\n"};
@@ -540,6 +542,12 @@ TEST_F(CSmtpExchangeTest, HeaderLinesFollowTheFixedLayout) {
     char zone[40];
     std::snprintf(zone, sizeof zone, "%c%02ld%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 3600,
                   std::labs(offset) % 3600 / 60);
+    // Every mail has an ID of its own (RFC 5322), on the sender's domain.
+    std::string data = peer.data();
+    const std::regex idLine("\r\nMessage-ID: <[0-9a-f]+\\.[0-9a-f]{16}\\.[0-9]+\\.procward@example\\.test>\r\n");
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(data, found, idLine)) << data;
+    data.replace(static_cast<std::size_t>(found.position(0)), static_cast<std::size_t>(found.length(0)), "\r\n");
     EXPECT_EQ(
         std::string("Date: 05 Mar 2021 09:04:07 ") + zone + "\r\n"
         "From:  <sender@example.test>\r\n"
@@ -553,7 +561,7 @@ TEST_F(CSmtpExchangeTest, HeaderLinesFollowTheFixedLayout) {
         "\r\n"
         " \r\n"
         "\r\n",
-        peer.data());
+        data);
     // The Bcc recipient gets the mail, without a header that shows it.
     EXPECT_TRUE(hasCommand(peer, "RCPT TO:<d@example.test>"));
 }
@@ -712,9 +720,10 @@ TEST_F(CSmtpExchangeTest, MessageLargerThanTheServersSizeLimitStopsBeforeMailFro
     }
 }
 
+// The name EHLO gives: the host's, with its domain where the system knows one.
 std::string localHost() {
     std::string host;
-    EXPECT_TRUE(platform::hostName(host));
+    EXPECT_TRUE(platform::sockets().hostName(host));
     return host;
 }
 
@@ -794,6 +803,22 @@ TEST_F(CSmtpExchangeTest, EmptyLoginSendsNoAuthAndAnEmptySenderIsTheHostsAddress
         peer.waitFinished();
         EXPECT_TRUE(hasCommand(peer, "MAIL FROM:<procward@" + localHost() + ">"));
         EXPECT_NE(std::string::npos, peer.data().find("\r\nFrom:  <procward@" + localHost() + ">\r\n"));
+    }
+    for (const SmtpSecurity mode : {SmtpSecurity::Auto, SmtpSecurity::None}) {
+        // A server that offers no AUTH is not asked for it, login or not:
+        // the mail goes as to a relay, and no password leaves.
+        SCOPED_TRACE(SmtpSecurityName(mode));
+        Peer::Replies replies;
+        replies.ehlo = "250-peer greets you\r\n250 8BITMIME\r\n";
+        Peer peer(replies);
+        auto client = clientFor(peer.port());
+        client->SetSecurity(mode);
+        ASSERT_EQ(0, sendCode(*client));
+        peer.waitFinished();
+        const std::vector<std::string> expected{"EHLO " + localHost(), "MAIL FROM:<user@example.test>",
+                                                "RCPT TO:<to@example.test>", "DATA", "QUIT"};
+        EXPECT_EQ(expected, peer.commands());
+        EXPECT_FALSE(sawCredentials(peer));
     }
 }
 

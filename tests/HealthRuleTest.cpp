@@ -140,7 +140,8 @@ TEST_F(HealthRuleTest, ServerAnswering503IsRestartedAfterExactlyFailuresChecksAn
     }
     // The first restart of a streak comes at once.
     ASSERT_TRUE(followUntil([&] { return record(1).info().pid > 0 && record(1).info().pid != first; }));
-    EXPECT_EQ(2u, record(1).restarts());
+    EXPECT_EQ(2u, record(1).launches());
+    EXPECT_EQ(1u, record(1).restarts());
 
     // Unhealthy again: now the restart waits for its back-off step.
     const int second = record(1).info().pid;
@@ -207,7 +208,7 @@ TEST_F(HealthRuleTest, AlertOnlyRuleLeavesTheServerRunningAndTellsOfItsRecovery)
     EXPECT_EQ(std::vector<std::string>{"api has recovered: HTTP 200 from /healthz"},
               alerts.messages(AlertKind::Healthy));
     EXPECT_EQ(pid, record(1).info().pid);
-    EXPECT_EQ(1u, record(1).restarts());
+    EXPECT_EQ(1u, record(1).launches());
 }
 
 TEST_F(HealthRuleTest, AReloadKeepsTheCountsOfAnUnchangedRuleAndRestartsAChangedOne) {
@@ -275,7 +276,7 @@ TEST_F(HealthRuleTest, SlowServerDoesNotHoldUpTheChecksOfTheOthers) {
                 if (record(i).health() != HealthState::Healthy) return false;
             return true;
         },
-        15000));
+        30000));
     // The slow one is still waiting for its answer.
     EXPECT_TRUE(record(1).healthCheckUnderWay());
     EXPECT_EQ(HealthState::Checking, record(1).health());
@@ -459,7 +460,7 @@ TEST_F(HealthRuleTest, ChecksDueCloseTogetherAreMadeTogether) {
         15000));
 }
 
-TEST_F(HealthRuleTest, OperatorsCheckRunsTcpHttpAndExecRulesNow) {
+TEST_F(HealthRuleTest, OperatorsCheckRunsTheRuleNowAsItsNextCheckAndAnswersWithItsVerdict) {
     auto checked = [&](std::int32_t index) {
         std::optional<std::pair<bool, std::string>> answer;
         supervisor->checkHealth(index, [&](bool passed, const std::string& text) { answer.emplace(passed, text); });
@@ -487,31 +488,46 @@ TEST_F(HealthRuleTest, OperatorsCheckRunsTcpHttpAndExecRulesNow) {
     hangs.timeout = 500ms;
     HealthRule noListener = listen;
 
+    options.outputDirectory = dir.file("out");
     make().load({withRule(1, "tcp", "--http 127.0.0.1:" + std::to_string(port), listen),
                  withRule(2, "refused", "", refused), withRule(3, "body", "", body), withRule(4, "exec0", "", passes),
                  withRule(5, "exec4", "", fails), withRule(6, "hangs", "", hangs),
                  withRule(7, "quiet", "", noListener), entry(8, "norule", "")});
     settle(1);
     EXPECT_EQ(std::make_pair(true, "tcp: healthy: connected to 127.0.0.1:" + std::to_string(port)), checked(1));
+    // A failed check is one of the rule's failures in a row: no verdict
+    // yet, and ctl says so with a failure.
     const auto refusedAnswer = checked(2);
     EXPECT_FALSE(refusedAnswer.first);
-    EXPECT_EQ(0u, refusedAnswer.second.find("refused: unhealthy: no connection to 127.0.0.1:" +
+    EXPECT_EQ(0u, refusedAnswer.second.find("refused: checking: no connection to 127.0.0.1:" +
                                             std::to_string(silent) + ": "))
         << refusedAnswer.second;
+    EXPECT_NE(std::string::npos, refusedAnswer.second.find("(1 of 3 failed checks in a row)")) << refusedAnswer.second;
     // Server 3 answers on server 1's port, without "ready" in its body.
+    const std::string notReady = "body: checking: HTTP 200 from /status without \"ready\"";
+    EXPECT_EQ(std::make_pair(false, notReady + " (1 of 3 failed checks in a row)"), checked(3));
+    EXPECT_EQ(std::make_pair(false, notReady + " (2 of 3 failed checks in a row)"), checked(3));
+    // The third in a row is the rule's verdict, which every view shows.
     EXPECT_EQ(std::make_pair(false, std::string("body: unhealthy: HTTP 200 from /status without \"ready\"")),
               checked(3));
+    EXPECT_EQ(HealthState::Unhealthy, record(3).health());
     EXPECT_EQ(std::make_pair(true, std::string("exec0: healthy: procward-testserver exited with code 0")), checked(4));
-    EXPECT_EQ(std::make_pair(false, std::string("exec4: unhealthy: procward-testserver exited with code 4")),
+    EXPECT_EQ(std::make_pair(false, std::string("exec4: checking: procward-testserver exited with code 4 (1 of 3 "
+                                                "failed checks in a row)")),
               checked(5));
-    EXPECT_EQ(std::make_pair(false, std::string("hangs: unhealthy: procward-testserver did not end in 0.5 s")),
+    // What the probe printed is in the reason, not in the server's output.
+    EXPECT_EQ(std::make_pair(false, std::string("hangs: checking: procward-testserver did not end in 0.5 s: hanging "
+                                                "(stdout) | hanging (stderr) (1 of 3 failed checks in a row)")),
               checked(6));
+    EXPECT_EQ(std::string::npos, readFile(dir.file("out/hangs.log")).find("hanging"));
     // The command over its time-out was killed.
     EXPECT_EQ(0, running({"--say", "hanging"}));
-    EXPECT_EQ(std::make_pair(false, std::string("quiet: unhealthy: no listen address to check")), checked(7));
+    EXPECT_EQ(std::make_pair(false,
+                             std::string("quiet: checking: no listen address to check (1 of 3 failed checks in a row)")),
+              checked(7));
     EXPECT_EQ(std::make_pair(false, std::string("norule has no health rule")), checked(8));
-    // None of it counted toward the rules.
-    for (int i = 1; i <= 7; ++i) EXPECT_EQ(0u, record(i).healthChecks());
+    // Each counted as a check of its rule.
+    for (int i = 1; i <= 7; ++i) EXPECT_EQ(i == 3 ? 3u : 1u, record(i).healthChecks()) << i;
 }
 
 }  // namespace

@@ -145,14 +145,14 @@ TEST_F(HeldServerTest, ACrashLoopFailsThenBacksOffWithOneLaunchPerStep) {
     };
     ended();
     std::vector<long long> launchedAt{0};
-    std::uint64_t launches = record(1).restarts();
+    std::uint64_t launches = record(1).launches();
     for (int step = 0; step < 120; ++step) {
         EXPECT_EQ(0, record(1).info().pid);
         EXPECT_EQ("", RowCells::of(record(1)).pid) << "the row shows the PID of a process that has ended";
         clock.advance(100ms);
         supervisor->runDue();
-        if (record(1).restarts() != launches) {
-            launches = record(1).restarts();
+        if (record(1).launches() != launches) {
+            launches = record(1).launches();
             launchedAt.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(clock.now() - began).count());
             ended();
         }
@@ -226,18 +226,18 @@ TEST_F(HeldServerTest, TheRestOfTheGroupIsEndedBeforeTheServerStartsAgain) {
     supervisor->runDue();
     // Down at once; nothing is started while its workers hold on.
     EXPECT_EQ(0, record(1).info().pid);
-    EXPECT_EQ(1u, record(1).restarts());
+    EXPECT_EQ(1u, record(1).launches());
     ASSERT_TRUE(waitFor([&] { return running({"--role", "worker1"}) == 0; }));
     EXPECT_EQ(1, running({"--role", "worker2", "--ignore-term"}));
     supervisor->runDue();
-    EXPECT_EQ(1u, record(1).restarts());
+    EXPECT_EQ(1u, record(1).launches());
     // The one that ignores SIGTERM is killed after the stop time-out.
     clock.advance(2s);
     ASSERT_TRUE(followUntil([&] { return record(1).info().pid > 0; })) << log();
     EXPECT_EQ(0, membersOf(master));
     EXPECT_EQ(1u, count(log(), "[INFO ]: forking: ended 2 leftover processes of its group\r\n")) << log();
     EXPECT_LT(log().find("leftover processes"), log().rfind("service is closed, autoStart forking true"));
-    EXPECT_EQ(2u, record(1).restarts());
+    EXPECT_EQ(2u, record(1).launches());
     groups.push_back(record(1).info().pid);
     EXPECT_TRUE(waitFor([&] { return running({"--role", "worker1"}) == 1; }));
 }
@@ -398,7 +398,7 @@ TEST_F(PidfileTest, TheServerIsTheProcessItsPidfileNamesAndAStopEndsIt) {
     EXPECT_EQ((std::vector<std::string>{"daemon started successfully: pid=" + std::to_string(daemon)}), mailedAlerts());
     for (int i = 0; i < 2; ++i) tick();
     EXPECT_EQ(daemon, record(1).info().pid);
-    EXPECT_EQ(1u, record(1).restarts());
+    EXPECT_EQ(1u, record(1).launches());
 
     const auto stopped = await([&](CommandDone done) { supervisor->stop(1, done); });
     ASSERT_TRUE(stopped);
@@ -423,7 +423,7 @@ TEST_F(PidfileTest, AKilledDaemonIsStartedAgainAndFoundThroughItsNewPidfile) {
     groups.push_back(second);
     EXPECT_NE(first, second);
     EXPECT_EQ(1, running({"--role", "again"}));
-    EXPECT_EQ(2u, record(1).restarts());
+    EXPECT_EQ(2u, record(1).launches());
 }
 
 TEST_F(PidfileTest, APidfileThatNamesNothingIsAFailedStart) {

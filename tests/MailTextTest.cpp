@@ -202,10 +202,17 @@ TEST(SmtpPortFromTextTest, ReadsLeadingDigitsAndKeepsTheLow16Bits) {
 TEST(AlertThrottleTest, FirstAlertPassesAndSetsTheReference) {
     AlertThrottle throttle;
     EXPECT_FALSE(throttle.Reference());
+    EXPECT_FALSE(throttle.Ends(5));
     EXPECT_TRUE(throttle.Pass(1000, 3600));
     EXPECT_EQ(1000, throttle.Reference());
-    // Same second as the reference: elapsed 0 passes whatever the interval.
-    EXPECT_TRUE(throttle.Pass(1000, 3600));
+    // The same second as the reference is within the interval: a burst
+    // raised in one second is held back after its first alert.
+    EXPECT_FALSE(throttle.Pass(1000, 3600));
+    EXPECT_EQ(4600, throttle.Ends(3600));
+    // A digest mailed at 4600 moves the reference without asking.
+    throttle.Restart(4600);
+    EXPECT_FALSE(throttle.Pass(4601, 3600));
+    EXPECT_TRUE(throttle.Pass(8200, 3600));
 }
 
 TEST(AlertThrottleTest, IntervalSuppressesAndReleasesAndMovesTheReference) {
@@ -222,7 +229,9 @@ TEST(AlertThrottleTest, IntervalSuppressesAndReleasesAndMovesTheReference) {
 TEST(AlertThrottleTest, ZeroOrNegativeIntervalLetsEveryAlertThrough) {
     AlertThrottle throttle;
     for (std::int64_t t = 50; t < 55; ++t) EXPECT_TRUE(throttle.Pass(t, 0));
+    EXPECT_TRUE(throttle.Pass(55, 0));  // the same second too
     EXPECT_TRUE(throttle.Pass(55, -10));
+    EXPECT_EQ(55, throttle.Ends(-10));
     throttle.Reset();
     EXPECT_FALSE(throttle.Reference());
 }

@@ -123,10 +123,13 @@ TEST_F(MailTlsTest, ServerThatRequiresStartTlsGetsItInAutoAndInStartTlsMode) {
 TEST_F(MailTlsTest, PlainModeAgainstAServerThatRequiresStartTlsKeepsTheServersReason) {
     SmtpTestServer server(serverWith(Security::RequireStartTls, certificates.loopback));
     const Attempt attempt = sendThrough(server, SmtpSecurity::None);
-    EXPECT_EQ(302, attempt.code);
-    EXPECT_EQ("Server returned error after sending AUTH LOGIN (530 Must issue a STARTTLS command first)",
+    // It offers no AUTH before TLS, so none is asked for: the mail itself is
+    // refused, in the server's words.
+    EXPECT_EQ(300, attempt.code);
+    EXPECT_EQ("Server returned error after sending MAIL FROM (530 Must issue a STARTTLS command first)",
               attempt.errorText);
     EXPECT_FALSE(attempt.saw("C: STARTTLS"));
+    EXPECT_FALSE(attempt.saw("C: AUTH LOGIN"));
     EXPECT_TRUE(server.messages().empty());
 }
 

@@ -261,13 +261,14 @@ TEST_F(ServerOutputSupervisionTest, AServerThatFailsAtStartLeavesItsLineAndItsEx
     EXPECT_FALSE(std::string(server["last_exit"]["at"].GetString()).empty());
     EXPECT_EQ(std::string("exited with code 3"), server["last_exit_reason"].GetString());
     EXPECT_EQ(file, server["output_file"].GetString());
-    EXPECT_EQ(1u, server["restarts"].GetUint64());
+    EXPECT_EQ(0u, server["restarts"].GetUint64());  // launched once: no restart
+    EXPECT_EQ(1u, server["launches"].GetUint64());
     EXPECT_EQ(0, server["uptime_seconds"].GetInt64());
     const std::string metrics = StatusReport::metrics(snapshot, {}, "1.0");
     EXPECT_NE(std::string::npos, metrics.find("procward_server_last_exit_code{name=\"db\",index=\"1\"} 3\n")) << metrics;
     EXPECT_NE(std::string::npos, metrics.find("procward_server_exits_total{name=\"db\",index=\"1\",how=\"code\"} 1\n"));
     EXPECT_NE(std::string::npos, metrics.find("procward_server_exits_total{name=\"db\",index=\"1\",how=\"signal\"} 0\n"));
-    EXPECT_NE(std::string::npos, StatusReport::table(snapshot).find("(exited with code 3)"))
+    EXPECT_NE(std::string::npos, StatusReport::table(snapshot).find("exited with code 3; next "))
         << StatusReport::table(snapshot);
 }
 

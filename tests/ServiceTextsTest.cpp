@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <optional>
+#include <sstream>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -45,6 +47,18 @@ TEST(CommandLineTest, ModesAndDirectories) {
     EXPECT_EQ(CommandLine::Mode::Window, window.mode);
     EXPECT_EQ((std::vector<std::string>{"procward", "--display", ":1"}), window.toolkitArgs);
     EXPECT_EQ("/tmp", window.logDir);
+}
+
+TEST(CommandLineTest, VersionIsAModeOfItsOwn) {
+    for (const bool daemon : {true, false}) {
+        EXPECT_EQ(CommandLine::Mode::Version, parse({"--version"}, daemon).mode);
+        EXPECT_EQ(CommandLine::Mode::Version, parse({"--version", "--config-dir", "/etc/procward"}, daemon).mode);
+        const CommandLine mixed = parse({"--test-mail", "--version"}, daemon);
+        EXPECT_EQ(CommandLine::Mode::Usage, mixed.mode);
+        EXPECT_EQ("\"--version\" cannot be combined with the mode given before it", mixed.error);
+    }
+    // After ctl it is a word of the command's.
+    EXPECT_EQ((std::vector<std::string>{"--version"}), parse({"ctl", "--version"}, true).ctlArgs);
 }
 
 TEST(CommandLineTest, CtlTakesEveryWordAfterIt) {
@@ -164,7 +178,7 @@ protected:
 
     static StatusSnapshot sample() {
         StatusSnapshot snapshot;
-        ServerStatus web;
+        ServerReport web;
         web.index = 1;
         web.name = "web \"eu\"\\1\nb";
         web.pid = 4242;
@@ -172,7 +186,7 @@ protected:
         web.startTime = 1767225600;  // 2026-01-01T00:00:00Z
         web.state = ServerState::Running;
         web.restarts = 3;
-        ServerStatus flaky;
+        ServerReport flaky;
         flaky.index = 2;
         flaky.name = "flaky";
         flaky.state = ServerState::Backoff;
@@ -234,13 +248,25 @@ TEST_F(StatusTextTest, JsonOfARunningAndABackedOffServer) {
 }
 
 TEST_F(StatusTextTest, MetricsEscapeLabelValues) {
-    const std::string text = StatusReport::metrics(sample(), {5, 1, 2}, "1.0");
+    StatusReport::Alerts alerts{5, 1, 2};
+    StatusReport::Alerts::Channel ops;
+    ops.name = "ops";
+    ops.refused = 3;
+    ops.lastRefusal = "errcode 310000: \"sign\" not match";
+    ops.lastRefusalTime = 1767225600;
+    alerts.channels.push_back(ops);
+    const std::string text = StatusReport::metrics(sample(), alerts, "1.0");
     EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"web \\\"eu\\\"\\\\1\\nb\",index=\"1\"} 1\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"flaky\",index=\"2\"} 0\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_server_restarts_total{name=\"flaky\",index=\"2\"} 0\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_alerts_total{channel=\"mail\",result=\"sent\"} 5\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_alerts_total{channel=\"mail\",result=\"suppressed\"} 2\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_build_info{version=\"1.0\"} 1\n")) << text;
+    // A webhook's refusals, and the service's own words as a label.
+    EXPECT_NE(std::string::npos, text.find("procward_alerts_total{channel=\"ops\",result=\"refused\"} 3\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_webhook_last_refusal_time_seconds{channel=\"ops\",reason=\"errcode "
+                                           "310000: \\\"sign\\\" not match\"} 1767225600\n"))
+        << text;
     // Every line is a comment or a series: no raw line feed from the name.
     std::size_t start = 0;
     while (start < text.size()) {
@@ -254,7 +280,7 @@ TEST_F(StatusTextTest, MetricsEscapeLabelValues) {
 TEST_F(StatusTextTest, UpOnlyWhileRunningAndTheWayTheLastProcessEnded) {
     StatusSnapshot snapshot;
     // A process that is launched but not confirmed, and one that keeps failing.
-    ServerStatus warming;
+    ServerReport warming;
     warming.index = 1;
     warming.name = "warming";
     warming.pid = 77;
@@ -262,14 +288,14 @@ TEST_F(StatusTextTest, UpOnlyWhileRunningAndTheWayTheLastProcessEnded) {
     warming.lastExit = "was killed by signal 9 (SIGKILL)";
     warming.exit = LastExit{platform::ExitStatus{platform::ExitStatus::How::Signal, 9, true}, true, 1767225600,
                             std::chrono::milliseconds(1500), "", ""};
-    ServerStatus crasher;
+    ServerReport crasher;
     crasher.index = 2;
     crasher.name = "crasher";
     crasher.state = ServerState::Failing;
     crasher.lastExit = "exited with code 3";
     crasher.exit = LastExit{platform::ExitStatus{platform::ExitStatus::How::Code, 3, false}, true, 1767225600,
                             std::nullopt, "", ""};
-    ServerStatus found;
+    ServerReport found;
     found.index = 3;
     found.name = "found";
     found.exit = LastExit{};
@@ -302,7 +328,35 @@ TEST_F(StatusTextTest, UpOnlyWhileRunningAndTheWayTheLastProcessEnded) {
     EXPECT_EQ(std::string("2026-01-01T08:01:00+08:00"), json["servers"][1]["next_attempt"].GetString());
     const std::string table = StatusReport::table(snapshot);
     EXPECT_NE(std::string::npos, table.find("failing"));
-    EXPECT_NE(std::string::npos, table.find("next attempt 2026-01-01T08:01:00+08:00 (exited with code 3)")) << table;
+    EXPECT_NE(std::string::npos, table.find("exited with code 3; next 08:01:00")) << table;
+}
+
+TEST_F(StatusTextTest, TheTableFitsA120ColumnTerminalWithWideNamesAligned) {
+    StatusSnapshot snapshot = sample();
+    snapshot.servers[0].name = "网关服务一区";  // 12 columns
+    snapshot.servers[1].name = "a-name-far-too-long-for-its-column-of-the-table";
+    snapshot.servers[1].startError = std::string(300, 'x');
+    snapshot.servers.push_back(snapshot.servers[0]);
+    snapshot.servers[2].name = "区服区服区服区服区服";  // 20 columns: cut
+    const std::string table = StatusReport::table(snapshot);
+    std::istringstream lines(table);
+    std::optional<std::size_t> stateColumn;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(StatusReport::displayWidth(line), 120u) << line;
+        if (line.find("servers running") != std::string::npos) continue;
+        // The state column starts at the same column on every row.
+        for (const char* word : {"STATE", "starting", "failing", "stopped"}) {
+            const auto at = line.find(std::string(" ") + word + " ");
+            if (at == std::string::npos) continue;
+            const std::size_t column = StatusReport::displayWidth(line.substr(0, at));
+            if (!stateColumn) stateColumn = column;
+            EXPECT_EQ(*stateColumn, column) << line;
+        }
+    }
+    EXPECT_TRUE(stateColumn.has_value()) << table;
+    EXPECT_NE(std::string::npos, table.find("网关服务一区")) << table;
+    EXPECT_NE(std::string::npos, table.find("区服区服区服区…")) << table;
+    EXPECT_EQ(std::string::npos, table.find("区服区服区服区服区服")) << table;
 }
 
 TEST_F(StatusTextTest, ANameThatIsNotUtf8IsShownWithReplacementCharactersEverywhere) {
@@ -317,7 +371,8 @@ TEST_F(StatusTextTest, ANameThatIsNotUtf8IsShownWithReplacementCharactersEverywh
     ASSERT_FALSE(json.HasParseError()) << text;
     EXPECT_EQ(shown, json["servers"][1]["name"].GetString());
 
-    EXPECT_NE(std::string::npos, StatusReport::table(snapshot).find("\n2     " + shown + " ")) << StatusReport::table(snapshot);
+    EXPECT_NE(std::string::npos, StatusReport::table(snapshot).find("\n  2 " + shown + " "))
+        << StatusReport::table(snapshot);
     EXPECT_NE(std::string::npos,
               StatusReport::metrics(snapshot, {}, "1.0").find("procward_server_up{name=\"" + shown + "\",index=\"2\"} 0\n"));
     // Names that are UTF-8 stay as they are.

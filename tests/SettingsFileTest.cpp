@@ -385,9 +385,9 @@ protected:
 
 TEST_F(WebhookSettingsTest, EachWebhookSectionIsAChannelWithItsKeys) {
     writeFile(path,
-              "[ALERT_MAIL]\nSMTP_SERVER=mail.example.test\nEVENTS=down, recovered\n"
+              "[ALERT_MAIL]\nSMTP_SERVER=mail.example.test\nEVENTS=down, recovered\nSMTP_FROM= alerts@ops.example.test \n"
               "[WEBHOOK.ops]\nURL=https://qyapi.weixin.qq.com/cgi-bin/webhook/send?key=abc\nKIND=WeCom\n"
-              "MSGTYPE=text\nMIN_INTERVAL=30\nEVENTS=down restarted,Recovered\n"
+              "MSGTYPE=text\nMIN_INTERVAL=30\nEVENTS=down restarted,Recovered\nRATE_PER_MINUTE=6\n"
               "[webhook.ding]\nURL=\"https://oapi.dingtalk.com/robot/send?access_token=t\"\nKIND=dingtalk\n"
               "SECRET=SECabc\nTIMEOUT=3\n");
     ::chmod(path.c_str(), 0600);
@@ -395,6 +395,7 @@ TEST_F(WebhookSettingsTest, EachWebhookSectionIsAChannelWithItsKeys) {
     const Settings settings = load(warnings);
     EXPECT_TRUE(warnings.empty()) << warnings[0];
     EXPECT_EQ((std::vector<std::string>{"down", "recovered"}), settings.mail.events);
+    EXPECT_EQ("alerts@ops.example.test", settings.mail.smtpFrom);
     ASSERT_EQ(2u, settings.webhooks.size());
     const WebhookSettingsData& ops = settings.webhooks[0];
     EXPECT_EQ("ops", ops.name);
@@ -404,6 +405,7 @@ TEST_F(WebhookSettingsTest, EachWebhookSectionIsAChannelWithItsKeys) {
     EXPECT_EQ(30, ops.minInterval);
     EXPECT_EQ(10, ops.timeout);
     EXPECT_EQ((std::vector<std::string>{"down", "restarted", "recovered"}), ops.events);
+    EXPECT_EQ((PostBudget{6, 60000}), PostBudgetOf(ops));
     const WebhookSettingsData& ding = settings.webhooks[1];
     EXPECT_EQ("ding", ding.name);
     EXPECT_EQ(WebhookKind::DingTalk, ding.kind);
@@ -412,8 +414,28 @@ TEST_F(WebhookSettingsTest, EachWebhookSectionIsAChannelWithItsKeys) {
     EXPECT_EQ(3, ding.timeout);
     EXPECT_EQ(5, ding.minInterval);
     EXPECT_FALSE(ding.text);
-    // Without EVENTS= a webhook gets every event.
+    // Without EVENTS= a webhook gets every event; without RATE_PER_MINUTE
+    // its robot's own budget holds.
     EXPECT_EQ(AlertEventNames(), ding.events);
+    EXPECT_EQ(-1, ding.ratePerMinute);
+    EXPECT_EQ((PostBudget{20, 60000}), PostBudgetOf(ding));
+
+    // Saved back: the keys stay, a changed budget is written, the kind's
+    // own is left to the file.
+    Settings changed = settings;
+    changed.webhooks[0].ratePerMinute = 0;
+    changed.webhooks[1].ratePerMinute = -1;
+    ASSERT_TRUE(save(changed));
+    const std::string text = readFile(path);
+    EXPECT_NE(std::string::npos, text.find("SMTP_FROM=alerts@ops.example.test\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("RATE_PER_MINUTE=0\n")) << text;
+    EXPECT_EQ(text.find("RATE_PER_MINUTE"), text.rfind("RATE_PER_MINUTE")) << text;
+    std::vector<std::string> again;
+    const Settings reloaded = load(again);
+    EXPECT_EQ(0, reloaded.webhooks[0].ratePerMinute);
+    EXPECT_EQ((PostBudget{0, 60000}), PostBudgetOf(reloaded.webhooks[0]));  // no limit
+    EXPECT_EQ(-1, reloaded.webhooks[1].ratePerMinute);
+    EXPECT_EQ((PostBudget{1, 1000}), DefaultPostBudget(WebhookKind::Slack));
 }
 
 TEST_F(WebhookSettingsTest, MistakesAreNamedAndAChannelWithoutWhereOrHowIsOff) {
@@ -424,7 +446,8 @@ TEST_F(WebhookSettingsTest, MistakesAreNamedAndAChannelWithoutWhereOrHowIsOff) {
               "[WEBHOOK.nokind]\nURL=https://example.test/x\n"
               "[WEBHOOK.badkind]\nURL=https://example.test/x\nKIND=teams\n"
               "[WEBHOOK.]\nURL=https://example.test/x\nKIND=slack\n"
-              "[WEBHOOK.ok]\nURL=https://example.test/x\nKIND=slack\nMSGTYPE=card\nEVENTS=nothing\n");
+              "[WEBHOOK.ok]\nURL=https://example.test/x\nKIND=slack\nMSGTYPE=card\nEVENTS=nothing\n"
+              "RATE_PER_MINUTE=-3\n");
     ::chmod(path.c_str(), 0600);
     std::vector<std::string> warnings;
     const Settings settings = load(warnings);
@@ -434,7 +457,8 @@ TEST_F(WebhookSettingsTest, MistakesAreNamedAndAChannelWithoutWhereOrHowIsOff) {
     EXPECT_TRUE(settings.webhooks[0].events.empty());
     const std::vector<std::string> expected{
         "procward.ini: [ALERT_MAIL] EVENTS names unknown events (exploded), which are left out; known: all, down, "
-        "restarted, start-failed, keeps-failing, recovered, unhealthy, healthy, started and stopping",
+        "server-started, restarted, start-failed, keeps-failing, recovered, unhealthy, healthy, stopped, started and "
+        "stopping",
         "procward.ini: [WEBHOOK.nourl] has no URL; the channel is off",
         "procward.ini: [WEBHOOK.ftp] URL does not start with https:// or http://; the channel is off",
         "procward.ini: [WEBHOOK.nokind] has no KIND (one of wecom, dingtalk, feishu, slack, json); the channel is off",
@@ -442,7 +466,9 @@ TEST_F(WebhookSettingsTest, MistakesAreNamedAndAChannelWithoutWhereOrHowIsOff) {
         "channel is off",
         "procward.ini: [WEBHOOK.] has no name after \"WEBHOOK.\"; the section is ignored",
         "procward.ini: [WEBHOOK.ok] EVENTS names unknown events (nothing), which are left out; known: all, down, "
-        "restarted, start-failed, keeps-failing, recovered, unhealthy, healthy, started and stopping",
+        "server-started, restarted, start-failed, keeps-failing, recovered, unhealthy, healthy, stopped, started and "
+        "stopping",
+        "procward.ini: [WEBHOOK.ok] RATE_PER_MINUTE is below 0; the limit of KIND=slack is used",
         "procward.ini: [WEBHOOK.ok] MSGTYPE=card is neither markdown nor text; markdown is used",
     };
     EXPECT_EQ(expected, warnings);
@@ -453,8 +479,8 @@ TEST_F(WebhookSettingsTest, MailGetsAllButTheSupervisorsOwnEventsByDefaultAndARe
     ::chmod(path.c_str(), 0644);
     std::vector<std::string> warnings;
     const Settings settings = load(warnings);
-    EXPECT_EQ((std::vector<std::string>{"down", "restarted", "start-failed", "keeps-failing", "recovered",
-                                        "unhealthy", "healthy"}),
+    EXPECT_EQ((std::vector<std::string>{"down", "server-started", "restarted", "start-failed", "keeps-failing",
+                                        "recovered", "unhealthy", "healthy"}),
               settings.mail.events);
     ASSERT_EQ(1u, warnings.size());
     EXPECT_EQ(0u, warnings[0].find("procward.ini holds webhook URLs or secrets and other users can read it")) << warnings[0];

@@ -4,6 +4,8 @@
 // attachments, and when a login is sent at all.
 #include <sys/stat.h>
 
+#include <regex>
+
 #include <gtest/gtest.h>
 
 #include "mail/AlertDispatch.h"
@@ -11,6 +13,7 @@
 #include "mail/CSmtp.h"
 #include "mail/ECSmtp.h"
 #include "mail/MailClock.h"
+#include "platform/Sockets.h"
 #include "platform/System.h"
 #include "tests/support/InstrumentedSockets.h"
 #include "tests/support/SmtpTestServer.h"
@@ -62,9 +65,10 @@ OutgoingMail mailThrough(const SmtpTestServer& server, SmtpSecurity security = S
 
 std::string plainPasswordWarning() { return "The password was sent to 127.0.0.1 without TLS (SMTP_SECURITY=none)"; }
 
+// This computer's name as mail gives it: with its domain where known.
 std::string localHost() {
     std::string host;
-    EXPECT_TRUE(platform::hostName(host));
+    EXPECT_TRUE(platform::sockets().hostName(host));
     return host;
 }
 
@@ -95,9 +99,11 @@ TEST_F(SmtpDeliveryTest, AsciiMessageKeepsThePlainHeaderLinesAndArrivesWhole) {
     const auto messages = server.waitForMessages(1);
     ASSERT_EQ(1u, messages.size());
     const auto& m = messages[0];
-    ASSERT_FALSE(m.headerLines.empty());
+    ASSERT_GE(m.headerLines.size(), 2u);
     EXPECT_EQ(0u, m.headerLines[0].rfind("Date: ", 0));
-    const std::vector<std::string> rest(m.headerLines.begin() + 1, m.headerLines.end());
+    EXPECT_TRUE(std::regex_match(m.headerLines[1], std::regex(R"(Message-ID: <[0-9a-f.]+\.procward@example\.test>)")))
+        << m.headerLines[1];
+    const std::vector<std::string> rest(m.headerLines.begin() + 2, m.headerLines.end());
     const std::vector<std::string> expected{
         "From: 26300 Tessera <mailer@example.test>",
         "X-Mailer: The Bat! (v3.02) Professional",
@@ -115,6 +121,19 @@ TEST_F(SmtpDeliveryTest, AsciiMessageKeepsThePlainHeaderLinesAndArrivesWhole) {
     EXPECT_EQ("", m.tlsVersion);  // the server offers no TLS: plain, as before
     EXPECT_EQ("SMTP Setting Test Mail\n\n", m.body);
     EXPECT_TRUE(m.defects.empty());
+
+    // SMTP_FROM: the sender and its reply address, the account only logs in;
+    // every mail has an ID of its own.
+    mail.from = "alerts@ops.example.test";
+    ASSERT_TRUE(DeliverMail(mail).sent());
+    const auto both = server.waitForMessages(2);
+    ASSERT_EQ(2u, both.size());
+    EXPECT_EQ("mailer@example.test", both[1].authLogin);
+    EXPECT_EQ("alerts@ops.example.test", both[1].mailFrom);
+    EXPECT_EQ("26300 Tessera <alerts@ops.example.test>", both[1].header("From"));
+    EXPECT_EQ("alerts@ops.example.test", both[1].header("Reply-To"));
+    EXPECT_TRUE(both[1].header("Message-ID").ends_with(".procward@ops.example.test>")) << both[1].header("Message-ID");
+    EXPECT_NE(m.header("Message-ID"), both[1].header("Message-ID"));
 }
 
 TEST_F(SmtpDeliveryTest, EightBitNamesAndSubjectAreEncodedAndDecodeToTheOriginal) {

@@ -62,7 +62,7 @@ TEST_F(SupervisionTest, FirstCheckStartsAServerThatIsNotRunningAndReadsItsAddres
     EXPECT_EQ((std::vector<std::string>{"gs1 started successfully: pid=" + std::to_string(pid)}), mailedAlerts());
     ASSERT_EQ(1u, alerts.events.size());
     const AlertEvent& started = alerts.events[0];
-    EXPECT_EQ(AlertKind::Restarted, started.kind);
+    EXPECT_EQ(AlertKind::Started, started.kind);
     EXPECT_EQ(1, started.index);
     EXPECT_EQ("gs1", started.name);
     EXPECT_EQ(pid, started.pid);
@@ -106,7 +106,8 @@ TEST_F(SupervisionTest, AKilledServerIsAlertedAndRestartedWithAutoStartOn) {
     EXPECT_EQ((std::vector<std::string>{"gs1" + kNotWorking, "gs1 started successfully: pid=" + std::to_string(restarted)}),
               mailedAlerts());
     EXPECT_NE(std::string::npos, log().find("[INFO ]: service is closed, autoStart gs1 true\r\n"));
-    EXPECT_EQ(1, changes[1]);
+    // Each transition is told: down, then starting again.
+    EXPECT_EQ(2, changes[1]);
 }
 
 TEST_F(SupervisionTest, AKilledServerWithAutoStartOffIsNeitherAlertedNorRestarted) {
@@ -125,7 +126,7 @@ TEST_F(SupervisionTest, AKilledServerWithAutoStartOffIsNeitherAlertedNorRestarte
     tick();
     EXPECT_EQ(0, record(1).info().pid);
     EXPECT_EQ("", record(1).info().ports);
-    EXPECT_EQ(startTime, record(1).info().startTime);  // the row keeps the time of the process that went
+    EXPECT_EQ(0, record(1).info().startTime);  // no process, no start time: as after a stop
     EXPECT_FALSE(RowCells::of(record(1)).downWithAutoStart);  // stopped on purpose: no alarm
     EXPECT_EQ(1, changes[1]);
     tick();
@@ -337,7 +338,7 @@ TEST_F(SupervisionTest, TheAlertSinkHearsOfAKillAFailedStartAndTheBackoffMaximum
     tick();  // down, launch failed; the next attempt waits one interval
     tick();  // failed again; the wait has reached its maximum of 2 s
     tick();  // within the wait: nothing is tried
-    EXPECT_EQ((std::vector<AlertKind>{AlertKind::Restarted, AlertKind::ServerDown, AlertKind::StartFailed,
+    EXPECT_EQ((std::vector<AlertKind>{AlertKind::Started, AlertKind::ServerDown, AlertKind::StartFailed,
                                       AlertKind::StartFailed, AlertKind::BackoffMax}),
               alerts.kinds());
     ASSERT_EQ(5u, alerts.events.size());
@@ -360,7 +361,7 @@ TEST_F(SupervisionTest, TheAlertSinkHearsOfAKillAFailedStartAndTheBackoffMaximum
                                                         : "",
                   event.reason)
             << i;
-        EXPECT_EQ(event.kind == AlertKind::Restarted ? pid : 0, event.pid) << i;
+        EXPECT_EQ(event.kind == AlertKind::Started ? pid : 0, event.pid) << i;
         EXPECT_GE(event.time, before) << i;
         EXPECT_LE(event.time, calendar()) << i;
     }
@@ -381,7 +382,7 @@ TEST_F(SupervisionTest, AServerRunningAgainAfterAnAlertRecoversOnceItHasRunAsLon
     ASSERT_GT(first, 0);
     for (int i = 0; i < 4; ++i) tick();
     // Started, never failed: nothing to recover from.
-    EXPECT_EQ((std::vector<AlertKind>{AlertKind::Restarted}), alerts.kinds());
+    EXPECT_EQ((std::vector<AlertKind>{AlertKind::Started}), alerts.kinds());
 
     killAndWait(first);
     tick();  // down, restarted
@@ -389,11 +390,11 @@ TEST_F(SupervisionTest, AServerRunningAgainAfterAnAlertRecoversOnceItHasRunAsLon
     ASSERT_GT(second, 0);
     tick();
     tick();  // 2 s: a death now would still be a failed start
-    EXPECT_EQ((std::vector<AlertKind>{AlertKind::Restarted, AlertKind::ServerDown, AlertKind::Restarted}),
+    EXPECT_EQ((std::vector<AlertKind>{AlertKind::Started, AlertKind::ServerDown, AlertKind::Restarted}),
               alerts.kinds());
     tick();  // 3 s, the back-off maximum
     tick();
-    ASSERT_EQ((std::vector<AlertKind>{AlertKind::Restarted, AlertKind::ServerDown, AlertKind::Restarted,
+    ASSERT_EQ((std::vector<AlertKind>{AlertKind::Started, AlertKind::ServerDown, AlertKind::Restarted,
                                       AlertKind::Recovered}),
               alerts.kinds());
     const AlertEvent& recovered = alerts.events.back();
@@ -409,7 +410,9 @@ TEST_F(SupervisionTest, AServerRunningAgainAfterAnAlertRecoversOnceItHasRunAsLon
     supervisor->stop(1);
     ASSERT_TRUE(followUntil([&] { return record(1).info().pid == 0; }));
     for (int i = 0; i < 4; ++i) tick();
-    EXPECT_EQ(AlertKind::Restarted, alerts.events.back().kind);
+    ASSERT_GE(alerts.events.size(), 2u);
+    EXPECT_EQ(AlertKind::Stopped, alerts.events.back().kind);
+    EXPECT_EQ(AlertKind::Restarted, alerts.events[alerts.events.size() - 2].kind);
 }
 
 // --- the loop ---
@@ -475,32 +478,40 @@ TEST_F(SupervisionTest, WithRestartOnExitOffOnlyTheTickRestarts) {
     EXPECT_GT(record(1).info().pid, 0);
 }
 
-TEST_F(SupervisionTest, AReloadKeepsTheStateOfUnchangedEntries) {
+TEST_F(SupervisionTest, AReloadKeepsUnchangedEntriesStopsRemovedOnesAndRestartsChangedOnes) {
     make().load({entry(1, "A", "--role a"), entry(2, "B", "--role b"), entry(3, "C", "--role c")});
-    const int a = record(1).info().pid, c = record(3).info().pid;
-    // B leaves the list below; its process is the test's to end.
-    launched.push_back(record(2).info().pid);
+    const int a = record(1).info().pid, b = record(2).info().pid, c = record(3).info().pid;
     bool stopped = false;
     supervisor->stop(1, [&](const CommandResult& result) { stopped = result.status == CommandStatus::Done; });
     ASSERT_TRUE(followUntil([&] { return stopped; }));
     ASSERT_FALSE(processAlive(a));
 
-    // B deleted: A keeps its stop, C moves to index 2 with its process.
-    supervisor->load({entry(1, "A", "--role a"), entry(2, "C", "--role c")});
+    // B deleted: its process is stopped as a delete stops it; A keeps its
+    // stop, C moves to index 2 with its process.
+    const ListChange removed = supervisor->load({entry(1, "A", "--role a"), entry(2, "C", "--role c")});
+    EXPECT_EQ("removed: B; unchanged: 2", removed.text());
     EXPECT_EQ(0, record(1).info().pid);
     EXPECT_FALSE(record(1).autoStart());
     EXPECT_EQ(c, record(2).info().pid);
     EXPECT_EQ(2, record(2).info().index);
+    EXPECT_TRUE(followUntil([&] { return running({"--role", "b"}) == 0; }));
+    EXPECT_NE(std::string::npos,
+              log().find("B was removed from the list; stopping it (pid=" + std::to_string(b) + ")"));
     tick();
     EXPECT_EQ(0, running({"--role", "a"}));
     EXPECT_EQ(c, record(2).info().pid);
 
-    // A changed command line starts afresh: the new one is launched.
-    supervisor->load({entry(1, "A", "--role a"), entry(2, "C", "--role c2")});
+    // A changed command line: the old process goes first, then the new
+    // definition starts; the record keeps its history.
+    const ListChange changed = supervisor->load({entry(1, "A", "--role a"), entry(2, "C", "--role c2")});
+    EXPECT_EQ("changed: C (commandline); unchanged: 1", changed.text());
+    EXPECT_EQ(ServerState::Stopping, record(2).state());
+    ASSERT_TRUE(followUntil([&] { return record(2).info().pid > 0 && record(2).info().pid != c; }));
+    EXPECT_FALSE(processAlive(c));
     EXPECT_EQ(0, record(1).info().pid);
-    EXPECT_GT(record(2).info().pid, 0);
     EXPECT_EQ(1, running({"--role", "c2"}));
-    launched.push_back(c);
+    EXPECT_EQ(0, running({"--role", "c"}));
+    EXPECT_EQ(1u, record(2).restarts());
 }
 
 TEST_F(SupervisionTest, ANewCheckIntervalTakesEffectAtOnceWithoutPostponingTheNextTick) {
@@ -547,7 +558,7 @@ TEST_F(SupervisionTest, ServersWhoseArgumentsNeedQuotingStayUp) {
     tick();
     for (int i = 1; i <= 5; ++i) EXPECT_EQ(pids[i], record(i).info().pid) << i;
     EXPECT_EQ(std::string::npos, log().find("cannot be recognised"));
-    EXPECT_EQ(5u, alerts.messages(AlertKind::Restarted).size());
+    EXPECT_EQ(5u, alerts.messages(AlertKind::Started).size());
 }
 
 TEST_F(SupervisionTest, AServerThatRewritesItsArgumentsStaysAdopted) {
@@ -561,7 +572,7 @@ TEST_F(SupervisionTest, AServerThatRewritesItsArgumentsStaysAdopted) {
     tick();
     tick();
     EXPECT_EQ(pid, record(1).info().pid);
-    EXPECT_EQ(1u, alerts.messages(AlertKind::Restarted).size());
+    EXPECT_EQ(1u, alerts.messages(AlertKind::Started).size());
 }
 
 TEST_F(SupervisionTest, AServerWhoseMainThreadHasEndedIsStillItsOwn) {
@@ -573,7 +584,7 @@ TEST_F(SupervisionTest, AServerWhoseMainThreadHasEndedIsStillItsOwn) {
     tick();
     tick();
     EXPECT_EQ(pid, record(1).info().pid);
-    EXPECT_EQ(1u, alerts.messages(AlertKind::Restarted).size());
+    EXPECT_EQ(1u, alerts.messages(AlertKind::Started).size());
     // A new supervisor finds it by matching, through a live thread.
     Supervisor other(clock, platform::processControl(), options);
     other.load({entry(1, "threads", "--exit-main-thread")});
@@ -630,12 +641,12 @@ TEST_F(SupervisionTest, AStopNeverReachesAProcessThatTookOverTheID) {
 }
 
 TEST_F(SupervisionTest, EachPassLooksAtTheProcessTableAtMostOnce) {
-    // Held and running servers need no walk at all; a stopped one needs one,
-    // however many records there are.
+    // Held and running servers need no walk at all, not even to find a
+    // listener among their children; a stopped one needs one, however many
+    // records there are.
     make().load({entry(1, "a", "--role a"), entry(2, "b", "--role b"), entry(3, "c", "--role c")});
     const std::uint64_t walks = supervisor->processWalks();
-    tick();
-    tick();
+    for (int pass = 0; pass < 8; ++pass) tick();
     EXPECT_EQ(walks, supervisor->processWalks());
     supervisor->setAutoStart(1, false);
     supervisor->setAutoStart(2, false);

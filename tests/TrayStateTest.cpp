@@ -12,23 +12,26 @@ RowStatus row(const std::string& name, ServerState state, RowColour colour = Row
     return status;
 }
 
-TEST(TrayStateTest, CountsOnlyRunningServersAndNamesThoseThatShouldRunButAreDown) {
+TEST(TrayStateTest, CountsRunningServersAsCtlDoesAndNamesUnhealthyAndDownOnesApart) {
     std::vector<RowStatus> rows;
-    EXPECT_EQ((TrayState{0, 0, false, {}}), TrayState::of(rows));
+    EXPECT_EQ((TrayState{0, 0, false, {}, {}}), TrayState::of(rows));
     EXPECT_EQ("Procward: 0/0 运行中", TrayState::of(rows).tooltip());
 
     rows.push_back(row("a", ServerState::Running));
     rows.push_back(row("b", ServerState::Stopping, RowColour::Busy));  // on its way down: not running
-    rows.push_back(row("c", ServerState::Starting, RowColour::Busy));
+    rows.push_back(row("c", ServerState::Starting, RowColour::Busy));  // not confirmed yet: not running
     rows.push_back(row("d", ServerState::Stopped));  // kept down by the operator: no alarm
-    EXPECT_EQ((TrayState{2, 4, false, {}}), TrayState::of(rows));
-    EXPECT_EQ("Procward: 2/4 运行中", TrayState::of(rows).tooltip());
+    EXPECT_EQ((TrayState{1, 4, false, {}, {}}), TrayState::of(rows));
+    EXPECT_EQ("Procward: 1/4 运行中", TrayState::of(rows).tooltip());
 
     rows.push_back(row("crasher", ServerState::Backoff, RowColour::Alarm));
     rows.push_back(row("gone", ServerState::Failing, RowColour::Alarm));
+    RowStatus sick = row("sick", ServerState::Running);
+    sick.unhealthy = true;
+    rows.push_back(sick);
     const TrayState state = TrayState::of(rows);
     EXPECT_TRUE(state.alarm);
-    EXPECT_EQ("Procward: 2/6 运行中\n未运行：crasher, gone", state.tooltip());
+    EXPECT_EQ("Procward: 1/7 运行中\n不健康：sick\n未运行：crasher, gone", state.tooltip());
 }
 
 TEST(TrayStateTest, AlongListOfDownServersIsCut) {

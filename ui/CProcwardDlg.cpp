@@ -250,8 +250,14 @@ ServerRow* CProcwardDlg::row(std::int32_t index) {
     return found == m_rows.end() ? nullptr : found->second.get();
 }
 
-RowStatus CProcwardDlg::statusOf(const MonitoredServer& server) const {
-    return RowStatus::of(server, SystemClock::Instance().now());
+RowStatus CProcwardDlg::statusOf(const MonitoredServer& server) const { return RowStatus::of(server.report()); }
+
+void CProcwardDlg::passEnded() {
+    // The running clocks (uptime, the next attempt) are shown as they are
+    // now, not as they were at the last change.
+    for (const auto& [index, server] : supervisor().servers())
+        if (ServerRow* shown = row(index)) shown->update(statusOf(*server));
+    UpdateTray();
 }
 
 void CProcwardDlg::serverChanged(const MonitoredServer& server) {
@@ -702,10 +708,7 @@ void CProcwardDlg::EditServer(std::int32_t index) {
     // two rows of one process, nor a row without a name or command line.
     const auto check = [this, index](const std::string& name, const std::string& fileName,
                                      const std::string& commandLine) {
-        std::vector<ListedServer> others;
-        for (const auto& [other, server] : supervisor().servers())
-            if (other != index) others.push_back({server->info().name, server->info().commandline});
-        const NewServerCheck result = CheckNewServer(name, fileName, commandLine, others);
+        const NewServerCheck result = NewServerCheckOf(supervisor().checkEntry(name, fileName, commandLine, index));
         return CEditSvrProcessDlg::Refusal{result.message, result.focusId};
     };
     CEditSvrProcessDlg edit(this);
@@ -803,8 +806,8 @@ void CProcwardDlg::OnOpenAll() {
 }
 
 void CProcwardDlg::OnAdd() {
-    const NewServerCheck check = CheckNewServer(ToU8(m_nameEdit->GetValue()), ToU8(m_processNameEdit->GetValue()),
-                                                ToU8(m_commandLineEdit->GetValue()), ListedServers(m_runtime->serverList().entries()));
+    const NewServerCheck check = NewServerCheckOf(supervisor().checkEntry(
+        ToU8(m_nameEdit->GetValue()), ToU8(m_processNameEdit->GetValue()), ToU8(m_commandLineEdit->GetValue())));
     if (!check.accepted()) {
         ShowMessage(check.message, ToU8(ApplicationCaption()));
         if (wxWindow* field = FindWindow(check.focusId)) field->SetFocus();

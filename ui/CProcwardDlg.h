@@ -107,6 +107,8 @@ public:
     void UpdateTray();
 
     void serverChanged(const MonitoredServer& server) override;
+    // After each check pass: the rows' running clocks and the tray.
+    void passEnded() override;
     // A row per record, the window fitted to them; the keyboard focus stays
     // in the window.
     void listLoaded() override;

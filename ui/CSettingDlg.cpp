@@ -236,7 +236,9 @@ void CSettingDlg::OnBnClickedTest(wxCommandEvent&) {
     // which are taken first.
     TransferDataFromWindow();
 
-    AlertMailSettingsData settings;
+    // What the dialog does not show (the sender, SMTP_FROM) is tested as the
+    // alerts will use it.
+    AlertMailSettingsData settings = m_given.mail;
     settings.smtpServer = m_server;
     settings.smtpPort = m_port;
     settings.smtpUser = m_user;

@@ -73,6 +73,9 @@ bool CWebhookDlg::TakeFields() {
         if (wxWindow* field = FindWindow(check.field)) field->SetFocus();
         return false;
     }
+    // The dialog has no field for the post budget: the channel keeps its own.
+    const std::int32_t ratePerMinute = m_channel.ratePerMinute;
     m_channel = check.channel;
+    m_channel.ratePerMinute = ratePerMinute;
     return true;
 }

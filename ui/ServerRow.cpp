@@ -56,7 +56,8 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
       deleteButton(button(parent, index, MainLayout::Delete, RowCommandKind::Delete, "删除")),
       loadConfigButton(button(parent, index, MainLayout::LoadConfig, RowCommandKind::LoadConfig, "加载配置")),
       openPathButton(button(parent, index, MainLayout::OpenPath, RowCommandKind::OpenPath, "打开路径")),
-      m_changed(std::move(changed)) {
+      m_changed(std::move(changed)),
+      m_shown(cells) {
     // A text cut to fit its cell is shown whole on hover.
     nameLabel->SetToolTip(U8(name));
     commandLineLabel->SetToolTip(U8(commandline));
@@ -74,15 +75,25 @@ ServerRow::~ServerRow() {
 }
 
 void ServerRow::update(const RowStatus& cells) {
-    pidLabel->SetLabelText(U8(cells.pid));
-    portsLabel->SetLabelText(U8(cells.ports));
-    startStopButton->SetLabel(U8(cells.startStopCaption));
-    startTimeLabel->SetLabelText(U8(cells.startTime));
-    pidLabel->SetToolTip(U8(cells.tooltip));
-    portsLabel->SetToolTip(U8(cells.tooltip));
+    if (cells == m_shown) return;
+    // Only what changed is set: the running clocks in the tooltip change at
+    // every check, the cells seldom.
+    if (cells.pid != m_shown.pid) pidLabel->SetLabelText(U8(cells.pid));
+    if (cells.ports != m_shown.ports) portsLabel->SetLabelText(U8(cells.ports));
+    if (cells.startStopCaption != m_shown.startStopCaption) startStopButton->SetLabel(U8(cells.startStopCaption));
+    if (cells.startTime != m_shown.startTime) startTimeLabel->SetLabelText(U8(cells.startTime));
+    if (cells.tooltip != m_shown.tooltip) {
+        pidLabel->SetToolTip(U8(cells.tooltip));
+        portsLabel->SetToolTip(U8(cells.tooltip));
+    }
     showColour(cells.colour);
     showHealth(cells);
-    if (m_changed) m_changed();
+    const bool cellsChanged = cells.pid != m_shown.pid || cells.ports != m_shown.ports ||
+                              cells.startStopCaption != m_shown.startStopCaption ||
+                              cells.startTime != m_shown.startTime || cells.colour != m_shown.colour ||
+                              cells.unhealthy != m_shown.unhealthy;
+    m_shown = cells;
+    if (cellsChanged && m_changed) m_changed();
 }
 
 void ServerRow::showHealth(const RowStatus& cells) {

@@ -15,13 +15,14 @@ class wxWindow;
 // amber while it starts or stops.
 class ServerRow {
 public:
-    // `changed` runs after every update of the cells.
+    // `changed` runs after every update that changed a cell.
     ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
               const RowStatus& status, std::function<void()> changed = {});
     ~ServerRow();
     ServerRow(const ServerRow&) = delete;
     ServerRow& operator=(const ServerRow&) = delete;
 
+    // Shows the status; nothing is redrawn when it is what the row shows.
     void update(const RowStatus& status);
 
     // The colour of the process-ID cell while the server is down with
@@ -50,6 +51,7 @@ private:
     void showHealth(const RowStatus& cells);
 
     std::function<void()> m_changed;
+    RowStatus m_shown;
     RowColour m_colour = RowColour::Plain;
     bool m_unhealthy = false;
 };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/core/CtlVerbs.h"
+
 CommandLine CommandLine::parse(int argc, char** argv, bool daemon) {
     return parse(std::vector<std::string>(argv, argv + argc), daemon);
 }
@@ -77,6 +79,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& argv, bool daemon
             line.verbose = true;
         } else if (word == "--help" || word == "-h") {
             if (!setMode(Mode::Help, word)) break;
+        } else if (word == "--version") {
+            if (!setMode(Mode::Version, word)) break;
         } else if (daemon) {
             line.error = "unknown argument \"" + word + "\"";
             break;
@@ -106,18 +110,16 @@ std::string CommandLine::usage(const std::string& program, bool daemon) {
     text += "       " + p + " --test-alert [CHANNEL] [--verbose] [--config-dir DIR]   send a test alert through\n"
             "                             every alert channel (or the one named: mail or a webhook's name)\n"
             "                             and print each outcome; --verbose prints the exchanges\n";
-    text += "       " + p + " ctl status [--json]   show the servers of the running Procward\n";
-    text += "       " + p + " ctl start|stop NAME   start or stop one server (stop: it stays down)\n";
-    text += "       " + p + " ctl start|stop --all   start or stop every server\n";
-    text += "       " + p + " ctl restart NAME   stop a server and start it again\n";
-    text += "       " + p + " ctl kill NAME   end a server's process at once (also: ctl stop --now NAME)\n";
-    text += "       " + p + " ctl reload   read serverinfo.json and procward.ini again\n";
-    text += "       " + p + " ctl shutdown   end the running Procward (the servers keep running)\n";
+    // Every ctl command, from the table ctl itself is driven by.
+    for (const CtlVerb& verb : CtlVerbs())
+        text += "       " + p + " ctl " + verb.usage + "\n                             " + verb.help + "\n";
     if (daemon) {
         text += "       " + p + " service install [--config-dir DIR] [--log-dir DIR]   register Procward as a Windows\n"
                 "                             service (automatic start; files in %ProgramData%\\Procward by default)\n";
         text += "       " + p + " service uninstall|start|stop   remove, start or stop that service\n";
     }
+    text += "       " + p + " --version   print the version\n";
+    text += "       " + p + " --help   print this text\n";
     text += "ctl takes --timeout SECONDS (default 10) before the command; -- ends the options\n";
     text += "--config-dir DIR: serverinfo.json and procward.ini (default: the executable's directory)\n";
     text += "--log-dir DIR: the daily logs (default: logs/ in the configuration directory)\n";

@@ -14,6 +14,7 @@ public:
         Service,   // service install|uninstall|start|stop (procwardd): the system's service
         RunService,  // --service (procwardd): run as that service, as its manager starts it
         Help,      // --help, -h
+        Version,   // --version
         Usage,     // not understood: `error` says why
     };
 

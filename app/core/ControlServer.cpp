@@ -4,6 +4,7 @@
 #include <fmt/ranges.h>
 #include <rapidjson/document.h>
 
+#include "app/core/CtlVerbs.h"
 #include "app/core/StatusBoard.h"
 #include "app/core/StatusReport.h"
 #include "log/AppLogger.h"
@@ -103,6 +104,9 @@ void ControlServer::onRequest(platform::CommandRequest request) {
     command.verb = text("command");
     command.name = text("name");
     command.all = flag("all");
+    command.group = flag("group");
+    command.dryRun = flag("dry_run");
+    command.signal = text("signal");
     const bool json = flag("json");
     if (parsed.HasParseError() || command.verb.empty()) {
         log.warn("Control command from uid {} not understood: {}", request.peerUid, request.line.substr(0, 200));
@@ -112,21 +116,28 @@ void ControlServer::onRequest(platform::CommandRequest request) {
     if (command.verb == "status") {
         log.info("Control command from uid {}: status{}", request.peerUid, json ? " --json" : "");
         const auto snapshot = board_.current();
-        answer(request.id, 0, json ? StatusReport::json(*snapshot) : StatusReport::table(*snapshot));
+        // As LSB status commands answer: 3 while a server is not running.
+        const bool allRunning = snapshot->running == static_cast<std::int32_t>(snapshot->servers.size());
+        answer(request.id, allRunning ? 0 : 3, json ? StatusReport::json(*snapshot) : StatusReport::table(*snapshot));
         return;
     }
-    const bool named = command.verb == "start" || command.verb == "stop" || command.verb == "restart" ||
-                       command.verb == "kill" || command.verb == "check";
-    const bool whole = command.verb == "reload" || command.verb == "shutdown";
-    const bool allowsAll = command.verb == "start" || command.verb == "stop";
-    if (!(named || whole) || (command.all && !allowsAll) || (named && !command.all && command.name.empty()) ||
-        (whole && (command.all || !command.name.empty()))) {
+    // The table says what each command takes; those the client works out
+    // itself (logs) are not run here.
+    const CtlVerb* verb = FindCtlVerb(command.verb);
+    const bool named = verb && (verb->target == CtlTarget::One || verb->target == CtlTarget::OneOrAll);
+    const bool whole = verb && verb->target == CtlTarget::None;
+    platform::StopSignal signal = platform::StopSignal::Graceful;
+    const bool badSignal = verb && verb->argument && !platform::stopSignalOf(command.signal, signal);
+    const bool allowsAll = verb && verb->target == CtlTarget::OneOrAll;
+    if (!verb || command.verb != verb->request || badSignal || (command.all && !allowsAll) ||
+        (named && !command.all && command.name.empty()) || (whole && (command.all || !command.name.empty()))) {
         log.warn("Control command from uid {} not understood: {}", request.peerUid, request.line.substr(0, 200));
         answer(request.id, 1, "the command was not understood");
         return;
     }
-    log.info("Control command from uid {}: {}", request.peerUid,
-             whole ? command.verb : describe(command.verb, command.name, command.all));
+    log.info("Control command from uid {}: {}{}{}", request.peerUid,
+             whole ? command.verb : describe(command.verb, command.name, command.all),
+             command.signal.empty() ? "" : " " + command.signal, command.dryRun ? " --dry-run" : "");
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
         if (stopped_) return;
@@ -144,53 +155,52 @@ void ControlServer::runQueued(Supervisor& supervisor) {
     for (const Command& command : due) run(supervisor, command);
 }
 
-std::function<void(const CommandResult&)> ControlServer::replyTo(std::uint64_t id, const std::string& verb, bool all) {
+std::function<void(const CommandResult&)> ControlServer::replyTo(std::uint64_t id, const std::string& verb, bool all,
+                                                                 const std::string& signal) {
     // The answer may come after this server has stopped (a stop under way).
-    return [this, alive = std::weak_ptr<int>(alive_), id, verb, all](const CommandResult& r) {
+    return [this, alive = std::weak_ptr<int>(alive_), id, verb, all, signal](const CommandResult& r) {
         if (alive.expired()) return;
+        const CtlVerb* words = FindCtlVerb(verb);
+        if (!words) return;
         const bool ok = r.ok();
+        const std::string name = platform::terminalText(r.name);
+        const auto say = [&](const char* pattern) {
+            return fmt::format(
+                fmt::runtime(pattern), fmt::arg("name", name), fmt::arg("pid", r.pid), fmt::arg("count", r.servers),
+                fmt::arg("signal", signal), fmt::arg("error", platform::terminalText(r.error)),
+                fmt::arg("names", platform::terminalText(fmt::format("{}", fmt::join(r.notDone, ", ")))));
+        };
         if (all) {
-            const std::string names = platform::terminalText(fmt::format("{}", fmt::join(r.notDone, ", ")));
-            if (verb == "start")
-                answer(id, ok ? 0 : 1,
-                       ok ? fmt::format("all {} servers running", r.servers)
-                          : fmt::format("could not start: {} (see the log)", names));
-            else
-                answer(id, ok ? 0 : 1,
-                       ok ? fmt::format("all {} servers stopped", r.servers)
-                          : fmt::format("could not stop: {} (see the log)", names));
+            answer(id, ok ? 0 : 1, say(ok ? words->allDone : words->allFailed));
             return;
         }
-        const std::string name = platform::terminalText(r.name);
         switch (r.status) {
             case CommandStatus::AlreadyRunning:
-                answer(id, 0, fmt::format("{} is already running: pid={}", name, r.pid));
+                answer(id, 0, say("{name} is already running: pid={pid}"));
                 return;
             case CommandStatus::NotRunning:
-                answer(id, 0, fmt::format("{} is not running; it stays down", name));
+                if (verb == "signal")
+                    answer(id, 1, say("{name} is not running: no signal was sent"));
+                else
+                    answer(id, 0, say("{name} is not running; it stays down"));
                 return;
             case CommandStatus::Stopping:
-                answer(id, 1, fmt::format("{} is stopping; start it again once it has stopped", name));
-                return;
-            case CommandStatus::StopFailed:
-                answer(id, 1, fmt::format("{} could not be {} (see the log)", name, verb == "kill" ? "killed" : "stopped"));
+                answer(id, 1, say("{name} is stopping; start it again once it has stopped"));
                 return;
             case CommandStatus::Gone:
-                answer(id, 1, fmt::format("{} is no longer in the list", name));
+                answer(id, 1, say("{name} is no longer in the list"));
+                return;
+            case CommandStatus::StopFailed:
+                answer(id, 1,
+                       say(verb == "signal" ? words->failed
+                           : verb == "kill" ? "{name} could not be killed (see the log)"
+                                            : "{name} could not be stopped (see the log)"));
                 return;
             case CommandStatus::Done:
-                if (verb == "start")
-                    answer(id, 0, fmt::format("{} started: pid={}", name, r.pid));
-                else if (verb == "stop")
-                    answer(id, 0, fmt::format("{} stopped", name));
-                else if (verb == "kill")
-                    answer(id, 0, fmt::format("{} killed", name));
-                else
-                    answer(id, 0, fmt::format("{} restarted: pid={}", name, r.pid));
+                answer(id, 0, say(words->done));
                 return;
             default:
-                answer(id, 1, verb == "restart" ? fmt::format("{} did not start again (see the log)", name)
-                                                : fmt::format("{} could not be started (see the log)", name));
+                answer(id, 1, say(words->failed));
                 return;
         }
     };
@@ -203,7 +213,7 @@ void ControlServer::run(Supervisor& supervisor, const Command& command) {
             if (!actions_.reload)
                 answer(command.id, 1, "this Procward cannot reload");
             else {
-                const bool ok = actions_.reload(text);
+                const bool ok = actions_.reload(text, command.dryRun);
                 answer(command.id, ok ? 0 : 1, text);
             }
             return;
@@ -218,7 +228,7 @@ void ControlServer::run(Supervisor& supervisor, const Command& command) {
         return;
     }
     auto answered = std::make_shared<bool>(false);
-    auto done = replyTo(command.id, command.verb, command.all);
+    auto done = replyTo(command.id, command.verb, command.all, command.signal);
     auto reply = [done = std::move(done), answered](const CommandResult& r) {
         *answered = true;
         done(r);
@@ -263,6 +273,12 @@ void ControlServer::run(Supervisor& supervisor, const Command& command) {
             const auto limit = std::chrono::duration_cast<std::chrono::seconds>(server->options().health->timeout);
             socket_->notice(command.id, platform::progressNotice(limit.count() + 5));
         }
+        return;
+    }
+    if (command.verb == "signal") {
+        platform::StopSignal kind = platform::StopSignal::Graceful;
+        platform::stopSignalOf(command.signal, kind);
+        supervisor.signal(index, kind, command.group, reply);
         return;
     }
     if (command.verb == "start")

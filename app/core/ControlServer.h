@@ -29,8 +29,9 @@ class ControlServer {
 public:
     // What `ctl reload` and `ctl shutdown` do, on the loop's thread.
     struct Actions {
-        // Reads the files again: true when applied; `text` is the answer.
-        std::function<bool(std::string& text)> reload;
+        // Reads the files again: true when applied (`dryRun`: would be
+        // applied, nothing is); `text` is the answer.
+        std::function<bool(std::string& text, bool dryRun)> reload;
         // Asks the program to end once this round of the loop is over.
         std::function<void()> shutdown;
     };
@@ -57,15 +58,18 @@ private:
     struct Command {
         std::uint64_t id = 0;
         std::int64_t uid = -1;
-        std::string verb;  // start, stop, kill, restart, reload, shutdown
+        std::string verb;  // start, stop, kill, restart, signal, check, reload, shutdown
         std::string name;
         bool all = false;
+        bool group = false;   // signal: to the process group
+        bool dryRun = false;  // reload: say what, apply nothing
+        std::string signal;   // signal: its name ("HUP")
     };
 
     void onRequest(platform::CommandRequest request);
     void run(Supervisor& supervisor, const Command& command);
     // The answer to a command, in ctl's words, once the Supervisor is done.
-    CommandDone replyTo(std::uint64_t id, const std::string& verb, bool all);
+    CommandDone replyTo(std::uint64_t id, const std::string& verb, bool all, const std::string& signal = {});
     void answer(std::uint64_t id, int code, const std::string& text);
 
     const StatusBoard& board_;

@@ -11,16 +11,18 @@
 
 #include <rapidjson/document.h>
 
+#include <fmt/format.h>
+
+#include "app/core/CtlVerbs.h"
+#include "app/core/StatusReport.h"
 #include "platform/CommandSocket.h"
+#include "platform/ProcessControl.h"
+#include "platform/TextEncoding.h"
 #include "supervision/OutputFollower.h"
 #include "supervision/ServerOutputFile.h"
 
 namespace {
 
-const char* const kCtlUsage =
-    "usage: ctl [--timeout SECONDS] status [--json] | start NAME | start --all | stop NAME | stop --all |\n"
-    "       stop --now NAME | kill NAME | restart NAME | check NAME | logs NAME [-n LINES] [-f] | reload |\n"
-    "       shutdown   (-- ends the options)";
 
 // Seconds as given to --timeout: a number above 0, at most a day.
 bool parseSeconds(const std::string& text, long long& ms) {
@@ -45,12 +47,18 @@ bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::
         }
         if (word == "--") {
             options = false;
+        } else if (word == "--help" || word == "-h") {
+            parsed.help = true;
         } else if (word == "--json") {
             parsed.json = true;
         } else if (word == "--all") {
             parsed.all = true;
         } else if (word == "--now") {
             parsed.now = true;
+        } else if (word == "--dry-run") {
+            parsed.dryRun = true;
+        } else if (word == "--group") {
+            parsed.group = true;
         } else if (word == "-f" || word == "--follow") {
             parsed.follow = true;
         } else if (word == "-n" || word == "--lines" || word.rfind("--lines=", 0) == 0) {
@@ -78,7 +86,7 @@ bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::
             return false;
         }
     }
-    if (parsed.words.empty()) {
+    if (parsed.words.empty() && !parsed.help) {
         error = "no command given";
         return false;
     }
@@ -86,82 +94,92 @@ bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::
 }
 
 bool CtlRequestLine(const CtlWords& parsed, std::string& line, std::string& error) {
+    const std::string& name = parsed.words[0];
+    const CtlVerb* verb = FindCtlVerb(name);
+    if (!verb) {
+        error = "unknown command \"" + name + "\"";
+        return false;
+    }
+    const std::size_t words = parsed.words.size() - 1;
+    const std::size_t arguments = verb->argument ? 1 : 0;
+    const bool one = verb->target == CtlTarget::One || verb->target == CtlTarget::OneOrAll;
+    const bool mayName = one || verb->target == CtlTarget::OptionalOne;
+    const bool mayAll = verb->target == CtlTarget::OneOrAll;
+    auto takes = [verb](CtlOption option) { return (verb->options & option) != 0; };
+    const std::pair<bool, const char*> options[] = {
+        {parsed.json, "--json"}, {parsed.dryRun, "--dry-run"}, {parsed.group, "--group"}};
+    const CtlOption bits[] = {kCtlJson, kCtlDryRun, kCtlGroup};
+    for (std::size_t i = 0; i < std::size(options); ++i)
+        if (options[i].first && !takes(bits[i])) {
+            error = name + " takes no " + options[i].second;
+            return false;
+        }
+    if (parsed.now && !takes(kCtlNow)) {
+        error = "--now goes with stop";
+        return false;
+    }
+    if (parsed.all && (!mayAll || parsed.now)) {
+        error = !mayName ? name + " takes no name"
+                         : (parsed.now ? name + " --now" : name) + " takes the name of one server";
+        return false;
+    }
+    if (!mayName && words > 0) {
+        error = name + " takes no name";
+        return false;
+    }
+    if (one && (parsed.all ? words != 0 : words < 1)) {
+        error = parsed.all ? name + " --all takes no name"
+                           : name + " needs the name of a server" + (mayAll && !parsed.now ? " or --all" : "");
+        return false;
+    }
+    if (one && !parsed.all && words == 1 && arguments) {
+        error = name + " needs the " + std::string(verb->argument) + " after the name";
+        return false;
+    }
+    if (words > (mayName ? 1 : 0) + arguments) {
+        error = "give the name as one argument (in quotes when it has blanks)";
+        return false;
+    }
+    std::string signal;
+    if (arguments) {
+        platform::StopSignal kind = platform::StopSignal::Graceful;
+        if (!platform::stopSignalOf(parsed.words[2], kind)) {
+            error = "unknown signal \"" + parsed.words[2] + "\" (TERM, INT, QUIT, HUP, USR1, USR2 or KILL)";
+            return false;
+        }
+        signal = platform::stopSignalName(kind);
+    }
+    // What the client works out itself (logs, status NAME) asks for the status.
+    const bool local = std::string(verb->request) != verb->name || (name == "status" && words == 1);
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
-    const std::string& verb = parsed.words[0];
-    const std::size_t names = parsed.words.size() - 1;
-    std::string command = verb;
     w.StartObject();
-    if (verb == "status") {
-        if (names > 0 || parsed.all || parsed.now) {
-            error = "status takes only --json";
-            return false;
-        }
-        w.Key("command");
-        w.String("status");
+    w.Key("command");
+    // stop --now is kill by its other name.
+    w.String(parsed.now ? "kill" : verb->request);
+    if (takes(kCtlJson) || local) {
         w.Key("json");
-        w.Bool(parsed.json);
-    } else if (verb == "logs") {
-        if (names != 1 || parsed.all || parsed.now || parsed.json) {
-            error = names == 0 ? "logs needs the name of a server" : "logs takes the name of one server, -n and -f";
-            return false;
-        }
-        // The output file is named in the status; ctl reads it itself.
-        w.Key("command");
-        w.String("status");
-        w.Key("json");
+        w.Bool(parsed.json || local);
+    }
+    if (parsed.all) {
+        w.Key("all");
         w.Bool(true);
-    } else if (verb == "reload" || verb == "shutdown") {
-        if (names > 0 || parsed.all || parsed.now || parsed.json) {
-            error = verb + " takes no name";
-            return false;
-        }
-        w.Key("command");
-        w.String(verb.c_str());
-    } else if (verb == "start" || verb == "stop" || verb == "restart" || verb == "kill") {
-        const bool allowsAll = verb == "start" || verb == "stop";
-        if (parsed.json || (parsed.now && verb != "stop")) {
-            error = parsed.json ? verb + " takes no --json" : "--now goes with stop";
-            return false;
-        }
-        if (parsed.all && (!allowsAll || parsed.now)) {
-            error = (parsed.now ? std::string("stop --now") : verb) + " takes the name of one server";
-            return false;
-        }
-        if (parsed.all ? names != 0 : names != 1) {
-            error = parsed.all ? verb + " --all takes no name"
-                    : names == 0
-                        ? verb + " needs the name of a server" + (allowsAll && !parsed.now ? " or --all" : "")
-                        : "give the name as one argument (in quotes when it has blanks)";
-            return false;
-        }
-        // stop --now is kill by its other name.
-        if (parsed.now) command = "kill";
-        w.Key("command");
-        w.String(command.c_str());
-        if (parsed.all) {
-            w.Key("all");
-            w.Bool(true);
-        } else {
-            const std::string& name = parsed.words[1];
-            w.Key("name");
-            w.String(name.c_str(), static_cast<rapidjson::SizeType>(name.size()));
-        }
-    } else if (verb == "check") {
-        if (parsed.json || parsed.now || parsed.all || names != 1) {
-            error = names == 1 ? "check takes the name of one server only"
-                    : names == 0 ? "check needs the name of a server"
-                                 : "give the name as one argument (in quotes when it has blanks)";
-            return false;
-        }
-        const std::string& name = parsed.words[1];
-        w.Key("command");
-        w.String("check");
+    } else if (words > 0 && !local) {
+        const std::string& server = parsed.words[1];
         w.Key("name");
-        w.String(name.c_str(), static_cast<rapidjson::SizeType>(name.size()));
-    } else {
-        error = "unknown command \"" + verb + "\"";
-        return false;
+        w.String(server.c_str(), static_cast<rapidjson::SizeType>(server.size()));
+    }
+    if (!signal.empty()) {
+        w.Key("signal");
+        w.String(signal.c_str());
+    }
+    if (parsed.group) {
+        w.Key("group");
+        w.Bool(true);
+    }
+    if (parsed.dryRun) {
+        w.Key("dry_run");
+        w.Bool(true);
     }
     w.EndObject();
     line.assign(buffer.GetString(), buffer.GetSize());
@@ -213,11 +231,50 @@ int ask(const CtlWords& parsed, const std::string& line, std::string& text, std:
     const std::size_t newline = reply.find('\n');
     const std::string code = reply.substr(0, newline);
     text = newline == std::string::npos ? std::string() : reply.substr(newline + 1);
-    if (code != "0" && code != "1") {
+    if (code != "0" && code != "1" && code != "3") {
         std::fprintf(err, "ctl: the answer was not understood\n");
         return 1;
     }
-    return code == "0" ? 0 : 1;
+    return std::stoi(code);
+}
+
+// The server NAME stands for in a status JSON, as the supervisor takes a
+// NAME: the servers of that name; failing that, digits are an index. Null,
+// with the reason printed, when there is none or more than one.
+const rapidjson::Value* serverInStatus(rapidjson::Document& status, const std::string& text, const std::string& name,
+                                       std::FILE* err) {
+    status.Parse(text.c_str());
+    if (status.HasParseError() || !status.IsObject() || !status.HasMember("servers") || !status["servers"].IsArray()) {
+        std::fprintf(err, "ctl: the answer was not understood\n");
+        return nullptr;
+    }
+    std::vector<const rapidjson::Value*> found;
+    for (const auto& server : status["servers"].GetArray())
+        if (server.HasMember("name") && server["name"].IsString() && name == server["name"].GetString())
+            found.push_back(&server);
+    if (found.empty() && !name.empty() && name.size() < 10 && name.find_first_not_of("0123456789") == std::string::npos)
+        for (const auto& server : status["servers"].GetArray())
+            if (server.HasMember("index") && server["index"].IsInt() && server["index"].GetInt() == std::stoi(name))
+                found.push_back(&server);
+    if (found.empty()) {
+        std::fprintf(err, "ctl: no server is named \"%s\"\n", name.c_str());
+        return nullptr;
+    }
+    if (found.size() > 1) {
+        std::fprintf(err, "ctl: %zu servers are named \"%s\"; give the index of one instead\n", found.size(),
+                     name.c_str());
+        return nullptr;
+    }
+    return found.front();
+}
+
+std::string count2(const rapidjson::Value& object, const char* key) {
+    return object.HasMember(key) && object[key].IsUint64() ? std::to_string(object[key].GetUint64()) : std::string("0");
+}
+
+std::string textOf(const rapidjson::Value& object, const char* key, const char* none = "-") {
+    if (!object.HasMember(key) || !object[key].IsString()) return none;
+    return object[key].GetString();
 }
 
 void printLines(const std::vector<std::string>& lines, std::FILE* out) {
@@ -233,41 +290,20 @@ void printLines(const std::vector<std::string>& lines, std::FILE* out) {
 int RunCtlLogs(const CtlWords& parsed, std::FILE* out, std::FILE* err, bool (*keepGoing)()) {
     std::string line, error, text;
     if (!CtlRequestLine(parsed, line, error)) {
-        std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), kCtlUsage);
+        std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), CtlUsage().c_str());
         return 1;
     }
     const int code = ask(parsed, line, text, err);
-    if (code != 0) {
+    // 3 with an answer: the status, with some server down.
+    if (code == 1 || text.empty()) {
         if (!text.empty()) std::fprintf(err, "%s\n", text.c_str());
         return code;
     }
     rapidjson::Document status;
-    status.Parse(text.c_str());
-    if (status.HasParseError() || !status.IsObject() || !status.HasMember("servers") || !status["servers"].IsArray()) {
-        std::fprintf(err, "ctl: the answer was not understood\n");
-        return 1;
-    }
-    // As the supervisor takes a NAME: the servers of that name; failing
-    // that, digits are an index.
+    const rapidjson::Value* named = serverInStatus(status, text, parsed.words[1], err);
+    if (!named) return 1;
     const std::string& name = parsed.words[1];
-    std::vector<const rapidjson::Value*> found;
-    for (const auto& server : status["servers"].GetArray())
-        if (server.HasMember("name") && server["name"].IsString() && name == server["name"].GetString())
-            found.push_back(&server);
-    if (found.empty() && !name.empty() && name.size() < 10 && name.find_first_not_of("0123456789") == std::string::npos)
-        for (const auto& server : status["servers"].GetArray())
-            if (server.HasMember("index") && server["index"].IsInt() && server["index"].GetInt() == std::stoi(name))
-                found.push_back(&server);
-    if (found.empty()) {
-        std::fprintf(err, "ctl: no server is named \"%s\"\n", name.c_str());
-        return 1;
-    }
-    if (found.size() > 1) {
-        std::fprintf(err, "ctl: %zu servers are named \"%s\"; give the index of one instead\n", found.size(),
-                     name.c_str());
-        return 1;
-    }
-    const rapidjson::Value& server = *found.front();
+    const rapidjson::Value& server = *named;
     const std::string note =
         server.HasMember("output_note") && server["output_note"].IsString() ? server["output_note"].GetString() : "";
     if (!server.HasMember("output_file") || !server["output_file"].IsString()) {
@@ -297,22 +333,93 @@ int RunCtlLogs(const CtlWords& parsed, std::FILE* out, std::FILE* err, bool (*ke
     return 0;
 }
 
+int RunCtlStatusOf(const CtlWords& parsed, std::FILE* out, std::FILE* err) {
+    std::string line, error, text;
+    if (!CtlRequestLine(parsed, line, error)) {
+        std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), CtlUsage().c_str());
+        return 1;
+    }
+    const int code = ask(parsed, line, text, err);
+    if (code == 1 || text.empty()) {
+        if (!text.empty()) std::fprintf(err, "%s\n", text.c_str());
+        return code;
+    }
+    rapidjson::Document status;
+    const rapidjson::Value* found = serverInStatus(status, text, parsed.words[1], err);
+    if (!found) return 1;
+    const rapidjson::Value& s = *found;
+    const std::string state = textOf(s, "state");
+    const int pid = s.HasMember("pid") && s["pid"].IsInt() ? s["pid"].GetInt() : 0;
+    // As the service managers show a unit: a headline, then one fact a line.
+    std::string report = fmt::format("{} {} - {}{}\n", state == "running" ? "*" : "o", textOf(s, "name"), state,
+                                     pid > 0 ? fmt::format(" (pid {})", pid) : "");
+    auto fact = [&report](const char* title, const std::string& value) {
+        if (!value.empty()) report += fmt::format("{:>12}: {}\n", title, value);
+    };
+    const bool autoStart = s.HasMember("auto_start") && s["auto_start"].IsBool() && s["auto_start"].GetBool();
+    fact("State", state + (autoStart ? "; auto-start on" : "; auto-start off (kept down)"));
+    if (pid > 0) {
+        const std::int64_t up =
+            s.HasMember("uptime_seconds") && s["uptime_seconds"].IsInt64() ? s["uptime_seconds"].GetInt64() : 0;
+        fact("Since", textOf(s, "start_time") + " (up " + StatusReport::uptimeText(up) + ")");
+    }
+    if (s.HasMember("next_attempt")) fact("Next attempt", textOf(s, "next_attempt"));
+    const auto count = [&s](const char* key) {
+        return s.HasMember(key) && s[key].IsUint64() ? std::to_string(s[key].GetUint64()) : std::string("0");
+    };
+    std::string exits;
+    if (s.HasMember("exits") && s["exits"].IsObject())
+        exits = fmt::format("; ends: {} by exit code, {} by signal", count2(s["exits"], "code"),
+                            count2(s["exits"], "signal"));
+    fact("Restarts", count("restarts") + " (launches " + count("launches") + exits + ")");
+    if (s.HasMember("last_exit_reason") && s["last_exit_reason"].IsString()) {
+        std::string at;
+        if (s.HasMember("last_exit") && s["last_exit"].IsObject()) at = " at " + textOf(s["last_exit"], "at");
+        fact("Last exit", std::string(s["last_exit_reason"].GetString()) + at);
+    }
+    if (s.HasMember("start_error")) fact("Start error", textOf(s, "start_error"));
+    std::string health = textOf(s, "health");
+    if (s.HasMember("health_reason")) health += ": " + textOf(s, "health_reason");
+    if (health != "-") fact("Health", health + " (failed " + count("health_failures") + " times)");
+    fact("Listen", textOf(s, "listen"));
+    const std::string file = textOf(s, "output_file", "");
+    fact("Output", file.empty() ? "not kept" : file);
+    if (s.HasMember("output_note")) fact("", textOf(s, "output_note"));
+    std::fputs(platform::terminalText(report).c_str(), out);
+    if (!file.empty()) {
+        const std::vector<std::string> tail = ServerOutputFile::lastLines(file, 10, ServerOutputFile::size(file));
+        if (!tail.empty()) {
+            std::fputc('\n', out);
+            printLines(tail, out);
+        }
+    }
+    std::fflush(out);
+    return state == "running" ? 0 : 3;
+}
+
 int RunCtlCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     CtlWords parsed;
     std::string line, error;
+    if (ParseCtlWords(args, parsed, error) && parsed.help) {
+        std::fputs(CtlHelp().c_str(), out);
+        return 0;
+    }
     if (!ParseCtlWords(args, parsed, error) || !CtlRequestLine(parsed, line, error)) {
-        std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), kCtlUsage);
+        std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), CtlUsage().c_str());
         return 1;
     }
     if ((parsed.follow || parsed.lines != 20) && parsed.words[0] != "logs") {
-        std::fprintf(err, "ctl: -n and -f go with logs\n%s\n", kCtlUsage);
+        std::fprintf(err, "ctl: -n and -f go with logs\n%s\n", CtlUsage().c_str());
         return 1;
     }
     if (parsed.words[0] == "logs") return RunCtlLogs(parsed, out, err);
+    if (parsed.words[0] == "status" && parsed.words.size() == 2) return RunCtlStatusOf(parsed, out, err);
     std::string text;
     const int code = ask(parsed, line, text, err);
-    if (code == 3 || (code == 1 && text.empty())) return code;
-    std::fputs(text.c_str(), code == 0 ? out : err);
-    if (!text.empty() && text.back() != '\n') std::fputc('\n', code == 0 ? out : err);
+    if ((code == 3 && text.empty()) || (code == 1 && text.empty())) return code;
+    // A status that finds servers down is still the status: it goes out.
+    std::FILE* to = code == 1 ? err : out;
+    std::fputs(text.c_str(), to);
+    if (!text.empty() && text.back() != '\n') std::fputc('\n', to);
     return code;
 }

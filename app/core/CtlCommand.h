@@ -7,7 +7,8 @@
 // running supervisor of this user (window or not) over its command socket
 // and prints the answer. Returns the exit code: 0 done, 1 refused or failed
 // (with a one-line reason on `err`), 3 when no supervisor is running or it
-// did not answer in time.
+// did not answer in time; `status` 0 when every server (or the one named)
+// runs and 3 otherwise, as LSB status commands do; `check` 0 healthy, 1 not.
 int RunCtlCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 // The words after "ctl", taken apart: options (--json, --all, --now,
@@ -21,6 +22,9 @@ struct CtlWords {
     long long timeoutMs = 10000;
     long long lines = 20;  // logs -n LINES
     bool follow = false;   // logs -f
+    bool help = false;     // --help: the commands are listed, nothing is sent
+    bool dryRun = false;   // reload --dry-run
+    bool group = false;    // signal --group
 };
 bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::string& error);
 

@@ -8,43 +8,66 @@
 #include "app/core/Runtime.h"
 #include "platform/StopRequest.h"
 #include "supervision/RowCells.h"
+#include "supervision/Supervisor.h"
 #include "supervision/SystemClock.h"
 #include "platform/TextEncoding.h"
 
 HeadlessRunner::HeadlessRunner(std::FILE* out, std::string program) : out_(out), program_(std::move(program)) {}
 
 std::string HeadlessRunner::headerLine() {
-    return fmt::format("{:<5} {:<24} {:>8}  {:<21} {:<19}  {}", "INDEX", "NAME", "PID", "LISTEN", "STARTED", "HEALTH");
+    return fmt::format("{:<5} {:<24} {:<8} {:>8}  {:<21} {:<19}  {}", "INDEX", "NAME", "STATE", "PID", "LISTEN",
+                       "STARTED", "HEALTH");
 }
 
-std::string HeadlessRunner::rowLine(const MonitoredServer& server) {
-    const RowCells cells = RowCells::of(server);
-    std::string health = healthStateName(server.health());
-    if (server.health() == HealthState::Unhealthy) health += ": " + server.healthReason();
-    return fmt::format("{:<5} {:<24} {:>8}  {:<21} {:<19}  {}", server.info().index, server.info().name,
-                       cells.pid.empty() ? "-" : cells.pid, cells.ports.empty() ? "-" : cells.ports,
-                       cells.startTime.empty() ? "-" : cells.startTime, health);
+std::string HeadlessRunner::rowLine(const ServerReport& server) {
+    std::string health = healthStateName(server.health);
+    if (server.health == HealthState::Unhealthy) health += ": " + server.healthReason;
+    const std::string started = formatStartTime(server.startTime);
+    return fmt::format("{:<5} {:<24} {:<8} {:>8}  {:<21} {:<19}  {}", server.index, server.name,
+                       serverStateName(server.state), server.pid > 0 ? std::to_string(server.pid) : "-",
+                       server.listen.empty() ? "-" : server.listen, started.empty() ? "-" : started, health);
 }
 
 void HeadlessRunner::printTable(const Supervisor& supervisor) {
     std::fprintf(out_, "%s\n", headerLine().c_str());
-    for (const auto& [index, server] : supervisor.servers())
-        std::fprintf(out_, "%s\n", rowLine(*server).c_str());
+    for (const auto& [index, server] : supervisor.servers()) {
+        const ServerReport report = server->report();
+        printed_[index] = keyOf(report);
+        std::fprintf(out_, "%s\n", rowLine(report).c_str());
+    }
     std::fflush(out_);
 }
 
-std::string HeadlessRunner::changeLine(const MonitoredServer& server) {
+std::string HeadlessRunner::changeLine(const ServerReport& server) {
     std::string line = rowLine(server);
-    if (server.info().pid != 0) return line;
-    if (!server.startError().empty())
-        line += "  [could not be started: " + server.startError() + "]";
-    else if (server.lastExit())
-        line += "  [" + server.lastExit()->summary() + "]";
+    if (server.pid != 0) return line;
+    std::string why;
+    if (!server.startError.empty())
+        why = "could not be started: " + server.startError;
+    else if (server.exit)
+        why = server.exit->summary();
+    if (server.nextAttempt != 0) {
+        const std::string at = formatStartTime(server.nextAttempt);
+        why += (why.empty() ? "" : "; ") + std::string("next attempt ") + (at.size() > 11 ? at.substr(11) : at);
+    }
+    if (!server.autoStart) why += (why.empty() ? "" : "; ") + std::string("auto-start off");
+    if (!why.empty()) line += "  [" + why + "]";
     return line;
 }
 
+std::string HeadlessRunner::keyOf(const ServerReport& server) {
+    return fmt::format("{}|{}|{}|{}|{}|{}|{}|{}", static_cast<int>(server.state), server.pid, server.listen,
+                       static_cast<int>(server.health), server.autoStart, server.startError,
+                       server.exit ? server.exit->time : 0, server.nextAttempt);
+}
+
 void HeadlessRunner::serverChanged(const MonitoredServer& server) {
-    std::fprintf(out_, "%s\n", changeLine(server).c_str());
+    const ServerReport report = server.report();
+    std::string key = keyOf(report);
+    std::string& printed = printed_[report.index];
+    if (printed == key) return;
+    printed = std::move(key);
+    std::fprintf(out_, "%s\n", changeLine(report).c_str());
     std::fflush(out_);
 }
 

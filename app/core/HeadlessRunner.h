@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdio>
+#include <map>
 #include <string>
 
+#include "supervision/ServerReport.h"
 #include "supervision/SupervisorObserver.h"
 
 class Supervisor;
@@ -19,22 +21,27 @@ public:
     // list cannot be read at the start, else 0.
     int run();
 
-    static std::string rowLine(const MonitoredServer& server);
+    static std::string rowLine(const ServerReport& server);
     static std::string headerLine();
     // The line printed when a server changes: its row and, while it has no
-    // process, why: "  [exited with code 3 after 0.8 s]" (or why its start
-    // failed).
-    static std::string changeLine(const MonitoredServer& server);
+    // process, why and when it is tried again: "  [exited with code 3 after
+    // 0.8 s; next attempt 10:42:07]" (or why its start failed).
+    static std::string changeLine(const ServerReport& server);
 
     // Why run() ended with 1; empty otherwise.
     const std::string& fatalError() const { return fatalError_; }
 
-    // A changed row is printed.
+    // A changed row is printed: once per change of its state, process,
+    // address, health verdict or auto-start mode, not again for a new
+    // reading of the same verdict.
     void serverChanged(const MonitoredServer& server) override;
 
 private:
     void printTable(const Supervisor& supervisor);
+    // What a printed line stands for; the same key is not printed twice.
+    static std::string keyOf(const ServerReport& server);
 
+    std::map<std::int32_t, std::string> printed_;
     std::FILE* out_;
     std::string program_;
     std::string fatalError_;

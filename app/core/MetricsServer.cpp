@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/core/ProgramVersion.h"
 #include "app/core/StatusBoard.h"
 #include "app/core/StatusReport.h"
 #include "config/ExeDirectory.h"
@@ -10,10 +11,6 @@
 #include "platform/Module.h"
 #include "platform/Sockets.h"
 #include "platform/System.h"
-
-#ifndef PROCWARD_VERSION
-#define PROCWARD_VERSION "unknown"
-#endif
 
 MetricsServer::MetricsServer(const StatusBoard& board, std::shared_ptr<const AlertCounters> alerts)
     : board_(board), alerts_(std::move(alerts)) {}
@@ -94,12 +91,13 @@ std::string MetricsServer::scrape() const {
             c.sent = channel->sent;
             c.failed = channel->failed;
             c.retried = channel->retried;
-            c.dropped = channel->dropped;
+            c.refused = channel->refused;
+            c.lastRefusal = channel->lastRefusal(c.lastRefusalTime);
             c.digested = channel->digested;
             alerts.channels.push_back(std::move(c));
         }
     }
-    return StatusReport::metrics(*board_.current(), alerts, PROCWARD_VERSION);
+    return StatusReport::metrics(*board_.current(), alerts, ProgramVersion());
 }
 
 bool MetricsServer::start(const std::string& listen, std::string& error) {

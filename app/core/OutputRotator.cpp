@@ -82,7 +82,7 @@ void OutputRotator::run() {
             // temporary would let go of the snapshot before the first
             // server is read, and the next publish frees it under us.
             const std::shared_ptr<const StatusSnapshot> snapshot = board_.current();
-            for (const ServerStatus& server : snapshot->servers)
+            for (const ServerReport& server : snapshot->servers)
                 if (!server.outputFile.empty()) files.insert(server.outputFile);
             for (auto it = schedules.begin(); it != schedules.end();)
                 it = files.count(it->first) ? std::next(it) : schedules.erase(it);

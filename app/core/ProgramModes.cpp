@@ -5,6 +5,7 @@
 
 #include "app/core/CtlCommand.h"
 #include "app/core/HeadlessRunner.h"
+#include "app/core/ProgramVersion.h"
 #include "app/core/ServiceCommand.h"
 #include "app/core/Startup.h"
 #include "app/core/TestAlertCommand.h"
@@ -72,6 +73,9 @@ int RunProgramMode(const CommandLine& line, const char* program, bool daemon) {
             return 2;
         case CommandLine::Mode::Help:
             std::fputs(CommandLine::usage(program, daemon).c_str(), stdout);
+            return 0;
+        case CommandLine::Mode::Version:
+            std::printf("%s %s\n", program, ProgramVersion());
             return 0;
         case CommandLine::Mode::Ctl:
             return RunCtlCommand(line.ctlArgs, stdout, stderr);

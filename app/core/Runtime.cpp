@@ -55,7 +55,7 @@ Runtime::Runtime(std::function<void()> wake, std::FILE* complaints)
     supervisor_.setEntryStore(&store_);
     supervisor_.setStateStore(&stateFile_);
     ControlServer::Actions actions;
-    actions.reload = [this](std::string& text) { return reload("ctl", text); };
+    actions.reload = [this](std::string& text, bool dryRun) { return reload("ctl", text, dryRun); };
     actions.shutdown = [this] { endHow_ = "ctl"; };
     host_.setControlActions(std::move(actions));
 }
@@ -114,9 +114,8 @@ void Runtime::configureChannels() {
 }
 
 void Runtime::sendDigests() {
-    const std::int64_t now = SystemClock::Instance().secondsSince1970();
-    mailSink_.sendDigest(now);
-    channels_.sendDigests(now);
+    // The webhook channels time their own digests on their threads.
+    mailSink_.sendDigest(SystemClock::Instance().secondsSince1970());
 }
 
 void Runtime::runDue() {
@@ -134,10 +133,8 @@ Clock::TimePoint Runtime::nextDue() const {
     // The service manager's watchdog counts as due too: a loop that slept
     // past it would be taken for a hung one.
     Clock::TimePoint next = std::min(supervisor_.nextDue(), host_.nextWatchdog());
-    // A digest is due on the calendar clock, counted in whole seconds.
-    std::optional<std::int64_t> digest = channels_.digestDue();
-    if (const auto mail = mailSink_.digestDue(); mail && (!digest || *mail < *digest)) digest = mail;
-    if (digest) {
+    // The mail's digest is due on the calendar clock, counted in whole seconds.
+    if (const auto digest = mailSink_.digestDue()) {
         const std::int64_t left = *digest - SystemClock::Instance().secondsSince1970();
         next = std::min(next, SystemClock::Instance().now() + std::chrono::seconds(std::max<std::int64_t>(left, 0)));
     }
@@ -154,22 +151,25 @@ void Runtime::stop(const std::string& how) {
     stopped_ = true;
     host_.stopping();
     raiseOwn(AlertKind::ProcwardStopping, "Procward stopping");
-    // The mails and the posts share the grace, side by side.
+    // What the minimum interval still holds back goes now, as the last mail.
+    mailSink_.flush(SystemClock::Instance().secondsSince1970());
+    // The mails and the posts share the grace, side by side, from one moment.
     const auto deadline = std::chrono::steady_clock::now() + MailDelivery::kExitGrace;
     auto posts = std::async(std::launch::async, [this, deadline] { channels_.shutdown(deadline); });
     rotator_.stop();
-    delivery_.shutdown();
+    delivery_.shutdown(std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::max(deadline - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero())));
     posts.wait();
     stateFile_.flush();
     AppLogger::Instance().get().info("Procward exiting: {}", how.empty() ? "unknown" : how);
 }
 
-bool Runtime::reload(const std::string& cause, std::string& text) {
+bool Runtime::reload(const std::string& cause, std::string& text, bool dryRun) {
     auto& log = AppLogger::Instance().get();
-    log.info("Reloading procward.ini and serverinfo.json ({})", cause);
+    log.info("Reloading procward.ini and serverinfo.json ({}{})", cause, dryRun ? ", dry run" : "");
     auto refuse = [&](const std::string& reason) {
         log.error("Reload refused, the running configuration stays: {}", reason);
-        host_.setConfigProblem("reload refused: " + reason);
+        if (!dryRun) host_.setConfigProblem("reload refused: " + reason);
         if (complaints_ && cause != "ctl") {
             std::fprintf(complaints_, "reload refused: %s\n", reason.c_str());
             std::fflush(complaints_);
@@ -181,6 +181,16 @@ bool Runtime::reload(const std::string& cause, std::string& text) {
     std::vector<std::string> warnings;
     std::string error;
     if (!ReadSettings(settingsPath_, next, warnings, error)) return refuse(error);
+    if (dryRun) {
+        // Read beside the list in force, which stays as it is.
+        ServerList candidate(list_.path());
+        const ListResult list = candidate.load();
+        if (!list.ok) return refuse(list.error);
+        const ListChange change = supervisor_.plan(candidate.entries());
+        text = "would apply: " + change.text();
+        log.info("Reload (dry run) would apply: {}", change.text());
+        return true;
+    }
     // A list that has gone is refused too: taking it for an empty one would
     // leave every server unsupervised.
     const ListResult list = store_.refresh(false);
@@ -188,12 +198,12 @@ bool Runtime::reload(const std::string& cause, std::string& text) {
     for (const std::string& warning : warnings) log.warn("{}", warning);
 
     apply(next, true);
-    supervisor_.load(list_.entries());
+    const ListChange change = supervisor_.load(list_.entries());
     host_.setConfigProblem({});
     const auto interval =
         std::chrono::duration_cast<std::chrono::seconds>(supervisor_.options().checkInterval).count();
-    text = fmt::format("reloaded: {} server(s), checking every {} s", supervisor_.servers().size(), interval);
-    log.info("Reloaded: {} server(s), checking every {} s", supervisor_.servers().size(), interval);
+    text = fmt::format("reloaded: {}; checking every {} s", change.text(), interval);
+    log.info("Reloaded: {}; checking every {} s", change.text(), interval);
     return true;
 }
 

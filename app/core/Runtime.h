@@ -67,7 +67,10 @@ public:
     // logged and shown in the service manager's status until a reload
     // succeeds. `cause` names who asked ("SIGHUP", "ctl"). True when
     // applied; `text` is what to tell the one who asked.
-    bool reload(const std::string& cause, std::string& text);
+    // The answer and the log line name what changed ("added: a; changed:
+    // chg (commandline); removed: gone; unchanged: 5"). `dryRun`: the files
+    // are read and what would change is said; nothing is applied.
+    bool reload(const std::string& cause, std::string& text, bool dryRun = false);
 
     // How the program was asked to end, in the words of its last log line
     // ("SIGTERM", "ctl"); empty while nothing asked. The host looks after
@@ -106,7 +109,7 @@ private:
     void configureChannels();
     // The supervisor's own event (started, stopping) to every channel.
     void raiseOwn(AlertKind kind, const std::string& message);
-    // The digests of alerts held back whose interval has passed.
+    // The digest mail of alerts held back, once the interval has passed.
     void sendDigests();
     void startRotation();
 

@@ -11,31 +11,8 @@ StatusSnapshot StatusBoard::snapshotOf(const Supervisor& supervisor) {
     StatusSnapshot snapshot;
     snapshot.servers.reserve(supervisor.servers().size());
     for (const auto& [index, record] : supervisor.servers()) {
-        ServerStatus s;
-        s.index = index;
-        const ServerInfo& info = record->info();
-        s.name = info.name;
-        s.pid = info.pid;
-        s.listen = info.ports;
-        s.startTime = info.pid > 0 ? info.startTime : 0;
-        s.autoStart = record->autoStart();
-        s.restarts = record->restarts();
-        s.state = record->state();
-        if (const auto next = record->nextRestartTime()) s.nextAttempt = *next;
-        if (const auto& exit = record->lastExit()) {
-            s.lastExit = exit->reason();
-            s.exit = exit;
-        }
-        s.startError = record->startError();
-        s.uptimeSeconds = std::chrono::duration_cast<std::chrono::seconds>(record->runningFor()).count();
-        s.exitsByCode = record->exits(platform::ExitStatus::How::Code);
-        s.exitsBySignal = record->exits(platform::ExitStatus::How::Signal);
-        s.outputFile = record->outputFile();
-        s.outputNote = record->outputNote();
-        s.health = record->health();
-        if (s.health == HealthState::Unhealthy) s.healthReason = record->healthReason();
-        snapshot.running += s.state == ServerState::Running;
-        snapshot.servers.push_back(std::move(s));
+        snapshot.servers.push_back(record->report());
+        snapshot.running += snapshot.servers.back().running();
     }
     snapshot.passes = supervisor.passes();
     return snapshot;

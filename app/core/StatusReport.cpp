@@ -43,7 +43,7 @@ std::string StatusReport::escapeLabel(const std::string& value) {
     return out;
 }
 
-std::string StatusReport::healthText(const ServerStatus& s) {
+std::string StatusReport::healthText(const ServerReport& s) {
     if (s.health != HealthState::Unhealthy || s.healthReason.empty()) return healthStateName(s.health);
     return std::string(healthStateName(s.health)) + ": " + s.healthReason;
 }
@@ -60,24 +60,57 @@ std::string StatusReport::uptimeText(std::int64_t seconds) {
     return fmt::format("{}d{:02}h", seconds / 86400, seconds % 86400 / 3600);
 }
 
+std::size_t StatusReport::displayWidth(const std::string& text) {
+    // fmt's own measure, the one its padding uses: East Asian wide
+    // characters take two columns.
+    return fmt::detail::compute_width(fmt::string_view(text));
+}
+
+std::string StatusReport::fit(const std::string& text, std::size_t columns) {
+    if (displayWidth(text) <= columns) return text;
+    // Cut between characters, never inside one, leaving room for the mark.
+    std::string cut;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t length = 1;
+        const auto lead = static_cast<unsigned char>(text[at]);
+        if (lead >= 0xF0)
+            length = 4;
+        else if (lead >= 0xE0)
+            length = 3;
+        else if (lead >= 0xC0)
+            length = 2;
+        const std::string next = cut + text.substr(at, length);
+        if (displayWidth(next) + 1 > columns) break;
+        cut = next;
+        at += length;
+    }
+    return cut + "…";
+}
+
 std::string StatusReport::table(const StatusSnapshot& snapshot) {
-    std::string out = fmt::format("{:<5} {:<24} {:<8} {:>8} {:>8} {:>7}  {:<21} {:<25} {}\n", "INDEX", "NAME", "STATE",
-                                  "PID", "RESTARTS", "UPTIME", "LISTEN", "STARTED", "HEALTH");
-    for (const ServerStatus& s : snapshot.servers) {
-        std::string since = s.startTime ? isoTime(s.startTime) : "-";
+    // At most 120 columns: the whole of a long note is in `status NAME`.
+    constexpr std::size_t kNote = 120 - 87;
+    const char* const row = "{:>3} {:<16} {:<8} {:>7} {:>8} {:>6}  {:<21} {:<9} {}\n";
+    std::string out =
+        fmt::format(fmt::runtime(row), "IDX", "NAME", "STATE", "PID", "RESTARTS", "UPTIME", "LISTEN", "HEALTH", "NOTE");
+    for (const ServerReport& s : snapshot.servers) {
+        std::string note;
         if (s.state == ServerState::Failing || s.state == ServerState::Backoff) {
             // Why it is down, and when it is tried again where that is known.
-            since = s.nextAttempt ? "next attempt " + isoTime(s.nextAttempt) : "-";
-            const std::string& why = !s.startError.empty() ? s.startError : s.lastExit;
-            if (!why.empty()) since += " (" + why + ")";
+            note = !s.startError.empty() ? s.startError : s.lastExit;
+            const std::string at = isoTime(s.nextAttempt);
+            if (s.nextAttempt)
+                note += (note.empty() ? "" : "; ") + ("next " + (at.size() >= 19 ? at.substr(11, 8) : at));
+        } else if (s.health == HealthState::Unhealthy) {
+            note = s.healthReason;
         } else if (s.exit) {
-            since = (since == "-" ? "" : since + "; ") + "last exit: " + s.exit->summary();
+            note = "last exit: " + s.exit->summary();
         }
-        if (!s.autoStart) since += " (auto-start off)";
-        out += fmt::format("{:<5} {:<24} {:<8} {:>8} {:>8} {:>7}  {:<21} {:<25} {}\n", s.index,
-                           platform::terminalText(s.name), stateName(s.state),
+        if (!s.autoStart) note = "kept down" + (note.empty() ? "" : "; " + note);
+        out += fmt::format(fmt::runtime(row), s.index, fit(platform::terminalText(s.name), 16), stateName(s.state),
                            s.pid > 0 ? std::to_string(s.pid) : "-", s.restarts, uptimeText(s.uptimeSeconds),
-                           s.listen.empty() ? "-" : s.listen, since, platform::terminalText(healthText(s)));
+                           fit(s.listen.empty() ? "-" : s.listen, 21), healthStateName(s.health),
+                           fit(platform::terminalText(note), kNote));
     }
     out += runningLine(snapshot) + "\n";
     return out;
@@ -96,7 +129,7 @@ std::string StatusReport::json(const StatusSnapshot& snapshot) {
     w.Uint64(snapshot.passes);
     w.Key("servers");
     w.StartArray();
-    for (const ServerStatus& s : snapshot.servers) {
+    for (const ServerReport& s : snapshot.servers) {
         w.StartObject();
         w.Key("name");
         // JSON is UTF-8: a name with other bytes would make the whole text unreadable.
@@ -145,6 +178,15 @@ std::string StatusReport::json(const StatusSnapshot& snapshot) {
         }
         w.Key("restarts");
         w.Uint64(s.restarts);
+        w.Key("launches");
+        w.Uint64(s.launches);
+        w.Key("exits");
+        w.StartObject();
+        w.Key("code");
+        w.Uint64(s.exitsByCode);
+        w.Key("signal");
+        w.Uint64(s.exitsBySignal);
+        w.EndObject();
         w.Key("uptime_seconds");
         w.Int64(s.uptimeSeconds);
         w.Key("output_file");
@@ -159,6 +201,8 @@ std::string StatusReport::json(const StatusSnapshot& snapshot) {
             w.Key("health_reason");
             string(platform::utf8Text(s.healthReason));
         }
+        w.Key("health_failures");
+        w.Uint64(s.healthFailures);
         w.EndObject();
     }
     w.EndArray();
@@ -172,50 +216,70 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
         out += fmt::format("# HELP {} {}\n# TYPE {} {}\n", name, help, name, type);
     };
     // Names need not be unique in the list; with the index every series is.
-    auto labels = [&](const ServerStatus& s) {
+    auto labels = [&](const ServerReport& s) {
         return fmt::format("{{name=\"{}\",index=\"{}\"}}", escapeLabel(platform::utf8Text(s.name)), s.index);
     };
     family("procward_build_info", "gauge", "Version of the running Procward; always 1.");
     out += fmt::format("procward_build_info{{version=\"{}\"}} 1\n", escapeLabel(version));
 
     family("procward_server_up", "gauge", "1 while the server is running (its process alive and confirmed), else 0.");
-    for (const ServerStatus& s : snapshot.servers)
+    for (const ServerReport& s : snapshot.servers)
         out += fmt::format("procward_server_up{} {}\n", labels(s), s.state == ServerState::Running ? 1 : 0);
+    family("procward_server_state", "gauge",
+           "The server's state: 1 for the state it is in, 0 for the others (stopped, starting, running, stopping, "
+           "failing, backoff).");
+    for (const ServerReport& s : snapshot.servers) {
+        const std::string named =
+            fmt::format("name=\"{}\",index=\"{}\"", escapeLabel(platform::utf8Text(s.name)), s.index);
+        for (const ServerState state : {ServerState::Stopped, ServerState::Starting, ServerState::Running,
+                                        ServerState::Stopping, ServerState::Failing, ServerState::Backoff})
+            out += fmt::format("procward_server_state{{{},state=\"{}\"}} {}\n", named, stateName(state),
+                               s.state == state ? 1 : 0);
+    }
     family("procward_server_pid", "gauge", "Process ID of the server, 0 while it is down.");
-    for (const ServerStatus& s : snapshot.servers) out += fmt::format("procward_server_pid{} {}\n", labels(s), s.pid);
+    for (const ServerReport& s : snapshot.servers) out += fmt::format("procward_server_pid{} {}\n", labels(s), s.pid);
     family("procward_server_start_time_seconds", "gauge",
            "Start time of the server's process in seconds since 1970, 0 while it is down or unknown.");
-    for (const ServerStatus& s : snapshot.servers)
+    for (const ServerReport& s : snapshot.servers)
         out += fmt::format("procward_server_start_time_seconds{} {}\n", labels(s), s.startTime);
-    family("procward_server_restarts_total", "counter", "Launches of the server by this Procward since it started.");
-    for (const ServerStatus& s : snapshot.servers)
+    family("procward_server_restarts_total", "counter",
+           "Launches of the server by this Procward after it had run once (a server started once has 0).");
+    for (const ServerReport& s : snapshot.servers)
         out += fmt::format("procward_server_restarts_total{} {}\n", labels(s), s.restarts);
+    family("procward_server_launches_total", "counter", "Processes this Procward launched for the server.");
+    for (const ServerReport& s : snapshot.servers)
+        out += fmt::format("procward_server_launches_total{} {}\n", labels(s), s.launches);
     family("procward_server_last_exit_code", "gauge",
            "Exit code of the server's last process; a signal that ended it as its number made negative "
            "(-9 for SIGKILL). No sample until a process Procward started has ended.");
-    for (const ServerStatus& s : snapshot.servers)
+    for (const ServerReport& s : snapshot.servers)
         if (s.exit && s.exit->status)
             out += fmt::format("procward_server_last_exit_code{} {}\n", labels(s),
                                s.exit->status->how == platform::ExitStatus::How::Signal ? -s.exit->status->value
                                                                                         : s.exit->status->value);
     family("procward_server_exits_total", "counter",
            "Ends of the server's processes started by this Procward, by how they ended: an exit code or a signal.");
-    for (const ServerStatus& s : snapshot.servers) {
+    for (const ServerReport& s : snapshot.servers) {
         const std::string named =
             fmt::format("name=\"{}\",index=\"{}\"", escapeLabel(platform::utf8Text(s.name)), s.index);
         out += fmt::format("procward_server_exits_total{{{},how=\"code\"}} {}\n", named, s.exitsByCode);
         out += fmt::format("procward_server_exits_total{{{},how=\"signal\"}} {}\n", named, s.exitsBySignal);
     }
     family("procward_server_auto_start", "gauge", "1 when the server is started again whenever it is found down.");
-    for (const ServerStatus& s : snapshot.servers)
+    for (const ServerReport& s : snapshot.servers)
         out += fmt::format("procward_server_auto_start{} {}\n", labels(s), s.autoStart ? 1 : 0);
 
     family("procward_server_healthy", "gauge",
            "1 while the server's health rule passes, 0 once it has failed as often as the rule allows; "
            "absent for a server without a rule or while no verdict is known.");
-    for (const ServerStatus& s : snapshot.servers)
+    for (const ServerReport& s : snapshot.servers)
         if (s.health == HealthState::Healthy || s.health == HealthState::Unhealthy)
             out += fmt::format("procward_server_healthy{} {}\n", labels(s), s.health == HealthState::Healthy ? 1 : 0);
+
+    family("procward_server_health_failures_total", "counter",
+           "Times the server's health rule found it unhealthy (failed as often in a row as the rule allows).");
+    for (const ServerReport& s : snapshot.servers)
+        out += fmt::format("procward_server_health_failures_total{} {}\n", labels(s), s.healthFailures);
 
     family("procward_alerts_total", "counter", "Alerts raised, by channel and what became of them there.");
     auto alertLine = [&](const std::string& channel, const char* result, std::uint64_t count) {
@@ -231,9 +295,16 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
         alertLine(c.name, "sent", c.sent);
         alertLine(c.name, "failed", c.failed);
         alertLine(c.name, "retried", c.retried);
-        alertLine(c.name, "dropped", c.dropped);
+        alertLine(c.name, "refused", c.refused);
         alertLine(c.name, "digested", c.digested);
     }
+    family("procward_webhook_last_refusal_time_seconds", "gauge",
+           "When a webhook's service last refused a post for good, with its own words.");
+    for (const auto& c : alerts.channels)
+        if (!c.lastRefusal.empty())
+            out += fmt::format("procward_webhook_last_refusal_time_seconds{{channel=\"{}\",reason=\"{}\"}} {}\n",
+                               escapeLabel(platform::utf8Text(c.name)), escapeLabel(platform::utf8Text(c.lastRefusal)),
+                               c.lastRefusalTime);
 
     const PassHistogram& h = snapshot.passDurations;
     family("procward_check_duration_seconds", "histogram", "Time one check pass over every server took.");

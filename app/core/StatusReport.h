@@ -19,12 +19,16 @@ public:
         // The webhook channels.
         struct Channel {
             std::string name{};
-            std::uint64_t sent = 0, failed = 0, retried = 0, dropped = 0, digested = 0;
+            std::uint64_t sent = 0, failed = 0, retried = 0, refused = 0, digested = 0;
+            // The service's words when it last refused a post, and when.
+            std::string lastRefusal{};
+            std::int64_t lastRefusalTime = 0;
         };
         std::vector<Channel> channels{};
     };
 
-    // One line per server under a header line, then "N of M servers running".
+    // One line per server under a header line, then "N of M servers
+    // running"; at most 120 columns, wide characters counted as two.
     static std::string table(const StatusSnapshot& snapshot);
     // {"running":N,"total":M,"checks":K,"servers":[{...}, ...]} on one line.
     static std::string json(const StatusSnapshot& snapshot);
@@ -41,6 +45,10 @@ public:
     static std::string uptimeText(std::int64_t seconds);
     // "N of M servers running".
     // "healthy", "checking", "-", "unhealthy: <what the rule saw>".
-    static std::string healthText(const ServerStatus& status);
+    static std::string healthText(const ServerReport& status);
     static std::string runningLine(const StatusSnapshot& snapshot);
+    // Columns a UTF-8 text takes on a terminal; the text cut to `columns`
+    // with "…" where it takes more.
+    static std::size_t displayWidth(const std::string& text);
+    static std::string fit(const std::string& text, std::size_t columns);
 };

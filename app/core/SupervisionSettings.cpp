@@ -20,6 +20,7 @@ SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general) {
     options.restartOnExit = general.restartOnExit;
     options.stopTimeout = seconds(general.stopTimeout);
     options.restartBackoffMax = seconds(general.restartBackoffMax);
+    options.startConfirm = seconds(general.startConfirm);
     options.rememberStopped = general.rememberStopped;
     options.outputDirectory = ServerOutputDirectory();
     // A burst of exits or a start of many servers is launched in slices, so

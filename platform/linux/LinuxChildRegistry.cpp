@@ -32,6 +32,13 @@ std::shared_ptr<LinuxChild> LinuxChildRegistry::addHeld(int pid) {
     return child;
 }
 
+std::shared_ptr<LinuxChild> LinuxChildRegistry::adopt(int pid) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = running_.find(pid);
+    if (found != running_.end()) return found->second;
+    return addHeld(pid);
+}
+
 ExitStatus LinuxChildRegistry::statusFrom(const siginfo_t& info) {
     ExitStatus status;
     if (info.si_code == CLD_EXITED) {

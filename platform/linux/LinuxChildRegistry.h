@@ -37,6 +37,11 @@ public:
     std::unique_lock<std::mutex> hold() { return std::unique_lock<std::mutex>(mutex_); }
     // Registers a new child; the caller holds the lock.
     std::shared_ptr<LinuxChild> addHeld(int pid);
+    // The record of a child this process did not start but has become the
+    // parent of (an orphan adopted as child subreaper, a daemon its starter
+    // left behind), so that its status is kept when it ends; the record it
+    // has when it is registered already.
+    std::shared_ptr<LinuxChild> adopt(int pid);
 
     // The child's status once it has ended, collecting it if nobody has
     // yet; never waits. `pidfd` is the child's pidfd, or -1.
@@ -48,6 +53,7 @@ public:
     // Set once this process has become a child subreaper: every ended
     // child is then collected, not only those the launcher started.
     void setSubreaper() { subreaper_ = true; }
+    bool subreaper() const { return subreaper_; }
 
     static ExitStatus statusFrom(const siginfo_t& info);
 

@@ -9,9 +9,12 @@ namespace {
 
 struct Exchange {
     const HttpRequest* request;
+    HttpResponse* response;
     std::string body;
-    std::string pending;  // a trace line not yet ended
 };
+
+// How often a waiting exchange looks at its cancel flag.
+constexpr int kCancelCheckMs = 50;
 
 void emit(Exchange& exchange, const char* prefix, const char* data, std::size_t size) {
     // Each line of what went by, with its direction; the lines of a body too.
@@ -49,6 +52,12 @@ std::size_t received(char* data, std::size_t size, std::size_t count, void* user
     return bytes;
 }
 
+std::size_t headerReceived(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    addHeaderLine(*exchange.response, std::string(data, size * count));
+    return size * count;
+}
+
 int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     const auto& exchange = *static_cast<Exchange*>(user);
     const std::atomic<bool>* cancel = exchange.request->cancel;
@@ -66,7 +75,7 @@ HttpResponse httpPost(const HttpRequest& request) {
         response.error = "the HTTP client could not be set up";
         return response;
     }
-    Exchange exchange{&request, {}, {}};
+    Exchange exchange{&request, &response, {}};
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_slist* headers = nullptr;
     for (const std::string& header : request.headers) headers = lib->slistAppend(headers, header.c_str());
@@ -84,6 +93,8 @@ HttpResponse httpPost(const HttpRequest& request) {
     lib->easySetopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     lib->easySetopt(curl, CURLOPT_WRITEFUNCTION, received);
     lib->easySetopt(curl, CURLOPT_WRITEDATA, &exchange);
+    lib->easySetopt(curl, CURLOPT_HEADERFUNCTION, headerReceived);
+    lib->easySetopt(curl, CURLOPT_HEADERDATA, &exchange);
     lib->easySetopt(curl, CURLOPT_NOPROGRESS, 0L);
     lib->easySetopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
     lib->easySetopt(curl, CURLOPT_XFERINFODATA, &exchange);
@@ -101,15 +112,50 @@ HttpResponse httpPost(const HttpRequest& request) {
     // The proxy comes from HTTPS_PROXY (or https_proxy), HTTP_PROXY for
     // plain http, and NO_PROXY, which libcurl reads by itself.
 
-    const CURLcode code = lib->easyPerform(curl);
-    if (code == CURLE_OK) {
+    // Driven through a multi handle in short waits, so that a cancel ends a
+    // post to a receiver that never answers at once, not at libcurl's next
+    // progress call (up to a second later).
+    CURLcode code = CURLE_OK;
+    bool cancelled = false;
+    CURLM* multi = lib->multiInit();
+    if (!multi) {
+        code = lib->easyPerform(curl);
+    } else {
+        lib->multiAddHandle(multi, curl);
+        for (;;) {
+            int running = 0;
+            const CURLMcode step = lib->multiPerform(multi, &running);
+            if (step != CURLM_OK) {
+                code = CURLE_FAILED_INIT;
+                break;
+            }
+            int left = 0;
+            bool done = false;
+            while (CURLMsg* message = lib->multiInfoRead(multi, &left)) {
+                if (message->msg == CURLMSG_DONE) {
+                    code = message->data.result;
+                    done = true;
+                }
+            }
+            if (done || running == 0) break;
+            if (request.cancel && request.cancel->load()) {
+                cancelled = true;
+                break;
+            }
+            lib->multiPoll(multi, nullptr, 0, kCancelCheckMs, nullptr);
+        }
+        lib->multiRemoveHandle(multi, curl);
+        lib->multiCleanup(multi);
+    }
+    if (cancelled || code == CURLE_ABORTED_BY_CALLBACK) {
+        response.error = "cancelled";
+        response.cancelled = true;
+    } else if (code == CURLE_OK) {
         long status = 0;
         lib->easyGetinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         response.answered = true;
         response.status = static_cast<int>(status);
         response.body = std::move(exchange.body);
-    } else if (code == CURLE_ABORTED_BY_CALLBACK) {
-        response.error = "cancelled";
     } else {
         response.error = lib->easyStrerror(code);
         if (errorBuffer[0] != '\0') response.error += std::string(": ") + errorBuffer;

@@ -46,7 +46,17 @@ std::unique_ptr<LinuxProcessHandle> LinuxProcessHandle::open(int pid) {
         return nullptr;
     }
     const bool leads = ::getpgid(pid) == pid;
-    return std::unique_ptr<LinuxProcessHandle>(new LinuxProcessHandle(pid, pidfd, ticks, leads, nullptr));
+    // A process that has become this one's child (a daemon whose starter
+    // has gone, taken in as child subreaper) tells how it ends, as a child
+    // launched here does.
+    std::shared_ptr<LinuxChild> adopted;
+    int parent = 0;
+    if (LinuxChildRegistry::Instance().subreaper() && LinuxProcessTable::parentOf(pid, parent) && parent == ::getpid())
+        adopted = LinuxChildRegistry::Instance().adopt(pid);
+    const bool isAdopted = adopted != nullptr;
+    std::unique_ptr<LinuxProcessHandle> handle(new LinuxProcessHandle(pid, pidfd, ticks, leads, std::move(adopted)));
+    handle->adopted_ = isAdopted;
+    return handle;
 }
 
 std::unique_ptr<LinuxProcessHandle> LinuxProcessHandle::child(int pid, int pidfd, std::shared_ptr<LinuxChild> record) {
@@ -70,7 +80,7 @@ std::optional<ExitStatus> LinuxProcessHandle::exitStatus() {
 }
 
 bool LinuxProcessHandle::leadsGroup() const {
-    if (leadsGroup_ || child_) return leadsGroup_;
+    if (leadsGroup_ || (child_ && !adopted_)) return leadsGroup_;
     // Still the same process (its start time), so the ID is not another's.
     unsigned long long ticks = 0;
     if (::getpgid(pid_) == pid_ && LinuxProcessTable::startTicks(pid_, ticks) && ticks == startTicks_)
@@ -102,9 +112,30 @@ bool LinuxProcessHandle::exited() {
     return n > 0;
 }
 
+namespace {
+
+int signalNumber(StopSignal kind) {
+    switch (kind) {
+        case StopSignal::Graceful: return SIGTERM;
+        case StopSignal::Kill: return SIGKILL;
+        case StopSignal::Interrupt: return SIGINT;
+        case StopSignal::Quit: return SIGQUIT;
+        case StopSignal::Hangup: return SIGHUP;
+        case StopSignal::User1: return SIGUSR1;
+        case StopSignal::User2: return SIGUSR2;
+    }
+    return SIGTERM;
+}
+
+}  // namespace
+
+SignalResult LinuxProcessHandle::raise(StopSignal kind, bool group, int& error) {
+    return send(signalNumber(kind), group, error);
+}
+
 SignalResult LinuxProcessHandle::signal(StopSignal kind, bool group, int& error) {
     if (kind == StopSignal::Kill) return send(SIGKILL, group, error);
-    const SignalResult result = send(SIGTERM, group, error);
+    const SignalResult result = send(signalNumber(kind), group, error);
     // A stopped process keeps the SIGTERM pending until it runs again.
     if (result == SignalResult::Sent) {
         int ignored = 0;

@@ -29,6 +29,7 @@ public:
     // Graceful is SIGTERM followed by SIGCONT, so that a stopped process
     // (SIGSTOP, a debugger's halt) wakes up to end too.
     SignalResult signal(StopSignal kind, bool group, int& error) override;
+    SignalResult raise(StopSignal kind, bool group, int& error) override;
     bool groupRunning() override;
     std::intptr_t waitable() const override { return pidfd_; }
     bool launchedHere() const override { return child_ != nullptr; }
@@ -48,6 +49,9 @@ private:
     // names itself in its pidfile first): asked again until it does.
     mutable bool leadsGroup_;
     std::shared_ptr<LinuxChild> child_;  // set for a child the launcher started
+    // A child by adoption: a daemon that left its starter. It makes its own
+    // group when it likes, so whether it leads one is asked again.
+    bool adopted_ = false;
 };
 
 }  // namespace platform

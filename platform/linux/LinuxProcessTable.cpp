@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace platform {
 namespace {
@@ -239,6 +240,40 @@ bool LinuxProcessTable::commandLine(int pid, std::string& text) {
         if (i) text += ' ';
         text += args[i];
     }
+    return true;
+}
+
+bool LinuxProcessTable::childrenOf(int pid, std::vector<int>& children) {
+    children.clear();
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/task", pid);
+    DIR* dir = ::opendir(path);
+    if (!dir) return errno == ENOENT;  // gone: no children
+    bool listed = true;
+    std::string text;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+        // A child is listed under the thread that made it.
+        const std::string file = std::string(path) + "/" + entry->d_name + "/children";
+        if (!readProcFile(file.c_str(), text)) {
+            // A kernel without the file: the caller walks the table.
+            if (errno == ENOENT && ::access((std::string(path) + "/" + entry->d_name).c_str(), F_OK) == 0)
+                listed = false;
+            continue;
+        }
+        std::istringstream words(text);
+        for (int child = 0; words >> child;) children.push_back(child);
+    }
+    ::closedir(dir);
+    return listed;
+}
+
+bool LinuxProcessTable::parentOf(int pid, int& parent) {
+    std::string text;
+    StatFields fields;
+    unsigned long long value = 0;
+    if (!readStat(pid, fields, text) || !statField(fields, 4, value)) return false;
+    parent = static_cast<int>(value);
     return true;
 }
 

@@ -14,6 +14,8 @@ public:
     bool argumentWords(int pid, std::vector<std::string>& words) override;
     bool commandLine(int pid, std::string& text) override;
     bool startTime(int pid, std::int64_t& seconds) override;
+    // From /proc/PID/task/TID/children of each of its threads.
+    bool childrenOf(int pid, std::vector<int>& children) override;
 
     // The raw argument list of a process as it holds it (argv[0] first).
     static bool arguments(int pid, std::vector<std::string>& args);
@@ -27,6 +29,8 @@ public:
     // raw start in clock ticks after boot, which identifies the process
     // together with its ID.
     static bool startTicks(int pid, unsigned long long& ticks);
+    // The process's parent, from its stat.
+    static bool parentOf(int pid, int& parent);
     // The same for a process that has not ended: false for a zombie.
     static bool liveStartTicks(int pid, unsigned long long& ticks);
     static std::int64_t secondsFromTicks(unsigned long long ticks);

@@ -47,7 +47,25 @@ SocketLibraryStart LinuxSockets::startup() { return SocketLibraryStart::Started;
 
 void LinuxSockets::cleanup() {}
 
-bool LinuxSockets::hostName(std::string& name) { return platform::hostName(name); }
+bool LinuxSockets::hostName(std::string& name) {
+    if (!platform::hostName(name)) return false;
+    // The canonical name the resolver gives the host name, when that is a
+    // longer one with a domain: what a mail server expects after EHLO.
+    if (name.find('.') != std::string::npos) return true;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found) return true;
+    if (found->ai_canonname) {
+        const std::string canonical = found->ai_canonname;
+        if (canonical.find('.') != std::string::npos && canonical.compare(0, name.size(), name) == 0 &&
+            canonical[name.size()] == '.')
+            name = canonical;
+    }
+    ::freeaddrinfo(found);
+    return true;
+}
 
 SocketHandle LinuxSockets::createStreamSocket() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

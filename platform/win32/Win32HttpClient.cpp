@@ -1,8 +1,13 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "platform/HttpClient.h"
 #include "platform/System.h"
@@ -47,6 +52,78 @@ std::string failure(const char* step) {
     if (error == ERROR_WINHTTP_CANNOT_CONNECT) return text + "the connection was refused";
     if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) return text + "the host name could not be resolved";
     return text + "error " + std::to_string(error);
+}
+
+// The request handle of one exchange, closed by whoever comes first: the
+// exchange when it ends, or its watcher when the request is cancelled.
+// Closing it from another thread is how WinHTTP ends a synchronous call
+// that waits for a receiver which never answers.
+class RequestHandle {
+public:
+    RequestHandle(HINTERNET handle, const std::atomic<bool>* cancel) : handle_(handle) {
+        if (!cancel || !handle) return;
+        watcher_ = std::thread([this, cancel] {
+            std::unique_lock lock(mutex_);
+            while (!finished_) {
+                if (cancel->load()) {
+                    cancelled_ = true;
+                    close();
+                    return;
+                }
+                ended_.wait_for(lock, std::chrono::milliseconds(50));
+            }
+        });
+    }
+    ~RequestHandle() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        ended_.notify_all();
+        if (watcher_.joinable()) watcher_.join();
+        close();
+    }
+    RequestHandle(const RequestHandle&) = delete;
+    RequestHandle& operator=(const RequestHandle&) = delete;
+
+    HINTERNET get() const { return handle_.load(); }
+    bool cancelled() {
+        std::lock_guard lock(mutex_);
+        return cancelled_;
+    }
+
+private:
+    void close() {
+        if (HINTERNET handle = handle_.exchange(nullptr)) ::WinHttpCloseHandle(handle);
+    }
+
+    std::atomic<HINTERNET> handle_;
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool finished_ = false;
+    bool cancelled_ = false;
+    std::thread watcher_;
+};
+
+// The header lines of the answer, as WinHTTP keeps them.
+void readHeaders(HINTERNET call, HttpResponse& response) {
+    DWORD size = 0;
+    ::WinHttpQueryHeaders(call, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                          &size, WINHTTP_NO_HEADER_INDEX);
+    if (size == 0) return;
+    std::wstring raw(size / sizeof(wchar_t) + 1, L'\0');
+    if (!::WinHttpQueryHeaders(call, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, raw.data(), &size,
+                               WINHTTP_NO_HEADER_INDEX))
+        return;
+    raw.resize(size / sizeof(wchar_t));
+    const std::string text = utf8FromWide(raw);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        addHeaderLine(response, text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
 }
 
 }  // namespace
@@ -107,9 +184,10 @@ HttpResponse httpPost(const HttpRequest& request) {
         response.error = failure("WinHttpConnect");
         return response;
     }
-    InternetHandle call(::WinHttpOpenRequest(connection.handle, L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                             WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!call.handle) {
+    RequestHandle call(::WinHttpOpenRequest(connection.handle, L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                            WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0),
+                       request.cancel);
+    if (!call.get()) {
         response.error = failure("WinHttpOpenRequest");
         return response;
     }
@@ -120,27 +198,38 @@ HttpResponse httpPost(const HttpRequest& request) {
     }
     trace("> " + request.body);
     const std::wstring headersWide = wideText(headerText);
-    if (!::WinHttpSendRequest(call.handle, headersWide.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headersWide.c_str(),
+    if (!::WinHttpSendRequest(call.get(), headersWide.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headersWide.c_str(),
                               static_cast<DWORD>(-1L), const_cast<char*>(request.body.data()),
                               static_cast<DWORD>(request.body.size()), static_cast<DWORD>(request.body.size()), 0) ||
-        !::WinHttpReceiveResponse(call.handle, nullptr)) {
-        response.error = failure("sending");
+        !::WinHttpReceiveResponse(call.get(), nullptr)) {
+        if (call.cancelled()) {
+            response.error = "cancelled";
+            response.cancelled = true;
+        } else {
+            response.error = failure("sending");
+        }
         trace("* " + response.error);
         return response;
     }
     DWORD status = 0;
     DWORD size = sizeof status;
-    ::WinHttpQueryHeaders(call.handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                          &status, &size, WINHTTP_NO_HEADER_INDEX);
+    readHeaders(call.get(), response);
+    ::WinHttpQueryHeaders(call.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
     for (;;) {
         DWORD available = 0;
-        if (!::WinHttpQueryDataAvailable(call.handle, &available) || available == 0) break;
+        if (!::WinHttpQueryDataAvailable(call.get(), &available) || available == 0) break;
         std::string chunk(available, '\0');
         DWORD read = 0;
-        if (!::WinHttpReadData(call.handle, chunk.data(), available, &read) || read == 0) break;
+        if (!::WinHttpReadData(call.get(), chunk.data(), available, &read) || read == 0) break;
         response.body.append(chunk.data(), read);
         if (response.body.size() > (1u << 20)) break;
         if (request.cancel && request.cancel->load()) break;
+    }
+    if (call.cancelled()) {
+        response.error = "cancelled";
+        response.cancelled = true;
+        return response;
     }
     response.answered = true;
     response.status = static_cast<int>(status);

@@ -75,6 +75,12 @@ SignalResult Win32ProcessHandle::signal(StopSignal kind, bool /*group*/, int& er
     return kill(error);
 }
 
+SignalResult Win32ProcessHandle::raise(StopSignal kind, bool group, int& error) {
+    if (kind == StopSignal::Graceful || kind == StopSignal::Kill) return signal(kind, group, error);
+    error = ERROR_NOT_SUPPORTED;
+    return SignalResult::Failed;
+}
+
 bool Win32ProcessHandle::closeWindows(DWORD pid) {
     WindowSearch search{pid, {}};
     ::EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&search));

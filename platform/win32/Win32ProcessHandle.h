@@ -36,6 +36,9 @@ public:
     // console process group (sendCtrlBreak); where neither can reach it,
     // the process is terminated instead, so that a stop always ends it.
     SignalResult signal(StopSignal kind, bool group, int& error) override;
+    // Only the stop (TERM: WM_CLOSE or Ctrl-Break) and the kill exist here:
+    // a reload signal must not end a server for want of its meaning.
+    SignalResult raise(StopSignal kind, bool group, int& error) override;
     bool groupRunning() override { return false; }
     std::intptr_t waitable() const override { return reinterpret_cast<std::intptr_t>(handle_); }
     bool launchedHere() const override { return launchedHere_; }

@@ -82,6 +82,14 @@ SocketLibraryStart Win32Sockets::startup() {
 void Win32Sockets::cleanup() { ::WSACleanup(); }
 
 bool Win32Sockets::hostName(std::string& name) {
+    // The name with the computer's DNS domain, when it has one: what a mail
+    // server expects after EHLO.
+    char full[256] = {};
+    DWORD size = sizeof full;
+    if (::GetComputerNameExA(ComputerNameDnsFullyQualified, full, &size) && size > 0) {
+        name.assign(full, size);
+        return true;
+    }
     char buffer[256] = {};
     if (::gethostname(buffer, sizeof buffer - 1) != 0) return false;
     name = buffer;

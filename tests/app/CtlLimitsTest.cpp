@@ -50,7 +50,7 @@ std::map<std::string, State> status(const Installation& install) {
     const Installation::Result result = install.ctl({"status", "--json"});
     rapidjson::Document json;
     json.Parse(result.output.c_str());
-    if (result.code != 0 || json.HasParseError() || !json.IsObject()) return all;
+    if ((result.code != 0 && result.code != 3) || json.HasParseError() || !json.IsObject()) return all;
     for (const auto& s : json["servers"].GetArray())
         all[s["name"].GetString()] = State{s["pid"].GetInt(), s["state"].GetString(), s["auto_start"].GetBool()};
     return all;
@@ -199,7 +199,7 @@ TEST_F(CtlLimitsTest, IdleClientsWithFewDescriptorsNeitherBlockCtlNorTheLaunchOf
 
     // ctl is still served: the oldest idle clients made room.
     const Installation::Result answered = install.ctl({"status"});
-    EXPECT_EQ(0, answered.code) << answered.output;
+    EXPECT_NE(std::string::npos, answered.output.find(" servers running\n")) << answered.output;
     // A server that dies is launched again: descriptors are left for that.
     const int web = status(install)["web"].pid;
     killAndWait(web);

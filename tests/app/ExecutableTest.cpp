@@ -38,7 +38,7 @@ public:
 };
 
 int pidInRow(const std::string& output, std::size_t from, const std::string& name) {
-    const std::regex row("\\n\\d+ +" + name + " +(\\d+) ");
+    const std::regex row("\\n\\d+ +" + name + " +[a-z]+ +(\\d+) ");
     std::smatch m;
     const std::string tail = output.substr(from);
     std::string::const_iterator begin = tail.begin();
@@ -56,7 +56,7 @@ TEST(HeadlessTest, SupervisesRestartsAndEndsOnSigterm) {
     const std::string commandLine = testServerPath() + " --listen 127.0.0.1:" + std::to_string(port) + " --role web";
     install.writeServers(R"([{"name":"web","processname":"procward-testserver","commandline":")" + commandLine +
                          R"("}])");
-    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTART_CONFIRM_SECONDS=0\n");
 
     // Started from another directory: the files beside the executable count.
     ChildProcess procward(install.executable(), {"--headless"}, "/");
@@ -72,6 +72,10 @@ TEST(HeadlessTest, SupervisesRestartsAndEndsOnSigterm) {
         return now > 0 && now != first;
     }, 10000)) << procward.output();
     const int second = pidInRow(procward.output(), afterTable, "web");
+    // Its start counts once it has lived the confirmation time (1 s).
+    EXPECT_TRUE(waitFor([&] {
+        return install.log().find("web started successfully: pid=" + std::to_string(second)) != std::string::npos;
+    }, 10000)) << install.log();
 
     procward.signal(SIGTERM);
     const int status = procward.wait(10000);
@@ -103,7 +107,7 @@ TEST(HeadlessTest, AMailServerThatNeverAnswersHoldsUpNeitherSupervisionNorTheEnd
             testServerPath() + " --listen 127.0.0.1:" + std::to_string(port) + " --role web";
         install.writeServers(R"([{"name":"web","processname":"procward-testserver","commandline":")" + commandLine +
                              R"("}])");
-        install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n[ALERT_MAIL]\nSMTP_SERVER=127.0.0.1\nSMTP_PORT=" +
+        install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTART_CONFIRM_SECONDS=0\n[ALERT_MAIL]\nSMTP_SERVER=127.0.0.1\nSMTP_PORT=" +
                               std::to_string(smtp.port()) +
                               "\nSMTP_USER=ops@example.test\nSMTP_PASSWORD=pw\nSMTP_MAILTO=oncall@example.test\n"
                               "MIN_ALERT_INTERVAL=0\n");

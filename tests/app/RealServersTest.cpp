@@ -111,7 +111,7 @@ protected:
         const Installation::Result result = install.ctl({"status", "--json"});
         rapidjson::Document json;
         json.Parse(result.output.c_str());
-        if (result.code != 0 || json.HasParseError() || !json.IsObject()) return shown;
+        if ((result.code != 0 && result.code != 3) || json.HasParseError() || !json.IsObject()) return shown;
         for (const auto& server : json["servers"].GetArray()) {
             Shown s;
             s.pid = server["pid"].GetInt();
@@ -128,7 +128,9 @@ protected:
         const Installation::Result result = install.ctl({"status", "--json"});
         rapidjson::Document json;
         json.Parse(result.output.c_str());
-        return result.code == 0 && !json.HasParseError() && json.IsObject() ? json["checks"].GetInt() : -1;
+        return (result.code == 0 || result.code == 3) && !json.HasParseError() && json.IsObject()
+                   ? json["checks"].GetInt()
+                   : -1;
     }
     // Waits until the supervisor has run `count` more check passes.
     void waitForChecks(int count) {
@@ -240,6 +242,121 @@ TEST_F(RealServersTest, RedisIsTakenOverAfterTheSupervisorIsKilledOrStoppedAndIt
     EXPECT_FALSE(processAlive(pid));
     EXPECT_EQ("", exchange(port, "PING\r\n"));
     EXPECT_EQ(0, processesWith(":" + std::to_string(port)));
+}
+
+TEST_F(RealServersTest, WithoutTheStateFileRedisByItsPidfileAndAScriptServerAreFoundAndNotStartedAgain) {
+    if (!have("/usr/bin/redis-server") || !have("/usr/bin/redis-cli") || !have("/usr/bin/python3"))
+        GTEST_SKIP() << "needs redis-server, redis-cli and python3 (apt install redis-server python3)";
+    const int port = freeTcpPort();
+    const int webPort = freeTcpPort();
+    const std::string dir = install.dir.path();
+    // A script started through its #! line: the process is python3's, its
+    // first argument the script, as gunicorn's is.
+    const std::string script = install.dir.file("web.py");
+    writeFile(script,
+              "#!/usr/bin/python3\nimport http.server, sys\n"
+              "http.server.HTTPServer(('127.0.0.1', int(sys.argv[2])), http.server.SimpleHTTPRequestHandler)"
+              ".serve_forever()\n");
+    ::chmod(script.c_str(), 0755);
+    const std::string ping = "/usr/bin/redis-cli -p " + std::to_string(port) + " ping";
+    install.writeServers(
+        "[" +
+        entryOf("redis", "redis-server",
+                "/usr/bin/redis-server --port " + std::to_string(port) +
+                    " --bind 127.0.0.1 --save '' --appendonly no "
+                    "--daemonize no --pidfile " +
+                    dir + "/redis.pid --dir " + dir,
+                "\"pidfile\":\"" + dir + "/redis.pid\",\"health\":{\"exec\":\"" + ping + "\",\"timeout\":5}") +
+        "," + entryOf("web", "web.py", script + " --port " + std::to_string(webPort)) + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
+    install.start();
+    const int redis = running("redis");
+    const int web = running("web");
+    ASSERT_GT(redis, 0) << install.log();
+    ASSERT_GT(web, 0) << install.log();
+    ASSERT_TRUE(waitFor([&] { return exchange(port, "PING\r\n") == "+PONG\r\n"; }));
+    waitForChecks(3);
+
+    // procwardd killed and its state file lost: both are found again.
+    install.process->signal(SIGKILL);
+    ASSERT_NE(-1, install.process->wait(15000));
+    ASSERT_TRUE(std::filesystem::remove(install.dir.file("procward.state")));
+    install.start();
+    EXPECT_EQ(redis, running("redis")) << install.log();
+    EXPECT_EQ(web, running("web")) << install.log();
+    waitForChecks(3);
+    EXPECT_EQ(redis, of("redis").pid);
+    EXPECT_EQ(web, of("web").pid);
+    EXPECT_EQ(1, processesWith(":" + std::to_string(port))) << "a second redis was started";
+    EXPECT_EQ(1, processesWith("web.py --port " + std::to_string(webPort))) << "a second script server was started";
+    EXPECT_EQ(1u, count("redis started successfully"));
+    EXPECT_EQ(1u, count("web started successfully"));
+
+    // The health probe's answers never reach the server's own output.
+    const std::string output = readFile(install.logDirectory() + "/servers/redis.log");
+    EXPECT_NE(std::string::npos, output.find("Ready to accept connections")) << output;
+    EXPECT_EQ(std::string::npos, output.find("PONG")) << output;
+}
+
+TEST_F(RealServersTest, EachServerIsStoppedWithItsOwnSignalAndTimeOutAndCtlSignalReachesIt) {
+    // Both ignore SIGTERM; the global time-out would keep a stop waiting a
+    // minute.
+    const std::string ignoring = install.entry("int", "--role int --ignore-term");
+    const std::string slow = install.entry("slow", "--role slow --ignore-term");
+    install.writeServers("[" + ignoring.substr(0, ignoring.size() - 1) + R"(,"stop_signal":"INT"},)" +
+                         slow.substr(0, slow.size() - 1) + R"(,"stop_timeout":1}])");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTOP_TIMEOUT=60\n");
+    install.start();
+    const int interrupted = running("int");
+    const int killed = running("slow");
+    ASSERT_GT(interrupted, 0) << install.log();
+    ASSERT_GT(killed, 0) << install.log();
+
+    // ctl signal: the process gets it, ends by it, and is started again.
+    const Installation::Result sent = install.ctl({"signal", "int", "SIGINT"});
+    EXPECT_EQ(0, sent.code) << sent.output;
+    EXPECT_EQ("sent SIGINT to int (pid " + std::to_string(interrupted) + ")\n", sent.output);
+    int again = 0;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const Shown s = of("int");
+            again = s.state == "running" && s.pid != interrupted ? s.pid : 0;
+            return again > 0;
+        },
+        20000))
+        << install.log();
+    groups.push_back(again);
+    EXPECT_EQ("was killed by signal 2 (SIGINT)", of("int").lastExit);
+    EXPECT_EQ(1, install.ctl({"signal", "int", "WINCH"}).code);
+
+    ctlStop("int");
+    EXPECT_FALSE(processAlive(again));
+    EXPECT_EQ("was killed by signal 2 (SIGINT)", of("int").lastExit);
+    ctlStop("slow");
+    EXPECT_FALSE(processAlive(killed));
+    EXPECT_EQ("was killed by signal 9 (SIGKILL)", of("slow").lastExit);
+}
+
+TEST_F(RealServersTest, AWrapperWhoseChildListensShowsTheChildsAddress) {
+    const int port = freeTcpPort();
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    // The shell stays the server's process (a command follows), the test
+    // server its child.
+    install.writeServers(
+        "[" + entryOf("wrapped", "sh", "/bin/sh -c '" + install.testServer() + " --listen " + address + "; exit 3'") +
+        "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
+    install.start();
+    ASSERT_GT(running("wrapped"), 0) << install.log();
+    rapidjson::Document json;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            json.Parse(install.ctl({"status", "--json"}).output.c_str());
+            return json.IsObject() && json["servers"][0]["listen"].IsString() &&
+                   json["servers"][0]["listen"].GetString() == address;
+        },
+        20000))
+        << install.log();
 }
 
 TEST_F(RealServersTest, AnNginxMasterAndItsWorkersAreTakenOverAndAStopEndsThemAll) {

@@ -19,7 +19,7 @@ std::map<std::string, int> servers(const Installation& install) {
     const Installation::Result result = install.ctl({"status", "--json"});
     rapidjson::Document json;
     json.Parse(result.output.c_str());
-    if (result.code != 0 || json.HasParseError() || !json.IsObject()) return pids;
+    if ((result.code != 0 && result.code != 3) || json.HasParseError() || !json.IsObject()) return pids;
     for (const auto& s : json["servers"].GetArray()) pids[s["name"].GetString()] = s["pid"].GetInt();
     return pids;
 }
@@ -66,12 +66,16 @@ TEST_F(ReloadTest, SighupAppliesTheChangedFilesAndRefusesAnUnreadableListWithIts
     // A list with one entry kept, one gone and one new, and a new interval.
     install.writeServers("[" + keep + "," + install.entry("new", "--role new") + "]");
     install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=2\n");
+    const int dropPid = servers(install)["drop"];
     install.process->signal(SIGHUP);
     ASSERT_TRUE(waitFor([&] { return allRunning(servers(install), {"keep", "new"}); }, 15000)) << install.log();
+    // The removed entry's process is stopped, as deleting it in the window would.
+    EXPECT_TRUE(waitFor([&] { return !processAlive(dropPid); }, 15000)) << install.log();
     // The server that stays was neither stopped nor started again.
     EXPECT_EQ(keepPid, servers(install)["keep"]);
     EXPECT_TRUE(processAlive(keepPid));
-    ASSERT_TRUE(logHas(install, "[INFO ]: Reloaded: 2 server(s), checking every 2 s\r\n")) << install.log();
+    ASSERT_TRUE(logHas(install, "[INFO ]: Reloaded: added: new; removed: drop; unchanged: 1; checking every 2 s\r\n"))
+        << install.log();
     EXPECT_NE(std::string::npos, install.log().find("[INFO ]: Reloading procward.ini and serverinfo.json (SIGHUP)\r\n"));
     const int newPid = servers(install)["new"];
 
@@ -97,10 +101,33 @@ TEST_F(ReloadTest, SighupAppliesTheChangedFilesAndRefusesAnUnreadableListWithIts
 }
 
 TEST_F(ReloadTest, CtlReloadAnswersWithTheOutcomeAndItsExitCode) {
+    // A changed command line and an added entry: a dry run says so and
+    // changes nothing.
+    const int dropPid = servers(install)["drop"];
+    install.writeServers("[" + keep + "," + install.entry("drop", "--role drop --changed") + "," +
+                         install.entry("new", "--role new") + "]");
+    const Installation::Result planned = install.ctl({"reload", "--dry-run"});
+    EXPECT_EQ(0, planned.code) << planned.output;
+    EXPECT_EQ("would apply: added: new; changed: drop (commandline); unchanged: 1\n", planned.output);
+    EXPECT_EQ((std::map<std::string, int>{{"keep", keepPid}, {"drop", dropPid}}), servers(install));
+    EXPECT_TRUE(processAlive(dropPid));
+    // Applied: the old process of the changed entry is stopped before its
+    // new definition starts, the added one starts, the kept one stays.
+    const Installation::Result changed = install.ctl({"reload"});
+    EXPECT_EQ(0, changed.code) << changed.output;
+    EXPECT_EQ("reloaded: added: new; changed: drop (commandline); unchanged: 1; checking every 1 s\n", changed.output);
+    ASSERT_TRUE(waitFor([&] { return allRunning(servers(install), {"keep", "drop", "new"}); }, 15000)) << install.log();
+    EXPECT_FALSE(processAlive(dropPid));
+    EXPECT_NE(dropPid, servers(install)["drop"]);
+    EXPECT_EQ(keepPid, servers(install)["keep"]);
+    EXPECT_NE(std::string::npos,
+              install.log().find("drop changed (commandline); stopping it (pid=" + std::to_string(dropPid) + ")"))
+        << install.log();
+
     install.writeServers("[" + keep + ", 7]");
     const Installation::Result applied = install.ctl({"reload"});
     EXPECT_EQ(0, applied.code) << applied.output;
-    EXPECT_EQ("reloaded: 1 server(s), checking every 1 s\n", applied.output);
+    EXPECT_EQ("reloaded: removed: drop, new; unchanged: 1; checking every 1 s\n", applied.output);
     EXPECT_EQ((std::map<std::string, int>{{"keep", keepPid}}), servers(install));
 
     // A top-level object is no list: refused with the position.

@@ -32,7 +32,7 @@ TEST_F(WebhookAppTest, TheReceiverHearsTheStartAFallItsDigestAndTheEnd) {
     Installation install;
     install.writeServers("[" + install.entry("gs1", "--role hooked1") + "," + install.entry("gs2", "--role hooked2") +
                          "]");
-    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nRESTART_BACKOFF_MAX=0\n"
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nRESTART_BACKOFF_MAX=0\nSTART_CONFIRM_SECONDS=0\n"
                           "[WEBHOOK.receiver]\nURL=" + receiver.url("/alerts") +
                           "\nKIND=json\nMIN_INTERVAL=2\nEVENTS=started,down,stopping\n");
     install.start();

@@ -145,7 +145,7 @@ TEST_F(DesktopTest, ClosingHidesTheWindowWhileTheChecksGoOnAndTheTrayIconBringsI
     EXPECT_TRUE(waitFor([&] { return desktop::trayIconOf(pid).has_value(); }, kWait));
 
     // Hidden, the window still supervises: a killed server comes back.
-    ASSERT_EQ(1u, startedPids().size()) << log();
+    ASSERT_TRUE(waitFor([&] { return startedPids().size() == 1; }, kWait)) << log();
     killAndWait(startedPids()[0]);
     ASSERT_TRUE(waitFor([&] { return startedPids().size() == 2; }, kWait)) << log();
     EXPECT_TRUE(processAlive(startedPids()[1]));

@@ -542,7 +542,8 @@ TEST_F(MainWindowCommandsTest, AChannelSavedInTheSettingsTakesTheNextAlertWithou
     ASSERT_EQ(1u, dialog->runtime().settings().webhooks.size());
     EXPECT_NE(std::string::npos, readFile(dir.file("procward.ini")).find("[WEBHOOK.receiver]"));
 
-    // The server falls: the channel saved a moment ago tells the receiver.
+    // The server falls once it runs: the channel saved a moment ago tells the receiver.
+    ASSERT_TRUE(runUntil([&] { return record(1).state() == ServerState::Running; }));
     killAndWait(pid);
     auto down = [&]() -> std::optional<ChatServer::Request> {
         for (const ChatServer::Request& request : receiver.requests())

@@ -50,9 +50,11 @@ protected:
     void open(const std::string& json) {
         writeFile(dir.file("serverinfo.json"), json);
         // The window's tests look at one check at a time: a server killed
-        // young is started again at the next one, without the back-off.
+        // young is started again at the next one, without the back-off, and
+        // a start counts once it has settled (the engine's own tests cover
+        // the confirmation time).
         if (!std::filesystem::exists(dir.file("procward.ini")))
-            writeFile(dir.file("procward.ini"), "[GENERAL]\nRESTART_BACKOFF_MAX=0\n");
+            writeFile(dir.file("procward.ini"), "[GENERAL]\nRESTART_BACKOFF_MAX=0\nSTART_CONFIRM_SECONDS=0\n");
         dialog = std::make_unique<CProcwardDlg>();
         dialog->OnInitDialog();
         dialog->Show();

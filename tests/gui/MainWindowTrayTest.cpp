@@ -69,7 +69,8 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
     ProcwardTrayIcon* tray = dialog->trayIcon();
     ASSERT_NE(nullptr, tray);
     ASSERT_GT(record(1).info().pid, 0);
-    EXPECT_EQ("Procward: 2/2 运行中", tray->tooltip());
+    // Running once their starts are confirmed.
+    EXPECT_TRUE(runUntil([&] { return tray->tooltip() == "Procward: 2/2 运行中"; })) << tray->tooltip();
     EXPECT_FALSE(tray->showsAlarm());
     EXPECT_FALSE(row(1).showsAlarm());
     const wxRect cell = row(1).pidLabel->GetRect();
@@ -92,7 +93,7 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
     // The program is back: the next attempt (after the back-off step of
     // the failed start) starts the server again.
     std::filesystem::rename(alphaProgram + ".away", alphaProgram);
-    ASSERT_TRUE(runUntil([&] { return record(1).info().pid > 0; }));
+    ASSERT_TRUE(runUntil([&] { return record(1).state() == ServerState::Running; }));
     EXPECT_EQ("Procward: 2/2 运行中", tray->tooltip());
     EXPECT_FALSE(tray->showsAlarm());
     EXPECT_FALSE(row(1).showsAlarm());

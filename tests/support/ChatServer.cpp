@@ -28,9 +28,11 @@ void ChatServer::start() {
         for (const auto& [key, value] : request.headers) kept.headers[key] = value;
         kept.body = request.body;
         std::lock_guard lock(mutex_);
+        if (responder_) kept.reply = responder_(kept);
+        response.status = kept.reply.status;
+        for (const auto& [name, value] : kept.reply.headers) response.set_header(name, value);
+        response.set_content(kept.reply.body, "application/json");
         requests_.push_back(std::move(kept));
-        response.status = status_;
-        response.set_content(answer_, "application/json");
         arrived_.notify_all();
     });
     if (port_ == 0) {
@@ -56,9 +58,12 @@ std::string ChatServer::url(const std::string& pathAndQuery) const {
 }
 
 void ChatServer::answer(int status, std::string body) {
+    respond([reply = Reply{status, std::move(body), {}}](const Request&) { return reply; });
+}
+
+void ChatServer::respond(Responder responder) {
     std::lock_guard lock(mutex_);
-    status_ = status;
-    answer_ = std::move(body);
+    responder_ = std::move(responder);
 }
 
 std::vector<ChatServer::Request> ChatServer::requests() const {

@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,12 +21,22 @@ class SSLServer;
 // down for a while).
 class ChatServer {
 public:
+    // What it answers to one request.
+    struct Reply {
+        int status = 200;
+        std::string body = R"({"errcode":0,"errmsg":"ok"})";
+        std::vector<std::pair<std::string, std::string>> headers{};
+    };
     struct Request {
         std::string path;
         std::map<std::string, std::string> params;  // the query, decoded
         std::map<std::string, std::string> headers;
         std::string body;
+        Reply reply;  // what it was answered
     };
+    // Chooses the reply to a request; runs on the server's threads, one
+    // request at a time.
+    using Responder = std::function<Reply(const Request&)>;
 
     // Listens on 127.0.0.1 at `port` (0: any free one) with `certificate`.
     explicit ChatServer(TestCertificates::ServerCertificate certificate, int port = 0, bool start = true);
@@ -41,6 +52,8 @@ public:
     std::string url(const std::string& pathAndQuery) const;
     // What it answers from now on (at first: 200 with `{"errcode":0,"errmsg":"ok"}`).
     void answer(int status, std::string body);
+    // Lets `responder` choose each reply from now on.
+    void respond(Responder responder);
 
     std::vector<Request> requests() const;
     // Waits until at least `count` requests came, at most `limit`.
@@ -54,6 +67,5 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable arrived_;
     std::vector<Request> requests_;
-    int status_ = 200;
-    std::string answer_ = R"({"errcode":0,"errmsg":"ok"})";
+    Responder responder_;
 };

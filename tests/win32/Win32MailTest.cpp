@@ -60,6 +60,13 @@ TEST_F(Win32MailTest, AnAlertMailWithChineseTextArrivesInUtf8) {
     ASSERT_TRUE(message["rcpt_tos"].IsArray());
     ASSERT_EQ(1u, message["rcpt_tos"].Size());
     EXPECT_EQ("ops@example.test", std::string(message["rcpt_tos"][0].GetString()));
+    // Every mail has an ID of its own (RFC 5322).
+    std::string id;
+    for (const auto& header : message["headers"].GetArray())
+        if (std::string(header[0].GetString()) == "Message-ID") id = header[1].GetString();
+    EXPECT_EQ(0u, id.find('<')) << id;
+    EXPECT_NE(std::string::npos, id.find(".procward@")) << id;
+    EXPECT_EQ(id.size() - 1, id.find('>')) << id;
 }
 
 TEST_F(Win32MailTest, AWrongPasswordIsRefusedAndNothingArrives) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <regex>
 
+#include "app/core/ProgramVersion.h"
 #include "platform/FileStore.h"
 #include "platform/ProcessTable.h"
 #include "platform/win32/Win32WideText.h"
@@ -35,7 +36,7 @@ protected:
         server = WinTestServer::copyProgram(dir, "ctlsrv.exe");
         writeFile(dir.path() + "\\serverinfo.json", "[{\"name\":\"gs-ctl\",\"processname\":\"ctlsrv.exe\","
                                                     "\"commandline\":\"" + jsonEscaped(server + " -x 1") + "\"}]");
-        writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=0\r\n");
+        writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTART_CONFIRM_SECONDS=0\r\nSTOP_TIMEOUT=0\r\n");
     }
 
     void TearDown() override {
@@ -115,6 +116,18 @@ TEST_F(Win32ProcwarddTest, CtlWithoutARunningSupervisorSaysSo) {
     EXPECT_NE(std::string::npos, wrong.out.find("stop needs the name of a server or --all")) << wrong.out;
 }
 
+TEST_F(Win32ProcwarddTest, BothProgramsSayTheirVersionAndUsageAndExitZero) {
+    for (const std::string program : {"procwardd", "procward"}) {
+        const std::string path = testProgramDirectory() + "\\" + program + ".exe";
+        const Finished version = run("\"" + path + "\" --version", dir.path());
+        EXPECT_EQ(0u, version.code) << program;
+        EXPECT_EQ(0u, version.out.rfind(program + " " + ProgramVersion(), 0)) << version.out;
+        const Finished help = run("\"" + path + "\" --help", dir.path());
+        EXPECT_EQ(0u, help.code) << program;
+        EXPECT_NE(std::string::npos, help.out.find(program + " --version")) << help.out;
+    }
+}
+
 TEST_F(Win32ProcwarddTest, ItStartsItsServersAndCtlStopsAndStartsThem) {
     startDaemon();
     int first = 0;
@@ -171,7 +184,7 @@ TEST_F(Win32ProcwarddTest, TheServersOutputIsKeptRotatedAndReadByCtlLogsOverTheP
     writeFile(dir.path() + "\\serverinfo.json",
               "[{\"name\":\"gs-ctl\",\"processname\":\"ctlsrv.exe\",\"commandline\":\"" +
                   jsonEscaped(server + " --say hello-from-ctlsrv --count-lines 20 50") + "\"}]");
-    writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=0\r\n"
+    writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTART_CONFIRM_SECONDS=0\r\nSTOP_TIMEOUT=0\r\n"
                                              "SERVER_LOG_MAX_MB=1\r\nSERVER_LOG_BACKUPS=2\r\n");
     startDaemon();
     const std::string output = dir.path() + "\\logs\\servers\\gs-ctl.log";
@@ -269,7 +282,7 @@ TEST_F(Win32ProcwarddTest, AServerUnderAFolderOutsideTheCodePageIsFoundStartedAn
     const std::string commandLine = program + " -x 1";
     const std::string list = "\xEF\xBB\xBF[{\"name\":\"" + korean + "\",\"processname\":\"krsrv.exe\",\"commandline\":\"" +
                              jsonEscaped(commandLine) + "\"}]";
-    const std::string settings = "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=0\r\n";
+    const std::string settings = "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTART_CONFIRM_SECONDS=0\r\nSTOP_TIMEOUT=0\r\n";
     ASSERT_TRUE(platform::replaceWholeFile(folder + "\\serverinfo.json", list, platform::NewFileAccess::shared));
     ASSERT_TRUE(platform::replaceWholeFile(folder + "\\procward.ini", settings, platform::NewFileAccess::shared));
     const std::string koreanDaemon = folder + "\\procwardd.exe";
@@ -344,7 +357,7 @@ TEST_F(Win32ProcwarddTest, ACtlStopLetsAConsoleServerSaveBeforeItEnds) {
                                                 "\"}]");
     // Were the Ctrl-Break lost, the kill at the end of this would show in
     // the log and leave nothing saved.
-    writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=120\r\n");
+    writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTART_CONFIRM_SECONDS=0\r\nSTOP_TIMEOUT=120\r\n");
     startDaemon();
     int first = 0;
     ASSERT_NO_FATAL_FAILURE(awaitRunning(first));
@@ -424,7 +437,7 @@ protected:
         writeFile(dir.path() + "\\serverinfo.json", "[{\"name\":\"gs-ctl\",\"processname\":\"ctlsrv.exe\","
                                                     "\"commandline\":\"" + jsonEscaped(server + " --on-term " + saved) +
                                                     "\"}]");
-        writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=120\r\n");
+        writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTART_CONFIRM_SECONDS=0\r\nSTOP_TIMEOUT=120\r\n");
     }
     void TearDown() override {
         service("uninstall");

@@ -136,7 +136,7 @@ TEST_F(Win32SupervisionTest, ALaunchedServerIsHeldEvenWhereItsCommandLineCouldNe
     tick();
     tick();
     EXPECT_EQ(pid, record(1).info().pid);
-    EXPECT_EQ(1u, record(1).restarts());
+    EXPECT_EQ(1u, record(1).launches());
     EXPECT_EQ(ServerState::Running, record(1).state());
 }
 

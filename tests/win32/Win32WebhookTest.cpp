@@ -31,6 +31,7 @@ struct Received {
     std::string path;
     std::map<std::string, std::string> query, headers;
     std::string body;  // the bytes as they came
+    double time = 0;   // when it came, in seconds
 };
 
 // The requests the receiver in `outdir` kept for `path`, in their order.
@@ -50,6 +51,7 @@ std::vector<Received> receivedAt(const std::string& outdir, const std::string& p
         for (const auto& member : record["headers"].GetObject())
             r.headers[member.name.GetString()] = member.value.GetString();
         r.body = readFile(outdir + stem + ".body");
+        if (record.HasMember("time") && record["time"].IsNumber()) r.time = record["time"].GetDouble();
         found.push_back(std::move(r));
     }
     return found;
@@ -131,7 +133,7 @@ TEST_F(Win32WebhookTest, AServerKilledUnderProcwarddIsPostedAsJsonAndToDingTalkS
                   "\"},{\"name\":\"gs-hook\",\"processname\":\"hook.exe\",\"commandline\":\"" +
                   jsonEscaped(hooked + " --say before-the-end") + "\"}]");
     writeFile(dir.path() + "\\procward.ini",
-              "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=0\r\n"
+              "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTART_CONFIRM_SECONDS=0\r\nSTOP_TIMEOUT=0\r\n"
               "[WEBHOOK.ops]\r\nURL=" + url(jsonPath) + "\r\nKIND=json\r\nSECRET=" + jsonSecret +
                   "\r\nEVENTS=down\r\nMIN_INTERVAL=0\r\n"
               "[WEBHOOK.ding]\r\nURL=" + url(dingPath + "?access_token=" + token) + "\r\nKIND=dingtalk\r\nSECRET=" +
@@ -303,4 +305,76 @@ TEST_F(Win32WebhookTest, AServiceThatDoesNotAnswerFailsAtTheChannelsTimeout) {
     EXPECT_EQ(1u, run.code) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("late (json): failed: sending failed: the server did not answer in time"))
         << run.out;
+}
+
+// The robots' rules through WinHTTP: a WeCom text robot gets a 9 KB server
+// name cut to its 2048 bytes, whole characters only; a robot that refuses is
+// asked once; one that answers 429 is asked again only after its
+// Retry-After; a post to a receiver that never answers is cut short at the
+// end.
+TEST_F(Win32WebhookTest, RobotsGetPostsCutToFitAreAskedOnceWhenTheyRefuseAndWaitedForWhenBusy) {
+    const std::string textPath = "/wecomtext-" + tag, refusePath = "/refuse-" + tag, busyPath = "/busy-" + tag;
+    const std::string program = WinTestServer::copyProgram(dir, "long.exe");
+    daemon.endAlso("long.exe");
+    const int slowPort = freePort();
+    WinTestServer slow(dir, WinTestServer::copyProgram(dir, "hung.exe") + " --http 127.0.0.1:" +
+                                std::to_string(slowPort) + " --http-delay 600000");
+    ASSERT_TRUE(slow.started());
+    std::string name = "gs-";
+    for (int i = 0; i < 3000; ++i) name += utf8(u8"服");
+    writeFile(dir.path() + "\\serverinfo.json", "[{\"name\":\"" + jsonEscaped(name) +
+                                                     "\",\"processname\":\"long.exe\",\"commandline\":\"" +
+                                                     jsonEscaped(program) + "\"}]");
+    writeFile(dir.path() + "\\procward.ini",
+              "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=0\r\n"
+              "[WEBHOOK.text]\r\nURL=" + url(textPath) + "\r\nKIND=wecom\r\nMSGTYPE=text\r\nEVENTS=down\r\n"
+              "MIN_INTERVAL=0\r\n"
+              "[WEBHOOK.refusing]\r\nURL=" + url(refusePath + "?key=abcdef0123456") +
+                  "\r\nKIND=wecom\r\nEVENTS=down\r\nMIN_INTERVAL=0\r\n"
+              "[WEBHOOK.busy]\r\nURL=" + url(busyPath) + "\r\nKIND=slack\r\nEVENTS=down\r\nMIN_INTERVAL=0\r\n"
+              "[WEBHOOK.late]\r\nURL=http://127.0.0.1:" + std::to_string(slowPort) +
+                  "/hook\r\nKIND=json\r\nEVENTS=down\r\nTIMEOUT=300\r\n");
+    ASSERT_TRUE(daemon.start());
+    int pid = 0;
+    ASSERT_TRUE(eventually([&] { return (pid = pidOfProgram("long.exe")) != 0; }, 60000)) << daemon.log();
+    const HANDLE server = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+    ASSERT_NE(nullptr, server);
+    ASSERT_TRUE(::TerminateProcess(server, 3));
+    ::CloseHandle(server);
+
+    ASSERT_TRUE(eventually([&] {
+        return !receivedAt(outdir, textPath).empty() && !receivedAt(outdir, refusePath).empty() &&
+               receivedAt(outdir, busyPath).size() >= 2;
+    }, 60000)) << daemon.log();
+
+    const std::vector<Received> text = receivedAt(outdir, textPath);
+    ASSERT_EQ(1u, text.size());
+    rapidjson::Document body;
+    body.Parse(text.front().body.c_str());
+    ASSERT_FALSE(body.HasParseError()) << text.front().body.substr(0, 200);
+    const std::string content = body["text"]["content"].GetString();
+    EXPECT_LE(content.size(), 2048u);
+    EXPECT_EQ(0u, content.find("[gs-" + utf8(u8"服服服"))) << content;
+    EXPECT_NE(std::string::npos, content.find(utf8(u8"…"))) << content;
+    EXPECT_NE(std::string::npos, content.find("\nHost: ")) << content;
+
+    const std::vector<Received> busy = receivedAt(outdir, busyPath);
+    EXPECT_GE(busy[1].time - busy[0].time, 0.9);
+
+    const std::string log = daemon.log();
+    EXPECT_NE(std::string::npos,
+              log.find("Webhook refusing: refused (errcode 93000: invalid webhook url), not tried again: gs-"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("Webhook text: sent: gs-")) << log;
+    EXPECT_EQ(std::string::npos, log.find("abcdef0123456")) << log;
+    // Refused for good: asked once, not again.
+    EXPECT_EQ(1u, receivedAt(outdir, refusePath).size());
+
+    // The end cancels the post that waits for an answer at once.
+    daemon.ctl("shutdown");
+    ASSERT_TRUE(eventually([&] { return daemon.log().find("Procward exiting: ctl") != std::string::npos; }, 30000))
+        << daemon.log();
+    const std::string end = daemon.log();
+    EXPECT_NE(std::string::npos, end.find("Webhook late: not sent before exit (cancelled): gs-")) << end;
+    EXPECT_EQ(std::string::npos, end.find("did not stop in time")) << end;
 }

@@ -93,7 +93,7 @@ void runWindow(const std::string& list, const std::function<void(HWND, const std
     writeFile(dir.path() + "\\serverinfo.json", text);
     // Without the questions, Escape ends the program at once: what is
     // smoke-tested here is the window, not the question's dialog.
-    writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nCONFIRM_DANGEROUS=0\r\n");
+    writeFile(dir.path() + "\\procward.ini", "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTART_CONFIRM_SECONDS=0\r\nCONFIRM_DANGEROUS=0\r\n");
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

@@ -2,6 +2,7 @@
 
 #include "platform/System.h"
 #include "platform/Text.h"
+#include "supervision/EntryCheck.h"
 
 std::vector<ListedServer> ListedServers(const std::vector<ServerEntry>& servers) {
     std::vector<ListedServer> listed;
@@ -10,29 +11,45 @@ std::vector<ListedServer> ListedServers(const std::vector<ServerEntry>& servers)
     return listed;
 }
 
-NewServerCheck CheckNewServer(std::string_view name, std::string_view fileName, std::string_view commandLine,
-                              const std::vector<ListedServer>& listed) {
+NewServerCheck NewServerCheckOf(const EntryCheck& engine) {
     NewServerCheck check;
-    check.name = platform::trimWhite(name);
-    check.processname = platform::trimWhite(fileName);
-    check.commandline = platform::trimWhite(commandLine);
-    auto refuse = [&check](const char* message, int focusId) {
-        check.message = message;
-        check.focusId = focusId;
-        return check;
-    };
-
-    if (check.name.empty()) return refuse("名称不能为空！", kAddNameEditId);
-    if (check.processname.empty()) return refuse("文件名不能为空！", kAddFileNameEditId);
-    if (check.commandline.empty()) return refuse("命令行不能为空！", kAddCommandLineEditId);
-    // One walk: a server is tested on both texts before the next one, so a
-    // command line used by an earlier server wins over a name used later.
-    for (const ListedServer& server : listed) {
-        if (platform::equalsNoCase(check.name, server.name)) return refuse("名称已存在！", kAddNameEditId);
-        if (platform::equalsNoCase(check.commandline, server.commandline))
-            return refuse("命令行已存在！", kAddCommandLineEditId);
+    check.name = engine.name;
+    check.processname = engine.processname;
+    check.commandline = engine.commandline;
+    switch (engine.problem) {
+        case EntryProblem::None: break;
+        case EntryProblem::NoName:
+            check.message = "名称不能为空！";
+            check.focusId = kAddNameEditId;
+            break;
+        case EntryProblem::NoProcessName:
+            check.message = "文件名不能为空！";
+            check.focusId = kAddFileNameEditId;
+            break;
+        case EntryProblem::NoCommandLine:
+            check.message = "命令行不能为空！";
+            check.focusId = kAddCommandLineEditId;
+            break;
+        case EntryProblem::NameTaken:
+            check.message = "名称已存在！";
+            check.focusId = kAddNameEditId;
+            break;
+        case EntryProblem::CommandLineTaken:
+            check.message = "命令行已存在！";
+            check.focusId = kAddCommandLineEditId;
+            break;
     }
     return check;
+}
+
+NewServerCheck CheckNewServer(std::string_view name, std::string_view fileName, std::string_view commandLine,
+                              const std::vector<ListedServer>& listed) {
+    std::vector<EntryCheck::Listed> entries;
+    entries.reserve(listed.size());
+    for (const ListedServer& server : listed)
+        entries.push_back({static_cast<std::int32_t>(entries.size() + 1), server.name, server.commandline});
+    return NewServerCheckOf(
+        EntryCheck::of(std::string(name), std::string(fileName), std::string(commandLine), entries));
 }
 
 std::optional<std::string> ProposeServerName(std::string_view fileNameText, std::string_view commandLineText) {

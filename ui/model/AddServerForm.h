@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/ServerEntry.h"
+#include "supervision/EntryCheck.h"
 
 // The decisions of the strip that adds a server: checking the typed texts,
 // proposing a name while the command line is typed, and filling the strip
@@ -36,6 +37,10 @@ struct NewServerCheck {
 
     bool accepted() const { return message.empty(); }
 };
+
+// The engine's verdict on an entry (Supervisor::checkEntry) in the
+// window's words, with the edit control to focus.
+NewServerCheck NewServerCheckOf(const EntryCheck& check);
 
 // Trims the three texts and checks them in this order: name, file name and
 // command line not empty; then for each listed server in turn, the name and

@@ -1,6 +1,5 @@
 #include "ui/model/RowStatus.h"
 
-#include "supervision/MonitoredServer.h"
 
 const char* const RowStatus::kLegend = "红色：应运行而未运行；黄色：启动中或停止中";
 const char* const RowStatus::kKillNowCaption = "立即结束";
@@ -23,11 +22,11 @@ const char* RowStatus::stateText(ServerState state) {
     return "";
 }
 
-RowStatus RowStatus::of(const MonitoredServer& server, Clock::TimePoint now) {
-    const RowCells cells = RowCells::of(server);
+RowStatus RowStatus::of(const ServerReport& report) {
+    const RowCells cells = RowCells::of(report);
     RowStatus row;
-    row.name = server.info().name;
-    row.state = server.state();
+    row.name = report.name;
+    row.state = report.state;
     row.pid = cells.pid;
     row.ports = cells.ports;
     row.startTime = cells.startTime;
@@ -46,9 +45,9 @@ RowStatus RowStatus::of(const MonitoredServer& server, Clock::TimePoint now) {
         case ServerState::Stopping: {
             row.startStopCaption = kKillNowCaption;
             row.ports = stateText(row.state);
-            if (const auto killAt = server.killDue()) {
+            if (report.killIn) {
                 // Whole seconds left, rounded up: "0秒" only once it is due.
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*killAt - now).count();
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*report.killIn).count();
                 row.ports += " " + std::to_string(left <= 0 ? 0 : (left + 999) / 1000) + "秒";
             }
             row.colour = RowColour::Busy;
@@ -61,16 +60,15 @@ RowStatus RowStatus::of(const MonitoredServer& server, Clock::TimePoint now) {
             row.pid.clear();
             row.ports = stateText(row.state);
             row.startStopCaption = "启动";
-            row.colour = server.autoStart() ? RowColour::Alarm : RowColour::Plain;
+            row.colour = report.autoStart ? RowColour::Alarm : RowColour::Plain;
             break;
     }
 
     row.tooltip = std::string("状态：") + stateText(row.state);
-    if (const auto& exit = server.lastExit()) row.tooltip += "\n上次退出：" + exit->reason();
-    if (!server.startError().empty()) row.tooltip += "\n启动错误：" + server.startError();
-    row.tooltip += "\n启动次数：" + std::to_string(server.restarts());
-    const Clock::Duration ran = server.runningFor();
-    if (ran > Clock::Duration::zero()) row.tooltip += "\n已运行：" + LastExit::durationText(ran);
+    if (report.exit) row.tooltip += "\n上次退出：" + report.lastExit;
+    if (!report.startError.empty()) row.tooltip += "\n启动错误：" + report.startError;
+    row.tooltip += "\n重启次数：" + std::to_string(report.restarts);
+    if (report.uptime > Clock::Duration::zero()) row.tooltip += "\n已运行：" + LastExit::durationText(report.uptime);
     row.tooltip += std::string("\n") + kLegend;
     return row;
 }

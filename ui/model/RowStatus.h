@@ -35,7 +35,9 @@ struct RowStatus {
     bool unhealthy = false;
     std::string healthTip;
 
-    static RowStatus of(const MonitoredServer& server, Clock::TimePoint now);
+    static RowStatus of(const ServerReport& report);
+
+    bool operator==(const RowStatus&) const = default;
 
     // "运行中", "启动中", "停止中", "已停止", "启动失败", "等待重启".
     static const char* stateText(ServerState state);

@@ -4,9 +4,9 @@ TrayState TrayState::of(const std::vector<RowStatus>& rows) {
     TrayState state;
     for (const RowStatus& row : rows) {
         ++state.total;
-        // A server just launched counts (it runs until it is seen to end);
-        // one on its way down does not.
-        if (row.state == ServerState::Running || row.state == ServerState::Starting)
+        if (row.unhealthy && row.state == ServerState::Running)
+            state.unhealthy.push_back(row.name);
+        else if (row.state == ServerState::Running)
             ++state.running;
         else if (row.colour == RowColour::Alarm)
             state.down.push_back(row.name);
@@ -17,9 +17,13 @@ TrayState TrayState::of(const std::vector<RowStatus>& rows) {
 
 std::string TrayState::tooltip() const {
     std::string text = "Procward: " + std::to_string(running) + "/" + std::to_string(total) + " 运行中";
-    if (down.empty()) return text;
-    text += "\n未运行：";
-    for (std::size_t i = 0; i < down.size() && i < kNamesShown; ++i) text += (i ? ", " : "") + down[i];
-    if (down.size() > kNamesShown) text += " 等 " + std::to_string(down.size()) + " 个";
+    const auto names = [&text](const char* title, const std::vector<std::string>& list) {
+        if (list.empty()) return;
+        text += title;
+        for (std::size_t i = 0; i < list.size() && i < kNamesShown; ++i) text += (i ? ", " : "") + list[i];
+        if (list.size() > kNamesShown) text += " 等 " + std::to_string(list.size()) + " 个";
+    };
+    names("\n不健康：", unhealthy);
+    names("\n未运行：", down);
     return text;
 }

@@ -8,21 +8,23 @@
 // those that should run (auto-start on) are down.
 class TrayState {
 public:
-    // Counted over the rows as the window shows them: a running or starting
-    // server counts as running, one stopping does not.
+    // Counted over the rows as the window shows them, by the states ctl and
+    // the metrics count: running (its health rule, if any, not failing),
+    // unhealthy, and down although it should run.
     static TrayState of(const std::vector<RowStatus>& rows);
 
-    // "Procward: N/M 运行中", then a line "未运行：" with the names of the
-    // servers that are down although they should run (the first few, then
-    // how many more).
+    // "Procward: N/M 运行中", then a line "不健康：" with the names of the
+    // unhealthy servers and a line "未运行：" with those that are down
+    // although they should run (the first few of each, then how many more).
     std::string tooltip() const;
 
     bool operator==(const TrayState& other) const = default;
 
     int running = 0;
     int total = 0;
-    bool alarm = false;             // some server is down with auto-start on
-    std::vector<std::string> down;  // their names, in index order
+    bool alarm = false;                  // some server is down with auto-start on
+    std::vector<std::string> down;       // their names, in index order
+    std::vector<std::string> unhealthy;  // running, but failing their health rule
 
     // How many names the tooltip lists.
     static constexpr std::size_t kNamesShown = 5;

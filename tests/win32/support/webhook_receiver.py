@@ -5,8 +5,11 @@ It keeps every POST it gets in --outdir: req-NNNN.body holds the body's
 bytes as they came, req-NNNN.json the request (path, query decoded, headers
 with lower-case names). The first part of the path chooses the answer, as
 the services give theirs: /slack... "ok"; /refuse... HTTP 200 with
-{"errcode":93000,"errmsg":"invalid webhook url"}; anything else HTTP 200
-with {"errcode":0,"errmsg":"ok"}. With --cert and --key it speaks HTTPS.
+{"errcode":93000,"errmsg":"invalid webhook url"}; /wecomtext... as a WeCom
+text robot, {"errcode":40058,...} for a content beyond 2048 bytes of UTF-8;
+/busy... HTTP 429 with "Retry-After: 1" to the first post of its path, "ok"
+after; anything else HTTP 200 with {"errcode":0,"errmsg":"ok"}. Each record
+holds the time it came ("time", seconds). With --cert and --key it speaks HTTPS.
 Once it listens it writes the file named by --ready.
 """
 import argparse
@@ -15,6 +18,7 @@ import json
 import os
 import ssl
 import threading
+import time
 import urllib.parse
 
 
@@ -29,6 +33,7 @@ def main():
 
     lock = threading.Lock()
     counter = [0]
+    seen = set()  # the paths that have had a post
 
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
@@ -41,8 +46,11 @@ def main():
                 "path": url.path,
                 "query": dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True)),
                 "headers": {name.lower(): value for name, value in self.headers.items()},
+                "time": time.time(),
             }
             with lock:
+                first = url.path not in seen
+                seen.add(url.path)
                 counter[0] += 1
                 stem = os.path.join(args.outdir, "req-%04d" % counter[0])
                 with open(stem + ".body", "wb") as out:
@@ -52,13 +60,31 @@ def main():
                 with open(stem + ".tmp", "w", encoding="utf-8") as out:
                     json.dump(record, out)
                 os.rename(stem + ".tmp", stem + ".json")
+            extra = []
+            status = 200
             if url.path.startswith("/slack"):
                 answer, kind = b"ok", "text/plain"
+            elif url.path.startswith("/busy"):
+                answer, kind = (b"rate_limited", "text/plain") if first else (b"ok", "text/plain")
+                if first:
+                    status = 429
+                    extra.append(("Retry-After", "1"))
+            elif url.path.startswith("/wecomtext"):
+                try:
+                    content = json.loads(body.decode("utf-8"))["text"]["content"]
+                    fits = len(content.encode("utf-8")) <= 2048
+                except (ValueError, KeyError, TypeError):
+                    fits = False
+                answer = b'{"errcode":0,"errmsg":"ok"}' if fits else \
+                    b'{"errcode":40058,"errmsg":"content exceed max length"}'
+                kind = "application/json"
             elif url.path.startswith("/refuse"):
                 answer, kind = b'{"errcode":93000,"errmsg":"invalid webhook url"}', "application/json"
             else:
                 answer, kind = b'{"errcode":0,"errmsg":"ok"}', "application/json"
-            self.send_response(200)
+            self.send_response(status)
+            for name, value in extra:
+                self.send_header(name, value)
             self.send_header("Content-Type", kind)
             self.send_header("Content-Length", str(len(answer)))
             self.end_headers()
