@@ -505,7 +505,9 @@ TEST_F(SupervisionTest, AReloadKeepsUnchangedEntriesStopsRemovedOnesAndRestartsC
     // definition starts; the record keeps its history.
     const ListChange changed = supervisor->load({entry(1, "A", "--role a"), entry(2, "C", "--role c2")});
     EXPECT_EQ("changed: C (commandline); unchanged: 1", changed.text());
-    EXPECT_EQ(ServerState::Stopping, record(2).state());
+    // Stopping, or already stopped when the old process ended at once.
+    EXPECT_TRUE(record(2).state() == ServerState::Stopping || record(2).state() == ServerState::Stopped)
+        << static_cast<int>(record(2).state());
     ASSERT_TRUE(followUntil([&] { return record(2).info().pid > 0 && record(2).info().pid != c; }));
     EXPECT_FALSE(processAlive(c));
     EXPECT_EQ(0, record(1).info().pid);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -115,6 +116,17 @@ TEST_F(CtlLimitsTest, AStoppedDaemonQueuesManyClientsAndCtlGivesUpOnItWithExitTh
     start("[" + install.entry("web", "--role web") + "]", "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
     ASSERT_TRUE(waitFor([&] { return status(install)["web"].pid > 0; }, 15000));
     install.process->signal(SIGSTOP);
+    // kill() returns before a busy machine has stopped every thread.
+    ASSERT_TRUE(waitFor([&] {
+        std::error_code error;
+        for (const auto& task : std::filesystem::directory_iterator(
+                 "/proc/" + std::to_string(install.process->pid()) + "/task", error)) {
+            const std::string stat = readFile(task.path().string() + "/stat");
+            const auto close = stat.rfind(')');
+            if (close == std::string::npos || stat.compare(close, 3, ") T") != 0) return false;
+        }
+        return !error;
+    }, 15000));
     // Every one of them gets into the queue while nothing takes them.
     std::vector<int> clients;
     for (int i = 0; i < 128; ++i) clients.push_back(idleClient());
