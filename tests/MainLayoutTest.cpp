@@ -81,6 +81,13 @@ TEST(MainLayoutTest, ANarrowWindowMovesTheRightHandControlsLeftAndScrollsTheRows
     EXPECT_EQ(narrow.bottomButtons[0].top + (narrow.bottomButtons[0].height - 21) / 2, narrow.reminder.top);
     EXPECT_EQ(246, narrow.reminder.width);
     EXPECT_LE(narrow.reminder.left + narrow.reminder.width, narrow.bottomButtons[0].left);
+    // "恢复" stands on the buttons' line, left of them, clear of the reminder.
+    for (const auto* a : {&wide, &narrow}) {
+        EXPECT_EQ(a->bottomButtons[0].top, a->restoreButton.top);
+        EXPECT_EQ(a->bottomButtons[0].left - 70, a->restoreButton.left);
+        EXPECT_EQ(a->bottomButtons[0].width, a->restoreButton.width);
+    }
+    EXPECT_LE(narrow.reminder.left + narrow.reminder.width, narrow.restoreButton.left);
     EXPECT_GE(narrow.reminder.top, narrow.rowArea.top + narrow.rowArea.height);
     // 99 rows in a short window: the area takes what is left above the
     // bottom buttons, which stay inside the window.

@@ -13,6 +13,7 @@
 #include <map>
 
 #include "supervision/Supervisor.h"
+#include "ui/model/AddServerForm.h"
 #include "ui/model/RowStatus.h"
 
 class FileChooser;
@@ -49,6 +50,7 @@ public:
         IDC_OPEN_ALL = 1009,
         IDC_BROWSE = 1010,
         IDC_UPDATE_TIME = 1011,
+        IDC_RESTORE = 1012,
     };
     // Commands of the window menu.
     static constexpr int IDM_ABOUTBOX = 0x0010;
@@ -98,6 +100,11 @@ public:
     static const char* const kDeleteAllQuestion;
     // The question before deleting the server `name`.
     static std::string deleteQuestion(const std::string& name);
+    // The questions of "全部结束", "全部加载" and "全部打开", with how many
+    // servers (scripts, folders) they touch.
+    static std::string stopAllQuestion(std::size_t servers);
+    static std::string loadAllQuestion(std::size_t scripts);
+    static std::string openAllQuestion(std::size_t servers, std::size_t folders);
     // SIGTERM and SIGINT end the window as Escape does, SIGHUP reloads the
     // files; for the program itself (a test in the same process keeps the
     // signals' defaults).
@@ -137,6 +144,9 @@ public:
     void OnBrowse();
     void OnCommandLineChange();
     void OnUpdateTime();
+    // "恢复": a kept copy of the list, chosen in a dialog, brought back.
+    void OnRestore();
+    static std::string restoreQuestion(const std::string& time, int servers, int now);
 
     // The filter of the browse dialog.
     static const char* const kBrowseFilter;
@@ -161,6 +171,11 @@ public:
     static std::vector<wxRect> workAreas();
 
 private:
+    // The reload scripts "全部加载" runs: those that exist, in index order.
+    struct ReloadScript {
+        std::string path, directory;
+    };
+    std::vector<ReloadScript> ReloadScripts();
     void CreateTemplateControls();
     void CreateColumnHeaders(wxWindow* parent);
     // The window's size after a change of the rows: the template's height
@@ -240,4 +255,8 @@ private:
     wxTextCtrl* m_nameEdit = nullptr;
     wxTextCtrl* m_processNameEdit = nullptr;
     wxTextCtrl* m_commandLineEdit = nullptr;
+    // What the strip last put into its name and file name itself: a field
+    // that holds something else was typed, and is left alone.
+    AddStripFields m_stripFilled;
+    bool m_browsing = false;
 };
