@@ -109,6 +109,12 @@ CProcwardDlg::CProcwardDlg()
         if (event.GetActive()) CallAfter(&CProcwardDlg::RestoreFocus);
     });
     Bind(wxEVT_CHAR_HOOK, &CProcwardDlg::OnCharHook, this);
+    // Where the keyboard was, to put it back after a reload or a box.
+    Bind(wxEVT_CHILD_FOCUS, [this](wxChildFocusEvent& event) {
+        event.Skip();
+        wxWindow* focused = FindFocus();
+        if (focused && focused != this && wxGetTopLevelParent(focused) == this) m_lastFocus = focused;
+    });
     Bind(wxEVT_CONTEXT_MENU, &CProcwardDlg::OnContextMenu, this);
     Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_ABOUTBOX);
     Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_SETTINGS);
@@ -170,9 +176,9 @@ void CProcwardDlg::CreateTemplateControls() {
         {IDC_RESTORE, "从修改前保存的副本中恢复服务器列表"},
         {IDC_STOP_ALL, "停止全部服务器，停止后不会自动重启（先询问）"}};
     for (const auto& [id, tip] : tips) FindWindow(id)->SetToolTip(U8(tip));
-    // Enter starts all servers.
-    startAll->SetDefault();
-    SetDefaultItem(startAll);
+    // No default button: Enter acts in the add strip (添加) and in dialogs
+    // only, never on every server at once (OnCharHook).
+    (void)startAll;
 
     const std::pair<int, void (CProcwardDlg::*)()> handlers[] = {
         {IDC_START_ALL, &CProcwardDlg::OnStartAll},   {IDC_STOP_ALL, &CProcwardDlg::OnStopAll},
@@ -377,8 +383,25 @@ void CProcwardDlg::RestoreFocus() {
     // A reload destroys the rows' buttons; the one that had the focus took
     // it along, and keys would reach no control until the window is clicked.
     wxWindow* focus = FindFocus();
-    if (focus && (focus == this || IsDescendant(focus))) return;
-    SetFocus();
+    if (focus && focus != this && IsDescendant(focus)) return;
+    // Back where the operator left it, while that control is still there.
+    if (wxWindow* last = m_lastFocus.get(); last && last->IsShownOnScreen() && last->IsEnabled()) {
+        last->SetFocus();
+        return;
+    }
+    // Otherwise the rows' area itself, not its first control: no row
+    // scrolls into view and no key presses a button the operator did not
+    // choose.
+    if (m_rowArea)
+        m_rowArea->SetFocusIgnoringChildren();
+    else
+        SetFocus();
+}
+
+void CProcwardDlg::KeepFocus(wxWindow* button, bool hadFocus) {
+    // A disabled control loses the focus; given back once it is enabled
+    // again, so that the keyboard stays where the operator left it.
+    if (hadFocus && button && button->IsEnabled()) button->SetFocus();
 }
 
 void CProcwardDlg::UpdateTray() {
@@ -549,9 +572,23 @@ void CProcwardDlg::OnClose(wxCloseEvent&) {
 }
 
 void CProcwardDlg::OnCharHook(wxKeyEvent& event) {
+    // Keys of another window (an output view) are that window's.
+    wxWindow* focus = FindFocus();
+    if (focus && focus != this && wxGetTopLevelParent(focus) != this) {
+        event.Skip();
+        return;
+    }
     if (event.GetKeyCode() == WXK_ESCAPE) {
         RequestEnd("Escape");
         return;
+    }
+    // Enter adds the server the strip describes; anywhere else it does
+    // nothing: not on a row's button the focus happens to be on, not
+    // "全部开始". Space still presses the focused button.
+    if (event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER) {
+        const bool inStrip = focus && (focus == m_nameEdit || focus == m_processNameEdit ||
+                                       focus == m_commandLineEdit || focus->GetId() == IDC_ADD);
+        if (!inStrip) return;
     }
     event.Skip();
 }
@@ -633,7 +670,7 @@ ServerOutputDlg* CProcwardDlg::ShowServerOutput(std::int32_t index) {
     ServerOutputDlg* view = outputView(index);
     if (!view) view = new ServerOutputDlg(this, index, server->info().name, ServerOutputDlg::sourceOf(*server));
     view->Show();
-    view->Raise();
+    view->TakeFocus();
     return view;
 }
 
@@ -706,12 +743,14 @@ void CProcwardDlg::ToggleServer(std::int32_t index) {
         return;
     }
     wxWindow* button = FindWindow(RowCommandId(RowCommandKind::Toggle, index));
+    const bool hadFocus = button && FindFocus() == button;
     if (button) button->Disable();
     if (server->info().pid > 0)
         supervisor().stop(index);
     else
         supervisor().start(index);
     if (button) button->Enable();
+    KeepFocus(button, hadFocus);
     ArmTimer();
 }
 
@@ -789,9 +828,11 @@ void CProcwardDlg::OpenServerPath(std::int32_t index) {
 
 void CProcwardDlg::OnStartAll() {
     wxWindow* button = FindWindow(IDC_START_ALL);
+    const bool hadFocus = FindFocus() == button;
     button->Disable();
     supervisor().startAll();
     button->Enable();
+    KeepFocus(button, hadFocus);
     ArmTimer();
 }
 
@@ -804,9 +845,11 @@ void CProcwardDlg::OnStopAll() {
         if (server->info().pid > 0 || server->autoStart()) ++touched;
     if (touched > 0 && !Confirm(stopAllQuestion(touched))) return;
     wxWindow* button = FindWindow(IDC_STOP_ALL);
+    const bool hadFocus = FindFocus() == button;
     button->Disable();
     supervisor().stopAll();
     button->Enable();
+    KeepFocus(button, hadFocus);
     ArmTimer();
 }
 

@@ -9,6 +9,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
+#include <wx/weakref.h>
 
 #include <map>
 
@@ -194,6 +195,11 @@ private:
     // Puts the focus back into the window when the control that had it is
     // gone, so that Escape and Enter keep working.
     void RestoreFocus();
+    // Gives the focus back to `button` after a command disabled it for a
+    // while, when it had it.
+    static void KeepFocus(wxWindow* button, bool hadFocus);
+    // The control that last had the keyboard in this window.
+    wxWeakRef<wxWindow> m_lastFocus;
     void ShowWindowMenu(const wxPoint& where);
 
     void OnCommand(wxCommandEvent& event);

@@ -329,6 +329,63 @@ TEST_F(MainWindowSafetyTest, RestoreBringsBackTheListThatDeleteAllEmptied) {
     EXPECT_NE(std::string::npos, log().find("Restored copy 1 of serverinfo.json: added: alpha, beta")) << log();
 }
 
+TEST_F(MainWindowSafetyTest, TheFocusStaysOnAStoppedRowAndEnterOutsideTheStripPressesNothing) {
+    open("[" + server("alpha", "--role a") + "," + server("beta", "--role b") + "," + server("gamma", "--role c") +
+         "]");
+    // Kept down on purpose: "全部开始" would start it.
+    clickButton(dialog.get(), RowCommandId(RowCommandKind::Toggle, 3));
+    ASSERT_TRUE(runUntil([&] { return record(3).info().pid == 0; }));
+    ASSERT_TRUE(runUntil([&] { return dialog->IsActive(); })) << "the window never got the keyboard";
+    const int toggle = RowCommandId(RowCommandKind::Toggle, 2);
+    control(toggle)->SetFocus();
+    ASSERT_TRUE(runUntil([&] { return focusedId() == toggle; }));
+    const wxPoint view = dialog->rowArea()->viewOrigin();
+    const int beta = record(2).info().pid;
+
+    // Space presses the focused button (real keys, through the desktop): the
+    // stop finishes and the keyboard is where it was, nothing scrolled.
+    wxUIActionSimulator keyboard;
+    keyboard.Char(' ');
+    ASSERT_TRUE(runUntil([&] { return record(2).info().pid == 0; }));
+    EXPECT_FALSE(processAlive(beta));
+    ASSERT_TRUE(runUntil([&] { return focusedId() == toggle; })) << focusedId();
+    EXPECT_EQ(view, dialog->rowArea()->viewOrigin());
+    EXPECT_EQ("启动", labelOf(control(toggle)));
+
+    // Enter on that button presses neither it nor "全部开始"; the Space
+    // after it does press it, so once it has, the Enter has been handled.
+    keyboard.Char(WXK_RETURN);
+    keyboard.Char(' ');
+    ASSERT_TRUE(runUntil([&] { return record(2).info().pid > 0; }));
+    for (int i = 0; i < 3; ++i) dialog->CheckAllServers();
+    EXPECT_GT(record(2).info().pid, 0);
+    EXPECT_TRUE(record(2).autoStart());
+    EXPECT_EQ(0, record(3).info().pid);
+    EXPECT_FALSE(record(3).autoStart());
+    EXPECT_EQ(toggle, focusedId());
+
+    // A reload takes the focused button away: the keyboard stays in the
+    // rows' area, on no row's button.
+    std::string question;
+    wxTEST_DIALOG(clickButton(dialog.get(), RowCommandId(RowCommandKind::Delete, 3)),
+                  AnswerQuestion(wxID_YES, question));
+    ASSERT_TRUE(runUntil([&] { return dialog->supervisor().servers().size() == 2; }));
+    control(toggle)->SetFocus();
+    wxTEST_DIALOG(clickButton(dialog.get(), RowCommandId(RowCommandKind::Delete, 1)),
+                  AnswerQuestion(wxID_YES, question));
+    ASSERT_TRUE(runUntil([&] { return dialog->supervisor().servers().size() == 1; }));
+    ASSERT_TRUE(runUntil([&] { return wxWindow::FindFocus() == dialog->rowArea(); })) << focusedId();
+    // Enter there starts nothing either, not even a server kept down.
+    clickButton(dialog.get(), RowCommandId(RowCommandKind::Toggle, 1));
+    ASSERT_TRUE(runUntil([&] { return record(1).info().pid == 0; }));
+    wxKeyEvent enter(wxEVT_CHAR_HOOK);
+    enter.m_keyCode = WXK_RETURN;
+    enter.SetEventObject(dialog->rowArea());
+    EXPECT_NO_MODAL(dialog->ProcessWindowEvent(enter));
+    for (int i = 0; i < 3; ++i) dialog->CheckAllServers();
+    EXPECT_EQ(0, record(1).info().pid);
+}
+
 TEST_F(MainWindowSafetyTest, EnterInTheAddStripAddsOneServerAndStartsNoOther) {
     open("[" + server("alpha", "--role a") + "]");
     // Stopped on purpose: "全部开始" would start it again.
