@@ -49,7 +49,8 @@ std::string missingPathMessage(const std::string& directory) { return "路径" +
 const char* const kListNotSaved = "服务器列表保存失败：";
 const char* const kListNotRead = "服务器列表无法读取，现在没有监控任何服务器：";
 
-const char* const kColumnHeaders[6] = {"名称", "命令行", "进程ID", "监听端口", "启动时间", "管理操作"};
+const char* const kColumnHeaders[MainLayout::kHeaders] = {"名称",     "命令行",   "上次退出", "进程ID",
+                                                          "监听端口", "启动时间", "管理操作"};
 
 WindowPlacement::Box boxOf(const wxRect& r) { return {r.x, r.y, r.width, r.height}; }
 wxRect rectOf(const WindowPlacement::Box& b) { return wxRect(b.x, b.y, b.width, b.height); }
@@ -120,6 +121,8 @@ CProcwardDlg::CProcwardDlg()
     Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_SETTINGS);
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { ShowServerOutput(m_menuRow); }, IDM_VIEW_OUTPUT);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { RestartServer(m_menuRow); }, IDM_RESTART);
     // Every button comes here first: the rows' buttons are routed by range.
     Bind(wxEVT_BUTTON, &CProcwardDlg::OnCommand, this);
     Bind(
@@ -240,7 +243,7 @@ bool CProcwardDlg::OnInitDialog() {
 void CProcwardDlg::CreateColumnHeaders(wxWindow* parent) {
     // In the strip of the header, whose top is the header's top.
     const int top = parent == this ? g_rowOriginY : 0;
-    for (int column = 0; column < 6; ++column) {
+    for (int column = 0; column < MainLayout::kHeaders; ++column) {
         const MainLayout::Rect r = MainLayout::header(top, column);
         const wxRect placed = pixelsOf(*this, r);
         m_headers.push_back(new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), placed.GetPosition(),
@@ -636,8 +639,8 @@ void CProcwardDlg::OnContextMenu(wxContextMenuEvent& event) {
 std::int32_t CProcwardDlg::RowAt(wxWindow* control, const wxPoint& screenPoint) {
     for (const auto& [index, row] : m_rows)
         for (wxWindow* cell : {static_cast<wxWindow*>(row->nameLabel), static_cast<wxWindow*>(row->commandLineLabel),
-                               static_cast<wxWindow*>(row->pidLabel), static_cast<wxWindow*>(row->portsLabel),
-                               static_cast<wxWindow*>(row->startTimeLabel)})
+                               static_cast<wxWindow*>(row->lastExitLabel), static_cast<wxWindow*>(row->pidLabel),
+                               static_cast<wxWindow*>(row->portsLabel), static_cast<wxWindow*>(row->startTimeLabel)})
             if (cell == control) return index;
     if (control != m_rowArea || !m_rowArea) return -1;
     // Between the cells: the row whose band holds the point.
@@ -653,6 +656,7 @@ std::int32_t CProcwardDlg::RowAt(wxWindow* control, const wxPoint& screenPoint) 
 std::unique_ptr<wxMenu> CProcwardDlg::RowMenu(std::int32_t index) {
     m_menuRow = index;
     auto menu = std::make_unique<wxMenu>();
+    menu->Append(IDM_RESTART, U8("重启"));
     menu->Append(IDM_VIEW_OUTPUT, U8("查看输出"));
     return menu;
 }
@@ -813,6 +817,14 @@ void CProcwardDlg::RunReloadBatch(std::int32_t index) {
         return;
     }
     platform::shell().runScript(path, *directory, false);
+}
+
+void CProcwardDlg::RestartServer(std::int32_t index) {
+    if (!supervisor().find(index)) return;
+    // The record's own restart: a stop under way is waited for, then the
+    // start follows; the row shows each step.
+    supervisor().restart(index);
+    ArmTimer();
 }
 
 void CProcwardDlg::OpenServerPath(std::int32_t index) {

@@ -58,6 +58,8 @@ public:
     static constexpr int IDM_SETTINGS = 0x0020;
     // The command of a row's context menu: "查看输出".
     static constexpr int IDM_VIEW_OUTPUT = 0x0030;
+    // "重启": stop the row's server and start it again at once.
+    static constexpr int IDM_RESTART = 0x0040;
     // The status timer.
     static constexpr int kStatusTimerId = 1;
     // The timer of the countdowns of stops under way.
@@ -127,6 +129,9 @@ public:
     void EditServer(std::int32_t index);
     void RunReloadBatch(std::int32_t index);
     void OpenServerPath(std::int32_t index);
+    // Stops the server and starts it again as soon as its process has gone
+    // (its auto-start stays or comes on). No question: nothing is lost.
+    void RestartServer(std::int32_t index);
     // The server's output view, opened (or raised when it is open already).
     ServerOutputDlg* ShowServerOutput(std::int32_t index);
     // The open output view of the server; nullptr when there is none.

@@ -448,7 +448,8 @@ TEST_F(MainWindowSafetyTest, ACrashLoopingServerShowsNoDeadProcessAndTheTrayName
     EXPECT_EQ(RowStatus::stateText(ServerState::Backoff), ToU8(row->portsLabel->GetLabel()));
     EXPECT_EQ(RowColour::Alarm, row->colour());
     const std::string tip = ToU8(row->pidLabel->GetToolTipText());
-    EXPECT_NE(std::string::npos, tip.find("上次退出：exited with code 3")) << tip;
+    EXPECT_NE(std::string::npos, tip.find("上次退出：退出码 3，运行了 ")) << tip;
+    EXPECT_EQ("退出码 3", ToU8(row->lastExitLabel->GetLabel()));
     EXPECT_NE(std::string::npos, tip.find(RowStatus::kLegend)) << tip;
     // The tray counts the running server only and names the one that is down.
     EXPECT_EQ("Procward: 1/2 运行中\n未运行：crasher", dialog->trayIcon()->tooltip());

@@ -21,12 +21,14 @@ struct Extent {
     int left, right;
 };
 
-// Row cells, left to right: name, command line, process ID, listen address,
-// start time; then the buttons start/stop, edit, delete, load config,
-// open path.
+// Row cells, left to right: name, command line, how the last process
+// ended, process ID, listen address, start time; then the buttons
+// start/stop, edit, delete, load config, open path. The command line gives
+// the last exit part of its width; its full text is in its tooltip.
 enum RowControl {
     Name,
     CommandLine,
+    LastExit,
     Pid,
     Ports,
     StartTime,
@@ -38,7 +40,8 @@ enum RowControl {
     kRowControls
 };
 constexpr std::array<Extent, kRowControls> kRowExtents{{{0, 200},
-                                                        {220, 700},
+                                                        {220, 530},
+                                                        {540, 700},
                                                         {720, 800},
                                                         {820, 940},
                                                         {960, 1110},
@@ -50,9 +53,11 @@ constexpr std::array<Extent, kRowControls> kRowExtents{{{0, 200},
 // Command ID base of each button (the ID is base + index).
 constexpr int kStartStopBase = 1024, kDeleteBase = 1124, kEditBase = 1224, kLoadConfigBase = 1324, kOpenPathBase = 1424;
 
-// The six column headers share the first six extents but the last one.
-constexpr std::array<Extent, 6> kHeaderExtents{
-    {{0, 200}, {220, 700}, {720, 800}, {820, 940}, {960, 1110}, {1130, 1230}}};
+// The column headers share the extents of the cells; the last one stands
+// over the buttons.
+constexpr int kHeaders = 7;
+constexpr std::array<Extent, kHeaders> kHeaderExtents{
+    {{0, 200}, {220, 530}, {540, 700}, {720, 800}, {820, 940}, {960, 1110}, {1130, 1230}}};
 
 int originY(int groupBoxHeight);
 
