@@ -392,11 +392,13 @@ void CProcwardDlg::RestoreFocus() {
         last->SetFocus();
         return;
     }
-    // Otherwise the rows' area itself, not its first control: no row
-    // scrolls into view and no key presses a button the operator did not
-    // choose.
-    if (m_rowArea)
-        m_rowArea->SetFocusIgnoringChildren();
+    // Otherwise the strip of column headers, which holds no control: the
+    // window itself would hand the focus on to the first control of the
+    // area that had it last, row 1's button, and scroll the rows to it.
+    // There no row scrolls, no key presses a button the operator did not
+    // choose, and Escape still reaches the window.
+    if (m_headerStrip)
+        m_headerStrip->SetFocus();
     else
         SetFocus();
 }

@@ -173,6 +173,9 @@ public:
     wxSize fittedSize() const { return m_fittedSize; }
     // The scrolling area that holds the rows.
     RowArea* rowArea() { return m_rowArea; }
+    // The strip of column headers (where the focus goes when the control
+    // that had it is gone).
+    wxWindow* headerStrip() { return m_headerStrip; }
     // The work areas of the screens, the primary one first.
     static std::vector<wxRect> workAreas();
 

@@ -365,7 +365,7 @@ TEST_F(MainWindowSafetyTest, TheFocusStaysOnAStoppedRowAndEnterOutsideTheStripPr
     EXPECT_EQ(toggle, focusedId());
 
     // A reload takes the focused button away: the keyboard stays in the
-    // rows' area, on no row's button.
+    // window, on no row's button, and nothing scrolled.
     std::string question;
     wxTEST_DIALOG(clickButton(dialog.get(), RowCommandId(RowCommandKind::Delete, 3)),
                   AnswerQuestion(wxID_YES, question));
@@ -374,13 +374,14 @@ TEST_F(MainWindowSafetyTest, TheFocusStaysOnAStoppedRowAndEnterOutsideTheStripPr
     wxTEST_DIALOG(clickButton(dialog.get(), RowCommandId(RowCommandKind::Delete, 1)),
                   AnswerQuestion(wxID_YES, question));
     ASSERT_TRUE(runUntil([&] { return dialog->supervisor().servers().size() == 1; }));
-    ASSERT_TRUE(runUntil([&] { return wxWindow::FindFocus() == dialog->rowArea(); })) << focusedId();
+    ASSERT_TRUE(runUntil([&] { return wxWindow::FindFocus() == dialog->headerStrip(); })) << focusedId();
+    EXPECT_EQ(view, dialog->rowArea()->viewOrigin());
     // Enter there starts nothing either, not even a server kept down.
     clickButton(dialog.get(), RowCommandId(RowCommandKind::Toggle, 1));
     ASSERT_TRUE(runUntil([&] { return record(1).info().pid == 0; }));
     wxKeyEvent enter(wxEVT_CHAR_HOOK);
     enter.m_keyCode = WXK_RETURN;
-    enter.SetEventObject(dialog->rowArea());
+    enter.SetEventObject(dialog->headerStrip());
     EXPECT_NO_MODAL(dialog->ProcessWindowEvent(enter));
     for (int i = 0; i < 3; ++i) dialog->CheckAllServers();
     EXPECT_EQ(0, record(1).info().pid);
