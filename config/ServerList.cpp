@@ -36,7 +36,7 @@ std::vector<ServerEntry> entriesOf(const rapidjson::Value& list, const std::stri
         std::string name, processname, commandline;
         const bool named = stringMember(element, "name", name);
         if (named) label += " (\"" + name + "\")";
-        const char* missing = !named                                         ? "name"
+        const char* missing = !named                                               ? "name"
                               : !stringMember(element, "processname", processname) ? "processname"
                               : !stringMember(element, "commandline", commandline) ? "commandline"
                                                                                    : nullptr;
@@ -76,9 +76,7 @@ bool sameEntries(const std::vector<ServerEntry>& stored, platform::FileTextEncod
 }
 
 // " (reason)" from errno, when the failed call left one.
-std::string systemReason() {
-    return errno == 0 ? std::string() : " (" + std::string(std::strerror(errno)) + ")";
-}
+std::string systemReason() { return errno == 0 ? std::string() : " (" + std::string(std::strerror(errno)) + ")"; }
 
 }  // namespace
 
@@ -141,8 +139,8 @@ std::string ServerList::stored(const FileBytes& file, const std::string& text) {
 }
 
 ListResult ServerList::write(const FileBytes* previous, const std::string& body) const {
-    const std::string bytes = previous ? previous->bytes.substr(0, platform::byteOrderMarkSize(previous->encoding)) + body
-                                       : body;
+    const std::string bytes =
+        previous ? previous->bytes.substr(0, platform::byteOrderMarkSize(previous->encoding)) + body : body;
     if (previous && previous->bytes == bytes) return {};
     // What is written must read back as a list: a fault here must not cost
     // the operator the file.
@@ -150,22 +148,48 @@ ListResult ServerList::write(const FileBytes* previous, const std::string& body)
     std::string error;
     if (!check.parse(body, error))
         return failed(m_path + " was left as it was: the changed list would not read back (" + error + ")");
+    return writeBytes(previous, bytes);
+}
 
-    // Whoever may read the list may read its copy, and nobody else: the
+ListResult ServerList::writeBytes(const FileBytes* previous, const std::string& bytes) const {
+    // Whoever may read the list may read its copies, and nobody else: the
     // entries' variables may hold secrets.
     const bool shared = platform::readableByOthers(m_path);
     if (previous) {
-        errno = 0;
-        if (!platform::replaceWholeFile(backupPath(), previous->bytes,
-                                        shared ? platform::NewFileAccess::shared : platform::NewFileAccess::ownerOnly))
-            return failed(backupPath() + " could not be written" + systemReason() + "; " + m_path +
-                          " was left as it was");
-        if (!shared) platform::restrictToOwner(backupPath());
+        std::string error;
+        if (!backups().keep(previous->bytes, shared, error))
+            return failed(error + "; " + m_path + " was left as it was");
     }
     errno = 0;
     if (!platform::replaceWholeFile(m_path, bytes, platform::NewFileAccess::shared))
         return failed(m_path + " could not be written" + systemReason() + "; it was left as it was");
     return {};
+}
+
+ListResult ServerList::restore(int number) {
+    const std::vector<ListBackups::Generation> generations = backups().generations();
+    if (number < 1 || static_cast<std::size_t>(number) > generations.size())
+        return failed(generations.empty() ? "no copy of " + m_path + " is kept"
+                                          : "no copy " + std::to_string(number) + " of " + m_path + " (there are " +
+                                                std::to_string(generations.size()) + ")");
+    const ListBackups::Generation& chosen = generations[static_cast<std::size_t>(number - 1)];
+    std::string bytes;
+    if (platform::readWholeFile(chosen.path, bytes) != platform::FileRead::ok)
+        return failed(chosen.path + " could not be read");
+    ServerListText check;
+    std::string error;
+    const platform::FileTextEncoding encoding = platform::fileTextEncoding(bytes);
+    if (!check.parse(bytes.substr(platform::byteOrderMarkSize(encoding)), error))
+        return failed(chosen.path + " is not a server list (" + error + "); " + m_path + " was left as it was");
+    FileBytes file;
+    const platform::FileRead read = platform::readWholeFile(m_path, file.bytes);
+    if (read == platform::FileRead::failed) return failed("Failed to open " + m_path + ".");
+    file.encoding = platform::fileTextEncoding(file.bytes);
+    // The copy as it was written, byte for byte; the list it replaces is
+    // kept too (unless it is the same).
+    if (read == platform::FileRead::ok && file.bytes == bytes) return {};
+    AppLogger::Instance().get().info("Restoring {} from {}", m_path, chosen.path);
+    return writeBytes(read == platform::FileRead::ok ? &file : nullptr, bytes);
 }
 
 ListResult ServerList::add(const std::string& name, const std::string& processname, const std::string& commandline) {

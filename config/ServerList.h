@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/HealthCheckEdit.h"
+#include "config/ListBackups.h"
 #include "config/ListResult.h"
 #include "config/ServerEntry.h"
 #include "platform/TextEncoding.h"
@@ -22,9 +23,9 @@ class ServerListText;
 // file's layout survive. A change to an entry first checks that the file
 // still holds, at that entry's position, the name, processname and
 // commandline the caller read; if not, it is refused. Every rewrite first
-// copies the previous file to serverinfo.json.bak beside it, then replaces
-// the file as a whole, so a failure leaves the old list. After a change the
-// caller reloads.
+// keeps the previous file as a generation in serverinfo.json.bak/ beside it
+// (ListBackups), then replaces the file as a whole, so a failure leaves the
+// old list. After a change the caller reloads.
 //
 // The file may be in the system's 8-bit encoding or in UTF-8, with or
 // without a byte-order mark: the entries are read in the program's own text
@@ -64,8 +65,17 @@ public:
     // keeping the rule's other keys.
     ListResult setHealthCheck(const ServerEntry& seen, const HealthCheckEdit& edit);
 
+    // Brings generation `number` of the list's copies (1 the newest, as
+    // ListBackups numbers them) back as the list; the list it replaces is
+    // kept as a generation first, so a restore can itself be undone. A copy
+    // that does not read as a list is refused.
+    ListResult restore(int number);
+
     const std::string& path() const { return m_path; }
-    std::string backupPath() const { return m_path + ".bak"; }
+    // The generations kept of the list (LIST_BACKUPS).
+    ListBackups backups() const { return ListBackups(m_path, m_backupsKept); }
+    void setBackupsKept(int kept) { m_backupsKept = kept; }
+    int backupsKept() const { return m_backupsKept; }
 
 private:
     // The file as it was read: its bytes and the encoding its text keeps.
@@ -84,11 +94,14 @@ private:
     // Writes `body` in the encoding of `previous` (its byte-order mark
     // first), or in the system's for a new file.
     ListResult write(const FileBytes* previous, const std::string& body) const;
+    // Writes `bytes` as the file, `previous` kept as a generation first.
+    ListResult writeBytes(const FileBytes* previous, const std::string& bytes) const;
     ListResult failed(const std::string& error) const;
     // Why `edit` cannot be written, empty when it can.
     static std::string healthRefusal(const ServerEntry& seen, const HealthCheckEdit& edit);
     std::string changedError() const;
 
     std::string m_path;
+    int m_backupsKept = ListBackups::kDefaultKept;
     std::vector<ServerEntry> m_entries;
 };

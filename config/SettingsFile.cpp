@@ -104,8 +104,8 @@ std::vector<WebhookSettingsData> webhooks(const ProfileFile& file, std::vector<s
             hook.ratePerMinute =
                 wholeNumber(file, section.c_str(), "RATE_PER_MINUTE", -1, 6000, "6000 posts a minute", warnings);
             if (hook.ratePerMinute < 0) {
-                warnings.push_back(where + "RATE_PER_MINUTE is below 0; the limit of KIND=" +
-                                   WebhookKindName(hook.kind) + " is used");
+                warnings.push_back(
+                    where + "RATE_PER_MINUTE is below 0; the limit of KIND=" + WebhookKindName(hook.kind) + " is used");
                 hook.ratePerMinute = -1;
             }
         }
@@ -175,8 +175,7 @@ void saveWebhooks(ProfileFile& file, const std::vector<WebhookSettingsData>& wan
 
 }  // namespace
 
-bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::string>& warnings,
-                  std::string& error) {
+bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::string>& warnings, std::string& error) {
     const ProfileFile file(path);
     if (file.readFailed()) {
         error = path + " could not be read";
@@ -186,9 +185,9 @@ bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::
     GeneralSettingsData& general = read.general;
     general.checkInterval = wholeNumber(file, kGeneral, "CHECK_SVR_STATUS_INTERVAL", 3, kOneDay, "one day", warnings);
     if (general.checkInterval < 1)
-        warnings.push_back("CHECK_SVR_STATUS_INTERVAL=" +
-                           file.getString(kGeneral, "CHECK_SVR_STATUS_INTERVAL", "", 256) + " in " + path +
-                           " is below 1 second; checking every second");
+        warnings.push_back(
+            "CHECK_SVR_STATUS_INTERVAL=" + file.getString(kGeneral, "CHECK_SVR_STATUS_INTERVAL", "", 256) + " in " +
+            path + " is below 1 second; checking every second");
     general.restartOnExit = wholeNumber(file, kGeneral, "RESTART_ON_EXIT", 1, warnings) != 0;
     general.stopTimeout = wholeNumber(file, kGeneral, "STOP_TIMEOUT", 10, kOneHour, "one hour", warnings);
     general.restartBackoffMax = wholeNumber(file, kGeneral, "RESTART_BACKOFF_MAX", 60, kOneDay, "one day", warnings);
@@ -202,6 +201,7 @@ bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::
     general.serverLogBackups =
         std::max(0, wholeNumber(file, kGeneral, "SERVER_LOG_BACKUPS", 3, 99, "99 files", warnings));
     general.confirmDangerous = wholeNumber(file, kGeneral, "CONFIRM_DANGEROUS", 1, warnings) != 0;
+    general.listBackups = std::max(0, wholeNumber(file, kGeneral, "LIST_BACKUPS", 20, 1000, "1000 copies", warnings));
     general.metricsListen = file.getString("METRICS", "LISTEN", "", 256);
 
     AlertMailSettingsData& mail = read.mail;

@@ -76,9 +76,12 @@ TEST(CtlWordsTest, TheTimeoutIsReadWhereverItStandsBeforeTheNames) {
     EXPECT_TRUE(words.json);
     ASSERT_TRUE(ParseCtlWords({"status"}, words, error));
     EXPECT_EQ(10000, words.timeoutMs);
-    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-             {"--timeout", "0", "status"}, {"--timeout", "-1", "status"}, {"--timeout", "soon", "status"},
-             {"status", "--timeout"}, {"--timeout=", "status"}, {"--timeout", "86401", "status"}})
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{{"--timeout", "0", "status"},
+                                                                                     {"--timeout", "-1", "status"},
+                                                                                     {"--timeout", "soon", "status"},
+                                                                                     {"status", "--timeout"},
+                                                                                     {"--timeout=", "status"},
+                                                                                     {"--timeout", "86401", "status"}})
         EXPECT_FALSE(ParseCtlWords(bad, words, error)) << bad[0] << " " << bad[1];
     // After "--" it is a name like any other.
     ASSERT_TRUE(ParseCtlWords({"stop", "--", "--timeout"}, words, error));
@@ -105,6 +108,29 @@ TEST(CtlWordsTest, ReloadAndShutdownTakeNothing) {
     EXPECT_FALSE(request({"restart", "--all"}).ok);
     EXPECT_TRUE(request({"status", "--json"}).json);
     EXPECT_FALSE(request({"status", "--all"}).ok);
+}
+
+TEST(CtlWordsTest, BackupsTakesNothingAndRestoreTheNumberOfOneCopy) {
+    EXPECT_EQ("backups", request({"backups"}).command);
+    EXPECT_FALSE(request({"backups", "1"}).ok);
+    EXPECT_FALSE(request({"backups", "--all"}).ok);
+    std::string line, error;
+    ASSERT_TRUE(CtlRequestLine({"restore", "3"}, line, error)) << error;
+    EXPECT_EQ(R"({"command":"restore","generation":3})", line);
+    ASSERT_TRUE(CtlRequestLine({"--timeout", "5", "restore", "--", "12"}, line, error)) << error;
+    EXPECT_EQ(R"({"command":"restore","generation":12})", line);
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{"restore"},
+                                                  {"restore", "0"},
+                                                  {"restore", "x"},
+                                                  {"restore", "1", "2"},
+                                                  {"restore", "1.5"},
+                                                  {"restore", "--all"},
+                                                  {"restore", "99999999"},
+                                                  {"restore", "2", "--json"}}) {
+        const Request r = request(wrong);
+        EXPECT_FALSE(r.ok) << wrong.size() << " " << wrong.back();
+        EXPECT_EQ(0u, r.error.find("restore ")) << r.error;
+    }
 }
 
 }  // namespace

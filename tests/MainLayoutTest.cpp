@@ -10,9 +10,12 @@ TEST(MainLayoutTest, RowsSitThirtyPixelsApartBelowTheHeader) {
     const int originY = MainLayout::originY(57);
     EXPECT_EQ(82, originY);
     EXPECT_EQ((Rect{23, 82, 200, 25}), MainLayout::header(originY, 0));
-    EXPECT_EQ((Rect{23 + 1130, 82, 100, 25}), MainLayout::header(originY, 5));
+    EXPECT_EQ((Rect{23 + 1130, 82, 100, 25}), MainLayout::header(originY, MainLayout::kHeaders - 1));
+    // The last exit takes the right of the command line's old width.
+    EXPECT_EQ((Rect{23 + 540, 82, 160, 25}), MainLayout::header(originY, 2));
     EXPECT_EQ((Rect{23, 112, 200, 22}), MainLayout::rowControl(originY, 1, MainLayout::Name));
-    EXPECT_EQ((Rect{23 + 220, 142, 480, 22}), MainLayout::rowControl(originY, 2, MainLayout::CommandLine));
+    EXPECT_EQ((Rect{23 + 220, 142, 310, 22}), MainLayout::rowControl(originY, 2, MainLayout::CommandLine));
+    EXPECT_EQ((Rect{23 + 540, 142, 160, 22}), MainLayout::rowControl(originY, 2, MainLayout::LastExit));
     EXPECT_EQ((Rect{23 + 1130, 172, 60, 22}), MainLayout::rowControl(originY, 3, MainLayout::StartStop));
     // The edit button stands left of the delete button.
     EXPECT_LT(MainLayout::rowControl(originY, 1, MainLayout::Edit).left,
@@ -81,6 +84,13 @@ TEST(MainLayoutTest, ANarrowWindowMovesTheRightHandControlsLeftAndScrollsTheRows
     EXPECT_EQ(narrow.bottomButtons[0].top + (narrow.bottomButtons[0].height - 21) / 2, narrow.reminder.top);
     EXPECT_EQ(246, narrow.reminder.width);
     EXPECT_LE(narrow.reminder.left + narrow.reminder.width, narrow.bottomButtons[0].left);
+    // "恢复" stands on the buttons' line, left of them, clear of the reminder.
+    for (const auto* a : {&wide, &narrow}) {
+        EXPECT_EQ(a->bottomButtons[0].top, a->restoreButton.top);
+        EXPECT_EQ(a->bottomButtons[0].left - 70, a->restoreButton.left);
+        EXPECT_EQ(a->bottomButtons[0].width, a->restoreButton.width);
+    }
+    EXPECT_LE(narrow.reminder.left + narrow.reminder.width, narrow.restoreButton.left);
     EXPECT_GE(narrow.reminder.top, narrow.rowArea.top + narrow.rowArea.height);
     // 99 rows in a short window: the area takes what is left above the
     // bottom buttons, which stay inside the window.

@@ -85,6 +85,12 @@ protected:
         for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
         return n;
     }
+    // The copy the last rewrite kept: the newest generation.
+    static std::string newestCopy() {
+        const std::vector<ListBackups::Generation> generations = ListBackups(kFile).generations();
+        if (generations.empty()) return "<no copy>";
+        return readFile(generations.front().path);
+    }
     static std::size_t filesHere() {
         std::size_t n = 0;
         for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(".")) ++n;
@@ -116,22 +122,23 @@ TEST_F(ServerListEditTest, RemoveTakesOutOneElementAndItsSeparator) {
     ASSERT_TRUE(list.remove(seen(1)).ok);
     const std::string afterFirst = replaced(kRich, kRichFirst, "");
     EXPECT_EQ(afterFirst, readFile(kFile));
-    EXPECT_EQ(kRich, readFile(kBackup));
+    EXPECT_EQ(kRich, newestCopy());
 
     // The last element goes with the separator before it.
     const ServerEntry last = seen(2);
     ASSERT_EQ("游戏服2", last.name);
     ASSERT_TRUE(list.remove(last).ok);
     EXPECT_EQ("[7]", readFile(kFile));
-    EXPECT_EQ(afterFirst, readFile(kBackup));
+    EXPECT_EQ(afterFirst, newestCopy());
 }
 
 TEST_F(ServerListEditTest, AddAppendsAfterTheLastElementInTheFilesStyle) {
     writeFile(kFile, kRich);
     ASSERT_TRUE(list.add("N", "n", "C:\\srv\\n.exe -x").ok);
-    EXPECT_EQ(kRich.substr(0, kRich.size() - 1) + R"(,{"name":"N","processname":"n","commandline":"C:\\srv\\n.exe -x"}])",
-              readFile(kFile));
-    EXPECT_EQ(kRich, readFile(kBackup));
+    EXPECT_EQ(
+        kRich.substr(0, kRich.size() - 1) + R"(,{"name":"N","processname":"n","commandline":"C:\\srv\\n.exe -x"}])",
+        readFile(kFile));
+    EXPECT_EQ(kRich, newestCopy());
     ASSERT_TRUE(list.load().ok);
     EXPECT_EQ("C:\\srv\\n.exe -x", list.entries().back().commandline);
     EXPECT_EQ(4, list.entries().back().index);
@@ -162,7 +169,7 @@ TEST_F(ServerListEditTest, AByteOrderMarkIsReadPastAndKeptByEveryEdit) {
     EXPECT_EQ("游戏服2", list.entries().back().name);
 
     same([&] { return list.add("新服", "gs", "/srv/gs/gs -id 3"); });
-    EXPECT_EQ(bom + kRich, readFile(kBackup));
+    EXPECT_EQ(bom + kRich, newestCopy());
     same([&] { return list.replace(seen(3), "游戏服3", "gs", "/srv/gs/gs -id 3"); });
     same([&] { return list.remove(seen(1)); });
     same([&] { return list.setHealthCheck(seen(3), {HealthProbe::tcp, "listen", 5s, 2}); });
@@ -173,7 +180,7 @@ TEST_F(ServerListEditTest, AByteOrderMarkIsReadPastAndKeptByEveryEdit) {
 
     // A mark before an unchanged list is no change: nothing is written.
     writeFile(kFile, bom + kRich);
-    std::filesystem::remove(kBackup);
+    std::filesystem::remove_all(kBackup);
     const ServerEntry first = seen(1);
     ASSERT_TRUE(list.replace(first, first.name, first.processname, first.commandline).ok);
     EXPECT_FALSE(std::filesystem::exists(kBackup));
@@ -229,8 +236,10 @@ TEST_F(ServerListEditTest, TabsCrLfAndAnEmptyPrettyListAreFollowed) {
     // Nothing to copy the indentation from: four blanks.
     writeFile(kFile, "[\n]\n");
     ASSERT_TRUE(list.add("A", "a", "a").ok);
-    EXPECT_EQ("[\n    {\n        \"name\": \"A\",\n        \"processname\": \"a\",\n        \"commandline\": \"a\"\n    }\n]\n",
-              readFile(kFile));
+    EXPECT_EQ(
+        "[\n    {\n        \"name\": \"A\",\n        \"processname\": \"a\",\n        \"commandline\": \"a\"\n    "
+        "}\n]\n",
+        readFile(kFile));
     ASSERT_TRUE(list.remove(seen(1)).ok);
     EXPECT_EQ("[]\n", readFile(kFile));
 }
@@ -240,7 +249,7 @@ TEST_F(ServerListEditTest, RemoveAllEmptiesTheListSkippedElementsIncluded) {
     ASSERT_TRUE(list.load().ok);
     ASSERT_TRUE(list.removeAll(list.entries()).ok);
     EXPECT_EQ("[]", readFile(kFile));
-    EXPECT_EQ(kRich, readFile(kBackup));
+    EXPECT_EQ(kRich, newestCopy());
 }
 
 TEST_F(ServerListEditTest, DeepValuesInsideAnEntryAreKeptWithoutRecursion) {
@@ -306,10 +315,14 @@ TEST_F(ServerListEditTest, AFileThatCannotBeParsedIsRefusedWithWhereItIsWrong) {
 
 TEST_F(ServerListEditTest, ACopyThatCannotBeKeptStopsTheChange) {
     writeFile(kFile, kRich);
-    std::filesystem::create_directories("serverinfo.json.bak/in-the-way");
+    // Neither the directory of the copies nor a copy of earlier versions.
+    std::filesystem::create_symlink("/dev/null", kBackup);
     const ListResult result = list.add("N", "n", "n");
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ("serverinfo.json.bak could not be written; serverinfo.json was left as it was", result.error);
+    EXPECT_EQ(
+        "serverinfo.json.bak is in the way: it is neither a directory nor a list's copy; serverinfo.json was "
+        "left as it was",
+        result.error);
     EXPECT_EQ(kRich, readFile(kFile));
 }
 
@@ -348,7 +361,8 @@ TEST_F(ServerListEditTest, AReadOnlyDirectorySaysSoAndLeavesTheFile) {
         }
         ::close(pipeFds[1]);
         char buffer[512];
-        for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) error.append(buffer, static_cast<std::size_t>(n));
+        for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            error.append(buffer, static_cast<std::size_t>(n));
         ::close(pipeFds[0]);
         int status = 0;
         ASSERT_EQ(child, ::waitpid(child, &status, 0));
@@ -361,19 +375,32 @@ TEST_F(ServerListEditTest, AReadOnlyDirectorySaysSoAndLeavesTheFile) {
         error = result.error;
     }
     ::chmod(dir.path().c_str(), 0700);
-    EXPECT_EQ("serverinfo.json.bak could not be written (Permission denied); serverinfo.json was left as it was", error);
+    EXPECT_EQ("serverinfo.json.bak could not be made (Permission denied); serverinfo.json was left as it was", error);
     EXPECT_EQ(kRich, readFile(kFile));
 }
 
-TEST_F(ServerListEditTest, TheCopyIsNoMoreReadableThanTheList) {
-    writeFile(kFile, R"([{"name":"A","processname":"a","commandline":"a","env":{"TOKEN":"secret"}}])");
-    writeFile(kBackup, "old");
+TEST_F(ServerListEditTest, TheCopiesAreNoMoreReadableThanTheListAndAnEarlierSingleCopyIsKeptAmongThem) {
+    const std::string list1 = R"([{"name":"A","processname":"a","commandline":"a","env":{"TOKEN":"secret"}}])";
+    writeFile(kFile, list1);
+    // The one copy earlier versions kept, readable by all.
+    writeFile(kBackup, "[]");
     ASSERT_EQ(0, ::chmod(kFile, 0600));
     ASSERT_EQ(0, ::chmod(kBackup, 0644));
     ASSERT_TRUE(list.add("B", "b", "b").ok);
     struct stat st {};
     ASSERT_EQ(0, ::stat(kBackup, &st));
-    EXPECT_EQ(0600u, st.st_mode & 0777);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(0700u, st.st_mode & 0777);
+    const std::vector<ListBackups::Generation> generations = ListBackups(kFile).generations();
+    ASSERT_EQ(2u, generations.size());
+    EXPECT_EQ(list1, readFile(generations[0].path));
+    EXPECT_EQ(1, generations[0].servers);
+    EXPECT_EQ("[]", readFile(generations[1].path));
+    EXPECT_EQ(0, generations[1].servers);
+    for (const auto& generation : generations) {
+        ASSERT_EQ(0, ::stat(generation.path.c_str(), &st));
+        EXPECT_EQ(0600u, st.st_mode & 0777) << generation.path;
+    }
     ASSERT_EQ(0, ::stat(kFile, &st));
     EXPECT_EQ(0600u, st.st_mode & 0777);
 }
@@ -390,7 +417,7 @@ TEST_F(ServerListEditTest, AnEditOfTheTextsAndTheHealthRuleIsOneWrite) {
                         R"("health":{"http":"http://listen:81/ok","custom":true,"interval":7,"failures":2})");
     EXPECT_EQ(expected, readFile(kFile));
     // The copy is the list before the whole edit, not a step of it.
-    EXPECT_EQ(kRich, readFile(kBackup));
+    EXPECT_EQ(kRich, newestCopy());
 
     // A refused rule writes neither part.
     writeFile(kFile, kRich);
@@ -400,7 +427,6 @@ TEST_F(ServerListEditTest, AnEditOfTheTextsAndTheHealthRuleIsOneWrite) {
     EXPECT_NE(std::string::npos, refused.error.find("\"tcp\"")) << refused.error;
     EXPECT_EQ(kRich, readFile(kFile));
 }
-
 
 TEST_F(ServerListEditTest, HealthCheckIsAddedToAnEntryWithoutOne) {
     writeFile(kFile, kRich);
@@ -485,12 +511,14 @@ TEST_F(ServerListEditTest, RemovingTheProbeRemovesTheRuleWhenNothingIsLeftToWatc
     EXPECT_EQ(replaced(kRich, R"(,"health":{"tcp":"listen","custom":true})", ""), readFile(kFile));
 
     // Nothing to remove: nothing is written.
-    std::filesystem::remove(kBackup);
+    std::filesystem::remove_all(kBackup);
     ASSERT_TRUE(list.setHealthCheck(seen(1), {}).ok);
     EXPECT_FALSE(std::filesystem::exists(kBackup));
 
     // A memory limit keeps the rule.
-    writeFile(kFile, R"([{"name":"A","processname":"a","commandline":"a","health":{"http":"http://h/","max_memory_mb":512}}])");
+    writeFile(
+        kFile,
+        R"([{"name":"A","processname":"a","commandline":"a","health":{"http":"http://h/","max_memory_mb":512}}])");
     ASSERT_TRUE(list.setHealthCheck(seen(1), {}).ok);
     EXPECT_EQ(R"([{"name":"A","processname":"a","commandline":"a","health":{"max_memory_mb":512}}])", readFile(kFile));
 }

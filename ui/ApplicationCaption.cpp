@@ -1,6 +1,8 @@
 #include "ui/ApplicationCaption.h"
 
-#include "log/AppLogger.h"
-#include "ui/DialogTemplate.h"
+#include "ui/UiText.h"
 
-wxString ApplicationCaption() { return U8(AppLogger::applicationName()); }
+// The program's own name, as the window's title spells it: the executable's
+// file name is lower case on Linux ("procward"), which reads as a fault in a
+// box the operator has to answer.
+wxString ApplicationCaption() { return U8("Procward"); }

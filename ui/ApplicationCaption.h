@@ -1,7 +1,6 @@
 #pragma once
 #include <wx/string.h>
 
-// The caption of every message box that does not name its own: the
-// application name, which is the executable's file name without extension
-// (the same name as the log's).
+// The caption of every message box that does not name its own: "Procward",
+// as the main window's title reads.
 wxString ApplicationCaption();

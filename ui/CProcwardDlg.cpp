@@ -5,11 +5,11 @@
 
 #include <wx/app.h>
 #include <wx/display.h>
-#include <wx/utils.h>
 #include <wx/evtloop.h>
-#include <wx/settings.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
+#include <wx/settings.h>
+#include <wx/utils.h>
 
 #include "app/core/Runtime.h"
 #include "config/SettingsFile.h"
@@ -20,13 +20,15 @@
 #include "platform/StopRequest.h"
 #include "platform/System.h"
 #include "platform/Text.h"
+#include "supervision/SystemClock.h"
 #include "ui/AppIcon.h"
 #include "ui/ApplicationCaption.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CEditSvrProcessDlg.h"
+#include "ui/CRestoreListDlg.h"
 #include "ui/CSettingDlg.h"
-#include "ui/FileChooser.h"
 #include "ui/DialogTemplate.h"
+#include "ui/FileChooser.h"
 #include "ui/MainWindowGlobals.h"
 #include "ui/ProcwardTrayIcon.h"
 #include "ui/RowArea.h"
@@ -36,7 +38,6 @@
 #include "ui/model/AutoRun.h"
 #include "ui/model/MainLayout.h"
 #include "ui/model/RowCommand.h"
-#include "supervision/SystemClock.h"
 #include "ui/model/ServerPaths.h"
 #include "ui/model/TrayState.h"
 #include "ui/model/WindowPlacement.h"
@@ -48,7 +49,8 @@ std::string missingPathMessage(const std::string& directory) { return "路径" +
 const char* const kListNotSaved = "服务器列表保存失败：";
 const char* const kListNotRead = "服务器列表无法读取，现在没有监控任何服务器：";
 
-const char* const kColumnHeaders[6] = {"名称", "命令行", "进程ID", "监听端口", "启动时间", "管理操作"};
+const char* const kColumnHeaders[MainLayout::kHeaders] = {"名称",     "命令行",   "上次退出", "进程ID",
+                                                          "监听端口", "启动时间", "管理操作"};
 
 WindowPlacement::Box boxOf(const wxRect& r) { return {r.x, r.y, r.width, r.height}; }
 wxRect rectOf(const WindowPlacement::Box& b) { return wxRect(b.x, b.y, b.width, b.height); }
@@ -71,6 +73,24 @@ std::string CProcwardDlg::deleteQuestion(const std::string& name) {
     return "将停止并删除服务器 " + name + " ，确定删除吗？";
 }
 
+std::string CProcwardDlg::restoreQuestion(const std::string& time, int servers, int now) {
+    return "将用 " + time + " 保存的服务器列表（" + std::to_string(servers) + " 个服务器）替换当前列表（" +
+           std::to_string(now) + " 个服务器），不在其中的服务器将被停止，确定恢复吗？";
+}
+
+std::string CProcwardDlg::stopAllQuestion(std::size_t servers) {
+    return "将停止 " + std::to_string(servers) + " 个服务器，停止后不会自动重启，确定全部结束吗？";
+}
+
+std::string CProcwardDlg::loadAllQuestion(std::size_t scripts) {
+    return "将运行 " + std::to_string(scripts) + " 个服务器的加载配置批处理文件，确定全部加载吗？";
+}
+
+std::string CProcwardDlg::openAllQuestion(std::size_t servers, std::size_t folders) {
+    return "将打开 " + std::to_string(servers) + " 个服务器所在的 " + std::to_string(folders) +
+           " 个文件夹，确定全部打开吗？";
+}
+
 const char* const CProcwardDlg::kBrowseFilter = "All Files (*.*)|*.*|Describe Files (*.exe)|*.exe||";
 
 CProcwardDlg::CProcwardDlg()
@@ -90,15 +110,26 @@ CProcwardDlg::CProcwardDlg()
         if (event.GetActive()) CallAfter(&CProcwardDlg::RestoreFocus);
     });
     Bind(wxEVT_CHAR_HOOK, &CProcwardDlg::OnCharHook, this);
+    // Where the keyboard was, to put it back after a reload or a box.
+    Bind(wxEVT_CHILD_FOCUS, [this](wxChildFocusEvent& event) {
+        event.Skip();
+        wxWindow* focused = FindFocus();
+        if (focused && focused != this && wxGetTopLevelParent(focused) == this) m_lastFocus = focused;
+    });
     Bind(wxEVT_CONTEXT_MENU, &CProcwardDlg::OnContextMenu, this);
     Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_ABOUTBOX);
     Bind(wxEVT_MENU, &CProcwardDlg::OnMenu, this, IDM_SETTINGS);
-    Bind(wxEVT_MENU, [this](wxCommandEvent&) { ShowServerOutput(m_menuRow); }, IDM_VIEW_OUTPUT);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { ShowServerOutput(m_menuRow); }, IDM_VIEW_OUTPUT);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { RestartServer(m_menuRow); }, IDM_RESTART);
     // Every button comes here first: the rows' buttons are routed by range.
     Bind(wxEVT_BUTTON, &CProcwardDlg::OnCommand, this);
-    Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnCommandLineChange(); }, IDC_COMMAND_LINE);
+    Bind(
+        wxEVT_TEXT, [this](wxCommandEvent&) { OnCommandLineChange(); }, IDC_COMMAND_LINE);
     for (int id : {IDC_NAME, IDC_PROCESS_NAME, IDC_COMMAND_LINE})
-        Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) { OnAdd(); }, id);
+        Bind(
+            wxEVT_TEXT_ENTER, [this](wxCommandEvent&) { OnAdd(); }, id);
 }
 
 CProcwardDlg::~CProcwardDlg() {
@@ -140,17 +171,27 @@ void CProcwardDlg::CreateTemplateControls() {
     t.button(IDC_DELETE_ALL, "全部删除", 885, 186, 40, 15);
     t.button(IDC_LOAD_ALL, "全部加载", 933, 186, 40, 15);
     t.button(IDC_OPEN_ALL, "全部打开", 981, 186, 40, 15);
-    // Enter starts all servers.
-    startAll->SetDefault();
-    SetDefaultItem(startAll);
+    t.button(IDC_RESTORE, "恢复", 740, 186, 40, 15);
+    const std::pair<int, const char*> tips[] = {
+        {IDC_LOAD_ALL, "运行每个服务器目录中的加载配置批处理文件（先询问）"},
+        {IDC_OPEN_ALL, "在文件管理器中打开服务器所在的文件夹，每个文件夹一次（先询问）"},
+        {IDC_UPDATE_TIME, "运行第一个服务器目录中的更新时间批处理文件"},
+        {IDC_RESTORE, "从修改前保存的副本中恢复服务器列表"},
+        {IDC_STOP_ALL, "停止全部服务器，停止后不会自动重启（先询问）"}};
+    for (const auto& [id, tip] : tips) FindWindow(id)->SetToolTip(U8(tip));
+    // No default button: Enter acts in the add strip (添加) and in dialogs
+    // only, never on every server at once (OnCharHook).
+    (void)startAll;
 
     const std::pair<int, void (CProcwardDlg::*)()> handlers[] = {
-        {IDC_START_ALL, &CProcwardDlg::OnStartAll}, {IDC_STOP_ALL, &CProcwardDlg::OnStopAll},
+        {IDC_START_ALL, &CProcwardDlg::OnStartAll},   {IDC_STOP_ALL, &CProcwardDlg::OnStopAll},
         {IDC_DELETE_ALL, &CProcwardDlg::OnDeleteAll}, {IDC_LOAD_ALL, &CProcwardDlg::OnLoadAll},
-        {IDC_OPEN_ALL, &CProcwardDlg::OnOpenAll}, {IDC_ADD, &CProcwardDlg::OnAdd},
-        {IDC_BROWSE, &CProcwardDlg::OnBrowse}, {IDC_UPDATE_TIME, &CProcwardDlg::OnUpdateTime}};
+        {IDC_OPEN_ALL, &CProcwardDlg::OnOpenAll},     {IDC_ADD, &CProcwardDlg::OnAdd},
+        {IDC_BROWSE, &CProcwardDlg::OnBrowse},        {IDC_UPDATE_TIME, &CProcwardDlg::OnUpdateTime},
+        {IDC_RESTORE, &CProcwardDlg::OnRestore}};
     for (const auto& [id, handler] : handlers)
-        Bind(wxEVT_BUTTON, [this, handler = handler](wxCommandEvent&) { (this->*handler)(); }, id);
+        Bind(
+            wxEVT_BUTTON, [this, handler = handler](wxCommandEvent&) { (this->*handler)(); }, id);
 }
 
 bool CProcwardDlg::OnInitDialog() {
@@ -171,8 +212,7 @@ bool CProcwardDlg::OnInitDialog() {
     m_runtime = std::make_unique<Runtime>([this] { CallAfter(&CProcwardDlg::RunSupervisor); });
     m_runtime->supervisor().addObserver(this);
 
-    if (RegisterAutoRun() == AutoRunResult::ShowMessage)
-        ShowMessage(kAutoRunFailedMessage, ToU8(ApplicationCaption()));
+    if (RegisterAutoRun() == AutoRunResult::ShowMessage) ShowMessage(kAutoRunFailedMessage, ToU8(ApplicationCaption()));
 
     CreateRowFont(*this);
     for (int id : {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL}) FindWindow(id)->SetFont(g_rowFont);
@@ -203,7 +243,7 @@ bool CProcwardDlg::OnInitDialog() {
 void CProcwardDlg::CreateColumnHeaders(wxWindow* parent) {
     // In the strip of the header, whose top is the header's top.
     const int top = parent == this ? g_rowOriginY : 0;
-    for (int column = 0; column < 6; ++column) {
+    for (int column = 0; column < MainLayout::kHeaders; ++column) {
         const MainLayout::Rect r = MainLayout::header(top, column);
         const wxRect placed = pixelsOf(*this, r);
         m_headers.push_back(new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), placed.GetPosition(),
@@ -235,9 +275,10 @@ void CProcwardDlg::listLoaded() {
         unreachable = unreachable || index > kHighestRowIndex;
     }
     if (unreachable)
-        AppLogger::Instance().get().warn("The buttons of rows beyond index {} do nothing; those servers are supervised "
-                                         "all the same",
-                                         kHighestRowIndex);
+        AppLogger::Instance().get().warn(
+            "The buttons of rows beyond index {} do nothing; those servers are supervised "
+            "all the same",
+            kHighestRowIndex);
     ApplyLayout();
     ArmTimer();
     UpdateTray();
@@ -345,8 +386,27 @@ void CProcwardDlg::RestoreFocus() {
     // A reload destroys the rows' buttons; the one that had the focus took
     // it along, and keys would reach no control until the window is clicked.
     wxWindow* focus = FindFocus();
-    if (focus && (focus == this || IsDescendant(focus))) return;
-    SetFocus();
+    if (focus && focus != this && IsDescendant(focus)) return;
+    // Back where the operator left it, while that control is still there.
+    if (wxWindow* last = m_lastFocus.get(); last && last->IsShownOnScreen() && last->IsEnabled()) {
+        last->SetFocus();
+        return;
+    }
+    // Otherwise the strip of column headers, which holds no control: the
+    // window itself would hand the focus on to the first control of the
+    // area that had it last, row 1's button, and scroll the rows to it.
+    // There no row scrolls, no key presses a button the operator did not
+    // choose, and Escape still reaches the window.
+    if (m_headerStrip)
+        m_headerStrip->SetFocus();
+    else
+        SetFocus();
+}
+
+void CProcwardDlg::KeepFocus(wxWindow* button, bool hadFocus) {
+    // A disabled control loses the focus; given back once it is enabled
+    // again, so that the keyboard stays where the operator left it.
+    if (hadFocus && button && button->IsEnabled()) button->SetFocus();
 }
 
 void CProcwardDlg::UpdateTray() {
@@ -399,8 +459,8 @@ void CProcwardDlg::ApplyLayout() {
         // the window stays where it is (moved up only as far as needed).
         m_laidOutRows = rows;
         const WindowPlacement::Box current = boxOf(GetScreenRect());
-        const wxRect placed = rectOf(WindowPlacement::refit(current, r.windowHeight,
-                                                            WindowPlacement::areaOf(current, areas), minimum));
+        const wxRect placed =
+            rectOf(WindowPlacement::refit(current, r.windowHeight, WindowPlacement::areaOf(current, areas), minimum));
         if (IsShown() && m_firstShowState == FirstShow::Framing) {
             m_firstShowState = FirstShow::Fitted;
         }
@@ -424,9 +484,11 @@ void CProcwardDlg::ArrangeControls() {
     const int bottomIds[5] = {IDC_START_ALL, IDC_STOP_ALL, IDC_DELETE_ALL, IDC_LOAD_ALL, IDC_OPEN_ALL};
     for (int i = 0; i < 5; ++i)
         FindWindow(bottomIds[i])->SetSize(pixelsOf(*this, a.bottomButtons[static_cast<std::size_t>(i)]));
+    FindWindow(IDC_RESTORE)->SetSize(pixelsOf(*this, a.restoreButton));
     m_commandLineEdit->SetSize(editPixels.x, editPixels.y, FromDIP(a.commandLineEditWidth), editPixels.height);
     const int topIds[3] = {IDC_BROWSE, IDC_ADD, IDC_UPDATE_TIME};
-    for (int i = 0; i < 3; ++i) FindWindow(topIds[i])->SetSize(pixelsOf(*this, a.topButtons[static_cast<std::size_t>(i)]));
+    for (int i = 0; i < 3; ++i)
+        FindWindow(topIds[i])->SetSize(pixelsOf(*this, a.topButtons[static_cast<std::size_t>(i)]));
     const wxRect group = m_addGroup->GetRect();
     m_addGroup->SetSize(group.x, group.y, FromDIP(a.groupBoxWidth), group.height);
     m_reminder->SetSize(pixelsOf(*this, a.reminder));
@@ -465,8 +527,8 @@ void CProcwardDlg::ArmTimer() {
     if (!m_runtime) return;
     // One shot, to whatever the runtime has due next: the tick, a settle
     // read, a stop's time-out, the service manager's watchdog.
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(m_runtime->nextDue() -
-                                                                             SystemClock::Instance().now());
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_runtime->nextDue() - SystemClock::Instance().now());
     const long long ms = std::clamp<long long>(wait.count() + 1, 1, 24LL * 3600 * 1000);
     m_timer.StartOnce(static_cast<int>(ms));
 }
@@ -515,9 +577,23 @@ void CProcwardDlg::OnClose(wxCloseEvent&) {
 }
 
 void CProcwardDlg::OnCharHook(wxKeyEvent& event) {
+    // Keys of another window (an output view) are that window's.
+    wxWindow* focus = FindFocus();
+    if (focus && focus != this && wxGetTopLevelParent(focus) != this) {
+        event.Skip();
+        return;
+    }
     if (event.GetKeyCode() == WXK_ESCAPE) {
         RequestEnd("Escape");
         return;
+    }
+    // Enter adds the server the strip describes; anywhere else it does
+    // nothing: not on a row's button the focus happens to be on, not
+    // "全部开始". Space still presses the focused button.
+    if (event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER) {
+        const bool inStrip = focus && (focus == m_nameEdit || focus == m_processNameEdit ||
+                                       focus == m_commandLineEdit || focus->GetId() == IDC_ADD);
+        if (!inStrip) return;
     }
     event.Skip();
 }
@@ -565,8 +641,8 @@ void CProcwardDlg::OnContextMenu(wxContextMenuEvent& event) {
 std::int32_t CProcwardDlg::RowAt(wxWindow* control, const wxPoint& screenPoint) {
     for (const auto& [index, row] : m_rows)
         for (wxWindow* cell : {static_cast<wxWindow*>(row->nameLabel), static_cast<wxWindow*>(row->commandLineLabel),
-                               static_cast<wxWindow*>(row->pidLabel), static_cast<wxWindow*>(row->portsLabel),
-                               static_cast<wxWindow*>(row->startTimeLabel)})
+                               static_cast<wxWindow*>(row->lastExitLabel), static_cast<wxWindow*>(row->pidLabel),
+                               static_cast<wxWindow*>(row->portsLabel), static_cast<wxWindow*>(row->startTimeLabel)})
             if (cell == control) return index;
     if (control != m_rowArea || !m_rowArea) return -1;
     // Between the cells: the row whose band holds the point.
@@ -582,6 +658,7 @@ std::int32_t CProcwardDlg::RowAt(wxWindow* control, const wxPoint& screenPoint) 
 std::unique_ptr<wxMenu> CProcwardDlg::RowMenu(std::int32_t index) {
     m_menuRow = index;
     auto menu = std::make_unique<wxMenu>();
+    menu->Append(IDM_RESTART, U8("重启"));
     menu->Append(IDM_VIEW_OUTPUT, U8("查看输出"));
     return menu;
 }
@@ -599,7 +676,7 @@ ServerOutputDlg* CProcwardDlg::ShowServerOutput(std::int32_t index) {
     ServerOutputDlg* view = outputView(index);
     if (!view) view = new ServerOutputDlg(this, index, server->info().name, ServerOutputDlg::sourceOf(*server));
     view->Show();
-    view->Raise();
+    view->TakeFocus();
     return view;
 }
 
@@ -631,8 +708,7 @@ void CProcwardDlg::OnSysCommand(int command) {
             settings.ShowModal();
             break;
         }
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -654,21 +730,11 @@ void CProcwardDlg::OnCommand(wxCommandEvent& event) {
         return;
     }
     switch (command->kind) {
-        case RowCommandKind::Toggle:
-            ToggleServer(command->index);
-            break;
-        case RowCommandKind::Delete:
-            DeleteServer(command->index);
-            break;
-        case RowCommandKind::Edit:
-            EditServer(command->index);
-            break;
-        case RowCommandKind::LoadConfig:
-            RunReloadBatch(command->index);
-            break;
-        case RowCommandKind::OpenPath:
-            OpenServerPath(command->index);
-            break;
+        case RowCommandKind::Toggle: ToggleServer(command->index); break;
+        case RowCommandKind::Delete: DeleteServer(command->index); break;
+        case RowCommandKind::Edit: EditServer(command->index); break;
+        case RowCommandKind::LoadConfig: RunReloadBatch(command->index); break;
+        case RowCommandKind::OpenPath: OpenServerPath(command->index); break;
     }
 }
 
@@ -683,12 +749,14 @@ void CProcwardDlg::ToggleServer(std::int32_t index) {
         return;
     }
     wxWindow* button = FindWindow(RowCommandId(RowCommandKind::Toggle, index));
+    const bool hadFocus = button && FindFocus() == button;
     if (button) button->Disable();
     if (server->info().pid > 0)
         supervisor().stop(index);
     else
         supervisor().start(index);
     if (button) button->Enable();
+    KeepFocus(button, hadFocus);
     ArmTimer();
 }
 
@@ -753,6 +821,14 @@ void CProcwardDlg::RunReloadBatch(std::int32_t index) {
     platform::shell().runScript(path, *directory, false);
 }
 
+void CProcwardDlg::RestartServer(std::int32_t index) {
+    if (!supervisor().find(index)) return;
+    // The record's own restart: a stop under way is waited for, then the
+    // start follows; the row shows each step.
+    supervisor().restart(index);
+    ArmTimer();
+}
+
 void CProcwardDlg::OpenServerPath(std::int32_t index) {
     const MonitoredServer* found = supervisor().find(index);
     if (!found) return;
@@ -766,17 +842,28 @@ void CProcwardDlg::OpenServerPath(std::int32_t index) {
 
 void CProcwardDlg::OnStartAll() {
     wxWindow* button = FindWindow(IDC_START_ALL);
+    const bool hadFocus = FindFocus() == button;
     button->Disable();
     supervisor().startAll();
     button->Enable();
+    KeepFocus(button, hadFocus);
     ArmTimer();
 }
 
 void CProcwardDlg::OnStopAll() {
+    // Every server it would stop, and every one it would keep down that the
+    // checks would otherwise start again: all of them stay down until
+    // started by hand, which one click must not do unasked.
+    std::size_t touched = 0;
+    for (const auto& [index, server] : supervisor().servers())
+        if (server->info().pid > 0 || server->autoStart()) ++touched;
+    if (touched > 0 && !Confirm(stopAllQuestion(touched))) return;
     wxWindow* button = FindWindow(IDC_STOP_ALL);
+    const bool hadFocus = FindFocus() == button;
     button->Disable();
     supervisor().stopAll();
     button->Enable();
+    KeepFocus(button, hadFocus);
     ArmTimer();
 }
 
@@ -787,22 +874,39 @@ void CProcwardDlg::OnDeleteAll() {
     ArmTimer();
 }
 
-void CProcwardDlg::OnLoadAll() {
+std::vector<CProcwardDlg::ReloadScript> CProcwardDlg::ReloadScripts() {
+    std::vector<ReloadScript> scripts;
     for (const auto& [index, server] : supervisor().servers()) {
         const std::string& commandLine = server->info().commandline;
         const std::optional<std::string> directory = ServerDirectory(commandLine, server->info().processname);
         if (!directory || !platform::directoryExists(*directory)) continue;
         const std::optional<std::string> script = ReloadScriptName(commandLine, server->info().processname);
-        if (script && platform::fileExists(*directory + *script))
-            platform::shell().runScript(*directory + *script, *directory, false);
+        if (script && platform::fileExists(*directory + *script)) scripts.push_back({*directory + *script, *directory});
     }
+    return scripts;
+}
+
+void CProcwardDlg::OnLoadAll() {
+    // The scripts are found first, so that the question counts what runs.
+    const std::vector<ReloadScript> scripts = ReloadScripts();
+    if (scripts.empty() || !Confirm(loadAllQuestion(scripts.size()))) return;
+    for (const ReloadScript& script : scripts) platform::shell().runScript(script.path, script.directory, false);
 }
 
 void CProcwardDlg::OnOpenAll() {
+    // Servers of one installation share a folder: a file manager each
+    // would bury the desktop in copies of one window.
+    std::vector<std::string> folders;
+    std::size_t servers = 0;
     for (const auto& [index, server] : supervisor().servers()) {
-        const std::optional<std::string> directory = ServerDirectory(server->info().commandline, server->info().processname);
-        if (directory && platform::directoryExists(*directory)) platform::shell().openDirectory(*directory);
+        const std::optional<std::string> directory =
+            ServerDirectory(server->info().commandline, server->info().processname);
+        if (!directory || !platform::directoryExists(*directory)) continue;
+        ++servers;
+        if (std::find(folders.begin(), folders.end(), *directory) == folders.end()) folders.push_back(*directory);
     }
+    if (folders.empty() || !Confirm(openAllQuestion(servers, folders.size()))) return;
+    for (const std::string& folder : folders) platform::shell().openDirectory(folder);
 }
 
 void CProcwardDlg::OnAdd() {
@@ -821,20 +925,55 @@ void CProcwardDlg::OnBrowse() {
     const BrowsedServer browsed = SplitBrowsedPath(chooser.chooseFile(this, kBrowseFilter));
     m_nameEdit->SetValue(U8(browsed.name));
     m_processNameEdit->SetValue(U8(browsed.fileName));
-    m_commandLineEdit->SetValue(U8(browsed.commandLine));  // proposes a name as typing does
+    // The chosen file is the program whatever blanks its path holds; the
+    // name is proposed as typing does.
+    m_browsing = true;
+    m_commandLineEdit->SetValue(U8(browsed.commandLine));
+    m_browsing = false;
+    // What browsing filled counts as the strip's own, not as typed.
+    m_stripFilled = {ToU8(m_nameEdit->GetValue()), ToU8(m_processNameEdit->GetValue())};
 }
 
 void CProcwardDlg::OnCommandLineChange() {
-    const std::optional<std::string> name =
-        ProposeServerName(ToU8(m_processNameEdit->GetValue()), ToU8(m_commandLineEdit->GetValue()));
-    if (name) m_nameEdit->SetValue(U8(*name));
+    const std::string commandLine = ToU8(m_commandLineEdit->GetValue());
+    if (m_browsing) {
+        if (const std::optional<std::string> name = ProposeServerName(ToU8(m_processNameEdit->GetValue()), commandLine))
+            m_nameEdit->ChangeValue(U8(*name));
+        return;
+    }
+    const AddStripFill fill =
+        FillAddStrip({ToU8(m_nameEdit->GetValue()), ToU8(m_processNameEdit->GetValue())}, m_stripFilled, commandLine);
+    // Set without a change event: only typing makes a field the operator's.
+    if (fill.fileName) {
+        m_processNameEdit->ChangeValue(U8(*fill.fileName));
+        m_stripFilled.fileName = *fill.fileName;
+    }
+    if (fill.name) {
+        m_nameEdit->ChangeValue(U8(*fill.name));
+        m_stripFilled.name = *fill.name;
+    }
 }
 
 void CProcwardDlg::OnUpdateTime() {
     for (const auto& [index, server] : supervisor().servers()) {
-        const std::optional<std::string> directory = ServerDirectory(server->info().commandline, server->info().processname);
+        const std::optional<std::string> directory =
+            ServerDirectory(server->info().commandline, server->info().processname);
         if (!directory) continue;
         platform::shell().runScript(*directory + UpdateTimeScriptName(), *directory, true);
         return;
     }
+}
+
+void CProcwardDlg::OnRestore() {
+    const std::vector<ListBackups::Generation> generations = m_runtime->serverList().backups().generations();
+    CRestoreListDlg choose(this, generations);
+    if (choose.ShowModal() != wxID_OK || choose.chosen() == 0) return;
+    const ListBackups::Generation& chosen = generations[static_cast<std::size_t>(choose.chosen() - 1)];
+    if (!Confirm(restoreQuestion(ListBackups::localTimeText(chosen.made), chosen.servers,
+                                 static_cast<int>(supervisor().servers().size()))))
+        return;
+    // As a reload: servers the copy keeps as they are keep their processes.
+    std::string text;
+    if (!m_runtime->restoreList(chosen.number, "window", text)) ShowMessage(text, ToU8(ApplicationCaption()));
+    ArmTimer();
 }

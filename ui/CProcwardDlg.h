@@ -9,10 +9,12 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
+#include <wx/weakref.h>
 
 #include <map>
 
 #include "supervision/Supervisor.h"
+#include "ui/model/AddServerForm.h"
 #include "ui/model/RowStatus.h"
 
 class FileChooser;
@@ -49,12 +51,15 @@ public:
         IDC_OPEN_ALL = 1009,
         IDC_BROWSE = 1010,
         IDC_UPDATE_TIME = 1011,
+        IDC_RESTORE = 1012,
     };
     // Commands of the window menu.
     static constexpr int IDM_ABOUTBOX = 0x0010;
     static constexpr int IDM_SETTINGS = 0x0020;
     // The command of a row's context menu: "查看输出".
     static constexpr int IDM_VIEW_OUTPUT = 0x0030;
+    // "重启": stop the row's server and start it again at once.
+    static constexpr int IDM_RESTART = 0x0040;
     // The status timer.
     static constexpr int kStatusTimerId = 1;
     // The timer of the countdowns of stops under way.
@@ -98,6 +103,11 @@ public:
     static const char* const kDeleteAllQuestion;
     // The question before deleting the server `name`.
     static std::string deleteQuestion(const std::string& name);
+    // The questions of "全部结束", "全部加载" and "全部打开", with how many
+    // servers (scripts, folders) they touch.
+    static std::string stopAllQuestion(std::size_t servers);
+    static std::string loadAllQuestion(std::size_t scripts);
+    static std::string openAllQuestion(std::size_t servers, std::size_t folders);
     // SIGTERM and SIGINT end the window as Escape does, SIGHUP reloads the
     // files; for the program itself (a test in the same process keeps the
     // signals' defaults).
@@ -119,6 +129,9 @@ public:
     void EditServer(std::int32_t index);
     void RunReloadBatch(std::int32_t index);
     void OpenServerPath(std::int32_t index);
+    // Stops the server and starts it again as soon as its process has gone
+    // (its auto-start stays or comes on). No question: nothing is lost.
+    void RestartServer(std::int32_t index);
     // The server's output view, opened (or raised when it is open already).
     ServerOutputDlg* ShowServerOutput(std::int32_t index);
     // The open output view of the server; nullptr when there is none.
@@ -137,6 +150,9 @@ public:
     void OnBrowse();
     void OnCommandLineChange();
     void OnUpdateTime();
+    // "恢复": a kept copy of the list, chosen in a dialog, brought back.
+    void OnRestore();
+    static std::string restoreQuestion(const std::string& time, int servers, int now);
 
     // The filter of the browse dialog.
     static const char* const kBrowseFilter;
@@ -157,10 +173,18 @@ public:
     wxSize fittedSize() const { return m_fittedSize; }
     // The scrolling area that holds the rows.
     RowArea* rowArea() { return m_rowArea; }
+    // The strip of column headers (where the focus goes when the control
+    // that had it is gone).
+    wxWindow* headerStrip() { return m_headerStrip; }
     // The work areas of the screens, the primary one first.
     static std::vector<wxRect> workAreas();
 
 private:
+    // The reload scripts "全部加载" runs: those that exist, in index order.
+    struct ReloadScript {
+        std::string path, directory;
+    };
+    std::vector<ReloadScript> ReloadScripts();
     void CreateTemplateControls();
     void CreateColumnHeaders(wxWindow* parent);
     // The window's size after a change of the rows: the template's height
@@ -179,6 +203,11 @@ private:
     // Puts the focus back into the window when the control that had it is
     // gone, so that Escape and Enter keep working.
     void RestoreFocus();
+    // Gives the focus back to `button` after a command disabled it for a
+    // while, when it had it.
+    static void KeepFocus(wxWindow* button, bool hadFocus);
+    // The control that last had the keyboard in this window.
+    wxWeakRef<wxWindow> m_lastFocus;
     void ShowWindowMenu(const wxPoint& where);
 
     void OnCommand(wxCommandEvent& event);
@@ -240,4 +269,8 @@ private:
     wxTextCtrl* m_nameEdit = nullptr;
     wxTextCtrl* m_processNameEdit = nullptr;
     wxTextCtrl* m_commandLineEdit = nullptr;
+    // What the strip last put into its name and file name itself: a field
+    // that holds something else was typed, and is left alone.
+    AddStripFields m_stripFilled;
+    bool m_browsing = false;
 };

@@ -9,13 +9,13 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include "platform/FileStore.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "supervision/MonitoredServer.h"
 #include "supervision/OutputFollower.h"
 #include "supervision/ServerOutputFile.h"
 #include "ui/DialogTemplate.h"
-#include "platform/FileStore.h"
 
 namespace {
 // The bytes of one look at the file, at most: a server that writes fast is
@@ -69,14 +69,25 @@ ServerOutputDlg::ServerOutputDlg(wxWindow* parent, std::int32_t index, const std
     layout.button(wxID_CANCEL, "关闭", 363, 241, 50, 14)->SetDefault();
     SetEscapeId(wxID_CANCEL);
 
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OpenFolder(); }, kOpenFolderId);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Close(); }, wxID_CANCEL);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OpenFolder(); }, kOpenFolderId);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { Close(); }, wxID_CANCEL);
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) {
         m_timer.Stop();
         m_closed = true;
         Destroy();
     });
-    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { FollowOutput(); }, kFollowTimerId);
+    Bind(
+        wxEVT_TIMER, [this](wxTimerEvent&) { FollowOutput(); }, kFollowTimerId);
+    // Escape closes the view wherever its focus is, and goes no further.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (event.GetKeyCode() == WXK_ESCAPE) {
+            Close();
+            return;
+        }
+        event.Skip();
+    });
 
     folder->Enable(!m_source.file.empty());
     if (!m_source.note.empty()) {
@@ -140,4 +151,13 @@ void ServerOutputDlg::OpenFolder() {
         platform::shell().openDirectory(folder);
     else
         wxMessageBox(U8("路径" + folder + "  不存在"), U8("提示 "), wxOK, this);
+}
+
+void ServerOutputDlg::TakeFocus() {
+    Raise();
+    // A note is shown in a disabled control, which takes no focus.
+    if (m_linesText->IsEnabled())
+        m_linesText->SetFocus();
+    else if (wxWindow* close = FindWindow(wxID_CANCEL))
+        close->SetFocus();
 }

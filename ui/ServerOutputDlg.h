@@ -59,6 +59,9 @@ public:
     void FollowOutput();
     // Opens the folder of the file; a box says when it does not exist.
     void OpenFolder();
+    // The keyboard goes to the view as it opens or is raised: Escape then
+    // closes it (not the main window behind it), the arrows scroll the lines.
+    void TakeFocus();
 
 private:
     void Append(const std::string& bytes);

@@ -25,8 +25,8 @@ Control* withRowFont(Control* control) {
 
 wxStaticText* cell(wxWindow* parent, int index, MainLayout::RowControl control, const std::string& text) {
     const wxRect r = place(parent, index, control);
-    auto* label = withRowFont(
-        new wxStaticText(parent, wxID_STATIC, wxString(), r.GetPosition(), r.GetSize(), wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END));
+    auto* label = withRowFont(new wxStaticText(parent, wxID_STATIC, wxString(), r.GetPosition(), r.GetSize(),
+                                               wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END));
     label->SetLabelText(U8(text));  // shown as it is: no mnemonics
     return label;
 }
@@ -47,11 +47,12 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
                      const RowStatus& cells, std::function<void()> changed)
     : nameLabel(cell(parent, index, MainLayout::Name, name)),
       commandLineLabel(cell(parent, index, MainLayout::CommandLine, commandline)),
+      lastExitLabel(cell(parent, index, MainLayout::LastExit, cells.lastExit)),
       pidLabel(cell(parent, index, MainLayout::Pid, cells.pid)),
       portsLabel(cell(parent, index, MainLayout::Ports, cells.ports)),
       startTimeLabel(cell(parent, index, MainLayout::StartTime, cells.startTime)),
-      startStopButton(button(parent, index, MainLayout::StartStop, RowCommandKind::Toggle,
-                             cells.startStopCaption.c_str())),
+      startStopButton(
+          button(parent, index, MainLayout::StartStop, RowCommandKind::Toggle, cells.startStopCaption.c_str())),
       editButton(button(parent, index, MainLayout::Edit, RowCommandKind::Edit, "编辑")),
       deleteButton(button(parent, index, MainLayout::Delete, RowCommandKind::Delete, "删除")),
       loadConfigButton(button(parent, index, MainLayout::LoadConfig, RowCommandKind::LoadConfig, "加载配置")),
@@ -63,14 +64,15 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
     commandLineLabel->SetToolTip(U8(commandline));
     pidLabel->SetToolTip(U8(cells.tooltip));
     portsLabel->SetToolTip(U8(cells.tooltip));
+    lastExitLabel->SetToolTip(U8(cells.tooltip));
     showColour(cells.colour);
     showHealth(cells);
 }
 
 ServerRow::~ServerRow() {
-    for (wxWindow* control : std::array<wxWindow*, 10>{nameLabel, commandLineLabel, pidLabel, portsLabel, startTimeLabel,
-                                                       startStopButton, editButton, deleteButton, loadConfigButton,
-                                                       openPathButton})
+    for (wxWindow* control :
+         std::array<wxWindow*, 11>{nameLabel, commandLineLabel, lastExitLabel, pidLabel, portsLabel, startTimeLabel,
+                                   startStopButton, editButton, deleteButton, loadConfigButton, openPathButton})
         control->Destroy();
 }
 
@@ -82,16 +84,18 @@ void ServerRow::update(const RowStatus& cells) {
     if (cells.ports != m_shown.ports) portsLabel->SetLabelText(U8(cells.ports));
     if (cells.startStopCaption != m_shown.startStopCaption) startStopButton->SetLabel(U8(cells.startStopCaption));
     if (cells.startTime != m_shown.startTime) startTimeLabel->SetLabelText(U8(cells.startTime));
+    if (cells.lastExit != m_shown.lastExit) lastExitLabel->SetLabelText(U8(cells.lastExit));
     if (cells.tooltip != m_shown.tooltip) {
         pidLabel->SetToolTip(U8(cells.tooltip));
         portsLabel->SetToolTip(U8(cells.tooltip));
+        lastExitLabel->SetToolTip(U8(cells.tooltip));
     }
     showColour(cells.colour);
     showHealth(cells);
     const bool cellsChanged = cells.pid != m_shown.pid || cells.ports != m_shown.ports ||
                               cells.startStopCaption != m_shown.startStopCaption ||
-                              cells.startTime != m_shown.startTime || cells.colour != m_shown.colour ||
-                              cells.unhealthy != m_shown.unhealthy;
+                              cells.startTime != m_shown.startTime || cells.lastExit != m_shown.lastExit ||
+                              cells.colour != m_shown.colour || cells.unhealthy != m_shown.unhealthy;
     m_shown = cells;
     if (cellsChanged && m_changed) m_changed();
 }

@@ -37,6 +37,7 @@ public:
 
     wxStaticText* nameLabel;
     wxStaticText* commandLineLabel;
+    wxStaticText* lastExitLabel;  // how its last process ended, in words
     wxStaticText* pidLabel;
     wxStaticText* portsLabel;
     wxStaticText* startTimeLabel;

@@ -81,8 +81,8 @@ void ControlServer::onRequest(platform::CommandRequest request) {
     if (!allowed(request.peerUid, own)) {
         log.warn("Control command from uid {} (pid {}) refused: only root and uid {} may control Procward",
                  request.peerUid, request.peerPid, own);
-        answer(request.id, 1, fmt::format("refused: uid {} may not control this Procward (it runs as uid {})",
-                                          request.peerUid, own));
+        answer(request.id, 1,
+               fmt::format("refused: uid {} may not control this Procward (it runs as uid {})", request.peerUid, own));
         return;
     }
     rapidjson::Document parsed;
@@ -107,6 +107,9 @@ void ControlServer::onRequest(platform::CommandRequest request) {
     command.group = flag("group");
     command.dryRun = flag("dry_run");
     command.signal = text("signal");
+    if (parsed.IsObject())
+        if (const auto member = parsed.FindMember("generation"); member != parsed.MemberEnd() && member->value.IsInt())
+            command.generation = member->value.GetInt();
     const bool json = flag("json");
     if (parsed.HasParseError() || command.verb.empty()) {
         log.warn("Control command from uid {} not understood: {}", request.peerUid, request.line.substr(0, 200));
@@ -129,14 +132,19 @@ void ControlServer::onRequest(platform::CommandRequest request) {
     platform::StopSignal signal = platform::StopSignal::Graceful;
     const bool badSignal = verb && verb->argument && !platform::stopSignalOf(command.signal, signal);
     const bool allowsAll = verb && verb->target == CtlTarget::OneOrAll;
-    if (!verb || command.verb != verb->request || badSignal || (command.all && !allowsAll) ||
+    const bool badGeneration =
+        verb && (verb->target == CtlTarget::Generation ? command.generation < 1 || command.all || !command.name.empty()
+                                                       : command.generation != 0);
+    if (!verb || command.verb != verb->request || badSignal || badGeneration || (command.all && !allowsAll) ||
         (named && !command.all && command.name.empty()) || (whole && (command.all || !command.name.empty()))) {
         log.warn("Control command from uid {} not understood: {}", request.peerUid, request.line.substr(0, 200));
         answer(request.id, 1, "the command was not understood");
         return;
     }
     log.info("Control command from uid {}: {}{}{}", request.peerUid,
-             whole ? command.verb : describe(command.verb, command.name, command.all),
+             whole                ? command.verb
+             : command.generation ? command.verb + " " + std::to_string(command.generation)
+                                  : describe(command.verb, command.name, command.all),
              command.signal.empty() ? "" : " " + command.signal, command.dryRun ? " --dry-run" : "");
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
@@ -175,9 +183,7 @@ std::function<void(const CommandResult&)> ControlServer::replyTo(std::uint64_t i
             return;
         }
         switch (r.status) {
-            case CommandStatus::AlreadyRunning:
-                answer(id, 0, say("{name} is already running: pid={pid}"));
-                return;
+            case CommandStatus::AlreadyRunning: answer(id, 0, say("{name} is already running: pid={pid}")); return;
             case CommandStatus::NotRunning:
                 if (verb == "signal")
                     answer(id, 1, say("{name} is not running: no signal was sent"));
@@ -187,26 +193,31 @@ std::function<void(const CommandResult&)> ControlServer::replyTo(std::uint64_t i
             case CommandStatus::Stopping:
                 answer(id, 1, say("{name} is stopping; start it again once it has stopped"));
                 return;
-            case CommandStatus::Gone:
-                answer(id, 1, say("{name} is no longer in the list"));
-                return;
+            case CommandStatus::Gone: answer(id, 1, say("{name} is no longer in the list")); return;
             case CommandStatus::StopFailed:
                 answer(id, 1,
                        say(verb == "signal" ? words->failed
                            : verb == "kill" ? "{name} could not be killed (see the log)"
                                             : "{name} could not be stopped (see the log)"));
                 return;
-            case CommandStatus::Done:
-                answer(id, 0, say(words->done));
-                return;
-            default:
-                answer(id, 1, say(words->failed));
-                return;
+            case CommandStatus::Done: answer(id, 0, say(words->done)); return;
+            default: answer(id, 1, say(words->failed)); return;
         }
     };
 }
 
 void ControlServer::run(Supervisor& supervisor, const Command& command) {
+    if (command.verb == "backups" || command.verb == "restore") {
+        std::string text;
+        const bool listing = command.verb == "backups";
+        if (listing ? !actions_.backups : !actions_.restore) {
+            answer(command.id, 1, "this Procward keeps no copies of its list");
+            return;
+        }
+        const bool ok = listing ? actions_.backups(text) : actions_.restore(command.generation, text);
+        answer(command.id, ok ? 0 : 1, text);
+        return;
+    }
     if (command.verb == "reload" || command.verb == "shutdown") {
         if (command.verb == "reload") {
             std::string text;

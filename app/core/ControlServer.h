@@ -34,6 +34,12 @@ public:
         std::function<bool(std::string& text, bool dryRun)> reload;
         // Asks the program to end once this round of the loop is over.
         std::function<void()> shutdown;
+        // The kept copies of the server list, as text; false when they
+        // cannot be listed.
+        std::function<bool(std::string& text)> backups;
+        // Brings copy `number` back as the list and applies it: true when
+        // applied; `text` is the answer.
+        std::function<bool(int number, std::string& text)> restore;
     };
 
     ControlServer(const StatusBoard& board, std::function<void()> wake);
@@ -64,6 +70,7 @@ private:
         bool group = false;   // signal: to the process group
         bool dryRun = false;  // reload: say what, apply nothing
         std::string signal;   // signal: its name ("HUP")
+        int generation = 0;   // restore: the copy's number
     };
 
     void onRequest(platform::CommandRequest request);

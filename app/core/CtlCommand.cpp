@@ -23,7 +23,6 @@
 
 namespace {
 
-
 // Seconds as given to --timeout: a number above 0, at most a day.
 bool parseSeconds(const std::string& text, long long& ms) {
     if (text.empty()) return false;
@@ -31,6 +30,25 @@ bool parseSeconds(const std::string& text, long long& ms) {
     const double seconds = std::strtod(text.c_str(), &end);
     if (end != text.c_str() + text.size() || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400) return false;
     ms = static_cast<long long>(std::ceil(seconds * 1000));
+    return true;
+}
+
+// `restore N`: the number of one copy, nothing else.
+bool generationRequest(const CtlVerb& verb, const CtlWords& parsed, std::string& line, std::string& error) {
+    const std::string name = verb.name;
+    if (parsed.json || parsed.dryRun || parsed.group || parsed.now || parsed.all) {
+        error = name + " takes the number of a copy and no option";
+        return false;
+    }
+    const std::string number = parsed.words.size() == 2 ? parsed.words[1] : std::string();
+    const bool digits =
+        !number.empty() && number.size() < 7 && number.find_first_not_of("0123456789") == std::string::npos;
+    const int n = digits ? std::stoi(number) : 0;
+    if (n < 1 || n > kCtlMostGeneration) {
+        error = name + " needs the number of one copy (1 the newest; ctl backups lists them)";
+        return false;
+    }
+    line = fmt::format(R"({{"command":"{}","generation":{}}})", verb.request, n);
     return true;
 }
 
@@ -101,6 +119,7 @@ bool CtlRequestLine(const CtlWords& parsed, std::string& line, std::string& erro
         return false;
     }
     const std::size_t words = parsed.words.size() - 1;
+    if (verb->target == CtlTarget::Generation) return generationRequest(*verb, parsed, line, error);
     const std::size_t arguments = verb->argument ? 1 : 0;
     const bool one = verb->target == CtlTarget::One || verb->target == CtlTarget::OneOrAll;
     const bool mayName = one || verb->target == CtlTarget::OptionalOne;
@@ -221,11 +240,8 @@ int ask(const CtlWords& parsed, const std::string& line, std::string& text, std:
                          "or give more time with --timeout\n",
                          static_cast<double>(parsed.timeoutMs) / 1000, path.c_str());
             return 3;
-        case platform::CommandResult::Failed:
-            std::fprintf(err, "ctl: %s\n", error.c_str());
-            return 1;
-        case platform::CommandResult::Answered:
-            break;
+        case platform::CommandResult::Failed: std::fprintf(err, "ctl: %s\n", error.c_str()); return 1;
+        case platform::CommandResult::Answered: break;
     }
     // The answer: the exit code on the first line, then the text.
     const std::size_t newline = reply.find('\n');
@@ -312,8 +328,9 @@ int RunCtlLogs(const CtlWords& parsed, std::FILE* out, std::FILE* err, bool (*ke
     }
     const std::string file = server["output_file"].GetString();
     // Said, but the file may still hold what its earlier launches wrote.
-    if (!note.empty()) std::fprintf(err, "ctl: %s: %s; %s holds what it wrote when Procward started it\n",
-                                    name.c_str(), note.c_str(), file.c_str());
+    if (!note.empty())
+        std::fprintf(err, "ctl: %s: %s; %s holds what it wrote when Procward started it\n", name.c_str(), note.c_str(),
+                     file.c_str());
     OutputFollower follower(file);
     if (ServerOutputFile::size(file) < 0 && !parsed.follow) {
         std::fprintf(err, "ctl: %s has written nothing yet (%s does not exist)\n", name.c_str(), file.c_str());

@@ -26,6 +26,9 @@ struct CtlWords {
     bool dryRun = false;   // reload --dry-run
     bool group = false;    // signal --group
 };
+
+// The largest copy number `ctl restore` takes.
+constexpr int kCtlMostGeneration = 100000;
 bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::string& error);
 
 // The request line for the words after "ctl"; false with the reason when

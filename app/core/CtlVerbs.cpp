@@ -30,6 +30,13 @@ const std::vector<CtlVerb>& CtlVerbs() {
          "reads procward.ini and serverinfo.json again and applies them; says what it added, changed, removed "
          "(--dry-run: only says it)",
          "reload", "", "", "", ""},
+        {"backups", CtlTarget::None, 0, nullptr, "backups",
+         "lists the copies of serverinfo.json kept before each rewrite: number (1 the newest), time, servers",
+         "backups", "", "", "", ""},
+        {"restore", CtlTarget::Generation, 0, nullptr, "restore N",
+         "brings copy N of serverinfo.json back (the list it replaces is kept as a copy) and applies it as reload "
+         "does; says what it added, changed, removed",
+         "restore", "", "", "", ""},
         {"shutdown", CtlTarget::None, 0, nullptr, "shutdown", "ends Procward; the servers keep running", "shutdown", "",
          "", "", ""},
     };

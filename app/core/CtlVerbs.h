@@ -12,6 +12,7 @@ enum class CtlTarget {
     OptionalOne,  // the name of one server, or nothing for every server (status)
     One,          // the name of one server
     OneOrAll,     // the name of one server, or --all
+    Generation,   // the number of one kept copy of the server list (1 the newest)
 };
 
 // The options a command takes, as bits.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <future>
 
 #include <fmt/format.h>
@@ -49,6 +50,7 @@ Runtime::Runtime(std::function<void()> wake, std::FILE* complaints)
       supervisor_(SystemClock::Instance(), platform::processControl(), SupervisionOptionsFrom(settings_.general)),
       host_(supervisor_, wake_, mailSink_.counters()),
       rotator_(host_.board()) {
+    list_.setBackupsKept(settings_.general.listBackups);
     supervisor_.addAlertSink(&mailAlerts_);
     supervisor_.addAlertSink(&channels_);
     configureChannels();
@@ -57,6 +59,11 @@ Runtime::Runtime(std::function<void()> wake, std::FILE* complaints)
     ControlServer::Actions actions;
     actions.reload = [this](std::string& text, bool dryRun) { return reload("ctl", text, dryRun); };
     actions.shutdown = [this] { endHow_ = "ctl"; };
+    actions.backups = [this](std::string& text) {
+        text = backupsText();
+        return true;
+    };
+    actions.restore = [this](int number, std::string& text) { return restoreList(number, "ctl", text); };
     host_.setControlActions(std::move(actions));
 }
 
@@ -87,8 +94,8 @@ void Runtime::start() {
 
 void Runtime::startRotation() {
     const GeneralSettingsData& general = settings_.general;
-    rotator_.start(supervisor_.options().checkInterval,
-                   static_cast<std::int64_t>(general.serverLogMaxMb) * 1024 * 1024, general.serverLogBackups);
+    rotator_.start(supervisor_.options().checkInterval, static_cast<std::int64_t>(general.serverLogMaxMb) * 1024 * 1024,
+                   general.serverLogBackups);
 }
 
 void Runtime::raiseOwn(AlertKind kind, const std::string& message) {
@@ -200,8 +207,7 @@ bool Runtime::reload(const std::string& cause, std::string& text, bool dryRun) {
     apply(next, true);
     const ListChange change = supervisor_.load(list_.entries());
     host_.setConfigProblem({});
-    const auto interval =
-        std::chrono::duration_cast<std::chrono::seconds>(supervisor_.options().checkInterval).count();
+    const auto interval = std::chrono::duration_cast<std::chrono::seconds>(supervisor_.options().checkInterval).count();
     text = fmt::format("reloaded: {}; checking every {} s", change.text(), interval);
     log.info("Reloaded: {}; checking every {} s", change.text(), interval);
     return true;
@@ -213,6 +219,7 @@ void Runtime::apply(const Settings& settings, bool all) {
     const SupervisionOptions options = SupervisionOptionsFrom(settings_.general);
     supervisor_.changeOptions(options);
     mailSink_.setSettings(settings_.mail);
+    list_.setBackupsKept(settings_.general.listBackups);
     logMailState(&before.mail);
     if (settings_.webhooks != before.webhooks) configureChannels();
     if (!all) return;
@@ -242,5 +249,44 @@ bool Runtime::changeSettings(const Settings& settings, std::string& error) {
         return false;
     }
     apply(settings, false);
+    return true;
+}
+
+std::string Runtime::backupsText() const {
+    const ListBackups backups = list_.backups();
+    const std::vector<ListBackups::Generation> generations = backups.generations();
+    if (generations.empty())
+        return fmt::format("no copies of {} are kept yet (one is made at each change of the list; LIST_BACKUPS={})",
+                           list_.path(), backups.kept());
+    std::string text = fmt::format("copies of {} in {}, newest first (LIST_BACKUPS={}):\n{:>4}  {:<19}  {:>7}  {}\n",
+                                   list_.path(), backups.directory(), backups.kept(), "N", "TIME", "SERVERS", "FILE");
+    for (const ListBackups::Generation& generation : generations)
+        text +=
+            fmt::format("{:>4}  {:<19}  {:>7}  {}\n", generation.number, ListBackups::localTimeText(generation.made),
+                        generation.servers < 0 ? std::string("-") : std::to_string(generation.servers),
+                        std::filesystem::path(generation.path).filename().string());
+    return text;
+}
+
+bool Runtime::restoreList(int number, const std::string& cause, std::string& text) {
+    auto& log = AppLogger::Instance().get();
+    log.info("Restoring copy {} of serverinfo.json ({})", number, cause);
+    const ListResult restored = list_.restore(number);
+    if (!restored.ok) {
+        log.error("Restore refused, the list stays: {}", restored.error);
+        text = "restore refused: " + restored.error + "\nthe list stays as it was";
+        return false;
+    }
+    const ListResult list = store_.refresh(false);
+    if (!list.ok) {
+        // The copy read as a list a moment ago: the file changed since.
+        log.error("The restored list could not be read back: {}", list.error);
+        text = "restored, but the list could not be read back: " + list.error + "\nthe running list stays";
+        return false;
+    }
+    const ListChange change = supervisor_.load(list_.entries());
+    host_.setConfigProblem({});
+    text = fmt::format("restored copy {}: {}", number, change.text());
+    log.info("Restored copy {} of serverinfo.json: {}", number, change.text());
     return true;
 }

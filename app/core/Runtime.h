@@ -72,6 +72,17 @@ public:
     // are read and what would change is said; nothing is applied.
     bool reload(const std::string& cause, std::string& text, bool dryRun = false);
 
+    // The kept copies of serverinfo.json as `ctl backups` shows them: one
+    // line each, newest first, with its number, time and server count.
+    std::string backupsText() const;
+    // Brings copy `number` of serverinfo.json back (ListBackups numbers
+    // them, 1 the newest) and applies the list as a reload applies it:
+    // unchanged entries keep their processes, new ones start, removed ones
+    // are no longer supervised. procward.ini is not read again. `cause`
+    // names who asked ("ctl", "window"). True when applied; `text` says what
+    // changed, or why nothing did.
+    bool restoreList(int number, const std::string& cause, std::string& text);
+
     // How the program was asked to end, in the words of its last log line
     // ("SIGTERM", "ctl"); empty while nothing asked. The host looks after
     // each runDue (and after each wake) and then calls stop.

@@ -14,6 +14,7 @@ std::vector<ServerEntry> ServerListStore::read() {
 ListResult ServerListStore::refresh(bool missingIsEmpty) {
     // The list logs what it could not read and each entry it skipped.
     ServerList fresh(list_.path());
+    fresh.setBackupsKept(list_.backupsKept());
     ListResult result = fresh.load();
     if (result.ok || (result.missing && missingIsEmpty)) list_ = std::move(fresh);
     return result;
@@ -21,8 +22,8 @@ ListResult ServerListStore::refresh(bool missingIsEmpty) {
 
 const ServerEntry* ServerListStore::seen(std::int32_t index) const {
     const auto& entries = list_.entries();
-    const auto found =
-        std::find_if(entries.begin(), entries.end(), [index](const ServerEntry& entry) { return entry.index == index; });
+    const auto found = std::find_if(entries.begin(), entries.end(),
+                                    [index](const ServerEntry& entry) { return entry.index == index; });
     return found == entries.end() ? nullptr : &*found;
 }
 

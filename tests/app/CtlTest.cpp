@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include "config/ListBackups.h"
 #include "tests/app/Installation.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -22,8 +23,8 @@ struct Server {
     std::string name;
     int index = 0;
     int pid = 0;
-    std::string listen;       // empty for null
-    std::string startTime;    // empty for null
+    std::string listen;     // empty for null
+    std::string startTime;  // empty for null
     bool autoStart = false;
     std::string state;
 };
@@ -43,7 +44,8 @@ class CtlTest : public ::testing::Test {
 protected:
     void SetUp() override {
         webPort = freeTcpPort();
-        install.writeServers("[" + install.entry("web", "--listen 127.0.0.1:" + std::to_string(webPort) + " --role web") +
+        install.writeServers("[" +
+                             install.entry("web", "--listen 127.0.0.1:" + std::to_string(webPort) + " --role web") +
                              "," + install.entry("worker", "--role worker") + "]");
         install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTOP_TIMEOUT=5\n");
         install.start();
@@ -204,6 +206,60 @@ TEST_F(CtlTest, AllServersStopAndStartTogether) {
     EXPECT_EQ(2u, install.serverPids().size());
 }
 
+TEST_F(CtlTest, BackupsListsTheKeptCopiesAndRestoreBringsOneBackAsAReload) {
+    const std::string list = install.dir.file("serverinfo.json");
+    const std::string copies = install.dir.file("serverinfo.json.bak");
+    const Installation::Result none = install.ctl({"backups"});
+    EXPECT_EQ(0, none.code) << none.output;
+    EXPECT_EQ("no copies of " + list + " are kept yet (one is made at each change of the list; LIST_BACKUPS=20)\n",
+              none.output);
+    EXPECT_EQ(1, install.ctl({"restore", "1"}).code);
+
+    // A copy from an hour ago: web as it is, worker gone, "extra" new.
+    const std::string before = readFile(list);
+    const int web = status().named("web")->pid, worker = status().named("worker")->pid;
+    const std::string older = install.entry("web", "--listen 127.0.0.1:" + std::to_string(webPort) + " --role web");
+    const std::string copy = "[" + older + "," + install.entry("extra", "--role extra") + "]";
+    std::filesystem::create_directory(copies);
+    const auto hourAgo = std::chrono::system_clock::now() - std::chrono::hours(1);
+    writeFile(copies + "/" + ListBackups::nameAt(hourAgo), copy);
+    const Installation::Result listed = install.ctl({"backups"});
+    EXPECT_EQ(0, listed.code) << listed.output;
+    EXPECT_NE(std::string::npos, listed.output.find("(LIST_BACKUPS=20):\n   N  TIME                 SERVERS  FILE\n"))
+        << listed.output;
+    EXPECT_NE(std::string::npos, listed.output.find("\n   1  " + ListBackups::localTimeText(hourAgo) + "        2  " +
+                                                    ListBackups::nameAt(hourAgo) + "\n"))
+        << listed.output;
+
+    const Installation::Result restored = install.ctl({"restore", "1"});
+    EXPECT_EQ(0, restored.code) << restored.output;
+    EXPECT_EQ("restored copy 1: added: extra; removed: worker; unchanged: 1\n", restored.output);
+    EXPECT_EQ(copy, readFile(list));
+    ASSERT_TRUE(waitFor([&] { return status().running == 2 && status().named("extra"); }, 15000));
+    EXPECT_EQ(web, status().named("web")->pid);
+    EXPECT_EQ(nullptr, status().named("worker"));
+    EXPECT_FALSE(processAlive(worker));
+
+    // The list it replaced is now the newest copy: restoring that undoes it.
+    const Installation::Result two = install.ctl({"backups"});
+    EXPECT_NE(std::string::npos, two.output.find("\n   2  " + ListBackups::localTimeText(hourAgo))) << two.output;
+    const Installation::Result undone = install.ctl({"restore", "1"});
+    EXPECT_EQ(0, undone.code) << undone.output;
+    EXPECT_EQ("restored copy 1: added: worker; removed: extra; unchanged: 1\n", undone.output);
+    EXPECT_EQ(before, readFile(list));
+    ASSERT_TRUE(waitFor([&] { return status().running == 2 && status().named("worker"); }, 15000));
+
+    const Installation::Result missing = install.ctl({"restore", "9"});
+    EXPECT_EQ(1, missing.code);
+    EXPECT_EQ("restore refused: no copy 9 of " + list + " (there are 3)\nthe list stays as it was\n", missing.output);
+    const Installation::Result wrong = install.ctl({"restore", "latest"});
+    EXPECT_EQ(1, wrong.code);
+    EXPECT_EQ(0u, wrong.output.find("ctl: restore needs the number of one copy")) << wrong.output;
+    EXPECT_NE(std::string::npos,
+              install.log().find("Control command from uid " + std::to_string(::getuid()) + ": restore 9"))
+        << install.log();
+}
+
 TEST_F(CtlTest, AnUnknownNameOrCommandFailsWithOneLine) {
     const Installation::Result unknown = install.ctl({"stop", "nosuch"});
     EXPECT_EQ(1, unknown.code);
@@ -234,7 +290,8 @@ TEST_F(CtlTest, AnotherUserIsRefused) {
 
     EXPECT_TRUE(processAlive(before));
     EXPECT_EQ(before, status().named("web")->pid);
-    EXPECT_TRUE(std::regex_search(install.log(), std::regex(R"(\[WARNING\]: Control command from uid 65534 \(pid \d+\) refused)")))
+    EXPECT_TRUE(std::regex_search(install.log(),
+                                  std::regex(R"(\[WARNING\]: Control command from uid 65534 \(pid \d+\) refused)")))
         << install.log();
 }
 
@@ -331,10 +388,13 @@ TEST(CtlBackoffTest, AServerThatKeepsFailingShowsBackoffWithItsNextAttemptUntilS
         if ((result.code != 0 && result.code != 3) || json.HasParseError() || !json.IsObject()) return nullptr;
         return &json["servers"][0];
     };
-    ASSERT_TRUE(waitFor([&] {
-        const rapidjson::Value* s = flaky();
-        return s && std::string((*s)["state"].GetString()) == "backoff";
-    }, 20000)) << install.log();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const rapidjson::Value* s = flaky();
+            return s && std::string((*s)["state"].GetString()) == "backoff";
+        },
+        20000))
+        << install.log();
     const rapidjson::Value& s = *flaky();
     EXPECT_EQ(0, s["pid"].GetInt());
     ASSERT_TRUE(s.HasMember("next_attempt") && s["next_attempt"].IsString());
@@ -350,10 +410,13 @@ TEST(CtlBackoffTest, AServerThatKeepsFailingShowsBackoffWithItsNextAttemptUntilS
     EXPECT_EQ(0, started.code) << started.output;
     // Starting until its first confirmation, then running.
     const rapidjson::Value* after = nullptr;
-    ASSERT_TRUE(waitFor([&] {
-        after = flaky();
-        return after && std::string((*after)["state"].GetString()) == "running";
-    }, 10000)) << install.log();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            after = flaky();
+            return after && std::string((*after)["state"].GetString()) == "running";
+        },
+        10000))
+        << install.log();
     EXPECT_FALSE(after->HasMember("next_attempt"));
     EXPECT_TRUE(processAlive((*after)["pid"].GetInt()));
 }
@@ -383,10 +446,13 @@ TEST(CtlHealthTest, StatusAndCheckShowWhatTheHealthRuleFinds) {
         if ((result.code != 0 && result.code != 3) || json.HasParseError() || !json.IsObject()) return nullptr;
         return &json["servers"][i];
     };
-    ASSERT_TRUE(waitFor([&] {
-        const rapidjson::Value* s = server(0);
-        return s && std::string((*s)["health"].GetString()) == "unhealthy";
-    }, 20000)) << install.log();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const rapidjson::Value* s = server(0);
+            return s && std::string((*s)["health"].GetString()) == "unhealthy";
+        },
+        20000))
+        << install.log();
     EXPECT_EQ(std::string("HTTP 503 from /healthz"), (*server(0))["health_reason"].GetString());
     EXPECT_EQ(std::string("-"), (*server(1))["health"].GetString());
     EXPECT_FALSE(server(1)->HasMember("health_reason"));
@@ -404,10 +470,13 @@ TEST(CtlHealthTest, StatusAndCheckShowWhatTheHealthRuleFinds) {
     const Installation::Result passing = install.ctl({"check", "web"});
     EXPECT_EQ(0, passing.code) << passing.output;
     EXPECT_NE(std::string::npos, passing.output.find("web: healthy: HTTP 200 from /healthz")) << passing.output;
-    ASSERT_TRUE(waitFor([&] {
-        const rapidjson::Value* s = server(0);
-        return s && std::string((*s)["health"].GetString()) == "healthy";
-    }, 20000)) << install.log();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const rapidjson::Value* s = server(0);
+            return s && std::string((*s)["health"].GetString()) == "healthy";
+        },
+        20000))
+        << install.log();
     // Left running throughout: the rule only alerts.
     EXPECT_EQ(0, (*server(0))["restarts"].GetInt());
     EXPECT_EQ(1, (*server(0))["launches"].GetInt());

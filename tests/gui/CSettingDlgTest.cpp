@@ -7,20 +7,20 @@
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 
+#include "app/core/TestAlertCommand.h"
+#include "config/AppDirectories.h"
 #include "config/SettingsFile.h"
-#include "mail/MailDelivery.h"
 #include "log/AppLogger.h"
+#include "mail/MailDelivery.h"
 #include "platform/System.h"
 #include "tests/gui/DialogDriving.h"
+#include "tests/support/ChatServer.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/ScriptedSmtpPeer.h"
 #include "tests/support/SmtpTestServer.h"
-#include "tests/support/TestCertificates.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
 #include "tests/support/TestServer.h"
-#include "app/core/TestAlertCommand.h"
-#include "config/AppDirectories.h"
-#include "tests/support/ChatServer.h"
 #include "ui/CSettingDlg.h"
 #include "ui/CWebhookDlg.h"
 #include "ui/model/WebhookForm.h"
@@ -135,16 +135,19 @@ protected:
 TEST_F(CSettingDlgTest, ShowsTheTemplateWithItsIdsAndTexts) {
     EXPECT_EQ("系统设置", ToU8(dialog->GetTitle()));
     EXPECT_EQ(dialog->ConvertDialogToPixels(wxSize(319, 357)), dialog->GetClientSize());
-    EXPECT_EQ((std::vector<std::string>{"状态检查时间间隔(秒)：", "停止等待时间(秒)：", "重启退避上限(秒)：", "SMTP服务器：", "SMTP端口：", "SMTP账号：", "SMTP密码：",
-                                        "最小告警时间间隔(秒)：", "邮件接收人：", "加密方式：", "通道保存后立即生效，无需重启。"}),
-              labelsOf(dialog.get()));
+    EXPECT_EQ(
+        (std::vector<std::string>{"状态检查时间间隔(秒)：", "停止等待时间(秒)：", "重启退避上限(秒)：", "SMTP服务器：",
+                                  "SMTP端口：", "SMTP账号：", "SMTP密码：", "最小告警时间间隔(秒)：", "邮件接收人：",
+                                  "加密方式：", "通道保存后立即生效，无需重启。"}),
+        labelsOf(dialog.get()));
     ASSERT_NE(nullptr, securityOf(dialog.get()));
     std::vector<std::string> modes;
     for (const wxString& item : securityOf(dialog.get())->GetStrings()) modes.push_back(ToU8(item));
     EXPECT_EQ((std::vector<std::string>{"自动", "STARTTLS", "SSL/TLS", "无"}), modes);
     ASSERT_NE(nullptr, verifyOf(dialog.get()));
     EXPECT_EQ("验证服务器证书", ToU8(verifyOf(dialog.get())->GetLabel()));
-    for (int id : {1008, 1019, 1020, 1010, 1011, 1012, 1013, 1014, 1015}) ASSERT_NE(nullptr, editOf(dialog.get(), id)) << id;
+    for (int id : {1008, 1019, 1020, 1010, 1011, 1012, 1013, 1014, 1015})
+        ASSERT_NE(nullptr, editOf(dialog.get(), id)) << id;
     EXPECT_TRUE(editOf(dialog.get(), 1013)->HasFlag(wxTE_PASSWORD));
     EXPECT_FALSE(editOf(dialog.get(), 1012)->HasFlag(wxTE_PASSWORD));
     EXPECT_TRUE(editOf(dialog.get(), 1015)->IsMultiLine());
@@ -170,13 +173,15 @@ TEST_F(CSettingDlgTest, OpensWithTheSettingsInForceAndCancelStoresNothing) {
     dialog->m_checkInterval = 7;
     std::vector<std::string> shown;
     dialog->CallAfter([&] {
-        for (int id : {1008, 1010, 1011, 1012, 1013, 1014, 1015}) shown.push_back(ToU8(editOf(dialog.get(), id)->GetValue()));
+        for (int id : {1008, 1010, 1011, 1012, 1013, 1014, 1015})
+            shown.push_back(ToU8(editOf(dialog.get(), id)->GetValue()));
         editOf(dialog.get(), 1010)->ChangeValue("other.example.org");
         editOf(dialog.get(), 1014)->ChangeValue("60");
         clickButton(dialog.get(), wxID_CANCEL);
     });
     EXPECT_EQ(wxID_CANCEL, dialog->ShowModal());
-    EXPECT_EQ((std::vector<std::string>{"7", "smtp.example.org", "25", "alert", "secret", "5", "ops@example.org"}), shown);
+    EXPECT_EQ((std::vector<std::string>{"7", "smtp.example.org", "25", "alert", "secret", "5", "ops@example.org"}),
+              shown);
     expectSettingsInForceUnchanged();
     EXPECT_EQ(7, dialog->m_checkInterval);
     EXPECT_FALSE(platform::fileExists(settingsPath()));
@@ -190,11 +195,8 @@ TEST_F(CSettingDlgTest, SaveRefusesBadIntervalsWithAMessageAndTheFocusOnTheField
         int focus;
     };
     const Refusal refusals[] = {
-        {"0", "10", kRangeMessage, 1014},
-        {"121", "10", kRangeMessage, 1014},
-        {"", "10", kIntegerMessage, 1014},
-        {"60", "", kIntegerMessage, 1008},
-        {"60", "0", kTooShortMessage, 1008},
+        {"0", "10", kRangeMessage, 1014},  {"121", "10", kRangeMessage, 1014},  {"", "10", kIntegerMessage, 1014},
+        {"60", "", kIntegerMessage, 1008}, {"60", "0", kTooShortMessage, 1008},
     };
     std::vector<std::string> messages;
     std::vector<int> focus;
@@ -297,7 +299,7 @@ TEST_F(CSettingDlgTest, ASaveThatCannotBeWrittenShowsWhyAndKeepsTheDialogAndTheO
     });
     EXPECT_EQ(wxID_OK, dialog->ShowModal());
     EXPECT_EQ("设置保存失败：" + settingsPath() + ": " + std::strerror(EFBIG), message);
-    EXPECT_EQ(AppLogger::applicationName(), caption);
+    EXPECT_EQ("Procward", caption);
     EXPECT_TRUE(stayedOpen);
     EXPECT_EQ(given(), inForceMeanwhile);
     EXPECT_EQ(2, saves);
@@ -357,8 +359,8 @@ TEST_F(CSettingDlgTest, TestMailFailureIsShownAfterTheRangeMessageAndNothingIsSt
     EXPECT_EQ(wxID_CANCEL, dialog->ShowModal());
     EXPECT_EQ(CSettingDlg::testMailFailedMessage("no recipients are set (SMTP_MAILTO)"), first);
     // Both boxes carry the application name, as every box of the program does.
-    EXPECT_EQ(AppLogger::applicationName(), caption);
-    EXPECT_EQ(AppLogger::applicationName(), rangeCaption);
+    EXPECT_EQ("Procward", caption);
+    EXPECT_EQ("Procward", rangeCaption);
     EXPECT_EQ(kRangeMessage, second);
     // The cause, as the mail exchange gave it.
     EXPECT_EQ(CSettingDlg::testMailFailedMessage("Cannot connect to the mail server: Connection refused"), third);

@@ -6,24 +6,25 @@
 
 #include <wx/choice.h>
 #include <wx/testing.h>
+#include <wx/uiaction.h>
 
 #include <gtest/gtest.h>
 
 #include "platform/Shell.h"
 #include "platform/System.h"
+#include "tests/gui/DialogDriving.h"
+#include "tests/gui/MainWindowFixture.h"
+#include "tests/support/ChatServer.h"
+#include "tests/support/FileSizeLimit.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CEditSvrProcessDlg.h"
 #include "ui/CSettingDlg.h"
-#include "ui/FileChooser.h"
-#include "tests/gui/DialogDriving.h"
-#include "tests/gui/MainWindowFixture.h"
-#include "tests/support/FileSizeLimit.h"
-#include "ui/ServerRow.h"
-#include "tests/support/ChatServer.h"
 #include "ui/CWebhookDlg.h"
+#include "ui/FileChooser.h"
+#include "ui/ServerRow.h"
 #include "ui/model/HealthForm.h"
-#include "ui/model/WebhookForm.h"
 #include "ui/model/RowCommand.h"
+#include "ui/model/WebhookForm.h"
 
 namespace {
 
@@ -141,6 +142,23 @@ private:
     std::string url_;
 };
 
+// Answers a yes/no box and records its text.
+class AnswerQuestion : public wxExpectModalBase<wxMessageDialog, AnswerQuestion> {
+public:
+    AnswerQuestion(int answer, std::string& question) : answer_(answer), question_(&question) {}
+
+protected:
+    int OnInvoked(wxMessageDialog* box) const override {
+        *question_ = ToU8(box->GetMessage());
+        EXPECT_EQ("Procward", ToU8(box->GetTitle()));
+        return answer_;
+    }
+
+private:
+    int answer_;
+    std::string* question_;
+};
+
 class AboutAnswer : public wxExpectModalBase<CAboutDlg, AboutAnswer> {
 protected:
     int OnInvoked(CAboutDlg* dialog) const override {
@@ -154,11 +172,11 @@ protected:
 #define CONFIRMED(code) wxTEST_DIALOG(code, wxExpectModal<wxMessageDialog>(wxID_YES))
 
 // Runs code that must not open any modal dialog or message box.
-#define EXPECT_NO_MODAL(code)               \
-    do {                                    \
-        wxTestingModalHook noModal;         \
-        code;                               \
-        noModal.CheckUnmetExpectations();   \
+#define EXPECT_NO_MODAL(code)             \
+    do {                                  \
+        wxTestingModalHook noModal;       \
+        code;                             \
+        noModal.CheckUnmetExpectations(); \
     } while (false)
 
 class MainWindowCommandsTest : public MainWindowFixture {
@@ -203,8 +221,8 @@ TEST_F(MainWindowCommandsTest, ToggleStopsWithoutRestartAndStartsAgain) {
 }
 
 TEST_F(MainWindowCommandsTest, RowCommandsForAnIndexWithoutARecordDoNothing) {
-    const std::string list = "[" + server("alpha", "--role a") + R"(,{"name":"no command line"},)" +
-                             server("gamma", "--role c") + "]";
+    const std::string list =
+        "[" + server("alpha", "--role a") + R"(,{"name":"no command line"},)" + server("gamma", "--role c") + "]";
     open(list);
     for (int id : {1026, 1126, 1226, 1326, 1426, 1024, 1124, 1524}) {
         EXPECT_NO_MODAL(command(id));
@@ -297,7 +315,8 @@ TEST_F(MainWindowCommandsTest, TheEditDialogSetsAnHttpRuleTheEngineChecksWithAnd
 
     // The engine probes the real server with the new rule.
     std::optional<std::pair<bool, std::string>> checked;
-    dialog->supervisor().checkHealth(1, [&](bool passed, const std::string& text) { checked = std::make_pair(passed, text); });
+    dialog->supervisor().checkHealth(
+        1, [&](bool passed, const std::string& text) { checked = std::make_pair(passed, text); });
     ASSERT_TRUE(runUntil([&] { return checked.has_value(); }));
     EXPECT_TRUE(checked->first) << checked->second;
     EXPECT_NE(std::string::npos, checked->second.find("HTTP 204 from /probe-path")) << checked->second;
@@ -355,7 +374,7 @@ TEST_F(MainWindowCommandsTest, AddRefusesBadInputWithFocusAndAddsAValidServer) {
     std::string message, caption;
     wxTEST_DIALOG(clickButton(dialog.get(), 1003), ExpectMessageBox(message, &caption));
     EXPECT_EQ("名称不能为空！", message);
-    EXPECT_EQ(AppLogger::applicationName(), caption);
+    EXPECT_EQ("Procward", caption);
     EXPECT_EQ(1004, focusedId());
 
     editOf(dialog.get(), 1004)->ChangeValue("alpha");
@@ -389,7 +408,7 @@ TEST_F(MainWindowCommandsTest, AListThatCannotBeWrittenIsShownAndTheFileKeepsWha
     EXPECT_EQ("服务器列表保存失败：" + dir.file("serverinfo.json") + " could not be written (" + std::strerror(EFBIG) +
                   "); it was left as it was",
               message);
-    EXPECT_EQ(AppLogger::applicationName(), caption);
+    EXPECT_EQ("Procward", caption);
     EXPECT_EQ(list, serverList());
     // The window shows what the file holds.
     EXPECT_EQ(1u, dialog->supervisor().servers().size());
@@ -447,6 +466,51 @@ TEST_F(MainWindowCommandsTest, BrowseFillsTheStripAndTypingProposesAName) {
     for (int id : {1004, 1005, 1006}) EXPECT_EQ("", ToU8(editOf(dialog.get(), id)->GetValue())) << id;
 }
 
+TEST_F(MainWindowCommandsTest, TheStripKeepsATypedNameAndFillsTheFileNameFromTheProgram) {
+    open("[]");
+    ASSERT_TRUE(runUntil([&] { return dialog->IsActive(); })) << "the window never got the keyboard";
+    wxTextCtrl* name = editOf(dialog.get(), 1004);
+    wxTextCtrl* fileName = editOf(dialog.get(), 1005);
+    wxTextCtrl* commandLine = editOf(dialog.get(), 1006);
+    const auto text = [](wxTextCtrl* edit) { return ToU8(edit->GetValue()); };
+    // Real keys, through the desktop: a name first, then the command line.
+    wxUIActionSimulator keyboard;
+    name->SetFocus();
+    ASSERT_TRUE(runUntil([&] { return focusedId() == 1004; }));
+    keyboard.Text("mygame");
+    ASSERT_TRUE(runUntil([&] { return text(name) == "mygame"; })) << text(name);
+    commandLine->SetFocus();
+    ASSERT_TRUE(runUntil([&] { return focusedId() == 1006; }));
+    commandLine->ChangeValue("/srv/game/svr_game -c");
+    commandLine->SetInsertionPointEnd();
+    keyboard.Text(" 7");
+    ASSERT_TRUE(runUntil([&] { return text(commandLine) == "/srv/game/svr_game -c 7"; })) << text(commandLine);
+    EXPECT_EQ("mygame", text(name));
+    EXPECT_EQ("svr_game", text(fileName));
+
+    // An empty name is the strip's to propose again, from the file name.
+    name->ChangeValue("");
+    commandLine->AppendText("1");
+    EXPECT_EQ("svr_game71", text(name));
+    // A file name typed over the filled one is kept; the proposal, still
+    // the strip's own, follows it.
+    fileName->ChangeValue("custom");
+    commandLine->AppendText("2");
+    EXPECT_EQ("custom", text(fileName));
+    EXPECT_EQ("custom712", text(name));
+    // A quoted program with blanks in its path is one word.
+    fileName->ChangeValue("");
+    name->ChangeValue("kept");
+    commandLine->SetValue("\"/opt/game server/svr_other\" --id 3");
+    EXPECT_EQ("svr_other", text(fileName));
+    EXPECT_EQ("kept", text(name));
+    // And the strip adds what it shows.
+    commandLine->SetValue(program + " --role strip");
+    EXPECT_EQ("procward-testserver", text(fileName));
+    EXPECT_NO_MODAL(clickButton(dialog.get(), 1003));
+    EXPECT_EQ("[" + server("kept", "--role strip") + "]", serverList());
+}
+
 TEST_F(MainWindowCommandsTest, ReloadScriptRunsInTheServersDirectoryOrItsAbsenceIsShown) {
     const std::string program = installServer("svr_Game");
     const std::string directory = dir.file("srv/");
@@ -469,20 +533,34 @@ TEST_F(MainWindowCommandsTest, ReloadScriptRunsInTheServersDirectoryOrItsAbsence
     EXPECT_EQ(dir.file("srv") + "\n", readFile(directory + "reloaded.txt"));
 }
 
-TEST_F(MainWindowCommandsTest, LoadAllAndOpenAllSkipWhatIsMissingSilently) {
+TEST_F(MainWindowCommandsTest, LoadAllAndOpenAllAskWithTheirCountsAndSkipWhatIsMissingSilently) {
     const std::string program = installServer("svr_Game");
     const std::string directory = dir.file("srv/");
+    const std::string other = dir.file("other/");
+    std::filesystem::create_directories(other);
+    const std::string otherProgram = copyTestServer(other + "svr_Other");
     writeFile(directory + "reload_Game_3.sh", "true\n");
+    writeFile(other + "reload_Other.sh", "true\n");
     open("[" + entry("one", "svr_Game", program + " -c 3") + "," + entry("two", "svr_Game", program + " -c 4") + "," +
-         entry("gone", "svr_Gone", dir.file("nowhere/svr_Gone") + " 1") + "," +
-         entry("bare", "svr_Bare", "svr_Bare") + "]");
+         entry("gone", "svr_Gone", dir.file("nowhere/svr_Gone") + " 1") + "," + entry("bare", "svr_Bare", "svr_Bare") +
+         "," + entry("other", "svr_Other", otherProgram) + "]");
     RecordingShell shell;
-    EXPECT_NO_MODAL(clickButton(dialog.get(), 1008));
-    EXPECT_EQ((std::vector<std::string>{"run " + directory + "reload_Game_3.sh in " + directory + " hidden"}),
+    // "否" runs nothing; the question counts the scripts that exist.
+    std::string question;
+    wxTEST_DIALOG(clickButton(dialog.get(), 1008), AnswerQuestion(wxID_NO, question));
+    EXPECT_EQ(CProcwardDlg::loadAllQuestion(2), question);
+    EXPECT_TRUE(shell.calls.empty());
+    wxTEST_DIALOG(clickButton(dialog.get(), 1008), AnswerQuestion(wxID_YES, question));
+    EXPECT_EQ((std::vector<std::string>{"run " + directory + "reload_Game_3.sh in " + directory + " hidden",
+                                        "run " + other + "reload_Other.sh in " + other + " hidden"}),
               shell.calls);
     shell.calls.clear();
-    EXPECT_NO_MODAL(clickButton(dialog.get(), 1009));
-    EXPECT_EQ((std::vector<std::string>{"open " + directory, "open " + directory}), shell.calls);
+    // Three servers in two folders: each folder opens once, in index order.
+    wxTEST_DIALOG(clickButton(dialog.get(), 1009), AnswerQuestion(wxID_NO, question));
+    EXPECT_EQ(CProcwardDlg::openAllQuestion(3, 2), question);
+    EXPECT_TRUE(shell.calls.empty());
+    wxTEST_DIALOG(clickButton(dialog.get(), 1009), AnswerQuestion(wxID_YES, question));
+    EXPECT_EQ((std::vector<std::string>{"open " + directory, "open " + other}), shell.calls);
     shell.calls.clear();
     clickButton(dialog.get(), 1425);
     EXPECT_EQ((std::vector<std::string>{"open " + directory}), shell.calls);
@@ -500,7 +578,8 @@ TEST_F(MainWindowCommandsTest, PathsAreTheProgramsEvenWhenAnArgumentNamesAnother
     // script is, not the directory the argument names.
     EXPECT_NO_MODAL(clickButton(dialog.get(), 1425));
     EXPECT_NO_MODAL(clickButton(dialog.get(), 1325));
-    EXPECT_EQ((std::vector<std::string>{"open " + directory, "run " + directory + "reload_Game.sh in " + directory + " hidden"}),
+    EXPECT_EQ((std::vector<std::string>{"open " + directory,
+                                        "run " + directory + "reload_Game.sh in " + directory + " hidden"}),
               shell.calls);
 }
 

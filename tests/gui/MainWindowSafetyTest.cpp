@@ -3,19 +3,25 @@
 // add strip, the edit dialog's refusals and the states the rows show.
 #include <filesystem>
 
-#include <wx/testing.h>
 #include <wx/display.h>
+#include <wx/testing.h>
 #include <wx/uiaction.h>
 
 #include <gtest/gtest.h>
 
 #include <wx/choice.h>
+#include <wx/listctrl.h>
 
+#include "config/ListBackups.h"
 #include "mail/AlertDispatch.h"
 #include "mail/MailDelivery.h"
+#include "tests/gui/DialogDriving.h"
+#include "tests/gui/MainWindowFixture.h"
+#include "tests/support/Desktop.h"
 #include "tests/support/ScriptedSmtpPeer.h"
 #include "tests/support/SmtpTestServer.h"
 #include "ui/CEditSvrProcessDlg.h"
+#include "ui/CRestoreListDlg.h"
 #include "ui/CSettingDlg.h"
 #include "ui/ProcwardTrayIcon.h"
 #include "ui/RowArea.h"
@@ -23,9 +29,6 @@
 #include "ui/model/MainLayout.h"
 #include "ui/model/RowCommand.h"
 #include "ui/model/RowStatus.h"
-#include "tests/gui/DialogDriving.h"
-#include "tests/gui/MainWindowFixture.h"
-#include "tests/support/Desktop.h"
 
 namespace {
 
@@ -37,12 +40,43 @@ public:
 protected:
     int OnInvoked(wxMessageDialog* box) const override {
         *question_ = ToU8(box->GetMessage());
+        EXPECT_EQ("Procward", ToU8(box->GetTitle()));
         return answer_;
     }
 
 private:
     int answer_;
     std::string* question_;
+};
+
+// Answers the dialog of "恢复": records what its list shows, a row of texts
+// per copy, then chooses the copy in row `item` (none: -1) and presses "恢复".
+class RestoreAnswer : public wxExpectModalBase<CRestoreListDlg, RestoreAnswer> {
+public:
+    RestoreAnswer(long item, std::vector<std::vector<std::string>>& rows) : item_(item), rows_(&rows) {}
+
+protected:
+    int OnInvoked(CRestoreListDlg* dialog) const override {
+        wxListCtrl* list = dialog->list();
+        rows_->clear();
+        for (long row = 0; row < list->GetItemCount(); ++row) {
+            std::vector<std::string> texts;
+            for (int column = 0; column < list->GetColumnCount(); ++column)
+                texts.push_back(ToU8(list->GetItemText(row, column)));
+            rows_->push_back(texts);
+        }
+        if (item_ < 0) {
+            EXPECT_FALSE(dialog->FindWindow(wxID_OK)->IsEnabled());
+            return wxID_CANCEL;
+        }
+        dialog->select(item_);
+        EXPECT_TRUE(dialog->FindWindow(wxID_OK)->IsEnabled());
+        return wxID_OK;
+    }
+
+private:
+    long item_;
+    std::vector<std::vector<std::string>>* rows_;
 };
 
 class EditAnswer : public wxExpectModalBase<CEditSvrProcessDlg, EditAnswer> {
@@ -92,7 +126,8 @@ TEST_F(MainWindowSafetyTest, NinetyNineRowsFitTheScreenAndRowSixtyIsReachedByThe
     TestServer shared({"--role", "shared"}, program);
     std::string list = "[";
     for (int i = 1; i <= 99; ++i)
-        list += (i > 1 ? "," : "") + (i == 60 ? server("sixty", "--role sixty") : server("s" + std::to_string(i), "--role shared"));
+        list += (i > 1 ? "," : "") +
+                (i == 60 ? server("sixty", "--role sixty") : server("s" + std::to_string(i), "--role shared"));
     list += "]";
     open(list);
     ASSERT_EQ(99u, dialog->supervisor().servers().size());
@@ -107,8 +142,8 @@ TEST_F(MainWindowSafetyTest, NinetyNineRowsFitTheScreenAndRowSixtyIsReachedByThe
     for (int i = 0; i < 20; ++i) wxTheApp->Yield(true);
     const wxRect client = clientOnScreen();
     EXPECT_TRUE(work.Contains(client)) << "work area " << work.x << "," << work.y << " " << work.width << "x"
-                                        << work.height << "; client " << client.x << "," << client.y << " "
-                                        << client.width << "x" << client.height;
+                                       << work.height << "; client " << client.x << "," << client.y << " "
+                                       << client.width << "x" << client.height;
     const wxRect inside(dialog->GetClientSize());
     for (int id : {1001, 1000, 1002, 1008, 1009, 1003, 1004, 1006})
         EXPECT_TRUE(inside.Contains(control(id)->GetRect())) << id;
@@ -187,6 +222,47 @@ TEST_F(MainWindowSafetyTest, WithConfirmationsOffEscapeEndsAtOnce) {
     EXPECT_TRUE(dialog->hasEnded());
 }
 
+TEST_F(MainWindowSafetyTest, StopAllAsksHowManyItStopsAndEscapeOnTheQuestionKeepsEveryServerRunning) {
+    open("[" + server("alpha", "--role a") + "," + server("beta", "--role b") + "," + server("gamma", "--role c") +
+         "]");
+    // Stopped on purpose already: nothing left for "全部结束" to do to it.
+    clickButton(dialog.get(), RowCommandId(RowCommandKind::Toggle, 3));
+    ASSERT_TRUE(runUntil([&] { return record(3).info().pid == 0; }));
+    const int a = record(1).info().pid, b = record(2).info().pid;
+    std::string question;
+    // Escape on a box gives its cancel answer.
+    wxTEST_DIALOG(clickButton(dialog.get(), 1000), AnswerQuestion(wxID_CANCEL, question));
+    EXPECT_EQ(CProcwardDlg::stopAllQuestion(2), question);
+    EXPECT_NE(std::string::npos, question.find(" 2 ")) << question;
+    wxTEST_DIALOG(clickButton(dialog.get(), 1000), AnswerQuestion(wxID_NO, question));
+    for (int i = 0; i < 3; ++i) dialog->CheckAllServers();
+    EXPECT_EQ(a, record(1).info().pid);
+    EXPECT_EQ(b, record(2).info().pid);
+    EXPECT_TRUE(record(1).autoStart() && record(2).autoStart());
+    EXPECT_TRUE(processAlive(a) && processAlive(b));
+    EXPECT_FALSE(record(1).stopping() || record(2).stopping());
+    EXPECT_TRUE(control(1000)->IsEnabled());
+
+    wxTEST_DIALOG(clickButton(dialog.get(), 1000), AnswerQuestion(wxID_YES, question));
+    ASSERT_TRUE(runUntil([&] { return record(1).info().pid == 0 && record(2).info().pid == 0; }));
+    EXPECT_FALSE(processAlive(a));
+    EXPECT_FALSE(processAlive(b));
+    EXPECT_FALSE(record(1).autoStart() || record(2).autoStart());
+    // Everything is down already: nothing to ask about.
+    EXPECT_NO_MODAL(clickButton(dialog.get(), 1000));
+}
+
+TEST_F(MainWindowSafetyTest, WithConfirmationsOffStopAllActsAtOnce) {
+    writeFile(dir.file("procward.ini"),
+              "[GENERAL]\nCONFIRM_DANGEROUS=0\nRESTART_BACKOFF_MAX=0\nSTART_CONFIRM_SECONDS=0\n");
+    open("[" + server("alpha", "--role a") + "]");
+    const int a = record(1).info().pid;
+    ASSERT_GT(a, 0);
+    EXPECT_NO_MODAL(clickButton(dialog.get(), 1000));
+    ASSERT_TRUE(runUntil([&] { return record(1).info().pid == 0; }));
+    EXPECT_FALSE(processAlive(a));
+}
+
 TEST_F(MainWindowSafetyTest, DeleteAllAndDeleteAskAndNoChangesNothing) {
     const std::string list = "[" + server("alpha", "--role a") + "," + server("beta", "--role b") + "]";
     open(list);
@@ -208,9 +284,107 @@ TEST_F(MainWindowSafetyTest, DeleteAllAndDeleteAskAndNoChangesNothing) {
     // Yes: every server stops, the list is emptied and the old one kept.
     wxTEST_DIALOG(clickButton(dialog.get(), 1002), AnswerQuestion(wxID_YES, question));
     ASSERT_TRUE(runUntil([&] { return serverList() == "[]"; }));
-    EXPECT_EQ(list, readFile(dir.file("serverinfo.json.bak")));
+    const auto copies = ListBackups(dir.file("serverinfo.json")).generations();
+    ASSERT_EQ(1u, copies.size());
+    EXPECT_EQ(list, readFile(copies.front().path));
     EXPECT_FALSE(processAlive(a));
     EXPECT_FALSE(processAlive(b));
+}
+
+TEST_F(MainWindowSafetyTest, RestoreBringsBackTheListThatDeleteAllEmptied) {
+    const std::string list = "[" + server("alpha", "--role a") + "," + server("beta", "--role b") + "]";
+    open(list);
+    std::vector<std::vector<std::string>> rows;
+    // Nothing changed yet: nothing to bring back.
+    wxTEST_DIALOG(clickButton(dialog.get(), CProcwardDlg::IDC_RESTORE), RestoreAnswer(-1, rows));
+    EXPECT_TRUE(rows.empty());
+    std::string question;
+    wxTEST_DIALOG(clickButton(dialog.get(), 1002), AnswerQuestion(wxID_YES, question));
+    ASSERT_TRUE(runUntil([&] { return serverList() == "[]" && dialog->supervisor().servers().empty(); }));
+
+    const auto copies = ListBackups(dir.file("serverinfo.json")).generations();
+    ASSERT_EQ(1u, copies.size());
+    const std::string time = ListBackups::localTimeText(copies.front().made);
+    // "否" on the question after choosing keeps the empty list.
+    wxTEST_DIALOG(clickButton(dialog.get(), CProcwardDlg::IDC_RESTORE), RestoreAnswer(0, rows),
+                  AnswerQuestion(wxID_NO, question));
+    EXPECT_EQ((std::vector<std::vector<std::string>>{{"1", time, "2"}}), rows);
+    EXPECT_EQ(CProcwardDlg::restoreQuestion(time, 2, 0), question);
+    EXPECT_EQ("[]", serverList());
+
+    wxTEST_DIALOG(clickButton(dialog.get(), CProcwardDlg::IDC_RESTORE), RestoreAnswer(0, rows),
+                  AnswerQuestion(wxID_YES, question));
+    EXPECT_EQ(list, serverList());
+    ASSERT_TRUE(runUntil([&] {
+        return dialog->supervisor().servers().size() == 2 && record(1).state() == ServerState::Running &&
+               record(2).state() == ServerState::Running;
+    }));
+    EXPECT_EQ("alpha", ToU8(dialog->row(1)->nameLabel->GetLabel()));
+    EXPECT_EQ("beta", ToU8(dialog->row(2)->nameLabel->GetLabel()));
+    EXPECT_TRUE(processAlive(record(1).info().pid) && processAlive(record(2).info().pid));
+    // The empty list it replaced is kept in its turn.
+    const auto after = ListBackups(dir.file("serverinfo.json")).generations();
+    ASSERT_EQ(2u, after.size());
+    EXPECT_EQ("[]", readFile(after.front().path));
+    EXPECT_NE(std::string::npos, log().find("Restored copy 1 of serverinfo.json: added: alpha, beta")) << log();
+}
+
+TEST_F(MainWindowSafetyTest, TheFocusStaysOnAStoppedRowAndEnterOutsideTheStripPressesNothing) {
+    open("[" + server("alpha", "--role a") + "," + server("beta", "--role b") + "," + server("gamma", "--role c") +
+         "]");
+    // Kept down on purpose: "全部开始" would start it.
+    clickButton(dialog.get(), RowCommandId(RowCommandKind::Toggle, 3));
+    ASSERT_TRUE(runUntil([&] { return record(3).info().pid == 0; }));
+    ASSERT_TRUE(runUntil([&] { return dialog->IsActive(); })) << "the window never got the keyboard";
+    const int toggle = RowCommandId(RowCommandKind::Toggle, 2);
+    control(toggle)->SetFocus();
+    ASSERT_TRUE(runUntil([&] { return focusedId() == toggle; }));
+    const wxPoint view = dialog->rowArea()->viewOrigin();
+    const int beta = record(2).info().pid;
+
+    // Space presses the focused button (real keys, through the desktop): the
+    // stop finishes and the keyboard is where it was, nothing scrolled.
+    wxUIActionSimulator keyboard;
+    keyboard.Char(' ');
+    ASSERT_TRUE(runUntil([&] { return record(2).info().pid == 0; }));
+    EXPECT_FALSE(processAlive(beta));
+    ASSERT_TRUE(runUntil([&] { return focusedId() == toggle; })) << focusedId();
+    EXPECT_EQ(view, dialog->rowArea()->viewOrigin());
+    EXPECT_EQ("启动", labelOf(control(toggle)));
+
+    // Enter on that button presses neither it nor "全部开始"; the Space
+    // after it does press it, so once it has, the Enter has been handled.
+    keyboard.Char(WXK_RETURN);
+    keyboard.Char(' ');
+    ASSERT_TRUE(runUntil([&] { return record(2).info().pid > 0; }));
+    for (int i = 0; i < 3; ++i) dialog->CheckAllServers();
+    EXPECT_GT(record(2).info().pid, 0);
+    EXPECT_TRUE(record(2).autoStart());
+    EXPECT_EQ(0, record(3).info().pid);
+    EXPECT_FALSE(record(3).autoStart());
+    EXPECT_EQ(toggle, focusedId());
+
+    // A reload takes the focused button away: the keyboard stays in the
+    // window, on no row's button, and nothing scrolled.
+    std::string question;
+    wxTEST_DIALOG(clickButton(dialog.get(), RowCommandId(RowCommandKind::Delete, 3)),
+                  AnswerQuestion(wxID_YES, question));
+    ASSERT_TRUE(runUntil([&] { return dialog->supervisor().servers().size() == 2; }));
+    control(toggle)->SetFocus();
+    wxTEST_DIALOG(clickButton(dialog.get(), RowCommandId(RowCommandKind::Delete, 1)),
+                  AnswerQuestion(wxID_YES, question));
+    ASSERT_TRUE(runUntil([&] { return dialog->supervisor().servers().size() == 1; }));
+    ASSERT_TRUE(runUntil([&] { return wxWindow::FindFocus() == dialog->headerStrip(); })) << focusedId();
+    EXPECT_EQ(view, dialog->rowArea()->viewOrigin());
+    // Enter there starts nothing either, not even a server kept down.
+    clickButton(dialog.get(), RowCommandId(RowCommandKind::Toggle, 1));
+    ASSERT_TRUE(runUntil([&] { return record(1).info().pid == 0; }));
+    wxKeyEvent enter(wxEVT_CHAR_HOOK);
+    enter.m_keyCode = WXK_RETURN;
+    enter.SetEventObject(dialog->headerStrip());
+    EXPECT_NO_MODAL(dialog->ProcessWindowEvent(enter));
+    for (int i = 0; i < 3; ++i) dialog->CheckAllServers();
+    EXPECT_EQ(0, record(1).info().pid);
 }
 
 TEST_F(MainWindowSafetyTest, EnterInTheAddStripAddsOneServerAndStartsNoOther) {
@@ -275,7 +449,8 @@ TEST_F(MainWindowSafetyTest, ACrashLoopingServerShowsNoDeadProcessAndTheTrayName
     EXPECT_EQ(RowStatus::stateText(ServerState::Backoff), ToU8(row->portsLabel->GetLabel()));
     EXPECT_EQ(RowColour::Alarm, row->colour());
     const std::string tip = ToU8(row->pidLabel->GetToolTipText());
-    EXPECT_NE(std::string::npos, tip.find("上次退出：exited with code 3")) << tip;
+    EXPECT_NE(std::string::npos, tip.find("上次退出：退出码 3，运行了 ")) << tip;
+    EXPECT_EQ("退出码 3", ToU8(row->lastExitLabel->GetLabel()));
     EXPECT_NE(std::string::npos, tip.find(RowStatus::kLegend)) << tip;
     // The tray counts the running server only and names the one that is down.
     EXPECT_EQ("Procward: 1/2 运行中\n未运行：crasher", dialog->trayIcon()->tooltip());

@@ -1,20 +1,21 @@
 #include <functional>
 
 #include <wx/button.h>
-#include <wx/stattext.h>
+#include <wx/menu.h>
 #include <wx/msgdlg.h>
+#include <wx/stattext.h>
 #include <wx/testing.h>
 #include <wx/textctrl.h>
 
 #include <gtest/gtest.h>
 
+#include "tests/gui/MainWindowFixture.h"
 #include "ui/CProcwardDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/MainWindowGlobals.h"
 #include "ui/RowArea.h"
 #include "ui/ServerRow.h"
 #include "ui/model/MainLayout.h"
-#include "tests/gui/MainWindowFixture.h"
 
 namespace {
 
@@ -32,7 +33,8 @@ TEST_F(MainWindowTest, ShowsTheTemplateControlsWithTheirTexts) {
     }
     for (int id : {1004, 1005, 1006}) EXPECT_NE(nullptr, dynamic_cast<wxTextCtrl*>(control(id))) << id;
     EXPECT_EQ("添加监控对象", labelOf(control(1007)));
-    EXPECT_EQ(control(1001), dialog->GetDefaultItem());
+    // No default button: Enter acts in the add strip only.
+    EXPECT_EQ(nullptr, dialog->GetDefaultItem());
 
     std::vector<std::string> statics;
     std::function<void(wxWindow*)> collect = [&](wxWindow* parent) {
@@ -43,7 +45,7 @@ TEST_F(MainWindowTest, ShowsTheTemplateControlsWithTheirTexts) {
     };
     collect(dialog.get());
     for (const char* expected : {"名称：", "文件名：", "命令行：", "提示：请记住启动充值回调apache 服务器！", "名称",
-                                 "命令行", "进程ID", "监听端口", "启动时间", "管理操作"})
+                                 "上次退出", "命令行", "进程ID", "监听端口", "启动时间", "管理操作"})
         EXPECT_NE(statics.end(), std::find(statics.begin(), statics.end(), expected)) << expected;
     for (const auto& text : statics) EXPECT_FALSE(text.empty());
 
@@ -112,6 +114,8 @@ TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
     ASSERT_TRUE(runUntil([&] { return alpha.runningFor() > std::chrono::seconds(1); }));
     wxWindow* pidCell = dialog->row(1)->pidLabel;
     ASSERT_EQ(std::to_string(first), ToU8(pidCell->GetLabel()));
+    wxStaticText* lastExit = dialog->row(1)->lastExitLabel;
+    EXPECT_EQ("", ToU8(lastExit->GetLabel()));
 
     killAndWait(first);
     dialog->CheckAllServers();
@@ -119,6 +123,32 @@ TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
     EXPECT_NE(first, alpha.info().pid);
     EXPECT_EQ(std::to_string(alpha.info().pid), ToU8(pidCell->GetLabel()));
     EXPECT_EQ("停止", labelOf(control(1025)));
+    // The row says how the killed process ended, in the window's words.
+    EXPECT_EQ("被信号 9 (SIGKILL) 终止", ToU8(lastExit->GetLabel()));
+    const std::string tip = ToU8(lastExit->GetToolTipText());
+    EXPECT_NE(std::string::npos, tip.find("上次退出：被信号 9 (SIGKILL) 终止，运行了 ")) << tip;
+    EXPECT_NE(std::string::npos, tip.find("重启次数：1")) << tip;
+}
+
+TEST_F(MainWindowTest, TheRowMenusRestartReplacesTheProcessAndTheRowSaysHowTheOldOneEnded) {
+    writeFile(dir.file("procward.ini"), "[GENERAL]\nRESTART_BACKOFF_MAX=0\nSTART_CONFIRM_SECONDS=0\nSTOP_TIMEOUT=30\n");
+    open("[" + server("alpha", "--role alpha") + "," + server("beta", "--role beta") + "]");
+    const int first = record(2).info().pid, other = record(1).info().pid;
+    ASSERT_GT(first, 0);
+    const std::unique_ptr<wxMenu> menu = dialog->RowMenu(2);
+    const int id = menu->FindItem(U8("重启"));
+    ASSERT_EQ(CProcwardDlg::IDM_RESTART, id);
+    wxCommandEvent chosen(wxEVT_MENU, id);
+    dialog->GetEventHandler()->ProcessEvent(chosen);
+    ASSERT_TRUE(runUntil([&] { return record(2).info().pid > 0 && record(2).info().pid != first; })) << log();
+    EXPECT_FALSE(processAlive(first));
+    EXPECT_TRUE(record(2).autoStart());
+    EXPECT_EQ(other, record(1).info().pid);
+    ASSERT_TRUE(runUntil([&] { return labelOf(dialog->row(2)->lastExitLabel) == "被信号 15 (SIGTERM) 终止"; }))
+        << labelOf(dialog->row(2)->lastExitLabel);
+    EXPECT_EQ("", labelOf(dialog->row(1)->lastExitLabel));
+    EXPECT_EQ("停止", labelOf(control(1026)));
+    EXPECT_EQ(std::to_string(record(2).info().pid), labelOf(dialog->row(2)->pidLabel));
 }
 
 TEST_F(MainWindowTest, CloseKeepsTheWindowAndEscapeEndsItOnceConfirmed) {

@@ -3,6 +3,8 @@
 #include <vector>
 
 #include <wx/menu.h>
+#include <wx/testing.h>
+#include <wx/uiaction.h>
 
 #include <gtest/gtest.h>
 
@@ -111,6 +113,25 @@ TEST_F(ServerOutputViewTest, RowMenuOpensAViewThatShowsTheLastLinesAndFollowsNew
 
     view->Close();
     EXPECT_EQ(nullptr, dialog->outputView(1));
+}
+
+TEST_F(ServerOutputViewTest, TheViewTakesTheKeyboardAndEscapeClosesItNotTheWindow) {
+    open("[" + server("writer", "--count-lines 100 1") + "]");
+    ASSERT_TRUE(runUntil([&] { return dialog->IsActive(); })) << "the window never got the keyboard";
+    ServerOutputDlg* view = dialog->ShowServerOutput(1);
+    ASSERT_NE(nullptr, view);
+    ASSERT_TRUE(runUntil([&] { return wxWindow::FindFocus() && wxGetTopLevelParent(wxWindow::FindFocus()) == view; }))
+        << focusedId();
+    // A real Escape, through the desktop: the view closes without a word,
+    // the window stays and goes on.
+    wxUIActionSimulator keyboard;
+    wxTestingModalHook noModal;
+    keyboard.Char(WXK_ESCAPE);
+    ASSERT_TRUE(runUntil([&] { return dialog->outputView(1) == nullptr; }));
+    noModal.CheckUnmetExpectations();
+    EXPECT_FALSE(dialog->hasEnded());
+    EXPECT_TRUE(dialog->IsShown());
+    EXPECT_GT(record(1).info().pid, 0);
 }
 
 TEST_F(ServerOutputViewTest, OpensOnTheLastTwoHundredLinesInTheirOrder) {

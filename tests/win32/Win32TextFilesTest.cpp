@@ -50,7 +50,10 @@ TEST(Win32TextFilesTest, AUtf8ListWithAByteOrderMarkIsReadAndEditedBackInUtf8) {
     const std::string untouched = kBom + utf8List("游戏服1");
     EXPECT_TRUE(contains(bytes, untouched.substr(0, untouched.size() - 1)))
         << "the entry that was not edited keeps its bytes: " << bytes;
-    EXPECT_EQ(untouched, readFile(path + ".bak"));
+    // The list as it was is the newest of its kept copies.
+    const std::vector<ListBackups::Generation> copies = list.backups().generations();
+    ASSERT_EQ(1u, copies.size());
+    EXPECT_EQ(untouched, readFile(copies.front().path));
 
     ASSERT_TRUE(list.load().ok);
     ASSERT_EQ(2u, list.entries().size());

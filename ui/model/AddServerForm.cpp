@@ -1,5 +1,9 @@
 #include "ui/model/AddServerForm.h"
 
+#include <algorithm>
+
+#include "platform/CommandLineSplitter.h"
+
 #include "platform/System.h"
 #include "platform/Text.h"
 #include "supervision/EntryCheck.h"
@@ -57,6 +61,36 @@ std::optional<std::string> ProposeServerName(std::string_view fileNameText, std:
     const std::size_t blank = commandLine.rfind(' ');
     if (blank == std::string::npos) return std::nullopt;
     return std::string(fileNameText) + commandLine.substr(blank + 1);
+}
+
+std::string ProgramFileName(std::string_view commandLineText) {
+    const std::string commandLine = platform::trimWhite(commandLineText);
+    std::vector<std::string> words;
+    std::string program;
+    if (platform::CommandLineSplitter::split(commandLine, words) == platform::CommandLineSplitter::Result::Ok) {
+        if (!words.empty()) program = words.front();
+    } else {
+        program = commandLine.substr(0, commandLine.find_first_of(" \t"));
+        program.erase(std::remove_if(program.begin(), program.end(), [](char c) { return c == '"' || c == '\''; }),
+                      program.end());
+    }
+    const std::size_t separator = program.find_last_of(std::string("/") + platform::pathSeparator());
+    return separator == std::string::npos ? program : program.substr(separator + 1);
+}
+
+AddStripFill FillAddStrip(const AddStripFields& shown, const AddStripFields& filledBefore,
+                          std::string_view commandLineText) {
+    AddStripFill fill;
+    std::string fileName = shown.fileName;
+    if (shown.fileName.empty() || shown.fileName == filledBefore.fileName) {
+        fileName = ProgramFileName(commandLineText);
+        if (fileName != shown.fileName) fill.fileName = fileName;
+    }
+    if (shown.name.empty() || shown.name == filledBefore.name) {
+        const std::optional<std::string> proposed = ProposeServerName(fileName, commandLineText);
+        if (proposed && *proposed != shown.name) fill.name = *proposed;
+    }
+    return fill;
 }
 
 BrowsedServer SplitBrowsedPath(const std::string& path) {

@@ -54,6 +54,28 @@ NewServerCheck CheckNewServer(std::string_view name, std::string_view fileName, 
 // blank. None when the trimmed command line has no blank.
 std::optional<std::string> ProposeServerName(std::string_view fileNameText, std::string_view commandLineText);
 
+// The file name of the program a command line starts: its first word as
+// the launcher reads it, after the last path separator. While a quote is
+// still open (being typed) the text up to the first blank counts, without
+// the quote. Empty for an empty command line.
+std::string ProgramFileName(std::string_view commandLineText);
+
+// What the strip fills in itself while the command line is typed. The name
+// and the file name are the operator's once typed: only a field that is
+// empty, or still holds what the strip itself put there, is filled. The
+// file name takes the program of the command line; the name the proposal
+// above (made with the file name as it then stands).
+struct AddStripFields {
+    std::string name;
+    std::string fileName;
+};
+struct AddStripFill {
+    std::optional<std::string> name;      // the name's new text, none to keep it
+    std::optional<std::string> fileName;  // the file name's new text, none to keep it
+};
+AddStripFill FillAddStrip(const AddStripFields& shown, const AddStripFields& filledBefore,
+                          std::string_view commandLineText);
+
 // The strip's three texts after browsing to `path`: name and file name are
 // the part after the last separator, the command line is the path. An empty
 // path (the browse was cancelled) gives three empty texts.

@@ -10,7 +10,7 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
-constexpr int kOriginX = 23;             // g_rowOriginX
+constexpr int kOriginX = 23;               // g_rowOriginX
 constexpr int kOriginYBelowGroupBox = 25;  // g_rowOriginY = group box height + this
 constexpr int kRowPitch = 30;
 constexpr int kRowHeight = 22;
@@ -21,12 +21,27 @@ struct Extent {
     int left, right;
 };
 
-// Row cells, left to right: name, command line, process ID, listen address,
-// start time; then the buttons start/stop, edit, delete, load config,
-// open path.
-enum RowControl { Name, CommandLine, Pid, Ports, StartTime, StartStop, Edit, Delete, LoadConfig, OpenPath, kRowControls };
+// Row cells, left to right: name, command line, how the last process
+// ended, process ID, listen address, start time; then the buttons
+// start/stop, edit, delete, load config, open path. The command line gives
+// the last exit part of its width; its full text is in its tooltip.
+enum RowControl {
+    Name,
+    CommandLine,
+    LastExit,
+    Pid,
+    Ports,
+    StartTime,
+    StartStop,
+    Edit,
+    Delete,
+    LoadConfig,
+    OpenPath,
+    kRowControls
+};
 constexpr std::array<Extent, kRowControls> kRowExtents{{{0, 200},
-                                                        {220, 700},
+                                                        {220, 530},
+                                                        {540, 700},
                                                         {720, 800},
                                                         {820, 940},
                                                         {960, 1110},
@@ -36,11 +51,13 @@ constexpr std::array<Extent, kRowControls> kRowExtents{{{0, 200},
                                                         {1340, 1400},
                                                         {1410, 1470}}};
 // Command ID base of each button (the ID is base + index).
-constexpr int kStartStopBase = 1024, kDeleteBase = 1124, kEditBase = 1224, kLoadConfigBase = 1324,
-              kOpenPathBase = 1424;
+constexpr int kStartStopBase = 1024, kDeleteBase = 1124, kEditBase = 1224, kLoadConfigBase = 1324, kOpenPathBase = 1424;
 
-// The six column headers share the first six extents but the last one.
-constexpr std::array<Extent, 6> kHeaderExtents{{{0, 200}, {220, 700}, {720, 800}, {820, 940}, {960, 1110}, {1130, 1230}}};
+// The column headers share the extents of the cells; the last one stands
+// over the buttons.
+constexpr int kHeaders = 7;
+constexpr std::array<Extent, kHeaders> kHeaderExtents{
+    {{0, 200}, {220, 530}, {540, 700}, {720, 800}, {820, 940}, {960, 1110}, {1130, 1230}}};
 
 int originY(int groupBoxHeight);
 
@@ -54,6 +71,8 @@ struct Relayout {
     int windowWidth = 0, windowHeight = 0;  // outer size of the window
     // Bottom buttons, in the order 1001, 1000, 1002, 1008, 1009.
     std::array<Rect, 5> bottomButtons{};
+    // "恢复" (1012), on their line, left of them.
+    Rect restoreButton;
     int commandLineEditWidth = 0;  // edit 1006
     // Buttons 1010, 1003, 1011 on the line of edit 1006.
     std::array<Rect, 3> topButtons{};
@@ -88,6 +107,7 @@ struct Arrangement {
     Rect rowArea;   // the scrolling area of the rows
     Rect header;    // the strip of column headers, as wide as the client
     std::array<Rect, 5> bottomButtons{};
+    Rect restoreButton;
     int commandLineEditWidth = 0;
     std::array<Rect, 3> topButtons{};
     int groupBoxWidth = 0;

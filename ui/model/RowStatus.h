@@ -2,6 +2,7 @@
 #include <string>
 
 #include "supervision/Clock.h"
+#include "supervision/LastExit.h"
 #include "supervision/RowCells.h"
 #include "supervision/ServerState.h"
 
@@ -27,6 +28,9 @@ struct RowStatus {
     std::string pid;
     std::string ports;
     std::string startTime;
+    // How the last process ended, in the window's words ("退出码 3", "被信号
+    // 9 (SIGKILL) 终止"); empty while none has.
+    std::string lastExit;
     std::string startStopCaption;
     std::string tooltip;
     RowColour colour = RowColour::Plain;
@@ -38,6 +42,14 @@ struct RowStatus {
     static RowStatus of(const ServerReport& report);
 
     bool operator==(const RowStatus&) const = default;
+
+    // How a process ended, for the column "上次退出": "退出码 3", "被信号 9
+    // (SIGKILL) 终止", with "（已转储核心）" after a core dump; an end whose
+    // status could not be learnt is "退出状态未知" (and "（非本程序启动）"
+    // for a process found running).
+    static std::string lastExitText(const LastExit& exit);
+    // The same with how long the process ran, for the tooltip.
+    static std::string lastExitSummary(const LastExit& exit);
 
     // "运行中", "启动中", "停止中", "已停止", "启动失败", "等待重启".
     static const char* stateText(ServerState state);
