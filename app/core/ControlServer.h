@@ -34,6 +34,12 @@ public:
         std::function<bool(std::string& text, bool dryRun)> reload;
         // Asks the program to end once this round of the loop is over.
         std::function<void()> shutdown;
+        // list, add, set and remove: `name` the entry's (set, remove),
+        // `payload` the JSON object of the new entry (add) or of the keys
+        // to set (set). True when done; `text` is the answer.
+        std::function<bool(const std::string& verb, const std::string& name, const std::string& payload, bool json,
+                           std::string& text)>
+            editList;
     };
 
     ControlServer(const StatusBoard& board, std::function<void()> wake);
@@ -64,6 +70,8 @@ private:
         bool group = false;   // signal: to the process group
         bool dryRun = false;  // reload: say what, apply nothing
         std::string signal;   // signal: its name ("HUP")
+        std::string payload;  // add: the entry; set: the keys (JSON objects)
+        bool json = false;    // list --json
     };
 
     void onRequest(platform::CommandRequest request);

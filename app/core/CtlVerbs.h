@@ -12,6 +12,8 @@ enum class CtlTarget {
     OptionalOne,  // the name of one server, or nothing for every server (status)
     One,          // the name of one server
     OneOrAll,     // the name of one server, or --all
+    Entry,        // a new entry: one JSON object, or --name/--processname/--commandline and KEY=VALUE words (add)
+    Keys,         // the name of one server and KEY=VALUE words (set)
 };
 
 // The options a command takes, as bits.
