@@ -271,7 +271,15 @@ std::string ServerList::entryRefusal(const rapidjson::Value& list, rapidjson::Si
     stringMember(entry, "name", name);
     std::vector<std::string> warnings;
     ReadServerOptions(entry, "entry \"" + platform::fromFileText(name, encoding) + "\"", warnings);
-    if (!warnings.empty()) return warnings.front();
+    if (!warnings.empty()) {
+        // On reading, a bad key is ignored and the entry kept; here the
+        // change is refused instead, so that part of the warning goes.
+        std::string why = warnings.front();
+        const std::string ignored = "; ignored";
+        if (why.size() > ignored.size() && why.compare(why.size() - ignored.size(), ignored.size(), ignored) == 0)
+            why.resize(why.size() - ignored.size());
+        return why;
+    }
     for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
         std::string other;
         if (i != element && list[i].IsObject() && stringMember(list[i], "name", other) && other == name)

@@ -56,8 +56,12 @@ class Procwardd:
                               timeout=120)
 
     def status(self):
+        # 3 also when no procwardd answers yet: then there is no JSON.
         answer = self.ctl("status", "--json")
-        return json.loads(answer.stdout) if answer.returncode in (0, 3) else {"servers": []}
+        try:
+            return json.loads(answer.stdout)
+        except ValueError:
+            return {"servers": []}
 
     def stop(self):
         if self.process:

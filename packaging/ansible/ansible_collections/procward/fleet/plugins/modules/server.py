@@ -87,6 +87,7 @@ server_state:
 
 import json
 import shutil
+import time
 
 from ansible.module_utils.basic import AnsibleModule
 
@@ -214,8 +215,17 @@ def main():
             if not module.check_mode:
                 messages.append(ctl.run("stop", name)[1].strip())
         if not module.check_mode:
+            # A start is confirmed once the process has lived a moment: wait
+            # for the verdict rather than report "starting".
+            deadline = time.time() + ctl.timeout
             server = ctl.server(name)
+            while server and server.get("state") in ("starting", "stopping") and time.time() < deadline:
+                time.sleep(0.5)
+                server = ctl.server(name)
             server_state = server.get("state") if server else None
+            if state != "stopped" and server_state != "running":
+                module.fail_json(msg="%s is %s, not running (see procward ctl status %s)" % (name, server_state, name),
+                                 changed=changed, entry=after, server_state=server_state)
 
     result = dict(changed=changed, entry=after, messages=messages)
     if server_state is not None:
