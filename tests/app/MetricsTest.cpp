@@ -192,12 +192,15 @@ TEST_F(MetricsTest, FamiliesHistogramAndEscapedLabels) {
     // the entries of that name, and the list position is in the info series.
     ASSERT_TRUE(waitFor([&] {
         s = fetch(port);
-        return s.ok && s.at(R"(procward_server_up{name="web (2)"})") == 1;
+        return s.ok && s.at(R"x(procward_server_up{name="web (2)"})x") == 1;
     }, 15000)) << install.log();
     EXPECT_EQ(1, s.at(R"(procward_server_info{name="web",index="1",processname="procward-testserver"})"));
-    EXPECT_EQ(1, s.at(R"(procward_server_info{name="web (2)",index="3",processname="procward-testserver"})"));
-    for (const std::string& series : s.order)
-        if (series.rfind("procward_server_info", 0) != 0) EXPECT_EQ(std::string::npos, series.find("index=")) << series;
+    EXPECT_EQ(1, s.at(R"x(procward_server_info{name="web (2)",index="3",processname="procward-testserver"})x"));
+    for (const std::string& series : s.order) {
+        if (series.rfind("procward_server_info", 0) != 0) {
+            EXPECT_EQ(std::string::npos, series.find("index=")) << series;
+        }
+    }
 
     // procwardd's own process.
     EXPECT_EQ("counter", s.types["process_cpu_seconds_total"]);
