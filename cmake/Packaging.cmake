@@ -17,7 +17,11 @@ install(TARGETS procwardd procward RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS procward_metrics LIBRARY DESTINATION lib/procward)
 install(FILES packaging/procwardd.service DESTINATION ${PROCWARD_SYSTEMD_UNIT_DIR})
 install(FILES packaging/prometheus/procward-scrape.yml packaging/prometheus/procward-alerts.yml
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/procward/prometheus)
+  packaging/prometheus/procward-alerts.test.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/procward/prometheus)
+# What a team needs to run a fleet: Alertmanager's example, the dashboard
+# and the Ansible collection.
+install(DIRECTORY packaging/alertmanager packaging/grafana packaging/ansible
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/procward USE_SOURCE_PERMISSIONS)
 install(FILES packaging/procward.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ui/res/procward_256.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps
   RENAME procward.png)

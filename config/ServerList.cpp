@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include "config/ServerListText.h"
 #include "config/ServerOptionsReader.h"
 #include "log/AppLogger.h"
@@ -277,4 +280,110 @@ ListResult ServerList::setHealthCheck(const ServerEntry& seen, const HealthCheck
     HealthCheckEdit stored = edit;
     stored.target = ServerList::stored(file, edit.target);
     return write(&file, list.withHealthCheck(static_cast<std::size_t>(seen.index - 1), stored));
+}
+
+std::string ServerList::entryRefusal(const rapidjson::Value& list, rapidjson::SizeType element,
+                                     platform::FileTextEncoding encoding) const {
+    const rapidjson::Value& entry = list[element];
+    if (!entry.IsObject()) return "an entry must be a JSON object";
+    std::string name, processname, commandline;
+    for (const char* key : {"name", "processname", "commandline"}) {
+        std::string value;
+        if (!stringMember(entry, key, value) || value.empty())
+            return std::string("\"") + key + "\" is missing, empty or not a string";
+    }
+    stringMember(entry, "name", name);
+    std::vector<std::string> warnings;
+    ReadServerOptions(entry, "entry \"" + platform::fromFileText(name, encoding) + "\"", warnings);
+    if (!warnings.empty()) {
+        // On reading, a bad key is ignored and the entry kept; here the
+        // change is refused instead, so that part of the warning goes.
+        std::string why = warnings.front();
+        const std::string ignored = "; ignored";
+        if (why.size() > ignored.size() && why.compare(why.size() - ignored.size(), ignored.size(), ignored) == 0)
+            why.resize(why.size() - ignored.size());
+        return why;
+    }
+    for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
+        std::string other;
+        if (i != element && list[i].IsObject() && stringMember(list[i], "name", other) && other == name)
+            return "the list already has an entry named \"" + platform::fromFileText(name, encoding) + "\"";
+    }
+    return {};
+}
+
+ListResult ServerList::addEntry(const std::string& objectJson) {
+    rapidjson::Document entry;
+    entry.Parse(objectJson.c_str(), objectJson.size());
+    if (entry.HasParseError() || !entry.IsObject()) return failed("the entry is not a JSON object");
+    FileBytes file;
+    ServerListText list;
+    bool missing = false;
+    std::string error;
+    const bool read = current(file, list, missing, error);
+    if (!read && !missing) return failed(error);
+    // Each member as the entry gave it, written compactly in the file's
+    // encoding; with duplicate keys the first one counts, as on reading.
+    ServerListText::Members members;
+    for (auto member = entry.MemberBegin(); member != entry.MemberEnd(); ++member) {
+        const std::string key(member->name.GetString(), member->name.GetStringLength());
+        if (!IsServerEntryKey(key)) return failed("unknown key \"" + key + "\"");
+        bool seen = false;
+        for (const auto& kept : members) seen = seen || kept.first == key;
+        if (seen) continue;
+        rapidjson::StringBuffer buffer;
+        rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+        member->value.Accept(writer);
+        members.emplace_back(stored(file, key), stored(file, std::string(buffer.GetString(), buffer.GetSize())));
+    }
+    const std::string body = read ? list.withElementAppended(members) : ServerListText::newList(members);
+    ServerListText changed;
+    if (!changed.parse(body, error)) return failed(m_path + " was left as it was: " + error);
+    const auto added = static_cast<rapidjson::SizeType>(changed.document().Size() - 1);
+    if (std::string why = entryRefusal(changed.document(), added, file.encoding); !why.empty()) return failed(why);
+    return write(read ? &file : nullptr, body);
+}
+
+ListResult ServerList::setMembers(const ServerEntry& seen,
+                                  const std::vector<std::pair<std::string, std::string>>& values) {
+    FileBytes file;
+    ServerListText list;
+    bool missing = false;
+    std::string error;
+    if (!current(file, list, missing, error)) return failed(missing ? changedError() : error);
+    if (!holds(list.document(), file.encoding, seen)) return failed(changedError());
+    ServerListText::Members members;
+    for (const auto& [key, value] : values) {
+        if (!IsServerEntryKey(key)) return failed("unknown key \"" + key + "\"");
+        if (value.empty() && (key == "name" || key == "processname" || key == "commandline"))
+            return failed("\"" + key + "\" cannot be removed: every entry has one");
+        members.emplace_back(stored(file, key), stored(file, value));
+    }
+    const auto element = static_cast<std::size_t>(seen.index - 1);
+    const std::string body = list.withMembersSet(element, members);
+    ServerListText changed;
+    if (!changed.parse(body, error)) return failed(m_path + " was left as it was: " + error);
+    if (std::string why = entryRefusal(changed.document(), static_cast<rapidjson::SizeType>(element), file.encoding);
+        !why.empty())
+        return failed(why);
+    return write(&file, body);
+}
+
+ListResult ServerList::elements(std::string& json) const {
+    FileBytes file;
+    ServerListText list;
+    bool missing = false;
+    std::string error;
+    ListResult result;
+    if (!current(file, list, missing, error)) {
+        result.ok = false;
+        result.missing = missing;
+        result.error = error;
+        return result;
+    }
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    list.document().Accept(writer);
+    json = platform::fromFileText(std::string(buffer.GetString(), buffer.GetSize()), file.encoding);
+    return result;
 }

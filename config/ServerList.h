@@ -2,7 +2,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <rapidjson/document.h>
 
 #include "config/HealthCheckEdit.h"
 #include "config/ListBackups.h"
@@ -47,6 +50,9 @@ public:
     ListResult load();
 
     const std::vector<ServerEntry>& entries() const { return m_entries; }
+    // The file's top array as it stands on disk, every element and key in
+    // it, as compact JSON in the program's text (for `ctl list --json`).
+    ListResult elements(std::string& json) const;
 
     // Appends an entry with these three keys; a missing file is created.
     ListResult add(const std::string& name, const std::string& processname, const std::string& commandline);
@@ -56,6 +62,15 @@ public:
     // it was before the whole edit.
     ListResult replace(const ServerEntry& seen, const std::string& name, const std::string& processname,
                        const std::string& commandline, const std::optional<HealthCheckEdit>& health = std::nullopt);
+    // Appends an entry given as a JSON object (the program's text), every
+    // key of it kept. Refused, with the reason, when it is no valid entry (a
+    // key missing or of the wrong kind, an option the reader would ignore)
+    // or when the list already has an entry of its name.
+    ListResult addEntry(const std::string& objectJson);
+    // Sets keys of the entry of `seen` to JSON texts (the program's text);
+    // an empty text removes the key. Refused when the entry would no longer
+    // be valid or would take the name of another entry.
+    ListResult setMembers(const ServerEntry& seen, const std::vector<std::pair<std::string, std::string>>& values);
     // Removes the element of `seen`; the elements after it move up.
     ListResult remove(const ServerEntry& seen);
     // Empties the list, elements skipped on reading included, provided its
@@ -99,6 +114,11 @@ private:
     ListResult failed(const std::string& error) const;
     // Why `edit` cannot be written, empty when it can.
     static std::string healthRefusal(const ServerEntry& seen, const HealthCheckEdit& edit);
+    // Why the element at `element` of `list` (the file's text, parsed) is
+    // no entry the reader takes whole, or names an entry other than itself
+    // already has; empty when it is one.
+    std::string entryRefusal(const rapidjson::Value& list, rapidjson::SizeType element,
+                             platform::FileTextEncoding encoding) const;
     std::string changedError() const;
 
     std::string m_path;

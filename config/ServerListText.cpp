@@ -317,6 +317,30 @@ std::string ServerListText::withStringsReplaced(std::size_t element, const Membe
     return applied(std::move(splices));
 }
 
+std::string ServerListText::withMembersSet(std::size_t element, const Members& values) const {
+    // One change at a time on a fresh parse: appends and removals shift the
+    // spans of what follows them.
+    std::string text = text_;
+    for (const auto& [key, value] : values) {
+        ServerListText current;
+        std::string error;
+        if (!current.parse(text, error)) return text;
+        const int id = current.elementNode(element);
+        const Node& node = current.nodes_[static_cast<std::size_t>(id)];
+        std::size_t at = 0;
+        while (at < node.children.size() && node.children[at].key != key) ++at;
+        if (at < node.children.size()) {
+            const Child& child = node.children[at];
+            text = value.empty() ? current.applied({current.eraseChild(id, at)})
+                                 : current.applied({{child.value.begin, child.value.end, value}});
+        } else if (!value.empty()) {
+            text =
+                current.applied({current.appendChild(id, jsonString(key), [&](const std::string&) { return value; })});
+        }
+    }
+    return text;
+}
+
 std::string ServerListText::withHealthCheck(std::size_t element, const HealthCheckEdit& edit) const {
     const int id = elementNode(element);
     const Node& node = nodes_[static_cast<std::size_t>(id)];

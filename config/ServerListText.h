@@ -42,6 +42,10 @@ public:
     // which the element must have, to the given texts.
     std::string withStringsReplaced(std::size_t element, const Members& strings) const;
     std::string withHealthCheck(std::size_t element, const HealthCheckEdit& edit) const;
+    // Sets members of an element to the given JSON texts: a key the element
+    // has takes the new value where it stands (its first member of that
+    // name), a new key is appended; an empty text removes the member.
+    std::string withMembersSet(std::size_t element, const Members& values) const;
 
     // A list that holds one object, written compactly.
     static std::string newList(const Members& members);

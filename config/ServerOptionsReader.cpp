@@ -1,5 +1,7 @@
 #include "config/ServerOptionsReader.h"
 
+#include <algorithm>
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -322,6 +324,13 @@ std::string SetHealthTarget(HealthRule& rule, HealthProbe probe, std::string_vie
     rule.probe = HealthProbe::http;
     rule.target.assign(target);
     return {};
+}
+
+bool IsServerEntryKey(std::string_view key) {
+    static constexpr std::string_view kKeys[] = {"name",   "processname", "commandline",  "cwd",        "env",
+                                                 "user",   "group",       "pidfile",      "kill_group", "output",
+                                                 "health", "stop_signal", "stop_timeout", "match",      "listen"};
+    return std::find(std::begin(kKeys), std::end(kKeys), key) != std::end(kKeys);
 }
 
 ServerOptions ReadServerOptions(const Value& entry, const std::string& label, std::vector<std::string>& warnings) {

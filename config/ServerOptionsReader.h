@@ -15,6 +15,11 @@
 ServerOptions ReadServerOptions(const rapidjson::Value& entry, const std::string& label,
                                 std::vector<std::string>& warnings);
 
+// Whether an entry of the list means something by `key` (the three keys
+// every entry has and the options above); the file may hold others, which
+// are kept but mean nothing.
+bool IsServerEntryKey(std::string_view key);
+
 // Sets the probe of `rule` to a tcp address ("host:port", "[v6]:port",
 // "listen") or an http URL ("http://host[:port][/path]", host "listen"
 // allowed). Returns why `target` is not one, empty when it was set; the rule

@@ -1,13 +1,14 @@
 #!/bin/sh
 # Installs the real server programs the tests supervise (redis, nginx,
-# memcached) when they are missing. Their packages would start system
+# memcached) and the fleet tools the tests drive (Prometheus, Alertmanager,
+# ansible-core) when they are missing. Their packages would start system
 # services of their own on the default ports; a policy that refuses every
 # service start is put in place for the installation, so nothing starts
 # and nothing of the machine's own set-up changes. Other packages of the
 # kind (the benchmark's supervisor) can be named on the command line.
 set -e
 
-[ $# -gt 0 ] || set -- redis-server nginx-light memcached
+[ $# -gt 0 ] || set -- redis-server nginx-light memcached prometheus prometheus-alertmanager ansible-core
 missing=""
 for p in "$@"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -135,7 +135,7 @@ protected:
             EXPECT_EQ(record, inJson) << "ctl --json";
 
             // The metrics: one state series at 1, the rest at 0.
-            const std::string labels = "{name=\"" + server->info().name + "\",index=\"" + std::to_string(index) + "\"";
+            const std::string labels = "{name=\"" + server->info().name + "\"";
             Seen inMetrics;
             inMetrics.health = record.health;  // compared below, as the metric shows it
             for (const char* word : kStateWords) {
@@ -431,12 +431,12 @@ TEST_F(LifecycleTest, AServerStoppedOnPurposeAndOneThatFailsDifferInTheStateSeri
     ASSERT_TRUE(followUntil([&] { return record(1).state() == ServerState::Stopped; }));
     runFor(3s, "the missing program tried again");
     const std::string metrics = StatusReport::metrics(StatusBoard::snapshotOf(*supervisor), {}, "test");
-    EXPECT_NE(std::string::npos, metrics.find("procward_server_state{name=\"kept\",index=\"1\",state=\"stopped\"} 1"));
-    EXPECT_NE(std::string::npos, metrics.find("procward_server_auto_start{name=\"kept\",index=\"1\"} 0"));
+    EXPECT_NE(std::string::npos, metrics.find("procward_server_state{name=\"kept\",state=\"stopped\"} 1"));
+    EXPECT_NE(std::string::npos, metrics.find("procward_server_auto_start{name=\"kept\"} 0"));
     EXPECT_NE(std::string::npos,
-              metrics.find("procward_server_state{name=\"missing\",index=\"2\",state=\"backoff\"} 1"));
+              metrics.find("procward_server_state{name=\"missing\",state=\"backoff\"} 1"));
     EXPECT_NE(std::string::npos,
-              metrics.find("procward_server_state{name=\"missing\",index=\"2\",state=\"stopped\"} 0"));
+              metrics.find("procward_server_state{name=\"missing\",state=\"stopped\"} 0"));
     // Its next attempt is ahead of now, in the report every view reads.
     const ServerReport report = record(2).report();
     ASSERT_TRUE(report.nextAttemptIn.has_value());

@@ -265,9 +265,9 @@ TEST_F(ServerOutputSupervisionTest, AServerThatFailsAtStartLeavesItsLineAndItsEx
     EXPECT_EQ(1u, server["launches"].GetUint64());
     EXPECT_EQ(0, server["uptime_seconds"].GetInt64());
     const std::string metrics = StatusReport::metrics(snapshot, {}, "1.0");
-    EXPECT_NE(std::string::npos, metrics.find("procward_server_last_exit_code{name=\"db\",index=\"1\"} 3\n")) << metrics;
-    EXPECT_NE(std::string::npos, metrics.find("procward_server_exits_total{name=\"db\",index=\"1\",how=\"code\"} 1\n"));
-    EXPECT_NE(std::string::npos, metrics.find("procward_server_exits_total{name=\"db\",index=\"1\",how=\"signal\"} 0\n"));
+    EXPECT_NE(std::string::npos, metrics.find("procward_server_last_exit_code{name=\"db\"} 3\n")) << metrics;
+    EXPECT_NE(std::string::npos, metrics.find("procward_server_exits_total{name=\"db\",how=\"code\"} 1\n"));
+    EXPECT_NE(std::string::npos, metrics.find("procward_server_exits_total{name=\"db\",how=\"signal\"} 0\n"));
     EXPECT_NE(std::string::npos, StatusReport::table(snapshot).find("exited with code 3; next "))
         << StatusReport::table(snapshot);
 }
@@ -287,7 +287,7 @@ TEST_F(ServerOutputSupervisionTest, AKilledServerIsASignalAndAStopWritesItsEndTo
     json.Parse(StatusReport::json(snapshot).c_str());
     EXPECT_EQ(9, json["servers"][0]["last_exit"]["signal"].GetInt());
     EXPECT_NE(std::string::npos, StatusReport::metrics(snapshot, {}, "1.0")
-                                     .find("procward_server_last_exit_code{name=\"web\",index=\"1\"} -9\n"));
+                                     .find("procward_server_last_exit_code{name=\"web\"} -9\n"));
 
     // The operator's stop ends the history of the second with its end.
     ASSERT_TRUE(await([&](CommandDone done) { supervisor->stop(2, done); }));

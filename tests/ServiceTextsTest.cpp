@@ -256,9 +256,9 @@ TEST_F(StatusTextTest, MetricsEscapeLabelValues) {
     ops.lastRefusalTime = 1767225600;
     alerts.channels.push_back(ops);
     const std::string text = StatusReport::metrics(sample(), alerts, "1.0");
-    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"web \\\"eu\\\"\\\\1\\nb\",index=\"1\"} 1\n")) << text;
-    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"flaky\",index=\"2\"} 0\n")) << text;
-    EXPECT_NE(std::string::npos, text.find("procward_server_restarts_total{name=\"flaky\",index=\"2\"} 0\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"web \\\"eu\\\"\\\\1\\nb\"} 1\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"flaky\"} 0\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_restarts_total{name=\"flaky\"} 0\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_alerts_total{channel=\"mail\",result=\"sent\"} 5\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_alerts_total{channel=\"mail\",result=\"suppressed\"} 2\n")) << text;
     EXPECT_NE(std::string::npos, text.find("procward_build_info{version=\"1.0\"} 1\n")) << text;
@@ -302,9 +302,9 @@ TEST_F(StatusTextTest, UpOnlyWhileRunningAndTheWayTheLastProcessEnded) {
     crasher.nextAttempt = 1767225660;
     snapshot.servers = {warming, crasher, found};
     const std::string text = StatusReport::metrics(snapshot, {}, "1.0");
-    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"warming\",index=\"1\"} 0\n")) << text;
-    EXPECT_NE(std::string::npos, text.find("procward_server_pid{name=\"warming\",index=\"1\"} 77\n")) << text;
-    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"crasher\",index=\"2\"} 0\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"warming\"} 0\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_pid{name=\"warming\"} 77\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_up{name=\"crasher\"} 0\n")) << text;
 
     rapidjson::Document json;
     json.Parse(StatusReport::json(snapshot).c_str());
@@ -320,8 +320,8 @@ TEST_F(StatusTextTest, UpOnlyWhileRunningAndTheWayTheLastProcessEnded) {
     EXPECT_EQ(std::string("was killed by signal 9 (SIGKILL)"), json["servers"][0]["last_exit_reason"].GetString());
     EXPECT_TRUE(json["servers"][1]["last_exit"]["ran_seconds"].IsNull());
     EXPECT_EQ(std::string("unknown"), json["servers"][2]["last_exit"].GetString());
-    EXPECT_NE(std::string::npos, text.find("procward_server_last_exit_code{name=\"warming\",index=\"1\"} -9\n")) << text;
-    EXPECT_NE(std::string::npos, text.find("procward_server_last_exit_code{name=\"crasher\",index=\"2\"} 3\n"));
+    EXPECT_NE(std::string::npos, text.find("procward_server_last_exit_code{name=\"warming\"} -9\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("procward_server_last_exit_code{name=\"crasher\"} 3\n"));
     EXPECT_EQ(std::string::npos, text.find("procward_server_last_exit_code{name=\"found\""));
     EXPECT_EQ(std::string("failing"), json["servers"][1]["state"].GetString());
     EXPECT_EQ(3, json["servers"][1]["last_exit"]["code"].GetInt());
@@ -374,7 +374,7 @@ TEST_F(StatusTextTest, ANameThatIsNotUtf8IsShownWithReplacementCharactersEverywh
     EXPECT_NE(std::string::npos, StatusReport::table(snapshot).find("\n  2 " + shown + " "))
         << StatusReport::table(snapshot);
     EXPECT_NE(std::string::npos,
-              StatusReport::metrics(snapshot, {}, "1.0").find("procward_server_up{name=\"" + shown + "\",index=\"2\"} 0\n"));
+              StatusReport::metrics(snapshot, {}, "1.0").find("procward_server_up{name=\"" + shown + "\"} 0\n"));
     // Names that are UTF-8 stay as they are.
     snapshot.servers[1].name = "网关服务";
     json.Parse<rapidjson::kParseValidateEncodingFlag>(StatusReport::json(snapshot).c_str());

@@ -1,5 +1,8 @@
 #include "app/core/ControlServer.h"
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 #include <rapidjson/document.h>
@@ -111,6 +114,16 @@ void ControlServer::onRequest(platform::CommandRequest request) {
         if (const auto member = parsed.FindMember("generation"); member != parsed.MemberEnd() && member->value.IsInt())
             command.generation = member->value.GetInt();
     const bool json = flag("json");
+    command.json = json;
+    for (const char* key : {"entry", "values"}) {
+        if (!parsed.IsObject()) break;
+        const auto member = parsed.FindMember(key);
+        if (member == parsed.MemberEnd() || !member->value.IsObject()) continue;
+        rapidjson::StringBuffer buffer;
+        rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+        member->value.Accept(writer);
+        command.payload.assign(buffer.GetString(), buffer.GetSize());
+    }
     if (parsed.HasParseError() || command.verb.empty()) {
         log.warn("Control command from uid {} not understood: {}", request.peerUid, request.line.substr(0, 200));
         answer(request.id, 1, "the command was not understood");
@@ -135,7 +148,10 @@ void ControlServer::onRequest(platform::CommandRequest request) {
     const bool badGeneration =
         verb && (verb->target == CtlTarget::Generation ? command.generation < 1 || command.all || !command.name.empty()
                                                        : command.generation != 0);
-    if (!verb || command.verb != verb->request || badSignal || badGeneration || (command.all && !allowsAll) ||
+    const bool edit = verb && (verb->target == CtlTarget::Entry || verb->target == CtlTarget::Keys);
+    const bool badEdit =
+        edit && (command.payload.empty() || command.all || (verb->target == CtlTarget::Keys) == command.name.empty());
+    if (!verb || command.verb != verb->request || badSignal || badGeneration || badEdit || (command.all && !allowsAll) ||
         (named && !command.all && command.name.empty()) || (whole && (command.all || !command.name.empty()))) {
         log.warn("Control command from uid {} not understood: {}", request.peerUid, request.line.substr(0, 200));
         answer(request.id, 1, "the command was not understood");
@@ -216,6 +232,16 @@ void ControlServer::run(Supervisor& supervisor, const Command& command) {
         }
         const bool ok = listing ? actions_.backups(text) : actions_.restore(command.generation, text);
         answer(command.id, ok ? 0 : 1, text);
+        return;
+    }
+    if (command.verb == "list" || command.verb == "add" || command.verb == "set" || command.verb == "remove") {
+        std::string text;
+        if (!actions_.editList)
+            answer(command.id, 1, "this Procward cannot change its list from ctl (change it in the window)");
+        else {
+            const bool ok = actions_.editList(command.verb, command.name, command.payload, command.json, text);
+            answer(command.id, ok ? 0 : 1, text);
+        }
         return;
     }
     if (command.verb == "reload" || command.verb == "shutdown") {

@@ -40,6 +40,12 @@ public:
         // Brings copy `number` back as the list and applies it: true when
         // applied; `text` is the answer.
         std::function<bool(int number, std::string& text)> restore;
+        // list, add, set and remove: `name` the entry's (set, remove),
+        // `payload` the JSON object of the new entry (add) or of the keys
+        // to set (set). True when done; `text` is the answer.
+        std::function<bool(const std::string& verb, const std::string& name, const std::string& payload, bool json,
+                           std::string& text)>
+            editList;
     };
 
     ControlServer(const StatusBoard& board, std::function<void()> wake);
@@ -71,6 +77,8 @@ private:
         bool dryRun = false;  // reload: say what, apply nothing
         std::string signal;   // signal: its name ("HUP")
         int generation = 0;   // restore: the copy's number
+        std::string payload;  // add: the entry; set: the keys (JSON objects)
+        bool json = false;    // list --json
     };
 
     void onRequest(platform::CommandRequest request);

@@ -54,6 +54,114 @@ bool generationRequest(const CtlVerb& verb, const CtlWords& parsed, std::string&
 
 }  // namespace
 
+namespace {
+
+// The key an option of add gives, null for any other word.
+const char* entryField(const std::string& word) {
+    for (const char* key : {"name", "processname", "commandline"}) {
+        const std::string option = std::string("--") + key;
+        if (word == option || word.rfind(option + "=", 0) == 0) return key;
+    }
+    return nullptr;
+}
+
+// KEY=VALUE (a text) or KEY:=JSON (any value; null removes the key) into
+// `values`. False with the reason when the word is neither.
+bool keyValue(const std::string& word, rapidjson::Value& values, rapidjson::Document::AllocatorType& allocator,
+              std::string& error) {
+    const std::size_t equals = word.find('=');
+    if (equals == std::string::npos || equals == 0 || (equals == 1 && word[0] == ':')) {
+        error = "\"" + word + "\" is no KEY=VALUE (a text) or KEY:=JSON (any value)";
+        return false;
+    }
+    const bool json = word[equals - 1] == ':';
+    const std::string key = word.substr(0, json ? equals - 1 : equals);
+    const std::string text = word.substr(equals + 1);
+    rapidjson::Value value;
+    if (json) {
+        rapidjson::Document parsed(&allocator);
+        parsed.Parse(text.c_str(), text.size());
+        if (parsed.HasParseError()) {
+            error = key + ":= needs a JSON value, not \"" + text + "\" (KEY=VALUE gives a text)";
+            return false;
+        }
+        value.CopyFrom(parsed, allocator);
+    } else {
+        value.SetString(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator);
+    }
+    if (values.HasMember(key.c_str())) {
+        error = "\"" + key + "\" is given twice";
+        return false;
+    }
+    values.AddMember(rapidjson::Value(key.c_str(), static_cast<rapidjson::SizeType>(key.size()), allocator), value,
+                     allocator);
+    return true;
+}
+
+// add: {"command":"add","entry":{...}}; set: {"command":"set","name":N,"values":{...}}.
+bool editRequestLine(const CtlWords& parsed, std::string& line, std::string& error) {
+    const std::string& verb = parsed.words[0];
+    if (parsed.json || parsed.all || parsed.now || parsed.dryRun || parsed.group) {
+        error = verb + " takes no options but its KEY=VALUE words";
+        return false;
+    }
+    rapidjson::Document request(rapidjson::kObjectType);
+    auto& allocator = request.GetAllocator();
+    rapidjson::Value values(rapidjson::kObjectType);
+    std::size_t first = 1;
+    if (verb == "set") {
+        if (parsed.words.size() < 3) {
+            error = "set needs the name of a server and at least one KEY=VALUE";
+            return false;
+        }
+        request.AddMember("name", rapidjson::Value(parsed.words[1].c_str(), allocator), allocator);
+        first = 2;
+    } else if (parsed.words.size() == 2 && parsed.fields.empty() && !parsed.words[1].empty() &&
+               parsed.words[1][0] == '{') {
+        // add '{"name": ...}': the entry as one JSON object.
+        rapidjson::Document entry(&allocator);
+        entry.Parse(parsed.words[1].c_str(), parsed.words[1].size());
+        if (entry.HasParseError() || !entry.IsObject()) {
+            error = "the entry is not a JSON object";
+            return false;
+        }
+        values.CopyFrom(entry, allocator);
+        first = parsed.words.size();
+    } else {
+        for (const auto& [key, text] : parsed.fields) {
+            if (values.HasMember(key.c_str())) {
+                error = "--" + key + " is given twice";
+                return false;
+            }
+            values.AddMember(rapidjson::Value(key.c_str(), allocator),
+                             rapidjson::Value(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator),
+                             allocator);
+        }
+    }
+    for (std::size_t i = first; i < parsed.words.size(); ++i)
+        if (!keyValue(parsed.words[i], values, allocator, error)) return false;
+    if (verb == "add") {
+        if (values.ObjectEmpty()) {
+            error = "add needs an entry: a JSON object, or --name, --processname and --commandline";
+            return false;
+        }
+        for (auto member = values.MemberBegin(); member != values.MemberEnd(); ++member)
+            if (member->value.IsNull()) {
+                error = std::string("\"") + member->name.GetString() + "\": null only removes a key (set)";
+                return false;
+            }
+    }
+    request.AddMember("command", rapidjson::Value(verb.c_str(), allocator), allocator);
+    request.AddMember(rapidjson::StringRef(verb == "add" ? "entry" : "values"), values, allocator);
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    request.Accept(writer);
+    line.assign(buffer.GetString(), buffer.GetSize());
+    return true;
+}
+
+}  // namespace
+
 bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::string& error) {
     parsed = CtlWords{};
     bool options = true;
@@ -88,6 +196,13 @@ bool ParseCtlWords(const std::vector<std::string>& args, CtlWords& parsed, std::
                 return false;
             }
             parsed.lines = n;
+        } else if (const char* field = entryField(word)) {
+            const std::size_t equals = word.find('=');
+            if (equals == std::string::npos && i + 1 >= args.size()) {
+                error = word + " needs a value";
+                return false;
+            }
+            parsed.fields.emplace_back(field, equals == std::string::npos ? args[++i] : word.substr(equals + 1));
         } else if (word == "--timeout" || word.rfind("--timeout=", 0) == 0) {
             std::string value;
             if (word.size() > 9) {
@@ -118,6 +233,12 @@ bool CtlRequestLine(const CtlWords& parsed, std::string& line, std::string& erro
         error = "unknown command \"" + name + "\"";
         return false;
     }
+    if (!parsed.fields.empty() && verb->target != CtlTarget::Entry) {
+        error = "--name, --processname and --commandline go with add";
+        return false;
+    }
+    if (verb->target == CtlTarget::Entry || verb->target == CtlTarget::Keys)
+        return editRequestLine(parsed, line, error);
     const std::size_t words = parsed.words.size() - 1;
     if (verb->target == CtlTarget::Generation) return generationRequest(*verb, parsed, line, error);
     const std::size_t arguments = verb->argument ? 1 : 0;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 // `procward ctl ...` and `procwardd ctl ...`: sends one command to the
@@ -25,6 +26,8 @@ struct CtlWords {
     bool help = false;     // --help: the commands are listed, nothing is sent
     bool dryRun = false;   // reload --dry-run
     bool group = false;    // signal --group
+    // add --name N --processname P --commandline C, in the order given.
+    std::vector<std::pair<std::string, std::string>> fields;
 };
 
 // The largest copy number `ctl restore` takes.

@@ -37,6 +37,21 @@ const std::vector<CtlVerb>& CtlVerbs() {
          "brings copy N of serverinfo.json back (the list it replaces is kept as a copy) and applies it as reload "
          "does; says what it added, changed, removed",
          "restore", "", "", "", ""},
+        {"list", CtlTarget::None, kCtlJson, nullptr, "list [--json]",
+         "the entries of serverinfo.json as the file holds them, every key included (--json: a JSON array)", "list", "",
+         "", "", ""},
+        {"add", CtlTarget::Entry, 0, nullptr,
+         "add ENTRY-JSON | add --name N --processname P --commandline C [KEY=VALUE...]",
+         "adds an entry to serverinfo.json and applies the list (the new server starts); KEY=VALUE sets a text, "
+         "KEY:=JSON any value",
+         "add", "", "", "", ""},
+        {"set", CtlTarget::Keys, 0, nullptr, "set NAME KEY=VALUE... | set NAME KEY:=JSON...",
+         "changes keys of an entry in serverinfo.json (KEY:=null removes one) and applies the list (the server "
+         "restarts when what it runs changed)",
+         "set", "", "", "", ""},
+        {"remove", CtlTarget::One, 0, nullptr, "remove NAME",
+         "removes an entry from serverinfo.json and applies the list (the server is stopped)", "remove", "", "", "",
+         ""},
         {"shutdown", CtlTarget::None, 0, nullptr, "shutdown", "ends Procward; the servers keep running", "shutdown", "",
          "", "", ""},
     };

@@ -13,6 +13,8 @@ enum class CtlTarget {
     One,          // the name of one server
     OneOrAll,     // the name of one server, or --all
     Generation,   // the number of one kept copy of the server list (1 the newest)
+    Entry,        // a new entry: one JSON object, or --name/--processname/--commandline and KEY=VALUE words (add)
+    Keys,         // the name of one server and KEY=VALUE words (set)
 };
 
 // The options a command takes, as bits.

@@ -97,7 +97,8 @@ std::string MetricsServer::scrape() const {
             alerts.channels.push_back(std::move(c));
         }
     }
-    return StatusReport::metrics(*board_.current(), alerts, ProgramVersion());
+    return StatusReport::metrics(*board_.current(), alerts, ProgramVersion()) +
+           StatusReport::processMetrics(platform::selfUsage());
 }
 
 bool MetricsServer::start(const std::string& listen, std::string& error) {

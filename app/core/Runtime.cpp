@@ -6,6 +6,9 @@
 #include <future>
 
 #include <fmt/format.h>
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include "alerts/WebhookFormat.h"
 #include "app/core/SupervisionSettings.h"
@@ -14,6 +17,7 @@
 #include "log/AppLogger.h"
 #include "platform/ProcessControl.h"
 #include "platform/StopRequest.h"
+#include "platform/TextEncoding.h"
 #include "supervision/SystemClock.h"
 
 namespace {
@@ -64,6 +68,8 @@ Runtime::Runtime(std::function<void()> wake, std::FILE* complaints)
         return true;
     };
     actions.restore = [this](int number, std::string& text) { return restoreList(number, "ctl", text); };
+    actions.editList = [this](const std::string& verb, const std::string& name, const std::string& payload, bool json,
+                              std::string& text) { return editList(verb, name, payload, json, text); };
     host_.setControlActions(std::move(actions));
 }
 
@@ -211,6 +217,91 @@ bool Runtime::reload(const std::string& cause, std::string& text, bool dryRun) {
     text = fmt::format("reloaded: {}; checking every {} s", change.text(), interval);
     log.info("Reloaded: {}; checking every {} s", change.text(), interval);
     return true;
+}
+
+bool Runtime::editList(const std::string& verb, const std::string& name, const std::string& payload, bool json,
+                       std::string& text) {
+    auto& log = AppLogger::Instance().get();
+    ServerList file(list_.path());
+    if (verb == "list") {
+        if (json) {
+            const ListResult read = file.elements(text);
+            if (!read.ok) text = read.error;
+            return read.ok;
+        }
+        const ListResult read = file.load();
+        if (!read.ok) {
+            text = read.error;
+            return false;
+        }
+        for (const ServerEntry& entry : file.entries())
+            text += fmt::format("{:>3} {}  {}  {}\n", entry.index, platform::terminalText(entry.name),
+                                platform::terminalText(entry.processname), platform::terminalText(entry.commandline));
+        if (file.entries().empty()) text = "the list is empty\n";
+        return true;
+    }
+
+    // set and remove name one entry of the file as it stands.
+    const ServerEntry* seen = nullptr;
+    if (verb != "add") {
+        const ListResult read = file.load();
+        if (!read.ok) {
+            text = "refused: " + read.error;
+            return false;
+        }
+        int named = 0;
+        for (const ServerEntry& entry : file.entries())
+            if (entry.name == name) {
+                seen = &entry;
+                ++named;
+            }
+        if (named != 1) {
+            text = named == 0
+                       ? "refused: no entry is named \"" + name + "\""
+                       : fmt::format("refused: {} entries are named \"{}\"; change them in the file", named, name);
+            return false;
+        }
+    }
+    ListResult changed;
+    std::string what;
+    if (verb == "add") {
+        changed = file.addEntry(payload);
+        rapidjson::Document entry;
+        entry.Parse(payload.c_str(), payload.size());
+        what = "added";
+        if (entry.IsObject() && entry.HasMember("name") && entry["name"].IsString())
+            what += " \"" + std::string(entry["name"].GetString()) + "\"";
+    } else if (verb == "set") {
+        rapidjson::Document keys;
+        keys.Parse(payload.c_str(), payload.size());
+        std::vector<std::pair<std::string, std::string>> values;
+        if (keys.IsObject())
+            for (auto member = keys.MemberBegin(); member != keys.MemberEnd(); ++member) {
+                std::string value;
+                if (!member->value.IsNull()) {
+                    rapidjson::StringBuffer buffer;
+                    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+                    member->value.Accept(writer);
+                    value.assign(buffer.GetString(), buffer.GetSize());
+                }
+                values.emplace_back(member->name.GetString(), std::move(value));
+            }
+        changed = file.setMembers(*seen, values);
+        what = "changed \"" + name + "\"";
+    } else {
+        changed = file.remove(*seen);
+        what = "removed \"" + name + "\"";
+    }
+    if (!changed.ok) {
+        log.warn("ctl {} refused: {}", verb, changed.error);
+        text = "refused: " + changed.error;
+        return false;
+    }
+    log.info("serverinfo.json {} by ctl", what);
+    std::string applied;
+    const bool ok = reload("ctl " + verb, applied);
+    text = what + " in " + list_.path() + "; " + applied;
+    return ok;
 }
 
 void Runtime::apply(const Settings& settings, bool all) {

@@ -71,6 +71,11 @@ public:
     // chg (commandline); removed: gone; unchanged: 5"). `dryRun`: the files
     // are read and what would change is said; nothing is applied.
     bool reload(const std::string& cause, std::string& text, bool dryRun = false);
+    // `ctl list`, `add`, `set` and `remove`: the change is made to
+    // serverinfo.json as the window makes it (the file's other keys kept,
+    // the previous list backed up), then applied as a reload applies it.
+    bool editList(const std::string& verb, const std::string& name, const std::string& payload, bool json,
+                  std::string& text);
 
     // The kept copies of serverinfo.json as `ctl backups` shows them: one
     // line each, newest first, with its number, time and server count.

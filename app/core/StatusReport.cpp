@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <ctime>
+#include <map>
+#include <vector>
 
 #include <fmt/format.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "platform/SelfUsage.h"
 #include "platform/System.h"
 #include "platform/TextEncoding.h"
 
@@ -215,12 +218,31 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
     auto family = [&](const char* name, const char* type, const char* help) {
         out += fmt::format("# HELP {} {}\n# TYPE {} {}\n", name, help, name, type);
     };
-    // Names need not be unique in the list; with the index every series is.
-    auto labels = [&](const ServerReport& s) {
-        return fmt::format("{{name=\"{}\",index=\"{}\"}}", escapeLabel(platform::utf8Text(s.name)), s.index);
+    // A series is known by the server's name alone, so that its history
+    // survives a reordering of the list; where two entries share a name the
+    // later ones are told apart by their rank among them ("web (2)"), and
+    // the list position is kept apart in procward_server_info.
+    std::vector<std::string> seriesName;
+    {
+        std::map<std::string, int> seen;
+        for (const ServerReport& s : snapshot.servers) {
+            const std::string name = platform::utf8Text(s.name);
+            const int n = ++seen[name];
+            seriesName.push_back(n == 1 ? name : fmt::format("{} ({})", name, n));
+        }
+    }
+    auto named = [&](const ServerReport& s) {
+        return fmt::format("name=\"{}\"",
+                           escapeLabel(seriesName[static_cast<std::size_t>(&s - snapshot.servers.data())]));
     };
+    auto labels = [&](const ServerReport& s) { return "{" + named(s) + "}"; };
     family("procward_build_info", "gauge", "Version of the running Procward; always 1.");
     out += fmt::format("procward_build_info{{version=\"{}\"}} 1\n", escapeLabel(version));
+
+    family("procward_server_info", "gauge", "The server's place in the list and its executable file name; always 1.");
+    for (const ServerReport& s : snapshot.servers)
+        out += fmt::format("procward_server_info{{{},index=\"{}\",processname=\"{}\"}} 1\n", named(s), s.index,
+                           escapeLabel(platform::utf8Text(s.processname)));
 
     family("procward_server_up", "gauge", "1 while the server is running (its process alive and confirmed), else 0.");
     for (const ServerReport& s : snapshot.servers)
@@ -229,11 +251,9 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
            "The server's state: 1 for the state it is in, 0 for the others (stopped, starting, running, stopping, "
            "failing, backoff).");
     for (const ServerReport& s : snapshot.servers) {
-        const std::string named =
-            fmt::format("name=\"{}\",index=\"{}\"", escapeLabel(platform::utf8Text(s.name)), s.index);
         for (const ServerState state : {ServerState::Stopped, ServerState::Starting, ServerState::Running,
                                         ServerState::Stopping, ServerState::Failing, ServerState::Backoff})
-            out += fmt::format("procward_server_state{{{},state=\"{}\"}} {}\n", named, stateName(state),
+            out += fmt::format("procward_server_state{{{},state=\"{}\"}} {}\n", named(s), stateName(state),
                                s.state == state ? 1 : 0);
     }
     family("procward_server_pid", "gauge", "Process ID of the server, 0 while it is down.");
@@ -260,10 +280,8 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
     family("procward_server_exits_total", "counter",
            "Ends of the server's processes started by this Procward, by how they ended: an exit code or a signal.");
     for (const ServerReport& s : snapshot.servers) {
-        const std::string named =
-            fmt::format("name=\"{}\",index=\"{}\"", escapeLabel(platform::utf8Text(s.name)), s.index);
-        out += fmt::format("procward_server_exits_total{{{},how=\"code\"}} {}\n", named, s.exitsByCode);
-        out += fmt::format("procward_server_exits_total{{{},how=\"signal\"}} {}\n", named, s.exitsBySignal);
+        out += fmt::format("procward_server_exits_total{{{},how=\"code\"}} {}\n", named(s), s.exitsByCode);
+        out += fmt::format("procward_server_exits_total{{{},how=\"signal\"}} {}\n", named(s), s.exitsBySignal);
     }
     family("procward_server_auto_start", "gauge", "1 when the server is started again whenever it is found down.");
     for (const ServerReport& s : snapshot.servers)
@@ -314,5 +332,21 @@ std::string StatusReport::metrics(const StatusSnapshot& snapshot, const Alerts& 
     out += fmt::format("procward_check_duration_seconds_bucket{{le=\"+Inf\"}} {}\n", h.count());
     out += fmt::format("procward_check_duration_seconds_sum {}\n", h.sumSeconds());
     out += fmt::format("procward_check_duration_seconds_count {}\n", h.count());
+    return out;
+}
+
+std::string StatusReport::processMetrics(const platform::SelfUsage& usage) {
+    std::string out;
+    auto sample = [&](const char* name, const char* type, const char* help, auto value) {
+        if (!value) return;
+        out += fmt::format("# HELP {} {}\n# TYPE {} {}\n{} {}\n", name, help, name, type, name, *value);
+    };
+    sample("process_cpu_seconds_total", "counter", "Total user and system CPU time spent in seconds.",
+           usage.cpuSeconds);
+    sample("process_resident_memory_bytes", "gauge", "Resident memory size in bytes.", usage.residentBytes);
+    sample("process_open_fds", "gauge", "Number of open file descriptors.", usage.openFds);
+    sample("process_max_fds", "gauge", "Maximum number of open file descriptors.", usage.maxFds);
+    sample("process_start_time_seconds", "gauge", "Start time of the process since unix epoch in seconds.",
+           usage.startTime);
     return out;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/core/StatusSnapshot.h"
+#include "platform/SelfUsage.h"
 
 // The texts made from a status snapshot: the table and the JSON of
 // `ctl status`, and the Prometheus text of /metrics.
@@ -34,6 +35,8 @@ public:
     static std::string json(const StatusSnapshot& snapshot);
     // The Prometheus text exposition format (version 0.0.4).
     static std::string metrics(const StatusSnapshot& snapshot, const Alerts& alerts, const std::string& version);
+    // The usual process_* series of the running program itself.
+    static std::string processMetrics(const platform::SelfUsage& usage);
 
     // "running", "starting", "stopping", "stopped", "failing", "backoff".
     static const char* stateName(ServerState state);

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include "config/ListBackups.h"
 #include "tests/app/Installation.h"
@@ -484,3 +486,98 @@ TEST(CtlHealthTest, StatusAndCheckShowWhatTheHealthRuleFinds) {
 }
 
 }  // namespace
+
+namespace {
+
+// What `ctl list --json` says of the entry called `name`; null when absent.
+std::string listedEntry(const Installation& install, const std::string& name) {
+    const Installation::Result list = install.ctl({"list", "--json"});
+    rapidjson::Document json;
+    json.Parse(list.output.c_str());
+    if (list.code != 0 || !json.IsArray()) return "ctl list failed: " + list.output;
+    for (const auto& entry : json.GetArray())
+        if (entry.IsObject() && entry.HasMember("name") && entry["name"] == rapidjson::StringRef(name.c_str())) {
+            rapidjson::StringBuffer buffer;
+            rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+            entry.Accept(writer);
+            return buffer.GetString();
+        }
+    return "null";
+}
+
+}  // namespace
+
+TEST_F(CtlTest, TheListIsChangedFromTheShellAndAppliedAsAReloadAppliesIt) {
+    const std::string server = install.testServer();
+    // Keys the window does not know stay in the file through every change.
+    install.writeServers("[" + install.entry("web", "--listen 127.0.0.1:" + std::to_string(webPort) + " --role web") +
+                         ",{\"name\":\"worker\",\"processname\":\"procward-testserver\",\"commandline\":\"" + server +
+                         " --role worker\",\"x-owner\":\"team 7\"}]");
+
+    // add, with the keys as options and words.
+    const Installation::Result added =
+        install.ctl({"add", "--name", "extra", "--processname", "procward-testserver", "--commandline",
+                     server + " --role extra", "stop_timeout:=3", "cwd=/tmp"});
+    EXPECT_EQ(0, added.code) << added.output;
+    EXPECT_NE(std::string::npos, added.output.find("added \"extra\"")) << added.output;
+    EXPECT_NE(std::string::npos, added.output.find("reloaded: ")) << added.output;
+    ASSERT_TRUE(waitFor([&] { return status().running == 3; }, 20000)) << install.process->output();
+    EXPECT_EQ(R"({"name":"extra","processname":"procward-testserver","commandline":")" + server +
+                  R"( --role extra","stop_timeout":3,"cwd":"/tmp"})",
+              listedEntry(install, "extra"));
+
+    // Bad input is refused with its reason, and the file stays as it was.
+    const std::string before = readFile(install.dir.file("serverinfo.json"));
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refusals = {
+        {{"add", "--name", "web", "--processname", "p", "--commandline", "c"}, "already has an entry named \"web\""},
+        {{"add", "--name", "x", "--processname", "p"}, "\"commandline\" is missing"},
+        {{"add", R"({"name":"x","processname":"p","commandline":"c","stop_signal":"PIPE"})"}, "stop_signal"},
+        {{"add", R"({"name":"x","processname":"p","commandline":"c","cwdd":"/"})"}, "unknown key \"cwdd\""},
+        {{"add", R"({"name":"x",)"}, "not a JSON object"},
+        {{"add", "--name", "x", "stop_timeout:=soon"}, "needs a JSON value"},
+        {{"set", "worker", "stop_timeout:=-1"}, "stop_timeout"},
+        {{"set", "worker", "commandline:=null"}, "cannot be removed"},
+        {{"set", "worker", "name=web"}, "already has an entry named \"web\""},
+        {{"set", "nosuch", "cwd=/"}, "no entry is named \"nosuch\""},
+        {{"set", "worker"}, "at least one KEY=VALUE"},
+        {{"remove", "nosuch"}, "no entry is named \"nosuch\""},
+    };
+    for (const auto& [args, reason] : refusals) {
+        const Installation::Result refused = install.ctl(args);
+        EXPECT_EQ(1, refused.code) << args[0] << " " << (args.size() > 1 ? args[1] : "") << ": " << refused.output;
+        EXPECT_NE(std::string::npos, refused.output.find(reason)) << refused.output;
+    }
+    EXPECT_EQ(before, readFile(install.dir.file("serverinfo.json")));
+
+    // set: a changed command line restarts the server; the unknown key stays.
+    const int workerPid = status().named("worker")->pid;
+    const Installation::Result set =
+        install.ctl({"set", "worker", "commandline=" + server + " --role worker2", "env:={\"A\":\"1\"}"});
+    EXPECT_EQ(0, set.code) << set.output;
+    EXPECT_NE(std::string::npos, set.output.find("changed \"worker\"")) << set.output;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const Server* worker = status().named("worker");
+            return worker && worker->pid > 0 && worker->pid != workerPid && worker->state == "running";
+        },
+        20000))
+        << install.process->output();
+    EXPECT_EQ(R"({"name":"worker","processname":"procward-testserver","commandline":")" + server +
+                  R"( --role worker2","x-owner":"team 7","env":{"A":"1"}})",
+              listedEntry(install, "worker"));
+    // A key removed.
+    EXPECT_EQ(0, install.ctl({"set", "worker", "env:=null"}).code);
+    EXPECT_EQ(std::string::npos, listedEntry(install, "worker").find("env"));
+
+    // remove stops the server and takes it out of the list.
+    const int extraPid = status().named("extra")->pid;
+    const Installation::Result removed = install.ctl({"remove", "extra"});
+    EXPECT_EQ(0, removed.code) << removed.output;
+    EXPECT_TRUE(waitFor([&] { return !processAlive(extraPid); }, 20000));
+    EXPECT_EQ("null", listedEntry(install, "extra"));
+    EXPECT_EQ(nullptr, status().named("extra"));
+    EXPECT_EQ(2u, status().servers.size());
+    const Installation::Result table = install.ctl({"list"});
+    EXPECT_NE(std::string::npos, table.output.find("  2 worker  procward-testserver  " + server + " --role worker2"))
+        << table.output;
+}

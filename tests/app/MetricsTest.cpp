@@ -125,14 +125,15 @@ protected:
         port = freeTcpPort();
         // A name with the characters the format escapes.
         install.writeServers("[" + install.entry("web", "--role web") + "," +
-                             install.entry(R"(odd \"name\\ 2)", "--role odd") + "]");
+                             install.entry(R"(odd \"name\\ 2)", "--role odd") + "," +
+                             install.entry("web", "--role web-too") + "]");
         install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n[METRICS]\nLISTEN=127.0.0.1:" +
                               std::to_string(port) + "\n");
         install.start();
     }
     Installation install;
     int port = 0;
-    const std::string web = R"({name="web",index="1"})";
+    const std::string web = R"({name="web"})";
 };
 
 TEST_F(MetricsTest, TheValuesFollowAServerThatIsKilledAndRestarted) {
@@ -186,7 +187,27 @@ TEST_F(MetricsTest, FamiliesHistogramAndEscapedLabels) {
     EXPECT_EQ("histogram", s.types["procward_check_duration_seconds"]);
     EXPECT_EQ(1, s.at(R"(procward_build_info{version="1.0"})"));
     // \ and " in a label value are escaped.
-    EXPECT_EQ(1, s.at(R"(procward_server_up{name="odd \"name\\ 2",index="2"})"));
+    EXPECT_EQ(1, s.at(R"(procward_server_up{name="odd \"name\\ 2"})"));
+    // A series is known by the name alone; a second "web" by its rank among
+    // the entries of that name, and the list position is in the info series.
+    ASSERT_TRUE(waitFor([&] {
+        s = fetch(port);
+        return s.ok && s.at(R"x(procward_server_up{name="web (2)"})x") == 1;
+    }, 15000)) << install.log();
+    EXPECT_EQ(1, s.at(R"(procward_server_info{name="web",index="1",processname="procward-testserver"})"));
+    EXPECT_EQ(1, s.at(R"x(procward_server_info{name="web (2)",index="3",processname="procward-testserver"})x"));
+    for (const std::string& series : s.order) {
+        if (series.rfind("procward_server_info", 0) != 0) {
+            EXPECT_EQ(std::string::npos, series.find("index=")) << series;
+        }
+    }
+
+    // procwardd's own process.
+    EXPECT_EQ("counter", s.types["process_cpu_seconds_total"]);
+    EXPECT_GT(s.at("process_resident_memory_bytes"), 1e6);
+    EXPECT_GT(s.at("process_open_fds"), 3);
+    EXPECT_GE(s.at("process_max_fds"), s.at("process_open_fds"));
+    EXPECT_NEAR(static_cast<double>(std::time(nullptr)), s.at("process_start_time_seconds"), 300);
 
     // Buckets in order, never falling, ending in +Inf with the count.
     std::vector<double> buckets;

@@ -453,7 +453,7 @@ TEST_F(RealServersTest, ACrashLoopIsNotUpAndSaysHowItsServerEnds) {
     httplib::Client client("127.0.0.1", metrics);
     const auto response = client.Get("/metrics");
     ASSERT_TRUE(response);
-    EXPECT_NE(std::string::npos, response->body.find("procward_server_up{name=\"crasher\",index=\"1\"} 0\n"));
+    EXPECT_NE(std::string::npos, response->body.find("procward_server_up{name=\"crasher\"} 0\n"));
     EXPECT_NE(std::string::npos, install.log().find("crasher exited with code 3 after"));
 }
 

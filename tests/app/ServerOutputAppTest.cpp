@@ -115,9 +115,9 @@ TEST_F(ServerOutputAppTest, AServerThatPrintsAndExits3SaysSoInItsFileTheLogTheMa
     httplib::Client client("127.0.0.1", metrics);
     const auto scrape = client.Get("/metrics");
     ASSERT_TRUE(scrape);
-    EXPECT_NE(std::string::npos, scrape->body.find("procward_server_last_exit_code{name=\"db\",index=\"1\"} 3\n"));
+    EXPECT_NE(std::string::npos, scrape->body.find("procward_server_last_exit_code{name=\"db\"} 3\n"));
     EXPECT_TRUE(std::regex_search(scrape->body,
-                                  std::regex("procward_server_exits_total\\{name=\"db\",index=\"1\",how=\"code\"\\} [1-9]")))
+                                  std::regex("procward_server_exits_total\\{name=\"db\",how=\"code\"\\} [1-9]")))
         << scrape->body;
 
     const Installation::Result logs = install.ctl({"logs", "db", "-n", "3"});

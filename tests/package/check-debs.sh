@@ -23,6 +23,8 @@ field() { dpkg-deb -f "$1" "$2"; }
 
 for path in ./usr/bin/procwardd ./usr/lib/procward/procward-metrics.so ./lib/systemd/system/procwardd.service \
     ./usr/share/procward/prometheus/procward-scrape.yml ./usr/share/procward/prometheus/procward-alerts.yml \
+    ./usr/share/procward/alertmanager/alertmanager.yml ./usr/share/procward/grafana/procward.json \
+    ./usr/share/procward/ansible/ansible_collections/procward/fleet/plugins/modules/server.py \
     ./usr/share/man/man8/procwardd.8.gz; do
   holds "$DAEMON" "$path"
   holds "$DESKTOP" "$path"

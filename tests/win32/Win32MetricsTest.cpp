@@ -175,7 +175,7 @@ protected:
     TempDir dir;
     WinDaemon daemon;
     int port = 0;
-    const std::string labels = R"({name="gs-metrics",index="1"})";
+    const std::string labels = R"({name="gs-metrics"})";
     const std::string up = "procward_server_up" + labels;
 };
 
