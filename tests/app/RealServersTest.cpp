@@ -642,3 +642,34 @@ TEST_F(RealServersTest, AProcessAPidfileOrTheStateFileNamesIsHeldOnlyWhenItIsThe
         EXPECT_NE(alien, shown.pid) << name;
     }
 }
+
+TEST_F(RealServersTest, AsTheFirstProcessOfAPidNamespaceSigtermStopsEveryServerBeforeProcwardEnds) {
+    if (::geteuid() != 0 || !have("/usr/bin/unshare")) GTEST_SKIP() << "a PID namespace of its own needs root";
+    const std::string saved = install.dir.file("saved");
+    install.writeServers("[" + install.entry("saver", "--on-term " + saved) + "," +
+                         install.entry("stubborn", "--ignore-term") + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTOP_TIMEOUT=2\n");
+    // As a container runs its entrypoint: procwardd is PID 1 of the namespace.
+    install.process = std::make_unique<ChildProcess>(
+        "/usr/bin/unshare", std::vector<std::string>{"-fp", "--mount-proc", install.executable()}, "/");
+    ASSERT_NE(std::string::npos, install.process->waitForOutput("INDEX", 15000)) << install.process->output();
+    // The PIDs ctl shows are the namespace's: the servers are looked up here.
+    ASSERT_TRUE(waitFor([&] { return of("saver").state == "running" && of("stubborn").state == "running"; }, 20000))
+        << install.log();
+    ASSERT_EQ(2u, install.serverPids().size());
+    // unshare forks procwardd and waits for it.
+    const std::string unshare = std::to_string(install.process->pid());
+    const int init = hostile::pidIn("/proc/" + unshare + "/task/" + unshare + "/children");
+    ASSERT_GT(init, 0);
+    ASSERT_EQ(0, ::kill(init, SIGTERM));
+    ASSERT_NE(-1, install.process->wait(30000)) << install.log();
+    install.process.reset();
+    // The saver had its SIGTERM and time to save; the stubborn one was
+    // ended after STOP_TIMEOUT; nothing is left.
+    EXPECT_EQ("saved\n", readFile(saved)) << install.log();
+    EXPECT_TRUE(install.serverPids().empty());
+    const std::string log = install.log();
+    const auto stopping = log.find("Procward runs as PID 1: stopping every server before it ends (SIGTERM)");
+    ASSERT_NE(std::string::npos, stopping) << log;
+    EXPECT_LT(stopping, log.find("Procward exiting: SIGTERM")) << log;
+}
