@@ -527,7 +527,7 @@ bool MonitoredServer::start() {
     run_.autoStart = true;
     touched();
     auto& log = AppLogger::Instance().get();
-    log.info("Enabled autoStart mode for {}", run_.info.name);
+    log.debug("Enabled autoStart mode for {}", run_.info.name);
     // Running, or on its way: a daemon's pidfile is awaited.
     if (run_.info.pid >= 1 || run_.pidfileWait) {
         return false;
@@ -1150,7 +1150,7 @@ void MonitoredServer::checkStatus(MachineLook& look, bool tick) {
         }
         ++context_->launchesThisCall;
         const bool ok = start();
-        AppLogger::Instance().get().info("service is closed, autoStart {} {}", run_.info.name, ok);
+        AppLogger::Instance().get().debug("service is closed, autoStart {} {}", run_.info.name, ok);
         // start read the start time itself; the address follows when it has settled
         return;
     }
