@@ -2,6 +2,7 @@
 // its last lines, the rotation under a server that keeps writing, and the
 // exit reason and output wherever they are shown (alert, status, metrics).
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <regex>
@@ -15,6 +16,7 @@
 #include "app/core/StatusReport.h"
 #include "supervision/OutputFollower.h"
 #include "supervision/ServerOutputFile.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/SupervisionFixture.h"
 
 namespace {
@@ -115,6 +117,48 @@ TEST(ServerOutputFileTest, TheLastLinesAreTheNewestEvenAfterTheFileWasRotated) {
     const std::string big = dir.file("big.log");
     append(big, std::string(2 * 1024 * 1024, 'x') + "\nlast\n");
     EXPECT_EQ((std::vector<std::string>{"last"}), ServerOutputFile::lastLines(big, 5));
+}
+
+TEST(ServerOutputFileTest, ARotationKeepsEveryBackupWhenItsCopyFailsAndCopiesTheFilesPermissions) {
+    TempDir dir;
+    const std::string file = dir.file("s.log");
+    const std::string first = ServerOutputFile::backupPath(file, 1);
+    const std::string second = ServerOutputFile::backupPath(file, 2);
+    append(file, "old\n");
+    // The live file is for its owner and group only; so are its backups,
+    // whatever the process's umask would give a new file.
+    ASSERT_EQ(0, ::chmod(file.c_str(), 0640));
+    const mode_t mask = ::umask(022);
+    std::string error;
+    ASSERT_TRUE(ServerOutputFile::rotate(file, 2, error)) << error;
+    ::umask(mask);
+    struct stat info {};
+    ASSERT_EQ(0, ::stat(first.c_str(), &info));
+    EXPECT_EQ(0640u, info.st_mode & 0777);
+    append(file, "newer\n");
+    ASSERT_TRUE(ServerOutputFile::rotate(file, 2, error)) << error;
+    EXPECT_EQ("newer\n", readFile(first));
+    EXPECT_EQ("old\n", readFile(second));
+
+    // A copy that fails halfway (as on a full disk): the backups stay as
+    // they were, no partial copy is left, and the file keeps its lines for
+    // the next attempt.
+    const std::string lines = std::string(64 * 1024, 'x') + "\n";
+    append(file, lines);
+    {
+        FileSizeLimit limit(1024);
+        EXPECT_FALSE(ServerOutputFile::rotate(file, 2, error));
+    }
+    EXPECT_NE(std::string::npos, error.find(file + ".rotating")) << error;
+    EXPECT_EQ("newer\n", readFile(first));
+    EXPECT_EQ("old\n", readFile(second));
+    EXPECT_FALSE(std::filesystem::exists(file + ".rotating"));
+    EXPECT_EQ(lines, readFile(file));
+    // Once writes go through again, the rotation does.
+    ASSERT_TRUE(ServerOutputFile::rotate(file, 2, error)) << error;
+    EXPECT_EQ(lines, readFile(first));
+    EXPECT_EQ("newer\n", readFile(second));
+    EXPECT_EQ(0, ServerOutputFile::size(file));
 }
 
 TEST(ServerOutputFileTest, AServerThatKeepsWritingLosesNothingInsideAFileAcrossRotationsAndAFollowerSeesItAll) {
