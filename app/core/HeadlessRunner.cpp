@@ -76,11 +76,13 @@ void HeadlessRunner::serverChanged(const MonitoredServer& server) {
 void HeadlessRunner::stopEveryServer(Runtime& runtime) {
     // The first process of a PID namespace takes every process in it along
     // when it ends: the servers would die by SIGKILL, unsaved. A container's
-    // stop (SIGTERM, or SIGINT) therefore stops them first, as `ctl stop
-    // --all` does: each gets its stop signal and STOP_TIMEOUT, then SIGKILL.
+    // stop (SIGTERM, or SIGINT), or ctl shutdown, therefore stops them first,
+    // as `ctl stop --all` does: each gets its stop signal and STOP_TIMEOUT,
+    // then SIGKILL.
     Supervisor& supervisor = runtime.supervisor();
     auto& log = AppLogger::Instance().get();
-    log.info("Procward runs as PID 1: stopping every server before it ends ({})", platform::StopRequest::reason());
+    const std::string why = !runtime.endRequested().empty() ? runtime.endRequested() : platform::StopRequest::reason();
+    log.info("Procward runs as PID 1: stopping every server before it ends ({})", why);
     bool done = false;
     supervisor.stopAll([&done, &log](const CommandResult& result) {
         done = true;
@@ -128,7 +130,7 @@ int HeadlessRunner::run() {
         if (platform::StopRequest::waitFor(static_cast<int>(ms))) break;
         runtime.runDue();
     }
-    if (platform::runsAsInit() && !platform::StopRequest::reason().empty()) stopEveryServer(runtime);
+    if (platform::runsAsInit()) stopEveryServer(runtime);
     supervisor.removeObserver(this);
     runtime.stop(runtime.endRequested());
     std::fprintf(out_, "Procward stopped\n");
