@@ -194,6 +194,7 @@ bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::
     general.startConfirm =
         std::max(0, wholeNumber(file, kGeneral, "START_CONFIRM_SECONDS", 1, kOneHour, "one hour", warnings));
     general.logKeepDays = wholeNumber(file, kGeneral, "LOG_KEEP_DAYS", 30, warnings);
+    general.logMaxMb = wholeNumber(file, kGeneral, "LOG_MAX_MB", 100, warnings);
     general.rememberStopped = wholeNumber(file, kGeneral, "REMEMBER_STOPPED", 0, warnings) != 0;
     // A megabyte up to a terabyte; below 0 counts as 0 (never rotated).
     general.serverLogMaxMb =
@@ -237,6 +238,12 @@ std::int32_t ReadLogKeepDays() {
     // values into that log.
     std::vector<std::string> ignored;
     return wholeNumber(ProfileFile(SettingsFilePath()), kGeneral, "LOG_KEEP_DAYS", 30, ignored);
+}
+
+std::int32_t ReadLogMaxMb() {
+    // Read with LOG_KEEP_DAYS, for the same reason.
+    std::vector<std::string> ignored;
+    return wholeNumber(ProfileFile(SettingsFilePath()), kGeneral, "LOG_MAX_MB", 100, ignored);
 }
 
 std::vector<std::string> SettingsFileWarnings(const std::string& path) {

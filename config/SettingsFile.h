@@ -28,6 +28,9 @@ bool ReadSettings(const std::string& path, Settings& settings, std::vector<std::
 // [GENERAL] LOG_KEEP_DAYS of the settings file, default 30.
 std::int32_t ReadLogKeepDays();
 
+// [GENERAL] LOG_MAX_MB of the settings file, default 100; 0: no limit.
+std::int32_t ReadLogMaxMb();
+
 // What is wrong with the settings file at `path` without stopping it from
 // being used: an unknown SMTP_SECURITY (auto is used instead), an SMTP
 // password in a file that other users may read. Empty when all is well.

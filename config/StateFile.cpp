@@ -6,10 +6,13 @@
 #include <rapidjson/writer.h>
 
 #include "platform/FileStore.h"
+#include "platform/SmallFile.h"
 
 namespace {
 
 constexpr int kVersion = 1;
+// Far more than 99 servers' records take.
+constexpr std::size_t kSizeLimit = 16u << 20;
 
 std::string stringOf(const rapidjson::Value& object, const char* key) {
     const auto member = object.FindMember(key);
@@ -46,14 +49,17 @@ bool StateFile::read(std::vector<RememberedServer>& records, std::string& bootId
     records.clear();
     bootId.clear();
     std::string bytes;
-    switch (platform::readWholeFile(path_, bytes)) {
-        case platform::FileRead::missing:
+    std::string reason;
+    // Written by this program, but it sits where a hand may put anything:
+    // a FIFO there must not hold the start, nor a huge file fill memory.
+    switch (platform::readSmallFile(path_, kSizeLimit, bytes, reason)) {
+        case platform::SmallFileRead::missing:
             return true;
-        case platform::FileRead::failed:
-            error = path_ + ": the file cannot be read";
-            return false;
-        case platform::FileRead::ok:
+        case platform::SmallFileRead::ok:
             break;
+        default:
+            error = path_ + ": the file cannot be read: " + reason;
+            return false;
     }
     rapidjson::Document document;
     // Iterative: a damaged file cannot make the reader recurse without end.

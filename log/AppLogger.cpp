@@ -6,6 +6,7 @@
 #include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include "log/BoundedLogSink.h"
 #include "log/DateOnlyFileNameCalculator.h"
 #include "log/LevelNameFlag.h"
 #include "log/LogRetention.h"
@@ -64,7 +65,10 @@ bool AppLogger::Init(const std::string& directory, std::string& reason) {
         events.after_open = [this](const spdlog::filename_t&, std::FILE*) { removeOldFiles(keepDays_); };
         auto sink = std::make_shared<spdlog::sinks::daily_file_sink<std::mutex, DateOnlyFileNameCalculator>>(
             spdlog::filename_t(platform::filePath(base).native()), 23, 59, false, 0, events);
-        logger = std::make_shared<spdlog::logger>(name, sink);
+        // In front of the file: repeated errors folded, the size limit.
+        bounded_ = std::make_shared<BoundedLogSink>(sink, directory, name);
+        bounded_->setMaxBytes(maxBytes_);
+        logger = std::make_shared<spdlog::logger>(name, bounded_);
         spdlog::drop(name);
         spdlog::register_logger(logger);
         spdlog::set_formatter(makeFormatter());
@@ -93,6 +97,11 @@ int AppLogger::keepDays(int days) {
     keepDays_ = days;
     if (days <= 0) return 0;
     return LogRetention::removeOlderThan(directory_, applicationName(), days, LogRetention::today());
+}
+
+void AppLogger::limitSize(int megabytes) {
+    maxBytes_ = megabytes > 0 ? static_cast<std::uint64_t>(megabytes) << 20 : 0;
+    if (bounded_) bounded_->setMaxBytes(maxBytes_);
 }
 
 spdlog::logger& AppLogger::get() {

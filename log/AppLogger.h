@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,13 @@ public:
     // is called) keeps them all. Returns how many were removed now.
     int keepDays(int days);
 
+    // The program's daily files together are kept at most this many
+    // megabytes (see BoundedLogSink): the oldest days go first, and today's
+    // file stops growing at the limit. 0 or less (the state until this is
+    // called) sets no limit. Errors repeated within a minute are folded
+    // either way.
+    void limitSize(int megabytes);
+
     // The logger to write to: the one Init set up, or a logger that drops
     // everything while there is none, so that a log call never fails.
     spdlog::logger& get();
@@ -43,6 +51,8 @@ private:
     void removeOldFiles(int days);
 
     std::atomic<int> keepDays_{0};
+    std::uint64_t maxBytes_ = 0;
+    std::shared_ptr<class BoundedLogSink> bounded_;
     std::string directory_ = "logs";
 };
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 namespace {
@@ -57,5 +58,38 @@ int LogRetention::removeOlderThan(const std::string& directory, const std::strin
         if (!entry.is_regular_file(error)) continue;
         if (std::filesystem::remove(entry.path(), error)) ++removed;
     }
+    return removed;
+}
+
+int LogRetention::trimToSize(const std::string& directory, const std::string& application, std::uint64_t maxBytes,
+                             const std::tm& today, std::uint64_t& todayBytes) {
+    todayBytes = 0;
+    const std::chrono::sys_days current{std::chrono::year{today.tm_year + 1900} /
+                                        std::chrono::month{static_cast<unsigned>(today.tm_mon + 1)} /
+                                        std::chrono::day{static_cast<unsigned>(today.tm_mday)}};
+    std::error_code error;
+    std::filesystem::directory_iterator entries(platform::filePath(directory), error);
+    if (error) return 0;
+    // The earlier days' files by date, oldest first.
+    std::multimap<std::chrono::sys_days, std::pair<std::filesystem::path, std::uint64_t>> earlier;
+    std::uint64_t total = 0;
+    for (const auto& entry : entries) {
+        std::chrono::sys_days day{};
+        if (!dayOfName(platform::pathText(entry.path().filename()), application, day)) continue;
+        if (!entry.is_regular_file(error)) continue;
+        const std::uintmax_t size = entry.file_size(error);
+        if (error) continue;
+        total += size;
+        if (day == current)
+            todayBytes += size;
+        else
+            earlier.emplace(day, std::make_pair(entry.path(), static_cast<std::uint64_t>(size)));
+    }
+    int removed = 0;
+    for (auto it = earlier.begin(); it != earlier.end() && total > maxBytes; ++it)
+        if (std::filesystem::remove(it->second.first, error)) {
+            total -= it->second.second;
+            ++removed;
+        }
     return removed;
 }

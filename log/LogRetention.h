@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -13,6 +14,12 @@ public:
     // runs inside the log sink while the sink opens a new file).
     static int removeOlderThan(const std::string& directory, const std::string& application, int keepDays,
                                const std::tm& today);
+    // Removes the program's daily files, oldest date first, until all of
+    // them together hold at most `maxBytes`; today's file (the one being
+    // written) is never removed. `todayBytes` gets its size. Returns how many
+    // files were removed. Never throws and never logs.
+    static int trimToSize(const std::string& directory, const std::string& application, std::uint64_t maxBytes,
+                          const std::tm& today, std::uint64_t& todayBytes);
     // Today's local date.
     static std::tm today();
 };

@@ -52,6 +52,12 @@ bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAc
 // system and the administrators not counted (they can always get in).
 bool readableByOthers(const std::string& path);
 
+// Gives the file at `to` the permission bits of the file at `from` (and,
+// where this process may, its owner and group), so that a copy is readable
+// by whoever may read the original and nobody else. False when either
+// cannot be read or changed. On Windows the access list is copied.
+bool copyFileAccess(const std::string& from, const std::string& to);
+
 // Leaves read and write access to the file at `path` to its owner alone.
 // True when that holds afterwards; also true, with nothing done, when there
 // is no file. On Windows the file gets a protected access list of its

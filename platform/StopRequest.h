@@ -16,6 +16,10 @@ public:
     // Waits up to `milliseconds` (0 or less: only looks) or until wake is
     // called or a request comes; true once a stop was requested.
     static bool waitFor(int milliseconds);
+    // Waits up to `milliseconds` or until wake is called, whether or not a
+    // stop was requested: for the work that a stop itself still has to do
+    // (the servers' own stops, when the supervisor is a container's init).
+    static void pause(int milliseconds);
     // Ends a wait early, from any thread (a worker that has news for the
     // waiting thread). A wake that comes while nobody waits ends the next wait.
     static void wake();

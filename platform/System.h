@@ -53,6 +53,12 @@ bool writableDirectory(const std::string& path, std::string& reason);
 // little, and every pool keeps pages).
 void limitMemoryForService();
 
+// True when this process is the first of its PID namespace (PID 1, a
+// container's entrypoint): when it ends, the system kills every process
+// left in the namespace, and every orphan there becomes its child. Always
+// false on Windows.
+bool runsAsInit();
+
 // For the window program when it is asked for text instead (--help, ctl,
 // --headless, --test-mail): where the system gives a program built for a
 // window no standard output (Windows), its output and errors go to the

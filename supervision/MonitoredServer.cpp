@@ -14,7 +14,9 @@
 #include "platform/ExitWatcher.h"
 #include "platform/FileStore.h"
 #include "platform/ProcessIdentity.h"
+#include "platform/ProcessOwner.h"
 #include "platform/ProcessTable.h"
+#include "platform/SmallFile.h"
 #include "platform/System.h"
 #include "platform/TcpTable.h"
 #include "supervision/MachineLook.h"
@@ -30,6 +32,11 @@ constexpr std::chrono::milliseconds kSettleTime{210};
 // file is looked at meanwhile.
 constexpr std::chrono::seconds kPidfileWait{5};
 constexpr std::chrono::milliseconds kPidfilePoll{100};
+// A pidfile holds a number and a line break; anything much larger is not
+// one, and is not read into memory.
+constexpr std::size_t kPidfileLimit = 4096;
+// How far up the process tree a pidfile's process is followed to the launch.
+constexpr int kLineageDepth = 64;
 
 // "0.0.0.0:7001" for IPv4; "[::1]:8000" for IPv6, the address in the
 // system's compressed form.
@@ -378,6 +385,12 @@ std::int32_t MonitoredServer::findProcess(MachineLook& look) {
         if (named > 0 && formed)
             for (const platform::ProcessEntry* entry : look.candidates(keys.fileNames))
                 if (entry->pid == named) {
+                    // Not launched by this run: its program and its user
+                    // are what tell the server's own process.
+                    if (const std::string why = refusalOf(named, 0, 0); !why.empty()) {
+                        reportRefusal(named, "its pidfile " + pidfilePath(), why);
+                        break;
+                    }
                     found = named;
                     fromPidfile = true;
                 }
@@ -422,10 +435,80 @@ std::int32_t MonitoredServer::findProcess(MachineLook& look) {
     return found;
 }
 
-int MonitoredServer::pidNamedByPidfile() const {
+int MonitoredServer::pidNamedByPidfile() {
     std::string text;
-    if (platform::readWholeFile(pidfilePath(), text) != platform::FileRead::ok) return 0;
-    return pidOfText(text);
+    std::string reason;
+    const platform::SmallFileRead read = platform::readSmallFile(pidfilePath(), kPidfileLimit, text, reason);
+    auto& log = AppLogger::Instance().get();
+    if (read == platform::SmallFileRead::ok || read == platform::SmallFileRead::missing) {
+        if (!run_.pidfileProblem.empty()) {
+            run_.pidfileProblem.clear();
+            log.info("{}: its pidfile {} is read again", run_.info.name, pidfilePath());
+        }
+        return read == platform::SmallFileRead::ok ? pidOfText(text) : 0;
+    }
+    // A server (or whoever may write where its pidfile is) can put a FIFO,
+    // a device or a huge file there: it is not read, and said once.
+    if (reason != run_.pidfileProblem) {
+        run_.pidfileProblem = reason;
+        log.error("{}: its pidfile {} is not read: {}", run_.info.name, pidfilePath(), reason);
+    }
+    return 0;
+}
+
+const std::string& MonitoredServer::serverAccount() {
+    if (!accountFor_ || *accountFor_ != options_.user) {
+        accountFor_ = options_.user;
+        account_ = platform::accountOf(options_.user);
+    }
+    return account_;
+}
+
+std::string MonitoredServer::refusalOf(int pid, int launchedPid, std::uint64_t launchIdentity) {
+    const std::string& wanted = serverAccount();
+    if (wanted.empty()) return "the user '" + options_.user + "' of the server is unknown";
+    const std::string account = platform::processAccount(pid);
+    if (account.empty()) return "its user cannot be read";
+    if (account != wanted) return "it runs as user " + account + ", not as the server's user " + wanted;
+    if (launchedPid <= 0) {
+        MatchKeys keys;
+        if (!formMatchKeys(run_.info.processname, run_.info.commandline, keys) ||
+            !runsServerProgram(context_->table, pid, keys))
+            return "it does not run the server's program";
+        return {};
+    }
+    // The launched process itself, one of its descendants, or an orphan
+    // that the system handed to this supervisor (it is a child subreaper):
+    // whatever a daemonizing server leaves behind is one of these. A
+    // process under another server's process is that server's.
+    const int self = platform::currentProcessId();
+    int at = pid;
+    for (int depth = 0; depth < kLineageDepth && at > 0; ++depth) {
+        if (at == launchedPid) {
+            // Still the launch, not a later process given its ID (where the
+            // launch has ended and cannot be asked, its ID is all there is).
+            const auto identity = platform::heldProcessIdentity(at);
+            if (!identity || *identity == launchIdentity) return {};
+            break;
+        }
+        const int parent = platform::parentProcessId(at);
+        if (parent == self) {
+            if (context_->heldElsewhere && context_->heldElsewhere(at))
+                return "it belongs to another server's process (pid " + std::to_string(at) + ")";
+            return {};
+        }
+        if (parent == at) break;
+        at = parent;
+    }
+    return "it neither descends from the launched process (pid " + std::to_string(launchedPid) +
+           ") nor was left to Procward";
+}
+
+void MonitoredServer::reportRefusal(int pid, const std::string& source, const std::string& why) {
+    if (run_.refusedPid == pid) return;
+    run_.refusedPid = pid;
+    AppLogger::Instance().get().error("{}: pid {} named in {} is not taken for the server: {}", run_.info.name, pid,
+                                      source, why);
 }
 
 platform::LaunchRequest MonitoredServer::launchRequest() const {
@@ -444,7 +527,7 @@ bool MonitoredServer::start() {
     run_.autoStart = true;
     touched();
     auto& log = AppLogger::Instance().get();
-    log.info("Enabled autoStart mode for {}", run_.info.name);
+    log.debug("Enabled autoStart mode for {}", run_.info.name);
     // Running, or on its way: a daemon's pidfile is awaited.
     if (run_.info.pid >= 1 || run_.pidfileWait) {
         return false;
@@ -541,10 +624,8 @@ void MonitoredServer::confirm() {
 
 std::string MonitoredServer::pidfilePath() const { return options_.pidfile; }
 
-std::unique_ptr<platform::ProcessHandle> MonitoredServer::daemonFromPidfile(std::uint64_t notBefore) {
-    std::string text;
-    if (platform::readWholeFile(pidfilePath(), text) != platform::FileRead::ok) return nullptr;
-    const int pid = pidOfText(text);
+std::unique_ptr<platform::ProcessHandle> MonitoredServer::daemonFromPidfile(std::uint64_t notBefore, int launchedPid) {
+    const int pid = pidNamedByPidfile();
     if (pid <= 0) return nullptr;
     // A pidfile left by an earlier run names a process that has ended, or,
     // once its ID has been given again, one that started before the launch.
@@ -552,6 +633,11 @@ std::unique_ptr<platform::ProcessHandle> MonitoredServer::daemonFromPidfile(std:
     // Without the launch's own start there is no telling an old process
     // from the daemon: none is taken, and the wait runs out with a reason.
     if (!identity || notBefore == 0 || *identity < notBefore) return nullptr;
+    // Started after the launch is not enough: anyone's process may be.
+    if (const std::string why = refusalOf(pid, launchedPid, notBefore); !why.empty()) {
+        reportRefusal(pid, "its pidfile " + pidfilePath(), why);
+        return nullptr;
+    }
     std::unique_ptr<platform::ProcessHandle> process = context_->control.open(pid);
     // Opened after the look at its identity: still the same process?
     if (!process || platform::processIdentity(pid) != identity) return nullptr;
@@ -564,7 +650,8 @@ void MonitoredServer::followPidfile() {
     if (now < run_.pidfileWait->nextLook) return;
     run_.pidfileWait->nextLook = now + kPidfilePoll;
     auto& log = AppLogger::Instance().get();
-    if (std::unique_ptr<platform::ProcessHandle> daemon = daemonFromPidfile(run_.pidfileWait->launchIdentity)) {
+    if (std::unique_ptr<platform::ProcessHandle> daemon =
+            daemonFromPidfile(run_.pidfileWait->launchIdentity, run_.pidfileWait->launchedPid)) {
         const Clock::TimePoint launchedAt = run_.pidfileWait->launchedAt;
         const std::string capturedIn = run_.pidfileWait->capturedIn;
         run_.pidfileWait.reset();
@@ -1063,7 +1150,7 @@ void MonitoredServer::checkStatus(MachineLook& look, bool tick) {
         }
         ++context_->launchesThisCall;
         const bool ok = start();
-        AppLogger::Instance().get().info("service is closed, autoStart {} {}", run_.info.name, ok);
+        AppLogger::Instance().get().debug("service is closed, autoStart {} {}", run_.info.name, ok);
         // start read the start time itself; the address follows when it has settled
         return;
     }
@@ -1098,14 +1185,20 @@ bool MonitoredServer::readopt(const RememberedServer& record, bool sameBoot) {
     std::unique_ptr<platform::ProcessHandle> process;
     const auto identity = platform::processIdentity(record.pid);
     if (identity && *identity == record.startTicks) {
-        process = context_->control.open(record.pid);
-        if (process && platform::processIdentity(record.pid) != identity) process.reset();
+        // A hand-made or stale state file may name any process with a start
+        // it read somewhere: the server's program and user are asked too.
+        if (const std::string why = refusalOf(record.pid, 0, 0); !why.empty()) {
+            reportRefusal(record.pid, "the state file", why);
+        } else {
+            process = context_->control.open(record.pid);
+            if (process && platform::processIdentity(record.pid) != identity) process.reset();
+        }
     }
     bool fromPidfile = false;
     if (!process && record.launched && !options_.pidfile.empty()) {
         // The server may have handed over to its daemon, or replaced itself
         // (a new master): the pidfile names it.
-        process = daemonFromPidfile(record.startTicks);
+        process = daemonFromPidfile(record.startTicks, 0);
         fromPidfile = process != nullptr;
     }
     if (!process) return false;

@@ -58,6 +58,9 @@ struct SupervisionContext {
     // While a call of the supervisor runs with a launch slice: the real
     // time after which no more servers are launched in it.
     std::optional<std::chrono::steady_clock::time_point> launchesUntil{};
+    // True when another record holds the process `pid` (the Supervisor's;
+    // empty in a record without one).
+    std::function<bool(int pid)> heldElsewhere{};
     // Servers launched in the current call: the first always is, so every
     // call makes progress however slow the machine.
     int launchesThisCall = 0;
@@ -382,6 +385,10 @@ private:
         // fails may find another holding it.
         std::string lastListen;
         HealthTracker health;
+        // What was last wrong with the pidfile ("is a FIFO"), logged once.
+        std::string pidfileProblem;
+        // The process last refused as not the server's, logged once.
+        int refusedPid = 0;
     };
 
     // `owned`: launched by a supervisor (this one or an earlier one);
@@ -404,12 +411,28 @@ private:
     void reportMaximum(const RestartBackoff::Step& step);
     // Starts ending what is left of the leader's group, if anything is.
     void beginCleanup(std::unique_ptr<platform::ProcessHandle> leader);
-    // The process named by the pidfile, when it runs and started no earlier
-    // than `notBefore` (its identity); null otherwise.
-    std::unique_ptr<platform::ProcessHandle> daemonFromPidfile(std::uint64_t notBefore);
+    // The process named by the pidfile, when it runs, started no earlier
+    // than `notBefore` (its identity) and is the server's own (see
+    // refusalOf; `launchedPid` 0: the launch is an earlier run's, whose
+    // tree is not known, and the process must run the server's program);
+    // null otherwise.
+    std::unique_ptr<platform::ProcessHandle> daemonFromPidfile(std::uint64_t notBefore, int launchedPid);
     std::string pidfilePath() const;
-    // The process ID the pidfile names now; 0 when it names none.
-    int pidNamedByPidfile() const;
+    // The process ID the pidfile names now; 0 when it names none. The file
+    // is read without waiting and only when small and regular; what is
+    // wrong with it is logged once, not at every look.
+    int pidNamedByPidfile();
+    // Why the process `pid`, named by a file the server controls, is not
+    // the server's; empty when it is. It must run as the server's user
+    // and, when `launchedPid` is given, descend from that launch (whose
+    // identity is `launchIdentity`) or have been left to this supervisor
+    // as an orphan.
+    std::string refusalOf(int pid, int launchedPid, std::uint64_t launchIdentity);
+    // Logs a refusal once for each process refused in a row.
+    void reportRefusal(int pid, const std::string& source, const std::string& why);
+    // The account the server's processes run as (platform::accountOf of its
+    // `user`), looked up once for each value of the option.
+    const std::string& serverAccount();
     // The moment of the next start attempt outside the ticks, if any.
     std::optional<Clock::TimePoint> attemptDue() const;
     bool waitingForAttempt() const;
@@ -430,4 +453,7 @@ private:
     ServerOptions options_;
     std::string outputFile_;
     RunState run_;
+    // serverAccount's result and the `user` it is for.
+    std::optional<std::string> accountFor_;
+    std::string account_;
 };

@@ -1,9 +1,9 @@
 #include "supervision/ProcessDiscovery.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/LaunchTarget.h"
+#include "platform/SmallFile.h"
 #include "platform/System.h"
 #include "platform/Text.h"
 #include "supervision/MachineLook.h"
@@ -54,11 +54,14 @@ bool isProgram(const MatchKeys& keys, const std::vector<std::string>& paths) {
 // "#!/usr/bin/env python3"): its path (or, through env, its name); empty
 // for a file that is no script.
 std::string shebangInterpreter(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    char head[2] = {};
-    if (!file.read(head, 2) || head[0] != '#' || head[1] != '!') return {};
-    std::string line;
-    std::getline(file, line);
+    // The kernel reads no more of a script's first line either; the file is
+    // read without waiting, so a FIFO or a device in its place holds nothing up.
+    constexpr std::size_t kShebangLimit = 256;
+    std::string head;
+    if (platform::readFileHead(path, kShebangLimit, head) != platform::SmallFileRead::ok || head.size() < 2 ||
+        head[0] != '#' || head[1] != '!')
+        return {};
+    std::string line = head.substr(2, head.find('\n') == std::string::npos ? std::string::npos : head.find('\n') - 2);
     std::vector<std::string> words;
     std::string word;
     for (char c : line + " ") {
@@ -221,6 +224,21 @@ bool processMatches(platform::ProcessTable& table, const platform::ProcessEntry&
         (arguments.empty() && isDefaultServerArgument(keys.arguments)))
         return true;
     return sameWords(keys.arguments, arguments);
+}
+
+bool runsServerProgram(platform::ProcessTable& table, int pid, const MatchKeys& keys) {
+    std::vector<std::string> paths;
+    if (!table.executablePaths(pid, paths)) return false;
+    if (isProgram(keys, paths)) return true;
+    // A script's process is its interpreter, whichever file that is.
+    if (keys.scriptPaths.empty()) return false;
+    for (const std::string& path : paths) {
+        const std::string name = baseName(path);
+        if (hasFileName(keys, name)) return true;
+        for (const std::string& interpreter : keys.interpreterNames)
+            if (platform::equalsNoCase(interpreter, name)) return true;
+    }
+    return false;
 }
 
 std::int32_t findServerProcess(MachineLook& look, const MatchKeys& keys) {

@@ -45,5 +45,9 @@ bool formMatchKeys(const std::string& processname, const std::string& commandlin
 // arguments. The entry's path is used when the listing gave one.
 bool processMatches(platform::ProcessTable& table, const platform::ProcessEntry& entry, const MatchKeys& keys);
 
+// True when the process runs the server's program (for a script: one of
+// the interpreters it may run in), whatever its arguments.
+bool runsServerProgram(platform::ProcessTable& table, int pid, const MatchKeys& keys);
+
 // The first process in table order that matches; 0 if none.
 std::int32_t findServerProcess(MachineLook& look, const MatchKeys& keys);

@@ -1,14 +1,16 @@
 #include "supervision/ServerOutputFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <vector>
 
-#include "platform/System.h"
 #include "platform/FileStore.h"
+#include "platform/System.h"
 
 namespace {
 
@@ -27,24 +29,78 @@ std::string asciiUpper(std::string text) {
 bool reservedOnWindows(const std::string& name) {
     const std::string stem = asciiUpper(name.substr(0, name.find('.')));
     if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
-    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
-           stem[3] >= '1' && stem[3] <= '9';
+    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' &&
+           stem[3] <= '9';
 }
 
-// Copies from `in` (already at `from`) to `out` up to the current end of
-// the input; the new offset.
-std::int64_t copyToEnd(std::ifstream& in, std::ofstream& out, std::int64_t from) {
+// Copies what `in` holds from where it stands to its current end into
+// `out`; false with the system's error number when a read or write fails.
+bool copyToEnd(std::FILE* in, std::FILE* out, std::int64_t& copied, int& error) {
     std::vector<char> buffer(kCopyChunk);
-    in.clear();
-    in.seekg(from);
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const std::streamsize got = in.gcount();
-        if (got <= 0) break;
-        out.write(buffer.data(), got);
-        from += got;
+    std::clearerr(in);
+    for (;;) {
+        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
+        if (got == 0) break;
+        if (std::fwrite(buffer.data(), 1, got, out) != got) {
+            error = errno;
+            return false;
+        }
+        copied += static_cast<std::int64_t>(got);
     }
-    return from;
+    if (std::ferror(in)) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+// Copies the file at `from`, and what is written to it meanwhile, into a
+// new file `to`; the bytes copied, or -1 with the error number and text.
+std::int64_t copyFile(const std::string& from, const std::string& to, int& error, std::string& text) {
+    std::FILE* in = platform::openFile(from, "rb");
+    if (!in) {
+        error = errno;
+        text = "cannot read " + from + ": " + platform::errorText(error);
+        return -1;
+    }
+    std::FILE* out = platform::openFile(to, "wb");
+    if (!out) {
+        error = errno;
+        text = "cannot write " + to + ": " + platform::errorText(error);
+        std::fclose(in);
+        return -1;
+    }
+    // Before any byte is in it: the copy is readable by whom the file is.
+    platform::copyFileAccess(from, to);
+    std::int64_t copied = 0;
+    bool ok = copyToEnd(in, out, copied, error);
+    // What the server wrote during the copy follows, so that the moment in
+    // which a line can be lost is as short as the emptying itself.
+    for (int round = 0; ok && round < 3 && ServerOutputFile::size(from) > copied; ++round)
+        ok = copyToEnd(in, out, copied, error);
+    if (ok && std::fflush(out) != 0) {
+        error = errno;
+        ok = false;
+    }
+    std::fclose(in);
+    if (std::fclose(out) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    if (!ok) {
+        text = "cannot write " + to + ": " + platform::errorText(error);
+        return -1;
+    }
+    return copied;
+}
+
+// Empties the file in place: the server's own handle stays on the same
+// file, and its appends land at the new end.
+bool emptyFile(const std::string& path, std::string& error) {
+    std::FILE* file = platform::openFile(path, "wb");
+    if (file && std::fclose(file) == 0) return true;
+    error = "cannot empty " + path + ": " + platform::errorText(errno);
+    return false;
 }
 
 }  // namespace
@@ -178,9 +234,25 @@ std::vector<std::string> ServerOutputFile::lastLines(const std::string& path, st
 
 std::string ServerOutputFile::backupPath(const std::string& path, int n) { return path + "." + std::to_string(n); }
 
-bool ServerOutputFile::rotate(const std::string& path, int backups, std::string& error) {
+bool ServerOutputFile::rotate(const std::string& path, int backups, std::string& error, std::int64_t* dropped) {
+    if (dropped) *dropped = 0;
     if (backups > 0) {
+        // The copy is made beside the backups and only becomes one once it
+        // is complete: a failed copy (a full disk) leaves every backup as it
+        // was, and no partial file behind.
+        const std::string partial = path + ".rotating";
+        int failure = 0;
         std::error_code ignored;
+        if (copyFile(path, partial, failure, error) < 0) {
+            std::filesystem::remove(platform::filePath(partial), ignored);
+            if (failure != ENOSPC || !dropped) return false;
+            // No room for a copy: the file's lines are given up rather than
+            // the backups, so that the server's output goes on by itself.
+            const std::int64_t lost = std::max<std::int64_t>(0, size(path));
+            if (!emptyFile(path, error)) return false;
+            *dropped = lost;
+            return true;
+        }
         std::filesystem::remove(platform::filePath(backupPath(path, backups)), ignored);
         for (int n = backups - 1; n >= 1; --n) {
             const std::string from = backupPath(path, n);
@@ -188,41 +260,18 @@ bool ServerOutputFile::rotate(const std::string& path, int backups, std::string&
             std::error_code renamed;
             std::filesystem::rename(platform::filePath(from), platform::filePath(backupPath(path, n + 1)), renamed);
             if (renamed) {
+                std::filesystem::remove(platform::filePath(partial), ignored);
                 error = "cannot rename " + from + ": " + renamed.message();
                 return false;
             }
         }
-        std::ifstream in(platform::filePath(path), std::ios::binary);
-        if (!in) {
-            error = "cannot read " + path;
-            return false;
-        }
-        const std::string first = backupPath(path, 1);
-        std::ofstream out(platform::filePath(first), std::ios::binary | std::ios::trunc);
-        if (!out) {
-            error = "cannot write " + first;
-            return false;
-        }
-        std::int64_t copied = copyToEnd(in, out, 0);
-        // What the server wrote during the copy follows, so that the moment
-        // in which a line can be lost is as short as the emptying itself.
-        for (int round = 0; round < 3; ++round) {
-            const std::int64_t now = size(path);
-            if (now <= copied) break;
-            copied = copyToEnd(in, out, copied);
-        }
-        out.flush();
-        if (!out) {
-            error = "cannot write " + first;
+        std::error_code renamed;
+        std::filesystem::rename(platform::filePath(partial), platform::filePath(backupPath(path, 1)), renamed);
+        if (renamed) {
+            std::filesystem::remove(platform::filePath(partial), ignored);
+            error = "cannot rename " + partial + ": " + renamed.message();
             return false;
         }
     }
-    // Opening for writing without appending empties the file in place: the
-    // server's own handle stays on the same file.
-    std::ofstream emptied(platform::filePath(path), std::ios::binary | std::ios::out);
-    if (!emptied) {
-        error = "cannot empty " + path + ": " + platform::errorText(errno);
-        return false;
-    }
-    return true;
+    return emptyFile(path, error);
 }

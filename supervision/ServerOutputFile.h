@@ -51,12 +51,17 @@ public:
     static std::string backupPath(const std::string& path, int n);
 
     // Keeps the file's newest lines in backups and empties it while the
-    // server goes on writing: the backups move one place up (the oldest
-    // beyond `backups` is removed), the file is copied to backup 1 (once
-    // more for what came during the copy), then emptied. A server's writes
-    // land at the end of the emptied file, since it appends. What it writes
-    // in the moment between the last copy and the emptying is lost. With
-    // `backups` at 0 the file is only emptied. False with the reason when a
-    // step failed (the file is then not emptied).
-    static bool rotate(const std::string& path, int backups, std::string& error);
+    // server goes on writing: the file is copied to a new file beside it
+    // (once more for what came during the copy), made readable by whom the
+    // file is; only once that copy is complete do the backups move one
+    // place up (the oldest beyond `backups` is removed) and the copy become
+    // backup 1; then the file is emptied. A server's writes land at the end
+    // of the emptied file, since it appends. What it writes in the moment
+    // between the last copy and the emptying is lost. With `backups` at 0
+    // the file is only emptied. False with the reason when a step failed:
+    // the file is then not emptied, the backups are as they were and no
+    // partial copy is left. Where the copy fails for lack of space and
+    // `dropped` is given, the file is emptied all the same, its lines given
+    // up rather than the backups, and `dropped` gets how many bytes went.
+    static bool rotate(const std::string& path, int backups, std::string& error, std::int64_t* dropped = nullptr);
 };

@@ -49,6 +49,11 @@ Supervisor::Supervisor(Clock& clock, platform::ProcessControl& control, Supervis
                        platform::ProcessTable& table, platform::TcpTable& tcp)
     : context_{clock, control, table, tcp, sane(options)}, health_(control) {
     context_.tell = [this](const MonitoredServer& server) { tell(server); };
+    context_.heldElsewhere = [this](int pid) {
+        for (const auto& [index, server] : servers_)
+            if (server->info().pid == pid) return true;
+        return false;
+    };
 }
 
 Supervisor::Shown Supervisor::shownOf(const MonitoredServer& server) {

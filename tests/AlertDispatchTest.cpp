@@ -170,11 +170,11 @@ TEST_F(AlertDispatchTest, ASupervisedServersAlertsArriveAsMailAFailedLaunchToo) 
     const std::string text = log();
     const auto fell = text.find("[INFO ]: gs1" + kNotWorking + "\r\n");
     const auto restarted = text.find("[INFO ]: " + expected[3] + "\r\n");
-    const auto closed = text.find("[INFO ]: service is closed, autoStart gs1 true\r\n", fell);
+    const auto closed = text.find("[DEBUG]: service is closed, autoStart gs1 true\r\n", fell);
     ASSERT_NE(std::string::npos, fell) << text;
     EXPECT_LT(fell, restarted);
     EXPECT_LT(restarted, closed);
-    EXPECT_NE(std::string::npos, text.find("[INFO ]: service is closed, autoStart gone false\r\n"));
+    EXPECT_NE(std::string::npos, text.find("[DEBUG]: service is closed, autoStart gone false\r\n"));
     // A failed launch is an error in the log, with the reason, as well as a mail.
     EXPECT_EQ(std::string::npos, text.find("[INFO ]: gone could not be started"));
     EXPECT_NE(std::string::npos, text.find("[ERROR]: " + cannot));

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "app/core/StateFileWriter.h"
+#include "platform/ProcessControl.h"
 #include "platform/ProcessIdentity.h"
 #include "platform/linux/LinuxProcessTable.h"
 #include "supervision/RowCells.h"
@@ -358,6 +359,10 @@ TEST_F(HeldServerTest, AUserThatCannotBeTakenOnIsAFailedStartWithTheReason) {
 
 class PidfileTest : public HeldServerTest {
 protected:
+    // As the program does at its start: the daemon a start script leaves
+    // behind becomes this process's child, which is how a pidfile's process
+    // is known to be the server's.
+    PidfileTest() { platform::becomeChildSubreaper(); }
     // A start script that leaves its server behind in a session of its own
     // and exits 0; the server writes its pidfile itself, after `delay`.
     ServerEntry daemonizing(const std::string& role, const std::string& delay = "0") {
@@ -404,8 +409,9 @@ TEST_F(PidfileTest, TheServerIsTheProcessItsPidfileNamesAndAStopEndsIt) {
     ASSERT_TRUE(stopped);
     EXPECT_EQ(CommandStatus::Done, stopped->status);
     EXPECT_FALSE(processAlive(daemon));
-    // Not this supervisor's child: how it ended is not known.
-    EXPECT_NE(std::string::npos, log().find("[INFO ]: daemon ended; exit status unknown\r\n")) << log();
+    // Left to this supervisor by its starter, it became its child: how it
+    // ended is known.
+    EXPECT_NE(std::string::npos, log().find("daemon was killed by signal 15 (SIGTERM) after")) << log();
 }
 
 TEST_F(PidfileTest, AKilledDaemonIsStartedAgainAndFoundThroughItsNewPidfile) {

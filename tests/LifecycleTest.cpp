@@ -16,6 +16,7 @@
 #include "app/core/HeadlessRunner.h"
 #include "app/core/StatusBoard.h"
 #include "app/core/StatusReport.h"
+#include "platform/ProcessControl.h"
 #include "supervision/ServerLifecycle.h"
 #include "tests/support/SupervisionFixture.h"
 #include "ui/model/RowStatus.h"
@@ -205,6 +206,8 @@ protected:
     }
 
     ServerEntry daemonizing(std::int32_t index) {
+        // As the program: the daemon left behind becomes this process's child.
+        platform::becomeChildSubreaper();
         const std::string path = dir.file("daemonize.sh");
         writeFile(path,
                   "#!/bin/sh\nsetsid sh -c 'sleep 0.3; exec \"$1\" --role daemon' daemon \"$SERVER\" &\nexit 0\n");

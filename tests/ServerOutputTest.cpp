@@ -1,7 +1,12 @@
 // A server's own output: the file it is appended to, Procward's lines in it,
 // its last lines, the rotation under a server that keeps writing, and the
 // exit reason and output wherever they are shown (alert, status, metrics).
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <regex>
@@ -15,6 +20,7 @@
 #include "app/core/StatusReport.h"
 #include "supervision/OutputFollower.h"
 #include "supervision/ServerOutputFile.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/SupervisionFixture.h"
 
 namespace {
@@ -117,6 +123,115 @@ TEST(ServerOutputFileTest, TheLastLinesAreTheNewestEvenAfterTheFileWasRotated) {
     EXPECT_EQ((std::vector<std::string>{"last"}), ServerOutputFile::lastLines(big, 5));
 }
 
+TEST(ServerOutputFileTest, ARotationKeepsEveryBackupWhenItsCopyFailsAndCopiesTheFilesPermissions) {
+    TempDir dir;
+    const std::string file = dir.file("s.log");
+    const std::string first = ServerOutputFile::backupPath(file, 1);
+    const std::string second = ServerOutputFile::backupPath(file, 2);
+    append(file, "old\n");
+    // The live file is for its owner and group only; so are its backups,
+    // whatever the process's umask would give a new file.
+    ASSERT_EQ(0, ::chmod(file.c_str(), 0640));
+    const mode_t mask = ::umask(022);
+    std::string error;
+    ASSERT_TRUE(ServerOutputFile::rotate(file, 2, error)) << error;
+    ::umask(mask);
+    struct stat info {};
+    ASSERT_EQ(0, ::stat(first.c_str(), &info));
+    EXPECT_EQ(0640u, info.st_mode & 0777);
+    append(file, "newer\n");
+    ASSERT_TRUE(ServerOutputFile::rotate(file, 2, error)) << error;
+    EXPECT_EQ("newer\n", readFile(first));
+    EXPECT_EQ("old\n", readFile(second));
+
+    // A copy that fails halfway (as on a full disk): the backups stay as
+    // they were, no partial copy is left, and the file keeps its lines for
+    // the next attempt.
+    const std::string lines = std::string(64 * 1024, 'x') + "\n";
+    append(file, lines);
+    {
+        FileSizeLimit limit(1024);
+        EXPECT_FALSE(ServerOutputFile::rotate(file, 2, error));
+    }
+    EXPECT_NE(std::string::npos, error.find(file + ".rotating")) << error;
+    EXPECT_EQ("newer\n", readFile(first));
+    EXPECT_EQ("old\n", readFile(second));
+    EXPECT_FALSE(std::filesystem::exists(file + ".rotating"));
+    EXPECT_EQ(lines, readFile(file));
+    // Once writes go through again, the rotation does.
+    ASSERT_TRUE(ServerOutputFile::rotate(file, 2, error)) << error;
+    EXPECT_EQ(lines, readFile(first));
+    EXPECT_EQ("newer\n", readFile(second));
+    EXPECT_EQ(0, ServerOutputFile::size(file));
+}
+
+// On a small file system of its own (a tmpfs mounted in a mount namespace
+// of a child process): filled up, the rotation gives up the file's lines,
+// keeps the backups, says how much went, and capture goes on; freed, the
+// rotation copies again. The child writes what it saw into a report.
+TEST(ServerOutputFileTest, OnAFullDiskTheFilesLinesGoTheBackupsStayAndCaptureGoesOn) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+    TempDir dir;
+    const std::string mountPoint = dir.file("small");
+    ASSERT_EQ(0, ::mkdir(mountPoint.c_str(), 0700));
+    const std::string report = dir.file("report");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=512k") != 0)
+            ::_exit(77);
+        std::string seen;
+        const std::string file = mountPoint + "/s.log";
+        writeFile(ServerOutputFile::backupPath(file, 1), "one\n");
+        writeFile(ServerOutputFile::backupPath(file, 2), "two\n");
+        const std::string lines = std::string(150 * 1024, 'x') + "\n";
+        writeFile(file, lines);
+        // Everything else fills the rest.
+        std::FILE* filler = std::fopen((mountPoint + "/filler").c_str(), "wb");
+        const std::string block(4096, 'f');
+        while (filler && std::fwrite(block.data(), 1, block.size(), filler) == block.size() &&
+               std::fflush(filler) == 0) {
+        }
+        if (filler) std::fclose(filler);
+        const bool rotated = OutputRotator::rotateIfLarge(file, ServerOutputFile::size(file), 100 * 1024, 2);
+        seen += std::string("rotated ") + (rotated ? "yes" : "no") + "\n";
+        seen += "backup1 " + readFile(ServerOutputFile::backupPath(file, 1));
+        seen += "backup2 " + readFile(ServerOutputFile::backupPath(file, 2));
+        seen += std::string("partial ") + (std::filesystem::exists(file + ".rotating") ? "left" : "none") + "\n";
+        const std::string text = readFile(file);
+        seen += "marker " +
+                (text.find(" [procward] " + std::to_string(lines.size()) + " bytes dropped: no space left\n") !=
+                         std::string::npos
+                     ? std::string("yes")
+                     : text) +
+                "\n";
+        append(file, "after\n");
+        seen += std::string("capture ") + (readFile(file).find("after\n") != std::string::npos ? "yes" : "no") + "\n";
+        // Space back: the next rotation copies as ever.
+        std::filesystem::remove(mountPoint + "/filler");
+        std::string error;
+        const bool again = ServerOutputFile::rotate(file, 2, error);
+        seen += std::string("again ") + (again ? "yes" : error) + "\n";
+        seen +=
+            "backup1 " +
+            std::string(readFile(ServerOutputFile::backupPath(file, 1)).find("after\n") != std::string::npos ? "after"
+                                                                                                             : "?") +
+            "\n";
+        seen += "backup2 " + readFile(ServerOutputFile::backupPath(file, 2));
+        writeFile(report, seen);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no tmpfs could be mounted here";
+    EXPECT_EQ(
+        "rotated yes\nbackup1 one\nbackup2 two\npartial none\nmarker yes\ncapture yes\nagain yes\n"
+        "backup1 after\nbackup2 one\n",
+        readFile(report));
+}
+
 TEST(ServerOutputFileTest, AServerThatKeepsWritingLosesNothingInsideAFileAcrossRotationsAndAFollowerSeesItAll) {
     TempDir dir;
     const std::string program = copyTestServer(dir.file("procward-testserver"));
@@ -197,11 +312,13 @@ protected:
     // Runs the loop until `done`, each step woken by the exit watcher or the clock.
     template <class F>
     bool runUntil(F done) {
-        return waitFor([&] {
-            clock.advance(100ms);
-            supervisor->runDue();
-            return done();
-        }, 15000);
+        return waitFor(
+            [&] {
+                clock.advance(100ms);
+                supervisor->runDue();
+                return done();
+            },
+            15000);
     }
 };
 
@@ -214,7 +331,8 @@ TEST_F(ServerOutputSupervisionTest, AServerThatFailsAtStartLeavesItsLineAndItsEx
 
     const std::string text = readFile(file);
     // (A program that ends at once may write before Procward's line is in.)
-    EXPECT_TRUE(std::regex_search(text, std::regex("(^|\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\[procward\\] started pid \\d+\n")))
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex("(^|\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\[procward\\] started pid \\d+\n")))
         << text;
     EXPECT_NE(std::string::npos, text.find("\nfatal: cannot open database /nope/db (stderr)\n")) << text;
     EXPECT_NE(std::string::npos, text.find("fatal: cannot open database /nope/db (stdout)\n")) << text;
@@ -229,8 +347,9 @@ TEST_F(ServerOutputSupervisionTest, AServerThatFailsAtStartLeavesItsLineAndItsEx
         return e.kind == AlertKind::ServerDown || e.kind == AlertKind::StartFailed;
     });
     ASSERT_NE(alerts.events.end(), down);
-    EXPECT_TRUE(down->message == "db: service not working，it will be restarted right away!" ||
-                std::regex_match(down->message, std::regex("db could not be started: it exited with code 3 after .* s")))
+    EXPECT_TRUE(
+        down->message == "db: service not working，it will be restarted right away!" ||
+        std::regex_match(down->message, std::regex("db could not be started: it exited with code 3 after .* s")))
         << down->message;
     EXPECT_EQ("exited with code 3", down->reason);
     EXPECT_EQ(file, down->outputFile);
@@ -292,7 +411,8 @@ TEST_F(ServerOutputSupervisionTest, AKilledServerIsASignalAndAStopWritesItsEndTo
     // The operator's stop ends the history of the second with its end.
     ASSERT_TRUE(await([&](CommandDone done) { supervisor->stop(2, done); }));
     const std::string quiet = readFile(dir.file("out/servers/quiet.log"));
-    EXPECT_TRUE(std::regex_search(quiet, std::regex("\\[procward\\] was killed by signal (9|15) \\(SIG(KILL|TERM)\\) after .*\n$")))
+    EXPECT_TRUE(std::regex_search(
+        quiet, std::regex("\\[procward\\] was killed by signal (9|15) \\(SIG(KILL|TERM)\\) after .*\n$")))
         << quiet;
     EXPECT_EQ(1u, count(quiet, "[procward] started pid"));
 }
@@ -328,8 +448,8 @@ TEST_F(ServerOutputSupervisionTest, DiscardedFoundAndUnwritableOutputIsSaidWhere
     const std::vector<std::string> lines = MailAlerts::details(*down, 20, "box7");
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
                                      "Output: it was not started by this Procward: its output is not captured"));
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
-                                     "Exit: exit status unknown (not started by this Procward)"));
+    EXPECT_NE(lines.end(),
+              std::find(lines.begin(), lines.end(), "Exit: exit status unknown (not started by this Procward)"));
 }
 
 TEST_F(ServerOutputSupervisionTest, AnOutputDirectoryThatCannotBeMadeKeepsNoServerDown) {

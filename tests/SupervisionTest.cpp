@@ -56,8 +56,8 @@ TEST_F(SupervisionTest, FirstCheckStartsAServerThatIsNotRunningAndReadsItsAddres
     EXPECT_EQ(1, changes[1]);
 
     const std::string text = log();
-    EXPECT_NE(std::string::npos, text.find("[INFO ]: Enabled autoStart mode for gs1\r\n"));
-    EXPECT_NE(std::string::npos, text.find("[INFO ]: service is closed, autoStart gs1 true\r\n"));
+    EXPECT_NE(std::string::npos, text.find("[DEBUG]: Enabled autoStart mode for gs1\r\n"));
+    EXPECT_NE(std::string::npos, text.find("[DEBUG]: service is closed, autoStart gs1 true\r\n"));
     // It was not running before: started, not "not working".
     EXPECT_EQ((std::vector<std::string>{"gs1 started successfully: pid=" + std::to_string(pid)}), mailedAlerts());
     ASSERT_EQ(1u, alerts.events.size());
@@ -105,7 +105,7 @@ TEST_F(SupervisionTest, AKilledServerIsAlertedAndRestartedWithAutoStartOn) {
     EXPECT_NE(original.pid(), restarted);
     EXPECT_EQ((std::vector<std::string>{"gs1" + kNotWorking, "gs1 started successfully: pid=" + std::to_string(restarted)}),
               mailedAlerts());
-    EXPECT_NE(std::string::npos, log().find("[INFO ]: service is closed, autoStart gs1 true\r\n"));
+    EXPECT_NE(std::string::npos, log().find("[DEBUG]: service is closed, autoStart gs1 true\r\n"));
     // Each transition is told: down, then starting again.
     EXPECT_EQ(2, changes[1]);
 }
@@ -150,7 +150,7 @@ TEST_F(SupervisionTest, AServerThatCannotBeStartedIsTriedAtEveryCheckButAlertedO
     EXPECT_EQ(0, record(1).info().pid);
     EXPECT_TRUE(record(1).autoStart());
     EXPECT_TRUE(RowCells::of(record(1)).downWithAutoStart);  // the window shows the alarm
-    EXPECT_EQ(3u, count(log(), "[INFO ]: service is closed, autoStart gs2 false\r\n"));
+    EXPECT_EQ(3u, count(log(), "[DEBUG]: service is closed, autoStart gs2 false\r\n"));
     EXPECT_EQ((std::vector<std::string>{"gs2" + kNotWorking}), mailedAlerts());
 }
 
@@ -189,7 +189,7 @@ TEST_F(SupervisionTest, StartOnARunningServerLaunchesNothingButTurnsAutoStartOn)
     EXPECT_TRUE(record(1).autoStart());
     EXPECT_EQ(2, changes[1]);
     EXPECT_EQ(1, running({"--role", "running"}));
-    EXPECT_NE(std::string::npos, log().find("[INFO ]: Enabled autoStart mode for gs4\r\n"));
+    EXPECT_NE(std::string::npos, log().find("[DEBUG]: Enabled autoStart mode for gs4\r\n"));
     EXPECT_TRUE(noAlerts());
 }
 

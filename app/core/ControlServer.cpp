@@ -11,6 +11,7 @@
 #include "app/core/StatusBoard.h"
 #include "app/core/StatusReport.h"
 #include "log/AppLogger.h"
+#include "platform/System.h"
 #include "platform/TextEncoding.h"
 #include "supervision/Supervisor.h"
 
@@ -260,7 +261,10 @@ void ControlServer::run(Supervisor& supervisor, const Command& command) {
             return;
         }
         // Answered first: the socket closes as the program ends.
-        answer(command.id, 0, "Procward is ending; the servers keep running");
+        // A container's init takes its servers along: they are stopped first.
+        answer(command.id, 0,
+               platform::runsAsInit() ? "Procward is ending; it runs as PID 1, so the servers are stopped first"
+                                      : "Procward is ending; the servers keep running");
         actions_.shutdown();
         return;
     }

@@ -6,11 +6,13 @@
 #include <fmt/format.h>
 
 #include "app/core/Runtime.h"
+#include "log/AppLogger.h"
 #include "platform/StopRequest.h"
+#include "platform/System.h"
+#include "platform/TextEncoding.h"
 #include "supervision/RowCells.h"
 #include "supervision/Supervisor.h"
 #include "supervision/SystemClock.h"
-#include "platform/TextEncoding.h"
 
 HeadlessRunner::HeadlessRunner(std::FILE* out, std::string program) : out_(out), program_(std::move(program)) {}
 
@@ -71,6 +73,34 @@ void HeadlessRunner::serverChanged(const MonitoredServer& server) {
     std::fflush(out_);
 }
 
+void HeadlessRunner::stopEveryServer(Runtime& runtime) {
+    // The first process of a PID namespace takes every process in it along
+    // when it ends: the servers would die by SIGKILL, unsaved. A container's
+    // stop (SIGTERM, or SIGINT), or ctl shutdown, therefore stops them first,
+    // as `ctl stop --all` does: each gets its stop signal and STOP_TIMEOUT,
+    // then SIGKILL.
+    Supervisor& supervisor = runtime.supervisor();
+    auto& log = AppLogger::Instance().get();
+    const std::string why = !runtime.endRequested().empty() ? runtime.endRequested() : platform::StopRequest::reason();
+    log.info("Procward runs as PID 1: stopping every server before it ends ({})", why);
+    bool done = false;
+    supervisor.stopAll([&done, &log](const CommandResult& result) {
+        done = true;
+        if (!result.notDone.empty())
+            log.error("{} server(s) could not be stopped before Procward ends", result.notDone.size());
+    });
+    // The stops run on the loop: their signals, their timeouts and the
+    // clean-up of their groups. A last bound keeps a stuck stop from keeping
+    // the container alive for ever (its manager kills it anyway).
+    const auto giveUp = SystemClock::Instance().now() + supervisor.options().stopTimeout + std::chrono::seconds(10);
+    while (!done && SystemClock::Instance().now() < giveUp) {
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(runtime.nextDue() - SystemClock::Instance().now());
+        platform::StopRequest::pause(static_cast<int>(std::clamp<long long>(wait.count() + 1, 1, 1000)));
+        runtime.runDue();
+    }
+}
+
 int HeadlessRunner::run() {
     platform::StopRequest::install();
     Runtime runtime([] { platform::StopRequest::wake(); }, stderr);
@@ -100,6 +130,7 @@ int HeadlessRunner::run() {
         if (platform::StopRequest::waitFor(static_cast<int>(ms))) break;
         runtime.runDue();
     }
+    if (platform::runsAsInit()) stopEveryServer(runtime);
     supervisor.removeObserver(this);
     runtime.stop(runtime.endRequested());
     std::fprintf(out_, "Procward stopped\n");

@@ -6,6 +6,7 @@
 #include "supervision/ServerReport.h"
 #include "supervision/SupervisorObserver.h"
 
+class Runtime;
 class Supervisor;
 
 // Supervision without a window: the same Runtime as the main window (files,
@@ -17,7 +18,9 @@ public:
     explicit HeadlessRunner(std::FILE* out = stdout, std::string program = "procward");
 
     // Runs until a stop is requested (SIGINT, SIGTERM, ctl shutdown);
-    // SIGHUP reloads the files. Returns the exit code: 1 when the server
+    // SIGHUP reloads the files. As the first process of a PID namespace
+    // (a container's entrypoint) SIGINT and SIGTERM stop every server
+    // before it ends; otherwise the servers keep running. Returns the exit code: 1 when the server
     // list cannot be read at the start, else 0.
     int run();
 
@@ -38,6 +41,8 @@ public:
 
 private:
     void printTable(const Supervisor& supervisor);
+    // Stops every server as `ctl stop --all` does and waits for the stops.
+    void stopEveryServer(Runtime& runtime);
     // What a printed line stands for; the same key is not printed twice.
     static std::string keyOf(const ServerReport& server);
 

@@ -1,5 +1,6 @@
 #include "app/core/OutputRotator.h"
 
+#include <ctime>
 #include <map>
 #include <set>
 
@@ -46,9 +47,18 @@ std::uint64_t OutputRotator::rotations() const {
 bool OutputRotator::rotateIfLarge(const std::string& file, std::int64_t size, std::int64_t maxBytes, int backups) {
     if (maxBytes <= 0 || size <= maxBytes) return false;
     std::string error;
-    if (!ServerOutputFile::rotate(file, backups, error)) {
+    std::int64_t dropped = 0;
+    if (!ServerOutputFile::rotate(file, backups, error, &dropped)) {
         AppLogger::Instance().get().error("Cannot rotate {}: {}", file, error);
         return false;
+    }
+    if (dropped > 0) {
+        // The disk had no room for a copy: the newest output went, the
+        // backups stayed, and the file says where the gap is.
+        const std::string text = std::to_string(dropped) + " bytes dropped: no space left";
+        ServerOutputFile::appendNote(file, std::time(nullptr), text);
+        AppLogger::Instance().get().error("{}: {}; its backups are kept", file, text);
+        return true;
     }
     AppLogger::Instance().get().info("Rotated {} at {} bytes ({} backup(s) kept)", file, size, backups);
     return true;

@@ -321,6 +321,8 @@ void Runtime::apply(const Settings& settings, bool all) {
                     settings_.general.serverLogBackups);
     if (settings_.general.logKeepDays != before.general.logKeepDays)
         AppLogger::Instance().keepDays(settings_.general.logKeepDays);
+    if (settings_.general.logMaxMb != before.general.logMaxMb)
+        AppLogger::Instance().limitSize(settings_.general.logMaxMb);
     if (settings_.general.restartOnExit != before.general.restartOnExit)
         AppLogger::Instance().get().warn("RESTART_ON_EXIT={} takes effect at the next start",
                                          settings_.general.restartOnExit ? 1 : 0);

@@ -40,6 +40,7 @@ StartupResult RunStartupSteps(std::string& error) {
     const int keepDays = ReadLogKeepDays();
     if (const int removed = logger.keepDays(keepDays); removed > 0)
         logger.get().info("Removed {} log file(s) older than {} days (LOG_KEEP_DAYS)", removed, keepDays);
+    logger.limitSize(ReadLogMaxMb());
     return StartupResult::Started;
 }
 

@@ -151,6 +151,14 @@ bool restrictToOwner(const std::string& path) {
     return ::chmod(path.c_str(), st.st_mode & 07700) == 0;
 }
 
+bool copyFileAccess(const std::string& from, const std::string& to) {
+    struct stat st {};
+    if (::stat(from.c_str(), &st) != 0) return false;
+    // Owner and group first: a chown may clear set-ID bits the chmod sets.
+    if (::geteuid() == 0 && ::chown(to.c_str(), st.st_uid, st.st_gid) != 0) return false;
+    return ::chmod(to.c_str(), st.st_mode & 07777) == 0;
+}
+
 std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
 }  // namespace platform

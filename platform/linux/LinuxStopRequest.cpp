@@ -69,6 +69,12 @@ bool StopRequest::waitFor(int milliseconds) {
     return g_stopSignal != 0;
 }
 
+void StopRequest::pause(int milliseconds) {
+    if (g_pipe[0] < 0) return;
+    pollfd fd{g_pipe[0], POLLIN, 0};
+    if (::poll(&fd, 1, milliseconds > 0 ? milliseconds : 0) > 0) drain(g_pipe[0]);
+}
+
 void StopRequest::wake() {
     if (g_pipe[1] < 0) return;
     const char byte = 0;

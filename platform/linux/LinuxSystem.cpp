@@ -95,6 +95,8 @@ bool writableDirectory(const std::string& path, std::string& reason) {
     return true;
 }
 
+bool runsAsInit() { return ::getpid() == 1; }
+
 void limitMemoryForService() {
     // glibc makes an arena per thread that allocates (up to 8 per core).
     ::mallopt(M_ARENA_MAX, 1);

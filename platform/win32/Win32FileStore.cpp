@@ -64,6 +64,16 @@ void copyAccess(const std::string& from, HANDLE file) {
 
 }  // namespace
 
+bool copyFileAccess(const std::string& from, const std::string& to) {
+    const HANDLE file = ::CreateFileW(wideText(to).c_str(), READ_CONTROL | WRITE_DAC,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    copyAccess(from, file);
+    ::CloseHandle(file);
+    return true;
+}
+
 FileRead readWholeFile(const std::string& path, std::string& bytes) {
     bytes.clear();
     HANDLE file = ::CreateFileW(wideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

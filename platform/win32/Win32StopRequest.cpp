@@ -58,6 +58,10 @@ bool StopRequest::waitFor(int milliseconds) {
     return g_stopped;
 }
 
+void StopRequest::pause(int milliseconds) {
+    ::WaitForSingleObject(wakeEvent(), milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
+}
+
 void StopRequest::wake() { ::SetEvent(wakeEvent()); }
 
 namespace win32stop {

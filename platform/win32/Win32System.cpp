@@ -116,6 +116,8 @@ bool writableDirectory(const std::string& path, std::string& reason) {
 
 // The C runtime's heap is the process heap here: one heap for every
 // thread, so there is nothing to limit.
+bool runsAsInit() { return false; }
+
 void limitMemoryForService() {}
 
 void useParentConsole() {

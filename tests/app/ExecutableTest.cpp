@@ -89,7 +89,7 @@ TEST(HeadlessTest, SupervisesRestartsAndEndsOnSigterm) {
     const std::string log = install.log();
     EXPECT_NE(std::string::npos, log.find("[INFO ]: Procward started!\r\n"));
     EXPECT_NE(std::string::npos, log.find("[INFO ]: web: service not working，it will be restarted right away!\r\n"));
-    EXPECT_NE(std::string::npos, log.find("[INFO ]: service is closed, autoStart web true\r\n"));
+    EXPECT_NE(std::string::npos, log.find("[DEBUG]: service is closed, autoStart web true\r\n"));
     EXPECT_NE(std::string::npos, log.find("web started successfully: pid=" + std::to_string(second) + "\r\n"));
 }
 

@@ -506,3 +506,170 @@ TEST_F(RealServersTest, TheStateFileLivesInTheServiceStateDirectoryAndKeepsAStop
 }
 
 }  // namespace
+
+// --- files and processes a server controls ---
+
+namespace hostile {
+
+// The process a shell started in the background, as its pidfile names it.
+int pidIn(const std::string& path) {
+    const std::string text = platform::trimWhite(readFile(path));
+    return text.empty() || text.find_first_not_of("0123456789") != std::string::npos ? 0 : std::stoi(text);
+}
+
+}  // namespace hostile
+
+TEST_F(RealServersTest, PidfilesThatAreAFifoADeviceOrHugeNeitherFreezeNorEndTheSupervisor) {
+    const std::string fifo = install.dir.file("fifo.pid");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    const std::string zero = install.dir.file("zero.pid");
+    std::filesystem::create_symlink("/dev/zero", zero);
+    const std::string huge = install.dir.file("huge.pid");
+    writeFile(huge, "4242\n" + std::string(1 << 20, '\n'));
+    auto withPidfile = [&](const std::string& name, const std::string& pidfile) {
+        std::string entry = install.entry(name, "--role " + name);
+        entry.pop_back();
+        return entry + ",\"pidfile\":\"" + pidfile + "\"}";
+    };
+    install.writeServers("[" + withPidfile("fifo", fifo) + "," + withPidfile("zero", zero) + "," +
+                         withPidfile("huge", huge) + "," + install.entry("canary", "--role canary") + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
+    install.start();
+    const int canary = running("canary");
+    ASSERT_GT(canary, 0) << install.log();
+    for (const char* name : {"fifo", "zero", "huge"}) EXPECT_GT(running(name), 0) << name << "\n" << install.log();
+    // Supervision goes on: a killed server is seen gone and started again.
+    ASSERT_EQ(0, ::kill(canary, SIGKILL));
+    int again = 0;
+    ASSERT_TRUE(waitFor([&] {
+        const Shown s = of("canary");
+        again = s.state == "running" && s.pid != canary ? s.pid : 0;
+        return again > 0;
+    }, 30000)) << install.log();
+    groups.push_back(again);
+    waitForChecks(3);
+    EXPECT_TRUE(processAlive(install.process->pid()));
+    // Each file said once with its reason, not at every look.
+    EXPECT_EQ(1u, count("fifo: its pidfile " + fifo + " is not read: is a FIFO")) << install.log();
+    EXPECT_EQ(1u, count("zero: its pidfile " + zero + " is not read: is a character device")) << install.log();
+    EXPECT_EQ(1u, count("huge: its pidfile " + huge + " is not read: holds 1048581 bytes, more than 4096"))
+        << install.log();
+    ctlStop("fifo");
+    EXPECT_EQ("stopped", of("fifo").state);
+}
+
+TEST_F(RealServersTest, AProcessAPidfileOrTheStateFileNamesIsHeldOnlyWhenItIsTheServers) {
+    // "outsider": its start script waits until its pidfile names something,
+    // then exits 0 as a daemonizing starter does. The test names a process
+    // it started itself after the launch: of the same user and program, but
+    // outside the launch's tree.
+    const std::string outsiderPid = install.dir.file("outsider.pid");
+    const std::string waits = install.dir.file("waits.sh");
+    writeFile(waits, "#!/bin/sh\nwhile [ ! -s " + outsiderPid + " ]; do sleep 0.1; done\nexit 0\n");
+    ::chmod(waits.c_str(), 0755);
+    std::string servers = entryOf("outsider", "waits.sh", waits, "\"pidfile\":\"" + outsiderPid + "\"");
+    // "alien": as root, its start script leaves a process of the user
+    // nobody behind and names it: inside the launch's tree, another user.
+    const bool root = ::geteuid() == 0;
+    const std::string alienPid = install.dir.file("alien.pid");
+    const std::string leaves = install.dir.file("leaves.sh");
+    if (root) {
+        writeFile(leaves, "#!/bin/sh\n[ -e " + alienPid + " ] && exit 0\n"
+                          "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " + install.testServer() +
+                              " --role alien &\n"
+                              // Named once it runs as nobody: setpriv changes user before its exec.
+                              "while [ \"$(readlink /proc/$!/exe)\" != " + install.testServer() +
+                              " ]; do sleep 0.05; done\necho $! > " + alienPid + "\nexit 0\n");
+        ::chmod(leaves.c_str(), 0755);
+        servers += "," + entryOf("alien", "leaves.sh", leaves, "\"pidfile\":\"" + alienPid + "\"");
+    }
+    // "remembered": a state file made by hand names a process of another
+    // program with its true start: not taken over, its own server started.
+    ChildProcess sleeper("/bin/sleep", {"300"});
+    const auto ticks = platform::LinuxProcessTable::startTicks;
+    unsigned long long sleeperTicks = 0;
+    ASSERT_TRUE(ticks(sleeper.pid(), sleeperTicks));
+    std::string bootId = platform::trimWhite(readFile("/proc/sys/kernel/random/boot_id"));
+    writeFile(install.dir.file("procward.state"),
+              "{\"version\":1,\"boot_id\":\"" + bootId + "\",\"servers\":[{\"name\":\"remembered\",\"processname\":"
+              "\"procward-testserver\",\"commandline\":\"" + install.testServer() + " --role remembered\",\"pid\":" +
+                  std::to_string(sleeper.pid()) + ",\"start_ticks\":" + std::to_string(sleeperTicks) +
+                  ",\"launched\":true,\"group\":0,\"stopped\":false}]}\n");
+    servers += "," + install.entry("remembered", "--role remembered");
+    install.writeServers("[" + servers + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTOP_TIMEOUT=2\n");
+    install.start();
+
+    const int remembered = running("remembered");
+    ASSERT_GT(remembered, 0) << install.log();
+    EXPECT_NE(sleeper.pid(), remembered);
+    EXPECT_EQ(1u, count("remembered: pid " + std::to_string(sleeper.pid()) +
+                        " named in the state file is not taken for the server: it does not run the server's program"))
+        << install.log();
+
+    ASSERT_TRUE(waitFor([&] { return of("outsider").state == "starting"; }, 20000)) << install.log();
+    ChildProcess outsider(install.testServer(), {"--role", "outsider-process"});
+    writeFile(outsiderPid, std::to_string(outsider.pid()) + "\n");
+    ASSERT_TRUE(waitFor([&] { return count("outsider: pid " + std::to_string(outsider.pid())) > 0; }, 20000))
+        << install.log();
+    EXPECT_EQ(1u, count("outsider: pid " + std::to_string(outsider.pid()) + " named in its pidfile " + outsiderPid +
+                        " is not taken for the server: it neither descends from the launched process"))
+        << install.log();
+    ASSERT_TRUE(waitFor([&] { return count("outsider was started, but its pidfile") > 0; }, 20000)) << install.log();
+
+    int alien = 0;
+    if (root) {
+        ASSERT_TRUE(waitFor([&] { return (alien = hostile::pidIn(alienPid)) > 0; }, 20000)) << install.log();
+        ASSERT_TRUE(waitFor([&] { return count("alien: pid " + std::to_string(alien)) > 0; }, 20000))
+            << install.log();
+        EXPECT_EQ(1u, count("alien: pid " + std::to_string(alien) + " named in its pidfile " + alienPid +
+                            " is not taken for the server: it runs as user 65534, not as the server's user 0"))
+            << install.log();
+    }
+    // None of them is held, so none is stopped with the servers.
+    for (const char* name : {"outsider", "alien", "remembered"}) install.ctl({"stop", name});
+    ASSERT_TRUE(waitFor([&] { return of("remembered").state == "stopped"; }));
+    EXPECT_FALSE(processAlive(remembered));
+    EXPECT_TRUE(processAlive(outsider.pid()));
+    EXPECT_TRUE(processAlive(sleeper.pid()));
+    if (alien > 0) {
+        EXPECT_TRUE(processAlive(alien));
+        killAndWait(alien);
+    }
+    for (const auto& [name, shown] : status()) {
+        EXPECT_NE(outsider.pid(), shown.pid) << name;
+        EXPECT_NE(sleeper.pid(), shown.pid) << name;
+        EXPECT_NE(alien, shown.pid) << name;
+    }
+}
+
+TEST_F(RealServersTest, AsTheFirstProcessOfAPidNamespaceSigtermStopsEveryServerBeforeProcwardEnds) {
+    if (::geteuid() != 0 || !have("/usr/bin/unshare")) GTEST_SKIP() << "a PID namespace of its own needs root";
+    const std::string saved = install.dir.file("saved");
+    install.writeServers("[" + install.entry("saver", "--on-term " + saved) + "," +
+                         install.entry("stubborn", "--ignore-term") + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSTOP_TIMEOUT=2\n");
+    // As a container runs its entrypoint: procwardd is PID 1 of the namespace.
+    install.process = std::make_unique<ChildProcess>(
+        "/usr/bin/unshare", std::vector<std::string>{"-fp", "--mount-proc", install.executable()}, "/");
+    ASSERT_NE(std::string::npos, install.process->waitForOutput("INDEX", 15000)) << install.process->output();
+    // The PIDs ctl shows are the namespace's: the servers are looked up here.
+    ASSERT_TRUE(waitFor([&] { return of("saver").state == "running" && of("stubborn").state == "running"; }, 20000))
+        << install.log();
+    ASSERT_EQ(2u, install.serverPids().size());
+    // unshare forks procwardd and waits for it.
+    const std::string unshare = std::to_string(install.process->pid());
+    const int init = hostile::pidIn("/proc/" + unshare + "/task/" + unshare + "/children");
+    ASSERT_GT(init, 0);
+    ASSERT_EQ(0, ::kill(init, SIGTERM));
+    ASSERT_NE(-1, install.process->wait(30000)) << install.log();
+    install.process.reset();
+    // The saver had its SIGTERM and time to save; the stubborn one was
+    // ended after STOP_TIMEOUT; nothing is left.
+    EXPECT_EQ("saved\n", readFile(saved)) << install.log();
+    EXPECT_TRUE(install.serverPids().empty());
+    const std::string log = install.log();
+    const auto stopping = log.find("Procward runs as PID 1: stopping every server before it ends (SIGTERM)");
+    ASSERT_NE(std::string::npos, stopping) << log;
+    EXPECT_LT(stopping, log.find("Procward exiting: SIGTERM")) << log;
+}
