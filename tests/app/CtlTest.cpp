@@ -496,7 +496,8 @@ std::string listedEntry(const Installation& install, const std::string& name) {
     json.Parse(list.output.c_str());
     if (list.code != 0 || !json.IsArray()) return "ctl list failed: " + list.output;
     for (const auto& entry : json.GetArray())
-        if (entry.IsObject() && entry.HasMember("name") && entry["name"] == rapidjson::StringRef(name.c_str())) {
+        if (entry.IsObject() && entry.HasMember("name") && entry["name"].IsString() &&
+            name == entry["name"].GetString()) {
             rapidjson::StringBuffer buffer;
             rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
             entry.Accept(writer);

@@ -126,7 +126,7 @@ protected:
         // A name with the characters the format escapes.
         install.writeServers("[" + install.entry("web", "--role web") + "," +
                              install.entry(R"(odd \"name\\ 2)", "--role odd") + "," +
-                             install.entry("web", "--role web-too") + "]");
+                             install.entry(R"(odd \"name\\ 2)", "--role odd-too") + "]");
         install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n[METRICS]\nLISTEN=127.0.0.1:" +
                               std::to_string(port) + "\n");
         install.start();
@@ -169,7 +169,11 @@ TEST_F(MetricsTest, TheValuesFollowAServerThatIsKilledAndRestarted) {
 
     // A server the operator stopped is down, and says it stays so.
     ASSERT_EQ(0, install.ctl({"stop", "web"}).code);
-    s = fetch(port);
+    // The scrape reads the status the loop publishes after each round.
+    EXPECT_TRUE(waitFor([&] {
+        s = fetch(port);
+        return s.ok && s.at("procward_server_up" + web) == 0;
+    }, 15000));
     EXPECT_EQ(0, s.at("procward_server_up" + web));
     EXPECT_EQ(0, s.at("procward_server_pid" + web));
     EXPECT_EQ(0, s.at("procward_server_auto_start" + web));
@@ -188,14 +192,14 @@ TEST_F(MetricsTest, FamiliesHistogramAndEscapedLabels) {
     EXPECT_EQ(1, s.at(R"(procward_build_info{version="1.0"})"));
     // \ and " in a label value are escaped.
     EXPECT_EQ(1, s.at(R"(procward_server_up{name="odd \"name\\ 2"})"));
-    // A series is known by the name alone; a second "web" by its rank among
+    // A series is known by the name alone; a second "odd name" by its rank among
     // the entries of that name, and the list position is in the info series.
     ASSERT_TRUE(waitFor([&] {
         s = fetch(port);
-        return s.ok && s.at(R"x(procward_server_up{name="web (2)"})x") == 1;
+        return s.ok && s.at(R"x(procward_server_up{name="odd \"name\\ 2 (2)"})x") == 1;
     }, 15000)) << install.log();
-    EXPECT_EQ(1, s.at(R"(procward_server_info{name="web",index="1",processname="procward-testserver"})"));
-    EXPECT_EQ(1, s.at(R"x(procward_server_info{name="web (2)",index="3",processname="procward-testserver"})x"));
+    EXPECT_EQ(1, s.at(R"x(procward_server_info{name="odd \"name\\ 2",index="2",processname="procward-testserver"})x"));
+    EXPECT_EQ(1, s.at(R"x(procward_server_info{name="odd \"name\\ 2 (2)",index="3",processname="procward-testserver"})x"));
     for (const std::string& series : s.order) {
         if (series.rfind("procward_server_info", 0) != 0) {
             EXPECT_EQ(std::string::npos, series.find("index=")) << series;
