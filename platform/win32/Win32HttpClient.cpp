@@ -126,9 +126,8 @@ void readHeaders(HINTERNET call, HttpResponse& response) {
     }
 }
 
-}  // namespace
-
-HttpResponse httpPost(const HttpRequest& request) {
+// One exchange, start to end, on the calling thread.
+HttpResponse exchange(const HttpRequest& request) {
     HttpResponse response;
     auto trace = [&](const std::string& line) {
         if (request.trace) request.trace(maskSecrets(line, request.secrets));
@@ -236,6 +235,54 @@ HttpResponse httpPost(const HttpRequest& request) {
     trace("< HTTP " + std::to_string(response.status));
     trace("< " + response.body);
     return response;
+}
+
+
+// What an exchange run on a thread of its own shares with its caller. The
+// thread keeps it alive, so a caller that has gone leaves nothing dangling.
+struct SharedExchange {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool abandoned = false;  // the caller has gone: no trace any more
+    std::atomic<bool> cancel{false};
+    HttpResponse response;
+};
+
+}  // namespace
+
+HttpResponse httpPost(const HttpRequest& request) {
+    if (!request.cancel) return exchange(request);
+    // Closing the request handle ends a synchronous call on Windows, but
+    // not every WinHTTP does so (Wine's waits for the receive time-out): the
+    // exchange runs on a thread of its own, and a cancelled caller returns
+    // at once, leaving that thread to end whenever its call does.
+    auto shared = std::make_shared<SharedExchange>();
+    HttpRequest own = request;
+    own.cancel = &shared->cancel;
+    own.trace = [shared, trace = request.trace](const std::string& line) {
+        std::lock_guard lock(shared->mutex);
+        if (!shared->abandoned && trace) trace(line);
+    };
+    std::thread([shared, own = std::move(own)] {
+        HttpResponse response = exchange(own);
+        std::lock_guard lock(shared->mutex);
+        shared->response = std::move(response);
+        shared->done = true;
+        shared->finished.notify_all();
+    }).detach();
+    std::unique_lock lock(shared->mutex);
+    while (!shared->finished.wait_for(lock, std::chrono::milliseconds(50), [&] { return shared->done; })) {
+        if (request.cancel->load()) {
+            shared->abandoned = true;
+            shared->cancel = true;
+            HttpResponse cancelled;
+            cancelled.error = "cancelled";
+            cancelled.cancelled = true;
+            return cancelled;
+        }
+    }
+    return std::move(shared->response);
 }
 
 }  // namespace platform

@@ -326,7 +326,7 @@ TEST_F(Win32WebhookTest, RobotsGetPostsCutToFitAreAskedOnceWhenTheyRefuseAndWait
                                                      "\",\"processname\":\"long.exe\",\"commandline\":\"" +
                                                      jsonEscaped(program) + "\"}]");
     writeFile(dir.path() + "\\procward.ini",
-              "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=0\r\n"
+              "[GENERAL]\r\nCHECK_SVR_STATUS_INTERVAL=1\r\nSTOP_TIMEOUT=0\r\nSTART_CONFIRM_SECONDS=0\r\n"
               "[WEBHOOK.text]\r\nURL=" + url(textPath) + "\r\nKIND=wecom\r\nMSGTYPE=text\r\nEVENTS=down\r\n"
               "MIN_INTERVAL=0\r\n"
               "[WEBHOOK.refusing]\r\nURL=" + url(refusePath + "?key=abcdef0123456") +
