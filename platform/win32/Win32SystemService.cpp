@@ -238,6 +238,11 @@ ServiceCall startService(const std::string& name, int waitMs, std::string& error
     if (!waitWhile(handle.handle, SERVICE_START_PENDING, waitMs, status))
         return failed(::GetLastError(), "cannot ask the service " + name + " how it is", error);
     if (status.dwCurrentState == SERVICE_RUNNING) return ServiceCall::Done;
+    // A service that fails at its start passes through "stopping": its end,
+    // and the exit code that says why, are waited for too.
+    if (status.dwCurrentState == SERVICE_STOP_PENDING &&
+        !waitWhile(handle.handle, SERVICE_STOP_PENDING, waitMs, status))
+        return failed(::GetLastError(), "cannot ask the service " + name + " how it is", error);
     error = "the service " + name + " is " + stateName(status.dwCurrentState);
     if (status.dwCurrentState == SERVICE_STOPPED)
         error += " again (exit code " +

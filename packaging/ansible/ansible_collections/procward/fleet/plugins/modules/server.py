@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 # -*- coding: utf-8 -*-
 """Ansible module: one server of a machine's Procward."""
 from __future__ import annotations
