@@ -117,7 +117,7 @@ connection.request("GET", "/metrics")
 answer = connection.getresponse()
 body = answer.read().decode()
 sys.exit(not (answer.status == 200 and answer.getheader("Content-Type", "").startswith("text/plain; version=0.0.4")
-              and 'procward_server_up{name="gs-svc",index="1"} 1' in body))
+              and 'procward_server_up{name="gs-svc"} 1' in body))
 EOF
 }
 check "the service serves /metrics through the installed module" eventually metrics_show_the_server
