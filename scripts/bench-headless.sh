@@ -9,10 +9,20 @@
 # how long `ctl status` takes. Every run says how long the start-up of all
 # the servers took. With PROGRAM procward and no arguments it measures the
 # window (run it on a desktop: scripts/desktop-session.sh).
+# With BUSY=N the last N servers each hold CONNECTIONS (default 2,000)
+# established loopback connections, both ends in the server's process, as a
+# game server with players does; with CROWD=M, M processes that are no
+# servers run beside them, each holding 50 such connections (100 sockets).
+# With SYSCALLS=S the system calls of the supervisor are counted for S
+# seconds after the CPU has been measured (strace; it slows what it counts,
+# so the CPU figure is taken without it).
 set -e
 BUILD="$(cd "${1:-build}" && pwd)"
 SECONDS_TO_RUN="${2:-30}"
 COUNT="${COUNT:-99}"
+BUSY="${BUSY:-0}"
+CONNECTIONS="${CONNECTIONS:-2000}"
+CROWD="${CROWD:-0}"
 shift 2 2>/dev/null || shift $#
 [ $# -gt 0 ] || set -- procward --headless
 PROGRAM="$1"
@@ -20,13 +30,14 @@ shift
 WORK="$(mktemp -d /tmp/procward-bench-XXXXXX)"
 cleanup() {
   [ -n "$PID" ] && kill "$PID" 2>/dev/null && wait "$PID" 2>/dev/null || true
-  for pid in $(servers); do kill -KILL "$pid" 2>/dev/null || true; done
+  for pid in $(servers) $(servers crowd/); do kill -KILL "$pid" 2>/dev/null || true; done
   [ -n "$KEEP_WORK" ] && echo "kept $WORK" || rm -rf "$WORK"
 }
-# The processes of this run's copy of the test server.
+# The processes of this run's copy of the test server (with an argument,
+# of the copy in that folder of the run's).
 servers() {
   for exe in /proc/[0-9]*/exe; do
-    [ "$(readlink "$exe" 2>/dev/null)" = "$WORK/procward-testserver" ] && basename "$(dirname "$exe")"
+    [ "$(readlink "$exe" 2>/dev/null)" = "$WORK/${1:-}procward-testserver" ] && basename "$(dirname "$exe")"
   done
   true
 }
@@ -41,14 +52,26 @@ export PROCWARD_LOCK_DIR="$WORK" XDG_RUNTIME_DIR="$WORK/run"
   i=1
   while [ $i -le "$COUNT" ]; do
     [ $i -gt 1 ] && printf ','
-    printf '{"name":"bench-%d","processname":"procward-testserver","commandline":"%s/procward-testserver --bench-id %d%s"}' \
-      $i "$WORK" $i "${SERVER_ARGS:+ $SERVER_ARGS}"
+    busy=""
+    [ $i -gt $((COUNT - BUSY)) ] && busy=" --hold-connections $CONNECTIONS"
+    printf '{"name":"bench-%d","processname":"procward-testserver","commandline":"%s/procward-testserver --bench-id %d%s%s"}' \
+      $i "$WORK" $i "${SERVER_ARGS:+ $SERVER_ARGS}" "$busy"
     i=$((i + 1))
   done
   printf ']'
 } > "$WORK/serverinfo.json"
 printf '[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n' > "$WORK/procward.ini"
 [ -z "$METRICS_LISTEN" ] || printf '[METRICS]\nLISTEN=%s\n' "$METRICS_LISTEN" >> "$WORK/procward.ini"
+
+if [ "$CROWD" -gt 0 ]; then
+  mkdir "$WORK/crowd"
+  cp "$BUILD/procward-testserver" "$WORK/crowd/"
+  i=1
+  while [ $i -le "$CROWD" ]; do
+    "$WORK/crowd/procward-testserver" --hold-connections 50 > /dev/null 2>&1 &
+    i=$((i + 1))
+  done
+fi
 
 "$WORK/$PROGRAM" "$@" > "$WORK/out.txt" 2>&1 &
 PID=$!
@@ -86,7 +109,10 @@ if [ "$COUNT" -ne 99 ] && [ -x "$BUILD/procwardd" ]; then
 fi
 awk -v b="$before" -v a="$after" -v hz="$hz" -v s="$SECONDS_TO_RUN" -v peak="$peak" -v n="$running" \
     -v p="$processes" -v prog="$PROGRAM $*" -v m="${METRICS_LISTEN:+ (metrics on $METRICS_LISTEN)}" \
-    -v w="$written" -v out="${SERVER_ARGS:+, servers writing ($SERVER_ARGS)}" 'BEGIN {
+    -v w="$written" -v out="${SERVER_ARGS:+, servers writing ($SERVER_ARGS)}" \
+    -v busy="${BUSY#0}" -v conns="$CONNECTIONS" -v crowd="${CROWD#0}" 'BEGIN {
+  if (busy != "") out = out sprintf(", %d of them holding %d connections each", busy, conns)
+  if (crowd != "") out = out sprintf(", %d other processes holding 100 sockets each", crowd)
   ms = (a - b) * 1000 / hz
   printf "%s%s%s: %d servers running, %d processes on the machine\n", prog, m, out, n, p
   printf "  CPU: %.0f ms per minute, %.2f ms per tick (1 s interval, %d s measured)\n", ms * 60 / s, ms / s, s
@@ -95,3 +121,9 @@ awk -v b="$before" -v a="$after" -v hz="$hz" -v s="$SECONDS_TO_RUN" -v peak="$pe
 }'
 echo "  start-up: all $COUNT servers running after $startup_ms ms"
 [ -z "$ctl_ms" ] || echo "  ctl status: $ctl_ms ms (median of 5, whole command)"
+if [ -n "$SYSCALLS" ] && command -v strace > /dev/null; then
+  timeout -s INT "$SYSCALLS" strace -f -c -o "$WORK/syscalls.txt" -p "$PID" 2> /dev/null || true
+  echo "  system calls in $SYSCALLS s (strace -c; calls, errors, name):"
+  awk '$NF ~ /^(getdents64|readlink|readlinkat|openat|read|newfstatat|statx|recvmsg|sendmsg|poll|ppoll|epoll_wait|pidfd_send_signal|waitid|total)$/ {
+    printf "    %8d %8d %s\n", $4, (NF == 6) ? $5 : 0, $NF }' "$WORK/syscalls.txt"
+fi

@@ -7,6 +7,10 @@ BUILD="${1:-build}"
 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procward --headless
 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
 METRICS_LISTEN=127.0.0.1:19464 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
+# Busy as idle: ten servers holding 2,000 established connections each,
+# then 1,000 other processes holding 100 sockets each.
+BUSY=10 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
+CROWD=1000 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
 # The same servers each writing about 1 MB of output per minute.
 SERVER_ARGS="--count-lines 100 18" "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
 # The window with its 99 rows, on a desktop of its own.
