@@ -30,7 +30,8 @@ public:
     void writeServers(const std::string& json) { writeFile(dir.file("serverinfo.json"), json); }
     void writeSettings(const std::string& ini) { writeFile(dir.file("procward.ini"), ini); }
     std::string log() const {
-        for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs"))) return readFile(entry.path());
+        for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs")))
+            if (entry.is_regular_file()) return readFile(entry.path());
         return {};
     }
 

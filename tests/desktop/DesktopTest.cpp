@@ -45,6 +45,17 @@ protected:
     void TearDown() override {
         procward.reset();  // killed unless it has ended
         for (int server : startedPids()) killAndWait(server);
+        // A server the window ended before its start was confirmed (and
+        // logged) runs this test's copy of the program all the same.
+        std::error_code error;
+        const std::filesystem::path own = std::filesystem::canonical(program, error);
+        for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+            std::error_code unreadable;
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") == std::string::npos &&
+                std::filesystem::read_symlink(entry.path() / "exe", unreadable) == own)
+                killAndWait(std::stoi(name));
+        }
     }
 
     std::string executable() const { return dir.file("procward"); }
@@ -91,9 +102,12 @@ protected:
     // Waits for the end of the program; its exit status or -1.
     int ended() { return procward->wait(kWait); }
 
+    // Procward's own log: the one file of logs/ (the servers' output lives
+    // in a folder beside it).
     std::string log() const {
         if (!std::filesystem::is_directory(dir.file("logs"))) return {};
-        for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs"))) return readFile(entry.path());
+        for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs")))
+            if (entry.is_regular_file()) return readFile(entry.path());
         return {};
     }
     std::vector<int> startedPids() const {

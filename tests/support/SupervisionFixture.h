@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +67,34 @@ protected:
             for (const auto& [index, server] : supervisor->servers()) launched.push_back(server->info().pid);
         supervisor.reset();
         for (int pid : launched) killAndWait(pid);
+        // Whatever else runs this test's own copy of the program, or a
+        // script of its folder, is the test's too: a daemon whose starter was
+        // stopped before its pidfile named it, a starter still on its way.
+        // Swept until a sweep finds none, as a starter killed in one may
+        // have forked just before.
+        std::error_code error;
+        const std::string own = std::filesystem::canonical(program, error).string();
+        const std::string folder = std::filesystem::canonical(dir.path(), error).string() + "/";
+        const auto inFolder = [&](const std::string& path) {
+            return path.rfind(folder, 0) == 0 || path.rfind(dir.path() + "/", 0) == 0;
+        };
+        for (int sweep = 0; sweep < 10 && !own.empty(); ++sweep) {
+            platform::ProcessSnapshot snapshot;
+            platform::processTable().snapshot(snapshot);
+            bool found = false;
+            for (const auto& e : snapshot) {
+                if (e.pid == ::getpid()) continue;
+                std::vector<std::string> words;
+                bool ours = e.exePath == own;
+                if (!ours && platform::processTable().argumentWords(e.pid, words))
+                    ours = std::any_of(words.begin(), words.end(), inFolder);
+                if (ours) {
+                    killAndWait(e.pid);
+                    found = true;
+                }
+            }
+            if (!found) break;
+        }
         // They were this process's children: none is left a zombie.
         platform::processControl().reapChildren();
     }
@@ -129,7 +158,8 @@ protected:
     }
 
     std::string log() const {
-        for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs"))) return readFile(entry.path());
+        for (const auto& entry : std::filesystem::directory_iterator(dir.file("logs")))
+            if (entry.is_regular_file()) return readFile(entry.path());
         return {};
     }
     static std::size_t count(const std::string& text, const std::string& what) {
