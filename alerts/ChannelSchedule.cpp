@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "alerts/AlertText.h"
+#include "alerts/MessageFit.h"
 #include "log/AppLogger.h"
 #include "mail/MailAlertSink.h"
 
@@ -26,21 +27,6 @@ std::vector<std::string> namesOf(const Entries& entries) {
     std::vector<std::string> names;
     for (const auto& entry : entries) names.push_back(AlertShortText(entry.event));
     return names;
-}
-
-// The largest count in [1, high] for which `fits` holds, taking that it
-// holds for fewer when it holds for more; 1 when none does.
-template <typename Fits>
-std::size_t mostThatFit(std::size_t high, Fits fits) {
-    std::size_t low = 1;
-    while (low < high) {
-        const std::size_t middle = low + (high - low + 1) / 2;
-        if (fits(middle))
-            low = middle;
-        else
-            high = middle - 1;
-    }
-    return low;
 }
 
 }  // namespace
@@ -118,7 +104,7 @@ std::optional<ChannelSchedule::Post> ChannelSchedule::next(std::int64_t nowMs, s
     const Entry& head = pending_.front();
     // As many of the alerts waiting as the robot takes whole; the rest go
     // in the next post.
-    const std::size_t count = head.alone && head.attempts == 0 ? 1 : mostThatFit(pending_.size(), [&](std::size_t n) {
+    const std::size_t count = head.alone && head.attempts == 0 ? 1 : MessageFit::largest(1, pending_.size(), [&](std::size_t n) {
         return fits_(messageOf(n, nowMs, note));
     });
     Post post;

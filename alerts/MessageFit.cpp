@@ -15,21 +15,6 @@ std::vector<std::string> capped(const std::vector<std::string>& lines, std::size
     return out;
 }
 
-// The largest value in [low, high] for which `fits` holds, given that it
-// holds for `low` and that a larger value never fits where a smaller one
-// does not.
-template <typename Fits>
-std::size_t largest(std::size_t low, std::size_t high, Fits fits) {
-    while (low < high) {
-        const std::size_t middle = low + (high - low + 1) / 2;
-        if (fits(middle))
-            low = middle;
-        else
-            high = middle - 1;
-    }
-    return low;
-}
-
 }  // namespace
 
 std::string MessageFit::cut(const std::string& text, std::size_t bytes) {

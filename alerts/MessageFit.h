@@ -29,4 +29,19 @@ public:
     // The start of `text` of at most `bytes` bytes that ends on a whole
     // character, then "…"; the text itself when it is not longer.
     static std::string cut(const std::string& text, std::size_t bytes);
+
+    // The largest value in [low, high] for which `fits` holds, given that it
+    // holds for `low` and that a larger value never fits where a smaller one
+    // does not (a binary search: each try measures a whole message).
+    template <typename Fits>
+    static std::size_t largest(std::size_t low, std::size_t high, Fits fits) {
+        while (low < high) {
+            const std::size_t middle = low + (high - low + 1) / 2;
+            if (fits(middle))
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        return low;
+    }
 };

@@ -405,6 +405,27 @@ const rapidjson::Value* serverInStatus(rapidjson::Document& status, const std::s
     return found.front();
 }
 
+// Asks for the status and finds the server named by the command's second
+// word in it. Null when there is nothing to show: `code` is then the exit
+// code (the answer or the complaint already said).
+const rapidjson::Value* askServer(const CtlWords& parsed, rapidjson::Document& status, std::FILE* err, int& code) {
+    std::string line, error, text;
+    if (!CtlRequestLine(parsed, line, error)) {
+        std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), CtlUsage().c_str());
+        code = 1;
+        return nullptr;
+    }
+    code = ask(parsed, line, text, err);
+    // 3 with an answer: the status, with some server down.
+    if (code == 1 || text.empty()) {
+        if (!text.empty()) std::fprintf(err, "%s\n", text.c_str());
+        return nullptr;
+    }
+    const rapidjson::Value* found = serverInStatus(status, text, parsed.words[1], err);
+    if (!found) code = 1;
+    return found;
+}
+
 std::string count2(const rapidjson::Value& object, const char* key) {
     return object.HasMember(key) && object[key].IsUint64() ? std::to_string(object[key].GetUint64()) : std::string("0");
 }
@@ -425,20 +446,10 @@ void printLines(const std::vector<std::string>& lines, std::FILE* out) {
 }  // namespace
 
 int RunCtlLogs(const CtlWords& parsed, std::FILE* out, std::FILE* err, bool (*keepGoing)()) {
-    std::string line, error, text;
-    if (!CtlRequestLine(parsed, line, error)) {
-        std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), CtlUsage().c_str());
-        return 1;
-    }
-    const int code = ask(parsed, line, text, err);
-    // 3 with an answer: the status, with some server down.
-    if (code == 1 || text.empty()) {
-        if (!text.empty()) std::fprintf(err, "%s\n", text.c_str());
-        return code;
-    }
     rapidjson::Document status;
-    const rapidjson::Value* named = serverInStatus(status, text, parsed.words[1], err);
-    if (!named) return 1;
+    int code = 0;
+    const rapidjson::Value* named = askServer(parsed, status, err, code);
+    if (!named) return code;
     const std::string& name = parsed.words[1];
     const rapidjson::Value& server = *named;
     const std::string note =
@@ -472,19 +483,10 @@ int RunCtlLogs(const CtlWords& parsed, std::FILE* out, std::FILE* err, bool (*ke
 }
 
 int RunCtlStatusOf(const CtlWords& parsed, std::FILE* out, std::FILE* err) {
-    std::string line, error, text;
-    if (!CtlRequestLine(parsed, line, error)) {
-        std::fprintf(err, "ctl: %s\n%s\n", error.c_str(), CtlUsage().c_str());
-        return 1;
-    }
-    const int code = ask(parsed, line, text, err);
-    if (code == 1 || text.empty()) {
-        if (!text.empty()) std::fprintf(err, "%s\n", text.c_str());
-        return code;
-    }
     rapidjson::Document status;
-    const rapidjson::Value* found = serverInStatus(status, text, parsed.words[1], err);
-    if (!found) return 1;
+    int code = 0;
+    const rapidjson::Value* found = askServer(parsed, status, err, code);
+    if (!found) return code;
     const rapidjson::Value& s = *found;
     const std::string state = textOf(s, "state");
     const int pid = s.HasMember("pid") && s["pid"].IsInt() ? s["pid"].GetInt() : 0;
