@@ -15,6 +15,7 @@ set(PROCWARD_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
 install(TARGETS procwardd procward RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The programs look for the module beside them or in ../lib/procward.
 install(TARGETS procward_metrics LIBRARY DESTINATION lib/procward)
+install(TARGETS procward-output RUNTIME DESTINATION lib/procward)
 install(FILES packaging/procwardd.service DESTINATION ${PROCWARD_SYSTEMD_UNIT_DIR})
 install(FILES packaging/prometheus/procward-scrape.yml packaging/prometheus/procward-alerts.yml
   packaging/prometheus/procward-alerts.test.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/procward/prometheus)

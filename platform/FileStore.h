@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -63,5 +64,10 @@ bool copyFileAccess(const std::string& from, const std::string& to);
 // is no file. On Windows the file gets a protected access list of its
 // owner, the system and the administrators.
 bool restrictToOwner(const std::string& path);
+
+// Which file the path names now, as a number that stays with the file when
+// it is renamed (device and inode; on Windows volume and file index); 0 when
+// there is no file or it cannot be told.
+std::uint64_t fileIdentity(const std::string& path);
 
 }  // namespace platform

@@ -81,6 +81,16 @@ public:
     // the platform cannot tell. Reads the process table: meant for the
     // moment after the leader's end, not for every check.
     virtual int groupSize() { return 0; }
+
+    // The process that carries this one's output to its file (see
+    // LaunchRequest::outputWriter); 0 when it writes its file itself or has
+    // none.
+    virtual int outputWriter() const { return 0; }
+    // What an exit watcher waits on after the process has ended, until its
+    // output has reached the file (the writer's end); -1 when nothing is
+    // owed. `exited` says true only once that is so, or after a short grace
+    // where something else (a child of the program) keeps the output open.
+    virtual std::intptr_t outputWaitable() const { return -1; }
 };
 
 // What to start, and how.
@@ -109,6 +119,13 @@ struct LaunchRequest {
     // as its own, so it writes there without the supervisor in between.
     // Standard input is always the null device.
     std::string outputFile;
+    // With an output file: the writer program (platform/OutputWriter.h) that
+    // is started to carry the program's output to it through a pipe, with
+    // the file's size limit (0 none) and backups. Empty, or where the
+    // writer cannot be started: the program appends to the file itself.
+    std::string outputWriter;
+    std::int64_t outputMaxBytes = 0;
+    int outputBackups = 0;
 };
 
 // Why a start failed.

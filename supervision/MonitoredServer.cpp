@@ -164,6 +164,7 @@ ServerReport MonitoredServer::report() const {
     r.startError = run_.startError;
     r.outputFile = outputFile_;
     r.outputNote = outputNote();
+    if (run_.held.process) r.outputWriter = run_.held.outputWriter;
     r.health = health();
     if (r.health == HealthState::Unhealthy) r.healthReason = run_.health.reason();
     return r;
@@ -520,6 +521,9 @@ platform::LaunchRequest MonitoredServer::launchRequest() const {
     request.user = options_.user;
     request.group = options_.group;
     request.outputFile = outputFile_;
+    request.outputWriter = context_->options.outputWriter;
+    request.outputMaxBytes = context_->options.outputMaxBytes;
+    request.outputBackups = context_->options.outputBackups;
     return request;
 }
 
@@ -571,6 +575,7 @@ bool MonitoredServer::start() {
     hold(std::move(process), now, true, true, false);
     run_.held.byThisRun = true;
     run_.held.capturedIn = request.outputFile;
+    run_.held.outputWriter = run_.held.process->outputWriter();
     note("started pid " + std::to_string(run_.info.pid));
     readStartTime(run_.info.startTime);
     // The listen address is read once the server has had a moment to open
@@ -654,6 +659,7 @@ void MonitoredServer::followPidfile() {
             daemonFromPidfile(run_.pidfileWait->launchIdentity, run_.pidfileWait->launchedPid)) {
         const Clock::TimePoint launchedAt = run_.pidfileWait->launchedAt;
         const std::string capturedIn = run_.pidfileWait->capturedIn;
+        const int outputWriter = run_.pidfileWait->outputWriter;
         run_.pidfileWait.reset();
         // Its run counts from the launch: a daemon that dies young is a
         // failed start like any other. Its group is its own, when it leads one.
@@ -661,6 +667,7 @@ void MonitoredServer::followPidfile() {
         run_.held.byThisRun = true;
         run_.held.fromPidfile = true;
         run_.held.capturedIn = capturedIn;
+        run_.held.outputWriter = outputWriter;
         note("runs as pid " + std::to_string(run_.info.pid) + ", named in its pidfile");
         readStartTime(run_.info.startTime);
         // Its sockets are open by now: read them at once; the start counts
@@ -742,6 +749,7 @@ void MonitoredServer::noteEnd(MachineLook* look) {
         wait.launchIdentity = held.identity;
         wait.handover = exit;
         wait.capturedIn = held.capturedIn;
+        wait.outputWriter = held.outputWriter;
         ++run_.counts.exitsByCode;
         note("exited with code 0; the server's pid comes from its pidfile");
         log.info("{} (pid={}) exited with code 0; its server's pid is read from {}", run_.info.name, run_.info.pid,

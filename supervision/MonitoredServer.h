@@ -320,6 +320,7 @@ private:
         std::uint64_t launchIdentity = 0;  // the daemon started no earlier than this
         LastExit handover;                 // how the launched process ended (code 0)
         std::string capturedIn;            // the daemon inherited the launch's output file
+        int outputWriter = 0;              // ... and the writer of that file
     };
 
     // The rest of the process group of a process that has ended, being ended
@@ -341,6 +342,7 @@ private:
         std::uint64_t watchId = 0;
         Clock::TimePoint runningSince{};
         std::string capturedIn;  // the file it writes its output to
+        int outputWriter = 0;    // the process that writes it there for it; 0: it writes itself
         // The last moment a check saw it alive: where nothing told when it
         // ended, it lived at least until then.
         Clock::TimePoint seenAliveAt{};

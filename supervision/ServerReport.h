@@ -46,6 +46,7 @@ struct ServerReport {
 
     std::string outputFile;  // the file its launches write their output to; empty when discarded
     std::string outputNote;  // why its output is not in that file now; empty when it is
+    int outputWriter = 0;    // the process that writes its output to the file and rotates it; 0: none
 
     HealthState health = HealthState::None;
     std::string healthReason;  // what the rule saw when it failed; empty unless unhealthy

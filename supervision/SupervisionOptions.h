@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 // How the supervisor checks, restarts and stops; read from the settings
@@ -27,6 +28,13 @@ struct SupervisionOptions {
     // Where each launched server's standard output and error are appended,
     // one file per server (see ServerOutputFile); empty: they go nowhere.
     std::string outputDirectory;
+    // The program that carries a launched server's output to its file
+    // through a pipe, rotating it by renaming at `outputMaxBytes` (0 never)
+    // with `outputBackups` backups (see platform/OutputWriter.h); empty: the
+    // server appends to its file itself. Taken at each launch.
+    std::string outputWriter;
+    std::int64_t outputMaxBytes = 0;
+    int outputBackups = 0;
     // Longest one call of the supervisor spends launching servers; the
     // starts still due then run at the next call, which the supervisor asks
     // for at once (its next due time is now). A burst of exits or a start-up

@@ -104,6 +104,11 @@ void Supervisor::changeOptions(const SupervisionOptions& options) {
     next.stopTimeout = options.stopTimeout;
     next.restartBackoffMax = options.restartBackoffMax;
     next.startConfirm = options.startConfirm;
+    // The output's limits reach the launches from now on; a writer already
+    // running keeps those it was started with.
+    next.outputWriter = options.outputWriter;
+    next.outputMaxBytes = options.outputMaxBytes;
+    next.outputBackups = options.outputBackups;
     context_.options = sane(next);
 }
 
@@ -629,7 +634,8 @@ void Supervisor::start(std::int32_t index, CommandDone done) {
             });
             result.pid = server->info().pid;
             result.status = wasRunning ? CommandStatus::AlreadyRunning
-                                       : ok ? CommandStatus::Done : CommandStatus::StartFailed;
+                            : ok       ? CommandStatus::Done
+                                       : CommandStatus::StartFailed;
         }
     }
     if (done) later([done = std::move(done), result] { done(result); });
@@ -809,7 +815,8 @@ void Supervisor::add(ServerEntry entry, CommandDone done) {
     const ServerEntry stored = trimmed(entry);
     CommandResult result;
     result.name = stored.name;
-    edit(result, [&](EntryStore& store, std::string& error) { return store.add(stored, error); }, done);
+    edit(
+        result, [&](EntryStore& store, std::string& error) { return store.add(stored, error); }, done);
     runCompletions();
 }
 
@@ -836,7 +843,8 @@ void Supervisor::remove(std::int32_t index, CommandDone done) {
             return;
         }
         result.index = now;
-        edit(result, [now](EntryStore& store, std::string& error) { return store.remove(now, error); }, done);
+        edit(
+            result, [now](EntryStore& store, std::string& error) { return store.remove(now, error); }, done);
     };
     StopOutcome outcome = StopOutcome::NotRunning;
     if (server->info().pid != 0) notifying(*server, [&] { outcome = server->stop(false, then); });
@@ -867,11 +875,12 @@ void Supervisor::replace(std::int32_t index, ServerEntry entry, CommandDone done
             return;
         }
         result.index = now;
-        edit(result,
-             [now, &stored, &health](EntryStore& store, std::string& error) {
-                 return store.replace(now, stored, health, error);
-             },
-             done);
+        edit(
+            result,
+            [now, &stored, &health](EntryStore& store, std::string& error) {
+                return store.replace(now, stored, health, error);
+            },
+            done);
     };
     // A new command line: the old process ends first, and with auto-start
     // kept on the new one starts once the list is loaded again.
@@ -887,7 +896,8 @@ void Supervisor::removeAll(CommandDone done) {
     stopEvery(false, [this, done] {
         CommandResult result;
         result.servers = servers_.size();
-        edit(result, [](EntryStore& store, std::string& error) { return store.removeAll(error); }, done);
+        edit(
+            result, [](EntryStore& store, std::string& error) { return store.removeAll(error); }, done);
     });
 }
 

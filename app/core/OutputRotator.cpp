@@ -92,8 +92,9 @@ void OutputRotator::run() {
             // temporary would let go of the snapshot before the first
             // server is read, and the next publish frees it under us.
             const std::shared_ptr<const StatusSnapshot> snapshot = board_.current();
+            // A file a writer holds is rotated by that writer, by renaming.
             for (const ServerReport& server : snapshot->servers)
-                if (!server.outputFile.empty()) files.insert(server.outputFile);
+                if (!server.outputFile.empty() && server.outputWriter == 0) files.insert(server.outputFile);
             for (auto it = schedules.begin(); it != schedules.end();)
                 it = files.count(it->first) ? std::next(it) : schedules.erase(it);
             const auto now = OutputLookSchedule::Clock::now();

@@ -1,6 +1,7 @@
 #include "app/core/SupervisionSettings.h"
 
 #include "config/AppDirectories.h"
+#include "platform/OutputWriter.h"
 #include "platform/System.h"
 
 std::string ServerOutputDirectory() {
@@ -23,6 +24,10 @@ SupervisionOptions SupervisionOptionsFrom(const GeneralSettingsData& general) {
     options.startConfirm = seconds(general.startConfirm);
     options.rememberStopped = general.rememberStopped;
     options.outputDirectory = ServerOutputDirectory();
+    options.outputWriter = platform::outputWriterProgram();
+    options.outputMaxBytes =
+        static_cast<std::int64_t>(general.serverLogMaxMb > 0 ? general.serverLogMaxMb : 0) * 1024 * 1024;
+    options.outputBackups = general.serverLogBackups > 0 ? general.serverLogBackups : 0;
     // A burst of exits or a start of many servers is launched in slices, so
     // the window (and the control requests) wait at most about this long.
     options.launchSlice = std::chrono::milliseconds(40);

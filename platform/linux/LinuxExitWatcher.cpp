@@ -1,10 +1,13 @@
 #include "platform/linux/LinuxExitWatcher.h"
 
+#include "platform/linux/LinuxProcessHandle.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -30,16 +33,24 @@ void LinuxExitWatcher::poke() {
     }
 }
 
+void LinuxExitWatcher::close(const Watch& watch, std::vector<int>& closing) {
+    closing.push_back(watch.fd);
+    if (watch.writerFd >= 0) closing.push_back(watch.writerFd);
+}
+
 bool LinuxExitWatcher::watch(std::uint64_t id, ProcessHandle& process) {
     if (!thread_.joinable() || process.waitable() < 0) return false;
-    const int fd = ::fcntl(static_cast<int>(process.waitable()), F_DUPFD_CLOEXEC, 3);
-    if (fd < 0) return false;
+    Watch watch;
+    watch.fd = ::fcntl(static_cast<int>(process.waitable()), F_DUPFD_CLOEXEC, 3);
+    if (watch.fd < 0) return false;
+    if (process.outputWaitable() >= 0)
+        watch.writerFd = ::fcntl(static_cast<int>(process.outputWaitable()), F_DUPFD_CLOEXEC, 3);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        auto [at, added] = watched_.emplace(id, fd);
+        auto [at, added] = watched_.emplace(id, watch);
         if (!added) {
-            closing_.push_back(at->second);
-            at->second = fd;
+            close(at->second, closing_);
+            at->second = watch;
         }
     }
     poke();
@@ -52,7 +63,7 @@ void LinuxExitWatcher::unwatch(std::uint64_t id) {
         std::lock_guard<std::mutex> lock(mutex_);
         auto at = watched_.find(id);
         if (at == watched_.end()) return;
-        closing_.push_back(at->second);
+        close(at->second, closing_);
         watched_.erase(at);
     }
     poke();
@@ -74,7 +85,7 @@ void LinuxExitWatcher::stop() {
         thread_.join();
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& [id, fd] : watched_) ::close(fd);
+    for (const auto& [id, watch] : watched_) close(watch, closing_);
     for (const int fd : closing_) ::close(fd);
     watched_.clear();
     closing_.clear();
@@ -84,23 +95,31 @@ void LinuxExitWatcher::stop() {
 }
 
 void LinuxExitWatcher::run() {
+    using Clock = std::chrono::steady_clock;
     std::vector<pollfd> fds;
     std::vector<std::uint64_t> ids;
     for (;;) {
         fds.assign(1, pollfd{eventFd_, POLLIN, 0});
         ids.assign(1, 0);
+        int timeout = -1;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_) return;
             // Descriptors are closed here, where no poll can be using them.
             for (const int fd : closing_) ::close(fd);
             closing_.clear();
-            for (const auto& [id, fd] : watched_) {
-                fds.push_back(pollfd{fd, POLLIN, 0});
+            const Clock::time_point now = Clock::now();
+            for (const auto& [id, watch] : watched_) {
+                fds.push_back(pollfd{watch.draining ? watch.writerFd : watch.fd, POLLIN, 0});
                 ids.push_back(id);
+                if (watch.draining) {
+                    const auto left = std::chrono::ceil<std::chrono::milliseconds>(watch.drainUntil - now).count();
+                    const int wait = left > 0 ? static_cast<int>(left) : 0;
+                    timeout = timeout < 0 ? wait : std::min(timeout, wait);
+                }
             }
         }
-        const int n = ::poll(fds.data(), fds.size(), -1);
+        const int n = ::poll(fds.data(), fds.size(), timeout);
         if (n < 0) {
             if (errno == EINTR) continue;
             return;
@@ -113,15 +132,25 @@ void LinuxExitWatcher::run() {
         bool ended = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            const Clock::time_point now = Clock::now();
             for (std::size_t i = 1; i < fds.size(); ++i) {
-                if (!fds[i].revents) continue;
                 auto at = watched_.find(ids[i]);
-                if (at == watched_.end() || at->second != fds[i].fd) continue;  // unwatched meanwhile
-                ::close(at->second);
+                if (at == watched_.end()) continue;  // unwatched meanwhile
+                Watch& watch = at->second;
+                if (fds[i].fd != (watch.draining ? watch.writerFd : watch.fd)) continue;  // replaced meanwhile
+                if (!fds[i].revents && !(watch.draining && now >= watch.drainUntil)) continue;
+                if (!watch.draining && watch.writerFd >= 0) {
+                    // Ended: told once its writer has written its last output.
+                    watch.draining = true;
+                    watch.drainUntil = now + LinuxProcessHandle::kOutputDrainGrace;
+                    continue;
+                }
+                close(watch, closing_);
                 watched_.erase(at);
                 exited_.push_back(ids[i]);
                 ended = true;
             }
+            // Closed at the next round, before the poll.
         }
         if (ended && wake_) wake_();
     }

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -23,8 +24,19 @@ private:
     void run();
     void poke();
 
+    // One watched process: its pidfd and, where its output goes through a
+    // writer, the writer's, waited on once the process has ended (for at
+    // most the drain grace) so its end is told after its last output.
+    struct Watch {
+        int fd = -1;
+        int writerFd = -1;
+        bool draining = false;
+        std::chrono::steady_clock::time_point drainUntil{};
+    };
+    static void close(const Watch& watch, std::vector<int>& closing);
+
     std::mutex mutex_;
-    std::map<std::uint64_t, int> watched_;  // id -> own pidfd
+    std::map<std::uint64_t, Watch> watched_;  // id -> its own descriptors
     std::vector<std::uint64_t> exited_;
     std::vector<int> closing_;  // descriptors of unwatched ids, closed by the thread
     bool stopping_ = false;

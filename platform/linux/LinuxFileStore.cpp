@@ -161,4 +161,10 @@ bool copyFileAccess(const std::string& from, const std::string& to) {
 
 std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
+std::uint64_t fileIdentity(const std::string& path) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0) return 0;
+    return (static_cast<std::uint64_t>(file.st_dev) << 40) ^ static_cast<std::uint64_t>(file.st_ino);
+}
+
 }  // namespace platform

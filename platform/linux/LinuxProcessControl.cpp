@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <pwd.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -52,9 +52,9 @@ struct LaunchPlan {
     const char* const* paths;  // candidates to execute, in order, null-terminated
     char* const* argv;
     char* const* envp;
-    int reportFd;  // write end of the report pipe (close-on-exec)
-    int nullFd;    // /dev/null
-    int maxFd;     // upper bound of open descriptors, for old kernels
+    int reportFd;           // write end of the report pipe (close-on-exec)
+    int nullFd;             // /dev/null
+    int maxFd;              // upper bound of open descriptors, for old kernels
     const char* directory;  // working directory of the program, or null: the launcher's
     bool sessionLeader;     // the program leads its session, or a session made by the launcher
 };
@@ -62,7 +62,9 @@ struct LaunchPlan {
 // Process file descriptors, called directly: glibc's declarations of these
 // lack C linkage in some versions.
 int openPidfd(int pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
-int killThroughPidfd(int pidfd) { return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0)); }
+int killThroughPidfd(int pidfd) {
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0));
+}
 
 void writeReport(int fd, int kind, int value) {
     const Report report{kind, value};
@@ -83,8 +85,7 @@ int execFirst(const char* const* paths, char* const* argv, char* const* envp) {
             denied = true;
             continue;
         }
-        if (error == ENOENT || error == ENOTDIR || error == ESTALE || error == ENODEV || error == ETIMEDOUT)
-            continue;
+        if (error == ENOENT || error == ENOTDIR || error == ESTALE || error == ENODEV || error == ETIMEDOUT) continue;
         return error;
     }
     return denied ? EACCES : error;
@@ -214,10 +215,10 @@ struct StartPlan {
     const char* const* paths;  // candidates to execute, in order, null-terminated
     char* const* argv;
     char* const* envp;
-    int reportFd;   // write end of the report pipe (close-on-exec)
-    int nullFd;     // /dev/null: standard input
-    int outputFd;   // standard output and error (nullFd when discarded)
-    int maxFd;      // upper bound of open descriptors, for old kernels
+    int reportFd;           // write end of the report pipe (close-on-exec)
+    int nullFd;             // /dev/null: standard input
+    int outputFd;           // standard output and error (nullFd when discarded)
+    int maxFd;              // upper bound of open descriptors, for old kernels
     const char* directory;  // working directory, or null: the supervisor's
     bool changeIdentity;    // take on uid, gid and groups
     uid_t uid;
@@ -298,9 +299,87 @@ pid_t spawnServer(const StartPlan& plan) {
     constexpr std::size_t kStackSize = 256 * 1024;
     const std::unique_ptr<char[]> stack(new char[kStackSize]);
     int (*entry)(void*) = [](void* argument) -> int { becomeServer(*static_cast<const StartPlan*>(argument)); };
-    return ::clone(entry, stack.get() + kStackSize, CLONE_VM | CLONE_VFORK | SIGCHLD,
-                   const_cast<StartPlan*>(&plan));
+    return ::clone(entry, stack.get() + kStackSize, CLONE_VM | CLONE_VFORK | SIGCHLD, const_cast<StartPlan*>(&plan));
 #endif
+}
+
+// Reads a launched child's report: true when one came (the child failed
+// a step before its exec and ends at once), false once the exec has closed
+// the pipe.
+bool readReport(int readFd, Report& report) {
+    std::size_t received = 0;
+    for (;;) {
+        const ssize_t n = ::read(readFd, reinterpret_cast<char*>(&report) + received, sizeof report - received);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        received += static_cast<std::size_t>(n);
+        if (received == sizeof report) break;
+    }
+    return received == sizeof report;
+}
+
+// Starts the writer of a server's output (platform/OutputWriter.h) with
+// `pipeRead` as its standard input and the opened file as its output. It
+// leads a session of its own, so nothing sent to the server's group or to
+// the supervisor's reaches it: it ends when the last writer of the pipe
+// closes it. Returns its process ID, or 0 when it could not be started;
+// `pidfd` gets a pidfd of it (-1 where the kernel has none).
+int startOutputWriter(const LaunchRequest& request, int outputFd, int pipeRead, int maxFd, int& pidfd) {
+    pidfd = -1;
+    std::string program = request.outputWriter;
+    std::string file = request.outputFile;
+    std::string maxBytes = std::to_string(request.outputMaxBytes > 0 ? request.outputMaxBytes : 0);
+    std::string backups = std::to_string(request.outputBackups > 0 ? request.outputBackups : 0);
+    const char* paths[] = {program.c_str(), nullptr};
+    char* argv[] = {program.data(), file.data(), maxBytes.data(), backups.data(), nullptr};
+    // Only the time zone: the writer dates its own lines.
+    std::vector<std::string> variables;
+    if (const char* zone = ::getenv("TZ")) variables.push_back(std::string("TZ=") + zone);
+    std::vector<char*> envp;
+    for (auto& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    int reportFds[2] = {-1, -1};
+    if (::pipe2(reportFds, O_CLOEXEC) != 0) return 0;
+    const int reportRead = aboveStandardStreams(reportFds[0]);
+    const int reportWrite = aboveStandardStreams(reportFds[1]);
+    if (reportRead < 0 || reportWrite < 0) {
+        for (const int fd : {reportRead, reportWrite})
+            if (fd >= 0) ::close(fd);
+        return 0;
+    }
+    const StartPlan plan{paths, argv,  envp.data(), reportWrite, pipeRead, outputFd, maxFd,
+                         "/",   false, 0,           0,           nullptr,  0};
+    LinuxChildRegistry& registry = LinuxChildRegistry::Instance();
+    sigset_t all, previous;
+    sigfillset(&all);
+    std::shared_ptr<LinuxChild> child;
+    std::unique_lock<std::mutex> held = registry.hold();
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = spawnServer(plan);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    // On record, so the reaper collects it when it ends; not collected
+    // before its pidfd is open, so the pidfd names it.
+    if (pid > 0) {
+        pidfd = openPidfd(pid);
+        child = registry.addHeld(pid);
+    }
+    held.unlock();
+    ::close(reportWrite);
+    Report report{0, 0};
+    const bool failed = pid > 0 && readReport(reportRead, report);
+    ::close(reportRead);
+    if (pid <= 0) return 0;
+    if (failed) {
+        siginfo_t info{};
+        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+        }
+        registry.collect(*child, -1);
+        if (pidfd >= 0) ::close(pidfd);
+        pidfd = -1;
+        return 0;
+    }
+    return static_cast<int>(pid);
 }
 
 // A user or group as the system's databases name it, looked up before the
@@ -323,10 +402,9 @@ int findUser(const std::string& name, Account& account, bool& found) {
     for (;;) {
         passwd entry{};
         passwd* result = nullptr;
-        const int error = allDigits(name)
-                              ? ::getpwuid_r(static_cast<uid_t>(std::strtoul(name.c_str(), nullptr, 10)), &entry,
-                                             buffer.data(), buffer.size(), &result)
-                              : ::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &result);
+        const int error = allDigits(name) ? ::getpwuid_r(static_cast<uid_t>(std::strtoul(name.c_str(), nullptr, 10)),
+                                                         &entry, buffer.data(), buffer.size(), &result)
+                                          : ::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &result);
         if (error == ERANGE && buffer.size() < (1u << 20)) {
             buffer.resize(buffer.size() * 4);
             continue;
@@ -352,10 +430,9 @@ int findGroup(const std::string& name, Account& account, bool& found) {
     for (;;) {
         group entry{};
         group* result = nullptr;
-        const int error = allDigits(name)
-                              ? ::getgrgid_r(static_cast<gid_t>(std::strtoul(name.c_str(), nullptr, 10)), &entry,
-                                             buffer.data(), buffer.size(), &result)
-                              : ::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &result);
+        const int error = allDigits(name) ? ::getgrgid_r(static_cast<gid_t>(std::strtoul(name.c_str(), nullptr, 10)),
+                                                         &entry, buffer.data(), buffer.size(), &result)
+                                          : ::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &result);
         if (error == ERANGE && buffer.size() < (1u << 20)) {
             buffer.resize(buffer.size() * 4);
             continue;
@@ -382,7 +459,7 @@ std::vector<gid_t> groupsOf(const std::string& user, gid_t primary) {
             return groups;
         }
         groups.resize(static_cast<std::size_t>(count) > groups.size() ? static_cast<std::size_t>(count)
-                                                                     : groups.size() * 2);
+                                                                      : groups.size() * 2);
     }
     return {primary};
 }
@@ -449,7 +526,8 @@ std::vector<std::string> LinuxProcessControl::candidatePaths(const std::string& 
     std::size_t start = 0;
     for (;;) {
         const auto colon = searchPath.find(':', start);
-        const std::string dir = searchPath.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        const std::string dir =
+            searchPath.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
         paths.push_back(dir.empty() ? name : (dir.back() == '/' ? dir + name : dir + "/" + name));
         if (colon == std::string::npos) break;
         start = colon + 1;
@@ -511,8 +589,9 @@ bool LinuxProcessControl::spawnDetached(std::vector<std::string> words, const st
         return false;
     }
 
-    const LaunchPlan plan{pathList.data(), argv.data(), environ, writeFd, nullFd, maxFd,
-                          directory.empty() ? nullptr : directory.c_str(), sessionLeader};
+    const LaunchPlan plan{
+        pathList.data(), argv.data(), environ, writeFd, nullFd, maxFd, directory.empty() ? nullptr : directory.c_str(),
+        sessionLeader};
 
     // No signal handler of the supervisor may run in the children before
     // they have reset the handlers.
@@ -688,9 +767,40 @@ std::unique_ptr<ProcessHandle> LinuxProcessControl::start(const LaunchRequest& r
         return fail(error, "cannot start a process: " + errorText(error));
     }
 
-    const StartPlan plan{pathList.data(), argv.data(), envp.data(), writeFd, nullFd,
-                         outputFd >= 0 ? outputFd : nullFd, maxFd, directory.empty() ? nullptr : directory.c_str(),
-                         changeIdentity, uid, gid, groups.data(), groups.size()};
+    // With a writer, the server's output goes into a pipe the writer
+    // drains into the file; without one (none installed, or it could not
+    // start) the server appends to the file itself.
+    int writerPid = 0, writerPidfd = -1;
+    if (outputFd >= 0 && !request.outputWriter.empty()) {
+        int outputPipe[2] = {-1, -1};
+        if (::pipe2(outputPipe, O_CLOEXEC) == 0) {
+            const int pipeRead = aboveStandardStreams(outputPipe[0]);
+            const int pipeWrite = aboveStandardStreams(outputPipe[1]);
+            if (pipeRead >= 0 && pipeWrite >= 0)
+                writerPid = startOutputWriter(request, outputFd, pipeRead, maxFd, writerPidfd);
+            if (pipeRead >= 0) ::close(pipeRead);
+            if (writerPid > 0) {
+                ::close(outputFd);
+                outputFd = pipeWrite;
+            } else if (pipeWrite >= 0) {
+                ::close(pipeWrite);
+            }
+        }
+    }
+
+    const StartPlan plan{pathList.data(),
+                         argv.data(),
+                         envp.data(),
+                         writeFd,
+                         nullFd,
+                         outputFd >= 0 ? outputFd : nullFd,
+                         maxFd,
+                         directory.empty() ? nullptr : directory.c_str(),
+                         changeIdentity,
+                         uid,
+                         gid,
+                         groups.data(),
+                         groups.size()};
 
     // No signal handler of the supervisor may run in the child before it
     // has reset the handlers. The registry is held from the fork until the
@@ -717,24 +827,22 @@ std::unique_ptr<ProcessHandle> LinuxProcessControl::start(const LaunchRequest& r
     if (outputFd >= 0) ::close(outputFd);
     if (pid < 0) {
         ::close(readFd);
+        if (writerPidfd >= 0) ::close(writerPidfd);
         return fail(forkError, "cannot start a process: " + errorText(forkError));
     }
 
     // The report pipe is closed by the exec (close-on-exec), or after a
     // failure report by the child's end.
     Report report{0, 0};
-    std::size_t received = 0;
-    for (;;) {
-        const ssize_t n = ::read(readFd, reinterpret_cast<char*>(&report) + received, sizeof report - received);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        received += static_cast<std::size_t>(n);
-        if (received == sizeof report) break;
-    }
+    const bool reported = readReport(readFd, report);
     ::close(readFd);
 
     auto handle = LinuxProcessHandle::child(static_cast<int>(pid), pidfd, child);
-    if (received < sizeof report) return handle;
+    if (!reported) {
+        handle->setOutputWriter(writerPid, writerPidfd);
+        return handle;
+    }
+    if (writerPidfd >= 0) ::close(writerPidfd);
 
     // The child ends at once after its report: wait for that and collect
     // it, so a failed start leaves no trace.
@@ -753,20 +861,16 @@ std::unique_ptr<ProcessHandle> LinuxProcessControl::start(const LaunchRequest& r
     const int error = report.value;
     const std::string reason = errorText(error);
     switch (report.kind) {
-        case kStepSession:
-            return fail(error, "cannot start a session of its own: " + reason);
+        case kStepSession: return fail(error, "cannot start a session of its own: " + reason);
         case kStepGroups:
         case kStepGroup:
             return fail(error, "cannot run as group " +
                                    quoted(request.group.empty() ? std::to_string(gid) : request.group) + ": " + reason);
-        case kStepUser:
-            return fail(error, "cannot run as user " + quoted(request.user) + ": " + reason);
+        case kStepUser: return fail(error, "cannot run as user " + quoted(request.user) + ": " + reason);
         case kStepDirectory:
             return fail(error, "cannot change to the working directory " + quoted(directory) + ": " + reason);
-        case kStepStreams:
-            return fail(error, "cannot set up the standard streams: " + reason);
-        default:
-            return fail(error, "cannot execute " + quoted(words[0]) + ": " + reason);
+        case kStepStreams: return fail(error, "cannot set up the standard streams: " + reason);
+        default: return fail(error, "cannot execute " + quoted(words[0]) + ": " + reason);
     }
 }
 

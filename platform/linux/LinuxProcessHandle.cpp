@@ -72,6 +72,26 @@ LinuxProcessHandle::~LinuxProcessHandle() {
     // until the next reap; one still running stays registered for it.
     if (child_) LinuxChildRegistry::Instance().collect(*child_, pidfd_);
     if (pidfd_ >= 0) ::close(pidfd_);
+    if (writerPidfd_ >= 0) ::close(writerPidfd_);
+}
+
+void LinuxProcessHandle::setOutputWriter(int pid, int pidfd) {
+    outputWriter_ = pid;
+    if (writerPidfd_ >= 0) ::close(writerPidfd_);
+    writerPidfd_ = pidfd;
+}
+
+bool LinuxProcessHandle::outputDrained() {
+    if (drained_ || writerPidfd_ < 0) return true;
+    pollfd watch{writerPidfd_, POLLIN, 0};
+    int n;
+    do {
+        n = ::poll(&watch, 1, 0);
+    } while (n < 0 && errno == EINTR);
+    const auto now = std::chrono::steady_clock::now();
+    if (!endSeenAt_) endSeenAt_ = now;
+    if (n > 0 || now - *endSeenAt_ >= kOutputDrainGrace) drained_ = true;
+    return drained_;
 }
 
 std::optional<ExitStatus> LinuxProcessHandle::exitStatus() {
@@ -109,7 +129,9 @@ bool LinuxProcessHandle::exited() {
     do {
         n = ::poll(&watch, 1, 0);
     } while (n < 0 && errno == EINTR);
-    return n > 0;
+    // Its end is told once its last words are in its file: the note of its
+    // end and the lines an alert quotes come after them.
+    return n > 0 && outputDrained();
 }
 
 namespace {

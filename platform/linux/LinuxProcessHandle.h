@@ -1,5 +1,7 @@
 #pragma once
+#include <chrono>
 #include <memory>
+#include <optional>
 
 #include "platform/ProcessControl.h"
 #include "platform/linux/LinuxChildRegistry.h"
@@ -35,6 +37,15 @@ public:
     bool launchedHere() const override { return child_ != nullptr; }
     std::optional<ExitStatus> exitStatus() override;
     int groupSize() override;
+    int outputWriter() const override { return outputWriter_; }
+    std::intptr_t outputWaitable() const override { return drained_ ? -1 : writerPidfd_; }
+    // The writer of its output, and a pidfd of it (taken over; -1 none).
+    void setOutputWriter(int pid, int pidfd);
+
+    // How long an ended process's output may take to reach its file before
+    // its end is told all the same: the writer drains a pipe in far less,
+    // unless a child of the program keeps the pipe open.
+    static constexpr std::chrono::milliseconds kOutputDrainGrace{300};
 
 private:
     LinuxProcessHandle(int pid, int pidfd, unsigned long long startTicks, bool leadsGroup,
@@ -43,8 +54,8 @@ private:
     SignalResult send(int sig, bool group, int& error);
 
     int pid_;
-    int pidfd_;                       // -1 without pidfds
-    unsigned long long startTicks_;   // identity without pidfds
+    int pidfd_;                      // -1 without pidfds
+    unsigned long long startTicks_;  // identity without pidfds
     // A process found running may make its group later (a daemon that
     // names itself in its pidfile first): asked again until it does.
     mutable bool leadsGroup_;
@@ -52,6 +63,11 @@ private:
     // A child by adoption: a daemon that left its starter. It makes its own
     // group when it likes, so whether it leads one is asked again.
     bool adopted_ = false;
+    int outputWriter_ = 0;
+    int writerPidfd_ = -1;
+    bool drained_ = false;
+    std::optional<std::chrono::steady_clock::time_point> endSeenAt_;
+    bool outputDrained();
 };
 
 }  // namespace platform

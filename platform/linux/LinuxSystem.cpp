@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/OutputWriter.h"
 #include "platform/System.h"
 
 namespace platform {
@@ -24,6 +25,19 @@ std::string executablePath() {
 }
 
 char pathSeparator() { return '/'; }
+
+std::string outputWriterProgram() {
+    const std::string self = executablePath();
+    const std::size_t slash = self.rfind('/');
+    if (slash == std::string::npos) return {};
+    const std::string directory = self.substr(0, slash);
+    // Beside the program in a build or an unpacked installation; in the
+    // library directory where the packages put their helpers.
+    for (const std::string& candidate :
+         {directory + "/procward-output", directory + "/../lib/procward/procward-output"})
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    return {};
+}
 
 const std::string& executableSuffix() {
     static const std::string suffix;

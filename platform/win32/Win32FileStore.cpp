@@ -36,8 +36,7 @@ PSECURITY_DESCRIPTOR ownerOnlyDescriptor() {
         if (::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
             // Protected: no entries inherited from the folder.
             const std::string sddl = std::string("D:P(A;;FA;;;") + sid + ")";
-            ::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                   nullptr);
+            ::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr);
             ::LocalFree(sid);
         }
     }
@@ -50,8 +49,8 @@ PSECURITY_DESCRIPTOR ownerOnlyDescriptor() {
 void copyAccess(const std::string& from, HANDLE file) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoW(wideText(from).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                nullptr, &descriptor) != ERROR_SUCCESS)
+    if (::GetNamedSecurityInfoW(wideText(from).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
         return;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
@@ -76,12 +75,12 @@ bool copyFileAccess(const std::string& from, const std::string& to) {
 
 FileRead readWholeFile(const std::string& path, std::string& bytes) {
     bytes.clear();
-    HANDLE file = ::CreateFileW(wideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        ::CreateFileW(wideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::missing
-                                                                               : FileRead::failed;
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::missing : FileRead::failed;
     }
     char buffer[65536];
     for (;;) {
@@ -116,8 +115,9 @@ bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAc
     }
     if (exists) {
         // A file we may not write to stays as it is, as with an in-place write.
-        HANDLE probe = ::CreateFileW(wideText(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE probe =
+            ::CreateFileW(wideText(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (probe == INVALID_HANDLE_VALUE) {
             reason = errorText(static_cast<int>(::GetLastError()));
             return false;
@@ -138,8 +138,8 @@ bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAc
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
         temporary = path + ".tmp-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++);
-        file = ::CreateFileW(wideText(temporary).c_str(), GENERIC_WRITE | WRITE_DAC, 0, descriptor ? &security : nullptr,
-                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = ::CreateFileW(wideText(temporary).c_str(), GENERIC_WRITE | WRITE_DAC, 0,
+                             descriptor ? &security : nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
     }
     const DWORD createError = ::GetLastError();
@@ -157,7 +157,8 @@ bool replaceWholeFile(const std::string& path, std::string_view bytes, NewFileAc
     };
     bool ok = (writeAll(file, bytes) && ::FlushFileBuffers(file)) || failed();
     ok = (::CloseHandle(file) || failed()) && ok;
-    ok = ok && (::MoveFileExW(wideText(temporary).c_str(), wideText(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+    ok = ok && (::MoveFileExW(wideText(temporary).c_str(), wideText(path).c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
                 failed());
     if (!ok) {
         ::DeleteFileW(wideText(temporary).c_str());
@@ -178,8 +179,8 @@ bool alwaysPermitted(PSID sid) {
         result = ::EqualSid(sid, system);
         ::FreeSid(system);
     }
-    if (!result && ::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
-                                              0, 0, 0, 0, &administrators)) {
+    if (!result && ::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
+                                              0, 0, &administrators)) {
         result = ::EqualSid(sid, administrators);
         ::FreeSid(administrators);
     }
@@ -214,8 +215,9 @@ bool readableByOthers(const std::string& path) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (::GetFileAttributesW(wideText(path).c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-    if (::GetNamedSecurityInfoW(wideText(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    if (::GetNamedSecurityInfoW(wideText(path).c_str(), SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr, &dacl, nullptr,
+                                &descriptor) != ERROR_SUCCESS)
         return false;
     // A file without a recorded owner belongs to whoever runs this program.
     std::string userBuffer;
@@ -246,8 +248,8 @@ bool restrictToOwner(const std::string& path) {
     if (!readableByOthers(path)) return true;
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR current = nullptr;
-    if (::GetNamedSecurityInfoW(wideText(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                                nullptr, &current) != ERROR_SUCCESS)
+    if (::GetNamedSecurityInfoW(wideText(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                nullptr, nullptr, &current) != ERROR_SUCCESS)
         return false;
     std::string userBuffer;
     if (!owner || !::IsValidSid(owner)) owner = currentUser(userBuffer);
@@ -265,8 +267,8 @@ bool restrictToOwner(const std::string& path) {
             if (::GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted) && present) {
                 std::wstring name = wideText(path);
                 ok = ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
-                                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                             nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+                                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                             nullptr, dacl, nullptr) == ERROR_SUCCESS;
             }
             ::LocalFree(wanted);
         }
@@ -278,6 +280,20 @@ bool restrictToOwner(const std::string& path) {
 
 std::FILE* openFile(const std::string& path, const char* mode) {
     return ::_wfopen(wideText(path).c_str(), wideText(mode).c_str());
+}
+
+std::uint64_t fileIdentity(const std::string& path) {
+    // Opened for nothing but its attributes, shared every way, so a writer
+    // or a rename is never in the way.
+    const HANDLE file = ::CreateFileW(wideText(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = ::GetFileInformationByHandle(file, &info) != 0;
+    ::CloseHandle(file);
+    if (!known) return 0;
+    const std::uint64_t index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return (static_cast<std::uint64_t>(info.dwVolumeSerialNumber) << 40) ^ index;
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/OutputWriter.h"
 #include "platform/System.h"
 #include "platform/win32/Win32WideText.h"
 
@@ -25,6 +26,8 @@ std::string executablePath() {
 }
 
 char pathSeparator() { return '\\'; }
+
+std::string outputWriterProgram() { return {}; }
 
 const std::string& executableSuffix() {
     static const std::string suffix = ".exe";
@@ -75,14 +78,13 @@ bool setWorkingDirectory(const std::string& path) { return ::SetCurrentDirectory
 std::string errorText(int error) {
     // The system's text is in the user's language, so it is fetched wide.
     wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0,
-                                     nullptr);
+    const DWORD n =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string result = n && text ? utf8FromWide(std::wstring_view(text, n)) : std::string();
     if (text) ::LocalFree(text);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ' ||
-                               result.back() == '.'))
+    while (!result.empty() &&
+           (result.back() == '\n' || result.back() == '\r' || result.back() == ' ' || result.back() == '.'))
         result.pop_back();
     if (result.empty()) result = "error " + std::to_string(error);
     return result;
@@ -92,9 +94,8 @@ bool writableDirectory(const std::string& path, std::string& reason) {
     const DWORD attributes = ::GetFileAttributesW(wideText(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
-        reason = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                     ? std::string("does not exist")
-                     : errorText(static_cast<int>(error));
+        reason = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? std::string("does not exist")
+                                                                                : errorText(static_cast<int>(error));
         return false;
     }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -126,7 +127,7 @@ void useParentConsole() {
         return handle == nullptr || handle == INVALID_HANDLE_VALUE;
     };
     const bool out = missing(STD_OUTPUT_HANDLE), err = missing(STD_ERROR_HANDLE);
-    if (!out && !err) return;  // both go to a file, a pipe or a console already
+    if (!out && !err) return;                             // both go to a file, a pipe or a console already
     if (!::AttachConsole(ATTACH_PARENT_PROCESS)) return;  // started from no console
     if (out && std::freopen("CONOUT$", "w", stdout)) std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (err) std::freopen("CONOUT$", "w", stderr);

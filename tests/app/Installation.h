@@ -27,6 +27,8 @@ public:
         ::chmod(dir.path().c_str(), 0755);
         server_ = copyTestServer(dir.file("procward-testserver"));
         std::filesystem::copy_file(PROCWARD_METRICS_MODULE, dir.file("procward-metrics.so"));
+        // The servers' output goes through the writer installed beside it.
+        std::filesystem::copy_file(PROCWARD_OUTPUT_WRITER, dir.file("procward-output"));
     }
     ~Installation() {
         if (process) {
