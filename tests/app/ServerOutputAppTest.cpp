@@ -171,6 +171,42 @@ TEST_F(ServerOutputAppTest, ProcwarddKilledWhileAServerWritesHarmsItNotAndTheNex
         << text.substr(text.size() > 400 ? text.size() - 400 : 0);
 }
 
+// A server writing as fast as it can for 20 s: its files stay within the
+// limit all along, procwardd answers, and not one line is lost across the
+// many rotations (the newest three files hold a gapless run of lines).
+TEST_F(ServerOutputAppTest, AWriterAtFullSpeedKeepsItsFilesWithinTheLimitAndLosesNoLine) {
+    install.writeServers("[" + entry("flood", "--count-lines 0 700") + "]");
+    install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSERVER_LOG_MAX_MB=1\nSERVER_LOG_BACKUPS=2\n");
+    install.start();
+    const std::string file = outputFile("flood");
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(file + ".2"); }, 30000)) << install.log();
+    // Room for the supervisor's own lines, which it appends beside the writer.
+    constexpr std::uintmax_t kMost = 1024 * 1024 + 4096;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int looks = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        for (const std::string& path : {file, file + ".1", file + ".2"}) {
+            std::error_code error;
+            const std::uintmax_t size = std::filesystem::file_size(path, error);
+            if (!error) {
+                ASSERT_LE(size, kMost) << path << " after " << looks << " looks";
+            }
+        }
+        ASSERT_FALSE(std::filesystem::exists(file + ".3"));
+        // It answers (3 only says that the server is still starting).
+        const Installation::Result answer = install.ctl({"status", "--json"});
+        ASSERT_NE(std::string::npos, answer.output.find("\"name\":\"flood\"")) << answer.output;
+        ++looks;
+    }
+    EXPECT_EQ(0, install.ctl({"stop", "flood"}).code);
+    std::string kept;
+    for (const std::string& path : {file + ".2", file + ".1", file}) kept += readFile(path);
+    const std::vector<long long> numbers = counts(kept);
+    ASSERT_GT(numbers.size(), 20000u);
+    for (std::size_t i = 1; i < numbers.size(); ++i) ASSERT_EQ(numbers[i - 1] + 1, numbers[i]) << "line lost";
+    EXPECT_EQ(std::string::npos, install.log().find("[ERROR]")) << install.log();
+}
+
 TEST_F(ServerOutputAppTest, CtlLogsFollowsAServerAcrossARotation) {
     install.writeServers("[" + entry("chatty", "--count-lines 5 50") + "]");
     install.writeSettings("[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\nSERVER_LOG_MAX_MB=1\nSERVER_LOG_BACKUPS=2\n");
