@@ -13,6 +13,12 @@
 # established loopback connections, both ends in the server's process, as a
 # game server with players does; with CROWD=M, M processes that are no
 # servers run beside them, each holding 50 such connections (100 sockets).
+# The servers' output goes through the writer (procward-output), one per
+# server; NO_WRITER=1 leaves it out, so the servers append to their files
+# themselves, for a comparison. The writers' CPU and memory (PSS) are
+# reported. With FLOOD=MB the first server writes MB megabytes of output a
+# second (SERVER_LOG_MAX_MB 1, 3 backups), and the largest size its files
+# reached while measured is reported.
 # With SYSCALLS=S the system calls of the supervisor are counted for S
 # seconds after the CPU has been measured (strace; it slows what it counts,
 # so the CPU figure is taken without it).
@@ -43,6 +49,7 @@ servers() {
 }
 trap cleanup EXIT INT TERM
 cp "$BUILD/$PROGRAM" "$BUILD/procward-testserver" "$BUILD/procward-metrics.so" "$WORK/"
+[ -n "$NO_WRITER" ] || cp "$BUILD/procward-output" "$WORK/"
 # A lock and a control socket of its own: a Procward already running on the
 # machine neither stops this one nor is disturbed by it.
 mkdir -m 700 "$WORK/run"
@@ -54,6 +61,7 @@ export PROCWARD_LOCK_DIR="$WORK" XDG_RUNTIME_DIR="$WORK/run"
     [ $i -gt 1 ] && printf ','
     busy=""
     [ $i -gt $((COUNT - BUSY)) ] && busy=" --hold-connections $CONNECTIONS"
+    [ $i -eq 1 ] && [ -n "$FLOOD" ] && busy="$busy --write-rate $FLOOD"
     printf '{"name":"bench-%d","processname":"procward-testserver","commandline":"%s/procward-testserver --bench-id %d%s%s"}' \
       $i "$WORK" $i "${SERVER_ARGS:+ $SERVER_ARGS}" "$busy"
     i=$((i + 1))
@@ -61,6 +69,7 @@ export PROCWARD_LOCK_DIR="$WORK" XDG_RUNTIME_DIR="$WORK/run"
   printf ']'
 } > "$WORK/serverinfo.json"
 printf '[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n' > "$WORK/procward.ini"
+[ -z "$FLOOD" ] || printf 'SERVER_LOG_MAX_MB=1\nSERVER_LOG_BACKUPS=3\n' >> "$WORK/procward.ini"
 [ -z "$METRICS_LISTEN" ] || printf '[METRICS]\nLISTEN=%s\n' "$METRICS_LISTEN" >> "$WORK/procward.ini"
 
 if [ "$CROWD" -gt 0 ]; then
@@ -91,9 +100,34 @@ running=$(servers | wc -l)
 # CPU time of every thread, in nanoseconds (the scheduler's own count: the
 # clock ticks of /proc/PID/stat are too coarse for milliseconds per minute).
 ticks() { cat /proc/"$PID"/task/*/schedstat 2>/dev/null | awk '{ns += $1} END {printf "%.0f\n", ns}'; }
+# The writers of the servers' output, and the CPU time of all of them.
+writers() {
+  for exe in /proc/[0-9]*/exe; do
+    [ "$(readlink "$exe" 2>/dev/null)" = "$WORK/procward-output" ] && basename "$(dirname "$exe")"
+  done
+  true
+}
+WRITERS=$(writers)
+writer_ticks() {
+  for w in $WRITERS; do cat /proc/"$w"/schedstat 2>/dev/null; done | awk '{ns += $1} END {printf "%.0f\n", ns}'
+}
 before=$(ticks)
-sleep "$SECONDS_TO_RUN"
+writers_before=$(writer_ticks)
+largest=0
+if [ -n "$FLOOD" ]; then
+  end=$(( $(date +%s) + SECONDS_TO_RUN ))
+  while [ "$(date +%s)" -lt "$end" ]; do
+    size=$(stat -c %s "$WORK"/logs/servers/bench-1.log* 2>/dev/null | sort -n | tail -1)
+    [ "${size:-0}" -gt "$largest" ] && largest=$size
+    sleep 0.2
+  done
+else
+  sleep "$SECONDS_TO_RUN"
+fi
 after=$(ticks)
+writers_after=$(writer_ticks)
+writer_pss=$(for w in $WRITERS; do awk '/^Pss:/ {print $2}' /proc/"$w"/smaps_rollup 2>/dev/null; done |
+  awk '{kb += $1} END {printf "%d\n", kb}')
 hz=1000000000
 peak=$(awk '/VmHWM/ {print $2}' "/proc/$PID/status")
 written=$(cat "$WORK"/logs/servers/*.log* 2>/dev/null | wc -c)
@@ -120,6 +154,15 @@ awk -v b="$before" -v a="$after" -v hz="$hz" -v s="$SECONDS_TO_RUN" -v peak="$pe
   printf "  server output files: %.1f MB\n", w / 1048576
 }'
 echo "  start-up: all $COUNT servers running after $startup_ms ms"
+if [ -n "$WRITERS" ]; then
+  awk -v n="$(echo $WRITERS | wc -w)" -v b="$writers_before" -v a="$writers_after" -v s="$SECONDS_TO_RUN" \
+      -v pss="$writer_pss" 'BEGIN {
+    printf "  output writers: %d, together %.1f %% of a core, %.1f MB (PSS)\n", n, (a - b) / 1e9 / s * 100, pss / 1024 }'
+else
+  echo "  output writers: none (servers append to their files themselves)"
+fi
+[ -z "$FLOOD" ] || awk -v l="$largest" -v f="$FLOOD" 'BEGIN {
+  printf "  a server writing %s MB/s: its files reached at most %d bytes (limit 1048576)\n", f, l }'
 [ -z "$ctl_ms" ] || echo "  ctl status: $ctl_ms ms (median of 5, whole command)"
 if [ -n "$SYSCALLS" ] && command -v strace > /dev/null; then
   timeout -s INT "$SYSCALLS" strace -f -c -o "$WORK/syscalls.txt" -p "$PID" 2> /dev/null || true

@@ -31,6 +31,8 @@
 //   --print-code-page     write "code page N", the system's 8-bit code page, on standard output
 //   --count-lines MS N    from then on write N numbered lines ("count 00000001
 //                         " and 80 dots) on standard output every MS ms
+//   --write-rate MB       from then on write numbered lines (as --count-lines)
+//                         at MB megabytes a second, in 64 KB writes
 //   --http ADDR:PORT      answer every request on ADDR:PORT (IPv4) with an
 //                         HTTP answer: status 200 and the body "OK" unless
 //                         told otherwise by the next three
@@ -239,6 +241,28 @@ int main(int argc, char** argv) {
                     std::fwrite(batch.data(), 1, batch.size(), stdout);
                     std::fflush(stdout);
                     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                }
+            }).detach();
+        } else if (arg == "--write-rate" && i + 1 < argc) {
+            const double rate = std::atof(argv[++i]) * 1024 * 1024;
+            std::thread([rate] {
+                const std::string dots(80, '.');
+                const auto start = std::chrono::steady_clock::now();
+                double written = 0;
+                for (unsigned long long n = 1;;) {
+                    std::string batch;
+                    while (batch.size() + 96 <= 64 * 1024) {
+                        char head[32];
+                        std::snprintf(head, sizeof head, "count %08llu ", n++);
+                        batch += head + dots + "\n";
+                    }
+                    std::fwrite(batch.data(), 1, batch.size(), stdout);
+                    std::fflush(stdout);
+                    written += static_cast<double>(batch.size());
+                    // Paced by the clock, so a slow moment is made up.
+                    const auto due = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                 std::chrono::duration<double>(written / rate));
+                    std::this_thread::sleep_until(due);
                 }
             }).detach();
         } else if (arg == "--print-cwd") {
