@@ -10,9 +10,10 @@
 // `<directory>/<name>.log`, and what is done with it: Procward's own lines
 // at each launch and end, its last lines, and its rotation.
 //
-// The file is a plain file the server holds open for appending, never a
-// pipe: whatever becomes of Procward, the server's writes land in the file
-// and never block or fail.
+// The file is appended to by the server's output writer (a process of its
+// own that holds the server's output pipe and rotates by renaming), or, where
+// there is none, by the server itself; either way, whatever becomes of
+// Procward, the server's writes land in the file and never block or fail.
 class ServerOutputFile {
 public:
     // A server's name as a file name that every system takes: the bytes no

@@ -21,7 +21,8 @@ holds() { files "$1" | grep -qx "$2" || fail "$(basename "$1") lacks $2"; }
 lacks() { ! files "$1" | grep -qx "$2" || fail "$(basename "$1") holds $2"; }
 field() { dpkg-deb -f "$1" "$2"; }
 
-for path in ./usr/bin/procwardd ./usr/lib/procward/procward-metrics.so ./lib/systemd/system/procwardd.service \
+for path in ./usr/bin/procwardd ./usr/lib/procward/procward-metrics.so ./usr/lib/procward/procward-output \
+    ./lib/systemd/system/procwardd.service \
     ./usr/share/procward/prometheus/procward-scrape.yml ./usr/share/procward/prometheus/procward-alerts.yml \
     ./usr/share/procward/alertmanager/alertmanager.yml ./usr/share/procward/grafana/procward.json \
     ./usr/share/procward/ansible/ansible_collections/procward/fleet/plugins/modules/server.py \
@@ -93,7 +94,7 @@ grep -q "rm -rf /var/lib/procward /var/log/procward" "$work/procwardd-control/po
 # The programs: stripped (their symbols are in the -dbgsym packages),
 # hardened, and at the package's version.
 dpkg-deb -x "$DESKTOP" "$work/root"
-for binary in usr/bin/procwardd usr/bin/procward usr/lib/procward/procward-metrics.so; do
+for binary in usr/bin/procwardd usr/bin/procward usr/lib/procward/procward-metrics.so usr/lib/procward/procward-output; do
   description="$(file -b "$work/root/$binary")"
   case "$description" in *", stripped"*) ;; *) fail "$binary is not stripped: $description" ;; esac
   readelf -d "$work/root/$binary" | grep -Eq 'FLAGS.*(BIND_NOW|NOW)' || fail "$binary is not linked with -z now"
