@@ -19,6 +19,9 @@
 # reported. With FLOOD=MB the first server writes MB megabytes of output a
 # second (SERVER_LOG_MAX_MB 1, 3 backups), and the largest size its files
 # reached while measured is reported.
+# With HEALTH=http each server answers HTTP on a port of its own and has a
+# health rule probing it every second ("http", interval 1); with
+# HEALTH=serve the servers answer HTTP but have no rule (the baseline).
 # With SYSCALLS=S the system calls of the supervisor are counted for S
 # seconds after the CPU has been measured (strace; it slows what it counts,
 # so the CPU figure is taken without it).
@@ -29,6 +32,7 @@ COUNT="${COUNT:-99}"
 BUSY="${BUSY:-0}"
 CONNECTIONS="${CONNECTIONS:-2000}"
 CROWD="${CROWD:-0}"
+HEALTH_PORT="${HEALTH_PORT:-21000}"
 shift 2 2>/dev/null || shift $#
 [ $# -gt 0 ] || set -- procward --headless
 PROGRAM="$1"
@@ -62,8 +66,14 @@ export PROCWARD_LOCK_DIR="$WORK" XDG_RUNTIME_DIR="$WORK/run"
     busy=""
     [ $i -gt $((COUNT - BUSY)) ] && busy=" --hold-connections $CONNECTIONS"
     [ $i -eq 1 ] && [ -n "$FLOOD" ] && busy="$busy --write-rate $FLOOD"
-    printf '{"name":"bench-%d","processname":"procward-testserver","commandline":"%s/procward-testserver --bench-id %d%s%s"}' \
-      $i "$WORK" $i "${SERVER_ARGS:+ $SERVER_ARGS}" "$busy"
+    health=""
+    if [ -n "$HEALTH" ]; then
+      port=$((HEALTH_PORT + i))
+      busy="$busy --http 127.0.0.1:$port"
+      [ "$HEALTH" != http ] || health=$(printf ',"health":{"http":"http://127.0.0.1:%d/","interval":1,"grace":0}' $port)
+    fi
+    printf '{"name":"bench-%d","processname":"procward-testserver","commandline":"%s/procward-testserver --bench-id %d%s%s"%s}' \
+      $i "$WORK" $i "${SERVER_ARGS:+ $SERVER_ARGS}" "$busy" "$health"
     i=$((i + 1))
   done
   printf ']'
@@ -144,7 +154,8 @@ fi
 awk -v b="$before" -v a="$after" -v hz="$hz" -v s="$SECONDS_TO_RUN" -v peak="$peak" -v n="$running" \
     -v p="$processes" -v prog="$PROGRAM $*" -v m="${METRICS_LISTEN:+ (metrics on $METRICS_LISTEN)}" \
     -v w="$written" -v out="${SERVER_ARGS:+, servers writing ($SERVER_ARGS)}" \
-    -v busy="${BUSY#0}" -v conns="$CONNECTIONS" -v crowd="${CROWD#0}" 'BEGIN {
+    -v health="${HEALTH:+, each answering HTTP ($HEALTH: http = with a health rule at 1 s)}" -v busy="${BUSY#0}" -v conns="$CONNECTIONS" -v crowd="${CROWD#0}" 'BEGIN {
+  out = out health
   if (busy != "") out = out sprintf(", %d of them holding %d connections each", busy, conns)
   if (crowd != "") out = out sprintf(", %d other processes holding 100 sockets each", crowd)
   ms = (a - b) * 1000 / hz
