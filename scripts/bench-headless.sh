@@ -21,7 +21,8 @@
 # reached while measured is reported.
 # With HEALTH=http each server answers HTTP on a port of its own and has a
 # health rule probing it every second ("http", interval 1); with
-# HEALTH=serve the servers answer HTTP but have no rule (the baseline).
+# HEALTH=serve the servers answer HTTP but have no rule (the baseline);
+# HEALTH_KEEPALIVE=1 has them keep the connection open between answers.
 # With SYSCALLS=S the system calls of the supervisor are counted for S
 # seconds after the CPU has been measured (strace; it slows what it counts,
 # so the CPU figure is taken without it).
@@ -69,7 +70,7 @@ export PROCWARD_LOCK_DIR="$WORK" XDG_RUNTIME_DIR="$WORK/run"
     health=""
     if [ -n "$HEALTH" ]; then
       port=$((HEALTH_PORT + i))
-      busy="$busy --http 127.0.0.1:$port"
+      busy="$busy --http 127.0.0.1:$port${HEALTH_KEEPALIVE:+ --http-keep-alive 0}"
       [ "$HEALTH" != http ] || health=$(printf ',"health":{"http":"http://127.0.0.1:%d/","interval":1,"grace":0}' $port)
     fi
     printf '{"name":"bench-%d","processname":"procward-testserver","commandline":"%s/procward-testserver --bench-id %d%s%s"%s}' \
