@@ -49,8 +49,8 @@ std::string missingPathMessage(const std::string& directory) { return "路径" +
 const char* const kListNotSaved = "服务器列表保存失败：";
 const char* const kListNotRead = "服务器列表无法读取，现在没有监控任何服务器：";
 
-const char* const kColumnHeaders[MainLayout::kHeaders] = {"名称",     "命令行",   "上次退出", "进程ID",
-                                                          "监听端口", "启动时间", "管理操作"};
+const char* const kColumnHeaders[MainLayout::kHeaders] = {
+    "名称", "命令行", "进程ID", "监听端口", "启动时间", "运行时长", "重启次数", "上次退出", "CPU", "内存", "管理操作"};
 
 WindowPlacement::Box boxOf(const wxRect& r) { return {r.x, r.y, r.width, r.height}; }
 wxRect rectOf(const WindowPlacement::Box& b) { return wxRect(b.x, b.y, b.width, b.height); }
@@ -291,11 +291,31 @@ ServerRow* CProcwardDlg::row(std::int32_t index) {
     return found == m_rows.end() ? nullptr : found->second.get();
 }
 
-RowStatus CProcwardDlg::statusOf(const MonitoredServer& server) const { return RowStatus::of(server.report()); }
+RowStatus CProcwardDlg::statusOf(const MonitoredServer& server) const {
+    RowStatus status = RowStatus::of(server.report());
+    const UsageMeter::Cells usage = m_usage.cells(server.info().index, server.info().pid);
+    status.cpu = usage.cpu;
+    status.memory = usage.memory;
+    return status;
+}
+
+void CProcwardDlg::MeasureUsage() {
+    // Only while the window is shown: a hidden window reads nothing for the
+    // rows, and the checks never read these. What was read before it hid is
+    // dropped: a share over the hours it was hidden says nothing about now.
+    if (!IsShown() || IsIconized()) {
+        m_usage.forget([](std::int32_t) { return false; });
+        return;
+    }
+    const Clock::TimePoint now = SystemClock::Instance().now();
+    for (const auto& [index, server] : supervisor().servers()) m_usage.measure(index, server->info().pid, now);
+    m_usage.forget([this](std::int32_t index) { return supervisor().find(index) != nullptr; });
+}
 
 void CProcwardDlg::passEnded() {
-    // The running clocks (uptime, the next attempt) are shown as they are
-    // now, not as they were at the last change.
+    MeasureUsage();
+    // The running clocks (uptime, the next attempt) and the usage are shown
+    // as they are now, not as they were at the last change.
     for (const auto& [index, server] : supervisor().servers())
         if (ServerRow* shown = row(index)) shown->update(statusOf(*server));
     UpdateTray();
@@ -640,9 +660,7 @@ void CProcwardDlg::OnContextMenu(wxContextMenuEvent& event) {
 
 std::int32_t CProcwardDlg::RowAt(wxWindow* control, const wxPoint& screenPoint) {
     for (const auto& [index, row] : m_rows)
-        for (wxWindow* cell : {static_cast<wxWindow*>(row->nameLabel), static_cast<wxWindow*>(row->commandLineLabel),
-                               static_cast<wxWindow*>(row->lastExitLabel), static_cast<wxWindow*>(row->pidLabel),
-                               static_cast<wxWindow*>(row->portsLabel), static_cast<wxWindow*>(row->startTimeLabel)})
+        for (wxWindow* cell : row->cells())
             if (cell == control) return index;
     if (control != m_rowArea || !m_rowArea) return -1;
     // Between the cells: the row whose band holds the point.

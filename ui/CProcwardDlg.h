@@ -16,6 +16,7 @@
 #include "supervision/Supervisor.h"
 #include "ui/model/AddServerForm.h"
 #include "ui/model/RowStatus.h"
+#include "ui/model/UsageMeter.h"
 
 class FileChooser;
 class MailDelivery;
@@ -237,6 +238,10 @@ private:
     wxTimer m_countdown{this, kCountdownTimerId};
     // What a row shows of a record, now.
     RowStatus statusOf(const MonitoredServer& server) const;
+    // What the servers' processes use, looked at after each check pass
+    // while the window is shown.
+    UsageMeter m_usage;
+    void MeasureUsage();
     // Counts the stops down, once a second while there are any.
     void OnCountdown(wxTimerEvent& event);
     void FollowCountdowns();

@@ -47,10 +47,14 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
                      const RowStatus& cells, std::function<void()> changed)
     : nameLabel(cell(parent, index, MainLayout::Name, name)),
       commandLineLabel(cell(parent, index, MainLayout::CommandLine, commandline)),
-      lastExitLabel(cell(parent, index, MainLayout::LastExit, cells.lastExit)),
       pidLabel(cell(parent, index, MainLayout::Pid, cells.pid)),
       portsLabel(cell(parent, index, MainLayout::Ports, cells.ports)),
       startTimeLabel(cell(parent, index, MainLayout::StartTime, cells.startTime)),
+      uptimeLabel(cell(parent, index, MainLayout::Uptime, cells.uptime)),
+      restartsLabel(cell(parent, index, MainLayout::Restarts, cells.restarts)),
+      lastExitLabel(cell(parent, index, MainLayout::LastExit, cells.lastExit)),
+      cpuLabel(cell(parent, index, MainLayout::Cpu, cells.cpu)),
+      memoryLabel(cell(parent, index, MainLayout::Memory, cells.memory)),
       startStopButton(
           button(parent, index, MainLayout::StartStop, RowCommandKind::Toggle, cells.startStopCaption.c_str())),
       editButton(button(parent, index, MainLayout::Edit, RowCommandKind::Edit, "编辑")),
@@ -65,14 +69,21 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
     pidLabel->SetToolTip(U8(cells.tooltip));
     portsLabel->SetToolTip(U8(cells.tooltip));
     lastExitLabel->SetToolTip(U8(cells.tooltip));
+    uptimeLabel->SetToolTip(U8(cells.tooltip));
+    restartsLabel->SetToolTip(U8(cells.tooltip));
     showColour(cells.colour);
     showHealth(cells);
 }
 
+std::array<wxStaticText*, 10> ServerRow::cells() const {
+    return {nameLabel,   commandLineLabel, pidLabel,      portsLabel, startTimeLabel,
+            uptimeLabel, restartsLabel,    lastExitLabel, cpuLabel,   memoryLabel};
+}
+
 ServerRow::~ServerRow() {
+    for (wxWindow* control : cells()) control->Destroy();
     for (wxWindow* control :
-         std::array<wxWindow*, 11>{nameLabel, commandLineLabel, lastExitLabel, pidLabel, portsLabel, startTimeLabel,
-                                   startStopButton, editButton, deleteButton, loadConfigButton, openPathButton})
+         std::array<wxWindow*, 5>{startStopButton, editButton, deleteButton, loadConfigButton, openPathButton})
         control->Destroy();
 }
 
@@ -85,17 +96,21 @@ void ServerRow::update(const RowStatus& cells) {
     if (cells.startStopCaption != m_shown.startStopCaption) startStopButton->SetLabel(U8(cells.startStopCaption));
     if (cells.startTime != m_shown.startTime) startTimeLabel->SetLabelText(U8(cells.startTime));
     if (cells.lastExit != m_shown.lastExit) lastExitLabel->SetLabelText(U8(cells.lastExit));
+    if (cells.uptime != m_shown.uptime) uptimeLabel->SetLabelText(U8(cells.uptime));
+    if (cells.restarts != m_shown.restarts) restartsLabel->SetLabelText(U8(cells.restarts));
+    if (cells.cpu != m_shown.cpu) cpuLabel->SetLabelText(U8(cells.cpu));
+    if (cells.memory != m_shown.memory) memoryLabel->SetLabelText(U8(cells.memory));
     if (cells.tooltip != m_shown.tooltip) {
-        pidLabel->SetToolTip(U8(cells.tooltip));
-        portsLabel->SetToolTip(U8(cells.tooltip));
-        lastExitLabel->SetToolTip(U8(cells.tooltip));
+        for (wxStaticText* label : {pidLabel, portsLabel, lastExitLabel, uptimeLabel, restartsLabel})
+            label->SetToolTip(U8(cells.tooltip));
     }
     showColour(cells.colour);
     showHealth(cells);
     const bool cellsChanged = cells.pid != m_shown.pid || cells.ports != m_shown.ports ||
                               cells.startStopCaption != m_shown.startStopCaption ||
                               cells.startTime != m_shown.startTime || cells.lastExit != m_shown.lastExit ||
-                              cells.colour != m_shown.colour || cells.unhealthy != m_shown.unhealthy;
+                              cells.restarts != m_shown.restarts || cells.colour != m_shown.colour ||
+                              cells.unhealthy != m_shown.unhealthy;
     m_shown = cells;
     if (cellsChanged && m_changed) m_changed();
 }

@@ -9,7 +9,7 @@
 
 class wxWindow;
 
-// The ten controls of one server's row in the main window, written from
+// The controls of one server's row in the main window, written from
 // the status of the server's record; they are destroyed with the row. The
 // process-ID cell turns red while the server is down with auto-start on,
 // amber while it starts or stops.
@@ -37,10 +37,16 @@ public:
 
     wxStaticText* nameLabel;
     wxStaticText* commandLineLabel;
-    wxStaticText* lastExitLabel;  // how its last process ended, in words
     wxStaticText* pidLabel;
     wxStaticText* portsLabel;
     wxStaticText* startTimeLabel;
+    wxStaticText* uptimeLabel;    // how long its process has run
+    wxStaticText* restartsLabel;  // how often it was started again
+    wxStaticText* lastExitLabel;  // how its last process ended, in words
+    wxStaticText* cpuLabel;       // its process's share of one core
+    wxStaticText* memoryLabel;    // its process's resident memory
+    // The cells of the row, left to right (for finding the row of a cell).
+    std::array<wxStaticText*, 10> cells() const;
     wxButton* startStopButton;
     wxButton* editButton;
     wxButton* deleteButton;

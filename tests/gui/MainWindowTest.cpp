@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/core/StatusBoard.h"
 #include "tests/gui/MainWindowFixture.h"
 #include "ui/CProcwardDlg.h"
 #include "ui/DialogTemplate.h"
@@ -44,8 +45,9 @@ TEST_F(MainWindowTest, ShowsTheTemplateControlsWithTheirTexts) {
         }
     };
     collect(dialog.get());
-    for (const char* expected : {"名称：", "文件名：", "命令行：", "提示：请记住启动充值回调apache 服务器！", "名称",
-                                 "上次退出", "命令行", "进程ID", "监听端口", "启动时间", "管理操作"})
+    for (const char* expected :
+         {"名称：", "文件名：", "命令行：", "提示：请记住启动充值回调apache 服务器！", "名称", "命令行", "进程ID",
+          "监听端口", "启动时间", "运行时长", "重启次数", "上次退出", "CPU", "内存", "管理操作"})
         EXPECT_NE(statics.end(), std::find(statics.begin(), statics.end(), expected)) << expected;
     for (const auto& text : statics) EXPECT_FALSE(text.empty());
 
@@ -103,19 +105,38 @@ TEST_F(MainWindowTest, RowsFollowTheirIndexesAndTheWindowFitsTheRecords) {
     EXPECT_LE(inContent(control(1427)).GetBottom(), height);
 }
 
-TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
+TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcessWithItsCountsClocksAndUsage) {
     writeFile(dir.file("procward.ini"), "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
-    open("[" + server("alpha", "--role alpha") + "]");
+    open("[" + server("alpha", "--role alpha") + "," + server("busy", "--spin") + "]");
     const MonitoredServer& alpha = record(1);
     const int first = alpha.info().pid;
     ASSERT_GT(first, 0);
+    ServerRow* row = dialog->row(1);
     // One that dies sooner than an interval after its start counts as a
-    // failed start, which waits: this one has run longer.
-    ASSERT_TRUE(runUntil([&] { return alpha.runningFor() > std::chrono::seconds(1); }));
-    wxWindow* pidCell = dialog->row(1)->pidLabel;
+    // failed start, which waits: this one has run longer, and its row says
+    // so in whole seconds.
+    ASSERT_TRUE(runUntil([&] {
+        return labelOf(row->uptimeLabel).rfind("秒") != std::string::npos &&
+               alpha.runningFor() > std::chrono::seconds(2) && labelOf(row->uptimeLabel).rfind("0.", 0) != 0 &&
+               labelOf(row->uptimeLabel).rfind("1.", 0) != 0;
+    })) << labelOf(row->uptimeLabel);
+    wxWindow* pidCell = row->pidLabel;
     ASSERT_EQ(std::to_string(first), ToU8(pidCell->GetLabel()));
-    wxStaticText* lastExit = dialog->row(1)->lastExitLabel;
-    EXPECT_EQ("", ToU8(lastExit->GetLabel()));
+    EXPECT_EQ("0", labelOf(row->restartsLabel));
+    EXPECT_EQ("", labelOf(row->lastExitLabel));
+    // Usage after two looks at the same process: the spinning server keeps
+    // most of a core busy, the idle one hardly any; both hold memory.
+    const auto percent = [](ServerRow* r) {
+        const std::string text = labelOf(r->cpuLabel);
+        return text.empty() ? -1.0 : std::stod(text);
+    };
+    ASSERT_TRUE(runUntil([&] { return percent(dialog->row(2)) >= 30.0 && percent(row) >= 0; }))
+        << labelOf(dialog->row(2)->cpuLabel);
+    EXPECT_LT(percent(row), 30.0);
+    for (ServerRow* r : {row, dialog->row(2)}) {
+        const std::string memory = labelOf(r->memoryLabel);
+        EXPECT_TRUE(memory.ends_with(" MB") || memory.ends_with(" KB")) << memory;
+    }
 
     killAndWait(first);
     dialog->CheckAllServers();
@@ -123,11 +144,21 @@ TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
     EXPECT_NE(first, alpha.info().pid);
     EXPECT_EQ(std::to_string(alpha.info().pid), ToU8(pidCell->GetLabel()));
     EXPECT_EQ("停止", labelOf(control(1025)));
-    // The row says how the killed process ended, in the window's words.
-    EXPECT_EQ("被信号 9 (SIGKILL) 终止", ToU8(lastExit->GetLabel()));
-    const std::string tip = ToU8(lastExit->GetToolTipText());
+    // The row says how the killed process ended, in the window's words, and
+    // counts the restart as ctl and the metrics do; the clock starts again
+    // and the new process has no usage of its own yet.
+    EXPECT_EQ("被信号 9 (SIGKILL) 终止", labelOf(row->lastExitLabel));
+    EXPECT_EQ("1", labelOf(row->restartsLabel));
+    EXPECT_EQ(std::to_string(StatusBoard::snapshotOf(dialog->supervisor()).servers[0].restarts),
+              labelOf(row->restartsLabel));
+    EXPECT_EQ(0u, labelOf(row->uptimeLabel).rfind("0.", 0)) << labelOf(row->uptimeLabel);
+    EXPECT_EQ("", labelOf(row->cpuLabel));
+    EXPECT_EQ("0", labelOf(dialog->row(2)->restartsLabel));
+    const std::string tip = ToU8(row->lastExitLabel->GetToolTipText());
     EXPECT_NE(std::string::npos, tip.find("上次退出：被信号 9 (SIGKILL) 终止，运行了 ")) << tip;
     EXPECT_NE(std::string::npos, tip.find("重启次数：1")) << tip;
+    // The new process is measured in turn.
+    ASSERT_TRUE(runUntil([&] { return percent(row) >= 0; }));
 }
 
 TEST_F(MainWindowTest, TheRowMenusRestartReplacesTheProcessAndTheRowSaysHowTheOldOneEnded) {

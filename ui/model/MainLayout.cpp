@@ -54,7 +54,7 @@ Arrangement arrange(int originY, int highestIndex, int clientWidth, int clientHe
 
     const int top = originY + kHeaderHeight;
     int wanted = rowAreaContentHeight(highestIndex);
-    if (clientWidth < kNaturalClientWidth) wanted += scrollBar;  // the horizontal bar takes a line
+    if (clientWidth < kRowsClientWidth) wanted += scrollBar;  // the horizontal bar takes a line
     const int room = clientHeight - top - kBelowRows;
     const int height = wanted <= room ? wanted : (room < kMinRowAreaHeight ? kMinRowAreaHeight : room);
     a.rowArea = {0, top, clientWidth, height};
