@@ -6,6 +6,7 @@
 #include <wx/app.h>
 #include <wx/display.h>
 #include <wx/evtloop.h>
+#include <wx/listctrl.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
@@ -25,6 +26,7 @@
 #include "ui/ApplicationCaption.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CEditSvrProcessDlg.h"
+#include "ui/CRecentEventsDlg.h"
 #include "ui/CRestoreListDlg.h"
 #include "ui/CSettingDlg.h"
 #include "ui/DialogTemplate.h"
@@ -139,6 +141,7 @@ CProcwardDlg::~CProcwardDlg() {
     // worker threads, which wake this window) before the window too.
     m_rows.clear();
     if (m_runtime) m_runtime->supervisor().removeObserver(this);
+    if (m_runtime) m_runtime->supervisor().removeAlertSink(this);
     m_runtime.reset();
     m_testMails.reset();
     if (m_tray) {
@@ -172,11 +175,13 @@ void CProcwardDlg::CreateTemplateControls() {
     t.button(IDC_LOAD_ALL, "全部加载", 933, 186, 40, 15);
     t.button(IDC_OPEN_ALL, "全部打开", 981, 186, 40, 15);
     t.button(IDC_RESTORE, "恢复", 740, 186, 40, 15);
+    t.button(IDC_EVENTS, "最近事件", 692, 186, 40, 15);
     const std::pair<int, const char*> tips[] = {
         {IDC_LOAD_ALL, "运行每个服务器目录中的加载配置批处理文件（先询问）"},
         {IDC_OPEN_ALL, "在文件管理器中打开服务器所在的文件夹，每个文件夹一次（先询问）"},
         {IDC_UPDATE_TIME, "运行第一个服务器目录中的更新时间批处理文件"},
         {IDC_RESTORE, "从修改前保存的副本中恢复服务器列表"},
+        {IDC_EVENTS, "最近 200 个事件：进程退出、重启、停止、启动失败、健康检查"},
         {IDC_STOP_ALL, "停止全部服务器，停止后不会自动重启（先询问）"}};
     for (const auto& [id, tip] : tips) FindWindow(id)->SetToolTip(U8(tip));
     // No default button: Enter acts in the add strip (添加) and in dialogs
@@ -188,7 +193,7 @@ void CProcwardDlg::CreateTemplateControls() {
         {IDC_DELETE_ALL, &CProcwardDlg::OnDeleteAll}, {IDC_LOAD_ALL, &CProcwardDlg::OnLoadAll},
         {IDC_OPEN_ALL, &CProcwardDlg::OnOpenAll},     {IDC_ADD, &CProcwardDlg::OnAdd},
         {IDC_BROWSE, &CProcwardDlg::OnBrowse},        {IDC_UPDATE_TIME, &CProcwardDlg::OnUpdateTime},
-        {IDC_RESTORE, &CProcwardDlg::OnRestore}};
+        {IDC_RESTORE, &CProcwardDlg::OnRestore},      {IDC_EVENTS, &CProcwardDlg::OnRecentEvents}};
     for (const auto& [id, handler] : handlers)
         Bind(
             wxEVT_BUTTON, [this, handler = handler](wxCommandEvent&) { (this->*handler)(); }, id);
@@ -211,6 +216,7 @@ bool CProcwardDlg::OnInitDialog() {
     // window's thread to run the runtime; every check and command runs here.
     m_runtime = std::make_unique<Runtime>([this] { CallAfter(&CProcwardDlg::RunSupervisor); });
     m_runtime->supervisor().addObserver(this);
+    m_runtime->supervisor().addAlertSink(this);
 
     if (RegisterAutoRun() == AutoRunResult::ShowMessage) ShowMessage(kAutoRunFailedMessage, ToU8(ApplicationCaption()));
 
@@ -505,6 +511,7 @@ void CProcwardDlg::ArrangeControls() {
     for (int i = 0; i < 5; ++i)
         FindWindow(bottomIds[i])->SetSize(pixelsOf(*this, a.bottomButtons[static_cast<std::size_t>(i)]));
     FindWindow(IDC_RESTORE)->SetSize(pixelsOf(*this, a.restoreButton));
+    FindWindow(IDC_EVENTS)->SetSize(pixelsOf(*this, a.eventsButton));
     m_commandLineEdit->SetSize(editPixels.x, editPixels.y, FromDIP(a.commandLineEditWidth), editPixels.height);
     const int topIds[3] = {IDC_BROWSE, IDC_ADD, IDC_UPDATE_TIME};
     for (int i = 0; i < 3; ++i)
@@ -679,6 +686,34 @@ std::unique_ptr<wxMenu> CProcwardDlg::RowMenu(std::int32_t index) {
     menu->Append(IDM_RESTART, U8("重启"));
     menu->Append(IDM_VIEW_OUTPUT, U8("查看输出"));
     return menu;
+}
+
+void CProcwardDlg::alert(const AlertEvent& event) {
+    // How the process ended, in the window's words, from the record the
+    // event is about (the event itself carries it in English).
+    std::string exitText;
+    if (event.kind == AlertKind::ServerDown)
+        if (const MonitoredServer* server = supervisor().find(event.index))
+            if (const std::optional<LastExit>& exit = server->report().exit) exitText = RowStatus::lastExitText(*exit);
+    m_events.add(event, exitText);
+    if (CRecentEventsDlg* view = eventsView()) view->ShowEvents(m_events);
+}
+
+void CProcwardDlg::OnRecentEvents() { ShowRecentEvents(); }
+
+CRecentEventsDlg* CProcwardDlg::eventsView() {
+    for (wxWindow* child : GetChildren())
+        if (auto* view = dynamic_cast<CRecentEventsDlg*>(child); view && !view->closed()) return view;
+    return nullptr;
+}
+
+CRecentEventsDlg* CProcwardDlg::ShowRecentEvents() {
+    CRecentEventsDlg* view = eventsView();
+    if (!view) view = new CRecentEventsDlg(this, m_events);
+    view->Show();
+    view->Raise();
+    view->list()->SetFocus();
+    return view;
 }
 
 ServerOutputDlg* CProcwardDlg::outputView(std::int32_t index) {

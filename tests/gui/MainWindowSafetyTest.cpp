@@ -453,7 +453,7 @@ TEST_F(MainWindowSafetyTest, ACrashLoopingServerShowsNoDeadProcessAndTheTrayName
     EXPECT_EQ("退出码 3", ToU8(row->lastExitLabel->GetLabel()));
     EXPECT_NE(std::string::npos, tip.find(RowStatus::kLegend)) << tip;
     // The tray counts the running server only and names the one that is down.
-    EXPECT_EQ("Procward: 1/2 运行中\n未运行：crasher", dialog->trayIcon()->tooltip());
+    EXPECT_EQ("Procward\n运行 1\n不健康 0\n停止 1\n未运行：crasher", dialog->trayIcon()->tooltip());
     EXPECT_EQ(RowColour::Plain, dialog->row(1)->colour());
 }
 
@@ -473,7 +473,7 @@ TEST_F(MainWindowSafetyTest, AStopThatWaitsCountsDownAndKillNowEndsIt) {
     EXPECT_EQ(RowColour::Busy, dialog->row(1)->colour());
     EXPECT_TRUE(processAlive(pid));
     // The tooltip does not count a server on its way down as running.
-    EXPECT_EQ(0u, dialog->trayIcon()->tooltip().rfind("Procward: 0/1 运行中", 0));
+    EXPECT_EQ(0u, dialog->trayIcon()->tooltip().rfind("Procward\n运行 0\n不健康 0\n停止 1", 0));
 
     clickButton(dialog.get(), toggle);
     ASSERT_TRUE(runUntil([&] { return record(1).info().pid == 0; }));

@@ -11,7 +11,13 @@
 
 #include "app/core/StatusBoard.h"
 #include "tests/gui/MainWindowFixture.h"
+#include <ctime>
+
+#include <wx/listctrl.h>
+
+#include "tests/gui/DialogDriving.h"
 #include "ui/CProcwardDlg.h"
+#include "ui/CRecentEventsDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/MainWindowGlobals.h"
 #include "ui/RowArea.h"
@@ -159,6 +165,52 @@ TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcessWithItsCounts
     EXPECT_NE(std::string::npos, tip.find("重启次数：1")) << tip;
     // The new process is measured in turn.
     ASSERT_TRUE(runUntil([&] { return percent(row) >= 0; }));
+}
+
+TEST_F(MainWindowTest, RecentEventsListAKillAndItsRestartNewestFirstAndFollowWhileOpen) {
+    open("[" + server("alpha", "--role alpha") + "," + server("beta", "--role beta") + "]");
+    const int first = record(2).info().pid;
+    ASSERT_GT(first, 0);
+    clickButton(dialog.get(), CProcwardDlg::IDC_EVENTS);
+    CRecentEventsDlg* view = dialog->eventsView();
+    ASSERT_NE(nullptr, view);
+    EXPECT_EQ("最近事件", ToU8(view->GetTitle()));
+    // The servers' first starts are there already.
+    ASSERT_TRUE(runUntil([&] { return view->list()->GetItemCount() >= 2; }));
+    const long before = view->list()->GetItemCount();
+
+    killAndWait(first);
+    ASSERT_TRUE(runUntil([&] { return record(2).info().pid > 0 && record(2).info().pid != first; }));
+    ASSERT_TRUE(runUntil([&] { return view->list()->GetItemCount() >= before + 2; }));
+    // Newest first: the restart, then the end that caused it, in Chinese.
+    long restarted = -1, ended = -1;
+    for (long item = view->list()->GetItemCount() - 1; item >= 0; --item) {
+        if (view->cell(item, 1) != "beta") continue;
+        if (view->cell(item, 2) == "进程退出（被信号 9 (SIGKILL) 终止），将重启") ended = item;
+        if (view->cell(item, 2).rfind("重启成功", 0) == 0) restarted = item;
+    }
+    ASSERT_GE(ended, 0) << view->cell(0, 2);
+    ASSERT_GE(restarted, 0) << view->cell(0, 2);
+    EXPECT_LT(restarted, ended);
+    EXPECT_EQ("重启成功，进程ID " + std::to_string(record(2).info().pid), view->cell(restarted, 2));
+    EXPECT_EQ(RecentEvents::timeText(std::time(nullptr)).substr(0, 10), view->cell(ended, 0).substr(0, 10));
+    // The other server had nothing happen to it but its start.
+    for (long item = 0; item < view->list()->GetItemCount(); ++item)
+        if (view->cell(item, 1) == "alpha") {
+            EXPECT_EQ("启动成功", view->cell(item, 2));
+        }
+
+    // The button raises the open list rather than opening a second; Escape
+    // closes it and leaves the window (and the program) be.
+    clickButton(dialog.get(), CProcwardDlg::IDC_EVENTS);
+    EXPECT_EQ(view, dialog->eventsView());
+    view->list()->SetFocus();
+    wxKeyEvent escape(wxEVT_CHAR_HOOK);
+    escape.m_keyCode = WXK_ESCAPE;
+    escape.SetEventObject(view->list());
+    view->list()->GetEventHandler()->ProcessEvent(escape);
+    EXPECT_EQ(nullptr, dialog->eventsView());
+    EXPECT_FALSE(dialog->hasEnded());
 }
 
 TEST_F(MainWindowTest, TheRowMenusRestartReplacesTheProcessAndTheRowSaysHowTheOldOneEnded) {

@@ -91,8 +91,10 @@ struct Relayout {
     int windowWidth = 0, windowHeight = 0;  // outer size of the window
     // Bottom buttons, in the order 1001, 1000, 1002, 1008, 1009.
     std::array<Rect, 5> bottomButtons{};
-    // "恢复" (1012), on their line, left of them.
+    // "恢复" (1012), on their line, left of them, and "最近事件" (1013) left
+    // of that.
     Rect restoreButton;
+    Rect eventsButton;
     int commandLineEditWidth = 0;  // edit 1006
     // Buttons 1010, 1003, 1011 on the line of edit 1006.
     std::array<Rect, 3> topButtons{};
@@ -131,6 +133,7 @@ struct Arrangement {
     Rect header;    // the strip of column headers, as wide as the client
     std::array<Rect, 5> bottomButtons{};
     Rect restoreButton;
+    Rect eventsButton;
     int commandLineEditWidth = 0;
     std::array<Rect, 3> topButtons{};
     int groupBoxWidth = 0;

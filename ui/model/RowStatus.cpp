@@ -1,5 +1,7 @@
 #include "ui/model/RowStatus.h"
 
+#include "ui/model/ReasonText.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -69,7 +71,8 @@ RowStatus RowStatus::of(const ServerReport& report) {
     row.ports = cells.ports;
     row.startTime = cells.startTime;
     row.unhealthy = cells.unhealthy;
-    row.healthTip = cells.healthTip;
+    // The rule's reason in the window's words (the log keeps it in English).
+    if (row.unhealthy) row.healthTip = "健康检查失败: " + ReasonText::chinese(report.healthReason);
 
     switch (row.state) {
         case ServerState::Running: row.startStopCaption = "停止"; break;
@@ -105,7 +108,7 @@ RowStatus RowStatus::of(const ServerReport& report) {
     row.restarts = std::to_string(report.restarts);
     row.tooltip = std::string("状态：") + stateText(row.state);
     if (report.exit) row.tooltip += "\n上次退出：" + lastExitSummary(*report.exit);
-    if (!report.startError.empty()) row.tooltip += "\n启动错误：" + report.startError;
+    if (!report.startError.empty()) row.tooltip += "\n启动错误：" + ReasonText::chinese(report.startError);
     row.tooltip += "\n重启次数：" + std::to_string(report.restarts);
     if (report.uptime > Clock::Duration::zero()) row.tooltip += "\n已运行：" + durationText(report.uptime);
     row.tooltip += std::string("\n") + kLegend;
