@@ -7,6 +7,8 @@
 
 #include <map>
 
+#include "ui/model/ReasonText.h"
+#include "ui/model/RecentEvents.h"
 #include "ui/model/RowStatus.h"
 #include "ui/model/UsageMeter.h"
 
@@ -124,6 +126,68 @@ TEST(RowTextTest, TheMeterTakesTheShareOfACoreBetweenTwoLooksAtOneProcess) {
     meter.measure(2, 300, t0);
     meter.forget([](std::int32_t index) { return index != 2; });
     EXPECT_EQ("", meter.cells(2, 300).memory);
+}
+
+TEST(RowTextTest, ReasonsFromTheSystemAndTheTransferLibraryReadInChineseAndUnknownOnesStayAsTheyCame) {
+    const std::pair<const char*, const char*> reasons[] = {
+        {"cannot execute '/srv/game/gs': No such file or directory", "无法执行 '/srv/game/gs'：找不到文件或目录"},
+        {"cannot execute '/srv/game/gs': Permission denied", "无法执行 '/srv/game/gs'：权限不足"},
+        {"cannot change to the working directory '/srv/x': Not a directory", "无法进入工作目录 '/srv/x'：不是目录"},
+        {"cannot start a process: Resource temporarily unavailable", "无法启动进程：资源暂时不可用"},
+        {"The system cannot find the file specified.", "系统找不到指定的文件。"},
+        {"Couldn't connect to server", "无法连接到服务器"},
+        {"GET http://127.0.0.1:8080/healthz: Timeout was reached", "GET http://127.0.0.1:8080/healthz: 连接超时"},
+        {"was killed by signal 9 (SIGKILL)", "被信号 9 (SIGKILL) 终止"},
+        {"was killed by signal 11 (SIGSEGV) (core dumped)", "被信号 11 (SIGSEGV) 终止（已转储核心）"},
+        {"exited with code 3", "退出码 3"},
+        {"exit status unknown (not started by this Procward)", "退出状态未知（非本程序启动）"},
+        {"HTTP 503 from /healthz", "HTTP 503 from /healthz"},
+        {"", ""}};
+    for (const auto& [english, chinese] : reasons) EXPECT_EQ(chinese, ReasonText::chinese(english)) << english;
+
+    // The row's tooltip and health tip, and the list of events, use them.
+    ServerReport report;
+    report.state = ServerState::Failing;
+    report.startError = "cannot execute '/srv/gs': No such file or directory";
+    EXPECT_NE(std::string::npos, RowStatus::of(report).tooltip.find("启动错误：无法执行 '/srv/gs'：找不到文件或目录"));
+    report.state = ServerState::Running;
+    report.health = HealthState::Unhealthy;
+    report.healthReason = "Couldn't connect to server";
+    EXPECT_EQ("健康检查失败: 无法连接到服务器", RowStatus::of(report).healthTip);
+
+    RecentEvents events;
+    AlertEvent failed;
+    failed.kind = AlertKind::StartFailed;
+    failed.index = 2;
+    failed.name = "gs2";
+    failed.time = 1000;
+    failed.reason = report.startError = "cannot execute '/srv/gs': No such file or directory";
+    events.add(failed);
+    AlertEvent down;
+    down.kind = AlertKind::ServerDown;
+    down.index = 2;
+    down.name = "gs2";
+    down.reason = "exited with code 3";
+    events.add(down);
+    events.add(down, "退出码 3（已转储核心）");
+    ASSERT_EQ(3u, events.entries().size());
+    EXPECT_EQ("进程退出（退出码 3（已转储核心）），将重启", events.entries()[0].what);
+    EXPECT_EQ("进程退出（退出码 3），将重启", events.entries()[1].what);
+    EXPECT_EQ((RecentEvents::Entry{1000, "gs2", "启动失败：无法执行 '/srv/gs'：找不到文件或目录"}),
+              events.entries()[2]);
+    // The last 200 are kept, the newest first.
+    for (int i = 0; i < 250; ++i) {
+        AlertEvent started;
+        started.kind = AlertKind::Restarted;
+        started.index = 1;
+        started.name = "gs1";
+        started.pid = 1000 + i;
+        events.add(started);
+    }
+    EXPECT_EQ(RecentEvents::kKept, events.entries().size());
+    EXPECT_EQ(253u, events.count());
+    EXPECT_EQ("重启成功，进程ID 1249", events.entries().front().what);
+    EXPECT_EQ("重启成功，进程ID 1050", events.entries().back().what);
 }
 
 }  // namespace

@@ -89,6 +89,11 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
     EXPECT_EQ("", ToU8(row(1).pidLabel->GetLabel()));
     EXPECT_EQ(cell, row(1).pidLabel->GetRect());
     EXPECT_FALSE(row(2).showsAlarm());
+    // Why the start failed reads in Chinese in the window, in English in the log.
+    const std::string tip = ToU8(row(1).pidLabel->GetToolTipText());
+    EXPECT_NE(std::string::npos, tip.find("启动错误：无法执行 '" + alphaProgram + "'：找不到文件或目录")) << tip;
+    EXPECT_EQ(std::string::npos, tip.find("No such file")) << tip;
+    EXPECT_NE(std::string::npos, log().find("No such file or directory"));
 
     // The program is back: the next attempt (after the back-off step of
     // the failed start) starts the server again.
