@@ -232,7 +232,15 @@ bool CProcwardDlg::OnInitDialog() {
     CreateColumnHeaders(m_headerStrip);
     m_rowArea = new RowArea(this);
     m_rowArea->setAcrossObserver([this](int across) { ScrollHeaders(across); });
-    SetMinClientSize(FromDIP(wxSize(MainLayout::kMinClientWidth, MainLayout::minClientHeight(g_rowOriginY))));
+    // The smallest size the layout wants, unless the screen is smaller (a
+    // small screen, or one scaled up): the window must fit it, frame and all.
+    wxSize minimum = FromDIP(wxSize(MainLayout::kMinClientWidth, MainLayout::minClientHeight(g_rowOriginY)));
+    if (const std::vector<wxRect> areas = workAreas(); !areas.empty()) {
+        const wxSize frame = FromDIP(wxSize(16, 48));
+        minimum.x = std::min(minimum.x, areas.front().width - frame.x);
+        minimum.y = std::min(minimum.y, areas.front().height - frame.y);
+    }
+    SetMinClientSize(minimum);
     // The first load makes the rows (listLoaded). A list that cannot be read
     // leaves the window without rows, and says why.
     const ListResult list = m_runtime->readList();

@@ -170,6 +170,12 @@ TEST_F(MainWindowSafetyTest, NinetyNineRowsFitTheScreenAndRowSixtyIsReachedByThe
         << notches << " view " << area->viewOrigin().y << " area " << area->GetClientSize().y << " button "
         << inContent(area, row->startStopButton).y << " virtual " << area->GetVirtualSize().y;
     EXPECT_GT(notches, 0);
+    // Every button of the row is in view without scrolling sideways.
+    EXPECT_EQ(0, area->viewOrigin().x);
+    for (wxWindow* button : {static_cast<wxWindow*>(row->startStopButton), static_cast<wxWindow*>(row->editButton),
+                             static_cast<wxWindow*>(row->deleteButton), static_cast<wxWindow*>(row->loadConfigButton),
+                             static_cast<wxWindow*>(row->openPathButton)})
+        EXPECT_TRUE(area->shows(inContent(area, button))) << button->GetId();
     // On screen where the area shows it, and the header did not move.
     const wxRect areaOnScreen(area->ClientToScreen(wxPoint(0, 0)), area->GetClientSize());
     const wxRect buttonOnScreen(row->startStopButton->GetScreenPosition(), row->startStopButton->GetSize());
