@@ -255,22 +255,31 @@ bool CProcwardDlg::OnInitDialog() {
 }
 
 void CProcwardDlg::CreateColumnHeaders(wxWindow* parent) {
-    // In the strip of the header, whose top is the header's top.
+    // In the strip of the header, whose top is the header's top. The name's
+    // header is made last, so that it is drawn over the others: it stays
+    // where it is, over the pinned names, while the others scroll under it.
     const int top = parent == this ? g_rowOriginY : 0;
-    for (int column = 0; column < MainLayout::kHeaders; ++column) {
+    m_headers.assign(MainLayout::kHeaders, nullptr);
+    for (int n = 1; n <= MainLayout::kHeaders; ++n) {
+        const int column = n % MainLayout::kHeaders;
         const MainLayout::Rect r = MainLayout::header(top, column);
         const wxRect placed = pixelsOf(*this, r);
-        m_headers.push_back(new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), placed.GetPosition(),
-                                             placed.GetSize(), wxST_NO_AUTORESIZE));
+        m_headers[static_cast<std::size_t>(column)] =
+            new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), placed.GetPosition(), placed.GetSize(),
+                             wxST_NO_AUTORESIZE);
     }
+    m_headers.front()->SetBackgroundColour(parent->GetBackgroundColour());
 }
 
 void CProcwardDlg::ScrollHeaders(int across) {
-    for (std::size_t column = 0; column < m_headers.size(); ++column) {
+    // The names stay in view: the header of their column and each row's
+    // name cell keep their place while the rest scrolls sideways.
+    for (std::size_t column = 1; column < m_headers.size(); ++column) {
         const MainLayout::Rect r = MainLayout::header(0, static_cast<int>(column));
         const wxRect placed = pixelsOf(*this, r);
         m_headers[column]->Move(placed.x - across, placed.y);
     }
+    for (const auto& [index, row] : m_rows) row->pinName();
 }
 
 void CProcwardDlg::ReloadServers() { supervisor().reload(); }

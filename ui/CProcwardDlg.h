@@ -191,6 +191,8 @@ public:
     // The strip of column headers (where the focus goes when the control
     // that had it is gone).
     wxWindow* headerStrip() { return m_headerStrip; }
+    // The column headers, left to right.
+    const std::vector<wxStaticText*>& columnHeaders() const { return m_headers; }
     // The work areas of the screens, the primary one first.
     static std::vector<wxRect> workAreas();
 

@@ -45,8 +45,7 @@ const wxColour ServerRow::kUnhealthyColour(240, 150, 0);
 
 ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
                      const RowStatus& cells, std::function<void()> changed)
-    : nameLabel(cell(parent, index, MainLayout::Name, name)),
-      commandLineLabel(cell(parent, index, MainLayout::CommandLine, commandline)),
+    : commandLineLabel(cell(parent, index, MainLayout::CommandLine, commandline)),
       pidLabel(cell(parent, index, MainLayout::Pid, cells.pid)),
       portsLabel(cell(parent, index, MainLayout::Ports, cells.ports)),
       startTimeLabel(cell(parent, index, MainLayout::StartTime, cells.startTime)),
@@ -61,10 +60,13 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
       deleteButton(button(parent, index, MainLayout::Delete, RowCommandKind::Delete, "删除")),
       loadConfigButton(button(parent, index, MainLayout::LoadConfig, RowCommandKind::LoadConfig, "加载配置")),
       openPathButton(button(parent, index, MainLayout::OpenPath, RowCommandKind::OpenPath, "打开路径")),
+      nameLabel(cell(parent, index, MainLayout::Name, name)),
       m_changed(std::move(changed)),
       m_shown(cells) {
     // A text cut to fit its cell is shown whole on hover.
     nameLabel->SetToolTip(U8(name));
+    // Opaque: the cells that scroll under it while it is pinned are hidden.
+    nameLabel->SetBackgroundColour(parent->GetBackgroundColour());
     commandLineLabel->SetToolTip(U8(commandline));
     pidLabel->SetToolTip(U8(cells.tooltip));
     portsLabel->SetToolTip(U8(cells.tooltip));
@@ -73,6 +75,13 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
     restartsLabel->SetToolTip(U8(cells.tooltip));
     showColour(cells.colour);
     showHealth(cells);
+}
+
+void ServerRow::pinName() {
+    // Unscrolled, its column's place is this place in the view too.
+    const wxPoint at = nameLabel->GetPosition();
+    const int left = nameLabel->GetParent()->FromDIP(MainLayout::kOriginX);
+    if (at.x != left) nameLabel->Move(left, at.y);
 }
 
 std::array<wxStaticText*, 10> ServerRow::cells() const {
@@ -129,7 +138,7 @@ void ServerRow::showHealth(const RowStatus& cells) {
         nameLabel->SetBackgroundColour(kUnhealthyColour);
         nameLabel->SetForegroundColour(*wxBLACK);
     } else {
-        nameLabel->SetBackgroundColour(wxNullColour);
+        nameLabel->SetBackgroundColour(nameLabel->GetParent()->GetBackgroundColour());
         nameLabel->SetForegroundColour(wxNullColour);
     }
     nameLabel->Refresh();

@@ -35,7 +35,6 @@ public:
     static const wxColour kUnhealthyColour;
     bool showsUnhealthy() const { return m_unhealthy; }
 
-    wxStaticText* nameLabel;
     wxStaticText* commandLineLabel;
     wxStaticText* pidLabel;
     wxStaticText* portsLabel;
@@ -52,6 +51,12 @@ public:
     wxButton* deleteButton;
     wxButton* loadConfigButton;
     wxButton* openPathButton;
+    // Made last, so that it is drawn over the others: it stays in view
+    // (pinned, with a background of its own) while the rows scroll sideways.
+    wxStaticText* nameLabel;
+    // Puts the name cell back at the left of the view after the rows
+    // scrolled sideways (where its column is when they are not scrolled).
+    void pinName();
 
 private:
     void showColour(RowColour colour);

@@ -111,6 +111,51 @@ TEST_F(MainWindowTest, RowsFollowTheirIndexesAndTheWindowFitsTheRecords) {
     EXPECT_LE(inContent(control(1427)).GetBottom(), height);
 }
 
+TEST_F(MainWindowTest, InAWindowNarrowerThanTheRowsTheNamesStayInViewWhileTheRowsScrollSideways) {
+    open("[" + server("alpha", "--role alpha") + "," + server("beta", "--role beta") + "]");
+    RowArea* area = dialog->rowArea();
+    // Made narrower as the operator drags its edge; the desktop may still be
+    // placing the newly shown window, which sizes it again meanwhile.
+    ASSERT_TRUE(runUntil([&] {
+        if (area->GetClientSize().x < dialog->FromDIP(MainLayout::kRowsClientWidth)) return true;
+        dialog->SetClientSize(dialog->FromDIP(wxSize(MainLayout::kMinClientWidth, 400)));
+        return false;
+    })) << area->GetClientSize().x;
+    ServerRow* row = dialog->row(2);
+    wxWindow* nameHeader = dialog->columnHeaders().front();
+    wxWindow* commandHeader = dialog->columnHeaders()[1];
+    const wxPoint nameAt = row->nameLabel->GetPosition(), headerAt = nameHeader->GetPosition();
+    const wxPoint commandAt = row->commandLineLabel->GetPosition(), commandHeaderAt = commandHeader->GetPosition();
+    EXPECT_EQ(dialog->FromDIP(MainLayout::kOriginX), nameAt.x);
+
+    // Scrolled to the far right (as the scroll bar or the keys do): the
+    // buttons come into view, the names and their header stay where they
+    // were, the other cells and headers move left under them.
+    // The toolkit tells the area of the scroll in its own time.
+    area->Scroll(10000, 0);
+    const int across = area->viewOrigin().x;
+    ASSERT_GT(across, 0);
+    ASSERT_TRUE(runUntil([&] { return commandHeader->GetPosition().x == commandHeaderAt.x - across; }));
+    EXPECT_TRUE(area->shows(
+        wxRect(area->CalcUnscrolledPosition(row->openPathButton->GetPosition()), row->openPathButton->GetSize())));
+    EXPECT_EQ(nameAt, row->nameLabel->GetPosition());
+    EXPECT_EQ(headerAt, nameHeader->GetPosition());
+    EXPECT_EQ(commandAt.x - across, row->commandLineLabel->GetPosition().x);
+    EXPECT_EQ(commandHeaderAt.x - across, commandHeader->GetPosition().x);
+    EXPECT_EQ("beta", labelOf(row->nameLabel));
+    // The right click on the pinned name is still its row's.
+    EXPECT_EQ(2, dialog->RowAt(row->nameLabel, wxDefaultPosition));
+
+    // A reload while scrolled keeps the new rows' names in view too.
+    dialog->ReloadServers();
+    EXPECT_EQ(nameAt.x, dialog->row(1)->nameLabel->GetPosition().x);
+    area->Scroll(0, 0);
+    ASSERT_TRUE(runUntil([&] { return commandHeader->GetPosition() == commandHeaderAt; }));
+    EXPECT_EQ(nameAt, dialog->row(2)->nameLabel->GetPosition());
+    EXPECT_EQ(commandAt, dialog->row(2)->commandLineLabel->GetPosition());
+    EXPECT_EQ(commandHeaderAt, commandHeader->GetPosition());
+}
+
 TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcessWithItsCountsClocksAndUsage) {
     writeFile(dir.file("procward.ini"), "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
     open("[" + server("alpha", "--role alpha") + "," + server("busy", "--spin") + "]");
