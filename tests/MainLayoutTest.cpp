@@ -10,10 +10,10 @@ TEST(MainLayoutTest, RowsSitThirtyPixelsApartBelowTheHeaderAndFitA1366PixelScree
     const int originY = MainLayout::originY(57);
     EXPECT_EQ(82, originY);
     EXPECT_EQ((Rect{23, 82, 120, 25}), MainLayout::header(originY, 0));
-    EXPECT_EQ((Rect{23 + 940, 82, 100, 25}), MainLayout::header(originY, MainLayout::kHeaders - 1));
+    EXPECT_EQ((Rect{23 + 966, 82, 100, 25}), MainLayout::header(originY, MainLayout::kHeaders - 1));
     EXPECT_EQ((Rect{23, 112, 120, 22}), MainLayout::rowControl(originY, 1, MainLayout::Name));
     EXPECT_EQ((Rect{23 + 126, 142, 100, 22}), MainLayout::rowControl(originY, 2, MainLayout::CommandLine));
-    EXPECT_EQ((Rect{23 + 940, 172, 60, 22}), MainLayout::rowControl(originY, 3, MainLayout::StartStop));
+    EXPECT_EQ((Rect{23 + 966, 172, 60, 22}), MainLayout::rowControl(originY, 3, MainLayout::StartStop));
     // The edit button stands left of the delete button.
     EXPECT_LT(MainLayout::rowControl(originY, 1, MainLayout::Edit).left,
               MainLayout::rowControl(originY, 1, MainLayout::Delete).left);
@@ -30,7 +30,7 @@ TEST(MainLayoutTest, RowsSitThirtyPixelsApartBelowTheHeaderAndFitA1366PixelScree
     // A whole row, buttons included, fits a window on a screen 1366 pixels
     // wide with its frame and a vertical scroll bar.
     const Rect last = MainLayout::rowControl(originY, 1, MainLayout::OpenPath);
-    EXPECT_EQ(MainLayout::kRowsClientWidth, last.left + last.width + 20);
+    EXPECT_EQ(MainLayout::kRowsClientWidth, last.left + last.width + 10);
     EXPECT_LE(MainLayout::kRowsClientWidth + 20 + 16, 1366);
 }
 

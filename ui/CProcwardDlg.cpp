@@ -268,7 +268,6 @@ void CProcwardDlg::CreateColumnHeaders(wxWindow* parent) {
             new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), placed.GetPosition(), placed.GetSize(),
                              wxST_NO_AUTORESIZE);
     }
-    m_headers.front()->SetBackgroundColour(parent->GetBackgroundColour());
 }
 
 void CProcwardDlg::ScrollHeaders(int across) {
@@ -279,7 +278,14 @@ void CProcwardDlg::ScrollHeaders(int across) {
         const wxRect placed = pixelsOf(*this, r);
         m_headers[column]->Move(placed.x - across, placed.y);
     }
-    for (const auto& [index, row] : m_rows) row->pinName();
+    for (const auto& [index, row] : m_rows) row->pinName(across > 0);
+    // Opaque while the other headers pass under it.
+    wxWindow* names = m_headers.front();
+    const wxColour background = across > 0 ? names->GetParent()->GetBackgroundColour() : wxNullColour;
+    if (names->GetBackgroundColour() != background) {
+        names->SetBackgroundColour(background);
+        names->Refresh();
+    }
 }
 
 void CProcwardDlg::ReloadServers() { supervisor().reload(); }
@@ -538,7 +544,7 @@ void CProcwardDlg::ArrangeControls() {
     m_reminder->SetSize(pixelsOf(*this, a.reminder));
     m_headerStrip->SetSize(pixelsOf(*this, a.header));
     m_rowArea->SetSize(pixelsOf(*this, a.rowArea));
-    m_rowArea->setContentSize(FromDIP(MainLayout::kNaturalClientWidth),
+    m_rowArea->setContentSize(FromDIP(MainLayout::kRowsClientWidth),
                               FromDIP(MainLayout::rowAreaContentHeight(highest)));
 }
 

@@ -65,8 +65,6 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
       m_shown(cells) {
     // A text cut to fit its cell is shown whole on hover.
     nameLabel->SetToolTip(U8(name));
-    // Opaque: the cells that scroll under it while it is pinned are hidden.
-    nameLabel->SetBackgroundColour(parent->GetBackgroundColour());
     commandLineLabel->SetToolTip(U8(commandline));
     pidLabel->SetToolTip(U8(cells.tooltip));
     portsLabel->SetToolTip(U8(cells.tooltip));
@@ -77,11 +75,14 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
     showHealth(cells);
 }
 
-void ServerRow::pinName() {
+void ServerRow::pinName(bool scrolled) {
     // Unscrolled, its column's place is this place in the view too.
     const wxPoint at = nameLabel->GetPosition();
     const int left = nameLabel->GetParent()->FromDIP(MainLayout::kOriginX);
     if (at.x != left) nameLabel->Move(left, at.y);
+    if (scrolled == m_pinned) return;
+    m_pinned = scrolled;
+    showNameBackground();
 }
 
 std::array<wxStaticText*, 10> ServerRow::cells() const {
@@ -134,11 +135,16 @@ void ServerRow::showHealth(const RowStatus& cells) {
     }
     if (cells.unhealthy == m_unhealthy) return;
     m_unhealthy = cells.unhealthy;
+    showNameBackground();
+}
+
+void ServerRow::showNameBackground() {
     if (m_unhealthy) {
         nameLabel->SetBackgroundColour(kUnhealthyColour);
         nameLabel->SetForegroundColour(*wxBLACK);
     } else {
-        nameLabel->SetBackgroundColour(nameLabel->GetParent()->GetBackgroundColour());
+        // Opaque while pinned: the cells that scroll under it are hidden.
+        nameLabel->SetBackgroundColour(m_pinned ? nameLabel->GetParent()->GetBackgroundColour() : wxNullColour);
         nameLabel->SetForegroundColour(wxNullColour);
     }
     nameLabel->Refresh();

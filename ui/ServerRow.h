@@ -55,8 +55,9 @@ public:
     // (pinned, with a background of its own) while the rows scroll sideways.
     wxStaticText* nameLabel;
     // Puts the name cell back at the left of the view after the rows
-    // scrolled sideways (where its column is when they are not scrolled).
-    void pinName();
+    // scrolled sideways (where its column is when they are not scrolled);
+    // while they are `scrolled`, it hides the cells that pass under it.
+    void pinName(bool scrolled);
 
 private:
     void showColour(RowColour colour);
@@ -66,4 +67,8 @@ private:
     RowStatus m_shown;
     RowColour m_colour = RowColour::Plain;
     bool m_unhealthy = false;
+    bool m_pinned = false;
+    // The name cell's background: its own colour while unhealthy, the
+    // area's while pinned over other cells, none otherwise.
+    void showNameBackground();
 };

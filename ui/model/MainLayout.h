@@ -53,14 +53,14 @@ constexpr std::array<Extent, kRowControls> kRowExtents{{{0, 120},
                                                         {399, 529},
                                                         {535, 605},
                                                         {611, 667},
-                                                        {673, 798},
-                                                        {804, 856},
-                                                        {862, 932},
-                                                        {940, 1000},
-                                                        {1006, 1066},
-                                                        {1072, 1132},
-                                                        {1138, 1198},
-                                                        {1204, 1264}}};
+                                                        {673, 828},
+                                                        {834, 882},
+                                                        {888, 958},
+                                                        {966, 1026},
+                                                        {1032, 1092},
+                                                        {1098, 1158},
+                                                        {1164, 1224},
+                                                        {1230, 1290}}};
 // Command ID base of each button (the ID is base + index).
 constexpr int kStartStopBase = 1024, kDeleteBase = 1124, kEditBase = 1224, kLoadConfigBase = 1324, kOpenPathBase = 1424;
 
@@ -74,10 +74,10 @@ constexpr std::array<Extent, kHeaders> kHeaderExtents{{{0, 120},
                                                        {399, 529},
                                                        {535, 605},
                                                        {611, 667},
-                                                       {673, 798},
-                                                       {804, 856},
-                                                       {862, 932},
-                                                       {940, 1040}}};
+                                                       {673, 828},
+                                                       {834, 882},
+                                                       {888, 958},
+                                                       {966, 1066}}};
 
 int originY(int groupBoxHeight);
 
@@ -114,7 +114,7 @@ constexpr int kRowAreaOriginY = -kHeaderHeight;
 constexpr int kNaturalClientWidth = kOriginX + 1470 + 20;
 // The rows themselves end further left: the client width they need
 // before they scroll sideways.
-constexpr int kRowsClientWidth = kOriginX + kRowExtents[OpenPath].right + 20;
+constexpr int kRowsClientWidth = kOriginX + kRowExtents[OpenPath].right + 10;
 // Below the row area: the bottom buttons and a margin.
 constexpr int kBelowRows = 25 + 15;
 // The row area keeps room for at least two rows.
