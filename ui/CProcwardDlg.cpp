@@ -279,8 +279,12 @@ void CProcwardDlg::ScrollHeaders(int across) {
         m_headers[column]->Move(placed.x - across, placed.y);
     }
     for (const auto& [index, row] : m_rows) row->pinName(across > 0);
-    // Opaque while the other headers pass under it.
+    // Opaque, and from the strip's edge, while the other headers pass under
+    // it (as the names do).
     wxWindow* names = m_headers.front();
+    const wxRect column = pixelsOf(*this, MainLayout::header(0, 0));
+    const wxRect placed = across > 0 ? wxRect(0, column.y, column.GetRight() + 1, column.height) : column;
+    if (names->GetRect() != placed) names->SetSize(placed);
     const wxColour background = across > 0 ? names->GetParent()->GetBackgroundColour() : wxNullColour;
     if (names->GetBackgroundColour() != background) {
         names->SetBackgroundColour(background);

@@ -76,10 +76,15 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
 }
 
 void ServerRow::pinName(bool scrolled) {
-    // Unscrolled, its column's place is this place in the view too.
-    const wxPoint at = nameLabel->GetPosition();
-    const int left = nameLabel->GetParent()->FromDIP(MainLayout::kOriginX);
-    if (at.x != left) nameLabel->Move(left, at.y);
+    // Unscrolled, its column's place is this place in the view too. Pinned,
+    // it covers the margin left of its column as well, so that nothing
+    // passes between it and the view's edge.
+    wxWindow* area = nameLabel->GetParent();
+    const MainLayout::Extent column = MainLayout::kRowExtents[MainLayout::Name];
+    const int left = scrolled ? 0 : area->FromDIP(MainLayout::kOriginX + column.left);
+    const int width = area->FromDIP(MainLayout::kOriginX + column.right) - left;
+    const wxRect at = nameLabel->GetRect();
+    if (at.x != left || at.width != width) nameLabel->SetSize(left, at.y, width, at.height);
     if (scrolled == m_pinned) return;
     m_pinned = scrolled;
     showNameBackground();
