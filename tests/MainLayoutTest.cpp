@@ -6,21 +6,32 @@ namespace {
 
 using MainLayout::Rect;
 
-TEST(MainLayoutTest, RowsSitThirtyPixelsApartBelowTheHeader) {
+TEST(MainLayoutTest, RowsSitThirtyPixelsApartBelowTheHeaderAndFitA1366PixelScreen) {
     const int originY = MainLayout::originY(57);
     EXPECT_EQ(82, originY);
-    EXPECT_EQ((Rect{23, 82, 200, 25}), MainLayout::header(originY, 0));
-    EXPECT_EQ((Rect{23 + 1130, 82, 100, 25}), MainLayout::header(originY, MainLayout::kHeaders - 1));
-    // The last exit takes the right of the command line's old width.
-    EXPECT_EQ((Rect{23 + 540, 82, 160, 25}), MainLayout::header(originY, 2));
-    EXPECT_EQ((Rect{23, 112, 200, 22}), MainLayout::rowControl(originY, 1, MainLayout::Name));
-    EXPECT_EQ((Rect{23 + 220, 142, 310, 22}), MainLayout::rowControl(originY, 2, MainLayout::CommandLine));
-    EXPECT_EQ((Rect{23 + 540, 142, 160, 22}), MainLayout::rowControl(originY, 2, MainLayout::LastExit));
-    EXPECT_EQ((Rect{23 + 1130, 172, 60, 22}), MainLayout::rowControl(originY, 3, MainLayout::StartStop));
+    EXPECT_EQ((Rect{23, 82, 120, 25}), MainLayout::header(originY, 0));
+    EXPECT_EQ((Rect{23 + 966, 82, 100, 25}), MainLayout::header(originY, MainLayout::kHeaders - 1));
+    EXPECT_EQ((Rect{23, 112, 120, 22}), MainLayout::rowControl(originY, 1, MainLayout::Name));
+    EXPECT_EQ((Rect{23 + 126, 142, 100, 22}), MainLayout::rowControl(originY, 2, MainLayout::CommandLine));
+    EXPECT_EQ((Rect{23 + 966, 172, 60, 22}), MainLayout::rowControl(originY, 3, MainLayout::StartStop));
     // The edit button stands left of the delete button.
     EXPECT_LT(MainLayout::rowControl(originY, 1, MainLayout::Edit).left,
               MainLayout::rowControl(originY, 1, MainLayout::Delete).left);
-    EXPECT_EQ((Rect{23 + 1410, 112, 60, 22}), MainLayout::rowControl(originY, 1, MainLayout::OpenPath));
+    // Left to right without overlaps; each cell has its header above it.
+    for (int c = 0; c + 1 < MainLayout::kRowControls; ++c) {
+        const Rect left = MainLayout::rowControl(originY, 1, static_cast<MainLayout::RowControl>(c));
+        const Rect right = MainLayout::rowControl(originY, 1, static_cast<MainLayout::RowControl>(c + 1));
+        EXPECT_LT(left.left + left.width, right.left) << c;
+        if (c < MainLayout::kHeaders - 1) {
+            EXPECT_EQ(left.left, MainLayout::header(originY, c).left) << c;
+            EXPECT_EQ(left.width, MainLayout::header(originY, c).width) << c;
+        }
+    }
+    // A whole row, buttons included, fits a window on a screen 1366 pixels
+    // wide with its frame and a vertical scroll bar.
+    const Rect last = MainLayout::rowControl(originY, 1, MainLayout::OpenPath);
+    EXPECT_EQ(MainLayout::kRowsClientWidth, last.left + last.width + 10);
+    EXPECT_LE(MainLayout::kRowsClientWidth + 20 + 16, 1366);
 }
 
 TEST(MainLayoutTest, WindowWithoutServersIsSizedToTheHeaderAlone) {
@@ -69,13 +80,15 @@ TEST(MainLayoutTest, ANarrowWindowMovesTheRightHandControlsLeftAndScrollsTheRows
     EXPECT_EQ((MainLayout::Rect{0, originY + 25, 1550, 95}), wide.rowArea);
     EXPECT_EQ(originY + 120, wide.bottomButtons[0].top);  // where the template puts them for three rows
     EXPECT_EQ(1378 - 225, wide.bottomButtons[0].left);
-    // 1366 pixels: everything right of the command line moves left, the
-    // rows scroll across (a scroll bar below them).
+    // 1366 pixels: everything right of the command line moves left; the
+    // rows still fit across.
     const auto narrow = MainLayout::arrange(originY, 3, 1350, 600, 540, 27, 1389, kReminder, 15);
     EXPECT_EQ(1350 - MainLayout::kNaturalClientWidth, narrow.shift);
     EXPECT_LE(narrow.topButtons[2].left + narrow.topButtons[2].width, 1350);
     EXPECT_LE(narrow.bottomButtons[4].left + narrow.bottomButtons[4].width, 1350);
-    EXPECT_EQ(95 + 15, narrow.rowArea.height);
+    EXPECT_EQ(95, narrow.rowArea.height);
+    // Narrower than the rows: they scroll across, a scroll bar below them.
+    EXPECT_EQ(95 + 15, MainLayout::arrange(originY, 3, 1200, 600, 540, 27, 1389, kReminder, 15).rowArea.height);
     EXPECT_EQ(wide.commandLineEditWidth + narrow.shift, narrow.commandLineEditWidth);
     // The reminder stays beside the captions when there is room; in the
     // narrow window the captions scroll and it would cover them, so it sits

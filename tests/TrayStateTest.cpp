@@ -15,14 +15,14 @@ RowStatus row(const std::string& name, ServerState state, RowColour colour = Row
 TEST(TrayStateTest, CountsRunningServersAsCtlDoesAndNamesUnhealthyAndDownOnesApart) {
     std::vector<RowStatus> rows;
     EXPECT_EQ((TrayState{0, 0, false, {}, {}}), TrayState::of(rows));
-    EXPECT_EQ("Procward: 0/0 运行中", TrayState::of(rows).tooltip());
+    EXPECT_EQ("Procward\n运行 0\n不健康 0\n停止 0", TrayState::of(rows).tooltip());
 
     rows.push_back(row("a", ServerState::Running));
     rows.push_back(row("b", ServerState::Stopping, RowColour::Busy));  // on its way down: not running
     rows.push_back(row("c", ServerState::Starting, RowColour::Busy));  // not confirmed yet: not running
-    rows.push_back(row("d", ServerState::Stopped));  // kept down by the operator: no alarm
+    rows.push_back(row("d", ServerState::Stopped));                    // kept down by the operator: no alarm
     EXPECT_EQ((TrayState{1, 4, false, {}, {}}), TrayState::of(rows));
-    EXPECT_EQ("Procward: 1/4 运行中", TrayState::of(rows).tooltip());
+    EXPECT_EQ("Procward\n运行 1\n不健康 0\n停止 3", TrayState::of(rows).tooltip());
 
     rows.push_back(row("crasher", ServerState::Backoff, RowColour::Alarm));
     rows.push_back(row("gone", ServerState::Failing, RowColour::Alarm));
@@ -31,13 +31,13 @@ TEST(TrayStateTest, CountsRunningServersAsCtlDoesAndNamesUnhealthyAndDownOnesApa
     rows.push_back(sick);
     const TrayState state = TrayState::of(rows);
     EXPECT_TRUE(state.alarm);
-    EXPECT_EQ("Procward: 1/7 运行中\n不健康：sick\n未运行：crasher, gone", state.tooltip());
+    EXPECT_EQ("Procward\n运行 1\n不健康 1\n停止 5\n不健康：sick\n未运行：crasher, gone", state.tooltip());
 }
 
 TEST(TrayStateTest, AlongListOfDownServersIsCut) {
     std::vector<RowStatus> rows;
     for (int i = 1; i <= 7; ++i) rows.push_back(row("s" + std::to_string(i), ServerState::Failing, RowColour::Alarm));
-    EXPECT_EQ("Procward: 0/7 运行中\n未运行：s1, s2, s3, s4, s5 等 7 个", TrayState::of(rows).tooltip());
+    EXPECT_EQ("Procward\n运行 0\n不健康 0\n停止 7\n未运行：s1, s2, s3, s4, s5 等 7 个", TrayState::of(rows).tooltip());
 }
 
 }  // namespace

@@ -35,8 +35,14 @@ TEST(WindowPlacementTest, ARememberedPlaceIsKeptOnAnyScreenAndIgnoredOffEveryScr
     // Partly off its screen, or larger than it: made to fit, moved inside.
     EXPECT_EQ((Box{366, 138, 1000, 600}), WindowPlacement::opening(Box{800, 400, 1000, 600}, fitted, {kLaptop}, kMinimum));
     EXPECT_EQ((Box{0, 0, 1366, 738}), WindowPlacement::opening(Box{10, 10, 3000, 2000}, fitted, {kLaptop}, kMinimum));
-    // Never below the minimum size.
+    // Never below the minimum size, unless the screen is: a 1280x720 screen
+    // scaled twice over has 640x360 to offer, and the window stays on it.
     EXPECT_EQ((Box{10, 10, 900, 300}), WindowPlacement::opening(Box{10, 10, 20, 20}, fitted, {kLaptop}, kMinimum));
+    const Box scaled{0, 0, 640, 336};
+    EXPECT_EQ((Box{0, 0, 640, 336}), WindowPlacement::opening(std::nullopt, fitted, {scaled}, kMinimum));
+    EXPECT_EQ((Box{0, 18, 640, 300}),
+              WindowPlacement::opening(std::nullopt, Box{0, 0, 1558, 200}, {scaled}, kMinimum));
+    EXPECT_EQ((Box{0, 0, 640, 336}), WindowPlacement::opening(Box{-258, 0, 1800, 900}, fitted, {scaled}, kMinimum));
 }
 
 TEST(WindowPlacementTest, MoreRowsMakeTheWindowTallerWithinItsScreenAndMoveItUpOnlyAsFarAsNeeded) {

@@ -6,6 +6,7 @@
 #include <wx/app.h>
 #include <wx/display.h>
 #include <wx/evtloop.h>
+#include <wx/listctrl.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
@@ -25,6 +26,7 @@
 #include "ui/ApplicationCaption.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CEditSvrProcessDlg.h"
+#include "ui/CRecentEventsDlg.h"
 #include "ui/CRestoreListDlg.h"
 #include "ui/CSettingDlg.h"
 #include "ui/DialogTemplate.h"
@@ -49,8 +51,8 @@ std::string missingPathMessage(const std::string& directory) { return "路径" +
 const char* const kListNotSaved = "服务器列表保存失败：";
 const char* const kListNotRead = "服务器列表无法读取，现在没有监控任何服务器：";
 
-const char* const kColumnHeaders[MainLayout::kHeaders] = {"名称",     "命令行",   "上次退出", "进程ID",
-                                                          "监听端口", "启动时间", "管理操作"};
+const char* const kColumnHeaders[MainLayout::kHeaders] = {
+    "名称", "命令行", "进程ID", "监听端口", "启动时间", "运行时长", "重启次数", "上次退出", "CPU", "内存", "管理操作"};
 
 WindowPlacement::Box boxOf(const wxRect& r) { return {r.x, r.y, r.width, r.height}; }
 wxRect rectOf(const WindowPlacement::Box& b) { return wxRect(b.x, b.y, b.width, b.height); }
@@ -139,6 +141,7 @@ CProcwardDlg::~CProcwardDlg() {
     // worker threads, which wake this window) before the window too.
     m_rows.clear();
     if (m_runtime) m_runtime->supervisor().removeObserver(this);
+    if (m_runtime) m_runtime->supervisor().removeAlertSink(this);
     m_runtime.reset();
     m_testMails.reset();
     if (m_tray) {
@@ -172,11 +175,13 @@ void CProcwardDlg::CreateTemplateControls() {
     t.button(IDC_LOAD_ALL, "全部加载", 933, 186, 40, 15);
     t.button(IDC_OPEN_ALL, "全部打开", 981, 186, 40, 15);
     t.button(IDC_RESTORE, "恢复", 740, 186, 40, 15);
+    t.button(IDC_EVENTS, "最近事件", 692, 186, 40, 15);
     const std::pair<int, const char*> tips[] = {
         {IDC_LOAD_ALL, "运行每个服务器目录中的加载配置批处理文件（先询问）"},
         {IDC_OPEN_ALL, "在文件管理器中打开服务器所在的文件夹，每个文件夹一次（先询问）"},
         {IDC_UPDATE_TIME, "运行第一个服务器目录中的更新时间批处理文件"},
         {IDC_RESTORE, "从修改前保存的副本中恢复服务器列表"},
+        {IDC_EVENTS, "最近 200 个事件：进程退出、重启、停止、启动失败、健康检查"},
         {IDC_STOP_ALL, "停止全部服务器，停止后不会自动重启（先询问）"}};
     for (const auto& [id, tip] : tips) FindWindow(id)->SetToolTip(U8(tip));
     // No default button: Enter acts in the add strip (添加) and in dialogs
@@ -188,7 +193,7 @@ void CProcwardDlg::CreateTemplateControls() {
         {IDC_DELETE_ALL, &CProcwardDlg::OnDeleteAll}, {IDC_LOAD_ALL, &CProcwardDlg::OnLoadAll},
         {IDC_OPEN_ALL, &CProcwardDlg::OnOpenAll},     {IDC_ADD, &CProcwardDlg::OnAdd},
         {IDC_BROWSE, &CProcwardDlg::OnBrowse},        {IDC_UPDATE_TIME, &CProcwardDlg::OnUpdateTime},
-        {IDC_RESTORE, &CProcwardDlg::OnRestore}};
+        {IDC_RESTORE, &CProcwardDlg::OnRestore},      {IDC_EVENTS, &CProcwardDlg::OnRecentEvents}};
     for (const auto& [id, handler] : handlers)
         Bind(
             wxEVT_BUTTON, [this, handler = handler](wxCommandEvent&) { (this->*handler)(); }, id);
@@ -211,6 +216,7 @@ bool CProcwardDlg::OnInitDialog() {
     // window's thread to run the runtime; every check and command runs here.
     m_runtime = std::make_unique<Runtime>([this] { CallAfter(&CProcwardDlg::RunSupervisor); });
     m_runtime->supervisor().addObserver(this);
+    m_runtime->supervisor().addAlertSink(this);
 
     if (RegisterAutoRun() == AutoRunResult::ShowMessage) ShowMessage(kAutoRunFailedMessage, ToU8(ApplicationCaption()));
 
@@ -226,7 +232,15 @@ bool CProcwardDlg::OnInitDialog() {
     CreateColumnHeaders(m_headerStrip);
     m_rowArea = new RowArea(this);
     m_rowArea->setAcrossObserver([this](int across) { ScrollHeaders(across); });
-    SetMinClientSize(FromDIP(wxSize(MainLayout::kMinClientWidth, MainLayout::minClientHeight(g_rowOriginY))));
+    // The smallest size the layout wants, unless the screen is smaller (a
+    // small screen, or one scaled up): the window must fit it, frame and all.
+    wxSize minimum = FromDIP(wxSize(MainLayout::kMinClientWidth, MainLayout::minClientHeight(g_rowOriginY)));
+    if (const std::vector<wxRect> areas = workAreas(); !areas.empty()) {
+        const wxSize frame = FromDIP(wxSize(16, 48));
+        minimum.x = std::min(minimum.x, areas.front().width - frame.x);
+        minimum.y = std::min(minimum.y, areas.front().height - frame.y);
+    }
+    SetMinClientSize(minimum);
     // The first load makes the rows (listLoaded). A list that cannot be read
     // leaves the window without rows, and says why.
     const ListResult list = m_runtime->readList();
@@ -241,21 +255,40 @@ bool CProcwardDlg::OnInitDialog() {
 }
 
 void CProcwardDlg::CreateColumnHeaders(wxWindow* parent) {
-    // In the strip of the header, whose top is the header's top.
+    // In the strip of the header, whose top is the header's top. The name's
+    // header is made last, so that it is drawn over the others: it stays
+    // where it is, over the pinned names, while the others scroll under it.
     const int top = parent == this ? g_rowOriginY : 0;
-    for (int column = 0; column < MainLayout::kHeaders; ++column) {
+    m_headers.assign(MainLayout::kHeaders, nullptr);
+    for (int n = 1; n <= MainLayout::kHeaders; ++n) {
+        const int column = n % MainLayout::kHeaders;
         const MainLayout::Rect r = MainLayout::header(top, column);
         const wxRect placed = pixelsOf(*this, r);
-        m_headers.push_back(new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), placed.GetPosition(),
-                                             placed.GetSize(), wxST_NO_AUTORESIZE));
+        m_headers[static_cast<std::size_t>(column)] =
+            new wxStaticText(parent, wxID_STATIC, U8(kColumnHeaders[column]), placed.GetPosition(), placed.GetSize(),
+                             wxST_NO_AUTORESIZE);
     }
 }
 
 void CProcwardDlg::ScrollHeaders(int across) {
-    for (std::size_t column = 0; column < m_headers.size(); ++column) {
+    // The names stay in view: the header of their column and each row's
+    // name cell keep their place while the rest scrolls sideways.
+    for (std::size_t column = 1; column < m_headers.size(); ++column) {
         const MainLayout::Rect r = MainLayout::header(0, static_cast<int>(column));
         const wxRect placed = pixelsOf(*this, r);
         m_headers[column]->Move(placed.x - across, placed.y);
+    }
+    for (const auto& [index, row] : m_rows) row->pinName(across > 0);
+    // Opaque, and from the strip's edge, while the other headers pass under
+    // it (as the names do).
+    wxWindow* names = m_headers.front();
+    const wxRect column = pixelsOf(*this, MainLayout::header(0, 0));
+    const wxRect placed = across > 0 ? wxRect(0, column.y, column.GetRight() + 1, column.height) : column;
+    if (names->GetRect() != placed) names->SetSize(placed);
+    const wxColour background = across > 0 ? names->GetParent()->GetBackgroundColour() : wxNullColour;
+    if (names->GetBackgroundColour() != background) {
+        names->SetBackgroundColour(background);
+        names->Refresh();
     }
 }
 
@@ -291,11 +324,31 @@ ServerRow* CProcwardDlg::row(std::int32_t index) {
     return found == m_rows.end() ? nullptr : found->second.get();
 }
 
-RowStatus CProcwardDlg::statusOf(const MonitoredServer& server) const { return RowStatus::of(server.report()); }
+RowStatus CProcwardDlg::statusOf(const MonitoredServer& server) const {
+    RowStatus status = RowStatus::of(server.report());
+    const UsageMeter::Cells usage = m_usage.cells(server.info().index, server.info().pid);
+    status.cpu = usage.cpu;
+    status.memory = usage.memory;
+    return status;
+}
+
+void CProcwardDlg::MeasureUsage() {
+    // Only while the window is shown: a hidden window reads nothing for the
+    // rows, and the checks never read these. What was read before it hid is
+    // dropped: a share over the hours it was hidden says nothing about now.
+    if (!IsShown() || IsIconized()) {
+        m_usage.forget([](std::int32_t) { return false; });
+        return;
+    }
+    const Clock::TimePoint now = SystemClock::Instance().now();
+    for (const auto& [index, server] : supervisor().servers()) m_usage.measure(index, server->info().pid, now);
+    m_usage.forget([this](std::int32_t index) { return supervisor().find(index) != nullptr; });
+}
 
 void CProcwardDlg::passEnded() {
-    // The running clocks (uptime, the next attempt) are shown as they are
-    // now, not as they were at the last change.
+    MeasureUsage();
+    // The running clocks (uptime, the next attempt) and the usage are shown
+    // as they are now, not as they were at the last change.
     for (const auto& [index, server] : supervisor().servers())
         if (ServerRow* shown = row(index)) shown->update(statusOf(*server));
     UpdateTray();
@@ -485,6 +538,7 @@ void CProcwardDlg::ArrangeControls() {
     for (int i = 0; i < 5; ++i)
         FindWindow(bottomIds[i])->SetSize(pixelsOf(*this, a.bottomButtons[static_cast<std::size_t>(i)]));
     FindWindow(IDC_RESTORE)->SetSize(pixelsOf(*this, a.restoreButton));
+    FindWindow(IDC_EVENTS)->SetSize(pixelsOf(*this, a.eventsButton));
     m_commandLineEdit->SetSize(editPixels.x, editPixels.y, FromDIP(a.commandLineEditWidth), editPixels.height);
     const int topIds[3] = {IDC_BROWSE, IDC_ADD, IDC_UPDATE_TIME};
     for (int i = 0; i < 3; ++i)
@@ -494,7 +548,7 @@ void CProcwardDlg::ArrangeControls() {
     m_reminder->SetSize(pixelsOf(*this, a.reminder));
     m_headerStrip->SetSize(pixelsOf(*this, a.header));
     m_rowArea->SetSize(pixelsOf(*this, a.rowArea));
-    m_rowArea->setContentSize(FromDIP(MainLayout::kNaturalClientWidth),
+    m_rowArea->setContentSize(FromDIP(MainLayout::kRowsClientWidth),
                               FromDIP(MainLayout::rowAreaContentHeight(highest)));
 }
 
@@ -640,9 +694,7 @@ void CProcwardDlg::OnContextMenu(wxContextMenuEvent& event) {
 
 std::int32_t CProcwardDlg::RowAt(wxWindow* control, const wxPoint& screenPoint) {
     for (const auto& [index, row] : m_rows)
-        for (wxWindow* cell : {static_cast<wxWindow*>(row->nameLabel), static_cast<wxWindow*>(row->commandLineLabel),
-                               static_cast<wxWindow*>(row->lastExitLabel), static_cast<wxWindow*>(row->pidLabel),
-                               static_cast<wxWindow*>(row->portsLabel), static_cast<wxWindow*>(row->startTimeLabel)})
+        for (wxWindow* cell : row->cells())
             if (cell == control) return index;
     if (control != m_rowArea || !m_rowArea) return -1;
     // Between the cells: the row whose band holds the point.
@@ -661,6 +713,34 @@ std::unique_ptr<wxMenu> CProcwardDlg::RowMenu(std::int32_t index) {
     menu->Append(IDM_RESTART, U8("重启"));
     menu->Append(IDM_VIEW_OUTPUT, U8("查看输出"));
     return menu;
+}
+
+void CProcwardDlg::alert(const AlertEvent& event) {
+    // How the process ended, in the window's words, from the record the
+    // event is about (the event itself carries it in English).
+    std::string exitText;
+    if (event.kind == AlertKind::ServerDown)
+        if (const MonitoredServer* server = supervisor().find(event.index))
+            if (const std::optional<LastExit>& exit = server->report().exit) exitText = RowStatus::lastExitText(*exit);
+    m_events.add(event, exitText);
+    if (CRecentEventsDlg* view = eventsView()) view->ShowEvents(m_events);
+}
+
+void CProcwardDlg::OnRecentEvents() { ShowRecentEvents(); }
+
+CRecentEventsDlg* CProcwardDlg::eventsView() {
+    for (wxWindow* child : GetChildren())
+        if (auto* view = dynamic_cast<CRecentEventsDlg*>(child); view && !view->closed()) return view;
+    return nullptr;
+}
+
+CRecentEventsDlg* CProcwardDlg::ShowRecentEvents() {
+    CRecentEventsDlg* view = eventsView();
+    if (!view) view = new CRecentEventsDlg(this, m_events);
+    view->Show();
+    view->Raise();
+    view->list()->SetFocus();
+    return view;
 }
 
 ServerOutputDlg* CProcwardDlg::outputView(std::int32_t index) {

@@ -13,9 +13,12 @@
 
 #include <map>
 
+#include "supervision/AlertSink.h"
 #include "supervision/Supervisor.h"
 #include "ui/model/AddServerForm.h"
+#include "ui/model/RecentEvents.h"
 #include "ui/model/RowStatus.h"
+#include "ui/model/UsageMeter.h"
 
 class FileChooser;
 class MailDelivery;
@@ -35,7 +38,9 @@ class wxGUIEventLoop;
 // the supervisor's commands. It is a top-level window with its own event
 // loop rather than a modal dialog: closing it only hides it, and on some
 // toolkits hiding a modal dialog ends its modal loop.
-class CProcwardDlg : public wxDialog, public SupervisorObserver {
+class CRecentEventsDlg;
+
+class CProcwardDlg : public wxDialog, public SupervisorObserver, public AlertSink {
 public:
     // Control IDs of the main window's template.
     enum : int {
@@ -52,6 +57,7 @@ public:
         IDC_BROWSE = 1010,
         IDC_UPDATE_TIME = 1011,
         IDC_RESTORE = 1012,
+        IDC_EVENTS = 1013,
     };
     // Commands of the window menu.
     static constexpr int IDM_ABOUTBOX = 0x0010;
@@ -123,6 +129,15 @@ public:
     // in the window.
     void listLoaded() override;
 
+    // The supervisor's events, kept for "最近事件".
+    void alert(const AlertEvent& event) override;
+    const RecentEvents& recentEvents() const { return m_events; }
+    // "最近事件": the list of the last events, opened (or raised).
+    CRecentEventsDlg* ShowRecentEvents();
+    void OnRecentEvents();
+    // The open list of events; nullptr when there is none.
+    CRecentEventsDlg* eventsView();
+
     // Row commands, by the index of the server.
     void ToggleServer(std::int32_t index);
     void DeleteServer(std::int32_t index);
@@ -176,6 +191,8 @@ public:
     // The strip of column headers (where the focus goes when the control
     // that had it is gone).
     wxWindow* headerStrip() { return m_headerStrip; }
+    // The column headers, left to right.
+    const std::vector<wxStaticText*>& columnHeaders() const { return m_headers; }
     // The work areas of the screens, the primary one first.
     static std::vector<wxRect> workAreas();
 
@@ -237,6 +254,11 @@ private:
     wxTimer m_countdown{this, kCountdownTimerId};
     // What a row shows of a record, now.
     RowStatus statusOf(const MonitoredServer& server) const;
+    // What the servers' processes use, looked at after each check pass
+    // while the window is shown.
+    UsageMeter m_usage;
+    RecentEvents m_events;
+    void MeasureUsage();
     // Counts the stops down, once a second while there are any.
     void OnCountdown(wxTimerEvent& event);
     void FollowCountdowns();

@@ -15,6 +15,7 @@
 #include "ui/ApplicationCaption.h"
 #include "ui/CWebhookDlg.h"
 #include "ui/DialogTemplate.h"
+#include "ui/model/ReasonText.h"
 #include "ui/model/SettingsForm.h"
 #include "ui/model/WebhookForm.h"
 
@@ -267,7 +268,7 @@ void CSettingDlg::OnBnClickedTest(wxCommandEvent&) {
 }
 
 std::string CSettingDlg::testMailFailedMessage(const std::string& error) {
-    return std::string(kTestMailFailed) + "\n原因：" + error;
+    return std::string(kTestMailFailed) + "\n原因：" + ReasonText::chinese(error);
 }
 
 void CSettingDlg::OnTestMailDone(bool sent, const std::string& error) {

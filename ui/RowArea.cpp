@@ -12,7 +12,8 @@ RowArea::RowArea(wxWindow* parent)
 void RowArea::setContentSize(int width, int height) {
     SetVirtualSize(width, height);
     // A change of size may have moved the view (fewer rows); the headers follow.
-    if (across_) across_(viewOrigin().x);
+    across_at_ = viewOrigin().x;
+    if (across_) across_(across_at_);
 }
 
 wxPoint RowArea::viewOrigin() const {
@@ -28,5 +29,8 @@ bool RowArea::shows(const wxRect& rect) const {
 
 void RowArea::ScrollWindow(int dx, int dy, const wxRect* rect) {
     wxScrolledWindow::ScrollWindow(dx, dy, rect);
-    if (dx != 0 && across_) across_(viewOrigin().x);
+    // The view's start is updated only after the content has moved: the
+    // distance moved is what tells where the view is now.
+    across_at_ -= dx;
+    if (dx != 0 && across_) across_(across_at_);
 }

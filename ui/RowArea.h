@@ -30,6 +30,7 @@ public:
 
 private:
     std::function<void(int)> across_;
+    int across_at_ = 0;  // the horizontal scroll position, in pixels
     // The units in this monitor's pixels.
     int line_ = kLine, column_ = kColumn;
 };

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <vector>
 
+#include <wx/checkbox.h>
 #include <wx/filename.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
@@ -66,6 +67,12 @@ ServerOutputDlg::ServerOutputDlg(wxWindow* parent, std::int32_t index, const std
     wxFont fixed = wxSystemSettings::GetFont(wxSYS_ANSI_FIXED_FONT);
     if (fixed.IsOk()) m_linesText->SetFont(fixed);
     wxButton* folder = layout.button(kOpenFolderId, "打开所在文件夹", 7, 241, 70, 14);
+    const wxRect followRect = layout.rect(84, 243, 34, 10);
+    m_followCheck = new wxCheckBox(this, kFollowCheckId, U8("跟随"), followRect.GetPosition(), followRect.GetSize());
+    m_followCheck->SetValue(true);
+    layout.label(wxID_STATIC, "查找：", 124, 243, 22, 8);
+    m_findText = layout.edit(kFindTextId, 148, 241, 120, 14, wxTE_PROCESS_ENTER);
+    layout.button(kFindNextId, "查找下一个", 272, 241, 50, 14);
     layout.button(wxID_CANCEL, "关闭", 363, 241, 50, 14)->SetDefault();
     SetEscapeId(wxID_CANCEL);
 
@@ -80,10 +87,36 @@ ServerOutputDlg::ServerOutputDlg(wxWindow* parent, std::int32_t index, const std
     });
     Bind(
         wxEVT_TIMER, [this](wxTimerEvent&) { FollowOutput(); }, kFollowTimerId);
-    // Escape closes the view wherever its focus is, and goes no further.
+    Bind(
+        wxEVT_CHECKBOX, [this](wxCommandEvent&) { SetFollowing(m_followCheck->GetValue()); }, kFollowCheckId);
+    // Moving up in the lines, by key or wheel, is reading back: the view
+    // stops following at once.
+    m_linesText->Bind(wxEVT_KEY_DOWN, [this](wxKeyEvent& event) {
+        const int key = event.GetKeyCode();
+        if (key == WXK_UP || key == WXK_PAGEUP || key == WXK_HOME || key == WXK_NUMPAD_UP || key == WXK_NUMPAD_PAGEUP ||
+            key == WXK_NUMPAD_HOME)
+            PauseFollowing();
+        event.Skip();
+    });
+    m_linesText->Bind(wxEVT_MOUSEWHEEL, [this](wxMouseEvent& event) {
+        if (event.GetWheelRotation() > 0 && event.GetWheelAxis() == wxMOUSE_WHEEL_VERTICAL) PauseFollowing();
+        event.Skip();
+    });
+    const auto find = [this](wxCommandEvent&) {
+        if (!FindNext(ToU8(m_findText->GetValue()))) wxBell();
+    };
+    Bind(wxEVT_BUTTON, find, kFindNextId);
+    Bind(wxEVT_TEXT_ENTER, find, kFindTextId);
+    // Escape closes the view wherever its focus is, and goes no further;
+    // Ctrl+F goes to the search box.
     Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
         if (event.GetKeyCode() == WXK_ESCAPE) {
             Close();
+            return;
+        }
+        if (event.GetKeyCode() == 'F' && event.GetModifiers() == wxMOD_CONTROL) {
+            m_findText->SetFocus();
+            m_findText->SelectAll();
             return;
         }
         event.Skip();
@@ -91,13 +124,16 @@ ServerOutputDlg::ServerOutputDlg(wxWindow* parent, std::int32_t index, const std
 
     folder->Enable(!m_source.file.empty());
     if (!m_source.note.empty()) {
+        for (wxWindow* control :
+             {static_cast<wxWindow*>(m_followCheck), static_cast<wxWindow*>(m_findText), FindWindow(kFindNextId)})
+            control->Disable();
         m_fileLabel->SetLabelText(U8("文件：" + m_source.file));
         if (m_source.file.empty()) m_fileLabel->Hide();
         m_linesText->ChangeValue(U8(m_source.note));
         m_linesText->Disable();
         return;
     }
-    m_fileLabel->SetLabelText(U8("文件：" + m_source.file));
+    ShowPending();
     // The follower starts at the file's end as it is now; the first lines
     // are those before that end, so none is shown twice or missed.
     m_follower = std::make_unique<OutputFollower>(m_source.file);
@@ -128,20 +164,102 @@ void ServerOutputDlg::Append(const std::string& bytes) {
     const std::string lines = m_partial.substr(0, end + 1);
     m_partial.erase(0, end + 1);
     wxString text;
+    int count = 0;
     std::size_t from = 0;
     while (from < lines.size()) {
         const std::size_t to = lines.find('\n', from);
         text += shown(lines.substr(from, to - from));
         text += '\n';
-        ++m_lines;
+        ++count;
         from = to + 1;
     }
-    m_linesText->AppendText(text);
+    // Followed only while the end is in view: a view scrolled up to read
+    // stops following. While it does not follow, the lines shown stay as
+    // they are, so the view keeps its place exactly; what comes meanwhile
+    // waits, and is shown once "跟随" is on again.
+    if (m_followCheck->GetValue() && !showsEnd()) PauseFollowing();
+    m_pending += text;
+    m_pendingLines += count;
+    if (!m_followCheck->GetValue()) {
+        ShowPending();
+        return;
+    }
+    ShowNewLines();
+}
+
+void ServerOutputDlg::ShowNewLines() {
+    if (m_pendingLines == 0) return;
+    m_linesText->AppendText(m_pending);
+    m_lines += m_pendingLines;
+    m_pending.clear();
+    m_pendingLines = 0;
     if (m_lines > kKeptLines) {
         const long cut = m_linesText->XYToPosition(0, m_lines - kKeptLines);
         if (cut > 0) m_linesText->Remove(0, cut);
         m_lines = kKeptLines;
     }
+    m_linesText->SetInsertionPointEnd();
+    m_linesText->ShowPosition(m_linesText->GetLastPosition());
+    ShowPending();
+}
+
+void ServerOutputDlg::ShowPending() {
+    std::string label = "文件：" + m_source.file;
+    if (m_pendingLines > 0) label += "    （已暂停跟随，另有 " + std::to_string(m_pendingLines) + " 行新输出）";
+    if (ToU8(m_fileLabel->GetLabelText()) != label) m_fileLabel->SetLabelText(U8(label));
+}
+
+void ServerOutputDlg::PauseFollowing() {
+    if (!m_followCheck->GetValue()) return;
+    m_followCheck->SetValue(false);
+    ShowPending();
+}
+
+bool ServerOutputDlg::following() const { return m_followCheck->GetValue(); }
+
+void ServerOutputDlg::SetFollowing(bool on) {
+    if (!on) {
+        PauseFollowing();
+        return;
+    }
+    m_followCheck->SetValue(true);
+    ShowNewLines();
+    m_linesText->SetInsertionPointEnd();
+    m_linesText->ShowPosition(m_linesText->GetLastPosition());
+}
+
+long ServerOutputDlg::firstShownPosition() const {
+    long position = 0;
+    const wxTextCtrlHitTestResult hit = m_linesText->HitTest(wxPoint(1, 1), &position);
+    return hit == wxTE_HT_UNKNOWN ? 0 : position;
+}
+
+bool ServerOutputDlg::showsEnd() const {
+    const wxSize size = m_linesText->GetClientSize();
+    long position = 0;
+    const wxTextCtrlHitTestResult hit = m_linesText->HitTest(wxPoint(1, size.y - 2), &position);
+    if (hit == wxTE_HT_UNKNOWN || hit == wxTE_HT_BELOW) return true;
+    // The last line holds nothing (the text ends with a line's end): the
+    // line before it counts as the end.
+    long column = 0, line = 0;
+    if (!m_linesText->PositionToXY(position, &column, &line)) return true;
+    return line + 2 >= m_linesText->GetNumberOfLines();
+}
+
+bool ServerOutputDlg::FindNext(const std::string& text) {
+    if (text.empty()) return false;
+    const wxString lines = m_linesText->GetValue().Lower();
+    const wxString wanted = U8(text).Lower();
+    long from = 0, to = 0;
+    m_linesText->GetSelection(&from, &to);
+    std::size_t at = lines.find(wanted, static_cast<std::size_t>(to));
+    if (at == wxString::npos) at = lines.find(wanted);
+    if (at == wxString::npos) return false;
+    PauseFollowing();
+    const long start = static_cast<long>(at);
+    m_linesText->SetSelection(start, start + static_cast<long>(wanted.length()));
+    m_linesText->ShowPosition(start);
+    return true;
 }
 
 void ServerOutputDlg::OpenFolder() {

@@ -10,6 +10,7 @@ class MonitoredServer;
 class OutputFollower;
 class wxStaticText;
 class wxTextCtrl;
+class wxCheckBox;
 
 // The recent output of one server, read-only: the last lines of its output
 // file, then what the server appends while the view is open (a timer reads
@@ -17,6 +18,10 @@ class wxTextCtrl;
 // window up; rotations are followed). Where the server's output is not in a
 // file (discarded, not kept, a process found running rather than started
 // here) the view says so instead. "打开所在文件夹" opens the file's folder.
+// While "跟随" is on and the lines are scrolled to their end, new lines
+// scroll into view; scrolled up (which turns "跟随" off) or with it off, the
+// view keeps its place and the new lines wait (their count is shown) until
+// "跟随" is on again. "查找" finds the next line holding a text.
 // It is modeless: the main window goes on while it is open, and it
 // destroys itself when closed.
 class ServerOutputDlg : public wxDialog {
@@ -26,6 +31,9 @@ public:
     static constexpr int kLinesId = 1021;
     static constexpr int kOpenFolderId = 1022;
     static constexpr int kFollowTimerId = 3;
+    static constexpr int kFollowCheckId = 1023;
+    static constexpr int kFindTextId = 1024;
+    static constexpr int kFindNextId = 1025;
 
     // Lines shown when the view opens.
     static constexpr std::size_t kFirstLines = 200;
@@ -57,6 +65,21 @@ public:
     bool showsNote() const { return !m_source.note.empty(); }
     // Takes what the server appended since the last look.
     void FollowOutput();
+    // Whether new lines scroll into view ("跟随"); turning it on goes to
+    // the end.
+    bool following() const;
+    // Lines that came while the view did not follow, not shown yet.
+    int waitingLines() const { return m_pendingLines; }
+    void SetFollowing(bool on);
+    // The position of the first character in view, and whether the last
+    // line is in view.
+    long firstShownPosition() const;
+    bool showsEnd() const;
+    // Selects and scrolls to the next occurrence of `text` after the
+    // selection (from the top again after the last), letter case ignored;
+    // "跟随" goes off so that the find stays in view. False when the lines
+    // hold no such text.
+    bool FindNext(const std::string& text);
     // Opens the folder of the file; a box says when it does not exist.
     void OpenFolder();
     // The keyboard goes to the view as it opens or is raised: Escape then
@@ -65,6 +88,11 @@ public:
 
 private:
     void Append(const std::string& bytes);
+    // Shows the lines that waited, and the end.
+    void ShowNewLines();
+    // Says beside the file's name how many lines wait while not following.
+    void ShowPending();
+    void PauseFollowing();
 
     std::int32_t m_index;
     Source m_source;
@@ -72,8 +100,13 @@ private:
     // The end of a line cut by the last look, kept until the rest comes.
     std::string m_partial;
     int m_lines = 0;
+    // Lines that came while the view did not follow.
+    wxString m_pending;
+    int m_pendingLines = 0;
     bool m_closed = false;
     wxStaticText* m_fileLabel;
     wxTextCtrl* m_linesText;
+    wxCheckBox* m_followCheck;
+    wxTextCtrl* m_findText;
     wxTimer m_timer{this, kFollowTimerId};
 };

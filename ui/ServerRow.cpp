@@ -45,18 +45,22 @@ const wxColour ServerRow::kUnhealthyColour(240, 150, 0);
 
 ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const std::string& commandline,
                      const RowStatus& cells, std::function<void()> changed)
-    : nameLabel(cell(parent, index, MainLayout::Name, name)),
-      commandLineLabel(cell(parent, index, MainLayout::CommandLine, commandline)),
-      lastExitLabel(cell(parent, index, MainLayout::LastExit, cells.lastExit)),
+    : commandLineLabel(cell(parent, index, MainLayout::CommandLine, commandline)),
       pidLabel(cell(parent, index, MainLayout::Pid, cells.pid)),
       portsLabel(cell(parent, index, MainLayout::Ports, cells.ports)),
       startTimeLabel(cell(parent, index, MainLayout::StartTime, cells.startTime)),
+      uptimeLabel(cell(parent, index, MainLayout::Uptime, cells.uptime)),
+      restartsLabel(cell(parent, index, MainLayout::Restarts, cells.restarts)),
+      lastExitLabel(cell(parent, index, MainLayout::LastExit, cells.lastExit)),
+      cpuLabel(cell(parent, index, MainLayout::Cpu, cells.cpu)),
+      memoryLabel(cell(parent, index, MainLayout::Memory, cells.memory)),
       startStopButton(
           button(parent, index, MainLayout::StartStop, RowCommandKind::Toggle, cells.startStopCaption.c_str())),
       editButton(button(parent, index, MainLayout::Edit, RowCommandKind::Edit, "编辑")),
       deleteButton(button(parent, index, MainLayout::Delete, RowCommandKind::Delete, "删除")),
       loadConfigButton(button(parent, index, MainLayout::LoadConfig, RowCommandKind::LoadConfig, "加载配置")),
       openPathButton(button(parent, index, MainLayout::OpenPath, RowCommandKind::OpenPath, "打开路径")),
+      nameLabel(cell(parent, index, MainLayout::Name, name)),
       m_changed(std::move(changed)),
       m_shown(cells) {
     // A text cut to fit its cell is shown whole on hover.
@@ -65,14 +69,36 @@ ServerRow::ServerRow(wxWindow* parent, int index, const std::string& name, const
     pidLabel->SetToolTip(U8(cells.tooltip));
     portsLabel->SetToolTip(U8(cells.tooltip));
     lastExitLabel->SetToolTip(U8(cells.tooltip));
+    uptimeLabel->SetToolTip(U8(cells.tooltip));
+    restartsLabel->SetToolTip(U8(cells.tooltip));
     showColour(cells.colour);
     showHealth(cells);
 }
 
+void ServerRow::pinName(bool scrolled) {
+    // Unscrolled, its column's place is this place in the view too. Pinned,
+    // it covers the margin left of its column as well, so that nothing
+    // passes between it and the view's edge.
+    wxWindow* area = nameLabel->GetParent();
+    const MainLayout::Extent column = MainLayout::kRowExtents[MainLayout::Name];
+    const int left = scrolled ? 0 : area->FromDIP(MainLayout::kOriginX + column.left);
+    const int width = area->FromDIP(MainLayout::kOriginX + column.right) - left;
+    const wxRect at = nameLabel->GetRect();
+    if (at.x != left || at.width != width) nameLabel->SetSize(left, at.y, width, at.height);
+    if (scrolled == m_pinned) return;
+    m_pinned = scrolled;
+    showNameBackground();
+}
+
+std::array<wxStaticText*, 10> ServerRow::cells() const {
+    return {nameLabel,   commandLineLabel, pidLabel,      portsLabel, startTimeLabel,
+            uptimeLabel, restartsLabel,    lastExitLabel, cpuLabel,   memoryLabel};
+}
+
 ServerRow::~ServerRow() {
+    for (wxWindow* control : cells()) control->Destroy();
     for (wxWindow* control :
-         std::array<wxWindow*, 11>{nameLabel, commandLineLabel, lastExitLabel, pidLabel, portsLabel, startTimeLabel,
-                                   startStopButton, editButton, deleteButton, loadConfigButton, openPathButton})
+         std::array<wxWindow*, 5>{startStopButton, editButton, deleteButton, loadConfigButton, openPathButton})
         control->Destroy();
 }
 
@@ -85,17 +111,21 @@ void ServerRow::update(const RowStatus& cells) {
     if (cells.startStopCaption != m_shown.startStopCaption) startStopButton->SetLabel(U8(cells.startStopCaption));
     if (cells.startTime != m_shown.startTime) startTimeLabel->SetLabelText(U8(cells.startTime));
     if (cells.lastExit != m_shown.lastExit) lastExitLabel->SetLabelText(U8(cells.lastExit));
+    if (cells.uptime != m_shown.uptime) uptimeLabel->SetLabelText(U8(cells.uptime));
+    if (cells.restarts != m_shown.restarts) restartsLabel->SetLabelText(U8(cells.restarts));
+    if (cells.cpu != m_shown.cpu) cpuLabel->SetLabelText(U8(cells.cpu));
+    if (cells.memory != m_shown.memory) memoryLabel->SetLabelText(U8(cells.memory));
     if (cells.tooltip != m_shown.tooltip) {
-        pidLabel->SetToolTip(U8(cells.tooltip));
-        portsLabel->SetToolTip(U8(cells.tooltip));
-        lastExitLabel->SetToolTip(U8(cells.tooltip));
+        for (wxStaticText* label : {pidLabel, portsLabel, lastExitLabel, uptimeLabel, restartsLabel})
+            label->SetToolTip(U8(cells.tooltip));
     }
     showColour(cells.colour);
     showHealth(cells);
     const bool cellsChanged = cells.pid != m_shown.pid || cells.ports != m_shown.ports ||
                               cells.startStopCaption != m_shown.startStopCaption ||
                               cells.startTime != m_shown.startTime || cells.lastExit != m_shown.lastExit ||
-                              cells.colour != m_shown.colour || cells.unhealthy != m_shown.unhealthy;
+                              cells.restarts != m_shown.restarts || cells.colour != m_shown.colour ||
+                              cells.unhealthy != m_shown.unhealthy;
     m_shown = cells;
     if (cellsChanged && m_changed) m_changed();
 }
@@ -110,11 +140,16 @@ void ServerRow::showHealth(const RowStatus& cells) {
     }
     if (cells.unhealthy == m_unhealthy) return;
     m_unhealthy = cells.unhealthy;
+    showNameBackground();
+}
+
+void ServerRow::showNameBackground() {
     if (m_unhealthy) {
         nameLabel->SetBackgroundColour(kUnhealthyColour);
         nameLabel->SetForegroundColour(*wxBLACK);
     } else {
-        nameLabel->SetBackgroundColour(wxNullColour);
+        // Opaque while pinned: the cells that scroll under it are hidden.
+        nameLabel->SetBackgroundColour(m_pinned ? nameLabel->GetParent()->GetBackgroundColour() : wxNullColour);
         nameLabel->SetForegroundColour(wxNullColour);
     }
     nameLabel->Refresh();

@@ -74,7 +74,7 @@ TEST_F(MainWindowCtlTest, AStopFromCtlOrFromTheWindowIsSeenByBoth) {
     EXPECT_EQ("", ToU8(row(2).pidLabel->GetLabel()));
     EXPECT_EQ("启动", labelOf(control(1026)));
     EXPECT_FALSE(row(2).showsAlarm());
-    EXPECT_EQ("Procward: 2/3 运行中", tray->tooltip());
+    EXPECT_EQ("Procward\n运行 2\n不健康 0\n停止 1", tray->tooltip());
     EXPECT_FALSE(tray->showsAlarm());
 
     // The window stops gamma: ctl sees it down and kept down.
@@ -96,7 +96,7 @@ TEST_F(MainWindowCtlTest, AStopFromCtlOrFromTheWindowIsSeenByBoth) {
     EXPECT_EQ("0\nalpha is not running; it stays down\n", ctl({"stop", "alpha"}));
     EXPECT_FALSE(row(1).showsAlarm());
     EXPECT_FALSE(tray->showsAlarm());
-    EXPECT_EQ("Procward: 0/3 运行中", tray->tooltip());
+    EXPECT_EQ("Procward\n运行 0\n不健康 0\n停止 3", tray->tooltip());
     EXPECT_EQ("stopped", status("alpha"));
 
     // ctl starts beta again and the window's row shows its process.
@@ -107,7 +107,7 @@ TEST_F(MainWindowCtlTest, AStopFromCtlOrFromTheWindowIsSeenByBoth) {
     EXPECT_EQ(std::to_string(record(2).info().pid), ToU8(row(2).pidLabel->GetLabel()));
     EXPECT_EQ("停止", labelOf(control(1026)));
     // Running once its start is confirmed.
-    EXPECT_TRUE(runUntil([&] { return tray->tooltip() == "Procward: 1/3 运行中"; })) << tray->tooltip();
+    EXPECT_TRUE(runUntil([&] { return tray->tooltip() == "Procward\n运行 1\n不健康 0\n停止 2"; })) << tray->tooltip();
 }
 
 }  // namespace

@@ -170,6 +170,12 @@ TEST_F(MainWindowSafetyTest, NinetyNineRowsFitTheScreenAndRowSixtyIsReachedByThe
         << notches << " view " << area->viewOrigin().y << " area " << area->GetClientSize().y << " button "
         << inContent(area, row->startStopButton).y << " virtual " << area->GetVirtualSize().y;
     EXPECT_GT(notches, 0);
+    // Every button of the row is in view without scrolling sideways.
+    EXPECT_EQ(0, area->viewOrigin().x);
+    for (wxWindow* button : {static_cast<wxWindow*>(row->startStopButton), static_cast<wxWindow*>(row->editButton),
+                             static_cast<wxWindow*>(row->deleteButton), static_cast<wxWindow*>(row->loadConfigButton),
+                             static_cast<wxWindow*>(row->openPathButton)})
+        EXPECT_TRUE(area->shows(inContent(area, button))) << button->GetId();
     // On screen where the area shows it, and the header did not move.
     const wxRect areaOnScreen(area->ClientToScreen(wxPoint(0, 0)), area->GetClientSize());
     const wxRect buttonOnScreen(row->startStopButton->GetScreenPosition(), row->startStopButton->GetSize());
@@ -453,7 +459,7 @@ TEST_F(MainWindowSafetyTest, ACrashLoopingServerShowsNoDeadProcessAndTheTrayName
     EXPECT_EQ("退出码 3", ToU8(row->lastExitLabel->GetLabel()));
     EXPECT_NE(std::string::npos, tip.find(RowStatus::kLegend)) << tip;
     // The tray counts the running server only and names the one that is down.
-    EXPECT_EQ("Procward: 1/2 运行中\n未运行：crasher", dialog->trayIcon()->tooltip());
+    EXPECT_EQ("Procward\n运行 1\n不健康 0\n停止 1\n未运行：crasher", dialog->trayIcon()->tooltip());
     EXPECT_EQ(RowColour::Plain, dialog->row(1)->colour());
 }
 
@@ -473,7 +479,7 @@ TEST_F(MainWindowSafetyTest, AStopThatWaitsCountsDownAndKillNowEndsIt) {
     EXPECT_EQ(RowColour::Busy, dialog->row(1)->colour());
     EXPECT_TRUE(processAlive(pid));
     // The tooltip does not count a server on its way down as running.
-    EXPECT_EQ(0u, dialog->trayIcon()->tooltip().rfind("Procward: 0/1 运行中", 0));
+    EXPECT_EQ(0u, dialog->trayIcon()->tooltip().rfind("Procward\n运行 0\n不健康 0\n停止 1", 0));
 
     clickButton(dialog.get(), toggle);
     ASSERT_TRUE(runUntil([&] { return record(1).info().pid == 0; }));

@@ -9,8 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include "app/core/StatusBoard.h"
 #include "tests/gui/MainWindowFixture.h"
+#include <ctime>
+
+#include <wx/listctrl.h>
+
+#include "tests/gui/DialogDriving.h"
 #include "ui/CProcwardDlg.h"
+#include "ui/CRecentEventsDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/MainWindowGlobals.h"
 #include "ui/RowArea.h"
@@ -44,8 +51,9 @@ TEST_F(MainWindowTest, ShowsTheTemplateControlsWithTheirTexts) {
         }
     };
     collect(dialog.get());
-    for (const char* expected : {"名称：", "文件名：", "命令行：", "提示：请记住启动充值回调apache 服务器！", "名称",
-                                 "上次退出", "命令行", "进程ID", "监听端口", "启动时间", "管理操作"})
+    for (const char* expected :
+         {"名称：", "文件名：", "命令行：", "提示：请记住启动充值回调apache 服务器！", "名称", "命令行", "进程ID",
+          "监听端口", "启动时间", "运行时长", "重启次数", "上次退出", "CPU", "内存", "管理操作"})
         EXPECT_NE(statics.end(), std::find(statics.begin(), statics.end(), expected)) << expected;
     for (const auto& text : statics) EXPECT_FALSE(text.empty());
 
@@ -103,19 +111,86 @@ TEST_F(MainWindowTest, RowsFollowTheirIndexesAndTheWindowFitsTheRecords) {
     EXPECT_LE(inContent(control(1427)).GetBottom(), height);
 }
 
-TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
+TEST_F(MainWindowTest, InAWindowNarrowerThanTheRowsTheNamesStayInViewWhileTheRowsScrollSideways) {
+    open("[" + server("alpha", "--role alpha") + "," + server("beta", "--role beta") + "]");
+    RowArea* area = dialog->rowArea();
+    // Made narrower as the operator drags its edge; the desktop may still be
+    // placing the newly shown window, which sizes it again meanwhile.
+    ASSERT_TRUE(runUntil([&] {
+        if (area->GetClientSize().x < dialog->FromDIP(MainLayout::kRowsClientWidth)) return true;
+        dialog->SetClientSize(dialog->FromDIP(wxSize(MainLayout::kMinClientWidth, 400)));
+        return false;
+    })) << area->GetClientSize().x;
+    ServerRow* row = dialog->row(2);
+    wxWindow* nameHeader = dialog->columnHeaders().front();
+    wxWindow* commandHeader = dialog->columnHeaders()[1];
+    const wxPoint nameAt = row->nameLabel->GetPosition(), headerAt = nameHeader->GetPosition();
+    const wxPoint commandAt = row->commandLineLabel->GetPosition(), commandHeaderAt = commandHeader->GetPosition();
+    EXPECT_EQ(dialog->FromDIP(MainLayout::kOriginX), nameAt.x);
+
+    // Scrolled to the far right (as the scroll bar or the keys do): the
+    // buttons come into view, the names and their header stay where they
+    // were, the other cells and headers move left under them.
+    // The toolkit tells the area of the scroll in its own time.
+    area->Scroll(10000, 0);
+    const int across = area->viewOrigin().x;
+    ASSERT_GT(across, 0);
+    ASSERT_TRUE(runUntil([&] { return commandHeader->GetPosition().x == commandHeaderAt.x - across; }));
+    EXPECT_TRUE(area->shows(
+        wxRect(area->CalcUnscrolledPosition(row->openPathButton->GetPosition()), row->openPathButton->GetSize())));
+    // Pinned at the view's left edge, covering the margin before the column.
+    EXPECT_EQ(wxPoint(0, nameAt.y), row->nameLabel->GetPosition());
+    EXPECT_EQ(wxPoint(0, headerAt.y), nameHeader->GetPosition());
+    EXPECT_EQ(dialog->FromDIP(MainLayout::kOriginX + 120), row->nameLabel->GetSize().x);
+    EXPECT_EQ(commandAt.x - across, row->commandLineLabel->GetPosition().x);
+    EXPECT_EQ(commandHeaderAt.x - across, commandHeader->GetPosition().x);
+    EXPECT_EQ("beta", labelOf(row->nameLabel));
+    // The right click on the pinned name is still its row's.
+    EXPECT_EQ(2, dialog->RowAt(row->nameLabel, wxDefaultPosition));
+
+    // A reload while scrolled keeps the new rows' names in view too.
+    dialog->ReloadServers();
+    EXPECT_EQ(0, dialog->row(1)->nameLabel->GetPosition().x);
+    area->Scroll(0, 0);
+    ASSERT_TRUE(runUntil([&] { return commandHeader->GetPosition() == commandHeaderAt; }));
+    EXPECT_EQ(nameAt, dialog->row(2)->nameLabel->GetPosition());
+    EXPECT_EQ(headerAt, nameHeader->GetPosition());
+    EXPECT_EQ(commandAt, dialog->row(2)->commandLineLabel->GetPosition());
+    EXPECT_EQ(commandHeaderAt, commandHeader->GetPosition());
+}
+
+TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcessWithItsCountsClocksAndUsage) {
     writeFile(dir.file("procward.ini"), "[GENERAL]\nCHECK_SVR_STATUS_INTERVAL=1\n");
-    open("[" + server("alpha", "--role alpha") + "]");
+    open("[" + server("alpha", "--role alpha") + "," + server("busy", "--spin") + "]");
     const MonitoredServer& alpha = record(1);
     const int first = alpha.info().pid;
     ASSERT_GT(first, 0);
+    ServerRow* row = dialog->row(1);
     // One that dies sooner than an interval after its start counts as a
-    // failed start, which waits: this one has run longer.
-    ASSERT_TRUE(runUntil([&] { return alpha.runningFor() > std::chrono::seconds(1); }));
-    wxWindow* pidCell = dialog->row(1)->pidLabel;
+    // failed start, which waits: this one has run longer, and its row says
+    // so in whole seconds.
+    ASSERT_TRUE(runUntil([&] {
+        return labelOf(row->uptimeLabel).rfind("秒") != std::string::npos &&
+               alpha.runningFor() > std::chrono::seconds(2) && labelOf(row->uptimeLabel).rfind("0.", 0) != 0 &&
+               labelOf(row->uptimeLabel).rfind("1.", 0) != 0;
+    })) << labelOf(row->uptimeLabel);
+    wxWindow* pidCell = row->pidLabel;
     ASSERT_EQ(std::to_string(first), ToU8(pidCell->GetLabel()));
-    wxStaticText* lastExit = dialog->row(1)->lastExitLabel;
-    EXPECT_EQ("", ToU8(lastExit->GetLabel()));
+    EXPECT_EQ("0", labelOf(row->restartsLabel));
+    EXPECT_EQ("", labelOf(row->lastExitLabel));
+    // Usage after two looks at the same process: the spinning server keeps
+    // most of a core busy, the idle one hardly any; both hold memory.
+    const auto percent = [](ServerRow* r) {
+        const std::string text = labelOf(r->cpuLabel);
+        return text.empty() ? -1.0 : std::stod(text);
+    };
+    ASSERT_TRUE(runUntil([&] { return percent(dialog->row(2)) >= 30.0 && percent(row) >= 0; }))
+        << labelOf(dialog->row(2)->cpuLabel);
+    EXPECT_LT(percent(row), 30.0);
+    for (ServerRow* r : {row, dialog->row(2)}) {
+        const std::string memory = labelOf(r->memoryLabel);
+        EXPECT_TRUE(memory.ends_with(" MB") || memory.ends_with(" KB")) << memory;
+    }
 
     killAndWait(first);
     dialog->CheckAllServers();
@@ -123,11 +198,67 @@ TEST_F(MainWindowTest, ATickShowsTheRestartedServerOfAKilledProcess) {
     EXPECT_NE(first, alpha.info().pid);
     EXPECT_EQ(std::to_string(alpha.info().pid), ToU8(pidCell->GetLabel()));
     EXPECT_EQ("停止", labelOf(control(1025)));
-    // The row says how the killed process ended, in the window's words.
-    EXPECT_EQ("被信号 9 (SIGKILL) 终止", ToU8(lastExit->GetLabel()));
-    const std::string tip = ToU8(lastExit->GetToolTipText());
+    // The row says how the killed process ended, in the window's words, and
+    // counts the restart as ctl and the metrics do; the clock starts again
+    // and the new process has no usage of its own yet.
+    EXPECT_EQ("被信号 9 (SIGKILL) 终止", labelOf(row->lastExitLabel));
+    EXPECT_EQ("1", labelOf(row->restartsLabel));
+    EXPECT_EQ(std::to_string(StatusBoard::snapshotOf(dialog->supervisor()).servers[0].restarts),
+              labelOf(row->restartsLabel));
+    EXPECT_EQ(0u, labelOf(row->uptimeLabel).rfind("0.", 0)) << labelOf(row->uptimeLabel);
+    EXPECT_EQ("", labelOf(row->cpuLabel));
+    EXPECT_EQ("0", labelOf(dialog->row(2)->restartsLabel));
+    const std::string tip = ToU8(row->lastExitLabel->GetToolTipText());
     EXPECT_NE(std::string::npos, tip.find("上次退出：被信号 9 (SIGKILL) 终止，运行了 ")) << tip;
     EXPECT_NE(std::string::npos, tip.find("重启次数：1")) << tip;
+    // The new process is measured in turn.
+    ASSERT_TRUE(runUntil([&] { return percent(row) >= 0; }));
+}
+
+TEST_F(MainWindowTest, RecentEventsListAKillAndItsRestartNewestFirstAndFollowWhileOpen) {
+    open("[" + server("alpha", "--role alpha") + "," + server("beta", "--role beta") + "]");
+    const int first = record(2).info().pid;
+    ASSERT_GT(first, 0);
+    clickButton(dialog.get(), CProcwardDlg::IDC_EVENTS);
+    CRecentEventsDlg* view = dialog->eventsView();
+    ASSERT_NE(nullptr, view);
+    EXPECT_EQ("最近事件", ToU8(view->GetTitle()));
+    // The servers' first starts are there already.
+    ASSERT_TRUE(runUntil([&] { return view->list()->GetItemCount() >= 2; }));
+    const long before = view->list()->GetItemCount();
+
+    killAndWait(first);
+    ASSERT_TRUE(runUntil([&] { return record(2).info().pid > 0 && record(2).info().pid != first; }));
+    ASSERT_TRUE(runUntil([&] { return view->list()->GetItemCount() >= before + 2; }));
+    // Newest first: the restart, then the end that caused it, in Chinese.
+    long restarted = -1, ended = -1;
+    for (long item = view->list()->GetItemCount() - 1; item >= 0; --item) {
+        if (view->cell(item, 1) != "beta") continue;
+        if (view->cell(item, 2) == "进程退出（被信号 9 (SIGKILL) 终止），将重启") ended = item;
+        if (view->cell(item, 2).rfind("重启成功", 0) == 0) restarted = item;
+    }
+    ASSERT_GE(ended, 0) << view->cell(0, 2);
+    ASSERT_GE(restarted, 0) << view->cell(0, 2);
+    EXPECT_LT(restarted, ended);
+    EXPECT_EQ("重启成功，进程ID " + std::to_string(record(2).info().pid), view->cell(restarted, 2));
+    EXPECT_EQ(RecentEvents::timeText(std::time(nullptr)).substr(0, 10), view->cell(ended, 0).substr(0, 10));
+    // The other server had nothing happen to it but its start.
+    for (long item = 0; item < view->list()->GetItemCount(); ++item)
+        if (view->cell(item, 1) == "alpha") {
+            EXPECT_EQ("启动成功", view->cell(item, 2));
+        }
+
+    // The button raises the open list rather than opening a second; Escape
+    // closes it and leaves the window (and the program) be.
+    clickButton(dialog.get(), CProcwardDlg::IDC_EVENTS);
+    EXPECT_EQ(view, dialog->eventsView());
+    view->list()->SetFocus();
+    wxKeyEvent escape(wxEVT_CHAR_HOOK);
+    escape.m_keyCode = WXK_ESCAPE;
+    escape.SetEventObject(view->list());
+    view->list()->GetEventHandler()->ProcessEvent(escape);
+    EXPECT_EQ(nullptr, dialog->eventsView());
+    EXPECT_FALSE(dialog->hasEnded());
 }
 
 TEST_F(MainWindowTest, TheRowMenusRestartReplacesTheProcessAndTheRowSaysHowTheOldOneEnded) {

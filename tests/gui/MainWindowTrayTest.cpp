@@ -70,7 +70,7 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
     ASSERT_NE(nullptr, tray);
     ASSERT_GT(record(1).info().pid, 0);
     // Running once their starts are confirmed.
-    EXPECT_TRUE(runUntil([&] { return tray->tooltip() == "Procward: 2/2 运行中"; })) << tray->tooltip();
+    EXPECT_TRUE(runUntil([&] { return tray->tooltip() == "Procward\n运行 2\n不健康 0\n停止 0"; })) << tray->tooltip();
     EXPECT_FALSE(tray->showsAlarm());
     EXPECT_FALSE(row(1).showsAlarm());
     const wxRect cell = row(1).pidLabel->GetRect();
@@ -82,19 +82,24 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
     ASSERT_EQ(0, record(1).info().pid);
     EXPECT_TRUE(record(1).autoStart());
     // The tooltip names the server that is down.
-    EXPECT_EQ("Procward: 1/2 运行中\n未运行：alpha", tray->tooltip());
+    EXPECT_EQ("Procward\n运行 1\n不健康 0\n停止 1\n未运行：alpha", tray->tooltip());
     EXPECT_TRUE(tray->showsAlarm());
     EXPECT_TRUE(row(1).showsAlarm());
     EXPECT_EQ(ServerRow::kAlarmColour, row(1).pidLabel->GetBackgroundColour());
     EXPECT_EQ("", ToU8(row(1).pidLabel->GetLabel()));
     EXPECT_EQ(cell, row(1).pidLabel->GetRect());
     EXPECT_FALSE(row(2).showsAlarm());
+    // Why the start failed reads in Chinese in the window, in English in the log.
+    const std::string tip = ToU8(row(1).pidLabel->GetToolTipText());
+    EXPECT_NE(std::string::npos, tip.find("启动错误：无法执行 '" + alphaProgram + "'：找不到文件或目录")) << tip;
+    EXPECT_EQ(std::string::npos, tip.find("No such file")) << tip;
+    EXPECT_NE(std::string::npos, log().find("No such file or directory"));
 
     // The program is back: the next attempt (after the back-off step of
     // the failed start) starts the server again.
     std::filesystem::rename(alphaProgram + ".away", alphaProgram);
     ASSERT_TRUE(runUntil([&] { return record(1).state() == ServerState::Running; }));
-    EXPECT_EQ("Procward: 2/2 运行中", tray->tooltip());
+    EXPECT_EQ("Procward\n运行 2\n不健康 0\n停止 0", tray->tooltip());
     EXPECT_FALSE(tray->showsAlarm());
     EXPECT_FALSE(row(1).showsAlarm());
     EXPECT_EQ(normalBackground, row(1).pidLabel->GetBackgroundColour());
@@ -102,13 +107,13 @@ TEST_F(MainWindowTrayTest, TooltipPictureAndProcessIdCellFollowAServerThatIsKill
     // Stopped by the operator, a server is down but no alarm.
     clickButton(dialog.get(), 1026);
     ASSERT_TRUE(runUntil([&] { return record(2).info().pid == 0; }));
-    EXPECT_EQ("Procward: 1/2 运行中", tray->tooltip());
+    EXPECT_EQ("Procward\n运行 1\n不健康 0\n停止 1", tray->tooltip());
     EXPECT_FALSE(tray->showsAlarm());
     EXPECT_FALSE(row(2).showsAlarm());
 
     // A reload counts the new list.
     wxTEST_DIALOG(clickButton(dialog.get(), 1126), wxExpectModal<wxMessageDialog>(wxID_YES));
-    EXPECT_EQ("Procward: 1/1 运行中", tray->tooltip());
+    EXPECT_EQ("Procward\n运行 1\n不健康 0\n停止 0", tray->tooltip());
 }
 
 TEST_F(MainWindowTrayTest, TheTrayMenuReachesEveryCommandOutsideTheRows) {

@@ -2,8 +2,10 @@
 #include <string>
 #include <vector>
 
+#include <wx/checkbox.h>
 #include <wx/menu.h>
 #include <wx/testing.h>
+#include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
 #include <gtest/gtest.h>
@@ -146,6 +148,74 @@ TEST_F(ServerOutputViewTest, OpensOnTheLastTwoHundredLinesInTheirOrder) {
     EXPECT_EQ(0u, shown.find(countLine(301)));
     EXPECT_EQ(shown.size() - 96, shown.rfind(countLine(500)));
     EXPECT_EQ(std::string::npos, shown.find(countLine(300)));
+}
+
+TEST_F(ServerOutputViewTest, ScrolledUpItKeepsItsPlaceAtTheEndItFollowsAndSearchFindsALine) {
+    open("[" + server("writer", "--count-lines 50 5") + "]");
+    ASSERT_TRUE(runLongUntil([&] { return record(1).info().pid > 0 && !record(1).capturedIn().empty(); }));
+    const std::string file = record(1).outputFile();
+    ASSERT_TRUE(runLongUntil([&] { return lastCountIn(file) >= 60; }));
+    ServerOutputDlg* view = dialog->ShowServerOutput(1);
+    ASSERT_NE(nullptr, view);
+    auto* lines = dynamic_cast<wxTextCtrl*>(view->FindWindow(ServerOutputDlg::kLinesId));
+    ASSERT_NE(nullptr, lines);
+    // At the end, following: the newest lines come into view.
+    EXPECT_TRUE(view->following());
+    const unsigned long long opened = lastCount(view->shownText());
+    ASSERT_TRUE(runLongUntil([&] { return lastCount(view->shownText()) >= opened + 20 && view->showsEnd(); }));
+    EXPECT_NE(0, view->firstShownPosition());
+
+    // The operator goes to the top with the keyboard to read back: the
+    // view stops following and keeps its place while lines come, saying
+    // how many wait.
+    ASSERT_TRUE(runUntil([&] { return wxWindow::FindFocus() == lines; }));
+    wxUIActionSimulator keyboard;
+    keyboard.Char(WXK_HOME, wxMOD_CONTROL);
+    ASSERT_TRUE(runLongUntil([&] { return view->firstShownPosition() == 0; }));
+    EXPECT_FALSE(view->following());
+    const std::string reading = view->shownText();
+    ASSERT_TRUE(runLongUntil([&] { return view->waitingLines() >= 20; }));
+    EXPECT_EQ(0, view->firstShownPosition());
+    EXPECT_EQ(reading, view->shownText());
+    EXPECT_NE(std::string::npos, labelOf(view->FindWindow(ServerOutputDlg::kFileLabelId)).find("行新输出"));
+
+    // 查找: the text typed and Enter select the line that holds it (letter
+    // case ignored), and the view goes to it and stays there.
+    auto* find = dynamic_cast<wxTextCtrl*>(view->FindWindow(ServerOutputDlg::kFindTextId));
+    ASSERT_NE(nullptr, find);
+    const std::string wanted = countLine(lastCount(reading) - 3).substr(0, 14);
+    find->SetFocus();
+    ASSERT_TRUE(runUntil([&] { return wxWindow::FindFocus() == find; }));
+    keyboard.Text(("COUNT" + wanted.substr(5)).c_str());
+    keyboard.Char(WXK_RETURN);
+    ASSERT_TRUE(runUntil([&] { return ToU8(lines->GetStringSelection()) == wanted; })) << ToU8(find->GetValue());
+    long from = 0, to = 0;
+    lines->GetSelection(&from, &to);
+    ASSERT_TRUE(runLongUntil([&] {
+        long bottom = 0;
+        lines->HitTest(wxPoint(1, lines->GetClientSize().y - 2), &bottom);
+        return view->firstShownPosition() > 0 && view->firstShownPosition() <= from && from <= bottom;
+    })) << view->firstShownPosition()
+        << " " << from;
+    const int waiting = view->waitingLines();
+    ASSERT_TRUE(runLongUntil([&] { return view->waitingLines() >= waiting + 20; }));
+    EXPECT_EQ(reading, view->shownText());
+    EXPECT_EQ(wanted, ToU8(lines->GetStringSelection()));
+    EXPECT_FALSE(view->FindNext("no such line"));
+
+    // 跟随 on again: the lines that waited, and the end.
+    auto* follow = dynamic_cast<wxCheckBox*>(view->FindWindow(ServerOutputDlg::kFollowCheckId));
+    ASSERT_NE(nullptr, follow);
+    follow->SetValue(true);
+    wxCommandEvent checked(wxEVT_CHECKBOX, ServerOutputDlg::kFollowCheckId);
+    checked.SetEventObject(follow);
+    checked.SetInt(1);
+    follow->GetEventHandler()->ProcessEvent(checked);
+    EXPECT_EQ(0, view->waitingLines());
+    const std::string all = view->shownText();
+    for (unsigned long long n = 1; n <= lastCount(all); ++n) ASSERT_EQ(1u, occurrences(all, countLine(n))) << n;
+    ASSERT_TRUE(runLongUntil(
+        [&] { return lastCount(view->shownText()) >= lastCount(all) + 20 && view->showsEnd() && view->following(); }));
 }
 
 TEST_F(ServerOutputViewTest, SaysWhyThereAreNoLinesForAServerFoundRunningOrDiscarded) {

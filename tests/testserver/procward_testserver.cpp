@@ -49,6 +49,7 @@
 //                         far into FILE at each one
 //   --grow MB             take MB more megabytes of memory (touched, so
 //                         resident) every 100 ms, up to 4 GB
+//   --spin                keep one processor busy (a thread that never waits)
 //   --exit-code N         exit at once with code N (decimal, or 0x... for the
 //                         whole 32 bits Windows gives an exit code)
 // Options take effect in their order, so output comes before an --exit-code
@@ -62,10 +63,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,11 +117,10 @@ void answerOne(testserver::Socket connection, HttpAnswers answers) {
         }
         if (answers.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answers.delayMs));
         const std::string body = status < 400 ? "OK\n" : "not well\n";
-        if (!testserver::sendAll(connection, "HTTP/1.1 " + std::to_string(status) + " " + reasonOf(status) +
-                                                 "\r\nContent-Type: text/plain\r\nContent-Length: " +
-                                                 std::to_string(body.size()) +
-                                                 (answers.keepAlive ? "\r\n\r\n" : "\r\nConnection: close\r\n\r\n") +
-                                                 body) ||
+        if (!testserver::sendAll(connection,
+                                 "HTTP/1.1 " + std::to_string(status) + " " + reasonOf(status) +
+                                     "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+                                     (answers.keepAlive ? "\r\n\r\n" : "\r\nConnection: close\r\n\r\n") + body) ||
             !answers.keepAlive || answered == answers.answersPerConnection)
             break;
     }
@@ -197,6 +197,11 @@ int main(int argc, char** argv) {
             answers.statusFile = argv[++i];
         } else if (arg == "--http-delay" && hasValue) {
             answers.delayMs = std::atoi(argv[++i]);
+        } else if (arg == "--spin") {
+            std::thread([] {
+                volatile unsigned long long turns = 0;
+                for (;;) turns = turns + 1;
+            }).detach();
         } else if (arg == "--grow" && hasValue) {
             growMb = std::atoi(argv[++i]);
         } else if (arg == "--exit-after" && hasValue) {

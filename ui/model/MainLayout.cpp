@@ -25,6 +25,7 @@ Relayout relayout(int originY, int servers, int commandLineEditLeft, int command
     const int bottomLefts[5] = {w - 225, w - 155, w - 85, w - 15, w + 55};
     for (int i = 0; i < 5; ++i) r.bottomButtons[static_cast<std::size_t>(i)] = {bottomLefts[i], bottom, 60, 25};
     r.restoreButton = {w - 295, bottom, 60, 25};
+    r.eventsButton = {w - 365, bottom, 60, 25};
     r.commandLineEditWidth = w - commandLineEditLeft - 148;
     const int topLefts[3] = {w - 135, w - 55, w + 55};
     for (int i = 0; i < 3; ++i) r.topButtons[static_cast<std::size_t>(i)] = {topLefts[i], commandLineEditTop, 60, 23};
@@ -54,7 +55,7 @@ Arrangement arrange(int originY, int highestIndex, int clientWidth, int clientHe
 
     const int top = originY + kHeaderHeight;
     int wanted = rowAreaContentHeight(highestIndex);
-    if (clientWidth < kNaturalClientWidth) wanted += scrollBar;  // the horizontal bar takes a line
+    if (clientWidth < kRowsClientWidth) wanted += scrollBar;  // the horizontal bar takes a line
     const int room = clientHeight - top - kBelowRows;
     const int height = wanted <= room ? wanted : (room < kMinRowAreaHeight ? kMinRowAreaHeight : room);
     a.rowArea = {0, top, clientWidth, height};
@@ -68,6 +69,9 @@ Arrangement arrange(int originY, int highestIndex, int clientWidth, int clientHe
     a.restoreButton = natural.restoreButton;
     a.restoreButton.left += a.shift;
     a.restoreButton.top = bottom;
+    a.eventsButton = natural.eventsButton;
+    a.eventsButton.left += a.shift;
+    a.eventsButton.top = bottom;
     for (std::size_t i = 0; i < a.topButtons.size(); ++i) {
         a.topButtons[i] = natural.topButtons[i];
         a.topButtons[i].left += a.shift;
@@ -81,7 +85,7 @@ Arrangement arrange(int originY, int highestIndex, int clientWidth, int clientHe
     // of the bottom buttons, where the left side is free.
     a.reminder = reminder;
     if (a.shift < 0) {
-        const Rect& button = a.restoreButton;
+        const Rect& button = a.eventsButton;
         a.reminder.left = kOriginX;
         a.reminder.top = bottom + (button.height - reminder.height) / 2;
         if (a.reminder.left + a.reminder.width > button.left) a.reminder.width = button.left - a.reminder.left;

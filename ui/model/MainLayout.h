@@ -21,17 +21,24 @@ struct Extent {
     int left, right;
 };
 
-// Row cells, left to right: name, command line, how the last process
-// ended, process ID, listen address, start time; then the buttons
-// start/stop, edit, delete, load config, open path. The command line gives
-// the last exit part of its width; its full text is in its tooltip.
+// Row cells, left to right: name, command line, process ID, listen
+// address, start time, how long the process has run, how often the server
+// was restarted, how its last process ended, its processor and memory use;
+// then the buttons start/stop, edit, delete, load config, open path. The
+// command line gives the newer columns most of its width (its full text is
+// in its tooltip), and every column is as narrow as its usual text allows,
+// so that a row with its buttons fits a screen 1366 pixels wide.
 enum RowControl {
     Name,
     CommandLine,
-    LastExit,
     Pid,
     Ports,
     StartTime,
+    Uptime,
+    Restarts,
+    LastExit,
+    Cpu,
+    Memory,
     StartStop,
     Edit,
     Delete,
@@ -39,25 +46,38 @@ enum RowControl {
     OpenPath,
     kRowControls
 };
-constexpr std::array<Extent, kRowControls> kRowExtents{{{0, 200},
-                                                        {220, 530},
-                                                        {540, 700},
-                                                        {720, 800},
-                                                        {820, 940},
-                                                        {960, 1110},
-                                                        {1130, 1190},
-                                                        {1200, 1260},
-                                                        {1270, 1330},
-                                                        {1340, 1400},
-                                                        {1410, 1470}}};
+constexpr std::array<Extent, kRowControls> kRowExtents{{{0, 120},
+                                                        {126, 226},
+                                                        {232, 282},
+                                                        {288, 393},
+                                                        {399, 529},
+                                                        {535, 605},
+                                                        {611, 667},
+                                                        {673, 828},
+                                                        {834, 882},
+                                                        {888, 958},
+                                                        {966, 1026},
+                                                        {1032, 1092},
+                                                        {1098, 1158},
+                                                        {1164, 1224},
+                                                        {1230, 1290}}};
 // Command ID base of each button (the ID is base + index).
 constexpr int kStartStopBase = 1024, kDeleteBase = 1124, kEditBase = 1224, kLoadConfigBase = 1324, kOpenPathBase = 1424;
 
 // The column headers share the extents of the cells; the last one stands
 // over the buttons.
-constexpr int kHeaders = 7;
-constexpr std::array<Extent, kHeaders> kHeaderExtents{
-    {{0, 200}, {220, 530}, {540, 700}, {720, 800}, {820, 940}, {960, 1110}, {1130, 1230}}};
+constexpr int kHeaders = 11;
+constexpr std::array<Extent, kHeaders> kHeaderExtents{{{0, 120},
+                                                       {126, 226},
+                                                       {232, 282},
+                                                       {288, 393},
+                                                       {399, 529},
+                                                       {535, 605},
+                                                       {611, 667},
+                                                       {673, 828},
+                                                       {834, 882},
+                                                       {888, 958},
+                                                       {966, 1066}}};
 
 int originY(int groupBoxHeight);
 
@@ -71,8 +91,10 @@ struct Relayout {
     int windowWidth = 0, windowHeight = 0;  // outer size of the window
     // Bottom buttons, in the order 1001, 1000, 1002, 1008, 1009.
     std::array<Rect, 5> bottomButtons{};
-    // "恢复" (1012), on their line, left of them.
+    // "恢复" (1012), on their line, left of them, and "最近事件" (1013) left
+    // of that.
     Rect restoreButton;
+    Rect eventsButton;
     int commandLineEditWidth = 0;  // edit 1006
     // Buttons 1010, 1003, 1011 on the line of edit 1006.
     std::array<Rect, 3> topButtons{};
@@ -85,11 +107,14 @@ Relayout relayout(int originY, int servers, int commandLineEditLeft, int command
 // window when the area is not scrolled. The header, the add strip and the
 // bottom buttons stay where they are.
 constexpr int kRowAreaOriginY = -kHeaderHeight;
-// Right edge of the rows and of the right-hand buttons, plus a margin: the
+// Right edge of the template's right-hand buttons, plus a margin: the
 // client width the template needs. A narrower window moves what stands at
 // the right (the buttons, the reminder) left by the difference and
 // narrows the command-line edit and the group box.
 constexpr int kNaturalClientWidth = kOriginX + 1470 + 20;
+// The rows themselves end further left: the client width they need
+// before they scroll sideways.
+constexpr int kRowsClientWidth = kOriginX + kRowExtents[OpenPath].right + 10;
 // Below the row area: the bottom buttons and a margin.
 constexpr int kBelowRows = 25 + 15;
 // The row area keeps room for at least two rows.
@@ -108,6 +133,7 @@ struct Arrangement {
     Rect header;    // the strip of column headers, as wide as the client
     std::array<Rect, 5> bottomButtons{};
     Rect restoreButton;
+    Rect eventsButton;
     int commandLineEditWidth = 0;
     std::array<Rect, 3> topButtons{};
     int groupBoxWidth = 0;

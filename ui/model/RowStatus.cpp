@@ -1,5 +1,8 @@
 #include "ui/model/RowStatus.h"
 
+#include "ui/model/ReasonText.h"
+
+#include <algorithm>
 #include <cstdio>
 
 const char* const RowStatus::kLegend = "红色：应运行而未运行；黄色：启动中或停止中";
@@ -35,9 +38,27 @@ std::string RowStatus::lastExitText(const LastExit& exit) {
     return text;
 }
 
+std::string RowStatus::durationText(Clock::Duration duration) {
+    const std::int64_t ms =
+        std::max<std::int64_t>(0, std::chrono::duration_cast<std::chrono::milliseconds>(duration).count());
+    // Tenths below ten seconds, cut rather than rounded: a process that ran
+    // 0.8 s did not run "0秒", and 9.96 s never reads as 10.0.
+    if (ms < 10000) return std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100) + "秒";
+    const std::int64_t s = ms / 1000;
+    const auto two = [](std::int64_t big, const char* bigUnit, std::int64_t small, const char* smallUnit) {
+        std::string text = std::to_string(big) + bigUnit;
+        if (small > 0) text += std::to_string(small) + smallUnit;
+        return text;
+    };
+    if (s < 60) return std::to_string(s) + "秒";
+    if (s < 3600) return two(s / 60, "分", s % 60, "秒");
+    if (s < 86400) return two(s / 3600, "小时", s % 3600 / 60, "分");
+    return two(s / 86400, "天", s % 86400 / 3600, "小时");
+}
+
 std::string RowStatus::lastExitSummary(const LastExit& exit) {
     std::string text = lastExitText(exit);
-    if (exit.status && exit.ran) text += "，运行了 " + LastExit::durationText(*exit.ran);
+    if (exit.status && exit.ran) text += "，运行了 " + durationText(*exit.ran);
     return text;
 }
 
@@ -50,7 +71,8 @@ RowStatus RowStatus::of(const ServerReport& report) {
     row.ports = cells.ports;
     row.startTime = cells.startTime;
     row.unhealthy = cells.unhealthy;
-    row.healthTip = cells.healthTip;
+    // The rule's reason in the window's words (the log keeps it in English).
+    if (row.unhealthy) row.healthTip = "健康检查失败: " + ReasonText::chinese(report.healthReason);
 
     switch (row.state) {
         case ServerState::Running: row.startStopCaption = "停止"; break;
@@ -82,11 +104,13 @@ RowStatus RowStatus::of(const ServerReport& report) {
     }
 
     if (report.exit) row.lastExit = lastExitText(*report.exit);
+    if (!row.pid.empty()) row.uptime = durationText(report.uptime);
+    row.restarts = std::to_string(report.restarts);
     row.tooltip = std::string("状态：") + stateText(row.state);
     if (report.exit) row.tooltip += "\n上次退出：" + lastExitSummary(*report.exit);
-    if (!report.startError.empty()) row.tooltip += "\n启动错误：" + report.startError;
+    if (!report.startError.empty()) row.tooltip += "\n启动错误：" + ReasonText::chinese(report.startError);
     row.tooltip += "\n重启次数：" + std::to_string(report.restarts);
-    if (report.uptime > Clock::Duration::zero()) row.tooltip += "\n已运行：" + LastExit::durationText(report.uptime);
+    if (report.uptime > Clock::Duration::zero()) row.tooltip += "\n已运行：" + durationText(report.uptime);
     row.tooltip += std::string("\n") + kLegend;
     return row;
 }

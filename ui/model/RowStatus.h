@@ -31,6 +31,15 @@ struct RowStatus {
     // How the last process ended, in the window's words ("退出码 3", "被信号
     // 9 (SIGKILL) 终止"); empty while none has.
     std::string lastExit;
+    // How long the process held has run ("5分12秒", "3天4小时"), empty
+    // without one; how often the server was started again after its first
+    // start (the count ctl and the metrics give).
+    std::string uptime;
+    std::string restarts;
+    // What its process uses ("12.5%" of one core, "12.3 MB"); the window
+    // measures them and fills them in, empty until it has.
+    std::string cpu;
+    std::string memory;
     std::string startStopCaption;
     std::string tooltip;
     RowColour colour = RowColour::Plain;
@@ -50,6 +59,11 @@ struct RowStatus {
     static std::string lastExitText(const LastExit& exit);
     // The same with how long the process ran, for the tooltip.
     static std::string lastExitSummary(const LastExit& exit);
+
+    // A duration in the window's words: tenths below ten seconds, to the
+    // second below an hour, then in the two largest units: "0.8秒", "42秒",
+    // "5分12秒", "3小时12分", "3天4小时".
+    static std::string durationText(Clock::Duration duration);
 
     // "运行中", "启动中", "停止中", "已停止", "启动失败", "等待重启".
     static const char* stateText(ServerState state);

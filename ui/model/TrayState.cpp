@@ -16,7 +16,10 @@ TrayState TrayState::of(const std::vector<RowStatus>& rows) {
 }
 
 std::string TrayState::tooltip() const {
-    std::string text = "Procward: " + std::to_string(running) + "/" + std::to_string(total) + " 运行中";
+    // One count a line, so that a narrow tip shows them all.
+    const int sick = static_cast<int>(unhealthy.size());
+    std::string text = "Procward\n运行 " + std::to_string(running) + "\n不健康 " + std::to_string(sick) + "\n停止 " +
+                       std::to_string(total - running - sick);
     const auto names = [&text](const char* title, const std::vector<std::string>& list) {
         if (list.empty()) return;
         text += title;

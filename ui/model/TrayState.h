@@ -13,9 +13,12 @@ public:
     // unhealthy, and down although it should run.
     static TrayState of(const std::vector<RowStatus>& rows);
 
-    // "Procward: N/M 运行中", then a line "不健康：" with the names of the
-    // unhealthy servers and a line "未运行：" with those that are down
-    // although they should run (the first few of each, then how many more).
+    // "Procward", then a line each for how many servers run ("运行 95"),
+    // run but fail their health rule ("不健康 2") and do not run ("停止 2":
+    // stopped, starting, stopping, failing); then a line "不健康：" with the
+    // names of the unhealthy servers and a line "未运行：" with those that
+    // are down although they should run (the first few of each, then how
+    // many more).
     std::string tooltip() const;
 
     bool operator==(const TrayState& other) const = default;

@@ -14,11 +14,13 @@ int overlap(int start1, int length1, int start2, int length2) {
     return std::max(0, std::min(start1 + length1, start2 + length2) - std::max(start1, start2));
 }
 
-// The window made no larger than the area (nor smaller than the minimum)
-// and moved so that it lies inside it.
+// The window made no larger than the area (nor smaller than the minimum,
+// unless the area itself is smaller: a screen scaled up, or a small one,
+// must still show the whole window, its frame and its scroll bars) and
+// moved so that it lies inside it.
 Box inside(Box window, const Box& area, const Box& minimum) {
-    window.width = std::max(std::min(window.width, area.width), minimum.width);
-    window.height = std::max(std::min(window.height, area.height), minimum.height);
+    window.width = std::min(std::max(window.width, minimum.width), area.width);
+    window.height = std::min(std::max(window.height, minimum.height), area.height);
     window.x = std::max(area.x, std::min(window.x, area.x + area.width - window.width));
     window.y = std::max(area.y, std::min(window.y, area.y + area.height - window.height));
     return window;

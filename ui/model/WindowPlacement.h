@@ -15,7 +15,8 @@ struct Box {
 // work area (the operator can grab it there); it is then kept, made no
 // larger than that area and moved into it. Otherwise the window gets the
 // `fitted` size, made no larger than the first work area (the primary
-// screen's), and is centred on that area. Never smaller than `minimum`.
+// screen's), and is centred on that area. Never smaller than `minimum`,
+// unless the work area is: then as large as the work area.
 Box opening(const std::optional<Box>& remembered, Box fitted, const std::vector<Box>& workAreas, Box minimum);
 
 // The window `current` takes a new height (the rows changed): no larger
