@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/linux/LinuxProcStat.h"
+
 namespace platform {
 
 namespace {
@@ -17,21 +19,12 @@ std::uint64_t pageSize() {
     return size > 0 ? static_cast<std::uint64_t>(size) : 4096;
 }
 
-// The process group of `pid`, from the fields after the command name in
-// /proc/PID/stat (which may hold blanks and parentheses itself).
+// The process group of `pid` (field 5 of /proc/PID/stat).
 bool processGroupOf(const std::string& pid, int& group) {
-    const std::string path = "/proc/" + pid + "/stat";
-    FILE* file = std::fopen(path.c_str(), "re");
-    if (!file) return false;
-    char text[1024];
-    const std::size_t n = std::fread(text, 1, sizeof text - 1, file);
-    std::fclose(file);
-    text[n] = '\0';
-    const char* close = std::strrchr(text, ')');
-    if (!close) return false;
-    char state = 0;
-    int parent = 0;
-    return std::sscanf(close + 1, " %c %d %d", &state, &parent, &group) == 3;
+    unsigned long long value = 0;
+    if (!readProcStatFields(pid, 5, 1, &value)) return false;
+    group = static_cast<int>(value);
+    return true;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/ProcessMemory.h"
+#include "platform/linux/LinuxProcStat.h"
 
 namespace platform {
 
@@ -30,23 +31,10 @@ std::optional<double> bootTime() {
     return result;
 }
 
-// Field 22 of /proc/self/stat: the start in clock ticks after the boot. The
-// command name before it may hold blanks and parentheses: count from the
-// last ')'.
+// Field 22 of /proc/self/stat: the start in clock ticks after the boot.
 std::optional<double> startTime() {
-    FILE* file = std::fopen("/proc/self/stat", "re");
-    if (!file) return std::nullopt;
-    char text[1024];
-    const std::size_t n = std::fread(text, 1, sizeof text - 1, file);
-    std::fclose(file);
-    text[n] = '\0';
-    const char* p = std::strrchr(text, ')');
-    if (!p) return std::nullopt;
-    ++p;
-    // Fields 3 to 21 come first: skip 19 of them.
-    for (int field = 0; field < 19 && p; ++field) p = std::strchr(p + 1, ' ');
     unsigned long long ticks = 0;
-    if (!p || std::sscanf(p, " %llu", &ticks) != 1) return std::nullopt;
+    if (!readProcStatFields("self", 22, 1, &ticks)) return std::nullopt;
     const long perSecond = ::sysconf(_SC_CLK_TCK);
     const std::optional<double> boot = bootTime();
     if (!boot || perSecond <= 0) return std::nullopt;
