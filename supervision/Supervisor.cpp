@@ -572,6 +572,7 @@ void Supervisor::runDue() {
 }
 
 void Supervisor::checkAll() {
+    context_.control.reapChildren();
     MachineLook look(context_.table, context_.tcp);
     checkAll(look);
     processWalks_ += static_cast<std::uint64_t>(look.processWalks());
@@ -581,7 +582,7 @@ void Supervisor::checkAll(MachineLook& look) {
     loop_.check("checkAll");
     const LaunchSlice slice(context_);
     const auto began = std::chrono::steady_clock::now();
-    context_.control.reapChildren();
+    // Ended children were collected by the caller (runDue does so first).
     for (auto& [index, server] : servers_) {
         server->checkStatus(look);
         tell(*server);
