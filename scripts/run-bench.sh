@@ -11,6 +11,13 @@ METRICS_LISTEN=127.0.0.1:19464 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 p
 # then 1,000 other processes holding 100 sockets each.
 BUSY=10 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
 CROWD=1000 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
+# One server writing 300 MB of output a second: its writer's CPU and the
+# size its files reach.
+FLOOD=300 "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
+# Health rules probing every server over HTTP every second, and the same
+# servers without rules.
+HEALTH=serve "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
+HEALTH=http "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
 # The same servers each writing about 1 MB of output per minute.
 SERVER_ARGS="--count-lines 100 18" "$(dirname "$0")/bench-headless.sh" "$BUILD" 30 procwardd
 # The window with its 99 rows, on a desktop of its own.
