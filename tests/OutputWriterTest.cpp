@@ -5,7 +5,6 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include "supervision/ServerOutputFile.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
+#include "tests/support/linux/SmallFileSystem.h"
 
 namespace {
 
@@ -148,17 +148,11 @@ TEST(OutputWriterTest, RotatesByRenamingAtLineEndsWithinTheLimitAndLosesNothing)
 // still drained, the backups stay, and once there is room again a line
 // says how much went and capture goes on.
 TEST(OutputWriterTest, OnAFullDiskTheNewestBytesGoWithOneMarkerAndCaptureComesBack) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
     TempDir dir;
     const std::string mountPoint = dir.file("small");
     ASSERT_EQ(0, ::mkdir(mountPoint.c_str(), 0700));
     const std::string report = dir.file("report");
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=512k") != 0)
-            ::_exit(77);
+    const int ran = inSmallFileSystem(mountPoint, "512k", [&] {
         const std::string file = mountPoint + "/s.log";
         writeFile(ServerOutputFile::backupPath(file, 1), "one\n");
         std::string seen;
@@ -198,12 +192,9 @@ TEST(OutputWriterTest, OnAFullDiskTheNewestBytesGoWithOneMarkerAndCaptureComesBa
         seen +=
             std::string("dropped ") + (dropped > 200 * 1024 && dropped <= 256 * 1024 + 1 ? "the block" : text) + "\n";
         writeFile(report, seen);
-        ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(child, ::waitpid(child, &status, 0));
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no tmpfs could be mounted here";
+    });
+    if (ran == kNoSmallFileSystem) GTEST_SKIP() << "no tmpfs could be mounted here (needs root)";
+    ASSERT_EQ(0, ran);
     EXPECT_EQ(
         "round 1 drained\nround 2 drained\nexit 0\nbackup one\nmarkers 2\nafter 1 kept\nafter 2 kept\n"
         "dropped the block\n",

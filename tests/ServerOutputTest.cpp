@@ -1,9 +1,7 @@
 // A server's own output: the file it is appended to, Procward's lines in it,
 // its last lines, the rotation under a server that keeps writing, and the
 // exit reason and output wherever they are shown (alert, status, metrics).
-#include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +20,7 @@
 #include "supervision/ServerOutputFile.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/SupervisionFixture.h"
+#include "tests/support/linux/SmallFileSystem.h"
 
 namespace {
 
@@ -170,17 +169,11 @@ TEST(ServerOutputFileTest, ARotationKeepsEveryBackupWhenItsCopyFailsAndCopiesThe
 // keeps the backups, says how much went, and capture goes on; freed, the
 // rotation copies again. The child writes what it saw into a report.
 TEST(ServerOutputFileTest, OnAFullDiskTheFilesLinesGoTheBackupsStayAndCaptureGoesOn) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
     TempDir dir;
     const std::string mountPoint = dir.file("small");
     ASSERT_EQ(0, ::mkdir(mountPoint.c_str(), 0700));
     const std::string report = dir.file("report");
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=512k") != 0)
-            ::_exit(77);
+    const int ran = inSmallFileSystem(mountPoint, "512k", [&] {
         std::string seen;
         const std::string file = mountPoint + "/s.log";
         writeFile(ServerOutputFile::backupPath(file, 1), "one\n");
@@ -220,12 +213,9 @@ TEST(ServerOutputFileTest, OnAFullDiskTheFilesLinesGoTheBackupsStayAndCaptureGoe
             "\n";
         seen += "backup2 " + readFile(ServerOutputFile::backupPath(file, 2));
         writeFile(report, seen);
-        ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(child, ::waitpid(child, &status, 0));
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no tmpfs could be mounted here";
+    });
+    if (ran == kNoSmallFileSystem) GTEST_SKIP() << "no tmpfs could be mounted here (needs root)";
+    ASSERT_EQ(0, ran);
     EXPECT_EQ(
         "rotated yes\nbackup1 one\nbackup2 two\npartial none\nmarker yes\ncapture yes\nagain yes\n"
         "backup1 after\nbackup2 one\n",
@@ -405,8 +395,8 @@ TEST_F(ServerOutputSupervisionTest, AKilledServerIsASignalAndAStopWritesItsEndTo
     rapidjson::Document json;
     json.Parse(StatusReport::json(snapshot).c_str());
     EXPECT_EQ(9, json["servers"][0]["last_exit"]["signal"].GetInt());
-    EXPECT_NE(std::string::npos, StatusReport::metrics(snapshot, {}, "1.0")
-                                     .find("procward_server_last_exit_code{name=\"web\"} -9\n"));
+    EXPECT_NE(std::string::npos,
+              StatusReport::metrics(snapshot, {}, "1.0").find("procward_server_last_exit_code{name=\"web\"} -9\n"));
 
     // The operator's stop ends the history of the second with its end.
     ASSERT_TRUE(await([&](CommandDone done) { supervisor->stop(2, done); }));

@@ -67,17 +67,13 @@ constexpr int kStartStopBase = 1024, kDeleteBase = 1124, kEditBase = 1224, kLoad
 // The column headers share the extents of the cells; the last one stands
 // over the buttons.
 constexpr int kHeaders = 11;
-constexpr std::array<Extent, kHeaders> kHeaderExtents{{{0, 120},
-                                                       {126, 226},
-                                                       {232, 282},
-                                                       {288, 393},
-                                                       {399, 529},
-                                                       {535, 605},
-                                                       {611, 667},
-                                                       {673, 828},
-                                                       {834, 882},
-                                                       {888, 958},
-                                                       {966, 1066}}};
+constexpr std::array<Extent, kHeaders> headerExtents() {
+    std::array<Extent, kHeaders> headers{};
+    for (int i = 0; i < kHeaders - 1; ++i) headers[i] = kRowExtents[i];
+    headers[kHeaders - 1] = {kRowExtents[StartStop].left, kRowExtents[StartStop].left + 100};
+    return headers;
+}
+constexpr std::array<Extent, kHeaders> kHeaderExtents = headerExtents();
 
 int originY(int groupBoxHeight);
 
