@@ -13,8 +13,8 @@
 # established loopback connections, both ends in the server's process, as a
 # game server with players does; with CROWD=M, M processes that are no
 # servers run beside them, each holding 50 such connections (100 sockets).
-# The servers' output goes through the writer (procward-output), one per
-# server; NO_WRITER=1 leaves it out, so the servers append to their files
+# The servers' output goes through the writer (procward-output), one for
+# all of them; NO_WRITER=1 leaves it out, so the servers append to their files
 # themselves, for a comparison. The writers' CPU and memory (PSS) are
 # reported. With FLOOD=MB the first server writes MB megabytes of output a
 # second (SERVER_LOG_MAX_MB 1, 3 backups), and the largest size its files

@@ -403,6 +403,81 @@ TEST_F(ProcessStartTest, TheServerWritesToItsFileWithoutTheSupervisorInBetween) 
     EXPECT_EQ(0u, readFile(file).size() % 5);  // whole "tick\n" lines only
 }
 
+// Whether a process has ended (gone, or a zombie not yet collected).
+bool processEnded(int pid) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    return close == std::string::npos || stat.compare(close, 4, ") Z ") == 0;
+}
+
+TEST_F(ProcessStartTest, OneWriterCarriesEveryServersOutputAndOutlivesTheSupervisor) {
+    auto counting = [&](const std::string& name) {
+        LaunchRequest request;
+        request.commandLine = "sh -c 'i=0; while :; do i=$((i+1)); echo " + name + "$i; sleep 0.01; done'";
+        request.outputFile = dir.file(name + ".log");
+        request.outputWriter = PROCWARD_OUTPUT_WRITER;
+        return request;
+    };
+    auto first = std::make_unique<LinuxProcessControl>();
+    LaunchFailure failure;
+    Held a(first->start(counting("a"), failure));
+    Held b(first->start(counting("b"), failure));
+    ASSERT_TRUE(a && b) << failure.text;
+    const int writer = a->outputWriter();
+    ASSERT_GT(writer, 0);
+    EXPECT_EQ(writer, b->outputWriter());
+    EXPECT_EQ(realPath(PROCWARD_OUTPUT_WRITER), linkTarget("/proc/" + std::to_string(writer) + "/exe"));
+    EXPECT_EQ(0u, linkTarget("/proc/" + std::to_string(a->pid()) + "/fd/1").rfind("pipe:", 0));
+    auto grows = [&](const std::string& name) {
+        const std::size_t seen = readFile(dir.file(name + ".log")).size();
+        return waitFor([&] { return readFile(dir.file(name + ".log")).size() > seen + 20; });
+    };
+    EXPECT_TRUE(grows("a"));
+    EXPECT_TRUE(grows("b"));
+
+    // The supervisor goes (its socket closes): the writer carries on what it
+    // has, and the next supervisor gets a writer of its own.
+    first.reset();
+    EXPECT_TRUE(grows("a"));
+    LaunchRequest bye;
+    bye.commandLine = server + " --say bye --exit-code 0";
+    bye.outputFile = dir.file("bye.log");
+    bye.outputWriter = PROCWARD_OUTPUT_WRITER;
+    {
+        Held said = start(bye);
+        ASSERT_TRUE(said);
+        EXPECT_NE(writer, said->outputWriter());
+        // Its end is told once its last words are in the file.
+        EXPECT_EQ(std::optional<ExitStatus>(ExitStatus{}), said.waitForEnd());
+        EXPECT_EQ("bye (stdout)\nbye (stderr)\n", readFile(dir.file("bye.log")));
+    }
+    // The first writer ends with the last of its servers.
+    auto end = [](Held& held) { Held ended = std::move(held); };  // its group killed and collected
+    end(a);
+    EXPECT_FALSE(processEnded(writer));
+    EXPECT_TRUE(grows("b"));
+    end(b);
+    EXPECT_TRUE(waitFor([&] {
+        control.reapChildren();
+        return processEnded(writer);
+    }));
+
+    // A writer that has been killed is replaced at the next start.
+    Held again = start(counting("c"));
+    ASSERT_TRUE(again);
+    const int second = again->outputWriter();
+    end(again);
+    ASSERT_EQ(0, ::kill(second, SIGKILL));
+    EXPECT_TRUE(waitFor([&] {
+        control.reapChildren();
+        return processEnded(second);
+    }));
+    Held replaced = start(counting("d"));
+    ASSERT_TRUE(replaced);
+    EXPECT_NE(second, replaced->outputWriter());
+    EXPECT_TRUE(grows("d"));
+}
+
 TEST_F(ProcessStartTest, AsRootTheServerRunsAsTheUserAskedFor) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root";
     const std::string file = dir.file("id.log");

@@ -25,8 +25,9 @@ private:
     void poke();
 
     // One watched process: its pidfd and, where its output goes through a
-    // writer, the writer's, waited on once the process has ended (for at
-    // most the drain grace) so its end is told after its last output.
+    // writer, what the writer closes once that output is all in the file,
+    // waited on once the process has ended (for at most the drain grace) so
+    // its end is told after its last output.
     struct Watch {
         int fd = -1;
         int writerFd = -1;

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -25,6 +27,7 @@
 #include "platform/ServerEnvironment.h"
 #include "platform/System.h"
 #include "platform/linux/LinuxChildRegistry.h"
+#include "platform/linux/LinuxOutputOffer.h"
 #include "platform/linux/LinuxProcessHandle.h"
 
 extern char** environ;
@@ -318,20 +321,18 @@ bool readReport(int readFd, Report& report) {
     return received == sizeof report;
 }
 
-// Starts the writer of a server's output (platform/OutputWriter.h) with
-// `pipeRead` as its standard input and the opened file as its output. It
-// leads a session of its own, so nothing sent to the server's group or to
-// the supervisor's reaches it: it ends when the last writer of the pipe
-// closes it. Returns its process ID, or 0 when it could not be started;
-// `pidfd` gets a pidfd of it (-1 where the kernel has none).
-int startOutputWriter(const LaunchRequest& request, int outputFd, int pipeRead, int maxFd, int& pidfd) {
-    pidfd = -1;
-    std::string program = request.outputWriter;
-    std::string file = request.outputFile;
-    std::string maxBytes = std::to_string(request.outputMaxBytes > 0 ? request.outputMaxBytes : 0);
-    std::string backups = std::to_string(request.outputBackups > 0 ? request.outputBackups : 0);
+// Starts the writer of the servers' output (platform/OutputWriter.h) with
+// one end of a new socket pair as its standard input; `control` gets the
+// other. It leads a session of its own, so nothing sent to a server's group
+// or to the supervisor's reaches it: it ends once `control` has closed and
+// the last stream it was given has ended. Returns its process ID, or 0 when
+// it could not be started.
+int startOutputWriter(const std::string& writer, int maxFd, int& control) {
+    control = -1;
+    std::string program = writer;
+    std::string serve = "--serve";
     const char* paths[] = {program.c_str(), nullptr};
-    char* argv[] = {program.data(), file.data(), maxBytes.data(), backups.data(), nullptr};
+    char* argv[] = {program.data(), serve.data(), nullptr};
     // Only the time zone: the writer dates its own lines.
     std::vector<std::string> variables;
     if (const char* zone = ::getenv("TZ")) variables.push_back(std::string("TZ=") + zone);
@@ -339,17 +340,24 @@ int startOutputWriter(const LaunchRequest& request, int outputFd, int pipeRead, 
     for (auto& variable : variables) envp.push_back(variable.data());
     envp.push_back(nullptr);
 
-    int reportFds[2] = {-1, -1};
-    if (::pipe2(reportFds, O_CLOEXEC) != 0) return 0;
-    const int reportRead = aboveStandardStreams(reportFds[0]);
-    const int reportWrite = aboveStandardStreams(reportFds[1]);
-    if (reportRead < 0 || reportWrite < 0) {
-        for (const int fd : {reportRead, reportWrite})
+    int sockets[2] = {-1, -1}, reportFds[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0) return 0;
+    const int mine = aboveStandardStreams(sockets[0]);
+    const int theirs = aboveStandardStreams(sockets[1]);
+    const int nullFd = aboveStandardStreams(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    const bool reportOpen = ::pipe2(reportFds, O_CLOEXEC) == 0;
+    const int reportRead = reportOpen ? aboveStandardStreams(reportFds[0]) : -1;
+    const int reportWrite = reportOpen ? aboveStandardStreams(reportFds[1]) : -1;
+    const auto closeAll = [&] {
+        for (const int fd : {mine, theirs, nullFd, reportRead, reportWrite})
             if (fd >= 0) ::close(fd);
+    };
+    if (mine < 0 || theirs < 0 || nullFd < 0 || reportRead < 0 || reportWrite < 0) {
+        closeAll();
         return 0;
     }
-    const StartPlan plan{paths, argv,  envp.data(), reportWrite, pipeRead, outputFd, maxFd,
-                         "/",   false, 0,           0,           nullptr,  0};
+    const StartPlan plan{paths, argv,  envp.data(), reportWrite, theirs,  nullFd, maxFd,
+                         "/",   false, 0,           0,           nullptr, 0};
     LinuxChildRegistry& registry = LinuxChildRegistry::Instance();
     sigset_t all, previous;
     sigfillset(&all);
@@ -358,28 +366,58 @@ int startOutputWriter(const LaunchRequest& request, int outputFd, int pipeRead, 
     ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     const pid_t pid = spawnServer(plan);
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    // On record, so the reaper collects it when it ends; not collected
-    // before its pidfd is open, so the pidfd names it.
-    if (pid > 0) {
-        pidfd = openPidfd(pid);
-        child = registry.addHeld(pid);
-    }
+    // On record, so the reaper collects it when it ends.
+    if (pid > 0) child = registry.addHeld(pid);
     held.unlock();
-    ::close(reportWrite);
+    for (const int fd : {theirs, nullFd, reportWrite}) ::close(fd);
     Report report{0, 0};
     const bool failed = pid > 0 && readReport(reportRead, report);
     ::close(reportRead);
-    if (pid <= 0) return 0;
-    if (failed) {
-        siginfo_t info{};
-        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    if (pid <= 0 || failed) {
+        ::close(mine);
+        if (failed) {
+            siginfo_t info{};
+            while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+            }
+            registry.collect(*child, -1);
         }
-        registry.collect(*child, -1);
-        if (pidfd >= 0) ::close(pidfd);
-        pidfd = -1;
         return 0;
     }
+    control = mine;
     return static_cast<int>(pid);
+}
+
+// Gives the writer a server's output: the pipe's read end, the file and
+// the write end of the drain pipe, with the file's path and limits. The
+// socket never blocks: a writer too busy to take it leaves the server to
+// write its file itself.
+bool offerOutput(int control, const LaunchRequest& request, int pipeRead, int outputFd, int drainWrite, int& error) {
+    LinuxOutputOffer offer;
+    offer.maxBytes = request.outputMaxBytes > 0 ? request.outputMaxBytes : 0;
+    offer.backups = request.outputBackups > 0 ? request.outputBackups : 0;
+    if (request.outputFile.size() > LinuxOutputOffer::kMaxPath) {
+        error = ENAMETOOLONG;
+        return false;
+    }
+    iovec parts[2] = {{&offer, sizeof offer}, {const_cast<char*>(request.outputFile.data()), request.outputFile.size()}};
+    alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int) * LinuxOutputOffer::kDescriptors)] = {};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    message.msg_control = space;
+    message.msg_controllen = sizeof space;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int) * LinuxOutputOffer::kDescriptors);
+    const int fds[LinuxOutputOffer::kDescriptors] = {pipeRead, outputFd, drainWrite};
+    std::memcpy(CMSG_DATA(header), fds, sizeof fds);
+    for (;;) {
+        if (::sendmsg(control, &message, MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return true;
+        if (errno != EINTR) break;
+    }
+    error = errno;
+    return false;
 }
 
 // A user or group as the system's databases name it, looked up before the
@@ -646,6 +684,47 @@ bool LinuxProcessControl::spawnDetached(std::vector<std::string> words, const st
     return true;
 }
 
+LinuxProcessControl::~LinuxProcessControl() {
+    // The writer carries on what it has and ends with its last stream.
+    if (writerControl_ >= 0) ::close(writerControl_);
+}
+
+int LinuxProcessControl::handOverOutput(const LaunchRequest& request, int pipeRead, int outputFd, int maxFd,
+                                        int& drainFd) {
+    drainFd = -1;
+    std::lock_guard<std::mutex> lock(writerMutex_);
+    // A writer that has ended (killed, crashed) is replaced once; so is one
+    // of another program (the settings changed).
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (writerControl_ >= 0 && writerProgram_ != request.outputWriter) {
+            ::close(writerControl_);
+            writerControl_ = -1;
+        }
+        if (writerControl_ < 0) {
+            writerPid_ = startOutputWriter(request.outputWriter, maxFd, writerControl_);
+            writerProgram_ = request.outputWriter;
+            if (writerPid_ <= 0) return 0;
+        }
+        int drain[2] = {-1, -1};
+        if (::pipe2(drain, O_CLOEXEC) != 0) return 0;
+        const int drainRead = aboveStandardStreams(drain[0]);
+        const int drainWrite = aboveStandardStreams(drain[1]);
+        int error = 0;
+        const bool offered =
+            drainRead >= 0 && drainWrite >= 0 && offerOutput(writerControl_, request, pipeRead, outputFd, drainWrite, error);
+        if (drainWrite >= 0) ::close(drainWrite);
+        if (offered) {
+            drainFd = drainRead;
+            return writerPid_;
+        }
+        if (drainRead >= 0) ::close(drainRead);
+        if (error != EPIPE && error != ECONNRESET && error != ENOTCONN) return 0;
+        ::close(writerControl_);
+        writerControl_ = -1;
+    }
+    return 0;
+}
+
 std::unique_ptr<ProcessHandle> LinuxProcessControl::start(const LaunchRequest& request, LaunchFailure& failure) {
     failure = LaunchFailure{};
     auto fail = [&failure](int error, std::string text) -> std::unique_ptr<ProcessHandle> {
@@ -769,15 +848,14 @@ std::unique_ptr<ProcessHandle> LinuxProcessControl::start(const LaunchRequest& r
 
     // With a writer, the server's output goes into a pipe the writer
     // drains into the file; without one (none installed, or it could not
-    // start) the server appends to the file itself.
-    int writerPid = 0, writerPidfd = -1;
+    // take the pipe) the server appends to the file itself.
+    int writerPid = 0, drainFd = -1;
     if (outputFd >= 0 && !request.outputWriter.empty()) {
         int outputPipe[2] = {-1, -1};
         if (::pipe2(outputPipe, O_CLOEXEC) == 0) {
             const int pipeRead = aboveStandardStreams(outputPipe[0]);
             const int pipeWrite = aboveStandardStreams(outputPipe[1]);
-            if (pipeRead >= 0 && pipeWrite >= 0)
-                writerPid = startOutputWriter(request, outputFd, pipeRead, maxFd, writerPidfd);
+            if (pipeRead >= 0 && pipeWrite >= 0) writerPid = handOverOutput(request, pipeRead, outputFd, maxFd, drainFd);
             if (pipeRead >= 0) ::close(pipeRead);
             if (writerPid > 0) {
                 ::close(outputFd);
@@ -827,7 +905,7 @@ std::unique_ptr<ProcessHandle> LinuxProcessControl::start(const LaunchRequest& r
     if (outputFd >= 0) ::close(outputFd);
     if (pid < 0) {
         ::close(readFd);
-        if (writerPidfd >= 0) ::close(writerPidfd);
+        if (drainFd >= 0) ::close(drainFd);
         return fail(forkError, "cannot start a process: " + errorText(forkError));
     }
 
@@ -839,10 +917,10 @@ std::unique_ptr<ProcessHandle> LinuxProcessControl::start(const LaunchRequest& r
 
     auto handle = LinuxProcessHandle::child(static_cast<int>(pid), pidfd, child);
     if (!reported) {
-        handle->setOutputWriter(writerPid, writerPidfd);
+        handle->setOutputWriter(writerPid, drainFd);
         return handle;
     }
-    if (writerPidfd >= 0) ::close(writerPidfd);
+    if (drainFd >= 0) ::close(drainFd);
 
     // The child ends at once after its report: wait for that and collect
     // it, so a failed start leaves no trace.

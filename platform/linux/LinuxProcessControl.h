@@ -1,4 +1,5 @@
 #pragma once
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@ namespace platform {
 // stops them with signals.
 class LinuxProcessControl : public ProcessControl {
 public:
+    LinuxProcessControl() = default;
+    ~LinuxProcessControl() override;
+    LinuxProcessControl(const LinuxProcessControl&) = delete;
+    LinuxProcessControl& operator=(const LinuxProcessControl&) = delete;
+
     // The command line is split into words like a shell would (see
     // CommandLineSplitter); the first word names the program, searched in
     // PATH when it holds no '/'. On success pid is the program's own process
@@ -57,6 +63,19 @@ public:
     // itself when it holds a '/', otherwise the name in each directory of
     // PATH (an empty entry is the working directory).
     static std::vector<std::string> candidatePaths(const std::string& name);
+
+private:
+    // Hands a server's output pipe and file to the writer of every server
+    // this launches (started with the first; started again if it has gone).
+    // Returns the writer's process ID, and `drainFd` the read end of a pipe
+    // the writer closes once that output has all reached the file; 0 when
+    // no writer took it.
+    int handOverOutput(const LaunchRequest& request, int pipeRead, int outputFd, int maxFd, int& drainFd);
+
+    std::mutex writerMutex_;
+    int writerControl_ = -1;  // the socket that brings the writer new streams
+    int writerPid_ = 0;
+    std::string writerProgram_;
 };
 
 }  // namespace platform

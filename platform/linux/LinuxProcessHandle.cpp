@@ -72,18 +72,19 @@ LinuxProcessHandle::~LinuxProcessHandle() {
     // until the next reap; one still running stays registered for it.
     if (child_) LinuxChildRegistry::Instance().collect(*child_, pidfd_);
     if (pidfd_ >= 0) ::close(pidfd_);
-    if (writerPidfd_ >= 0) ::close(writerPidfd_);
+    if (drainFd_ >= 0) ::close(drainFd_);
 }
 
-void LinuxProcessHandle::setOutputWriter(int pid, int pidfd) {
+void LinuxProcessHandle::setOutputWriter(int pid, int drainFd) {
     outputWriter_ = pid;
-    if (writerPidfd_ >= 0) ::close(writerPidfd_);
-    writerPidfd_ = pidfd;
+    if (drainFd_ >= 0) ::close(drainFd_);
+    drainFd_ = drainFd;
 }
 
 bool LinuxProcessHandle::outputDrained() {
-    if (drained_ || writerPidfd_ < 0) return true;
-    pollfd watch{writerPidfd_, POLLIN, 0};
+    if (drained_ || drainFd_ < 0) return true;
+    // The pipe's write end closed (POLLHUP) once the writer is done.
+    pollfd watch{drainFd_, POLLIN, 0};
     int n;
     do {
         n = ::poll(&watch, 1, 0);

@@ -38,9 +38,10 @@ public:
     std::optional<ExitStatus> exitStatus() override;
     int groupSize() override;
     int outputWriter() const override { return outputWriter_; }
-    std::intptr_t outputWaitable() const override { return drained_ ? -1 : writerPidfd_; }
-    // The writer of its output, and a pidfd of it (taken over; -1 none).
-    void setOutputWriter(int pid, int pidfd);
+    std::intptr_t outputWaitable() const override { return drained_ ? -1 : drainFd_; }
+    // The writer of its output, and the read end of a pipe the writer
+    // closes once the output has all reached the file (taken over; -1 none).
+    void setOutputWriter(int pid, int drainFd);
 
     // How long an ended process's output may take to reach its file before
     // its end is told all the same: the writer drains a pipe in far less,
@@ -64,7 +65,7 @@ private:
     // group when it likes, so whether it leads one is asked again.
     bool adopted_ = false;
     int outputWriter_ = 0;
-    int writerPidfd_ = -1;
+    int drainFd_ = -1;
     bool drained_ = false;
     std::optional<std::chrono::steady_clock::time_point> endSeenAt_;
     bool outputDrained();
