@@ -36,8 +36,8 @@ target_sources(procwardd PRIVATE ${CMAKE_SOURCE_DIR}/app/win32/procwardd.rc)
 target_include_directories(procwardd PRIVATE ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/app/win32)
 
 # make windows-installer: Procward-<version>-setup.exe (NSIS) and
-# Procward-<version>-win64.zip, the two programs, the metrics module beside
-# them and the README.
+# Procward-<version>-win64.zip, the two programs, the metrics module and the
+# output writer beside them, and the README.
 set(PROCWARD_SETUP ${CMAKE_BINARY_DIR}/Procward-${PROJECT_VERSION}-setup.exe)
 set(PROCWARD_ZIP ${CMAKE_BINARY_DIR}/Procward-${PROJECT_VERSION}-win64.zip)
 find_program(PROCWARD_MAKENSIS makensis)
@@ -46,7 +46,7 @@ if(PROCWARD_MAKENSIS)
     COMMAND ${PROCWARD_MAKENSIS} -V2 -INPUTCHARSET UTF8 -DVERSION=${PROJECT_VERSION}
       -DVERSION_QUAD=${PROCWARD_VERSION_QUAD} -DBUILD_DIR=${CMAKE_BINARY_DIR} -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
       -DOUT_FILE=${PROCWARD_SETUP} ${CMAKE_SOURCE_DIR}/packaging/windows/procward.nsi
-    DEPENDS procward procwardd procward_metrics ${CMAKE_SOURCE_DIR}/packaging/windows/procward.nsi
+    DEPENDS procward procwardd procward_metrics procward-output ${CMAKE_SOURCE_DIR}/packaging/windows/procward.nsi
       ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_BINARY_DIR}/procward.ico
     VERBATIM)
   add_custom_target(windows-installer DEPENDS ${PROCWARD_SETUP})
@@ -57,10 +57,10 @@ add_custom_command(OUTPUT ${PROCWARD_ZIP}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${PROCWARD_ZIP_STAGE}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${PROCWARD_ZIP_STAGE}/${PROCWARD_ZIP_ROOT}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:procward> $<TARGET_FILE:procwardd> $<TARGET_FILE:procward_metrics>
-    ${CMAKE_SOURCE_DIR}/README.md ${PROCWARD_ZIP_STAGE}/${PROCWARD_ZIP_ROOT}
+    $<TARGET_FILE:procward-output> ${CMAKE_SOURCE_DIR}/README.md ${PROCWARD_ZIP_STAGE}/${PROCWARD_ZIP_ROOT}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${PROCWARD_ZIP}
   COMMAND ${CMAKE_COMMAND} -E chdir ${PROCWARD_ZIP_STAGE} ${CMAKE_COMMAND} -E tar cf ${PROCWARD_ZIP} --format=zip
     ${PROCWARD_ZIP_ROOT}
-  DEPENDS procward procwardd procward_metrics ${CMAKE_SOURCE_DIR}/README.md
+  DEPENDS procward procwardd procward_metrics procward-output ${CMAKE_SOURCE_DIR}/README.md
   VERBATIM)
 add_custom_target(windows-zip DEPENDS ${PROCWARD_ZIP})

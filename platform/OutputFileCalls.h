@@ -15,7 +15,8 @@ constexpr File kNoFile = -1;
 long long size(File file);
 // Bytes written, or -1 with `error` set.
 long long write(File file, const char* bytes, std::size_t count, int& error);
-bool truncate(File file, int& error);
+// Empties the file (open at `path`).
+bool truncate(File file, const std::string& path, int& error);
 // Opens (creating, 0640 where there are modes) for appending; kNoFile with
 // `error` set.
 File openAppend(const std::string& path, int& error);

@@ -131,7 +131,10 @@ bool OutputStream::reopenPath() {
 bool OutputStream::rotate() {
     int error = 0;
     if (backups_ == 0) {
-        if (outputfile::truncate(file_, error)) return true;
+        if (outputfile::truncate(file_, path_, error)) {
+            complained_ = false;
+            return true;
+        }
         complain("cannot empty the output file", error);
         return false;
     }
@@ -139,7 +142,7 @@ bool OutputStream::rotate() {
     for (int n = backups_; n >= 2; --n) {
         if (!outputfile::rename(path_ + "." + std::to_string(n - 1), path_ + "." + std::to_string(n), error, missing) &&
             !missing) {
-            complain("cannot move a backup of the output file", error);
+                complain("cannot move a backup of the output file", error);
             return false;
         }
     }
@@ -147,11 +150,16 @@ bool OutputStream::rotate() {
         complain("cannot rotate the output file", error);
         return false;
     }
+    complained_ = false;
     reopen_ = true;
     return reopenPath();
 }
 
 void OutputStream::complain(const char* what, int error) {
+    // A rotation is tried again at each write while it fails (a reader may
+    // hold a backup open for a moment): said once until one succeeds.
+    if (complained_) return;
+    complained_ = true;
     const std::string line =
         "[procward] output writer: " + std::string(what) + " " + path_ + ": " + outputfile::errorText(error) + "\n";
     int ignored = 0;

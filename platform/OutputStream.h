@@ -41,6 +41,7 @@ private:
     long long dropped_ = 0;
     int dropReason_ = 0;
     bool reopen_ = false;
+    bool complained_ = false;
     long long pathCheckedAt_ = 0;
 };
 

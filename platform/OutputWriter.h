@@ -21,8 +21,9 @@ std::string outputWriterProgram();
 // that brings one stream per launched server (where the platform passes
 // descriptors); it ends once the socket has closed and every stream it
 // brought has ended. `procward-output FILE MAX_BYTES BACKUPS`, standard
-// input one pipe, FILE opened for appending as standard output; it ends
-// when the pipe's last writer has closed it. MAX_BYTES 0 never rotates;
+// input one pipe, FILE the file it appends to (given opened as standard
+// output where the platform lets it be closed once renamed); it ends when
+// the pipe's last writer has closed it. MAX_BYTES 0 never rotates;
 // BACKUPS 0 empties the file instead of keeping a backup.
 int runOutputWriter(int argc, char** argv);
 

@@ -56,12 +56,12 @@ zip_lists_the_programs() {
   python3 - "$ZIP" "Procward-$VERSION" <<'EOF'
 import sys, zipfile
 names = sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))
-expected = sorted(sys.argv[2] + "/" + n for n in ("procward.exe", "procwardd.exe", "procward-metrics.dll", "README.md"))
+expected = sorted(sys.argv[2] + "/" + n for n in ("procward.exe", "procwardd.exe", "procward-metrics.dll", "procward-output.exe", "README.md"))
 print(names)
 sys.exit(names != expected)
 EOF
 }
-check "the zip holds procward.exe, procwardd.exe, procward-metrics.dll and README.md" zip_lists_the_programs
+check "the zip holds procward.exe, procwardd.exe, procward-metrics.dll, procward-output.exe and README.md" zip_lists_the_programs
 
 echo "== a fresh Wine prefix"
 wineboot -i >/dev/null 2>&1
@@ -90,8 +90,9 @@ echo "== silent install with the service"
 wine "$SETUP" /S /SERVICE=1
 status=$?
 check "the installer ends with 0 (was $status)" test "$status" = 0
-check "the programs, the metrics module, the README and the uninstaller are in Program Files" \
+check "the programs, the metrics module, the output writer, the README and the uninstaller are in Program Files" \
   test -f "$programs/procward.exe" -a -f "$programs/procwardd.exe" -a -f "$programs/procward-metrics.dll" \
+    -a -f "$programs/procward-output.exe" \
     -a -f "$programs/README.md" -a -f "$programs/uninstall.exe"
 check "the Start-menu entry exists" test -f "$menu"
 uninstall_entry() {
@@ -130,7 +131,8 @@ echo "== silent uninstall"
 wine "$programs/uninstall.exe" /S
 # The uninstaller runs from a copy in the temporary folder and returns at once.
 check "the programs and the metrics module are removed" \
-  eventually test ! -e "$programs/procwardd.exe" -a ! -e "$programs/procward-metrics.dll" -a ! -e "$programs/uninstall.exe"
+  eventually test ! -e "$programs/procwardd.exe" -a ! -e "$programs/procward-metrics.dll" \
+    -a ! -e "$programs/procward-output.exe" -a ! -e "$programs/uninstall.exe"
 check "the service is removed" eventually sh -c "! wine sc query Procward >/dev/null 2>&1"
 check "the Start-menu entry is removed" test ! -e "$menu"
 check "the Add/Remove Programs entry is removed" sh -c "! wine reg query '$uninstall_key' >/dev/null 2>&1"

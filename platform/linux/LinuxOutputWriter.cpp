@@ -263,7 +263,7 @@ long long write(File file, const char* bytes, std::size_t count, int& error) {
     }
 }
 
-bool truncate(File file, int& error) {
+bool truncate(File file, const std::string& /*path*/, int& error) {
     if (::ftruncate(static_cast<int>(file), 0) == 0) return true;
     error = errno;
     return false;

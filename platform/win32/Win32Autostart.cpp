@@ -1,33 +1,10 @@
 #include "platform/win32/Win32Autostart.h"
 
+#include "platform/win32/Win32CommandLine.h"
 #include "platform/win32/Win32WideText.h"
 
 namespace platform {
 namespace {
-
-// One word in double quotes, read back by CommandLineToArgvW and the C
-// runtime as it is: backslashes are literal except before a quote, where
-// each is doubled, and a quote of the word is \".
-std::string quotedWord(const std::string& word) {
-    std::string out = "\"";
-    std::size_t backslashes = 0;
-    for (char c : word) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') {
-            out.append(backslashes * 2 + 1, '\\');
-        } else {
-            out.append(backslashes, '\\');
-        }
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, '\\');
-    out += '"';
-    return out;
-}
 
 // Writes the value into `key` below `root`, creating the key when
 // `create` is set; 0 or the system's error code. `opened` tells whether the
@@ -57,8 +34,8 @@ LONG writeValue(HKEY root, const std::string& key, bool create, const std::strin
 const char* const Win32Autostart::kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 std::string Win32Autostart::commandText(const std::string& executable, const std::vector<std::string>& arguments) {
-    std::string text = quotedWord(executable);
-    for (const std::string& argument : arguments) text += " " + quotedWord(argument);
+    std::string text = Win32CommandLine::quotedWord(executable);
+    for (const std::string& argument : arguments) text += " " + Win32CommandLine::quotedWord(argument);
     return text;
 }
 

@@ -31,4 +31,25 @@ std::string Win32CommandLine::processArguments(std::string_view commandLine) {
     return trimWhite(std::string_view(text).substr(blank));
 }
 
+std::string Win32CommandLine::quotedWord(std::string_view word) {
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (char c : word) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') {
+            out.append(backslashes * 2 + 1, '\\');
+        } else {
+            out.append(backslashes, '\\');
+        }
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, '\\');
+    out += '"';
+    return out;
+}
+
 }  // namespace platform

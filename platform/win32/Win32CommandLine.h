@@ -25,6 +25,11 @@ public:
     // white space (blank, tab, CR, LF, VT, FF) trimmed at both ends; empty
     // without a blank.
     static std::string processArguments(std::string_view commandLine);
+
+    // One word in double quotes, read back by CommandLineToArgvW and the C
+    // runtime as it is: backslashes are literal except before a quote,
+    // where each is doubled, and a quote of the word is \".
+    static std::string quotedWord(std::string_view word);
 };
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/win32/Win32ExitWatcher.h"
 
+#include "platform/win32/Win32ProcessHandle.h"
+
 namespace platform {
 
 Win32ExitWatcher::~Win32ExitWatcher() { stop(); }
@@ -13,6 +15,9 @@ bool Win32ExitWatcher::start(std::function<void()> wake) {
 
 void CALLBACK Win32ExitWatcher::onEnded(PVOID context, BOOLEAN /*timedOut*/) {
     auto* watch = static_cast<Watch*>(context);
+    // Told once its writer has written its last output, or after the grace
+    // where a child of the program keeps the pipe open.
+    if (watch->writer) ::WaitForSingleObject(watch->writer, Win32ProcessHandle::kOutputDrainGraceMs);
     Win32ExitWatcher* self = watch->owner;
     std::function<void()> wake;
     {
@@ -32,12 +37,18 @@ bool Win32ExitWatcher::watch(std::uint64_t id, ProcessHandle& process) {
     if (!::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &watch->process, SYNCHRONIZE,
                            FALSE, 0))
         return false;
+    const std::intptr_t writer = process.outputWaitable();
+    if (writer != -1 && writer != 0 &&
+        !::DuplicateHandle(::GetCurrentProcess(), reinterpret_cast<HANDLE>(writer), ::GetCurrentProcess(),
+                           &watch->writer, SYNCHRONIZE, FALSE, 0))
+        watch->writer = nullptr;
     std::unique_ptr<Watch> replaced;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!started_ || !::RegisterWaitForSingleObject(&watch->wait, watch->process, onEnded, watch.get(),
-                                                        INFINITE, WT_EXECUTEONLYONCE)) {
+                                                        INFINITE, WT_EXECUTEONLYONCE | WT_EXECUTELONGFUNCTION)) {
             ::CloseHandle(watch->process);
+            if (watch->writer) ::CloseHandle(watch->writer);
             return false;
         }
         // A second watch under the same id replaces the first.
@@ -53,8 +64,10 @@ void Win32ExitWatcher::release(Watch& watch) {
     // Waits for a callback under way to finish, so the watch may go.
     if (watch.wait) ::UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE);
     if (watch.process) ::CloseHandle(watch.process);
+    if (watch.writer) ::CloseHandle(watch.writer);
     watch.wait = nullptr;
     watch.process = nullptr;
+    watch.writer = nullptr;
 }
 
 void Win32ExitWatcher::unwatch(std::uint64_t id) {

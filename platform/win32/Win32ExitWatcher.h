@@ -30,6 +30,7 @@ private:
         Win32ExitWatcher* owner = nullptr;
         std::uint64_t id = 0;
         HANDLE process = nullptr;  // the watcher's own duplicate
+        HANDLE writer = nullptr;   // ... of the process that writes its output, if any
         HANDLE wait = nullptr;
     };
     static void CALLBACK onEnded(PVOID context, BOOLEAN timedOut);

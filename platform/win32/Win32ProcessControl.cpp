@@ -10,6 +10,7 @@
 #include "platform/ServerEnvironment.h"
 #include "platform/System.h"
 #include "platform/Text.h"
+#include "platform/win32/Win32CommandLine.h"
 #include "platform/win32/Win32ProcessHandle.h"
 #include "platform/win32/Win32WideText.h"
 
@@ -20,6 +21,10 @@ namespace {
 constexpr DWORD kWaitForEndMs = 2000;
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+// The pipe between a server and its writer: room for a burst of output
+// while the writer is busy with the file.
+constexpr DWORD kOutputPipeBytes = 1024 * 1024;
 
 // The first word of a command line, as written (for messages).
 std::string programToken(const std::string& commandLine) {
@@ -98,6 +103,48 @@ std::vector<wchar_t> writableCommandLine(const std::string& commandLine) {
     std::vector<wchar_t> text(wide.begin(), wide.end());
     text.push_back(L'\0');
     return text;
+}
+
+// Starts the writer of a server's output (platform/OutputWriter.h) with
+// `pipeRead` as its standard input and `nul` as its standard output (it
+// opens the server's file itself), without a window and in a process group of its own, so a
+// Ctrl-Break meant for the server does not reach it: it ends when the last
+// holder of the pipe's write end closes it. Returns its process handle
+// (null when it could not be started) and `pid`.
+HANDLE startOutputWriter(const LaunchRequest& request, HANDLE nul, HANDLE pipeRead, DWORD& pid) {
+    pid = 0;
+    const std::string line = Win32CommandLine::quotedWord(request.outputWriter) + " " +
+                             Win32CommandLine::quotedWord(request.outputFile) + " " +
+                             std::to_string(request.outputMaxBytes > 0 ? request.outputMaxBytes : 0) + " " +
+                             std::to_string(request.outputBackups > 0 ? request.outputBackups : 0);
+    HANDLE inherited[2] = {pipeRead, nul};
+    SIZE_T listSize = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<char> listMemory(listSize);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listMemory.data());
+    if (!::InitializeProcThreadAttributeList(list, 1, 0, &listSize)) return nullptr;
+    if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited, nullptr,
+                                     nullptr)) {
+        ::DeleteProcThreadAttributeList(list);
+        return nullptr;
+    }
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = pipeRead;
+    startup.StartupInfo.hStdOutput = nul;
+    startup.StartupInfo.hStdError = nul;
+    startup.lpAttributeList = list;
+    PROCESS_INFORMATION created{};
+    std::vector<wchar_t> text = writableCommandLine(line);
+    const BOOL ok = ::CreateProcessW(nullptr, text.data(), nullptr, nullptr, TRUE,
+                                     CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT,
+                                     nullptr, nullptr, &startup.StartupInfo, &created);
+    ::DeleteProcThreadAttributeList(list);
+    if (!ok) return nullptr;
+    ::CloseHandle(created.hThread);
+    pid = created.dwProcessId;
+    return created.hProcess;
 }
 
 }  // namespace
@@ -193,6 +240,25 @@ std::unique_ptr<ProcessHandle> Win32ProcessControl::start(const LaunchRequest& r
                                    errorText(static_cast<int>(error)));
         }
     }
+    // With a writer, the server's output goes into a pipe the writer
+    // drains into the file; without one (none installed, or it could not
+    // start) the server appends to the file itself.
+    HANDLE writer = nullptr;
+    DWORD writerPid = 0;
+    if (output != nul && !request.outputWriter.empty()) {
+        SECURITY_ATTRIBUTES ends{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE pipeRead = nullptr, pipeWrite = nullptr;
+        if (::CreatePipe(&pipeRead, &pipeWrite, &ends, kOutputPipeBytes)) {
+            writer = startOutputWriter(request, nul, pipeRead, writerPid);
+            ::CloseHandle(pipeRead);
+            if (writer) {
+                ::CloseHandle(output);
+                output = pipeWrite;
+            } else {
+                ::CloseHandle(pipeWrite);
+            }
+        }
+    }
     HANDLE inherited[2] = {nul, output};
     const std::size_t inheritedCount = output == nul ? 1 : 2;
     auto closeStreams = [&] {
@@ -231,10 +297,16 @@ std::unique_ptr<ProcessHandle> Win32ProcessControl::start(const LaunchRequest& r
     const DWORD error = ok ? 0 : ::GetLastError();
     ::DeleteProcThreadAttributeList(list);
     closeStreams();
-    if (!ok) return fail(error, "cannot execute " + quoted(programToken(request.commandLine)) + ": " +
-                                    errorText(static_cast<int>(error)));
+    if (!ok) {
+        // The writer ends by itself: nothing holds its pipe any more.
+        if (writer) ::CloseHandle(writer);
+        return fail(error, "cannot execute " + quoted(programToken(request.commandLine)) + ": " +
+                               errorText(static_cast<int>(error)));
+    }
     ::CloseHandle(created.hThread);
-    return Win32ProcessHandle::child(static_cast<int>(created.dwProcessId), created.hProcess);
+    auto handle = Win32ProcessHandle::child(static_cast<int>(created.dwProcessId), created.hProcess);
+    if (writer) handle->setOutputWriter(static_cast<int>(writerPid), writer);
+    return handle;
 }
 
 std::string Win32ProcessControl::programFile(const std::string& commandLine) {

@@ -44,15 +44,35 @@ std::optional<ExitStatus> Win32ProcessHandle::exitStatus() {
     // The system would give any ended process's code to whoever holds it;
     // for one found rather than started it is left unknown all the same, as
     // on systems where only the parent is told.
-    if (!launchedHere_ || !exited()) return std::nullopt;
+    if (!launchedHere_ || !ended()) return std::nullopt;
     DWORD code = 0;
     if (!::GetExitCodeProcess(handle_, &code)) return std::nullopt;
     return ExitStatus{ExitStatus::How::Code, static_cast<int>(code), false};
 }
 
-Win32ProcessHandle::~Win32ProcessHandle() { ::CloseHandle(handle_); }
+Win32ProcessHandle::~Win32ProcessHandle() {
+    ::CloseHandle(handle_);
+    if (writer_) ::CloseHandle(writer_);
+}
 
-bool Win32ProcessHandle::exited() { return ::WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
+void Win32ProcessHandle::setOutputWriter(int pid, HANDLE writer) {
+    if (writer_) ::CloseHandle(writer_);
+    outputWriter_ = pid;
+    writer_ = writer;
+}
+
+bool Win32ProcessHandle::ended() const { return ::WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
+
+bool Win32ProcessHandle::exited() { return ended() && outputDrained(); }
+
+// Ended: told once its writer has written its last output.
+bool Win32ProcessHandle::outputDrained() {
+    if (drained_ || !writer_) return true;
+    const ULONGLONG now = ::GetTickCount64();
+    if (endSeenAt_ == 0) endSeenAt_ = now;
+    if (::WaitForSingleObject(writer_, 0) == WAIT_OBJECT_0 || now - endSeenAt_ >= kOutputDrainGraceMs) drained_ = true;
+    return drained_;
+}
 
 SignalResult Win32ProcessHandle::kill(int& error) {
     if (!mayTerminate_) {
@@ -62,13 +82,13 @@ SignalResult Win32ProcessHandle::kill(int& error) {
     if (::TerminateProcess(handle_, 0)) return SignalResult::Sent;
     error = static_cast<int>(::GetLastError());
     // Ending a process that is already on its way out is refused.
-    if (exited()) return SignalResult::Gone;
+    if (ended()) return SignalResult::Gone;
     return error == ERROR_ACCESS_DENIED ? SignalResult::NotPermitted : SignalResult::Failed;
 }
 
 SignalResult Win32ProcessHandle::signal(StopSignal kind, bool /*group*/, int& error) {
     error = 0;
-    if (exited()) return SignalResult::Gone;
+    if (ended()) return SignalResult::Gone;
     if (kind == StopSignal::Kill) return kill(error);
     if (closeWindows(static_cast<DWORD>(pid_))) return SignalResult::Sent;
     if (sendCtrlBreak(static_cast<DWORD>(pid_))) return SignalResult::Sent;

@@ -44,6 +44,17 @@ public:
     bool launchedHere() const override { return launchedHere_; }
     // The exit code from the handle, once the process has ended.
     std::optional<ExitStatus> exitStatus() override;
+    int outputWriter() const override { return outputWriter_; }
+    std::intptr_t outputWaitable() const override {
+        return drained_ || !writer_ ? -1 : reinterpret_cast<std::intptr_t>(writer_);
+    }
+    // The writer of its output and its process handle (taken over).
+    void setOutputWriter(int pid, HANDLE writer);
+
+    // How long an ended process's output may take to reach its file before
+    // its end is told all the same: the writer drains a pipe in far less,
+    // unless a child of the program keeps the pipe open.
+    static constexpr DWORD kOutputDrainGraceMs = 300;
 
     // WM_CLOSE posted to each visible or hidden top-level window of the
     // process; false when it has none.
@@ -66,10 +77,17 @@ private:
         : pid_(pid), handle_(handle), mayTerminate_(mayTerminate), launchedHere_(launchedHere) {}
     SignalResult kill(int& error);
 
+    bool ended() const;  // the process itself, its output aside
+    bool outputDrained();
+
     int pid_;
     HANDLE handle_;
     bool mayTerminate_;
     bool launchedHere_;
+    int outputWriter_ = 0;
+    HANDLE writer_ = nullptr;
+    bool drained_ = false;
+    ULONGLONG endSeenAt_ = 0;
 };
 
 }  // namespace platform

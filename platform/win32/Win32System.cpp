@@ -27,7 +27,15 @@ std::string executablePath() {
 
 char pathSeparator() { return '\\'; }
 
-std::string outputWriterProgram() { return {}; }
+std::string outputWriterProgram() {
+    const std::string self = executablePath();
+    const std::size_t slash = self.find_last_of("\\/");
+    if (slash == std::string::npos) return {};
+    // Installed beside the program.
+    const std::string candidate = self.substr(0, slash + 1) + "procward-output.exe";
+    const DWORD attributes = ::GetFileAttributesW(wideText(candidate).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) ? candidate : std::string();
+}
 
 const std::string& executableSuffix() {
     static const std::string suffix = ".exe";

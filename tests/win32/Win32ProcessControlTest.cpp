@@ -10,6 +10,8 @@
 #include <optional>
 
 #include "platform/ExitWatcher.h"
+#include "platform/FileStore.h"
+#include "platform/OutputWriter.h"
 #include "platform/ProcessControl.h"
 #include "platform/ProcessIdentity.h"
 #include "platform/ProcessTable.h"
@@ -333,6 +335,66 @@ TEST_F(Win32ProcessStartTest, AStartedServerIsHeldAndTellsItsExitCode) {
     control.terminate(pid);
     EXPECT_TRUE(found->exited());
     EXPECT_FALSE(found->exitStatus().has_value());
+}
+
+TEST_F(Win32ProcessStartTest, TheWriterRotatesByRenamingWithinTheLimitAndTheEndWaitsForItsLastLines) {
+    const std::string writer = platform::outputWriterProgram();
+    ASSERT_FALSE(writer.empty()) << "no procward-output.exe beside the tests";
+    const std::string file = dir.path() + "\\logs\\svc.log";
+    // Read as the supervisor reads them, sharing the right to rename: a
+    // reader that does not blocks a rotation while it holds the file.
+    auto contents = [](const std::string& path) {
+        std::string bytes;
+        platform::readWholeFile(path, bytes);
+        return bytes;
+    };
+    platform::LaunchRequest request;
+    request.commandLine = exe + " --count-lines 1 20";
+    request.outputFile = file;
+    request.outputWriter = writer;
+    request.outputMaxBytes = 16 * 1024;
+    request.outputBackups = 2;
+    {
+        Started started = start(request);
+        ASSERT_TRUE(started.process);
+        EXPECT_GT(started.process->outputWriter(), 0);
+        // Round more than once: the oldest backup no longer holds the
+        // first lines (a file takes about 170).
+        ASSERT_TRUE(eventually(
+            [&] {
+                const std::string oldest = contents(file + ".2");
+                return oldest.size() > 15 && oldest.compare(0, 15, "count 00000200 ") > 0;
+            },
+            30000))
+            << contents(file).substr(0, 400);
+    }
+    // Each file within the limit, of whole lines, and together a run
+    // without a gap up to where the server was ended.
+    unsigned long long expected = 0;
+    for (const std::string& name : {file + ".2", file + ".1", file}) {
+        const std::string text = contents(name);
+        EXPECT_LE(text.size(), 16u * 1024) << name;
+        ASSERT_FALSE(text.empty()) << name;
+        EXPECT_EQ('\n', text.back()) << name;
+        for (const std::string& line : linesOf(text)) {
+            ASSERT_EQ(0u, line.find("count ")) << name << ": " << line;
+            const unsigned long long n = std::stoull(line.substr(6, 8));
+            if (expected != 0) {
+                ASSERT_EQ(expected, n) << name;
+            }
+            expected = n + 1;
+        }
+    }
+
+    // The end is told once the last words are in the file.
+    request.commandLine = exe + " --say bye --exit-code 0";
+    request.outputFile = dir.path() + "\\bye.log";
+    Started said = start(request);
+    ASSERT_TRUE(said.process);
+    EXPECT_EQ(std::optional<platform::ExitStatus>(platform::ExitStatus{}), endOf(said));
+    const std::vector<std::string> lines = linesOf(contents(request.outputFile));
+    EXPECT_TRUE(hasLine(lines, "bye (stdout)"));
+    EXPECT_TRUE(hasLine(lines, "bye (stderr)"));
 }
 
 TEST_F(Win32ProcessStartTest, OutputWorkingDirectoryAndEnvironmentAreTheServersOwn) {
