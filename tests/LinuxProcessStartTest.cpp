@@ -439,12 +439,18 @@ TEST_F(ProcessStartTest, OneWriterCarriesEveryServersOutputAndOutlivesTheSupervi
     // has, and the next supervisor gets a writer of its own.
     first.reset();
     EXPECT_TRUE(grows("a"));
+    auto next = std::make_unique<LinuxProcessControl>();
+    auto startNext = [&](const LaunchRequest& request) {
+        Held held(next->start(request, failure));
+        EXPECT_TRUE(held) << failure.text;
+        return held;
+    };
     LaunchRequest bye;
     bye.commandLine = server + " --say bye --exit-code 0";
     bye.outputFile = dir.file("bye.log");
     bye.outputWriter = PROCWARD_OUTPUT_WRITER;
     {
-        Held said = start(bye);
+        Held said = startNext(bye);
         ASSERT_TRUE(said);
         EXPECT_NE(writer, said->outputWriter());
         // Its end is told once its last words are in the file.
@@ -453,29 +459,31 @@ TEST_F(ProcessStartTest, OneWriterCarriesEveryServersOutputAndOutlivesTheSupervi
     }
     // The first writer ends with the last of its servers.
     auto end = [](Held& held) { Held ended = std::move(held); };  // its group killed and collected
+    auto collected = [&](int pid) {
+        control.reapChildren();
+        return readFile("/proc/" + std::to_string(pid) + "/stat").empty();
+    };
     end(a);
     EXPECT_FALSE(processEnded(writer));
     EXPECT_TRUE(grows("b"));
     end(b);
-    EXPECT_TRUE(waitFor([&] {
-        control.reapChildren();
-        return processEnded(writer);
-    }));
+    EXPECT_TRUE(waitFor([&] { return collected(writer); }));
 
     // A writer that has been killed is replaced at the next start.
-    Held again = start(counting("c"));
+    Held again = startNext(counting("c"));
     ASSERT_TRUE(again);
     const int second = again->outputWriter();
     end(again);
     ASSERT_EQ(0, ::kill(second, SIGKILL));
-    EXPECT_TRUE(waitFor([&] {
-        control.reapChildren();
-        return processEnded(second);
-    }));
-    Held replaced = start(counting("d"));
+    EXPECT_TRUE(waitFor([&] { return collected(second); }));
+    Held replaced = startNext(counting("d"));
     ASSERT_TRUE(replaced);
-    EXPECT_NE(second, replaced->outputWriter());
+    const int third = replaced->outputWriter();
+    EXPECT_NE(second, third);
     EXPECT_TRUE(grows("d"));
+    end(replaced);
+    next.reset();
+    EXPECT_TRUE(waitFor([&] { return collected(third); }));
 }
 
 TEST_F(ProcessStartTest, AsRootTheServerRunsAsTheUserAskedFor) {
