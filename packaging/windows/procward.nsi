@@ -107,7 +107,12 @@ Section "!$(NameMain)" SecMain
   File "${BUILD_DIR}\procward.exe"
   File "${BUILD_DIR}\procwardd.exe"
   File "${BUILD_DIR}\procward-metrics.dll"
+  ; Servers outlive the service, and each running server's output writer
+  ; holds procward-output.exe open: it cannot be replaced while they run,
+  ; and the one in place serves as well (its arguments do not change).
+  SetOverwrite try
   File "${BUILD_DIR}\procward-output.exe"
+  SetOverwrite on
   File "${SOURCE_DIR}\README.md"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\Procward.lnk" "$INSTDIR\procward.exe" "" "$INSTDIR\procward.exe" 0
@@ -186,7 +191,9 @@ Section "un.$(NameUnMain)" UnSecMain
   Delete "$INSTDIR\procward.exe"
   Delete "$INSTDIR\procwardd.exe"
   Delete "$INSTDIR\procward-metrics.dll"
-  Delete "$INSTDIR\procward-output.exe"
+  ; Held open by the writers of servers still running: removed at the next
+  ; restart of Windows then.
+  Delete /REBOOTOK "$INSTDIR\procward-output.exe"
   Delete "$INSTDIR\README.md"
   Delete "$INSTDIR\uninstall.exe"
   ; The folder goes only when empty: a list or log a user kept beside the
