@@ -34,6 +34,10 @@ bool stopSignalOf(const std::string& name, StopSignal& kind) {
     return false;
 }
 
+void ProcessControl::stillRunning(const std::vector<ProcessHandle*>& processes, std::vector<char>& running) {
+    running.assign(processes.size(), 0);
+}
+
 std::unique_ptr<ProcessHandle> ProcessControl::start(const LaunchRequest& /*request*/, LaunchFailure& failure) {
     failure.error = 0;
     failure.text = "this launcher cannot start held programs";

@@ -170,6 +170,13 @@ public:
     // on each tick and after each wake of the exit watcher.
     virtual int reapChildren() { return 0; }
 
+    // Which of these processes certainly still run, asked together (one
+    // system call where the platform can), for a pass over many servers:
+    // `running[i]` is 1 for one that runs, 0 where it has ended or this
+    // cannot tell (a null entry, a platform that cannot ask many at once);
+    // the handle's own exited() answers those.
+    virtual void stillRunning(const std::vector<ProcessHandle*>& processes, std::vector<char>& running);
+
     // Holds the process with this ID; null when there is none (or it can't
     // be opened at all).
     virtual std::unique_ptr<ProcessHandle> open(int pid) = 0;

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ public:
     // The listening sockets (IPv4 and IPv6) owned by a process, in the
     // order of listenerBefore. False when the process's share cannot be read.
     virtual bool listenersOf(int pid, std::vector<TcpListener>& out) = 0;
+    // A number that changes whenever a listening socket has appeared since
+    // an earlier snapshot of the same table (a process that listens nowhere
+    // now can only be found listening after it has changed); empty where
+    // the table cannot tell.
+    virtual std::optional<std::uint64_t> arrivals() const { return std::nullopt; }
 };
 
 class TcpTable {

@@ -68,6 +68,10 @@ std::vector<int> MachineLook::descendantsOf(int pid) {
     return found;
 }
 
+std::optional<std::uint64_t> MachineLook::listenerArrivals() const {
+    return sockets_ ? sockets_->arrivals() : std::nullopt;
+}
+
 bool MachineLook::listenersOf(int pid, std::vector<platform::TcpListener>& out) {
     out.clear();
     if (!socketsTaken_) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,6 +26,8 @@ public:
     // The listening sockets of a process, IPv4 before IPv6, each in address
     // and port order; false when they cannot be read.
     bool listenersOf(int pid, std::vector<platform::TcpListener>& out);
+    // See ListenerSnapshot::arrivals (after a listenersOf call of this look).
+    std::optional<std::uint64_t> listenerArrivals() const;
 
     // The processes descended from `pid` (its children, theirs ...), in
     // table order; from the same one walk of the table.

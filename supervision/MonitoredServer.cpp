@@ -131,8 +131,15 @@ void MonitoredServer::configure(const ServerEntry& entry, const std::string& out
 // --- What the views show ---
 
 ServerReport MonitoredServer::report() const {
-    const Clock::TimePoint now = context_->clock.now();
     ServerReport r;
+    report(r);
+    return r;
+}
+
+void MonitoredServer::report(ServerReport& r) const {
+    // Every field is assigned, the absent ones emptied: `r` may hold an
+    // earlier report, whose strings are reused rather than made anew.
+    const Clock::TimePoint now = context_->clock.now();
     const ServerInfo& info = run_.info;
     r.index = info.index;
     r.name = info.name;
@@ -141,16 +148,22 @@ ServerReport MonitoredServer::report() const {
     r.state = state();
     r.autoStart = run_.autoStart;
     r.pid = run_.held.process ? info.pid : 0;
-    r.listen = r.pid > 0 ? info.ports : std::string();
+    if (r.pid > 0)
+        r.listen = info.ports;
+    else
+        r.listen.clear();
     r.startTime = r.pid > 0 ? info.startTime : 0;
     r.uptime = runningFor();
     r.uptimeSeconds = std::chrono::duration_cast<std::chrono::seconds>(r.uptime).count();
+    r.nextAttempt = 0;
+    r.nextAttemptIn.reset();
     if (const auto next = nextRestart()) {
         r.nextAttemptIn = std::max<Clock::Duration>(*next - now, Clock::Duration::zero());
         // Rounded up: the attempt never reads as earlier than it comes.
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*r.nextAttemptIn).count();
         r.nextAttempt = context_->clock.secondsSince1970() + (ms + 999) / 1000;
     }
+    r.killIn.reset();
     if (const auto killAt = killDue()) r.killIn = std::max<Clock::Duration>(*killAt - now, Clock::Duration::zero());
     r.launches = run_.counts.launches;
     r.restarts = run_.counts.restarts;
@@ -160,14 +173,19 @@ ServerReport MonitoredServer::report() const {
     if (run_.lastExit) {
         r.exit = run_.lastExit;
         r.lastExit = run_.lastExit->reason();
+    } else {
+        r.exit.reset();
+        r.lastExit.clear();
     }
     r.startError = run_.startError;
     r.outputFile = outputFile_;
     r.outputNote = outputNote();
-    if (run_.held.process) r.outputWriter = run_.held.outputWriter;
+    r.outputWriter = run_.held.process ? run_.held.outputWriter : 0;
     r.health = health();
-    if (r.health == HealthState::Unhealthy) r.healthReason = run_.health.reason();
-    return r;
+    if (r.health == HealthState::Unhealthy)
+        r.healthReason = run_.health.reason();
+    else
+        r.healthReason.clear();
 }
 
 std::string MonitoredServer::outputNote() const {
@@ -1071,17 +1089,27 @@ std::string MonitoredServer::readListenAddress(MachineLook& look) {
         if (!run_.held.owned) return {};
         // The one found last is asked first. The table is walked for
         // another at every look where a health rule checks the listen
-        // address, and otherwise at the 1st, 2nd, 4th, 8th... look after
-        // the process was held: a worker that binds soon after its master
-        // is found within a few checks, and a server that listens nowhere
-        // costs fewer walks the longer it runs.
+        // address; otherwise where the machine can tell, only once a
+        // listening socket has appeared since the last walk (one none of
+        // them held then), and else at the 1st, 2nd, 4th, 8th... look after
+        // the process was held: a worker that binds after its master is
+        // found at the next check or within a few, and a server that
+        // listens nowhere costs next to nothing, or fewer walks the longer
+        // it runs. The doubling goes on beside the arrivals from the 64th
+        // look, for a socket handed to a descendant rather than made.
         Held& held = run_.held;
         if (held.listenHolder == 0 || !look.listenersOf(held.listenHolder, listeners) || listeners.empty()) {
             listeners.clear();
             held.listenHolder = 0;
             const bool needed = options_.health && options_.health->useListenAddress;
             const std::uint64_t count = ++held.listenLooks;
-            if (!needed && (count & (count - 1)) != 0) return {};
+            const bool doubling = (count & (count - 1)) == 0;
+            const std::optional<std::uint64_t> arrivals = look.listenerArrivals();
+            const bool due = !arrivals ? doubling
+                                       : !held.walkedAtArrivals || *held.walkedAtArrivals != *arrivals ||
+                                             (doubling && count >= 64);
+            if (!needed && !due) return {};
+            held.walkedAtArrivals = arrivals;
             for (const int descendant : look.descendantsOf(run_.info.pid))
                 if (look.listenersOf(descendant, listeners) && !listeners.empty()) {
                     held.listenHolder = descendant;
@@ -1115,14 +1143,14 @@ void MonitoredServer::followUp(MachineLook& look) {
     if (restartDue()) checkStatus(look, false);
 }
 
-void MonitoredServer::checkStatus(MachineLook& look, bool tick) {
+void MonitoredServer::checkStatus(MachineLook& look, bool tick, const platform::ProcessHandle* running) {
     // On its way down, or starting through its pidfile: the follow-up
     // decides what comes next.
     if (run_.stop || run_.pidfileWait) return;
     const std::int32_t oldPid = run_.info.pid;
     bool ended = false;
     if (run_.held.process) {
-        if (run_.held.process->exited()) {
+        if (run_.held.process.get() != running && run_.held.process->exited()) {
             noteEnd(&look);
             ended = !run_.pidfileWait;
         } else {

@@ -104,6 +104,8 @@ public:
 
     // Everything the views show, as of now.
     ServerReport report() const;
+    // The same into `r`, reusing what it holds.
+    void report(ServerReport& r) const;
 
     // What the operator configured and what was last observed.
     const ServerInfo& info() const { return run_.info; }
@@ -222,7 +224,11 @@ private:
     // Periodic check. `tick` is false for a check made because the process
     // exited or a restart came due: a server that died young then waits for
     // its back-off step (or, with the back-off off, for the next tick).
-    void checkStatus(MachineLook& look, bool tick = true);
+    // `running`: the held process, when it was just seen running (asked
+    // together with others'), so it need not be asked again.
+    void checkStatus(MachineLook& look, bool tick = true, const platform::ProcessHandle* running = nullptr);
+    // The process held for it; null when none.
+    platform::ProcessHandle* heldProcess() const { return run_.held.process.get(); }
     // Does what has come due outside the checks: the settle read and the
     // confirmation of a start, a stop under way, a pidfile awaited, the
     // clean-up of a group, a restart whose time has come.
@@ -351,6 +357,7 @@ private:
         // where the process itself holds none; 0: none known.
         int listenHolder = 0;
         std::uint64_t listenLooks = 0;
+        std::optional<std::uint64_t> walkedAtArrivals;  // the listener arrivals at its last walk
         bool fromPidfile = false;  // the server's pidfile names it
     };
 

@@ -75,14 +75,27 @@ Supervisor::Shown Supervisor::shownOf(const MonitoredServer& server) {
     return shown;
 }
 
+bool Supervisor::showsAs(const Shown& shown, const MonitoredServer& server) {
+    const auto& exit = server.lastExit();
+    return shown.pid == server.info().pid && shown.ports == server.info().ports &&
+           shown.startTime == server.info().startTime && shown.autoStart == server.autoStart() &&
+           shown.state == server.state() && shown.nextRestart == server.nextRestart() &&
+           shown.health == server.health() && shown.healthReason == server.healthReason() &&
+           shown.hasExit == exit.has_value() && shown.lastExitTime == (exit ? exit->time : 0) &&
+           shown.startError == server.startError() && shown.cleaningUp == server.cleaningUp();
+}
+
 void Supervisor::tell(const MonitoredServer& server) {
     // A removed entry's record is on its way out: no row shows it.
     if (!retiring_.empty() && retiringRecord(&server)) return;
-    Shown now = shownOf(server);
-    auto [told, fresh] = told_.try_emplace(&server, now);
-    if (!fresh) {
-        if (told->second == now) return;
-        told->second = std::move(now);
+    // Compared in place: at every pass for every server, and nearly always
+    // unchanged, so nothing is copied for that.
+    const auto told = told_.find(&server);
+    if (told != told_.end()) {
+        if (showsAs(told->second, server)) return;
+        told->second = shownOf(server);
+    } else {
+        told_.emplace(&server, shownOf(server));
     }
     if (quiet_) return;
     changed(server);
@@ -583,8 +596,17 @@ void Supervisor::checkAll(MachineLook& look) {
     const LaunchSlice slice(context_);
     const auto began = std::chrono::steady_clock::now();
     // Ended children were collected by the caller (runDue does so first).
+    // Which held processes still run is asked for all of them at once.
+    heldNow_.clear();
+    for (const auto& [index, server] : servers_) heldNow_.push_back(server->heldProcess());
+    context_.control.stillRunning(heldNow_, runningNow_);
+    std::size_t at = 0;
     for (auto& [index, server] : servers_) {
-        server->checkStatus(look);
+        // Matched by the handle itself: an entry that came or went meanwhile
+        // (an observer's command) only costs its own ask.
+        const bool seen = at < heldNow_.size() && runningNow_[at] && heldNow_[at] == server->heldProcess();
+        server->checkStatus(look, true, seen ? heldNow_[at] : nullptr);
+        ++at;
         tell(*server);
     }
     ++passes_;

@@ -207,6 +207,8 @@ private:
         bool operator==(const Shown&) const = default;
     };
     static Shown shownOf(const MonitoredServer& server);
+    // Whether `shown` is what the record shows now (shownOf's fields).
+    static bool showsAs(const Shown& shown, const MonitoredServer& server);
     // Tells the observers of the record, when what they show of it changed
     // since they were last told.
     void tell(const MonitoredServer& server);
@@ -260,6 +262,10 @@ private:
     bool loaded_ = false;
     Clock::TimePoint nextTick_{};
     std::uint64_t passes_ = 0;
+    // A pass's held processes and which of them still run (kept, so a pass
+    // allocates nothing).
+    std::vector<platform::ProcessHandle*> heldNow_;
+    std::vector<char> runningNow_;
     std::uint64_t processWalks_ = 0;
     std::chrono::nanoseconds lastPassDuration_{0};
     HealthCheckPool health_;

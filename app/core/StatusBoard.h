@@ -21,8 +21,15 @@ public:
 
     // The snapshot of the supervisor's records.
     static StatusSnapshot snapshotOf(const Supervisor& supervisor);
+    // The same into `snapshot`, reusing what it holds.
+    static void fill(StatusSnapshot& snapshot, const Supervisor& supervisor);
 
 private:
     mutable std::mutex mutex_;
     std::shared_ptr<const StatusSnapshot> current_;
+    // The loop's own: the snapshot it published last, and the one before,
+    // whose room is reused once no reader holds it any more (at each pass,
+    // a thousand servers' reports are not made anew).
+    std::shared_ptr<StatusSnapshot> last_;
+    std::shared_ptr<StatusSnapshot> spare_;
 };

@@ -40,6 +40,8 @@ public:
     std::unique_ptr<ProcessHandle> start(const LaunchRequest& request, LaunchFailure& failure) override;
 
     int reapChildren() override;
+    // One poll over the pidfds of all of them.
+    void stillRunning(const std::vector<ProcessHandle*>& processes, std::vector<char>& running) override;
 
     // The same start for a program and arguments given as words, in
     // `directory` (the launcher's working directory when empty). A program

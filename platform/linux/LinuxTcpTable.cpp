@@ -307,7 +307,9 @@ public:
         inodes_.erase(std::unique(inodes_.begin(), inodes_.end()), inodes_.end());
         // The caller holds the table's mutex.
         look_ = table_.owners_.newLook(inodes_);
+        arrival_ = table_.owners_.lastArrival();
     }
+    std::optional<std::uint64_t> arrivals() const override { return arrival_; }
     bool listenersOf(int pid, std::vector<TcpListener>& out) override {
         out.clear();
         std::vector<std::uint64_t> held;
@@ -324,6 +326,7 @@ private:
     std::vector<Socket> sockets_;        // by inode
     std::vector<std::uint64_t> inodes_;  // theirs, ascending
     std::uint64_t look_ = 0;
+    std::uint64_t arrival_ = 0;
 };
 
 LinuxTcpTable::LinuxTcpTable(Source source) : source_(source), owners_(&LinuxTcpTable::socketInodesOf) {}

@@ -45,6 +45,9 @@ public:
     bool inodesOf(int pid, std::uint64_t look, const std::vector<std::uint64_t>& listening,
                   std::vector<std::uint64_t>& out);
 
+    // The latest look in which a listening socket appeared that the one
+    // before lacked (0: none yet).
+    std::uint64_t lastArrival() const { return lastArrival_; }
     // How many times a process's descriptors were read.
     std::uint64_t descriptorReads() const { return descriptorReads_; }
     // Processes whose listeners are known.
