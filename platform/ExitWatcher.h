@@ -29,6 +29,11 @@ public:
 
     // The ids whose process has ended since the last call; each once.
     virtual void takeExited(std::vector<std::uint64_t>& ids) = 0;
+    // True when, at this moment, every watched process still runs: none
+    // has ended, whether noticed yet or not (told and not yet taken counts
+    // as ended). False where the platform cannot tell that cheaply, or
+    // while the thread is not running.
+    virtual bool noneEnded() { return false; }
 
     // Ends the thread; start may be called again afterwards.
     virtual void stop() = 0;

@@ -596,10 +596,24 @@ void Supervisor::checkAll(MachineLook& look) {
     const LaunchSlice slice(context_);
     const auto began = std::chrono::steady_clock::now();
     // Ended children were collected by the caller (runDue does so first).
-    // Which held processes still run is asked for all of them at once.
+    // Which held processes still run is asked for all of them at once: for
+    // those the exit watcher holds, by one question to it, and for the rest
+    // by one to the platform.
+    const bool watchedRun = watcher_ && watcher_->noneEnded();
     heldNow_.clear();
-    for (const auto& [index, server] : servers_) heldNow_.push_back(server->heldProcess());
+    for (const auto& [index, server] : servers_)
+        heldNow_.push_back(watchedRun && server->watchId() != 0 ? nullptr : server->heldProcess());
     context_.control.stillRunning(heldNow_, runningNow_);
+    if (watchedRun) {
+        std::size_t at = 0;
+        for (const auto& [index, server] : servers_) {
+            if (server->watchId() != 0) {
+                heldNow_[at] = server->heldProcess();
+                runningNow_[at] = heldNow_[at] != nullptr;
+            }
+            ++at;
+        }
+    }
     std::size_t at = 0;
     for (auto& [index, server] : servers_) {
         // Matched by the handle itself: an entry that came or went meanwhile

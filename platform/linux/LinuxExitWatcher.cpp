@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -15,10 +16,28 @@ namespace platform {
 
 LinuxExitWatcher::~LinuxExitWatcher() { stop(); }
 
+namespace {
+
+// An id never 0: 0 stands for the eventfd.
+bool addTo(int epollFd, int fd, std::uint64_t id) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = id;
+    return ::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
+}  // namespace
+
 bool LinuxExitWatcher::start(std::function<void()> wake) {
     if (thread_.joinable()) return true;
     eventFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (eventFd_ < 0) return false;
+    epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (eventFd_ < 0 || epollFd_ < 0 || !addTo(epollFd_, eventFd_, 0)) {
+        for (int* fd : {&eventFd_, &epollFd_})
+            if (*fd >= 0) ::close(*fd);
+        eventFd_ = epollFd_ = -1;
+        return false;
+    }
     wake_ = std::move(wake);
     stopping_ = false;
     thread_ = std::thread(&LinuxExitWatcher::run, this);
@@ -33,46 +52,66 @@ void LinuxExitWatcher::poke() {
     }
 }
 
-void LinuxExitWatcher::close(const Watch& watch, std::vector<int>& closing) {
-    closing.push_back(watch.fd);
-    if (watch.writerFd >= 0) closing.push_back(watch.writerFd);
+void LinuxExitWatcher::release(const Watch& watch) {
+    // Out of the set before the close: a descriptor number reused at once
+    // is a new entry. An event already taken for it finds no watch.
+    for (const int fd : {watch.fd, watch.writerFd}) {
+        if (fd < 0) continue;
+        ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+        ::close(fd);
+    }
 }
 
 bool LinuxExitWatcher::watch(std::uint64_t id, ProcessHandle& process) {
-    if (!thread_.joinable() || process.waitable() < 0) return false;
+    if (!thread_.joinable() || process.waitable() < 0 || id == 0) return false;
     Watch watch;
     watch.fd = ::fcntl(static_cast<int>(process.waitable()), F_DUPFD_CLOEXEC, 3);
     if (watch.fd < 0) return false;
     if (process.outputWaitable() >= 0)
         watch.writerFd = ::fcntl(static_cast<int>(process.outputWaitable()), F_DUPFD_CLOEXEC, 3);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto [at, added] = watched_.emplace(id, watch);
-        if (!added) {
-            close(at->second, closing_);
-            at->second = watch;
-        }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const auto at = watched_.find(id); at != watched_.end()) {
+        if (at->second.draining) --draining_;
+        release(at->second);
+        watched_.erase(at);
     }
-    poke();
+    // Added to the set while the thread waits on it: no need to wake it.
+    if (!addTo(epollFd_, watch.fd, id)) {
+        for (const int fd : {watch.fd, watch.writerFd})
+            if (fd >= 0) ::close(fd);
+        return false;
+    }
+    watched_.emplace(id, watch);
     return true;
 }
 
 void LinuxExitWatcher::unwatch(std::uint64_t id) {
     if (!thread_.joinable()) return;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto at = watched_.find(id);
-        if (at == watched_.end()) return;
-        close(at->second, closing_);
-        watched_.erase(at);
-    }
-    poke();
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto at = watched_.find(id);
+    if (at == watched_.end()) return;
+    if (at->second.draining) --draining_;
+    release(at->second);
+    watched_.erase(at);
 }
 
 void LinuxExitWatcher::takeExited(std::vector<std::uint64_t>& ids) {
     std::lock_guard<std::mutex> lock(mutex_);
     ids.swap(exited_);
     exited_.clear();
+}
+
+bool LinuxExitWatcher::noneEnded() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!thread_.joinable() || !exited_.empty() || draining_ > 0) return false;
+    // The set is ready once any pidfd in it is (or the eventfd, which only
+    // makes this say false for a moment): one call for every process.
+    pollfd set{epollFd_, POLLIN, 0};
+    int n;
+    do {
+        n = ::poll(&set, 1, 0);
+    } while (n < 0 && errno == EINTR);
+    return n == 0;
 }
 
 void LinuxExitWatcher::stop() {
@@ -85,72 +124,81 @@ void LinuxExitWatcher::stop() {
         thread_.join();
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& [id, watch] : watched_) close(watch, closing_);
-    for (const int fd : closing_) ::close(fd);
+    for (const auto& [id, watch] : watched_) release(watch);
     watched_.clear();
-    closing_.clear();
     exited_.clear();
-    if (eventFd_ >= 0) ::close(eventFd_);
-    eventFd_ = -1;
+    draining_ = 0;
+    for (int* fd : {&eventFd_, &epollFd_})
+        if (*fd >= 0) ::close(*fd);
+    eventFd_ = epollFd_ = -1;
 }
 
 void LinuxExitWatcher::run() {
     using Clock = std::chrono::steady_clock;
-    std::vector<pollfd> fds;
-    std::vector<std::uint64_t> ids;
+    epoll_event events[64];
     for (;;) {
-        fds.assign(1, pollfd{eventFd_, POLLIN, 0});
-        ids.assign(1, 0);
         int timeout = -1;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_) return;
-            // Descriptors are closed here, where no poll can be using them.
-            for (const int fd : closing_) ::close(fd);
-            closing_.clear();
-            const Clock::time_point now = Clock::now();
-            for (const auto& [id, watch] : watched_) {
-                fds.push_back(pollfd{watch.draining ? watch.writerFd : watch.fd, POLLIN, 0});
-                ids.push_back(id);
-                if (watch.draining) {
+            if (draining_ > 0) {
+                const Clock::time_point now = Clock::now();
+                for (const auto& [id, watch] : watched_) {
+                    if (!watch.draining) continue;
                     const auto left = std::chrono::ceil<std::chrono::milliseconds>(watch.drainUntil - now).count();
                     const int wait = left > 0 ? static_cast<int>(left) : 0;
                     timeout = timeout < 0 ? wait : std::min(timeout, wait);
                 }
             }
         }
-        const int n = ::poll(fds.data(), fds.size(), timeout);
+        const int n = ::epoll_wait(epollFd_, events, 64, timeout);
         if (n < 0) {
             if (errno == EINTR) continue;
             return;
         }
-        if (fds[0].revents) {
-            std::uint64_t count = 0;
-            while (::read(eventFd_, &count, sizeof count) > 0) {
-            }
-        }
         bool ended = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) return;
             const Clock::time_point now = Clock::now();
-            for (std::size_t i = 1; i < fds.size(); ++i) {
-                auto at = watched_.find(ids[i]);
-                if (at == watched_.end()) continue;  // unwatched meanwhile
-                Watch& watch = at->second;
-                if (fds[i].fd != (watch.draining ? watch.writerFd : watch.fd)) continue;  // replaced meanwhile
-                if (!fds[i].revents && !(watch.draining && now >= watch.drainUntil)) continue;
-                if (!watch.draining && watch.writerFd >= 0) {
-                    // Ended: told once its writer has written its last output.
-                    watch.draining = true;
-                    watch.drainUntil = now + LinuxProcessHandle::kOutputDrainGrace;
+            auto finish = [&](std::map<std::uint64_t, Watch>::iterator at) {
+                if (at->second.draining) --draining_;
+                release(at->second);
+                exited_.push_back(at->first);
+                watched_.erase(at);
+                ended = true;
+            };
+            for (int i = 0; i < n; ++i) {
+                const std::uint64_t id = events[i].data.u64;
+                if (id == 0) {
+                    std::uint64_t count = 0;
+                    while (::read(eventFd_, &count, sizeof count) > 0) {
+                    }
                     continue;
                 }
-                close(watch, closing_);
-                watched_.erase(at);
-                exited_.push_back(ids[i]);
-                ended = true;
+                const auto at = watched_.find(id);
+                if (at == watched_.end()) continue;  // unwatched meanwhile
+                Watch& watch = at->second;
+                if (!watch.draining && watch.writerFd >= 0) {
+                    // Ended: told once its writer has written its last
+                    // output, waited for from here on instead of the end.
+                    ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, watch.fd, nullptr);
+                    if (addTo(epollFd_, watch.writerFd, id)) {
+                        watch.draining = true;
+                        ++draining_;
+                        watch.drainUntil = now + LinuxProcessHandle::kOutputDrainGrace;
+                        continue;
+                    }
+                }
+                finish(at);
             }
-            // Closed at the next round, before the poll.
+            // Those whose grace has run out are told all the same.
+            if (draining_ > 0)
+                for (auto at = watched_.begin(); at != watched_.end();) {
+                    const auto next = std::next(at);
+                    if (at->second.draining && now >= at->second.drainUntil) finish(at);
+                    at = next;
+                }
         }
         if (ended && wake_) wake_();
     }

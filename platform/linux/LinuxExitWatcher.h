@@ -9,8 +9,9 @@
 
 namespace platform {
 
-// One thread polls a duplicate of each watched pidfd, plus an eventfd that
-// tells it the set has changed or that it is to end.
+// One thread waits on an epoll set of a duplicate of each watched pidfd,
+// plus an eventfd that tells it to end. The set itself says, in one call
+// from any thread, whether any watched process has ended (noneEnded).
 class LinuxExitWatcher : public ExitWatcher {
 public:
     ~LinuxExitWatcher() override;
@@ -18,6 +19,7 @@ public:
     bool watch(std::uint64_t id, ProcessHandle& process) override;
     void unwatch(std::uint64_t id) override;
     void takeExited(std::vector<std::uint64_t>& ids) override;
+    bool noneEnded() override;
     void stop() override;
 
 private:
@@ -34,14 +36,16 @@ private:
         bool draining = false;
         std::chrono::steady_clock::time_point drainUntil{};
     };
-    static void close(const Watch& watch, std::vector<int>& closing);
+    // Out of the set, and closed.
+    void release(const Watch& watch);
 
     std::mutex mutex_;
     std::map<std::uint64_t, Watch> watched_;  // id -> its own descriptors
     std::vector<std::uint64_t> exited_;
-    std::vector<int> closing_;  // descriptors of unwatched ids, closed by the thread
+    int draining_ = 0;  // watches waiting for their output
     bool stopping_ = false;
     int eventFd_ = -1;
+    int epollFd_ = -1;
     std::function<void()> wake_;
     std::thread thread_;
 };
