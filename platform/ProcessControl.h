@@ -205,4 +205,12 @@ ProcessControl& defaultProcessControl();
 // statuses of every ended child process. False where the system cannot.
 bool becomeChildSubreaper();
 
+// Lets reapChildren tell in one system call that no child has ended since
+// its last call, instead of looking at every child (the end of a child is
+// then read from a descriptor rather than delivered as a signal). For the
+// real program, before any other thread starts: false where threads run
+// already, or where the system has nothing of the kind (reapChildren then
+// looks at every child as before).
+bool watchChildEnds();
+
 }  // namespace platform

@@ -27,7 +27,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 mkdir -p "$WORK/pw/run" "$WORK/sv/logs"
 chmod 700 "$WORK/pw/run"
-cp "$BUILD/procwardd" "$BUILD/procward-testserver" "$BUILD/procward-metrics.so" "$WORK/pw/"
+cp "$BUILD/procwardd" "$BUILD/procward-output" "$BUILD/procward-testserver" "$BUILD/procward-metrics.so" "$WORK/pw/"
 cp "$BUILD/procward-testserver" "$WORK/sv/"
 
 {

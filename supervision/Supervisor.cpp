@@ -379,6 +379,8 @@ ListChange Supervisor::load(const std::vector<ServerEntry>& entries) {
         }
         servers_[entry.index] = std::move(server);
     }
+    healthRuled_ = static_cast<std::size_t>(std::count_if(
+        servers_.begin(), servers_.end(), [](const auto& entry) { return entry.second->options().health.has_value(); }));
     // Removed entries: their processes are stopped as a delete stops them.
     for (auto& [index, gone] : previous) {
         told_.erase(gone.get());
@@ -483,6 +485,8 @@ void Supervisor::handleHealth() {
         notifying(*server, [&] { server->healthResult(result); });
         answerVerdict(*server, result);
     }
+    // Without a rule nothing can come due: the records are not walked.
+    if (healthRuled_ == 0) return;
     bool due = false;
     for (auto& [index, server] : servers_)
         if ((due = server->healthDue())) break;

@@ -264,6 +264,7 @@ private:
     std::uint64_t passes_ = 0;
     // A pass's held processes and which of them still run (kept, so a pass
     // allocates nothing).
+    std::size_t healthRuled_ = 0;  // records with a health rule, counted at each load
     std::vector<platform::ProcessHandle*> heldNow_;
     std::vector<char> runningNow_;
     std::uint64_t processWalks_ = 0;

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ExitStatus.h"
+#include "platform/ExitWatcher.h"
 #include "platform/ProcessIdentity.h"
 #include "platform/ServerEnvironment.h"
 #include "platform/System.h"
@@ -679,33 +680,93 @@ TEST_F(ProcessStartTest, NoStatusIsLostWhileTheReaperRunsBesideTheHandles) {
 }
 
 TEST_F(ProcessStartTest, AsSubreaperOrphansOfAServerAreCollectedToo) {
-    const std::string file = dir.file("orphan.log");
-    const std::string problems = inChildProcess([&]() -> std::string {
-        if (!platform::becomeChildSubreaper()) return "becomeChildSubreaper failed";
-        LinuxProcessControl own;
-        LaunchRequest request;
-        // The server leaves a worker behind and ends; the worker's ID is its output.
-        request.commandLine = "sh -c '" + server + " --mark orphan & echo $!; exit 5'";
-        request.outputFile = file;
-        LaunchFailure failure;
-        auto process = own.start(request, failure);
-        if (!process) return "start failed: " + failure.text;
-        waitFor([&] { return process->exited(); });
-        int orphan = 0;
-        waitFor([&] { return std::sscanf(readFile(file).c_str(), "%d", &orphan) == 1; });
+    // Both ways of finding out that children have ended: looking at every
+    // child at each reap, and reading their ends from a descriptor first.
+    for (const bool endsRead : {false, true}) {
+        SCOPED_TRACE(endsRead ? "ends read from a descriptor" : "every child looked at");
+        const std::string file = dir.file(endsRead ? "orphan-read.log" : "orphan.log");
+        const std::string problems = inChildProcess([&]() -> std::string {
+            if (!platform::becomeChildSubreaper()) return "becomeChildSubreaper failed";
+            // The test's child has this one thread.
+            if (endsRead && !platform::watchChildEnds()) return "watchChildEnds failed";
+            LinuxProcessControl own;
+            LaunchRequest request;
+            // The server leaves a worker behind and ends; the worker's ID is its output.
+            request.commandLine = "sh -c '" + server + " --mark orphan & echo $!; exit 5'";
+            request.outputFile = file;
+            LaunchFailure failure;
+            auto process = own.start(request, failure);
+            if (!process) return "start failed: " + failure.text;
+            waitFor([&] { return process->exited(); });
+            int orphan = 0;
+            waitFor([&] { return std::sscanf(readFile(file).c_str(), "%d", &orphan) == 1; });
+            Stat stat;
+            if (!waitFor([&] { return readStat(orphan, stat) && stat.parent == ::getpid(); }))
+                return "the orphan was not adopted";
+            ::kill(orphan, SIGKILL);
+            waitFor([&] { return readStat(orphan, stat) && stat.state == 'Z'; });
+            // Both the server and its orphan are collected by the reaper.
+            std::string problems;
+            if (const int collected = own.reapChildren(); collected != 2)
+                problems += "collected " + std::to_string(collected) + "; ";
+            if (readStat(orphan, stat)) problems += "the orphan is left a zombie; ";
+            if (process->exitStatus() != std::optional<ExitStatus>(ExitStatus{ExitStatus::How::Code, 5, false}))
+                problems += "the server's status was lost; ";
+            if (const int again = own.reapChildren(); again != 0)
+                problems += "collected " + std::to_string(again) + " more; ";
+            // A later end is seen as well: what was read before is not all.
+            request.commandLine = server + " --exit-code 3";
+            auto later = own.start(request, failure);
+            if (!later) return problems + "second start failed: " + failure.text;
+            const int laterPid = later->pid();
+            if (!waitFor([&] { return readStat(laterPid, stat) && stat.state == 'Z'; }))
+                problems += "the second server did not end; ";
+            if (const int collected = own.reapChildren(); collected != 1)
+                problems += "then collected " + std::to_string(collected) + "; ";
+            if (later->exitStatus() != std::optional<ExitStatus>(ExitStatus{ExitStatus::How::Code, 3, false}))
+                problems += "the second server's status was lost";
+            return problems;
+        });
+        EXPECT_EQ("", problems);
+    }
+}
+
+TEST_F(ProcessStartTest, TheExitWatcherTellsInOneQuestionWhetherAnyWatchedProcessHasEnded) {
+    auto watcher = platform::makeExitWatcher();
+    EXPECT_FALSE(watcher->noneEnded());  // not started: it cannot tell
+    std::atomic<int> woken{0};
+    ASSERT_TRUE(watcher->start([&] { ++woken; }));
+    Held first = start(server);
+    Held second = start(server);
+    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(watcher->watch(1, *first.process));
+    ASSERT_TRUE(watcher->watch(2, *second.process));
+    EXPECT_TRUE(watcher->noneEnded());
+    // Once the process has gone it says so, whether or not its thread has
+    // noticed yet, and until the end has been taken.
+    int error = 0;
+    const int pid = second->pid();
+    second->signal(StopSignal::Kill, true, error);
+    ASSERT_TRUE(waitFor([&] {
         Stat stat;
-        if (!waitFor([&] { return readStat(orphan, stat) && stat.parent == ::getpid(); }))
-            return "the orphan was not adopted";
-        ::kill(orphan, SIGKILL);
-        waitFor([&] { return readStat(orphan, stat) && stat.state == 'Z'; });
-        // Both the server and its orphan are collected by the reaper.
-        std::string problems;
-        if (const int collected = own.reapChildren(); collected != 2)
-            problems += "collected " + std::to_string(collected) + "; ";
-        if (readStat(orphan, stat)) problems += "the orphan is left a zombie; ";
-        if (process->exitStatus() != std::optional<ExitStatus>(ExitStatus{ExitStatus::How::Code, 5, false}))
-            problems += "the server's status was lost";
-        return problems;
-    });
-    EXPECT_EQ("", problems);
+        return readStat(pid, stat) && stat.state == 'Z';
+    }));
+    EXPECT_FALSE(watcher->noneEnded());
+    ASSERT_TRUE(waitFor([&] { return woken > 0; }));
+    EXPECT_FALSE(watcher->noneEnded());
+    std::vector<std::uint64_t> ended;
+    watcher->takeExited(ended);
+    EXPECT_EQ(std::vector<std::uint64_t>{2}, ended);
+    EXPECT_TRUE(watcher->noneEnded());
+    // What is no longer watched does not count.
+    watcher->unwatch(1);
+    const int firstPid = first->pid();
+    first->signal(StopSignal::Kill, true, error);
+    ASSERT_TRUE(waitFor([&] {
+        Stat stat;
+        return readStat(firstPid, stat) && stat.state == 'Z';
+    }));
+    EXPECT_TRUE(watcher->noneEnded());
+    watcher->stop();
+    EXPECT_FALSE(watcher->noneEnded());
 }

@@ -1,5 +1,6 @@
 #include "app/core/OutputRotator.h"
 
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <set>
@@ -77,9 +78,12 @@ void OutputRotator::run() {
     // quiet most of the time, and a stat of every file at every period
     // was most of what the supervisor cost at rest.
     std::map<std::string, OutputLookSchedule> schedules;
+    // With no file to look after (each has a writer that rotates it), the
+    // thread wakes only now and then to see whether that is still so.
+    bool idle = false;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
-        wake_.wait_for(lock, period_, [this] { return stopping_; });
+        wake_.wait_for(lock, idle ? std::max(period_, kIdlePeriod) : period_, [this] { return stopping_; });
         if (stopping_) break;
         const std::int64_t maxBytes = maxBytes_;
         const int backups = backups_;
@@ -97,6 +101,7 @@ void OutputRotator::run() {
                 if (!server.outputFile.empty() && server.outputWriter == 0) files.insert(server.outputFile);
             for (auto it = schedules.begin(); it != schedules.end();)
                 it = files.count(it->first) ? std::next(it) : schedules.erase(it);
+            idle = files.empty();
             const auto now = OutputLookSchedule::Clock::now();
             for (const std::string& file : files) {
                 OutputLookSchedule& schedule = schedules[file];

@@ -44,6 +44,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::chrono::milliseconds period_{1000};
+    // How often it looks when every file has a writer of its own.
+    static constexpr std::chrono::milliseconds kIdlePeriod{30000};
     std::int64_t maxBytes_ = 0;
     int backups_ = 0;
     bool stopping_ = false;

@@ -21,6 +21,9 @@ StartupResult RunStartupSteps(std::string& error) {
     // rather than left as zombies, and a daemon's end can be waited for.
     // (Where the system has no such role, nothing changes.)
     platform::becomeChildSubreaper();
+    // Before the first thread: a check that finds no child ended then
+    // costs one system call, however many servers run.
+    platform::watchChildEnds();
     const std::string configDirectory = AppDirectories::configDirectory();
     platform::setWorkingDirectory(configDirectory);
     const std::string logDirectory = AppDirectories::logDirectory();

@@ -1,5 +1,8 @@
 #include "platform/linux/LinuxChildRegistry.h"
 
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <vector>
 
@@ -85,8 +88,22 @@ std::optional<ExitStatus> LinuxChildRegistry::collect(LinuxChild& child, int pid
     return child.status;
 }
 
+void LinuxChildRegistry::setEndsDescriptor(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    endsFd_ = fd;
+}
+
 int LinuxChildRegistry::reap() {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (endsFd_ >= 0) {
+        // Ends that came together arrive as one: whatever is read, every
+        // ended child is collected below.
+        bool ended = false;
+        signalfd_siginfo info;
+        while (::read(endsFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) ended = true;
+        if (!ended && ++quietReaps_ < kWalkEvery) return 0;
+        quietReaps_ = 0;
+    }
     return subreaper_ ? reapAllHeld() : reapOursHeld();
 }
 

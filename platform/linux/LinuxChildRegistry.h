@@ -53,6 +53,9 @@ public:
     // Set once this process has become a child subreaper: every ended
     // child is then collected, not only those the launcher started.
     void setSubreaper() { subreaper_ = true; }
+    // A signalfd of SIGCHLD (blocked in every thread): a reap that finds
+    // nothing in it looks at no child, but for every kWalkEvery-th reap.
+    void setEndsDescriptor(int fd);
     bool subreaper() const { return subreaper_; }
 
     static ExitStatus statusFrom(const siginfo_t& info);
@@ -65,6 +68,11 @@ private:
     std::mutex mutex_;
     std::unordered_map<int, std::shared_ptr<LinuxChild>> running_;  // started, not yet collected
     std::atomic<bool> subreaper_{false};
+    int endsFd_ = -1;
+    unsigned quietReaps_ = 0;
+    // Now and then every child is looked at all the same: should anything
+    // have taken a SIGCHLD past the descriptor, nothing lingers for long.
+    static constexpr unsigned kWalkEvery = 60;
 };
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxProcessControl.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -9,6 +10,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -980,6 +982,30 @@ int LinuxProcessControl::reapChildren() { return LinuxChildRegistry::Instance().
 bool becomeChildSubreaper() {
     if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return false;
     LinuxChildRegistry::Instance().setSubreaper();
+    return true;
+}
+
+bool watchChildEnds() {
+    // Every thread must hold SIGCHLD back, or one that does not would take
+    // it and the descriptor would never tell: only while this is the only
+    // thread, whose mask the threads it starts inherit.
+    std::size_t threads = 0;
+    if (DIR* tasks = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(tasks))
+            if (entry->d_name[0] != '.') ++threads;
+        ::closedir(tasks);
+    }
+    if (threads != 1) return false;
+    sigset_t child;
+    sigemptyset(&child);
+    sigaddset(&child, SIGCHLD);
+    if (::pthread_sigmask(SIG_BLOCK, &child, nullptr) != 0) return false;
+    const int fd = ::signalfd(-1, &child, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (fd < 0) {
+        ::pthread_sigmask(SIG_UNBLOCK, &child, nullptr);
+        return false;
+    }
+    LinuxChildRegistry::Instance().setEndsDescriptor(fd);
     return true;
 }
 

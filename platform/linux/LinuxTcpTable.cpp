@@ -142,30 +142,49 @@ int openDiagSocket() {
     return fd;
 }
 
-// Appends the TCP sockets of `family` in the listening state, dumped through
-// `fd` with the sequence number `sequence`. On failure `out` is as it was.
-bool dumpListening(int fd, std::uint32_t sequence, int family, std::vector<LinuxTcpTable::Socket>& out) {
-    const std::size_t before = out.size();
+// Sends one dump request of `Request` as `type`; true once it is sent whole.
+template <typename Request>
+bool sendDumpRequest(int fd, std::uint16_t type, std::uint32_t sequence, const Request& request) {
     struct {
         nlmsghdr header;
-        inet_diag_req_v2 request;
+        Request request;
     } message{};
     message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_type = type;
     message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     message.header.nlmsg_seq = sequence;
-    message.request.sdiag_family = static_cast<std::uint8_t>(family);
-    message.request.sdiag_protocol = IPPROTO_TCP;
-    // The kernel filters: established connections, however many, never
-    // come back.
-    message.request.idiag_states = 1U << TCP_LISTEN;
+    message.request = request;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     ssize_t sent;
     do {
         sent = ::sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
     } while (sent < 0 && errno == EINTR);
-    if (sent != static_cast<ssize_t>(sizeof message)) return false;
+    return sent == static_cast<ssize_t>(sizeof message);
+}
+
+// Appends the TCP sockets of `family` in the listening state, dumped through
+// `fd` with the sequence number `sequence`; AF_UNSPEC: those of IPv4 and
+// IPv6 in one dump (through the older request, which the kernel answers
+// for both families at once: one pass over its table of listeners instead
+// of one per family). On failure `out` is as it was.
+bool dumpListening(int fd, std::uint32_t sequence, int family, std::vector<LinuxTcpTable::Socket>& out) {
+    const std::size_t before = out.size();
+    // The kernel filters: established connections, however many, never
+    // come back.
+    std::uint16_t answer = SOCK_DIAG_BY_FAMILY;
+    if (family == AF_UNSPEC) {
+        inet_diag_req request{};
+        request.idiag_states = 1U << TCP_LISTEN;
+        answer = TCPDIAG_GETSOCK;
+        if (!sendDumpRequest(fd, answer, sequence, request)) return false;
+    } else {
+        inet_diag_req_v2 request{};
+        request.sdiag_family = static_cast<std::uint8_t>(family);
+        request.sdiag_protocol = IPPROTO_TCP;
+        request.idiag_states = 1U << TCP_LISTEN;
+        if (!sendDumpRequest(fd, answer, sequence, request)) return false;
+    }
 
     // The kernel sends a dump in messages of at most 32 KiB.
     alignas(nlmsghdr) static thread_local char buffer[32768];
@@ -194,13 +213,14 @@ bool dumpListening(int fd, std::uint32_t sequence, int family, std::vector<Linux
                 out.resize(before);
                 return false;
             }
-            if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
-                header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
-                continue;
+            if (header->nlmsg_type != answer || header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) continue;
             const auto* entry = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
-            if (entry->idiag_family != family || entry->idiag_state != TCP_LISTEN) continue;
+            if (entry->idiag_state != TCP_LISTEN) continue;
+            if (family == AF_UNSPEC ? entry->idiag_family != AF_INET && entry->idiag_family != AF_INET6
+                                    : entry->idiag_family != family)
+                continue;
             LinuxTcpTable::Socket socket;
-            if (family == AF_INET) {
+            if (entry->idiag_family == AF_INET) {
                 socket.listener.localAddress = ntohl(entry->id.idiag_src[0]);
             } else {
                 socket.listener.family = AddressFamily::IPv6;
@@ -349,6 +369,16 @@ bool LinuxTcpTable::netlinkDump(int family, std::vector<Socket>& out) {
 
 bool LinuxTcpTable::readListeners(std::vector<Socket>& sockets) {
     sockets.clear();
+    // Both families in one dump where the kernel still takes the older
+    // request; otherwise one dump each.
+    if (source_ == Source::Netlink && combinedFailures_ < kCombinedTries) {
+        if (netlinkDump(AF_UNSPEC, sockets)) {
+            combinedFailures_ = 0;
+            return true;
+        }
+        ++combinedFailures_;
+        sockets.clear();
+    }
     if (source_ == Source::Netlink && netlinkDump(AF_INET, sockets)) {
         // A system without IPv6 may refuse its family alone.
         if (!netlinkDump(AF_INET6, sockets)) procListening("/proc/net/tcp6", AddressFamily::IPv6, sockets);

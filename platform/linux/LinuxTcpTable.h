@@ -74,6 +74,10 @@ private:
     mutable std::mutex mutex_;
     int netlink_ = -1;  // kept open between dumps
     std::uint32_t sequence_ = 0;
+    // Failed combined dumps in a row: after a few the kernel is taken not
+    // to know the older request, and each family is dumped on its own.
+    int combinedFailures_ = 0;
+    static constexpr int kCombinedTries = 3;
     ListenerOwners owners_;
 };
 

@@ -388,4 +388,7 @@ ProcessControl& defaultProcessControl() {
 // left to collect.
 bool becomeChildSubreaper() { return false; }
 
+// Nothing is collected here (see above).
+bool watchChildEnds() { return false; }
+
 }  // namespace platform
