@@ -731,6 +731,14 @@ TEST_F(ProcessStartTest, AsSubreaperOrphansOfAServerAreCollectedToo) {
     }
 }
 
+// Waits until the child has ended and is left for its parent to collect.
+bool endsUncollected(int pid) {
+    return waitFor([&] {
+        Stat stat;
+        return readStat(pid, stat) && stat.state == 'Z';
+    });
+}
+
 TEST_F(ProcessStartTest, TheExitWatcherTellsInOneQuestionWhetherAnyWatchedProcessHasEnded) {
     auto watcher = platform::makeExitWatcher();
     EXPECT_FALSE(watcher->noneEnded());  // not started: it cannot tell
@@ -745,12 +753,8 @@ TEST_F(ProcessStartTest, TheExitWatcherTellsInOneQuestionWhetherAnyWatchedProces
     // Once the process has gone it says so, whether or not its thread has
     // noticed yet, and until the end has been taken.
     int error = 0;
-    const int pid = second->pid();
     second->signal(StopSignal::Kill, true, error);
-    ASSERT_TRUE(waitFor([&] {
-        Stat stat;
-        return readStat(pid, stat) && stat.state == 'Z';
-    }));
+    ASSERT_TRUE(endsUncollected(second->pid()));
     EXPECT_FALSE(watcher->noneEnded());
     ASSERT_TRUE(waitFor([&] { return woken > 0; }));
     EXPECT_FALSE(watcher->noneEnded());
@@ -760,12 +764,8 @@ TEST_F(ProcessStartTest, TheExitWatcherTellsInOneQuestionWhetherAnyWatchedProces
     EXPECT_TRUE(watcher->noneEnded());
     // What is no longer watched does not count.
     watcher->unwatch(1);
-    const int firstPid = first->pid();
     first->signal(StopSignal::Kill, true, error);
-    ASSERT_TRUE(waitFor([&] {
-        Stat stat;
-        return readStat(firstPid, stat) && stat.state == 'Z';
-    }));
+    ASSERT_TRUE(endsUncollected(first->pid()));
     EXPECT_TRUE(watcher->noneEnded());
     watcher->stop();
     EXPECT_FALSE(watcher->noneEnded());

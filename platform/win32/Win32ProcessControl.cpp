@@ -105,6 +105,49 @@ std::vector<wchar_t> writableCommandLine(const std::string& commandLine) {
     return text;
 }
 
+// CreateProcessW with `in` and `out` as the standard streams (output and
+// error), inherited as the only handles: the handle list keeps every other
+// inheritable handle of the supervisor (another thread may be starting a
+// program just now) out of the new process. `listFailed` tells a failure
+// before the creation (the error is then not the program's).
+bool createWithStreams(const std::string& commandLine, DWORD flags, bool hidden, const wchar_t* environment,
+                       const wchar_t* directory, HANDLE in, HANDLE out, PROCESS_INFORMATION& created, DWORD& error,
+                       bool& listFailed) {
+    HANDLE inherited[2] = {in, out};
+    const std::size_t inheritedCount = out == in ? 1 : 2;
+    SIZE_T listSize = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<char> listMemory(listSize);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listMemory.data());
+    listFailed = !::InitializeProcThreadAttributeList(list, 1, 0, &listSize);
+    if (listFailed) {
+        error = ::GetLastError();
+        return false;
+    }
+    if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                     inheritedCount * sizeof(HANDLE), nullptr, nullptr)) {
+        error = ::GetLastError();
+        listFailed = true;
+        ::DeleteProcThreadAttributeList(list);
+        return false;
+    }
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | (hidden ? STARTF_USESHOWWINDOW : 0);
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.hStdInput = in;
+    startup.StartupInfo.hStdOutput = out;
+    startup.StartupInfo.hStdError = out;
+    startup.lpAttributeList = list;
+    std::vector<wchar_t> text = writableCommandLine(commandLine);
+    const BOOL ok = ::CreateProcessW(nullptr, text.data(), nullptr, nullptr, TRUE,
+                                     flags | EXTENDED_STARTUPINFO_PRESENT, const_cast<wchar_t*>(environment),
+                                     directory, &startup.StartupInfo, &created);
+    error = ok ? 0 : ::GetLastError();
+    ::DeleteProcThreadAttributeList(list);
+    return ok;
+}
+
 // Starts the writer of a server's output (platform/OutputWriter.h) with
 // `pipeRead` as its standard input and `nul` as its standard output (it
 // opens the server's file itself), without a window and in a process group of its own, so a
@@ -117,31 +160,12 @@ HANDLE startOutputWriter(const LaunchRequest& request, HANDLE nul, HANDLE pipeRe
                              Win32CommandLine::quotedWord(request.outputFile) + " " +
                              std::to_string(request.outputMaxBytes > 0 ? request.outputMaxBytes : 0) + " " +
                              std::to_string(request.outputBackups > 0 ? request.outputBackups : 0);
-    HANDLE inherited[2] = {pipeRead, nul};
-    SIZE_T listSize = 0;
-    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
-    std::vector<char> listMemory(listSize);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listMemory.data());
-    if (!::InitializeProcThreadAttributeList(list, 1, 0, &listSize)) return nullptr;
-    if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited, nullptr,
-                                     nullptr)) {
-        ::DeleteProcThreadAttributeList(list);
-        return nullptr;
-    }
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = pipeRead;
-    startup.StartupInfo.hStdOutput = nul;
-    startup.StartupInfo.hStdError = nul;
-    startup.lpAttributeList = list;
     PROCESS_INFORMATION created{};
-    std::vector<wchar_t> text = writableCommandLine(line);
-    const BOOL ok = ::CreateProcessW(nullptr, text.data(), nullptr, nullptr, TRUE,
-                                     CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT,
-                                     nullptr, nullptr, &startup.StartupInfo, &created);
-    ::DeleteProcThreadAttributeList(list);
-    if (!ok) return nullptr;
+    DWORD error = 0;
+    bool listFailed = false;
+    if (!createWithStreams(line, CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP, false, nullptr, nullptr, pipeRead, nul,
+                           created, error, listFailed))
+        return nullptr;
     ::CloseHandle(created.hThread);
     pid = created.dwProcessId;
     return created.hProcess;
@@ -259,44 +283,20 @@ std::unique_ptr<ProcessHandle> Win32ProcessControl::start(const LaunchRequest& r
             }
         }
     }
-    HANDLE inherited[2] = {nul, output};
-    const std::size_t inheritedCount = output == nul ? 1 : 2;
-    auto closeStreams = [&] {
-        ::CloseHandle(nul);
-        if (output != nul) ::CloseHandle(output);
-    };
-
-    SIZE_T listSize = 0;
-    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
-    std::vector<char> listMemory(listSize);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listMemory.data());
-    if (!::InitializeProcThreadAttributeList(list, 1, 0, &listSize) ||
-        !::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                     inheritedCount * sizeof(HANDLE), nullptr, nullptr)) {
-        const DWORD error = ::GetLastError();
-        closeStreams();
+    PROCESS_INFORMATION created{};
+    DWORD error = 0;
+    bool listFailed = false;
+    const std::wstring wideDirectory = wideText(directory);
+    const bool ok = createWithStreams(request.commandLine,
+                                      CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT, true,
+                                      environment.data(), directory.empty() ? nullptr : wideDirectory.c_str(), nul,
+                                      output, created, error, listFailed);
+    ::CloseHandle(nul);
+    if (output != nul) ::CloseHandle(output);
+    if (!ok && listFailed) {
+        if (writer) ::CloseHandle(writer);
         return fail(error, "cannot start a process: " + errorText(static_cast<int>(error)));
     }
-
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    startup.StartupInfo.wShowWindow = SW_HIDE;
-    startup.StartupInfo.hStdInput = nul;
-    startup.StartupInfo.hStdOutput = output;
-    startup.StartupInfo.hStdError = output;
-    startup.lpAttributeList = list;
-    PROCESS_INFORMATION created{};
-    std::vector<wchar_t> text = writableCommandLine(request.commandLine);
-    const std::wstring wideDirectory = wideText(directory);
-    const BOOL ok = ::CreateProcessW(
-        nullptr, text.data(), nullptr, nullptr, TRUE,
-        CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
-        const_cast<wchar_t*>(environment.data()), directory.empty() ? nullptr : wideDirectory.c_str(),
-        &startup.StartupInfo, &created);
-    const DWORD error = ok ? 0 : ::GetLastError();
-    ::DeleteProcThreadAttributeList(list);
-    closeStreams();
     if (!ok) {
         // The writer ends by itself: nothing holds its pipe any more.
         if (writer) ::CloseHandle(writer);

@@ -61,12 +61,14 @@ bool contains(const std::vector<std::string>& texts, const std::string& text) {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
-std::vector<int> childrenOf(int parent) {
+std::vector<int> childrenOf(int parent, bool serversOnly = false) {
     std::vector<int> pids;
     platform::ProcessSnapshot snapshot;
     if (platform::processTable().snapshot(snapshot))
         for (const auto& entry : snapshot)
-            if (entry.parentPid == parent) pids.push_back(entry.pid);
+            if (entry.parentPid == parent &&
+                !(serversOnly && platform::equalsNoCase(entry.exeFile, "procward-output.exe")))
+                pids.push_back(entry.pid);
     return pids;
 }
 
@@ -122,7 +124,8 @@ void runWindow(const std::string& list, const std::function<void(HWND, const std
 
     // Both servers are started and their rows show their IDs.
     std::vector<int> servers;
-    ASSERT_TRUE(eventually([&] { return (servers = childrenOf(pid)).size() >= 2; }, 20000));
+    // (Not their output writers, which are children too.)
+    ASSERT_TRUE(eventually([&] { return (servers = childrenOf(pid, true)).size() >= 2; }, 20000));
     std::vector<std::string> texts;
     const bool rowsShown = eventually([&] {
         texts = childTexts(dialog);
