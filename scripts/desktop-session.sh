@@ -29,14 +29,24 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 1" INT TERM
 
-XDG_CONFIG_HOME="$STATE" XDG_CACHE_HOME="$STATE" openbox --sm-disable >"$STATE/openbox.log" 2>&1 &
-WM_PID=$!
-XDG_CONFIG_HOME="$STATE" XDG_CACHE_HOME="$STATE" tint2 -c /etc/xdg/tint2/tint2rc >"$STATE/tint2.log" 2>&1 &
-PANEL_PID=$!
+start_wm() {
+  XDG_CONFIG_HOME="$STATE" XDG_CACHE_HOME="$STATE" openbox --sm-disable >>"$STATE/openbox.log" 2>&1 &
+  WM_PID=$!
+}
+start_panel() {
+  XDG_CONFIG_HOME="$STATE" XDG_CACHE_HOME="$STATE" tint2 -c /etc/xdg/tint2/tint2rc >>"$STATE/tint2.log" 2>&1 &
+  PANEL_PID=$!
+}
+start_wm
+start_panel
 
-# Both are up when the window manager answers and the panel is shown.
+# Both are up when the window manager answers and the panel is shown. One
+# that gave up at once (a display not yet taking clients on a loaded
+# machine: "could not open display") is started again.
 tries=0
 until wmctrl -m >/dev/null 2>&1 && xdotool search --onlyvisible --classname '^tint2$' >/dev/null 2>&1; do
+  kill -0 "$WM_PID" 2>/dev/null || start_wm
+  kill -0 "$PANEL_PID" 2>/dev/null || start_panel
   tries=$((tries + 1))
   if [ "$tries" -gt 200 ]; then
     echo "desktop-session: openbox or tint2 did not start" >&2
