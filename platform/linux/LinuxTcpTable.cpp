@@ -254,6 +254,17 @@ bool procListening(const char* path, AddressFamily family, std::vector<LinuxTcpT
 
 bool byInode(const LinuxTcpTable::Socket& a, const LinuxTcpTable::Socket& b) { return a.inode < b.inode; }
 
+// Sorted by inode, each socket once: a /proc/net file read while sockets
+// come and go may list one twice (it is read in pieces).
+void sortByInode(std::vector<LinuxTcpTable::Socket>& sockets) {
+    std::sort(sockets.begin(), sockets.end(), byInode);
+    sockets.erase(std::unique(sockets.begin(), sockets.end(),
+                              [](const LinuxTcpTable::Socket& a, const LinuxTcpTable::Socket& b) {
+                                  return a.inode == b.inode && a.inode != 0;
+                              }),
+                  sockets.end());
+}
+
 // The listeners of `sockets` (sorted by inode) with the given inodes.
 void listenersWith(const std::vector<LinuxTcpTable::Socket>& sockets, const std::vector<std::uint64_t>& inodes,
                    std::vector<TcpListener>& out) {
@@ -321,7 +332,7 @@ bool LinuxTcpTable::listenersAmong(const std::vector<Socket>& sockets, int pid, 
 class LinuxTcpTable::Snapshot : public ListenerSnapshot {
 public:
     Snapshot(LinuxTcpTable& table, std::vector<Socket> sockets) : table_(table), sockets_(std::move(sockets)) {
-        std::sort(sockets_.begin(), sockets_.end(), byInode);
+        sortByInode(sockets_);
         inodes_.reserve(sockets_.size());
         for (const Socket& socket : sockets_) inodes_.push_back(socket.inode);
         inodes_.erase(std::unique(inodes_.begin(), inodes_.end()), inodes_.end());
@@ -404,7 +415,7 @@ bool LinuxTcpTable::listenersOf(int pid, std::vector<TcpListener>& out) {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (!readListeners(sockets)) return false;
     }
-    std::sort(sockets.begin(), sockets.end(), byInode);
+    sortByInode(sockets);
     listenersWith(sockets, inodes, out);
     return true;
 }
