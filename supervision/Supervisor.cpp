@@ -56,8 +56,7 @@ Supervisor::Supervisor(Clock& clock, platform::ProcessControl& control, Supervis
     };
 }
 
-Supervisor::Shown Supervisor::shownOf(const MonitoredServer& server) {
-    Shown shown;
+void Supervisor::shownOf(const MonitoredServer& server, Shown& shown) {
     shown.pid = server.info().pid;
     shown.ports = server.info().ports;
     shown.startTime = server.info().startTime;
@@ -66,36 +65,23 @@ Supervisor::Shown Supervisor::shownOf(const MonitoredServer& server) {
     shown.nextRestart = server.nextRestart();
     shown.health = server.health();
     shown.healthReason = server.healthReason();
-    if (const auto& exit = server.lastExit()) {
-        shown.hasExit = true;
-        shown.lastExitTime = exit->time;
-    }
+    const auto& exit = server.lastExit();
+    shown.hasExit = exit.has_value();
+    shown.lastExitTime = exit ? exit->time : 0;
     shown.startError = server.startError();
     shown.cleaningUp = server.cleaningUp();
-    return shown;
-}
-
-bool Supervisor::showsAs(const Shown& shown, const MonitoredServer& server) {
-    const auto& exit = server.lastExit();
-    return shown.pid == server.info().pid && shown.ports == server.info().ports &&
-           shown.startTime == server.info().startTime && shown.autoStart == server.autoStart() &&
-           shown.state == server.state() && shown.nextRestart == server.nextRestart() &&
-           shown.health == server.health() && shown.healthReason == server.healthReason() &&
-           shown.hasExit == exit.has_value() && shown.lastExitTime == (exit ? exit->time : 0) &&
-           shown.startError == server.startError() && shown.cleaningUp == server.cleaningUp();
 }
 
 void Supervisor::tell(const MonitoredServer& server) {
     // A removed entry's record is on its way out: no row shows it.
     if (!retiring_.empty() && retiringRecord(&server)) return;
-    // Compared in place: at every pass for every server, and nearly always
-    // unchanged, so nothing is copied for that.
-    const auto told = told_.find(&server);
-    if (told != told_.end()) {
-        if (showsAs(told->second, server)) return;
-        told->second = shownOf(server);
-    } else {
-        told_.emplace(&server, shownOf(server));
+    // Made in a view kept for it: at every pass for every server, and
+    // nearly always unchanged, so its strings are not made anew for that.
+    shownOf(server, scratch_);
+    auto [told, fresh] = told_.try_emplace(&server, scratch_);
+    if (!fresh) {
+        if (told->second == scratch_) return;
+        std::swap(told->second, scratch_);
     }
     if (quiet_) return;
     changed(server);

@@ -206,9 +206,9 @@ private:
         bool cleaningUp = false;
         bool operator==(const Shown&) const = default;
     };
-    static Shown shownOf(const MonitoredServer& server);
-    // Whether `shown` is what the record shows now (shownOf's fields).
-    static bool showsAs(const Shown& shown, const MonitoredServer& server);
+    // What the record shows now, into `shown` (its strings reused).
+    static void shownOf(const MonitoredServer& server, Shown& shown);
+    Shown scratch_;
     // Tells the observers of the record, when what they show of it changed
     // since they were last told.
     void tell(const MonitoredServer& server);
