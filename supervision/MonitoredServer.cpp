@@ -139,7 +139,6 @@ ServerReport MonitoredServer::report() const {
 void MonitoredServer::report(ServerReport& r) const {
     // Every field is assigned, the absent ones emptied: `r` may hold an
     // earlier report, whose strings are reused rather than made anew.
-    const Clock::TimePoint now = context_->clock.now();
     const ServerInfo& info = run_.info;
     r.index = info.index;
     r.name = info.name;
@@ -153,18 +152,6 @@ void MonitoredServer::report(ServerReport& r) const {
     else
         r.listen.clear();
     r.startTime = r.pid > 0 ? info.startTime : 0;
-    r.uptime = runningFor();
-    r.uptimeSeconds = std::chrono::duration_cast<std::chrono::seconds>(r.uptime).count();
-    r.nextAttempt = 0;
-    r.nextAttemptIn.reset();
-    if (const auto next = nextRestart()) {
-        r.nextAttemptIn = std::max<Clock::Duration>(*next - now, Clock::Duration::zero());
-        // Rounded up: the attempt never reads as earlier than it comes.
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*r.nextAttemptIn).count();
-        r.nextAttempt = context_->clock.secondsSince1970() + (ms + 999) / 1000;
-    }
-    r.killIn.reset();
-    if (const auto killAt = killDue()) r.killIn = std::max<Clock::Duration>(*killAt - now, Clock::Duration::zero());
     r.launches = run_.counts.launches;
     r.restarts = run_.counts.restarts;
     r.exitsByCode = run_.counts.exitsByCode;
@@ -180,12 +167,29 @@ void MonitoredServer::report(ServerReport& r) const {
     r.startError = run_.startError;
     r.outputFile = outputFile_;
     r.outputNote = outputNote();
-    r.outputWriter = run_.held.process ? run_.held.outputWriter : 0;
+    r.outputWriter = outputWriter();
     r.health = health();
     if (r.health == HealthState::Unhealthy)
         r.healthReason = run_.health.reason();
     else
         r.healthReason.clear();
+    reportClocks(r);
+}
+
+void MonitoredServer::reportClocks(ServerReport& r) const {
+    const Clock::TimePoint now = context_->clock.now();
+    r.uptime = runningFor();
+    r.uptimeSeconds = std::chrono::duration_cast<std::chrono::seconds>(r.uptime).count();
+    r.nextAttempt = 0;
+    r.nextAttemptIn.reset();
+    if (const auto next = nextRestart()) {
+        r.nextAttemptIn = std::max<Clock::Duration>(*next - now, Clock::Duration::zero());
+        // Rounded up: the attempt never reads as earlier than it comes.
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*r.nextAttemptIn).count();
+        r.nextAttempt = context_->clock.secondsSince1970() + (ms + 999) / 1000;
+    }
+    r.killIn.reset();
+    if (const auto killAt = killDue()) r.killIn = std::max<Clock::Duration>(*killAt - now, Clock::Duration::zero());
 }
 
 std::string MonitoredServer::outputNote() const {

@@ -15,6 +15,7 @@
 #include "supervision/HealthCheck.h"
 #include "supervision/HealthState.h"
 #include "supervision/HealthTracker.h"
+#include "supervision/RecordView.h"
 #include "supervision/LastExit.h"
 #include "supervision/RestartBackoff.h"
 #include "supervision/ServerInfo.h"
@@ -106,6 +107,14 @@ public:
     ServerReport report() const;
     // The same into `r`, reusing what it holds.
     void report(ServerReport& r) const;
+    // Only the running clocks of `r` (uptime, the next attempt, the kill's
+    // countdown), as of now: all that changes of a report made from this
+    // record while its view keeps its version.
+    void reportClocks(ServerReport& r) const;
+    // What the views were last told of this record (the supervisor keeps
+    // it here, beside the record, and numbers its changes).
+    RecordView& toldView() const { return told_; }
+    std::uint64_t viewVersion() const { return told_.version; }
 
     // What the operator configured and what was last observed.
     const ServerInfo& info() const { return run_.info; }
@@ -126,6 +135,9 @@ public:
     // (nothing held, a process found running rather than launched, output
     // discarded).
     const std::string& capturedIn() const { return run_.held.capturedIn; }
+    // The process that writes the output of the process held to its file;
+    // 0 when none does.
+    int outputWriter() const { return run_.held.process ? run_.held.outputWriter : 0; }
     // Why the output of this server is not in its file, for where it would
     // be shown; empty when it is.
     std::string outputNote() const;
@@ -461,6 +473,7 @@ private:
     SupervisionContext* context_;
     ServerOptions options_;
     std::string outputFile_;
+    mutable RecordView told_;
     RunState run_;
     // serverAccount's result and the `user` it is for.
     std::optional<std::string> accountFor_;

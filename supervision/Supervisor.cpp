@@ -56,39 +56,19 @@ Supervisor::Supervisor(Clock& clock, platform::ProcessControl& control, Supervis
     };
 }
 
-void Supervisor::shownOf(const MonitoredServer& server, Shown& shown) {
-    shown.pid = server.info().pid;
-    shown.ports = server.info().ports;
-    shown.startTime = server.info().startTime;
-    shown.autoStart = server.autoStart();
-    shown.state = server.state();
-    shown.nextRestart = server.nextRestart();
-    shown.health = server.health();
-    shown.healthReason = server.healthReason();
-    const auto& exit = server.lastExit();
-    shown.hasExit = exit.has_value();
-    shown.lastExitTime = exit ? exit->time : 0;
-    shown.startError = server.startError();
-    shown.cleaningUp = server.cleaningUp();
-}
-
 void Supervisor::tell(const MonitoredServer& server) {
     // A removed entry's record is on its way out: no row shows it.
     if (!retiring_.empty() && retiringRecord(&server)) return;
-    // Made in a view kept for it: at every pass for every server, and
-    // nearly always unchanged, so its strings are not made anew for that.
-    shownOf(server, scratch_);
-    auto [told, fresh] = told_.try_emplace(&server, scratch_);
-    if (!fresh) {
-        if (told->second == scratch_) return;
-        std::swap(told->second, scratch_);
-    }
+    RecordView& view = server.toldView();
+    if (!view.update(server)) return;
+    view.version = ++viewVersions_;
     if (quiet_) return;
     changed(server);
 }
 
 Supervisor::~Supervisor() {
     health_.setWake({});
+    records_.clear();
     servers_.clear();
     retiring_.clear();
     // Callbacks owed by stops that ended with their records are not made:
@@ -335,7 +315,6 @@ ListChange Supervisor::load(const std::vector<ServerEntry>& entries) {
         if (std::unique_ptr<MonitoredServer> old = takeFromPrevious(paired[i])) {
             const ListChange::Changed differs = differences(*old, entry);
             server->takeRunStateFrom(*old);
-            told_.erase(old.get());
             if (differs.restarts) {
                 // The old definition's process goes first, as it would be
                 // stopped; the new one starts once it has gone.
@@ -369,7 +348,6 @@ ListChange Supervisor::load(const std::vector<ServerEntry>& entries) {
         servers_.begin(), servers_.end(), [](const auto& entry) { return entry.second->options().health.has_value(); }));
     // Removed entries: their processes are stopped as a delete stops them.
     for (auto& [index, gone] : previous) {
-        told_.erase(gone.get());
         const auto waiting = verdictWaiters_.find(gone.get());
         if (waiting != verdictWaiters_.end()) {
             for (auto& done : waiting->second)
@@ -391,7 +369,9 @@ ListChange Supervisor::load(const std::vector<ServerEntry>& entries) {
     // The first check of a new record starts its server unless it runs.
     MachineLook look(context_.table, context_.tcp);
     for (MonitoredServer* server : fresh) server->checkStatus(look);
-    for (const auto& [index, server] : servers_) tell(*server);
+    records_.clear();
+    for (const auto& [index, server] : servers_) records_.push_back(server.get());
+    for (MonitoredServer* server : records_) tell(*server);
     quiet_ = false;
     processWalks_ += static_cast<std::uint64_t>(look.processWalks());
     if (!loaded_) {
@@ -418,7 +398,7 @@ void Supervisor::reload() {
 
 Clock::TimePoint Supervisor::nextDue() const {
     Clock::TimePoint due = loaded_ ? nextTick_ : Clock::TimePoint::max();
-    for (const auto& [index, server] : servers_)
+    for (const MonitoredServer* server : records_)
         if (const auto next = server->nextDue(); next && *next < due) due = *next;
     for (const auto& server : retiring_)
         if (const auto next = server->nextDue(); next && *next < due) due = *next;
@@ -426,8 +406,8 @@ Clock::TimePoint Supervisor::nextDue() const {
 }
 
 MonitoredServer* Supervisor::byWatchId(std::uint64_t id) {
-    for (auto& [index, server] : servers_)
-        if (server->watchId() == id) return server.get();
+    for (MonitoredServer* server : records_)
+        if (server->watchId() == id) return server;
     for (auto& server : retiring_)
         if (server->watchId() == id) return server.get();
     return nullptr;
@@ -474,7 +454,7 @@ void Supervisor::handleHealth() {
     // Without a rule nothing can come due: the records are not walked.
     if (healthRuled_ == 0) return;
     bool due = false;
-    for (auto& [index, server] : servers_)
+    for (const MonitoredServer* server : records_)
         if ((due = server->healthDue())) break;
     if (!due) return;
     std::vector<std::pair<std::uint64_t, HealthCheck>> checks;
@@ -546,7 +526,7 @@ void Supervisor::runDue() {
     runCompletions();
     const Clock::TimePoint now = context_.clock.now();
     MachineLook look(context_.table, context_.tcp);
-    for (auto& [index, server] : servers_) {
+    for (MonitoredServer* server : records_) {
         const auto due = server->nextDue();
         if (!due || *due > now) continue;
         server->followUp(look);
@@ -591,12 +571,12 @@ void Supervisor::checkAll(MachineLook& look) {
     // by one to the platform.
     const bool watchedRun = watcher_ && watcher_->noneEnded();
     heldNow_.clear();
-    for (const auto& [index, server] : servers_)
+    for (MonitoredServer* server : records_)
         heldNow_.push_back(watchedRun && server->watchId() != 0 ? nullptr : server->heldProcess());
     context_.control.stillRunning(heldNow_, runningNow_);
     if (watchedRun) {
         std::size_t at = 0;
-        for (const auto& [index, server] : servers_) {
+        for (MonitoredServer* server : records_) {
             if (server->watchId() != 0) {
                 heldNow_[at] = server->heldProcess();
                 runningNow_[at] = heldNow_[at] != nullptr;
@@ -605,7 +585,7 @@ void Supervisor::checkAll(MachineLook& look) {
         }
     }
     std::size_t at = 0;
-    for (auto& [index, server] : servers_) {
+    for (MonitoredServer* server : records_) {
         // Matched by the handle itself: an entry that came or went meanwhile
         // (an observer's command) only costs its own ask.
         const bool seen = at < heldNow_.size() && runningNow_[at] && heldNow_[at] == server->heldProcess();

@@ -166,6 +166,8 @@ public:
     void removeAll(CommandDone done = {});
 
     const std::map<std::int32_t, std::unique_ptr<MonitoredServer>>& servers() const { return servers_; }
+    // The same records, in the same (index) order, as a list.
+    const std::vector<MonitoredServer*>& records() const { return records_; }
     const MonitoredServer* find(std::int32_t index) const;
     // The number of records (the window sizes itself by it).
     std::int32_t liveServerCount() const { return static_cast<std::int32_t>(servers_.size()); }
@@ -190,25 +192,6 @@ private:
     // The pass with a look the caller shares, so one walk of the table serves
     // everything done in the same turn of the loop.
     void checkAll(MachineLook& look);
-    // What observers show of a record: a change of any of it is told.
-    struct Shown {
-        std::int32_t pid = 0;
-        std::string ports;
-        std::int64_t startTime = 0;
-        bool autoStart = false;
-        ServerState state = ServerState::Stopped;
-        std::optional<Clock::TimePoint> nextRestart;
-        HealthState health = HealthState::None;
-        std::string healthReason;
-        std::int64_t lastExitTime = 0;
-        bool hasExit = false;
-        std::string startError;
-        bool cleaningUp = false;
-        bool operator==(const Shown&) const = default;
-    };
-    // What the record shows now, into `shown` (its strings reused).
-    static void shownOf(const MonitoredServer& server, Shown& shown);
-    Shown scratch_;
     // Tells the observers of the record, when what they show of it changed
     // since they were last told.
     void tell(const MonitoredServer& server);
@@ -255,6 +238,8 @@ private:
     SupervisionContext context_;
     std::unique_ptr<platform::ExitWatcher> watcher_;
     std::map<std::int32_t, std::unique_ptr<MonitoredServer>> servers_;
+    // servers_ as a list, for the walks of every pass.
+    std::vector<MonitoredServer*> records_;
     std::vector<SupervisorObserver*> observers_;
     EntryStore* store_ = nullptr;
     StateStore* stateStore_ = nullptr;
@@ -275,9 +260,10 @@ private:
     std::map<std::uint64_t, std::int32_t> checksOut_;
     // The operator's checks, waiting for the next verdict of their record.
     std::unordered_map<const MonitoredServer*, std::vector<HealthCheckDone>> verdictWaiters_;
-    // What the observers were last told of each record; while a list is
-    // loaded nothing is told (the observers hear of the whole list).
-    std::unordered_map<const MonitoredServer*, Shown> told_;
+    // While a list is loaded nothing is told (the observers hear of the
+    // whole list).
     bool quiet_ = false;
+    // The last version given to a record's view.
+    std::uint64_t viewVersions_ = 0;
     LoopThread loop_;
 };

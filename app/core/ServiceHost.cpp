@@ -59,6 +59,7 @@ void ServiceHost::changeMetrics(const std::string& metricsListen) {
 void ServiceHost::setConfigProblem(const std::string& problem) {
     if (problem == configProblem_) return;
     configProblem_ = problem;
+    statusCounts_.reset();
     publish();
 }
 
@@ -77,7 +78,12 @@ void ServiceHost::publish() {
         platform::serviceManager().ready();
     }
     if (!ready_) return;
-    std::string status = StatusReport::runningLine(*board_.current());
+    // The line only changes with the counts (or the problem, which resets them).
+    const std::shared_ptr<const StatusSnapshot> snapshot = board_.current();
+    const std::pair<std::int32_t, std::size_t> counts{snapshot->running, snapshot->servers.size()};
+    if (statusCounts_ == counts) return;
+    statusCounts_ = counts;
+    std::string status = StatusReport::runningLine(*snapshot);
     if (!configProblem_.empty()) status += "; " + configProblem_;
     if (status != lastStatus_) {
         lastStatus_ = status;

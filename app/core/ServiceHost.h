@@ -1,6 +1,8 @@
 #pragma once
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <string>
 
 #include "app/core/ControlServer.h"
@@ -77,6 +79,8 @@ private:
     bool ready_ = false;
     bool stopped_ = false;
     std::string lastStatus_;
+    // The counts of running and listed servers the status line last showed.
+    std::optional<std::pair<std::int32_t, std::size_t>> statusCounts_;
     std::string configProblem_;
     std::string metricsListen_;
     Clock::Duration watchdogInterval_{0};

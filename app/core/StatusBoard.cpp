@@ -9,18 +9,29 @@ StatusBoard::StatusBoard() : current_(std::make_shared<StatusSnapshot>()) {}
 
 StatusSnapshot StatusBoard::snapshotOf(const Supervisor& supervisor) {
     StatusSnapshot snapshot;
-    fill(snapshot, supervisor);
+    std::vector<std::uint64_t> versions;
+    fill(snapshot, versions, supervisor);
     return snapshot;
 }
 
-void StatusBoard::fill(StatusSnapshot& snapshot, const Supervisor& supervisor) {
-    snapshot.servers.resize(supervisor.servers().size());
+void StatusBoard::fill(StatusSnapshot& snapshot, std::vector<std::uint64_t>& versions, const Supervisor& supervisor) {
+    const std::vector<MonitoredServer*>& records = supervisor.records();
+    snapshot.servers.resize(records.size());
+    versions.resize(records.size(), 0);
     snapshot.running = 0;
-    std::size_t at = 0;
-    for (const auto& [index, record] : supervisor.servers()) {
-        record->report(snapshot.servers[at]);
-        snapshot.running += snapshot.servers[at].running();
-        ++at;
+    for (std::size_t at = 0; at < records.size(); ++at) {
+        const MonitoredServer& record = *records[at];
+        ServerReport& report = snapshot.servers[at];
+        // Versions are never given twice, not even to another record, and
+        // a record gets one before any view has shown it.
+        const std::uint64_t version = record.viewVersion();
+        if (version != 0 && versions[at] == version) {
+            record.reportClocks(report);
+        } else {
+            record.report(report);
+            versions[at] = version;
+        }
+        snapshot.running += report.running();
     }
     snapshot.passes = supervisor.passes();
 }
@@ -28,13 +39,13 @@ void StatusBoard::fill(StatusSnapshot& snapshot, const Supervisor& supervisor) {
 void StatusBoard::publish(const Supervisor& supervisor, const PassHistogram& passDurations) {
     // No reader can take the spare any more (it is not current), so once
     // the count says none holds it, none will.
-    std::shared_ptr<StatusSnapshot> snapshot =
-        spare_ && spare_.use_count() == 1 ? std::move(spare_) : std::make_shared<StatusSnapshot>();
-    spare_.reset();
-    fill(*snapshot, supervisor);
-    snapshot->passDurations = passDurations;
-    publish(std::shared_ptr<const StatusSnapshot>(snapshot));
-    spare_ = std::exchange(last_, std::move(snapshot));
+    Filled filled = std::move(spare_);
+    spare_ = {};
+    if (!filled.snapshot || filled.snapshot.use_count() != 1) filled = {std::make_shared<StatusSnapshot>(), {}};
+    fill(*filled.snapshot, filled.versions, supervisor);
+    filled.snapshot->passDurations = passDurations;
+    publish(std::shared_ptr<const StatusSnapshot>(filled.snapshot));
+    spare_ = std::exchange(last_, std::move(filled));
 }
 
 void StatusBoard::publish(std::shared_ptr<const StatusSnapshot> snapshot) {

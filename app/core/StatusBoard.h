@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "app/core/StatusSnapshot.h"
 
@@ -21,15 +22,24 @@ public:
 
     // The snapshot of the supervisor's records.
     static StatusSnapshot snapshotOf(const Supervisor& supervisor);
-    // The same into `snapshot`, reusing what it holds.
-    static void fill(StatusSnapshot& snapshot, const Supervisor& supervisor);
 
 private:
+    // A snapshot the loop fills, and the version of each record's view its
+    // report was made from.
+    struct Filled {
+        std::shared_ptr<StatusSnapshot> snapshot;
+        std::vector<std::uint64_t> versions;
+    };
+    // The records into `snapshot`, reusing what it holds: a report whose
+    // record's view has kept the version it was made from has only its
+    // clocks brought up to now.
+    static void fill(StatusSnapshot& snapshot, std::vector<std::uint64_t>& versions, const Supervisor& supervisor);
+
     mutable std::mutex mutex_;
     std::shared_ptr<const StatusSnapshot> current_;
     // The loop's own: the snapshot it published last, and the one before,
     // whose room is reused once no reader holds it any more (at each pass,
     // a thousand servers' reports are not made anew).
-    std::shared_ptr<StatusSnapshot> last_;
-    std::shared_ptr<StatusSnapshot> spare_;
+    Filled last_;
+    Filled spare_;
 };

@@ -10,10 +10,13 @@ std::uint64_t ListenerOwners::newLook(const std::vector<std::uint64_t>& listenin
     // Both ascending: anything in the new look that the last one lacks is
     // a socket whose owner nobody knows yet.
     if (!std::includes(previous_.begin(), previous_.end(), listening.begin(), listening.end())) lastArrival_ = looks_;
-    previous_ = listening;
-    // Left out of the last look: forgotten.
-    for (auto at = owners_.begin(); at != owners_.end();)
-        at = at->second.askedAt + 1 < looks_ ? owners_.erase(at) : std::next(at);
+    if (previous_ != listening) previous_ = listening;
+    // What a look left out is stale from then on (inodesOf reads it
+    // afresh); the map is swept of it only now and then, so that a look in
+    // which nothing changed walks nothing.
+    if (looks_ % kSweepEvery == 0)
+        for (auto at = owners_.begin(); at != owners_.end();)
+            at = at->second.askedAt + 1 < looks_ ? owners_.erase(at) : std::next(at);
     return looks_;
 }
 
@@ -33,10 +36,13 @@ bool ListenerOwners::inodesOf(int pid, std::uint64_t look, const std::vector<std
     if (pid <= 0) return false;
     const auto [at, isNew] = owners_.try_emplace(pid);
     Owner& owner = at->second;
+    // Left out of the look before this one: possibly another process
+    // given the same ID since.
+    const bool forgotten = owner.askedAt + 1 < look;
     owner.askedAt = std::max(owner.askedAt, look);
     // What was read holds while no socket has appeared since and every
     // socket it held is still there.
-    const bool current = !isNew && owner.readAt >= lastArrival_ &&
+    const bool current = !isNew && !forgotten && owner.readAt >= lastArrival_ &&
                          std::includes(listening.begin(), listening.end(), owner.inodes.begin(), owner.inodes.end());
     if (!current && !read(pid, look, listening, owner)) {
         owners_.erase(at);

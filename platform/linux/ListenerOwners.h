@@ -50,8 +50,6 @@ public:
     std::uint64_t lastArrival() const { return lastArrival_; }
     // How many times a process's descriptors were read.
     std::uint64_t descriptorReads() const { return descriptorReads_; }
-    // Processes whose listeners are known.
-    std::size_t processesKnown() const { return owners_.size(); }
 
 private:
     struct Owner {
@@ -59,6 +57,8 @@ private:
         std::uint64_t readAt = 0;           // the look in which its descriptors were read
         std::uint64_t askedAt = 0;          // the last look that asked about it
     };
+
+    static constexpr std::uint64_t kSweepEvery = 64;
 
     bool read(int pid, std::uint64_t look, const std::vector<std::uint64_t>& listening, Owner& owner);
 
