@@ -40,6 +40,12 @@ public:
     // now can only be found listening after it has changed); empty where
     // the table cannot tell.
     virtual std::optional<std::uint64_t> arrivals() const { return std::nullopt; }
+    // A number that changes whenever the set of listening sockets differs
+    // from that of the snapshot before (one appeared or went); empty where
+    // the table cannot tell. While it stays the same, what a process's
+    // listeners were in an earlier snapshot is what they still are, as far
+    // as the table can tell.
+    virtual std::optional<std::uint64_t> changes() const { return std::nullopt; }
 };
 
 class TcpTable {

@@ -72,12 +72,20 @@ std::optional<std::uint64_t> MachineLook::listenerArrivals() const {
     return sockets_ ? sockets_->arrivals() : std::nullopt;
 }
 
+void MachineLook::takeSockets() {
+    if (socketsTaken_) return;
+    socketsTaken_ = true;
+    ++socketDumps_;
+    sockets_ = tcp_.snapshot();
+}
+
+std::optional<std::uint64_t> MachineLook::listenerChanges() {
+    takeSockets();
+    return sockets_ ? sockets_->changes() : std::nullopt;
+}
+
 bool MachineLook::listenersOf(int pid, std::vector<platform::TcpListener>& out) {
     out.clear();
-    if (!socketsTaken_) {
-        socketsTaken_ = true;
-        ++socketDumps_;
-        sockets_ = tcp_.snapshot();
-    }
+    takeSockets();
     return sockets_ && sockets_->listenersOf(pid, out);
 }

@@ -28,6 +28,8 @@ public:
     bool listenersOf(int pid, std::vector<platform::TcpListener>& out);
     // See ListenerSnapshot::arrivals (after a listenersOf call of this look).
     std::optional<std::uint64_t> listenerArrivals() const;
+    // See ListenerSnapshot::changes (the sockets are dumped, if they were not).
+    std::optional<std::uint64_t> listenerChanges();
 
     // The processes descended from `pid` (its children, theirs ...), in
     // table order; from the same one walk of the table.
@@ -41,6 +43,7 @@ public:
 
 private:
     void takeSnapshot();
+    void takeSockets();
 
     platform::ProcessTable& table_;
     platform::TcpTable& tcp_;

@@ -1083,14 +1083,26 @@ std::optional<Clock::TimePoint> MonitoredServer::nextDue() const {
 
 std::string MonitoredServer::readListenAddress(MachineLook& look) {
     if (run_.info.pid == 0) return {};
+    Held& held = run_.held;
+    // While the machine's listening sockets are those of the look that last
+    // answered for this process, the table would answer the same: a found
+    // address stands, and a process that listens nowhere goes on to the
+    // walk of its descendants only where that is due regardless.
+    const std::optional<std::uint64_t> changes = look.listenerChanges();
+    const bool unchanged = changes && held.listenAnsweredAt == changes;
+    if (unchanged && !held.listenAnswer.empty()) return held.listenAnswer;
+    held.listenAnsweredAt = changes;
+    held.listenAnswer.clear();
     std::vector<platform::TcpListener> listeners;
-    if (!look.listenersOf(run_.info.pid, listeners) || listeners.empty()) {
+    // A process whose descriptors could not be read is asked again.
+    if (!unchanged && !look.listenersOf(run_.info.pid, listeners)) held.listenAnsweredAt.reset();
+    if (listeners.empty()) {
         // The server's own socket may be held by a process it started (a
         // master whose worker listens, a wrapper's child): the first of its
         // descendants that listens. Only for a server launched here, whose
         // descendants are its own.
         listeners.clear();
-        if (!run_.held.owned) return {};
+        if (!held.owned) return {};
         // The one found last is asked first. The table is walked for
         // another at every look where a health rule checks the listen
         // address; otherwise where the machine can tell, only once a
@@ -1101,8 +1113,8 @@ std::string MonitoredServer::readListenAddress(MachineLook& look) {
         // listens nowhere costs next to nothing, or fewer walks the longer
         // it runs. The doubling goes on beside the arrivals from the 64th
         // look, for a socket handed to a descendant rather than made.
-        Held& held = run_.held;
-        if (held.listenHolder == 0 || !look.listenersOf(held.listenHolder, listeners) || listeners.empty()) {
+        if (unchanged || held.listenHolder == 0 || !look.listenersOf(held.listenHolder, listeners) ||
+            listeners.empty()) {
             listeners.clear();
             held.listenHolder = 0;
             const bool needed = options_.health && options_.health->useListenAddress;
@@ -1127,7 +1139,7 @@ std::string MonitoredServer::readListenAddress(MachineLook& look) {
     const auto firstIpv6 = std::find_if(listeners.begin(), listeners.end(), [](const platform::TcpListener& l) {
         return l.family == platform::AddressFamily::IPv6;
     });
-    return listenText(firstIpv6 == listeners.begin() ? listeners.back() : *std::prev(firstIpv6));
+    return held.listenAnswer = listenText(firstIpv6 == listeners.begin() ? listeners.back() : *std::prev(firstIpv6));
 }
 
 void MonitoredServer::readStartTime(std::int64_t& startTime) {

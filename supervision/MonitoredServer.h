@@ -370,6 +370,10 @@ private:
         int listenHolder = 0;
         std::uint64_t listenLooks = 0;
         std::optional<std::uint64_t> walkedAtArrivals;  // the listener arrivals at its last walk
+        // Its listen address as last looked up, and the listener changes
+        // (ListenerSnapshot::changes) of that look.
+        std::string listenAnswer;
+        std::optional<std::uint64_t> listenAnsweredAt;
         bool fromPidfile = false;  // the server's pidfile names it
     };
 

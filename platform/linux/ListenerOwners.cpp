@@ -10,13 +10,16 @@ std::uint64_t ListenerOwners::newLook(const std::vector<std::uint64_t>& listenin
     // Both ascending: anything in the new look that the last one lacks is
     // a socket whose owner nobody knows yet.
     if (!std::includes(previous_.begin(), previous_.end(), listening.begin(), listening.end())) lastArrival_ = looks_;
-    if (previous_ != listening) previous_ = listening;
-    // What a look left out is stale from then on (inodesOf reads it
-    // afresh); the map is swept of it only now and then, so that a look in
-    // which nothing changed walks nothing.
-    if (looks_ % kSweepEvery == 0)
+    if (previous_ != listening) {
+        lastChange_ = looks_;
+        previous_ = listening;
+    }
+    // What the looks left out for long is stale (inodesOf reads it afresh);
+    // the map is swept of it only now and then, so that a look in which
+    // nothing changed walks nothing.
+    if (looks_ % kForgetAfter == 0)
         for (auto at = owners_.begin(); at != owners_.end();)
-            at = at->second.askedAt + 1 < looks_ ? owners_.erase(at) : std::next(at);
+            at = at->second.askedAt + kForgetAfter < looks_ ? owners_.erase(at) : std::next(at);
     return looks_;
 }
 
@@ -36,9 +39,9 @@ bool ListenerOwners::inodesOf(int pid, std::uint64_t look, const std::vector<std
     if (pid <= 0) return false;
     const auto [at, isNew] = owners_.try_emplace(pid);
     Owner& owner = at->second;
-    // Left out of the look before this one: possibly another process
-    // given the same ID since.
-    const bool forgotten = owner.askedAt + 1 < look;
+    // Left out of the looks for long: possibly another process given the
+    // same ID since.
+    const bool forgotten = owner.askedAt + kForgetAfter < look;
     owner.askedAt = std::max(owner.askedAt, look);
     // What was read holds while no socket has appeared since and every
     // socket it held is still there.

@@ -18,12 +18,13 @@ namespace platform {
 // A socket inherited by a child, or passed on, is open in several
 // processes: each process asked about is read on its own, so each holds it.
 //
-// What is known of a process is kept only while every look asks about it:
-// one that a look leaves out (it has ended, or is no longer a server's) is
-// forgotten, so that a later process given the same ID is read afresh.
-// Between two reads a process is taken to be the one that was read: asked
-// about after it has ended, it may still be given the listeners it held
-// when other processes hold them too.
+// What is known of a process is kept while looks ask about it: one that 64
+// looks in a row leave out (it has ended, or is no longer a server's, or
+// its asker knew the answer because nothing had changed) is forgotten, so
+// that a later process given the same ID is read afresh. Between two reads
+// a process is taken to be the one that was read: asked about after it has
+// ended, it may still be given the listeners it held when other processes
+// hold them too.
 //
 // Not thread-safe: its owner serialises the calls.
 class ListenerOwners {
@@ -48,6 +49,8 @@ public:
     // The latest look in which a listening socket appeared that the one
     // before lacked (0: none yet).
     std::uint64_t lastArrival() const { return lastArrival_; }
+    // The latest look whose listening sockets differed from the one before.
+    std::uint64_t lastChange() const { return lastChange_; }
     // How many times a process's descriptors were read.
     std::uint64_t descriptorReads() const { return descriptorReads_; }
 
@@ -58,7 +61,7 @@ private:
         std::uint64_t askedAt = 0;          // the last look that asked about it
     };
 
-    static constexpr std::uint64_t kSweepEvery = 64;
+    static constexpr std::uint64_t kForgetAfter = 64;
 
     bool read(int pid, std::uint64_t look, const std::vector<std::uint64_t>& listening, Owner& owner);
 
@@ -66,6 +69,7 @@ private:
     std::vector<std::uint64_t> previous_;  // the listening inodes of the latest look
     std::uint64_t looks_ = 0;
     std::uint64_t lastArrival_ = 0;  // the latest look in which an inode appeared
+    std::uint64_t lastChange_ = 0;   // ... in which one appeared or went
     std::unordered_map<int, Owner> owners_;
     std::uint64_t descriptorReads_ = 0;
 };
