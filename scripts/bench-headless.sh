@@ -179,6 +179,6 @@ fi
 if [ -n "$SYSCALLS" ] && command -v strace > /dev/null; then
   timeout -s INT "$SYSCALLS" strace -f -c -o "$WORK/syscalls.txt" -p "$PID" 2> /dev/null || true
   echo "  system calls in $SYSCALLS s (strace -c; calls, errors, name):"
-  awk '$NF ~ /^(getdents64|readlink|readlinkat|openat|read|newfstatat|statx|recvmsg|sendmsg|poll|ppoll|epoll_wait|pidfd_send_signal|waitid|total)$/ {
+  awk '$NF ~ /^(getdents64|readlink|readlinkat|openat|read|newfstatat|statx|recvmsg|sendmsg|sendto|poll|ppoll|epoll_wait|pidfd_send_signal|waitid|total)$/ {
     printf "    %8d %8d %s\n", $4, (NF == 6) ? $5 : 0, $NF }' "$WORK/syscalls.txt"
 fi
