@@ -178,7 +178,7 @@ void MonitoredServer::report(ServerReport& r) const {
 
 void MonitoredServer::reportClocks(ServerReport& r) const {
     const Clock::TimePoint now = context_->clock.now();
-    r.uptime = runningFor();
+    r.uptime = runningFor(now);
     r.uptimeSeconds = std::chrono::duration_cast<std::chrono::seconds>(r.uptime).count();
     r.nextAttempt = 0;
     r.nextAttemptIn.reset();
@@ -207,9 +207,11 @@ HealthState MonitoredServer::health() const {
     return run_.health.state();
 }
 
-Clock::Duration MonitoredServer::runningFor() const {
+Clock::Duration MonitoredServer::runningFor() const { return runningFor(context_->clock.now()); }
+
+Clock::Duration MonitoredServer::runningFor(Clock::TimePoint now) const {
     if (!run_.held.process || run_.info.pid == 0) return Clock::Duration::zero();
-    return context_->clock.now() - run_.held.runningSince;
+    return now - run_.held.runningSince;
 }
 
 std::optional<Clock::TimePoint> MonitoredServer::nextRestart() const {
@@ -1164,13 +1166,14 @@ void MonitoredServer::checkStatus(MachineLook& look, bool tick, const platform::
     // decides what comes next.
     if (run_.stop || run_.pidfileWait) return;
     const std::int32_t oldPid = run_.info.pid;
+    const Clock::TimePoint now = context_->clock.now();
     bool ended = false;
     if (run_.held.process) {
         if (run_.held.process.get() != running && run_.held.process->exited()) {
             noteEnd(&look);
             ended = !run_.pidfileWait;
         } else {
-            run_.held.seenAliveAt = context_->clock.now();
+            run_.held.seenAliveAt = now;
             // A daemon named by its pidfile may write the file before it
             // has made its own group: its group is looked at again.
             Held& held = run_.held;
@@ -1206,7 +1209,9 @@ void MonitoredServer::checkStatus(MachineLook& look, bool tick, const platform::
         // start read the start time itself; the address follows when it has settled
         return;
     }
-    const Clock::Duration ran = runningFor();
+    // One reading of the clock serves the whole check (a process found
+    // just now has run for no time yet).
+    const Clock::Duration ran = std::max(runningFor(now), Clock::Duration::zero());
     const Clock::Duration mustLast =
         std::max<Clock::Duration>(context_->options.restartBackoffMax, context_->options.checkInterval);
     // Running long enough without dying: the next failure starts afresh.

@@ -156,6 +156,7 @@ public:
     std::optional<Clock::TimePoint> nextDue() const;
     // How long the current process has been known to run; zero when none.
     Clock::Duration runningFor() const;
+    Clock::Duration runningFor(Clock::TimePoint now) const;
     std::uint64_t watchId() const { return run_.held.watchId; }
     // Processes launched for this server, and those of them launched after
     // it had run once (a server started once has restarted 0 times).
