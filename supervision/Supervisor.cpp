@@ -344,6 +344,8 @@ ListChange Supervisor::load(const std::vector<ServerEntry>& entries) {
         }
         servers_[entry.index] = std::move(server);
     }
+    records_.clear();
+    for (const auto& [index, server] : servers_) records_.push_back(server.get());
     healthRuled_ = static_cast<std::size_t>(std::count_if(
         servers_.begin(), servers_.end(), [](const auto& entry) { return entry.second->options().health.has_value(); }));
     // Removed entries: their processes are stopped as a delete stops them.
@@ -369,8 +371,6 @@ ListChange Supervisor::load(const std::vector<ServerEntry>& entries) {
     // The first check of a new record starts its server unless it runs.
     MachineLook look(context_.table, context_.tcp);
     for (MonitoredServer* server : fresh) server->checkStatus(look);
-    records_.clear();
-    for (const auto& [index, server] : servers_) records_.push_back(server.get());
     for (MonitoredServer* server : records_) tell(*server);
     quiet_ = false;
     processWalks_ += static_cast<std::uint64_t>(look.processWalks());

@@ -2,8 +2,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "app/core/ControlServer.h"
 #include "app/core/MetricsServer.h"

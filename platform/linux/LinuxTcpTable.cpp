@@ -186,11 +186,12 @@ bool dumpListening(int fd, std::uint32_t sequence, int family, std::vector<Linux
         if (!sendDumpRequest(fd, answer, sequence, request)) return false;
     }
 
-    // The kernel fills each part of a dump up to the size of the reads it
-    // has been given on the socket (at least a page less its overhead, at
-    // most 32 KiB). Parts of 32 KiB would come from its page allocator, at
-    // a cost that showed in every check pass; parts under 8 KiB come from
-    // its slab caches. No single answer is near that size.
+    // The kernel fills each part of a dump up to the largest read it has
+    // been given on the socket (at least a page less its overhead, at most
+    // 32 KiB). Parts of 32 KiB come from its page allocator, at a cost that
+    // showed in every check pass; a part and the kernel's own 320 bytes of
+    // bookkeeping within 8 KiB come from its slab caches. One socket's
+    // message is a small fraction of that.
     constexpr std::size_t kPart = 8192 - 320;
     alignas(nlmsghdr) static thread_local char buffer[kPart];
     for (;;) {
