@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <iostream>
 #include <memory>
 
 #include "log/AppLogger.h"
@@ -46,6 +47,12 @@ protected:
         return ServerEntry{index, name, "gamesvr", exe + (arguments.empty() ? "" : " " + arguments)};
     }
     const MonitoredServer& record(int index) { return *supervisor->find(index); }
+    // What the record knows of a launch that did not leave a running server.
+    std::string whyNotRunning() {
+        const MonitoredServer& server = record(1);
+        return "launches " + std::to_string(server.launches()) + ", start error \"" + server.startError() +
+               "\", last exit \"" + (server.lastExit() ? server.lastExit()->summary() : std::string()) + "\"";
+    }
     void tick() {
         clock.advance(options.checkInterval);
         supervisor->runDue();
@@ -92,8 +99,16 @@ TEST_F(Win32SupervisionTest, ARunningServerIsAdoptedNotStartedAgain) {
 
 TEST_F(Win32SupervisionTest, AKilledServerIsRestartedAsSoonAsItsExitIsSeen) {
     make().load({entry(1, "gs1", "-role restart")});
+    if (record(1).info().pid <= 0) {
+        // Under Wine on a loaded machine a launch has been seen to fail; its
+        // retry would wait for the back-off, and what is tested here is the
+        // restart that follows an exit, so the list is loaded once more.
+        std::cerr << "the first launch left no server (" << whyNotRunning() << "); loading again\n";
+        supervisor.reset();
+        make().load({entry(1, "gs1", "-role restart")});
+    }
     const int first = record(1).info().pid;
-    ASSERT_GT(first, 0);
+    ASSERT_GT(first, 0) << whyNotRunning();
     if (!watching) GTEST_SKIP() << "processes cannot be watched here";
     // It has run for longer than the interval: its exit is checked at once.
     clock.advance(options.checkInterval + 100ms);
